@@ -1,0 +1,6 @@
+#include "backend/records/ZUser.h"
+
+ZUser& currentUser() {
+    static ZUser user;
+    return user;
+}

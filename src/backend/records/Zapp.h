@@ -1,0 +1,29 @@
+#pragma once
+
+#include "backend/records/PackageRecord.h"
+
+#include <QDateTime>
+#include <QVariantMap>
+
+// One published app as the backend stores it. Every field is a text, empty on creation.
+struct Zapp {
+    QString userid;
+    QString appname;
+    QString appicon;
+    QString appversion;
+    QString appurl;
+    QString appid; // 10 characters; Android ids end in "__android"
+    QString appdate; // "yyyy/MM/dd HH:mm", local time
+    QString appsize;
+    QString appMinOS;
+    QString qrLink;
+    QString appdescription;
+
+    Zapp() = default;
+    // Read mapping of the backend's answers ("minOS", "QRLink"); missing keys give empty texts.
+    explicit Zapp(const QVariantMap& map);
+    // From an inspected package, dated now (or at the given time, for tests).
+    explicit Zapp(const PackageRecord& package, const QDateTime& now = QDateTime::currentDateTime());
+
+    bool operator==(const Zapp&) const = default;
+};

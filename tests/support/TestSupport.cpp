@@ -1,0 +1,97 @@
+#include "support/TestSupport.h"
+
+#include "backend/Log.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QTcpServer>
+#include <QThread>
+
+namespace testsupport {
+
+QString homeDir() { return QString::fromLocal8Bit(qgetenv("HOME")); }
+
+QString makeTempDir(const QString& prefix) {
+    static int counter = 0;
+    const QString path = homeDir() + QStringLiteral("/tmp/%1-%2").arg(prefix).arg(++counter);
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    return path;
+}
+
+QString sourceDir() {
+    const QByteArray dir = qgetenv("VANTRY_SOURCE_DIR");
+    return dir.isEmpty() ? QStringLiteral(VANTRY_TEST_SOURCE_DIR) : QString::fromLocal8Bit(dir);
+}
+
+QString binaryDir() {
+    const QByteArray dir = qgetenv("VANTRY_BINARY_DIR");
+    return dir.isEmpty() ? QStringLiteral(VANTRY_TEST_BINARY_DIR) : QString::fromLocal8Bit(dir);
+}
+
+QString corpusPath(const QString& relative) {
+    QByteArray shared = qgetenv("VANTRY_SHARED_DIR");
+    const QString base =
+        shared.isEmpty() ? QDir::cleanPath(sourceDir() + QStringLiteral("/../shared")) : QString::fromLocal8Bit(shared);
+    return base + QStringLiteral("/corpus/") + relative;
+}
+
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct LogCapture::State {
+    mutable QMutex mutex;
+    QStringList lines;
+};
+
+LogCapture::LogCapture() : m_state(new State) {
+    State* state = m_state;
+    setLogSink([state](const QString& line) {
+        QMutexLocker lock(&state->mutex);
+        state->lines.append(line);
+    });
+}
+
+LogCapture::~LogCapture() {
+    setLogSink({});
+    delete m_state;
+}
+
+QStringList LogCapture::lines() const {
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->lines;
+}
+
+QString LogCapture::joined() const { return lines().join(QLatin1Char('\n')); }
+
+quint16 freePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+} // namespace testsupport

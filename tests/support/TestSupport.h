@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace testsupport {
+
+// The private HOME every test runs in (created by the test main, removed at exit).
+QString homeDir();
+
+// A fresh empty folder under the private HOME.
+QString makeTempDir(const QString& prefix = QStringLiteral("t"));
+
+// The repository's source folder, the build folder and the shared corpus.
+QString sourceDir();
+QString binaryDir();
+QString corpusPath(const QString& relative);
+
+// Runs the event loop until pred() is true or the time-out passes; returns pred().
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
+
+// Writes bytes to a file, creating folders; returns the path.
+QString writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// Captures diagnostic log lines for the lifetime of the object.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    QString joined() const;
+
+private:
+    struct State;
+    State* m_state;
+};
+
+// A free TCP port on 127.0.0.1.
+quint16 freePort();
+
+} // namespace testsupport
