@@ -1,1 +1,63 @@
+#include "backend/CrashHandler.h"
+#include "backend/Preferences.h"
 
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+
+namespace {
+
+// Runs the probe in a child process that shares this test's private HOME.
+void crashProbe(const char* mode) {
+    QProcess probe;
+    probe.start(QStringLiteral(CRASH_PROBE_PATH), {QString::fromLatin1(mode)});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    EXPECT_EQ(probe.exitStatus(), QProcess::CrashExit) << mode;
+}
+
+} // namespace
+
+TEST(CrashReport, UncaughtExceptionIsReadBackAtNextStart) {
+    crashProbe("throw");
+    ASSERT_TRUE(QFile::exists(CrashHandler::reportFilePath()));
+    ASSERT_TRUE(CrashHandler::collectPendingReport());
+    EXPECT_FALSE(QFile::exists(CrashHandler::reportFilePath()));
+
+    const std::optional<Crash> crash = CrashHandler::storedReport();
+    ASSERT_TRUE(crash);
+    EXPECT_TRUE(crash->name.endsWith(QLatin1String("ProbeError"))) << crash->name.toStdString();
+    EXPECT_EQ(crash->reason, QStringLiteral("probe failure\nwith a second line"));
+    ASSERT_FALSE(crash->callStackSymbols.isEmpty());
+    EXPECT_FALSE(crash->callStackSymbols.constFirst().isEmpty());
+    EXPECT_FALSE(CrashHandler::collectPendingReport()) << "a report is collected once";
+}
+
+TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
+    crashProbe("throw");
+    crashProbe("segv");
+    ASSERT_TRUE(CrashHandler::collectPendingReport());
+    std::optional<Crash> crash = CrashHandler::storedReport();
+    ASSERT_TRUE(crash);
+    EXPECT_EQ(crash->name, QStringLiteral("SIGSEGV"));
+    EXPECT_EQ(crash->reason, QStringLiteral("Segmentation fault"));
+    EXPECT_GE(crash->callStackSymbols.size(), 2);
+
+    // A crash after the report was collected (but not yet sent) replaces it.
+    crashProbe("fpe");
+    ASSERT_TRUE(CrashHandler::collectPendingReport());
+    crash = CrashHandler::storedReport();
+    ASSERT_TRUE(crash);
+    EXPECT_EQ(crash->name, QStringLiteral("SIGFPE"));
+
+    CrashHandler::clearStoredReport();
+    EXPECT_FALSE(CrashHandler::storedReport());
+}
+
+TEST(CrashReport, IgnoresAStoredValueThatIsNotADictionary) {
+    Preferences::setValue(Preferences::hasCrashed, QStringLiteral("garbage"));
+    EXPECT_FALSE(CrashHandler::storedReport());
+    EXPECT_FALSE(CrashHandler::parseReport("no header here\n"));
+}

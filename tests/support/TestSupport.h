@@ -5,6 +5,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <ostream>
+
+// Readable QString values in GoogleTest failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace testsupport {
 

@@ -1,0 +1,70 @@
+#include "backend/WorkingFolder.h"
+#include "cli/Command.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+struct CliRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runVantryCli(QStringList args) {
+    CliRun run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    args.prepend(QStringLiteral("vantry-cli"));
+    run.status = runCli(args, out, err);
+    return run;
+}
+
+QStringList manifestArgs() {
+    return {QStringLiteral("manifest"), QStringLiteral("--url"), QStringLiteral("https://d/a.ipa"),
+            QStringLiteral("--title"), QStringLiteral("A & B"), QStringLiteral("--bundle-version"),
+            QStringLiteral("1.0"), QStringLiteral("--bundle-identifier"), QStringLiteral("a.b")};
+}
+} // namespace
+
+TEST(Cli, ManifestWritesToTheWorkingFolderByDefaultAndPrintsThePath) {
+    QDir().mkpath(workingFolder());
+    const CliRun run = runVantryCli(manifestArgs());
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.trimmed(), workingFolder() + QStringLiteral("/manifest.plist"));
+    EXPECT_TRUE(testsupport::readFile(run.out.trimmed()).contains("<string>A &amp; B</string>"));
+}
+
+TEST(Cli, ManifestErrorsAreOneLineWithTheRightStatus) {
+    const QString missing = testsupport::makeTempDir() + QStringLiteral("/missing/m.plist");
+    CliRun run = runVantryCli(manifestArgs() << QStringLiteral("--output") << missing);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(QLatin1String("does not exist")));
+    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1);
+    EXPECT_FALSE(QFile::exists(missing));
+
+    QStringList noUrl = manifestArgs();
+    noUrl.remove(1, 2);
+    run = runVantryCli(noUrl);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.trimmed(), QStringLiteral("vantry-cli manifest: missing --url"));
+
+    EXPECT_EQ(runVantryCli(manifestArgs() << QStringLiteral("--colour")).status, 2);
+    EXPECT_EQ(runVantryCli({QStringLiteral("frobnicate")}).status, 2);
+    EXPECT_EQ(runVantryCli({}).status, 2);
+}
+
+TEST(Cli, HelpAndVersion) {
+    CliRun run = runVantryCli({QStringLiteral("--version")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.trimmed(), QStringLiteral("vantry-cli " VANTRY_VERSION));
+    run = runVantryCli({QStringLiteral("--help")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.contains(QLatin1String("manifest")));
+    run = runVantryCli({QStringLiteral("manifest"), QStringLiteral("--help")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.contains(QLatin1String("--bundle-identifier")));
+}
