@@ -33,9 +33,13 @@ function(vantry_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  set(labels ${name})
+  if(ARG_LABELS)
+    list(APPEND labels ${ARG_LABELS})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}"
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
