@@ -1,0 +1,253 @@
+#include "server/storage/FileStore.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+bool fail(std::string* error, const char* message) {
+    if (error)
+        *error = message;
+    return false;
+}
+
+std::vector<std::string> splitComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string::npos ? path.size() : slash;
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+bool isLink(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool makeDirectories(const std::string& root, const std::vector<std::string>& parts, size_t count) {
+    std::string path = root;
+    for (size_t i = 0; i < count; ++i) {
+        path += '/' + parts[i];
+        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false; // a file or a link stands where a folder should be
+    }
+    return true;
+}
+
+std::string randomHex(int bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        const quint32 v = QRandomGenerator::system()->bounded(256);
+        out += digits[v >> 4];
+        out += digits[v & 15];
+    }
+    return out;
+}
+
+} // namespace
+
+FileStore::FileStore(std::string root) : m_root(std::move(root)) {
+    while (m_root.size() > 1 && m_root.back() == '/')
+        m_root.pop_back();
+    ::mkdir(m_root.c_str(), 0755);
+}
+
+std::optional<std::string> FileStore::resolve(const std::string& relative, std::string* error) const {
+    if (relative.empty())
+        return fail(error, "The path is empty."), std::nullopt;
+    if (relative.find('\0') != std::string::npos)
+        return fail(error, "The path contains a NUL byte."), std::nullopt;
+    if (relative.front() == '/' || relative.find('\\') != std::string::npos)
+        return fail(error, "The path must be relative to the storage folder."), std::nullopt;
+    const std::vector<std::string> parts = splitComponents(relative);
+    if (parts.empty())
+        return fail(error, "The path is empty."), std::nullopt;
+    std::string path = m_root;
+    for (const std::string& part : parts) {
+        if (part == "." || part == "..")
+            return fail(error, "The path leaves the storage folder."), std::nullopt;
+        path += '/' + part;
+        // A link inside the store could point anywhere; none is ever followed.
+        if (isLink(path))
+            return fail(error, "The path leaves the storage folder."), std::nullopt;
+    }
+    return path;
+}
+
+std::optional<bool> FileStore::createFolder(const std::string& relative, std::string* error) const {
+    const std::optional<std::string> path = resolve(relative, error);
+    if (!path)
+        return std::nullopt;
+    struct stat st{};
+    if (::lstat(path->c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        return fail(error, "A file with that name exists."), std::nullopt;
+    }
+    const std::vector<std::string> parts = splitComponents(relative);
+    if (!makeDirectories(m_root, parts, parts.size()))
+        return fail(error, "The folder could not be created."), std::nullopt;
+    return false;
+}
+
+FileStore::Upload::Upload(int fd, std::string tempPath, std::string finalPath)
+    : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {}
+
+FileStore::Upload::~Upload() { abort(); }
+
+bool FileStore::Upload::append(const char* data, size_t length) {
+    if (m_fd < 0)
+        return false;
+    while (length > 0) {
+        const ssize_t n = ::write(m_fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+        m_received += uint64_t(n);
+    }
+    return true;
+}
+
+bool FileStore::Upload::commit() {
+    if (m_fd < 0)
+        return false;
+    const bool flushed = ::fdatasync(m_fd) == 0;
+    ::close(m_fd);
+    m_fd = -1;
+    if (!flushed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
+        ::unlink(m_tempPath.c_str());
+        return false;
+    }
+    m_tempPath.clear();
+    return true;
+}
+
+void FileStore::Upload::abort() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempPath.empty()) {
+        ::unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+    }
+}
+
+std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& relative, std::string* error) const {
+    const std::optional<std::string> path = resolve(relative, error);
+    if (!path)
+        return nullptr;
+    const std::vector<std::string> parts = splitComponents(relative);
+    if (!makeDirectories(m_root, parts, parts.size() - 1)) {
+        fail(error, "The folder could not be created.");
+        return nullptr;
+    }
+    struct stat st{};
+    if (::lstat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        fail(error, "A folder with that name exists.");
+        return nullptr;
+    }
+    const size_t slash = path->rfind('/');
+    const std::string temp = path->substr(0, slash + 1) + ".upload-" + randomHex(8) + ".part";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail(error, "The file could not be written.");
+        return nullptr;
+    }
+    return std::unique_ptr<Upload>(new Upload(fd, temp, *path));
+}
+
+std::optional<FileStore::FileInfo> FileStore::file(const std::string& relative) const {
+    const std::optional<std::string> path = resolve(relative);
+    if (!path)
+        return std::nullopt;
+    struct stat st{};
+    if (::lstat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const size_t slash = path->rfind('/');
+    if (path->compare(slash + 1, 8, ".upload-") == 0)
+        return std::nullopt; // an upload still in progress
+    FileInfo info;
+    info.path = *path;
+    info.size = uint64_t(st.st_size);
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                      static_cast<unsigned long long>(st.st_mtim.tv_nsec));
+    info.etag = etag;
+    info.contentType = contentTypeFor(*path);
+    return info;
+}
+
+std::string FileStore::contentTypeFor(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "ipa")
+        return "application/octet-stream";
+    if (ext == "apk")
+        return "application/vnd.android.package-archive";
+    if (ext == "plist")
+        return "application/xml";
+    if (ext == "png")
+        return "image/png";
+    if (ext == "svg")
+        return "image/svg+xml";
+    if (ext == "pdf")
+        return "application/pdf";
+    if (ext == "json")
+        return "application/json";
+    return "application/octet-stream";
+}
+
+std::optional<std::string> FileStore::loadOrCreateToken(const std::string& dataDir) {
+    const std::string path = dataDir + "/storage-token";
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[256] = {};
+        const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+        std::fclose(f);
+        std::string token(buffer, n);
+        while (!token.empty() && (token.back() == '\n' || token.back() == '\r'))
+            token.pop_back();
+        if (!token.empty())
+            return token;
+    }
+    const std::string token = randomHex(32);
+    const std::string temp = path + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::nullopt;
+    const std::string line = token + "\n";
+    const bool written = ::write(fd, line.data(), line.size()) == ssize_t(line.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return std::nullopt;
+    }
+    return token;
+}

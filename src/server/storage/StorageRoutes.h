@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+class FileStore;
+
+struct StorageOptions {
+    std::string token;     // bearer token of the storage API
+    std::string publicUrl; // base of download links, ends in "/"
+    uint64_t maxUpload = uint64_t(4) << 30;
+};
+
+// The self-hosted storage API (bearer token) and the public downloads:
+//   POST /storage/folders  {"path": "Vantry/job"}      → {"existed": bool}
+//   PUT  /storage/files?path=Vantry/job/App.ipa (body)  → {"path", "size"}
+//   POST /storage/links    {"path": "Vantry/job/App.ipa"} → {"url": publicUrl + "files/…"}
+//   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
+// The store must outlive the server.
+void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options);
+
+// Percent-encodes each path component for a URL, keeping the slashes.
+std::string encodePathForUrl(const std::string& path);

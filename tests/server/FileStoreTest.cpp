@@ -1,0 +1,177 @@
+#include "server/storage/FileStore.h"
+#include "server/storage/StorageRoutes.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <httplib.h>
+
+#include <thread>
+
+namespace {
+
+std::string tempRoot() { return (testsupport::makeTempDir(QStringLiteral("store")) + QStringLiteral("/files")).toStdString(); }
+
+QStringList filesUnder(const QString& root) {
+    QStringList out;
+    QDir dir(root);
+    for (const QFileInfo& fi : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
+        out << fi.fileName();
+        if (fi.isDir() && !fi.isSymLink())
+            for (const QString& sub : filesUnder(fi.filePath()))
+                out << fi.fileName() + QLatin1Char('/') + sub;
+    }
+    return out;
+}
+
+// A storage server in this process on a free loopback port.
+struct StorageServer {
+    FileStore store;
+    StorageOptions options;
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+
+    explicit StorageServer(uint64_t maxUpload = uint64_t(1) << 30) : store(tempRoot()) {
+        options.token = "test-token-1234";
+        port = server.bind_to_any_port("127.0.0.1");
+        options.publicUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
+        options.maxUpload = maxUpload;
+        registerStorageRoutes(server, store, options);
+        thread = std::thread([this] { server.listen_after_bind(); });
+        testsupport::waitUntil([this] { return server.is_running(); }, 5000);
+    }
+    ~StorageServer() {
+        server.stop();
+        thread.join();
+    }
+    httplib::Client client(bool withToken = true) const {
+        httplib::Client c("127.0.0.1", port);
+        if (withToken)
+            c.set_bearer_token_auth(options.token.c_str());
+        return c;
+    }
+};
+
+} // namespace
+
+TEST(FileStore, RefusesEveryWayOutOfTheRoot) {
+    FileStore store(tempRoot());
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    QFile::link(outside, QString::fromStdString(store.root()) + QStringLiteral("/escape"));
+    const std::string refused[] = {
+        "",           "/etc/passwd",   "../x",     "a/../../x", "a/./b",      std::string("a\0b", 3),
+        "escape/x",   "escape",        "..",       "a\\..\\b",  "a/..",
+    };
+    for (const std::string& path : refused) {
+        std::string error;
+        EXPECT_FALSE(store.resolve(path, &error)) << path;
+        EXPECT_FALSE(error.empty()) << path;
+        EXPECT_EQ(store.beginUpload(path), nullptr) << path;
+        EXPECT_FALSE(store.createFolder(path)) << path;
+    }
+    EXPECT_TRUE(QDir(outside).isEmpty());
+    EXPECT_EQ(store.resolve("Vantry//job/App.ipa"), store.root() + "/Vantry/job/App.ipa");
+}
+
+TEST(FileStore, UploadsAppearOnlyWhenCommitted) {
+    FileStore store(tempRoot());
+    EXPECT_EQ(store.createFolder("Vantry"), std::optional<bool>(false));
+    EXPECT_EQ(store.createFolder("Vantry"), std::optional<bool>(true));
+
+    auto upload = store.beginUpload("Vantry/job/App.ipa");
+    ASSERT_TRUE(upload);
+    ASSERT_TRUE(upload->append("PK\3\4", 4));
+    EXPECT_FALSE(store.file("Vantry/job/App.ipa")) << "visible before commit";
+    upload.reset(); // the connection dropped half-way
+    EXPECT_EQ(filesUnder(QString::fromStdString(store.root())),
+              (QStringList{QStringLiteral("Vantry"), QStringLiteral("Vantry/job")}));
+
+    upload = store.beginUpload("Vantry/job/App.ipa");
+    ASSERT_TRUE(upload && upload->append("PK\3\4data", 8) && upload->commit());
+    const auto info = store.file("Vantry/job/App.ipa");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->size, 8u);
+    EXPECT_EQ(info->contentType, "application/octet-stream");
+    EXPECT_EQ(FileStore::contentTypeFor("a.APK"), "application/vnd.android.package-archive");
+    EXPECT_EQ(FileStore::contentTypeFor("manifest.plist"), "application/xml");
+    EXPECT_FALSE(store.file("Vantry/job")) << "a folder is not a file";
+    EXPECT_FALSE(store.createFolder("Vantry/job/App.ipa")) << "a file is not a folder";
+}
+
+TEST(FileStore, TokenIsMadeOnceAndOwnerOnly) {
+    const std::string dir = testsupport::makeTempDir().toStdString();
+    const auto first = FileStore::loadOrCreateToken(dir);
+    ASSERT_TRUE(first);
+    EXPECT_GE(first->size(), 32u);
+    EXPECT_EQ(FileStore::loadOrCreateToken(dir), first);
+    EXPECT_EQ(QFile::permissions(QString::fromStdString(dir + "/storage-token")),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+}
+
+TEST(StorageApi, UploadLinkAndDownloadWithRanges) {
+    StorageServer s;
+    auto api = s.client();
+    auto res = api.Post("/storage/folders", R"({"path":"Vantry/Café job"})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 201);
+    EXPECT_NE(res->body.find("\"existed\":false"), std::string::npos);
+
+    std::string payload(300000, '\0');
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 7 % 251);
+    res = api.Put("/storage/files?path=Vantry%2FCaf%C3%A9%20job%2FApp.apk", payload, "application/octet-stream");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 201) << res->body;
+
+    res = api.Post("/storage/links", R"({"path":"Vantry/Café job/App.apk"})", "application/json");
+    ASSERT_TRUE(res);
+    const std::string expected = s.options.publicUrl + "files/Vantry/Caf%C3%A9%20job/App.apk";
+    EXPECT_NE(res->body.find(expected), std::string::npos) << res->body;
+
+    auto anyone = s.client(false);
+    res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, payload);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "application/vnd.android.package-archive");
+    const std::string etag = res->get_header_value("ETag");
+    EXPECT_FALSE(etag.empty());
+
+    res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk", {{"Range", "bytes=1000-1999"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    EXPECT_EQ(res->body, payload.substr(1000, 1000));
+    EXPECT_EQ(res->get_header_value("Content-Range"), "bytes 1000-1999/300000");
+
+    res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk", {{"If-None-Match", etag}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 304);
+}
+
+TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
+    StorageServer s(1000);
+    auto anonymous = s.client(false);
+    auto res = anonymous.Post("/storage/folders", R"({"path":"x"})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 401);
+    httplib::Client wrong("127.0.0.1", s.port);
+    wrong.set_bearer_token_auth("test-token-12345");
+    EXPECT_EQ(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")->status, 401);
+
+    auto api = s.client();
+    EXPECT_EQ(api.Put("/storage/files?path=big.ipa", std::string(1001, 'x'), "application/octet-stream")->status, 413);
+    for (const char* path : {"..%2Fx", "%2Fetc%2Fpasswd", "a%00b", "a%2F..%2F..%2Fx"}) {
+        res = api.Put((std::string("/storage/files?path=") + path).c_str(), "x", "application/octet-stream");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << path;
+    }
+    EXPECT_EQ(api.Post("/storage/folders", "{not json", "application/json")->status, 400);
+    EXPECT_EQ(api.Post("/storage/links", R"({"path":"missing.ipa"})", "application/json")->status, 404);
+    EXPECT_EQ(anonymous.Get("/files/..%2F..%2Fetc%2Fpasswd")->status, 404);
+    EXPECT_TRUE(filesUnder(QString::fromStdString(s.store.root())).isEmpty());
+}
