@@ -1,0 +1,27 @@
+#pragma once
+
+#include "backend/records/Zapp.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Which kind of device asks for a page or an install, from its user agent.
+enum class ViewerPlatform { iOS, Android, Other };
+ViewerPlatform viewerPlatform(const QString& userAgent);
+// "ios", "android" or "other", as install records store it.
+QString platformName(ViewerPlatform platform);
+
+struct InstallPageContent {
+    Zapp app;
+    QString pageUrl;    // the page's own public URL (what the QR code holds)
+    QString installUrl; // counts the install, then redirects to the package or manifest
+    QString qrSvg;      // inline SVG of the page's QR code, made by us (not escaped)
+    ViewerPlatform viewer = ViewerPlatform::Other;
+};
+
+// One self-contained, mobile-first HTML page: no external fonts, scripts or images. Every
+// value taken from the record is escaped.
+QByteArray renderInstallPage(const InstallPageContent& content);
+QByteArray renderNotFoundPage();
+
+QString htmlEscape(const QString& text);
