@@ -14,7 +14,8 @@
 
 int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the record as one JSON object."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print the record as one JSON object."));
     parser.addOption(json);
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
     int status = 0;

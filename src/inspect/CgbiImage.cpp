@@ -85,12 +85,23 @@ bool unfilter(QByteArray& raw, quint32 height, qsizetype stride, int bpp, QByteA
             const int b = prev ? prev[x] : 0;
             const int c = (prev && x >= bpp) ? prev[x - bpp] : 0;
             switch (filter) {
-            case 0: row[x] = src[x]; break;
-            case 1: row[x] = quint8(src[x] + a); break;
-            case 2: row[x] = quint8(src[x] + b); break;
-            case 3: row[x] = quint8(src[x] + ((a + b) >> 1)); break;
-            case 4: row[x] = quint8(src[x] + paeth(a, b, c)); break;
-            default: return false;
+            case 0:
+                row[x] = src[x];
+                break;
+            case 1:
+                row[x] = quint8(src[x] + a);
+                break;
+            case 2:
+                row[x] = quint8(src[x] + b);
+                break;
+            case 3:
+                row[x] = quint8(src[x] + ((a + b) >> 1));
+                break;
+            case 4:
+                row[x] = quint8(src[x] + paeth(a, b, c));
+                break;
+            default:
+                return false;
             }
         }
     }
@@ -100,7 +111,8 @@ bool unfilter(QByteArray& raw, quint32 height, qsizetype stride, int bpp, QByteA
 } // namespace
 
 bool CgbiImage::isCgbi(const QByteArray& bytes) {
-    return bytes.size() >= signatureSize + 8 && std::memcmp(bytes.constData(), pngSignature, signatureSize) == 0 &&
+    return bytes.size() >= signatureSize + 8 &&
+           std::memcmp(bytes.constData(), pngSignature, signatureSize) == 0 &&
            bytes.mid(signatureSize + 4, 4) == "CgBI";
 }
 
@@ -147,8 +159,8 @@ std::optional<QImage> CgbiImage::decode(const QByteArray& bytes) {
             // Stored as B, G, R[, A] with colour already multiplied by alpha.
             // Clamped so damaged files never yield colour above alpha, which Qt cannot represent.
             const int alpha = bpp == 4 ? src[3] : 255;
-            line[x] = qRgba(std::min<int>(src[2], alpha), std::min<int>(src[1], alpha), std::min<int>(src[0], alpha),
-                            alpha);
+            line[x] = qRgba(std::min<int>(src[2], alpha), std::min<int>(src[1], alpha),
+                            std::min<int>(src[0], alpha), alpha);
         }
     }
     return image;

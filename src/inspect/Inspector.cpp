@@ -15,7 +15,8 @@ Inspector::Inspector(QObject* parent) : QObject(parent) {}
 QString Inspector::packageSizeText(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists() || !info.isFile()) {
-        logLine(QStringLiteral("Error: The file \u201c%1\u201d couldn\u2019t be opened because there is no such file.")
+        logLine(QStringLiteral(
+                    "Error: The file \u201c%1\u201d couldn\u2019t be opened because there is no such file.")
                     .arg(info.fileName()));
         return {};
     }

@@ -33,8 +33,8 @@ void ParseAPK::inspect(const QUrl& location) {
     }
     // The package is read where it lies rather than copied first, and its code and bulk are
     // left in the archive: what remains (manifest, resources) is what the icon path names.
-    const QStringList args = {QStringLiteral("-o"),  QStringLiteral("-q"),     QStringLiteral("-d"),
-                              m_workingPath,         m_packagePath,            QStringLiteral("-x"),
+    const QStringList args = {QStringLiteral("-o"),    QStringLiteral("-q"),    QStringLiteral("-d"),
+                              m_workingPath,           m_packagePath,           QStringLiteral("-x"),
                               QStringLiteral("*.dex"), QStringLiteral("lib/*"), QStringLiteral("assets/*")};
     runUnzip(args, [this](int exitCode) {
         if (exitCode < 0) {

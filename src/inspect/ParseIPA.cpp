@@ -76,7 +76,8 @@ void ParseIPA::unzipFinished() {
 
 void ParseIPA::readPayload() {
     const QDir payload(m_workingPath + QStringLiteral("/Payload"));
-    const QStringList entries = payload.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    const QStringList entries =
+        payload.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
     QString bundle;
     for (const QString& entry : entries) {
         if (QFileInfo(entry).suffix().toLower() == QLatin1String("app")) {

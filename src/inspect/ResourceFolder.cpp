@@ -19,7 +19,8 @@ QString resourceFolder() {
     QStringList candidates;
     if (QCoreApplication::instance()) {
         const QString appDir = QCoreApplication::applicationDirPath();
-        candidates << appDir + QStringLiteral("/resources") << appDir + QStringLiteral("/../share/vantry/resources");
+        candidates << appDir + QStringLiteral("/resources")
+                   << appDir + QStringLiteral("/../share/vantry/resources");
     }
     candidates << QStringLiteral(VANTRY_SOURCE_RESOURCE_DIR);
     for (const QString& c : candidates) {

@@ -39,17 +39,25 @@ TEST(ApkInspection, GeneratedPackages) {
     adaptive.adaptiveIcon = true;
     packages::AndroidApp localised;
     localised.label = QStringLiteral("Bob's App");
-    localised.localisedLabels = {{QStringLiteral("fr"), QStringLiteral("L'appli")}, {QStringLiteral("ar"), QStringLiteral("تطبيق")}};
+    localised.localisedLabels = {{QStringLiteral("fr"), QStringLiteral("L'appli")},
+                                 {QStringLiteral("ar"), QStringLiteral("تطبيق")}};
     localised.versionName = QStringLiteral("2.0-beta");
     localised.assetSize = 4096;
     const Case cases[] = {
-        {"plain", {}, {"com.example.app", "1.7", "Example", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
-        {"adaptive", adaptive, {"com.example.app", "1.7", "Example", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
-        {"localised", localised, {"com.example.app", "2.0-beta", "Bob", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
+        {"plain",
+         {},
+         {"com.example.app", "1.7", "Example", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
+        {"adaptive",
+         adaptive,
+         {"com.example.app", "1.7", "Example", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
+        {"localised",
+         localised,
+         {"com.example.app", "2.0-beta", "Bob", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString apk = packages::buildApk(homeDir() + QStringLiteral("/pkgs/%1.apk").arg(QLatin1String(c.name)), c.app);
+        const QString apk =
+            packages::buildApk(homeDir() + QStringLiteral("/pkgs/%1.apk").arg(QLatin1String(c.name)), c.app);
         ASSERT_FALSE(apk.isEmpty());
         const Outcome out = inspectPackage(new ParseAPK, apk);
         ASSERT_TRUE(out.record) << out.failure.toStdString();
@@ -64,19 +72,24 @@ TEST(ApkInspection, GeneratedPackages) {
 
 TEST(ApkInspection, CorpusPackages) {
     const std::pair<const char*, PackageRecord> cases[] = {
-        {"com.politedroid_6.apk", {"com.politedroid", "1.5", "Polite Droid", "res/drawable-xhdpi-v4/icon.png", "0 MB", "6", ""}},
+        {"com.politedroid_6.apk",
+         {"com.politedroid", "1.5", "Polite Droid", "res/drawable-xhdpi-v4/icon.png", "0 MB", "6", ""}},
         {"duplicate.permisssions_9999999.apk",
-         {"duplicate.permisssions", "", "Duplicate Permisssions", "res/drawable/ic_launcher.png", "0 MB", "9999999", ""}},
+         {"duplicate.permisssions", "", "Duplicate Permisssions", "res/drawable/ic_launcher.png", "0 MB",
+          "9999999", ""}},
         {"urzip-unicode-label.apk",
-         {"info.guardianproject.urzip", "0.1", QStringLiteral("urzip-πÇÇπÇÇ现代汉语通用字-български-عربي1234"),
-          "res/drawable/ic_launcher.png", "0 MB", "100", ""}},
+         {"info.guardianproject.urzip", "0.1",
+          QStringLiteral("urzip-πÇÇπÇÇ现代汉语通用字-български-عربي1234"), "res/drawable/ic_launcher.png",
+          "0 MB", "100", ""}},
         {"issue1170.apk", {"com.ibotpeaches.issue1170", "1.0", "Issue1170", "r/e/a.png", "0 MB", "1", ""}},
-        {"issue-1128-poc1.apk", {"android.appsecurity.cts.tinyapp", "1.0", "Tiny App for CTS", "", "0 MB", "10", ""}},
+        {"issue-1128-poc1.apk",
+         {"android.appsecurity.cts.tinyapp", "1.0", "Tiny App for CTS", "", "0 MB", "10", ""}},
         {"janus.apk", {}},
     };
     for (const auto& [file, record] : cases) {
         SCOPED_TRACE(file);
-        const Outcome out = inspectPackage(new ParseAPK, corpusPath(QStringLiteral("apk/") + QLatin1String(file)));
+        const Outcome out =
+            inspectPackage(new ParseAPK, corpusPath(QStringLiteral("apk/") + QLatin1String(file)));
         if (record.bundleID.isEmpty()) {
             EXPECT_FALSE(out.record);
             continue;
@@ -92,11 +105,14 @@ TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     const QString apk = corpusPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const QString folder = makeTempDir(QStringLiteral("res"));
     Config::instance().set(QStringLiteral("inspect/resourceDir"), folder);
-    EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure, QStringLiteral("The package inspection scripts are missing."));
+    EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure,
+              QStringLiteral("The package inspection scripts are missing."));
 
     // A bundled aapt in the resource folder wins over the one on PATH.
-    QFile::copy(sourceDir() + QStringLiteral("/resources/getApkInfo.sh"), folder + QStringLiteral("/getApkInfo.sh"));
-    writeFile(folder + QStringLiteral("/aapt"), "#!/bin/sh\necho \"package: name='bundled.aapt' versionCode='3'\"\n");
+    QFile::copy(sourceDir() + QStringLiteral("/resources/getApkInfo.sh"),
+                folder + QStringLiteral("/getApkInfo.sh"));
+    writeFile(folder + QStringLiteral("/aapt"),
+              "#!/bin/sh\necho \"package: name='bundled.aapt' versionCode='3'\"\n");
     QFile::setPermissions(folder + QStringLiteral("/aapt"), QFile::ReadOwner | QFile::ExeOwner);
     const Outcome out = inspectPackage(new ParseAPK, apk);
     ASSERT_TRUE(out.record);

@@ -16,7 +16,9 @@ QString validIpa() {
                               {{QStringLiteral("Payload/X.app/Info.plist"),
                                 packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "x.y"}})}});
 }
-QString validApk() { return packages::buildApk(homeDir() + QStringLiteral("/pkgs/valid.apk"), {}); }
+QString validApk() {
+    return packages::buildApk(homeDir() + QStringLiteral("/pkgs/valid.apk"), {});
+}
 
 // Rewrites entry names in place ("aa/" -> "../"), which zip itself refuses to store.
 QString escaping(const QString& package, const QString& name, const QString& ext) {
@@ -58,11 +60,15 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
         {writeFile(pkgs + QStringLiteral("empty.apk"), {}), true, false},
         {writeFile(pkgs + QStringLiteral("truncated.ipa"), ipaBytes.left(ipaBytes.size() / 2)), false, false},
         {writeFile(pkgs + QStringLiteral("truncated.apk"), readFile(apk).left(300)), true, false},
-        {packages::zipFiles(pkgs + QStringLiteral("readme.ipa"), {{QStringLiteral("README"), "hi"}}), false, false},
-        {packages::zipFiles(pkgs + QStringLiteral("readme.apk"), {{QStringLiteral("README"), "hi"}}), true, false},
+        {packages::zipFiles(pkgs + QStringLiteral("readme.ipa"), {{QStringLiteral("README"), "hi"}}), false,
+         false},
+        {packages::zipFiles(pkgs + QStringLiteral("readme.apk"), {{QStringLiteral("README"), "hi"}}), true,
+         false},
         {packages::zipFiles(pkgs + QStringLiteral("array.ipa"), {{QStringLiteral("Payload/X.app/Info.plist"),
-                                                                   packages::xmlPlist(QVariantList{1, 2})}}), false, false},
-        {packages::zipFiles(pkgs + QStringLiteral("noplist.ipa"), {{QStringLiteral("Payload/X.app/"), {}}}), false, false},
+                                                                  packages::xmlPlist(QVariantList{1, 2})}}),
+         false, false},
+        {packages::zipFiles(pkgs + QStringLiteral("noplist.ipa"), {{QStringLiteral("Payload/X.app/"), {}}}),
+         false, false},
         {pkgs + quoted + QStringLiteral(".apk"), true, true},
         {pkgs + quoted + QStringLiteral(".ipa"), false, true},
         {escaping(apk, QStringLiteral("escape"), QStringLiteral(".apk")), true, true},
@@ -70,7 +76,8 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
-        const Outcome out = inspectPackage(c.apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA, c.path);
+        const Outcome out =
+            inspectPackage(c.apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA, c.path);
         EXPECT_EQ(out.record.has_value(), c.record) << out.failure.toStdString();
     }
     EXPECT_EQ(QDir(cwd).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList()) << "a command ran";
@@ -83,7 +90,8 @@ TEST(HostileInput, WorkingFolderCannotBeMade) {
     const QString docs = documentsFolder();
     QDir(docs).removeRecursively();
     writeFile(docs, "a file where the folder should be");
-    EXPECT_EQ(inspectPackage(new ParseIPA, validIpa()).failure, QStringLiteral("The working folder could not be created."));
+    EXPECT_EQ(inspectPackage(new ParseIPA, validIpa()).failure,
+              QStringLiteral("The working folder could not be created."));
     QFile::remove(docs);
     QDir().mkpath(docs);
 }

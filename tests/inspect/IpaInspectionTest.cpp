@@ -28,13 +28,8 @@ QVariantMap iconFiles(const QStringList& names) {
     return {{QStringLiteral("CFBundleIconFiles"), QVariant(names).toList()}};
 }
 
-QImage swatch() {
-    QImage image(8, 8, QImage::Format_ARGB32);
-    image.fill(QColor(200, 40, 10, 128));
-    return image;
-}
-
-QString makeIpa(const QString& name, const QVariantMap& info, bool binary, QMap<QString, QByteArray> files = {}) {
+QString makeIpa(const QString& name, const QVariantMap& info, bool binary,
+                QMap<QString, QByteArray> files = {}) {
     QMap<QString, QByteArray> entries;
     for (auto it = files.begin(); it != files.end(); ++it)
         entries.insert(QStringLiteral("Payload/Demo.app/") + it.key(), it.value());
@@ -43,7 +38,9 @@ QString makeIpa(const QString& name, const QVariantMap& info, bool binary, QMap<
     return packages::zipFiles(homeDir() + QStringLiteral("/pkgs/") + name, entries);
 }
 
-QString bundle() { return workingFolder() + QStringLiteral("/Payload/Demo.app/"); }
+QString bundle() {
+    return workingFolder() + QStringLiteral("/Payload/Demo.app/");
+}
 
 } // namespace
 
@@ -55,30 +52,53 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
         QMap<QString, QByteArray> files;
         PackageRecord expected; // icon relative to the bundle
     };
-    const QByteArray cgbi = packages::cgbiPng(swatch());
-    const QByteArray png = packages::standardPng(swatch());
-    const QVariant twoIcons = iconKeys(iconFiles({QStringLiteral("AppIcon60x60"), QStringLiteral("AppIcon76x76")}));
+    const QByteArray cgbi = readFile(corpusPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
+    const QByteArray png = readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")));
+    const QVariant twoIcons =
+        iconKeys(iconFiles({QStringLiteral("AppIcon60x60"), QStringLiteral("AppIcon76x76")}));
     const QVariant none;
     const Case cases[] = {
         {"xml", {}, false, {}, {"com.example.app", "2.0", "Shown", "", "", "13.0", ""}},
         {"binary-fallbacks",
          {{"CFBundleShortVersionString", none}, {"CFBundleDisplayName", 5}, {"MinimumOSVersion", none}},
-         true, {}, {"com.example.app", "20", "Plain", "", "", "10", ""}},
+         true,
+         {},
+         {"com.example.app", "20", "Plain", "", "", "10", ""}},
         {"no-version-non-text-id",
          {{"CFBundleShortVersionString", none}, {"CFBundleVersion", none}, {"CFBundleIdentifier", 7}},
-         true, {}, {"", "", "Shown", "", "", "13.0", ""}},
-        {"icon-png", {{"CFBundleIcons", twoIcons}}, false,
-         {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}}, {"com.example.app", "2.0", "Shown", "AppIcon60x60.png", "", "13.0", ""}},
-        {"icon-cgbi-2x", {{"CFBundleIcons", twoIcons}}, true,
-         {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}}, {"com.example.app", "2.0", "Shown", "AppIcon60x60@2x.png", "", "13.0", ""}},
-        {"icon-untested-ipad", {{"CFBundleIcons", twoIcons}}, false,
-         {{"AppIcon76x76@2x.png", png}}, {"com.example.app", "2.0", "Shown", "AppIcon60x60@2x~ipad.png", "", "13.0", ""}},
-        {"icon-png-name-not-image", {{"CFBundleIcons", iconKeys(iconFiles({QStringLiteral("Icon.png")}))}}, false,
-         {{"Icon.png", "not an image"}}, {"com.example.app", "2.0", "Shown", "Icon.png", "", "13.0", ""}},
-        {"icon-primary-is-text", {{"CFBundleIcons", iconKeys(QStringLiteral("App Icon"))}}, false,
-         {}, {"com.example.app", "2.0", "Shown", "", "", "13.0", ""}},
-        {"icon-empty-list", {{"CFBundleIcons", iconKeys(iconFiles({}))}}, true,
-         {}, {"com.example.app", "2.0", "Shown", "", "", "13.0", ""}},
+         true,
+         {},
+         {"", "", "Shown", "", "", "13.0", ""}},
+        {"icon-png",
+         {{"CFBundleIcons", twoIcons}},
+         false,
+         {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}},
+         {"com.example.app", "2.0", "Shown", "AppIcon60x60.png", "", "13.0", ""}},
+        {"icon-cgbi-2x",
+         {{"CFBundleIcons", twoIcons}},
+         true,
+         {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}},
+         {"com.example.app", "2.0", "Shown", "AppIcon60x60@2x.png", "", "13.0", ""}},
+        {"icon-untested-ipad",
+         {{"CFBundleIcons", twoIcons}},
+         false,
+         {{"AppIcon76x76@2x.png", png}},
+         {"com.example.app", "2.0", "Shown", "AppIcon60x60@2x~ipad.png", "", "13.0", ""}},
+        {"icon-png-name-not-image",
+         {{"CFBundleIcons", iconKeys(iconFiles({QStringLiteral("Icon.png")}))}},
+         false,
+         {{"Icon.png", "not an image"}},
+         {"com.example.app", "2.0", "Shown", "Icon.png", "", "13.0", ""}},
+        {"icon-primary-is-text",
+         {{"CFBundleIcons", iconKeys(QStringLiteral("App Icon"))}},
+         false,
+         {},
+         {"com.example.app", "2.0", "Shown", "", "", "13.0", ""}},
+        {"icon-empty-list",
+         {{"CFBundleIcons", iconKeys(iconFiles({}))}},
+         true,
+         {},
+         {"com.example.app", "2.0", "Shown", "", "", "13.0", ""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,8 +121,10 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
 
 TEST(IpaInspection, ExtensionBundleOrderAndExtractedEntries) {
     const QMap<QString, QByteArray> files = {
-        {QStringLiteral("Payload/B.app/Info.plist"), packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "b"}})},
-        {QStringLiteral("Payload/A.app/Info.plist"), packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "a"}})},
+        {QStringLiteral("Payload/B.app/Info.plist"),
+         packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "b"}})},
+        {QStringLiteral("Payload/A.app/Info.plist"),
+         packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "a"}})},
         {QStringLiteral("Payload/A.app/Frameworks/Big.framework/Big"), QByteArray(4096, 'x')}};
     const QString upper = packages::zipFiles(homeDir() + QStringLiteral("/pkgs/Two.IPA"), files);
     const Outcome out = inspectPackage(new ParseIPA, upper);
@@ -134,9 +156,11 @@ TEST(IpaInspection, CorpusPackages) {
     };
     const Case cases[] = {
         {"lagunitas_Sample.ipa",
-         {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0", ""}},
+         {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0",
+          ""}},
         {"com.fake.IpaApp_1000000000001.ipa",
-         {"org.onionshare.OnionShare", "1.0.1", "OnionShare", "Payload/IpaApp.app/AppIcon60x60@2x~ipad.png", "0 MB", "15.0", ""}},
+         {"org.onionshare.OnionShare", "1.0.1", "OnionShare", "Payload/IpaApp.app/AppIcon60x60@2x~ipad.png",
+          "0 MB", "15.0", ""}},
         {"app-info_ipad.ipa", {"com.icyleaf.bundle", "1.0", "bundle", "", "0 MB", "9.3", ""}},
         {"app-info_embedded.ipa", {"com.icyleaf.test.Demo", "1.0", "Demo", "", "0 MB", "14.3", ""}},
         {"fastlane_very capable app.ipa",
@@ -147,7 +171,8 @@ TEST(IpaInspection, CorpusPackages) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        const Outcome out = inspectPackage(new ParseIPA, corpusPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
+        const Outcome out =
+            inspectPackage(new ParseIPA, corpusPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
         if (c.expected.bundleID.isEmpty()) {
             EXPECT_FALSE(out.record);
             continue;

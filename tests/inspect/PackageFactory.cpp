@@ -2,13 +2,10 @@
 
 #include "support/TestSupport.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
-#include <QtEndian>
-
-#include <zlib.h>
 
 namespace packages {
 
@@ -22,7 +19,9 @@ bool run(const QString& program, const QStringList& args, const QString& dir = {
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-QString escaped(const QString& s) { return s.toHtmlEscaped(); }
+QString escaped(const QString& s) {
+    return s.toHtmlEscaped();
+}
 
 QString xmlValue(const QVariant& v) {
     switch (v.typeId()) {
@@ -49,15 +48,6 @@ QString xmlValue(const QVariant& v) {
     }
 }
 
-void chunk(QByteArray& out, const char* type, const QByteArray& data) {
-    char be[4];
-    qToBigEndian<quint32>(quint32(data.size()), be);
-    out.append(be, 4);
-    const QByteArray body = QByteArray(type, 4) + data;
-    out += body;
-    qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), be);
-    out.append(be, 4);
-}
 } // namespace
 
 QByteArray xmlPlist(const QVariant& root) {
@@ -69,55 +59,10 @@ QByteArray xmlPlist(const QVariant& root) {
 QByteArray binaryPlist(const QVariant& root) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
     testsupport::writeFile(dir + QStringLiteral("/in.plist"), xmlPlist(root));
-    run(QStringLiteral("plistutil"), {QStringLiteral("-i"), dir + QStringLiteral("/in.plist"), QStringLiteral("-o"),
-                                      dir + QStringLiteral("/out.plist"), QStringLiteral("-f"), QStringLiteral("bin")});
+    run(QStringLiteral("plistutil"),
+        {QStringLiteral("-i"), dir + QStringLiteral("/in.plist"), QStringLiteral("-o"),
+         dir + QStringLiteral("/out.plist"), QStringLiteral("-f"), QStringLiteral("bin")});
     return testsupport::readFile(dir + QStringLiteral("/out.plist"));
-}
-
-QByteArray cgbiPng(const QImage& source) {
-    const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QByteArray rows;
-    for (int y = 0; y < image.height(); ++y) {
-        rows.append('\0');
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = line[x];
-            rows.append(char(qBlue(p))).append(char(qGreen(p))).append(char(qRed(p))).append(char(qAlpha(p)));
-        }
-    }
-    QByteArray deflated(qsizetype(compressBound(uLong(rows.size()))), Qt::Uninitialized);
-    z_stream zs{};
-    deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    zs.next_in = reinterpret_cast<Bytef*>(rows.data());
-    zs.avail_in = uInt(rows.size());
-    zs.next_out = reinterpret_cast<Bytef*>(deflated.data());
-    zs.avail_out = uInt(deflated.size());
-    deflate(&zs, Z_FINISH);
-    deflated.resize(qsizetype(zs.total_out));
-    deflateEnd(&zs);
-
-    QByteArray out("\x89PNG\r\n\x1a\n", 8);
-    chunk(out, "CgBI", QByteArray::fromHex("50002002"));
-    QByteArray header(13, '\0');
-    qToBigEndian<quint32>(quint32(image.width()), header.data());
-    qToBigEndian<quint32>(quint32(image.height()), header.data() + 4);
-    header[8] = 8;
-    header[9] = 6;
-    chunk(out, "IHDR", header);
-    // Split in two, as Xcode does for larger icons.
-    const qsizetype half = deflated.size() / 2;
-    chunk(out, "IDAT", deflated.left(half));
-    chunk(out, "IDAT", deflated.mid(half));
-    chunk(out, "IEND", {});
-    return out;
-}
-
-QByteArray standardPng(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 void sparseFile(const QString& path, qint64 size) {
@@ -141,9 +86,10 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok = run(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-0"),
-                                                 zipPath, QStringLiteral(".")},
-                        dir);
+    const bool ok =
+        run(QStringLiteral("zip"),
+            {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-0"), zipPath, QStringLiteral(".")},
+            dir);
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
@@ -153,36 +99,44 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
     const QString res = dir + QStringLiteral("/res");
     testsupport::writeFile(
         dir + QStringLiteral("/AndroidManifest.xml"),
-        QStringLiteral("<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" package=\"%1\" "
-                       "android:versionCode=\"%2\" android:versionName=\"%3\"><uses-sdk android:minSdkVersion=\"21\"/>"
-                       "<application android:label=\"@string/app_name\" android:icon=\"@mipmap/ic_launcher\"/>"
-                       "</manifest>")
+        QStringLiteral(
+            "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" package=\"%1\" "
+            "android:versionCode=\"%2\" android:versionName=\"%3\"><uses-sdk android:minSdkVersion=\"21\"/>"
+            "<application android:label=\"@string/app_name\" android:icon=\"@mipmap/ic_launcher\"/>"
+            "</manifest>")
             .arg(app.package, app.versionCode, app.versionName)
             .toUtf8());
     const auto strings = [](const QString& label) {
         QString text = label.toHtmlEscaped();
         text.replace(QLatin1Char('\''), QLatin1String("\\'"));
-        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>").arg(text).toUtf8();
+        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>")
+            .arg(text)
+            .toUtf8();
     };
     testsupport::writeFile(res + QStringLiteral("/values/strings.xml"), strings(app.label));
     for (auto it = app.localisedLabels.begin(); it != app.localisedLabels.end(); ++it)
-        testsupport::writeFile(res + QStringLiteral("/values-%1/strings.xml").arg(it.key()), strings(it.value()));
+        testsupport::writeFile(res + QStringLiteral("/values-%1/strings.xml").arg(it.key()),
+                               strings(it.value()));
     QImage icon(48, 48, QImage::Format_ARGB32);
     icon.fill(Qt::darkGreen);
-    testsupport::writeFile(res + QStringLiteral("/mipmap-mdpi/ic_launcher.png"), standardPng(icon.scaled(24, 24)));
-    testsupport::writeFile(res + QStringLiteral("/mipmap-xhdpi/ic_launcher.png"), standardPng(icon));
+    QDir().mkpath(res + QStringLiteral("/mipmap-mdpi"));
+    QDir().mkpath(res + QStringLiteral("/mipmap-xhdpi"));
+    icon.scaled(24, 24).save(res + QStringLiteral("/mipmap-mdpi/ic_launcher.png"));
+    icon.save(res + QStringLiteral("/mipmap-xhdpi/ic_launcher.png"));
     if (app.adaptiveIcon)
-        testsupport::writeFile(
-            res + QStringLiteral("/mipmap-anydpi-v26/ic_launcher.xml"),
-            "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
-            "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {QStringLiteral("package"), QStringLiteral("-f"), QStringLiteral("-M"),
-                        dir + QStringLiteral("/AndroidManifest.xml"), QStringLiteral("-S"), res,
-                        QStringLiteral("-I"), QStringLiteral("/usr/share/android-framework-res/framework-res.apk"),
-                        QStringLiteral("-F"), apkPath};
+        testsupport::writeFile(res + QStringLiteral("/mipmap-anydpi-v26/ic_launcher.xml"),
+                               "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
+                               "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
+    QStringList args = {
+        QStringLiteral("package"), QStringLiteral("-f"),
+        QStringLiteral("-M"),      dir + QStringLiteral("/AndroidManifest.xml"),
+        QStringLiteral("-S"),      res,
+        QStringLiteral("-I"),      QStringLiteral("/usr/share/android-framework-res/framework-res.apk"),
+        QStringLiteral("-F"),      apkPath};
     if (app.assetSize > 0) {
         sparseFile(dir + QStringLiteral("/assets/blob.bin"), app.assetSize);
-        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0") << QStringLiteral("bin");
+        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0")
+             << QStringLiteral("bin");
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QMap>
 #include <QString>
 #include <QVariantMap>
@@ -14,10 +13,6 @@ namespace packages {
 QByteArray xmlPlist(const QVariant& root);
 // The same converted to the binary format (through plistutil).
 QByteArray binaryPlist(const QVariant& root);
-
-// A PNG in Apple's CgBI form: raw deflate, BGRA, premultiplied alpha.
-QByteArray cgbiPng(const QImage& image);
-QByteArray standardPng(const QImage& image);
 
 // Zips files (archive path -> bytes; a path ending in "/" is a folder) into zipPath with `zip`,
 // stored uncompressed, plus an optional bigEntry of bigSize zero bytes created sparse.

@@ -36,7 +36,8 @@ void run(benchmark::State& state, bool android) {
     } else {
         path = packages::zipFiles(dir + QStringLiteral("/big.ipa"),
                                   {{QStringLiteral("Payload/Big.app/Info.plist"),
-                                    packages::xmlPlist(QVariantMap{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("big")}})}},
+                                    packages::xmlPlist(QVariantMap{
+                                        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("big")}})}},
                                   QStringLiteral("Payload/Big.app/Data/asset.bin"), size);
     }
     for (auto _ : state) {
@@ -47,8 +48,12 @@ void run(benchmark::State& state, bool android) {
     QDir(dir).removeRecursively();
 }
 
-void BM_InspectIpa(benchmark::State& state) { run(state, false); }
-void BM_InspectApk(benchmark::State& state) { run(state, true); }
+void BM_InspectIpa(benchmark::State& state) {
+    run(state, false);
+}
+void BM_InspectApk(benchmark::State& state) {
+    run(state, true);
+}
 
 } // namespace
 
