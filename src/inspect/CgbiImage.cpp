@@ -14,8 +14,8 @@ namespace {
 
 const char pngSignature[] = "\x89PNG\r\n\x1a\n";
 constexpr qsizetype signatureSize = 8;
-// Icons are at most a few thousand pixels wide; anything larger is refused before allocating.
-constexpr quint32 maxSide = 16384;
+// Icons are at most 1024 pixels wide; a larger header is refused before allocating for it.
+constexpr quint32 maxSide = 4096;
 
 struct Chunk {
     QByteArray type;
