@@ -4,6 +4,7 @@
 #include "backend/WorkingFolder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTimer>
 #include <QUrl>
@@ -45,6 +46,19 @@ bool Inspector::prepareWorkingFolder() {
     return QDir().mkpath(m_workingPath) && QFileInfo(m_workingPath).isDir();
 }
 
+// A package may carry symbolic links (zip stores them); one named like the icon could make a
+// later upload publish any file of the user's. Nothing inspection reads is a link in a real
+// package.
+void Inspector::removeSymlinks(const QString& folder) {
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (it.fileInfo().isSymLink() && !QFile::remove(path))
+            logLine(QStringLiteral("Error: could not remove link ") + path);
+    }
+}
+
 QProcess* Inspector::startProcess(const QString& program, const QStringList& args) {
     auto* process = new QProcess(this);
     process->setProgram(program);
@@ -59,10 +73,12 @@ void Inspector::runUnzip(const QStringList& args, std::function<void(int)> finis
     process->setProcessChannelMode(QProcess::MergedChannels);
     // Warnings of unzip ("skipped ../ path component") are diagnostics only.
     connect(process, &QProcess::readyRead, this, [process] { process->readAll(); });
-    connect(process, &QProcess::finished, this, [process, finished](int code, QProcess::ExitStatus status) {
-        process->deleteLater();
-        finished(status == QProcess::NormalExit ? code : -1);
-    });
+    connect(process, &QProcess::finished, this,
+            [this, process, finished](int code, QProcess::ExitStatus status) {
+                process->deleteLater();
+                removeSymlinks(m_workingPath);
+                finished(status == QProcess::NormalExit ? code : -1);
+            });
     connect(process, &QProcess::errorOccurred, this, [process, finished](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;

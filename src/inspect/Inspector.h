@@ -42,7 +42,8 @@ protected:
     // Removes and recreates the working folder; false when it cannot be made.
     bool prepareWorkingFolder();
     // Runs /usr/bin/unzip with args; finished is called on the event loop with the exit code,
-    // or with -1 when the program could not be started.
+    // or with -1 when the program could not be started. Symbolic links the archive restored
+    // are removed first.
     void runUnzip(const QStringList& args, std::function<void(int exitCode)> finished);
     // Runs "/bin/sh SCRIPT RESOURCE_DIR PACKAGE" (no command line is built, so the package path
     // reaches the script as it is); finished receives standard output, or nothing when the
@@ -58,5 +59,6 @@ protected:
 private:
     void report(std::function<void()> call);
     QProcess* startProcess(const QString& program, const QStringList& args);
+    static void removeSymlinks(const QString& folder);
     bool m_reported = false;
 };

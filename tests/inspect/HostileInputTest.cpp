@@ -20,22 +20,39 @@ QString validApk() {
     return packages::buildApk(homeDir() + QStringLiteral("/pkgs/valid.apk"), {});
 }
 
-// Rewrites entry names in place ("aa/" -> "../"), which zip itself refuses to store.
-QString escaping(const QString& package, const QString& name, const QString& ext) {
-    const QString dir = makeTempDir(QStringLiteral("esc"));
-    writeFile(dir + QStringLiteral("/aa/aa/escaped.txt"), "outside");
-    const QString out = homeDir() + QStringLiteral("/pkgs/") + name + ext;
+// A copy of package with one more entry added by zip from dir (links stored as links).
+QString withEntry(const QString& package, const QString& name, const QString& dir, const QString& entry) {
+    const QString out = homeDir() + QStringLiteral("/pkgs/") + name;
     QFile::remove(out);
     QFile::copy(package, out);
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
     QProcess zip;
     zip.setWorkingDirectory(dir);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), out, QStringLiteral("aa/aa/escaped.txt")});
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-y"), out, entry});
     zip.waitForFinished();
+    return out;
+}
+
+// An entry named "../../escaped.txt", which zip itself refuses to store: written as
+// "aa/aa/escaped.txt", then renamed in place.
+QString escaping(const QString& package, const QString& name) {
+    const QString dir = makeTempDir(QStringLiteral("esc"));
+    writeFile(dir + QStringLiteral("/aa/aa/escaped.txt"), "outside");
+    const QString out = withEntry(package, name, dir, QStringLiteral("aa/aa/escaped.txt"));
     QByteArray bytes = readFile(out);
     bytes.replace("aa/aa/escaped.txt", "../../escaped.txt");
     writeFile(out, bytes);
     return out;
+}
+
+// An entry that is a symbolic link to a private file, named like the icon inspection picks.
+QString linking(const QString& package, const QString& name, const QString& entry) {
+    const QString dir = makeTempDir(QStringLiteral("link"));
+    QDir().mkpath(QFileInfo(dir + QLatin1Char('/') + entry).absolutePath());
+    QFile::link(writeFile(homeDir() + QStringLiteral("/private.png"),
+                          readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")))),
+                dir + QLatin1Char('/') + entry);
+    return withEntry(package, name, dir, entry);
 }
 } // namespace
 
@@ -71,14 +88,18 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
          false, false},
         {pkgs + quoted + QStringLiteral(".apk"), true, true},
         {pkgs + quoted + QStringLiteral(".ipa"), false, true},
-        {escaping(apk, QStringLiteral("escape"), QStringLiteral(".apk")), true, true},
-        {escaping(ipa, QStringLiteral("escape"), QStringLiteral(".ipa")), false, true},
+        {escaping(apk, QStringLiteral("escape.apk")), true, true},
+        {escaping(ipa, QStringLiteral("escape.ipa")), false, true},
+        {linking(apk, QStringLiteral("link.apk"), QStringLiteral("res/link.png")), true, true},
+        {linking(ipa, QStringLiteral("link.ipa"), QStringLiteral("Payload/X.app/Icon.png")), false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         const Outcome out =
             inspectPackage(c.apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA, c.path);
         EXPECT_EQ(out.record.has_value(), c.record) << out.failure.toStdString();
+        for (const char* link : {"/res/link.png", "/Payload/X.app/Icon.png"})
+            EXPECT_FALSE(QFileInfo(workingFolder() + QLatin1String(link)).isSymLink());
     }
     EXPECT_EQ(QDir(cwd).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList()) << "a command ran";
     // "../../escaped.txt" from the working folder would land in HOME.
