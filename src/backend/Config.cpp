@@ -35,6 +35,7 @@ const std::vector<Config::Key>& Config::keys() {
         {"zoho/accountsUrl", "https://accounts.zoho.com", "Zoho accounts host (OAuth)"},
         {"zoho/apiUrl", "https://www.zohoapis.com", "WorkDrive API host"},
         {"zoho/uploadUrl", "https://upload.zoho.com", "WorkDrive upload host"},
+        {"inspect/resourceDir", "", "Folder of the package inspection scripts (empty: found next to the program)"},
         {"zoho/externalFilesUrl", "https://files-accl.zohoexternal.com", "WorkDrive external-files host (direct links)"},
     };
     return table;

@@ -1,5 +1,6 @@
 #include "cli/Command.h"
 
+#include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
@@ -31,6 +32,7 @@ bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextSt
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<ManifestCommand>());
+    commands.push_back(std::make_unique<InspectCommand>());
     return commands;
 }
 

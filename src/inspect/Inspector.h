@@ -1,0 +1,64 @@
+#pragma once
+
+#include "backend/records/PackageRecord.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// What ParseIPA and ParseAPK share: the working folder, `unzip` as a child process, the size
+// text and the single, asynchronous report to the caller.
+//
+// An inspector is created with new and owns itself: the caller assigns onComplete and
+// onFailure (before returning to the event loop), calls inspect() and forgets the pointer.
+// Exactly one of the two callbacks is called, once, on the thread of the inspector, never from
+// inside inspect(); the inspector deletes itself afterwards. Only one inspection of either
+// kind may run at a time, because they share the working folder.
+class Inspector : public QObject {
+    Q_OBJECT
+public:
+    explicit Inspector(QObject* parent = nullptr);
+
+    std::function<void(const PackageRecord&)> onComplete;
+    std::function<void(const QString& message)> onFailure;
+
+    // Starts the inspection of the package at location (a file URL or a local path).
+    virtual void inspect(const QUrl& location) = 0;
+
+    QString workingPath() const { return m_workingPath; }
+
+    // "N MB" with N the whole mebibytes of the file, rounded down; "" (and a console line)
+    // when the file cannot be measured.
+    static QString packageSizeText(const QString& path);
+
+    // Local path of a file URL (percent-escapes decoded once) or of a plain path.
+    static QString localPath(const QUrl& location);
+
+protected:
+    // Removes and recreates the working folder; false when it cannot be made.
+    bool prepareWorkingFolder();
+    // Runs /usr/bin/unzip with args; finished is called on the event loop with the exit code,
+    // or with -1 when the program could not be started. Symbolic links the archive restored
+    // are removed first.
+    void runUnzip(const QStringList& args, std::function<void(int exitCode)> finished);
+    // Runs "/bin/sh SCRIPT RESOURCE_DIR PACKAGE" (no command line is built, so the package path
+    // reaches the script as it is); finished receives standard output, or nothing when the
+    // shell could not be started.
+    void runScript(const QString& script, const QString& resourceDir, const QString& package,
+                   std::function<void(std::optional<QByteArray> output)> finished);
+
+    void deliver(const PackageRecord& record);
+    void fail(const QString& message);
+
+    QString m_workingPath;
+
+private:
+    void report(std::function<void()> call);
+    QProcess* startProcess(const QString& program, const QStringList& args);
+    static void removeSymlinks(const QString& folder);
+    bool m_reported = false;
+};

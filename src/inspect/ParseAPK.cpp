@@ -1,0 +1,125 @@
+#include "inspect/ParseAPK.h"
+
+#include "backend/Log.h"
+#include "inspect/ResourceFolder.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QUrl>
+
+namespace {
+QString decodeOutput(const std::optional<QByteArray>& bytes) {
+    if (!bytes)
+        return {};
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(*bytes);
+    // Output that is not valid UTF-8 counts as no output.
+    return decoder.hasError() ? QString() : text;
+}
+} // namespace
+
+void ParseAPK::inspect(const QUrl& location) {
+    m_packagePath = QFileInfo(localPath(location)).absoluteFilePath();
+    if (!prepareWorkingFolder()) {
+        logLine(QStringLiteral("Error: could not create ") + m_workingPath);
+        fail(QStringLiteral("The working folder could not be created."));
+        return;
+    }
+    if (!QFileInfo(m_packagePath).isFile()) {
+        logLine(QStringLiteral("Error: no such file ") + m_packagePath);
+        fail(QStringLiteral("This file is not a valid Android app package."));
+        return;
+    }
+    // The package is read where it lies rather than copied first, and its code and bulk are
+    // left in the archive: what remains (manifest, resources) is what the icon path names.
+    const QStringList args = {QStringLiteral("-o"),    QStringLiteral("-q"),    QStringLiteral("-d"),
+                              m_workingPath,           m_packagePath,           QStringLiteral("-x"),
+                              QStringLiteral("*.dex"), QStringLiteral("lib/*"), QStringLiteral("assets/*")};
+    runUnzip(args, [this](int exitCode) {
+        if (exitCode < 0) {
+            fail(QStringLiteral("The unzip program could not be run."));
+            return;
+        }
+        if (QFileInfo(m_workingPath).isDir())
+            logLine(QStringLiteral("Unzipping done"));
+        else
+            logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
+        readBadging();
+    });
+}
+
+void ParseAPK::readBadging() {
+    const QString script = resourceScript(QStringLiteral("getApkInfo.sh"));
+    if (script.isEmpty()) {
+        logLine(QStringLiteral("Error: getApkInfo.sh not found"));
+        fail(QStringLiteral("The package inspection scripts are missing."));
+        return;
+    }
+    runScript(script, resourceFolder(), m_packagePath, [this](std::optional<QByteArray> bytes) {
+        if (!bytes) {
+            fail(QStringLiteral("The shell could not be run."));
+            return;
+        }
+        const QString output = decodeOutput(bytes);
+        logLine(output);
+        const QHash<QString, QString> badging = badgingValues(output);
+        if (!badging.contains(QStringLiteral("packageName"))) {
+            fail(QStringLiteral("This file is not a valid Android app package."));
+            return;
+        }
+        extractIcon(badging);
+    });
+}
+
+void ParseAPK::extractIcon(const QHash<QString, QString>& badging) {
+    const auto finish = [this, badging](const QString& icon) {
+        PackageRecord record;
+        record.bundleID = badging.value(QStringLiteral("packageName"));
+        record.version = badging.value(QStringLiteral("versionName"));
+        record.name = badging.value(QStringLiteral("name"));
+        record.icon = icon;
+        record.size = packageSizeText(m_packagePath);
+        record.minOS = badging.value(QStringLiteral("versionCode"), QStringLiteral("10"));
+        deliver(record);
+    };
+    const QString script = resourceScript(QStringLiteral("extractIconFromApk.sh"));
+    if (script.isEmpty()) {
+        finish(QString());
+        return;
+    }
+    runScript(script, resourceFolder(), m_packagePath, [this, finish](std::optional<QByteArray> bytes) {
+        QString relative = decodeOutput(bytes);
+        relative.remove(QLatin1Char('\n'));
+        const QString icon = m_workingPath + QLatin1Char('/') + relative;
+        logLine(icon);
+        finish(icon);
+    });
+}
+
+std::optional<QString> ParseAPK::captureFirst(const QString& text, const QString& pattern) {
+    const QRegularExpression re(pattern, QRegularExpression::CaseInsensitiveOption);
+    if (!re.isValid()) {
+        logLine(QStringLiteral("Problem!"));
+        return std::nullopt;
+    }
+    const QRegularExpressionMatch match = re.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1);
+}
+
+QHash<QString, QString> ParseAPK::badgingValues(const QString& output) {
+    static const std::pair<const char*, const char*> patterns[] = {
+        {"application-label:'(.*?)'", "name"},
+        {"package: name='(.*?)'", "packageName"},
+        {"versionCode='(.*?)'", "versionCode"},
+        {"versionName='(.*?)'", "versionName"},
+    };
+    QHash<QString, QString> values;
+    for (const auto& [pattern, key] : patterns) {
+        if (const auto value = captureFirst(output, QLatin1String(pattern)))
+            values.insert(QLatin1String(key), *value);
+    }
+    return values;
+}

@@ -1,0 +1,135 @@
+#include "inspect/ParseIPA.h"
+
+#include "backend/Log.h"
+#include "inspect/CgbiImage.h"
+#include "inspect/PlistReader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+
+// A key counts only when its value is text.
+QString textValue(const QVariantMap& map, const char* key) {
+    const QVariant v = map.value(QLatin1String(key));
+    return v.typeId() == QMetaType::QString ? v.toString() : QString();
+}
+
+QString textValue(const QVariantMap& map, const char* key, const char* fallbackKey) {
+    const QVariant v = map.value(QLatin1String(key));
+    return v.typeId() == QMetaType::QString ? v.toString() : textValue(map, fallbackKey);
+}
+
+QVariantMap nonEmptyDictionary(const QVariant& v) {
+    return v.typeId() == QMetaType::QVariantMap ? v.toMap() : QVariantMap();
+}
+
+} // namespace
+
+void ParseIPA::inspect(const QUrl& location) {
+    if (!prepareWorkingFolder()) {
+        logLine(QStringLiteral("Error: could not create ") + m_workingPath);
+        fail(QStringLiteral("The working folder could not be created."));
+        return;
+    }
+    m_sourcePath = localPath(location);
+    if (QFileInfo(m_sourcePath).suffix().toLower() != QLatin1String("ipa")) {
+        fail(QStringLiteral("This file is not an iOS app package (.ipa)."));
+        return;
+    }
+    if (!location.isEmpty())
+        logLine(QStringLiteral("Unzipping ") + location.toString());
+    // Only what inspection reads: the Payload and bundle folders, each top-level bundle's
+    // Info.plist and PNG files. -W keeps "*" inside one path component; -C lets
+    // "X.APP" count as a bundle, as the case-insensitive extension test below does.
+    const QStringList args = {QStringLiteral("-o"),
+                              QStringLiteral("-q"),
+                              QStringLiteral("-W"),
+                              QStringLiteral("-C"),
+                              QStringLiteral("-d"),
+                              m_workingPath,
+                              QFileInfo(m_sourcePath).absoluteFilePath(),
+                              QStringLiteral("Payload/"),
+                              QStringLiteral("Payload/*.app/"),
+                              QStringLiteral("Payload/*.app/Info.plist"),
+                              QStringLiteral("Payload/*.app/*.png")};
+    runUnzip(args, [this](int exitCode) {
+        if (exitCode < 0) {
+            fail(QStringLiteral("The unzip program could not be run."));
+            return;
+        }
+        unzipFinished();
+    });
+}
+
+void ParseIPA::unzipFinished() {
+    // Only the presence of Payload decides: unzip also fails on harmless archive quirks.
+    if (!QFileInfo(m_workingPath + QStringLiteral("/Payload")).isDir()) {
+        logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
+        fail(QStringLiteral("This file is not a valid iOS app package."));
+        return;
+    }
+    logLine(QStringLiteral("Unzipping done"));
+    readPayload();
+}
+
+void ParseIPA::readPayload() {
+    const QDir payload(m_workingPath + QStringLiteral("/Payload"));
+    const QStringList entries =
+        payload.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    QString bundle;
+    for (const QString& entry : entries) {
+        if (QFileInfo(entry).suffix().toLower() == QLatin1String("app")) {
+            bundle = entry;
+            break;
+        }
+    }
+    if (bundle.isEmpty()) {
+        fail(QStringLiteral("The iOS app package holds no app bundle."));
+        return;
+    }
+    m_contentPath = payload.filePath(bundle);
+    const auto info = PlistReader::readDictionary(m_contentPath + QStringLiteral("/Info.plist"));
+    if (!info) {
+        fail(QStringLiteral("The app bundle has no readable Info.plist."));
+        return;
+    }
+    PackageRecord record = recordFromInfo(*info, m_contentPath);
+    record.size = packageSizeText(m_sourcePath);
+    deliver(record);
+}
+
+PackageRecord ParseIPA::recordFromInfo(const QVariantMap& info, const QString& bundlePath) {
+    PackageRecord record;
+    record.bundleID = textValue(info, "CFBundleIdentifier");
+    record.version = textValue(info, "CFBundleShortVersionString", "CFBundleVersion");
+    record.name = textValue(info, "CFBundleDisplayName", "CFBundleName");
+    record.icon = iconPath(info, bundlePath);
+    const QVariant minOS = info.value(QStringLiteral("MinimumOSVersion"));
+    record.minOS = minOS.typeId() == QMetaType::QString ? minOS.toString() : QStringLiteral("10");
+    return record;
+}
+
+QString ParseIPA::iconPath(const QVariantMap& info, const QString& bundlePath) {
+    const QVariantMap icons = nonEmptyDictionary(info.value(QStringLiteral("CFBundleIcons")));
+    const QVariantMap primary = nonEmptyDictionary(icons.value(QStringLiteral("CFBundlePrimaryIcon")));
+    const QVariant files = primary.value(QStringLiteral("CFBundleIconFiles"));
+    if (files.typeId() != QMetaType::QVariantList)
+        return {};
+    const QVariantList list = files.toList();
+    if (list.isEmpty() || list.constFirst().typeId() != QMetaType::QString)
+        return {};
+    // The first entry, not the largest: list order decides.
+    const QString base = bundlePath + QLatin1Char('/') + list.constFirst().toString();
+    for (const QString& candidate : {base + QStringLiteral(".png"), base + QStringLiteral("@2x.png")}) {
+        if (!CgbiImage::load(candidate).isNull()) {
+            // Later steps upload this file: leave an ordinary PNG there.
+            CgbiImage::normalizeFile(candidate);
+            return candidate;
+        }
+    }
+    if (base.contains(QLatin1String(".png")))
+        return base;
+    return base + QStringLiteral("@2x~ipad.png");
+}

@@ -1,0 +1,75 @@
+#include "inspect/CgbiImage.h"
+#include "inspect/PackageFactory.h"
+#include "inspect/ParseIPA.h"
+#include "inspect/PlistReader.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace testsupport;
+
+namespace {
+// Raw premultiplied bytes: the reference files hold the stored values with B and R swapped.
+QByteArray premultipliedBytes(const QImage& image) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    return QByteArray(reinterpret_cast<const char*>(rgba.constBits()), rgba.sizeInBytes());
+}
+QByteArray storedBytes(const QImage& reference) {
+    const QImage rgba = reference.convertToFormat(QImage::Format_RGBA8888);
+    return QByteArray(reinterpret_cast<const char*>(rgba.constBits()), rgba.sizeInBytes());
+}
+} // namespace
+
+TEST(CgbiImage, CorpusPairsGeneratedRoundTripAndDamage) {
+    for (const char* name : {"icon120", "AppIcon57"}) {
+        const QString base = corpusPath(QStringLiteral("ipa/cgbi/") + QLatin1String(name));
+        const QImage decoded = CgbiImage::load(base + QStringLiteral(".cgbi.png"));
+        const QImage reference(base + QStringLiteral(".normal.png"));
+        ASSERT_FALSE(decoded.isNull()) << name;
+        EXPECT_TRUE(QImage(base + QStringLiteral(".cgbi.png")).isNull()) << "Qt alone decodes CgBI?";
+        EXPECT_EQ(premultipliedBytes(decoded), storedBytes(reference)) << name;
+    }
+    const QImage ipadIcon = CgbiImage::load(
+        corpusPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
+    EXPECT_EQ(ipadIcon.size(), QSize(167, 167));
+    const QString standard = corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png"));
+    EXPECT_EQ(CgbiImage::load(standard), QImage(standard));
+
+    const QByteArray cgbi = readFile(corpusPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
+    for (qsizetype cut : {qsizetype(10), qsizetype(40), cgbi.size() / 2, cgbi.size() - 30})
+        EXPECT_FALSE(CgbiImage::decode(cgbi.left(cut))) << cut;
+    QByteArray hugeHeader = cgbi;
+    hugeHeader[32] = char(0x7f); // IHDR width far beyond any icon
+    EXPECT_FALSE(CgbiImage::decode(hugeHeader));
+}
+
+TEST(PlistReader, CorpusBinaryAndXmlMatchTheirJson) {
+    for (const char* name :
+         {"lagunitas-Sample_Info.plist", "onionshare-ios_Info.plist", "app-info-embedded-Demo_Info.plist",
+          "app-info_apple-tv-basic.plist", "app-info_apple-tv-with-url-schemes.plist"}) {
+        const QString path = corpusPath(QStringLiteral("ipa/plist/") + QLatin1String(name));
+        const auto dict = PlistReader::readDictionary(path);
+        ASSERT_TRUE(dict) << name;
+        const QVariantMap json =
+            QJsonDocument::fromJson(readFile(path + QStringLiteral(".json"))).object().toVariantMap();
+        EXPECT_EQ(dict->keys(), json.keys()) << name;
+        for (const char* key : {"CFBundleIdentifier", "CFBundleIcons", "UIDeviceFamily", "CFBundleName"}) {
+            const QString k = QLatin1String(key);
+            // JSON numbers are doubles; compare through JSON text.
+            EXPECT_EQ(QJsonDocument::fromVariant(QVariantList{dict->value(k)}).toJson(),
+                      QJsonDocument::fromVariant(QVariantList{json.value(k)}).toJson())
+                << name << " " << key;
+        }
+    }
+    // tvOS: the primary icon is a name, not a dictionary.
+    EXPECT_EQ(ParseIPA::iconPath(*PlistReader::readDictionary(
+                                     corpusPath(QStringLiteral("ipa/plist/app-info_apple-tv-basic.plist"))),
+                                 QStringLiteral("/b")),
+              QString());
+    EXPECT_FALSE(PlistReader::dictionaryFromBytes("not a plist"));
+    EXPECT_FALSE(PlistReader::dictionaryFromBytes(packages::xmlPlist(QVariantList{1})));
+    EXPECT_FALSE(PlistReader::readDictionary(QStringLiteral("/nonexistent")));
+}

@@ -1,0 +1,118 @@
+#include "InspectionRun.h"
+#include "backend/WorkingFolder.h"
+#include "inspect/PackageFactory.h"
+#include "inspect/ParseAPK.h"
+#include "inspect/ParseIPA.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+using namespace testsupport;
+
+namespace {
+QString validIpa() {
+    return packages::zipFiles(homeDir() + QStringLiteral("/pkgs/valid.ipa"),
+                              {{QStringLiteral("Payload/X.app/Info.plist"),
+                                packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "x.y"}})}});
+}
+QString validApk() {
+    return packages::buildApk(homeDir() + QStringLiteral("/pkgs/valid.apk"), {});
+}
+
+// A copy of package with one more entry added by zip from dir (links stored as links).
+QString withEntry(const QString& package, const QString& name, const QString& dir, const QString& entry) {
+    const QString out = homeDir() + QStringLiteral("/pkgs/") + name;
+    QFile::remove(out);
+    QFile::copy(package, out);
+    QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
+    QProcess zip;
+    zip.setWorkingDirectory(dir);
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-y"), out, entry});
+    zip.waitForFinished();
+    return out;
+}
+
+// An entry named "../../escaped.txt", which zip itself refuses to store: written as
+// "aa/aa/escaped.txt", then renamed in place.
+QString escaping(const QString& package, const QString& name) {
+    const QString dir = makeTempDir(QStringLiteral("esc"));
+    writeFile(dir + QStringLiteral("/aa/aa/escaped.txt"), "outside");
+    const QString out = withEntry(package, name, dir, QStringLiteral("aa/aa/escaped.txt"));
+    QByteArray bytes = readFile(out);
+    bytes.replace("aa/aa/escaped.txt", "../../escaped.txt");
+    writeFile(out, bytes);
+    return out;
+}
+
+// An entry that is a symbolic link to a private file, named like the icon inspection picks.
+QString linking(const QString& package, const QString& name, const QString& entry) {
+    const QString dir = makeTempDir(QStringLiteral("link"));
+    QDir().mkpath(QFileInfo(dir + QLatin1Char('/') + entry).absolutePath());
+    QFile::link(writeFile(homeDir() + QStringLiteral("/private.png"),
+                          readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")))),
+                dir + QLatin1Char('/') + entry);
+    return withEntry(package, name, dir, entry);
+}
+} // namespace
+
+TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
+    const QString pkgs = homeDir() + QStringLiteral("/pkgs/");
+    const QString ipa = validIpa();
+    const QString apk = validApk();
+    const QByteArray ipaBytes = readFile(ipa);
+    const QString cwd = makeTempDir(QStringLiteral("cwd"));
+    QDir::setCurrent(cwd);
+    const QString quoted = QStringLiteral("a b \"c\" $(touch INJECTED) `touch INJECTED2` 'd'");
+    QFile::copy(apk, pkgs + quoted + QStringLiteral(".apk"));
+    QFile::copy(ipa, pkgs + quoted + QStringLiteral(".ipa"));
+
+    struct Case {
+        QString path;
+        bool apk;
+        bool record;
+    };
+    const Case cases[] = {
+        {writeFile(pkgs + QStringLiteral("empty.ipa"), {}), false, false},
+        {writeFile(pkgs + QStringLiteral("empty.apk"), {}), true, false},
+        {writeFile(pkgs + QStringLiteral("truncated.ipa"), ipaBytes.left(ipaBytes.size() / 2)), false, false},
+        {writeFile(pkgs + QStringLiteral("truncated.apk"), readFile(apk).left(300)), true, false},
+        {packages::zipFiles(pkgs + QStringLiteral("readme.ipa"), {{QStringLiteral("README"), "hi"}}), false,
+         false},
+        {packages::zipFiles(pkgs + QStringLiteral("readme.apk"), {{QStringLiteral("README"), "hi"}}), true,
+         false},
+        {packages::zipFiles(pkgs + QStringLiteral("array.ipa"), {{QStringLiteral("Payload/X.app/Info.plist"),
+                                                                  packages::xmlPlist(QVariantList{1, 2})}}),
+         false, false},
+        {packages::zipFiles(pkgs + QStringLiteral("noplist.ipa"), {{QStringLiteral("Payload/X.app/"), {}}}),
+         false, false},
+        {pkgs + quoted + QStringLiteral(".apk"), true, true},
+        {pkgs + quoted + QStringLiteral(".ipa"), false, true},
+        {escaping(apk, QStringLiteral("escape.apk")), true, true},
+        {escaping(ipa, QStringLiteral("escape.ipa")), false, true},
+        {linking(apk, QStringLiteral("link.apk"), QStringLiteral("res/link.png")), true, true},
+        {linking(ipa, QStringLiteral("link.ipa"), QStringLiteral("Payload/X.app/Icon.png")), false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const Outcome out =
+            inspectPackage(c.apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA, c.path);
+        EXPECT_EQ(out.record.has_value(), c.record) << out.failure.toStdString();
+        for (const char* link : {"/res/link.png", "/Payload/X.app/Icon.png"})
+            EXPECT_FALSE(QFileInfo(workingFolder() + QLatin1String(link)).isSymLink());
+    }
+    EXPECT_EQ(QDir(cwd).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList()) << "a command ran";
+    // "../../escaped.txt" from the working folder would land in HOME.
+    EXPECT_FALSE(QFile::exists(homeDir() + QStringLiteral("/escaped.txt")));
+    EXPECT_FALSE(QFile::exists(documentsFolder() + QStringLiteral("/escaped.txt")));
+}
+
+TEST(HostileInput, WorkingFolderCannotBeMade) {
+    const QString docs = documentsFolder();
+    QDir(docs).removeRecursively();
+    writeFile(docs, "a file where the folder should be");
+    EXPECT_EQ(inspectPackage(new ParseIPA, validIpa()).failure,
+              QStringLiteral("The working folder could not be created."));
+    QFile::remove(docs);
+    QDir().mkpath(docs);
+}

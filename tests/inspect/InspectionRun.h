@@ -1,0 +1,33 @@
+#pragma once
+
+#include "inspect/Inspector.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+struct Outcome {
+    std::optional<PackageRecord> record;
+    QString failure;
+    int reports = 0;
+};
+
+// Runs one inspection to its report and checks the reporting contract on the way: nothing
+// from inside inspect(), exactly one report.
+inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
+    auto outcome = std::make_shared<Outcome>();
+    inspector->onComplete = [outcome](const PackageRecord& r) { outcome->record = r, ++outcome->reports; };
+    inspector->onFailure = [outcome](const QString& m) { outcome->failure = m, ++outcome->reports; };
+    inspector->inspect(QUrl::fromLocalFile(path));
+    EXPECT_EQ(outcome->reports, 0) << "reported synchronously";
+    EXPECT_TRUE(testsupport::waitUntil([&] { return outcome->reports > 0; }, 60000)) << "no report (hang)";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(outcome->reports, 1);
+    EXPECT_EQ(outcome->record.has_value(), outcome->failure.isEmpty());
+    return *outcome;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QVariantMap>
+
+// Builds test packages in code: iOS packages with zip, Android packages with aapt against the
+// distribution's Android framework resources.
+namespace packages {
+
+// An XML property list of strings, numbers, lists and nested dictionaries.
+QByteArray xmlPlist(const QVariant& root);
+// The same converted to the binary format (through plistutil).
+QByteArray binaryPlist(const QVariant& root);
+
+// Zips files (archive path -> bytes; a path ending in "/" is a folder) into zipPath with `zip`,
+// stored uncompressed, plus an optional bigEntry of bigSize zero bytes created sparse.
+// Returns zipPath, or "" on failure.
+QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry = {},
+                 qint64 bigSize = 0);
+
+struct AndroidApp {
+    QString package = QStringLiteral("com.example.app");
+    QString versionCode = QStringLiteral("7");
+    QString versionName = QStringLiteral("1.7");
+    QString label = QStringLiteral("Example");
+    QMap<QString, QString> localisedLabels; // language -> label
+    bool adaptiveIcon = false;
+    qint64 assetSize = 0; // zero bytes stored as assets/blob.bin when not 0
+};
+// Builds a real .apk with `aapt package`; returns apkPath or "" on failure.
+QString buildApk(const QString& apkPath, const AndroidApp& app);
+
+} // namespace packages
