@@ -85,8 +85,8 @@ int UaCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
         err << "vantry-cli ua: cannot read " << path << " (" << input.errorString() << ")" << Qt::endl;
         return 1;
     }
-    while (!input.atEnd()) {
-        QByteArray line = input.readLine();
+    // readLine() blocks on a pipe and gives an empty array only at the end; an empty line is "\n".
+    for (QByteArray line = input.readLine(); !line.isEmpty(); line = input.readLine()) {
         if (line.endsWith('\n'))
             line.chop(1);
         if (line.endsWith('\r'))

@@ -2,79 +2,14 @@
 
 #include "history/UARules.h"
 
-#include <array>
 
 namespace {
 
-using ua::Funcs;
 using ua::Key;
-
-constexpr std::size_t keyCount = 6;
-using Properties = std::array<std::optional<QString>, keyCount>;
+using ua::Properties;
 
 std::optional<QString>& slot(Properties& props, Key key) {
     return props[static_cast<std::size_t>(key)];
-}
-
-void applyMapped(const ua::MappedKeys& table, const QString& capture, std::optional<QString>& target) {
-    const QString upper = capture.toUpper();
-    for (const auto& [result, texts] : table.map) {
-        for (const QString& text : texts) {
-            if (upper.contains(text, Qt::CaseInsensitive)) {
-                target = result.trimmed();
-                return;
-            }
-        }
-    }
-    if (!target && !capture.isEmpty())
-        target = capture;
-}
-
-void apply(const Funcs& f, const QString* capture, Properties& props) {
-    std::optional<QString>& target = slot(props, f.key);
-    switch (f.kind) {
-    case Funcs::Kind::r:
-        if (capture && !capture->isEmpty())
-            target = capture->trimmed();
-        break;
-    case Funcs::Kind::rf:
-        target = f.text;
-        break;
-    case Funcs::Kind::rp:
-        if (capture) {
-            const QString replaced = f.pattern->replaceAll(*capture, f.text);
-            if (!replaced.isEmpty())
-                target = replaced.toLower().trimmed();
-        }
-        break;
-    case Funcs::Kind::mp:
-        if (capture)
-            applyMapped(*f.table, *capture, target);
-        break;
-    }
-}
-
-// The first matching pattern decides, even when its assignments set nothing.
-std::optional<Properties> match(const std::vector<ua::Rule>& rules, const QString& agent) {
-    for (const ua::Rule& rule : rules) {
-        for (const UAPattern& pattern : rule.regexp) {
-            const std::optional<QStringList> captures = pattern.firstMatch(agent);
-            if (!captures)
-                continue;
-            Properties props;
-            for (std::size_t k = 0; k < rule.funcs.size(); ++k) {
-                const QString* capture =
-                    k < static_cast<std::size_t>(captures->size()) ? &captures->at(static_cast<qsizetype>(k)) : nullptr;
-                apply(rule.funcs[k], capture, props);
-            }
-            for (const auto& value : props) {
-                if (value)
-                    return props;
-            }
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
 }
 
 template <typename... Fields>
@@ -94,7 +29,7 @@ const std::optional<T>& resolve(bool& computed, std::optional<T>& value, const s
                                 const QString& agent, Fill fill) {
     if (!computed) {
         computed = true;
-        if (std::optional<Properties> props = match(rules, agent)) {
+        if (std::optional<Properties> props = ua::matchRules(rules, agent)) {
             T record = fill(*props);
             if (present(record))
                 value = std::move(record);

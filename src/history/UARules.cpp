@@ -15,6 +15,48 @@ MappedKeys makeMap(std::initializer_list<std::pair<const char*, std::initializer
     return table;
 }
 
+std::optional<QString>& slot(Properties& props, Key key) {
+    return props[static_cast<std::size_t>(key)];
+}
+
+void applyMapped(const ua::MappedKeys& table, const QString& capture, std::optional<QString>& target) {
+    const QString upper = capture.toUpper();
+    for (const auto& [result, texts] : table.map) {
+        for (const QString& text : texts) {
+            if (upper.contains(text, Qt::CaseInsensitive)) {
+                target = result.trimmed();
+                return;
+            }
+        }
+    }
+    if (!target && !capture.isEmpty())
+        target = capture;
+}
+
+void apply(const Funcs& f, const QString* capture, Properties& props) {
+    std::optional<QString>& target = slot(props, f.key);
+    switch (f.kind) {
+    case Funcs::Kind::r:
+        if (capture && !capture->isEmpty())
+            target = capture->trimmed();
+        break;
+    case Funcs::Kind::rf:
+        target = f.text;
+        break;
+    case Funcs::Kind::rp:
+        if (capture) {
+            const QString replaced = f.pattern->replaceAll(*capture, f.text);
+            if (!replaced.isEmpty())
+                target = replaced.toLower().trimmed();
+        }
+        break;
+    case Funcs::Kind::mp:
+        if (capture)
+            applyMapped(*f.table, *capture, target);
+        break;
+    }
+}
+
 } // namespace
 
 const MappedKeys& oldSafariMap() {
@@ -95,6 +137,28 @@ Rule::Rule(const QStringList& patterns, std::vector<Funcs> funcs) : funcs(std::m
     regexp.reserve(patterns.size());
     for (const QString& pattern : patterns)
         regexp.emplace_back(pattern);
+}
+
+std::optional<Properties> matchRules(const std::vector<ua::Rule>& rules, const QString& agent) {
+    for (const ua::Rule& rule : rules) {
+        for (const UAPattern& pattern : rule.regexp) {
+            const std::optional<QStringList> captures = pattern.firstMatch(agent);
+            if (!captures)
+                continue;
+            Properties props;
+            for (std::size_t k = 0; k < rule.funcs.size(); ++k) {
+                const QString* capture =
+                    k < static_cast<std::size_t>(captures->size()) ? &captures->at(static_cast<qsizetype>(k)) : nullptr;
+                apply(rule.funcs[k], capture, props);
+            }
+            for (const auto& value : props) {
+                if (value)
+                    return props;
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace ua

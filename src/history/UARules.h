@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -62,5 +64,13 @@ const std::vector<Rule>& cpuRules();
 const std::vector<Rule>& deviceRules();
 const std::vector<Rule>& engineRules();
 const std::vector<Rule>& osRules();
+
+// Property texts by Key.
+using Properties = std::array<std::optional<QString>, 6>;
+
+// Walks rules in order and, within a rule, its patterns in order. The first pattern that matches
+// decides: its rule's assignments are applied to the captures of its leftmost match and the search
+// ends, even when they set nothing. Empty when nothing matched or nothing was set.
+std::optional<Properties> matchRules(const std::vector<Rule>& rules, const QString& agent);
 
 } // namespace ua
