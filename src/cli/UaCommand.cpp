@@ -3,8 +3,8 @@
 #include "history/UAParser.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <cstdio>
 #include <utility>
@@ -22,8 +22,7 @@ QByteArray jsonText(const std::optional<QString>& value) {
     return array.mid(1, array.size() - 2);
 }
 
-template <typename T, typename Build>
-QByteArray jsonRecord(const std::optional<T>& value, Build build) {
+template <typename T, typename Build> QByteArray jsonRecord(const std::optional<T>& value, Build build) {
     if (!value)
         return QByteArrayLiteral("null");
     QByteArray object("{");
@@ -40,23 +39,31 @@ QByteArray jsonRecord(const std::optional<T>& value, Build build) {
 QByteArray UaCommand::classify(const QString& agent) {
     UAParser parser(agent);
     QByteArray json("{\"browser\":");
-    json += jsonRecord(parser.browser(), [](const Browser& b) { return Fields{{"name", b.name}, {"version", b.version}}; });
-    json += ",\"cpu\":" + jsonRecord(parser.cpu(), [](const CPU& c) { return Fields{{"identifier", c.identifier}}; });
-    json += ",\"device\":" + jsonRecord(parser.device(), [](const Device& d) {
-        return Fields{{"vendor", d.vendor}, {"type", d.type}, {"model", d.model}};
+    json += jsonRecord(parser.browser(), [](const Browser& b) {
+        return Fields{{"name", b.name}, {"version", b.version}};
     });
-    json += ",\"engine\":" +
-            jsonRecord(parser.engine(), [](const Engine& e) { return Fields{{"name", e.name}, {"version", e.version}}; });
-    json += ",\"os\":" + jsonRecord(parser.os(), [](const OS& o) { return Fields{{"name", o.name}, {"version", o.version}}; });
+    json += ",\"cpu\":" + jsonRecord(parser.cpu(), [](const CPU& c) {
+                return Fields{{"identifier", c.identifier}};
+            });
+    json += ",\"device\":" + jsonRecord(parser.device(), [](const Device& d) {
+                return Fields{{"vendor", d.vendor}, {"type", d.type}, {"model", d.model}};
+            });
+    json += ",\"engine\":" + jsonRecord(parser.engine(), [](const Engine& e) {
+                return Fields{{"name", e.name}, {"version", e.version}};
+            });
+    json += ",\"os\":" + jsonRecord(parser.os(), [](const OS& o) {
+                return Fields{{"name", o.name}, {"version", o.version}};
+            });
     return json + '}';
 }
 
 int UaCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
     QCommandLineParser parser;
-    const QCommandLineOption file(QStringLiteral("file"),
-                                  QStringLiteral("Read one agent per line from FILE ('-' for standard input) and "
-                                                 "print one JSON object per line."),
-                                  QStringLiteral("FILE"));
+    const QCommandLineOption file(
+        QStringLiteral("file"),
+        QStringLiteral("Read one agent per line from FILE ('-' for standard input) and "
+                       "print one JSON object per line."),
+        QStringLiteral("FILE"));
     parser.addOption(file);
     parser.addPositionalArgument(QStringLiteral("AGENT"), QStringLiteral("The user-agent text to classify."));
     int status = 0;
@@ -73,14 +80,16 @@ int UaCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
         return 0;
     }
     if (!positional.isEmpty()) {
-        err << "vantry-cli ua: unexpected argument '" << positional.constFirst() << "' with --file" << Qt::endl;
+        err << "vantry-cli ua: unexpected argument '" << positional.constFirst() << "' with --file"
+            << Qt::endl;
         return 2;
     }
 
     const QString path = parser.value(file);
     QFile input;
-    const bool opened = path == QLatin1String("-") ? input.open(stdin, QIODevice::ReadOnly)
-                                                   : (input.setFileName(path), input.open(QIODevice::ReadOnly));
+    const bool opened = path == QLatin1String("-")
+                            ? input.open(stdin, QIODevice::ReadOnly)
+                            : (input.setFileName(path), input.open(QIODevice::ReadOnly));
     if (!opened) {
         err << "vantry-cli ua: cannot read " << path << " (" << input.errorString() << ")" << Qt::endl;
         return 1;

@@ -2,7 +2,6 @@
 
 #include "history/UARules.h"
 
-
 namespace {
 
 using ua::Key;
@@ -12,16 +11,25 @@ std::optional<QString>& slot(Properties& props, Key key) {
     return props[static_cast<std::size_t>(key)];
 }
 
-template <typename... Fields>
-bool anySet(const Fields&... fields) {
+template <typename... Fields> bool anySet(const Fields&... fields) {
     return (fields.has_value() || ...);
 }
 
-bool present(const Browser& b) { return anySet(b.name, b.version); }
-bool present(const CPU& c) { return anySet(c.identifier); }
-bool present(const Device& d) { return anySet(d.vendor, d.type, d.model); }
-bool present(const Engine& e) { return anySet(e.version, e.name); }
-bool present(const OS& o) { return anySet(o.version, o.name); }
+bool present(const Browser& b) {
+    return anySet(b.name, b.version);
+}
+bool present(const CPU& c) {
+    return anySet(c.identifier);
+}
+bool present(const Device& d) {
+    return anySet(d.vendor, d.type, d.model);
+}
+bool present(const Engine& e) {
+    return anySet(e.version, e.name);
+}
+bool present(const OS& o) {
+    return anySet(o.version, o.name);
+}
 
 // A record is absent when none of its own fields was set.
 template <typename T, typename Fill>
@@ -43,8 +51,9 @@ const std::optional<T>& resolve(bool& computed, std::optional<T>& value, const s
 UAParser::UAParser(const QString& agent) : m_agent(agent) {}
 
 const std::optional<Browser>& UAParser::browser() {
-    return resolve(m_browser.computed, m_browser.value, ua::browserRules(), m_agent,
-                   [](Properties& p) { return Browser{slot(p, Key::Name), slot(p, Key::Version)}; });
+    return resolve(m_browser.computed, m_browser.value, ua::browserRules(), m_agent, [](Properties& p) {
+        return Browser{slot(p, Key::Name), slot(p, Key::Version)};
+    });
 }
 
 const std::optional<CPU>& UAParser::cpu() {
@@ -59,11 +68,13 @@ const std::optional<Device>& UAParser::device() {
 }
 
 const std::optional<Engine>& UAParser::engine() {
-    return resolve(m_engine.computed, m_engine.value, ua::engineRules(), m_agent,
-                   [](Properties& p) { return Engine{slot(p, Key::Version), slot(p, Key::Name)}; });
+    return resolve(m_engine.computed, m_engine.value, ua::engineRules(), m_agent, [](Properties& p) {
+        return Engine{slot(p, Key::Version), slot(p, Key::Name)};
+    });
 }
 
 const std::optional<OS>& UAParser::os() {
-    return resolve(m_os.computed, m_os.value, ua::osRules(), m_agent,
-                   [](Properties& p) { return OS{slot(p, Key::Version), slot(p, Key::Name)}; });
+    return resolve(m_os.computed, m_os.value, ua::osRules(), m_agent, [](Properties& p) {
+        return OS{slot(p, Key::Version), slot(p, Key::Name)};
+    });
 }

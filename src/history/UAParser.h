@@ -45,8 +45,7 @@ public:
     const std::optional<OS>& os();
 
 private:
-    template <typename T>
-    struct Cached {
+    template <typename T> struct Cached {
         bool computed = false;
         std::optional<T> value;
     };

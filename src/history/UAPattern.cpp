@@ -12,9 +12,8 @@ QString compiledForm(const QString& source) {
 } // namespace
 
 UAPattern::UAPattern(const QString& source)
-    : m_source(source),
-      m_re(compiledForm(source),
-           QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption) {
+    : m_source(source), m_re(compiledForm(source), QRegularExpression::CaseInsensitiveOption |
+                                                       QRegularExpression::UseUnicodePropertiesOption) {
     // Compile (and JIT) now, so that instances shared between threads are never compiled lazily.
     m_re.optimize();
 }

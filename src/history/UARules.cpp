@@ -4,7 +4,8 @@ namespace ua {
 
 namespace {
 
-MappedKeys makeMap(std::initializer_list<std::pair<const char*, std::initializer_list<const char*>>> entries) {
+MappedKeys
+makeMap(std::initializer_list<std::pair<const char*, std::initializer_list<const char*>>> entries) {
     MappedKeys table;
     for (const auto& [result, texts] : entries) {
         QStringList list;
@@ -147,8 +148,9 @@ std::optional<Properties> matchRules(const std::vector<ua::Rule>& rules, const Q
                 continue;
             Properties props;
             for (std::size_t k = 0; k < rule.funcs.size(); ++k) {
-                const QString* capture =
-                    k < static_cast<std::size_t>(captures->size()) ? &captures->at(static_cast<qsizetype>(k)) : nullptr;
+                const QString* capture = k < static_cast<std::size_t>(captures->size())
+                                             ? &captures->at(static_cast<qsizetype>(k))
+                                             : nullptr;
                 apply(rule.funcs[k], capture, props);
             }
             for (const auto& value : props) {

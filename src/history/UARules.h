@@ -45,9 +45,9 @@ struct Funcs {
 
     Kind kind = Kind::r;
     Key key = Key::Name;
-    QString text;                       // rf: the fixed text; rp: the template
+    QString text;                             // rf: the fixed text; rp: the template
     std::shared_ptr<const UAPattern> pattern; // rp
-    const MappedKeys* table = nullptr;  // mp
+    const MappedKeys* table = nullptr;        // mp
 };
 
 struct Rule {

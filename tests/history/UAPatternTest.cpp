@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
         EngineCase{"ÉCLAIR", "un éclair", true}, EngineCase{"opera", "OPERA", true},
         EngineCase{"(ab)\\1", "abAB", true},
         // `.` stops at every line terminator, not only at \n.
-        EngineCase{"a.b", "a\rb", false}, EngineCase{"a.b", "a\u2028b", false}, EngineCase{"a.b", "a\u0085b", false},
+        EngineCase{"a.b", "a\rb", false}, EngineCase{"a.b", "a\u2028b", false},
+        EngineCase{"a.b", "a\u0085b", false},
         // [A-z] spans the punctuation between Z and a.
         EngineCase{"^[A-z]+$", "_^`[]\\", true}, EngineCase{"^[A-z]$", "{", false},
         // Look-ahead, negative look-ahead, a look-ahead that contradicts what follows.
@@ -47,8 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         EngineCase{"^ubuntu (?!chrom)\\w+", "ubuntu chromium", false},
         EngineCase{"mac(?=_powerpc)\\s", "Mac_PowerPC", false},
         // Bounded repetition and escaped punctuation.
-        EngineCase{"^apple\\s{0,1}tv$", "appletv", true}, EngineCase{"^(Xtreme\\_?)\\:\\-$", "xtreme_:-", true},
-        EngineCase{"^a{2,3}$", "aaaa", false}));
+        EngineCase{"^apple\\s{0,1}tv$", "appletv", true},
+        EngineCase{"^(Xtreme\\_?)\\:\\-$", "xtreme_:-", true}, EngineCase{"^a{2,3}$", "aaaa", false}));
 
 TEST(UAPattern, LazyQuantifierTakesTheNearestMatch) {
     const auto captures = firstMatch("version\\/([\\w\\.]+).+?(mobile\\s?safari|safari)",
@@ -64,7 +65,8 @@ TEST(UAPattern, CapturesFollowGroupsOrWholeMatch) {
     ASSERT_TRUE(partial);
     EXPECT_EQ(*partial, (QStringList{QString(), QString()}));
     // Without groups the whole (leftmost) match is the only capture.
-    const auto whole = firstMatch("cfnetwork\\/.+darwin", QStringLiteral("App/1 CFNetwork/758.2.8 Darwin/15.0.0"));
+    const auto whole =
+        firstMatch("cfnetwork\\/.+darwin", QStringLiteral("App/1 CFNetwork/758.2.8 Darwin/15.0.0"));
     ASSERT_TRUE(whole);
     EXPECT_EQ(*whole, QStringList{QStringLiteral("CFNetwork/758.2.8 Darwin")});
     // A repeated group keeps its last iteration.

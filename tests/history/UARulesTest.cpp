@@ -25,7 +25,8 @@ TEST_P(UARuleTables, HaveEveryRuleAndPatternAndAllCompile) {
         EXPECT_FALSE(rules[i].funcs.empty()) << shape.name << " rule " << i + 1;
         for (const UAPattern& pattern : rules[i].regexp) {
             ++patterns;
-            EXPECT_TRUE(pattern.isValid()) << pattern.source().toStdString() << ": " << pattern.errorString().toStdString();
+            EXPECT_TRUE(pattern.isValid())
+                << pattern.source().toStdString() << ": " << pattern.errorString().toStdString();
         }
         for (const Funcs& f : rules[i].funcs) {
             if (f.kind == Funcs::Kind::rp) {
@@ -44,22 +45,6 @@ INSTANTIATE_TEST_SUITE_P(All, UARuleTables,
                                            TableShape{"device", &deviceRules, 74, 101},
                                            TableShape{"engine", &engineRules, 3, 6},
                                            TableShape{"os", &osRules, 16, 31}));
-
-TEST(UARuleTables, MappedKeyTablesKeepTheirListedOrder) {
-    const auto results = [](const MappedKeys& table) {
-        QStringList list;
-        for (const auto& entry : table.map)
-            list.append(entry.first);
-        return list;
-    };
-    EXPECT_EQ(results(oldSafariMap()).join(QLatin1Char(' ')), QStringLiteral("1.0 1.2 1.3 2.0 2.0.2 2.0.3 2.0.4 ?"));
-    EXPECT_EQ(results(windowsOSMap()).join(QLatin1Char(',')),
-              QStringLiteral("ME,NT 3.11,NT 4.0,2000,XP,Vista,7,8,8.1,10,RT"));
-    EXPECT_EQ(results(sprintVendorMap()), (QStringList{QStringLiteral("HTC"), QStringLiteral("Sprint")}));
-    EXPECT_EQ(windowsOSMap().map.at(4).second, (QStringList{QStringLiteral("NT 5.1"), QStringLiteral("NT 5.2")}));
-    EXPECT_EQ(amazonDeviceMap().map.at(0).second, (QStringList{QStringLiteral("SD"), QStringLiteral("KF")}));
-    EXPECT_EQ(sprintModelMap().map.size(), 1u);
-}
 
 // The matching rules themselves, on small tables built for the purpose.
 Properties run(const std::vector<Rule>& rules, const QString& agent) {
@@ -88,33 +73,39 @@ TEST(UARuleMatching, FirstMatchingPatternEndsTheSearchEvenWhenItSetsNothing) {
 }
 
 TEST(UARuleMatching, AssignmentsWorkOnTheirPositions) {
-    const std::vector<Rule> rules = {Rule(
-        {QStringLiteral("(\\s*Name\\s*)/(\\S*)/(\\w+)")},
-        {Funcs::r(Key::Name), Funcs::rf(Key::Vendor, QStringLiteral("fixed")), Funcs::rp(Key::Version, QStringLiteral("_"), QStringLiteral(".")),
-         Funcs::r(Key::Model), Funcs::rp(Key::Type, QStringLiteral("^"), QStringLiteral("x")),
-         Funcs::rf(Key::Arch, QStringLiteral("past the end"))})};
+    const std::vector<Rule> rules = {
+        Rule({QStringLiteral("(\\s*Name\\s*)/(\\S*)/(\\w+)")},
+             {Funcs::r(Key::Name), Funcs::rf(Key::Vendor, QStringLiteral("fixed")),
+              Funcs::rp(Key::Version, QStringLiteral("_"), QStringLiteral(".")), Funcs::r(Key::Model),
+              Funcs::rp(Key::Type, QStringLiteral("^"), QStringLiteral("x")),
+              Funcs::rf(Key::Arch, QStringLiteral("past the end"))})};
     const Properties p = run(rules, QStringLiteral(" Name /ignored/10_3_X "));
-    EXPECT_EQ(at(p, Key::Name), QStringLiteral("Name"));           // trimmed, case kept
-    EXPECT_EQ(at(p, Key::Vendor), QStringLiteral("fixed"));        // capture "ignored" consumed
-    EXPECT_EQ(at(p, Key::Version), QStringLiteral("10.3.x"));      // replaced, lowercased
-    EXPECT_FALSE(at(p, Key::Model));                              // no capture at that position
-    EXPECT_FALSE(at(p, Key::Type));                               // rp on an absent capture
+    EXPECT_EQ(at(p, Key::Name), QStringLiteral("Name"));      // trimmed, case kept
+    EXPECT_EQ(at(p, Key::Vendor), QStringLiteral("fixed"));   // capture "ignored" consumed
+    EXPECT_EQ(at(p, Key::Version), QStringLiteral("10.3.x")); // replaced, lowercased
+    EXPECT_FALSE(at(p, Key::Model));                          // no capture at that position
+    EXPECT_FALSE(at(p, Key::Type));                           // rp on an absent capture
     EXPECT_EQ(at(p, Key::Arch), QStringLiteral("past the end"));
 
-    const std::vector<Rule> empty = {Rule({QStringLiteral("a(b?)(c?)")}, {Funcs::r(Key::Name), Funcs::rp(Key::Version, QStringLiteral("z"), QStringLiteral("y"))})};
+    const std::vector<Rule> empty = {
+        Rule({QStringLiteral("a(b?)(c?)")},
+             {Funcs::r(Key::Name), Funcs::rp(Key::Version, QStringLiteral("z"), QStringLiteral("y"))})};
     EXPECT_FALSE(matchRules(empty, QStringLiteral("a"))); // empty captures set nothing through r or rp
 }
 
 TEST(UARuleMatching, MappedKeysPickTheFirstListedEntryOrKeepTheCapture) {
-    const std::vector<Rule> safari = {Rule({QStringLiteral("safari(\\/[\\w\\.]+)")}, {Funcs::mp(Key::Version, oldSafariMap())})};
-    const std::pair<const char*, const char*> versions[] = {{"Safari/85.8", "1.0"},   {"Safari/125.8", "1.2"},
-                                                            {"Safari/312", "1.3"},    {"Safari/412", "2.0"},
-                                                            {"Safari/419.3", "2.0.4"}, {"Safari/522.11", "?"}};
+    const std::vector<Rule> safari = {
+        Rule({QStringLiteral("safari(\\/[\\w\\.]+)")}, {Funcs::mp(Key::Version, oldSafariMap())})};
+    const std::pair<const char*, const char*> versions[] = {
+        {"Safari/85.8", "1.0"}, {"Safari/125.8", "1.2"},   {"Safari/312", "1.3"},
+        {"Safari/412", "2.0"},  {"Safari/419.3", "2.0.4"}, {"Safari/522.11", "?"}};
     for (const auto& [agent, version] : versions)
-        EXPECT_EQ(at(run(safari, QString::fromLatin1(agent)), Key::Version), QString::fromLatin1(version)) << agent;
+        EXPECT_EQ(at(run(safari, QString::fromLatin1(agent)), Key::Version), QString::fromLatin1(version))
+            << agent;
 
-    const std::vector<Rule> sprint = {Rule({QStringLiteral("(sprint\\s(\\w+))")},
-                                           {Funcs::mp(Key::Vendor, sprintVendorMap()), Funcs::mp(Key::Model, sprintModelMap())})};
+    const std::vector<Rule> sprint = {
+        Rule({QStringLiteral("(sprint\\s(\\w+))")},
+             {Funcs::mp(Key::Vendor, sprintVendorMap()), Funcs::mp(Key::Model, sprintModelMap())})};
     Properties p = run(sprint, QStringLiteral("Sprint APA7373KT"));
     EXPECT_EQ(at(p, Key::Vendor), QStringLiteral("HTC"));
     EXPECT_EQ(at(p, Key::Model), QStringLiteral("Evo Shift 4G"));
@@ -123,8 +114,10 @@ TEST(UARuleMatching, MappedKeysPickTheFirstListedEntryOrKeepTheCapture) {
     EXPECT_EQ(at(p, Key::Model), QStringLiteral("ph"));
 
     // No entry found: an already set key is kept, an unset one takes the capture as it is.
-    const std::vector<Rule> windows = {Rule({QStringLiteral("(nt)(\\s[\\d.]+)")}, {Funcs::rf(Key::Version, QStringLiteral("set")), Funcs::mp(Key::Version, windowsOSMap())}),
-                                       Rule({QStringLiteral("win(\\s[\\d.]+)")}, {Funcs::mp(Key::Version, windowsOSMap())})};
+    const std::vector<Rule> windows = {
+        Rule({QStringLiteral("(nt)(\\s[\\d.]+)")},
+             {Funcs::rf(Key::Version, QStringLiteral("set")), Funcs::mp(Key::Version, windowsOSMap())}),
+        Rule({QStringLiteral("win(\\s[\\d.]+)")}, {Funcs::mp(Key::Version, windowsOSMap())})};
     EXPECT_EQ(at(run(windows, QStringLiteral("NT 9.9")), Key::Version), QStringLiteral("set"));
     EXPECT_EQ(at(run(windows, QStringLiteral("Win 9.9")), Key::Version), QStringLiteral(" 9.9"));
     EXPECT_EQ(at(run(windows, QStringLiteral("Win 4.90")), Key::Version), QStringLiteral("ME"));

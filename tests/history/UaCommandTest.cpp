@@ -19,17 +19,20 @@ CliRun runUa(const QStringList& args) {
     QString err;
     QTextStream outStream(&out);
     QTextStream errStream(&err);
-    const int status = runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("ua")} + args, outStream, errStream);
+    const int status =
+        runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("ua")} + args, outStream, errStream);
     return {status, out, err};
 }
 
-const QString iphone = QStringLiteral("Mozilla/5.0 (iPhone; CPU iPhone OS 10_3_1 like Mac OS X) AppleWebKit/603.1.30 "
-                                      "(KHTML, like Gecko) Version/10.0 Mobile/14E304 Safari/602.1");
+const QString iphone =
+    QStringLiteral("Mozilla/5.0 (iPhone; CPU iPhone OS 10_3_1 like Mac OS X) AppleWebKit/603.1.30 "
+                   "(KHTML, like Gecko) Version/10.0 Mobile/14E304 Safari/602.1");
 const QString iphoneJson = QStringLiteral(
     R"({"browser":{"name":"Mobile Safari","version":"10.0"},"cpu":null,)"
     R"("device":{"vendor":"Apple","type":"mobile","model":"iPhone"},)"
     R"("engine":{"name":"WebKit","version":"603.1.30"},"os":{"name":"ios","version":"10.3.1"}})");
-const QString emptyJson = QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,"os":null})");
+const QString emptyJson =
+    QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,"os":null})");
 
 TEST(UaCommand, OneAgentPrintsOneObject) {
     const CliRun run = runUa({iphone});
@@ -61,7 +64,8 @@ TEST(UaCommand, BadUsageAndMissingFile) {
     EXPECT_EQ(runUa({QStringLiteral("a"), QStringLiteral("b")}).status, 2);
     EXPECT_EQ(runUa({QStringLiteral("--file"), QStringLiteral("x"), QStringLiteral("agent")}).status, 2);
     EXPECT_EQ(runUa({QStringLiteral("--bogus")}).status, 2);
-    const CliRun missing = runUa({QStringLiteral("--file"), testsupport::makeTempDir() + QStringLiteral("/none.txt")});
+    const CliRun missing =
+        runUa({QStringLiteral("--file"), testsupport::makeTempDir() + QStringLiteral("/none.txt")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains(QLatin1String("none.txt"))) << missing.err.toStdString();
     EXPECT_TRUE(missing.out.isEmpty());
@@ -76,7 +80,8 @@ TEST(UaCommand, DashReadsStandardInput) {
     cli.closeWriteChannel();
     ASSERT_TRUE(cli.waitForFinished(30000));
     EXPECT_EQ(cli.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()), iphoneJson + QLatin1Char('\n') + emptyJson + QLatin1Char('\n'));
+    EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()),
+              iphoneJson + QLatin1Char('\n') + emptyJson + QLatin1Char('\n'));
 }
 
 } // namespace

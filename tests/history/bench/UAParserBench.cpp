@@ -12,15 +12,15 @@ namespace {
 const QStringList& corpus() {
     static const QStringList agents = [] {
         const QByteArray shared = qgetenv("VANTRY_SHARED_DIR");
-        const QString folder = shared.isEmpty() ? QStringLiteral(VANTRY_UA_CORPUS)
-                                                : QString::fromLocal8Bit(shared) + QStringLiteral("/corpus/ua");
+        const QString folder = shared.isEmpty()
+                                   ? QStringLiteral(VANTRY_UA_CORPUS)
+                                   : QString::fromLocal8Bit(shared) + QStringLiteral("/corpus/ua");
         return uacorpus::loadAllAgents(folder);
     }();
     return agents;
 }
 
-template <typename Read>
-void runOverCorpus(benchmark::State& state, Read read) {
+template <typename Read> void runOverCorpus(benchmark::State& state, Read read) {
     const QStringList& agents = corpus();
     if (agents.isEmpty()) {
         state.SkipWithError("user-agent corpus not found");
