@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <thread>
 
 namespace {
@@ -37,103 +38,34 @@ TEST_P(UAParserOs, ClassifiesRealAgents) {
     EXPECT_EQ(os->version, text(c.version)) << c.agent;
 }
 
-const std::vector<OsCase> osCases = {
+// Real agents from the corpus with the OS the rules give them; see the data file's header.
+std::vector<OsCase> loadOsCases() {
+    static std::deque<QByteArray> keep; // OsCase points into these
+    std::vector<OsCase> cases;
+    const QByteArray bytes =
+        testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/tests/history/data/os-agents.tsv"));
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QList<QByteArray> cols = line.split('\t');
+        if (line.startsWith('#') || cols.size() != 3)
+            continue;
+        for (const QByteArray& col : cols)
+            keep.push_back(col);
+        const auto field = [](const QByteArray& c) { return c == "-" ? nullptr : c.constData(); };
+        const std::size_t n = keep.size();
+        cases.push_back({keep[n - 1].constData(), field(keep[n - 3]), field(keep[n - 2]),
+                         cols[0] == "-" && cols[1] == "-"});
+    }
+    return cases;
+}
 
-    // Frozen and reduced agents of today's browsers.
-    OsCase{"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/151.0.0.0 "
-           "Mobile Safari/537.36",
-           "Android", "10"},
-    OsCase{"Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) "
-           "Version/26.6 Mobile/15E148 Safari/604.1",
-           "ios", "18.7"},
-    OsCase{"Mozilla/5.0 (iPhone; CPU iPhone OS 26_6_0 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
-           "Gecko) CriOS/151.0.7922.112 Mobile/15E148 Safari/604.1",
-           "ios", "26.6.0"},
-    OsCase{"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-           "Chrome/151.0.0.0 Safari/537.36",
-           "Windows", "10"},
-    OsCase{"Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
-           "Chrome/151.0.0.0 Safari/537.36",
-           "mac os", "10.15.7"},
-    OsCase{"Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 Chrome/126 Safari/537.36", "Linux", "x86_64"},
-    // Windows through the mapped-key table, Windows Phone before the Android and iOS tokens.
-    OsCase{"Mozilla/5.0 (Windows; U; Windows NT 5.2 x64; en-US; rv:1.9a1) Gecko/20061007 Minefield/3.0a1",
-           "Windows", "XP"},
-    OsCase{"Opera/9.80 (Windows NT 5.1; U; ru) Presto/2.5.24 Version/10.53", "Windows", "XP"},
-    OsCase{"Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.0; Trident/4.0; chromeframe; SLCC1; .NET CLR "
-           "2.0.50727; .NET CLR 3.5.30729; .NET CLR 3.0.30729)",
-           "Windows", "Vista"},
-    OsCase{"Mozilla/5.0 (Windows NT 6.3; ARM; WOW64; Trident/7.0; rv:11.0) like Gecko", "Windows", "8.1"},
-    OsCase{"Mozilla/5.0 (compatible; MSIE 10.0; Windows NT 6.2; ARM; Trident/6.0)", "Windows", "RT"},
-    OsCase{"Mozilla/4.0 (compatible; MSIE 6.0; Windows 98; Win 9x 4.90; .NET CLR 1.1.4322)", "Windows", "98"},
-    OsCase{
-        "Mozilla/5.0 (compatible; MSIE 9.0; Windows Phone OS 7.5; Trident/5.0; IEMobile/9.0; Acer; Allegro)",
-        "Windows Phone OS", "7.5"},
-    OsCase{"Mozilla/5.0 (Mobile; Windows Phone 8.1; Android 4.0; ARM; Trident/7.0; Touch; rv:11.0; "
-           "IEMobile/11.0; NOKIA; Lumia 928) like iPhone OS 7_0_3 Mac OS X AppleWebKit/537 (KHTML, like "
-           "Gecko) Mobile Safari/537",
-           "Windows Phone", "8.1"},
-    // Apple: the capture-less CFNetwork pattern, a PowerPC Mac no Mac rule can match.
-    OsCase{"AtomicBrowser/3.7.1 CFNetwork/467.12 Darwin/10.3.1", "ios", "cfnetwork/467.12 darwin"},
-    OsCase{"Mozilla/4.0 (compatible; MSIE 5.17; Mac_PowerPC)", nullptr, nullptr, true},
-    // Mobile systems of the past.
-    OsCase{"Mozilla/5.0 (BB10; Touch) AppleWebKit/537.3+ (KHTML, like Gecko) Version/10.0.9.388 Mobile "
-           "Safari/537.3+",
-           "blackberry", "10"},
-    OsCase{"BlackBerry8520/5.0.0.681 Profile/MIDP-2.1 Configuration/CLDC-1.1 VendorID/134", "BlackBerry",
-           "5.0.0.681"},
-    OsCase{"Mozilla/5.0 (PlayBook; U; RIM Tablet OS 1.0.0; en-US) AppleWebKit/534.8+ (KHTML, like Gecko) "
-           "Version/0.0.1 Safari/534.8+",
-           "RIM Tablet OS", "1.0.0"},
-    OsCase{"Mozilla/5.0 (Linux; U; Tizen/1.0 like Android; en-us; AppleWebKit/534.46 (KHTML, like Gecko) "
-           "Tizen Browser/1.0 Mobile",
-           "Tizen", "1.0"},
-    OsCase{"Mozilla/5.0 (webOS/1.4.5; U; ru-RU) AppleWebKit/532.2 (KHTML, like Gecko) Version/1.0 "
-           "Safari/532.2 Pixi/1.0",
-           "webOS", "1.4.5"},
-    OsCase{"Mozilla/5.0 (Series40; Nokia306/03.63; Profile/MIDP-2.1 Configuration/CLDC-1.1) Gecko/20100401 "
-           "S40OviBrowser/3.9.0.0.22",
-           "Series40", nullptr},
-    OsCase{"Mozilla/5.0 (Symbian/3; Series60/5.2 Nokia500/010.029; Profile/MIDP-2.1 Configuration/CLDC-1.1 ) "
-           "AppleWebKit/533.4 (KHTML, like Gecko) NokiaBrowser/7.3.1.37 Mobile Safari/533.4 3gpp-gba",
-           nullptr, nullptr, true},
-    OsCase{"Mozilla/5.0 (Maemo; Linux; U; Jolla; Sailfish; Mobile; rv:26.0) Gecko/26.0 Firefox/26.0 "
-           "SailfishBrowser/1.0 like Safari/538.1",
-           "Sailfish", nullptr},
-    OsCase{"Mozilla/5.0 (Mobile; LYF/F30C/LYF_F30C-000-09-10-140318; Android; rv:48.0) Gecko/48.0 "
-           "Firefox/48.0 KAIOS/2.0",
-           "Android", nullptr},
-    // Consoles, desktop Unix and Linux distributions.
-    OsCase{"Mozilla/5.0 (Nintendo WiiU) AppleWebKit/534.52 (KHTML, like Gecko) NX/2.1.0.8.21 "
-           "NintendoBrowser/1.0.0.7494.US",
-           "Nintendo", "WiiU"},
-    OsCase{"Mozilla/5.0 (PlayStation Vita 3.01) AppleWebKit/536.26 (KHTML, like Gecko) Silk/3.2",
-           "PlayStation", "Vita"},
-    OsCase{"Mozilla/5.0 (X11; CrOS x86_64 4731.101.0) AppleWebKit/537.36 (KHTML, like Gecko) "
-           "Chrome/31.0.1650.67 Safari/537.36",
-           "chromium os", "4731.101.0"},
-    OsCase{"Mozilla/5.0 (X11; U; SunOS i86pc; en-US; rv:1.9.1.9) Gecko/20100525 Firefox/3.5.9", "solaris",
-           "i86"},
-    OsCase{"Mozilla/5.0 (X11; FreeBSD amd64; rv:25.0) Gecko/20100101 Firefox/25.0", "FreeBSD", "amd64"},
-    OsCase{"Mozilla/5.0 (BeOS; U; Haiku BePC; en-US; rv:1.8.1.21pre) Gecko/20090218 BonEcho/2.0.0.21pre",
-           "Haiku", "BePC"},
-    OsCase{"Mozilla/5.0 (X11; U; AIX 5.3; en-US; rv:1.7.12) Gecko/20051025", "AIX", "5.3"},
-    OsCase{"Mozilla/5.0 (X11; U; Linux i686; it-IT; rv:1.9.0.2) Gecko/2008092313 Ubuntu/9.25 (jaunty) "
-           "Firefox/3.8",
-           "Ubuntu", "9.25"},
-    OsCase{"Mozilla/5.0 (X11; U; Linux x86_64; en-US; rv:1.9.0.1) Gecko/2008072820 Kubuntu/8.04 (hardy) "
-           "Firefox/3.0.1",
-           "Kubuntu", "8.04"},
-    OsCase{
-        "Mozilla/5.0 (X11; U; Linux i686; es-ES; rv:2.0) Gecko/20100101 Linux Mint 16/Petra Firefox/25.0.1.",
-        "Mint", "16"},
-    OsCase{"Opera/9.80 (X11; Linux i686; U; lubuntu 10.10; en) Presto/2.7", "lubuntu", "10.10"}};
+const std::vector<OsCase> osCases = loadOsCases();
 
 INSTANTIATE_TEST_SUITE_P(Corpus, UAParserOs, ::testing::ValuesIn(osCases));
 
 TEST(UAParserCorpus, OsCasesAreRealAgents) {
     const QStringList corpus = uacorpus::loadAllAgents(testsupport::corpusPath(QStringLiteral("ua")));
     ASSERT_GT(corpus.size(), 20000);
+    ASSERT_GE(osCases.size(), 30u); // the data file was found and read
     for (const OsCase& c : osCases)
         EXPECT_TRUE(corpus.contains(QString::fromUtf8(c.agent))) << c.agent;
 }
