@@ -2,11 +2,53 @@
 
 namespace {
 
+// ICU's classes, which differ from PCRE2's Unicode ones: \w also takes combining marks and the
+// joiners but not superscript digits, \s leaves out VT and NEL.
+const QString icuWord = QStringLiteral(R"(\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200c}\x{200d})");
+const QString icuSpace = QStringLiteral(R"(\t\n\f\r\p{Z})");
+
+// Rewrites \w \W \s \S and \b with ICU's definitions. Inside a bracket class only \w and \s occur
+// in the tables; they are spliced in as class members.
+QString icuClasses(const QString& source) {
+    const QString word = QLatin1Char('[') + icuWord + QLatin1Char(']');
+    const QString boundary = QStringLiteral("(?:(?<=%1)(?!%1)|(?<!%1)(?=%1))").arg(word);
+    QString out;
+    out.reserve(source.size() * 2);
+    bool inClass = false;
+    for (qsizetype i = 0; i < source.size(); ++i) {
+        const QChar c = source.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == source.size()) {
+            if (c == QLatin1Char('['))
+                inClass = true;
+            else if (c == QLatin1Char(']'))
+                inClass = false;
+            out += c;
+            continue;
+        }
+        const QChar next = source.at(++i);
+        const bool negated = next == QLatin1Char('W') || next == QLatin1Char('S');
+        const QString* members = nullptr;
+        if (next == QLatin1Char('w') || next == QLatin1Char('W'))
+            members = &icuWord;
+        else if (next == QLatin1Char('s') || next == QLatin1Char('S'))
+            members = &icuSpace;
+        if (members && inClass && !negated)
+            out += *members;
+        else if (members && !inClass)
+            out += (negated ? QStringLiteral("[^") : QStringLiteral("[")) + *members + QLatin1Char(']');
+        else if (next == QLatin1Char('b') && !inClass)
+            out += boundary;
+        else
+            out += QLatin1Char('\\') + next;
+    }
+    return out;
+}
+
 QString compiledForm(const QString& source) {
     // (*ANY): every Unicode line terminator ends `.`, as in ICU. The limit verb can only lower
     // PCRE2's built-in default (ten million steps), which a 10,000-character agent would reach
     // after a noticeable pause on each of several patterns.
-    return QStringLiteral("(*ANY)(*LIMIT_MATCH=%1)").arg(UAPattern::matchLimit) + source;
+    return QStringLiteral("(*ANY)(*LIMIT_MATCH=%1)").arg(UAPattern::matchLimit) + icuClasses(source);
 }
 
 } // namespace

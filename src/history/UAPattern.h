@@ -7,8 +7,9 @@
 #include <optional>
 
 // One pattern of the user-agent rule tables. The tables were written for ICU regular expressions;
-// this compiles them with PCRE2 set up to agree with ICU where the two differ: case-insensitive,
-// Unicode-aware \w \s \d \b and case folding, and `.` stopping at every line terminator.
+// this compiles them with PCRE2 set up to agree with ICU where the two differ: case-insensitive
+// with Unicode case folding, \w \s \d \b with ICU's Unicode definitions (\w and \s are rewritten
+// into ICU's property classes), and `.` stopping at every line terminator.
 // Matching is capped so that a hostile agent cannot make a pattern backtrack for seconds; a match
 // cut off by the cap counts as no match.
 class UAPattern {

@@ -30,10 +30,15 @@ TEST_P(UAPatternEngine, AgreesWithIcu) {
 INSTANTIATE_TEST_SUITE_P(
     Constructs, UAPatternEngine,
     ::testing::Values(
-        // Unicode classes: ICU's \w \d \s take letters, digits and spaces of every script.
-        EngineCase{"^\\w+$", "éü中ж", true}, EngineCase{"^\\d$", "\u0663", true},
-        EngineCase{"^a\\sb$", "a\u00a0b", true}, EngineCase{"^a\\sb$", "a\u2003b", true},
-        EngineCase{"\\bé", "x é", true}, EngineCase{"x\\b", "xé", false},
+        // ICU's classes: \w takes letters, marks, decimal digits and joiners of every script but
+        // not superscripts; \s is \t\n\f\r and the Z category (no VT, no NEL); \b follows that \w.
+        EngineCase{"^\\w+$", "e\u0301\u200d", true}, EngineCase{"^\\w$", "\u00b2", false},
+        EngineCase{"^[\\w\\.]+$", "é.\u0301_", true}, EngineCase{"^a\\sb$", "a\vb", false},
+        EngineCase{"^a\\s+b$", "a\u0085b", false}, EngineCase{"e\\b", "e\u0301", false},
+        EngineCase{"^\\S\\W$", "a-", true}, EngineCase{"^\\w+$", "éü中ж", true},
+        EngineCase{"^\\d$", "\u0663", true}, EngineCase{"^a\\sb$", "a\u00a0b", true},
+        EngineCase{"^a\\sb$", "a\u2003b", true}, EngineCase{"\\bé", "x é", true},
+        EngineCase{"x\\b", "xé", false},
         // Case-insensitive everywhere, beyond ASCII too.
         EngineCase{"ÉCLAIR", "un éclair", true}, EngineCase{"opera", "OPERA", true},
         EngineCase{"(ab)\\1", "abAB", true},
