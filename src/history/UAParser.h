@@ -36,8 +36,6 @@ class UAParser {
 public:
     explicit UAParser(const QString& agent);
 
-    const QString& agent() const { return m_agent; }
-
     const std::optional<Browser>& browser();
     const std::optional<CPU>& cpu();
     const std::optional<Device>& device();
