@@ -2,6 +2,7 @@
 
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
+#include "cli/UaCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
                     int* status) const {
@@ -33,6 +34,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<ManifestCommand>());
     commands.push_back(std::make_unique<InspectCommand>());
+    commands.push_back(std::make_unique<UaCommand>());
     return commands;
 }
 

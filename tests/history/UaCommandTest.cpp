@@ -1,0 +1,87 @@
+#include "cli/Command.h"
+
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun {
+    int status;
+    QString out;
+    QString err;
+};
+
+CliRun runUa(const QStringList& args) {
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    const int status =
+        runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("ua")} + args, outStream, errStream);
+    return {status, out, err};
+}
+
+const QString iphone =
+    QStringLiteral("Mozilla/5.0 (iPhone; CPU iPhone OS 10_3_1 like Mac OS X) AppleWebKit/603.1.30 "
+                   "(KHTML, like Gecko) Version/10.0 Mobile/14E304 Safari/602.1");
+const QString iphoneJson = QStringLiteral(
+    R"({"browser":{"name":"Mobile Safari","version":"10.0"},"cpu":null,)"
+    R"("device":{"vendor":"Apple","type":"mobile","model":"iPhone"},)"
+    R"("engine":{"name":"WebKit","version":"603.1.30"},"os":{"name":"ios","version":"10.3.1"}})");
+const QString emptyJson =
+    QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,"os":null})");
+
+TEST(UaCommand, OneAgentPrintsOneObject) {
+    const CliRun run = runUa({iphone});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, iphoneJson + QLatin1Char('\n'));
+
+    // Absent fields inside a present record are null too.
+    const CliRun mac = runUa({QStringLiteral("Mozilla/5.0 (Macintosh; \"q\\\") Safari/85.5")});
+    EXPECT_EQ(mac.out.trimmed(), QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,)"
+                                                R"("os":{"name":"mac os","version":null}})"));
+}
+
+TEST(UaCommand, FileGivesOneLinePerAgentInOrder) {
+    const QString dir = testsupport::makeTempDir();
+    const QString path = testsupport::writeFile(dir + QStringLiteral("/agents.txt"),
+                                                (iphone + QStringLiteral("\r\n\nWindows NT 5.2\n")).toUtf8());
+    const CliRun run = runUa({QStringLiteral("--file"), path});
+    EXPECT_EQ(run.status, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString(); // three objects and the final newline
+    EXPECT_EQ(lines.at(0), iphoneJson);
+    EXPECT_EQ(lines.at(1), emptyJson);
+    EXPECT_EQ(lines.at(2), QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,)"
+                                          R"("os":{"name":"Windows","version":"XP"}})"));
+}
+
+TEST(UaCommand, BadUsageAndMissingFile) {
+    EXPECT_EQ(runUa({}).status, 2);
+    EXPECT_EQ(runUa({QStringLiteral("a"), QStringLiteral("b")}).status, 2);
+    EXPECT_EQ(runUa({QStringLiteral("--file"), QStringLiteral("x"), QStringLiteral("agent")}).status, 2);
+    EXPECT_EQ(runUa({QStringLiteral("--bogus")}).status, 2);
+    const CliRun missing =
+        runUa({QStringLiteral("--file"), testsupport::makeTempDir() + QStringLiteral("/none.txt")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.contains(QLatin1String("none.txt"))) << missing.err.toStdString();
+    EXPECT_TRUE(missing.out.isEmpty());
+}
+
+TEST(UaCommand, DashReadsStandardInput) {
+    QProcess cli;
+    cli.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
+              {QStringLiteral("ua"), QStringLiteral("--file"), QStringLiteral("-")});
+    ASSERT_TRUE(cli.waitForStarted());
+    cli.write((iphone + QStringLiteral("\n\n")).toUtf8());
+    cli.closeWriteChannel();
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()),
+              iphoneJson + QLatin1Char('\n') + emptyJson + QLatin1Char('\n'));
+}
+
+} // namespace
