@@ -81,8 +81,13 @@ void deliverLater(std::function<void()> fn) {
 void startSend(const QUrl& url, const QString& method, const HttpHeaders& headers, const QByteArray& body,
                const std::shared_ptr<HttpConnection::RawCompletion>& done) {
     QNetworkRequest request(url);
-    for (const auto& [name, value] : headers)
-        request.setRawHeader(name.toUtf8(), value.toUtf8());
+    for (const auto& [name, value] : headers) {
+        // A null value would remove the header; an empty Authorization is still sent.
+        QByteArray bytes = value.toUtf8();
+        if (bytes.isNull())
+            bytes = QByteArray("");
+        request.setRawHeader(name.toUtf8(), bytes);
+    }
     request.setTransferTimeout(timeoutMs());
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     // sendCustomRequest carries a body for any verb, which GET needs here.
@@ -94,7 +99,8 @@ void startSend(const QUrl& url, const QString& method, const HttpHeaders& header
         // status means there was no answer.
         out.transportOk = status.isValid();
         out.status = status.toInt();
-        out.body = reply->readAll();
+        if (reply->isOpen())
+            out.body = reply->readAll();
         if (!out.transportOk)
             out.errorText = reply->errorString();
         reply->deleteLater();
