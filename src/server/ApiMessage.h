@@ -26,4 +26,8 @@ struct ApiResponse {
     static ApiResponse json(int status, bool ok, const QJsonValue& response);
     static ApiResponse success(int status, const QJsonValue& response) { return json(status, true, response); }
     static ApiResponse failure(int status, const QString& message) { return json(status, false, message); }
+    // {"isSuccess": true, "response": <responseJson>}, for answers written without QJsonDocument.
+    static ApiResponse successRaw(int status, const QByteArray& responseJson);
+    // Appends s as a JSON string literal (quoted, escaped, UTF-8).
+    static void appendJsonString(QByteArray& out, const QString& s);
 };

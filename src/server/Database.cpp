@@ -200,6 +200,7 @@ void Database::release(sqlite3* db) {
 }
 
 std::optional<bool> Database::upsertUser(const StoredUser& user) {
+    std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
     const qint64 t = now();
     Statement insert(lease.get(),
@@ -228,6 +229,7 @@ std::optional<StoredUser> Database::user(const QString& userid) {
 }
 
 Database::Insert Database::insertApp(const StoredApp& app) {
+    std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
     Statement s(lease.get(),
                 "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
@@ -271,6 +273,7 @@ std::optional<StoredApp> Database::app(const QString& appid) {
 }
 
 Database::Insert Database::insertInstall(const StoredInstall& install) {
+    std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
     Statement s(lease.get(),
                 "INSERT INTO installs (id, appid, platform, name, useragent, created_at) VALUES (?, ?, ?, ?, ?, ?)");
@@ -294,6 +297,7 @@ std::optional<QList<StoredInstall>> Database::installsOf(const QString& appid) {
 }
 
 bool Database::insertCrash(const StoredCrash& crash) {
+    std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
     Statement s(lease.get(), "INSERT INTO crashes (name, reason, exception, call_stack_symbols, received_at) "
                              "VALUES (?, ?, ?, ?, ?)");

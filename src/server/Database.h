@@ -55,8 +55,8 @@ struct StoredCrash {
 };
 
 // The service's records in one SQLite file (WAL mode). Safe to use from many threads: every
-// call borrows one connection of a small pool, so reads run side by side and writes queue
-// on SQLite's own lock.
+// call borrows one connection of a small pool, so reads run side by side; writes go one at
+// a time.
 class Database {
 public:
     enum class Insert { Added, Duplicate, Failed };
@@ -88,6 +88,9 @@ private:
     sqlite3* acquire();
     void release(sqlite3* db);
 
+    // Writers take turns here rather than in SQLite's busy handler, which sleeps in steps of
+    // up to 100 ms when several threads want the write lock.
+    std::mutex m_writeMutex;
     std::mutex m_mutex;
     std::condition_variable m_available;
     std::vector<sqlite3*> m_all;

@@ -66,6 +66,9 @@ struct HttpTransport::Impl {
     void setUp() {
         server.new_task_queue = [threads = options.threads] { return new httplib::ThreadPool(size_t(threads)); };
         server.set_payload_max_length(options.maxBodyBytes);
+        // Headers and body go out in separate writes; without this, small answers wait for
+        // the client's delayed ACK (about 40 ms each).
+        server.set_tcp_nodelay(true);
         server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
             t_requestStart = Clock::now();
             return httplib::Server::HandlerResponse::Unhandled;

@@ -11,6 +11,31 @@ ApiResponse ApiResponse::json(int status, bool ok, const QJsonValue& response) {
     return r;
 }
 
+ApiResponse ApiResponse::successRaw(int status, const QByteArray& responseJson) {
+    ApiResponse r;
+    r.status = status;
+    r.body.reserve(responseJson.size() + 32);
+    r.body.append(R"({"isSuccess":true,"response":)").append(responseJson).append('}');
+    return r;
+}
+
+void ApiResponse::appendJsonString(QByteArray& out, const QString& s) {
+    static const char hex[] = "0123456789abcdef";
+    const QByteArray utf8 = s.toUtf8();
+    out.append('"');
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.append('\\').append(c);
+        } else if (u < 0x20) {
+            out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xf]);
+        } else {
+            out.append(c);
+        }
+    }
+    out.append('"');
+}
+
 namespace {
 QStringList split(const QString& path) {
     // "/app/" has one empty segment after "app": it must not match "/app/:userid".

@@ -12,9 +12,11 @@
 
 namespace {
 
+const QString kTrickyName = QString::fromUtf8("Quote \" back\\slash\nline\ttab \x01 é 🚀 </script>");
+
 QByteArray appBody(const QString& owner, const QString& appid) {
-    QJsonObject o;
-    for (const char* key : {"appname", "appicon", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink",
+    QJsonObject o{{QStringLiteral("appname"), kTrickyName}};
+    for (const char* key : {"appicon", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink",
                             "appdescription"})
         o.insert(QString::fromLatin1(key), QStringLiteral("v-") + QString::fromLatin1(key));
     o.insert(QStringLiteral("userid"), owner);
@@ -74,6 +76,7 @@ TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
     EXPECT_EQ(app.value(QStringLiteral("QRLink")).toString(), QStringLiteral("v-qrLink"));
     EXPECT_EQ(app.value(QStringLiteral("userid")).toString(), QStringLiteral("ann"));
     EXPECT_FALSE(app.contains(QStringLiteral("minos")));
+    EXPECT_EQ(app.value(QStringLiteral("appname")).toString(), kTrickyName);
 
     EXPECT_EQ(call("POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann")).status, 409);
     EXPECT_EQ(json(call("GET", QStringLiteral("/checkversion"))).value(QStringLiteral("response")).toObject().value(QStringLiteral("version")), QJsonValue(1.5));
