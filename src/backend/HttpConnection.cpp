@@ -154,17 +154,30 @@ void HttpConnection::send(const QUrl& url, const QString& method, const HttpHead
 
 void HttpConnection::request(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
                              const std::optional<QJsonObject>& parameters, Completion completion, QObject* context) {
-    if (!isReachable(url)) {
-        ++g_pending;
-        QPointer<QObject> guard(context);
-        const bool guarded = context != nullptr;
-        deliverLater([completion = std::move(completion), kind, guard, guarded] {
-            --g_pending;
-            if (!guarded || guard)
-                completion(emptyResult(kind), true, QStringLiteral("The network connection is offline."));
-        });
-        return;
-    }
+    // The probe (a QObject once loaded) belongs to the main thread, like the requests.
+    ++g_pending;
+    QPointer<QObject> guard(context);
+    const bool guarded = context != nullptr;
+    onMainThread([=, completion = std::move(completion)]() mutable {
+        --g_pending;
+        if (guarded && !guard)
+            return;
+        if (!isReachable(url)) {
+            ++g_pending;
+            deliverLater([completion = std::move(completion), kind, guard, guarded] {
+                --g_pending;
+                if (!guarded || guard)
+                    completion(emptyResult(kind), true, QStringLiteral("The network connection is offline."));
+            });
+            return;
+        }
+        sendDecoded(url, method, kind, headers, parameters, std::move(completion), guard.data());
+    });
+}
+
+void HttpConnection::sendDecoded(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
+                                 const std::optional<QJsonObject>& parameters, Completion completion,
+                                 QObject* context) {
     const QByteArray body = QJsonDocument(parameters.value_or(QJsonObject())).toJson(QJsonDocument::Compact);
     send(
         url, method, headers, body,

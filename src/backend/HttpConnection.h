@@ -58,4 +58,8 @@ public:
 
     // Number of requests started and not yet completed (start-up waits on it before exit).
     static int pendingRequests();
+
+private:
+    static void sendDecoded(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
+                            const std::optional<QJsonObject>& parameters, Completion completion, QObject* context);
 };
