@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -42,6 +43,7 @@ struct HttpTransport::Impl {
     Options options;
     httplib::Server server;
     std::thread thread;
+    std::atomic<bool> finished{false};
     int port = -1;
 
     Impl(const Router& r, Options o) : router(r), options(o) {}
@@ -69,6 +71,9 @@ struct HttpTransport::Impl {
         // Headers and body go out in separate writes; without this, small answers wait for
         // the client's delayed ACK (about 40 ms each).
         server.set_tcp_nodelay(true);
+        // An idle kept-alive connection holds a worker thread, and stop() waits for it: keep
+        // the wait short so idle clients neither starve others nor delay shutdown for long.
+        server.set_keep_alive_timeout(2);
         server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
             t_requestStart = Clock::now();
             return httplib::Server::HandlerResponse::Unhandled;
@@ -123,10 +128,13 @@ bool HttpTransport::bind(const QString& host, int port, QString* error) {
 int HttpTransport::port() const { return m_impl->port; }
 
 void HttpTransport::start() {
-    m_impl->thread = std::thread([impl = m_impl.get()] { impl->server.listen_after_bind(); });
+    m_impl->thread = std::thread([impl = m_impl.get()] {
+        impl->server.listen_after_bind();
+        impl->finished = true;
+    });
     // Return only once the accept loop runs: a stop() that came earlier would be lost, and
     // callers connect right after start().
-    while (!m_impl->server.is_running())
+    while (!m_impl->server.is_running() && !m_impl->finished)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
