@@ -1,3 +1,4 @@
+#include "backend/BackendStartup.h"
 #include "backend/CrashHandler.h"
 #include "cli/Command.h"
 
@@ -5,15 +6,33 @@
 
 #include <cstdio>
 
+namespace {
+// How long an exiting command still waits for the start-up requests to the backend.
+constexpr int kStartupGraceMs = 3000;
+} // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vantry"));
     QCoreApplication::setApplicationName(QStringLiteral("Vantry"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
     CrashHandler::install();
-    CrashHandler::collectPendingReport();
+
+    const QStringList args = QCoreApplication::arguments();
+    // Help, version and usage errors answer at once, without the backend.
+    const bool runsCommand = args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) &&
+                             args.at(1) != QLatin1String("help");
+    if (runsCommand) {
+        BackendStartup::run([](const QString& serverVersion) {
+            std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n", qPrintable(serverVersion),
+                         VANTRY_VERSION);
+        });
+    }
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return runCli(QCoreApplication::arguments(), out, err);
+    const int status = runCli(args, out, err);
+    if (runsCommand)
+        BackendStartup::waitForRequests(kStartupGraceMs);
+    return status;
 }

@@ -1,19 +1,52 @@
 #include "backend/CrashHandler.h"
+#include "backend/Log.h"
+#include "server/VantryServer.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
 int main(int argc, char** argv) {
+    // Block the stop signals before any thread starts, so every worker inherits the mask and
+    // only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vantry"));
     QCoreApplication::setApplicationName(QStringLiteral("vantry-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
     CrashHandler::install();
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("The Vantry backend: app records, install pages and tracking."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(app);
+    QString text;
+    int exitCode = 0;
+    const std::optional<ServerOptions> options =
+        ServerOptions::parse(QCoreApplication::arguments().mid(1), &text, &exitCode);
+    if (!options) {
+        std::fputs(qPrintable(text + QLatin1Char('\n')), exitCode == 0 ? stdout : stderr);
+        return exitCode;
+    }
+
+    QString error;
+    std::unique_ptr<VantryServer> server = VantryServer::start(*options, &error);
+    if (!server) {
+        std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
+        return 1;
+    }
+    logLine(QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4)")
+                .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir));
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    logLine(QStringLiteral("vantry-server stopping (%1)").arg(signal == SIGINT ? QStringLiteral("SIGINT")
+                                                                              : QStringLiteral("SIGTERM")));
+    server->stop();
+    server.reset();
+    logLine(QStringLiteral("vantry-server stopped"));
     return 0;
 }

@@ -1,7 +1,28 @@
 #include "app/ui/MainWindow.h"
+#include "backend/BackendStartup.h"
 #include "backend/CrashHandler.h"
+#include "backend/Zelko.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+void showNewVersionAlert() {
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::Warning);
+    alert.setText(QStringLiteral("New Version available"));
+    alert.setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
+    QPushButton* update = alert.addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
+    alert.addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
+    alert.setDefaultButton(update);
+    alert.exec();
+    if (alert.clickedButton() == update)
+        QDesktopServices::openUrl(QUrl(Zelko::baseURL()));
+}
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -9,7 +30,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vantry"));
     QApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
     CrashHandler::install();
-    CrashHandler::collectPendingReport();
+    BackendStartup::run([](const QString&) { showNewVersionAlert(); });
 
     MainWindow window;
     window.show();

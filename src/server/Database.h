@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+// One stored app record; field names follow the wire keys of /createapp.
+struct StoredApp {
+    QString appid;
+    QString userid;
+    QString appname;
+    QString appicon;
+    QString appversion;
+    QString appurl;
+    QString appdate;
+    QString appsize;
+    QString minos;
+    QString qrLink;
+    QString appdescription;
+
+    bool operator==(const StoredApp&) const = default;
+};
+
+struct StoredUser {
+    QString userid;
+    QString email;
+    QString username;
+    QString photoURL;
+
+    bool operator==(const StoredUser&) const = default;
+};
+
+struct StoredInstall {
+    QString id;
+    QString appid;
+    QString platform;
+    QString name;
+    QString useragent;
+
+    bool operator==(const StoredInstall&) const = default;
+};
+
+struct StoredCrash {
+    QString name;
+    QString reason;
+    QString exception;
+    QString callStackSymbols;
+};
+
+// The service's records in one SQLite file (WAL mode). Safe to use from many threads: every
+// call borrows one connection of a small pool, so reads run side by side; writes go one at
+// a time.
+class Database {
+public:
+    enum class Insert { Added, Duplicate, Failed };
+
+    // Opens (creating when needed) "<folder>/vantry.sqlite3". On failure returns nullptr and
+    // fills *error.
+    static std::unique_ptr<Database> open(const QString& folder, QString* error, int connections = 4);
+    static QString fileName() { return QStringLiteral("vantry.sqlite3"); }
+    ~Database();
+
+    // Returns true when the user was new.
+    std::optional<bool> upsertUser(const StoredUser& user);
+    std::optional<StoredUser> user(const QString& userid);
+
+    Insert insertApp(const StoredApp& app);
+    // In the order they were stored.
+    std::optional<QList<StoredApp>> appsOf(const QString& userid);
+    std::optional<StoredApp> app(const QString& appid);
+
+    Insert insertInstall(const StoredInstall& install);
+    std::optional<QList<StoredInstall>> installsOf(const QString& appid);
+
+    bool insertCrash(const StoredCrash& crash);
+    std::optional<int> crashCount();
+
+private:
+    class Lease;
+    explicit Database(std::vector<sqlite3*> connections);
+    sqlite3* acquire();
+    void release(sqlite3* db);
+
+    // Writers take turns here rather than in SQLite's busy handler, which sleeps in steps of
+    // up to 100 ms when several threads want the write lock.
+    std::mutex m_writeMutex;
+    std::mutex m_mutex;
+    std::condition_variable m_available;
+    std::vector<sqlite3*> m_all;
+    std::vector<sqlite3*> m_free;
+};

@@ -1,0 +1,106 @@
+#include "server/Router.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+ApiResponse ApiResponse::json(int status, bool ok, const QJsonValue& response) {
+    ApiResponse r;
+    r.status = status;
+    r.body = QJsonDocument(QJsonObject{{QStringLiteral("isSuccess"), ok}, {QStringLiteral("response"), response}})
+                 .toJson(QJsonDocument::Compact);
+    return r;
+}
+
+ApiResponse ApiResponse::successRaw(int status, const QByteArray& responseJson) {
+    ApiResponse r;
+    r.status = status;
+    r.body.reserve(responseJson.size() + 32);
+    r.body.append(R"({"isSuccess":true,"response":)").append(responseJson).append('}');
+    return r;
+}
+
+void ApiResponse::appendJsonString(QByteArray& out, const QString& s) {
+    static const char hex[] = "0123456789abcdef";
+    const QByteArray utf8 = s.toUtf8();
+    out.append('"');
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.append('\\').append(c);
+        } else if (u < 0x20) {
+            out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xf]);
+        } else {
+            out.append(c);
+        }
+    }
+    out.append('"');
+}
+
+namespace {
+QStringList split(const QString& path) {
+    // "/app/" has one empty segment after "app": it must not match "/app/:userid".
+    QStringList parts = path.split(QLatin1Char('/'));
+    if (!parts.isEmpty() && parts.constFirst().isEmpty())
+        parts.removeFirst();
+    return parts;
+}
+
+bool matches(const QStringList& pattern, const QStringList& segments, QHash<QString, QString>* params) {
+    if (pattern.size() != segments.size())
+        return false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QString& p = pattern[i];
+        if (p.startsWith(QLatin1Char(':'))) {
+            if (segments[i].isEmpty())
+                return false;
+            if (params)
+                params->insert(p.mid(1), segments[i]);
+        } else if (p != segments[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+void Router::add(const QString& method, const QString& pattern, Handler handler, bool redactParams) {
+    m_routes.push_back(Route{method, pattern, split(pattern), std::move(handler), redactParams});
+}
+
+Router::Match Router::match(const QString& method, const QString& path) const {
+    const QStringList segments = split(path);
+    Match result;
+    for (const Route& route : m_routes) {
+        QHash<QString, QString> params;
+        if (!matches(route.segments, segments, &params))
+            continue;
+        if (route.method != method) {
+            result.kind = Match::WrongMethod;
+            continue;
+        }
+        result.kind = Match::Found;
+        result.handler = &route.handler;
+        result.pattern = route.pattern;
+        result.params = std::move(params);
+        return result;
+    }
+    return result;
+}
+
+QString Router::loggablePath(const QString& method, const QString& path) const {
+    const QStringList segments = split(path);
+    for (const Route& route : m_routes)
+        if (route.method == method && route.redactParams && matches(route.segments, segments, nullptr))
+            return route.pattern;
+    return path;
+}
+
+ApiResponse Router::dispatch(ApiRequest request) const {
+    Match m = match(request.method, request.path);
+    if (m.kind == Match::WrongMethod)
+        return ApiResponse::failure(405, QStringLiteral("Method not allowed"));
+    if (m.kind == Match::NotFound)
+        return ApiResponse::failure(404, QStringLiteral("Not found"));
+    request.params = std::move(m.params);
+    return (*m.handler)(request);
+}

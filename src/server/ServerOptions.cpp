@@ -1,0 +1,100 @@
+#include "server/ServerOptions.h"
+
+#include <QCommandLineParser>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
+
+QString ServerOptions::versionText(double version) {
+    QString text = QString::number(version, 'f', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString* output, int* exitCode) {
+    ServerOptions o;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The Vantry backend: users, app records, install statistics."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
+    const QCommandLineOption dataDir(
+        QStringLiteral("data-dir"), QStringLiteral("Folder of the database (default: the user's data folder)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address to serve on (default: 127.0.0.1:8027; port 0 = any)."),
+                                    QStringLiteral("HOST:PORT"));
+    const QCommandLineOption publicUrl(QStringLiteral("public-url"),
+                                       QStringLiteral("Base URL of the public app links (default: http://HOST:PORT/)."),
+                                       QStringLiteral("URL"));
+    const QCommandLineOption latest(QStringLiteral("latest-version"),
+                                    QStringLiteral("Version /checkversion announces, X.Y (default: %1).")
+                                        .arg(QStringLiteral(VANTRY_VERSION)),
+                                    QStringLiteral("X.Y"));
+    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Request worker threads (default: 8)."),
+                                     QStringLiteral("N"));
+    parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads});
+
+    const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
+        *output = QStringLiteral("vantry-server: ") + message;
+        *exitCode = 2;
+        return std::nullopt;
+    };
+    if (!parser.parse(QStringList{QStringLiteral("vantry-server")} + arguments))
+        return bad(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(version)) {
+        *output = parser.isSet(help) ? parser.helpText() : QStringLiteral("vantry-server %1").arg(QStringLiteral(VANTRY_VERSION));
+        *exitCode = 0;
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return bad(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+
+    if (parser.isSet(listen)) {
+        const QString value = parser.value(listen);
+        const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : -1;
+        if (!ok || port < 0 || port > 65535)
+            return bad(QStringLiteral("--listen wants HOST:PORT, got '%1'").arg(value));
+        o.host = value.left(colon);
+        if (o.host.startsWith(QLatin1Char('[')) && o.host.endsWith(QLatin1Char(']')))
+            o.host = o.host.mid(1, o.host.size() - 2);
+        o.port = port;
+    }
+    if (parser.isSet(publicUrl)) {
+        QString value = parser.value(publicUrl);
+        const QUrl url(value, QUrl::StrictMode);
+        if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+            url.host().isEmpty() || url.hasQuery() || url.hasFragment())
+            return bad(QStringLiteral("--public-url wants an http or https URL, got '%1'").arg(value));
+        if (!value.endsWith(QLatin1Char('/')))
+            value += QLatin1Char('/');
+        o.publicUrl = value;
+    }
+    if (parser.isSet(latest)) {
+        const QString value = parser.value(latest);
+        static const QRegularExpression shape(QStringLiteral("^[0-9]{1,6}\\.[0-9]{1,6}$"));
+        if (!shape.match(value).hasMatch())
+            return bad(QStringLiteral("--latest-version wants X.Y, got '%1'").arg(value));
+        // The version travels as a JSON number: "1.10" would arrive as 1.1 and never match.
+        if (versionText(value.toDouble()) != value)
+            return bad(QStringLiteral("--latest-version '%1' does not survive as a number (it reads back as %2)")
+                           .arg(value, versionText(value.toDouble())));
+        o.latestVersion = value;
+    }
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        o.threads = parser.value(threads).toInt(&ok);
+        if (!ok || o.threads < 1 || o.threads > 256)
+            return bad(QStringLiteral("--threads wants a number from 1 to 256"));
+    }
+    o.dataDir = parser.isSet(dataDir) ? parser.value(dataDir)
+                                      : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                            QStringLiteral("/Vantry/server");
+    if (o.dataDir.isEmpty())
+        return bad(QStringLiteral("--data-dir must not be empty"));
+    return o;
+}

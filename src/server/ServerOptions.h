@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The command line of vantry-server.
+struct ServerOptions {
+    QString dataDir;     // SQLite database and (later) stored files
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 8027;     // 0: any free port
+    QString publicUrl;   // ends in "/"; empty: http://HOST:PORT/ of the bound address
+    QString latestVersion = QStringLiteral(VANTRY_VERSION);
+    int threads = 8;
+    qint64 maxBodyBytes = 1024 * 1024;
+
+    // Parses arguments (argv without the program name). On --help or --version *exitCode is
+    // set to 0 and *output holds the text; on a bad option *exitCode is 2 and *output holds
+    // one line. Either way nullopt is returned.
+    static std::optional<ServerOptions> parse(const QStringList& arguments, QString* output, int* exitCode);
+
+    // The shortest decimal text of a version number with at least one decimal, as the
+    // desktop app compares it ("2.0", "1.5"); /checkversion can only express versions
+    // that survive this round trip.
+    static QString versionText(double version);
+};

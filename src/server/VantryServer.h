@@ -1,0 +1,37 @@
+#pragma once
+
+#include "server/ServerOptions.h"
+
+#include <memory>
+
+class ApiHandlers;
+class Database;
+class HttpTransport;
+class Router;
+
+// The whole service: database, handlers, routes and transport, started together. main() runs
+// one until a signal arrives; tests run one in process on a free port.
+class VantryServer {
+public:
+    // Opens the database, binds and starts serving. On failure returns nullptr with *error.
+    static std::unique_ptr<VantryServer> start(const ServerOptions& options, QString* error);
+    ~VantryServer();
+
+    int port() const;
+    QString publicUrl() const { return m_publicUrl; }
+    // http://HOST:PORT/ of the bound address, for clients on this machine.
+    QString localUrl() const;
+    Database& database() { return *m_database; }
+
+    // Finishes the requests in progress, then closes the socket and the database.
+    void stop();
+
+private:
+    VantryServer() = default;
+    ServerOptions m_options;
+    QString m_publicUrl;
+    std::unique_ptr<Database> m_database;
+    std::unique_ptr<ApiHandlers> m_handlers;
+    std::unique_ptr<Router> m_router;
+    std::unique_ptr<HttpTransport> m_transport;
+};

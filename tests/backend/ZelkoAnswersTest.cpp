@@ -1,0 +1,178 @@
+// How the endpoint operations treat the answers a misbehaving backend could give.
+#include "CannedServer.h"
+#include "backend/CrashHandler.h"
+#include "backend/HttpConnection.h"
+#include "backend/Preferences.h"
+#include "backend/Zelko.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+
+using testsupport::waitUntil;
+
+namespace {
+
+class ZelkoAnswersTest : public ::testing::Test {
+protected:
+    void SetUp() override { currentUser() = ZUser{QStringLiteral("Ann"), QStringLiteral("ann@x"), QStringLiteral("u1"), {}}; }
+    void TearDown() override {
+        currentUser() = ZUser{};
+        QCoreApplication::setApplicationVersion(QString());
+        CrashHandler::clearStoredReport();
+    }
+    // Runs one operation against the canned answer and waits until it is fully handled.
+    void answer(const QByteArray& body, const std::function<void(const BackendApi&)>& operation) {
+        server.setAnswer(200, body);
+        operation(BackendApi(server.baseUrl()));
+        ASSERT_TRUE(waitUntil([] { return HttpConnection::pendingRequests() == 0; }));
+        QCoreApplication::processEvents();
+    }
+    QJsonObject lastBody() const { return QJsonDocument::fromJson(server.requests().constLast().body).object(); }
+    CannedServer server;
+};
+
+TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
+    struct Case {
+        const char* name;
+        QByteArray body;
+        std::optional<QStringList> ids; // nullopt: no callback
+    };
+    const Case cases[] = {
+        {"order kept", R"({"isSuccess":true,"response":[{"appid":"b","minOS":"14.0","QRLink":"q"},{"appid":"a"}]})",
+         QStringList{QStringLiteral("b"), QStringLiteral("a")}},
+        {"empty list", R"({"isSuccess":true,"response":[]})", QStringList{}},
+        {"numeric field", R"({"isSuccess":true,"response":[{"appid":"a"},{"appid":"b","appsize":12}]})", std::nullopt},
+        {"null field", R"({"isSuccess":true,"response":[{"appid":"a","appicon":null}]})", std::nullopt},
+        {"isSuccess false", R"({"isSuccess":false,"response":[{"appid":"a"}]})", std::nullopt},
+        {"isSuccess as text", R"({"isSuccess":"true","response":[{"appid":"a"}]})", std::nullopt},
+        {"response not a list", R"({"isSuccess":true,"response":{"appid":"a"}})", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<QList<Zapp>> got;
+        answer(c.body, [&](const BackendApi& api) { api.fetchApps(QStringLiteral("u1"), [&](const QList<Zapp>& a) { got = a; }); });
+        ASSERT_EQ(got.has_value(), c.ids.has_value());
+        if (!got)
+            continue;
+        QStringList ids;
+        for (const Zapp& z : *got)
+            ids << z.appid;
+        EXPECT_EQ(ids, *c.ids);
+        if (!got->isEmpty() && got->constFirst().appid == QLatin1String("b")) {
+            EXPECT_EQ(got->constFirst().appMinOS, QStringLiteral("14.0"));
+            EXPECT_EQ(got->constFirst().qrLink, QStringLiteral("q"));
+        }
+    }
+}
+
+TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
+    currentUser() = ZUser{};
+    answer(R"({"isSuccess":false,"response":"Authorization required"})",
+           [&](const BackendApi& api) { api.fetchApps(currentUser().id, [](const QList<Zapp>&) {}); });
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests().constFirst().path, QStringLiteral("/app/"));
+    EXPECT_TRUE(server.requests().constFirst().headers.contains(QStringLiteral("authorization")));
+    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization")), QString());
+}
+
+TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
+    Zapp app;
+    app.userid = QStringLiteral("someone-else");
+    app.appid = QStringLiteral("abcdefghij");
+    app.appMinOS = QStringLiteral("14.0");
+    app.qrLink = QStringLiteral("https://q");
+    std::optional<QString> link;
+    answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij"}})",
+           [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
+    EXPECT_EQ(link, QStringLiteral("https://v/abcdefghij"));
+    const QJsonObject body = lastBody();
+    EXPECT_EQ(body.keys().size(), 11);
+    EXPECT_EQ(body.value(QStringLiteral("userid")).toString(), QStringLiteral("u1"));
+    EXPECT_EQ(body.value(QStringLiteral("minos")).toString(), QStringLiteral("14.0"));
+    EXPECT_EQ(body.value(QStringLiteral("qrLink")).toString(), QStringLiteral("https://q"));
+    EXPECT_EQ(body.value(QStringLiteral("appdescription")), QJsonValue(QString()));
+    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
+
+    for (const QByteArray& bad : {QByteArray(R"({"isSuccess":true,"response":{}})"),
+                                  QByteArray(R"({"isSuccess":true,"response":{"url":5}})"),
+                                  QByteArray(R"({"isSuccess":false,"response":{"url":"https://v/x"}})")}) {
+        link.reset();
+        answer(bad, [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
+        EXPECT_FALSE(link.has_value()) << bad.constData();
+    }
+}
+
+TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
+    testsupport::LogCapture log;
+    bool added = false;
+    answer(R"({"isSuccess":false,"response":"database is down"})", [&](const BackendApi& api) {
+        api.addNewUser(currentUser(), [&] { added = true; });
+    });
+    EXPECT_FALSE(added);
+    EXPECT_EQ(lastBody(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("ann@x")},
+                                      {QStringLiteral("username"), QStringLiteral("Ann")},
+                                      {QStringLiteral("photoURL"), QString()},
+                                      {QStringLiteral("userid"), QStringLiteral("u1")}}));
+    EXPECT_FALSE(server.requests().constLast().headers.contains(QStringLiteral("authorization")));
+
+    Crash crash;
+    crash.name = QStringLiteral("std::runtime_error");
+    crash.callStackSymbols = {QStringLiteral("0 a"), QStringLiteral("1 \"b\"")};
+    CrashHandler::storeReport(crash);
+    answer(R"({"isSuccess":false,"response":"try later"})", [&](const BackendApi& api) { api.reportCrash(crash); });
+    EXPECT_TRUE(CrashHandler::storedReport().has_value()) << "an unconfirmed report stays for the next start";
+    EXPECT_EQ(lastBody().value(QStringLiteral("callStackSymbols")).toString(), QStringLiteral(R"(["0 a", "1 \"b\""])"));
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("database is down"), QStringLiteral("try later")}));
+
+    answer(R"({"isSuccess":true,"response":"ok"})", [&](const BackendApi& api) { api.reportCrash(crash); });
+    EXPECT_FALSE(CrashHandler::storedReport().has_value());
+}
+
+TEST_F(ZelkoAnswersTest, CheckVersionComparesShortestDecimalText) {
+    struct Case {
+        const char* running;
+        QByteArray body;
+        std::optional<QString> alert;
+    };
+    const Case cases[] = {
+        {"2", R"({"isSuccess":true,"response":{"version":2}})", QStringLiteral("2.0")},
+        {"2.0", R"({"isSuccess":true,"response":{"version":2}})", std::nullopt},
+        {"1.5", R"({"isSuccess":true,"response":{"version":1.5}})", std::nullopt},
+        {"1.0", R"({"isSuccess":true,"response":{"version":1.25}})", QStringLiteral("1.25")},
+        {"", R"({"isSuccess":true,"response":{"version":1.0}})", QStringLiteral("1.0")},
+        {"1.0", R"({"isSuccess":true,"response":{"version":"2.0"}})", std::nullopt},
+        {"1.0", R"({"isSuccess":true,"response":{}})", std::nullopt},
+        {"1.0", R"({"isSuccess":false,"response":{"version":2}})", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.running) + " vs " + c.body.toStdString());
+        QCoreApplication::setApplicationVersion(QString::fromLatin1(c.running));
+        std::optional<QString> alert;
+        answer(c.body, [&](const BackendApi& api) { api.checkVersion([&](const QString& v) { alert = v; }); });
+        EXPECT_EQ(alert, c.alert);
+    }
+}
+
+TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
+    const QByteArray good = R"({"isSuccess":true,"response":[{"id":"1","appid":"a","platform":"iOS","name":"n",)"
+                            R"("useragent":"Mozilla/5.0","udid":null}]})";
+    std::optional<ZUserData> got;
+    answer(good, [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->response.size(), 1);
+    EXPECT_EQ(server.requests().constLast().method, QStringLiteral("GET"));
+    EXPECT_EQ(server.requests().constLast().body, QByteArray("{}"));
+    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
+
+    for (const QByteArray& bad : {QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
+                                  QByteArray(good).replace("\"name\":\"n\",", ""), QByteArray("not json")}) {
+        got.reset();
+        answer(bad, [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+        EXPECT_FALSE(got.has_value()) << bad.constData();
+    }
+}
+
+} // namespace

@@ -1,0 +1,182 @@
+// The service over real sockets: the running binary (restart, signals, log) and an in-process
+// instance (transport limits, concurrency).
+#include "server/Database.h"
+#include "server/VantryServer.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QTcpSocket>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <httplib.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+std::string appBody(const std::string& owner, const std::string& appid) {
+    return R"({"userid":")" + owner + R"(","appname":"n","appicon":"","appversion":"1","appurl":"u","appid":")" + appid +
+           R"(","appdate":"d","appsize":"1 MB","minos":"14","qrLink":"","appdescription":""})";
+}
+
+int postApp(httplib::Client& client, const std::string& owner, const std::string& appid) {
+    const auto r = client.Post("/createapp", {{"Authorization", owner}}, appBody(owner, appid), "application/json");
+    return r ? r->status : -1;
+}
+
+QJsonArray appsOf(httplib::Client& client, const std::string& owner) {
+    const auto r = client.Get(("/app/" + owner).c_str(), {{"Authorization", owner}});
+    if (!r)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("response")).toArray();
+}
+
+// The binary, started on a free port and stopped with a signal.
+class ServerProcess {
+public:
+    ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra = {}) : m_port(port) {
+        m_process.setProgram(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"));
+        m_process.setArguments(QStringList{QStringLiteral("--data-dir"), dataDir, QStringLiteral("--listen"),
+                                           QStringLiteral("127.0.0.1:%1").arg(port)} + extra);
+        m_process.start();
+    }
+    bool waitReady() {
+        return testsupport::waitUntil([this] {
+            m_output += m_process.readAllStandardOutput();
+            return m_output.contains("listening on") || m_process.state() == QProcess::NotRunning;
+        }) && m_process.state() == QProcess::Running;
+    }
+    // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
+    int terminate() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_output += m_process.readAllStandardOutput();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    QByteArray output() const { return m_output; }
+    httplib::Client client() const { return httplib::Client("127.0.0.1", m_port); }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
+    const QString data = testsupport::makeTempDir(QStringLiteral("restart"));
+    const std::string owner = "dbid:AAH-owner";
+    {
+        ServerProcess server(data, testsupport::freePort());
+        ASSERT_TRUE(server.waitReady()) << server.output().constData();
+        httplib::Client client = server.client();
+        const auto user = client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":")" + owner + R"("})",
+                                      "application/json");
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->status, 201);
+        for (int i = 0; i < 20; ++i)
+            ASSERT_EQ(postApp(client, owner, "app" + std::to_string(i)), 201);
+        EXPECT_EQ(server.terminate(), 0);
+        const QByteArray log = server.output();
+        EXPECT_TRUE(log.contains("POST /createapp 201 ")) << log.constData();
+        EXPECT_FALSE(log.contains("AAH-owner")) << "neither bodies nor user ids are logged";
+        EXPECT_TRUE(log.contains("vantry-server stopped"));
+    }
+    ServerProcess again(data, testsupport::freePort());
+    ASSERT_TRUE(again.waitReady()) << again.output().constData();
+    httplib::Client client = again.client();
+    const QJsonArray apps = appsOf(client, owner);
+    ASSERT_EQ(apps.size(), 20);
+    EXPECT_EQ(apps.at(0).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app0"));
+    EXPECT_EQ(apps.at(19).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app19"));
+    EXPECT_EQ(postApp(client, owner, "app0"), 409);
+    EXPECT_EQ(again.terminate(), 0);
+    EXPECT_FALSE(again.output().contains("AAH-owner")) << again.output().constData();
+    EXPECT_TRUE(again.output().contains("GET /app/:userid 200 ")) << again.output().constData();
+}
+
+TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
+    for (const QStringList& args : {QStringList{QStringLiteral("--listen"), QStringLiteral("nohost")},
+                                    QStringList{QStringLiteral("--latest-version"), QStringLiteral("1.10")},
+                                    QStringList{QStringLiteral("--public-url"), QStringLiteral("ftp://x/")},
+                                    QStringList{QStringLiteral("--bogus")}}) {
+        QProcess p;
+        p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 2) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+    }
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("service"));
+        options.port = 0;
+        QString error;
+        server = VantryServer::start(options, &error);
+        ASSERT_TRUE(server) << error.toStdString();
+    }
+    httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
+    std::unique_ptr<VantryServer> server;
+};
+
+TEST_F(ServiceTest, OversizedBodyIsRefusedAndServiceGoesOn) {
+    httplib::Client c = client();
+    const auto big = c.Post("/reportcrash", std::string(2 * 1024 * 1024, 'x'), "application/json");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->status, 413);
+    EXPECT_NE(big->body.find(R"("isSuccess":false)"), std::string::npos);
+    EXPECT_EQ(server->database().crashCount(), 0);
+    httplib::Client fresh = client();
+    const auto version = fresh.Get("/checkversion");
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->body, R"({"isSuccess":true,"response":{"version":1}})");
+}
+
+TEST_F(ServiceTest, GetWithBodyClosesTheConnection) {
+    // httplib reads no GET body, so the JSON body the desktop client sends would be taken for
+    // the start of the next request on a kept-alive connection: such answers must end it.
+    for (const QByteArray& body : {QByteArray(R"({"padding":"xxxxxxxx"})"), QByteArray()}) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write("GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
+                     (body.isEmpty() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
+                     "\r\n" + body);
+        QByteArray answer;
+        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+            answer += socket.readAll();
+        const QByteArray head = answer.left(answer.indexOf("\r\n\r\n")).toLower();
+        EXPECT_TRUE(head.startsWith("http/1.1 200"));
+        EXPECT_EQ(head.contains("connection: close"), !body.isEmpty()) << head.constData();
+    }
+}
+
+TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
+    constexpr int kClients = 6;
+    constexpr int kApps = 25;
+    std::atomic<int> created{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kClients; ++t) {
+        threads.emplace_back([&, t] {
+            httplib::Client c = client();
+            for (int i = 0; i < kApps; ++i)
+                if (postApp(c, "user" + std::to_string(t % 2), "t" + std::to_string(t) + "-" + std::to_string(i)) == 201)
+                    ++created;
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(created.load(), kClients * kApps);
+    httplib::Client c = client();
+    EXPECT_EQ(appsOf(c, "user0").size() + appsOf(c, "user1").size(), kClients * kApps);
+}
+
+} // namespace
