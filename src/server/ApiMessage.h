@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QJsonValue>
 #include <QString>
 
@@ -21,6 +23,7 @@ struct ApiResponse {
     int status = 200;
     QByteArray contentType = "application/json";
     QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers; // extra response headers
 
     // {"isSuccess": ok, "response": value}
     static ApiResponse json(int status, bool ok, const QJsonValue& response);

@@ -5,7 +5,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 
@@ -41,12 +43,46 @@ QString statusText(int status) {
 struct HttpTransport::Impl {
     const Router& router;
     Options options;
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> owned;
+    httplib::Server& server;
     std::thread thread;
     std::atomic<bool> finished{false};
     int port = -1;
 
-    Impl(const Router& r, Options o) : router(r), options(o) {}
+    Impl(const Router& r, Options o) : router(r), options(std::move(o)), owned(makeServer(options)), server(*owned) {}
+
+    static std::unique_ptr<httplib::Server> makeServer(const Options& o) {
+        if (!o.tlsCert.isEmpty())
+            return std::make_unique<httplib::SSLServer>(o.tlsCert.toLocal8Bit().constData(),
+                                                        o.tlsKey.toLocal8Bit().constData());
+        return std::make_unique<httplib::Server>();
+    }
+
+    // Bodies reach the router in memory, so they are read through a reader that keeps at most
+    // maxBodyBytes and drains the rest: the client still gets its answer, and the connection
+    // stays in step for the next request.
+    void handleWithBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+        std::string body;
+        bool tooLarge = false;
+        const bool complete = reader([&](const char* data, size_t length) {
+            if (tooLarge || body.size() + length > options.maxBodyBytes) {
+                tooLarge = true;
+                body.clear();
+                return true;
+            }
+            body.append(data, length);
+            return true;
+        });
+        if (tooLarge || !complete) {
+            const ApiResponse answer = ApiResponse::failure(tooLarge ? 413 : 400, statusText(tooLarge ? 413 : 400));
+            res.status = answer.status;
+            res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
+            return;
+        }
+        httplib::Request copy = req;
+        copy.body = std::move(body);
+        handle(copy, res);
+    }
 
     void handle(const httplib::Request& req, httplib::Response& res) {
         ApiRequest request;
@@ -59,6 +95,8 @@ struct HttpTransport::Impl {
         const ApiResponse answer = router.dispatch(std::move(request));
         res.status = answer.status;
         res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
+        for (const auto& [name, value] : answer.headers)
+            res.set_header(name.toStdString(), value.toStdString());
         // httplib reads no body for GET, so the body the client sent would be parsed as the
         // next request on this connection; closing it after the answer avoids that.
         if (!readsBody(req.method) && carriesBody(req))
@@ -67,7 +105,7 @@ struct HttpTransport::Impl {
 
     void setUp() {
         server.new_task_queue = [threads = options.threads] { return new httplib::ThreadPool(size_t(threads)); };
-        server.set_payload_max_length(options.maxBodyBytes);
+        server.set_payload_max_length(std::max(options.maxBodyBytes, options.maxStreamingBytes));
         // Headers and body go out in separate writes; without this, small answers wait for
         // the client's delayed ACK (about 40 ms each).
         server.set_tcp_nodelay(true);
@@ -78,12 +116,16 @@ struct HttpTransport::Impl {
             t_requestStart = Clock::now();
             return httplib::Server::HandlerResponse::Unhandled;
         });
+        if (options.streamingRoutes)
+            options.streamingRoutes(server);
         const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
+        const auto withBody = [this](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader) { handleWithBody(req, res, reader); };
         server.Get(".*", handler);
-        server.Post(".*", handler);
-        server.Put(".*", handler);
-        server.Patch(".*", handler);
-        server.Delete(".*", handler);
+        server.Post(".*", withBody);
+        server.Put(".*", withBody);
+        server.Patch(".*", withBody);
+        server.Delete(".*", withBody);
         server.Options(".*", handler);
         // Errors httplib answers itself (oversized body, bad request line) get the same JSON shape.
         server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
@@ -112,6 +154,8 @@ HttpTransport::HttpTransport(const Router& router, Options options) : m_impl(std
 }
 
 HttpTransport::~HttpTransport() { stop(); }
+
+bool HttpTransport::isValid() const { return m_impl->server.is_valid(); }
 
 bool HttpTransport::bind(const QString& host, int port, QString* error) {
     const std::string h = host.toStdString();

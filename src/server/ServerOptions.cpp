@@ -35,7 +35,16 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                                     QStringLiteral("X.Y"));
     const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Request worker threads (default: 8)."),
                                      QStringLiteral("N"));
-    parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads});
+    const QCommandLineOption maxUpload(QStringLiteral("max-upload"),
+                                       QStringLiteral("Largest file the storage API accepts, in bytes, or with a "
+                                                      "K/M/G suffix (default: 4G)."),
+                                       QStringLiteral("SIZE"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+                                     QStringLiteral("PEM certificate (chain): serve HTTPS; needs --tls-key."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"), QStringLiteral("PEM private key of --tls-cert."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey});
 
     const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
         *output = QStringLiteral("vantry-server: ") + message;
@@ -91,6 +100,24 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         if (!ok || o.threads < 1 || o.threads > 256)
             return bad(QStringLiteral("--threads wants a number from 1 to 256"));
     }
+    if (parser.isSet(maxUpload)) {
+        QString value = parser.value(maxUpload).trimmed().toUpper();
+        qint64 unit = 1;
+        if (value.endsWith(QLatin1Char('K')) || value.endsWith(QLatin1Char('M')) || value.endsWith(QLatin1Char('G'))) {
+            unit = value.endsWith(QLatin1Char('K')) ? 1024 : value.endsWith(QLatin1Char('M')) ? 1024 * 1024 : 1024 * 1024 * 1024;
+            value.chop(1);
+        }
+        bool ok = false;
+        const qint64 number = value.toLongLong(&ok);
+        if (!ok || number < 1 || number > (qint64(1) << 50) / unit)
+            return bad(QStringLiteral("--max-upload wants a size such as 4G, got '%1'").arg(parser.value(maxUpload)));
+        o.maxUploadBytes = number * unit;
+    }
+    if (parser.isSet(tlsCert) != parser.isSet(tlsKey))
+        return bad(QStringLiteral("--tls-cert and --tls-key go together"));
+    o.tlsCert = parser.value(tlsCert);
+    o.tlsKey = parser.value(tlsKey);
+
     o.dataDir = parser.isSet(dataDir) ? parser.value(dataDir)
                                       : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                                             QStringLiteral("/Vantry/server");

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // The command line of vantry-server.
@@ -14,6 +15,11 @@ struct ServerOptions {
     QString latestVersion = QStringLiteral(VANTRY_VERSION);
     int threads = 8;
     qint64 maxBodyBytes = 1024 * 1024;
+    qint64 maxUploadBytes = qint64(4) << 30; // self-hosted storage uploads
+    QString tlsCert;     // PEM files; both set: serve HTTPS
+    QString tlsKey;
+    // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
+    std::function<QString(const QString& url)> qrRenderer;
 
     // Parses arguments (argv without the program name). On --help or --version *exitCode is
     // set to 0 and *output holds the text; on a bad option *exitCode is 2 and *output holds

@@ -4,6 +4,9 @@
 #include "server/Database.h"
 #include "server/HttpTransport.h"
 #include "server/Router.h"
+#include "server/pages/PageHandlers.h"
+#include "server/storage/FileStore.h"
+#include "server/storage/StorageRoutes.h"
 
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
@@ -12,15 +15,45 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_database = Database::open(options.dataDir, error, options.threads + 1);
     if (!server->m_database)
         return nullptr;
+    const std::optional<std::string> token = FileStore::loadOrCreateToken(options.dataDir.toStdString());
+    if (!token) {
+        if (error)
+            *error = QStringLiteral("cannot write the storage token in %1").arg(options.dataDir);
+        return nullptr;
+    }
+    server->m_storageToken = QString::fromStdString(*token);
+    server->m_files = std::make_unique<FileStore>(options.dataDir.toStdString() + "/files");
     server->m_router = std::make_unique<Router>();
-    server->m_transport = std::make_unique<HttpTransport>(
-        *server->m_router, HttpTransport::Options{std::size_t(options.maxBodyBytes), options.threads});
+
+    // The public URL may depend on the bound port, and the storage routes need it; they are
+    // registered when the transport is built, so they read it through this pointer.
+    VantryServer* self = server.get();
+    HttpTransport::Options transport;
+    transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
+    transport.threads = options.threads;
+    transport.maxStreamingBytes = std::size_t(options.maxUploadBytes);
+    transport.streamingPrefix = QStringLiteral("/storage/files");
+    transport.tlsCert = options.tlsCert;
+    transport.tlsKey = options.tlsKey;
+    transport.streamingRoutes = [self, maxUpload = options.maxUploadBytes](httplib::Server& http) {
+        registerStorageRoutes(http, *self->m_files,
+                              StorageOptions{self->m_storageToken.toStdString(), {}, uint64_t(maxUpload)},
+                              [self] { return self->m_publicUrl.toStdString(); });
+    };
+    server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
+    if (!server->m_transport->isValid()) {
+        if (error)
+            *error = QStringLiteral("cannot load the TLS certificate %1 or key %2").arg(options.tlsCert, options.tlsKey);
+        return nullptr;
+    }
     if (!server->m_transport->bind(options.host, options.port, error))
         return nullptr;
     server->m_publicUrl = options.publicUrl.isEmpty() ? server->localUrl() : options.publicUrl;
     server->m_handlers = std::make_unique<ApiHandlers>(
         *server->m_database, ApiHandlers::Settings{server->m_publicUrl, options.latestVersion.toDouble()});
     server->m_handlers->registerRoutes(*server->m_router);
+    server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl, options.qrRenderer);
+    server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;
 }
@@ -32,7 +65,8 @@ int VantryServer::port() const { return m_transport->port(); }
 QString VantryServer::localUrl() const {
     const QString& host = m_options.host;
     const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return QStringLiteral("http://%1:%2/").arg(shown).arg(port());
+    const QString scheme = m_options.tlsCert.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+    return QStringLiteral("%1://%2:%3/").arg(scheme, shown).arg(port());
 }
 
 void VantryServer::stop() {

@@ -5,6 +5,8 @@
 #include <memory>
 
 class ApiHandlers;
+class FileStore;
+class PageHandlers;
 class Database;
 class HttpTransport;
 class Router;
@@ -22,6 +24,8 @@ public:
     // http://HOST:PORT/ of the bound address, for clients on this machine.
     QString localUrl() const;
     Database& database() { return *m_database; }
+    // The bearer token of the storage API (kept in "<data dir>/storage-token").
+    QString storageToken() const { return m_storageToken; }
 
     // Finishes the requests in progress, then closes the socket and the database.
     void stop();
@@ -31,7 +35,10 @@ private:
     ServerOptions m_options;
     QString m_publicUrl;
     std::unique_ptr<Database> m_database;
+    QString m_storageToken;
+    std::unique_ptr<FileStore> m_files;
     std::unique_ptr<ApiHandlers> m_handlers;
+    std::unique_ptr<PageHandlers> m_pages;
     std::unique_ptr<Router> m_router;
     std::unique_ptr<HttpTransport> m_transport;
 };

@@ -1,5 +1,5 @@
 #include "server/storage/FileStore.h"
-#include "server/storage/StorageRoutes.h"
+#include "server/VantryServer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 
 #include <httplib.h>
 
-#include <thread>
 
 namespace {
 
@@ -28,31 +27,28 @@ QStringList filesUnder(const QString& root) {
     return out;
 }
 
-// A storage server in this process on a free loopback port.
+// The service in this process on a free loopback port.
 struct StorageServer {
-    FileStore store;
-    StorageOptions options;
-    httplib::Server server;
-    std::thread thread;
+    std::unique_ptr<VantryServer> server;
+    QString root;
     int port = 0;
 
-    explicit StorageServer(uint64_t maxUpload = uint64_t(1) << 30) : store(tempRoot()) {
-        options.token = "test-token-1234";
-        port = server.bind_to_any_port("127.0.0.1");
-        options.publicUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
-        options.maxUpload = maxUpload;
-        registerStorageRoutes(server, store, options);
-        thread = std::thread([this] { server.listen_after_bind(); });
-        testsupport::waitUntil([this] { return server.is_running(); }, 5000);
+    explicit StorageServer(qint64 maxUpload = qint64(1) << 30) {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("api"));
+        options.port = 0;
+        options.maxUploadBytes = maxUpload;
+        QString error;
+        server = VantryServer::start(options, &error);
+        EXPECT_TRUE(server) << error.toStdString();
+        root = options.dataDir + QStringLiteral("/files");
+        port = server ? server->port() : 0;
     }
-    ~StorageServer() {
-        server.stop();
-        thread.join();
-    }
+    std::string publicUrl() const { return server->publicUrl().toStdString(); }
     httplib::Client client(bool withToken = true) const {
         httplib::Client c("127.0.0.1", port);
         if (withToken)
-            c.set_bearer_token_auth(options.token.c_str());
+            c.set_bearer_token_auth(server->storageToken().toStdString().c_str());
         return c;
     }
 };
@@ -130,7 +126,7 @@ TEST(StorageApi, UploadLinkAndDownloadWithRanges) {
 
     res = api.Post("/storage/links", R"({"path":"Vantry/Café job/App.apk"})", "application/json");
     ASSERT_TRUE(res);
-    const std::string expected = s.options.publicUrl + "files/Vantry/Caf%C3%A9%20job/App.apk";
+    const std::string expected = s.publicUrl() + "files/Vantry/Caf%C3%A9%20job/App.apk";
     EXPECT_NE(res->body.find(expected), std::string::npos) << res->body;
 
     auto anyone = s.client(false);
@@ -160,7 +156,7 @@ TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 401);
     httplib::Client wrong("127.0.0.1", s.port);
-    wrong.set_bearer_token_auth("test-token-12345");
+    wrong.set_bearer_token_auth((s.server->storageToken() + QStringLiteral("x")).toStdString().c_str());
     EXPECT_EQ(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")->status, 401);
 
     auto api = s.client();
@@ -173,5 +169,5 @@ TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     EXPECT_EQ(api.Post("/storage/folders", "{not json", "application/json")->status, 400);
     EXPECT_EQ(api.Post("/storage/links", R"({"path":"missing.ipa"})", "application/json")->status, 404);
     EXPECT_EQ(anonymous.Get("/files/..%2F..%2Fetc%2Fpasswd")->status, 404);
-    EXPECT_TRUE(filesUnder(QString::fromStdString(s.store.root())).isEmpty());
+    EXPECT_TRUE(filesUnder(s.root).isEmpty());
 }

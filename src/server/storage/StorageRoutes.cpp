@@ -45,9 +45,18 @@ bool authorized(const httplib::Request& req, httplib::Response& res, const Stora
     return true;
 }
 
-// The "path" text of a small JSON body, or nothing.
-std::optional<std::string> pathFromBody(const std::string& body) {
-    if (body.size() > 64 * 1024)
+// The "path" text of a small JSON body, or nothing. Read through the content reader: the
+// service's catch-all routes read bodies that way, and they would otherwise take these paths.
+std::optional<std::string> pathFromBody(const httplib::ContentReader& reader) {
+    std::string body;
+    bool tooLarge = false;
+    reader([&](const char* data, size_t length) {
+        tooLarge = tooLarge || body.size() + length > 64 * 1024;
+        if (!tooLarge)
+            body.append(data, length);
+        return true;
+    });
+    if (tooLarge)
         return std::nullopt;
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(body), &error);
@@ -64,11 +73,15 @@ std::string encodePathForUrl(const std::string& path) {
     return encoded.toStdString();
 }
 
-void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options) {
-    server.Post("/storage/folders", [&store, options](const httplib::Request& req, httplib::Response& res) {
+void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options,
+                           PublicUrlSource publicUrl) {
+    if (!publicUrl)
+        publicUrl = [url = options.publicUrl] { return url; };
+    server.Post("/storage/folders", [&store, options](const httplib::Request& req, httplib::Response& res,
+                                                      const httplib::ContentReader& reader) {
         if (!authorized(req, res, options))
             return;
-        const std::optional<std::string> path = pathFromBody(req.body);
+        const std::optional<std::string> path = pathFromBody(reader);
         if (!path)
             return refuse(res, 400, "Send {\"path\": \"folder/path\"}.");
         std::string error;
@@ -85,8 +98,11 @@ void registerStorageRoutes(httplib::Server& server, const FileStore& store, cons
         if (!req.has_param("path"))
             return refuse(res, 400, "The path parameter is missing.");
         if (req.has_header("Content-Length") &&
-            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxUpload)
+            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxUpload) {
+            // Refused before reading the body, so the connection cannot carry another request.
+            res.set_header("Connection", "close");
             return refuse(res, 413, "The file is larger than this server accepts.");
+        }
         std::string error;
         std::unique_ptr<FileStore::Upload> upload = store.beginUpload(req.get_param_value("path"), &error);
         if (!upload)
@@ -118,15 +134,16 @@ void registerStorageRoutes(httplib::Server& server, const FileStore& store, cons
                            {QStringLiteral("size"), double(size)}});
     });
 
-    server.Post("/storage/links", [&store, options](const httplib::Request& req, httplib::Response& res) {
+    server.Post("/storage/links", [&store, options, publicUrl](const httplib::Request& req, httplib::Response& res,
+                                                               const httplib::ContentReader& reader) {
         if (!authorized(req, res, options))
             return;
-        const std::optional<std::string> path = pathFromBody(req.body);
+        const std::optional<std::string> path = pathFromBody(reader);
         if (!path)
             return refuse(res, 400, "Send {\"path\": \"file/path\"}.");
         if (!store.file(*path))
             return refuse(res, 404, "No such file.");
-        const std::string url = options.publicUrl + "files/" + encodePathForUrl(*path);
+        const std::string url = publicUrl() + "files/" + encodePathForUrl(*path);
         answer(res, 200, true, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
     });
 

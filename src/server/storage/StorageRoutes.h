@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace httplib {
@@ -15,13 +16,17 @@ struct StorageOptions {
     uint64_t maxUpload = uint64_t(4) << 30;
 };
 
+// The public URL is known only once the server is bound; routes ask for it per request.
+using PublicUrlSource = std::function<std::string()>;
+
 // The self-hosted storage API (bearer token) and the public downloads:
 //   POST /storage/folders  {"path": "Vantry/job"}      → {"existed": bool}
 //   PUT  /storage/files?path=Vantry/job/App.ipa (body)  → {"path", "size"}
 //   POST /storage/links    {"path": "Vantry/job/App.ipa"} → {"url": publicUrl + "files/…"}
 //   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
 // The store must outlive the server.
-void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options);
+void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options,
+                           PublicUrlSource publicUrl = {});
 
 // Percent-encodes each path component for a URL, keeping the slashes.
 std::string encodePathForUrl(const std::string& path);

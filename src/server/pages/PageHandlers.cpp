@@ -1,0 +1,125 @@
+#include "server/pages/PageHandlers.h"
+
+#include "backend/RandomString.h"
+#include "server/Database.h"
+#include "server/Router.h"
+#include "server/pages/InstallPage.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+const QString kAndroidSuffix = QStringLiteral("__android");
+
+bool isAppId(const QString& id) {
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    return shape.match(id).hasMatch();
+}
+
+ApiResponse html(int status, const QByteArray& body) {
+    ApiResponse r;
+    r.status = status;
+    r.contentType = "text/html; charset=utf-8";
+    r.body = body;
+    // Pages change when an app is republished; never serve a stale one.
+    r.headers.emplaceBack(QByteArray("Cache-Control"), "no-cache");
+    r.headers.emplaceBack(QByteArray("X-Content-Type-Options"), "nosniff");
+    r.headers.emplaceBack(QByteArray("Content-Security-Policy"),
+                      "default-src 'none'; img-src data: https: http:; style-src 'unsafe-inline'; "
+                      "script-src 'unsafe-inline'; base-uri 'none'; form-action 'none'");
+    return r;
+}
+
+ApiResponse notFound() { return html(404, renderNotFoundPage()); }
+
+// The record behind a public identifier: Android records carry a suffix the link drops.
+std::optional<StoredApp> findApp(Database& db, const QString& id) {
+    if (!isAppId(id) || id.endsWith(kAndroidSuffix))
+        return std::nullopt;
+    if (std::optional<StoredApp> app = db.app(id))
+        return app;
+    return db.app(id + kAndroidSuffix);
+}
+
+// At most maxBytes of UTF-8, never cutting a character in two.
+QString truncatedUtf8(const QString& text, int maxBytes) {
+    QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= maxBytes)
+        return text;
+    int cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
+        --cut;
+    bytes.truncate(cut);
+    return QString::fromUtf8(bytes);
+}
+
+Zapp toZapp(const StoredApp& a) {
+    Zapp z;
+    z.userid = a.userid;
+    z.appname = a.appname;
+    z.appicon = a.appicon;
+    z.appversion = a.appversion;
+    z.appurl = a.appurl;
+    z.appid = a.appid;
+    z.appdate = a.appdate;
+    z.appsize = a.appsize;
+    z.appMinOS = a.minos;
+    z.qrLink = a.qrLink;
+    z.appdescription = a.appdescription;
+    return z;
+}
+
+} // namespace
+
+PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr)
+    : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)) {}
+
+void PageHandlers::registerRoutes(Router& router) {
+    const QString get = QStringLiteral("GET");
+    router.add(get, QStringLiteral("/healthz"), [this](const ApiRequest& r) { return health(r); });
+    router.add(get, QStringLiteral("/:id"), [this](const ApiRequest& r) { return page(r); });
+    router.add(get, QStringLiteral("/:id/install"), [this](const ApiRequest& r) { return install(r); });
+}
+
+ApiResponse PageHandlers::health(const ApiRequest&) {
+    // Any read proves that the database answers.
+    const bool up = m_database.crashCount().has_value();
+    ApiResponse r;
+    r.contentType = "text/plain";
+    r.status = up ? 200 : 503;
+    r.body = up ? QByteArrayLiteral("ok\n") : QByteArrayLiteral("database unavailable\n");
+    return r;
+}
+
+ApiResponse PageHandlers::page(const ApiRequest& request) {
+    const QString id = request.params.value(QStringLiteral("id"));
+    const std::optional<StoredApp> app = findApp(m_database, id);
+    if (!app)
+        return notFound();
+    InstallPageContent content;
+    content.app = toZapp(*app);
+    content.pageUrl = m_publicUrl + id;
+    content.installUrl = content.pageUrl + QStringLiteral("/install");
+    content.qrSvg = m_qr ? m_qr(content.pageUrl) : QString();
+    content.viewer = viewerPlatform(request.header(QStringLiteral("user-agent")));
+    return html(200, renderInstallPage(content));
+}
+
+ApiResponse PageHandlers::install(const ApiRequest& request) {
+    const QString id = request.params.value(QStringLiteral("id"));
+    const std::optional<StoredApp> app = findApp(m_database, id);
+    if (!app || app->appurl.isEmpty() || app->appurl.contains(QLatin1Char('\r')) ||
+        app->appurl.contains(QLatin1Char('\n')))
+        return notFound();
+    const QString agent = request.header(QStringLiteral("user-agent"));
+    StoredInstall record{randomString(20), app->appid, platformName(viewerPlatform(agent)), app->appname,
+                         truncatedUtf8(agent, kMaxStoredAgentBytes)};
+    // A lost count must not stop the install itself.
+    m_database.insertInstall(record);
+    ApiResponse r;
+    r.status = 302;
+    r.contentType = "text/plain";
+    r.headers.emplaceBack(QByteArray("Location"), app->appurl.toUtf8());
+    r.headers.emplaceBack(QByteArray("Cache-Control"), "no-store");
+    return r;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "server/ApiMessage.h"
+
+#include <functional>
+
+class Database;
+class Router;
+
+// The public side of the service: the install page of every app, install tracking and a
+// liveness probe. None of these need a token.
+class PageHandlers {
+public:
+    // Renders the QR code of a URL as inline SVG; empty when no renderer is available.
+    using QrRenderer = std::function<QString(const QString& url)>;
+
+    PageHandlers(Database& database, QString publicUrl, QrRenderer qr);
+
+    // Registered after the API routes: "/:id" would otherwise shadow literal one-segment paths.
+    void registerRoutes(Router& router);
+
+    ApiResponse page(const ApiRequest& request);
+    ApiResponse install(const ApiRequest& request);
+    ApiResponse health(const ApiRequest& request);
+
+    static constexpr int kMaxStoredAgentBytes = 1024;
+
+private:
+    Database& m_database;
+    QString m_publicUrl;
+    QrRenderer m_qr;
+};

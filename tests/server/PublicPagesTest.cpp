@@ -1,0 +1,153 @@
+// The public side of the service: install pages and install tracking, over real sockets.
+#include "backend/records/ZUserData.h"
+#include "server/VantryServer.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+
+#include <httplib.h>
+
+namespace {
+
+const std::string kOwner = "owner-1";
+const std::string kIPhone = "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, "
+                            "like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
+const std::string kAndroid = "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+                             "Chrome/151.0.0.0 Mobile Safari/537.36";
+const std::string kDesktop = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                             "Chrome/151.0.0.0 Safari/537.36";
+
+class PublicPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("pages"));
+        options.port = 0;
+        options.qrRenderer = [](const QString& url) { return QStringLiteral("<svg data-url=\"%1\"></svg>").arg(url); };
+        QString error;
+        server = VantryServer::start(options, &error);
+        ASSERT_TRUE(server) << error.toStdString();
+    }
+
+    httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
+
+    void createApp(const QString& appid, const QString& name, const QString& url) {
+        const QJsonObject app{{QStringLiteral("userid"), QString::fromStdString(kOwner)},
+                              {QStringLiteral("appname"), name},
+                              {QStringLiteral("appicon"), QString()},
+                              {QStringLiteral("appversion"), QStringLiteral("1.0")},
+                              {QStringLiteral("appurl"), url},
+                              {QStringLiteral("appid"), appid},
+                              {QStringLiteral("appdate"), QStringLiteral("2026/12/06 10:00")},
+                              {QStringLiteral("appsize"), QStringLiteral("3 MB")},
+                              {QStringLiteral("minos"), QStringLiteral("15.0")},
+                              {QStringLiteral("qrLink"), QString()},
+                              {QStringLiteral("appdescription"), QString()}};
+        const auto r = client().Post("/createapp", {{"Authorization", kOwner}},
+                                     QJsonDocument(app).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, 201) << r->body;
+    }
+
+    httplib::Result get(const std::string& path, const std::string& agent) const {
+        return client().Get(path.c_str(), {{"User-Agent", agent}});
+    }
+
+    // The Location header as sent: httplib's client percent-decodes header values.
+    QByteArray rawLocation(const std::string& path, const std::string& agent) const {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
+        if (!socket.waitForConnected(5000))
+            return {};
+        socket.write(QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: t\r\nUser-Agent: " + agent +
+                                               "\r\nConnection: close\r\n\r\n"));
+        QByteArray answer;
+        while (socket.waitForReadyRead(5000))
+            answer += socket.readAll();
+        for (const QByteArray& line : answer.split('\n'))
+            if (line.toLower().startsWith("location: "))
+                return line.mid(10).trimmed();
+        return {};
+    }
+
+    std::unique_ptr<VantryServer> server;
+};
+
+} // namespace
+
+TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
+    createApp(QStringLiteral("iosApp0001"), QStringLiteral("<script>alert(1)</script>"),
+              QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist"));
+    createApp(QStringLiteral("andApp0001__android"), QStringLiteral("Droid"), QStringLiteral("https://d/app.apk"));
+
+    auto r = get("/iosApp0001", kIPhone);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    const std::string page = r->body;
+    EXPECT_NE(page.find("href=\"" + server->publicUrl().toStdString() + "iosApp0001/install\""), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_EQ(page.find("<script>alert"), std::string::npos);
+    EXPECT_NE(page.find("<svg data-url=\"" + server->publicUrl().toStdString() + "iosApp0001\">"), std::string::npos);
+
+    r = get("/iosApp0001", kAndroid);
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("This is an iOS app."), std::string::npos);
+
+    // Android pages live at the identifier without its suffix.
+    r = get("/andApp0001", kAndroid);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_NE(r->body.find("andApp0001/install\">Install</a>"), std::string::npos);
+    for (const char* missing : {"/andApp0001__android", "/nope", "/a%2Fb", "/..", "/healthz/install"}) {
+        r = get(missing, kAndroid);
+        ASSERT_TRUE(r) << missing;
+        EXPECT_EQ(r->status, 404) << missing;
+    }
+    r = get("/healthz", kDesktop);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->body, "ok\n");
+}
+
+TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
+    const QString manifest = QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist");
+    createApp(QStringLiteral("iosApp0002"), QStringLiteral("Demo"), manifest);
+    createApp(QStringLiteral("andApp0002__android"), QStringLiteral("Droid"), QStringLiteral("https://d/app.apk"));
+
+    const std::string longAgent = kAndroid + std::string(2000, 'x');
+    for (const std::string& agent : {kIPhone, kAndroid, kDesktop, longAgent}) {
+        EXPECT_EQ(rawLocation("/iosApp0002/install", agent), manifest.toUtf8());
+    }
+    auto r = get("/andApp0002/install", kAndroid);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 302);
+    EXPECT_EQ(r->get_header_value("Location"), "https://d/app.apk");
+    EXPECT_EQ(get("/unknown0001/install", kIPhone)->status, 404);
+
+    r = client().Get("/userdata/iosApp0002", {{"Authorization", kOwner}});
+    ASSERT_TRUE(r);
+    QString error;
+    const std::optional<ZUserData> data = ZUserData::fromJson(QByteArray::fromStdString(r->body), &error);
+    ASSERT_TRUE(data) << error.toStdString() << r->body;
+    ASSERT_EQ(data->response.size(), 4);
+    const QStringList platforms = {QStringLiteral("ios"), QStringLiteral("android"), QStringLiteral("other"),
+                                   QStringLiteral("android")};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(data->response[i].platform, platforms[i]) << i;
+        EXPECT_EQ(data->response[i].appid, QStringLiteral("iosApp0002"));
+        EXPECT_EQ(data->response[i].name, QStringLiteral("Demo"));
+    }
+    EXPECT_EQ(data->response[0].useragent.toStdString(), kIPhone);
+    EXPECT_EQ(data->response[3].useragent.toUtf8().size(), 1024);
+    EXPECT_NE(data->response[0].id, data->response[1].id);
+
+    r = client().Get("/userdata/andApp0002__android", {{"Authorization", kOwner}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(ZUserData::fromJson(QByteArray::fromStdString(r->body))->response.size(), 1);
+}
