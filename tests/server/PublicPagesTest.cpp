@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTcpSocket>
 
 #include <httplib.h>
@@ -150,4 +151,41 @@ TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
     r = client().Get("/userdata/andApp0002__android", {{"Authorization", kOwner}});
     ASSERT_TRUE(r);
     EXPECT_EQ(ZUserData::fromJson(QByteArray::fromStdString(r->body))->response.size(), 1);
+}
+
+TEST(TlsServer, ServesHttpsWithTheGivenCertificate) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
+    const QString cert = dir + QStringLiteral("/cert.pem");
+    const QString key = dir + QStringLiteral("/key.pem");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("openssl"),
+                                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                                 QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), key,
+                                 QStringLiteral("-out"), cert, QStringLiteral("-days"), QStringLiteral("1"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}),
+              0);
+    ServerOptions options;
+    options.dataDir = dir + QStringLiteral("/data");
+    options.port = 0;
+    options.tlsCert = cert;
+    options.tlsKey = key;
+    QString error;
+    auto server = VantryServer::start(options, &error);
+    ASSERT_TRUE(server) << error.toStdString();
+    EXPECT_TRUE(server->publicUrl().startsWith(QLatin1String("https://127.0.0.1:")));
+
+    httplib::SSLClient secure("127.0.0.1", server->port());
+    secure.set_ca_cert_path(cert.toStdString().c_str());
+    auto r = secure.Get("/healthz");
+    ASSERT_TRUE(r) << httplib::to_string(r.error());
+    EXPECT_EQ(r->status, 200);
+
+    httplib::Client plain("127.0.0.1", server->port());
+    plain.set_connection_timeout(2);
+    plain.set_read_timeout(2);
+    r = plain.Get("/healthz");
+    EXPECT_TRUE(!r || r->status != 200) << "plain HTTP is not served on a TLS port";
+
+    options.tlsKey = dir + QStringLiteral("/missing.pem");
+    EXPECT_FALSE(VantryServer::start(options, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("TLS")));
 }
