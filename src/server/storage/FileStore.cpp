@@ -111,14 +111,34 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
     return false;
 }
 
+namespace {
+constexpr size_t kWriteBuffer = 1 << 20;
+}
+
 FileStore::Upload::Upload(int fd, std::string tempPath, std::string finalPath)
-    : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {}
+    : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {
+    m_buffer.reserve(kWriteBuffer);
+}
 
 FileStore::Upload::~Upload() { abort(); }
 
 bool FileStore::Upload::append(const char* data, size_t length) {
     if (m_fd < 0)
         return false;
+    m_received += length;
+    if (m_buffer.size() + length > kWriteBuffer && !flush())
+        return false;
+    if (length >= kWriteBuffer) {
+        m_buffer.assign(data, length);
+        return flush();
+    }
+    m_buffer.append(data, length);
+    return true;
+}
+
+bool FileStore::Upload::flush() {
+    const char* data = m_buffer.data();
+    size_t length = m_buffer.size();
     while (length > 0) {
         const ssize_t n = ::write(m_fd, data, length);
         if (n < 0 && errno == EINTR)
@@ -127,15 +147,15 @@ bool FileStore::Upload::append(const char* data, size_t length) {
             return false;
         data += n;
         length -= size_t(n);
-        m_received += uint64_t(n);
     }
+    m_buffer.clear();
     return true;
 }
 
 bool FileStore::Upload::commit() {
     if (m_fd < 0)
         return false;
-    const bool flushed = ::fdatasync(m_fd) == 0;
+    const bool flushed = flush() && ::fdatasync(m_fd) == 0;
     ::close(m_fd);
     m_fd = -1;
     if (!flushed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {

@@ -35,7 +35,10 @@ public:
     private:
         friend class FileStore;
         Upload(int fd, std::string tempPath, std::string finalPath);
+        bool flush();
         int m_fd;
+        // The network hands over a few KiB at a time; writing in large pieces saves most syscalls.
+        std::string m_buffer;
         std::string m_tempPath;
         std::string m_finalPath;
         uint64_t m_received = 0;
