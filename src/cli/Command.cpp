@@ -1,6 +1,7 @@
 #include "cli/Command.h"
 
 #include "cli/ManifestCommand.h"
+#include "cli/QrCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
                     int* status) const {
@@ -31,6 +32,7 @@ bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextSt
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<ManifestCommand>());
+    commands.push_back(std::make_unique<QrCommand>());
     return commands;
 }
 

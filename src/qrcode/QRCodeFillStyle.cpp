@@ -51,7 +51,9 @@ QString RGBAComponents::stringValue() const {
 std::optional<QString> RGBAComponents::hexString() const {
     QString out = QStringLiteral("#");
     for (double v : {r, g, b, a}) {
-        const double scaled = std::trunc(v * 255);
+        // Components from 8- or 16-bit colours land a hair below the integer (128/255 × 255 =
+        // 127.9999…); settle that float noise before truncating, which keeps 127.5 at 127.
+        const double scaled = std::trunc(std::round(v * 255 * 1000) / 1000);
         if (!std::isfinite(scaled) || scaled < double(std::numeric_limits<qint64>::min()) ||
             scaled >= double(std::numeric_limits<qint64>::max()))
             return std::nullopt;
