@@ -114,18 +114,35 @@ void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode&
     }
 }
 
+// Stamps the modules straight into image for a solid fill; for any other fill the stamps make a
+// coverage layer that the fill is painted through.
+void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, bool on,
+                  const QRCodePixelShapeGenerator& shape, const QRCodeFillStyleGenerator& fill) {
+    if (const auto* solid = dynamic_cast<const QRCodeFillStyleSolid*>(&fill)) {
+        stampModules(image, size, scale, code, on, shape, solid->color());
+        return;
+    }
+    QImage layer(image.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(image.devicePixelRatio());
+    layer.fill(Qt::transparent);
+    stampModules(layer, size, scale, code, on, shape, Qt::white);
+    {
+        QPainter painter(&layer);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        fill.fill(painter, QRectF(QPointF(0, 0), size));
+    }
+    QPainter painter(&image);
+    painter.drawImage(QPointF(0, 0), layer);
+}
+
 } // namespace
 
 bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& code, const QRCodeDesign& design) {
     const QRCodeStyle& style = design.style;
     const QRCodeShape& shape = design.shape;
-    const auto* onFill = dynamic_cast<const QRCodeFillStyleSolid*>(style.onPixels.get());
-    if (!onFill || !isPerModuleShape(shape.onPixels.get()) || code.pixelSize() == 0 ||
-        image.format() != QImage::Format_ARGB32_Premultiplied)
-        return false;
     const bool drawOff = style.offPixels && shape.offPixels;
-    const auto* offFill = drawOff ? dynamic_cast<const QRCodeFillStyleSolid*>(style.offPixels.get()) : nullptr;
-    if (drawOff && (!offFill || !isPerModuleShape(shape.offPixels.get())))
+    if (!isPerModuleShape(shape.onPixels.get()) || (drawOff && !isPerModuleShape(shape.offPixels.get())) ||
+        code.pixelSize() == 0 || image.format() != QImage::Format_ARGB32_Premultiplied)
         return false;
 
     image.fill(Qt::transparent);
@@ -139,9 +156,9 @@ bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& 
         eyeFill->fill(painter, box, code.path(size, QRCodeComponents::eyeOuter(), shape));
         (style.pupil ? style.pupil : eyeFill)->fill(painter, box, code.path(size, QRCodeComponents::eyePupil(), shape));
     }
-    stampModules(image, size, scale, code, true, *shape.onPixels, onFill->color());
+    paintModules(image, size, scale, code, true, *shape.onPixels, *style.onPixels);
     if (drawOff)
-        stampModules(image, size, scale, code, false, *shape.offPixels, offFill->color());
+        paintModules(image, size, scale, code, false, *shape.offPixels, *style.offPixels);
     return true;
 }
 

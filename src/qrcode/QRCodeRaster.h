@@ -9,7 +9,7 @@
 class QRCode;
 class QRCodeDesign;
 
-// Fast raster rendering for the common designs (solid module fills, one figure per module).
+// Fast raster rendering for designs whose pixel shapes draw one figure per module.
 namespace qrraster {
 
 // Draws the design into image (size in logical units, scale device pixels per unit) with the data
