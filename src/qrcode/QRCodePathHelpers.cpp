@@ -56,10 +56,14 @@ void addPerCornerRoundedRect(QPainterPath& path, const QRectF& r, const CornerRa
 }
 
 void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double s, double dx, double dy) {
+    appendTransformed(path, tmpl, s, s, dx, dy);
+}
+
+void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, double sy, double dx, double dy) {
     const int n = tmpl.elementCount();
     for (int i = 0; i < n; ++i) {
         const QPainterPath::Element e = tmpl.elementAt(i);
-        const QPointF pt(e.x * s + dx, e.y * s + dy);
+        const QPointF pt(e.x * sx + dx, e.y * sy + dy);
         switch (e.type) {
         case QPainterPath::MoveToElement:
             if (i > 0)
@@ -72,7 +76,7 @@ void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double s, d
         case QPainterPath::CurveToElement: {
             const QPainterPath::Element c2 = tmpl.elementAt(i + 1);
             const QPainterPath::Element end = tmpl.elementAt(i + 2);
-            path.cubicTo(pt, QPointF(c2.x * s + dx, c2.y * s + dy), QPointF(end.x * s + dx, end.y * s + dy));
+            path.cubicTo(pt, QPointF(c2.x * sx + dx, c2.y * sy + dy), QPointF(end.x * sx + dx, end.y * sy + dy));
             i += 2;
             break;
         }

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "qrcode/QRCodeBoolMatrix.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +25,14 @@ public:
     virtual std::shared_ptr<QRCodePixelShapeGenerator> copyShape() const = 0;
     virtual QPainterPath onPath(const QSizeF& size, const QRCode& code, bool isTemplate) const = 0;
     virtual QPainterPath offPath(const QSizeF& size, const QRCode& code, bool isTemplate) const = 0;
+
+    // For raster renderers that stamp pre-rendered figures: shapes that draw one figure per
+    // module, chosen by the module's neighbourhood, return that figure's key for a module of the
+    // on or off path (template flag clear, eye regions excluded by the caller), -2 when the path
+    // leaves that module out, and -1 when the shape cannot be stamped at all.
+    virtual int figureKey(const QRCodeBoolMatrix&, int /*row*/, int /*column*/, bool /*on*/) const { return -1; }
+    // The figure of a key for a module cell (the same figure the paths hold for that cell).
+    virtual QPainterPath figure(const QRectF& /*cell*/, int /*key*/) const { return {}; }
 };
 
 using QRCodePixelShapePtr = std::shared_ptr<QRCodePixelShapeGenerator>;
@@ -36,6 +46,12 @@ struct CommonPixelGenerator {
 
     QPainterPath onPath(const QSizeF& size, const QRCode& code, bool isTemplate) const;
     QPainterPath offPath(const QSizeF& size, const QRCode& code, bool isTemplate) const;
+    void addFigure(QPainterPath& path, const QRectF& cell) const;
+    // The off path leaves the quiet-zone ring out.
+    static int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) {
+        const int last = m.dimension() - 1;
+        return !on && (r == 0 || c == 0 || r == last || c == last) ? -2 : 0;
+    }
 
 private:
     QPainterPath path(const QSizeF& size, const QRCode& code, bool on, bool isTemplate) const;
@@ -52,6 +68,12 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeSquare>(*this); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
+    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
+    QPainterPath figure(const QRectF& cell, int) const override {
+        QPainterPath p;
+        m_common.addFigure(p, cell);
+        return p;
+    }
 
 private:
     CommonPixelGenerator m_common;
@@ -68,6 +90,12 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeCircle>(*this); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
+    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
+    QPainterPath figure(const QRectF& cell, int) const override {
+        QPainterPath p;
+        m_common.addFigure(p, cell);
+        return p;
+    }
 
 private:
     CommonPixelGenerator m_common;
@@ -87,6 +115,12 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeRoundedRect>(*this); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
+    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
+    QPainterPath figure(const QRectF& cell, int) const override {
+        QPainterPath p;
+        m_common.addFigure(p, cell);
+        return p;
+    }
 
 private:
     CommonPixelGenerator m_common;
@@ -104,6 +138,12 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeSquircle>(*this); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
+    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
+    QPainterPath figure(const QRectF& cell, int) const override {
+        QPainterPath p;
+        m_common.addFigure(p, cell);
+        return p;
+    }
 
     // The outline in its 10 × 10 box, built once.
     static const QPainterPath& templatePath();
@@ -162,6 +202,8 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeRoundedPath>(); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override;
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override;
+    int figureKey(const QRCodeBoolMatrix& m, int row, int column, bool on) const override;
+    QPainterPath figure(const QRectF& cell, int key) const override;
 
 private:
     static QString& nameStorage();
@@ -178,6 +220,8 @@ public:
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapePointy>(); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override;
     QPainterPath offPath(const QSizeF&, const QRCode&, bool) const override { return {}; }
+    int figureKey(const QRCodeBoolMatrix& m, int row, int column, bool on) const override;
+    QPainterPath figure(const QRectF& cell, int key) const override;
 
 private:
     static QString& nameStorage();

@@ -29,29 +29,32 @@ QPainterPath CommonPixelGenerator::path(const QSizeF& size, const QRCode& code, 
             // The quiet-zone ring never gets light modules of its own.
             if (!on && !isTemplate && (r == 0 || c == 0 || r == d - 1 || c == d - 1))
                 continue;
-            const QRectF cell = g.cell(r, c);
-            const QRectF rect = cell.adjusted(inset, inset, -inset, -inset);
-            switch (pixelType) {
-            case PixelType::square:
-                path.addRect(rect);
-                break;
-            case PixelType::circle:
-                path.addEllipse(rect);
-                break;
-            case PixelType::roundedRect: {
-                const double radius = rect.height() / 2 * cornerRadiusFraction;
-                path.addRoundedRect(rect, radius, radius);
-                break;
-            }
-            case PixelType::squircle:
-                // Placed at half the inset, as the stored designs were drawn.
-                qrpath::appendTransformed(path, QRCodePixelShapeSquircle::templatePath(), rect.width() / 10,
-                                          cell.x() + inset / 2, cell.y() + inset / 2);
-                break;
-            }
+            addFigure(path, g.cell(r, c));
         }
     }
     return path;
+}
+
+void CommonPixelGenerator::addFigure(QPainterPath& path, const QRectF& cell) const {
+    const QRectF rect = cell.adjusted(inset, inset, -inset, -inset);
+    switch (pixelType) {
+    case PixelType::square:
+        path.addRect(rect);
+        break;
+    case PixelType::circle:
+        path.addEllipse(rect);
+        break;
+    case PixelType::roundedRect: {
+        const double radius = rect.height() / 2 * cornerRadiusFraction;
+        path.addRoundedRect(rect, radius, radius);
+        break;
+    }
+    case PixelType::squircle:
+        // Placed at half the inset, as the stored designs were drawn.
+        qrpath::appendTransformed(path, QRCodePixelShapeSquircle::templatePath(), rect.width() / 10,
+                                  cell.x() + inset / 2, cell.y() + inset / 2);
+        break;
+    }
 }
 
 QPainterPath CommonPixelGenerator::onPath(const QSizeF& size, const QRCode& code, bool isTemplate) const {

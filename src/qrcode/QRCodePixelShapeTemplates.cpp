@@ -31,6 +31,12 @@ QPainterPath polygon(std::initializer_list<QPointF> points) {
 
 enum PointyTemplate { Full, PointDown, PointUp, PointRight, PointLeft };
 
+PointyTemplate pointyTemplateFor(const Neighbours& n) {
+    if (n.count() != 1)
+        return Full;
+    return n.up ? PointDown : n.down ? PointUp : n.left ? PointRight : PointLeft;
+}
+
 const std::array<QPainterPath, 5>& pointyTemplates() {
     static const std::array<QPainterPath, 5> templates = {
         polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}}),
@@ -119,6 +125,30 @@ QPainterPath QRCodePixelShapeRoundedPath::offPath(const QSizeF& s, const QRCode&
     return roundedPath(s, c, false, t);
 }
 
+int QRCodePixelShapeRoundedPath::figureKey(const QRCodeBoolMatrix& m, int r, int c, bool) const {
+    return roundedCornersFor(neighboursOf(m, r, c));
+}
+
+QPainterPath QRCodePixelShapeRoundedPath::figure(const QRectF& cell, int key) const {
+    QPainterPath path;
+    qrpath::appendTransformed(path, roundedTemplates()[std::size_t(key)], cell.width() / 10, cell.height() / 10,
+                              cell.x(), cell.y());
+    return path;
+}
+
+int QRCodePixelShapePointy::figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const {
+    if (!on)
+        return -1;
+    return int(pointyTemplateFor(neighboursOf(m, r, c)));
+}
+
+QPainterPath QRCodePixelShapePointy::figure(const QRectF& cell, int key) const {
+    QPainterPath path;
+    qrpath::appendTransformed(path, pointyTemplates()[std::size_t(key)], cell.width() / 10, cell.height() / 10,
+                              cell.x(), cell.y());
+    return path;
+}
+
 QPainterPath QRCodePixelShapePointy::onPath(const QSizeF& size, const QRCode& code, bool isTemplate) const {
     const QRCodeBoolMatrix& m = code.boolMatrix();
     const qrpath::Grid g(size, m.dimension());
@@ -128,10 +158,7 @@ QPainterPath QRCodePixelShapePointy::onPath(const QSizeF& size, const QRCode& co
         for (int c = 0; c < g.d; ++c) {
             if (!m(r, c) || (!isTemplate && g.inEye(r, c)))
                 continue;
-            const Neighbours n = neighboursOf(m, r, c);
-            PointyTemplate t = Full;
-            if (n.count() == 1)
-                t = n.up ? PointDown : n.down ? PointUp : n.left ? PointRight : PointLeft;
+            const PointyTemplate t = pointyTemplateFor(neighboursOf(m, r, c));
             const QRectF cell = g.cell(r, c);
             qrpath::appendTransformed(path, templates[std::size_t(t)], g.p / 10, cell.x(), cell.y());
         }

@@ -10,25 +10,14 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
+#include <vector>
 #include <cstring>
 #include <type_traits>
 
 namespace qrraster {
 
 namespace {
-
-class SingleModule : public QRCodeEngine {
-public:
-    std::optional<QRCodeBoolMatrix> generate(const QByteArray&, ErrorCorrection) const override {
-        return QRCodeBoolMatrix::fromFlattened(1, {true});
-    }
-};
-
-bool isPerModuleShape(const QRCodePixelShapeGenerator* shape) {
-    return dynamic_cast<const QRCodePixelShapeSquare*>(shape) || dynamic_cast<const QRCodePixelShapeCircle*>(shape) ||
-           dynamic_cast<const QRCodePixelShapeRoundedRect*>(shape) ||
-           dynamic_cast<const QRCodePixelShapeSquircle*>(shape);
-}
 
 inline quint32 byteMul(quint32 x, quint32 a) {
     quint32 t = (x & 0xff00ff) * a;
@@ -57,27 +46,26 @@ void blend(QImage& target, const QImage& stamp, int x, int y) {
     }
 }
 
-// Pre-rendered module figures keyed by their pixel size.
+// Pre-rendered module figures keyed by figure and pixel size.
 class Stamps {
 public:
     Stamps(const QRCodePixelShapeGenerator& shape, const QColor& color, double scale)
         : m_shape(shape), m_color(color), m_scale(scale) {}
 
-    const QImage& get(int w, int h) {
-        const quint64 key = (quint64(quint32(w)) << 32) | quint32(h);
-        auto it = m_cache.find(key);
+    const QImage& get(int key, int w, int h) {
+        const quint64 id = (quint64(quint32(key)) << 40) | (quint64(quint32(w)) << 20) | quint32(h);
+        auto it = m_cache.find(id);
         if (it == m_cache.end()) {
-            static const QRCode single(std::make_shared<SingleModule>());
             QImage stamp(w, h, QImage::Format_ARGB32_Premultiplied);
             stamp.fill(Qt::transparent);
             QPainter painter(&stamp);
             painter.setRenderHint(QPainter::Antialiasing);
             painter.scale(m_scale, m_scale);
-            QPainterPath path = m_shape.onPath(QSizeF(w / m_scale, h / m_scale), single, true);
+            QPainterPath path = m_shape.figure(QRectF(0, 0, w / m_scale, h / m_scale), key);
             path.setFillRule(Qt::WindingFill);
             painter.fillPath(path, m_color);
             painter.end();
-            it = m_cache.insert(key, stamp);
+            it = m_cache.insert(id, stamp);
         }
         return *it;
     }
@@ -89,10 +77,28 @@ private:
     QHash<quint64, QImage> m_cache;
 };
 
-void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, bool on,
+// Figure keys of every module the path would draw (-2 for none); nothing when the shape
+// cannot be stamped.
+std::optional<std::vector<int>> figureKeys(const QRCodePixelShapeGenerator& shape, const QRCodeBoolMatrix& m,
+                                           bool on) {
+    const qrpath::Grid g(QSizeF(1, 1), m.dimension());
+    std::vector<int> keys(std::size_t(g.d) * std::size_t(g.d), -2);
+    for (int r = 0; r < g.d; ++r) {
+        for (int c = 0; c < g.d; ++c) {
+            if (m(r, c) != on || g.inEye(r, c))
+                continue;
+            const int key = shape.figureKey(m, r, c, on);
+            if (key == -1)
+                return std::nullopt;
+            keys[std::size_t(r) * std::size_t(g.d) + std::size_t(c)] = key;
+        }
+    }
+    return keys;
+}
+
+void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, const std::vector<int>& keys,
                   const QRCodePixelShapeGenerator& shape, const QColor& color) {
-    const QRCodeBoolMatrix& m = code.boolMatrix();
-    const qrpath::Grid g(size, m.dimension());
+    const qrpath::Grid g(size, code.pixelSize());
     const int d = g.d;
     QList<int> edgeX(d + 1), edgeY(d + 1);
     for (int i = 0; i <= d; ++i) {
@@ -102,30 +108,27 @@ void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode&
     Stamps stamps(shape, color, scale);
     for (int r = 0; r < d; ++r) {
         for (int c = 0; c < d; ++c) {
-            if (m(r, c) != on || g.inEye(r, c))
-                continue;
-            if (!on && (r == 0 || c == 0 || r == d - 1 || c == d - 1))
-                continue;
+            const int key = keys[std::size_t(r) * std::size_t(d) + std::size_t(c)];
             const int w = edgeX[c + 1] - edgeX[c];
             const int h = edgeY[r + 1] - edgeY[r];
-            if (w > 0 && h > 0)
-                blend(image, stamps.get(w, h), edgeX[c], edgeY[r]);
+            if (key >= 0 && w > 0 && h > 0)
+                blend(image, stamps.get(key, w, h), edgeX[c], edgeY[r]);
         }
     }
 }
 
 // Stamps the modules straight into image for a solid fill; for any other fill the stamps make a
 // coverage layer that the fill is painted through.
-void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, bool on,
+void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, const std::vector<int>& keys,
                   const QRCodePixelShapeGenerator& shape, const QRCodeFillStyleGenerator& fill) {
     if (const auto* solid = dynamic_cast<const QRCodeFillStyleSolid*>(&fill)) {
-        stampModules(image, size, scale, code, on, shape, solid->color());
+        stampModules(image, size, scale, code, keys, shape, solid->color());
         return;
     }
     QImage layer(image.size(), QImage::Format_ARGB32_Premultiplied);
     layer.setDevicePixelRatio(image.devicePixelRatio());
     layer.fill(Qt::transparent);
-    stampModules(layer, size, scale, code, on, shape, Qt::white);
+    stampModules(layer, size, scale, code, keys, shape, Qt::white);
     {
         QPainter painter(&layer);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
@@ -141,8 +144,11 @@ bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& 
     const QRCodeStyle& style = design.style;
     const QRCodeShape& shape = design.shape;
     const bool drawOff = style.offPixels && shape.offPixels;
-    if (!isPerModuleShape(shape.onPixels.get()) || (drawOff && !isPerModuleShape(shape.offPixels.get())) ||
-        code.pixelSize() == 0 || image.format() != QImage::Format_ARGB32_Premultiplied)
+    if (code.pixelSize() == 0 || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    const auto onKeys = figureKeys(*shape.onPixels, code.boolMatrix(), true);
+    const auto offKeys = drawOff ? figureKeys(*shape.offPixels, code.boolMatrix(), false) : std::vector<int>();
+    if (!onKeys || !offKeys)
         return false;
 
     image.fill(Qt::transparent);
@@ -156,9 +162,9 @@ bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& 
         eyeFill->fill(painter, box, code.path(size, QRCodeComponents::eyeOuter(), shape));
         (style.pupil ? style.pupil : eyeFill)->fill(painter, box, code.path(size, QRCodeComponents::eyePupil(), shape));
     }
-    paintModules(image, size, scale, code, true, *shape.onPixels, *style.onPixels);
+    paintModules(image, size, scale, code, *onKeys, *shape.onPixels, *style.onPixels);
     if (drawOff)
-        paintModules(image, size, scale, code, false, *shape.offPixels, *style.offPixels);
+        paintModules(image, size, scale, code, *offKeys, *shape.offPixels, *style.offPixels);
     return true;
 }
 

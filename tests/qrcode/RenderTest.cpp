@@ -59,7 +59,8 @@ TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
                          std::abs(qAlpha(a) - qAlpha(b))});
     };
     for (const auto& [fillName, fill] : fills()) {
-        for (const auto& pixel : {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square")}) {
+        for (const auto& pixel : {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square"),
+                                   QStringLiteral("pointy"), QStringLiteral("roundedPath")}) {
             QRCodeDocument doc = QRCodeDocument::forLink(kLink);
             doc.design().shape.onPixels = QRCodePixelShapeFactory::shared().named(pixel);
             doc.design().style.onPixels = fill;
