@@ -3,6 +3,7 @@
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
 #include "cli/UaCommand.h"
+#include "cli/QrCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
                     int* status) const {
@@ -35,6 +36,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     commands.push_back(std::make_unique<ManifestCommand>());
     commands.push_back(std::make_unique<InspectCommand>());
     commands.push_back(std::make_unique<UaCommand>());
+    commands.push_back(std::make_unique<QrCommand>());
     return commands;
 }
 

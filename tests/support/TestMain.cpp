@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
         return 3;
     isolateEnvironment(home.path());
 
+    // CTest's test discovery runs the program without the test environment; GUI tests must still
+    // start on a machine without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     TestApplication app(argc, argv);
     TestApplication::setOrganizationName(QStringLiteral("Vantry"));
     TestApplication::setApplicationName(QStringLiteral("Vantry"));

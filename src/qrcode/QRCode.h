@@ -1,0 +1,88 @@
+#pragma once
+
+#include "qrcode/ErrorCorrection.h"
+#include "qrcode/QRCodeBoolMatrix.h"
+#include "qrcode/QRCodeComponents.h"
+#include "qrcode/QRCodeEngine.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QPainterPath>
+#include <QSizeF>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QRCodeMessageFormatter;
+class QRCodeDesign;
+class QRCodeShape;
+class QColor;
+class QPainter;
+class QClipboard;
+
+// One detected code: the text (UTF-8 or the detector's guess) and the raw payload bytes.
+struct QRCodeDetection {
+    QString text;
+    QByteArray bytes;
+    QString errorCorrection; // "L", "M", "Q" or "H"
+};
+
+// Owns the current module matrix and the engine that makes it.
+class QRCode {
+public:
+    using Components = QRCodeComponents;
+    static constexpr double DefaultPDFResolution = 72.0;
+
+    // The default engine, updated with the empty message at the default level.
+    QRCode();
+    explicit QRCode(std::shared_ptr<const QRCodeEngine> generator);
+    QRCode(const QByteArray& data, ErrorCorrection level, std::shared_ptr<const QRCodeEngine> generator = nullptr);
+    static QRCode withText(const QString& text, ErrorCorrection level,
+                           std::shared_ptr<const QRCodeEngine> generator = nullptr);
+    static QRCode withMessage(const QRCodeMessageFormatter& message, ErrorCorrection level,
+                              std::shared_ptr<const QRCodeEngine> generator = nullptr);
+
+    static std::shared_ptr<const QRCodeEngine> defaultGenerator();
+
+    // A failed encode keeps the previous matrix.
+    void update(const QByteArray& data, ErrorCorrection level);
+    void updateWithText(const QString& text, ErrorCorrection level);
+    void updateWithMessage(const QRCodeMessageFormatter& message, ErrorCorrection level);
+
+    const QRCodeBoolMatrix& boolMatrix() const { return *m_current; }
+    std::shared_ptr<const QRCodeBoolMatrix> sharedMatrix() const { return m_current; }
+    int pixelSize() const { return m_current->dimension(); }
+
+    QString asciiRepresentation() const;
+    QString smallAsciiRepresentation() const;
+
+    // A fresh default engine sharing this code's matrix.
+    QRCode copy() const;
+
+    const std::shared_ptr<const QRCodeEngine>& generator() const { return m_generator; }
+    void setGenerator(std::shared_ptr<const QRCodeEngine> generator);
+
+    // Texts of every code zxing-cpp finds in the image, in its order; empty when none.
+    static QStringList DetectQRCodes(const QImage& image);
+    static QList<QRCodeDetection> DetectQRCodeDetails(const QImage& image);
+
+    // Rendering and export (QRCodeRendering.cpp).
+    QPainterPath path(const QSizeF& size, Components components, const QRCodeShape& shape) const;
+    void draw(QPainter& painter, const QRectF& rect, const QRCodeDesign& design) const;
+    std::optional<QImage> bitmap(const QSizeF& size, const QRCodeDesign& design) const;
+    std::optional<QImage> bitmap(double dimension, const QRCodeDesign& design) const {
+        return bitmap(QSizeF(dimension, dimension), design);
+    }
+    std::optional<QImage> image(const QSizeF& size, double scale, const QRCodeDesign& design) const;
+    std::optional<QByteArray> pngData(double dimension, const QRCodeDesign& design) const;
+    std::optional<QByteArray> pdfData(const QSizeF& size, double resolution, const QRCodeDesign& design) const;
+    QString svg(int outputDimension, int border, const QColor& foreground,
+                const std::optional<QColor>& background) const;
+    void addToClipboard(QClipboard* clipboard, const QSizeF& size, double scale, const QRCodeDesign& design) const;
+
+private:
+    std::shared_ptr<const QRCodeEngine> m_generator;
+    std::shared_ptr<const QRCodeBoolMatrix> m_current;
+};

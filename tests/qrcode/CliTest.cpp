@@ -1,0 +1,102 @@
+#include "QrTestUtil.h"
+
+#include "cli/Command.h"
+#include "qrcode/QRCodeDocument.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun {
+    int status;
+    QString out;
+    QString err;
+};
+
+CliRun runQr(const QStringList& args) {
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const int status = runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("qr")} + args, o, e);
+    return {status, out, err};
+}
+
+QImage decodeFile(const QString& path) { return QImage(path); }
+
+} // namespace
+
+TEST(QrCommand, WritesPngSvgPdfAndDesign) {
+    const QString dir = testsupport::makeTempDir();
+    const QString link = QStringLiteral("https://vantry.app/i/cli");
+    CliRun r = runQr({"--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient", "radial:#000000,#202080",
+                   "--correction", "h", "--size", "400", "--output", dir + "/code.png", "--save-design",
+                   dir + "/design.json"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QImage png = decodeFile(dir + "/code.png");
+    EXPECT_EQ(png.size(), QSize(400, 400));
+    EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).text, link);
+    EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).errorCorrection, QStringLiteral("H"));
+
+    const auto saved = QRCodeDocument::CreateWithJsonData(testsupport::readFile(dir + "/design.json"));
+    ASSERT_TRUE(std::holds_alternative<QRCodeDocument>(saved));
+    const auto& doc = std::get<QRCodeDocument>(saved);
+    EXPECT_EQ(doc.data(), link.toUtf8());
+    EXPECT_EQ(doc.design().shape.onPixels->name(), QStringLiteral("pointy"));
+    EXPECT_EQ(doc.design().style.onPixels->name(), QStringLiteral("radialgradient"));
+
+    // A stored design is the starting point; options given next to it win.
+    r = runQr({"--design", dir + "/design.json", "--text", "second", "--output", dir + "/code.svg"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QString svg = QString::fromUtf8(testsupport::readFile(dir + "/code.svg"));
+    EXPECT_TRUE(svg.startsWith(QStringLiteral("<?xml")));
+    EXPECT_TRUE(svg.contains(QStringLiteral("viewBox=\"0 0 700 700\"")));
+
+    r = runQr({"--mail", "a@b.c", "--subject", "Hi there", "--output", dir + "/code.pdf"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(testsupport::readFile(dir + "/code.pdf").startsWith("%PDF"));
+}
+
+TEST(QrCommand, PrintsTextListsShapesAndReadsContactCards) {
+    CliRun r = runQr({"--phone", "+64 21 000", "--correction", "L"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, QRCodeDocument(QByteArray("TEL:+6421000"), ErrorCorrection::low).smallAsciiRepresentation());
+
+    r = runQr({"--list-shapes"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("roundedPath")) && r.out.contains(QStringLiteral("barsVertical")));
+
+    const QString card = testsupport::writeFile(
+        testsupport::makeTempDir() + "/card.json",
+        R"({"name": {"lastName": "Doe", "firstName": "Jo"}, "formattedName": "Jo Doe", "email": ["jo@d.nz"]})");
+    r = runQr({"--vcard", card, "--correction", "M"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QByteArray expected("BEGIN:VCARD\nVERSION:3.0\nN:Doe;Jo;;;\nFN:Jo Doe\nEMAIL:jo@d.nz\nEND:VCARD");
+    EXPECT_EQ(r.out, QRCodeDocument(expected, ErrorCorrection::medium).smallAsciiRepresentation());
+}
+
+TEST(QrCommand, BadOptionsExitWithStatusTwoAndOneLine) {
+    const QStringList bad[] = {
+        {},
+        {"--text", "a", "--link", "https://x.y"},
+        {"--text", "a", "--pixel", "hexagon"},
+        {"--text", "a", "--eye", "star"},
+        {"--text", "a", "--correction", "Z"},
+        {"--text", "a", "--size", "big"},
+        {"--text", "a", "--foreground", "not-a-colour"},
+        {"--text", "a", "--gradient", "conic:#000,#fff"},
+        {"--text", "a", "--output", "code.gif"},
+        {"--subject", "x", "--text", "a"},
+        {"--link", "not a url"},
+        {"--bogus"},
+    };
+    for (const auto& args : bad) {
+        const CliRun r = runQr(args);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
+    }
+}

@@ -1,0 +1,104 @@
+#include "QrTestUtil.h"
+
+#include "qrcode/QRCodeMessage.h"
+
+#include <gtest/gtest.h>
+
+TEST(QRCodeCore, ErrorCorrectionLevels) {
+    EXPECT_FALSE(errorCorrectionFromInt(-1));
+    EXPECT_FALSE(errorCorrectionFromInt(4));
+    const char* letters[] = {"L", "M", "Q", "H"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(errorCorrectionLetter(*errorCorrectionFromInt(i)), QLatin1String(letters[i]));
+    EXPECT_EQ(static_cast<int>(DefaultErrorCorrection), 2);
+}
+
+TEST(QRCodeCore, BoolMatrixConstructionAndAccess) {
+    EXPECT_FALSE(QRCodeBoolMatrix::fromFlattened(3, QList<bool>(8, true)));
+    EXPECT_FALSE(QRCodeBoolMatrix::fromRawFlattenedInt(2, {1, 0, 1}));
+    auto m = QRCodeBoolMatrix::fromRawFlattenedInt(2, {2, 0, -1, 0});
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->content().columns, 2);
+    EXPECT_EQ(m->content().array, (std::vector<std::uint8_t>{1, 0, 1, 0}));
+    EXPECT_EQ(m->value(1, 0), true);
+    EXPECT_EQ(m->value(0, 1), false);
+    EXPECT_FALSE(m->value(2, 0));
+    EXPECT_FALSE(m->value(0, -1));
+    EXPECT_FALSE(m->setValue(0, 2, true));
+    EXPECT_TRUE(m->setValue(0, 1, true));
+    EXPECT_EQ(m->value(0, 1), true);
+    // Row-major: row 0 holds the first dimension entries.
+    auto rowMajor = QRCodeBoolMatrix::fromFlattened(3, {true, true, true, false, false, false, false, false, false});
+    EXPECT_EQ(rowMajor->value(0, 2), true);
+    EXPECT_EQ(rowMajor->value(2, 0), false);
+    EXPECT_EQ(QRCodeBoolMatrix(4).dimension(), 4);
+    EXPECT_EQ(QRCodeBoolMatrix().dimension(), 0);
+}
+
+TEST(QRCodeCore, ComponentSetAlgebra) {
+    using C = QRCodeComponents;
+    EXPECT_EQ(C::eyeOuter() | C::eyePupil(), C::eyeAll());
+    EXPECT_EQ(C::all(), C::eyeAll() | C::onPixels());
+    EXPECT_EQ(C::everything() - C::all(), C::offPixels());
+    EXPECT_EQ(C::everything().rawValue(), 15);
+    EXPECT_EQ((C::all() ^ C::everything()).rawValue(), 8);
+    EXPECT_EQ((C::all() & C::offPixels()).rawValue(), 0);
+    EXPECT_TRUE((C::all() & C::offPixels()).isEmpty());
+    EXPECT_TRUE(C::all().contains(C::eyePupil()));
+    EXPECT_FALSE(C::all().contains(C::offPixels()));
+    EXPECT_FALSE(C::eyeOuter().contains(C::eyeAll()));
+}
+
+TEST(QRCodeCore, AsciiRenderings) {
+    auto m = QRCodeBoolMatrix::fromRawFlattenedInt(3, {1, 0, 1, 1, 1, 0, 0, 1, 0});
+    const QRCode code = qrtest::codeFor(*m);
+    EXPECT_EQ(code.asciiRepresentation(),
+              QStringLiteral("\u2588\u2588  \u2588\u2588\n\u2588\u2588\u2588\u2588  \n  \u2588\u2588  \n"));
+    // Rows 0/1 pair up; row 2 stands alone with upper halves only.
+    EXPECT_EQ(code.smallAsciiRepresentation(), QStringLiteral("\u2588\u2584\u2580\n \u2580 \n"));
+}
+
+TEST(QRCodeCore, NoneEngineKeepsEmptyMatrix) {
+    QRCode code(std::make_shared<QRCodeGenerator_None>());
+    EXPECT_EQ(code.pixelSize(), 0);
+    code.updateWithText(QStringLiteral("hello"), ErrorCorrection::low);
+    EXPECT_EQ(code.pixelSize(), 0);
+    EXPECT_TRUE(code.asciiRepresentation().isEmpty());
+    EXPECT_TRUE(code.smallAsciiRepresentation().isEmpty());
+}
+
+TEST(QRCodeCore, DefaultEngineLayoutAndFailedUpdates) {
+    QRCode code;
+    // The empty message still makes a version-1 symbol plus the one-module border.
+    ASSERT_EQ(code.pixelSize(), 23);
+    const QRCodeBoolMatrix& m = code.boolMatrix();
+    for (int i = 0; i < 23; ++i) {
+        EXPECT_FALSE(m(0, i));
+        EXPECT_FALSE(m(22, i));
+        EXPECT_FALSE(m(i, 0));
+        EXPECT_FALSE(m(i, 22));
+    }
+    // Finder patterns in the top-left, top-right and bottom-left corners, each with its light separator.
+    EXPECT_TRUE(m(1, 1) && m(1, 21) && m(21, 1));
+    for (int i = 1; i <= 8; ++i) {
+        EXPECT_FALSE(m(8, i) || m(i, 8) || m(8, 22 - i) || m(22 - i, 8)) << i;
+    }
+    EXPECT_TRUE(m(4, 4) && !m(2, 2) && m(4, 18) && m(18, 4));
+
+    code.update(QByteArray(100, 'a'), ErrorCorrection::high);
+    const auto before = code.sharedMatrix();
+    code.update(QByteArray(2954, 'x'), ErrorCorrection::low);
+    EXPECT_EQ(code.sharedMatrix(), before);
+    code.update(QByteArray(2953, 'x'), ErrorCorrection::low);
+    EXPECT_EQ(code.pixelSize(), 179);
+
+    const QRCode copy = code.copy();
+    EXPECT_EQ(copy.sharedMatrix(), code.sharedMatrix());
+    EXPECT_NE(copy.generator(), code.generator());
+
+    const QRCode fromMessage = QRCode::withMessage(QRCodeMessagePhone(QStringLiteral("+1 2")), ErrorCorrection::low);
+    EXPECT_EQ(QRCode::DetectQRCodes(qrtest::plainImage(fromMessage.boolMatrix())), QStringList{QStringLiteral("TEL:+12")});
+    QImage blank(64, 64, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    EXPECT_TRUE(QRCode::DetectQRCodes(blank).isEmpty());
+}

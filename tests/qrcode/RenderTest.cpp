@@ -1,0 +1,219 @@
+#include "QrTestUtil.h"
+
+#include "qrcode/QRCodeDocument.h"
+
+#include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSvgRenderer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kLink = QStringLiteral("https://vantry.app/i/7c2e4b1d-9c6f?src=qr");
+
+std::vector<std::pair<const char*, QRCodeFillStylePtr>> fills() {
+    const LumGradient dark({LumGradientPin(QColor(0, 0, 0), 0), LumGradientPin(QColor(20, 30, 110), 1)});
+    return {{"solid", std::make_shared<QRCodeFillStyleSolid>(QColor(20, 20, 60))},
+            {"linear", std::make_shared<QRCodeFillStyleLinearGradient>(dark, QPointF(0, 0), QPointF(1, 1))},
+            {"radial", std::make_shared<QRCodeFillStyleRadialGradient>(dark, QPointF(0.5, 0.5))}};
+}
+
+QImage fromPng(const QByteArray& png) {
+    QImage image;
+    image.loadFromData(png, "PNG");
+    return image;
+}
+
+} // namespace
+
+TEST(QRCodeRendering, EveryShapeEyeAndFillDecodesFromPng) {
+    const auto& pixels = QRCodePixelShapeFactory::shared().registeredTypes();
+    const auto& eyes = QRCodeEyeShapeFactory::shared().registeredTypes();
+    for (const auto& [fillName, fill] : fills()) {
+        for (const auto& pixel : pixels) {
+            for (const auto& eye : eyes) {
+                QRCodeDocument doc = QRCodeDocument::withUtf8String(kLink);
+                doc.design().shape.onPixels = pixel.create({});
+                doc.design().shape.eye = eye.create({});
+                doc.design().style.onPixels = fill;
+                const auto png = doc.pngData(700);
+                ASSERT_TRUE(png);
+                const QImage image = fromPng(*png);
+                ASSERT_EQ(image.size(), QSize(700, 700));
+                EXPECT_EQ(QRCode::DetectQRCodes(image), QStringList{kLink})
+                    << fillName << " " << pixel.name().toStdString() << " " << eye.name().toStdString();
+            }
+        }
+    }
+}
+
+TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
+    const auto channelGap = [](QRgb a, QRgb b) {
+        return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)),
+                         std::abs(qAlpha(a) - qAlpha(b))});
+    };
+    for (const auto& [fillName, fill] : fills()) {
+        for (const auto& pixel : {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square"),
+                                   QStringLiteral("pointy"), QStringLiteral("roundedPath")}) {
+            QRCodeDocument doc = QRCodeDocument::forLink(kLink);
+            doc.design().shape.onPixels = QRCodePixelShapeFactory::shared().named(pixel);
+            doc.design().style.onPixels = fill;
+            doc.design().style.background = nullptr;
+            const QImage fast = *doc.image(QSizeF(700, 700), 1);
+            QImage slow(700, 700, QImage::Format_ARGB32_Premultiplied);
+            slow.fill(Qt::transparent);
+            QPainter painter(&slow);
+            doc.draw(painter, QRectF(0, 0, 700, 700));
+            painter.end();
+            int differing = 0;
+            for (int y = 0; y < 700; ++y)
+                for (int x = 0; x < 700; ++x)
+                    differing += channelGap(fast.pixel(x, y), slow.pixel(x, y)) > 64 ? 1 : 0;
+            // Snapping moves module edges by at most half a pixel.
+            EXPECT_LT(differing, 700 * 700 / 100) << fillName << " " << pixel.toStdString();
+        }
+    }
+}
+
+TEST(QRCodeRendering, PdfAndSvgDecode) {
+    QRCodeDocument doc = QRCodeDocument::forLink(kLink);
+    doc.design().style.onPixels = fills()[1].second;
+    const auto pdf = doc.pdfDataWithDimension(500, 72);
+    ASSERT_TRUE(pdf);
+    EXPECT_TRUE(pdf->startsWith("%PDF"));
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "pdftoppm is not installed";
+    const QString dir = testsupport::makeTempDir();
+    testsupport::writeFile(dir + QStringLiteral("/code.pdf"), *pdf);
+    QProcess pdftoppm;
+    pdftoppm.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-png"),
+                                                QStringLiteral("-singlefile"), dir + QStringLiteral("/code.pdf"),
+                                                dir + QStringLiteral("/page")});
+    ASSERT_TRUE(pdftoppm.waitForFinished(30000));
+    const QImage page(dir + QStringLiteral("/page.png"));
+    EXPECT_EQ(page.size(), QSize(500, 500));
+    EXPECT_EQ(QRCode::DetectQRCodes(page), QStringList{kLink});
+
+    // Qt SVG 6.4 does not read eight-digit hex colours, so the background element would not
+    // render there; the code goes onto a white image instead.
+    QSvgRenderer svg(doc.svg(600, 2, QColor(0, 0, 80), std::nullopt).toUtf8());
+    ASSERT_TRUE(svg.isValid());
+    QImage rendered(600, 600, QImage::Format_RGB32);
+    rendered.fill(Qt::white);
+    QPainter painter(&rendered);
+    svg.render(&painter);
+    painter.end();
+    EXPECT_EQ(QRCode::DetectQRCodes(rendered), QStringList{kLink});
+}
+
+TEST(QRCodeRendering, SvgTextByteForByte) {
+    // Rows 0 and 1: (0,0) and (1,0), (1,1) dark.
+    const QRCode code = qrtest::codeFor(*QRCodeBoolMatrix::fromRawFlattenedInt(2, {1, 0, 1, 1}));
+    const QString head = QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" \"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n");
+    EXPECT_EQ(code.svg(0, 2, Qt::black, QColor(Qt::white)),
+              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 6 6\" "
+                                    "stroke=\"none\">\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffffff\"/>\n"
+                                    "<path d=\"M2.0,2.0h1.0v1.0h-1.0z M3.0,2.0h1.0v1.0h-1.0z M3.0,3.0h1.0v1.0h-1.0z\" "
+                                    "fill=\"#000000ff\"/>\n</svg>"));
+    EXPECT_EQ(code.svg(8, 0, QColor(255, 0, 0, 128), std::nullopt),
+              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 8 8\" "
+                                    "stroke=\"none\">\n\n"
+                                    "<path d=\"M0.0,0.0h4.0v4.0h-4.0z M4.0,0.0h4.0v4.0h-4.0z M4.0,4.0h4.0v4.0h-4.0z\" "
+                                    "fill=\"#ff000080\"/>\n</svg>"));
+    EXPECT_EQ(code.svg(5, 1, QColor(), QColor()),
+              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 5 5\" "
+                                    "stroke=\"none\">\n\n"
+                                    "<path d=\"M1.25,1.25h1.25v1.25h-1.25z M2.5,1.25h1.25v1.25h-1.25z "
+                                    "M2.5,2.5h1.25v1.25h-1.25z\" fill=\"#000000\"/>\n</svg>"));
+}
+
+TEST(QRCodeRendering, CombinedPathPlacementAndDrawingRules) {
+    const QRCodeDocument doc(QByteArray(), ErrorCorrection::quantize);
+    ASSERT_EQ(doc.pixelSize(), 23);
+    QRCodeDesign design;
+    EXPECT_EQ(doc.qrcode().path(QSizeF(700, 700), QRCodeComponents::all(), design.shape).boundingRect().width(), 700 - 2 * 700.0 / 23);
+    const QRectF eyes = doc.qrcode().path(QSizeF(700, 500), QRCodeComponents::eyeOuter(), design.shape).boundingRect();
+    const double p = 500.0 / 23;
+    EXPECT_NEAR(eyes.left(), 100 + p, 1e-9);
+    EXPECT_NEAR(eyes.top(), p, 1e-9);
+    EXPECT_NEAR(eyes.right(), 600 - p, 1e-9);
+    EXPECT_NEAR(eyes.bottom(), 500 - p, 1e-9);
+    // "roundedOuter" rounds the outermost corner of all three eyes, so mirroring must be right.
+    design.shape.eye = std::make_shared<QRCodeEyeStyleRoundedOuter>();
+    const QPainterPath outer = doc.qrcode().path(QSizeF(230, 230), QRCodeComponents::eyeOuter(), design.shape);
+    EXPECT_FALSE(outer.contains(QPointF(10.5, 10.5)));
+    EXPECT_FALSE(outer.contains(QPointF(219.5, 10.5)));
+    EXPECT_FALSE(outer.contains(QPointF(10.5, 219.5)));
+    EXPECT_TRUE(outer.contains(QPointF(79.5, 79.5)) && outer.contains(QPointF(150.5, 79.5)) &&
+                outer.contains(QPointF(79.5, 150.5)));
+    EXPECT_EQ(QRCodeDocument(std::make_shared<QRCodeGenerator_None>(), {}, ErrorCorrection::low)
+                  .path(QSizeF(10, 10), QRCodeComponents::everything())
+                  .boundingRect(),
+              QRectF());
+
+    // Eyes and pupils fall back to the module fill; an offPixels fill without an offPixels shape paints nothing.
+    design.shape.eye = std::make_shared<QRCodeEyeStyleSquare>();
+    design.style.onPixels = std::make_shared<QRCodeFillStyleSolid>(QColor(200, 0, 0));
+    design.style.offPixels = std::make_shared<QRCodeFillStyleSolid>(QColor(0, 0, 200));
+    const QImage image = *doc.qrcode().bitmap(230, design);
+    EXPECT_EQ(image.pixelColor(15, 15), QColor(200, 0, 0));  // eye ring
+    EXPECT_EQ(image.pixelColor(45, 45), QColor(200, 0, 0));  // pupil
+    EXPECT_EQ(image.pixelColor(25, 25), QColor(Qt::white)); // hole: background
+    EXPECT_EQ(image.pixelColor(5, 5), QColor(Qt::white));   // quiet zone, no light modules painted
+    design.shape.offPixels = std::make_shared<QRCodePixelShapeSquare>();
+    EXPECT_EQ(doc.qrcode().bitmap(230, design)->pixelColor(115, 5), QColor(Qt::white));
+    int blue = 0;
+    const QImage withOff = *doc.qrcode().bitmap(230, design);
+    for (int y = 95; y < 135; ++y)
+        blue += withOff.pixelColor(105, y) == QColor(0, 0, 200) ? 1 : 0;
+    EXPECT_GT(blue, 0);
+}
+
+TEST(QRCodeRendering, ImageSizesAndFailures) {
+    const QRCodeDocument doc = QRCodeDocument::forLink(kLink);
+    EXPECT_FALSE(doc.bitmap(QSizeF(qInf(), 10)));
+    EXPECT_FALSE(doc.bitmap(QSizeF(std::nan(""), 10)));
+    EXPECT_FALSE(doc.pdfData(QSizeF(qInf(), 10)));
+    const auto retina = doc.imageWithDimension(300, 2);
+    ASSERT_TRUE(retina);
+    EXPECT_EQ(retina->size(), QSize(600, 600));
+    EXPECT_EQ(retina->devicePixelRatio(), 2.0);
+    EXPECT_EQ(QRCode::DetectQRCodes(*retina), QStringList{kLink});
+    EXPECT_EQ(doc.bitmap(QSizeF(700.9, 500.2))->size(), QSize(700, 500));
+
+    // Transparent background: the PNG keeps its alpha channel.
+    QRCodeDocument clear = QRCodeDocument::forLink(kLink);
+    clear.design().backgroundColor(std::nullopt);
+    const QImage decoded = fromPng(*clear.pngData(200));
+    EXPECT_TRUE(decoded.hasAlphaChannel());
+    EXPECT_EQ(decoded.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(fromPng(*clear.pngData(200)).convertToFormat(QImage::Format_ARGB32_Premultiplied),
+              clear.bitmapWithDimension(200)->convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
+TEST(QRCodeRendering, ClipboardCarriesPdfAndPng) {
+    const QRCodeDocument doc = QRCodeDocument::forLink(kLink);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    doc.addToClipboard(clipboard, QSizeF(300, 300), 1);
+    const QMimeData* mime = clipboard->mimeData();
+    ASSERT_TRUE(mime);
+    EXPECT_TRUE(mime->data(QStringLiteral("application/pdf")).startsWith("%PDF"));
+    EXPECT_EQ(QRCode::DetectQRCodes(fromPng(mime->data(QStringLiteral("image/png")))), QStringList{kLink});
+}
+
+TEST(QRCodeRendering, HostingEntryPoint) {
+    const auto png = QRCodeDocument::linkPngData(kLink);
+    ASSERT_TRUE(png);
+    const QImage image = fromPng(*png);
+    EXPECT_EQ(image.size(), QSize(700, 700));
+    EXPECT_EQ(image.format(), QImage::Format_Grayscale8); // black on white needs no colour channels
+    EXPECT_EQ(QRCode::DetectQRCodes(image), QStringList{kLink});
+}
