@@ -1,6 +1,7 @@
 #include "backend/CrashHandler.h"
 #include "backend/Log.h"
 #include "server/VantryServer.h"
+#include "server/pages/QrSvg.h"
 
 #include <QCoreApplication>
 
@@ -32,8 +33,10 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
+    ServerOptions serverOptions = *options;
+    serverOptions.qrRenderer = installPageQrSvg;
     QString error;
-    std::unique_ptr<VantryServer> server = VantryServer::start(*options, &error);
+    std::unique_ptr<VantryServer> server = VantryServer::start(serverOptions, &error);
     if (!server) {
         std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
         return 1;
