@@ -20,9 +20,12 @@ bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextSt
         return false;
     }
     if (parser.isSet(help)) {
+        // The parser names the program by its path; the usage line should name the command.
         QString text = parser.helpText();
-        text.replace(QStringLiteral("Usage: vantry-cli ") + name() + QLatin1Char(' '),
-                     QStringLiteral("Usage: vantry-cli ") + name() + QLatin1Char(' '));
+        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+        const qsizetype options = text.indexOf(QLatin1String(" [options]"));
+        if (text.startsWith(QLatin1String("Usage: ")) && options > 0 && options < lineEnd)
+            text.replace(7, options - 7, QStringLiteral("vantry-cli ") + name());
         out << text;
         out.flush();
         *status = 0;

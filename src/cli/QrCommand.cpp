@@ -99,8 +99,8 @@ bool writeAtomically(const QString& path, const QByteArray& bytes) {
 int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
     QCommandLineParser parser;
     const auto opt = [](const char* name, const char* help, const char* value = nullptr) {
-        return value ? QCommandLineOption(QLatin1String(name), QLatin1String(help), QLatin1String(value))
-                     : QCommandLineOption(QLatin1String(name), QLatin1String(help));
+        return value ? QCommandLineOption(QLatin1String(name), QString::fromUtf8(help), QLatin1String(value))
+                     : QCommandLineOption(QLatin1String(name), QString::fromUtf8(help));
     };
     const QCommandLineOption text = opt("text", "Encode this text.", "TEXT");
     const QCommandLineOption link = opt("link", "Encode this link.", "URL");
