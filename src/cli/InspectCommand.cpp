@@ -16,7 +16,9 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print the record as one JSON object."));
-    parser.addOption(json);
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Show the inspection's diagnostic lines on standard error."));
+    parser.addOptions({json, verbose});
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
     int status = 0;
     if (!parse(parser, args, out, err, &status))
@@ -29,8 +31,13 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     }
     const QString path = QFileInfo(positional.constFirst()).absoluteFilePath();
 
-    // Diagnostic lines would mix with the record (and break --json): send them to stderr.
-    setLogSink([&err](const QString& line) { err << line << Qt::endl; });
+    // Diagnostic lines (unzip, the badging dump) would mix with the record and break --json:
+    // they go to stderr, and only when asked for.
+    const bool showDiagnostics = parser.isSet(verbose);
+    setLogSink([&err, showDiagnostics](const QString& line) {
+        if (showDiagnostics)
+            err << line << Qt::endl;
+    });
     QEventLoop loop;
     std::optional<PackageRecord> record;
     QString failure;

@@ -17,7 +17,8 @@ TEST(InspectCommand, PrintsRecordJsonAndFailures) {
     };
     const QString apk = corpusPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const Case cases[] = {
-        {{apk}, 0, "name: Polite Droid\n", "Unzipping done"},
+        {{apk}, 0, "name: Polite Droid\n", ""},
+        {{QStringLiteral("--verbose"), apk}, 0, "name: Polite Droid\n", "Unzipping done"},
         {{corpusPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
          1,
          "",
@@ -32,6 +33,9 @@ TEST(InspectCommand, PrintsRecordJsonAndFailures) {
                   c.status);
         EXPECT_TRUE(out.contains(QLatin1String(c.inOut))) << out.toStdString();
         EXPECT_TRUE(err.contains(QLatin1String(c.inErr))) << err.toStdString();
+        if (c.status == 0 && !c.args.contains(QStringLiteral("--verbose"))) {
+            EXPECT_TRUE(err.isEmpty()) << "diagnostics only with --verbose: " << err.toStdString();
+        }
     }
     QString out, err;
     QTextStream o(&out), e(&err);
