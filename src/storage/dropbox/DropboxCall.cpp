@@ -3,10 +3,10 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/NetworkErrorText.h"
+#include "storage/StreamingPost.h"
 #include "storage/dropbox/DropboxAuth.h"
 
 #include <QCoreApplication>
-#include <QIODevice>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QTimer>
@@ -70,25 +70,19 @@ void DropboxCall::send(const QString& token) {
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setTransferTimeout(60000);
     if (content) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-        request.setRawHeader("Dropbox-API-Arg", m_request.arg);
-        request.setHeader(QNetworkRequest::ContentLengthHeader, m_request.bodySize);
-        QIODevice* body = m_request.makeBody();
-        if (!body || !body->open(QIODevice::ReadOnly)) {
-            delete body;
-            DropboxResult result;
-            result.failureText = QStringLiteral("The file could not be read.");
-            finish(result);
-            return;
-        }
-        m_reply = dropboxNetwork()->post(request, body);
-        body->setParent(m_reply);
-    } else {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        m_reply = dropboxNetwork()->post(request, m_request.rpcBody);
+        StreamingPost::Headers headers{{"Authorization", "Bearer " + token.toUtf8()},
+                                       {"Content-Type", "application/octet-stream"},
+                                       {"Dropbox-API-Arg", m_request.arg}};
+        m_stream = new StreamingPost(request.url(), std::move(headers), m_request.filePath, m_request.offset,
+                                     m_request.length, this);
+        if (m_sent)
+            connect(m_stream, &StreamingPost::uploadProgress, this, [this](qint64 sent, qint64) { m_sent(sent); });
+        connect(m_stream, &StreamingPost::finished, this, &DropboxCall::handleStream);
+        m_stream->start();
+        return;
     }
-    if (m_sent)
-        connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) { m_sent(sent); });
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    m_reply = dropboxNetwork()->post(request, m_request.rpcBody);
     connect(m_reply, &QNetworkReply::finished, this, &DropboxCall::handleReply);
 }
 
@@ -100,12 +94,32 @@ void DropboxCall::handleReply() {
     reply->deleteLater();
     if (m_cancelled)
         return;
+    Answer answer;
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.body = reply->readAll();
+    answer.retryAfter = reply->rawHeader("Retry-After");
+    answer.error = reply->error();
+    answer.errorString = reply->errorString();
+    handleAnswer(answer);
+}
 
+void DropboxCall::handleStream() {
+    StreamingPost* stream = m_stream;
+    m_stream = nullptr;
+    if (!stream)
+        return;
+    stream->deleteLater();
+    if (m_cancelled)
+        return;
+    handleAnswer({stream->status(), stream->body(), stream->header("retry-after"), stream->error(), stream->errorString()});
+}
+
+void DropboxCall::handleAnswer(const Answer& answer) {
     DropboxResult result;
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.body = reply->readAll();
+    result.status = answer.status;
+    result.body = answer.body;
     result.json = QJsonDocument::fromJson(result.body).object();
-    const QNetworkReply::NetworkError error = reply->error();
+    const QNetworkReply::NetworkError error = answer.error;
     // Errors below 200 are the connection's own (refused, closed, timed out, proxy); an answer
     // cut off after its status line counts as no answer.
     if (error != QNetworkReply::NoError && int(error) < 200)
@@ -115,10 +129,10 @@ void DropboxCall::handleReply() {
         // A connection that dropped mid-request may be tried again; an unreachable host may not.
         const bool transient = error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::TimeoutError ||
                                error == QNetworkReply::UnknownNetworkError;
-        if (transient && retryLater(-1, reply->errorString()))
+        if (transient && retryLater(-1, answer.errorString))
             return;
-        logLine(QStringLiteral("Dropbox %1 failed: %2").arg(m_request.route, reply->errorString()));
-        result.failureText = networkErrorText(error);
+        logLine(QStringLiteral("Dropbox %1 failed: %2").arg(m_request.route, answer.errorString));
+        result.failureText = error == QNetworkReply::ContentAccessDenied ? answer.errorString : networkErrorText(error);
         finish(result);
         return;
     }
@@ -129,7 +143,7 @@ void DropboxCall::handleReply() {
     }
     if (result.status == 429 || result.status >= 500) {
         bool ok = false;
-        const int retryAfter = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
+        const int retryAfter = answer.retryAfter.trimmed().toInt(&ok);
         if (retryLater(ok ? retryAfter : -1, QStringLiteral("HTTP %1").arg(result.status)))
             return;
         result.failureText = result.status == 429
@@ -179,5 +193,10 @@ void DropboxCall::cancel() {
         m_reply = nullptr;
         reply->abort();
         reply->deleteLater();
+    }
+    if (StreamingPost* stream = m_stream) {
+        m_stream = nullptr;
+        stream->abort();
+        stream->deleteLater();
     }
 }

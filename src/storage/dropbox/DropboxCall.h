@@ -9,7 +9,7 @@
 
 #include <functional>
 
-class QIODevice;
+class StreamingPost;
 class QNetworkAccessManager;
 class QTimer;
 
@@ -38,8 +38,9 @@ public:
         QString route;                          // "files/create_folder_v2"
         QByteArray rpcBody = "null";            // RPC JSON body
         QByteArray arg;                         // Content: Dropbox-API-Arg value
-        std::function<QIODevice*()> makeBody;   // Content: a fresh body per attempt
-        qint64 bodySize = 0;
+        QString filePath;                       // Content: the body is [offset, offset + length)
+        qint64 offset = 0;                      //   of this file, read afresh for every attempt
+        qint64 length = 0;
     };
     using Done = std::function<void(const DropboxResult&)>;
     using Sent = std::function<void(qint64 bytesSent)>;
@@ -57,6 +58,15 @@ private:
     void withToken(bool forceRefresh);
     void send(const QString& token);
     void handleReply();
+    void handleStream();
+    struct Answer {
+        int status = 0;
+        QByteArray body;
+        QByteArray retryAfter;
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QString errorString;
+    };
+    void handleAnswer(const Answer& answer);
     bool retryLater(int retryAfterSeconds, const QString& why);
     void finish(const DropboxResult& result);
 
@@ -64,6 +74,7 @@ private:
     Done m_done;
     Sent m_sent;
     QPointer<QNetworkReply> m_reply;
+    QPointer<StreamingPost> m_stream;
     QTimer* m_retryTimer = nullptr;
     int m_attempt = 0;
     bool m_refreshedToken = false;

@@ -2,7 +2,6 @@
 
 #include "backend/Config.h"
 #include "backend/Log.h"
-#include "storage/FileSlice.h"
 #include "storage/dropbox/DropboxCall.h"
 #include "storage/dropbox/DropboxWire.h"
 
@@ -50,10 +49,8 @@ void DropboxUpload::sendSingle() {
     request.style = DropboxCall::Style::Content;
     request.route = QStringLiteral("files/upload");
     request.arg = DropboxWire::headerSafeJson(DropboxWire::commitInfo(m_remotePath));
-    request.bodySize = m_size;
-    const QString path = m_localPath;
-    const qint64 size = m_size;
-    request.makeBody = [path, size] { return new FileSlice(path, 0, size); };
+    request.filePath = m_localPath;
+    request.length = m_size;
     m_call = new DropboxCall(
         std::move(request),
         [this](const DropboxResult& result) {
@@ -83,10 +80,9 @@ void DropboxUpload::sendChunk() {
         request.arg = DropboxWire::headerSafeJson(
             {{QStringLiteral("cursor"), cursor(m_sessionId, m_offset)}, {QStringLiteral("close"), closing}});
     }
-    request.bodySize = length;
-    const QString path = m_localPath;
-    const qint64 offset = m_offset;
-    request.makeBody = [path, offset, length] { return new FileSlice(path, offset, length); };
+    request.filePath = m_localPath;
+    request.offset = m_offset;
+    request.length = length;
     m_call = new DropboxCall(
         std::move(request), [this, length, closing](const DropboxResult& result) { onChunkAnswer(result, length, closing); },
         [this](qint64 sent) { report(m_offset + sent); }, this);
