@@ -22,7 +22,7 @@ const std::vector<Config::Key>& Config::keys() {
         {"dropbox/directHost", "dl.dropboxusercontent.com", "Host that serves the raw bytes of shared links"},
         {"dropbox/singleUploadLimitBytes", "157286400", "Largest file sent to Dropbox in one request; larger ones go through an upload session"},
         {"dropbox/uploadChunkBytes", "8388608", "Bytes per Dropbox upload-session request"},
-        {"dropbox/retryBackoffMilliseconds", "1000", "First wait before repeating a failed Dropbox request when the server names none; doubles per attempt"},
+        {"storage/retryBackoffMilliseconds", "1000", "First wait before repeating a failed storage-provider request when the server names none; doubles per attempt"},
         {"google/clientId", "", "Google OAuth installed-application client identifier"},
         {"google/clientSecret", "", "Google OAuth client secret", true},
         {"google/authorizeUrl", "https://accounts.google.com/o/oauth2/v2/auth", "Google OAuth authorization page"},

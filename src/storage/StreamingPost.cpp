@@ -48,9 +48,9 @@ bool unchunk(const QByteArray& in, QByteArray& out) {
 }
 } // namespace
 
-StreamingPost::StreamingPost(const QUrl& url, Headers headers, const QString& filePath, qint64 offset, qint64 length,
-                             QObject* parent)
-    : QObject(parent), m_url(url), m_headers(std::move(headers)), m_file(filePath), m_offset(offset), m_length(length) {}
+StreamingPost::StreamingPost(const QByteArray& method, const QUrl& url, Headers headers, const QString& filePath,
+                             qint64 offset, qint64 length, QObject* parent)
+    : QObject(parent), m_method(method), m_url(url), m_headers(std::move(headers)), m_file(filePath), m_offset(offset), m_length(length) {}
 
 StreamingPost::~StreamingPost() { abort(); }
 
@@ -87,7 +87,7 @@ void StreamingPost::sendHead() {
     // The body's last partial segment must not wait for the server's delayed acknowledgement.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const bool defaultPort = m_url.port() == -1;
-    QByteArray head = "POST " + m_url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + " HTTP/1.1\r\nHost: " +
+    QByteArray head = m_method + ' ' + m_url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + " HTTP/1.1\r\nHost: " +
                       m_url.host().toUtf8() + (defaultPort ? QByteArray() : ':' + QByteArray::number(m_url.port())) +
                       "\r\nContent-Length: " + QByteArray::number(m_length) + "\r\nConnection: close\r\n";
     for (const auto& [name, value] : m_headers)

@@ -11,7 +11,7 @@
 class QAbstractSocket;
 class QTimer;
 
-// One HTTP/1.1 POST whose body is a range of a file, written to the socket in large blocks.
+// One HTTP/1.1 request (POST, PUT) whose body is a range of a file, written to the socket in large blocks.
 // QNetworkAccessManager feeds upload bodies through its own thread 16 KiB at a time, which
 // caps large uploads far below what the link carries; this keeps several MiB queued instead.
 // Each request uses its own connection ("Connection: close").
@@ -20,7 +20,7 @@ class StreamingPost : public QObject {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-    StreamingPost(const QUrl& url, Headers headers, const QString& filePath, qint64 offset, qint64 length,
+    StreamingPost(const QByteArray& method, const QUrl& url, Headers headers, const QString& filePath, qint64 offset, qint64 length,
                   QObject* parent = nullptr);
     ~StreamingPost() override;
 
@@ -30,6 +30,7 @@ public:
     int status() const { return m_status; }
     QByteArray body() const { return m_body; }
     QByteArray header(const QByteArray& lowerCaseName) const;
+    Headers headers() const { return m_answerHeaders; }
     // NoError when an answer came; otherwise the failure in QNetworkReply's terms.
     QNetworkReply::NetworkError error() const { return m_error; }
     QString errorString() const { return m_errorString; }
@@ -52,6 +53,7 @@ private:
     void fail(QNetworkReply::NetworkError error, const QString& text);
     void complete();
 
+    QByteArray m_method;
     QUrl m_url;
     Headers m_headers;
     QFile m_file;

@@ -116,7 +116,7 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
     const QByteArray bytes = pattern(170000);
     const QString local = writeFile(QStringLiteral("retry.ipa"), bytes);
     const QString append = QStringLiteral("files/upload_session/append_v2");
-    Config::instance().set(QStringLiteral("dropbox/retryBackoffMilliseconds"), QStringLiteral("20"));
+    Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
     emulator->injectFault(append, Fault::TooManyRequests, 1, 1);
     emulator->injectFault(append, Fault::ServerError);
     emulator->injectFault(append, Fault::DropConnection);
@@ -210,7 +210,7 @@ TEST_F(DropboxClient, ReadsTheAccountAndReportsItsFailures) {
     ASSERT_TRUE(waitUntil([&] { return failures.size() == 2; }, 20000));
     EXPECT_EQ(failures[1], QStringLiteral("Dropbox is receiving too many requests. Try again later."));
 
-    dropboxNetwork()->clearConnectionCache();
+    storageNetwork()->clearConnectionCache();
     emulator->stop();
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });

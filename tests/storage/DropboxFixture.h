@@ -5,7 +5,7 @@
 #include "backend/Config.h"
 #include "storage/dropbox/DropBoxClientManager.h"
 #include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxCall.h"
+#include "storage/AuthorizedCall.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -37,7 +37,7 @@ protected:
     void TearDown() override {
         client.reset();
         // Idle keep-alive connections would hold the emulator's workers until they time out.
-        dropboxNetwork()->clearConnectionCache();
+        storageNetwork()->clearConnectionCache();
         emulator.reset();
         Config::instance().reload();
     }

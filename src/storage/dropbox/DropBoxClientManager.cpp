@@ -3,7 +3,7 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxCall.h"
+#include "storage/AuthorizedCall.h"
 #include "storage/dropbox/DropboxUpload.h"
 #include "storage/dropbox/DropboxWire.h"
 
@@ -15,7 +15,7 @@ QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson
 
 // Below the route level (no answer, retries used up, token refused) an operation reports a
 // short readable text.
-bool transportFailure(const DropboxResult& result) { return !result.ok() && !result.routeError(); }
+bool transportFailure(const CallResult& result) { return !result.ok() && !result.routeError(); }
 } // namespace
 
 DropBoxClientManager::DropBoxClientManager(QObject* parent) : ClientManager(parent) {}
@@ -28,11 +28,8 @@ bool DropBoxClientManager::authorized() {
 }
 
 void DropBoxClientManager::rpc(const QString& route, const QByteArray& body,
-                                       std::function<void(const DropboxResult&)> done) {
-    DropboxCall::Request request;
-    request.route = route;
-    request.rpcBody = body;
-    m_currentTask = new DropboxCall(std::move(request), std::move(done), {}, this);
+                                       std::function<void(const CallResult&)> done) {
+    m_currentTask = new AuthorizedCall(DropboxAuth::instance(), DropboxWire::rpc(route, body), std::move(done), {}, this);
     m_currentTask->start();
 }
 
@@ -41,7 +38,7 @@ void DropBoxClientManager::createFolder(const QString& path, FolderCompletion co
         return;
     rpc(QStringLiteral("files/create_folder_v2"),
         json({{QStringLiteral("path"), path}, {QStringLiteral("autorename"), false}}),
-        [this, completion](const DropboxResult& result) {
+        [this, completion](const CallResult& result) {
             if (result.ok()) {
                 logLine(QStringLiteral("Dropbox folder created: ") +
                         result.json.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("path_display")).toString());
@@ -100,7 +97,7 @@ void DropBoxClientManager::shareLink(const QString& remotePath, LinkCompletion c
     if (!authorized())
         return;
     rpc(QStringLiteral("sharing/create_shared_link_with_settings"), json({{QStringLiteral("path"), remotePath}}),
-        [this, remotePath, completion](const DropboxResult& result) {
+        [this, remotePath, completion](const CallResult& result) {
             if (result.ok()) {
                 deliverLink(result.json.value(QStringLiteral("url")).toString(), completion);
                 return;
@@ -129,7 +126,7 @@ void DropBoxClientManager::shareLink(const QString& remotePath, LinkCompletion c
 void DropBoxClientManager::listExistingLink(const QString& remotePath, LinkCompletion completion, const QString& reason) {
     rpc(QStringLiteral("sharing/list_shared_links"),
         json({{QStringLiteral("path"), remotePath}, {QStringLiteral("direct_only"), true}}),
-        [this, completion, reason](const DropboxResult& result) {
+        [this, completion, reason](const CallResult& result) {
             const QString url = result.json.value(QStringLiteral("links"))
                                     .toArray()
                                     .first()
@@ -153,7 +150,7 @@ void DropBoxClientManager::deliverLink(const QString& sharedUrl, const LinkCompl
 void DropBoxClientManager::getUserData(UserCompletion completion) {
     if (!authorized())
         return;
-    rpc(QStringLiteral("users/get_current_account"), "null", [this, completion](const DropboxResult& result) {
+    rpc(QStringLiteral("users/get_current_account"), "null", [this, completion](const CallResult& result) {
         if (result.ok()) {
             ZUser user;
             user.name = result.json.value(QStringLiteral("name")).toObject().value(QStringLiteral("display_name")).toString();

@@ -4,9 +4,9 @@
 
 #include <QPointer>
 
-class DropboxCall;
+class AuthorizedCall;
 class DropboxUpload;
-struct DropboxResult;
+struct CallResult;
 
 // The storage client for Dropbox, over its HTTP API. Dropbox addresses by path, so this client
 // keeps no folder or file identifiers; it remembers only the work it started last, which
@@ -26,11 +26,11 @@ public:
 
 private:
     static bool authorized();
-    void rpc(const QString& route, const QByteArray& body, std::function<void(const DropboxResult&)> done);
+    void rpc(const QString& route, const QByteArray& body, std::function<void(const CallResult&)> done);
     void listExistingLink(const QString& remotePath, LinkCompletion completion, const QString& reason);
     void deliverLink(const QString& sharedUrl, const LinkCompletion& completion);
     void stopCurrent();
 
-    QPointer<DropboxCall> m_currentTask;
+    QPointer<AuthorizedCall> m_currentTask;
     QPointer<DropboxUpload> m_upload;
 };

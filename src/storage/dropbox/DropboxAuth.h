@@ -1,62 +1,11 @@
 #pragma once
 
-#include <QObject>
-#include <QString>
+#include "storage/OAuthSession.h"
 
-#include <functional>
-#include <memory>
-#include <optional>
-#include <vector>
+using DropboxTokens = OAuthTokens;
 
-// The linked Dropbox account's tokens. expiresAt is seconds since the epoch (0: no expiry known).
-struct DropboxTokens {
-    QString accessToken;
-    QString refreshToken;
-    qint64 expiresAt = 0;
-};
-
-// What an operation asks for before it talks to Dropbox.
-class DropboxAuthorizedClient {
+// The Dropbox authorization (PKCE app: the refresh grant sends the app key, no secret).
+class DropboxAuth {
 public:
-    explicit DropboxAuthorizedClient(DropboxTokens tokens) : m_tokens(std::move(tokens)) {}
-    bool isAuthorized() const { return !m_tokens.accessToken.isEmpty() || !m_tokens.refreshToken.isEmpty(); }
-
-private:
-    DropboxTokens m_tokens;
-};
-
-// The Dropbox authorization of this user, kept in the credential store. One refresh grant runs at
-// a time; every caller that needs a fresh token while it runs waits for the same answer.
-class DropboxAuth : public QObject {
-    Q_OBJECT
-public:
-    static DropboxAuth& instance();
-
-    // Stores a new authorization (sign-in, or tests).
-    void link(const DropboxTokens& tokens);
-    // Forgets it (sign-out).
-    void unlinkAndResetClients();
-
-    std::shared_ptr<DropboxAuthorizedClient> authorizedClient();
-
-    // The token for the next request, refreshed first when it has expired (or when the server
-    // refused it: forceRefresh). error is a short readable text when there is no token.
-    using TokenCallback = std::function<void(const std::optional<QString>& token, const QString& error)>;
-    void withAccessToken(TokenCallback callback, bool forceRefresh = false);
-
-    // Refresh grants sent since start (for diagnostics and tests).
-    int refreshCount() const { return m_refreshCount; }
-    // Reads the stored authorization again (another process may have changed it).
-    void reload();
-
-private:
-    DropboxAuth();
-    void refresh();
-    void finishRefresh(const std::optional<QString>& token, const QString& error);
-
-    std::optional<DropboxTokens> m_tokens;
-    bool m_loaded = false;
-    bool m_refreshing = false;
-    int m_refreshCount = 0;
-    std::vector<TokenCallback> m_waiting;
+    static OAuthSession& instance();
 };

@@ -2,7 +2,8 @@
 
 #include "backend/Config.h"
 #include "backend/Log.h"
-#include "storage/dropbox/DropboxCall.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxWire.h"
 
 #include <QFileInfo>
@@ -45,15 +46,10 @@ void DropboxUpload::start() {
 }
 
 void DropboxUpload::sendSingle() {
-    DropboxCall::Request request;
-    request.style = DropboxCall::Style::Content;
-    request.route = QStringLiteral("files/upload");
-    request.arg = DropboxWire::headerSafeJson(DropboxWire::commitInfo(m_remotePath));
-    request.filePath = m_localPath;
-    request.length = m_size;
-    m_call = new DropboxCall(
-        std::move(request),
-        [this](const DropboxResult& result) {
+    m_call = new AuthorizedCall(
+        DropboxAuth::instance(),
+        DropboxWire::content(QStringLiteral("files/upload"), DropboxWire::commitInfo(m_remotePath), m_localPath, 0, m_size),
+        [this](const CallResult& result) {
             if (result.ok()) {
                 report(m_size);
                 end({Outcome::Success, result.json.value(QStringLiteral("path_display")).toString(), {}});
@@ -70,26 +66,20 @@ void DropboxUpload::sendSingle() {
 void DropboxUpload::sendChunk() {
     const qint64 length = qMin(chunkSize(), m_size - m_offset);
     const bool closing = m_offset + length == m_size;
-    DropboxCall::Request request;
-    request.style = DropboxCall::Style::Content;
-    if (m_sessionId.isEmpty()) {
-        request.route = QStringLiteral("files/upload_session/start");
-        request.arg = DropboxWire::headerSafeJson({{QStringLiteral("close"), closing}});
-    } else {
-        request.route = QStringLiteral("files/upload_session/append_v2");
-        request.arg = DropboxWire::headerSafeJson(
-            {{QStringLiteral("cursor"), cursor(m_sessionId, m_offset)}, {QStringLiteral("close"), closing}});
-    }
-    request.filePath = m_localPath;
-    request.offset = m_offset;
-    request.length = length;
-    m_call = new DropboxCall(
-        std::move(request), [this, length, closing](const DropboxResult& result) { onChunkAnswer(result, length, closing); },
+    const bool first = m_sessionId.isEmpty();
+    QJsonObject arg{{QStringLiteral("close"), closing}};
+    if (!first)
+        arg.insert(QStringLiteral("cursor"), cursor(m_sessionId, m_offset));
+    m_call = new AuthorizedCall(
+        DropboxAuth::instance(),
+        DropboxWire::content(first ? QStringLiteral("files/upload_session/start")
+                                   : QStringLiteral("files/upload_session/append_v2"),
+                             arg, m_localPath, m_offset, length), [this, length, closing](const CallResult& result) { onChunkAnswer(result, length, closing); },
         [this](qint64 sent) { report(m_offset + sent); }, this);
     m_call->start();
 }
 
-void DropboxUpload::onChunkAnswer(const DropboxResult& result, qint64 length, bool closing) {
+void DropboxUpload::onChunkAnswer(const CallResult& result, qint64 length, bool closing) {
     if (result.ok()) {
         if (m_sessionId.isEmpty())
             m_sessionId = result.json.value(QStringLiteral("session_id")).toString();
@@ -125,12 +115,11 @@ void DropboxUpload::onChunkAnswer(const DropboxResult& result, qint64 length, bo
 void DropboxUpload::finishBatch() {
     const QJsonObject entry{{QStringLiteral("cursor"), cursor(m_sessionId, m_size)},
                             {QStringLiteral("commit"), DropboxWire::commitInfo(m_remotePath)}};
-    DropboxCall::Request request;
-    request.route = QStringLiteral("files/upload_session/finish_batch_v2");
-    request.rpcBody = QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}}).toJson(QJsonDocument::Compact);
-    m_call = new DropboxCall(
-        std::move(request),
-        [this](const DropboxResult& result) {
+    m_call = new AuthorizedCall(
+        DropboxAuth::instance(),
+        DropboxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
+                         QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}}).toJson(QJsonDocument::Compact)),
+        [this](const CallResult& result) {
                     if (!result.ok()) {
                 failed(result);
                 return;
@@ -151,7 +140,7 @@ void DropboxUpload::finishBatch() {
     m_call->start();
 }
 
-void DropboxUpload::failed(const DropboxResult& result) {
+void DropboxUpload::failed(const CallResult& result) {
     QString text = result.failureText;
     if (text.isEmpty())
         text = QStringLiteral("Dropbox refused the upload (HTTP %1).").arg(result.status);

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-class DropboxCall;
-struct DropboxResult;
+class AuthorizedCall;
+struct CallResult;
 
 // One file to Dropbox, streamed from disk: a single upload request up to the single-request
 // limit, above it an upload session fed in chunks and committed with finish_batch_v2. A chunk
@@ -36,16 +36,16 @@ private:
     void sendSingle();
     void sendChunk();
     void finishBatch();
-    void onChunkAnswer(const DropboxResult& result, qint64 length, bool closing);
+    void onChunkAnswer(const CallResult& result, qint64 length, bool closing);
     void report(qint64 bytesInFlight);
     void end(const Outcome& outcome);
-    void failed(const DropboxResult& result);
+    void failed(const CallResult& result);
 
     QString m_localPath;
     QString m_remotePath;
     Done m_done;
     Progress m_progress;
-    QPointer<DropboxCall> m_call;
+    QPointer<AuthorizedCall> m_call;
     qint64 m_size = 0;
     qint64 m_offset = 0;
     QString m_sessionId;

@@ -1,5 +1,7 @@
 #include "storage/dropbox/DropboxWire.h"
 
+#include "backend/Config.h"
+
 #include <QJsonDocument>
 #include <QStringList>
 #include <QUrl>
@@ -55,6 +57,26 @@ QString directLink(const QString& sharedLink, const QString& shareHost, const QS
 QString localPath(const QString& path) {
     QString decoded = QUrl::fromPercentEncoding(path.toUtf8());
     return decoded.replace(QLatin1String("%20"), QLatin1String(" "));
+}
+
+CallRequest rpc(const QString& route, const QByteArray& json) {
+    CallRequest request;
+    request.url = QUrl(configValue(QStringLiteral("dropbox/apiUrl")) + QStringLiteral("/2/") + route);
+    request.headers = {{"Content-Type", "application/json"}};
+    request.body = json;
+    request.label = QStringLiteral("Dropbox ") + route;
+    return request;
+}
+
+CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset, qint64 length) {
+    CallRequest request;
+    request.url = QUrl(configValue(QStringLiteral("dropbox/contentUrl")) + QStringLiteral("/2/") + route);
+    request.headers = {{"Content-Type", "application/octet-stream"}, {"Dropbox-API-Arg", headerSafeJson(arg)}};
+    request.filePath = filePath;
+    request.offset = offset;
+    request.length = length;
+    request.label = QStringLiteral("Dropbox ") + route;
+    return request;
 }
 
 } // namespace DropboxWire

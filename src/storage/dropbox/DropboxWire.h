@@ -4,6 +4,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include "storage/AuthorizedCall.h"
+
 // Wire details of Dropbox's HTTP API shared by the client's operations.
 namespace DropboxWire {
 
@@ -22,5 +24,10 @@ QString directLink(const QString& sharedLink, const QString& shareHost, const QS
 // A local path as the hosting job hands it over: percent-encoding removed once, then any
 // remaining "%20" (a doubly encoded blank) made a blank.
 QString localPath(const QString& path);
+
+// Requests to an RPC route (JSON body; "null" for routes without argument) and to a content
+// route whose body is a range of a file.
+CallRequest rpc(const QString& route, const QByteArray& json);
+CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset, qint64 length);
 
 } // namespace DropboxWire

@@ -1,10 +1,10 @@
-#include "storage/dropbox/DropboxCall.h"
+#include "storage/AuthorizedCall.h"
 
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/StreamingPost.h"
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/OAuthSession.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -12,47 +12,58 @@
 #include <QTimer>
 #include <QUrl>
 
-QString DropboxResult::errorTag() const {
+QByteArray CallResult::header(const QByteArray& lowerCaseName) const {
+    for (const auto& [name, value] : headers) {
+        if (name == lowerCaseName)
+            return value;
+    }
+    return {};
+}
+
+QString CallResult::errorTag() const {
     return json.value(QStringLiteral("error")).toObject().value(QStringLiteral(".tag")).toString();
 }
 
-QString DropboxResult::description() const {
+QString CallResult::description() const {
     const QString userText = json.value(QStringLiteral("user_message")).toObject().value(QStringLiteral("text")).toString();
     if (!userText.isEmpty())
         return userText;
     const QString summary = json.value(QStringLiteral("error_summary")).toString();
     if (!summary.isEmpty())
         return summary;
+    const QString message = json.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
+    if (!message.isEmpty())
+        return message;
     if (!failureText.isEmpty())
         return failureText;
     return QString::fromUtf8(body.left(300)).trimmed();
 }
 
-QNetworkAccessManager* dropboxNetwork() {
+QNetworkAccessManager* storageNetwork() {
     static QPointer<QNetworkAccessManager> network;
     if (!network)
         network = new QNetworkAccessManager(QCoreApplication::instance());
     return network;
 }
 
-DropboxCall::DropboxCall(Request request, Done done, Sent sent, QObject* parent)
-    : QObject(parent), m_request(std::move(request)), m_done(std::move(done)), m_sent(std::move(sent)) {}
+AuthorizedCall::AuthorizedCall(OAuthSession& auth, CallRequest request, Done done, Sent sent, QObject* parent)
+    : QObject(parent), m_auth(auth), m_request(std::move(request)), m_done(std::move(done)), m_sent(std::move(sent)) {}
 
-DropboxCall::~DropboxCall() { cancel(); }
+AuthorizedCall::~AuthorizedCall() { cancel(); }
 
-void DropboxCall::start() {
+void AuthorizedCall::start() {
     ++m_attempt;
     withToken(false);
 }
 
-void DropboxCall::withToken(bool forceRefresh) {
-    QPointer<DropboxCall> self(this);
-    DropboxAuth::instance().withAccessToken(
+void AuthorizedCall::withToken(bool forceRefresh) {
+    QPointer<AuthorizedCall> self(this);
+    m_auth.withAccessToken(
         [self](const std::optional<QString>& token, const QString& error) {
             if (!self || self->m_cancelled)
                 return;
             if (!token) {
-                DropboxResult result;
+                CallResult result;
                 result.status = 401;
                 result.failureText = error;
                 self->finish(result);
@@ -63,30 +74,32 @@ void DropboxCall::withToken(bool forceRefresh) {
         forceRefresh);
 }
 
-void DropboxCall::send(const QString& token) {
-    const bool content = m_request.style == Style::Content;
-    const QString base = configValue(content ? QStringLiteral("dropbox/contentUrl") : QStringLiteral("dropbox/apiUrl"));
-    QNetworkRequest request(QUrl(base + QStringLiteral("/2/") + m_request.route));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    request.setTransferTimeout(60000);
-    if (content) {
-        StreamingPost::Headers headers{{"Authorization", "Bearer " + token.toUtf8()},
-                                       {"Content-Type", "application/octet-stream"},
-                                       {"Dropbox-API-Arg", m_request.arg}};
-        m_stream = new StreamingPost(request.url(), std::move(headers), m_request.filePath, m_request.offset,
-                                     m_request.length, this);
+void AuthorizedCall::send(const QString& token) {
+    if (!m_request.filePath.isEmpty()) {
+        StreamingPost::Headers headers{{"Authorization", "Bearer " + token.toUtf8()}};
+        headers.append(m_request.headers);
+        m_stream = new StreamingPost(m_request.method, m_request.url, std::move(headers), m_request.filePath,
+                                     m_request.offset, m_request.length, this);
         if (m_sent)
             connect(m_stream, &StreamingPost::uploadProgress, this, [this](qint64 sent, qint64) { m_sent(sent); });
-        connect(m_stream, &StreamingPost::finished, this, &DropboxCall::handleStream);
+        connect(m_stream, &StreamingPost::finished, this, &AuthorizedCall::handleStream);
         m_stream->start();
         return;
     }
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    m_reply = dropboxNetwork()->post(request, m_request.rpcBody);
-    connect(m_reply, &QNetworkReply::finished, this, &DropboxCall::handleReply);
+    QNetworkRequest request(m_request.url);
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    for (const auto& [name, value] : m_request.headers)
+        request.setRawHeader(name, value);
+    request.setTransferTimeout(60000);
+    // Answers such as Drive's 308 "Resume Incomplete" are read here, not followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    m_reply = storageNetwork()->sendCustomRequest(request, m_request.method, m_request.body);
+    if (m_sent)
+        connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) { m_sent(sent); });
+    connect(m_reply, &QNetworkReply::finished, this, &AuthorizedCall::handleReply);
 }
 
-void DropboxCall::handleReply() {
+void AuthorizedCall::handleReply() {
     QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     if (!reply)
@@ -97,13 +110,14 @@ void DropboxCall::handleReply() {
     Answer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     answer.body = reply->readAll();
-    answer.retryAfter = reply->rawHeader("Retry-After");
+    for (const auto& [name, value] : reply->rawHeaderPairs())
+        answer.headers.append({name.toLower(), value});
     answer.error = reply->error();
     answer.errorString = reply->errorString();
     handleAnswer(answer);
 }
 
-void DropboxCall::handleStream() {
+void AuthorizedCall::handleStream() {
     StreamingPost* stream = m_stream;
     m_stream = nullptr;
     if (!stream)
@@ -111,14 +125,15 @@ void DropboxCall::handleStream() {
     stream->deleteLater();
     if (m_cancelled)
         return;
-    handleAnswer({stream->status(), stream->body(), stream->header("retry-after"), stream->error(), stream->errorString()});
+    handleAnswer({stream->status(), stream->body(), stream->headers(), stream->error(), stream->errorString()});
 }
 
-void DropboxCall::handleAnswer(const Answer& answer) {
-    DropboxResult result;
+void AuthorizedCall::handleAnswer(const Answer& answer) {
+    CallResult result;
     result.status = answer.status;
     result.body = answer.body;
     result.json = QJsonDocument::fromJson(result.body).object();
+    result.headers = answer.headers;
     const QNetworkReply::NetworkError error = answer.error;
     // Errors below 200 are the connection's own (refused, closed, timed out, proxy); an answer
     // cut off after its status line counts as no answer.
@@ -129,9 +144,9 @@ void DropboxCall::handleAnswer(const Answer& answer) {
         // A connection that dropped mid-request may be tried again; an unreachable host may not.
         const bool transient = error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::TimeoutError ||
                                error == QNetworkReply::UnknownNetworkError;
-        if (transient && retryLater(-1, answer.errorString))
+        if (transient && m_request.retry && retryLater(-1, answer.errorString))
             return;
-        logLine(QStringLiteral("Dropbox %1 failed: %2").arg(m_request.route, answer.errorString));
+        logLine(QStringLiteral("%1 failed: %2").arg(m_request.label, answer.errorString));
         result.failureText = error == QNetworkReply::ContentAccessDenied ? answer.errorString : networkErrorText(error);
         finish(result);
         return;
@@ -143,25 +158,25 @@ void DropboxCall::handleAnswer(const Answer& answer) {
     }
     if (result.status == 429 || result.status >= 500) {
         bool ok = false;
-        const int retryAfter = answer.retryAfter.trimmed().toInt(&ok);
-        if (retryLater(ok ? retryAfter : -1, QStringLiteral("HTTP %1").arg(result.status)))
+        const int retryAfter = result.header("retry-after").trimmed().toInt(&ok);
+        if (m_request.retry && retryLater(ok ? retryAfter : -1, QStringLiteral("HTTP %1").arg(result.status)))
             return;
         result.failureText = result.status == 429
-                                 ? QStringLiteral("Dropbox is receiving too many requests. Try again later.")
-                                 : QStringLiteral("Dropbox is not answering right now. Try again later.");
+                                 ? QStringLiteral("%1 is receiving too many requests. Try again later.").arg(m_auth.label())
+                                 : QStringLiteral("%1 is not answering right now. Try again later.").arg(m_auth.label());
     }
     if (result.status == 401 && result.failureText.isEmpty())
-        result.failureText = QStringLiteral("Sign in to Dropbox again.");
+        result.failureText = QStringLiteral("Sign in to %1 again.").arg(m_auth.label());
     finish(result);
 }
 
-bool DropboxCall::retryLater(int retryAfterSeconds, const QString& why) {
+bool AuthorizedCall::retryLater(int retryAfterSeconds, const QString& why) {
     if (m_attempt >= maxAttempts)
         return false;
-    const int base = qMax(1, Config::instance().intValue(QStringLiteral("dropbox/retryBackoffMilliseconds")));
+    const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
     const int backoff = base << qMin(m_attempt - 1, 5);
     const int delay = qBound(0, retryAfterSeconds >= 0 ? retryAfterSeconds * 1000 : backoff, maxDelaySeconds * 1000);
-    logLine(QStringLiteral("Dropbox %1: %2, retrying in %3 ms").arg(m_request.route, why).arg(delay));
+    logLine(QStringLiteral("%1: %2, retrying in %3 ms").arg(m_request.label, why).arg(delay));
     if (!m_retryTimer) {
         m_retryTimer = new QTimer(this);
         m_retryTimer->setSingleShot(true);
@@ -174,7 +189,7 @@ bool DropboxCall::retryLater(int retryAfterSeconds, const QString& why) {
     return true;
 }
 
-void DropboxCall::finish(const DropboxResult& result) {
+void AuthorizedCall::finish(const CallResult& result) {
     if (m_cancelled)
         return;
     Done done = std::move(m_done);
@@ -185,7 +200,7 @@ void DropboxCall::finish(const DropboxResult& result) {
         done(result);
 }
 
-void DropboxCall::cancel() {
+void AuthorizedCall::cancel() {
     m_cancelled = true;
     if (m_retryTimer)
         m_retryTimer->stop();
