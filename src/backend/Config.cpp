@@ -32,6 +32,7 @@ const std::vector<Config::Key>& Config::keys() {
         {"google/driveUrl", "https://www.googleapis.com/drive/v3", "Drive v3 metadata API base"},
         {"google/uploadUrl", "https://www.googleapis.com/upload/drive/v3", "Drive v3 upload API base"},
         {"google/downloadUrl", "https://drive.google.com/uc", "Drive direct-download link base"},
+        {"google/uploadChunkBytes", "8388608", "Bytes per Drive resumable-upload request (a multiple of 256 KiB)"},
         {"zoho/clientId", "", "Zoho OAuth client identifier"},
         {"zoho/clientSecret", "", "Zoho OAuth client secret", true},
         {"zoho/redirectUri", "Vantry://zohoCallback", "Zoho OAuth redirect URI"},

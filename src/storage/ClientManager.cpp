@@ -1,6 +1,7 @@
 #include "storage/ClientManager.h"
 
 #include "backend/Preferences.h"
+#include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
 
 ClientManager::ClientManager(QObject* parent) : QObject(parent) {}
@@ -32,10 +33,11 @@ std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider) {
     case StorageProvider::Dropbox:
         return std::make_unique<DropBoxClientManager>();
     case StorageProvider::Drive:
+        return std::make_unique<DriveClientManager>();
     case StorageProvider::Zoho:
         break;
     }
-    // The Drive and WorkDrive clients are not part of this library yet.
+    // The WorkDrive client is not part of this library yet.
     return nullptr;
 }
 
