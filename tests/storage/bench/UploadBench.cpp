@@ -1,9 +1,12 @@
-// Uploads one 500 MB file to the Dropbox emulator on loopback, once through the client and once
-// with curl sending the same file in one request; the ratio of the two times is printed last.
+// Uploads one 500 MB file to the Dropbox and Drive emulators on loopback, through the clients
+// and with curl sending the same file in one request; the ratios of the times are printed last.
+#include "DriveEmulator.h"
 #include "DropboxEmulator.h"
 #include "backend/Config.h"
 #include "storage/dropbox/DropBoxClientManager.h"
 #include "storage/dropbox/DropboxAuth.h"
+#include "storage/drive/DriveClientManager.h"
+#include "storage/drive/GoogleAuth.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,6 +26,9 @@ const QString token = QStringLiteral("sl.bench-access");
 
 QTemporaryDir* workDir;
 DropboxEmulator* emulator;
+DriveEmulator* drive;
+std::vector<double> driveSeconds;
+std::vector<double> driveCurlSeconds;
 QString sourcePath;
 std::vector<double> clientSeconds;
 std::vector<double> clientOneRequestSeconds;
@@ -94,6 +100,62 @@ void BM_CurlUpload(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * fileSize);
 }
 
+void BM_DriveClientUpload(benchmark::State& state) {
+    for (auto _ : state) {
+        DriveClientManager client;
+        bool done = false;
+        client.onFailure = [&](const QString& why) {
+            state.SkipWithError(qPrintable(why));
+            done = true;
+        };
+        const qint64 started = QDateTime::currentMSecsSinceEpoch();
+        client.uploadFile(sourcePath, QStringLiteral("/Bench/client.ipa"), [&](bool) { done = true; }, {});
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const double seconds = double(QDateTime::currentMSecsSinceEpoch() - started) / 1000.0;
+        state.SetIterationTime(seconds);
+        driveSeconds.push_back(seconds);
+        if (const auto file = drive->item(lastUploadedFileId()))
+            QFile::remove(file->blob);
+    }
+    state.SetBytesProcessed(state.iterations() * fileSize);
+}
+
+// curl opens a resumable session, then sends the whole file in one PUT (only the PUT is timed).
+void BM_DriveCurlUpload(benchmark::State& state) {
+    const QString auth = QStringLiteral("Authorization: Bearer ") + token;
+    for (auto _ : state) {
+        QProcess open;
+        open.start(QStringLiteral("curl"), {QStringLiteral("-sS"), QStringLiteral("-D"), QStringLiteral("-"), QStringLiteral("-o"),
+                                            QStringLiteral("/dev/null"), QStringLiteral("-H"), auth, QStringLiteral("-H"),
+                                            QStringLiteral("Content-Type: application/json; charset=UTF-8"), QStringLiteral("--data"),
+                                            QStringLiteral(R"({"name":"curl.ipa"})"),
+                                            drive->baseUrl() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable")});
+        open.waitForFinished(60000);
+        QString location;
+        for (const QByteArray& line : open.readAllStandardOutput().split('\n')) {
+            if (line.toLower().startsWith("location:"))
+                location = QString::fromUtf8(line.mid(9).trimmed());
+        }
+        QProcess curl;
+        const qint64 started = QDateTime::currentMSecsSinceEpoch();
+        curl.start(QStringLiteral("curl"),
+                   {QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-T"), sourcePath,
+                    QStringLiteral("-H"), auth, QStringLiteral("-H"), QStringLiteral("Expect:"), QStringLiteral("-H"),
+                    QStringLiteral("Content-Range: bytes 0-%1/%2").arg(fileSize - 1).arg(fileSize), location});
+        if (location.isEmpty() || !curl.waitForFinished(600000) || curl.exitCode() != 0)
+            state.SkipWithError("curl failed");
+        const double seconds = double(QDateTime::currentMSecsSinceEpoch() - started) / 1000.0;
+        state.SetIterationTime(seconds);
+        driveCurlSeconds.push_back(seconds);
+        for (const auto& item : drive->items())
+            QFile::remove(item.blob);
+    }
+    state.SetBytesProcessed(state.iterations() * fileSize);
+}
+
+BENCHMARK(BM_DriveClientUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_DriveCurlUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ClientUpload)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_CurlUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 } // namespace
@@ -116,6 +178,13 @@ int main(int argc, char** argv) {
     server.pointConfigHere();
     server.addAccessToken(token);
     DropboxAuth::instance().link({token, QString(), QDateTime::currentSecsSinceEpoch() + 3600});
+    DriveEmulator driveServer(dir.path() + QStringLiteral("/drive"));
+    drive = &driveServer;
+    if (!driveServer.start())
+        return 1;
+    driveServer.pointConfigHere();
+    driveServer.addAccessToken(token);
+    GoogleAuth::instance().link({token, QString(), 0});
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
@@ -126,5 +195,8 @@ int main(int argc, char** argv) {
         std::printf("client/curl throughput ratio: %.3f through the session, %.3f in one request "
                     "(median client %.3f s and %.3f s, curl %.3f s per 500 MB)\n",
                     curl / client, curl / median(clientOneRequestSeconds), client, median(clientOneRequestSeconds), curl);
+    if (median(driveSeconds) > 0 && median(driveCurlSeconds) > 0)
+        std::printf("Drive client/curl throughput ratio: %.3f (median client %.3f s, curl %.3f s per 500 MB)\n",
+                    median(driveCurlSeconds) / median(driveSeconds), median(driveSeconds), median(driveCurlSeconds));
     return 0;
 }
