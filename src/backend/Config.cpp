@@ -39,6 +39,7 @@ const std::vector<Config::Key>& Config::keys() {
         {"zoho/accountsUrl", "https://accounts.zoho.com", "Zoho accounts host (OAuth)"},
         {"zoho/apiUrl", "https://www.zohoapis.com", "WorkDrive API host"},
         {"zoho/uploadUrl", "https://upload.zoho.com", "WorkDrive upload host"},
+        {"zoho/settleMilliseconds", "1000", "Pause before a WorkDrive upload's result and a new file's link are asked for"},
         {"zoho/externalFilesUrl", "https://files-accl.zohoexternal.com", "WorkDrive external-files host (direct links)"},
     };
     return table;

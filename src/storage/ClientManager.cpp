@@ -3,6 +3,7 @@
 #include "backend/Preferences.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
+#include "storage/zoho/ZohoWDClient.h"
 
 ClientManager::ClientManager(QObject* parent) : QObject(parent) {}
 ClientManager::~ClientManager() = default;
@@ -37,8 +38,7 @@ std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider) {
     case StorageProvider::Zoho:
         break;
     }
-    // The WorkDrive client is not part of this library yet.
-    return nullptr;
+    return std::make_unique<ZohoWDClient>();
 }
 
 QString& currentFolderId() {
