@@ -1,6 +1,8 @@
 #include "backend/Preferences.h"
 #include "storage/ClientManager.h"
+#include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
+#include "storage/zoho/ZohoWDClient.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +29,17 @@ INSTANTIATE_TEST_SUITE_P(Flags, ProviderChoice,
                                            FlagCase{false, false, true, StorageProvider::Zoho},
                                            FlagCase{true, false, true, StorageProvider::Drive}));
 
-TEST(StorageClientFactory, BuildsTheDropboxClientWhenDropboxIsSelected) {
+TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
     Preferences::setFlag(Preferences::isDrive, false);
     Preferences::setFlag(Preferences::isDropBox, true);
-    const auto client = makeStorageClient();
-    ASSERT_NE(client, nullptr);
-    EXPECT_NE(dynamic_cast<DropBoxClientManager*>(client.get()), nullptr);
-    EXPECT_FALSE(client->onFailure);
+    const auto dropbox = makeStorageClient();
+    EXPECT_NE(dynamic_cast<DropBoxClientManager*>(dropbox.get()), nullptr);
+    EXPECT_FALSE(dropbox->onFailure);
+    Preferences::setFlag(Preferences::isDrive, true);
+    EXPECT_NE(dynamic_cast<DriveClientManager*>(makeStorageClient().get()), nullptr);
+    Preferences::setFlag(Preferences::isDrive, false);
+    Preferences::setFlag(Preferences::isDropBox, false);
+    EXPECT_NE(dynamic_cast<ZohoWDClient*>(makeStorageClient().get()), nullptr);
 }
 
 TEST(StorageClientFactory, SharedIdentifiersOutliveClientInstances) {
