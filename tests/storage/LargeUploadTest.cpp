@@ -1,5 +1,9 @@
 #include "DriveEmulator.h"
 #include "DropboxFixture.h"
+#include "WorkDriveEmulator.h"
+#include "storage/KeychainHelper.h"
+#include "storage/zoho/ZohoAuthentication.h"
+#include "storage/zoho/ZohoWDClient.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/drive/GoogleAuth.h"
 
@@ -108,6 +112,43 @@ TEST(DriveLargeUpload, ThreeHundredMegabytesStreamInChunksWithSteadyProgress) {
     storageNetwork()->clearConnectionCache();
     QFile::remove(local);
     QFile::remove(file->blob);
+    Config::instance().reload();
+}
+TEST(WorkDriveLargeUpload, ThreeHundredMegabytesStreamFromDisk) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("workdrive-large"));
+    WorkDriveEmulator emulator(dir + QStringLiteral("/emulator"));
+    ASSERT_TRUE(emulator.start());
+    emulator.pointConfigHere();
+    emulator.setRefreshToken(QStringLiteral("1000.large"));
+    KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName, QStringLiteral("1000.large"));
+    ZohoAuthentication::resetAccessToken();
+    Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
+    currentUser().id = WorkDriveEmulator::userId;
+    currentFolderId() = emulator.addFolder(QStringLiteral("Job"));
+    const qint64 size = qint64(300) * 1000 * 1000;
+    const QString local = writePatternFile(dir + QStringLiteral("/large.ipa"), size);
+
+    std::vector<double> progress;
+    std::vector<bool> flags;
+    const PeakMemory memory;
+    {
+        ZohoWDClient client;
+        client.uploadFile(local, QStringLiteral("/Vantry/Job/large.ipa"), [&](bool f) { flags.push_back(f); },
+                          [&](double f) { progress.push_back(f); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !flags.empty(); }, 120000));
+    }
+    EXPECT_LT(memory.growth(), qint64(64) << 20);
+    EXPECT_EQ(flags, std::vector<bool>{false});
+    ASSERT_GT(progress.size(), 10u);
+    EXPECT_FLOAT_EQ(float(progress.back()), 1.0f);
+    for (size_t i = 1; i < progress.size(); ++i)
+        EXPECT_GE(progress[i], progress[i - 1]);
+    ASSERT_EQ(emulator.uploads().size(), 1);
+    EXPECT_EQ(lastUploadedFileId(), emulator.uploads().first().resourceId);
+    EXPECT_EQ(sha256(emulator.uploads().first().blob), sha256(local));
+    storageNetwork()->clearConnectionCache();
+    QFile::remove(local);
+    QFile::remove(emulator.uploads().first().blob);
     Config::instance().reload();
 }
 } // namespace
