@@ -189,10 +189,13 @@ void WorkDriveEmulator::State::routes() {
             upload.blob = root + QStringLiteral("/wd-blob-%1.bin").arg(uploads.size() + 1);
         }
         FILE* out = ok ? std::fopen(QFile::encodeName(upload.blob).constData(), "wb") : nullptr;
-        reader([&](const char* data, size_t length) { return !out || std::fwrite(data, 1, length, out) == length; });
+        const bool complete =
+            reader([&](const char* data, size_t length) { return !out || std::fwrite(data, 1, length, out) == length; });
         if (out)
             std::fclose(out);
-        if (!ok)
+        if (!complete)
+            QFile::remove(upload.blob); // the client went away: nothing was uploaded
+        if (!ok || !complete)
             return;
         if (drop) {
             res.set_content_provider(64, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });

@@ -194,6 +194,13 @@ TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     EXPECT_EQ(users[0].email, QStringLiteral("ada@example.com"));
     EXPECT_TRUE(users[0].avatar.startsWith(QStringLiteral("https://lh3.googleusercontent.com/")));
 
+    // A refresh that brings no token leaves getUserData without an answer.
+    GoogleAuth::instance().link({QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+    emulator->setRefreshWithoutToken(true);
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return emulator->refreshGrants() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("token refresh refused")); }));
+
     storageNetwork()->clearConnectionCache();
     emulator->stop();
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });

@@ -188,6 +188,28 @@ TEST_F(WorkDriveClient, UploadResultAndFailureCases) {
     EXPECT_EQ(failures, QStringList{QStringLiteral(" -The network connection was lost.")});
 }
 
+TEST_F(WorkDriveClient, CancelStopsTheUploadAndNothingFollows) {
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    const QString path = local(QStringLiteral("big.ipa"), QByteArray(64 << 20, 'x'));
+    int calls = 0;
+    bool cancelled = false;
+    client->uploadFile(path, QStringLiteral("/Vantry/Job/big.ipa"), [&](bool) { ++calls; }, [&](double) {
+        if (!cancelled) {
+            cancelled = true;
+            client->cancelTask();
+        }
+    });
+    ASSERT_TRUE(waitUntil([&] { return cancelled; }));
+    // A later request on the same client goes through; the upload left nothing behind.
+    std::vector<ZUser> users;
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return users.size() == 1; }));
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(emulator->uploads().isEmpty());
+    EXPECT_EQ(emulator->count(QStringLiteral("/uploadprogress")), 0);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
 TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged) {
     testsupport::LogCapture log;
     // A token that looks valid but that the server no longer accepts.
