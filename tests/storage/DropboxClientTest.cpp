@@ -87,6 +87,17 @@ TEST_F(DropboxClient, UploadsDecodedLocalPathsUnderUnicodeNamesAndOverwrites) {
     EXPECT_TRUE(failures.isEmpty());
 }
 
+TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
+    client->onFailure = nullptr;
+    int calls = 0;
+    client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"), [&](bool) { ++calls; }, {});
+    client->onFailure = [this](const QString& reason) { failures.append(reason); };
+    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures, QStringList{QStringLiteral("The file could not be read.")});
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(emulator->requests().isEmpty());
+}
+
 TEST_F(DropboxClient, UploadFinishCases) {
     useSmallSessions();
     const QString local = writeFile(QStringLiteral("big.ipa"), pattern(150000));

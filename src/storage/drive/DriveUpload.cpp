@@ -34,7 +34,9 @@ DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done
 void DriveUpload::start() {
     const QFileInfo info(m_localPath);
     if (!info.isFile() || !info.isReadable()) {
-        end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
+        // Reported from the event loop: the caller sets onFailure after starting the upload.
+        QMetaObject::invokeMethod(
+            this, [this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }, Qt::QueuedConnection);
         return;
     }
     m_size = info.size();

@@ -34,7 +34,9 @@ DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, P
 void DropboxUpload::start() {
     const QFileInfo info(m_localPath);
     if (!info.isFile() || !info.isReadable()) {
-        end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
+        // Reported from the event loop: the caller sets onFailure after starting the upload.
+        QMetaObject::invokeMethod(
+            this, [this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }, Qt::QueuedConnection);
         return;
     }
     m_size = info.size();

@@ -79,9 +79,10 @@ std::optional<QString> handleTokenResponse(const QByteArray& body) {
     return lastAccessToken();
 }
 
-void withFreshAccessToken(TokenCallback callback, bool forceRefresh) {
+void withFreshAccessToken(TokenCallback callback, const QString& refusedToken) {
     Cache& c = cache();
-    if (!forceRefresh && !lastAccessToken().isEmpty() &&
+    const bool refused = !refusedToken.isEmpty() && refusedToken == lastAccessToken();
+    if (!refused && !lastAccessToken().isEmpty() &&
         c.expiresAt - expiryMarginSeconds > QDateTime::currentSecsSinceEpoch()) {
         callback(lastAccessToken(), QString());
         return;
@@ -101,7 +102,8 @@ void withFreshAccessToken(TokenCallback callback, bool forceRefresh) {
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply] {
         reply->deleteLater();
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 0) {
-            logLine(QStringLiteral("Zoho token refresh failed: ") + reply->errorString());
+            // Not errorString(): it can quote the request URL, which carries the refresh token.
+            logLine(QStringLiteral("Zoho token refresh failed: ") + networkErrorText(reply->error()));
             finish(QString(), networkErrorText(reply->error()));
             return;
         }

@@ -26,10 +26,11 @@ QString& lastAccessToken();
 QUrl refreshURL(const QString& refreshToken);
 
 // Calls back with an access token: the cached one while it is valid, else a fresh one from the
-// stored refresh token (one request at a time, shared by concurrent callers). failure is a short
-// readable text when no answer came; then token is empty.
+// stored refresh token (one request at a time, shared by concurrent callers). refusedToken names a
+// token the server has just refused: while it is still the cached one, a new one is fetched.
+// failure is a short readable text when no answer came; then token is empty.
 using TokenCallback = std::function<void(const QString& token, const QString& failure)>;
-void withFreshAccessToken(TokenCallback callback, bool forceRefresh = false);
+void withFreshAccessToken(TokenCallback callback, const QString& refusedToken = QString());
 
 // Refresh-mode handling of a token answer: a new access token becomes lastAccessToken (and a new
 // refresh token is stored); without one, lastAccessToken is handed on. No value when the body is

@@ -40,7 +40,13 @@ QString& privateSpaceId() {
 
 ZohoWDClient::ZohoWDClient(QObject* parent) : ClientManager(parent) {}
 
-ZohoWDClient::~ZohoWDClient() = default;
+ZohoWDClient::~ZohoWDClient() {
+    // The last request outlives nothing: its answer would have no client to go to.
+    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data())) {
+        reply->abort();
+        reply->deleteLater();
+    }
+}
 
 std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
     const QStringList parts = fileName.split(QLatin1Char('.'));
@@ -54,12 +60,13 @@ QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkI
 }
 
 void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
-                           const QString& authorization, bool retried) {
+                           const QString& authorization, const QString& refusedToken) {
     if (!authorization.isEmpty()) {
         send(method, url, body, authorization, std::move(answer), true);
         return;
     }
     QPointer<ZohoWDClient> self(this);
+    const bool retried = !refusedToken.isEmpty();
     ZohoAuthentication::withFreshAccessToken(
         [self, method, url, body, answer = std::move(answer), retried](const QString& token, const QString& failure) {
             if (!self)
@@ -70,7 +77,7 @@ void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByt
             }
             self->send(method, url, body, QStringLiteral("Zoho-oauthtoken ") + token, answer, retried);
         },
-        retried);
+        refusedToken);
 }
 
 void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
@@ -83,7 +90,7 @@ void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteAr
     req.setTransferTimeout(60000);
     QNetworkReply* reply = storageNetwork()->sendCustomRequest(req, method, body);
     m_task = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, method, url, body, answer, retried] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, method, url, body, answer, retried, authorization] {
         reply->deleteLater();
         if (reply->error() == QNetworkReply::OperationCanceledError)
             return;
@@ -95,7 +102,7 @@ void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteAr
         }
         // A refused token is replaced once (it may have been revoked before it expired).
         if (status == 401 && !retried) {
-            request(method, url, body, answer, QString(), true);
+            request(method, url, body, answer, QString(), authorization.mid(16));
             return;
         }
         QJsonParseError error{};

@@ -31,8 +31,10 @@ public:
 private:
     using Answer = std::function<void(const QJsonDocument&)>;
     // A JSON request with a current access token; failures reach onFailure and end the chain.
+    // authorization: a fixed header value (no token handling); refusedToken: the token the
+    // previous attempt was refused with (the request is then not repeated again).
     void request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
-                 const QString& authorization = QString(), bool retried = false);
+                 const QString& authorization = QString(), const QString& refusedToken = QString());
     void send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
               Answer answer, bool retried);
     void discoverPrivateSpace(const QJsonObject& user, int step);
