@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace {
 using httplib::ContentReader;
@@ -68,6 +69,7 @@ struct WorkDriveEmulator::State {
     std::map<QString, QString> progress;  // "upload_<zuid>_<id>" -> resource id
     std::map<QString, QString> links;     // link id -> resource id
     std::map<Fault, int> faults;
+    QList<std::tuple<QString, int, QByteArray>> overrides;
     QStringList requests;
 
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
@@ -92,9 +94,20 @@ struct WorkDriveEmulator::State {
     void route(bool get, const std::string& pattern, std::function<void(const Request&, Response&)> handler) {
         auto wrapped = [this, handler](const Request& req, Response& res) {
             std::lock_guard lock(mutex);
-            requests.append(QString::fromStdString(req.method + " " + req.path));
-            if (authorized(req, res))
-                handler(req, res);
+            const QString line = QString::fromStdString(req.method + " " + req.path);
+            requests.append(line);
+            if (!authorized(req, res))
+                return;
+            for (qsizetype i = 0; i < overrides.size(); ++i) {
+                const auto& [prefix, status, body] = overrides[i];
+                if (line.startsWith(prefix)) {
+                    res.status = status;
+                    res.set_content(body.toStdString(), "application/vnd.api+json");
+                    overrides.removeAt(i);
+                    return;
+                }
+            }
+            handler(req, res);
         };
         if (get)
             server.Get(pattern, wrapped);
@@ -360,6 +373,11 @@ QString WorkDriveEmulator::addFolder(const QString& name, const QString& parent)
 void WorkDriveEmulator::injectFault(Fault fault, int times) {
     std::lock_guard lock(d->mutex);
     d->faults[fault] += times;
+}
+
+void WorkDriveEmulator::answerOnce(const QString& request, int status, const QByteArray& body) {
+    std::lock_guard lock(d->mutex);
+    d->overrides.append({request, status, body});
 }
 
 QList<WorkDriveEmulator::Upload> WorkDriveEmulator::uploads() const {

@@ -41,6 +41,8 @@ public:
         BrokenChain,       // the enterprise step answers without relationships
     };
     void injectFault(Fault fault, int times = 1);
+    // The next API request whose "METHOD /path" starts with `request` gets this answer instead.
+    void answerOnce(const QString& request, int status, const QByteArray& body);
 
     struct Upload {
         QString resourceId, name, parent, blob;

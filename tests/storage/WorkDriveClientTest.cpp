@@ -236,6 +236,50 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     EXPECT_EQ(emulator->tokenRequests() - before, 2); // expired, then refused: a second refresh right away
 }
 
+struct MalformedAnswer {
+    const char* request;
+    const char* body;
+    const char* failure;
+};
+
+// Every operation's answer shapes that WorkDrive could send and the message each one gives.
+TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
+    const MalformedAnswer cases[] = {
+        {"GET /api/v1/users/me", R"({"data":[]})", "User Data is not formatted"},
+        {"GET /api/v1/privatespace/", "[1]", "Get Folder details format"},
+        {"GET /api/v1/privatespace/", R"({"data":{}})", "Get Folder details formats"},
+        {"POST /api/v1/files", R"({"data":{"type":"files"}})", "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000","title":"General exception"}]})", "General exception"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000"}]})", "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", "{}", "Folder creation response data is not formatted"},
+        {"GET /uploadprogress", "[1]", "Upload resource data format."},
+        {"POST /api/v1/links", R"({"data":{}})", "share Data is not formatted"},
+        {"POST /api/v1/links", R"({"data":{"attributes":{"link":"https://x/"}}})", "share Data is not formatted"},
+    };
+    privateSpaceId() = WorkDriveEmulator::privateSpace;
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    const QString file = local(QStringLiteral("a.ipa"), "a");
+    int completions = 0;
+    for (const MalformedAnswer& c : cases) {
+        failures.clear();
+        emulator->answerOnce(QString::fromLatin1(c.request), 200, QByteArray(c.body));
+        const QString request = QString::fromLatin1(c.request);
+        if (request.endsWith(QLatin1String("users/me")))
+            client->getUserData([&](const ZUser&) { ++completions; });
+        else if (request.contains(QLatin1String("privatespace")))
+            client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++completions; });
+        else if (request.endsWith(QLatin1String("files")))
+            client->createFolder(QStringLiteral("/Vantry/Job_x"), [&](bool) { ++completions; });
+        else if (request.contains(QLatin1String("uploadprogress")))
+            client->uploadFile(file, QStringLiteral("/Vantry/Job/a.ipa"), [&](bool) { ++completions; }, {});
+        else
+            client->shareLink(QString(), [&](const QString&) { ++completions; });
+        ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })) << c.request << " " << c.body;
+        EXPECT_EQ(failures.join(QLatin1Char('|')).toStdString(), c.failure) << c.request << " " << c.body;
+    }
+    EXPECT_EQ(completions, 0);
+}
+
 TEST(ZohoAuthentication, TokenAnswers) {
     ZohoAuthentication::resetAccessToken();
     EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.a","refresh_token":"1000.r2"})"),
