@@ -13,7 +13,9 @@ class QTimer;
 
 // One HTTP/1.1 request (POST, PUT) whose body is a range of a file, written to the socket in large blocks.
 // QNetworkAccessManager feeds upload bodies through its own thread 16 KiB at a time, which
-// caps large uploads far below what the link carries; this keeps several MiB queued instead.
+// caps large uploads far below what the link carries; this writes 1 MiB blocks instead. The queue
+// stays short on purpose: whatever is still queued when a chunk's last byte is handed over must
+// drain before the server can answer, and the next chunk waits for that answer.
 // Each request uses its own connection ("Connection: close").
 class StreamingPost : public QObject {
     Q_OBJECT
@@ -36,7 +38,7 @@ public:
     QString errorString() const { return m_errorString; }
 
     static constexpr qint64 blockSize = 1 << 20;
-    static constexpr qint64 queueTarget = 4 << 20;
+    static constexpr qint64 queueTarget = 1 << 20;
     static constexpr int idleTimeoutMs = 60000;
 
 signals:

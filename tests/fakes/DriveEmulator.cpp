@@ -245,10 +245,10 @@ void DriveEmulator::State::routes() {
             session = it->second;
         }
         // "bytes a-b/total" or "bytes */total"
-        const QString spec = range.mid(6);
-        const qint64 total = spec.section(QLatin1Char('/'), 1).toLongLong();
-        const bool query = spec.startsWith(QLatin1Char('*'));
-        const qint64 first = query ? session.stored : spec.section(QLatin1Char('-'), 0, 0).toLongLong();
+        const QString value = range.mid(6);
+        const qint64 total = value.section(QLatin1Char('/'), 1).toLongLong();
+        const bool query = value.startsWith(QLatin1Char('*'));
+        const qint64 first = query ? session.stored : value.section(QLatin1Char('-'), 0, 0).toLongLong();
         if (fault && *fault != Fault::KeepPart && *fault != Fault::ExpireSession) {
             drain();
             std::lock_guard lock(mutex);
