@@ -20,6 +20,9 @@ const std::vector<Config::Key>& Config::keys() {
         {"dropbox/tokenUrl", "https://api.dropboxapi.com/oauth2/token", "Dropbox OAuth token endpoint"},
         {"dropbox/shareHost", "www.dropbox.com", "Host of Dropbox shared-link preview pages"},
         {"dropbox/directHost", "dl.dropboxusercontent.com", "Host that serves the raw bytes of shared links"},
+        {"dropbox/singleUploadLimitBytes", "157286400", "Largest file sent to Dropbox in one request; larger ones go through an upload session"},
+        {"dropbox/uploadChunkBytes", "8388608", "Bytes per Dropbox upload-session request"},
+        {"storage/retryBackoffMilliseconds", "1000", "First wait before repeating a failed storage-provider request when the server names none; doubles per attempt"},
         {"google/clientId", "", "Google OAuth installed-application client identifier"},
         {"google/clientSecret", "", "Google OAuth client secret", true},
         {"google/authorizeUrl", "https://accounts.google.com/o/oauth2/v2/auth", "Google OAuth authorization page"},
@@ -29,14 +32,16 @@ const std::vector<Config::Key>& Config::keys() {
         {"google/driveUrl", "https://www.googleapis.com/drive/v3", "Drive v3 metadata API base"},
         {"google/uploadUrl", "https://www.googleapis.com/upload/drive/v3", "Drive v3 upload API base"},
         {"google/downloadUrl", "https://drive.google.com/uc", "Drive direct-download link base"},
+        {"google/uploadChunkBytes", "8388608", "Bytes per Drive resumable-upload request (a multiple of 256 KiB)"},
         {"zoho/clientId", "", "Zoho OAuth client identifier"},
         {"zoho/clientSecret", "", "Zoho OAuth client secret", true},
         {"zoho/redirectUri", "Vantry://zohoCallback", "Zoho OAuth redirect URI"},
         {"zoho/accountsUrl", "https://accounts.zoho.com", "Zoho accounts host (OAuth)"},
         {"zoho/apiUrl", "https://www.zohoapis.com", "WorkDrive API host"},
         {"zoho/uploadUrl", "https://upload.zoho.com", "WorkDrive upload host"},
-        {"inspect/resourceDir", "", "Folder of the package inspection scripts (empty: found next to the program)"},
+        {"zoho/settleMilliseconds", "1000", "Pause before a WorkDrive upload's result and a new file's link are asked for"},
         {"zoho/externalFilesUrl", "https://files-accl.zohoexternal.com", "WorkDrive external-files host (direct links)"},
+        {"inspect/resourceDir", "", "Folder of the package inspection scripts (empty: found next to the program)"},
     };
     return table;
 }

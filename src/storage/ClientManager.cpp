@@ -1,0 +1,52 @@
+#include "storage/ClientManager.h"
+
+#include "backend/Preferences.h"
+#include "storage/drive/DriveClientManager.h"
+#include "storage/dropbox/DropBoxClientManager.h"
+#include "storage/zoho/ZohoWDClient.h"
+
+ClientManager::ClientManager(QObject* parent) : QObject(parent) {}
+ClientManager::~ClientManager() = default;
+
+void ClientManager::createFolder(const QString&, FolderCompletion) {}
+void ClientManager::uploadFile(const QString&, const QString&, UploadCompletion, Progress) {}
+void ClientManager::shareLink(const QString&, LinkCompletion) {}
+void ClientManager::getUserData(UserCompletion) {}
+void ClientManager::cancelTask() {}
+
+void ClientManager::fail(const QString& reason) const {
+    if (onFailure)
+        onFailure(reason);
+}
+
+StorageProvider selectedProvider() {
+    if (Preferences::flag(Preferences::isDrive))
+        return StorageProvider::Drive;
+    if (Preferences::flag(Preferences::isDropBox))
+        return StorageProvider::Dropbox;
+    return StorageProvider::Zoho;
+}
+
+std::unique_ptr<ClientManager> makeStorageClient() { return makeStorageClient(selectedProvider()); }
+
+std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider) {
+    switch (provider) {
+    case StorageProvider::Dropbox:
+        return std::make_unique<DropBoxClientManager>();
+    case StorageProvider::Drive:
+        return std::make_unique<DriveClientManager>();
+    case StorageProvider::Zoho:
+        break;
+    }
+    return std::make_unique<ZohoWDClient>();
+}
+
+QString& currentFolderId() {
+    static QString value;
+    return value;
+}
+
+QString& lastUploadedFileId() {
+    static QString value;
+    return value;
+}

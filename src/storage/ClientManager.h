@@ -1,0 +1,53 @@
+#pragma once
+
+#include "backend/records/ZUser.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// One storage provider behind the five operations a hosting job needs. Base implementations do
+// nothing and never call back; each provider client overrides all of them.
+class ClientManager : public QObject {
+    Q_OBJECT
+public:
+    using FolderCompletion = std::function<void(bool alreadyExisted)>;
+    using UploadCompletion = std::function<void(bool flag)>;
+    using Progress = std::function<void(double fraction)>;
+    using LinkCompletion = std::function<void(const QString& link)>;
+    using UserCompletion = std::function<void(const ZUser& user)>;
+    using Failure = std::function<void(const QString& reason)>;
+
+    explicit ClientManager(QObject* parent = nullptr);
+    ~ClientManager() override;
+
+    virtual void createFolder(const QString& path, FolderCompletion completion);
+    virtual void uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
+                            Progress progress);
+    virtual void shareLink(const QString& remotePath, LinkCompletion completion);
+    virtual void getUserData(UserCompletion completion);
+    virtual void cancelTask();
+
+    // Human-readable failure reasons; unset on creation, set by the caller after starting work.
+    Failure onFailure;
+
+protected:
+    void fail(const QString& reason) const;
+};
+
+enum class StorageProvider { Drive, Dropbox, Zoho };
+
+// The provider the user signed in with, from the "isDrive", "isDropBox" flags in that order;
+// WorkDrive when neither is set ("isZoho" is only read at start-up).
+StorageProvider selectedProvider();
+
+// A new, unconfigured client of the selected provider.
+std::unique_ptr<ClientManager> makeStorageClient();
+std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider);
+
+// Folder and file identifiers shared by every client instance for the life of the process
+// (Drive and WorkDrive address by identifier; a new client continues where the last stopped).
+QString& currentFolderId();
+QString& lastUploadedFileId();

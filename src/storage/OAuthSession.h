@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A linked account's tokens. expiresAt is seconds since the epoch (0: no expiry known).
+struct OAuthTokens {
+    QString accessToken;
+    QString refreshToken;
+    qint64 expiresAt = 0;
+};
+
+// What an operation asks for before it talks to the provider.
+class OAuthAuthorizedClient {
+public:
+    explicit OAuthAuthorizedClient(OAuthTokens tokens) : m_tokens(std::move(tokens)) {}
+    bool isAuthorized() const { return !m_tokens.accessToken.isEmpty() || !m_tokens.refreshToken.isEmpty(); }
+
+private:
+    OAuthTokens m_tokens;
+};
+
+// One provider's authorization of this user, kept in the credential store. One refresh grant
+// runs at a time; every caller that needs a fresh token while it runs waits for the same answer.
+class OAuthSession : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        QString service;         // credential store service name
+        QString label;           // provider name in texts: "Dropbox"
+        QString tokenUrlKey;     // Config keys of the token endpoint and client credentials
+        QString clientIdKey;
+        QString clientSecretKey; // empty when the flow needs no secret (PKCE)
+    };
+    explicit OAuthSession(Settings settings);
+
+    // Stores a new authorization (sign-in, or tests).
+    void link(const OAuthTokens& tokens);
+    // Forgets it (sign-out).
+    void unlinkAndResetClients();
+
+    std::shared_ptr<OAuthAuthorizedClient> authorizedClient();
+
+    // The token for the next request, refreshed first when it has expired (or when the server
+    // refused it: forceRefresh). error is a short readable text when there is no token.
+    using TokenCallback = std::function<void(const std::optional<QString>& token, const QString& error)>;
+    void withAccessToken(TokenCallback callback, bool forceRefresh = false);
+
+    QString label() const { return m_settings.label; }
+
+    // Refresh grants sent since start (for diagnostics and tests).
+    int refreshCount() const { return m_refreshCount; }
+    // Reads the stored authorization again (another process may have changed it).
+    void reload();
+
+private:
+    void refresh();
+    void finishRefresh(const std::optional<QString>& token, const QString& error);
+
+    Settings m_settings;
+    std::optional<OAuthTokens> m_tokens;
+    bool m_loaded = false;
+    bool m_refreshing = false;
+    int m_refreshCount = 0;
+    std::vector<TokenCallback> m_waiting;
+};

@@ -1,0 +1,213 @@
+#include "storage/drive/DriveClientManager.h"
+
+#include "backend/Config.h"
+#include "backend/Log.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/NetworkErrorText.h"
+#include "storage/drive/DriveUpload.h"
+#include "storage/drive/GoogleAuth.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrlQuery>
+
+namespace {
+QString driveUrl(const QString& path) { return configValue(QStringLiteral("google/driveUrl")) + path; }
+
+QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+} // namespace
+
+DriveClientManager::DriveClientManager(QObject* parent) : ClientManager(parent) {}
+
+bool DriveClientManager::authorized() {
+    const auto client = GoogleAuth::instance().authorizedClient();
+    return client && client->isAuthorized();
+}
+
+void DriveClientManager::call(CallRequest request, std::function<void(const CallResult&)> done) {
+    auto* call = new AuthorizedCall(GoogleAuth::instance(), std::move(request), std::move(done), {}, this);
+    call->start();
+}
+
+bool DriveClientManager::failedInTransport(const CallResult& result, const QString& what) {
+    if (result.status != 0 && result.status != 401 && result.status != 429 && result.status < 500)
+        return false;
+    logLine(QStringLiteral("Drive %1 failed: %2").arg(what, result.description()));
+    fail(result.failureText.isEmpty() ? result.description() : result.failureText);
+    return true;
+}
+
+void DriveClientManager::createFolderIn(const QString& name, const QString& parent,
+                                        std::function<void(const CallResult&)> done) {
+    QJsonObject file{{QStringLiteral("name"), name}, {QStringLiteral("mimeType"), folderMimeType}};
+    if (!parent.isNull())
+        file.insert(QStringLiteral("parents"), QJsonArray{parent});
+    CallRequest request;
+    request.url = QUrl(driveUrl(QStringLiteral("/files")));
+    request.headers = {{"Content-Type", "application/json; charset=UTF-8"}};
+    request.body = json(file);
+    request.label = QStringLiteral("Drive files.create");
+    call(std::move(request), std::move(done));
+}
+
+void DriveClientManager::createFolder(const QString& path, FolderCompletion completion) {
+    if (!authorized())
+        return;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() == 3 && !currentFolderId().isEmpty()) {
+        createFolderIn(parts[2], currentFolderId(), [this, completion](const CallResult& result) {
+            if (failedInTransport(result, QStringLiteral("folder creation")))
+                return;
+            if (result.ok())
+                currentFolderId() = result.json.value(QStringLiteral("id")).toString();
+            else
+                logLine(QStringLiteral("Drive folder not created: ") + result.description());
+            completion(false);
+        });
+        return;
+    }
+    const QString name = parts.size() == 3 ? parts[2] : parts.size() == 2 ? parts[1] : QString();
+    findOrCreateApplicationFolder(name, std::move(completion));
+}
+
+void DriveClientManager::findOrCreateApplicationFolder(const QString& name, FolderCompletion completion) {
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("fields"), QStringLiteral("kind,nextPageToken,files(mimeType,id,kind,name,webViewLink)"));
+    query.addQueryItem(QStringLiteral("orderBy"), QStringLiteral("folder"));
+    QUrl url(driveUrl(QStringLiteral("/files")));
+    url.setQuery(query);
+    CallRequest request;
+    request.method = "GET";
+    request.url = url;
+    request.label = QStringLiteral("Drive files.list");
+    call(std::move(request), [this, name, completion](const CallResult& result) {
+        if (failedInTransport(result, QStringLiteral("folder listing")))
+            return;
+        // Only the first page is looked at; no list at all means no answer.
+        if (!result.ok() || !result.json.value(QStringLiteral("files")).isArray()) {
+            logLine(QStringLiteral("Drive folder listing failed: ") + result.description());
+            return;
+        }
+        for (const QJsonValue& value : result.json.value(QStringLiteral("files")).toArray()) {
+            const QJsonObject file = value.toObject();
+            if (file.value(QStringLiteral("name")).toString() == applicationFolderName &&
+                file.value(QStringLiteral("mimeType")).toString() == folderMimeType) {
+                currentFolderId() = file.value(QStringLiteral("id")).toString();
+                completion(true);
+                return;
+            }
+        }
+        createFolderIn(name, QString(), [this, completion](const CallResult& created) {
+            if (failedInTransport(created, QStringLiteral("folder creation")))
+                return;
+            if (!created.ok()) {
+                logLine(QStringLiteral("Drive folder not created: ") + created.description());
+                completion(false);
+                return;
+            }
+            currentFolderId() = created.json.value(QStringLiteral("id")).toString();
+            completion(true);
+        });
+    });
+}
+
+void DriveClientManager::uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
+                                    Progress progress) {
+    if (!authorized())
+        return;
+    const QString name = remotePath.section(QLatin1Char('/'), -1);
+    auto upload = std::make_shared<QPointer<DriveUpload>>();
+    *upload = new DriveUpload(
+        QUrl::fromPercentEncoding(localPath.toUtf8()), name, currentFolderId(),
+        [this, completion, upload](const DriveUpload::Outcome& outcome) {
+            if (*upload)
+                (*upload)->deleteLater();
+            switch (outcome.kind) {
+            case DriveUpload::Outcome::Success:
+                lastUploadedFileId() = outcome.fileId;
+                completion(false);
+                break;
+            case DriveUpload::Outcome::Refused:
+                logLine(QStringLiteral("Drive upload failed: ") + outcome.detail);
+                completion(true);
+                break;
+            case DriveUpload::Outcome::Failed:
+                logLine(QStringLiteral("Drive upload failed: ") + outcome.detail);
+                fail(outcome.detail);
+                break;
+            }
+        },
+        std::move(progress), this);
+    (*upload)->start();
+}
+
+void DriveClientManager::shareLink(const QString&, LinkCompletion completion) {
+    if (!authorized())
+        return;
+    const QString fileId = lastUploadedFileId();
+    CallRequest request;
+    request.url = QUrl(driveUrl(QStringLiteral("/files/%1/permissions?fields=id").arg(QString::fromUtf8(QUrl::toPercentEncoding(fileId)))));
+    request.headers = {{"Content-Type", "application/json; charset=UTF-8"}};
+    request.body = json({{QStringLiteral("type"), QStringLiteral("anyone")}, {QStringLiteral("role"), QStringLiteral("reader")}});
+    request.label = QStringLiteral("Drive permissions.create");
+    call(std::move(request), [this, fileId, completion](const CallResult& result) {
+        if (failedInTransport(result, QStringLiteral("permission")))
+            return;
+        if (!result.ok()) {
+            logLine(QStringLiteral("Drive permission not created: ") + result.description());
+            return;
+        }
+        // Built from the identifier alone; nothing of the permission answer is used.
+        completion(configValue(QStringLiteral("google/downloadUrl")) + QStringLiteral("?id=") + fileId +
+                   QStringLiteral("&export=download"));
+    });
+}
+
+void DriveClientManager::getUserData(UserCompletion completion) {
+    if (!authorized())
+        return;
+    QPointer<DriveClientManager> self(this);
+    GoogleAuth::instance().withAccessToken([self, completion](const std::optional<QString>& token, const QString&) {
+        if (!self || !token)
+            return;
+        fetchGoogleUserInfo(*token, [self, completion](const QJsonDocument& doc, const QString& failure) {
+            if (!self)
+                return;
+            if (!failure.isEmpty()) {
+                self->fail(failure);
+                return;
+            }
+            if (!doc.isObject())
+                return;
+            const QJsonObject o = doc.object();
+            ZUser user;
+            user.name = o.value(QStringLiteral("name")).toString();
+            user.email = o.value(QStringLiteral("email")).toString();
+            user.id = o.value(QStringLiteral("sub")).toString();
+            user.avatar = o.value(QStringLiteral("picture")).toString();
+            completion(user);
+        });
+    });
+}
+
+void fetchGoogleUserInfo(const QString& accessToken, std::function<void(const QJsonDocument&, const QString&)> done) {
+    // The token travels in the query as the endpoint expects; this URL is never logged.
+    QNetworkRequest request(QUrl(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json&access_token=") +
+                                 accessToken));
+    request.setTransferTimeout(30000);
+    QNetworkReply* reply = storageNetwork()->get(request);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 0) {
+            logLine(QStringLiteral("Google user information not read: ") + networkErrorText(reply->error()));
+            done({}, networkErrorText(reply->error()));
+            return;
+        }
+        if (status != 200)
+            logLine(QStringLiteral("Google user information not read: HTTP %1").arg(status));
+        done(status == 200 ? QJsonDocument::fromJson(reply->readAll()) : QJsonDocument(), QString());
+    });
+}

@@ -1,0 +1,177 @@
+#include "storage/drive/DriveUpload.h"
+
+#include "backend/Config.h"
+#include "backend/Log.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/drive/GoogleAuth.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace {
+const QByteArray uploadMime = "binary/octet-stream";
+
+// "bytes=0-8388607" → 8388608; absent → 0 (nothing stored).
+qint64 storedBytes(const QByteArray& range) {
+    const qsizetype dash = range.indexOf('-');
+    return dash < 0 ? 0 : range.mid(dash + 1).trimmed().toLongLong() + 1;
+}
+} // namespace
+
+qint64 DriveUpload::chunkSize() {
+    // Drive wants every chunk but the last in multiples of 256 KiB.
+    const qint64 quantum = 256 * 1024;
+    const qint64 configured = configValue(QStringLiteral("google/uploadChunkBytes")).toLongLong();
+    return configured >= quantum ? configured / quantum * quantum : qint64(8) << 20;
+}
+
+DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress, QObject* owner)
+    : QObject(owner), m_localPath(std::move(localPath)), m_name(std::move(name)), m_parent(std::move(parentId)),
+      m_done(std::move(done)), m_progress(std::move(progress)) {}
+
+void DriveUpload::start() {
+    const QFileInfo info(m_localPath);
+    if (!info.isFile() || !info.isReadable()) {
+        // Reported from the event loop: the caller sets onFailure after starting the upload.
+        QMetaObject::invokeMethod(
+            this, [this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }, Qt::QueuedConnection);
+        return;
+    }
+    m_size = info.size();
+    report(0);
+    startSession();
+}
+
+void DriveUpload::startSession() {
+    m_offset = 0;
+    CallRequest request;
+    request.url = QUrl(configValue(QStringLiteral("google/uploadUrl")) + QStringLiteral("/files?uploadType=resumable"));
+    request.headers = {{"Content-Type", "application/json; charset=UTF-8"},
+                       {"X-Upload-Content-Type", uploadMime},
+                       {"X-Upload-Content-Length", QByteArray::number(m_size)}};
+    request.body = QJsonDocument(QJsonObject{{QStringLiteral("name"), m_name},
+                                             {QStringLiteral("parents"), QJsonArray{m_parent}}})
+                       .toJson(QJsonDocument::Compact);
+    request.label = QStringLiteral("Drive upload session");
+    m_call = new AuthorizedCall(
+        GoogleAuth::instance(), std::move(request),
+        [this](const CallResult& result) {
+            const QByteArray location = result.header("location");
+            if (result.ok() && !location.isEmpty()) {
+                m_session = QUrl::fromEncoded(location);
+                sendChunk();
+            } else if (result.status == 0 || result.status == 401) {
+                end({Outcome::Failed, {}, result.description()});
+            } else {
+                end({Outcome::Refused, {}, result.description()});
+            }
+        },
+        {}, this);
+    m_call->start();
+}
+
+void DriveUpload::sendChunk() {
+    const qint64 length = qMin(chunkSize(), m_size - m_offset);
+    CallRequest request;
+    request.method = "PUT";
+    request.url = m_session;
+    request.label = QStringLiteral("Drive upload");
+    request.retry = false; // a failed chunk is followed by a status query, not sent blindly again
+    if (length > 0) {
+        request.headers = {{"Content-Type", uploadMime},
+                           {"Content-Range", "bytes " + QByteArray::number(m_offset) + '-' +
+                                                 QByteArray::number(m_offset + length - 1) + '/' + QByteArray::number(m_size)}};
+        request.filePath = m_localPath;
+        request.offset = m_offset;
+        request.length = length;
+    } else {
+        request.headers = {{"Content-Range", "bytes */" + QByteArray::number(m_size)}};
+    }
+    const qint64 offset = m_offset;
+    m_call = new AuthorizedCall(
+        GoogleAuth::instance(), std::move(request), [this](const CallResult& result) { onAnswer(result, false); },
+        [this, offset](qint64 sent) { report(offset + sent); }, this);
+    m_call->start();
+}
+
+void DriveUpload::askStatus() {
+    CallRequest request;
+    request.method = "PUT";
+    request.url = m_session;
+    request.headers = {{"Content-Range", "bytes */" + QByteArray::number(m_size)}};
+    request.label = QStringLiteral("Drive upload status");
+    m_call = new AuthorizedCall(
+        GoogleAuth::instance(), std::move(request), [this](const CallResult& result) { onAnswer(result, true); }, {}, this);
+    m_call->start();
+}
+
+void DriveUpload::onAnswer(const CallResult& result, bool statusQuery) {
+    if (result.status == 200 || result.status == 201) {
+        report(m_size);
+        end({Outcome::Success, result.json.value(QStringLiteral("id")).toString(), {}});
+        return;
+    }
+    if (result.status == 308) {
+        // The session holds this much; the server may have kept less than was sent.
+        m_offset = qBound<qint64>(0, storedBytes(result.header("range")), m_size);
+        report(m_offset);
+        if (!statusQuery)
+            m_recoveries = 0;
+        sendChunk();
+        return;
+    }
+    if (result.status == 404 && !m_restarted) {
+        logLine(QStringLiteral("Drive upload session expired; starting again"));
+        m_restarted = true;
+        startSession();
+        return;
+    }
+    recover(result);
+}
+
+void DriveUpload::recover(const CallResult& result) {
+    const bool transient = result.status == 0 || result.status == 429 || result.status >= 500;
+    if (!transient) {
+        end({result.status == 401 ? Outcome::Failed : Outcome::Refused, {}, result.description()});
+        return;
+    }
+    if (++m_recoveries > maxRecoveries) {
+        end({Outcome::Failed, {}, result.status == 0 ? result.description()
+                                                     : QStringLiteral("Google Drive is not answering right now. Try again later.")});
+        return;
+    }
+    const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
+    const int delay = qMin(base << (m_recoveries - 1), 60000);
+    logLine(QStringLiteral("Drive upload interrupted (%1); asking the session in %2 ms")
+                .arg(result.status == 0 ? QStringLiteral("no answer") : QStringLiteral("HTTP %1").arg(result.status))
+                .arg(delay));
+    QTimer::singleShot(delay, this, [this] {
+        if (!m_finished)
+            askStatus();
+    });
+}
+
+void DriveUpload::report(qint64 bytes) {
+    const double fraction = m_size > 0 ? qMin(1.0, double(bytes) / double(m_size)) : 1.0;
+    if (fraction <= m_reported || !m_progress)
+        return;
+    m_reported = fraction;
+    m_progress(fraction);
+}
+
+void DriveUpload::end(const Outcome& outcome) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    Done done = std::move(m_done);
+    if (done)
+        done(outcome);
+}
+
+void DriveUpload::cancel() {
+    m_finished = true;
+    if (m_call)
+        m_call->cancel();
+}

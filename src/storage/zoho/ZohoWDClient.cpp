@@ -1,0 +1,318 @@
+#include "storage/zoho/ZohoWDClient.h"
+
+#include "backend/Config.h"
+#include "backend/Log.h"
+#include "backend/RandomString.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/NetworkErrorText.h"
+#include "storage/StreamingPost.h"
+#include "storage/zoho/UploadHelper.h"
+#include "storage/zoho/ZohoAuthentication.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+const QString notFormatted = QStringLiteral("User Data is not formatted");
+const QString folderNotFormatted = QStringLiteral("Folder creation response data is not formatted");
+
+QUrl api(const QString& path) { return QUrl(configValue(QStringLiteral("zoho/apiUrl")) + path); }
+
+// The pauses WorkDrive needs before an upload's result and a new file's link can be asked for.
+int settle(double factor) { return int(factor * Config::instance().intValue(QStringLiteral("zoho/settleMilliseconds"))); }
+
+QJsonObject at(const QJsonObject& o, std::initializer_list<const char*> path) {
+    QJsonObject current = o;
+    for (const char* key : path)
+        current = current.value(QLatin1String(key)).toObject();
+    return current;
+}
+} // namespace
+
+QString& privateSpaceId() {
+    static QString value;
+    return value;
+}
+
+ZohoWDClient::ZohoWDClient(QObject* parent) : ClientManager(parent) {}
+
+ZohoWDClient::~ZohoWDClient() {
+    // The last request outlives nothing: its answer would have no client to go to.
+    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data())) {
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
+    const QStringList parts = fileName.split(QLatin1Char('.'));
+    return {parts.first(), parts.last()};
+}
+
+QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkId) {
+    const QByteArray message = QJsonDocument(QJsonObject{{QStringLiteral("linkId"), linkId}}).toJson(QJsonDocument::Compact);
+    return configValue(QStringLiteral("zoho/externalFilesUrl")) + QStringLiteral("/public/workdrive-external/download/") +
+           resourceId + QStringLiteral("?x-cli-msg=") + QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
+}
+
+void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
+                           const QString& authorization, const QString& refusedToken) {
+    if (!authorization.isEmpty()) {
+        send(method, url, body, authorization, std::move(answer), true);
+        return;
+    }
+    QPointer<ZohoWDClient> self(this);
+    const bool retried = !refusedToken.isEmpty();
+    ZohoAuthentication::withFreshAccessToken(
+        [self, method, url, body, answer = std::move(answer), retried](const QString& token, const QString& failure) {
+            if (!self)
+                return;
+            if (!failure.isEmpty()) {
+                self->fail(failure);
+                return;
+            }
+            self->send(method, url, body, QStringLiteral("Zoho-oauthtoken ") + token, answer, retried);
+        },
+        refusedToken);
+}
+
+void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
+                        Answer answer, bool retried) {
+    QNetworkRequest req(url);
+    req.setRawHeader("Authorization", authorization.toUtf8());
+    req.setRawHeader("Accept", "application/vnd.api+json");
+    if (!body.isEmpty())
+        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    req.setTransferTimeout(60000);
+    QNetworkReply* reply = storageNetwork()->sendCustomRequest(req, method, body);
+    m_task = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, method, url, body, answer, retried, authorization] {
+        reply->deleteLater();
+        if (reply->error() == QNetworkReply::OperationCanceledError)
+            return;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 0) {
+            logLine(QStringLiteral("WorkDrive request failed: ") + reply->errorString());
+            fail(networkErrorText(reply->error()));
+            return;
+        }
+        // A refused token is replaced once (it may have been revoked before it expired).
+        if (status == 401 && !retried) {
+            request(method, url, body, answer, QString(), authorization.mid(16));
+            return;
+        }
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
+        if (error.error != QJsonParseError::NoError) {
+            logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(status));
+            fail(QStringLiteral("WorkDrive answered with HTTP %1.").arg(status));
+            return;
+        }
+        answer(doc);
+    });
+}
+
+void ZohoWDClient::getUserData(UserCompletion completion) {
+    request("GET", api(QStringLiteral("/api/v1/users/me")), {}, [this, completion](const QJsonDocument& doc) {
+        const QJsonValue data = doc.object().value(QStringLiteral("data"));
+        const QJsonValue attributes = data.toObject().value(QStringLiteral("attributes"));
+        if (!data.isObject() || !attributes.isObject()) {
+            fail(notFormatted);
+            return;
+        }
+        const QJsonObject a = attributes.toObject();
+        ZUser user;
+        user.name = a.value(QStringLiteral("display_name")).toString();
+        user.email = a.value(QStringLiteral("email_id")).toString();
+        user.id = data.toObject().value(QStringLiteral("id")).toString();
+        user.avatar = a.value(QStringLiteral("avatar_url")).toString();
+        completion(user);
+        if (privateSpaceId().isEmpty() && a.value(QStringLiteral("edition")).toString() == QLatin1String("ENTERPRISE"))
+            discoverPrivateSpace(data.toObject(), 0);
+    });
+}
+
+void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
+    static const char* const relations[] = {"enterprise", "currentuser", "privatespace"};
+    const QString next = at(data, {"relationships", relations[step], "links"}).value(QStringLiteral("related")).toString();
+    if (next.isEmpty()) {
+        fail(notFormatted);
+        return;
+    }
+    request("GET", QUrl(next), {}, [this, step](const QJsonDocument& doc) {
+        const QJsonValue answer = doc.object().value(QStringLiteral("data"));
+        if (step < 2) {
+            if (!answer.isObject()) {
+                fail(notFormatted);
+                return;
+            }
+            discoverPrivateSpace(answer.toObject(), step + 1);
+            return;
+        }
+        const QString id = answer.toArray().first().toObject().value(QStringLiteral("id")).toString();
+        if (id.isEmpty()) {
+            fail(notFormatted);
+            return;
+        }
+        privateSpaceId() = id;
+    });
+}
+
+void ZohoWDClient::createFolder(const QString& path, FolderCompletion completion) {
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() == 3) {
+        create(currentFolderId(), parts[2], std::move(completion));
+        return;
+    }
+    if (parts.size() != 2)
+        return;
+    const QString parent = parts[0].isEmpty() ? privateSpaceId() : parts[0];
+    const QString name = parts[1];
+    request("GET", api(QStringLiteral("/api/v1/privatespace/%1/folders").arg(privateSpaceId())), {},
+            [this, parent, name, completion](const QJsonDocument& doc) {
+                if (!doc.isObject()) {
+                    fail(QStringLiteral("Get Folder details format"));
+                    return;
+                }
+                const QJsonValue data = doc.object().value(QStringLiteral("data"));
+                if (!data.isArray()) {
+                    logLine(QStringLiteral("WorkDrive folder listing: ") + QString::fromUtf8(doc.toJson(QJsonDocument::Compact)));
+                    fail(QStringLiteral("Get Folder details formats"));
+                    return;
+                }
+                for (const QJsonValue& value : data.toArray()) {
+                    const QJsonObject folder = value.toObject();
+                    if (folder.value(QStringLiteral("attributes")).toObject().value(QStringLiteral("name")).toString() ==
+                            applicationFolderName &&
+                        folder.value(QStringLiteral("id")).isString()) {
+                        currentFolderId() = folder.value(QStringLiteral("id")).toString();
+                        completion(false);
+                        return;
+                    }
+                }
+                create(parent, name, completion);
+            });
+}
+
+void ZohoWDClient::create(const QString& parent, const QString& name, FolderCompletion completion) {
+    const QJsonObject body{{QStringLiteral("data"),
+                            QJsonObject{{QStringLiteral("type"), QStringLiteral("files")},
+                                        {QStringLiteral("attributes"), QJsonObject{{QStringLiteral("parent_id"), parent},
+                                                                                   {QStringLiteral("name"), name}}}}}};
+    request("POST", api(QStringLiteral("/api/v1/files")), QJsonDocument(body).toJson(QJsonDocument::Compact),
+            [this, completion](const QJsonDocument& doc) {
+                const QJsonObject answer = doc.object();
+                if (answer.contains(QStringLiteral("data"))) {
+                    const QJsonValue id = answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("id"));
+                    if (!id.isString()) {
+                        fail(folderNotFormatted);
+                        return;
+                    }
+                    currentFolderId() = id.toString();
+                    completion(false);
+                    return;
+                }
+                const QJsonArray errors = answer.value(QStringLiteral("errors")).toArray();
+                if (errors.isEmpty()) {
+                    fail(folderNotFormatted);
+                    return;
+                }
+                const QJsonObject first = errors.first().toObject();
+                if (first.value(QStringLiteral("id")).toString() == QLatin1String("R002"))
+                    fail(QStringLiteral("Technical error! try again after a min"));
+                else if (first.value(QStringLiteral("title")).isString())
+                    fail(first.value(QStringLiteral("title")).toString());
+                else
+                    fail(folderNotFormatted);
+            });
+}
+
+void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
+                              Progress progress) {
+    const QString parent = currentFolderId();
+    const auto [baseName, extension] = splitName(remotePath.section(QLatin1Char('/'), -1));
+    const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8())).replace(QLatin1String("%20"), QLatin1String(" "));
+    auto* helper = new UploadHelper(this);
+    helper->extn = extension;
+    helper->onTaskCreation = [this](QObject* task) { m_task = task; };
+    helper->didProgress = std::move(progress);
+    helper->completionHandler = [this, helper, completion](const QString& error) {
+        helper->deleteLater();
+        if (!error.isEmpty()) {
+            completion(true);
+            fail(QStringLiteral(" -") + error);
+            return;
+        }
+        const QString auth = helper->auth;
+        const QString uploadId = helper->uploadID;
+        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion] { askUploadResult(auth, uploadId, completion); });
+    };
+    if (!QFileInfo(file).isReadable()) {
+        // An unreadable file ends like an upload without error; its result is asked for all the same.
+        helper->uploadID = randomString(21);
+        helper->completionHandler(QString());
+        return;
+    }
+    helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")), parent, baseName,
+                           file);
+}
+
+void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId, UploadCompletion completion) {
+    QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion] {
+        const QUrl url = api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
+        request("GET", url, {}, [this, completion](const QJsonDocument& doc) {
+            if (!doc.isObject()) {
+                fail(QStringLiteral("Upload resource data format."));
+                return;
+            }
+            lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
+            completion(false);
+        }, authorization.isEmpty() ? QStringLiteral("Zoho-oauthtoken ") : authorization);
+    });
+}
+
+void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
+    const QString resourceId = lastUploadedFileId();
+    QTimer::singleShot(settle(1.0), this, [this, resourceId, completion] {
+        const QJsonObject attributes{{QStringLiteral("resource_id"), resourceId},
+                                     {QStringLiteral("link_name"), QStringLiteral("Vantry")},
+                                     {QStringLiteral("link_type"), QStringLiteral("download")},
+                                     {QStringLiteral("request_user_data"), false},
+                                     {QStringLiteral("allow_download"), true}};
+        const QJsonObject body{{QStringLiteral("data"), QJsonObject{{QStringLiteral("type"), QStringLiteral("links")},
+                                                                    {QStringLiteral("attributes"), attributes}}}};
+        request("POST", api(QStringLiteral("/api/v1/links")), QJsonDocument(body).toJson(QJsonDocument::Compact),
+                [this, resourceId, completion](const QJsonDocument& doc) {
+                    const QJsonValue a = doc.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("attributes"));
+                    if (!a.isObject()) {
+                        fail(QStringLiteral("share Data is not formatted"));
+                        return;
+                    }
+                    QString linkId = a.toObject().value(QStringLiteral("id")).toString();
+                    if (linkId.isEmpty()) {
+                        const QStringList path = QUrl(a.toObject().value(QStringLiteral("link")).toString())
+                                                     .path()
+                                                     .split(QLatin1Char('/'));
+                        // The leading "/" counts as the first component: "/external/<key>/download".
+                        if (path.size() >= 2)
+                            linkId = path[path.size() - 2];
+                    }
+                    if (linkId.isEmpty()) {
+                        fail(QStringLiteral("share Data is not formatted"));
+                        return;
+                    }
+                    completion(directLink(resourceId, linkId));
+                });
+    });
+}
+
+void ZohoWDClient::cancelTask() {
+    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data()))
+        reply->abort();
+    else if (auto* upload = qobject_cast<StreamingPost*>(m_task.data()))
+        upload->abort();
+}

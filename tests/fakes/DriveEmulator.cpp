@@ -1,0 +1,414 @@
+#include "DriveEmulator.h"
+
+#include "backend/Config.h"
+
+#include <httplib.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+namespace {
+using httplib::ContentReader;
+using httplib::Request;
+using httplib::Response;
+
+QString randomId(int n) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
+    QString out;
+    for (int i = 0; i < n; ++i)
+        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(64)]);
+    return out;
+}
+
+void sendJson(Response& res, int status, const QJsonObject& body) {
+    res.status = status;
+    res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json; charset=UTF-8");
+}
+
+void googleError(Response& res, int code, const QString& reason, const QString& message) {
+    sendJson(res, code,
+             {{QStringLiteral("error"),
+               QJsonObject{{QStringLiteral("code"), code},
+                           {QStringLiteral("message"), message},
+                           {QStringLiteral("errors"), QJsonArray{QJsonObject{{QStringLiteral("domain"), QStringLiteral("global")},
+                                                                             {QStringLiteral("reason"), reason},
+                                                                             {QStringLiteral("message"), message}}}}}}});
+}
+
+void dropAnswer(Response& res) {
+    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+}
+
+struct Session {
+    QString name, parent, mimeType, blob;
+    qint64 total = -1;
+    qint64 stored = 0;
+    QString fileId; // set once complete
+};
+
+struct PendingFault {
+    DriveEmulator::Fault fault;
+    int times;
+};
+} // namespace
+
+struct DriveEmulator::State {
+    QString root;
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    mutable std::mutex mutex;
+    std::set<QString> tokens;
+    QString refreshToken;
+    bool refreshWithoutToken = false;
+    int refreshGrants = 0;
+    std::vector<Item> items;
+    std::map<QString, Session> sessions;
+    std::map<QString, std::vector<PendingFault>> faults;
+    QStringList requests;
+    int blobs = 0;
+
+    std::optional<Fault> takeFault(const QString& kind) {
+        auto it = faults.find(kind);
+        if (it == faults.end() || it->second.empty())
+            return std::nullopt;
+        const Fault fault = it->second.front().fault;
+        if (--it->second.front().times <= 0)
+            it->second.erase(it->second.begin());
+        return fault;
+    }
+
+    bool authorized(const Request& req, Response& res) {
+        std::string token = req.get_header_value("Authorization");
+        token = token.rfind("Bearer ", 0) == 0 ? token.substr(7) : req.get_param_value("access_token");
+        std::lock_guard lock(mutex);
+        if (tokens.count(QString::fromStdString(token)))
+            return true;
+        res.set_header("WWW-Authenticate", "Bearer realm=\"https://accounts.google.com/\", error=\"invalid_token\"");
+        googleError(res, 401, QStringLiteral("authError"), QStringLiteral("Invalid Credentials"));
+        return false;
+    }
+
+    // Applies a fault common to every kind; true when the answer is set.
+    bool answerFault(const std::optional<Fault>& fault, Response& res) {
+        if (!fault)
+            return false;
+        switch (*fault) {
+        case Fault::ServerError:
+            googleError(res, 503, QStringLiteral("backendError"), QStringLiteral("Backend Error"));
+            return true;
+        case Fault::TooManyRequests:
+            googleError(res, 429, QStringLiteral("rateLimitExceeded"), QStringLiteral("Rate Limit Exceeded"));
+            return true;
+        case Fault::Forbidden:
+            googleError(res, 403, QStringLiteral("storageQuotaExceeded"), QStringLiteral("The user's Drive storage quota has been exceeded."));
+            return true;
+        case Fault::DropConnection:
+            dropAnswer(res);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    QJsonObject fileJson(const Item& item) const {
+        return {{QStringLiteral("kind"), QStringLiteral("drive#file")},
+                {QStringLiteral("id"), item.id},
+                {QStringLiteral("name"), item.name},
+                {QStringLiteral("mimeType"), item.mimeType}};
+    }
+
+    // Handles a JSON route under the bearer check, the request log and the fault queue.
+    void jsonRoute(bool get, const std::string& pattern, const QString& kind,
+                   std::function<void(const Request&, const QJsonObject&, Response&)> handler) {
+        auto wrapped = [this, kind, handler](const Request& req, Response& res) {
+            if (!authorized(req, res))
+                return;
+            std::lock_guard lock(mutex);
+            requests.append(kind);
+            if (answerFault(takeFault(kind), res))
+                return;
+            handler(req, QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object(), res);
+        };
+        if (get)
+            server.Get(pattern, wrapped);
+        else
+            server.Post(pattern, wrapped);
+    }
+
+    void routes();
+};
+
+void DriveEmulator::State::routes() {
+    jsonRoute(true, "/drive/v3/files", QStringLiteral("list"), [this](const Request&, const QJsonObject&, Response& res) {
+        // orderBy=folder: folders first, otherwise in creation order.
+        QJsonArray files;
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const Item& item : items) {
+                if ((item.mimeType == QLatin1String("application/vnd.google-apps.folder")) == (pass == 0))
+                    files.append(fileJson(item));
+            }
+        }
+        sendJson(res, 200, {{QStringLiteral("kind"), QStringLiteral("drive#fileList")}, {QStringLiteral("files"), files}});
+    });
+
+    jsonRoute(false, "/drive/v3/files", QStringLiteral("create"), [this](const Request&, const QJsonObject& body, Response& res) {
+        const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
+        if (!parent.isEmpty() && std::none_of(items.begin(), items.end(), [&](const Item& i) { return i.id == parent; })) {
+            googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(parent));
+            return;
+        }
+        Item item{randomId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
+                  parent};
+        items.push_back(item);
+        sendJson(res, 200, fileJson(item));
+    });
+
+    jsonRoute(false, R"(/drive/v3/files/([^/]+)/permissions)", QStringLiteral("permission"),
+              [this](const Request& req, const QJsonObject& body, Response& res) {
+                  const QString id = QString::fromStdString(req.matches[1]);
+                  for (Item& item : items) {
+                      if (item.id != id)
+                          continue;
+                      item.anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
+                                          body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
+                      sendJson(res, 200, {{QStringLiteral("id"), QStringLiteral("anyoneWithLink")}});
+                      return;
+                  }
+                  googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
+              });
+
+    jsonRoute(true, "/oauth2/v3/userinfo", QStringLiteral("userinfo"), [](const Request&, const QJsonObject&, Response& res) {
+        sendJson(res, 200, {{QStringLiteral("sub"), QStringLiteral("110248495921238986420")},
+                            {QStringLiteral("name"), QStringLiteral("Ada Lovelace")},
+                            {QStringLiteral("picture"), QStringLiteral("https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c")},
+                            {QStringLiteral("email"), QStringLiteral("ada@example.com")},
+                            {QStringLiteral("email_verified"), true}});
+    });
+
+    jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"), [this](const Request& req, const QJsonObject& body, Response& res) {
+        if (req.get_param_value("uploadType") != "resumable") {
+            googleError(res, 400, QStringLiteral("badRequest"), QStringLiteral("Only resumable uploads are emulated."));
+            return;
+        }
+        const QString id = randomId(40);
+        Session session;
+        session.name = body.value(QStringLiteral("name")).toString();
+        session.parent = body.value(QStringLiteral("parents")).toArray().first().toString();
+        session.mimeType = QString::fromStdString(req.get_header_value("X-Upload-Content-Type"));
+        session.blob = root + QStringLiteral("/drive-blob-%1.bin").arg(++blobs);
+        QFile(session.blob).open(QIODevice::WriteOnly);
+        sessions[id] = session;
+        res.status = 200;
+        res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/upload/drive/v3/files?uploadType=resumable&upload_id=%2")
+                                       .arg(port)
+                                       .arg(id)
+                                       .toStdString());
+    });
+
+    server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
+        const auto drain = [&] { reader([](const char*, size_t) { return true; }); };
+        if (!authorized(req, res)) {
+            drain();
+            return;
+        }
+        const QString id = QString::fromStdString(req.get_param_value("upload_id"));
+        const QString range = QString::fromStdString(req.get_header_value("Content-Range"));
+        std::optional<Fault> fault;
+        Session session;
+        {
+            std::lock_guard lock(mutex);
+            requests.append(QStringLiteral("chunk ") + range);
+            fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
+            if (fault == Fault::ExpireSession)
+                sessions.erase(id);
+            const auto it = sessions.find(id);
+            if (it == sessions.end()) {
+                drain();
+                googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("Upload session not found."));
+                return;
+            }
+            session = it->second;
+        }
+        // "bytes a-b/total" or "bytes */total"
+        const QString value = range.mid(6);
+        const qint64 total = value.section(QLatin1Char('/'), 1).toLongLong();
+        const bool query = value.startsWith(QLatin1Char('*'));
+        const qint64 first = query ? session.stored : value.section(QLatin1Char('-'), 0, 0).toLongLong();
+        if (fault && *fault != Fault::KeepPart && *fault != Fault::ExpireSession) {
+            drain();
+            std::lock_guard lock(mutex);
+            answerFault(fault, res);
+            return;
+        }
+        qint64 keep = std::numeric_limits<qint64>::max();
+        if (fault == Fault::KeepPart)
+            keep = QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2;
+        bool ok = true;
+        if (!query && first == session.stored) {
+            FILE* out = std::fopen(QFile::encodeName(session.blob).constData(), "ab");
+            std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+            qint64 got = 0;
+            ok = reader([&](const char* data, size_t length) {
+                const qint64 take = qBound<qint64>(0, keep - got, qint64(length));
+                got += qint64(length);
+                return std::fwrite(data, 1, size_t(take), out) == size_t(take);
+            });
+            std::fclose(out);
+        } else {
+            drain(); // out of order: nothing is kept, the answer names what is stored
+        }
+        std::lock_guard lock(mutex);
+        Session& stored = sessions[id];
+        stored.total = total;
+        stored.stored = QFileInfo(stored.blob).size();
+        if (fault == Fault::KeepPart || !ok) {
+            dropAnswer(res);
+            return;
+        }
+        if (stored.stored == total) {
+            if (stored.fileId.isEmpty()) {
+                Item item{randomId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob};
+                items.push_back(item);
+                stored.fileId = item.id;
+            }
+            const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == stored.fileId; });
+            sendJson(res, 200, fileJson(*it));
+            return;
+        }
+        res.status = 308;
+        if (stored.stored > 0)
+            res.set_header("Range", "bytes=0-" + std::to_string(stored.stored - 1));
+    });
+
+    server.Post("/token", [this](const Request& req, Response& res) {
+        const QUrlQuery form(QString::fromStdString(req.body));
+        std::lock_guard lock(mutex);
+        ++refreshGrants;
+        if (form.queryItemValue(QStringLiteral("grant_type")) != QLatin1String("refresh_token") ||
+            form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded) != refreshToken || refreshToken.isEmpty()) {
+            sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
+                                {QStringLiteral("error_description"), QStringLiteral("Bad Request")}});
+            return;
+        }
+        if (refreshWithoutToken) {
+            sendJson(res, 200, {{QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+            return;
+        }
+        const QString access = QStringLiteral("ya29.emu-") + randomId(40);
+        tokens.insert(access);
+        sendJson(res, 200, {{QStringLiteral("access_token"), access},
+                            {QStringLiteral("expires_in"), 3599},
+                            {QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+    });
+}
+
+DriveEmulator::DriveEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
+    d->root = storageDir;
+    QDir().mkpath(storageDir);
+    d->routes();
+}
+
+DriveEmulator::~DriveEmulator() { stop(); }
+
+bool DriveEmulator::start() {
+    d->port = d->server.bind_to_any_port("127.0.0.1");
+    if (d->port <= 0)
+        return false;
+    d->thread = std::thread([this] { d->server.listen_after_bind(); });
+    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return d->server.is_running();
+}
+
+void DriveEmulator::stop() {
+    if (d->thread.joinable()) {
+        d->server.stop();
+        d->thread.join();
+    }
+}
+
+QString DriveEmulator::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(d->port); }
+
+void DriveEmulator::pointConfigHere() const {
+    Config& config = Config::instance();
+    config.set(QStringLiteral("google/driveUrl"), baseUrl() + QStringLiteral("/drive/v3"));
+    config.set(QStringLiteral("google/uploadUrl"), baseUrl() + QStringLiteral("/upload/drive/v3"));
+    config.set(QStringLiteral("google/userInfoUrl"), baseUrl() + QStringLiteral("/oauth2/v3/userinfo"));
+    config.set(QStringLiteral("google/tokenUrl"), baseUrl() + QStringLiteral("/token"));
+    config.set(QStringLiteral("google/clientId"), QStringLiteral("123-emu.apps.googleusercontent.com"));
+    config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
+}
+
+void DriveEmulator::addAccessToken(const QString& token) {
+    std::lock_guard lock(d->mutex);
+    d->tokens.insert(token);
+}
+
+void DriveEmulator::setRefreshToken(const QString& token) {
+    std::lock_guard lock(d->mutex);
+    d->refreshToken = token;
+}
+
+void DriveEmulator::setRefreshWithoutToken(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->refreshWithoutToken = on;
+}
+
+int DriveEmulator::refreshGrants() const {
+    std::lock_guard lock(d->mutex);
+    return d->refreshGrants;
+}
+
+QString DriveEmulator::addItem(const QString& name, bool folder, const QString& parent) {
+    std::lock_guard lock(d->mutex);
+    Item item{randomId(33), name, folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain"), parent};
+    d->items.push_back(item);
+    return item.id;
+}
+
+void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
+    std::lock_guard lock(d->mutex);
+    d->faults[kind].push_back({fault, times});
+}
+
+std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {
+    std::lock_guard lock(d->mutex);
+    for (const Item& i : d->items) {
+        if (i.id == id)
+            return i;
+    }
+    return std::nullopt;
+}
+
+QList<DriveEmulator::Item> DriveEmulator::items() const {
+    std::lock_guard lock(d->mutex);
+    return QList<Item>(d->items.begin(), d->items.end());
+}
+
+QStringList DriveEmulator::requests() const {
+    std::lock_guard lock(d->mutex);
+    return d->requests;
+}
+
+int DriveEmulator::count(const QString& kind) const {
+    std::lock_guard lock(d->mutex);
+    int n = 0;
+    for (const QString& line : d->requests)
+        n += line.section(QLatin1Char(' '), 0, 0) == kind ? 1 : 0;
+    return n;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <QList>
+
+#include <memory>
+#include <optional>
+
+// A Google Drive v3 emulator on a free loopback port: files.create (folders), files.list,
+// resumable uploads (sessions, 308 with Range, status queries), permissions.create, the
+// user-information endpoint and the OAuth refresh grant, with bearer-token checks, Google's error
+// shape and injectable faults. Uploaded bytes go to files under the storage folder.
+class DriveEmulator {
+public:
+    explicit DriveEmulator(const QString& storageDir);
+    ~DriveEmulator();
+    DriveEmulator(const DriveEmulator&) = delete;
+    DriveEmulator& operator=(const DriveEmulator&) = delete;
+
+    bool start();
+    void stop();
+    QString baseUrl() const;
+    void pointConfigHere() const;
+
+    void addAccessToken(const QString& token);
+    void setRefreshToken(const QString& token);
+    // A refresh grant answered 200 without an access token.
+    void setRefreshWithoutToken(bool on);
+    int refreshGrants() const;
+
+    // An item in the listing (folders and files made by tests, in listing order).
+    QString addItem(const QString& name, bool folder, const QString& parent = QString());
+
+    enum class Fault {
+        ServerError,    // 503 with Google's error body
+        TooManyRequests,
+        DropConnection, // the body is read, nothing is kept, the connection closes
+        KeepPart,       // half of the chunk is kept, then the connection closes
+        Forbidden,      // 403 storageQuotaExceeded
+        ExpireSession,  // the upload session is unknown from now on (404)
+    };
+    // kind: "create", "list", "upload" (session start), "chunk", "permission", "userinfo".
+    void injectFault(const QString& kind, Fault fault, int times = 1);
+
+    struct Item {
+        QString id, name, mimeType, parent;
+        qint64 size = 0;
+        QString blob;
+        bool anyoneReader = false;
+    };
+    std::optional<Item> item(const QString& id) const;
+    QList<Item> items() const;
+    QStringList requests() const; // "kind" or "chunk bytes a-b/total"
+    int count(const QString& kind) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// A Dropbox API v2 emulator on a free loopback port: the RPC and content routes the client uses,
+// the OAuth refresh grant and the raw-content host of shared links, with bearer-token checks,
+// the real answer and error shapes, upload sessions with offset checks and injectable faults.
+// Uploaded bytes go to files under the storage folder, never into memory.
+class DropboxEmulator {
+public:
+    explicit DropboxEmulator(const QString& storageDir);
+    ~DropboxEmulator();
+    DropboxEmulator(const DropboxEmulator&) = delete;
+    DropboxEmulator& operator=(const DropboxEmulator&) = delete;
+
+    bool start();
+    void stop();
+    quint16 port() const;
+    QString baseUrl() const; // http://127.0.0.1:<port>
+    // Shared links are issued on http://localhost:<port>; the raw bytes are served on any host.
+    QString shareHost() const;
+    // Points the dropbox/* configuration of this process at the emulator.
+    void pointConfigHere() const;
+
+    void addAccessToken(const QString& token, bool expired = false);
+    void setRefreshToken(const QString& token);
+    int refreshGrants() const;
+
+    struct Account {
+        QString id = QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc");
+        QString displayName = QStringLiteral("Franz Ferdinand (Personal)");
+        QString email = QStringLiteral("franz@example.com");
+        QString photoUrl; // empty: no photo
+    };
+    void setAccount(const Account& account);
+
+    enum class Fault {
+        TooManyRequests, // 429 with Retry-After
+        ServerError,     // 500
+        DropConnection,  // the body is read, nothing applied, the connection closes mid-answer
+        LoseAnswer,      // the request is applied, then the connection closes mid-answer
+        Slow,            // upload bodies are read at slowBytesPerSecond
+        ExpireSession,   // the upload session is forgotten before the batch finish
+        RouteError,      // an RPC route answers 409 with a route error it never otherwise gives
+    };
+    // The next `times` requests to route ("files/upload_session/append_v2", …) meet the fault.
+    void injectFault(const QString& route, Fault fault, int times = 1, int retryAfterSeconds = 0);
+    void setSlowBytesPerSecond(qint64 rate);
+    // Answers an existing shared link without its metadata (the older error form).
+    void setOmitExistingLinkMetadata(bool omit);
+
+    // What the emulator holds and saw.
+    QString storedFile(const QString& remotePath) const; // local file with the bytes, or empty
+    bool folderExists(const QString& remotePath) const;
+    QString displayPath(const QString& remotePath) const;
+    QStringList requests() const; // "route" or "route offset=N", in arrival order
+    int count(const QString& route) const;
+    qint64 bytesReceived() const;
+    int abortedBodies() const;
+    QStringList rejectedArgs() const; // Dropbox-API-Arg values refused as non-ASCII
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};

@@ -1,0 +1,53 @@
+#include "backend/Preferences.h"
+#include "storage/ClientManager.h"
+#include "storage/drive/DriveClientManager.h"
+#include "storage/dropbox/DropBoxClientManager.h"
+#include "storage/zoho/ZohoWDClient.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+struct FlagCase {
+    bool drive, dropbox, zoho;
+    StorageProvider expected;
+};
+
+class ProviderChoice : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(ProviderChoice, FollowsDriveThenDropboxThenWorkDrive) {
+    const FlagCase c = GetParam();
+    Preferences::setFlag(Preferences::isDrive, c.drive);
+    Preferences::setFlag(Preferences::isDropBox, c.dropbox);
+    Preferences::setFlag(Preferences::isZoho, c.zoho);
+    EXPECT_EQ(selectedProvider(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, ProviderChoice,
+                         ::testing::Values(FlagCase{false, false, false, StorageProvider::Zoho},
+                                           FlagCase{true, true, false, StorageProvider::Drive},
+                                           FlagCase{false, true, true, StorageProvider::Dropbox},
+                                           FlagCase{false, false, true, StorageProvider::Zoho},
+                                           FlagCase{true, false, true, StorageProvider::Drive}));
+
+TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
+    Preferences::setFlag(Preferences::isDrive, false);
+    Preferences::setFlag(Preferences::isDropBox, true);
+    const auto dropbox = makeStorageClient();
+    EXPECT_NE(dynamic_cast<DropBoxClientManager*>(dropbox.get()), nullptr);
+    EXPECT_FALSE(dropbox->onFailure);
+    Preferences::setFlag(Preferences::isDrive, true);
+    EXPECT_NE(dynamic_cast<DriveClientManager*>(makeStorageClient().get()), nullptr);
+    Preferences::setFlag(Preferences::isDrive, false);
+    Preferences::setFlag(Preferences::isDropBox, false);
+    EXPECT_NE(dynamic_cast<ZohoWDClient*>(makeStorageClient().get()), nullptr);
+}
+
+TEST(StorageClientFactory, SharedIdentifiersOutliveClientInstances) {
+    currentFolderId() = QStringLiteral("folder-1");
+    lastUploadedFileId() = QStringLiteral("file-9");
+    { auto first = makeStorageClient(StorageProvider::Dropbox); }
+    auto second = makeStorageClient(StorageProvider::Dropbox);
+    EXPECT_EQ(currentFolderId(), QStringLiteral("folder-1"));
+    EXPECT_EQ(lastUploadedFileId(), QStringLiteral("file-9"));
+}
+} // namespace

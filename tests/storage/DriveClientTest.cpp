@@ -1,0 +1,225 @@
+#include "DriveEmulator.h"
+#include "support/TestSupport.h"
+#include "backend/Config.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/drive/DriveClientManager.h"
+#include "storage/drive/GoogleAuth.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QNetworkAccessManager>
+
+#include <gtest/gtest.h>
+
+namespace {
+using Fault = DriveEmulator::Fault;
+using testsupport::waitUntil;
+
+class DriveClient : public ::testing::Test {
+protected:
+    static inline const QString accessToken = QStringLiteral("ya29.a0AfB_byC-access-secret");
+    static inline const QString refreshToken = QStringLiteral("1//0gLkP-refresh-secret");
+
+    void SetUp() override {
+        m_dir = testsupport::makeTempDir(QStringLiteral("drive"));
+        emulator = std::make_unique<DriveEmulator>(m_dir + QStringLiteral("/emulator"));
+        ASSERT_TRUE(emulator->start());
+        emulator->pointConfigHere();
+        emulator->addAccessToken(accessToken);
+        emulator->setRefreshToken(refreshToken);
+        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+        GoogleAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
+        currentFolderId().clear();
+        lastUploadedFileId().clear();
+        client = std::make_unique<DriveClientManager>();
+        client->onFailure = [this](const QString& reason) { failures.append(reason); };
+    }
+
+    void TearDown() override {
+        client.reset();
+        storageNetwork()->clearConnectionCache();
+        emulator.reset();
+        Config::instance().reload();
+    }
+
+    std::vector<bool> folder(const QString& path) {
+        std::vector<bool> flags;
+        client->createFolder(path, [&](bool existed) { flags.push_back(existed); });
+        EXPECT_TRUE(waitUntil([&] { return !flags.empty(); }));
+        return flags;
+    }
+
+    void upload(const QString& local, const QString& remote) {
+        uploadFlags.clear();
+        client->uploadFile(local, remote, [this](bool flag) { uploadFlags.push_back(flag); },
+                           [this](double f) { progress.push_back(f); });
+        EXPECT_TRUE(waitUntil([&] { return !uploadFlags.empty() || !failures.isEmpty(); }, 60000));
+    }
+
+    QString local(const QString& name, const QByteArray& bytes) {
+        return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
+    }
+
+    std::unique_ptr<DriveEmulator> emulator;
+    std::unique_ptr<DriveClientManager> client;
+    QStringList failures;
+    std::vector<bool> uploadFlags;
+    std::vector<double> progress;
+
+private:
+    QString m_dir;
+};
+
+TEST_F(DriveClient, CreatesTheApplicationFolderAtTheTopThenTheJobFolderInside) {
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
+    const auto app = emulator->item(currentFolderId());
+    ASSERT_TRUE(app.has_value());
+    EXPECT_EQ(app->name, QStringLiteral("Vantry"));
+    EXPECT_TRUE(app->parent.isEmpty());
+
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
+    const auto job = emulator->item(currentFolderId());
+    ASSERT_TRUE(job.has_value());
+    EXPECT_EQ(job->name, QStringLiteral("App_2024_05_01_10_20_30"));
+    EXPECT_EQ(job->parent, app->id);
+    EXPECT_EQ(job->mimeType, DriveClientManager::folderMimeType);
+}
+
+TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesAndOtherNames) {
+    emulator->addItem(QStringLiteral("Vantry"), false);
+    emulator->addItem(QStringLiteral("Other"), true);
+    const QString first = emulator->addItem(QStringLiteral("Vantry"), true);
+    emulator->addItem(QStringLiteral("Vantry"), true);
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
+    EXPECT_EQ(currentFolderId(), first);
+    EXPECT_EQ(emulator->count(QStringLiteral("create")), 0);
+}
+
+TEST_F(DriveClient, FolderFailureCases) {
+    testsupport::LogCapture log;
+    // Listing refused: nothing is called.
+    emulator->injectFault(QStringLiteral("list"), Fault::Forbidden);
+    int calls = 0;
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
+    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("listing failed")); }));
+    EXPECT_EQ(calls, 0);
+
+    // Application folder creation refused: completion(false).
+    emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
+
+    // Job folder creation refused: completion(false), the folder identifier stays.
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
+    const QString app = currentFolderId();
+    emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/Job")), std::vector<bool>{false});
+    EXPECT_EQ(currentFolderId(), app);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
+    folder(QStringLiteral("/Vantry"));
+    folder(QStringLiteral("/Vantry/Job"));
+    const QString job = currentFolderId();
+    upload(QString::fromUtf8(QUrl::toPercentEncoding(local(QStringLiteral("My App.ipa"), "ipa bytes"), "/")),
+           QStringLiteral("/Vantry/Job/My App.ipa"));
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
+    const auto file = emulator->item(lastUploadedFileId());
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->name, QStringLiteral("My App.ipa"));
+    EXPECT_EQ(file->parent, job);
+    EXPECT_EQ(file->mimeType, QStringLiteral("binary/octet-stream"));
+    EXPECT_EQ(testsupport::readFile(file->blob), QByteArray("ipa bytes"));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+
+    QStringList links;
+    client->shareLink(QStringLiteral("/ignored"), [&](const QString& link) { links.append(link); });
+    ASSERT_TRUE(waitUntil([&] { return !links.isEmpty(); }));
+    EXPECT_EQ(links[0], QStringLiteral("https://drive.google.com/uc?id=%1&export=download").arg(file->id));
+    EXPECT_TRUE(emulator->item(file->id)->anyoneReader);
+
+    // Permission refused: logged, nothing called.
+    testsupport::LogCapture log;
+    emulator->injectFault(QStringLiteral("permission"), Fault::Forbidden);
+    client->shareLink(QString(), [&](const QString& link) { links.append(link); });
+    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("permission not created")); }));
+    EXPECT_EQ(links.size(), 1);
+
+    // Upload refused: completion(true), the last file identifier stays.
+    const QString last = lastUploadedFileId();
+    emulator->injectFault(QStringLiteral("upload"), Fault::Forbidden);
+    upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
+    EXPECT_EQ(uploadFlags, std::vector<bool>{true});
+    EXPECT_EQ(lastUploadedFileId(), last);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
+    Config::instance().set(QStringLiteral("google/uploadChunkBytes"), QString::number(256 * 1024));
+    QByteArray bytes(1300 * 1000, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 31 + i / 4099);
+    folder(QStringLiteral("/Vantry"));
+    emulator->injectFault(QStringLiteral("chunk"), Fault::KeepPart);
+    emulator->injectFault(QStringLiteral("chunk"), Fault::DropConnection);
+    emulator->injectFault(QStringLiteral("chunk"), Fault::ServerError);
+    emulator->injectFault(QStringLiteral("chunk"), Fault::ExpireSession);
+    upload(local(QStringLiteral("big.ipa"), bytes), QStringLiteral("/Vantry/big.ipa"));
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
+    const auto file = emulator->item(lastUploadedFileId());
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(testsupport::readFile(file->blob), bytes);
+    const QStringList chunks = emulator->requests().filter(QStringLiteral("chunk"));
+    // The half-kept first chunk is followed by a status query and a chunk from byte 131072.
+    ASSERT_GE(chunks.size(), 3);
+    EXPECT_EQ(chunks[0], QStringLiteral("chunk bytes 0-262143/1300000"));
+    EXPECT_EQ(chunks[1], QStringLiteral("chunk bytes */1300000"));
+    EXPECT_EQ(chunks[2], QStringLiteral("chunk bytes 131072-393215/1300000"));
+    EXPECT_EQ(emulator->count(QStringLiteral("upload")), 2); // the expired session was started again
+    for (size_t i = 1; i < progress.size(); ++i)
+        EXPECT_GT(progress[i], progress[i - 1]);
+}
+
+TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
+    testsupport::LogCapture log;
+    GoogleAuth::instance().link({QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+    std::vector<ZUser> users;
+    DriveClientManager other;
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    other.getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return users.size() == 2; }));
+    EXPECT_EQ(emulator->refreshGrants(), 1);
+    EXPECT_EQ(users[0].id, QStringLiteral("110248495921238986420"));
+    EXPECT_EQ(users[0].name, QStringLiteral("Ada Lovelace"));
+    EXPECT_EQ(users[0].email, QStringLiteral("ada@example.com"));
+    EXPECT_TRUE(users[0].avatar.startsWith(QStringLiteral("https://lh3.googleusercontent.com/")));
+
+    // A refresh that brings no token leaves getUserData without an answer.
+    GoogleAuth::instance().link({QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+    emulator->setRefreshWithoutToken(true);
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return emulator->refreshGrants() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("token refresh refused")); }));
+
+    storageNetwork()->clearConnectionCache();
+    emulator->stop();
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });
+    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures, QStringList{QStringLiteral("Could not connect to the server.")});
+    EXPECT_EQ(users.size(), 2u);
+    for (const QString& secret : {accessToken, refreshToken, QStringLiteral("ya29.old-secret"), QStringLiteral("ya29.emu-")})
+        EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
+}
+
+TEST_F(DriveClient, WithoutAuthorizationNothingHappens) {
+    GoogleAuth::instance().unlinkAndResetClients();
+    int calls = 0;
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
+    client->getUserData([&](const ZUser&) { ++calls; });
+    client->shareLink(QString(), [&](const QString&) { ++calls; });
+    client->cancelTask();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(emulator->requests().isEmpty());
+}
+} // namespace

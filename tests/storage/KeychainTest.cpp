@@ -1,0 +1,57 @@
+#include "storage/KeychainHelper.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+int mode(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+TEST(KeychainHelper, TestsRunWithoutAKeychainService) { ASSERT_FALSE(KeychainHelper::sessionBusPresent()); }
+
+TEST(KeychainHelper, SavingAgainReplacesAndKeysAreIndependent) {
+    KeychainHelper store;
+    EXPECT_FALSE(store.read(QStringLiteral("never_saved")).has_value());
+    store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.first"));
+    store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.second"));
+    store.save(QStringLiteral("zoho_re_to"), QStringLiteral("other"), QStringLiteral("elsewhere"));
+    store.save(QStringLiteral("unicode"), KeychainHelper::accountName, QStringLiteral("Ünï \u20ac \U0001F680"));
+
+    EXPECT_EQ(store.read(QStringLiteral("zoho_re_to")), QStringLiteral("1000.second"));
+    EXPECT_EQ(store.read(QStringLiteral("zoho_re_to"), QStringLiteral("other")), QStringLiteral("elsewhere"));
+    EXPECT_EQ(KeychainHelper().read(QStringLiteral("unicode")), QStringLiteral("Ünï \u20ac \U0001F680"));
+    EXPECT_FALSE(store.read(QStringLiteral("zoho_re_to"), QStringLiteral("nobody")).has_value());
+}
+
+TEST(KeychainHelper, FallbackFileIsOwnerOnly) {
+    KeychainHelper().save(QStringLiteral("perm"), KeychainHelper::accountName, QStringLiteral("secret"));
+    const QString path = KeychainHelper::fallbackFilePath();
+    ASSERT_TRUE(path.startsWith(testsupport::homeDir()));
+    EXPECT_EQ(mode(path), 0600);
+    EXPECT_EQ(mode(QFileInfo(path).absolutePath()), 0700);
+    // No temporary file is left beside it.
+    EXPECT_EQ(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("credentials")).size(), 1);
+}
+
+TEST(KeychainHelper, DamagedFileIsReportedAndNotOverwritten) {
+    const QString path = KeychainHelper::fallbackFilePath();
+    KeychainHelper().save(QStringLiteral("keep"), KeychainHelper::accountName, QStringLiteral("value"));
+    const QByteArray damaged = "{\"keep\": {\"VantryOauth\": \"val";
+    testsupport::writeFile(path, damaged);
+    testsupport::LogCapture log;
+    KeychainHelper().save(QStringLiteral("keep"), KeychainHelper::accountName, QStringLiteral("new"));
+    EXPECT_FALSE(KeychainHelper().read(QStringLiteral("keep")).has_value());
+    EXPECT_EQ(testsupport::readFile(path), damaged);
+    EXPECT_TRUE(log.joined().contains(QStringLiteral("Error finding keychain item to modify: ")));
+    QFile::remove(path);
+}
+} // namespace

@@ -1,0 +1,308 @@
+#include "WorkDriveEmulator.h"
+#include "backend/Config.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/KeychainHelper.h"
+#include "storage/zoho/ZohoAuthentication.h"
+#include "storage/zoho/ZohoWDClient.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+#include <gtest/gtest.h>
+
+namespace {
+using Fault = WorkDriveEmulator::Fault;
+using testsupport::waitUntil;
+
+class WorkDriveClient : public ::testing::Test {
+protected:
+    static inline const QString refreshToken = QStringLiteral("1000.refresh-secret.0123456789");
+
+    void SetUp() override {
+        m_dir = testsupport::makeTempDir(QStringLiteral("workdrive"));
+        emulator = std::make_unique<WorkDriveEmulator>(m_dir + QStringLiteral("/emulator"));
+        ASSERT_TRUE(emulator->start());
+        emulator->pointConfigHere();
+        emulator->setRefreshToken(refreshToken);
+        Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
+        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName, refreshToken);
+        ZohoAuthentication::resetAccessToken();
+        currentUser().id = WorkDriveEmulator::userId;
+        privateSpaceId().clear();
+        currentFolderId().clear();
+        lastUploadedFileId().clear();
+        client = std::make_unique<ZohoWDClient>();
+        client->onFailure = [this](const QString& reason) { failures.append(reason); };
+    }
+
+    void TearDown() override {
+        client.reset();
+        storageNetwork()->clearConnectionCache();
+        emulator.reset();
+        Config::instance().reload();
+    }
+
+    void waitForFailure() { ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })); }
+
+    void discoverPrivateSpace() {
+        client->getUserData([](const ZUser&) {});
+        ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
+    }
+
+    QString local(const QString& name, const QByteArray& bytes) {
+        return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
+    }
+
+    void upload(const QString& localPath, const QString& remote) {
+        flags.clear();
+        client->uploadFile(localPath, remote, [this](bool f) { flags.push_back(f); }, [this](double f) { progress.push_back(f); });
+        ASSERT_TRUE(waitUntil([&] { return !flags.empty(); }));
+    }
+
+    std::unique_ptr<WorkDriveEmulator> emulator;
+    std::unique_ptr<ZohoWDClient> client;
+    QStringList failures;
+    std::vector<bool> flags;
+    std::vector<double> progress;
+
+private:
+    QString m_dir;
+};
+
+TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccounts) {
+    std::vector<ZUser> users;
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users[0].id, WorkDriveEmulator::userId);
+    EXPECT_EQ(users[0].name, QStringLiteral("Zylker Admin"));
+    EXPECT_EQ(users[0].email, QStringLiteral("zylker@zylker.com"));
+    EXPECT_FALSE(users[0].avatar.isEmpty());
+    EXPECT_EQ(privateSpaceId(), WorkDriveEmulator::privateSpace);
+    EXPECT_EQ(ZohoAuthentication::refreshRequestCount() > 0, true);
+    EXPECT_EQ(emulator->tokenRequests(), 1); // four requests, one access token
+
+    privateSpaceId().clear();
+    emulator->injectFault(Fault::BrokenChain);
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    waitForFailure();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
+    EXPECT_TRUE(privateSpaceId().isEmpty());
+}
+
+TEST_F(WorkDriveClient, OtherEditionsHaveNoPrivateSpaceAndTheirListingFails) {
+    emulator->setEdition(QStringLiteral("TEAM"));
+    int users = 0;
+    client->getUserData([&](const ZUser&) { ++users; });
+    ASSERT_TRUE(waitUntil([&] { return users == 1; }));
+    int calls = 0;
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
+    waitForFailure();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("Get Folder details formats")});
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(emulator->count(QStringLiteral("/api/v1/privatespace//folders")), 1);
+}
+
+TEST_F(WorkDriveClient, FolderCases) {
+    discoverPrivateSpace();
+    std::vector<bool> done;
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool e) { done.push_back(e); });
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 1; }));
+    const QString created = currentFolderId();
+    EXPECT_EQ(emulator->folderName(created), QStringLiteral("Vantry"));
+    EXPECT_EQ(emulator->folderParent(created), WorkDriveEmulator::privateSpace);
+
+    emulator->addFolder(QStringLiteral("Vantry"));
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool e) { done.push_back(e); });
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(currentFolderId(), created); // the first in listing order
+
+    client->createFolder(QStringLiteral("/Vantry/Job_1"), [&](bool e) { done.push_back(e); });
+    ASSERT_TRUE(waitUntil([&] { return done.size() == 3; }));
+    EXPECT_EQ(emulator->folderParent(currentFolderId()), created);
+    EXPECT_EQ(done, (std::vector<bool>{false, false, false}));
+
+    client->createFolder(QStringLiteral("/a/b/c"), [&](bool e) { done.push_back(e); });
+    emulator->injectFault(Fault::TechnicalError);
+    client->createFolder(QStringLiteral("/Vantry/Job_2"), [&](bool e) { done.push_back(e); });
+    waitForFailure();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("Technical error! try again after a min")});
+    EXPECT_EQ(done.size(), 3u);
+}
+
+TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
+    discoverPrivateSpace();
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    const QByteArray bytes(300000, 'z');
+    upload(local(QStringLiteral("App beta.ipa"), bytes), QStringLiteral("/Vantry/Job/App.beta.ipa"));
+    EXPECT_EQ(flags, std::vector<bool>{false});
+    ASSERT_EQ(emulator->uploads().size(), 1);
+    const auto sent = emulator->uploads().first();
+    EXPECT_EQ(sent.name, QStringLiteral("App.ipa"));
+    EXPECT_EQ(sent.parent, currentFolderId());
+    EXPECT_EQ(testsupport::readFile(sent.blob), bytes);
+    EXPECT_EQ(lastUploadedFileId(), sent.resourceId);
+    const QString uploadId = sent.headers[4].mid(11);
+    EXPECT_EQ(uploadId.size(), 21);
+    EXPECT_EQ(sent.headers.join(QLatin1Char('|')),
+              QStringLiteral("x-service: WD|invoker: upload|oauth-scope: files|x-filename: App.ipa|upload-id: %1|"
+                             "x-upload-id: %1|x-streammode: 1|x-parent_id: %2|x-override-name-exist: false|x-uploadTo: Myfolders")
+                  .arg(uploadId, currentFolderId()));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+
+    QStringList links;
+    client->shareLink(QString(), [&](const QString& link) { links.append(link); });
+    emulator->injectFault(Fault::LinkWithoutId);
+    client->shareLink(QString(), [&](const QString& link) { links.append(link); });
+    ASSERT_TRUE(waitUntil([&] { return links.size() == 2; }));
+    for (const QString& link : links) {
+        EXPECT_TRUE(link.startsWith(emulator->baseUrl() + QStringLiteral("/public/workdrive-external/download/") +
+                                    sent.resourceId + QStringLiteral("?x-cli-msg=%7B%22linkId%22%3A%22")))
+            << link.toStdString();
+        QNetworkAccessManager network;
+        QNetworkReply* reply = network.get(QNetworkRequest(QUrl(link)));
+        ASSERT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->readAll(), bytes);
+        delete reply;
+    }
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(WorkDriveClient, UploadResultAndFailureCases) {
+    discoverPrivateSpace();
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    upload(local(QStringLiteral("README"), "read me"), QStringLiteral("/Vantry/Job/README"));
+    EXPECT_EQ(emulator->uploads().last().name, QStringLiteral("README.README"));
+
+    emulator->injectFault(Fault::NoResourceId);
+    upload(local(QStringLiteral("a.ipa"), "a"), QStringLiteral("/Vantry/Job/a.ipa"));
+    EXPECT_EQ(flags, std::vector<bool>{false});
+    EXPECT_TRUE(lastUploadedFileId().isEmpty());
+
+    emulator->injectFault(Fault::DropUpload);
+    upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
+    EXPECT_EQ(flags, std::vector<bool>{true});
+    waitForFailure();
+    EXPECT_EQ(failures, QStringList{QStringLiteral(" -The network connection was lost.")});
+}
+
+TEST_F(WorkDriveClient, CancelStopsTheUploadAndNothingFollows) {
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    const QString path = local(QStringLiteral("big.ipa"), QByteArray(64 << 20, 'x'));
+    int calls = 0;
+    bool cancelled = false;
+    client->uploadFile(path, QStringLiteral("/Vantry/Job/big.ipa"), [&](bool) { ++calls; }, [&](double) {
+        if (!cancelled) {
+            cancelled = true;
+            client->cancelTask();
+        }
+    });
+    ASSERT_TRUE(waitUntil([&] { return cancelled; }));
+    // A later request on the same client goes through; the upload left nothing behind.
+    std::vector<ZUser> users;
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return users.size() == 1; }));
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(emulator->uploads().isEmpty());
+    EXPECT_EQ(emulator->count(QStringLiteral("/uploadprogress")), 0);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged) {
+    testsupport::LogCapture log;
+    emulator->setEdition(QStringLiteral("TEAM")); // no private-space requests in between
+    // A token that looks valid but that the server no longer accepts.
+    ASSERT_EQ(ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.stale-secret","expires_in":3600})"),
+              QStringLiteral("1000.stale-secret"));
+    std::vector<ZUser> users;
+    for (int i = 0; i < 3; ++i)
+        client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return users.size() == 3; }));
+    EXPECT_EQ(emulator->tokenRequests(), 1);
+    for (const QString& secret : {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")})
+        EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
+
+    // A refresh answer without an access token hands on the last one, which WorkDrive refuses.
+    const int before = emulator->tokenRequests();
+    ZohoAuthentication::resetAccessToken();
+    ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last","expires_in":0})");
+    emulator->setTokenAnswersWithoutToken(true);
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    waitForFailure();
+    EXPECT_EQ(ZohoAuthentication::lastAccessToken(), QStringLiteral("1000.last"));
+    EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
+    EXPECT_EQ(emulator->tokenRequests() - before, 2); // expired, then refused: a second refresh right away
+}
+
+struct MalformedAnswer {
+    const char* request;
+    const char* body;
+    const char* failure;
+};
+
+// Every operation's answer shapes that WorkDrive could send and the message each one gives.
+TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
+    const MalformedAnswer cases[] = {
+        {"GET /api/v1/users/me", R"({"data":[]})", "User Data is not formatted"},
+        {"GET /api/v1/privatespace/", "[1]", "Get Folder details format"},
+        {"GET /api/v1/privatespace/", R"({"data":{}})", "Get Folder details formats"},
+        {"POST /api/v1/files", R"({"data":{"type":"files"}})", "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000","title":"General exception"}]})", "General exception"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000"}]})", "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", "{}", "Folder creation response data is not formatted"},
+        {"GET /uploadprogress", "[1]", "Upload resource data format."},
+        {"POST /api/v1/links", R"({"data":{}})", "share Data is not formatted"},
+        {"POST /api/v1/links", R"({"data":{"attributes":{"link":"https://x/"}}})", "share Data is not formatted"},
+    };
+    privateSpaceId() = WorkDriveEmulator::privateSpace;
+    currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
+    const QString file = local(QStringLiteral("a.ipa"), "a");
+    int completions = 0;
+    for (const MalformedAnswer& c : cases) {
+        failures.clear();
+        emulator->answerOnce(QString::fromLatin1(c.request), 200, QByteArray(c.body));
+        const QString request = QString::fromLatin1(c.request);
+        if (request.endsWith(QLatin1String("users/me")))
+            client->getUserData([&](const ZUser&) { ++completions; });
+        else if (request.contains(QLatin1String("privatespace")))
+            client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++completions; });
+        else if (request.endsWith(QLatin1String("files")))
+            client->createFolder(QStringLiteral("/Vantry/Job_x"), [&](bool) { ++completions; });
+        else if (request.contains(QLatin1String("uploadprogress")))
+            client->uploadFile(file, QStringLiteral("/Vantry/Job/a.ipa"), [&](bool) { ++completions; }, {});
+        else
+            client->shareLink(QString(), [&](const QString&) { ++completions; });
+        ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })) << c.request << " " << c.body;
+        EXPECT_EQ(failures.join(QLatin1Char('|')).toStdString(), c.failure) << c.request << " " << c.body;
+    }
+    EXPECT_EQ(completions, 0);
+}
+
+TEST(ZohoAuthentication, TokenAnswers) {
+    ZohoAuthentication::resetAccessToken();
+    EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.a","refresh_token":"1000.r2"})"),
+              QStringLiteral("1000.a"));
+    EXPECT_EQ(KeychainHelper().read(ZohoAuthentication::refreshTokenService), QStringLiteral("1000.r2"));
+    EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"error":"invalid_code"})"), QStringLiteral("1000.a"));
+    EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("[1]").has_value());
+    EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("not json").has_value());
+    Config::instance().set(QStringLiteral("zoho/accountsUrl"), QStringLiteral("https://accounts.zoho.eu"));
+    Config::instance().set(QStringLiteral("zoho/clientId"), QStringLiteral("1000.ID"));
+    Config::instance().set(QStringLiteral("zoho/clientSecret"), QStringLiteral("s3"));
+    EXPECT_EQ(ZohoAuthentication::refreshURL(QStringLiteral("1000.r")).toString(),
+              QStringLiteral("https://accounts.zoho.eu/oauth/v2/token?refresh_token=1000.r&grant_type=refresh_token&client_id=1000.ID"
+                             "&redirect_uri=Vantry://zohoCallback&scope=") +
+                  ZohoAuthentication::scopes + QStringLiteral("&client_secret=s3"));
+    Config::instance().reload();
+}
+
+TEST(ZohoWDClientNames, SplitAndDirectLink) {
+    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("App.beta.ipa")), std::make_pair(QStringLiteral("App"), QStringLiteral("ipa")));
+    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("README")), std::make_pair(QStringLiteral("README"), QStringLiteral("README")));
+    EXPECT_EQ(ZohoWDClient::directLink(QStringLiteral("cjrrr55b"), QStringLiteral("5JDJr6e3nea-M5mwF")),
+              QStringLiteral("https://files-accl.zohoexternal.com/public/workdrive-external/download/cjrrr55b"
+                             "?x-cli-msg=%7B%22linkId%22%3A%225JDJr6e3nea-M5mwF%22%7D"));
+}
+} // namespace
