@@ -1,6 +1,7 @@
 #include "storage/drive/DriveClientManager.h"
 
 #include "backend/Config.h"
+#include "backend/HttpConnection.h"
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/NetworkErrorText.h"
@@ -172,42 +173,29 @@ void DriveClientManager::getUserData(UserCompletion completion) {
     GoogleAuth::instance().withAccessToken([self, completion](const std::optional<QString>& token, const QString&) {
         if (!self || !token)
             return;
-        fetchGoogleUserInfo(*token, [self, completion](const QJsonDocument& doc, const QString& failure) {
-            if (!self)
-                return;
-            if (!failure.isEmpty()) {
-                self->fail(failure);
-                return;
-            }
-            if (!doc.isObject())
-                return;
-            const QJsonObject o = doc.object();
-            ZUser user;
-            user.name = o.value(QStringLiteral("name")).toString();
-            user.email = o.value(QStringLiteral("email")).toString();
-            user.id = o.value(QStringLiteral("sub")).toString();
-            user.avatar = o.value(QStringLiteral("picture")).toString();
-            completion(user);
-        });
-    });
-}
-
-void fetchGoogleUserInfo(const QString& accessToken, std::function<void(const QJsonDocument&, const QString&)> done) {
-    // The token travels in the query as the endpoint expects; this URL is never logged.
-    QNetworkRequest request(QUrl(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json&access_token=") +
-                                 accessToken));
-    request.setTransferTimeout(30000);
-    QNetworkReply* reply = storageNetwork()->get(request);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
-        reply->deleteLater();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 0) {
-            logLine(QStringLiteral("Google user information not read: ") + networkErrorText(reply->error()));
-            done({}, networkErrorText(reply->error()));
-            return;
-        }
-        if (status != 200)
-            logLine(QStringLiteral("Google user information not read: HTTP %1").arg(status));
-        done(status == 200 ? QJsonDocument::fromJson(reply->readAll()) : QJsonDocument(), QString());
+        // Through the backend's generic request routine, which checks reachability and parses
+        // the JSON. The token travels in the query as the endpoint expects; this URL is never logged.
+        const QUrl url(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json&access_token=") +
+                       *token);
+        HttpConnection::request(
+            url, QStringLiteral("GET"), ResponseKind::dictionary, {}, std::nullopt,
+            [self, completion](const QJsonValue& result, bool isError, const QString&) {
+                if (!self)
+                    return;
+                if (isError) {
+                    self->fail(QStringLiteral("Could not read your Google profile. Check your connection and try again."));
+                    return;
+                }
+                const QJsonObject o = result.toObject();
+                if (!result.isObject() || o.isEmpty())
+                    return;
+                ZUser user;
+                user.name = o.value(QStringLiteral("name")).toString();
+                user.email = o.value(QStringLiteral("email")).toString();
+                user.id = o.value(QStringLiteral("sub")).toString();
+                user.avatar = o.value(QStringLiteral("picture")).toString();
+                completion(user);
+            },
+            self);
     });
 }

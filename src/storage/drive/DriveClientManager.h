@@ -35,7 +35,3 @@ private:
     bool failedInTransport(const CallResult& result, const QString& what);
 };
 
-// The signed-in account's profile from Google's user-information endpoint, as parsed JSON;
-// no value when the request failed or the answer was not JSON. This is the one request that
-// goes past the Drive API.
-void fetchGoogleUserInfo(const QString& accessToken, std::function<void(const QJsonDocument&, const QString& failure)> done);
