@@ -1,5 +1,6 @@
 #include "cli/Command.h"
 
+#include "cli/ConfigCommand.h"
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
 #include "cli/UaCommand.h"
@@ -40,6 +41,7 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     commands.push_back(std::make_unique<InspectCommand>());
     commands.push_back(std::make_unique<UaCommand>());
     commands.push_back(std::make_unique<QrCommand>());
+    commands.push_back(std::make_unique<ConfigCommand>());
     return commands;
 }
 

@@ -1,0 +1,30 @@
+#include "cli/ConfigCommand.h"
+
+#include "backend/Config.h"
+
+int ConfigCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
+    QCommandLineParser parser;
+    int status = 0;
+    if (!parse(parser, args, out, err, &status))
+        return status;
+    if (!parser.positionalArguments().isEmpty()) {
+        err << "vantry-cli config: unexpected argument '" << parser.positionalArguments().constFirst() << "'" << Qt::endl;
+        return 2;
+    }
+    const Config& config = Config::instance();
+    out << "# file: " << Config::filePath() << '\n';
+    for (const Config::Key& key : Config::keys()) {
+        const QString name = QString::fromLatin1(key.name);
+        const Config::Source source = config.source(name);
+        const QString from = source == Config::Source::Environment ? Config::environmentName(name)
+                             : source == Config::Source::File      ? QStringLiteral("file")
+                                                                   : QStringLiteral("default");
+        // Secrets are never printed, only whether one is set.
+        QString value = config.value(name);
+        if (key.secret)
+            value = value.isEmpty() ? QStringLiteral("(not set)") : QStringLiteral("(set)");
+        out << name << " = " << value << "  [" << from << "]\n";
+    }
+    out.flush();
+    return 0;
+}
