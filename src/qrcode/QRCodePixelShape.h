@@ -57,15 +57,14 @@ private:
     QPainterPath path(const QSizeF& size, const QRCode& code, bool on, bool isTemplate) const;
 };
 
-class QRCodePixelShapeSquare : public QRCodePixelShapeGenerator {
+// The four shapes that draw one figure per dark module differ only in their name, figure and
+// settings; everything else goes through CommonPixelGenerator.
+template <class Self>
+class QRCodeCommonPixelShape : public QRCodePixelShapeGenerator {
 public:
-    explicit QRCodePixelShapeSquare(double inset = 0) : m_common{inset, CommonPixelGenerator::PixelType::square, 0} {}
-    static QString Name() { return QStringLiteral("square"); }
-    static QRCodePixelShapePtr Create(const QVariantMap& settings);
     double inset() const { return m_common.inset; }
-    QString name() const override { return Name(); }
-    QVariantMap settings() const override;
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeSquare>(*this); }
+    QString name() const override { return Self::Name(); }
+    QRCodePixelShapePtr copyShape() const override { return std::make_shared<Self>(static_cast<const Self&>(*this)); }
     QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
     QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
     int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
@@ -75,81 +74,50 @@ public:
         return p;
     }
 
-private:
+protected:
+    explicit QRCodeCommonPixelShape(CommonPixelGenerator common) : m_common(common) {}
     CommonPixelGenerator m_common;
 };
 
-class QRCodePixelShapeCircle : public QRCodePixelShapeGenerator {
+class QRCodePixelShapeSquare : public QRCodeCommonPixelShape<QRCodePixelShapeSquare> {
 public:
-    explicit QRCodePixelShapeCircle(double inset = 0) : m_common{inset, CommonPixelGenerator::PixelType::circle, 0} {}
+    explicit QRCodePixelShapeSquare(double inset = 0)
+        : QRCodeCommonPixelShape({inset, CommonPixelGenerator::PixelType::square, 0}) {}
+    static QString Name() { return QStringLiteral("square"); }
+    static QRCodePixelShapePtr Create(const QVariantMap& settings);
+    QVariantMap settings() const override;
+};
+
+class QRCodePixelShapeCircle : public QRCodeCommonPixelShape<QRCodePixelShapeCircle> {
+public:
+    explicit QRCodePixelShapeCircle(double inset = 0)
+        : QRCodeCommonPixelShape({inset, CommonPixelGenerator::PixelType::circle, 0}) {}
     static QString Name() { return QStringLiteral("circle"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
-    double inset() const { return m_common.inset; }
-    QString name() const override { return Name(); }
     QVariantMap settings() const override;
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeCircle>(*this); }
-    QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
-    QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
-    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
-    QPainterPath figure(const QRectF& cell, int) const override {
-        QPainterPath p;
-        m_common.addFigure(p, cell);
-        return p;
-    }
-
-private:
-    CommonPixelGenerator m_common;
 };
 
 // The corner fraction is deliberately not clamped; Qt keeps larger radii inside the rectangle.
-class QRCodePixelShapeRoundedRect : public QRCodePixelShapeGenerator {
+class QRCodePixelShapeRoundedRect : public QRCodeCommonPixelShape<QRCodePixelShapeRoundedRect> {
 public:
     explicit QRCodePixelShapeRoundedRect(double inset = 0, double cornerRadiusFraction = 0)
-        : m_common{inset, CommonPixelGenerator::PixelType::roundedRect, cornerRadiusFraction} {}
+        : QRCodeCommonPixelShape({inset, CommonPixelGenerator::PixelType::roundedRect, cornerRadiusFraction}) {}
     static QString Name() { return QStringLiteral("roundedRect"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
-    double inset() const { return m_common.inset; }
     double cornerRadiusFraction() const { return m_common.cornerRadiusFraction; }
-    QString name() const override { return Name(); }
     QVariantMap settings() const override;
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeRoundedRect>(*this); }
-    QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
-    QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
-    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
-    QPainterPath figure(const QRectF& cell, int) const override {
-        QPainterPath p;
-        m_common.addFigure(p, cell);
-        return p;
-    }
-
-private:
-    CommonPixelGenerator m_common;
 };
 
-class QRCodePixelShapeSquircle : public QRCodePixelShapeGenerator {
+class QRCodePixelShapeSquircle : public QRCodeCommonPixelShape<QRCodePixelShapeSquircle> {
 public:
     explicit QRCodePixelShapeSquircle(double inset = 0)
-        : m_common{inset, CommonPixelGenerator::PixelType::squircle, 0} {}
+        : QRCodeCommonPixelShape({inset, CommonPixelGenerator::PixelType::squircle, 0}) {}
     static QString Name() { return QStringLiteral("squircle"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
-    double inset() const { return m_common.inset; }
-    QString name() const override { return Name(); }
     QVariantMap settings() const override;
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeSquircle>(*this); }
-    QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
-    QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
-    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
-    QPainterPath figure(const QRectF& cell, int) const override {
-        QPainterPath p;
-        m_common.addFigure(p, cell);
-        return p;
-    }
 
     // The outline in its 10 × 10 box, built once.
     static const QPainterPath& templatePath();
-
-private:
-    CommonPixelGenerator m_common;
 };
 
 // Runs of modules merged into bars along rows (horizontal) or columns (vertical).
