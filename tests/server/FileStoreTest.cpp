@@ -1,29 +1,29 @@
 #include "server/storage/FileStore.h"
-#include "server/VantryServer.h"
+#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
 #include <httplib.h>
 
-
 namespace {
 
 std::string tempRoot() { return (testsupport::makeTempDir(QStringLiteral("store")) + QStringLiteral("/files")).toStdString(); }
 
+// Everything under root (links not followed), as sorted relative paths.
 QStringList filesUnder(const QString& root) {
     QStringList out;
-    QDir dir(root);
-    for (const QFileInfo& fi : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
-        out << fi.fileName();
-        if (fi.isDir() && !fi.isSymLink())
-            for (const QString& sub : filesUnder(fi.filePath()))
-                out << fi.fileName() + QLatin1Char('/') + sub;
-    }
+    const QDir base(root);
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        out << base.relativeFilePath(it.next());
+    out.sort();
     return out;
 }
 
@@ -31,22 +31,16 @@ QStringList filesUnder(const QString& root) {
 struct StorageServer {
     std::unique_ptr<VantryServer> server;
     QString root;
-    int port = 0;
 
     explicit StorageServer(qint64 maxUpload = qint64(1) << 30) {
         ServerOptions options;
         options.dataDir = testsupport::makeTempDir(QStringLiteral("api"));
-        options.port = 0;
         options.maxUploadBytes = maxUpload;
-        QString error;
-        server = VantryServer::start(options, &error);
-        EXPECT_TRUE(server) << error.toStdString();
+        server = startServer(options);
         root = options.dataDir + QStringLiteral("/files");
-        port = server ? server->port() : 0;
     }
-    std::string publicUrl() const { return server->publicUrl().toStdString(); }
     httplib::Client client(bool withToken = true) const {
-        httplib::Client c("127.0.0.1", port);
+        httplib::Client c("127.0.0.1", server->port());
         if (withToken)
             c.set_bearer_token_auth(server->storageToken().toStdString().c_str());
         return c;
@@ -126,7 +120,7 @@ TEST(StorageApi, UploadLinkAndDownloadWithRanges) {
 
     res = api.Post("/storage/links", R"({"path":"Vantry/Café job/App.apk"})", "application/json");
     ASSERT_TRUE(res);
-    const std::string expected = s.publicUrl() + "files/Vantry/Caf%C3%A9%20job/App.apk";
+    const std::string expected = s.server->publicUrl().toStdString() + "files/Vantry/Caf%C3%A9%20job/App.apk";
     EXPECT_NE(res->body.find(expected), std::string::npos) << res->body;
 
     auto anyone = s.client(false);
@@ -155,7 +149,7 @@ TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     auto res = anonymous.Post("/storage/folders", R"({"path":"x"})", "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 401);
-    httplib::Client wrong("127.0.0.1", s.port);
+    httplib::Client wrong("127.0.0.1", s.server->port());
     wrong.set_bearer_token_auth((s.server->storageToken() + QStringLiteral("x")).toStdString().c_str());
     EXPECT_EQ(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")->status, 401);
 

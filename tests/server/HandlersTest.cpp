@@ -2,6 +2,7 @@
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Router.h"
+#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,7 @@ namespace {
 const QString kTrickyName = QString::fromUtf8("Quote \" back\\slash\nline\ttab \x01 é 🚀 </script>");
 
 QByteArray appBody(const QString& owner, const QString& appid) {
-    QJsonObject o{{QStringLiteral("appname"), kTrickyName}};
-    for (const char* key : {"appicon", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink",
-                            "appdescription"})
-        o.insert(QString::fromLatin1(key), QStringLiteral("v-") + QString::fromLatin1(key));
-    o.insert(QStringLiteral("userid"), owner);
-    o.insert(QStringLiteral("appid"), appid);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    return appJson(owner, appid, {{QStringLiteral("appname"), kTrickyName}});
 }
 
 class HandlersTest : public ::testing::Test {
