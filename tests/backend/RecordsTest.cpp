@@ -42,12 +42,8 @@ TEST(Zapp, FromPackageCopiesFieldsAndFormatsTheDate) {
     const QDateTime newYearsEve(QDate(2024, 12, 31), QTime(23, 59, 41), Qt::LocalTime);
     const Zapp app(ipa, newYearsEve);
     EXPECT_EQ(app.appdate, QStringLiteral("2024/12/31 23:59"));
-    EXPECT_EQ(app.appname, ipa.name);
-    EXPECT_EQ(app.appicon, ipa.icon);
-    EXPECT_EQ(app.appversion, ipa.version);
-    EXPECT_EQ(app.appsize, ipa.size);
-    EXPECT_EQ(app.appMinOS, ipa.minOS);
-    EXPECT_EQ(app.qrLink, ipa.QR);
+    EXPECT_EQ((QStringList{app.appname, app.appicon, app.appversion, app.appsize, app.appMinOS, app.qrLink}),
+              (QStringList{ipa.name, ipa.icon, ipa.version, ipa.size, ipa.minOS, ipa.QR}));
     EXPECT_TRUE(app.appid.isEmpty() && app.appurl.isEmpty() && app.userid.isEmpty());
 
     const Zapp morning(ipa, QDateTime(QDate(2025, 1, 2), QTime(7, 5), Qt::LocalTime));

@@ -74,8 +74,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
            [&](const BackendApi& api) { api.fetchApps(currentUser().id, [](const QList<Zapp>&) {}); });
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests().constFirst().path, QStringLiteral("/app/"));
-    EXPECT_TRUE(server.requests().constFirst().headers.contains(QStringLiteral("authorization")));
-    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization")), QString());
+    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization"), QStringLiteral("absent")), QString());
 }
 
 TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
@@ -112,10 +111,7 @@ TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
         api.addNewUser(currentUser(), [&] { added = true; });
     });
     EXPECT_FALSE(added);
-    EXPECT_EQ(lastBody(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("ann@x")},
-                                      {QStringLiteral("username"), QStringLiteral("Ann")},
-                                      {QStringLiteral("photoURL"), QString()},
-                                      {QStringLiteral("userid"), QStringLiteral("u1")}}));
+    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(R"({"email":"ann@x","username":"Ann","photoURL":"","userid":"u1"})").object());
     EXPECT_FALSE(server.requests().constLast().headers.contains(QStringLiteral("authorization")));
 
     Crash crash;
@@ -167,12 +163,11 @@ TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
     EXPECT_EQ(server.requests().constLast().body, QByteArray("{}"));
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
 
-    for (const QByteArray& bad : {QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
-                                  QByteArray(good).replace("\"name\":\"n\",", ""), QByteArray("not json")}) {
-        got.reset();
-        answer(bad, [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
-        EXPECT_FALSE(got.has_value()) << bad.constData();
-    }
+    // One strict-decoding failure is enough here; the decoding rules have their own table.
+    got.reset();
+    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
+           [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+    EXPECT_FALSE(got.has_value());
 }
 
 } // namespace
