@@ -60,10 +60,8 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
 }
 
 TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
-    for (const QStringList& args : {QStringList{QStringLiteral("--listen"), QStringLiteral("nohost")},
-                                    QStringList{QStringLiteral("--latest-version"), QStringLiteral("1.10")},
-                                    QStringList{QStringLiteral("--public-url"), QStringLiteral("ftp://x/")},
-                                    QStringList{QStringLiteral("--bogus")}}) {
+    for (const QStringList& args : {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
+                                    QStringList{"--public-url", "ftp://x/"}, QStringList{"--bogus"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));
