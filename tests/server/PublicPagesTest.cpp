@@ -73,8 +73,7 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
     createApp(QStringLiteral("andApp0001__android"), QStringLiteral("Droid"), QStringLiteral("https://d/app.apk"));
 
     auto r = get("/iosApp0001", kIPhone);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
+    ASSERT_EQ(status(r), 200);
     EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8");
     const std::string page = r->body;
     EXPECT_NE(page.find("href=\"" + server->publicUrl().toStdString() + "iosApp0001/install\""), std::string::npos);
@@ -87,17 +86,14 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
 
     // Android pages live at the identifier without its suffix.
     r = get("/andApp0001", kAndroid);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
+    ASSERT_EQ(status(r), 200);
     EXPECT_NE(r->body.find("andApp0001/install\">Install</a>"), std::string::npos);
     for (const char* missing : {"/andApp0001__android", "/nope", "/a%2Fb", "/..", "/healthz/install"}) {
         r = get(missing, kAndroid);
-        ASSERT_TRUE(r) << missing;
-        EXPECT_EQ(r->status, 404) << missing;
+        ASSERT_EQ(status(r), 404) << missing;
     }
     r = get("/healthz", kDesktop);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
+    ASSERT_EQ(status(r), 200);
     EXPECT_EQ(r->body, "ok\n");
 }
 
@@ -111,10 +107,9 @@ TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
         EXPECT_EQ(rawLocation("/iosApp0002/install", agent), manifest.toUtf8());
     }
     auto r = get("/andApp0002/install", kAndroid);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 302);
+    ASSERT_EQ(status(r), 302);
     EXPECT_EQ(r->get_header_value("Location"), "https://d/app.apk");
-    EXPECT_EQ(get("/unknown0001/install", kIPhone)->status, 404);
+    EXPECT_EQ(status(get("/unknown0001/install", kIPhone)), 404);
 
     r = client().Get("/userdata/iosApp0002", {{"Authorization", kOwner}});
     ASSERT_TRUE(r);
@@ -156,15 +151,13 @@ TEST(TlsServer, ServesHttpsWithTheGivenCertificate) {
 
     httplib::SSLClient secure("127.0.0.1", server->port());
     secure.set_ca_cert_path(cert.toStdString().c_str());
-    auto r = secure.Get("/healthz");
-    ASSERT_TRUE(r) << httplib::to_string(r.error());
-    EXPECT_EQ(r->status, 200);
+    const auto r = secure.Get("/healthz");
+    ASSERT_EQ(status(r), 200) << httplib::to_string(r.error());
 
     httplib::Client plain("127.0.0.1", server->port());
     plain.set_connection_timeout(2);
     plain.set_read_timeout(2);
-    r = plain.Get("/healthz");
-    EXPECT_TRUE(!r || r->status != 200) << "plain HTTP is not served on a TLS port";
+    EXPECT_NE(status(plain.Get("/healthz")), 200) << "plain HTTP is not served on a TLS port";
 
     options.tlsKey = dir + QStringLiteral("/missing.pem");
     QString error;

@@ -68,9 +68,11 @@ inline QByteArray appJson(const QString& owner, const QString& appid, const QVar
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+// The HTTP status of an answer, or -1 without one.
+inline int status(const httplib::Result& r) { return r ? r->status : -1; }
+
 // POSTs a createapp body as owner; the HTTP status, or -1 without an answer.
 inline int postApp(httplib::Client& client, const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
-    const auto r = client.Post("/createapp", {{"Authorization", owner.toStdString()}},
-                               appJson(owner, appid, fields).toStdString(), "application/json");
-    return r ? r->status : -1;
+    return status(client.Post("/createapp", {{"Authorization", owner.toStdString()}},
+                              appJson(owner, appid, fields).toStdString(), "application/json"));
 }
