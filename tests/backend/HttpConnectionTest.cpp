@@ -23,13 +23,14 @@ struct Outcome {
     bool onMainThread = false;
 };
 
-HttpConnection::Completion recordInto(Outcome& o) {
-    return [&o](const QJsonValue& result, bool isError, const QString& message) {
-        ++o.calls;
-        o.result = result;
-        o.isError = isError;
-        o.message = message;
-        o.onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+// Outcomes are shared with the completion, so a late second call cannot touch a dead one.
+HttpConnection::Completion recordInto(const std::shared_ptr<Outcome>& o) {
+    return [o](const QJsonValue& result, bool isError, const QString& message) {
+        o->calls++;
+        o->result = result;
+        o->isError = isError;
+        o->message = message;
+        o->onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
     };
 }
 
@@ -47,17 +48,22 @@ protected:
         HttpConnection::setReachabilityProbe({});
         Config::instance().reload();
     }
+    // Sends one request and waits until it is fully handled.
+    static Outcome run(const QUrl& target, const char* method, ResponseKind kind,
+                       const std::optional<QJsonObject>& body = std::nullopt, const HttpHeaders& headers = kJson) {
+        auto o = std::make_shared<Outcome>();
+        HttpConnection::request(target, QString::fromLatin1(method), kind, headers, body, recordInto(o));
+        settle(*o);
+        return *o;
+    }
     CannedServer server;
     QUrl url(const QString& path = QStringLiteral("x")) const { return QUrl(server.baseUrl() + path); }
 };
 
 TEST_F(HttpConnectionTest, GetSendsJsonBodyAndHeadersAndDecodesObjectEvenOnErrorStatus) {
     server.setAnswer(403, R"({"isSuccess":false,"response":"no"})");
-    Outcome o;
-    HttpConnection::request(url(QStringLiteral("app/u1")), QStringLiteral("GET"), ResponseKind::dictionary,
-                            kJson + HttpHeaders{{QStringLiteral("Authorization"), QStringLiteral("u1")}},
-                            std::nullopt, recordInto(o));
-    settle(o);
+    const Outcome o = run(url(QStringLiteral("app/u1")), "GET", ResponseKind::dictionary, std::nullopt,
+                          kJson + HttpHeaders{{QStringLiteral("Authorization"), QStringLiteral("u1")}});
     ASSERT_EQ(server.requests().size(), 1);
     const CannedServer::Request& r = server.requests().constFirst();
     EXPECT_EQ(r.method, QStringLiteral("GET"));
@@ -86,10 +92,7 @@ TEST_F(HttpConnectionTest, FailuresGiveEmptyResultOfExpectedKindExactlyOnce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         server.setAnswer(200, c.answer);
-        Outcome o;
-        HttpConnection::request(url(), QStringLiteral("POST"), c.kind, kJson, QJsonObject{{QStringLiteral("a"), 1}},
-                                recordInto(o));
-        settle(o);
+        const Outcome o = run(url(), "POST", c.kind, QJsonObject{{QStringLiteral("a"), 1}});
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError);
         EXPECT_FALSE(o.message.isEmpty());
@@ -100,31 +103,23 @@ TEST_F(HttpConnectionTest, FailuresGiveEmptyResultOfExpectedKindExactlyOnce) {
 
 TEST_F(HttpConnectionTest, OfflineSendsNothing) {
     HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
-    Outcome o;
+    auto o = std::make_shared<Outcome>();
     HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::array, kJson, std::nullopt, recordInto(o));
-    EXPECT_EQ(o.calls, 0) << "the completion must not run inside request()";
-    settle(o);
-    EXPECT_EQ(o.calls, 1);
-    EXPECT_EQ(o.result, QJsonValue(QJsonArray()));
+    EXPECT_EQ(o->calls, 0) << "the completion must not run inside request()";
+    settle(*o);
+    EXPECT_EQ(o->calls, 1);
+    EXPECT_EQ(o->result, QJsonValue(QJsonArray()));
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-TEST_F(HttpConnectionTest, UnavailableProbeCountsAsReachable) {
+TEST_F(HttpConnectionTest, AnswersDecodeByKindWhenReachabilityIsUnknown) {
     HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(); });
     server.setAnswer(200, "[1,2]");
-    Outcome o;
-    HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::array, kJson, std::nullopt, recordInto(o));
-    settle(o);
-    EXPECT_EQ(o.result, QJsonValue(QJsonArray{1, 2}));
-}
-
-TEST_F(HttpConnectionTest, TextKindGivesTheBodyAsText) {
+    EXPECT_EQ(run(url(), "GET", ResponseKind::array).result, QJsonValue(QJsonArray{1, 2}));
     server.setAnswer(200, R"({"k":"é"})");
-    Outcome o;
-    HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::text, kJson, std::nullopt, recordInto(o));
-    settle(o);
-    EXPECT_FALSE(o.isError);
-    EXPECT_EQ(o.result.toString(), QString::fromUtf8(R"({"k":"é"})"));
+    const Outcome text = run(url(), "GET", ResponseKind::text);
+    EXPECT_FALSE(text.isError);
+    EXPECT_EQ(text.result.toString(), QString::fromUtf8(R"({"k":"é"})"));
 }
 
 TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
@@ -133,10 +128,7 @@ TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
     server.setAnswer(200, "{}", false);
     for (const QUrl& target : {refused, url()}) {
         SCOPED_TRACE(target.toString().toStdString());
-        Outcome o;
-        HttpConnection::request(target, QStringLiteral("GET"), ResponseKind::dictionary, kJson, std::nullopt,
-                                recordInto(o));
-        settle(o);
+        const Outcome o = run(target, "GET", ResponseKind::dictionary);
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError);
         EXPECT_EQ(o.result, QJsonValue(QJsonObject()));
@@ -145,27 +137,27 @@ TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
 
 TEST_F(HttpConnectionTest, CompletionRunsOnMainThreadWhenStartedElsewhere) {
     server.setAnswer(200, R"({"ok":true})");
-    Outcome o;
+    auto o = std::make_shared<Outcome>();
     std::thread worker([&] {
         HttpConnection::request(url(), QStringLiteral("POST"), ResponseKind::dictionary, kJson, std::nullopt,
                                 recordInto(o));
     });
     worker.join();
-    settle(o);
-    EXPECT_EQ(o.calls, 1);
-    EXPECT_TRUE(o.onMainThread);
+    settle(*o);
+    EXPECT_EQ(o->calls, 1);
+    EXPECT_TRUE(o->onMainThread);
 }
 
 TEST_F(HttpConnectionTest, DestroyedContextCancelsCompletion) {
     server.setAnswer(200, R"({"ok":true})");
-    Outcome o;
+    auto o = std::make_shared<Outcome>();
     auto* context = new QObject;
     HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::dictionary, kJson, std::nullopt,
                             recordInto(o), context);
     delete context;
     waitUntil([] { return HttpConnection::pendingRequests() == 0; });
     EXPECT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(o.calls, 0);
+    EXPECT_EQ(o->calls, 0);
 }
 
 } // namespace

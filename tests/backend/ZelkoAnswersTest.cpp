@@ -41,7 +41,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         std::optional<QStringList> ids; // nullopt: no callback
     };
     const Case cases[] = {
-        {"order kept", R"({"isSuccess":true,"response":[{"appid":"b","minOS":"14.0","QRLink":"q"},{"appid":"a"}]})",
+        {"order kept", R"({"isSuccess":true,"response":[{"appid":"b"},{"appid":"a"}]})",
          QStringList{QStringLiteral("b"), QStringLiteral("a")}},
         {"empty list", R"({"isSuccess":true,"response":[]})", QStringList{}},
         {"numeric field", R"({"isSuccess":true,"response":[{"appid":"a"},{"appid":"b","appsize":12}]})", std::nullopt},
@@ -60,11 +60,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         QStringList ids;
         for (const Zapp& z : *got)
             ids << z.appid;
-        EXPECT_EQ(ids, *c.ids);
-        if (!got->isEmpty() && got->constFirst().appid == QLatin1String("b")) {
-            EXPECT_EQ(got->constFirst().appMinOS, QStringLiteral("14.0"));
-            EXPECT_EQ(got->constFirst().qrLink, QStringLiteral("q"));
-        }
+        EXPECT_EQ(ids, *c.ids); // minOS/QRLink mapping: RecordsTest and ZelkoServerTest
     }
 }
 
@@ -74,8 +70,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
            [&](const BackendApi& api) { api.fetchApps(currentUser().id, [](const QList<Zapp>&) {}); });
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests().constFirst().path, QStringLiteral("/app/"));
-    EXPECT_TRUE(server.requests().constFirst().headers.contains(QStringLiteral("authorization")));
-    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization")), QString());
+    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization"), QStringLiteral("absent")), QString());
 }
 
 TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
@@ -88,12 +83,9 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij"}})",
            [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
     EXPECT_EQ(link, QStringLiteral("https://v/abcdefghij"));
-    const QJsonObject body = lastBody();
-    EXPECT_EQ(body.keys().size(), 11);
-    EXPECT_EQ(body.value(QStringLiteral("userid")).toString(), QStringLiteral("u1"));
-    EXPECT_EQ(body.value(QStringLiteral("minos")).toString(), QStringLiteral("14.0"));
-    EXPECT_EQ(body.value(QStringLiteral("qrLink")).toString(), QStringLiteral("https://q"));
-    EXPECT_EQ(body.value(QStringLiteral("appdescription")), QJsonValue(QString()));
+    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
+                                                  R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
+                                                  R"("qrLink":"https://q","appdescription":""})").object());
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
 
     for (const QByteArray& bad : {QByteArray(R"({"isSuccess":true,"response":{}})"),
@@ -112,10 +104,7 @@ TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
         api.addNewUser(currentUser(), [&] { added = true; });
     });
     EXPECT_FALSE(added);
-    EXPECT_EQ(lastBody(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("ann@x")},
-                                      {QStringLiteral("username"), QStringLiteral("Ann")},
-                                      {QStringLiteral("photoURL"), QString()},
-                                      {QStringLiteral("userid"), QStringLiteral("u1")}}));
+    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(R"({"email":"ann@x","username":"Ann","photoURL":"","userid":"u1"})").object());
     EXPECT_FALSE(server.requests().constLast().headers.contains(QStringLiteral("authorization")));
 
     Crash crash;
@@ -167,12 +156,11 @@ TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
     EXPECT_EQ(server.requests().constLast().body, QByteArray("{}"));
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
 
-    for (const QByteArray& bad : {QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
-                                  QByteArray(good).replace("\"name\":\"n\",", ""), QByteArray("not json")}) {
-        got.reset();
-        answer(bad, [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
-        EXPECT_FALSE(got.has_value()) << bad.constData();
-    }
+    // One strict-decoding failure is enough here; the decoding rules have their own table.
+    got.reset();
+    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
+           [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+    EXPECT_FALSE(got.has_value());
 }
 
 } // namespace

@@ -24,9 +24,8 @@ CliRun runVantryCli(QStringList args) {
 }
 
 QStringList manifestArgs() {
-    return {QStringLiteral("manifest"), QStringLiteral("--url"), QStringLiteral("https://d/a.ipa"),
-            QStringLiteral("--title"), QStringLiteral("A & B"), QStringLiteral("--bundle-version"),
-            QStringLiteral("1.0"), QStringLiteral("--bundle-identifier"), QStringLiteral("a.b")};
+    return {"manifest", "--url", "https://d/a.ipa", "--title", "A & B", "--bundle-version", "1.0",
+            "--bundle-identifier", "a.b"};
 }
 } // namespace
 

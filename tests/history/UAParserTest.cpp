@@ -23,20 +23,22 @@ struct OsCase {
     bool absent = false;
 };
 
+// The parser's OS for c.agent, read twice (the second read comes from the cache).
+void expectOs(const OsCase& c) {
+    UAParser parser(QString::fromUtf8(c.agent));
+    for (int read = 0; read < 2; ++read) {
+        const std::optional<OS>& os = parser.os();
+        ASSERT_EQ(os.has_value(), !c.absent) << c.agent;
+        if (os) {
+            EXPECT_EQ(os->name, text(c.name)) << c.agent;
+            EXPECT_EQ(os->version, text(c.version)) << c.agent;
+        }
+    }
+}
+
 class UAParserOs : public ::testing::TestWithParam<OsCase> {};
 
-TEST_P(UAParserOs, ClassifiesRealAgents) {
-    const OsCase& c = GetParam();
-    UAParser parser(QString::fromUtf8(c.agent));
-    const std::optional<OS>& os = parser.os();
-    if (c.absent) {
-        EXPECT_FALSE(os) << c.agent;
-        return;
-    }
-    ASSERT_TRUE(os) << c.agent;
-    EXPECT_EQ(os->name, text(c.name)) << c.agent;
-    EXPECT_EQ(os->version, text(c.version)) << c.agent;
-}
+TEST_P(UAParserOs, ClassifiesRealAgents) { expectOs(GetParam()); }
 
 // Real agents from the corpus with the OS the rules give them; see the data file's header.
 std::vector<OsCase> loadOsCases() {
@@ -62,14 +64,6 @@ const std::vector<OsCase> osCases = loadOsCases();
 
 INSTANTIATE_TEST_SUITE_P(Corpus, UAParserOs, ::testing::ValuesIn(osCases));
 
-TEST(UAParserCorpus, OsCasesAreRealAgents) {
-    const QStringList corpus = uacorpus::loadAllAgents(testsupport::corpusPath(QStringLiteral("ua")));
-    ASSERT_GT(corpus.size(), 20000);
-    ASSERT_GE(osCases.size(), 30u); // the data file was found and read
-    for (const OsCase& c : osCases)
-        EXPECT_TRUE(corpus.contains(QString::fromUtf8(c.agent))) << c.agent;
-}
-
 TEST(UAParser, EdgeCasesOfTheOsRules) {
     const OsCase cases[] = {
         {"Mozilla/5.0 (iPhone; CPU iPhone OS 10_3_1 like Mac OS X) AppleWebKit/603.1.30 (KHTML, like Gecko) "
@@ -78,24 +72,14 @@ TEST(UAParser, EdgeCasesOfTheOsRules) {
         // The "; opera" branch of the iOS pattern: its version group took no part.
         {"Opera/9.80 (iPhone; Opera Mini/7.0.4/28.2555; U; fr) Presto/2.8.119 Version/11.10", "ios", nullptr},
         // Only the Macintosh pattern matches, and it has no second group for the version.
-        {"Mozilla/5.0 (Macintosh; U; en) AppleWebKit/85.7 (KHTML, like Gecko) Safari/85.5", "mac os",
-         nullptr},
+        {"Mozilla/5.0 (Macintosh; U; en) AppleWebKit/85.7 (KHTML, like Gecko) Safari/85.5", "mac os", nullptr},
         {"Mozilla/5.0 (Windows NT 6.1; WOW64; rv:40.0) Gecko/20100101 Firefox/40.1", "Windows", "7"},
         {"Mozilla/5.0 (Linux; Android 7.0; SM-G930F Build/NRD90M) AppleWebKit/537.36", "Android", "7.0"},
         {"curl/8.5.0", nullptr, nullptr, true},
         {"", nullptr, nullptr, true},
     };
-    for (const OsCase& c : cases) {
-        UAParser parser(QString::fromUtf8(c.agent));
-        for (int read = 0; read < 2; ++read) { // the second read comes from the cache
-            const std::optional<OS>& os = parser.os();
-            ASSERT_EQ(os.has_value(), !c.absent) << c.agent;
-            if (os) {
-                EXPECT_EQ(os->name, text(c.name)) << c.agent;
-                EXPECT_EQ(os->version, text(c.version)) << c.agent;
-            }
-        }
-    }
+    for (const OsCase& c : cases)
+        expectOs(c);
     UAParser empty{QString()};
     EXPECT_FALSE(empty.browser() || empty.cpu() || empty.device() || empty.engine());
 }
@@ -118,13 +102,11 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
          "SamsungBrowser/4.0 Chrome/51.0.2704.106 Mobile Safari/537.36",
          "samsung browser 4.0", nullptr, "WebKit 537.36", "samsung|mobile|SM-G930F"},
         {"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-         "Chrome/58.0.3029.110 "
-         "Safari/537.36 Edge/16.16299",
+         "Chrome/58.0.3029.110 Safari/537.36 Edge/16.16299",
          "Edge 16.16299", "amd64", "EdgeHTML 16.16299", nullptr},
         {"Mozilla/5.0 (X11; FreeBSD amd64; rv:25.0) Gecko/20100101 Firefox/25.0", "Firefox 25.0", "amd64",
          "Gecko 25.0", nullptr},
-        {"Mozilla/5.0 (Linux; Android 5.1.1; Nexus 5 Build/LMY48B; wv) AppleWebKit/537.36 (KHTML, like "
-         "Gecko) "
+        {"Mozilla/5.0 (Linux; Android 5.1.1; Nexus 5 Build/LMY48B; wv) AppleWebKit/537.36 (KHTML, like Gecko) "
          "Version/4.0 Chrome/43.0.2357.65 Mobile Safari/537.36",
          "chrome webview 43.0.2357.65", nullptr, "WebKit 537.36", "lg|mobile|Nexus 5"},
         {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/149.0.0.0 Mobile "
@@ -136,8 +118,7 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
         {"Mozilla/5.0 (X11; U; Linux i686; en-US; rv:1.9.0.8) Gecko Fedora/1.9.0.8-1.fc10 Kazehakase/0.5.6",
          nullptr, "ia32", "Gecko 1.9.0.8", nullptr},
         {"Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) "
-         "Version/26.6 "
-         "Mobile/15E148 Safari/604.1",
+         "Version/26.6 Mobile/15E148 Safari/604.1",
          "Mobile Safari 26.6", nullptr, "WebKit 605.1.15", "Apple|mobile|iPhone"},
         {"HbbTV/1.1.1(maple;2011)", nullptr, nullptr, nullptr, "samsung|smarttv|smarttv2011"},
         {"Sprint APA7373KT", nullptr, nullptr, nullptr, "HTC|mobile|Evo Shift 4G"},
@@ -157,42 +138,34 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
     }
 }
 
-// Every agent of the corpus, all five kinds: nothing crashes or hangs, and a present record always
-// carries at least one field.
+// Every agent of the corpus, all five kinds: nothing crashes or hangs, a present record always
+// carries at least one field, every top agent has a named OS, and the table cases are real agents.
 TEST(UAParserCorpus, EveryAgentClassifies) {
     const QStringList agents = uacorpus::loadAllAgents(testsupport::corpusPath(QStringLiteral("ua")));
     ASSERT_GT(agents.size(), 20000);
+    ASSERT_GE(osCases.size(), 30u); // the data file was found and read
+    for (const OsCase& c : osCases)
+        EXPECT_TRUE(agents.contains(QString::fromUtf8(c.agent))) << c.agent;
     int withOs = 0;
     for (const QString& agent : agents) {
         UAParser p(agent);
-        if (const auto& b = p.browser()) {
-            ASSERT_TRUE(b->name || b->version) << agent.toStdString();
-        }
-        if (const auto& d = p.device()) {
-            ASSERT_TRUE(d->vendor || d->type || d->model) << agent.toStdString();
-        }
-        if (const auto& e = p.engine()) {
-            ASSERT_TRUE(e->name || e->version) << agent.toStdString();
-        }
-        if (const auto& c = p.cpu()) {
-            ASSERT_TRUE(c->identifier) << agent.toStdString();
-        }
-        if (const auto& o = p.os()) {
-            ASSERT_TRUE(o->name || o->version) << agent.toStdString();
-            ++withOs;
-        }
+        const auto& b = p.browser();
+        const auto& d = p.device();
+        const auto& e = p.engine();
+        ASSERT_TRUE(!b || b->name || b->version) << agent.toStdString();
+        ASSERT_TRUE(!d || d->vendor || d->type || d->model) << agent.toStdString();
+        ASSERT_TRUE(!e || e->name || e->version) << agent.toStdString();
+        ASSERT_TRUE(!p.cpu() || p.cpu()->identifier) << agent.toStdString();
+        ASSERT_TRUE(!p.os() || p.os()->name || p.os()->version) << agent.toStdString();
+        withOs += p.os() ? 1 : 0;
     }
     EXPECT_GT(withOs, agents.size() / 2);
-}
-
-TEST(UAParserCorpus, EveryTopAgentHasANamedOs) {
     for (const char* file : {"ua/top-user-agents_desktop.json", "ua/top-user-agents_mobile.json"}) {
-        const QStringList agents = uacorpus::loadAgents(testsupport::corpusPath(QString::fromLatin1(file)));
-        ASSERT_FALSE(agents.isEmpty()) << file;
-        for (const QString& agent : agents) {
+        const QStringList top = uacorpus::loadAgents(testsupport::corpusPath(QString::fromLatin1(file)));
+        ASSERT_FALSE(top.isEmpty()) << file;
+        for (const QString& agent : top) {
             UAParser p(agent);
-            ASSERT_TRUE(p.os()) << agent.toStdString();
-            EXPECT_TRUE(p.os()->name && !p.os()->name->isEmpty()) << agent.toStdString();
+            ASSERT_TRUE(p.os() && p.os()->name && !p.os()->name->isEmpty()) << agent.toStdString();
         }
     }
 }

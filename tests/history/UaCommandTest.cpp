@@ -15,12 +15,9 @@ struct CliRun {
 };
 
 CliRun runUa(const QStringList& args) {
-    QString out;
-    QString err;
-    QTextStream outStream(&out);
-    QTextStream errStream(&err);
-    const int status =
-        runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("ua")} + args, outStream, errStream);
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const int status = runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("ua")} + args, o, e);
     return {status, out, err};
 }
 
@@ -60,10 +57,8 @@ TEST(UaCommand, FileGivesOneLinePerAgentInOrder) {
 }
 
 TEST(UaCommand, BadUsageAndMissingFile) {
-    EXPECT_EQ(runUa({}).status, 2);
-    EXPECT_EQ(runUa({QStringLiteral("a"), QStringLiteral("b")}).status, 2);
-    EXPECT_EQ(runUa({QStringLiteral("--file"), QStringLiteral("x"), QStringLiteral("agent")}).status, 2);
-    EXPECT_EQ(runUa({QStringLiteral("--bogus")}).status, 2);
+    for (const QStringList& bad : {QStringList{}, QStringList{"a", "b"}, QStringList{"--file", "x", "agent"}, QStringList{"--bogus"}})
+        EXPECT_EQ(runUa(bad).status, 2) << bad.join(u' ').toStdString();
     const CliRun missing =
         runUa({QStringLiteral("--file"), testsupport::makeTempDir() + QStringLiteral("/none.txt")});
     EXPECT_EQ(missing.status, 1);

@@ -19,17 +19,13 @@ bool run(const QString& program, const QStringList& args, const QString& dir = {
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-QString escaped(const QString& s) {
-    return s.toHtmlEscaped();
-}
-
 QString xmlValue(const QVariant& v) {
     switch (v.typeId()) {
     case QMetaType::QVariantMap: {
         QString out = QStringLiteral("<dict>");
         const QVariantMap map = v.toMap();
         for (auto it = map.begin(); it != map.end(); ++it)
-            out += QStringLiteral("<key>%1</key>").arg(escaped(it.key())) + xmlValue(it.value());
+            out += QStringLiteral("<key>%1</key>").arg(it.key().toHtmlEscaped()) + xmlValue(it.value());
         return out + QStringLiteral("</dict>");
     }
     case QMetaType::QVariantList: {
@@ -44,7 +40,7 @@ QString xmlValue(const QVariant& v) {
     case QMetaType::Bool:
         return v.toBool() ? QStringLiteral("<true/>") : QStringLiteral("<false/>");
     default:
-        return QStringLiteral("<string>%1</string>").arg(escaped(v.toString()));
+        return QStringLiteral("<string>%1</string>").arg(v.toString().toHtmlEscaped());
     }
 }
 
@@ -59,9 +55,7 @@ QByteArray xmlPlist(const QVariant& root) {
 QByteArray binaryPlist(const QVariant& root) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
     testsupport::writeFile(dir + QStringLiteral("/in.plist"), xmlPlist(root));
-    run(QStringLiteral("plistutil"),
-        {QStringLiteral("-i"), dir + QStringLiteral("/in.plist"), QStringLiteral("-o"),
-         dir + QStringLiteral("/out.plist"), QStringLiteral("-f"), QStringLiteral("bin")});
+    run(QStringLiteral("plistutil"), {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
     return testsupport::readFile(dir + QStringLiteral("/out.plist"));
 }
 
@@ -86,10 +80,7 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok =
-        run(QStringLiteral("zip"),
-            {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-0"), zipPath, QStringLiteral(".")},
-            dir);
+    const bool ok = run(QStringLiteral("zip"), {"-q", "-r", "-0", zipPath, "."}, dir);
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
@@ -109,9 +100,7 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
     const auto strings = [](const QString& label) {
         QString text = label.toHtmlEscaped();
         text.replace(QLatin1Char('\''), QLatin1String("\\'"));
-        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>")
-            .arg(text)
-            .toUtf8();
+        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>").arg(text).toUtf8();
     };
     testsupport::writeFile(res + QStringLiteral("/values/strings.xml"), strings(app.label));
     for (auto it = app.localisedLabels.begin(); it != app.localisedLabels.end(); ++it)
@@ -127,16 +116,11 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         testsupport::writeFile(res + QStringLiteral("/mipmap-anydpi-v26/ic_launcher.xml"),
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {
-        QStringLiteral("package"), QStringLiteral("-f"),
-        QStringLiteral("-M"),      dir + QStringLiteral("/AndroidManifest.xml"),
-        QStringLiteral("-S"),      res,
-        QStringLiteral("-I"),      QStringLiteral("/usr/share/android-framework-res/framework-res.apk"),
-        QStringLiteral("-F"),      apkPath};
+    QStringList args = {"package", "-f", "-M", dir + "/AndroidManifest.xml", "-S", res,
+                        "-I", "/usr/share/android-framework-res/framework-res.apk", "-F", apkPath};
     if (app.assetSize > 0) {
         sparseFile(dir + QStringLiteral("/assets/blob.bin"), app.assetSize);
-        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0")
-             << QStringLiteral("bin");
+        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0") << QStringLiteral("bin");
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());

@@ -26,8 +26,6 @@ CliRun runQr(const QStringList& args) {
     return {status, out, err};
 }
 
-QImage decodeFile(const QString& path) { return QImage(path); }
-
 } // namespace
 
 TEST(QrCommand, WritesPngSvgPdfAndDesign) {
@@ -37,7 +35,7 @@ TEST(QrCommand, WritesPngSvgPdfAndDesign) {
                    "--correction", "h", "--size", "400", "--output", dir + "/code.png", "--save-design",
                    dir + "/design.json"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QImage png = decodeFile(dir + "/code.png");
+    const QImage png(dir + "/code.png");
     EXPECT_EQ(png.size(), QSize(400, 400));
     EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).text, link);
     EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).errorCorrection, QStringLiteral("H"));

@@ -4,16 +4,10 @@
 
 #include <gtest/gtest.h>
 
-TEST(QRCodeCore, ErrorCorrectionLevels) {
-    EXPECT_FALSE(errorCorrectionFromInt(-1));
-    EXPECT_FALSE(errorCorrectionFromInt(4));
-    const char* letters[] = {"L", "M", "Q", "H"};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(errorCorrectionLetter(*errorCorrectionFromInt(i)), QLatin1String(letters[i]));
-    EXPECT_EQ(static_cast<int>(DefaultErrorCorrection), 2);
-}
-
-TEST(QRCodeCore, BoolMatrixConstructionAndAccess) {
+// Level letters are checked against the decoder's in the round trips.
+TEST(QRCodeCore, BoolMatrixAndLevelBounds) {
+    EXPECT_FALSE(errorCorrectionFromInt(-1) || errorCorrectionFromInt(4));
+    EXPECT_EQ(errorCorrectionFromInt(3), ErrorCorrection::high);
     EXPECT_FALSE(QRCodeBoolMatrix::fromFlattened(3, QList<bool>(8, true)));
     EXPECT_FALSE(QRCodeBoolMatrix::fromRawFlattenedInt(2, {1, 0, 1}));
     auto m = QRCodeBoolMatrix::fromRawFlattenedInt(2, {2, 0, -1, 0});
@@ -31,21 +25,15 @@ TEST(QRCodeCore, BoolMatrixConstructionAndAccess) {
     auto rowMajor = QRCodeBoolMatrix::fromFlattened(3, {true, true, true, false, false, false, false, false, false});
     EXPECT_EQ(rowMajor->value(0, 2), true);
     EXPECT_EQ(rowMajor->value(2, 0), false);
-    EXPECT_EQ(QRCodeBoolMatrix(4).dimension(), 4);
-    EXPECT_EQ(QRCodeBoolMatrix().dimension(), 0);
 }
 
 TEST(QRCodeCore, ComponentSetAlgebra) {
     using C = QRCodeComponents;
-    EXPECT_EQ(C::eyeOuter() | C::eyePupil(), C::eyeAll());
-    EXPECT_EQ(C::all(), C::eyeAll() | C::onPixels());
+    EXPECT_EQ(C::all(), C::eyeOuter() | C::eyePupil() | C::onPixels());
     EXPECT_EQ(C::everything() - C::all(), C::offPixels());
-    EXPECT_EQ(C::everything().rawValue(), 15);
-    EXPECT_EQ((C::all() ^ C::everything()).rawValue(), 8);
-    EXPECT_EQ((C::all() & C::offPixels()).rawValue(), 0);
+    EXPECT_EQ(C::all() ^ C::everything(), C::offPixels());
     EXPECT_TRUE((C::all() & C::offPixels()).isEmpty());
-    EXPECT_TRUE(C::all().contains(C::eyePupil()));
-    EXPECT_FALSE(C::all().contains(C::offPixels()));
+    EXPECT_TRUE(C::all().contains(C::eyePupil()) && !C::all().contains(C::offPixels()));
     EXPECT_FALSE(C::eyeOuter().contains(C::eyeAll()));
 }
 
@@ -60,11 +48,9 @@ TEST(QRCodeCore, AsciiRenderings) {
 
 TEST(QRCodeCore, NoneEngineKeepsEmptyMatrix) {
     QRCode code(std::make_shared<QRCodeGenerator_None>());
-    EXPECT_EQ(code.pixelSize(), 0);
     code.updateWithText(QStringLiteral("hello"), ErrorCorrection::low);
     EXPECT_EQ(code.pixelSize(), 0);
-    EXPECT_TRUE(code.asciiRepresentation().isEmpty());
-    EXPECT_TRUE(code.smallAsciiRepresentation().isEmpty());
+    EXPECT_TRUE(code.asciiRepresentation().isEmpty() && code.smallAsciiRepresentation().isEmpty());
 }
 
 TEST(QRCodeCore, DefaultEngineLayoutAndFailedUpdates) {
@@ -72,18 +58,10 @@ TEST(QRCodeCore, DefaultEngineLayoutAndFailedUpdates) {
     // The empty message still makes a version-1 symbol plus the one-module border.
     ASSERT_EQ(code.pixelSize(), 23);
     const QRCodeBoolMatrix& m = code.boolMatrix();
-    for (int i = 0; i < 23; ++i) {
-        EXPECT_FALSE(m(0, i));
-        EXPECT_FALSE(m(22, i));
-        EXPECT_FALSE(m(i, 0));
-        EXPECT_FALSE(m(i, 22));
-    }
-    // Finder patterns in the top-left, top-right and bottom-left corners, each with its light separator.
+    for (int i = 0; i < 23; ++i)
+        EXPECT_FALSE(m(0, i) || m(22, i) || m(i, 0) || m(i, 22)) << i;
+    // Finder placement inside the border is proven by decoding every size in RoundTripTest.
     EXPECT_TRUE(m(1, 1) && m(1, 21) && m(21, 1));
-    for (int i = 1; i <= 8; ++i) {
-        EXPECT_FALSE(m(8, i) || m(i, 8) || m(8, 22 - i) || m(22 - i, 8)) << i;
-    }
-    EXPECT_TRUE(m(4, 4) && !m(2, 2) && m(4, 18) && m(18, 4));
 
     code.update(QByteArray(100, 'a'), ErrorCorrection::high);
     const auto before = code.sharedMatrix();

@@ -24,11 +24,7 @@ std::vector<std::pair<const char*, QRCodeFillStylePtr>> fills() {
             {"radial", std::make_shared<QRCodeFillStyleRadialGradient>(dark, QPointF(0.5, 0.5))}};
 }
 
-QImage fromPng(const QByteArray& png) {
-    QImage image;
-    image.loadFromData(png, "PNG");
-    return image;
-}
+QImage fromPng(const std::optional<QByteArray>& png) { return QImage::fromData(png.value_or(QByteArray()), "PNG"); }
 
 } // namespace
 
@@ -42,9 +38,7 @@ TEST(QRCodeRendering, EveryShapeEyeAndFillDecodesFromPng) {
                 doc.design().shape.onPixels = pixel.create({});
                 doc.design().shape.eye = eye.create({});
                 doc.design().style.onPixels = fill;
-                const auto png = doc.pngData(700);
-                ASSERT_TRUE(png);
-                const QImage image = fromPng(*png);
+                const QImage image = fromPng(doc.pngData(700));
                 ASSERT_EQ(image.size(), QSize(700, 700));
                 EXPECT_EQ(QRCode::DetectQRCodes(image), QStringList{kLink})
                     << fillName << " " << pixel.name().toStdString() << " " << eye.name().toStdString();
@@ -91,11 +85,9 @@ TEST(QRCodeRendering, PdfAndSvgDecode) {
         GTEST_SKIP() << "pdftoppm is not installed";
     const QString dir = testsupport::makeTempDir();
     testsupport::writeFile(dir + QStringLiteral("/code.pdf"), *pdf);
-    QProcess pdftoppm;
-    pdftoppm.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-png"),
-                                                QStringLiteral("-singlefile"), dir + QStringLiteral("/code.pdf"),
-                                                dir + QStringLiteral("/page")});
-    ASSERT_TRUE(pdftoppm.waitForFinished(30000));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("pdftoppm"), QStringList{"-r", "72", "-png", "-singlefile"} +
+                                                               QStringList{dir + "/code.pdf", dir + "/page"}),
+              0);
     const QImage page(dir + QStringLiteral("/page.png"));
     EXPECT_EQ(page.size(), QSize(500, 500));
     EXPECT_EQ(QRCode::DetectQRCodes(page), QStringList{kLink});
@@ -115,24 +107,19 @@ TEST(QRCodeRendering, PdfAndSvgDecode) {
 TEST(QRCodeRendering, SvgTextByteForByte) {
     // Rows 0 and 1: (0,0) and (1,0), (1,1) dark.
     const QRCode code = qrtest::codeFor(*QRCodeBoolMatrix::fromRawFlattenedInt(2, {1, 0, 1, 1}));
-    const QString head = QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" \"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n");
+    const auto svg = [](int box, const char* background, const char* path, const char* fill) {
+        return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
+                              "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                              "version=\"1.1\" viewBox=\"0 0 %1 %1\" stroke=\"none\">\n%2\n<path d=\"%3\" fill=\"%4\"/>\n</svg>")
+            .arg(box).arg(QLatin1String(background), QLatin1String(path), QLatin1String(fill));
+    };
     EXPECT_EQ(code.svg(0, 2, Qt::black, QColor(Qt::white)),
-              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 6 6\" "
-                                    "stroke=\"none\">\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffffff\"/>\n"
-                                    "<path d=\"M2.0,2.0h1.0v1.0h-1.0z M3.0,2.0h1.0v1.0h-1.0z M3.0,3.0h1.0v1.0h-1.0z\" "
-                                    "fill=\"#000000ff\"/>\n</svg>"));
+              svg(6, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffffff\"/>",
+                  "M2.0,2.0h1.0v1.0h-1.0z M3.0,2.0h1.0v1.0h-1.0z M3.0,3.0h1.0v1.0h-1.0z", "#000000ff"));
     EXPECT_EQ(code.svg(8, 0, QColor(255, 0, 0, 128), std::nullopt),
-              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 8 8\" "
-                                    "stroke=\"none\">\n\n"
-                                    "<path d=\"M0.0,0.0h4.0v4.0h-4.0z M4.0,0.0h4.0v4.0h-4.0z M4.0,4.0h4.0v4.0h-4.0z\" "
-                                    "fill=\"#ff000080\"/>\n</svg>"));
+              svg(8, "", "M0.0,0.0h4.0v4.0h-4.0z M4.0,0.0h4.0v4.0h-4.0z M4.0,4.0h4.0v4.0h-4.0z", "#ff000080"));
     EXPECT_EQ(code.svg(5, 1, QColor(), QColor()),
-              head + QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" viewBox=\"0 0 5 5\" "
-                                    "stroke=\"none\">\n\n"
-                                    "<path d=\"M1.25,1.25h1.25v1.25h-1.25z M2.5,1.25h1.25v1.25h-1.25z "
-                                    "M2.5,2.5h1.25v1.25h-1.25z\" fill=\"#000000\"/>\n</svg>"));
+              svg(5, "", "M1.25,1.25h1.25v1.25h-1.25z M2.5,1.25h1.25v1.25h-1.25z M2.5,2.5h1.25v1.25h-1.25z", "#000000"));
 }
 
 TEST(QRCodeRendering, CombinedPathPlacementAndDrawingRules) {

@@ -1,7 +1,7 @@
 // The install page as a phone's browser shows it: headless Chromium loads the page from the
 // service, and the QR code in the screenshot must decode back to the page's own address.
 #include "qrcode/QRCode.h"
-#include "server/VantryServer.h"
+#include "ServerTestUtil.h"
 #include "server/pages/QrSvg.h"
 #include "support/TestSupport.h"
 
@@ -9,8 +9,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -46,12 +44,9 @@ TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
     ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("browser"));
-    options.port = 0;
     options.qrRenderer = installPageQrSvg;
-    QString error;
-    auto server = VantryServer::start(options, &error);
-    ASSERT_TRUE(server) << error.toStdString();
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
 
     struct Case {
         QString appid, publicId, agent, appurl;
@@ -63,15 +58,8 @@ TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
     };
     httplib::Client api("127.0.0.1", server->port());
     for (const Case& c : cases) {
-        const QJsonObject app{{QStringLiteral("userid"), QStringLiteral("u1")}, {QStringLiteral("appname"), QStringLiteral("Browse <Demo>")},
-                              {QStringLiteral("appicon"), QString()}, {QStringLiteral("appversion"), QStringLiteral("3.1")},
-                              {QStringLiteral("appurl"), c.appurl}, {QStringLiteral("appid"), c.appid},
-                              {QStringLiteral("appdate"), QStringLiteral("2026/12/06 09:00")}, {QStringLiteral("appsize"), QStringLiteral("8 MB")},
-                              {QStringLiteral("minos"), QStringLiteral("16.0")}, {QStringLiteral("qrLink"), QString()},
-                              {QStringLiteral("appdescription"), QString()}};
-        const auto created = api.Post("/createapp", {{"Authorization", "u1"}},
-                                      QJsonDocument(app).toJson(QJsonDocument::Compact).toStdString(), "application/json");
-        ASSERT_TRUE(created && created->status == 201);
+        const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Browse <Demo>")}, {QStringLiteral("appurl"), c.appurl}};
+        ASSERT_EQ(postApp(api, QStringLiteral("u1"), c.appid, fields), 201);
 
         const QString pageUrl = server->publicUrl() + c.publicId;
         const QString shot = testsupport::makeTempDir(QStringLiteral("shot")) + QStringLiteral("/page.png");

@@ -1,29 +1,29 @@
 #include "server/storage/FileStore.h"
-#include "server/VantryServer.h"
+#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
 #include <httplib.h>
 
-
 namespace {
 
 std::string tempRoot() { return (testsupport::makeTempDir(QStringLiteral("store")) + QStringLiteral("/files")).toStdString(); }
 
+// Everything under root (links not followed), as sorted relative paths.
 QStringList filesUnder(const QString& root) {
     QStringList out;
-    QDir dir(root);
-    for (const QFileInfo& fi : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
-        out << fi.fileName();
-        if (fi.isDir() && !fi.isSymLink())
-            for (const QString& sub : filesUnder(fi.filePath()))
-                out << fi.fileName() + QLatin1Char('/') + sub;
-    }
+    const QDir base(root);
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        out << base.relativeFilePath(it.next());
+    out.sort();
     return out;
 }
 
@@ -31,22 +31,16 @@ QStringList filesUnder(const QString& root) {
 struct StorageServer {
     std::unique_ptr<VantryServer> server;
     QString root;
-    int port = 0;
 
     explicit StorageServer(qint64 maxUpload = qint64(1) << 30) {
         ServerOptions options;
         options.dataDir = testsupport::makeTempDir(QStringLiteral("api"));
-        options.port = 0;
         options.maxUploadBytes = maxUpload;
-        QString error;
-        server = VantryServer::start(options, &error);
-        EXPECT_TRUE(server) << error.toStdString();
+        server = startServer(options);
         root = options.dataDir + QStringLiteral("/files");
-        port = server ? server->port() : 0;
     }
-    std::string publicUrl() const { return server->publicUrl().toStdString(); }
     httplib::Client client(bool withToken = true) const {
-        httplib::Client c("127.0.0.1", port);
+        httplib::Client c("127.0.0.1", server->port());
         if (withToken)
             c.set_bearer_token_auth(server->storageToken().toStdString().c_str());
         return c;
@@ -113,61 +107,54 @@ TEST(StorageApi, UploadLinkAndDownloadWithRanges) {
     StorageServer s;
     auto api = s.client();
     auto res = api.Post("/storage/folders", R"({"path":"Vantry/Café job"})", "application/json");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 201);
+    ASSERT_EQ(status(res), 201);
     EXPECT_NE(res->body.find("\"existed\":false"), std::string::npos);
 
     std::string payload(300000, '\0');
     for (size_t i = 0; i < payload.size(); ++i)
         payload[i] = char(i * 7 % 251);
     res = api.Put("/storage/files?path=Vantry%2FCaf%C3%A9%20job%2FApp.apk", payload, "application/octet-stream");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 201) << res->body;
+    ASSERT_EQ(status(res), 201) << (res ? res->body : "");
 
     res = api.Post("/storage/links", R"({"path":"Vantry/Café job/App.apk"})", "application/json");
     ASSERT_TRUE(res);
-    const std::string expected = s.publicUrl() + "files/Vantry/Caf%C3%A9%20job/App.apk";
+    const std::string expected = s.server->publicUrl().toStdString() + "files/Vantry/Caf%C3%A9%20job/App.apk";
     EXPECT_NE(res->body.find(expected), std::string::npos) << res->body;
 
     auto anyone = s.client(false);
     res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
+    ASSERT_EQ(status(res), 200);
     EXPECT_EQ(res->body, payload);
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/vnd.android.package-archive");
     const std::string etag = res->get_header_value("ETag");
     EXPECT_FALSE(etag.empty());
 
     res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk", {{"Range", "bytes=1000-1999"}});
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 206);
+    ASSERT_EQ(status(res), 206);
     EXPECT_EQ(res->body, payload.substr(1000, 1000));
     EXPECT_EQ(res->get_header_value("Content-Range"), "bytes 1000-1999/300000");
 
     res = anyone.Get("/files/Vantry/Caf%C3%A9%20job/App.apk", {{"If-None-Match", etag}});
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 304);
+    ASSERT_EQ(status(res), 304);
 }
 
 TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     StorageServer s(1000);
     auto anonymous = s.client(false);
     auto res = anonymous.Post("/storage/folders", R"({"path":"x"})", "application/json");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 401);
-    httplib::Client wrong("127.0.0.1", s.port);
+    ASSERT_EQ(status(res), 401);
+    httplib::Client wrong("127.0.0.1", s.server->port());
     wrong.set_bearer_token_auth((s.server->storageToken() + QStringLiteral("x")).toStdString().c_str());
-    EXPECT_EQ(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")->status, 401);
+    EXPECT_EQ(status(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")), 401);
 
     auto api = s.client();
-    EXPECT_EQ(api.Put("/storage/files?path=big.ipa", std::string(1001, 'x'), "application/octet-stream")->status, 413);
+    EXPECT_EQ(status(api.Put("/storage/files?path=big.ipa", std::string(1001, 'x'), "application/octet-stream")), 413);
     for (const char* path : {"..%2Fx", "%2Fetc%2Fpasswd", "a%00b", "a%2F..%2F..%2Fx"}) {
         res = api.Put((std::string("/storage/files?path=") + path).c_str(), "x", "application/octet-stream");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 400) << path;
+        ASSERT_EQ(status(res), 400) << path;
     }
-    EXPECT_EQ(api.Post("/storage/folders", "{not json", "application/json")->status, 400);
-    EXPECT_EQ(api.Post("/storage/links", R"({"path":"missing.ipa"})", "application/json")->status, 404);
-    EXPECT_EQ(anonymous.Get("/files/..%2F..%2Fetc%2Fpasswd")->status, 404);
+    EXPECT_EQ(status(api.Post("/storage/folders", "{not json", "application/json")), 400);
+    EXPECT_EQ(status(api.Post("/storage/links", R"({"path":"missing.ipa"})", "application/json")), 404);
+    EXPECT_EQ(status(anonymous.Get("/files/..%2F..%2Fetc%2Fpasswd")), 404);
     EXPECT_TRUE(filesUnder(s.root).isEmpty());
 }

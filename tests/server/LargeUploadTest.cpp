@@ -1,10 +1,11 @@
 // Self-hosted storage with a large file through the real binary: streaming keeps the server's
 // memory flat, the stored bytes are exact, and a cut-off upload leaves nothing behind.
-#include "ServerProcess.h"
+#include "ServerTestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
+#include <QDirIterator>
+#include <QRandomGenerator>
 #include <QFile>
 #include <QTcpSocket>
 
@@ -20,16 +21,10 @@ QString makeSource(const QString& path, qint64 mib) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return {};
+    QRandomGenerator rng(7);
     QByteArray block(4 << 20, Qt::Uninitialized);
-    quint64 x = 0x9E3779B97F4A7C15ull;
     for (qint64 written = 0; written < (mib << 20); written += block.size()) {
-        auto* words = reinterpret_cast<quint64*>(block.data());
-        for (qsizetype i = 0; i < block.size() / 8; ++i) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            words[i] = x;
-        }
+        rng.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
         f.write(block);
     }
     return path;
@@ -56,13 +51,9 @@ int curl(const QStringList& args, QByteArray* out = nullptr) {
 
 QStringList partialFiles(const QString& root) {
     QStringList found;
-    QDir dir(root);
-    for (const QFileInfo& fi : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        if (fi.isDir())
-            found += partialFiles(fi.filePath());
-        else if (fi.fileName().startsWith(QLatin1String(".upload-")))
-            found << fi.filePath();
-    }
+    for (QDirIterator it(root, {QStringLiteral(".upload-*")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        found << it.next();
     return found;
 }
 
@@ -78,31 +69,24 @@ TEST(LargeUpload, StreamsAGigabyteInAndOutWithFlatMemory) {
 
     const QString source = makeSource(data + QStringLiteral("/source.bin"), sizeMiB());
     ASSERT_FALSE(source.isEmpty());
-    ASSERT_EQ(curl({QStringLiteral("-T"), source, QStringLiteral("-H"), auth, QStringLiteral("-H"), QStringLiteral("Expect:"),
-                    base + QStringLiteral("storage/files?path=Vantry/big/App.ipa")}),
-              0);
+    ASSERT_EQ(curl({"-T", source, "-H", auth, "-H", "Expect:", base + "storage/files?path=Vantry/big/App.ipa"}), 0);
     const qint64 peak = peakResidentMiB(server.pid());
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 100) << "the upload must stream to disk";
 
     QByteArray link;
-    ASSERT_EQ(curl({QStringLiteral("-H"), auth, QStringLiteral("-H"), QStringLiteral("Content-Type: application/json"),
-                    QStringLiteral("--data"), QStringLiteral(R"({"path":"Vantry/big/App.ipa"})"),
-                    base + QStringLiteral("storage/links")},
-                   &link),
-              0);
+    ASSERT_EQ(curl({"-H", auth, "-H", "Content-Type: application/json", "--data", R"({"path":"Vantry/big/App.ipa"})",
+                    base + "storage/links"}, &link), 0);
     EXPECT_TRUE(link.contains(base.toUtf8() + "files/Vantry/big/App.ipa")) << link.constData();
 
     const QString copy = data + QStringLiteral("/download.bin");
-    ASSERT_EQ(curl({QStringLiteral("-o"), copy, base + QStringLiteral("files/Vantry/big/App.ipa")}), 0);
-    EXPECT_EQ(QProcess::execute(QStringLiteral("cmp"), {QStringLiteral("-s"), source, copy}), 0);
+    ASSERT_EQ(curl({"-o", copy, base + "files/Vantry/big/App.ipa"}), 0);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("cmp"), {"-s", source, copy}), 0);
     QFile::remove(copy);
     EXPECT_LT(peakResidentMiB(server.pid()), 100) << "downloads stream from disk too";
 
     QByteArray range;
-    ASSERT_EQ(curl({QStringLiteral("-r"), QStringLiteral("1000000-1000999"), base + QStringLiteral("files/Vantry/big/App.ipa")},
-                   &range),
-              0);
+    ASSERT_EQ(curl({"-r", "1000000-1000999", base + "files/Vantry/big/App.ipa"}, &range), 0);
     QFile original(source);
     ASSERT_TRUE(original.open(QIODevice::ReadOnly) && original.seek(1000000));
     EXPECT_EQ(range, original.read(1000));

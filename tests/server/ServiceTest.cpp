@@ -2,7 +2,7 @@
 // instance (transport limits, concurrency).
 #include "server/Database.h"
 #include "server/VantryServer.h"
-#include "ServerProcess.h"
+#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +20,8 @@
 
 namespace {
 
-std::string appBody(const std::string& owner, const std::string& appid) {
-    return R"({"userid":")" + owner + R"(","appname":"n","appicon":"","appversion":"1","appurl":"u","appid":")" + appid +
-           R"(","appdate":"d","appsize":"1 MB","minos":"14","qrLink":"","appdescription":""})";
-}
-
-int postApp(httplib::Client& client, const std::string& owner, const std::string& appid) {
-    const auto r = client.Post("/createapp", {{"Authorization", owner}}, appBody(owner, appid), "application/json");
-    return r ? r->status : -1;
-}
-
-QJsonArray appsOf(httplib::Client& client, const std::string& owner) {
-    const auto r = client.Get(("/app/" + owner).c_str(), {{"Authorization", owner}});
+QJsonArray appsOf(httplib::Client& client, const QString& owner) {
+    const auto r = client.Get(("/app/" + owner.toStdString()).c_str(), {{"Authorization", owner.toStdString()}});
     if (!r)
         return {};
     return QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("response")).toArray();
@@ -39,17 +29,16 @@ QJsonArray appsOf(httplib::Client& client, const std::string& owner) {
 
 TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
     const QString data = testsupport::makeTempDir(QStringLiteral("restart"));
-    const std::string owner = "dbid:AAH-owner";
+    const QString owner = QStringLiteral("dbid:AAH-owner");
     {
         ServerProcess server(data, testsupport::freePort());
         ASSERT_TRUE(server.waitReady()) << server.output().constData();
         httplib::Client client = server.client();
-        const auto user = client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":")" + owner + R"("})",
+        const auto user = client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
                                       "application/json");
-        ASSERT_TRUE(user);
-        EXPECT_EQ(user->status, 201);
+        ASSERT_EQ(status(user), 201);
         for (int i = 0; i < 20; ++i)
-            ASSERT_EQ(postApp(client, owner, "app" + std::to_string(i)), 201);
+            ASSERT_EQ(postApp(client, owner, QStringLiteral("app%1").arg(i)), 201);
         EXPECT_EQ(server.terminate(), 0);
         const QByteArray log = server.output();
         EXPECT_TRUE(log.contains("POST /createapp 201 ")) << log.constData();
@@ -63,17 +52,15 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
     ASSERT_EQ(apps.size(), 20);
     EXPECT_EQ(apps.at(0).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app0"));
     EXPECT_EQ(apps.at(19).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app19"));
-    EXPECT_EQ(postApp(client, owner, "app0"), 409);
+    EXPECT_EQ(postApp(client, owner, QStringLiteral("app0")), 409);
     EXPECT_EQ(again.terminate(), 0);
     EXPECT_FALSE(again.output().contains("AAH-owner")) << again.output().constData();
     EXPECT_TRUE(again.output().contains("GET /app/:userid 200 ")) << again.output().constData();
 }
 
 TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
-    for (const QStringList& args : {QStringList{QStringLiteral("--listen"), QStringLiteral("nohost")},
-                                    QStringList{QStringLiteral("--latest-version"), QStringLiteral("1.10")},
-                                    QStringList{QStringLiteral("--public-url"), QStringLiteral("ftp://x/")},
-                                    QStringList{QStringLiteral("--bogus")}}) {
+    for (const QStringList& args : {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
+                                    QStringList{"--public-url", "ftp://x/"}, QStringList{"--bogus"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));
@@ -84,14 +71,7 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
 
 class ServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("service"));
-        options.port = 0;
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
-    }
+    void SetUp() override { ASSERT_TRUE(server = startServer()); }
     httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
     std::unique_ptr<VantryServer> server;
 };
@@ -99,8 +79,7 @@ protected:
 TEST_F(ServiceTest, OversizedBodyIsRefusedAndServiceGoesOn) {
     httplib::Client c = client();
     const auto big = c.Post("/reportcrash", std::string(2 * 1024 * 1024, 'x'), "application/json");
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->status, 413);
+    ASSERT_EQ(status(big), 413);
     EXPECT_NE(big->body.find(R"("isSuccess":false)"), std::string::npos);
     EXPECT_EQ(server->database().crashCount(), 0);
     httplib::Client fresh = client();
@@ -137,7 +116,7 @@ TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
         threads.emplace_back([&, t] {
             httplib::Client c = client();
             for (int i = 0; i < kApps; ++i)
-                if (postApp(c, "user" + std::to_string(t % 2), "t" + std::to_string(t) + "-" + std::to_string(i)) == 201)
+                if (postApp(c, QStringLiteral("user%1").arg(t % 2), QStringLiteral("t%1-%2").arg(t).arg(i)) == 201)
                     ++created;
         });
     }
@@ -145,7 +124,7 @@ TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
         t.join();
     EXPECT_EQ(created.load(), kClients * kApps);
     httplib::Client c = client();
-    EXPECT_EQ(appsOf(c, "user0").size() + appsOf(c, "user1").size(), kClients * kApps);
+    EXPECT_EQ(appsOf(c, QStringLiteral("user0")).size() + appsOf(c, QStringLiteral("user1")).size(), kClients * kApps);
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Upload and download throughput of the self-hosted storage on loopback, with curl as the client,
 # beside cp of the same file on the same disk.
-# Usage: tests/server/bench/storage-throughput.sh [build-dir] [MiB]
+# Usage: benchmarks/server/storage-throughput.sh [build-dir] [MiB]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../../build}
+build=${1:-$here/../../build}
 mib=${2:-1024}
 server="$build/src/server/vantry-server"
 [ -x "$server" ] || { echo "storage-throughput.sh: build vantry-server first ($server)" >&2; exit 2; }

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Load benchmark of vantry-server with wrk on loopback:
 #   GET /app/<userid> for a user with 200 apps, and POST /createapp with fresh app ids.
-# Usage: tests/server/bench/load.sh [build-dir] [seconds] [connections]
+# Usage: benchmarks/server/load.sh [build-dir] [seconds] [connections]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../../build}
+build=${1:-$here/../../build}
 seconds=${2:-10}
 connections=${3:-32}
 threads=$(( connections < 2 ? 1 : 2 ))

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "server/VantryServer.h"
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <memory>
+
+// The binary, started on a free port and stopped with a signal.
+class ServerProcess {
+public:
+    explicit ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra = {}) : m_port(port) {
+        m_process.setProgram(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"));
+        m_process.setArguments(QStringList{QStringLiteral("--data-dir"), dataDir, QStringLiteral("--listen"),
+                                           QStringLiteral("127.0.0.1:%1").arg(port)} + extra);
+        m_process.start();
+    }
+    bool waitReady() {
+        return testsupport::waitUntil([this] {
+            m_output += m_process.readAllStandardOutput();
+            return m_output.contains("listening on") || m_process.state() == QProcess::NotRunning;
+        }) && m_process.state() == QProcess::Running;
+    }
+    // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
+    int terminate() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_output += m_process.readAllStandardOutput();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    QByteArray output() const { return m_output; }
+    qint64 pid() const { return m_process.processId(); }
+    quint16 port() const { return m_port; }
+    httplib::Client client() const { return httplib::Client("127.0.0.1", m_port); }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// The service in this process on a free loopback port with a fresh data folder; null on failure.
+inline std::unique_ptr<VantryServer> startServer(ServerOptions options = {}) {
+    if (options.dataDir.isEmpty())
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
+    options.port = 0;
+    QString error;
+    auto server = VantryServer::start(options, &error);
+    EXPECT_TRUE(server) << error.toStdString();
+    return server;
+}
+
+// A createapp body: every text field is "v-<key>" (the icon empty) unless given in fields.
+inline QByteArray appJson(const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
+    QJsonObject o{{QStringLiteral("userid"), owner}, {QStringLiteral("appid"), appid}, {QStringLiteral("appicon"), QString()}};
+    for (const char* key : {"appname", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink", "appdescription"})
+        o.insert(QLatin1String(key), QStringLiteral("v-") + QLatin1String(key));
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        o.insert(it.key(), it.value().toString());
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// The HTTP status of an answer, or -1 without one.
+inline int status(const httplib::Result& r) { return r ? r->status : -1; }
+
+// POSTs a createapp body as owner; the HTTP status, or -1 without an answer.
+inline int postApp(httplib::Client& client, const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
+    return status(client.Post("/createapp", {{"Authorization", owner.toStdString()}},
+                              appJson(owner, appid, fields).toStdString(), "application/json"));
+}
