@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include <sys/mman.h>
+
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
@@ -12,9 +14,11 @@ struct ProbeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A real access violation: a write to a page mapped without any access rights (a null write
+// would be caught by the undefined-behaviour sanitizer before the signal).
 [[gnu::noinline]] void crashBySegfault() {
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
+    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(page) = 1;
 }
 } // namespace
 
