@@ -4,6 +4,7 @@
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/drive/GoogleAuth.h"
+#include "storage/UploadProgress.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -153,13 +154,7 @@ void DriveUpload::recover(const CallResult& result) {
     });
 }
 
-void DriveUpload::report(qint64 bytes) {
-    const double fraction = m_size > 0 ? qMin(1.0, double(bytes) / double(m_size)) : 1.0;
-    if (fraction <= m_reported || !m_progress)
-        return;
-    m_reported = fraction;
-    m_progress(fraction);
-}
+void DriveUpload::report(qint64 bytes) { reportUploadProgress(bytes, m_size, m_reported, m_progress); }
 
 void DriveUpload::end(const Outcome& outcome) {
     if (m_finished)

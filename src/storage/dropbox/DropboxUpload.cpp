@@ -5,6 +5,7 @@
 #include "storage/AuthorizedCall.h"
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxWire.h"
+#include "storage/UploadProgress.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -149,14 +150,7 @@ void DropboxUpload::failed(const CallResult& result) {
     end({Outcome::Failed, {}, text});
 }
 
-void DropboxUpload::report(qint64 bytes) {
-    // Progress never runs backwards, even when a chunk is sent again.
-    const double fraction = m_size > 0 ? qMin(1.0, double(bytes) / double(m_size)) : 1.0;
-    if (fraction <= m_reported || !m_progress)
-        return;
-    m_reported = fraction;
-    m_progress(fraction);
-}
+void DropboxUpload::report(qint64 bytes) { reportUploadProgress(bytes, m_size, m_reported, m_progress); }
 
 void DropboxUpload::end(const Outcome& outcome) {
     if (m_cancelled)
