@@ -1,3 +1,4 @@
+#include "backend/Config.h"
 #include "backend/WorkingFolder.h"
 #include "cli/Command.h"
 #include "support/TestSupport.h"
@@ -65,5 +66,21 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_TRUE(run.out.contains(QLatin1String("manifest")));
     run = runVantryCli({QStringLiteral("manifest"), QStringLiteral("--help")});
     EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.startsWith(QLatin1String("Usage: vantry-cli manifest [options]")));
     EXPECT_TRUE(run.out.contains(QLatin1String("--bundle-identifier")));
+}
+
+TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
+    qputenv("VANTRY_ZOHO_CLIENT_SECRET", "0123456789abcdef-secret");
+    qputenv("VANTRY_BACKEND_BASE_URL", "https://env.example/");
+    Config::instance().reload();
+    const CliRun run = runVantryCli({QStringLiteral("config")});
+    qunsetenv("VANTRY_ZOHO_CLIENT_SECRET");
+    qunsetenv("VANTRY_BACKEND_BASE_URL");
+    Config::instance().reload();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(run.out.contains(QLatin1String("0123456789abcdef-secret")));
+    EXPECT_TRUE(run.out.contains(QLatin1String("zoho/clientSecret = (set)  [VANTRY_ZOHO_CLIENT_SECRET]")));
+    EXPECT_TRUE(run.out.contains(QLatin1String("google/clientSecret = (not set)  [default]")));
+    EXPECT_TRUE(run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
 }
