@@ -1,42 +1,19 @@
 #include "DriveEmulator.h"
 
+#include "EmulatorCore.h"
 #include "backend/Config.h"
 
-#include <httplib.h>
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRandomGenerator>
-#include <QUrlQuery>
-
-#include <chrono>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <set>
-#include <thread>
 
 namespace {
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
+using namespace emu;
 
-QString randomId(int n) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
-    QString out;
-    for (int i = 0; i < n; ++i)
-        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(64)]);
-    return out;
-}
+QString driveId(int n) { return randomId(n, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"); }
 
 void sendJson(Response& res, int status, const QJsonObject& body) {
-    res.status = status;
-    res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json; charset=UTF-8");
+    emu::sendJson(res, status, body, "application/json; charset=UTF-8");
 }
 
 void googleError(Response& res, int code, const QString& reason, const QString& message) {
@@ -49,54 +26,34 @@ void googleError(Response& res, int code, const QString& reason, const QString& 
                                                                              {QStringLiteral("message"), message}}}}}}});
 }
 
-void dropAnswer(Response& res) {
-    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
-}
-
 struct Session {
     QString name, parent, mimeType, blob;
     qint64 total = -1;
     qint64 stored = 0;
     QString fileId; // set once complete
 };
-
-struct PendingFault {
-    DriveEmulator::Fault fault;
-    int times;
-};
 } // namespace
 
 struct DriveEmulator::State {
-    QString root;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    mutable std::mutex mutex;
-    std::set<QString> tokens;
-    QString refreshToken;
+    EmulatorCore& core;
+    std::mutex& mutex = core.mutex;
+    httplib::Server& server = core.server;
     bool refreshWithoutToken = false;
-    int refreshGrants = 0;
     std::vector<Item> items;
     std::map<QString, Session> sessions;
-    std::map<QString, std::vector<PendingFault>> faults;
-    QStringList requests;
-    int blobs = 0;
+    FaultQueue<Fault> faults;
 
     std::optional<Fault> takeFault(const QString& kind) {
-        auto it = faults.find(kind);
-        if (it == faults.end() || it->second.empty())
-            return std::nullopt;
-        const Fault fault = it->second.front().fault;
-        if (--it->second.front().times <= 0)
-            it->second.erase(it->second.begin());
-        return fault;
+        const auto entry = faults.take(kind);
+        return entry ? std::optional(entry->fault) : std::nullopt;
     }
 
     bool authorized(const Request& req, Response& res) {
-        std::string token = req.get_header_value("Authorization");
-        token = token.rfind("Bearer ", 0) == 0 ? token.substr(7) : req.get_param_value("access_token");
+        QString token = EmulatorCore::credential(req, "Bearer");
+        if (token.isEmpty())
+            token = QString::fromStdString(req.get_param_value("access_token"));
         std::lock_guard lock(mutex);
-        if (tokens.count(QString::fromStdString(token)))
+        if (core.accepts(token))
             return true;
         res.set_header("WWW-Authenticate", "Bearer realm=\"https://accounts.google.com/\", error=\"invalid_token\"");
         googleError(res, 401, QStringLiteral("authError"), QStringLiteral("Invalid Credentials"));
@@ -139,10 +96,10 @@ struct DriveEmulator::State {
             if (!authorized(req, res))
                 return;
             std::lock_guard lock(mutex);
-            requests.append(kind);
+            core.requests.append(kind);
             if (answerFault(takeFault(kind), res))
                 return;
-            handler(req, QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object(), res);
+            handler(req, parseJson(req.body), res);
         };
         if (get)
             server.Get(pattern, wrapped);
@@ -172,7 +129,7 @@ void DriveEmulator::State::routes() {
             googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(parent));
             return;
         }
-        Item item{randomId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
+        Item item{driveId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
                   parent};
         items.push_back(item);
         sendJson(res, 200, fileJson(item));
@@ -205,23 +162,23 @@ void DriveEmulator::State::routes() {
             googleError(res, 400, QStringLiteral("badRequest"), QStringLiteral("Only resumable uploads are emulated."));
             return;
         }
-        const QString id = randomId(40);
+        const QString id = driveId(40);
         Session session;
         session.name = body.value(QStringLiteral("name")).toString();
         session.parent = body.value(QStringLiteral("parents")).toArray().first().toString();
         session.mimeType = QString::fromStdString(req.get_header_value("X-Upload-Content-Type"));
-        session.blob = root + QStringLiteral("/drive-blob-%1.bin").arg(++blobs);
+        session.blob = core.newBlob(QStringLiteral("drive-blob"));
         QFile(session.blob).open(QIODevice::WriteOnly);
         sessions[id] = session;
         res.status = 200;
         res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/upload/drive/v3/files?uploadType=resumable&upload_id=%2")
-                                       .arg(port)
+                                       .arg(core.port)
                                        .arg(id)
                                        .toStdString());
     });
 
     server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
-        const auto drain = [&] { reader([](const char*, size_t) { return true; }); };
+        const auto drain = [&] { core.streamBody(reader, QString()); };
         if (!authorized(req, res)) {
             drain();
             return;
@@ -232,7 +189,7 @@ void DriveEmulator::State::routes() {
         Session session;
         {
             std::lock_guard lock(mutex);
-            requests.append(QStringLiteral("chunk ") + range);
+            core.requests.append(QStringLiteral("chunk ") + range);
             fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
             if (fault == Fault::ExpireSession)
                 sessions.erase(id);
@@ -260,15 +217,7 @@ void DriveEmulator::State::routes() {
             keep = QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2;
         bool ok = true;
         if (!query && first == session.stored) {
-            FILE* out = std::fopen(QFile::encodeName(session.blob).constData(), "ab");
-            std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-            qint64 got = 0;
-            ok = reader([&](const char* data, size_t length) {
-                const qint64 take = qBound<qint64>(0, keep - got, qint64(length));
-                got += qint64(length);
-                return std::fwrite(data, 1, size_t(take), out) == size_t(take);
-            });
-            std::fclose(out);
+            ok = core.streamBody(reader, session.blob, true, keep);
         } else {
             drain(); // out of order: nothing is kept, the answer names what is stored
         }
@@ -282,7 +231,7 @@ void DriveEmulator::State::routes() {
         }
         if (stored.stored == total) {
             if (stored.fileId.isEmpty()) {
-                Item item{randomId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob};
+                Item item{driveId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob};
                 items.push_back(item);
                 stored.fileId = item.id;
             }
@@ -296,11 +245,8 @@ void DriveEmulator::State::routes() {
     });
 
     server.Post("/token", [this](const Request& req, Response& res) {
-        const QUrlQuery form(QString::fromStdString(req.body));
         std::lock_guard lock(mutex);
-        ++refreshGrants;
-        if (form.queryItemValue(QStringLiteral("grant_type")) != QLatin1String("refresh_token") ||
-            form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded) != refreshToken || refreshToken.isEmpty()) {
+        if (!core.refreshGrantMatches(req)) {
             sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
                                 {QStringLiteral("error_description"), QStringLiteral("Bad Request")}});
             return;
@@ -309,40 +255,15 @@ void DriveEmulator::State::routes() {
             sendJson(res, 200, {{QStringLiteral("token_type"), QStringLiteral("Bearer")}});
             return;
         }
-        const QString access = QStringLiteral("ya29.emu-") + randomId(40);
-        tokens.insert(access);
-        sendJson(res, 200, {{QStringLiteral("access_token"), access},
+        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("ya29.emu-"), 40)},
                             {QStringLiteral("expires_in"), 3599},
                             {QStringLiteral("token_type"), QStringLiteral("Bearer")}});
     });
 }
 
-DriveEmulator::DriveEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
-    d->root = storageDir;
-    QDir().mkpath(storageDir);
-    d->routes();
-}
+DriveEmulator::DriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) { d->routes(); }
 
 DriveEmulator::~DriveEmulator() { stop(); }
-
-bool DriveEmulator::start() {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return d->server.is_running();
-}
-
-void DriveEmulator::stop() {
-    if (d->thread.joinable()) {
-        d->server.stop();
-        d->thread.join();
-    }
-}
-
-QString DriveEmulator::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(d->port); }
 
 void DriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -354,36 +275,21 @@ void DriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
 }
 
-void DriveEmulator::addAccessToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->tokens.insert(token);
-}
-
-void DriveEmulator::setRefreshToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->refreshToken = token;
-}
-
 void DriveEmulator::setRefreshWithoutToken(bool on) {
     std::lock_guard lock(d->mutex);
     d->refreshWithoutToken = on;
 }
 
-int DriveEmulator::refreshGrants() const {
-    std::lock_guard lock(d->mutex);
-    return d->refreshGrants;
-}
-
 QString DriveEmulator::addItem(const QString& name, bool folder, const QString& parent) {
     std::lock_guard lock(d->mutex);
-    Item item{randomId(33), name, folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain"), parent};
+    Item item{driveId(33), name, folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain"), parent};
     d->items.push_back(item);
     return item.id;
 }
 
 void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
     std::lock_guard lock(d->mutex);
-    d->faults[kind].push_back({fault, times});
+    d->faults.push(kind, fault, times);
 }
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {
@@ -398,17 +304,4 @@ std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const 
 QList<DriveEmulator::Item> DriveEmulator::items() const {
     std::lock_guard lock(d->mutex);
     return QList<Item>(d->items.begin(), d->items.end());
-}
-
-QStringList DriveEmulator::requests() const {
-    std::lock_guard lock(d->mutex);
-    return d->requests;
-}
-
-int DriveEmulator::count(const QString& kind) const {
-    std::lock_guard lock(d->mutex);
-    int n = 0;
-    for (const QString& line : d->requests)
-        n += line.section(QLatin1Char(' '), 0, 0) == kind ? 1 : 0;
-    return n;
 }

@@ -1,49 +1,24 @@
 #include "DropboxEmulator.h"
 
+#include "EmulatorCore.h"
 #include "backend/Config.h"
 
-#include <httplib.h>
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QRandomGenerator>
 #include <QUrl>
-#include <QUrlQuery>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <set>
-#include <thread>
 
 namespace {
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
+using namespace emu;
 
-QString token(int n) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString out;
-    for (int i = 0; i < n; ++i)
-        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(36)]);
-    return out;
-}
+QString token(int n) { return randomId(n); }
 
-std::string compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
+void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/json"); }
 
 QJsonObject tagged(const QString& tag) { return {{QStringLiteral(".tag"), tag}}; }
-
-void sendJson(Response& res, int status, const QJsonObject& body) {
-    res.status = status;
-    res.set_content(compact(body), "application/json");
-}
 
 void routeError(Response& res, const QString& summary, const QJsonObject& error) {
     sendJson(res, 409, {{QStringLiteral("error_summary"), summary}, {QStringLiteral("error"), error}});
@@ -52,11 +27,6 @@ void routeError(Response& res, const QString& summary, const QJsonObject& error)
 void badRequest(Response& res, const std::string& route, const std::string& why) {
     res.status = 400;
     res.set_content("Error in call to API function \"" + route + "\": " + why, "text/plain; charset=utf-8");
-}
-
-void dropAnswer(Response& res) {
-    // Headers go out, then the body promised by them never comes.
-    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
 }
 
 struct FileEntry {
@@ -74,85 +44,37 @@ struct Session {
     qint64 offset = 0;
     bool closed = false;
 };
-
-struct PendingFault {
-    DropboxEmulator::Fault fault;
-    int times;
-    int retryAfter;
-};
 } // namespace
 
 struct DropboxEmulator::State {
-    QString root;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-
-    mutable std::mutex mutex;
-    std::set<QString> validTokens;
-    std::set<QString> expiredTokens;
-    QString refreshToken;
-    int refreshGrants = 0;
+    EmulatorCore& core;
+    std::mutex& mutex = core.mutex;
+    httplib::Server& server = core.server;
     Account account;
     std::map<QString, QString> folders; // path_lower -> display
     std::map<QString, FileEntry> files; // path_lower -> entry
     std::map<QString, Session> sessions;
-    std::map<QString, std::vector<PendingFault>> faults;
+    FaultQueue<Fault> faults;
     qint64 slowRate = 4 << 20;
     bool omitLinkMetadata = false;
-    QStringList requests;
     QStringList rejectedArgs;
-    int blobCounter = 0;
-    std::atomic<qint64> bytesReceived{0};
-    std::atomic<int> abortedBodies{0};
 
-    QString newBlob() {
-        return root + QStringLiteral("/blob-%1.bin").arg(++blobCounter);
-    }
-
-    std::optional<PendingFault> takeFault(const QString& route) {
-        auto it = faults.find(route);
-        if (it == faults.end() || it->second.empty())
-            return std::nullopt;
-        PendingFault& f = it->second.front();
-        PendingFault out = f;
-        if (--f.times <= 0)
-            it->second.erase(it->second.begin());
-        return out;
-    }
+    QString newBlob() { return core.newBlob(QStringLiteral("blob")); }
 
     // Bearer check shared by every API route; false when the answer is already set.
     bool authorized(const Request& req, Response& res) {
-        const std::string header = req.get_header_value("Authorization");
-        const QString bearer = QString::fromStdString(header).mid(7);
+        const QString bearer = EmulatorCore::credential(req, "Bearer");
         std::lock_guard lock(mutex);
-        if (header.rfind("Bearer ", 0) == 0 && validTokens.count(bearer))
+        if (core.accepts(bearer))
             return true;
-        const QString tag = expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
+        const QString tag = core.expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
                                                         : QStringLiteral("invalid_access_token");
         sendJson(res, 401, {{QStringLiteral("error_summary"), tag + QStringLiteral("/..")}, {QStringLiteral("error"), tagged(tag)}});
         return false;
     }
 
-    // Streams the body to a file (appending) or drops it; false when the client went away.
     bool readBody(const ContentReader& reader, const QString& file, bool append = false) {
-        FILE* out = nullptr;
-        if (!file.isEmpty()) {
-            out = std::fopen(QFile::encodeName(file).constData(), append ? "ab" : "wb");
-            if (out)
-                std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-        }
-        const bool ok = reader([&](const char* data, size_t length) {
-            if (out && std::fwrite(data, 1, length, out) != length)
-                return false;
-            bytesReceived += qint64(length);
-            return true;
-        });
-        if (out)
-            std::fclose(out);
-        if (!ok)
-            ++abortedBodies;
-        return ok;
+        return core.streamBody(reader, file, append);
     }
 
     QJsonObject metadata(const QString& lower, const FileEntry& f) const {
@@ -170,7 +92,7 @@ struct DropboxEmulator::State {
     QJsonObject linkMetadata(const QString& lower, const FileEntry& f) const {
         const QString name = f.display.section(QLatin1Char('/'), -1);
         const QString url = QStringLiteral("http://localhost:%1/scl/fi/%2/%3?rlkey=%4&dl=0")
-                                .arg(port)
+                                .arg(core.port)
                                 .arg(f.linkToken, QString::fromUtf8(QUrl::toPercentEncoding(name)), f.rlkey);
         return {{QStringLiteral(".tag"), QStringLiteral("file")}, {QStringLiteral("url"), url},
                 {QStringLiteral("id"), f.id},                     {QStringLiteral("name"), name},
@@ -233,15 +155,15 @@ void DropboxEmulator::State::contentRoute(
             }
         }
         const QJsonObject arg = QJsonDocument::fromJson(QByteArray::fromStdString(rawArg)).object();
-        std::optional<PendingFault> fault;
+        std::optional<FaultQueue<Fault>::Entry> fault;
         {
             std::lock_guard lock(mutex);
             QString line = name;
             if (arg.contains(QStringLiteral("cursor")))
                 line += QStringLiteral(" offset=%1").arg(
                     qint64(arg.value(QStringLiteral("cursor")).toObject().value(QStringLiteral("offset")).toDouble()));
-            requests.append(line);
-            fault = takeFault(name);
+            core.requests.append(line);
+            fault = faults.take(name);
         }
         if (fault && (fault->fault == Fault::TooManyRequests || fault->fault == Fault::ServerError ||
                       fault->fault == Fault::DropConnection)) {
@@ -252,11 +174,11 @@ void DropboxEmulator::State::contentRoute(
                 res.status = 500;
                 res.set_content("Internal Server Error", "text/plain");
             } else {
-                res.set_header("Retry-After", std::to_string(fault->retryAfter));
+                res.set_header("Retry-After", std::to_string(fault->value));
                 sendJson(res, 429, {{QStringLiteral("error_summary"), QStringLiteral("too_many_requests/..")},
                                     {QStringLiteral("error"),
                                      QJsonObject{{QStringLiteral("reason"), tagged(QStringLiteral("too_many_requests"))},
-                                                 {QStringLiteral("retry_after"), fault->retryAfter}}}});
+                                                 {QStringLiteral("retry_after"), fault->value}}}});
             }
             return;
         }
@@ -285,14 +207,14 @@ void DropboxEmulator::State::rpcRoute(const std::string& route, std::function<vo
         const QString name = QString::fromStdString(route);
         if (!authorized(req, res))
             return;
-        std::optional<PendingFault> fault;
+        std::optional<FaultQueue<Fault>::Entry> fault;
         {
             std::lock_guard lock(mutex);
-            requests.append(name);
-            fault = takeFault(name);
+            core.requests.append(name);
+            fault = faults.take(name);
         }
         if (fault && fault->fault == Fault::TooManyRequests) {
-            res.set_header("Retry-After", std::to_string(fault->retryAfter));
+            res.set_header("Retry-After", std::to_string(fault->value));
             res.status = 429;
             res.set_content("too_many_requests", "text/plain");
             return;
@@ -439,7 +361,7 @@ void DropboxEmulator::State::routes() {
             const auto lookupFailed = [&](const QJsonObject& why) {
                 failure({{QStringLiteral(".tag"), QStringLiteral("lookup_failed")}, {QStringLiteral("lookup_failed"), why}});
             };
-            if (takeFault(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
+            if (faults.take(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
                 sessions.erase(id);
             const auto it = sessions.find(id);
             if (it == sessions.end()) {
@@ -514,19 +436,14 @@ void DropboxEmulator::State::routes() {
     });
 
     server.Post("/oauth2/token", [this](const Request& req, Response& res) {
-        const QUrlQuery form(QString::fromStdString(req.body));
         std::lock_guard lock(mutex);
-        requests.append(QStringLiteral("oauth2/token"));
-        ++refreshGrants;
-        if (form.queryItemValue(QStringLiteral("grant_type")) != QLatin1String("refresh_token") || refreshToken.isEmpty() ||
-            form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded) != refreshToken) {
+        core.requests.append(QStringLiteral("oauth2/token"));
+        if (!core.refreshGrantMatches(req)) {
             sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
                                 {QStringLiteral("error_description"), QStringLiteral("refresh token is invalid or revoked")}});
             return;
         }
-        const QString access = QStringLiteral("sl.emu-") + token(40);
-        validTokens.insert(access);
-        sendJson(res, 200, {{QStringLiteral("access_token"), access},
+        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("sl.emu-"), 40)},
                             {QStringLiteral("token_type"), QStringLiteral("bearer")},
                             {QStringLiteral("expires_in"), 14400}});
     });
@@ -549,35 +466,14 @@ void DropboxEmulator::State::routes() {
     });
 }
 
-DropboxEmulator::DropboxEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
-    d->root = storageDir;
-    QDir().mkpath(storageDir);
+DropboxEmulator::DropboxEmulator(const QString& storageDir)
+    : EmulatorServer(storageDir), d(new State{core()}) {
     d->routes();
 }
 
 DropboxEmulator::~DropboxEmulator() { stop(); }
 
-bool DropboxEmulator::start() {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    // Bounded: listen_after_bind() may fail and never report running.
-    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return d->server.is_running();
-}
-
-void DropboxEmulator::stop() {
-    if (d->thread.joinable()) {
-        d->server.stop();
-        d->thread.join();
-    }
-}
-
-quint16 DropboxEmulator::port() const { return quint16(d->port); }
-QString DropboxEmulator::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(d->port); }
-QString DropboxEmulator::shareHost() const { return QStringLiteral("localhost:%1").arg(d->port); }
+QString DropboxEmulator::shareHost() const { return QStringLiteral("localhost:%1").arg(port()); }
 
 void DropboxEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -585,23 +481,8 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(QStringLiteral("dropbox/contentUrl"), baseUrl());
     config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
     config.set(QStringLiteral("dropbox/shareHost"), shareHost());
-    config.set(QStringLiteral("dropbox/directHost"), QStringLiteral("127.0.0.1:%1").arg(d->port));
+    config.set(QStringLiteral("dropbox/directHost"), QStringLiteral("127.0.0.1:%1").arg(port()));
     config.set(QStringLiteral("dropbox/appKey"), QStringLiteral("emu0app0key0001"));
-}
-
-void DropboxEmulator::addAccessToken(const QString& token, bool expired) {
-    std::lock_guard lock(d->mutex);
-    (expired ? d->expiredTokens : d->validTokens).insert(token);
-}
-
-void DropboxEmulator::setRefreshToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->refreshToken = token;
-}
-
-int DropboxEmulator::refreshGrants() const {
-    std::lock_guard lock(d->mutex);
-    return d->refreshGrants;
 }
 
 void DropboxEmulator::setAccount(const Account& account) {
@@ -611,10 +492,7 @@ void DropboxEmulator::setAccount(const Account& account) {
 
 void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
     std::lock_guard lock(d->mutex);
-    if (fault == Fault::ExpireSession)
-        d->faults[route + QStringLiteral("#expire")].push_back({fault, times, retryAfterSeconds});
-    else
-        d->faults[route].push_back({fault, times, retryAfterSeconds});
+    d->faults.push(fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route, fault, times, retryAfterSeconds);
 }
 
 void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
@@ -644,21 +522,8 @@ QString DropboxEmulator::displayPath(const QString& remotePath) const {
     return it == d->files.end() ? QString() : it->second.display;
 }
 
-QStringList DropboxEmulator::requests() const {
-    std::lock_guard lock(d->mutex);
-    return d->requests;
-}
-
-int DropboxEmulator::count(const QString& route) const {
-    std::lock_guard lock(d->mutex);
-    int n = 0;
-    for (const QString& line : d->requests)
-        n += line.section(QLatin1Char(' '), 0, 0) == route ? 1 : 0;
-    return n;
-}
-
-qint64 DropboxEmulator::bytesReceived() const { return d->bytesReceived; }
-int DropboxEmulator::abortedBodies() const { return d->abortedBodies; }
+qint64 DropboxEmulator::bytesReceived() const { return core().bytesReceived; }
+int DropboxEmulator::abortedBodies() const { return core().abortedBodies; }
 
 QStringList DropboxEmulator::rejectedArgs() const {
     std::lock_guard lock(d->mutex);

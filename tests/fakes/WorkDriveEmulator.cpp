@@ -1,44 +1,18 @@
 #include "WorkDriveEmulator.h"
 
+#include "EmulatorCore.h"
 #include "backend/Config.h"
 
-#include <httplib.h>
-
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QList>
-#include <QRandomGenerator>
 #include <QUrl>
 
-#include <chrono>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <set>
-#include <thread>
 #include <tuple>
 
 namespace {
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
+using namespace emu;
 
-QString randomId(int n) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString out;
-    for (int i = 0; i < n; ++i)
-        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(36)]);
-    return out;
-}
-
-void sendJson(Response& res, int status, const QJsonObject& body) {
-    res.status = status;
-    res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/vnd.api+json");
-}
+void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/vnd.api+json"); }
 
 void zohoError(Response& res, int status, const QString& id, const QString& title) {
     sendJson(res, status, {{QStringLiteral("errors"), QJsonArray{QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("title"), title}}}}});
@@ -53,39 +27,25 @@ const char* const uploadHeaders[] = {"x-service", "invoker", "oauth-scope", "x-f
 } // namespace
 
 struct WorkDriveEmulator::State {
-    QString root;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    mutable std::mutex mutex;
-    std::set<QString> tokens;
-    QString refreshToken;
+    EmulatorCore& core;
+    std::mutex& mutex = core.mutex;
+    httplib::Server& server = core.server;
     bool noToken = false;
-    int tokenRequests = 0;
     QString edition = QStringLiteral("ENTERPRISE");
     std::map<QString, std::pair<QString, QString>> folders; // id -> (name, parent), in id order
     QStringList folderOrder;
     QList<Upload> uploads;
     std::map<QString, QString> progress;  // "upload_<zuid>_<id>" -> resource id
     std::map<QString, QString> links;     // link id -> resource id
-    std::map<Fault, int> faults;
+    FaultQueue<Fault> faults; // keyed by the fault itself: each kind belongs to one step
     QList<std::tuple<QString, int, QByteArray>> overrides;
-    QStringList requests;
 
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
-
-    bool takeFault(Fault fault) {
-        auto it = faults.find(fault);
-        if (it == faults.end() || it->second <= 0)
-            return false;
-        --it->second;
-        return true;
-    }
+    QString base() const { return core.base(); }
+    static QString key(Fault fault) { return QString::number(int(fault)); }
+    bool takeFault(Fault fault) { return faults.take(key(fault)).has_value(); }
 
     bool authorized(const Request& req, Response& res) {
-        const std::string header = req.get_header_value("Authorization");
-        const QString token = QString::fromStdString(header).mid(16);
-        if (header.rfind("Zoho-oauthtoken ", 0) == 0 && tokens.count(token))
+        if (core.accepts(EmulatorCore::credential(req, "Zoho-oauthtoken")))
             return true;
         zohoError(res, 401, QStringLiteral("F7003"), QStringLiteral("Invalid OAuth token"));
         return false;
@@ -95,7 +55,7 @@ struct WorkDriveEmulator::State {
         auto wrapped = [this, handler](const Request& req, Response& res) {
             std::lock_guard lock(mutex);
             const QString line = QString::fromStdString(req.method + " " + req.path);
-            requests.append(line);
+            core.requests.append(line);
             if (!authorized(req, res))
                 return;
             for (qsizetype i = 0; i < overrides.size(); ++i) {
@@ -113,6 +73,10 @@ struct WorkDriveEmulator::State {
             server.Get(pattern, wrapped);
         else
             server.Post(pattern, wrapped);
+    }
+
+    static QJsonObject attributes(const Request& req) {
+        return parseJson(req.body).value(QStringLiteral("data")).toObject().value(QStringLiteral("attributes")).toObject();
     }
 
     void routes();
@@ -168,12 +132,7 @@ void WorkDriveEmulator::State::routes() {
         sendJson(res, 200, {{QStringLiteral("data"), data}});
     });
     route(false, "/api/v1/files", [this](const Request& req, Response& res) {
-        const QJsonObject a = QJsonDocument::fromJson(QByteArray::fromStdString(req.body))
-                                  .object()
-                                  .value(QStringLiteral("data"))
-                                  .toObject()
-                                  .value(QStringLiteral("attributes"))
-                                  .toObject();
+        const QJsonObject a = attributes(req);
         if (takeFault(Fault::TechnicalError)) {
             zohoError(res, 500, QStringLiteral("R002"), QStringLiteral("Internal error"));
             return;
@@ -194,24 +153,20 @@ void WorkDriveEmulator::State::routes() {
         bool drop = false;
         {
             std::lock_guard lock(mutex);
-            requests.append(QStringLiteral("POST /upload"));
+            core.requests.append(QStringLiteral("POST /upload"));
             ok = authorized(req, res);
             drop = takeFault(Fault::DropUpload);
             for (const char* name : uploadHeaders)
                 upload.headers.append(QString::fromLatin1(name) + QStringLiteral(": ") + QString::fromStdString(req.get_header_value(name)));
-            upload.blob = root + QStringLiteral("/wd-blob-%1.bin").arg(uploads.size() + 1);
+            upload.blob = core.newBlob(QStringLiteral("wd-blob"));
         }
-        FILE* out = ok ? std::fopen(QFile::encodeName(upload.blob).constData(), "wb") : nullptr;
-        const bool complete =
-            reader([&](const char* data, size_t length) { return !out || std::fwrite(data, 1, length, out) == length; });
-        if (out)
-            std::fclose(out);
+        const bool complete = core.streamBody(reader, ok ? upload.blob : QString());
         if (!complete)
             QFile::remove(upload.blob); // the client went away: nothing was uploaded
         if (!ok || !complete)
             return;
         if (drop) {
-            res.set_content_provider(64, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+            dropAnswer(res);
             return;
         }
         std::lock_guard lock(mutex);
@@ -238,12 +193,7 @@ void WorkDriveEmulator::State::routes() {
         sendJson(res, 200, body);
     });
     route(false, "/api/v1/links", [this](const Request& req, Response& res) {
-        const QJsonObject a = QJsonDocument::fromJson(QByteArray::fromStdString(req.body))
-                                  .object()
-                                  .value(QStringLiteral("data"))
-                                  .toObject()
-                                  .value(QStringLiteral("attributes"))
-                                  .toObject();
+        const QJsonObject a = attributes(req);
         const QString resource = a.value(QStringLiteral("resource_id")).toString();
         if (std::none_of(uploads.begin(), uploads.end(), [&](const Upload& u) { return u.resourceId == resource; })) {
             zohoError(res, 404, QStringLiteral("R501"), QStringLiteral("Resource does not exist"));
@@ -263,10 +213,7 @@ void WorkDriveEmulator::State::routes() {
     server.Get(R"(/public/workdrive-external/download/([^/]+))", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
         const QString resource = QString::fromStdString(req.matches[1]);
-        const QString linkId = QJsonDocument::fromJson(QByteArray::fromStdString(req.get_param_value("x-cli-msg")))
-                                   .object()
-                                   .value(QStringLiteral("linkId"))
-                                   .toString();
+        const QString linkId = parseJson(req.get_param_value("x-cli-msg")).value(QStringLiteral("linkId")).toString();
         const auto link = links.find(linkId);
         for (const Upload& upload : uploads) {
             if (upload.resourceId == resource && link != links.end() && link->second == resource) {
@@ -281,9 +228,7 @@ void WorkDriveEmulator::State::routes() {
     });
     server.Post("/oauth/v2/token", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
-        ++tokenRequests;
-        if (req.get_param_value("grant_type") != "refresh_token" || refreshToken.isEmpty() ||
-            QString::fromStdString(req.get_param_value("refresh_token")) != refreshToken) {
+        if (!core.refreshGrantMatches(req)) {
             sendJson(res, 200, {{QStringLiteral("error"), QStringLiteral("invalid_code")}});
             return;
         }
@@ -293,41 +238,18 @@ void WorkDriveEmulator::State::routes() {
                                 {QStringLiteral("status"), QStringLiteral("failure")}});
             return;
         }
-        const QString access = QStringLiteral("1000.emu") + randomId(32);
-        tokens.insert(access);
-        sendJson(res, 200, {{QStringLiteral("access_token"), access},
+        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("1000.emu"), 32)},
                             {QStringLiteral("api_domain"), base()},
                             {QStringLiteral("token_type"), QStringLiteral("Bearer")},
                             {QStringLiteral("expires_in"), 3600}});
     });
 }
 
-WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
-    d->root = storageDir;
-    QDir().mkpath(storageDir);
+WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) {
     d->routes();
 }
 
 WorkDriveEmulator::~WorkDriveEmulator() { stop(); }
-
-bool WorkDriveEmulator::start() {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return d->server.is_running();
-}
-
-void WorkDriveEmulator::stop() {
-    if (d->thread.joinable()) {
-        d->server.stop();
-        d->thread.join();
-    }
-}
-
-QString WorkDriveEmulator::baseUrl() const { return d->base(); }
 
 void WorkDriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -337,24 +259,9 @@ void WorkDriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("zoho/clientSecret"), QStringLiteral("emu-zoho-client-secret"));
 }
 
-void WorkDriveEmulator::addAccessToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->tokens.insert(token);
-}
-
-void WorkDriveEmulator::setRefreshToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->refreshToken = token;
-}
-
 void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) {
     std::lock_guard lock(d->mutex);
     d->noToken = on;
-}
-
-int WorkDriveEmulator::tokenRequests() const {
-    std::lock_guard lock(d->mutex);
-    return d->tokenRequests;
 }
 
 void WorkDriveEmulator::setEdition(const QString& edition) {
@@ -372,7 +279,7 @@ QString WorkDriveEmulator::addFolder(const QString& name, const QString& parent)
 
 void WorkDriveEmulator::injectFault(Fault fault, int times) {
     std::lock_guard lock(d->mutex);
-    d->faults[fault] += times;
+    d->faults.push(State::key(fault), fault, times);
 }
 
 void WorkDriveEmulator::answerOnce(const QString& request, int status, const QByteArray& body) {
@@ -395,14 +302,4 @@ QString WorkDriveEmulator::folderName(const QString& id) const {
     std::lock_guard lock(d->mutex);
     const auto it = d->folders.find(id);
     return it == d->folders.end() ? QString() : it->second.first;
-}
-
-QStringList WorkDriveEmulator::requests() const {
-    std::lock_guard lock(d->mutex);
-    return d->requests;
-}
-
-int WorkDriveEmulator::count(const QString& prefix) const {
-    std::lock_guard lock(d->mutex);
-    return int(d->requests.filter(prefix).size());
 }

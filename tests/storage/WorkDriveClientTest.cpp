@@ -82,7 +82,7 @@ TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccoun
     EXPECT_FALSE(users[0].avatar.isEmpty());
     EXPECT_EQ(privateSpaceId(), WorkDriveEmulator::privateSpace);
     EXPECT_EQ(ZohoAuthentication::refreshRequestCount() > 0, true);
-    EXPECT_EQ(emulator->tokenRequests(), 1); // four requests, one access token
+    EXPECT_EQ(emulator->refreshGrants(), 1); // four requests, one access token
 
     privateSpaceId().clear();
     emulator->injectFault(Fault::BrokenChain);
@@ -220,12 +220,12 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     for (int i = 0; i < 3; ++i)
         client->getUserData([&](const ZUser& user) { users.push_back(user); });
     ASSERT_TRUE(waitUntil([&] { return users.size() == 3; }));
-    EXPECT_EQ(emulator->tokenRequests(), 1);
+    EXPECT_EQ(emulator->refreshGrants(), 1);
     for (const QString& secret : {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 
     // A refresh answer without an access token hands on the last one, which WorkDrive refuses.
-    const int before = emulator->tokenRequests();
+    const int before = emulator->refreshGrants();
     ZohoAuthentication::resetAccessToken();
     ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last","expires_in":0})");
     emulator->setTokenAnswersWithoutToken(true);
@@ -233,7 +233,7 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     waitForFailure();
     EXPECT_EQ(ZohoAuthentication::lastAccessToken(), QStringLiteral("1000.last"));
     EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
-    EXPECT_EQ(emulator->tokenRequests() - before, 2); // expired, then refused: a second refresh right away
+    EXPECT_EQ(emulator->refreshGrants() - before, 2); // expired, then refused: a second refresh right away
 }
 
 struct MalformedAnswer {
