@@ -1,74 +1,17 @@
-#include "WorkDriveEmulator.h"
-#include "backend/Config.h"
-#include "storage/AuthorizedCall.h"
-#include "storage/KeychainHelper.h"
-#include "storage/zoho/ZohoAuthentication.h"
-#include "storage/zoho/ZohoWDClient.h"
-#include "support/TestSupport.h"
+#include "StorageFixture.h"
 
-#include <QCoreApplication>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-
-#include <gtest/gtest.h>
 
 namespace {
 using Fault = WorkDriveEmulator::Fault;
 using testsupport::waitUntil;
 
-class WorkDriveClient : public ::testing::Test {
+class WorkDriveClient : public WorkDriveFixture {
 protected:
-    static inline const QString refreshToken = QStringLiteral("1000.refresh-secret.0123456789");
-
-    void SetUp() override {
-        m_dir = testsupport::makeTempDir(QStringLiteral("workdrive"));
-        emulator = std::make_unique<WorkDriveEmulator>(m_dir + QStringLiteral("/emulator"));
-        ASSERT_TRUE(emulator->start());
-        emulator->pointConfigHere();
-        emulator->setRefreshToken(refreshToken);
-        Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
-        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName, refreshToken);
-        ZohoAuthentication::resetAccessToken();
-        currentUser().id = WorkDriveEmulator::userId;
-        privateSpaceId().clear();
-        currentFolderId().clear();
-        lastUploadedFileId().clear();
-        client = std::make_unique<ZohoWDClient>();
-        client->onFailure = [this](const QString& reason) { failures.append(reason); };
-    }
-
-    void TearDown() override {
-        client.reset();
-        storageNetwork()->clearConnectionCache();
-        emulator.reset();
-        Config::instance().reload();
-    }
-
-    void waitForFailure() { ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })); }
-
     void discoverPrivateSpace() {
         client->getUserData([](const ZUser&) {});
         ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
     }
-
-    QString local(const QString& name, const QByteArray& bytes) {
-        return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
-    }
-
-    void upload(const QString& localPath, const QString& remote) {
-        flags.clear();
-        client->uploadFile(localPath, remote, [this](bool f) { flags.push_back(f); }, [this](double f) { progress.push_back(f); });
-        ASSERT_TRUE(waitUntil([&] { return !flags.empty(); }));
-    }
-
-    std::unique_ptr<WorkDriveEmulator> emulator;
-    std::unique_ptr<ZohoWDClient> client;
-    QStringList failures;
-    std::vector<bool> flags;
-    std::vector<double> progress;
-
-private:
-    QString m_dir;
 };
 
 TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccounts) {
@@ -87,7 +30,7 @@ TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccoun
     privateSpaceId().clear();
     emulator->injectFault(Fault::BrokenChain);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
     EXPECT_TRUE(privateSpaceId().isEmpty());
 }
@@ -99,7 +42,7 @@ TEST_F(WorkDriveClient, OtherEditionsHaveNoPrivateSpaceAndTheirListingFails) {
     ASSERT_TRUE(waitUntil([&] { return users == 1; }));
     int calls = 0;
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Get Folder details formats")});
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(emulator->count(QStringLiteral("/api/v1/privatespace//folders")), 1);
@@ -127,7 +70,7 @@ TEST_F(WorkDriveClient, FolderCases) {
     client->createFolder(QStringLiteral("/a/b/c"), [&](bool e) { done.push_back(e); });
     emulator->injectFault(Fault::TechnicalError);
     client->createFolder(QStringLiteral("/Vantry/Job_2"), [&](bool e) { done.push_back(e); });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Technical error! try again after a min")});
     EXPECT_EQ(done.size(), 3u);
 }
@@ -137,7 +80,7 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
     const QByteArray bytes(300000, 'z');
     upload(local(QStringLiteral("App beta.ipa"), bytes), QStringLiteral("/Vantry/Job/App.beta.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{false});
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     ASSERT_EQ(emulator->uploads().size(), 1);
     const auto sent = emulator->uploads().first();
     EXPECT_EQ(sent.name, QStringLiteral("App.ipa"));
@@ -178,13 +121,14 @@ TEST_F(WorkDriveClient, UploadResultAndFailureCases) {
 
     emulator->injectFault(Fault::NoResourceId);
     upload(local(QStringLiteral("a.ipa"), "a"), QStringLiteral("/Vantry/Job/a.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{false});
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     EXPECT_TRUE(lastUploadedFileId().isEmpty());
 
     emulator->injectFault(Fault::DropUpload);
     upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{true});
-    waitForFailure();
+    ASSERT_TRUE(waitUntil([&] { return !uploadFlags.empty(); }));
+    EXPECT_EQ(uploadFlags, std::vector<bool>{true});
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral(" -The network connection was lost.")});
 }
 
@@ -230,7 +174,7 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last","expires_in":0})");
     emulator->setTokenAnswersWithoutToken(true);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(ZohoAuthentication::lastAccessToken(), QStringLiteral("1000.last"));
     EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
     EXPECT_EQ(emulator->refreshGrants() - before, 2); // expired, then refused: a second refresh right away
