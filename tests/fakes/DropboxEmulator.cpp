@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
 
@@ -18,10 +17,8 @@ QString token(int n) { return randomId(n); }
 
 void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/json"); }
 
-QJsonObject tagged(const QString& tag) { return {{QStringLiteral(".tag"), tag}}; }
-
 void routeError(Response& res, const QString& summary, const QJsonObject& error) {
-    sendJson(res, 409, {{QStringLiteral("error_summary"), summary}, {QStringLiteral("error"), error}});
+    sendJson(res, 409, json(R"({"error_summary": %1, "error": %2})", summary, error));
 }
 
 void badRequest(Response& res, const std::string& route, const std::string& why) {
@@ -29,14 +26,12 @@ void badRequest(Response& res, const std::string& route, const std::string& why)
     res.set_content("Error in call to API function \"" + route + "\": " + why, "text/plain; charset=utf-8");
 }
 
+const char* const folderConflict = R"({".tag": "conflict", "conflict": {".tag": "folder"}})";
+
 struct FileEntry {
-    QString display;
-    QString blob;
-    QString id;
-    QString rev;
+    QString display, blob, id, rev;
     qint64 size = 0;
-    QString linkToken;
-    QString rlkey;
+    QString linkToken, rlkey;
 };
 
 struct Session {
@@ -44,6 +39,12 @@ struct Session {
     qint64 offset = 0;
     bool closed = false;
 };
+
+// The cursor's session and offset of an upload-session request.
+std::pair<QString, qint64> cursorOf(const QJsonObject& arg) {
+    const QJsonObject cursor = arg.value(QStringLiteral("cursor")).toObject();
+    return {cursor.value(QStringLiteral("session_id")).toString(), qint64(cursor.value(QStringLiteral("offset")).toDouble(-1))};
+}
 } // namespace
 
 struct DropboxEmulator::State {
@@ -59,7 +60,7 @@ struct DropboxEmulator::State {
     bool omitLinkMetadata = false;
     QStringList rejectedArgs;
 
-    QString newBlob() { return core.newBlob(QStringLiteral("blob")); }
+    using Handler = std::function<void(const QJsonObject& arg, Response&, const ContentReader*)>;
 
     // Bearer check shared by every API route; false when the answer is already set.
     bool authorized(const Request& req, Response& res) {
@@ -68,25 +69,20 @@ struct DropboxEmulator::State {
         if (core.accepts(bearer))
             return true;
         const QString tag = core.expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
-                                                        : QStringLiteral("invalid_access_token");
-        sendJson(res, 401, {{QStringLiteral("error_summary"), tag + QStringLiteral("/..")}, {QStringLiteral("error"), tagged(tag)}});
+                                                             : QStringLiteral("invalid_access_token");
+        sendJson(res, 401, json(R"({"error_summary": %1, "error": {".tag": %2}})", tag + QStringLiteral("/.."), tag));
         return false;
     }
 
-    bool readBody(const ContentReader& reader, const QString& file, bool append = false) {
-        return core.streamBody(reader, file, append);
+    void discard(const ContentReader* reader) {
+        if (reader)
+            core.streamBody(*reader, QString());
     }
 
     QJsonObject metadata(const QString& lower, const FileEntry& f) const {
-        return {{QStringLiteral("name"), f.display.section(QLatin1Char('/'), -1)},
-                {QStringLiteral("id"), f.id},
-                {QStringLiteral("client_modified"), QStringLiteral("2024-05-01T10:20:35Z")},
-                {QStringLiteral("server_modified"), QStringLiteral("2024-05-01T10:20:36Z")},
-                {QStringLiteral("rev"), f.rev},
-                {QStringLiteral("size"), double(f.size)},
-                {QStringLiteral("path_lower"), lower},
-                {QStringLiteral("path_display"), f.display},
-                {QStringLiteral("is_downloadable"), true}};
+        return json(R"({"name": %1, "id": %2, "client_modified": "2024-05-01T10:20:35Z", "server_modified": "2024-05-01T10:20:36Z",
+                        "rev": %3, "size": %4, "path_lower": %5, "path_display": %6, "is_downloadable": true})",
+                    f.display.section(QLatin1Char('/'), -1), f.id, f.rev, f.size, lower, f.display);
     }
 
     QJsonObject linkMetadata(const QString& lower, const FileEntry& f) const {
@@ -94,9 +90,8 @@ struct DropboxEmulator::State {
         const QString url = QStringLiteral("http://localhost:%1/scl/fi/%2/%3?rlkey=%4&dl=0")
                                 .arg(core.port)
                                 .arg(f.linkToken, QString::fromUtf8(QUrl::toPercentEncoding(name)), f.rlkey);
-        return {{QStringLiteral(".tag"), QStringLiteral("file")}, {QStringLiteral("url"), url},
-                {QStringLiteral("id"), f.id},                     {QStringLiteral("name"), name},
-                {QStringLiteral("path_lower"), lower},            {QStringLiteral("size"), double(f.size)}};
+        return json(R"({".tag": "file", "url": %1, "id": %2, "name": %3, "path_lower": %4, "size": %5})", url, f.id, name, lower,
+                    f.size);
     }
 
     void makeParents(const QString& display) {
@@ -129,307 +124,264 @@ struct DropboxEmulator::State {
         return metadata(lower, entry);
     }
 
-    void routes();
-    void contentRoute(const std::string& route,
-                      std::function<void(const QJsonObject& arg, const Request&, Response&, const ContentReader&)> handler);
-    void rpcRoute(const std::string& route, std::function<void(const QJsonObject& body, Response&)> handler);
-};
-
-void DropboxEmulator::State::contentRoute(
-    const std::string& route,
-    std::function<void(const QJsonObject& arg, const Request&, Response&, const ContentReader&)> handler) {
-    server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res, const ContentReader& reader) {
-        const QString name = QString::fromStdString(route);
-        if (!authorized(req, res)) {
-            readBody(reader, QString());
-            return;
-        }
-        const std::string rawArg = req.get_header_value("Dropbox-API-Arg");
-        for (unsigned char c : rawArg) {
-            if (c >= 0x7F) {
-                readBody(reader, QString());
-                std::lock_guard lock(mutex);
-                rejectedArgs.append(QString::fromStdString(rawArg));
-                badRequest(res, route, "HTTP header \"Dropbox-API-Arg\": could not decode input as JSON");
-                return;
-            }
-        }
-        const QJsonObject arg = QJsonDocument::fromJson(QByteArray::fromStdString(rawArg)).object();
-        std::optional<FaultQueue<Fault>::Entry> fault;
+    // Streams a content body into a new blob; empty when the client went away.
+    QString receive(const ContentReader& reader) {
+        QString blob;
         {
             std::lock_guard lock(mutex);
-            QString line = name;
-            if (arg.contains(QStringLiteral("cursor")))
-                line += QStringLiteral(" offset=%1").arg(
-                    qint64(arg.value(QStringLiteral("cursor")).toObject().value(QStringLiteral("offset")).toDouble()));
-            core.requests.append(line);
-            fault = faults.take(name);
+            blob = core.newBlob(QStringLiteral("blob"));
         }
-        if (fault && (fault->fault == Fault::TooManyRequests || fault->fault == Fault::ServerError ||
-                      fault->fault == Fault::DropConnection)) {
-            readBody(reader, QString());
-            if (fault->fault == Fault::DropConnection) {
-                dropAnswer(res);
-            } else if (fault->fault == Fault::ServerError) {
-                res.status = 500;
-                res.set_content("Internal Server Error", "text/plain");
-            } else {
-                res.set_header("Retry-After", std::to_string(fault->value));
-                sendJson(res, 429, {{QStringLiteral("error_summary"), QStringLiteral("too_many_requests/..")},
-                                    {QStringLiteral("error"),
-                                     QJsonObject{{QStringLiteral("reason"), tagged(QStringLiteral("too_many_requests"))},
-                                                 {QStringLiteral("retry_after"), fault->value}}}});
-            }
-            return;
-        }
-        ContentReader slowReader = reader;
-        if (fault && fault->fault == Fault::Slow) {
-            slowReader = ContentReader(
-                [this, reader](httplib::ContentReceiver receiver) {
-                    const auto started = std::chrono::steady_clock::now();
-                    qint64 got = 0;
-                    return reader([&](const char* data, size_t length) {
-                        got += qint64(length);
-                        std::this_thread::sleep_until(started + std::chrono::microseconds(got * 1000000 / slowRate));
-                        return receiver(data, length);
-                    });
-                },
-                reader.multipart_reader_);
-        }
-        handler(arg, req, res, slowReader);
-        if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
-            dropAnswer(res);
-    });
-}
+        if (core.streamBody(reader, blob))
+            return blob;
+        QFile::remove(blob);
+        return {};
+    }
 
-void DropboxEmulator::State::rpcRoute(const std::string& route, std::function<void(const QJsonObject&, Response&)> handler) {
-    server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
-        const QString name = QString::fromStdString(route);
-        if (!authorized(req, res))
-            return;
-        std::optional<FaultQueue<Fault>::Entry> fault;
-        {
+    // Content routes carry their argument in the Dropbox-API-Arg header and the file as the body;
+    // RPC routes carry a JSON body.
+    std::optional<QJsonObject> argument(const std::string& route, const Request& req, Response& res, const ContentReader* reader) {
+        if (reader) {
+            const std::string raw = req.get_header_value("Dropbox-API-Arg");
+            if (std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 0x7F; }))
+                return parseJson(raw);
+            discard(reader);
             std::lock_guard lock(mutex);
-            core.requests.append(name);
-            fault = faults.take(name);
-        }
-        if (fault && fault->fault == Fault::TooManyRequests) {
-            res.set_header("Retry-After", std::to_string(fault->value));
-            res.status = 429;
-            res.set_content("too_many_requests", "text/plain");
-            return;
-        }
-        if (fault && fault->fault == Fault::ServerError) {
-            res.status = 500;
-            return;
-        }
-        if (fault && fault->fault == Fault::DropConnection) {
-            dropAnswer(res);
-            return;
-        }
-        if (fault && fault->fault == Fault::RouteError) {
-            routeError(res, QStringLiteral("other/.."), tagged(QStringLiteral("other")));
-            return;
+            rejectedArgs.append(QString::fromStdString(raw));
+            badRequest(res, route, "HTTP header \"Dropbox-API-Arg\": could not decode input as JSON");
+            return std::nullopt;
         }
         QJsonParseError error{};
         const bool null = req.body == "null";
         const QJsonDocument doc = null ? QJsonDocument() : QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
-        if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0 ||
-            (!null && (error.error != QJsonParseError::NoError || !doc.isObject()))) {
-            badRequest(res, route, "request body: could not decode input as JSON");
+        if (req.get_header_value("Content-Type").rfind("application/json", 0) == 0 &&
+            (null || (error.error == QJsonParseError::NoError && doc.isObject())))
+            return doc.object();
+        badRequest(res, route, "request body: could not decode input as JSON");
+        return std::nullopt;
+    }
+
+    // Answers a fault met before the handler; true when the answer is set.
+    bool answerFault(Fault fault, int retryAfter, Response& res, const ContentReader* reader) {
+        switch (fault) {
+        case Fault::TooManyRequests:
+            res.set_header("Retry-After", std::to_string(retryAfter));
+            if (reader)
+                sendJson(res, 429, json(R"({"error_summary": "too_many_requests/..", "error": {"reason": {".tag": "too_many_requests"},
+                                            "retry_after": %1}})", retryAfter));
+            else
+                res.status = 429, res.set_content("too_many_requests", "text/plain");
+            break;
+        case Fault::ServerError:
+            res.status = 500;
+            if (reader)
+                res.set_content("Internal Server Error", "text/plain");
+            break;
+        case Fault::DropConnection:
+            dropAnswer(res);
+            break;
+        case Fault::RouteError:
+            routeError(res, QStringLiteral("other/.."), json(R"({".tag": "other"})"));
+            break;
+        default:
+            return false;
+        }
+        discard(reader);
+        return true;
+    }
+
+    // A reader that hands the body on at slowRate bytes per second.
+    ContentReader slowed(const ContentReader& reader) {
+        return ContentReader(
+            [this, reader](httplib::ContentReceiver receiver) {
+                const auto started = std::chrono::steady_clock::now();
+                qint64 got = 0;
+                return reader([&](const char* data, size_t length) {
+                    got += qint64(length);
+                    std::this_thread::sleep_until(started + std::chrono::microseconds(got * 1000000 / slowRate));
+                    return receiver(data, length);
+                });
+            },
+            reader.multipart_reader_);
+    }
+
+    // Every API route: bearer check, argument, request log, fault queue; RPC handlers run under the lock.
+    void handle(const std::string& route, const Handler& handler, const Request& req, Response& res, const ContentReader* reader) {
+        const QString name = QString::fromStdString(route);
+        if (!authorized(req, res)) {
+            discard(reader);
             return;
         }
-        std::lock_guard lock(mutex);
-        handler(doc.object(), res);
-        if (fault && fault->fault == Fault::LoseAnswer)
+        const std::optional<QJsonObject> arg = argument(route, req, res, reader);
+        if (!arg)
+            return;
+        std::optional<FaultQueue<Fault>::Entry> fault;
+        {
+            std::lock_guard lock(mutex);
+            const bool cursor = arg->contains(QStringLiteral("cursor"));
+            core.requests.append(cursor ? name + QStringLiteral(" offset=%1").arg(cursorOf(*arg).second) : name);
+            fault = faults.take(name);
+        }
+        if (fault && answerFault(fault->fault, fault->value, res, reader))
+            return;
+        if (reader) {
+            const ContentReader slow = fault && fault->fault == Fault::Slow ? slowed(*reader) : *reader;
+            handler(*arg, res, &slow);
+        } else {
+            std::lock_guard lock(mutex);
+            handler(*arg, res, nullptr);
+        }
+        if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
             dropAnswer(res);
-    });
-}
+    }
+
+    void api(const std::string& route, bool content, Handler handler) {
+        if (content)
+            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res, const ContentReader& reader) {
+                handle(route, handler, req, res, &reader);
+            });
+        else
+            server.Post("/2/" + route,
+                        [this, route, handler](const Request& req, Response& res) { handle(route, handler, req, res, nullptr); });
+    }
+
+    void routes();
+};
 
 void DropboxEmulator::State::routes() {
-    rpcRoute("files/create_folder_v2", [this](const QJsonObject& arg, Response& res) {
+    api("files/create_folder_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         const QString display = arg.value(QStringLiteral("path")).toString();
         const QString lower = display.toLower();
         if (!display.startsWith(QLatin1Char('/'))) {
-            routeError(res, QStringLiteral("path/malformed_path/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")}, {QStringLiteral("path"), tagged(QStringLiteral("malformed_path"))}});
+            routeError(res, QStringLiteral("path/malformed_path/.."), json(R"({".tag": "path", "path": {".tag": "malformed_path"}})"));
             return;
         }
         if (folders.count(lower) || files.count(lower)) {
             const QString kind = folders.count(lower) ? QStringLiteral("folder") : QStringLiteral("file");
             routeError(res, QStringLiteral("path/conflict/%1/...").arg(kind),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")},
-                        {QStringLiteral("path"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                             {QStringLiteral("conflict"), tagged(kind)}}}});
+                       json(R"({".tag": "path", "path": {".tag": "conflict", "conflict": {".tag": %1}}})", kind));
             return;
         }
         makeParents(display);
         folders.emplace(lower, display);
-        sendJson(res, 200, {{QStringLiteral("metadata"), QJsonObject{{QStringLiteral("name"), display.section(QLatin1Char('/'), -1)},
-                                                                     {QStringLiteral("id"), QStringLiteral("id:") + token(22)},
-                                                                     {QStringLiteral("path_lower"), lower},
-                                                                     {QStringLiteral("path_display"), display}}}});
+        sendJson(res, 200, json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
+                                display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower, display));
     });
 
-    contentRoute("files/upload", [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-        QString blob;
+    api("files/upload", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const QString blob = receive(*reader);
+        if (blob.isEmpty())
+            return;
+        std::lock_guard lock(mutex);
+        if (const std::optional<QJsonObject> meta = commit(arg, blob, QFileInfo(blob).size()))
+            sendJson(res, 200, *meta);
+        else
+            routeError(res, QStringLiteral("path/conflict/folder/.."),
+                       json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})", json(folderConflict),
+                            QStringLiteral("pid_upload_session:") + token(40)));
+    });
+
+    api("files/upload_session/start", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const QString blob = receive(*reader);
+        if (blob.isEmpty())
+            return;
+        const QString id = QStringLiteral("pid_upload_session:") + token(40);
+        std::lock_guard lock(mutex);
+        sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
+        sendJson(res, 200, json(R"({"session_id": %1})", id));
+    });
+
+    api("files/upload_session/append_v2", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const auto [id, offset] = cursorOf(arg);
+        Session session;
         {
             std::lock_guard lock(mutex);
-            blob = newBlob();
+            const auto it = sessions.find(id);
+            if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
+                discard(reader);
+                if (it == sessions.end())
+                    routeError(res, QStringLiteral("not_found/.."), json(R"({".tag": "not_found"})"));
+                else if (it->second.closed)
+                    routeError(res, QStringLiteral("closed/.."), json(R"({".tag": "closed"})"));
+                else
+                    routeError(res, QStringLiteral("incorrect_offset/.."),
+                               json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+                return;
+            }
+            session = it->second;
         }
-        if (!readBody(reader, blob)) {
-            QFile::remove(blob);
-            return;
-        }
+        const bool ok = core.streamBody(*reader, session.blob, true);
+        const qint64 size = QFileInfo(session.blob).size();
         std::lock_guard lock(mutex);
-        const std::optional<QJsonObject> meta = commit(arg, blob, QFileInfo(blob).size());
-        if (!meta) {
-            routeError(res, QStringLiteral("path/conflict/folder/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")},
-                        {QStringLiteral("reason"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                               {QStringLiteral("conflict"), tagged(QStringLiteral("folder"))}}},
-                        {QStringLiteral("upload_session_id"), QStringLiteral("pid_upload_session:") + token(40)}});
+        Session& stored = sessions[id];
+        stored.offset = size;
+        if (!ok)
             return;
-        }
-        sendJson(res, 200, *meta);
+        stored.closed = arg.value(QStringLiteral("close")).toBool();
+        res.status = 200;
+        res.set_content("null", "application/json");
     });
 
-    contentRoute("files/upload_session/start",
-                 [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-                     Session session;
-                     {
-                         std::lock_guard lock(mutex);
-                         session.blob = newBlob();
-                     }
-                     if (!readBody(reader, session.blob)) {
-                         QFile::remove(session.blob);
-                         return;
-                     }
-                     session.offset = QFileInfo(session.blob).size();
-                     session.closed = arg.value(QStringLiteral("close")).toBool();
-                     const QString id = QStringLiteral("pid_upload_session:") + token(40);
-                     std::lock_guard lock(mutex);
-                     sessions[id] = session;
-                     sendJson(res, 200, {{QStringLiteral("session_id"), id}});
-                 });
-
-    contentRoute("files/upload_session/append_v2",
-                 [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-                     const QJsonObject cursor = arg.value(QStringLiteral("cursor")).toObject();
-                     const QString id = cursor.value(QStringLiteral("session_id")).toString();
-                     const qint64 offset = qint64(cursor.value(QStringLiteral("offset")).toDouble(-1));
-                     Session session;
-                     {
-                         std::lock_guard lock(mutex);
-                         const auto it = sessions.find(id);
-                         if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
-                             readBody(reader, QString());
-                             if (it == sessions.end())
-                                 routeError(res, QStringLiteral("not_found/.."), tagged(QStringLiteral("not_found")));
-                             else if (it->second.closed)
-                                 routeError(res, QStringLiteral("closed/.."), tagged(QStringLiteral("closed")));
-                             else
-                                 routeError(res, QStringLiteral("incorrect_offset/.."),
-                                            {{QStringLiteral(".tag"), QStringLiteral("incorrect_offset")},
-                                             {QStringLiteral("correct_offset"), double(it->second.offset)}});
-                             return;
-                         }
-                         session = it->second;
-                     }
-                     const bool ok = readBody(reader, session.blob, true);
-                     const qint64 size = QFileInfo(session.blob).size();
-                     std::lock_guard lock(mutex);
-                     Session& stored = sessions[id];
-                     stored.offset = size;
-                     if (!ok)
-                         return;
-                     stored.closed = arg.value(QStringLiteral("close")).toBool();
-                     res.status = 200;
-                     res.set_content("null", "application/json");
-                 });
-
-    rpcRoute("files/upload_session/finish_batch_v2", [this](const QJsonObject& arg, Response& res) {
+    api("files/upload_session/finish_batch_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         QJsonArray entries;
         for (const QJsonValue& value : arg.value(QStringLiteral("entries")).toArray()) {
-            const QJsonObject entry = value.toObject();
-            const QJsonObject cursor = entry.value(QStringLiteral("cursor")).toObject();
-            const QString id = cursor.value(QStringLiteral("session_id")).toString();
-            const qint64 offset = qint64(cursor.value(QStringLiteral("offset")).toDouble(-1));
-            const auto failure = [&](const QJsonObject& f) {
-                entries.append(QJsonObject{{QStringLiteral(".tag"), QStringLiteral("failure")}, {QStringLiteral("failure"), f}});
-            };
+            const auto [id, offset] = cursorOf(value.toObject());
             const auto lookupFailed = [&](const QJsonObject& why) {
-                failure({{QStringLiteral(".tag"), QStringLiteral("lookup_failed")}, {QStringLiteral("lookup_failed"), why}});
+                entries.append(json(R"({".tag": "failure", "failure": {".tag": "lookup_failed", "lookup_failed": %1}})", why));
             };
             if (faults.take(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
                 sessions.erase(id);
             const auto it = sessions.find(id);
             if (it == sessions.end()) {
-                lookupFailed(tagged(QStringLiteral("not_found")));
+                lookupFailed(json(R"({".tag": "not_found"})"));
             } else if (!it->second.closed) {
-                lookupFailed(tagged(QStringLiteral("not_closed")));
+                lookupFailed(json(R"({".tag": "not_closed"})"));
             } else if (it->second.offset != offset) {
-                lookupFailed({{QStringLiteral(".tag"), QStringLiteral("incorrect_offset")},
-                              {QStringLiteral("correct_offset"), double(it->second.offset)}});
+                lookupFailed(json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
             } else {
                 const Session session = it->second;
                 sessions.erase(it);
-                const std::optional<QJsonObject> meta =
-                    commit(entry.value(QStringLiteral("commit")).toObject(), session.blob, session.offset);
-                if (!meta) {
-                    failure({{QStringLiteral(".tag"), QStringLiteral("path")},
-                             {QStringLiteral("path"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                                  {QStringLiteral("conflict"), tagged(QStringLiteral("folder"))}}}});
-                    continue;
-                }
-                QJsonObject success = *meta;
-                success.insert(QStringLiteral(".tag"), QStringLiteral("success"));
-                entries.append(success);
+                std::optional<QJsonObject> meta = commit(value[QStringLiteral("commit")].toObject(), session.blob, session.offset);
+                if (meta)
+                    meta->insert(QStringLiteral(".tag"), QStringLiteral("success"));
+                entries.append(meta ? *meta : json(R"({".tag": "failure", "failure": {".tag": "path", "path": %1}})", json(folderConflict)));
             }
         }
-        sendJson(res, 200, {{QStringLiteral("entries"), entries}});
+        sendJson(res, 200, json(R"({"entries": %1})", entries));
     });
 
-    rpcRoute("sharing/create_shared_link_with_settings", [this](const QJsonObject& arg, Response& res) {
+    api("sharing/create_shared_link_with_settings", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         const QString lower = arg.value(QStringLiteral("path")).toString().toLower();
         const auto it = files.find(lower);
         if (it == files.end()) {
-            routeError(res, QStringLiteral("path/not_found/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")}, {QStringLiteral("path"), tagged(QStringLiteral("not_found"))}});
+            routeError(res, QStringLiteral("path/not_found/.."), json(R"({".tag": "path", "path": {".tag": "not_found"}})"));
             return;
         }
         FileEntry& entry = it->second;
-        if (!entry.linkToken.isEmpty()) {
-            QJsonObject error = tagged(QStringLiteral("shared_link_already_exists"));
-            if (!omitLinkMetadata)
-                error.insert(QStringLiteral("shared_link_already_exists"),
-                             QJsonObject{{QStringLiteral(".tag"), QStringLiteral("metadata")},
-                                         {QStringLiteral("metadata"), linkMetadata(lower, entry)}});
-            routeError(res, omitLinkMetadata ? QStringLiteral("shared_link_already_exists/..")
-                                             : QStringLiteral("shared_link_already_exists/metadata/.."),
-                       error);
-            return;
+        if (!entry.linkToken.isEmpty() && omitLinkMetadata) {
+            routeError(res, QStringLiteral("shared_link_already_exists/.."), json(R"({".tag": "shared_link_already_exists"})"));
+        } else if (!entry.linkToken.isEmpty()) {
+            routeError(res, QStringLiteral("shared_link_already_exists/metadata/.."),
+                       json(R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
+                            linkMetadata(lower, entry)));
+        } else {
+            entry.linkToken = token(21);
+            entry.rlkey = token(25);
+            sendJson(res, 200, linkMetadata(lower, entry));
         }
-        entry.linkToken = token(21);
-        entry.rlkey = token(25);
-        sendJson(res, 200, linkMetadata(lower, entry));
     });
 
-    rpcRoute("sharing/list_shared_links", [this](const QJsonObject& arg, Response& res) {
+    api("sharing/list_shared_links", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         QJsonArray links;
         const auto it = files.find(arg.value(QStringLiteral("path")).toString().toLower());
         if (it != files.end() && !it->second.linkToken.isEmpty())
             links.append(linkMetadata(it->first, it->second));
-        sendJson(res, 200, {{QStringLiteral("links"), links}, {QStringLiteral("has_more"), false}});
+        sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
     });
 
-    rpcRoute("users/get_current_account", [this](const QJsonObject&, Response& res) {
-        QJsonObject body{{QStringLiteral("account_id"), account.id},
-                         {QStringLiteral("name"), QJsonObject{{QStringLiteral("display_name"), account.displayName},
-                                                              {QStringLiteral("given_name"), account.displayName.section(QLatin1Char(' '), 0, 0)}}},
-                         {QStringLiteral("email"), account.email},
-                         {QStringLiteral("email_verified"), true},
-                         {QStringLiteral("account_type"), tagged(QStringLiteral("basic"))}};
+    api("users/get_current_account", false, [this](const QJsonObject&, Response& res, const ContentReader*) {
+        QJsonObject body = json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
+                                    "email_verified": true, "account_type": {".tag": "basic"}})",
+                                account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0), account.email);
         if (!account.photoUrl.isEmpty())
             body.insert(QStringLiteral("profile_photo_url"), account.photoUrl);
         sendJson(res, 200, body);
@@ -438,14 +390,11 @@ void DropboxEmulator::State::routes() {
     server.Post("/oauth2/token", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
         core.requests.append(QStringLiteral("oauth2/token"));
-        if (!core.refreshGrantMatches(req)) {
-            sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
-                                {QStringLiteral("error_description"), QStringLiteral("refresh token is invalid or revoked")}});
-            return;
-        }
-        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("sl.emu-"), 40)},
-                            {QStringLiteral("token_type"), QStringLiteral("bearer")},
-                            {QStringLiteral("expires_in"), 14400}});
+        if (core.refreshGrantMatches(req))
+            sendJson(res, 200, json(R"({"access_token": %1, "token_type": "bearer", "expires_in": 14400})",
+                                    core.issueToken(QStringLiteral("sl.emu-"), 40)));
+        else
+            sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "refresh token is invalid or revoked"})"));
     });
 
     server.Get(R"(/scl/fi/([^/]+)/([^/]+))", [this](const Request& req, Response& res) {

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,12 @@ using httplib::Response;
 QString randomId(int n, const char* alphabet = "abcdefghijklmnopqrstuvwxyz0123456789");
 void sendJson(Response& res, int status, const QJsonObject& body, const char* type);
 QJsonObject parseJson(const std::string& text);
+// An answer written out as JSON text, with %1, %2… standing for `values` (as JSON values).
+QJsonObject fillJson(const char* text, const QJsonArray& values);
+template <class... Values>
+QJsonObject json(const char* text, const Values&... values) {
+    return fillJson(text, QJsonArray{QJsonValue(values)...});
+}
 // Headers go out, then the body they promise never comes.
 void dropAnswer(Response& res);
 

@@ -28,6 +28,21 @@ void sendJson(Response& res, int status, const QJsonObject& body, const char* ty
 
 QJsonObject parseJson(const std::string& text) { return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(); }
 
+QJsonObject fillJson(const char* text, const QJsonArray& values) {
+    QByteArray out;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '%' && c[1] >= '1' && c[1] <= '9') {
+            const QByteArray one = QJsonDocument(QJsonArray{values.at(*++c - '1')}).toJson(QJsonDocument::Compact);
+            out += one.mid(1, one.size() - 2);
+        } else {
+            out += *c;
+        }
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(out);
+    Q_ASSERT(doc.isObject());
+    return doc.object();
+}
+
 void dropAnswer(Response& res) {
     res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
 }
