@@ -17,13 +17,8 @@ void sendJson(Response& res, int status, const QJsonObject& body) {
 }
 
 void googleError(Response& res, int code, const QString& reason, const QString& message) {
-    sendJson(res, code,
-             {{QStringLiteral("error"),
-               QJsonObject{{QStringLiteral("code"), code},
-                           {QStringLiteral("message"), message},
-                           {QStringLiteral("errors"), QJsonArray{QJsonObject{{QStringLiteral("domain"), QStringLiteral("global")},
-                                                                             {QStringLiteral("reason"), reason},
-                                                                             {QStringLiteral("message"), message}}}}}}});
+    sendJson(res, code, json(R"({"error": {"code": %1, "message": %2, "errors": [{"domain": "global", "reason": %3, "message": %2}]}})",
+                             code, message, reason));
 }
 
 struct Session {
@@ -46,6 +41,11 @@ struct DriveEmulator::State {
     std::optional<Fault> takeFault(const QString& kind) {
         const auto entry = faults.take(kind);
         return entry ? std::optional(entry->fault) : std::nullopt;
+    }
+
+    Item* find(const QString& id) {
+        const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
+        return it == items.end() ? nullptr : &*it;
     }
 
     bool authorized(const Request& req, Response& res) {
@@ -83,10 +83,7 @@ struct DriveEmulator::State {
     }
 
     QJsonObject fileJson(const Item& item) const {
-        return {{QStringLiteral("kind"), QStringLiteral("drive#file")},
-                {QStringLiteral("id"), item.id},
-                {QStringLiteral("name"), item.name},
-                {QStringLiteral("mimeType"), item.mimeType}};
+        return json(R"({"kind": "drive#file", "id": %1, "name": %2, "mimeType": %3})", item.id, item.name, item.mimeType);
     }
 
     // Handles a JSON route under the bearer check, the request log and the fault queue.
@@ -120,12 +117,12 @@ void DriveEmulator::State::routes() {
                     files.append(fileJson(item));
             }
         }
-        sendJson(res, 200, {{QStringLiteral("kind"), QStringLiteral("drive#fileList")}, {QStringLiteral("files"), files}});
+        sendJson(res, 200, json(R"({"kind": "drive#fileList", "files": %1})", files));
     });
 
     jsonRoute(false, "/drive/v3/files", QStringLiteral("create"), [this](const Request&, const QJsonObject& body, Response& res) {
         const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-        if (!parent.isEmpty() && std::none_of(items.begin(), items.end(), [&](const Item& i) { return i.id == parent; })) {
+        if (!parent.isEmpty() && !find(parent)) {
             googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(parent));
             return;
         }
@@ -138,23 +135,19 @@ void DriveEmulator::State::routes() {
     jsonRoute(false, R"(/drive/v3/files/([^/]+)/permissions)", QStringLiteral("permission"),
               [this](const Request& req, const QJsonObject& body, Response& res) {
                   const QString id = QString::fromStdString(req.matches[1]);
-                  for (Item& item : items) {
-                      if (item.id != id)
-                          continue;
-                      item.anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
-                                          body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
-                      sendJson(res, 200, {{QStringLiteral("id"), QStringLiteral("anyoneWithLink")}});
+                  Item* item = find(id);
+                  if (!item) {
+                      googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
                       return;
                   }
-                  googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
+                  item->anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
+                                       body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
+                  sendJson(res, 200, json(R"({"id": "anyoneWithLink"})"));
               });
 
     jsonRoute(true, "/oauth2/v3/userinfo", QStringLiteral("userinfo"), [](const Request&, const QJsonObject&, Response& res) {
-        sendJson(res, 200, {{QStringLiteral("sub"), QStringLiteral("110248495921238986420")},
-                            {QStringLiteral("name"), QStringLiteral("Ada Lovelace")},
-                            {QStringLiteral("picture"), QStringLiteral("https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c")},
-                            {QStringLiteral("email"), QStringLiteral("ada@example.com")},
-                            {QStringLiteral("email_verified"), true}});
+        sendJson(res, 200, json(R"({"sub": "110248495921238986420", "name": "Ada Lovelace", "email": "ada@example.com",
+                                    "picture": "https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c", "email_verified": true})"));
     });
 
     jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"), [this](const Request& req, const QJsonObject& body, Response& res) {
@@ -163,18 +156,13 @@ void DriveEmulator::State::routes() {
             return;
         }
         const QString id = driveId(40);
-        Session session;
-        session.name = body.value(QStringLiteral("name")).toString();
-        session.parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-        session.mimeType = QString::fromStdString(req.get_header_value("X-Upload-Content-Type"));
-        session.blob = core.newBlob(QStringLiteral("drive-blob"));
+        const Session& session = sessions[id] = {body.value(QStringLiteral("name")).toString(),
+                                                 body.value(QStringLiteral("parents")).toArray().first().toString(),
+                                                 QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
+                                                 core.newBlob(QStringLiteral("drive-blob"))};
         QFile(session.blob).open(QIODevice::WriteOnly);
-        sessions[id] = session;
         res.status = 200;
-        res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/upload/drive/v3/files?uploadType=resumable&upload_id=%2")
-                                       .arg(core.port)
-                                       .arg(id)
-                                       .toStdString());
+        res.set_header("Location", (core.base() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") + id).toStdString());
     });
 
     server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
@@ -235,8 +223,7 @@ void DriveEmulator::State::routes() {
                 items.push_back(item);
                 stored.fileId = item.id;
             }
-            const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == stored.fileId; });
-            sendJson(res, 200, fileJson(*it));
+            sendJson(res, 200, fileJson(*find(stored.fileId)));
             return;
         }
         res.status = 308;
@@ -247,17 +234,15 @@ void DriveEmulator::State::routes() {
     server.Post("/token", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
         if (!core.refreshGrantMatches(req)) {
-            sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
-                                {QStringLiteral("error_description"), QStringLiteral("Bad Request")}});
+            sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "Bad Request"})"));
             return;
         }
         if (refreshWithoutToken) {
-            sendJson(res, 200, {{QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+            sendJson(res, 200, json(R"({"token_type": "Bearer"})"));
             return;
         }
-        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("ya29.emu-"), 40)},
-                            {QStringLiteral("expires_in"), 3599},
-                            {QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+        sendJson(res, 200, json(R"({"access_token": %1, "expires_in": 3599, "token_type": "Bearer"})",
+                                core.issueToken(QStringLiteral("ya29.emu-"), 40)));
     });
 }
 
@@ -294,11 +279,8 @@ void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {
     std::lock_guard lock(d->mutex);
-    for (const Item& i : d->items) {
-        if (i.id == id)
-            return i;
-    }
-    return std::nullopt;
+    const Item* item = d->find(id);
+    return item ? std::optional(*item) : std::nullopt;
 }
 
 QList<DriveEmulator::Item> DriveEmulator::items() const {

@@ -15,11 +15,7 @@ using namespace emu;
 void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/vnd.api+json"); }
 
 void zohoError(Response& res, int status, const QString& id, const QString& title) {
-    sendJson(res, status, {{QStringLiteral("errors"), QJsonArray{QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("title"), title}}}}});
-}
-
-QJsonObject related(const QString& url) {
-    return {{QStringLiteral("links"), QJsonObject{{QStringLiteral("related"), url}}}};
+    sendJson(res, status, json(R"({"errors": [{"id": %1, "title": %2}]})", id, title));
 }
 
 const char* const uploadHeaders[] = {"x-service", "invoker", "oauth-scope", "x-filename", "upload-id",
@@ -84,33 +80,25 @@ struct WorkDriveEmulator::State {
 
 void WorkDriveEmulator::State::routes() {
     route(true, "/api/v1/users/me", [this](const Request&, Response& res) {
-        sendJson(res, 200, {{QStringLiteral("data"),
-                             QJsonObject{{QStringLiteral("id"), userId},
-                                         {QStringLiteral("type"), QStringLiteral("users")},
-                                         {QStringLiteral("attributes"),
-                                          QJsonObject{{QStringLiteral("email_id"), QStringLiteral("zylker@zylker.com")},
-                                                      {QStringLiteral("display_name"), QStringLiteral("Zylker Admin")},
-                                                      {QStringLiteral("avatar_url"), QStringLiteral("https://contacts.zoho.com/file?ID=747938014&fs=thumb")},
-                                                      {QStringLiteral("edition"), edition}}},
-                                         {QStringLiteral("relationships"),
-                                          QJsonObject{{QStringLiteral("enterprise"), related(base() + QStringLiteral("/api/v1/enterprise/e1"))}}}}}});
+        sendJson(res, 200, json(R"({"data": {"id": %1, "type": "users",
+            "attributes": {"email_id": "zylker@zylker.com", "display_name": "Zylker Admin",
+                           "avatar_url": "https://contacts.zoho.com/file?ID=747938014&fs=thumb", "edition": %2},
+            "relationships": {"enterprise": {"links": {"related": %3}}}}})",
+                                userId, edition, base() + QStringLiteral("/api/v1/enterprise/e1")));
     });
     route(true, "/api/v1/enterprise/e1", [this](const Request&, Response& res) {
-        QJsonObject data{{QStringLiteral("id"), QStringLiteral("e1")}, {QStringLiteral("type"), QStringLiteral("enterprise")}};
-        if (!takeFault(Fault::BrokenChain))
-            data.insert(QStringLiteral("relationships"),
-                        QJsonObject{{QStringLiteral("currentuser"), related(base() + QStringLiteral("/api/v1/enterprise/e1/currentuser"))}});
-        sendJson(res, 200, {{QStringLiteral("data"), data}});
+        if (takeFault(Fault::BrokenChain))
+            sendJson(res, 200, json(R"({"data": {"id": "e1", "type": "enterprise"}})"));
+        else
+            sendJson(res, 200, json(R"({"data": {"id": "e1", "type": "enterprise", "relationships": {"currentuser": {"links": {"related": %1}}}}})",
+                                    base() + QStringLiteral("/api/v1/enterprise/e1/currentuser")));
     });
     route(true, "/api/v1/enterprise/e1/currentuser", [this](const Request&, Response& res) {
-        sendJson(res, 200, {{QStringLiteral("data"),
-                             QJsonObject{{QStringLiteral("id"), QStringLiteral("m1")},
-                                         {QStringLiteral("relationships"),
-                                          QJsonObject{{QStringLiteral("privatespace"), related(base() + QStringLiteral("/api/v1/users/m1/privatespace"))}}}}}});
+        sendJson(res, 200, json(R"({"data": {"id": "m1", "relationships": {"privatespace": {"links": {"related": %1}}}}})",
+                                base() + QStringLiteral("/api/v1/users/m1/privatespace")));
     });
     route(true, "/api/v1/users/m1/privatespace", [](const Request&, Response& res) {
-        sendJson(res, 200, {{QStringLiteral("data"), QJsonArray{QJsonObject{{QStringLiteral("id"), privateSpace},
-                                                                            {QStringLiteral("type"), QStringLiteral("privatespace")}}}}});
+        sendJson(res, 200, json(R"({"data": [{"id": %1, "type": "privatespace"}]})", privateSpace));
     });
     route(true, R"(/api/v1/privatespace/([^/]*)/folders)", [this](const Request& req, Response& res) {
         const QString id = QString::fromStdString(req.matches[1]);
@@ -122,14 +110,10 @@ void WorkDriveEmulator::State::routes() {
         for (const QString& folder : folderOrder) {
             if (folders[folder].second != id)
                 continue;
-            data.append(QJsonObject{{QStringLiteral("id"), folder},
-                                    {QStringLiteral("type"), QStringLiteral("files")},
-                                    {QStringLiteral("attributes"), QJsonObject{{QStringLiteral("name"), folders[folder].first},
-                                                                               {QStringLiteral("type"), QStringLiteral("folder")},
-                                                                               {QStringLiteral("is_folder"), true},
-                                                                               {QStringLiteral("parent_id"), id}}}});
+            data.append(json(R"({"id": %1, "type": "files", "attributes": {"name": %2, "type": "folder", "is_folder": true, "parent_id": %3}})",
+                             folder, folders[folder].first, id));
         }
-        sendJson(res, 200, {{QStringLiteral("data"), data}});
+        sendJson(res, 200, json(R"({"data": %1})", data));
     });
     route(false, "/api/v1/files", [this](const Request& req, Response& res) {
         const QJsonObject a = attributes(req);
@@ -145,7 +129,7 @@ void WorkDriveEmulator::State::routes() {
         const QString id = randomId(37);
         folders[id] = {a.value(QStringLiteral("name")).toString(), parent};
         folderOrder.append(id);
-        sendJson(res, 201, {{QStringLiteral("data"), QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("type"), QStringLiteral("files")}}}});
+        sendJson(res, 201, json(R"({"data": {"id": %1, "type": "files"}})", id));
     });
     server.Post("/upload", [this](const Request& req, Response& res, const ContentReader& reader) {
         Upload upload;
@@ -175,22 +159,16 @@ void WorkDriveEmulator::State::routes() {
         upload.parent = QString::fromStdString(req.get_header_value("x-parent_id"));
         uploads.append(upload);
         progress[QStringLiteral("upload_%1_%2").arg(userId, QString::fromStdString(req.get_header_value("upload-id")))] = upload.resourceId;
-        sendJson(res, 200, {{QStringLiteral("data"), QJsonArray{}}});
+        sendJson(res, 200, json(R"({"data": []})"));
     });
     route(true, "/uploadprogress", [this](const Request& req, Response& res) {
         const auto it = progress.find(QString::fromStdString(req.get_param_value("uploadid")));
-        if (it == progress.end()) {
-            sendJson(res, 200, {{QStringLiteral("AUDIT_INFO"), QJsonObject{{QStringLiteral("statusCode"), QStringLiteral("D9200")}}}});
-            return;
-        }
-        QJsonObject audit{{QStringLiteral("statusCode"), QStringLiteral("D201")}};
-        QJsonObject body;
-        if (!takeFault(Fault::NoResourceId)) {
-            audit.insert(QStringLiteral("RESOURCE_ID"), it->second);
-            body.insert(QStringLiteral("RESOURCE_ID"), it->second);
-        }
-        body.insert(QStringLiteral("AUDIT_INFO"), audit);
-        sendJson(res, 200, body);
+        if (it == progress.end())
+            sendJson(res, 200, json(R"({"AUDIT_INFO": {"statusCode": "D9200"}})"));
+        else if (takeFault(Fault::NoResourceId))
+            sendJson(res, 200, json(R"({"AUDIT_INFO": {"statusCode": "D201"}})"));
+        else
+            sendJson(res, 200, json(R"({"RESOURCE_ID": %1, "AUDIT_INFO": {"statusCode": "D201", "RESOURCE_ID": %1}})", it->second));
     });
     route(false, "/api/v1/links", [this](const Request& req, Response& res) {
         const QJsonObject a = attributes(req);
@@ -201,14 +179,12 @@ void WorkDriveEmulator::State::routes() {
         }
         const QString id = randomId(17);
         links[id] = resource;
-        QJsonObject attributes{{QStringLiteral("link"), QStringLiteral("https://workdrive.zohoexternal.com/external/%1/download").arg(id)},
-                               {QStringLiteral("resource_id"), resource},
-                               {QStringLiteral("link_name"), a.value(QStringLiteral("link_name"))}};
+        QJsonObject attributes = json(R"({"link": %1, "resource_id": %2, "link_name": %3})",
+                                      QStringLiteral("https://workdrive.zohoexternal.com/external/%1/download").arg(id), resource,
+                                      a.value(QStringLiteral("link_name")));
         if (!takeFault(Fault::LinkWithoutId))
             attributes.insert(QStringLiteral("id"), id);
-        sendJson(res, 201, {{QStringLiteral("data"), QJsonObject{{QStringLiteral("id"), id},
-                                                                 {QStringLiteral("type"), QStringLiteral("links")},
-                                                                 {QStringLiteral("attributes"), attributes}}}});
+        sendJson(res, 201, json(R"({"data": {"id": %1, "type": "links", "attributes": %2}})", id, attributes));
     });
     server.Get(R"(/public/workdrive-external/download/([^/]+))", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
@@ -228,20 +204,14 @@ void WorkDriveEmulator::State::routes() {
     });
     server.Post("/oauth/v2/token", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
-        if (!core.refreshGrantMatches(req)) {
-            sendJson(res, 200, {{QStringLiteral("error"), QStringLiteral("invalid_code")}});
-            return;
-        }
-        if (noToken) {
-            sendJson(res, 200, {{QStringLiteral("error_description"), QStringLiteral("You have made too many requests continuously. Please try again after some time.")},
-                                {QStringLiteral("error"), QStringLiteral("Access Denied")},
-                                {QStringLiteral("status"), QStringLiteral("failure")}});
-            return;
-        }
-        sendJson(res, 200, {{QStringLiteral("access_token"), core.issueToken(QStringLiteral("1000.emu"), 32)},
-                            {QStringLiteral("api_domain"), base()},
-                            {QStringLiteral("token_type"), QStringLiteral("Bearer")},
-                            {QStringLiteral("expires_in"), 3600}});
+        if (!core.refreshGrantMatches(req))
+            sendJson(res, 200, json(R"({"error": "invalid_code"})"));
+        else if (noToken)
+            sendJson(res, 200, json(R"({"error": "Access Denied", "status": "failure",
+                "error_description": "You have made too many requests continuously. Please try again after some time."})"));
+        else
+            sendJson(res, 200, json(R"({"access_token": %1, "api_domain": %2, "token_type": "Bearer", "expires_in": 3600})",
+                                    core.issueToken(QStringLiteral("1000.emu"), 32), base()));
     });
 }
 
