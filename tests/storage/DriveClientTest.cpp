@@ -64,7 +64,7 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     EXPECT_EQ(file->name, QStringLiteral("My App.ipa"));
     EXPECT_EQ(file->parent, job);
     EXPECT_EQ(file->mimeType, QStringLiteral("binary/octet-stream"));
-    EXPECT_EQ(testsupport::readFile(file->blob), QByteArray("ipa bytes"));
+    EXPECT_EQ(storedBytes(QString()), QByteArray("ipa bytes"));
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 
     QStringList links;
@@ -101,7 +101,7 @@ TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     const auto file = emulator->item(lastUploadedFileId());
     ASSERT_TRUE(file.has_value());
-    EXPECT_EQ(testsupport::readFile(file->blob), bytes);
+    EXPECT_EQ(storedBytes(QString()), bytes);
     const QStringList chunks = emulator->requests().filter(QStringLiteral("chunk"));
     // The half-kept first chunk is followed by a status query and a chunk from byte 131072.
     ASSERT_GE(chunks.size(), 3);

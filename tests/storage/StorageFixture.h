@@ -15,7 +15,9 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +30,16 @@ inline QByteArray pattern(int size) {
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 7919 + i / 251) & 0xff);
     return bytes;
+}
+
+// The body of a plain GET, empty when it fails.
+inline QByteArray download(const QString& url) {
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(QUrl(url))));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
 }
 
 // A linked account against a fresh emulator; the client under test records every callback.
@@ -55,6 +67,8 @@ protected:
     }
 
     virtual void linkAccount() = 0;
+    // Where the emulator keeps the bytes of an upload (found by path or by the last file id).
+    virtual QString storedBlob(const QString& remotePath) const = 0;
 
     QString local(const QString& name, const QByteArray& bytes = {}) {
         return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
@@ -74,6 +88,11 @@ protected:
         client->createFolder(path, [&](bool existed) { flags.push_back(existed); });
         EXPECT_TRUE(testsupport::waitUntil([&] { return !flags.empty(); }));
         return flags;
+    }
+
+    QByteArray storedBytes(const QString& remotePath) const {
+        const QString file = storedBlob(remotePath);
+        return file.isEmpty() ? QByteArray() : testsupport::readFile(file);
     }
 
     void waitForFailures(qsizetype n = 1, int timeoutMs = 10000) {
@@ -110,7 +129,7 @@ protected:
         DropboxAuth::instance().unlinkAndResetClients();
         DropboxAuth::instance().reload();
     }
-    QString storedBlob(const QString& remotePath) const { return emulator->storedFile(remotePath); }
+    QString storedBlob(const QString& remotePath) const override { return emulator->storedFile(remotePath); }
 };
 
 class DriveFixture : public StorageFixture<DriveEmulator, DriveClientManager> {
@@ -126,7 +145,7 @@ protected:
     }
     void unlink() { GoogleAuth::instance().unlinkAndResetClients(); }
     QString jobFolder() { return emulator->addItem(QStringLiteral("Job"), true); }
-    QString storedBlob(const QString&) const {
+    QString storedBlob(const QString&) const override {
         const auto file = emulator->item(lastUploadedFileId());
         return file ? file->blob : QString();
     }
@@ -145,8 +164,7 @@ protected:
         privateSpaceId().clear();
     }
     QString jobFolder() { return emulator->addFolder(QStringLiteral("Job")); }
-    // The stored bytes of the upload the client recorded as its last file.
-    QString storedBlob(const QString&) const {
+    QString storedBlob(const QString&) const override {
         for (const auto& upload : emulator->uploads()) {
             if (upload.resourceId == lastUploadedFileId())
                 return upload.blob;
