@@ -260,30 +260,21 @@ void DriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
 }
 
-void DriveEmulator::setRefreshWithoutToken(bool on) {
-    std::lock_guard lock(d->mutex);
-    d->refreshWithoutToken = on;
-}
+void DriveEmulator::setRefreshWithoutToken(bool on) { core().locked([&] { d->refreshWithoutToken = on; }); }
+void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) { core().locked([&] { d->faults.push(kind, fault, times); }); }
 
 QString DriveEmulator::addItem(const QString& name, bool folder, const QString& parent) {
-    std::lock_guard lock(d->mutex);
-    Item item{driveId(33), name, folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain"), parent};
-    d->items.push_back(item);
-    return item.id;
-}
-
-void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
-    std::lock_guard lock(d->mutex);
-    d->faults.push(kind, fault, times);
+    const QString mimeType = folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain");
+    return core().locked([&] { return d->items.emplace_back(Item{driveId(33), name, mimeType, parent}).id; });
 }
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {
-    std::lock_guard lock(d->mutex);
-    const Item* item = d->find(id);
-    return item ? std::optional(*item) : std::nullopt;
+    return core().locked([&] {
+        const Item* item = d->find(id);
+        return item ? std::optional(*item) : std::nullopt;
+    });
 }
 
 QList<DriveEmulator::Item> DriveEmulator::items() const {
-    std::lock_guard lock(d->mutex);
-    return QList<Item>(d->items.begin(), d->items.end());
+    return core().locked([&] { return QList<Item>(d->items.begin(), d->items.end()); });
 }

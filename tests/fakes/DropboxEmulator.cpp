@@ -434,47 +434,24 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(QStringLiteral("dropbox/appKey"), QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::setAccount(const Account& account) {
-    std::lock_guard lock(d->mutex);
-    d->account = account;
-}
+void DropboxEmulator::setAccount(const Account& account) { core().locked([&] { d->account = account; }); }
+void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) { core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); }); }
+void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) { core().locked([&] { d->omitLinkMetadata = omit; }); }
 
 void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
-    std::lock_guard lock(d->mutex);
-    d->faults.push(fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route, fault, times, retryAfterSeconds);
-}
-
-void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
-    std::lock_guard lock(d->mutex);
-    d->slowRate = qMax<qint64>(rate, 1);
-}
-
-void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) {
-    std::lock_guard lock(d->mutex);
-    d->omitLinkMetadata = omit;
+    const QString key = fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route;
+    core().locked([&] { d->faults.push(key, fault, times, retryAfterSeconds); });
 }
 
 QString DropboxEmulator::storedFile(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->files.find(remotePath.toLower());
-    return it == d->files.end() ? QString() : it->second.blob;
-}
-
-bool DropboxEmulator::folderExists(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    return d->folders.count(remotePath.toLower()) > 0;
+    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString(); });
 }
 
 QString DropboxEmulator::displayPath(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->files.find(remotePath.toLower());
-    return it == d->files.end() ? QString() : it->second.display;
+    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString(); });
 }
 
+bool DropboxEmulator::folderExists(const QString& path) const { return core().locked([&] { return d->folders.count(path.toLower()) > 0; }); }
+QStringList DropboxEmulator::rejectedArgs() const { return core().locked([&] { return d->rejectedArgs; }); }
 qint64 DropboxEmulator::bytesReceived() const { return core().bytesReceived; }
 int DropboxEmulator::abortedBodies() const { return core().abortedBodies; }
-
-QStringList DropboxEmulator::rejectedArgs() const {
-    std::lock_guard lock(d->mutex);
-    return d->rejectedArgs;
-}

@@ -76,6 +76,13 @@ struct EmulatorCore {
     std::atomic<qint64> bytesReceived{0};
     std::atomic<int> abortedBodies{0};
 
+    // Runs `f` under the mutex: the emulators' setters and readers.
+    template <class F>
+    auto locked(F f) const {
+        std::lock_guard lock(mutex);
+        return f();
+    }
+
     QString base() const;
     // A fresh file name under the storage folder; the caller holds the mutex.
     QString newBlob(const QString& prefix);

@@ -229,47 +229,24 @@ void WorkDriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("zoho/clientSecret"), QStringLiteral("emu-zoho-client-secret"));
 }
 
-void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) {
-    std::lock_guard lock(d->mutex);
-    d->noToken = on;
-}
-
-void WorkDriveEmulator::setEdition(const QString& edition) {
-    std::lock_guard lock(d->mutex);
-    d->edition = edition;
-}
+void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) { core().locked([&] { d->noToken = on; }); }
+void WorkDriveEmulator::setEdition(const QString& edition) { core().locked([&] { d->edition = edition; }); }
+void WorkDriveEmulator::injectFault(Fault fault, int times) { core().locked([&] { d->faults.push(State::key(fault), fault, times); }); }
+QList<WorkDriveEmulator::Upload> WorkDriveEmulator::uploads() const { return core().locked([&] { return d->uploads; }); }
 
 QString WorkDriveEmulator::addFolder(const QString& name, const QString& parent) {
-    std::lock_guard lock(d->mutex);
     const QString id = randomId(37);
-    d->folders[id] = {name, parent};
-    d->folderOrder.append(id);
+    core().locked([&] {
+        d->folders[id] = {name, parent};
+        d->folderOrder.append(id);
+    });
     return id;
 }
 
-void WorkDriveEmulator::injectFault(Fault fault, int times) {
-    std::lock_guard lock(d->mutex);
-    d->faults.push(State::key(fault), fault, times);
-}
-
 void WorkDriveEmulator::answerOnce(const QString& request, int status, const QByteArray& body) {
-    std::lock_guard lock(d->mutex);
-    d->overrides.append({request, status, body});
+    core().locked([&] { d->overrides.append({request, status, body}); });
 }
 
-QList<WorkDriveEmulator::Upload> WorkDriveEmulator::uploads() const {
-    std::lock_guard lock(d->mutex);
-    return d->uploads;
-}
-
-QString WorkDriveEmulator::folderParent(const QString& id) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->folders.find(id);
-    return it == d->folders.end() ? QString() : it->second.second;
-}
-
-QString WorkDriveEmulator::folderName(const QString& id) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->folders.find(id);
-    return it == d->folders.end() ? QString() : it->second.first;
+std::pair<QString, QString> WorkDriveEmulator::folder(const QString& id) const {
+    return core().locked([&] { return d->folders.count(id) ? d->folders[id] : std::pair<QString, QString>(); });
 }

@@ -38,8 +38,7 @@ public:
         QStringList headers; // "name: value" of the ten upload headers, as received
     };
     QList<Upload> uploads() const;
-    QString folderParent(const QString& id) const;
-    QString folderName(const QString& id) const;
+    std::pair<QString, QString> folder(const QString& id) const; // (name, parent), empty when unknown
     // requests(): "METHOD /path".
 
 private:

@@ -49,14 +49,13 @@ TEST_F(WorkDriveClient, FolderCases) {
     discoverPrivateSpace();
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     const QString created = currentFolderId();
-    EXPECT_EQ(emulator->folderName(created), QStringLiteral("Vantry"));
-    EXPECT_EQ(emulator->folderParent(created), WorkDriveEmulator::privateSpace);
+    EXPECT_EQ(emulator->folder(created), std::make_pair(QStringLiteral("Vantry"), WorkDriveEmulator::privateSpace));
 
     emulator->addFolder(QStringLiteral("Vantry"));
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     EXPECT_EQ(currentFolderId(), created); // the first in listing order
     EXPECT_EQ(folder(QStringLiteral("/Vantry/Job_1")), std::vector<bool>{false});
-    EXPECT_EQ(emulator->folderParent(currentFolderId()), created);
+    EXPECT_EQ(emulator->folder(currentFolderId()).second, created);
 
     int calls = 0;
     client->createFolder(QStringLiteral("/a/b/c"), [&](bool) { ++calls; });
