@@ -115,22 +115,15 @@ struct DropboxEmulator::State {
         FileEntry& entry = files[lower];
         if (!entry.blob.isEmpty())
             QFile::remove(entry.blob);
-        if (entry.id.isEmpty())
-            entry.id = QStringLiteral("id:") + token(22);
-        entry.display = display;
-        entry.blob = blob;
-        entry.rev = token(12);
-        entry.size = size;
+        // Overwriting keeps the file's id and shared link, with a new revision.
+        entry = {display, blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id, token(12), size, entry.linkToken,
+                 entry.rlkey};
         return metadata(lower, entry);
     }
 
     // Streams a content body into a new blob; empty when the client went away.
     QString receive(const ContentReader& reader) {
-        QString blob;
-        {
-            std::lock_guard lock(mutex);
-            blob = core.newBlob(QStringLiteral("blob"));
-        }
+        const QString blob = core.locked([&] { return core.newBlob(QStringLiteral("blob")); });
         if (core.streamBody(reader, blob))
             return blob;
         QFile::remove(blob);
@@ -405,9 +398,7 @@ void DropboxEmulator::State::routes() {
                 continue;
             if (req.get_param_value("rlkey") != entry.rlkey.toStdString())
                 break;
-            QFile file(entry.blob);
-            file.open(QIODevice::ReadOnly);
-            res.set_content(file.readAll().toStdString(), "application/octet-stream");
+            EmulatorCore::serveFile(res, entry.blob);
             return;
         }
         res.status = 404;

@@ -95,6 +95,8 @@ struct EmulatorCore {
     bool refreshGrantMatches(const emu::Request& req);
     // A new access token the API accepts from now on; the caller holds the mutex.
     QString issueToken(const QString& prefix, int length);
+    // Answers with the bytes of a stored file.
+    static void serveFile(emu::Response& res, const QString& path);
     // Streams a request body into `file` (appending, or nothing when empty), keeping at most `keep`
     // bytes; false when the client went away or the file could not be written.
     bool streamBody(const emu::ContentReader& reader, const QString& file, bool append = false,

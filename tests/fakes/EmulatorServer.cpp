@@ -75,6 +75,12 @@ QString EmulatorCore::issueToken(const QString& prefix, int length) {
     return token;
 }
 
+void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    res.set_content(file.readAll().toStdString(), "application/octet-stream");
+}
+
 bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 keep) {
     FILE* out = nullptr;
     if (!file.isEmpty()) {
@@ -127,27 +133,14 @@ quint16 EmulatorServer::port() const { return quint16(m_core->port); }
 QString EmulatorServer::baseUrl() const { return m_core->base(); }
 
 void EmulatorServer::addAccessToken(const QString& token, bool expired) {
-    std::lock_guard lock(m_core->mutex);
-    (expired ? m_core->expiredTokens : m_core->tokens).insert(token);
+    m_core->locked([&] { (expired ? m_core->expiredTokens : m_core->tokens).insert(token); });
 }
 
-void EmulatorServer::setRefreshToken(const QString& token) {
-    std::lock_guard lock(m_core->mutex);
-    m_core->refreshToken = token;
-}
-
-int EmulatorServer::refreshGrants() const {
-    std::lock_guard lock(m_core->mutex);
-    return m_core->refreshGrants;
-}
-
-QStringList EmulatorServer::requests() const {
-    std::lock_guard lock(m_core->mutex);
-    return m_core->requests;
-}
+void EmulatorServer::setRefreshToken(const QString& token) { m_core->locked([&] { m_core->refreshToken = token; }); }
+int EmulatorServer::refreshGrants() const { return m_core->locked([&] { return m_core->refreshGrants; }); }
+QStringList EmulatorServer::requests() const { return m_core->locked([&] { return m_core->requests; }); }
 
 int EmulatorServer::count(const QString& word) const {
-    std::lock_guard lock(m_core->mutex);
-    return int(std::count_if(m_core->requests.begin(), m_core->requests.end(),
-                             [&](const QString& line) { return line.split(QLatin1Char(' ')).contains(word); }));
+    const QStringList lines = requests();
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.split(QLatin1Char(' ')).contains(word); }));
 }

@@ -193,9 +193,7 @@ void WorkDriveEmulator::State::routes() {
         const auto link = links.find(linkId);
         for (const Upload& upload : uploads) {
             if (upload.resourceId == resource && link != links.end() && link->second == resource) {
-                QFile file(upload.blob);
-                file.open(QIODevice::ReadOnly);
-                res.set_content(file.readAll().toStdString(), "application/octet-stream");
+                EmulatorCore::serveFile(res, upload.blob);
                 return;
             }
         }
