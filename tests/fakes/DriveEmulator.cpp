@@ -23,7 +23,6 @@ void googleError(Response& res, int code, const QString& reason, const QString& 
 
 struct Session {
     QString name, parent, mimeType, blob;
-    qint64 total = -1;
     qint64 stored = 0;
     QString fileId; // set once complete
 };
@@ -200,29 +199,20 @@ void DriveEmulator::State::routes() {
             answerFault(fault, res);
             return;
         }
-        qint64 keep = std::numeric_limits<qint64>::max();
-        if (fault == Fault::KeepPart)
-            keep = QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2;
-        bool ok = true;
-        if (!query && first == session.stored) {
-            ok = core.streamBody(reader, session.blob, true, keep);
-        } else {
-            drain(); // out of order: nothing is kept, the answer names what is stored
-        }
+        const qint64 keep = fault == Fault::KeepPart ? QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2
+                                                     : std::numeric_limits<qint64>::max();
+        // Out of order: nothing is kept, the answer names what is stored.
+        const bool ok = core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true, keep);
         std::lock_guard lock(mutex);
         Session& stored = sessions[id];
-        stored.total = total;
         stored.stored = QFileInfo(stored.blob).size();
         if (fault == Fault::KeepPart || !ok) {
             dropAnswer(res);
             return;
         }
         if (stored.stored == total) {
-            if (stored.fileId.isEmpty()) {
-                Item item{driveId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob};
-                items.push_back(item);
-                stored.fileId = item.id;
-            }
+            if (stored.fileId.isEmpty())
+                stored.fileId = items.emplace_back(Item{driveId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob}).id;
             sendJson(res, 200, fileJson(*find(stored.fileId)));
             return;
         }
