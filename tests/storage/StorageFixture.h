@@ -82,12 +82,12 @@ protected:
         EXPECT_TRUE(testsupport::waitUntil([&] { return !uploadFlags.empty() || !failures.isEmpty(); }, timeoutMs));
     }
 
-    // createFolder's completions, once the first one came.
+    // createFolder's completions, once the first one came (kept in a member: a late one has somewhere to go).
     std::vector<bool> folder(const QString& path) {
-        std::vector<bool> flags;
-        client->createFolder(path, [&](bool existed) { flags.push_back(existed); });
-        EXPECT_TRUE(testsupport::waitUntil([&] { return !flags.empty(); }));
-        return flags;
+        m_folderFlags.clear();
+        client->createFolder(path, [this](bool existed) { m_folderFlags.push_back(existed); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !m_folderFlags.empty(); }));
+        return m_folderFlags;
     }
 
     QByteArray storedBytes(const QString& remotePath) const {
@@ -113,6 +113,7 @@ protected:
 
 private:
     QString m_dir;
+    std::vector<bool> m_folderFlags;
 };
 
 class DropboxFixture : public StorageFixture<DropboxEmulator, DropBoxClientManager> {
