@@ -158,11 +158,13 @@ struct DropboxEmulator::State {
         switch (fault) {
         case Fault::TooManyRequests:
             res.set_header("Retry-After", std::to_string(retryAfter));
-            if (reader)
+            if (reader) {
                 sendJson(res, 429, json(R"({"error_summary": "too_many_requests/..", "error": {"reason": {".tag": "too_many_requests"},
                                             "retry_after": %1}})", retryAfter));
-            else
-                res.status = 429, res.set_content("too_many_requests", "text/plain");
+            } else {
+                res.status = 429;
+                res.set_content("too_many_requests", "text/plain");
+            }
             break;
         case Fault::ServerError:
             res.status = 500;
