@@ -1,102 +1,58 @@
 #include "DriveEmulator.h"
 
+#include "EmulatorCore.h"
 #include "backend/Config.h"
 
-#include <httplib.h>
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRandomGenerator>
-#include <QUrlQuery>
-
-#include <chrono>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <set>
-#include <thread>
 
 namespace {
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
+using namespace emu;
 
-QString randomId(int n) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
-    QString out;
-    for (int i = 0; i < n; ++i)
-        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(64)]);
-    return out;
-}
+QString driveId(int n) { return randomId(n, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"); }
 
 void sendJson(Response& res, int status, const QJsonObject& body) {
-    res.status = status;
-    res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json; charset=UTF-8");
+    emu::sendJson(res, status, body, "application/json; charset=UTF-8");
 }
 
 void googleError(Response& res, int code, const QString& reason, const QString& message) {
-    sendJson(res, code,
-             {{QStringLiteral("error"),
-               QJsonObject{{QStringLiteral("code"), code},
-                           {QStringLiteral("message"), message},
-                           {QStringLiteral("errors"), QJsonArray{QJsonObject{{QStringLiteral("domain"), QStringLiteral("global")},
-                                                                             {QStringLiteral("reason"), reason},
-                                                                             {QStringLiteral("message"), message}}}}}}});
-}
-
-void dropAnswer(Response& res) {
-    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+    sendJson(res, code, json(R"({"error": {"code": %1, "message": %2, "errors": [{"domain": "global", "reason": %3, "message": %2}]}})",
+                             code, message, reason));
 }
 
 struct Session {
     QString name, parent, mimeType, blob;
-    qint64 total = -1;
     qint64 stored = 0;
     QString fileId; // set once complete
-};
-
-struct PendingFault {
-    DriveEmulator::Fault fault;
-    int times;
 };
 } // namespace
 
 struct DriveEmulator::State {
-    QString root;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    mutable std::mutex mutex;
-    std::set<QString> tokens;
-    QString refreshToken;
+    EmulatorCore& core;
+    std::mutex& mutex = core.mutex;
+    httplib::Server& server = core.server;
     bool refreshWithoutToken = false;
-    int refreshGrants = 0;
     std::vector<Item> items;
     std::map<QString, Session> sessions;
-    std::map<QString, std::vector<PendingFault>> faults;
-    QStringList requests;
-    int blobs = 0;
+    FaultQueue<Fault> faults;
 
     std::optional<Fault> takeFault(const QString& kind) {
-        auto it = faults.find(kind);
-        if (it == faults.end() || it->second.empty())
-            return std::nullopt;
-        const Fault fault = it->second.front().fault;
-        if (--it->second.front().times <= 0)
-            it->second.erase(it->second.begin());
-        return fault;
+        const auto entry = faults.take(kind);
+        return entry ? std::optional(entry->fault) : std::nullopt;
+    }
+
+    Item* find(const QString& id) {
+        const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
+        return it == items.end() ? nullptr : &*it;
     }
 
     bool authorized(const Request& req, Response& res) {
-        std::string token = req.get_header_value("Authorization");
-        token = token.rfind("Bearer ", 0) == 0 ? token.substr(7) : req.get_param_value("access_token");
+        QString token = EmulatorCore::credential(req, "Bearer");
+        if (token.isEmpty())
+            token = QString::fromStdString(req.get_param_value("access_token"));
         std::lock_guard lock(mutex);
-        if (tokens.count(QString::fromStdString(token)))
+        if (core.accepts(token))
             return true;
         res.set_header("WWW-Authenticate", "Bearer realm=\"https://accounts.google.com/\", error=\"invalid_token\"");
         googleError(res, 401, QStringLiteral("authError"), QStringLiteral("Invalid Credentials"));
@@ -126,10 +82,7 @@ struct DriveEmulator::State {
     }
 
     QJsonObject fileJson(const Item& item) const {
-        return {{QStringLiteral("kind"), QStringLiteral("drive#file")},
-                {QStringLiteral("id"), item.id},
-                {QStringLiteral("name"), item.name},
-                {QStringLiteral("mimeType"), item.mimeType}};
+        return json(R"({"kind": "drive#file", "id": %1, "name": %2, "mimeType": %3})", item.id, item.name, item.mimeType);
     }
 
     // Handles a JSON route under the bearer check, the request log and the fault queue.
@@ -139,10 +92,10 @@ struct DriveEmulator::State {
             if (!authorized(req, res))
                 return;
             std::lock_guard lock(mutex);
-            requests.append(kind);
+            core.requests.append(kind);
             if (answerFault(takeFault(kind), res))
                 return;
-            handler(req, QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object(), res);
+            handler(req, parseJson(req.body), res);
         };
         if (get)
             server.Get(pattern, wrapped);
@@ -163,16 +116,16 @@ void DriveEmulator::State::routes() {
                     files.append(fileJson(item));
             }
         }
-        sendJson(res, 200, {{QStringLiteral("kind"), QStringLiteral("drive#fileList")}, {QStringLiteral("files"), files}});
+        sendJson(res, 200, json(R"({"kind": "drive#fileList", "files": %1})", files));
     });
 
     jsonRoute(false, "/drive/v3/files", QStringLiteral("create"), [this](const Request&, const QJsonObject& body, Response& res) {
         const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-        if (!parent.isEmpty() && std::none_of(items.begin(), items.end(), [&](const Item& i) { return i.id == parent; })) {
+        if (!parent.isEmpty() && !find(parent)) {
             googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(parent));
             return;
         }
-        Item item{randomId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
+        Item item{driveId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
                   parent};
         items.push_back(item);
         sendJson(res, 200, fileJson(item));
@@ -181,23 +134,19 @@ void DriveEmulator::State::routes() {
     jsonRoute(false, R"(/drive/v3/files/([^/]+)/permissions)", QStringLiteral("permission"),
               [this](const Request& req, const QJsonObject& body, Response& res) {
                   const QString id = QString::fromStdString(req.matches[1]);
-                  for (Item& item : items) {
-                      if (item.id != id)
-                          continue;
-                      item.anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
-                                          body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
-                      sendJson(res, 200, {{QStringLiteral("id"), QStringLiteral("anyoneWithLink")}});
+                  Item* item = find(id);
+                  if (!item) {
+                      googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
                       return;
                   }
-                  googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
+                  item->anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
+                                       body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
+                  sendJson(res, 200, json(R"({"id": "anyoneWithLink"})"));
               });
 
     jsonRoute(true, "/oauth2/v3/userinfo", QStringLiteral("userinfo"), [](const Request&, const QJsonObject&, Response& res) {
-        sendJson(res, 200, {{QStringLiteral("sub"), QStringLiteral("110248495921238986420")},
-                            {QStringLiteral("name"), QStringLiteral("Ada Lovelace")},
-                            {QStringLiteral("picture"), QStringLiteral("https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c")},
-                            {QStringLiteral("email"), QStringLiteral("ada@example.com")},
-                            {QStringLiteral("email_verified"), true}});
+        sendJson(res, 200, json(R"({"sub": "110248495921238986420", "name": "Ada Lovelace", "email": "ada@example.com",
+                                    "picture": "https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c", "email_verified": true})"));
     });
 
     jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"), [this](const Request& req, const QJsonObject& body, Response& res) {
@@ -205,23 +154,18 @@ void DriveEmulator::State::routes() {
             googleError(res, 400, QStringLiteral("badRequest"), QStringLiteral("Only resumable uploads are emulated."));
             return;
         }
-        const QString id = randomId(40);
-        Session session;
-        session.name = body.value(QStringLiteral("name")).toString();
-        session.parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-        session.mimeType = QString::fromStdString(req.get_header_value("X-Upload-Content-Type"));
-        session.blob = root + QStringLiteral("/drive-blob-%1.bin").arg(++blobs);
+        const QString id = driveId(40);
+        const Session& session = sessions[id] = {body.value(QStringLiteral("name")).toString(),
+                                                 body.value(QStringLiteral("parents")).toArray().first().toString(),
+                                                 QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
+                                                 core.newBlob(QStringLiteral("drive-blob"))};
         QFile(session.blob).open(QIODevice::WriteOnly);
-        sessions[id] = session;
         res.status = 200;
-        res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/upload/drive/v3/files?uploadType=resumable&upload_id=%2")
-                                       .arg(port)
-                                       .arg(id)
-                                       .toStdString());
+        res.set_header("Location", (core.base() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") + id).toStdString());
     });
 
     server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
-        const auto drain = [&] { reader([](const char*, size_t) { return true; }); };
+        const auto drain = [&] { core.streamBody(reader, QString()); };
         if (!authorized(req, res)) {
             drain();
             return;
@@ -232,7 +176,7 @@ void DriveEmulator::State::routes() {
         Session session;
         {
             std::lock_guard lock(mutex);
-            requests.append(QStringLiteral("chunk ") + range);
+            core.requests.append(QStringLiteral("chunk ") + range);
             fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
             if (fault == Fault::ExpireSession)
                 sessions.erase(id);
@@ -255,39 +199,21 @@ void DriveEmulator::State::routes() {
             answerFault(fault, res);
             return;
         }
-        qint64 keep = std::numeric_limits<qint64>::max();
-        if (fault == Fault::KeepPart)
-            keep = QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2;
-        bool ok = true;
-        if (!query && first == session.stored) {
-            FILE* out = std::fopen(QFile::encodeName(session.blob).constData(), "ab");
-            std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-            qint64 got = 0;
-            ok = reader([&](const char* data, size_t length) {
-                const qint64 take = qBound<qint64>(0, keep - got, qint64(length));
-                got += qint64(length);
-                return std::fwrite(data, 1, size_t(take), out) == size_t(take);
-            });
-            std::fclose(out);
-        } else {
-            drain(); // out of order: nothing is kept, the answer names what is stored
-        }
+        const qint64 keep = fault == Fault::KeepPart ? QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2
+                                                     : std::numeric_limits<qint64>::max();
+        // Out of order: nothing is kept, the answer names what is stored.
+        const bool ok = core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true, keep);
         std::lock_guard lock(mutex);
         Session& stored = sessions[id];
-        stored.total = total;
         stored.stored = QFileInfo(stored.blob).size();
         if (fault == Fault::KeepPart || !ok) {
             dropAnswer(res);
             return;
         }
         if (stored.stored == total) {
-            if (stored.fileId.isEmpty()) {
-                Item item{randomId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob};
-                items.push_back(item);
-                stored.fileId = item.id;
-            }
-            const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == stored.fileId; });
-            sendJson(res, 200, fileJson(*it));
+            if (stored.fileId.isEmpty())
+                stored.fileId = items.emplace_back(Item{driveId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob}).id;
+            sendJson(res, 200, fileJson(*find(stored.fileId)));
             return;
         }
         res.status = 308;
@@ -296,53 +222,23 @@ void DriveEmulator::State::routes() {
     });
 
     server.Post("/token", [this](const Request& req, Response& res) {
-        const QUrlQuery form(QString::fromStdString(req.body));
         std::lock_guard lock(mutex);
-        ++refreshGrants;
-        if (form.queryItemValue(QStringLiteral("grant_type")) != QLatin1String("refresh_token") ||
-            form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded) != refreshToken || refreshToken.isEmpty()) {
-            sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
-                                {QStringLiteral("error_description"), QStringLiteral("Bad Request")}});
+        if (!core.refreshGrantMatches(req)) {
+            sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "Bad Request"})"));
             return;
         }
         if (refreshWithoutToken) {
-            sendJson(res, 200, {{QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+            sendJson(res, 200, json(R"({"token_type": "Bearer"})"));
             return;
         }
-        const QString access = QStringLiteral("ya29.emu-") + randomId(40);
-        tokens.insert(access);
-        sendJson(res, 200, {{QStringLiteral("access_token"), access},
-                            {QStringLiteral("expires_in"), 3599},
-                            {QStringLiteral("token_type"), QStringLiteral("Bearer")}});
+        sendJson(res, 200, json(R"({"access_token": %1, "expires_in": 3599, "token_type": "Bearer"})",
+                                core.issueToken(QStringLiteral("ya29.emu-"), 40)));
     });
 }
 
-DriveEmulator::DriveEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
-    d->root = storageDir;
-    QDir().mkpath(storageDir);
-    d->routes();
-}
+DriveEmulator::DriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) { d->routes(); }
 
 DriveEmulator::~DriveEmulator() { stop(); }
-
-bool DriveEmulator::start() {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return d->server.is_running();
-}
-
-void DriveEmulator::stop() {
-    if (d->thread.joinable()) {
-        d->server.stop();
-        d->thread.join();
-    }
-}
-
-QString DriveEmulator::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(d->port); }
 
 void DriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -354,61 +250,21 @@ void DriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
 }
 
-void DriveEmulator::addAccessToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->tokens.insert(token);
-}
-
-void DriveEmulator::setRefreshToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->refreshToken = token;
-}
-
-void DriveEmulator::setRefreshWithoutToken(bool on) {
-    std::lock_guard lock(d->mutex);
-    d->refreshWithoutToken = on;
-}
-
-int DriveEmulator::refreshGrants() const {
-    std::lock_guard lock(d->mutex);
-    return d->refreshGrants;
-}
+void DriveEmulator::setRefreshWithoutToken(bool on) { core().locked([&] { d->refreshWithoutToken = on; }); }
+void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) { core().locked([&] { d->faults.push(kind, fault, times); }); }
 
 QString DriveEmulator::addItem(const QString& name, bool folder, const QString& parent) {
-    std::lock_guard lock(d->mutex);
-    Item item{randomId(33), name, folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain"), parent};
-    d->items.push_back(item);
-    return item.id;
-}
-
-void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
-    std::lock_guard lock(d->mutex);
-    d->faults[kind].push_back({fault, times});
+    const QString mimeType = folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain");
+    return core().locked([&] { return d->items.emplace_back(Item{driveId(33), name, mimeType, parent}).id; });
 }
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {
-    std::lock_guard lock(d->mutex);
-    for (const Item& i : d->items) {
-        if (i.id == id)
-            return i;
-    }
-    return std::nullopt;
+    return core().locked([&] {
+        const Item* item = d->find(id);
+        return item ? std::optional(*item) : std::nullopt;
+    });
 }
 
 QList<DriveEmulator::Item> DriveEmulator::items() const {
-    std::lock_guard lock(d->mutex);
-    return QList<Item>(d->items.begin(), d->items.end());
-}
-
-QStringList DriveEmulator::requests() const {
-    std::lock_guard lock(d->mutex);
-    return d->requests;
-}
-
-int DriveEmulator::count(const QString& kind) const {
-    std::lock_guard lock(d->mutex);
-    int n = 0;
-    for (const QString& line : d->requests)
-        n += line.section(QLatin1Char(' '), 0, 0) == kind ? 1 : 0;
-    return n;
+    return core().locked([&] { return QList<Item>(d->items.begin(), d->items.end()); });
 }

@@ -1,34 +1,23 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "EmulatorServer.h"
 
 #include <QList>
 
-#include <memory>
 #include <optional>
 
 // A Google Drive v3 emulator on a free loopback port: files.create (folders), files.list,
 // resumable uploads (sessions, 308 with Range, status queries), permissions.create, the
 // user-information endpoint and the OAuth refresh grant, with bearer-token checks, Google's error
 // shape and injectable faults. Uploaded bytes go to files under the storage folder.
-class DriveEmulator {
+class DriveEmulator : public EmulatorServer {
 public:
     explicit DriveEmulator(const QString& storageDir);
-    ~DriveEmulator();
-    DriveEmulator(const DriveEmulator&) = delete;
-    DriveEmulator& operator=(const DriveEmulator&) = delete;
+    ~DriveEmulator() override;
+    void pointConfigHere() const override;
 
-    bool start();
-    void stop();
-    QString baseUrl() const;
-    void pointConfigHere() const;
-
-    void addAccessToken(const QString& token);
-    void setRefreshToken(const QString& token);
     // A refresh grant answered 200 without an access token.
     void setRefreshWithoutToken(bool on);
-    int refreshGrants() const;
 
     // An item in the listing (folders and files made by tests, in listing order).
     QString addItem(const QString& name, bool folder, const QString& parent = QString());
@@ -52,8 +41,7 @@ public:
     };
     std::optional<Item> item(const QString& id) const;
     QList<Item> items() const;
-    QStringList requests() const; // "kind" or "chunk bytes a-b/total"
-    int count(const QString& kind) const;
+    // requests(): "kind" or "chunk bytes a-b/total".
 
 private:
     struct State;

@@ -1,52 +1,24 @@
 #include "DropboxEmulator.h"
 
+#include "EmulatorCore.h"
 #include "backend/Config.h"
 
-#include <httplib.h>
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QRandomGenerator>
 #include <QUrl>
-#include <QUrlQuery>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <set>
-#include <thread>
 
 namespace {
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
+using namespace emu;
 
-QString token(int n) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString out;
-    for (int i = 0; i < n; ++i)
-        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(36)]);
-    return out;
-}
+QString token(int n) { return randomId(n); }
 
-std::string compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
-
-QJsonObject tagged(const QString& tag) { return {{QStringLiteral(".tag"), tag}}; }
-
-void sendJson(Response& res, int status, const QJsonObject& body) {
-    res.status = status;
-    res.set_content(compact(body), "application/json");
-}
+void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/json"); }
 
 void routeError(Response& res, const QString& summary, const QJsonObject& error) {
-    sendJson(res, 409, {{QStringLiteral("error_summary"), summary}, {QStringLiteral("error"), error}});
+    sendJson(res, 409, json(R"({"error_summary": %1, "error": %2})", summary, error));
 }
 
 void badRequest(Response& res, const std::string& route, const std::string& why) {
@@ -54,19 +26,12 @@ void badRequest(Response& res, const std::string& route, const std::string& why)
     res.set_content("Error in call to API function \"" + route + "\": " + why, "text/plain; charset=utf-8");
 }
 
-void dropAnswer(Response& res) {
-    // Headers go out, then the body promised by them never comes.
-    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
-}
+const char* const folderConflict = R"({".tag": "conflict", "conflict": {".tag": "folder"}})";
 
 struct FileEntry {
-    QString display;
-    QString blob;
-    QString id;
-    QString rev;
+    QString display, blob, id, rev;
     qint64 size = 0;
-    QString linkToken;
-    QString rlkey;
+    QString linkToken, rlkey;
 };
 
 struct Session {
@@ -75,106 +40,58 @@ struct Session {
     bool closed = false;
 };
 
-struct PendingFault {
-    DropboxEmulator::Fault fault;
-    int times;
-    int retryAfter;
-};
+// The cursor's session and offset of an upload-session request.
+std::pair<QString, qint64> cursorOf(const QJsonObject& arg) {
+    const QJsonObject cursor = arg.value(QStringLiteral("cursor")).toObject();
+    return {cursor.value(QStringLiteral("session_id")).toString(), qint64(cursor.value(QStringLiteral("offset")).toDouble(-1))};
+}
 } // namespace
 
 struct DropboxEmulator::State {
-    QString root;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-
-    mutable std::mutex mutex;
-    std::set<QString> validTokens;
-    std::set<QString> expiredTokens;
-    QString refreshToken;
-    int refreshGrants = 0;
+    EmulatorCore& core;
+    std::mutex& mutex = core.mutex;
+    httplib::Server& server = core.server;
     Account account;
     std::map<QString, QString> folders; // path_lower -> display
     std::map<QString, FileEntry> files; // path_lower -> entry
     std::map<QString, Session> sessions;
-    std::map<QString, std::vector<PendingFault>> faults;
+    FaultQueue<Fault> faults;
     qint64 slowRate = 4 << 20;
     bool omitLinkMetadata = false;
-    QStringList requests;
     QStringList rejectedArgs;
-    int blobCounter = 0;
-    std::atomic<qint64> bytesReceived{0};
-    std::atomic<int> abortedBodies{0};
 
-    QString newBlob() {
-        return root + QStringLiteral("/blob-%1.bin").arg(++blobCounter);
-    }
-
-    std::optional<PendingFault> takeFault(const QString& route) {
-        auto it = faults.find(route);
-        if (it == faults.end() || it->second.empty())
-            return std::nullopt;
-        PendingFault& f = it->second.front();
-        PendingFault out = f;
-        if (--f.times <= 0)
-            it->second.erase(it->second.begin());
-        return out;
-    }
+    using Handler = std::function<void(const QJsonObject& arg, Response&, const ContentReader*)>;
 
     // Bearer check shared by every API route; false when the answer is already set.
     bool authorized(const Request& req, Response& res) {
-        const std::string header = req.get_header_value("Authorization");
-        const QString bearer = QString::fromStdString(header).mid(7);
+        const QString bearer = EmulatorCore::credential(req, "Bearer");
         std::lock_guard lock(mutex);
-        if (header.rfind("Bearer ", 0) == 0 && validTokens.count(bearer))
+        if (core.accepts(bearer))
             return true;
-        const QString tag = expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
-                                                        : QStringLiteral("invalid_access_token");
-        sendJson(res, 401, {{QStringLiteral("error_summary"), tag + QStringLiteral("/..")}, {QStringLiteral("error"), tagged(tag)}});
+        const QString tag = core.expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
+                                                             : QStringLiteral("invalid_access_token");
+        sendJson(res, 401, json(R"({"error_summary": %1, "error": {".tag": %2}})", tag + QStringLiteral("/.."), tag));
         return false;
     }
 
-    // Streams the body to a file (appending) or drops it; false when the client went away.
-    bool readBody(const ContentReader& reader, const QString& file, bool append = false) {
-        FILE* out = nullptr;
-        if (!file.isEmpty()) {
-            out = std::fopen(QFile::encodeName(file).constData(), append ? "ab" : "wb");
-            if (out)
-                std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-        }
-        const bool ok = reader([&](const char* data, size_t length) {
-            if (out && std::fwrite(data, 1, length, out) != length)
-                return false;
-            bytesReceived += qint64(length);
-            return true;
-        });
-        if (out)
-            std::fclose(out);
-        if (!ok)
-            ++abortedBodies;
-        return ok;
+    void discard(const ContentReader* reader) {
+        if (reader)
+            core.streamBody(*reader, QString());
     }
 
     QJsonObject metadata(const QString& lower, const FileEntry& f) const {
-        return {{QStringLiteral("name"), f.display.section(QLatin1Char('/'), -1)},
-                {QStringLiteral("id"), f.id},
-                {QStringLiteral("client_modified"), QStringLiteral("2024-05-01T10:20:35Z")},
-                {QStringLiteral("server_modified"), QStringLiteral("2024-05-01T10:20:36Z")},
-                {QStringLiteral("rev"), f.rev},
-                {QStringLiteral("size"), double(f.size)},
-                {QStringLiteral("path_lower"), lower},
-                {QStringLiteral("path_display"), f.display},
-                {QStringLiteral("is_downloadable"), true}};
+        return json(R"({"name": %1, "id": %2, "client_modified": "2024-05-01T10:20:35Z", "server_modified": "2024-05-01T10:20:36Z",
+                        "rev": %3, "size": %4, "path_lower": %5, "path_display": %6, "is_downloadable": true})",
+                    f.display.section(QLatin1Char('/'), -1), f.id, f.rev, f.size, lower, f.display);
     }
 
     QJsonObject linkMetadata(const QString& lower, const FileEntry& f) const {
         const QString name = f.display.section(QLatin1Char('/'), -1);
         const QString url = QStringLiteral("http://localhost:%1/scl/fi/%2/%3?rlkey=%4&dl=0")
-                                .arg(port)
+                                .arg(core.port)
                                 .arg(f.linkToken, QString::fromUtf8(QUrl::toPercentEncoding(name)), f.rlkey);
-        return {{QStringLiteral(".tag"), QStringLiteral("file")}, {QStringLiteral("url"), url},
-                {QStringLiteral("id"), f.id},                     {QStringLiteral("name"), name},
-                {QStringLiteral("path_lower"), lower},            {QStringLiteral("size"), double(f.size)}};
+        return json(R"({".tag": "file", "url": %1, "id": %2, "name": %3, "path_lower": %4, "size": %5})", url, f.id, name, lower,
+                    f.size);
     }
 
     void makeParents(const QString& display) {
@@ -198,337 +115,281 @@ struct DropboxEmulator::State {
         FileEntry& entry = files[lower];
         if (!entry.blob.isEmpty())
             QFile::remove(entry.blob);
-        if (entry.id.isEmpty())
-            entry.id = QStringLiteral("id:") + token(22);
-        entry.display = display;
-        entry.blob = blob;
-        entry.rev = token(12);
-        entry.size = size;
+        // Overwriting keeps the file's id and shared link, with a new revision.
+        entry = {display, blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id, token(12), size, entry.linkToken,
+                 entry.rlkey};
         return metadata(lower, entry);
     }
 
-    void routes();
-    void contentRoute(const std::string& route,
-                      std::function<void(const QJsonObject& arg, const Request&, Response&, const ContentReader&)> handler);
-    void rpcRoute(const std::string& route, std::function<void(const QJsonObject& body, Response&)> handler);
-};
+    // Streams a content body into a new blob; empty when the client went away.
+    QString receive(const ContentReader& reader) {
+        const QString blob = core.locked([&] { return core.newBlob(QStringLiteral("blob")); });
+        if (core.streamBody(reader, blob))
+            return blob;
+        QFile::remove(blob);
+        return {};
+    }
 
-void DropboxEmulator::State::contentRoute(
-    const std::string& route,
-    std::function<void(const QJsonObject& arg, const Request&, Response&, const ContentReader&)> handler) {
-    server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res, const ContentReader& reader) {
-        const QString name = QString::fromStdString(route);
-        if (!authorized(req, res)) {
-            readBody(reader, QString());
-            return;
-        }
-        const std::string rawArg = req.get_header_value("Dropbox-API-Arg");
-        for (unsigned char c : rawArg) {
-            if (c >= 0x7F) {
-                readBody(reader, QString());
-                std::lock_guard lock(mutex);
-                rejectedArgs.append(QString::fromStdString(rawArg));
-                badRequest(res, route, "HTTP header \"Dropbox-API-Arg\": could not decode input as JSON");
-                return;
-            }
-        }
-        const QJsonObject arg = QJsonDocument::fromJson(QByteArray::fromStdString(rawArg)).object();
-        std::optional<PendingFault> fault;
-        {
+    // Content routes carry their argument in the Dropbox-API-Arg header and the file as the body;
+    // RPC routes carry a JSON body.
+    std::optional<QJsonObject> argument(const std::string& route, const Request& req, Response& res, const ContentReader* reader) {
+        if (reader) {
+            const std::string raw = req.get_header_value("Dropbox-API-Arg");
+            if (std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 0x7F; }))
+                return parseJson(raw);
+            discard(reader);
             std::lock_guard lock(mutex);
-            QString line = name;
-            if (arg.contains(QStringLiteral("cursor")))
-                line += QStringLiteral(" offset=%1").arg(
-                    qint64(arg.value(QStringLiteral("cursor")).toObject().value(QStringLiteral("offset")).toDouble()));
-            requests.append(line);
-            fault = takeFault(name);
-        }
-        if (fault && (fault->fault == Fault::TooManyRequests || fault->fault == Fault::ServerError ||
-                      fault->fault == Fault::DropConnection)) {
-            readBody(reader, QString());
-            if (fault->fault == Fault::DropConnection) {
-                dropAnswer(res);
-            } else if (fault->fault == Fault::ServerError) {
-                res.status = 500;
-                res.set_content("Internal Server Error", "text/plain");
-            } else {
-                res.set_header("Retry-After", std::to_string(fault->retryAfter));
-                sendJson(res, 429, {{QStringLiteral("error_summary"), QStringLiteral("too_many_requests/..")},
-                                    {QStringLiteral("error"),
-                                     QJsonObject{{QStringLiteral("reason"), tagged(QStringLiteral("too_many_requests"))},
-                                                 {QStringLiteral("retry_after"), fault->retryAfter}}}});
-            }
-            return;
-        }
-        ContentReader slowReader = reader;
-        if (fault && fault->fault == Fault::Slow) {
-            slowReader = ContentReader(
-                [this, reader](httplib::ContentReceiver receiver) {
-                    const auto started = std::chrono::steady_clock::now();
-                    qint64 got = 0;
-                    return reader([&](const char* data, size_t length) {
-                        got += qint64(length);
-                        std::this_thread::sleep_until(started + std::chrono::microseconds(got * 1000000 / slowRate));
-                        return receiver(data, length);
-                    });
-                },
-                reader.multipart_reader_);
-        }
-        handler(arg, req, res, slowReader);
-        if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
-            dropAnswer(res);
-    });
-}
-
-void DropboxEmulator::State::rpcRoute(const std::string& route, std::function<void(const QJsonObject&, Response&)> handler) {
-    server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
-        const QString name = QString::fromStdString(route);
-        if (!authorized(req, res))
-            return;
-        std::optional<PendingFault> fault;
-        {
-            std::lock_guard lock(mutex);
-            requests.append(name);
-            fault = takeFault(name);
-        }
-        if (fault && fault->fault == Fault::TooManyRequests) {
-            res.set_header("Retry-After", std::to_string(fault->retryAfter));
-            res.status = 429;
-            res.set_content("too_many_requests", "text/plain");
-            return;
-        }
-        if (fault && fault->fault == Fault::ServerError) {
-            res.status = 500;
-            return;
-        }
-        if (fault && fault->fault == Fault::DropConnection) {
-            dropAnswer(res);
-            return;
-        }
-        if (fault && fault->fault == Fault::RouteError) {
-            routeError(res, QStringLiteral("other/.."), tagged(QStringLiteral("other")));
-            return;
+            rejectedArgs.append(QString::fromStdString(raw));
+            badRequest(res, route, "HTTP header \"Dropbox-API-Arg\": could not decode input as JSON");
+            return std::nullopt;
         }
         QJsonParseError error{};
         const bool null = req.body == "null";
         const QJsonDocument doc = null ? QJsonDocument() : QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
-        if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0 ||
-            (!null && (error.error != QJsonParseError::NoError || !doc.isObject()))) {
-            badRequest(res, route, "request body: could not decode input as JSON");
+        if (req.get_header_value("Content-Type").rfind("application/json", 0) == 0 &&
+            (null || (error.error == QJsonParseError::NoError && doc.isObject())))
+            return doc.object();
+        badRequest(res, route, "request body: could not decode input as JSON");
+        return std::nullopt;
+    }
+
+    // Answers a fault met before the handler; true when the answer is set.
+    bool answerFault(Fault fault, int retryAfter, Response& res, const ContentReader* reader) {
+        switch (fault) {
+        case Fault::TooManyRequests:
+            res.set_header("Retry-After", std::to_string(retryAfter));
+            if (reader) {
+                sendJson(res, 429, json(R"({"error_summary": "too_many_requests/..", "error": {"reason": {".tag": "too_many_requests"},
+                                            "retry_after": %1}})", retryAfter));
+            } else {
+                res.status = 429;
+                res.set_content("too_many_requests", "text/plain");
+            }
+            break;
+        case Fault::ServerError:
+            res.status = 500;
+            if (reader)
+                res.set_content("Internal Server Error", "text/plain");
+            break;
+        case Fault::DropConnection:
+            dropAnswer(res);
+            break;
+        case Fault::RouteError:
+            routeError(res, QStringLiteral("other/.."), json(R"({".tag": "other"})"));
+            break;
+        default:
+            return false;
+        }
+        discard(reader);
+        return true;
+    }
+
+    // A reader that hands the body on at slowRate bytes per second.
+    ContentReader slowed(const ContentReader& reader) {
+        return ContentReader(
+            [this, reader](httplib::ContentReceiver receiver) {
+                const auto started = std::chrono::steady_clock::now();
+                qint64 got = 0;
+                return reader([&](const char* data, size_t length) {
+                    got += qint64(length);
+                    std::this_thread::sleep_until(started + std::chrono::microseconds(got * 1000000 / slowRate));
+                    return receiver(data, length);
+                });
+            },
+            reader.multipart_reader_);
+    }
+
+    // Every API route: bearer check, argument, request log, fault queue; RPC handlers run under the lock.
+    void handle(const std::string& route, const Handler& handler, const Request& req, Response& res, const ContentReader* reader) {
+        const QString name = QString::fromStdString(route);
+        if (!authorized(req, res)) {
+            discard(reader);
             return;
         }
-        std::lock_guard lock(mutex);
-        handler(doc.object(), res);
-        if (fault && fault->fault == Fault::LoseAnswer)
+        const std::optional<QJsonObject> arg = argument(route, req, res, reader);
+        if (!arg)
+            return;
+        std::optional<FaultQueue<Fault>::Entry> fault;
+        {
+            std::lock_guard lock(mutex);
+            const bool cursor = arg->contains(QStringLiteral("cursor"));
+            core.requests.append(cursor ? name + QStringLiteral(" offset=%1").arg(cursorOf(*arg).second) : name);
+            fault = faults.take(name);
+        }
+        if (fault && answerFault(fault->fault, fault->value, res, reader))
+            return;
+        if (reader) {
+            const ContentReader slow = fault && fault->fault == Fault::Slow ? slowed(*reader) : *reader;
+            handler(*arg, res, &slow);
+        } else {
+            std::lock_guard lock(mutex);
+            handler(*arg, res, nullptr);
+        }
+        if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
             dropAnswer(res);
-    });
-}
+    }
+
+    void api(const std::string& route, bool content, Handler handler) {
+        if (content)
+            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res, const ContentReader& reader) {
+                handle(route, handler, req, res, &reader);
+            });
+        else
+            server.Post("/2/" + route,
+                        [this, route, handler](const Request& req, Response& res) { handle(route, handler, req, res, nullptr); });
+    }
+
+    void routes();
+};
 
 void DropboxEmulator::State::routes() {
-    rpcRoute("files/create_folder_v2", [this](const QJsonObject& arg, Response& res) {
+    api("files/create_folder_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         const QString display = arg.value(QStringLiteral("path")).toString();
         const QString lower = display.toLower();
         if (!display.startsWith(QLatin1Char('/'))) {
-            routeError(res, QStringLiteral("path/malformed_path/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")}, {QStringLiteral("path"), tagged(QStringLiteral("malformed_path"))}});
+            routeError(res, QStringLiteral("path/malformed_path/.."), json(R"({".tag": "path", "path": {".tag": "malformed_path"}})"));
             return;
         }
         if (folders.count(lower) || files.count(lower)) {
             const QString kind = folders.count(lower) ? QStringLiteral("folder") : QStringLiteral("file");
             routeError(res, QStringLiteral("path/conflict/%1/...").arg(kind),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")},
-                        {QStringLiteral("path"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                             {QStringLiteral("conflict"), tagged(kind)}}}});
+                       json(R"({".tag": "path", "path": {".tag": "conflict", "conflict": {".tag": %1}}})", kind));
             return;
         }
         makeParents(display);
         folders.emplace(lower, display);
-        sendJson(res, 200, {{QStringLiteral("metadata"), QJsonObject{{QStringLiteral("name"), display.section(QLatin1Char('/'), -1)},
-                                                                     {QStringLiteral("id"), QStringLiteral("id:") + token(22)},
-                                                                     {QStringLiteral("path_lower"), lower},
-                                                                     {QStringLiteral("path_display"), display}}}});
+        sendJson(res, 200, json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
+                                display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower, display));
     });
 
-    contentRoute("files/upload", [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-        QString blob;
+    api("files/upload", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const QString blob = receive(*reader);
+        if (blob.isEmpty())
+            return;
+        std::lock_guard lock(mutex);
+        if (const std::optional<QJsonObject> meta = commit(arg, blob, QFileInfo(blob).size()))
+            sendJson(res, 200, *meta);
+        else
+            routeError(res, QStringLiteral("path/conflict/folder/.."),
+                       json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})", json(folderConflict),
+                            QStringLiteral("pid_upload_session:") + token(40)));
+    });
+
+    api("files/upload_session/start", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const QString blob = receive(*reader);
+        if (blob.isEmpty())
+            return;
+        const QString id = QStringLiteral("pid_upload_session:") + token(40);
+        std::lock_guard lock(mutex);
+        sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
+        sendJson(res, 200, json(R"({"session_id": %1})", id));
+    });
+
+    api("files/upload_session/append_v2", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+        const auto [id, offset] = cursorOf(arg);
+        Session session;
         {
             std::lock_guard lock(mutex);
-            blob = newBlob();
+            const auto it = sessions.find(id);
+            if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
+                discard(reader);
+                if (it == sessions.end())
+                    routeError(res, QStringLiteral("not_found/.."), json(R"({".tag": "not_found"})"));
+                else if (it->second.closed)
+                    routeError(res, QStringLiteral("closed/.."), json(R"({".tag": "closed"})"));
+                else
+                    routeError(res, QStringLiteral("incorrect_offset/.."),
+                               json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+                return;
+            }
+            session = it->second;
         }
-        if (!readBody(reader, blob)) {
-            QFile::remove(blob);
-            return;
-        }
+        const bool ok = core.streamBody(*reader, session.blob, true);
+        const qint64 size = QFileInfo(session.blob).size();
         std::lock_guard lock(mutex);
-        const std::optional<QJsonObject> meta = commit(arg, blob, QFileInfo(blob).size());
-        if (!meta) {
-            routeError(res, QStringLiteral("path/conflict/folder/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")},
-                        {QStringLiteral("reason"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                               {QStringLiteral("conflict"), tagged(QStringLiteral("folder"))}}},
-                        {QStringLiteral("upload_session_id"), QStringLiteral("pid_upload_session:") + token(40)}});
+        Session& stored = sessions[id];
+        stored.offset = size;
+        if (!ok)
             return;
-        }
-        sendJson(res, 200, *meta);
+        stored.closed = arg.value(QStringLiteral("close")).toBool();
+        res.status = 200;
+        res.set_content("null", "application/json");
     });
 
-    contentRoute("files/upload_session/start",
-                 [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-                     Session session;
-                     {
-                         std::lock_guard lock(mutex);
-                         session.blob = newBlob();
-                     }
-                     if (!readBody(reader, session.blob)) {
-                         QFile::remove(session.blob);
-                         return;
-                     }
-                     session.offset = QFileInfo(session.blob).size();
-                     session.closed = arg.value(QStringLiteral("close")).toBool();
-                     const QString id = QStringLiteral("pid_upload_session:") + token(40);
-                     std::lock_guard lock(mutex);
-                     sessions[id] = session;
-                     sendJson(res, 200, {{QStringLiteral("session_id"), id}});
-                 });
-
-    contentRoute("files/upload_session/append_v2",
-                 [this](const QJsonObject& arg, const Request&, Response& res, const ContentReader& reader) {
-                     const QJsonObject cursor = arg.value(QStringLiteral("cursor")).toObject();
-                     const QString id = cursor.value(QStringLiteral("session_id")).toString();
-                     const qint64 offset = qint64(cursor.value(QStringLiteral("offset")).toDouble(-1));
-                     Session session;
-                     {
-                         std::lock_guard lock(mutex);
-                         const auto it = sessions.find(id);
-                         if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
-                             readBody(reader, QString());
-                             if (it == sessions.end())
-                                 routeError(res, QStringLiteral("not_found/.."), tagged(QStringLiteral("not_found")));
-                             else if (it->second.closed)
-                                 routeError(res, QStringLiteral("closed/.."), tagged(QStringLiteral("closed")));
-                             else
-                                 routeError(res, QStringLiteral("incorrect_offset/.."),
-                                            {{QStringLiteral(".tag"), QStringLiteral("incorrect_offset")},
-                                             {QStringLiteral("correct_offset"), double(it->second.offset)}});
-                             return;
-                         }
-                         session = it->second;
-                     }
-                     const bool ok = readBody(reader, session.blob, true);
-                     const qint64 size = QFileInfo(session.blob).size();
-                     std::lock_guard lock(mutex);
-                     Session& stored = sessions[id];
-                     stored.offset = size;
-                     if (!ok)
-                         return;
-                     stored.closed = arg.value(QStringLiteral("close")).toBool();
-                     res.status = 200;
-                     res.set_content("null", "application/json");
-                 });
-
-    rpcRoute("files/upload_session/finish_batch_v2", [this](const QJsonObject& arg, Response& res) {
+    api("files/upload_session/finish_batch_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         QJsonArray entries;
         for (const QJsonValue& value : arg.value(QStringLiteral("entries")).toArray()) {
-            const QJsonObject entry = value.toObject();
-            const QJsonObject cursor = entry.value(QStringLiteral("cursor")).toObject();
-            const QString id = cursor.value(QStringLiteral("session_id")).toString();
-            const qint64 offset = qint64(cursor.value(QStringLiteral("offset")).toDouble(-1));
-            const auto failure = [&](const QJsonObject& f) {
-                entries.append(QJsonObject{{QStringLiteral(".tag"), QStringLiteral("failure")}, {QStringLiteral("failure"), f}});
-            };
+            const auto [id, offset] = cursorOf(value.toObject());
             const auto lookupFailed = [&](const QJsonObject& why) {
-                failure({{QStringLiteral(".tag"), QStringLiteral("lookup_failed")}, {QStringLiteral("lookup_failed"), why}});
+                entries.append(json(R"({".tag": "failure", "failure": {".tag": "lookup_failed", "lookup_failed": %1}})", why));
             };
-            if (takeFault(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
+            if (faults.take(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
                 sessions.erase(id);
             const auto it = sessions.find(id);
             if (it == sessions.end()) {
-                lookupFailed(tagged(QStringLiteral("not_found")));
+                lookupFailed(json(R"({".tag": "not_found"})"));
             } else if (!it->second.closed) {
-                lookupFailed(tagged(QStringLiteral("not_closed")));
+                lookupFailed(json(R"({".tag": "not_closed"})"));
             } else if (it->second.offset != offset) {
-                lookupFailed({{QStringLiteral(".tag"), QStringLiteral("incorrect_offset")},
-                              {QStringLiteral("correct_offset"), double(it->second.offset)}});
+                lookupFailed(json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
             } else {
                 const Session session = it->second;
                 sessions.erase(it);
-                const std::optional<QJsonObject> meta =
-                    commit(entry.value(QStringLiteral("commit")).toObject(), session.blob, session.offset);
-                if (!meta) {
-                    failure({{QStringLiteral(".tag"), QStringLiteral("path")},
-                             {QStringLiteral("path"), QJsonObject{{QStringLiteral(".tag"), QStringLiteral("conflict")},
-                                                                  {QStringLiteral("conflict"), tagged(QStringLiteral("folder"))}}}});
-                    continue;
-                }
-                QJsonObject success = *meta;
-                success.insert(QStringLiteral(".tag"), QStringLiteral("success"));
-                entries.append(success);
+                std::optional<QJsonObject> meta = commit(value[QStringLiteral("commit")].toObject(), session.blob, session.offset);
+                if (meta)
+                    meta->insert(QStringLiteral(".tag"), QStringLiteral("success"));
+                entries.append(meta ? *meta : json(R"({".tag": "failure", "failure": {".tag": "path", "path": %1}})", json(folderConflict)));
             }
         }
-        sendJson(res, 200, {{QStringLiteral("entries"), entries}});
+        sendJson(res, 200, json(R"({"entries": %1})", entries));
     });
 
-    rpcRoute("sharing/create_shared_link_with_settings", [this](const QJsonObject& arg, Response& res) {
+    api("sharing/create_shared_link_with_settings", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         const QString lower = arg.value(QStringLiteral("path")).toString().toLower();
         const auto it = files.find(lower);
         if (it == files.end()) {
-            routeError(res, QStringLiteral("path/not_found/.."),
-                       {{QStringLiteral(".tag"), QStringLiteral("path")}, {QStringLiteral("path"), tagged(QStringLiteral("not_found"))}});
+            routeError(res, QStringLiteral("path/not_found/.."), json(R"({".tag": "path", "path": {".tag": "not_found"}})"));
             return;
         }
         FileEntry& entry = it->second;
-        if (!entry.linkToken.isEmpty()) {
-            QJsonObject error = tagged(QStringLiteral("shared_link_already_exists"));
-            if (!omitLinkMetadata)
-                error.insert(QStringLiteral("shared_link_already_exists"),
-                             QJsonObject{{QStringLiteral(".tag"), QStringLiteral("metadata")},
-                                         {QStringLiteral("metadata"), linkMetadata(lower, entry)}});
-            routeError(res, omitLinkMetadata ? QStringLiteral("shared_link_already_exists/..")
-                                             : QStringLiteral("shared_link_already_exists/metadata/.."),
-                       error);
-            return;
+        if (!entry.linkToken.isEmpty() && omitLinkMetadata) {
+            routeError(res, QStringLiteral("shared_link_already_exists/.."), json(R"({".tag": "shared_link_already_exists"})"));
+        } else if (!entry.linkToken.isEmpty()) {
+            routeError(res, QStringLiteral("shared_link_already_exists/metadata/.."),
+                       json(R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
+                            linkMetadata(lower, entry)));
+        } else {
+            entry.linkToken = token(21);
+            entry.rlkey = token(25);
+            sendJson(res, 200, linkMetadata(lower, entry));
         }
-        entry.linkToken = token(21);
-        entry.rlkey = token(25);
-        sendJson(res, 200, linkMetadata(lower, entry));
     });
 
-    rpcRoute("sharing/list_shared_links", [this](const QJsonObject& arg, Response& res) {
+    api("sharing/list_shared_links", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         QJsonArray links;
         const auto it = files.find(arg.value(QStringLiteral("path")).toString().toLower());
         if (it != files.end() && !it->second.linkToken.isEmpty())
             links.append(linkMetadata(it->first, it->second));
-        sendJson(res, 200, {{QStringLiteral("links"), links}, {QStringLiteral("has_more"), false}});
+        sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
     });
 
-    rpcRoute("users/get_current_account", [this](const QJsonObject&, Response& res) {
-        QJsonObject body{{QStringLiteral("account_id"), account.id},
-                         {QStringLiteral("name"), QJsonObject{{QStringLiteral("display_name"), account.displayName},
-                                                              {QStringLiteral("given_name"), account.displayName.section(QLatin1Char(' '), 0, 0)}}},
-                         {QStringLiteral("email"), account.email},
-                         {QStringLiteral("email_verified"), true},
-                         {QStringLiteral("account_type"), tagged(QStringLiteral("basic"))}};
+    api("users/get_current_account", false, [this](const QJsonObject&, Response& res, const ContentReader*) {
+        QJsonObject body = json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
+                                    "email_verified": true, "account_type": {".tag": "basic"}})",
+                                account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0), account.email);
         if (!account.photoUrl.isEmpty())
             body.insert(QStringLiteral("profile_photo_url"), account.photoUrl);
         sendJson(res, 200, body);
     });
 
     server.Post("/oauth2/token", [this](const Request& req, Response& res) {
-        const QUrlQuery form(QString::fromStdString(req.body));
         std::lock_guard lock(mutex);
-        requests.append(QStringLiteral("oauth2/token"));
-        ++refreshGrants;
-        if (form.queryItemValue(QStringLiteral("grant_type")) != QLatin1String("refresh_token") || refreshToken.isEmpty() ||
-            form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded) != refreshToken) {
-            sendJson(res, 400, {{QStringLiteral("error"), QStringLiteral("invalid_grant")},
-                                {QStringLiteral("error_description"), QStringLiteral("refresh token is invalid or revoked")}});
-            return;
-        }
-        const QString access = QStringLiteral("sl.emu-") + token(40);
-        validTokens.insert(access);
-        sendJson(res, 200, {{QStringLiteral("access_token"), access},
-                            {QStringLiteral("token_type"), QStringLiteral("bearer")},
-                            {QStringLiteral("expires_in"), 14400}});
+        core.requests.append(QStringLiteral("oauth2/token"));
+        if (core.refreshGrantMatches(req))
+            sendJson(res, 200, json(R"({"access_token": %1, "token_type": "bearer", "expires_in": 14400})",
+                                    core.issueToken(QStringLiteral("sl.emu-"), 40)));
+        else
+            sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "refresh token is invalid or revoked"})"));
     });
 
     server.Get(R"(/scl/fi/([^/]+)/([^/]+))", [this](const Request& req, Response& res) {
@@ -539,9 +400,7 @@ void DropboxEmulator::State::routes() {
                 continue;
             if (req.get_param_value("rlkey") != entry.rlkey.toStdString())
                 break;
-            QFile file(entry.blob);
-            file.open(QIODevice::ReadOnly);
-            res.set_content(file.readAll().toStdString(), "application/octet-stream");
+            EmulatorCore::serveFile(res, entry.blob);
             return;
         }
         res.status = 404;
@@ -549,35 +408,14 @@ void DropboxEmulator::State::routes() {
     });
 }
 
-DropboxEmulator::DropboxEmulator(const QString& storageDir) : d(std::make_unique<State>()) {
-    d->root = storageDir;
-    QDir().mkpath(storageDir);
+DropboxEmulator::DropboxEmulator(const QString& storageDir)
+    : EmulatorServer(storageDir), d(new State{core()}) {
     d->routes();
 }
 
 DropboxEmulator::~DropboxEmulator() { stop(); }
 
-bool DropboxEmulator::start() {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    // Bounded: listen_after_bind() may fail and never report running.
-    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return d->server.is_running();
-}
-
-void DropboxEmulator::stop() {
-    if (d->thread.joinable()) {
-        d->server.stop();
-        d->thread.join();
-    }
-}
-
-quint16 DropboxEmulator::port() const { return quint16(d->port); }
-QString DropboxEmulator::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(d->port); }
-QString DropboxEmulator::shareHost() const { return QStringLiteral("localhost:%1").arg(d->port); }
+QString DropboxEmulator::shareHost() const { return QStringLiteral("localhost:%1").arg(port()); }
 
 void DropboxEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -585,82 +423,28 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(QStringLiteral("dropbox/contentUrl"), baseUrl());
     config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
     config.set(QStringLiteral("dropbox/shareHost"), shareHost());
-    config.set(QStringLiteral("dropbox/directHost"), QStringLiteral("127.0.0.1:%1").arg(d->port));
+    config.set(QStringLiteral("dropbox/directHost"), QStringLiteral("127.0.0.1:%1").arg(port()));
     config.set(QStringLiteral("dropbox/appKey"), QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::addAccessToken(const QString& token, bool expired) {
-    std::lock_guard lock(d->mutex);
-    (expired ? d->expiredTokens : d->validTokens).insert(token);
-}
-
-void DropboxEmulator::setRefreshToken(const QString& token) {
-    std::lock_guard lock(d->mutex);
-    d->refreshToken = token;
-}
-
-int DropboxEmulator::refreshGrants() const {
-    std::lock_guard lock(d->mutex);
-    return d->refreshGrants;
-}
-
-void DropboxEmulator::setAccount(const Account& account) {
-    std::lock_guard lock(d->mutex);
-    d->account = account;
-}
+void DropboxEmulator::setAccount(const Account& account) { core().locked([&] { d->account = account; }); }
+void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) { core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); }); }
+void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) { core().locked([&] { d->omitLinkMetadata = omit; }); }
 
 void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
-    std::lock_guard lock(d->mutex);
-    if (fault == Fault::ExpireSession)
-        d->faults[route + QStringLiteral("#expire")].push_back({fault, times, retryAfterSeconds});
-    else
-        d->faults[route].push_back({fault, times, retryAfterSeconds});
-}
-
-void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
-    std::lock_guard lock(d->mutex);
-    d->slowRate = qMax<qint64>(rate, 1);
-}
-
-void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) {
-    std::lock_guard lock(d->mutex);
-    d->omitLinkMetadata = omit;
+    const QString key = fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route;
+    core().locked([&] { d->faults.push(key, fault, times, retryAfterSeconds); });
 }
 
 QString DropboxEmulator::storedFile(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->files.find(remotePath.toLower());
-    return it == d->files.end() ? QString() : it->second.blob;
-}
-
-bool DropboxEmulator::folderExists(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    return d->folders.count(remotePath.toLower()) > 0;
+    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString(); });
 }
 
 QString DropboxEmulator::displayPath(const QString& remotePath) const {
-    std::lock_guard lock(d->mutex);
-    const auto it = d->files.find(remotePath.toLower());
-    return it == d->files.end() ? QString() : it->second.display;
+    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString(); });
 }
 
-QStringList DropboxEmulator::requests() const {
-    std::lock_guard lock(d->mutex);
-    return d->requests;
-}
-
-int DropboxEmulator::count(const QString& route) const {
-    std::lock_guard lock(d->mutex);
-    int n = 0;
-    for (const QString& line : d->requests)
-        n += line.section(QLatin1Char(' '), 0, 0) == route ? 1 : 0;
-    return n;
-}
-
-qint64 DropboxEmulator::bytesReceived() const { return d->bytesReceived; }
-int DropboxEmulator::abortedBodies() const { return d->abortedBodies; }
-
-QStringList DropboxEmulator::rejectedArgs() const {
-    std::lock_guard lock(d->mutex);
-    return d->rejectedArgs;
-}
+bool DropboxEmulator::folderExists(const QString& path) const { return core().locked([&] { return d->folders.count(path.toLower()) > 0; }); }
+QStringList DropboxEmulator::rejectedArgs() const { return core().locked([&] { return d->rejectedArgs; }); }
+qint64 DropboxEmulator::bytesReceived() const { return core().bytesReceived; }
+int DropboxEmulator::abortedBodies() const { return core().abortedBodies; }

@@ -1,33 +1,19 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
-#include <memory>
+#include "EmulatorServer.h"
 
 // A Dropbox API v2 emulator on a free loopback port: the RPC and content routes the client uses,
 // the OAuth refresh grant and the raw-content host of shared links, with bearer-token checks,
 // the real answer and error shapes, upload sessions with offset checks and injectable faults.
 // Uploaded bytes go to files under the storage folder, never into memory.
-class DropboxEmulator {
+class DropboxEmulator : public EmulatorServer {
 public:
     explicit DropboxEmulator(const QString& storageDir);
-    ~DropboxEmulator();
-    DropboxEmulator(const DropboxEmulator&) = delete;
-    DropboxEmulator& operator=(const DropboxEmulator&) = delete;
+    ~DropboxEmulator() override;
 
-    bool start();
-    void stop();
-    quint16 port() const;
-    QString baseUrl() const; // http://127.0.0.1:<port>
     // Shared links are issued on http://localhost:<port>; the raw bytes are served on any host.
     QString shareHost() const;
-    // Points the dropbox/* configuration of this process at the emulator.
-    void pointConfigHere() const;
-
-    void addAccessToken(const QString& token, bool expired = false);
-    void setRefreshToken(const QString& token);
-    int refreshGrants() const;
+    void pointConfigHere() const override;
 
     struct Account {
         QString id = QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc");
@@ -56,8 +42,7 @@ public:
     QString storedFile(const QString& remotePath) const; // local file with the bytes, or empty
     bool folderExists(const QString& remotePath) const;
     QString displayPath(const QString& remotePath) const;
-    QStringList requests() const; // "route" or "route offset=N", in arrival order
-    int count(const QString& route) const;
+    // requests(): "route" or "route offset=N".
     qint64 bytesReceived() const;
     int abortedBodies() const;
     QStringList rejectedArgs() const; // Dropbox-API-Arg values refused as non-ASCII

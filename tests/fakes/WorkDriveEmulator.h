@@ -1,35 +1,24 @@
 #pragma once
 
-#include <QString>
-#include <QList>
-#include <QStringList>
+#include "EmulatorServer.h"
 
-#include <memory>
+#include <QList>
 
 // A Zoho WorkDrive emulator on a free loopback port: users/me with its relationship links, the
 // enterprise → current user → private space chain, folder listing and creation, the stream
 // upload service with uploadprogress, external links and their direct downloads, and the Zoho
 // accounts token endpoint; Zoho-oauthtoken checks, JSON:API error shapes and injectable faults.
 // Uploaded bytes go to files under the storage folder.
-class WorkDriveEmulator {
+class WorkDriveEmulator : public EmulatorServer {
 public:
     explicit WorkDriveEmulator(const QString& storageDir);
-    ~WorkDriveEmulator();
-    WorkDriveEmulator(const WorkDriveEmulator&) = delete;
-    WorkDriveEmulator& operator=(const WorkDriveEmulator&) = delete;
-
-    bool start();
-    void stop();
-    QString baseUrl() const;
-    void pointConfigHere() const;
+    ~WorkDriveEmulator() override;
+    void pointConfigHere() const override;
 
     static inline const QString userId = QStringLiteral("747938014");
     static inline const QString privateSpace = QStringLiteral("ly9zme5724e019a8e4cb48632945b1296be0a");
 
-    void addAccessToken(const QString& token);
-    void setRefreshToken(const QString& token);
     void setTokenAnswersWithoutToken(bool on);
-    int tokenRequests() const;
     void setEdition(const QString& edition);
     QString addFolder(const QString& name, const QString& parent = privateSpace);
 
@@ -49,10 +38,8 @@ public:
         QStringList headers; // "name: value" of the ten upload headers, as received
     };
     QList<Upload> uploads() const;
-    QString folderParent(const QString& id) const;
-    QString folderName(const QString& id) const;
-    QStringList requests() const;
-    int count(const QString& prefix) const;
+    std::pair<QString, QString> folder(const QString& id) const; // (name, parent), empty when unknown
+    // requests(): "METHOD /path".
 
 private:
     struct State;

@@ -1,74 +1,9 @@
-#include "DriveEmulator.h"
-#include "support/TestSupport.h"
-#include "backend/Config.h"
-#include "storage/AuthorizedCall.h"
-#include "storage/drive/DriveClientManager.h"
-#include "storage/drive/GoogleAuth.h"
-
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QNetworkAccessManager>
-
-#include <gtest/gtest.h>
+#include "StorageFixture.h"
 
 namespace {
 using Fault = DriveEmulator::Fault;
 using testsupport::waitUntil;
-
-class DriveClient : public ::testing::Test {
-protected:
-    static inline const QString accessToken = QStringLiteral("ya29.a0AfB_byC-access-secret");
-    static inline const QString refreshToken = QStringLiteral("1//0gLkP-refresh-secret");
-
-    void SetUp() override {
-        m_dir = testsupport::makeTempDir(QStringLiteral("drive"));
-        emulator = std::make_unique<DriveEmulator>(m_dir + QStringLiteral("/emulator"));
-        ASSERT_TRUE(emulator->start());
-        emulator->pointConfigHere();
-        emulator->addAccessToken(accessToken);
-        emulator->setRefreshToken(refreshToken);
-        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
-        GoogleAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
-        currentFolderId().clear();
-        lastUploadedFileId().clear();
-        client = std::make_unique<DriveClientManager>();
-        client->onFailure = [this](const QString& reason) { failures.append(reason); };
-    }
-
-    void TearDown() override {
-        client.reset();
-        storageNetwork()->clearConnectionCache();
-        emulator.reset();
-        Config::instance().reload();
-    }
-
-    std::vector<bool> folder(const QString& path) {
-        std::vector<bool> flags;
-        client->createFolder(path, [&](bool existed) { flags.push_back(existed); });
-        EXPECT_TRUE(waitUntil([&] { return !flags.empty(); }));
-        return flags;
-    }
-
-    void upload(const QString& local, const QString& remote) {
-        uploadFlags.clear();
-        client->uploadFile(local, remote, [this](bool flag) { uploadFlags.push_back(flag); },
-                           [this](double f) { progress.push_back(f); });
-        EXPECT_TRUE(waitUntil([&] { return !uploadFlags.empty() || !failures.isEmpty(); }, 60000));
-    }
-
-    QString local(const QString& name, const QByteArray& bytes) {
-        return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
-    }
-
-    std::unique_ptr<DriveEmulator> emulator;
-    std::unique_ptr<DriveClientManager> client;
-    QStringList failures;
-    std::vector<bool> uploadFlags;
-    std::vector<double> progress;
-
-private:
-    QString m_dir;
-};
+using DriveClient = DriveFixture;
 
 TEST_F(DriveClient, CreatesTheApplicationFolderAtTheTopThenTheJobFolderInside) {
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
@@ -129,7 +64,7 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     EXPECT_EQ(file->name, QStringLiteral("My App.ipa"));
     EXPECT_EQ(file->parent, job);
     EXPECT_EQ(file->mimeType, QStringLiteral("binary/octet-stream"));
-    EXPECT_EQ(testsupport::readFile(file->blob), QByteArray("ipa bytes"));
+    EXPECT_EQ(storedBytes(QString()), QByteArray("ipa bytes"));
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 
     QStringList links;
@@ -156,9 +91,7 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
 
 TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
     Config::instance().set(QStringLiteral("google/uploadChunkBytes"), QString::number(256 * 1024));
-    QByteArray bytes(1300 * 1000, Qt::Uninitialized);
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = char(i * 31 + i / 4099);
+    const QByteArray bytes = pattern(1300 * 1000);
     folder(QStringLiteral("/Vantry"));
     emulator->injectFault(QStringLiteral("chunk"), Fault::KeepPart);
     emulator->injectFault(QStringLiteral("chunk"), Fault::DropConnection);
@@ -168,7 +101,7 @@ TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     const auto file = emulator->item(lastUploadedFileId());
     ASSERT_TRUE(file.has_value());
-    EXPECT_EQ(testsupport::readFile(file->blob), bytes);
+    EXPECT_EQ(storedBytes(QString()), bytes);
     const QStringList chunks = emulator->requests().filter(QStringLiteral("chunk"));
     // The half-kept first chunk is followed by a status query and a chunk from byte 131072.
     ASSERT_GE(chunks.size(), 3);
@@ -201,25 +134,13 @@ TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     ASSERT_TRUE(waitUntil([&] { return emulator->refreshGrants() == 2; }));
     ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("token refresh refused")); }));
 
-    storageNetwork()->clearConnectionCache();
-    emulator->stop();
+    goOffline();
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });
-    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Could not connect to the server.")});
     EXPECT_EQ(users.size(), 2u);
     for (const QString& secret : {accessToken, refreshToken, QStringLiteral("ya29.old-secret"), QStringLiteral("ya29.emu-")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 }
 
-TEST_F(DriveClient, WithoutAuthorizationNothingHappens) {
-    GoogleAuth::instance().unlinkAndResetClients();
-    int calls = 0;
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    client->getUserData([&](const ZUser&) { ++calls; });
-    client->shareLink(QString(), [&](const QString&) { ++calls; });
-    client->cancelTask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 0);
-    EXPECT_TRUE(emulator->requests().isEmpty());
-}
 } // namespace

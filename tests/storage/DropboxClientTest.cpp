@@ -1,9 +1,6 @@
-#include "DropboxFixture.h"
+#include "StorageFixture.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QFile>
 
 namespace {
 using Fault = DropboxEmulator::Fault;
@@ -14,74 +11,36 @@ void useSmallSessions() {
     Config::instance().set(QStringLiteral("dropbox/uploadChunkBytes"), QStringLiteral("40000"));
 }
 
-QByteArray pattern(int size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7919 + i / 251) & 0xff);
-    return bytes;
-}
-
-QByteArray download(const QString& url) {
-    QNetworkAccessManager network;
-    QNetworkReply* reply = network.get(QNetworkRequest(QUrl(url)));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-}
-
 using DropboxClient = DropboxFixture;
 
 TEST_F(DropboxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
-    std::vector<bool> flags;
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool existed) { flags.push_back(existed); });
-    ASSERT_TRUE(waitUntil([&] { return flags.size() == 1; }));
-    client->createFolder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30"), [&](bool existed) { flags.push_back(existed); });
-    ASSERT_TRUE(waitUntil([&] { return flags.size() == 2; }));
-    testsupport::LogCapture log;
-    client->createFolder(QStringLiteral("/vantry"), [&](bool existed) { flags.push_back(existed); });
-    ASSERT_TRUE(waitUntil([&] { return flags.size() == 3; }));
-    EXPECT_EQ(flags, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
+    EXPECT_EQ(folder(QStringLiteral("/vantry")), std::vector<bool>{true});
     EXPECT_TRUE(emulator->folderExists(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")));
-    EXPECT_TRUE(failures.isEmpty());
 
     // Other route errors are logged and answered by nothing.
-    client->createFolder(QStringLiteral("no-slash"), [&](bool existed) { flags.push_back(existed); });
-    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("malformed_path")); }));
-    EXPECT_EQ(flags.size(), 3u);
-    EXPECT_TRUE(failures.isEmpty());
-}
-
-TEST_F(DropboxClient, WithoutAuthorizationNothingIsSentOrCalled) {
-    DropboxAuth::instance().unlinkAndResetClients();
-    DropboxAuth::instance().reload();
+    testsupport::LogCapture log;
     int calls = 0;
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    client->uploadFile(writeFile(QStringLiteral("a.ipa"), "x"), QStringLiteral("/a.ipa"), [&](bool) { ++calls; },
-                       [&](double) { ++calls; });
-    client->shareLink(QStringLiteral("/a.ipa"), [&](const QString&) { ++calls; });
-    client->getUserData([&](const ZUser&) { ++calls; });
-    client->cancelTask();
-    QCoreApplication::processEvents();
+    client->createFolder(QStringLiteral("no-slash"), [&](bool) { ++calls; });
+    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("malformed_path")); }));
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_TRUE(emulator->requests().isEmpty());
 }
 
 TEST_F(DropboxClient, UploadsDecodedLocalPathsUnderUnicodeNamesAndOverwrites) {
-    const QString local = writeFile(QStringLiteral("My App Café.ipa"), "first version");
+    const QString path = local(QStringLiteral("My App Café.ipa"), "first version");
     const QString remote = QStringLiteral("/Vantry/Job/Café Ünïcode.ipa");
-    upload(QString::fromUtf8(QUrl::toPercentEncoding(local, "/")), remote);
+    upload(QString::fromUtf8(QUrl::toPercentEncoding(path, "/")), remote);
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     ASSERT_FALSE(progress.empty());
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 
-    QFile::remove(local);
-    writeFile(QStringLiteral("My App Café.ipa"), "second, longer version");
-    upload(local, remote);
+    QFile::remove(path);
+    local(QStringLiteral("My App Café.ipa"), "second, longer version");
+    upload(path, remote);
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
-    EXPECT_EQ(stored(remote), QByteArray("second, longer version"));
+    EXPECT_EQ(storedBytes(remote), QByteArray("second, longer version"));
     EXPECT_EQ(emulator->displayPath(remote), remote); // overwritten, not renamed
     EXPECT_TRUE(emulator->rejectedArgs().isEmpty());
     EXPECT_TRUE(failures.isEmpty());
@@ -92,7 +51,7 @@ TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall
     int calls = 0;
     client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"), [&](bool) { ++calls; }, {});
     client->onFailure = [this](const QString& reason) { failures.append(reason); };
-    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("The file could not be read.")});
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(emulator->requests().isEmpty());
@@ -100,23 +59,23 @@ TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall
 
 TEST_F(DropboxClient, UploadFinishCases) {
     useSmallSessions();
-    const QString local = writeFile(QStringLiteral("big.ipa"), pattern(150000));
+    const QString path = local(QStringLiteral("big.ipa"), pattern(150000));
 
     // Committed through a session in the batch form: completion(false), bytes intact.
-    upload(local, QStringLiteral("/Job/big.ipa"));
+    upload(path, QStringLiteral("/Job/big.ipa"));
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
-    EXPECT_EQ(stored(QStringLiteral("/Job/big.ipa")), pattern(150000));
+    EXPECT_EQ(storedBytes(QStringLiteral("/Job/big.ipa")), pattern(150000));
     EXPECT_EQ(emulator->count(QStringLiteral("files/upload_session/finish_batch_v2")), 1);
 
     // The session is gone when the batch finishes: lookup failed, completion(true).
     emulator->injectFault(QStringLiteral("files/upload_session/finish_batch_v2"), Fault::ExpireSession);
-    upload(local, QStringLiteral("/Job/again.ipa"));
+    upload(path, QStringLiteral("/Job/again.ipa"));
     EXPECT_EQ(uploadFlags, std::vector<bool>{true});
 
     // Any other finish error is logged and nothing is called.
     testsupport::LogCapture log;
     uploadFlags.clear();
-    client->uploadFile(local, QStringLiteral("/Job"), [this](bool f) { uploadFlags.push_back(f); }, {});
+    client->uploadFile(path, QStringLiteral("/Job"), [this](bool f) { uploadFlags.push_back(f); }, {});
     ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("not committed")); }));
     EXPECT_TRUE(uploadFlags.empty());
     EXPECT_TRUE(failures.isEmpty());
@@ -125,7 +84,7 @@ TEST_F(DropboxClient, UploadFinishCases) {
 TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
     useSmallSessions();
     const QByteArray bytes = pattern(170000);
-    const QString local = writeFile(QStringLiteral("retry.ipa"), bytes);
+    const QString path = local(QStringLiteral("retry.ipa"), bytes);
     const QString append = QStringLiteral("files/upload_session/append_v2");
     Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
     emulator->injectFault(append, Fault::TooManyRequests, 1, 1);
@@ -133,10 +92,10 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
     emulator->injectFault(append, Fault::DropConnection);
     emulator->injectFault(append, Fault::LoseAnswer);
     testsupport::LogCapture log;
-    upload(local, QStringLiteral("/Job/retry.ipa"));
+    upload(path, QStringLiteral("/Job/retry.ipa"));
 
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
-    EXPECT_EQ(stored(QStringLiteral("/Job/retry.ipa")), bytes);
+    EXPECT_EQ(storedBytes(QStringLiteral("/Job/retry.ipa")), bytes);
     // 429, 500 and the dropped connection repeat the chunk at 40000; the lost answer makes the
     // client ask again at 80000 and follow the server's correct offset.
     QStringList offsets;
@@ -151,11 +110,11 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
 TEST_F(DropboxClient, CancelStopsARunningUploadAndCallsNothingAfter) {
     Config::instance().set(QStringLiteral("dropbox/singleUploadLimitBytes"), QStringLiteral("1048576"));
     Config::instance().set(QStringLiteral("dropbox/uploadChunkBytes"), QStringLiteral("4194304"));
-    const QString local = writeFile(QStringLiteral("slow.ipa"), pattern(24 << 20));
+    const QString path = local(QStringLiteral("slow.ipa"), pattern(24 << 20));
     emulator->setSlowBytesPerSecond(8 << 20);
     emulator->injectFault(QStringLiteral("files/upload_session/append_v2"), Fault::Slow, 10);
     int calls = 0;
-    client->uploadFile(local, QStringLiteral("/Job/slow.ipa"), [&](bool) { ++calls; }, [&](double f) { progress.push_back(f); });
+    client->uploadFile(path, QStringLiteral("/Job/slow.ipa"), [&](bool) { ++calls; }, [&](double f) { progress.push_back(f); });
     ASSERT_TRUE(waitUntil([&] { return emulator->count(QStringLiteral("files/upload_session/append_v2")) == 1; }));
     const int progressBefore = int(progress.size());
     client->cancelTask();
@@ -173,8 +132,8 @@ TEST_F(DropboxClient, CancelStopsARunningUploadAndCallsNothingAfter) {
 }
 
 TEST_F(DropboxClient, ShareLinksServeTheBytesAndReuseAnExistingLink) {
-    const QString local = writeFile(QStringLiteral("App.ipa"), "package bytes");
-    upload(local, QStringLiteral("/Job/App.ipa"));
+    const QString path = local(QStringLiteral("App.ipa"), "package bytes");
+    upload(path, QStringLiteral("/Job/App.ipa"));
     QStringList links;
     client->shareLink(QStringLiteral("/Job/App.ipa"), [&](const QString& link) { links.append(link); });
     ASSERT_TRUE(waitUntil([&] { return links.size() == 1; }));
@@ -194,7 +153,7 @@ TEST_F(DropboxClient, ShareLinksServeTheBytesAndReuseAnExistingLink) {
     EXPECT_TRUE(failures.isEmpty());
 
     client->shareLink(QStringLiteral("/Job/missing.ipa"), [&](const QString& link) { links.append(link); });
-    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("path/not_found/..")});
     EXPECT_EQ(links.size(), 3);
 }
@@ -212,20 +171,19 @@ TEST_F(DropboxClient, ReadsTheAccountAndReportsItsFailures) {
 
     emulator->injectFault(QStringLiteral("users/get_current_account"), Fault::RouteError);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    ASSERT_TRUE(waitUntil([&] { return failures.size() == 1; }));
+    waitForFailures(1);
     EXPECT_EQ(failures[0], QStringLiteral("No response"));
 
     // Rate limited beyond the retries: a readable text, no raw code.
     emulator->injectFault(QStringLiteral("users/get_current_account"), Fault::TooManyRequests, 10, 0);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    ASSERT_TRUE(waitUntil([&] { return failures.size() == 2; }, 20000));
+    waitForFailures(2, 20000);
     EXPECT_EQ(failures[1], QStringLiteral("Dropbox is receiving too many requests. Try again later."));
 
-    storageNetwork()->clearConnectionCache();
-    emulator->stop();
+    goOffline();
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });
-    ASSERT_TRUE(waitUntil([&] { return failures.size() == 4; }));
+    waitForFailures(4);
     EXPECT_EQ(failures[2], QStringLiteral("Could not connect to the server."));
     EXPECT_EQ(failures[3], QStringLiteral("Could not connect to the server."));
     EXPECT_EQ(users.size(), 1u);
@@ -253,7 +211,7 @@ TEST_F(DropboxClient, ExpiredTokenIsRefreshedOnceForConcurrentCallsAndNeverLogge
     emulator->setRefreshToken(QStringLiteral("another"));
     DropboxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken, 1});
     client->getUserData([](const ZUser&) {});
-    ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Sign in to Dropbox again.")});
 
     const QString all = log.joined();

@@ -1,74 +1,15 @@
-#include "WorkDriveEmulator.h"
-#include "backend/Config.h"
-#include "storage/AuthorizedCall.h"
-#include "storage/KeychainHelper.h"
-#include "storage/zoho/ZohoAuthentication.h"
-#include "storage/zoho/ZohoWDClient.h"
-#include "support/TestSupport.h"
-
-#include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-
-#include <gtest/gtest.h>
+#include "StorageFixture.h"
 
 namespace {
 using Fault = WorkDriveEmulator::Fault;
 using testsupport::waitUntil;
 
-class WorkDriveClient : public ::testing::Test {
+class WorkDriveClient : public WorkDriveFixture {
 protected:
-    static inline const QString refreshToken = QStringLiteral("1000.refresh-secret.0123456789");
-
-    void SetUp() override {
-        m_dir = testsupport::makeTempDir(QStringLiteral("workdrive"));
-        emulator = std::make_unique<WorkDriveEmulator>(m_dir + QStringLiteral("/emulator"));
-        ASSERT_TRUE(emulator->start());
-        emulator->pointConfigHere();
-        emulator->setRefreshToken(refreshToken);
-        Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
-        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName, refreshToken);
-        ZohoAuthentication::resetAccessToken();
-        currentUser().id = WorkDriveEmulator::userId;
-        privateSpaceId().clear();
-        currentFolderId().clear();
-        lastUploadedFileId().clear();
-        client = std::make_unique<ZohoWDClient>();
-        client->onFailure = [this](const QString& reason) { failures.append(reason); };
-    }
-
-    void TearDown() override {
-        client.reset();
-        storageNetwork()->clearConnectionCache();
-        emulator.reset();
-        Config::instance().reload();
-    }
-
-    void waitForFailure() { ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })); }
-
     void discoverPrivateSpace() {
         client->getUserData([](const ZUser&) {});
         ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
     }
-
-    QString local(const QString& name, const QByteArray& bytes) {
-        return testsupport::writeFile(m_dir + QStringLiteral("/local/") + name, bytes);
-    }
-
-    void upload(const QString& localPath, const QString& remote) {
-        flags.clear();
-        client->uploadFile(localPath, remote, [this](bool f) { flags.push_back(f); }, [this](double f) { progress.push_back(f); });
-        ASSERT_TRUE(waitUntil([&] { return !flags.empty(); }));
-    }
-
-    std::unique_ptr<WorkDriveEmulator> emulator;
-    std::unique_ptr<ZohoWDClient> client;
-    QStringList failures;
-    std::vector<bool> flags;
-    std::vector<double> progress;
-
-private:
-    QString m_dir;
 };
 
 TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccounts) {
@@ -81,13 +22,12 @@ TEST_F(WorkDriveClient, ReadsTheProfileAndFindsThePrivateSpaceOfEnterpriseAccoun
     EXPECT_EQ(users[0].email, QStringLiteral("zylker@zylker.com"));
     EXPECT_FALSE(users[0].avatar.isEmpty());
     EXPECT_EQ(privateSpaceId(), WorkDriveEmulator::privateSpace);
-    EXPECT_EQ(ZohoAuthentication::refreshRequestCount() > 0, true);
-    EXPECT_EQ(emulator->tokenRequests(), 1); // four requests, one access token
+    EXPECT_EQ(emulator->refreshGrants(), 1); // four requests, one access token
 
     privateSpaceId().clear();
     emulator->injectFault(Fault::BrokenChain);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
     EXPECT_TRUE(privateSpaceId().isEmpty());
 }
@@ -99,7 +39,7 @@ TEST_F(WorkDriveClient, OtherEditionsHaveNoPrivateSpaceAndTheirListingFails) {
     ASSERT_TRUE(waitUntil([&] { return users == 1; }));
     int calls = 0;
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Get Folder details formats")});
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(emulator->count(QStringLiteral("/api/v1/privatespace//folders")), 1);
@@ -107,29 +47,23 @@ TEST_F(WorkDriveClient, OtherEditionsHaveNoPrivateSpaceAndTheirListingFails) {
 
 TEST_F(WorkDriveClient, FolderCases) {
     discoverPrivateSpace();
-    std::vector<bool> done;
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool e) { done.push_back(e); });
-    ASSERT_TRUE(waitUntil([&] { return done.size() == 1; }));
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     const QString created = currentFolderId();
-    EXPECT_EQ(emulator->folderName(created), QStringLiteral("Vantry"));
-    EXPECT_EQ(emulator->folderParent(created), WorkDriveEmulator::privateSpace);
+    EXPECT_EQ(emulator->folder(created), std::make_pair(QStringLiteral("Vantry"), WorkDriveEmulator::privateSpace));
 
     emulator->addFolder(QStringLiteral("Vantry"));
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool e) { done.push_back(e); });
-    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     EXPECT_EQ(currentFolderId(), created); // the first in listing order
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/Job_1")), std::vector<bool>{false});
+    EXPECT_EQ(emulator->folder(currentFolderId()).second, created);
 
-    client->createFolder(QStringLiteral("/Vantry/Job_1"), [&](bool e) { done.push_back(e); });
-    ASSERT_TRUE(waitUntil([&] { return done.size() == 3; }));
-    EXPECT_EQ(emulator->folderParent(currentFolderId()), created);
-    EXPECT_EQ(done, (std::vector<bool>{false, false, false}));
-
-    client->createFolder(QStringLiteral("/a/b/c"), [&](bool e) { done.push_back(e); });
+    int calls = 0;
+    client->createFolder(QStringLiteral("/a/b/c"), [&](bool) { ++calls; });
     emulator->injectFault(Fault::TechnicalError);
-    client->createFolder(QStringLiteral("/Vantry/Job_2"), [&](bool e) { done.push_back(e); });
-    waitForFailure();
+    client->createFolder(QStringLiteral("/Vantry/Job_2"), [&](bool) { ++calls; });
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Technical error! try again after a min")});
-    EXPECT_EQ(done.size(), 3u);
+    EXPECT_EQ(calls, 0);
 }
 
 TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
@@ -137,13 +71,12 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
     const QByteArray bytes(300000, 'z');
     upload(local(QStringLiteral("App beta.ipa"), bytes), QStringLiteral("/Vantry/Job/App.beta.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{false});
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     ASSERT_EQ(emulator->uploads().size(), 1);
     const auto sent = emulator->uploads().first();
     EXPECT_EQ(sent.name, QStringLiteral("App.ipa"));
     EXPECT_EQ(sent.parent, currentFolderId());
-    EXPECT_EQ(testsupport::readFile(sent.blob), bytes);
-    EXPECT_EQ(lastUploadedFileId(), sent.resourceId);
+    EXPECT_EQ(storedBytes(QString()), bytes); // found by the client's last file id
     const QString uploadId = sent.headers[4].mid(11);
     EXPECT_EQ(uploadId.size(), 21);
     EXPECT_EQ(sent.headers.join(QLatin1Char('|')),
@@ -161,11 +94,7 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
         EXPECT_TRUE(link.startsWith(emulator->baseUrl() + QStringLiteral("/public/workdrive-external/download/") +
                                     sent.resourceId + QStringLiteral("?x-cli-msg=%7B%22linkId%22%3A%22")))
             << link.toStdString();
-        QNetworkAccessManager network;
-        QNetworkReply* reply = network.get(QNetworkRequest(QUrl(link)));
-        ASSERT_TRUE(waitUntil([&] { return reply->isFinished(); }));
-        EXPECT_EQ(reply->readAll(), bytes);
-        delete reply;
+        EXPECT_EQ(download(link), bytes);
     }
     EXPECT_TRUE(failures.isEmpty());
 }
@@ -178,13 +107,14 @@ TEST_F(WorkDriveClient, UploadResultAndFailureCases) {
 
     emulator->injectFault(Fault::NoResourceId);
     upload(local(QStringLiteral("a.ipa"), "a"), QStringLiteral("/Vantry/Job/a.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{false});
+    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     EXPECT_TRUE(lastUploadedFileId().isEmpty());
 
     emulator->injectFault(Fault::DropUpload);
     upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
-    EXPECT_EQ(flags, std::vector<bool>{true});
-    waitForFailure();
+    ASSERT_TRUE(waitUntil([&] { return !uploadFlags.empty(); }));
+    EXPECT_EQ(uploadFlags, std::vector<bool>{true});
+    waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral(" -The network connection was lost.")});
 }
 
@@ -220,20 +150,20 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     for (int i = 0; i < 3; ++i)
         client->getUserData([&](const ZUser& user) { users.push_back(user); });
     ASSERT_TRUE(waitUntil([&] { return users.size() == 3; }));
-    EXPECT_EQ(emulator->tokenRequests(), 1);
+    EXPECT_EQ(emulator->refreshGrants(), 1);
     for (const QString& secret : {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 
     // A refresh answer without an access token hands on the last one, which WorkDrive refuses.
-    const int before = emulator->tokenRequests();
+    const int before = emulator->refreshGrants();
     ZohoAuthentication::resetAccessToken();
     ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last","expires_in":0})");
     emulator->setTokenAnswersWithoutToken(true);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    waitForFailure();
+    waitForFailures();
     EXPECT_EQ(ZohoAuthentication::lastAccessToken(), QStringLiteral("1000.last"));
     EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
-    EXPECT_EQ(emulator->tokenRequests() - before, 2); // expired, then refused: a second refresh right away
+    EXPECT_EQ(emulator->refreshGrants() - before, 2); // expired, then refused: a second refresh right away
 }
 
 struct MalformedAnswer {

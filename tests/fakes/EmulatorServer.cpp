@@ -1,0 +1,146 @@
+#include "EmulatorServer.h"
+
+#include "EmulatorCore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace emu {
+QString randomId(int n, const char* alphabet) {
+    const int size = int(std::strlen(alphabet));
+    QString out;
+    for (int i = 0; i < n; ++i)
+        out += QLatin1Char(alphabet[QRandomGenerator::global()->bounded(size)]);
+    return out;
+}
+
+void sendJson(Response& res, int status, const QJsonObject& body, const char* type) {
+    res.status = status;
+    res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), type);
+}
+
+QJsonObject parseJson(const std::string& text) { return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(); }
+
+QJsonObject fillJson(const char* text, const QJsonArray& values) {
+    QByteArray out;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '%' && c[1] >= '1' && c[1] <= '9') {
+            const QByteArray one = QJsonDocument(QJsonArray{values.at(*++c - '1')}).toJson(QJsonDocument::Compact);
+            out += one.mid(1, one.size() - 2);
+        } else {
+            out += *c;
+        }
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(out);
+    Q_ASSERT(doc.isObject());
+    return doc.object();
+}
+
+void dropAnswer(Response& res) {
+    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+}
+} // namespace emu
+
+QString EmulatorCore::base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+
+QString EmulatorCore::newBlob(const QString& prefix) { return root + QStringLiteral("/%1-%2.bin").arg(prefix).arg(++blobs); }
+
+QString EmulatorCore::credential(const emu::Request& req, const char* scheme) {
+    const std::string header = req.get_header_value("Authorization");
+    const std::string lead = std::string(scheme) + ' ';
+    return header.rfind(lead, 0) == 0 ? QString::fromStdString(header.substr(lead.size())) : QString();
+}
+
+bool EmulatorCore::refreshGrantMatches(const emu::Request& req) {
+    ++refreshGrants;
+    const QUrlQuery form(QString::fromStdString(req.body));
+    const auto value = [&](const char* name) {
+        return req.has_param(name) ? QString::fromStdString(req.get_param_value(name))
+                                   : form.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
+    };
+    return value("grant_type") == QLatin1String("refresh_token") && !refreshToken.isEmpty() &&
+           value("refresh_token") == refreshToken;
+}
+
+QString EmulatorCore::issueToken(const QString& prefix, int length) {
+    const QString token = prefix + emu::randomId(length);
+    tokens.insert(token);
+    return token;
+}
+
+void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    res.set_content(file.readAll().toStdString(), "application/octet-stream");
+}
+
+bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 keep) {
+    FILE* out = nullptr;
+    if (!file.isEmpty()) {
+        out = std::fopen(QFile::encodeName(file).constData(), append ? "ab" : "wb");
+        if (!out)
+            keep = 0;
+        else
+            std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+    }
+    qint64 got = 0;
+    const bool ok = reader([&](const char* data, size_t length) {
+        const size_t take = size_t(qBound<qint64>(0, keep - got, qint64(length)));
+        got += qint64(length);
+        bytesReceived += qint64(length);
+        return !out || std::fwrite(data, 1, take, out) == take;
+    });
+    if (out)
+        std::fclose(out);
+    if (!ok)
+        ++abortedBodies;
+    return ok && (out || file.isEmpty());
+}
+
+EmulatorServer::EmulatorServer(const QString& storageDir) : m_core(std::make_unique<EmulatorCore>()) {
+    m_core->root = storageDir;
+    QDir().mkpath(storageDir);
+}
+
+EmulatorServer::~EmulatorServer() { stop(); }
+
+bool EmulatorServer::start() {
+    m_core->port = m_core->server.bind_to_any_port("127.0.0.1");
+    if (m_core->port <= 0)
+        return false;
+    m_core->thread = std::thread([this] { m_core->server.listen_after_bind(); });
+    // Bounded: listen_after_bind() may fail and never report running.
+    for (int i = 0; i < 5000 && !m_core->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return m_core->server.is_running();
+}
+
+void EmulatorServer::stop() {
+    if (m_core->thread.joinable()) {
+        m_core->server.stop();
+        m_core->thread.join();
+    }
+}
+
+quint16 EmulatorServer::port() const { return quint16(m_core->port); }
+QString EmulatorServer::baseUrl() const { return m_core->base(); }
+
+void EmulatorServer::addAccessToken(const QString& token, bool expired) {
+    m_core->locked([&] { (expired ? m_core->expiredTokens : m_core->tokens).insert(token); });
+}
+
+void EmulatorServer::setRefreshToken(const QString& token) { m_core->locked([&] { m_core->refreshToken = token; }); }
+int EmulatorServer::refreshGrants() const { return m_core->locked([&] { return m_core->refreshGrants; }); }
+QStringList EmulatorServer::requests() const { return m_core->locked([&] { return m_core->requests; }); }
+
+int EmulatorServer::count(const QString& word) const {
+    const QStringList lines = requests();
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.split(QLatin1Char(' ')).contains(word); }));
+}

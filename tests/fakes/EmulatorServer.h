@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+struct EmulatorCore; // the HTTP side, only seen by the emulators' sources (EmulatorCore.h)
+
+// What every provider emulator shares: an HTTP server on a free loopback port, the access tokens
+// it accepts, the refresh token its grant endpoint honours, and the log of requests it saw.
+class EmulatorServer {
+public:
+    virtual ~EmulatorServer();
+    EmulatorServer(const EmulatorServer&) = delete;
+    EmulatorServer& operator=(const EmulatorServer&) = delete;
+
+    bool start();
+    void stop();
+    quint16 port() const;
+    QString baseUrl() const; // http://127.0.0.1:<port>
+    // Points this provider's configuration keys at the emulator.
+    virtual void pointConfigHere() const = 0;
+
+    // An expired token is refused with the provider's "expired" answer where it has one.
+    void addAccessToken(const QString& token, bool expired = false);
+    void setRefreshToken(const QString& token);
+    int refreshGrants() const; // refresh-grant requests, answered or refused
+
+    QStringList requests() const; // in arrival order
+    int count(const QString& word) const; // requests with this word in their log line
+
+protected:
+    explicit EmulatorServer(const QString& storageDir);
+    EmulatorCore& core() const { return *m_core; }
+
+private:
+    std::unique_ptr<EmulatorCore> m_core;
+};
