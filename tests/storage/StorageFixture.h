@@ -28,7 +28,7 @@
 inline QByteArray pattern(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7919 + i / 251) & 0xff);
+        bytes[i] = char((unsigned(i) * 7919u + unsigned(i) / 251u) & 0xffu);
     return bytes;
 }
 
