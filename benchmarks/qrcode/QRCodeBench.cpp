@@ -10,7 +10,8 @@ namespace {
 
 // A typical install link, padded to exactly 100 bytes.
 QByteArray link100() {
-    QByteArray link("https://vantry.app/install/3f9a7c2e-4b1d-4e8a-9c6f-1a2b3c4d5e6f?app=com.example.demo&v=");
+    QByteArray link(
+        "https://vantry.app/install/3f9a7c2e-4b1d-4e8a-9c6f-1a2b3c4d5e6f?app=com.example.demo&v=");
     link.append(QByteArray(100 - link.size(), '7'));
     return link;
 }

@@ -72,8 +72,7 @@ void timed(benchmark::State& state, const std::string& name, const std::function
     state.SetBytesProcessed(state.iterations() * fileSize);
 }
 
-template <class Client>
-bool clientUpload() {
+template <class Client> bool clientUpload() {
     Client client;
     bool done = false;
     bool failed = false;
@@ -94,8 +93,11 @@ bool curl(const QStringList& args, QByteArray* out = nullptr) {
 }
 
 QStringList curlPost(const QString& auth, const QStringList& headers, const QString& url) {
-    QStringList args{QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-X"), QStringLiteral("POST"),
-                     QStringLiteral("-T"), sourcePath, QStringLiteral("-H"), auth, QStringLiteral("-H"), QStringLiteral("Expect:")};
+    QStringList args{QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                     QStringLiteral("-X"), QStringLiteral("POST"),
+                     QStringLiteral("-T"), sourcePath,
+                     QStringLiteral("-H"), auth,
+                     QStringLiteral("-H"), QStringLiteral("Expect:")};
     for (const QString& header : headers)
         args << QStringLiteral("-H") << header;
     return args << url;
@@ -121,10 +123,11 @@ void BM_ClientUpload(benchmark::State& state) {
 }
 
 void BM_CurlUpload(benchmark::State& state) {
-    const QStringList args = curlPost(QStringLiteral("Authorization: Bearer ") + token,
-                                      {QStringLiteral("Content-Type: application/octet-stream"),
-                                       QStringLiteral(R"(Dropbox-API-Arg: {"path":"/Bench/curl.ipa","mode":"overwrite"})")},
-                                      dropbox->baseUrl() + QStringLiteral("/2/files/upload"));
+    const QStringList args =
+        curlPost(QStringLiteral("Authorization: Bearer ") + token,
+                 {QStringLiteral("Content-Type: application/octet-stream"),
+                  QStringLiteral(R"(Dropbox-API-Arg: {"path":"/Bench/curl.ipa","mode":"overwrite"})")},
+                 dropbox->baseUrl() + QStringLiteral("/2/files/upload"));
     timed(state, "dropbox-curl", [&] { return curl(args); });
 }
 
@@ -137,9 +140,11 @@ void BM_DriveCurlUpload(benchmark::State& state) {
     const QString auth = QStringLiteral("Authorization: Bearer ") + token;
     for (auto _ : state) {
         QByteArray headers;
-        curl({QStringLiteral("-D"), QStringLiteral("-"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-H"), auth,
-              QStringLiteral("-H"), QStringLiteral("Content-Type: application/json; charset=UTF-8"), QStringLiteral("--data"),
-              QStringLiteral(R"({"name":"curl.ipa"})"), drive->baseUrl() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable")},
+        curl({QStringLiteral("-D"), QStringLiteral("-"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+              QStringLiteral("-H"), auth, QStringLiteral("-H"),
+              QStringLiteral("Content-Type: application/json; charset=UTF-8"), QStringLiteral("--data"),
+              QStringLiteral(R"({"name":"curl.ipa"})"),
+              drive->baseUrl() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable")},
              &headers);
         QString location;
         for (const QByteArray& line : headers.split('\n')) {
@@ -148,8 +153,9 @@ void BM_DriveCurlUpload(benchmark::State& state) {
         }
         const qint64 started = QDateTime::currentMSecsSinceEpoch();
         if (location.isEmpty() ||
-            !curl({QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-T"), sourcePath, QStringLiteral("-H"), auth,
-                   QStringLiteral("-H"), QStringLiteral("Expect:"), QStringLiteral("-H"),
+            !curl({QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-T"), sourcePath,
+                   QStringLiteral("-H"), auth, QStringLiteral("-H"), QStringLiteral("Expect:"),
+                   QStringLiteral("-H"),
                    QStringLiteral("Content-Range: bytes 0-%1/%2").arg(fileSize - 1).arg(fileSize), location}))
             state.SkipWithError("curl failed");
         const double s = double(QDateTime::currentMSecsSinceEpoch() - started) / 1000.0;
@@ -165,11 +171,13 @@ void BM_WorkDriveClientUpload(benchmark::State& state) {
 }
 
 void BM_WorkDriveCurlUpload(benchmark::State& state) {
-    const QStringList args = curlPost(QStringLiteral("Authorization: Zoho-oauthtoken ") + token,
-                                      {QStringLiteral("x-filename: curl.ipa"),
-                                       QStringLiteral("upload-id: curl") + QString::number(QDateTime::currentMSecsSinceEpoch())},
-                                      workDrive->baseUrl() + QStringLiteral("/upload"));
-    timed(state, "workdrive-curl", [&] { return curl(args); }, removeWorkDriveBlobs);
+    const QStringList args =
+        curlPost(QStringLiteral("Authorization: Zoho-oauthtoken ") + token,
+                 {QStringLiteral("x-filename: curl.ipa"),
+                  QStringLiteral("upload-id: curl") + QString::number(QDateTime::currentMSecsSinceEpoch())},
+                 workDrive->baseUrl() + QStringLiteral("/upload"));
+    timed(
+        state, "workdrive-curl", [&] { return curl(args); }, removeWorkDriveBlobs);
 }
 
 BENCHMARK(BM_WorkDriveClientUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -181,8 +189,8 @@ BENCHMARK(BM_CurlUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterat
 
 void printRatio(const char* label, const std::string& client, const std::string& curlName) {
     if (median(client) > 0 && median(curlName) > 0)
-        std::printf("%s client/curl throughput ratio: %.3f (median client %.3f s, curl %.3f s per 500 MB)\n", label,
-                    median(curlName) / median(client), median(client), median(curlName));
+        std::printf("%s client/curl throughput ratio: %.3f (median client %.3f s, curl %.3f s per 500 MB)\n",
+                    label, median(curlName) / median(client), median(client), median(curlName));
 }
 } // namespace
 
@@ -214,7 +222,8 @@ int main(int argc, char** argv) {
     Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("0"));
     currentUser().id = WorkDriveEmulator::userId;
     // The client's cached access token is the bench token.
-    ZohoAuthentication::handleTokenResponse(QByteArray("{\"access_token\":\"") + token.toUtf8() + "\",\"expires_in\":3600}");
+    ZohoAuthentication::handleTokenResponse(QByteArray("{\"access_token\":\"") + token.toUtf8() +
+                                            "\",\"expires_in\":3600}");
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

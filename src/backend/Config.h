@@ -49,4 +49,6 @@ private:
 };
 
 // Shorthand for Config::instance().value(key).
-inline QString configValue(const QString& key) { return Config::instance().value(key); }
+inline QString configValue(const QString& key) {
+    return Config::instance().value(key);
+}

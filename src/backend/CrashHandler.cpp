@@ -39,7 +39,9 @@ void writeAll(int fd, const char* data, size_t len) {
         len -= size_t(n);
     }
 }
-void writeStr(int fd, const char* s) { writeAll(fd, s, std::strlen(s)); }
+void writeStr(int fd, const char* s) {
+    writeAll(fd, s, std::strlen(s));
+}
 
 std::string escaped(const std::string& in) {
     std::string out;
@@ -60,8 +62,10 @@ struct SignalInfo {
     const char* description;
 };
 constexpr SignalInfo kSignals[] = {
-    {SIGSEGV, "SIGSEGV", "Segmentation fault"}, {SIGABRT, "SIGABRT", "Aborted"},
-    {SIGBUS, "SIGBUS", "Bus error"},            {SIGFPE, "SIGFPE", "Floating point exception"},
+    {SIGSEGV, "SIGSEGV", "Segmentation fault"},
+    {SIGABRT, "SIGABRT", "Aborted"},
+    {SIGBUS, "SIGBUS", "Bus error"},
+    {SIGFPE, "SIGFPE", "Floating point exception"},
     {SIGILL, "SIGILL", "Illegal instruction"},
 };
 
@@ -170,7 +174,7 @@ void install() {
     ss.ss_size = sizeof(altStack);
     sigaltstack(&ss, nullptr);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onFatalSignal;
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
@@ -223,8 +227,12 @@ std::optional<Crash> storedReport() {
     return Crash(stored.toMap());
 }
 
-void storeReport(const Crash& crash) { Preferences::setValue(Preferences::hasCrashed, crash.toDictionary()); }
+void storeReport(const Crash& crash) {
+    Preferences::setValue(Preferences::hasCrashed, crash.toDictionary());
+}
 
-void clearStoredReport() { Preferences::remove(Preferences::hasCrashed); }
+void clearStoredReport() {
+    Preferences::remove(Preferences::hasCrashed);
+}
 
 } // namespace CrashHandler

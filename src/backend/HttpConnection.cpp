@@ -44,7 +44,8 @@ std::optional<bool> systemProbe(const QUrl& url) {
     // The default route says nothing about a development backend on this machine.
     if (isLoopback(url))
         return true;
-    static const bool loaded = QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
+    static const bool loaded =
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
     QNetworkInformation* info = loaded ? QNetworkInformation::instance() : nullptr;
     if (!info)
         return std::nullopt;
@@ -137,23 +138,27 @@ bool HttpConnection::isReachable(const QUrl& url) {
     return up.value_or(true);
 }
 
-int HttpConnection::pendingRequests() { return g_pending.load(); }
+int HttpConnection::pendingRequests() {
+    return g_pending.load();
+}
 
-void HttpConnection::send(const QUrl& url, const QString& method, const HttpHeaders& headers, const QByteArray& body,
-                          RawCompletion completion, QObject* context) {
+void HttpConnection::send(const QUrl& url, const QString& method, const HttpHeaders& headers,
+                          const QByteArray& body, RawCompletion completion, QObject* context) {
     ++g_pending;
     QPointer<QObject> guard(context);
     const bool guarded = context != nullptr;
-    auto done = std::make_shared<RawCompletion>([completion = std::move(completion), guard, guarded](const HttpReply& r) {
-        --g_pending;
-        if (!guarded || guard)
-            completion(r);
-    });
+    auto done = std::make_shared<RawCompletion>(
+        [completion = std::move(completion), guard, guarded](const HttpReply& r) {
+            --g_pending;
+            if (!guarded || guard)
+                completion(r);
+        });
     onMainThread([url, method, headers, body, done] { startSend(url, method, headers, body, done); });
 }
 
-void HttpConnection::request(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
-                             const std::optional<QJsonObject>& parameters, Completion completion, QObject* context) {
+void HttpConnection::request(const QUrl& url, const QString& method, ResponseKind kind,
+                             const HttpHeaders& headers, const std::optional<QJsonObject>& parameters,
+                             Completion completion, QObject* context) {
     // The probe (a QObject once loaded) belongs to the main thread, like the requests.
     ++g_pending;
     QPointer<QObject> guard(context);
@@ -175,9 +180,9 @@ void HttpConnection::request(const QUrl& url, const QString& method, ResponseKin
     });
 }
 
-void HttpConnection::sendDecoded(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
-                                 const std::optional<QJsonObject>& parameters, Completion completion,
-                                 QObject* context) {
+void HttpConnection::sendDecoded(const QUrl& url, const QString& method, ResponseKind kind,
+                                 const HttpHeaders& headers, const std::optional<QJsonObject>& parameters,
+                                 Completion completion, QObject* context) {
     const QByteArray body = QJsonDocument(parameters.value_or(QJsonObject())).toJson(QJsonDocument::Compact);
     send(
         url, method, headers, body,
@@ -193,7 +198,8 @@ void HttpConnection::sendDecoded(const QUrl& url, const QString& method, Respons
                 return;
             }
             if (!doc.isObject() && !doc.isArray()) {
-                completion(emptyResult(kind), true, QStringLiteral("The answer is neither an object nor an array."));
+                completion(emptyResult(kind), true,
+                           QStringLiteral("The answer is neither an object nor an array."));
                 return;
             }
             if (kind == ResponseKind::text) {

@@ -45,8 +45,8 @@ public:
                         QObject* context = nullptr);
 
     // The exchange without reachability probe or decoding: status and body bytes.
-    static void send(const QUrl& url, const QString& method, const HttpHeaders& headers, const QByteArray& body,
-                     RawCompletion completion, QObject* context = nullptr);
+    static void send(const QUrl& url, const QString& method, const HttpHeaders& headers,
+                     const QByteArray& body, RawCompletion completion, QObject* context = nullptr);
 
     // The empty value of a kind: [], "" or {}.
     static QJsonValue emptyResult(ResponseKind kind);
@@ -60,6 +60,7 @@ public:
     static int pendingRequests();
 
 private:
-    static void sendDecoded(const QUrl& url, const QString& method, ResponseKind kind, const HttpHeaders& headers,
-                            const std::optional<QJsonObject>& parameters, Completion completion, QObject* context);
+    static void sendDecoded(const QUrl& url, const QString& method, ResponseKind kind,
+                            const HttpHeaders& headers, const std::optional<QJsonObject>& parameters,
+                            Completion completion, QObject* context);
 };

@@ -3,16 +3,24 @@
 #include <QSettings>
 
 namespace {
-QSettings store() { return QSettings(QStringLiteral("Vantry"), QStringLiteral("Vantry")); }
+QSettings store() {
+    return QSettings(QStringLiteral("Vantry"), QStringLiteral("Vantry"));
+}
 } // namespace
 
 namespace Preferences {
 
-bool flag(const QString& key) { return store().value(key, false).toBool(); }
+bool flag(const QString& key) {
+    return store().value(key, false).toBool();
+}
 
-void setFlag(const QString& key, bool on) { store().setValue(key, on); }
+void setFlag(const QString& key, bool on) {
+    store().setValue(key, on);
+}
 
-QVariant value(const QString& key) { return store().value(key); }
+QVariant value(const QString& key) {
+    return store().value(key);
+}
 
 void setValue(const QString& key, const QVariant& value) {
     QSettings s = store();
@@ -26,6 +34,8 @@ void remove(const QString& key) {
     s.sync();
 }
 
-bool contains(const QString& key) { return store().contains(key); }
+bool contains(const QString& key) {
+    return store().contains(key);
+}
 
 } // namespace Preferences

@@ -17,7 +17,9 @@ namespace {
 const QString kGet = QStringLiteral("GET");
 const QString kPost = QStringLiteral("POST");
 
-HttpHeaders plainHeaders() { return {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}}; }
+HttpHeaders plainHeaders() {
+    return {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}};
+}
 
 // Sent unchanged, without a scheme word; read at the moment of the request.
 HttpHeaders userHeaders() {
@@ -62,7 +64,9 @@ std::function<void(const QString&)>& newVersionHook() {
 
 BackendApi::BackendApi(QString baseUrl) : m_baseUrl(std::move(baseUrl)) {}
 
-QUrl BackendApi::endpoint(const QString& path) const { return QUrl(m_baseUrl + path); }
+QUrl BackendApi::endpoint(const QString& path) const {
+    return QUrl(m_baseUrl + path);
+}
 
 QJsonObject BackendApi::addNewUserBody(const ZUser& user) {
     return {{QStringLiteral("email"), user.email},
@@ -120,7 +124,8 @@ QString BackendApi::versionText(double v) {
 
 void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context) const {
     HttpConnection::request(
-        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary, plainHeaders(), addNewUserBody(user),
+        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary, plainHeaders(),
+        addNewUserBody(user),
         [onSuccess = std::move(onSuccess)](const QJsonValue& result, bool, const QString&) {
             if (!succeeded(result)) {
                 logResponse(result);
@@ -135,18 +140,21 @@ void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, 
 void BackendApi::fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
                            QObject* context) const {
     HttpConnection::request(
-        endpoint(QStringLiteral("app/") + userId), kGet, ResponseKind::dictionary, userHeaders(), std::nullopt,
+        endpoint(QStringLiteral("app/") + userId), kGet, ResponseKind::dictionary, userHeaders(),
+        std::nullopt,
         [onApps = std::move(onApps)](const QJsonValue& result, bool, const QString&) {
             if (!succeeded(result))
                 return;
-            const std::optional<QList<Zapp>> apps = appsFromResponse(result.toObject().value(QStringLiteral("response")));
+            const std::optional<QList<Zapp>> apps =
+                appsFromResponse(result.toObject().value(QStringLiteral("response")));
             if (apps && onApps)
                 onApps(*apps);
         },
         context);
 }
 
-void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> onLink, QObject* context) const {
+void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> onLink,
+                           QObject* context) const {
     HttpConnection::request(
         endpoint(QStringLiteral("createapp")), kPost, ResponseKind::dictionary, userHeaders(),
         createAppBody(app, currentUser().id),
@@ -179,7 +187,8 @@ void BackendApi::reportCrash(const Crash& crash, std::function<void()> onConfirm
 
 void BackendApi::checkVersion(std::function<void(const QString&)> onNewVersion, QObject* context) const {
     HttpConnection::request(
-        endpoint(QStringLiteral("checkversion")), kGet, ResponseKind::dictionary, plainHeaders(), std::nullopt,
+        endpoint(QStringLiteral("checkversion")), kGet, ResponseKind::dictionary, plainHeaders(),
+        std::nullopt,
         [onNewVersion = std::move(onNewVersion)](const QJsonValue& result, bool, const QString&) {
             if (!succeeded(result))
                 return;
@@ -211,9 +220,13 @@ void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZU
         context);
 }
 
-void Zelko::setUseLocalBackend(bool on) { g_useLocalBackend.store(on); }
+void Zelko::setUseLocalBackend(bool on) {
+    g_useLocalBackend.store(on);
+}
 
-bool Zelko::useLocalBackend() { return g_useLocalBackend.load(); }
+bool Zelko::useLocalBackend() {
+    return g_useLocalBackend.load();
+}
 
 QString Zelko::baseURL() {
     // A function-local static is initialised exactly once, even with concurrent first calls.
@@ -228,7 +241,9 @@ QString Zelko::baseURL() {
     return url;
 }
 
-QString Zelko::publicLink(const QString& appid) { return baseURL() + QString(appid).remove(QStringLiteral("__android")); }
+QString Zelko::publicLink(const QString& appid) {
+    return baseURL() + QString(appid).remove(QStringLiteral("__android"));
+}
 
 void Zelko::setNewVersionHook(std::function<void(const QString&)> hook) {
     QMutexLocker lock(&hookMutex());

@@ -29,10 +29,12 @@ public:
     void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
                    QObject* context = nullptr) const;
     // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url".
-    void createApp(const Zapp& app, std::function<void(const QString& url)> onLink, QObject* context = nullptr) const;
+    void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
+                   QObject* context = nullptr) const;
     // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;
     // otherwise "response" goes to the diagnostic log and the report stays.
-    void reportCrash(const Crash& crash, std::function<void()> onConfirmed = {}, QObject* context = nullptr) const;
+    void reportCrash(const Crash& crash, std::function<void()> onConfirmed = {},
+                     QObject* context = nullptr) const;
     // GET checkversion. Calls onNewVersion with the server's version text when it differs from
     // the running version (QCoreApplication::applicationVersion()).
     void checkVersion(std::function<void(const QString& serverVersion)> onNewVersion,

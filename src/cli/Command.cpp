@@ -3,8 +3,8 @@
 #include "cli/ConfigCommand.h"
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
-#include "cli/UaCommand.h"
 #include "cli/QrCommand.h"
+#include "cli/UaCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
                     int* status) const {

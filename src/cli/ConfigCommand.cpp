@@ -8,7 +8,8 @@ int ConfigCommand::run(const QStringList& args, QTextStream& out, QTextStream& e
     if (!parse(parser, args, out, err, &status))
         return status;
     if (!parser.positionalArguments().isEmpty()) {
-        err << "vantry-cli config: unexpected argument '" << parser.positionalArguments().constFirst() << "'" << Qt::endl;
+        err << "vantry-cli config: unexpected argument '" << parser.positionalArguments().constFirst() << "'"
+            << Qt::endl;
         return 2;
     }
     const Config& config = Config::instance();

@@ -6,6 +6,8 @@
 class ConfigCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("config"); }
-    QString summary() const override { return QStringLiteral("Show the configuration and where each value comes from."); }
+    QString summary() const override {
+        return QStringLiteral("Show the configuration and where each value comes from.");
+    }
     int run(const QStringList& args, QTextStream& out, QTextStream& err) override;
 };

@@ -16,8 +16,9 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print the record as one JSON object."));
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Show the inspection's diagnostic lines on standard error."));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Show the inspection's diagnostic lines on standard error."));
     parser.addOptions({json, verbose});
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
     int status = 0;

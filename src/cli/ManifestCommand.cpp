@@ -24,8 +24,8 @@ int ManifestCommand::run(const QStringList& args, QTextStream& out, QTextStream&
     if (!parse(parser, args, out, err, &status))
         return status;
     if (!parser.positionalArguments().isEmpty()) {
-        err << "vantry-cli manifest: unexpected argument '" << parser.positionalArguments().constFirst() << "'"
-            << Qt::endl;
+        err << "vantry-cli manifest: unexpected argument '" << parser.positionalArguments().constFirst()
+            << "'" << Qt::endl;
         return 2;
     }
     for (const QCommandLineOption* required : {&url, &title, &version, &identifier}) {

@@ -56,8 +56,8 @@ std::optional<QByteArray> vcardFrom(const QByteArray& json) {
         const QJsonObject a = v.toObject();
         addresses.append({a.value(QLatin1String("type")).toString(), optionalString(a, "postOfficeAddress"),
                           optionalString(a, "extendedAddress"), optionalString(a, "street"),
-                          optionalString(a, "locality"), optionalString(a, "region"), optionalString(a, "postalCode"),
-                          optionalString(a, "country")});
+                          optionalString(a, "locality"), optionalString(a, "region"),
+                          optionalString(a, "postalCode"), optionalString(a, "country")});
     }
     return QRCodeMessageContact(name, o.value(QLatin1String("formattedName")).toString(), addresses,
                                 optionalString(o, "organization"), optionalString(o, "title"),
@@ -83,7 +83,8 @@ std::optional<QRCodeFillStylePtr> gradientFrom(const QString& spec) {
         pins.append(LumGradientPin(c, double(i) / double(colours.size() - 1)));
     }
     if (kind == QLatin1String("linear"))
-        return std::make_shared<QRCodeFillStyleLinearGradient>(LumGradient(pins), QPointF(0, 0), QPointF(1, 1));
+        return std::make_shared<QRCodeFillStyleLinearGradient>(LumGradient(pins), QPointF(0, 0),
+                                                               QPointF(1, 1));
     if (kind == QLatin1String("radial"))
         return std::make_shared<QRCodeFillStyleRadialGradient>(LumGradient(pins), QPointF(0.5, 0.5));
     return std::nullopt;
@@ -108,21 +109,25 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
     const QCommandLineOption subject = opt("subject", "Subject of the --mail message.", "SUBJECT");
     const QCommandLineOption body = opt("body", "Body of the --mail message.", "BODY");
     const QCommandLineOption phone = opt("phone", "Encode a phone number.", "NUMBER");
-    const QCommandLineOption vcard = opt("vcard", "Encode the contact card described by this JSON file.", "FILE");
+    const QCommandLineOption vcard =
+        opt("vcard", "Encode the contact card described by this JSON file.", "FILE");
     const QCommandLineOption design = opt("design", "Start from this stored QR document (JSON).", "FILE");
     const QCommandLineOption pixel = opt("pixel", "Pixel shape name (see --list-shapes).", "NAME");
     const QCommandLineOption eye = opt("eye", "Eye shape name (see --list-shapes).", "NAME");
-    const QCommandLineOption foreground = opt("foreground", "Module colour: #rrggbb, a name, or r,g,b,a.", "COLOR");
+    const QCommandLineOption foreground =
+        opt("foreground", "Module colour: #rrggbb, a name, or r,g,b,a.", "COLOR");
     const QCommandLineOption background = opt("background", "Background colour, or 'none'.", "COLOR");
     const QCommandLineOption gradient =
         opt("gradient", "Module gradient: linear:COLOR,COLOR[,…] or radial:COLOR,COLOR[,…].", "SPEC");
-    const QCommandLineOption correction = opt("correction", "Error correction: L, M, Q (default) or H.", "LEVEL");
+    const QCommandLineOption correction =
+        opt("correction", "Error correction: L, M, Q (default) or H.", "LEVEL");
     const QCommandLineOption sizeOpt = opt("size", "Image size in pixels (default 700).", "N");
-    const QCommandLineOption output = opt("output", "Write PNG, PDF or SVG, chosen by the extension.", "FILE");
+    const QCommandLineOption output =
+        opt("output", "Write PNG, PDF or SVG, chosen by the extension.", "FILE");
     const QCommandLineOption saveDesign = opt("save-design", "Write the QR document as JSON.", "FILE");
     const QCommandLineOption listShapes = opt("list-shapes", "List the pixel and eye shape names.");
-    parser.addOptions({text, link, mail, subject, body, phone, vcard, design, pixel, eye, foreground, background,
-                       gradient, correction, sizeOpt, output, saveDesign, listShapes});
+    parser.addOptions({text, link, mail, subject, body, phone, vcard, design, pixel, eye, foreground,
+                       background, gradient, correction, sizeOpt, output, saveDesign, listShapes});
     int status = 0;
     if (!parse(parser, args, out, err, &status))
         return status;
@@ -131,11 +136,14 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
         return 2;
     };
     if (!parser.positionalArguments().isEmpty())
-        return usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+        return usage(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
 
     if (parser.isSet(listShapes)) {
-        out << "Pixel shapes: " << QRCodePixelShapeFactory::shared().availableGeneratorNames().join(QStringLiteral(", "))
-            << "\nEye shapes: " << QRCodeEyeShapeFactory::shared().availableGeneratorNames().join(QStringLiteral(", "))
+        out << "Pixel shapes: "
+            << QRCodePixelShapeFactory::shared().availableGeneratorNames().join(QStringLiteral(", "))
+            << "\nEye shapes: "
+            << QRCodeEyeShapeFactory::shared().availableGeneratorNames().join(QStringLiteral(", "))
             << Qt::endl;
         return 0;
     }
@@ -148,7 +156,8 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
             return 1;
         }
         if (const auto error = doc.loadWithJsonData(file.readAll())) {
-            err << "vantry-cli qr: " << parser.value(design) << ": " << error->localizedDescription << Qt::endl;
+            err << "vantry-cli qr: " << parser.value(design) << ": " << error->localizedDescription
+                << Qt::endl;
             return 1;
         }
     }
@@ -161,11 +170,13 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
     if ((parser.isSet(subject) || parser.isSet(body)) && !parser.isSet(mail))
         return usage(QStringLiteral("--subject and --body need --mail"));
     if (sources == 0 && !parser.isSet(design))
-        return usage(QStringLiteral("nothing to encode (use --text, --link, --mail, --phone, --vcard or --design)"));
+        return usage(
+            QStringLiteral("nothing to encode (use --text, --link, --mail, --phone, --vcard or --design)"));
 
     if (parser.isSet(correction)) {
         const QString c = parser.value(correction).toUpper();
-        const QStringList letters{QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Q"), QStringLiteral("H")};
+        const QStringList letters{QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Q"),
+                                  QStringLiteral("H")};
         if (!letters.contains(c))
             return usage(QStringLiteral("--correction must be L, M, Q or H"));
         doc.setErrorCorrection(*errorCorrectionFromInt(int(letters.indexOf(c))));
@@ -179,9 +190,9 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
             return usage(QStringLiteral("--link is not a valid URL"));
         doc.setMessage(*message);
     } else if (parser.isSet(mail)) {
-        doc.setMessage(QRCodeMessageMail(parser.value(mail),
-                                         parser.isSet(subject) ? std::optional(parser.value(subject)) : std::nullopt,
-                                         parser.isSet(body) ? std::optional(parser.value(body)) : std::nullopt));
+        doc.setMessage(QRCodeMessageMail(
+            parser.value(mail), parser.isSet(subject) ? std::optional(parser.value(subject)) : std::nullopt,
+            parser.isSet(body) ? std::optional(parser.value(body)) : std::nullopt));
     } else if (parser.isSet(phone)) {
         doc.setMessage(QRCodeMessagePhone(parser.value(phone)));
     } else if (parser.isSet(vcard)) {
@@ -199,7 +210,8 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
     if (parser.isSet(pixel)) {
         auto shape = QRCodePixelShapeFactory::shared().named(parser.value(pixel));
         if (!shape)
-            return usage(QStringLiteral("unknown pixel shape '%1' (see --list-shapes)").arg(parser.value(pixel)));
+            return usage(
+                QStringLiteral("unknown pixel shape '%1' (see --list-shapes)").arg(parser.value(pixel)));
         doc.design().shape.onPixels = shape;
     }
     if (parser.isSet(eye)) {
@@ -219,7 +231,8 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
     if (parser.isSet(gradient)) {
         const auto fill = gradientFrom(parser.value(gradient));
         if (!fill)
-            return usage(QStringLiteral("--gradient must be linear:COLOR,COLOR[,…] or radial:COLOR,COLOR[,…]"));
+            return usage(
+                QStringLiteral("--gradient must be linear:COLOR,COLOR[,…] or radial:COLOR,COLOR[,…]"));
         doc.design().style.onPixels = *fill;
     }
     if (parser.isSet(background)) {
@@ -240,7 +253,8 @@ int QrCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
             return usage(QStringLiteral("--size must be a whole number from 1 to 20000"));
     }
 
-    if (parser.isSet(saveDesign) && !writeAtomically(parser.value(saveDesign), doc.jsonStringFormatted().toUtf8())) {
+    if (parser.isSet(saveDesign) &&
+        !writeAtomically(parser.value(saveDesign), doc.jsonStringFormatted().toUtf8())) {
         err << "vantry-cli qr: cannot write " << parser.value(saveDesign) << Qt::endl;
         return 1;
     }

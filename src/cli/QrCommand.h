@@ -6,6 +6,8 @@
 class QrCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("qr"); }
-    QString summary() const override { return QStringLiteral("Make a styled QR code (PNG, PDF, SVG or text)."); }
+    QString summary() const override {
+        return QStringLiteral("Make a styled QR code (PNG, PDF, SVG or text).");
+    }
     int run(const QStringList& args, QTextStream& out, QTextStream& err) override;
 };

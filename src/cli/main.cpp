@@ -20,12 +20,12 @@ int main(int argc, char** argv) {
 
     const QStringList args = QCoreApplication::arguments();
     // Help, version and usage errors answer at once, without the backend.
-    const bool runsCommand = args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) &&
-                             args.at(1) != QLatin1String("help");
+    const bool runsCommand =
+        args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) && args.at(1) != QLatin1String("help");
     if (runsCommand) {
         BackendStartup::run([](const QString& serverVersion) {
-            std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n", qPrintable(serverVersion),
-                         VANTRY_VERSION);
+            std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n",
+                         qPrintable(serverVersion), VANTRY_VERSION);
         });
     }
 

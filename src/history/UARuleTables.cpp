@@ -1,5 +1,6 @@
-// The browser, CPU, engine and operating-system rule tables, in priority order: the first pattern that matches decides.
-// Patterns are kept exactly as written for ICU (see UAPattern); keep them byte for byte when editing.
+// The browser, CPU, engine and operating-system rule tables, in priority order: the first pattern that
+// matches decides. Patterns are kept exactly as written for ICU (see UAPattern); keep them byte for byte when
+// editing.
 #include "history/UARules.h"
 
 namespace ua {

@@ -19,15 +19,18 @@ QVariantMap PlistManager::makeManifest(const QString& url, const QString& title,
     return {{QStringLiteral("items"), QVariantList{item}}};
 }
 
-QString PlistManager::defaultManifestPath() { return workingFolder() + QStringLiteral("/manifest.plist"); }
+QString PlistManager::defaultManifestPath() {
+    return workingFolder() + QStringLiteral("/manifest.plist");
+}
 
 std::optional<QString> PlistManager::writeManifest(const QString& url, const QString& title,
-                                                   const QString& bundleVersion, const QString& bundleIdentifier) {
+                                                   const QString& bundleVersion,
+                                                   const QString& bundleIdentifier) {
     return writeManifestTo(defaultManifestPath(), url, title, bundleVersion, bundleIdentifier);
 }
 
-std::optional<QString> PlistManager::writeManifestTo(const QString& filePath, const QString& url, const QString& title,
-                                                     const QString& bundleVersion,
+std::optional<QString> PlistManager::writeManifestTo(const QString& filePath, const QString& url,
+                                                     const QString& title, const QString& bundleVersion,
                                                      const QString& bundleIdentifier) {
     // QSaveFile writes a temporary file beside the target and renames it on commit.
     QSaveFile file(filePath);

@@ -14,11 +14,13 @@ public:
     // Writes "manifest.plist" into the working folder, replacing any earlier one; returns the
     // plain file-system path, or nothing when the folder is missing or not writable.
     static std::optional<QString> writeManifest(const QString& url, const QString& title,
-                                                const QString& bundleVersion, const QString& bundleIdentifier);
+                                                const QString& bundleVersion,
+                                                const QString& bundleIdentifier);
 
     // The same, to an explicit file.
-    static std::optional<QString> writeManifestTo(const QString& filePath, const QString& url, const QString& title,
-                                                  const QString& bundleVersion, const QString& bundleIdentifier);
+    static std::optional<QString> writeManifestTo(const QString& filePath, const QString& url,
+                                                  const QString& title, const QString& bundleVersion,
+                                                  const QString& bundleIdentifier);
 
     static QString defaultManifestPath();
 };

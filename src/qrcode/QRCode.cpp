@@ -15,7 +15,8 @@ QRCode::QRCode(const QByteArray& data, ErrorCorrection level, std::shared_ptr<co
     update(data, level);
 }
 
-QRCode QRCode::withText(const QString& text, ErrorCorrection level, std::shared_ptr<const QRCodeEngine> generator) {
+QRCode QRCode::withText(const QString& text, ErrorCorrection level,
+                        std::shared_ptr<const QRCodeEngine> generator) {
     QRCode code(std::move(generator));
     code.updateWithText(text, level);
     return code;
@@ -28,7 +29,9 @@ QRCode QRCode::withMessage(const QRCodeMessageFormatter& message, ErrorCorrectio
     return code;
 }
 
-std::shared_ptr<const QRCodeEngine> QRCode::defaultGenerator() { return std::make_shared<QRCodeGenerator_Default>(); }
+std::shared_ptr<const QRCodeEngine> QRCode::defaultGenerator() {
+    return std::make_shared<QRCodeGenerator_Default>();
+}
 
 void QRCode::update(const QByteArray& data, ErrorCorrection level) {
     if (auto matrix = m_generator->generate(data, level))

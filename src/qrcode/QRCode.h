@@ -38,7 +38,8 @@ public:
     // The default engine, updated with the empty message at the default level.
     QRCode();
     explicit QRCode(std::shared_ptr<const QRCodeEngine> generator);
-    QRCode(const QByteArray& data, ErrorCorrection level, std::shared_ptr<const QRCodeEngine> generator = nullptr);
+    QRCode(const QByteArray& data, ErrorCorrection level,
+           std::shared_ptr<const QRCodeEngine> generator = nullptr);
     static QRCode withText(const QString& text, ErrorCorrection level,
                            std::shared_ptr<const QRCodeEngine> generator = nullptr);
     static QRCode withMessage(const QRCodeMessageFormatter& message, ErrorCorrection level,
@@ -77,10 +78,12 @@ public:
     }
     std::optional<QImage> image(const QSizeF& size, double scale, const QRCodeDesign& design) const;
     std::optional<QByteArray> pngData(double dimension, const QRCodeDesign& design) const;
-    std::optional<QByteArray> pdfData(const QSizeF& size, double resolution, const QRCodeDesign& design) const;
+    std::optional<QByteArray> pdfData(const QSizeF& size, double resolution,
+                                      const QRCodeDesign& design) const;
     QString svg(int outputDimension, int border, const QColor& foreground,
                 const std::optional<QColor>& background) const;
-    void addToClipboard(QClipboard* clipboard, const QSizeF& size, double scale, const QRCodeDesign& design) const;
+    void addToClipboard(QClipboard* clipboard, const QSizeF& size, double scale,
+                        const QRCodeDesign& design) const;
 
 private:
     std::shared_ptr<const QRCodeEngine> m_generator;

@@ -7,7 +7,8 @@ QRCodeBoolMatrix::QRCodeBoolMatrix(int dimension) {
     m_content.array.assign(std::size_t(n) * std::size_t(n), 0);
 }
 
-std::optional<QRCodeBoolMatrix> QRCodeBoolMatrix::fromBytes(int dimension, std::vector<std::uint8_t> modules) {
+std::optional<QRCodeBoolMatrix> QRCodeBoolMatrix::fromBytes(int dimension,
+                                                            std::vector<std::uint8_t> modules) {
     if (dimension < 0 || modules.size() != std::size_t(dimension) * std::size_t(dimension))
         return std::nullopt;
     QRCodeBoolMatrix m;
@@ -23,7 +24,8 @@ std::optional<QRCodeBoolMatrix> QRCodeBoolMatrix::fromFlattened(int dimension, c
     return fromBytes(dimension, std::vector<std::uint8_t>(flattened.begin(), flattened.end()));
 }
 
-std::optional<QRCodeBoolMatrix> QRCodeBoolMatrix::fromRawFlattenedInt(int dimension, const QList<int>& flattened) {
+std::optional<QRCodeBoolMatrix> QRCodeBoolMatrix::fromRawFlattenedInt(int dimension,
+                                                                      const QList<int>& flattened) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(std::size_t(flattened.size()));
     for (int v : flattened)

@@ -33,7 +33,9 @@ public:
     bool setValue(int row, int column, bool on);
 
     // Unchecked access for the drawing loops.
-    bool operator()(int row, int column) const { return m_content.array[std::size_t(row) * m_content.columns + column] != 0; }
+    bool operator()(int row, int column) const {
+        return m_content.array[std::size_t(row) * m_content.columns + column] != 0;
+    }
 
     bool operator==(const QRCodeBoolMatrix& other) const {
         return m_content.rows == other.m_content.rows && m_content.array == other.m_content.array;

@@ -16,13 +16,21 @@ public:
 
     constexpr int rawValue() const { return m_rawValue; }
     constexpr bool isEmpty() const { return m_rawValue == 0; }
-    constexpr bool contains(QRCodeComponents other) const { return (m_rawValue & other.m_rawValue) == other.m_rawValue; }
-    constexpr QRCodeComponents united(QRCodeComponents o) const { return QRCodeComponents(m_rawValue | o.m_rawValue); }
-    constexpr QRCodeComponents intersected(QRCodeComponents o) const { return QRCodeComponents(m_rawValue & o.m_rawValue); }
+    constexpr bool contains(QRCodeComponents other) const {
+        return (m_rawValue & other.m_rawValue) == other.m_rawValue;
+    }
+    constexpr QRCodeComponents united(QRCodeComponents o) const {
+        return QRCodeComponents(m_rawValue | o.m_rawValue);
+    }
+    constexpr QRCodeComponents intersected(QRCodeComponents o) const {
+        return QRCodeComponents(m_rawValue & o.m_rawValue);
+    }
     constexpr QRCodeComponents symmetricDifference(QRCodeComponents o) const {
         return QRCodeComponents(m_rawValue ^ o.m_rawValue);
     }
-    constexpr QRCodeComponents subtracting(QRCodeComponents o) const { return QRCodeComponents(m_rawValue & ~o.m_rawValue); }
+    constexpr QRCodeComponents subtracting(QRCodeComponents o) const {
+        return QRCodeComponents(m_rawValue & ~o.m_rawValue);
+    }
 
     constexpr QRCodeComponents operator|(QRCodeComponents o) const { return united(o); }
     constexpr QRCodeComponents operator&(QRCodeComponents o) const { return intersected(o); }

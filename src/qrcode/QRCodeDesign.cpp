@@ -7,12 +7,12 @@
 
 namespace {
 
-template <typename Ptr>
-QVariantMap generatorEntry(const Ptr& generator) {
+template <typename Ptr> QVariantMap generatorEntry(const Ptr& generator) {
     return {{QStringLiteral("type"), generator->name()}, {QStringLiteral("settings"), generator->settings()}};
 }
 
-QRCodePixelShapePtr pixelShapeFrom(const QVariantMap& settings, const QString& key, const QString& fallbackKey) {
+QRCodePixelShapePtr pixelShapeFrom(const QVariantMap& settings, const QString& key,
+                                   const QString& fallbackKey) {
     for (const QString& k : {key, fallbackKey}) {
         if (const auto entry = qrsettings::dictionary(settings, k)) {
             if (auto shape = QRCodePixelShapeFactory::shared().createWithSettings(*entry))
@@ -36,7 +36,8 @@ QRCodeShape QRCodeShape::copy() const {
 }
 
 QVariantMap QRCodeShape::settings() const {
-    QVariantMap map{{QStringLiteral("onPixels"), generatorEntry(onPixels)}, {QStringLiteral("eye"), generatorEntry(eye)}};
+    QVariantMap map{{QStringLiteral("onPixels"), generatorEntry(onPixels)},
+                    {QStringLiteral("eye"), generatorEntry(eye)}};
     if (offPixels)
         map.insert(QStringLiteral("offPixels"), generatorEntry(offPixels));
     return map;
@@ -83,10 +84,10 @@ QVariantMap QRCodeStyle::settings() const {
 QRCodeStyle QRCodeStyle::CreateWithSettings(const QVariantMap& settings) {
     QRCodeStyle style;
     const std::pair<const char*, QRCodeFillStylePtr*> targets[] = {{"onPixels", &style.onPixels},
-                                                                 {"eye", &style.eye},
-                                                                 {"pupil", &style.pupil},
-                                                                 {"background", &style.background},
-                                                                 {"offPixels", &style.offPixels}};
+                                                                   {"eye", &style.eye},
+                                                                   {"pupil", &style.pupil},
+                                                                   {"background", &style.background},
+                                                                   {"offPixels", &style.offPixels}};
     for (const auto& [key, fill] : targets) {
         if (const auto entry = qrsettings::dictionary(settings, QLatin1String(key))) {
             if (auto created = QRCodeFillStyleFactory::shared().CreateWithSettings(*entry))

@@ -30,7 +30,9 @@ QRCodeDocument QRCodeDocument::forLink(const QString& link) {
     return doc;
 }
 
-std::optional<QByteArray> QRCodeDocument::linkPngData(const QString& link) { return forLink(link).pngData(700); }
+std::optional<QByteArray> QRCodeDocument::linkPngData(const QString& link) {
+    return forLink(link).pngData(700);
+}
 
 void QRCodeDocument::setErrorCorrection(ErrorCorrection level) {
     m_errorCorrection = level;
@@ -50,7 +52,9 @@ std::optional<QString> QRCodeDocument::utf8String() const {
     return text;
 }
 
-void QRCodeDocument::setUtf8String(const QString& text) { setData(qrcodeUtf8(text).value_or(QByteArray())); }
+void QRCodeDocument::setUtf8String(const QString& text) {
+    setData(qrcodeUtf8(text).value_or(QByteArray()));
+}
 
 void QRCodeDocument::update(const QByteArray& data, ErrorCorrection level) {
     m_data = data;
@@ -66,7 +70,9 @@ void QRCodeDocument::updateWithMessage(const QRCodeMessageFormatter& message, Er
     update(message.data(), level);
 }
 
-void QRCodeDocument::setMessage(const QRCodeMessageFormatter& message) { setData(message.data()); }
+void QRCodeDocument::setMessage(const QRCodeMessageFormatter& message) {
+    setData(message.data());
+}
 
 QVariantMap QRCodeDocument::settings() const {
     return {{QStringLiteral("correction"), errorCorrectionLetter(m_errorCorrection)},
@@ -80,7 +86,8 @@ QByteArray QRCodeDocument::jsonData() const {
 
 QString QRCodeDocument::jsonStringFormatted() const {
     // QJsonObject keeps its keys sorted.
-    return QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(settings())).toJson(QJsonDocument::Indented));
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject::fromVariantMap(settings())).toJson(QJsonDocument::Indented));
 }
 
 void QRCodeDocument::loadWithSettings(const QVariantMap& settings) {
@@ -89,8 +96,10 @@ void QRCodeDocument::loadWithSettings(const QVariantMap& settings) {
         const QByteArray encoded = text->toLatin1();
         // Strict standard Base64: whole groups of four, no stray characters.
         if (encoded.size() % 4 == 0) {
-            const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-            if (decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok && text->size() == encoded.size())
+            const auto decoded =
+                QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+            if (decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok &&
+                text->size() == encoded.size())
                 data = decoded.decoded;
         }
     }
@@ -98,13 +107,23 @@ void QRCodeDocument::loadWithSettings(const QVariantMap& settings) {
     regenerate();
 
     ErrorCorrection level = DefaultErrorCorrection;
-    if (const auto letter = qrsettings::string(settings, QStringLiteral("correction")); letter && !letter->isEmpty()) {
+    if (const auto letter = qrsettings::string(settings, QStringLiteral("correction"));
+        letter && !letter->isEmpty()) {
         switch (letter->at(0).toLower().unicode()) {
-        case u'l': level = ErrorCorrection::low; break;
-        case u'm': level = ErrorCorrection::medium; break;
-        case u'q': level = ErrorCorrection::quantize; break;
-        case u'h': level = ErrorCorrection::high; break;
-        default: break;
+        case u'l':
+            level = ErrorCorrection::low;
+            break;
+        case u'm':
+            level = ErrorCorrection::medium;
+            break;
+        case u'q':
+            level = ErrorCorrection::quantize;
+            break;
+        case u'h':
+            level = ErrorCorrection::high;
+            break;
+        default:
+            break;
         }
     }
     m_errorCorrection = level;
@@ -131,8 +150,8 @@ QRCodeDocument QRCodeDocument::CreateWithSettings(const QVariantMap& settings,
     return doc;
 }
 
-std::variant<QRCodeDocument, QRCodeDocumentError> QRCodeDocument::CreateWithJsonData(
-    const QByteArray& json, std::shared_ptr<const QRCodeEngine> generator) {
+std::variant<QRCodeDocument, QRCodeDocumentError>
+QRCodeDocument::CreateWithJsonData(const QByteArray& json, std::shared_ptr<const QRCodeEngine> generator) {
     const QJsonDocument doc = QJsonDocument::fromJson(json);
     if (!doc.isObject())
         return QRCodeDocumentError{};

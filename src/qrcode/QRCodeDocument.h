@@ -26,7 +26,8 @@ public:
     QRCodeDocument() : QRCodeDocument(nullptr, QByteArray(), DefaultErrorCorrection) {}
     explicit QRCodeDocument(ErrorCorrection level) : QRCodeDocument(nullptr, QByteArray(), level) {}
     QRCodeDocument(const QByteArray& data, ErrorCorrection level) : QRCodeDocument(nullptr, data, level) {}
-    QRCodeDocument(std::shared_ptr<const QRCodeEngine> generator, const QByteArray& data, ErrorCorrection level);
+    QRCodeDocument(std::shared_ptr<const QRCodeEngine> generator, const QByteArray& data,
+                   ErrorCorrection level);
     static QRCodeDocument withUtf8String(const QString& text, ErrorCorrection level = DefaultErrorCorrection,
                                          std::shared_ptr<const QRCodeEngine> generator = nullptr);
     static QRCodeDocument withMessage(const QRCodeMessageFormatter& message,
@@ -59,8 +60,8 @@ public:
     QVariantMap settings() const;
     QByteArray jsonData() const;
     QString jsonStringFormatted() const;
-    static std::variant<QRCodeDocument, QRCodeDocumentError> CreateWithJsonData(
-        const QByteArray& json, std::shared_ptr<const QRCodeEngine> generator = nullptr);
+    static std::variant<QRCodeDocument, QRCodeDocumentError>
+    CreateWithJsonData(const QByteArray& json, std::shared_ptr<const QRCodeEngine> generator = nullptr);
     static QRCodeDocument CreateWithSettings(const QVariantMap& settings,
                                              std::shared_ptr<const QRCodeEngine> generator = nullptr);
     // A failed load leaves the document unchanged.
@@ -73,13 +74,20 @@ public:
     }
     void draw(QPainter& painter, const QRectF& rect) const { m_qrcode.draw(painter, rect, m_design); }
     std::optional<QImage> bitmap(const QSizeF& size) const { return m_qrcode.bitmap(size, m_design); }
-    std::optional<QImage> bitmapWithDimension(double dimension) const { return m_qrcode.bitmap(dimension, m_design); }
-    std::optional<QImage> image(const QSizeF& size, double scale) const { return m_qrcode.image(size, scale, m_design); }
+    std::optional<QImage> bitmapWithDimension(double dimension) const {
+        return m_qrcode.bitmap(dimension, m_design);
+    }
+    std::optional<QImage> image(const QSizeF& size, double scale) const {
+        return m_qrcode.image(size, scale, m_design);
+    }
     std::optional<QImage> imageWithDimension(double dimension, double scale) const {
         return image(QSizeF(dimension, dimension), scale);
     }
-    std::optional<QByteArray> pngData(double dimension) const { return m_qrcode.pngData(dimension, m_design); }
-    std::optional<QByteArray> pdfData(const QSizeF& size, double resolution = QRCode::DefaultPDFResolution) const {
+    std::optional<QByteArray> pngData(double dimension) const {
+        return m_qrcode.pngData(dimension, m_design);
+    }
+    std::optional<QByteArray> pdfData(const QSizeF& size,
+                                      double resolution = QRCode::DefaultPDFResolution) const {
         return m_qrcode.pdfData(size, resolution, m_design);
     }
     std::optional<QByteArray> pdfDataWithDimension(double dimension,

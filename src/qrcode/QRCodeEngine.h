@@ -25,5 +25,7 @@ public:
 // For builds or callers without an encoder: every update leaves the matrix as it was.
 class QRCodeGenerator_None : public QRCodeEngine {
 public:
-    std::optional<QRCodeBoolMatrix> generate(const QByteArray&, ErrorCorrection) const override { return std::nullopt; }
+    std::optional<QRCodeBoolMatrix> generate(const QByteArray&, ErrorCorrection) const override {
+        return std::nullopt;
+    }
 };

@@ -48,18 +48,33 @@ QPainterPath bars(bool vertical) {
 } // namespace
 
 QPainterPath QRCodeEyeStyleSquare::eyePath() const {
-    return parseOutline("M 70 70 L 20 70 L 20 20 L 70 20 L 70 70 Z M 80 80 L 80 10 L 10 10 L 10 80 L 80 80 Z");
+    return parseOutline(
+        "M 70 70 L 20 70 L 20 20 L 70 20 L 70 70 Z M 80 80 L 80 10 L 10 10 L 10 80 L 80 80 Z");
 }
-QPainterPath QRCodeEyeStyleSquare::pupilPath() const { return rect(30, 30, 30, 30); }
+QPainterPath QRCodeEyeStyleSquare::pupilPath() const {
+    return rect(30, 30, 30, 30);
+}
 
-QPainterPath QRCodeEyeStyleRoundedRect::eyePath() const { return parseOutline(kRoundedRing); }
-QPainterPath QRCodeEyeStyleRoundedRect::pupilPath() const { return rounded(30, 30, 30, 30, 4); }
+QPainterPath QRCodeEyeStyleRoundedRect::eyePath() const {
+    return parseOutline(kRoundedRing);
+}
+QPainterPath QRCodeEyeStyleRoundedRect::pupilPath() const {
+    return rounded(30, 30, 30, 30, 4);
+}
 
-QPainterPath QRCodeEyeStyleBarsHorizontal::eyePath() const { return parseOutline(kRoundedRing); }
-QPainterPath QRCodeEyeStyleBarsHorizontal::pupilPath() const { return bars(false); }
+QPainterPath QRCodeEyeStyleBarsHorizontal::eyePath() const {
+    return parseOutline(kRoundedRing);
+}
+QPainterPath QRCodeEyeStyleBarsHorizontal::pupilPath() const {
+    return bars(false);
+}
 
-QPainterPath QRCodeEyeStyleBarsVertical::eyePath() const { return parseOutline(kRoundedRing); }
-QPainterPath QRCodeEyeStyleBarsVertical::pupilPath() const { return bars(true); }
+QPainterPath QRCodeEyeStyleBarsVertical::eyePath() const {
+    return parseOutline(kRoundedRing);
+}
+QPainterPath QRCodeEyeStyleBarsVertical::pupilPath() const {
+    return bars(true);
+}
 
 QPainterPath QRCodeEyeShapeCircle::eyePath() const {
     return parseOutline(
@@ -80,13 +95,17 @@ QPainterPath QRCodeEyeShapeLeaf::eyePath() const {
                         "M 10 10 L 10 60 C 30 80 10 71.05 18.95 80 L 80 80 L 80 30 C 60 10 80 18.95 71.05 10 "
                         "L 10 10 Z");
 }
-QPainterPath QRCodeEyeShapeLeaf::pupilPath() const { return perCorner(0, 6, 6, 0); }
+QPainterPath QRCodeEyeShapeLeaf::pupilPath() const {
+    return perCorner(0, 6, 6, 0);
+}
 
 QPainterPath QRCodeEyeStyleRoundedOuter::eyePath() const {
     return parseOutline("M 20 70 L 70 70 L 70 20 L 31 20 C 20 31 24.92 20 20 24.92 L 20 70 Z "
                         "M 10 80 L 10 30 C 30 10 10 18.95 18.95 10 L 80 10 L 80 80 L 10 80 Z");
 }
-QPainterPath QRCodeEyeStyleRoundedOuter::pupilPath() const { return perCorner(6, 0, 0, 0); }
+QPainterPath QRCodeEyeStyleRoundedOuter::pupilPath() const {
+    return perCorner(6, 0, 0, 0);
+}
 
 QPainterPath QRCodeEyeStyleRoundedPointingIn::eyePath() const {
     return parseOutline("M 57 20 L 33 20 C 20 33 25.82 20 20 25.82 L 20 57 C 33 70 20 64.18 25.82 70 L 70 70 "
@@ -94,11 +113,14 @@ QPainterPath QRCodeEyeStyleRoundedPointingIn::eyePath() const {
                         "M 80 33 L 80 80 L 33 80 C 10 57 20.3 80 10 69.7 L 10 33 C 33 10 10 20.3 20.3 10 "
                         "L 57 10 C 80 33 69.7 10 80 20.3 Z");
 }
-QPainterPath QRCodeEyeStyleRoundedPointingIn::pupilPath() const { return perCorner(6, 6, 6, 0); }
+QPainterPath QRCodeEyeStyleRoundedPointingIn::pupilPath() const {
+    return perCorner(6, 6, 6, 0);
+}
 
 QPainterPath QRCodeEyeShapeSquircle::eyePath() const {
     return parseOutline(
-        "M 45 70 C 23.98 66.02 34.05 70 27.96 70 C 20.58 58.68 22.1 64.14 21.11 61.79 C 20 45 20 55.21 20 50.78 "
+        "M 45 70 C 23.98 66.02 34.05 70 27.96 70 C 20.58 58.68 22.1 64.14 21.11 61.79 C 20 45 20 55.21 20 "
+        "50.78 "
         "C 23.98 23.98 20 34.05 20 27.96 C 45 20 27.96 20 34.05 20 C 66.02 23.98 55.95 20 62.04 20 "
         "C 70 45 70 27.96 70 34.05 C 66.02 66.02 70 55.95 70 62.04 C 45 70 62.04 70 55.95 70 Z "
         "M 74.43 74.43 C 80 45 80 68.86 80 60.34 C 74.43 15.57 80 29.66 80 21.14 C 45 10 68.86 10 60.34 10 "
@@ -113,17 +135,20 @@ QPainterPath QRCodeEyeShapeSquircle::pupilPath() const {
 }
 
 namespace {
-template <typename T>
-QRCodeEyeShapeFactory::Type eyeType() {
+template <typename T> QRCodeEyeShapeFactory::Type eyeType() {
     return {[] { return T::Name(); }, [](const QVariantMap& s) { return T::Create(s); }};
 }
 } // namespace
 
 QRCodeEyeShapeFactory::QRCodeEyeShapeFactory()
-    : m_types{eyeType<QRCodeEyeShapeCircle>(),         eyeType<QRCodeEyeStyleRoundedRect>(),
-              eyeType<QRCodeEyeStyleRoundedPointingIn>(), eyeType<QRCodeEyeShapeSquircle>(),
-              eyeType<QRCodeEyeStyleRoundedOuter>(),   eyeType<QRCodeEyeStyleSquare>(),
-              eyeType<QRCodeEyeShapeLeaf>(),           eyeType<QRCodeEyeStyleBarsVertical>(),
+    : m_types{eyeType<QRCodeEyeShapeCircle>(),
+              eyeType<QRCodeEyeStyleRoundedRect>(),
+              eyeType<QRCodeEyeStyleRoundedPointingIn>(),
+              eyeType<QRCodeEyeShapeSquircle>(),
+              eyeType<QRCodeEyeStyleRoundedOuter>(),
+              eyeType<QRCodeEyeStyleSquare>(),
+              eyeType<QRCodeEyeShapeLeaf>(),
+              eyeType<QRCodeEyeStyleBarsVertical>(),
               eyeType<QRCodeEyeStyleBarsHorizontal>()} {}
 
 const QRCodeEyeShapeFactory& QRCodeEyeShapeFactory::shared() {
@@ -139,7 +164,8 @@ QStringList QRCodeEyeShapeFactory::availableGeneratorNames() const {
     return names;
 }
 
-QRCodeEyeShapePtr QRCodeEyeShapeFactory::named(const QString& name, const std::optional<QVariantMap>& settings) const {
+QRCodeEyeShapePtr QRCodeEyeShapeFactory::named(const QString& name,
+                                               const std::optional<QVariantMap>& settings) const {
     for (const auto& t : m_types) {
         if (t.name() == name)
             return t.create(settings.value_or(QVariantMap()));

@@ -23,15 +23,15 @@ public:
 
 using QRCodeEyeShapePtr = std::shared_ptr<QRCodeEyeShapeGenerator>;
 
-#define QRCODE_EYE_SHAPE(Class, shapeName)                                                                  \
-    class Class : public QRCodeEyeShapeGenerator {                                                          \
-    public:                                                                                                 \
-        static QString Name() { return QStringLiteral(shapeName); }                                         \
-        static QRCodeEyeShapePtr Create(const QVariantMap& = {}) { return std::make_shared<Class>(); }      \
-        QString name() const override { return Name(); }                                                    \
-        QRCodeEyeShapePtr copyShape() const override { return std::make_shared<Class>(); }                  \
-        QPainterPath eyePath() const override;                                                              \
-        QPainterPath pupilPath() const override;                                                            \
+#define QRCODE_EYE_SHAPE(Class, shapeName)                                                                   \
+    class Class : public QRCodeEyeShapeGenerator {                                                           \
+    public:                                                                                                  \
+        static QString Name() { return QStringLiteral(shapeName); }                                          \
+        static QRCodeEyeShapePtr Create(const QVariantMap& = {}) { return std::make_shared<Class>(); }       \
+        QString name() const override { return Name(); }                                                     \
+        QRCodeEyeShapePtr copyShape() const override { return std::make_shared<Class>(); }                   \
+        QPainterPath eyePath() const override;                                                               \
+        QPainterPath pupilPath() const override;                                                             \
     };
 
 QRCODE_EYE_SHAPE(QRCodeEyeShapeCircle, "circle")
@@ -57,7 +57,8 @@ public:
 
     const QList<Type>& registeredTypes() const { return m_types; }
     QStringList availableGeneratorNames() const;
-    QRCodeEyeShapePtr named(const QString& name, const std::optional<QVariantMap>& settings = std::nullopt) const;
+    QRCodeEyeShapePtr named(const QString& name,
+                            const std::optional<QVariantMap>& settings = std::nullopt) const;
     QRCodeEyeShapePtr createWithSettings(const QVariantMap& settings) const;
 
 private:

@@ -13,8 +13,12 @@
 
 namespace {
 
-double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-double linearToSrgb(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055; }
+double srgbToLinear(double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+double linearToSrgb(double v) {
+    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
 
 QColor colorFromComponents(double r, double g, double b, double a) {
     const auto c = [](double v) { return std::clamp(v, 0.0, 1.0); };
@@ -44,7 +48,8 @@ std::optional<RGBAComponents> RGBAComponents::fromColor(const QColor& color) {
 }
 
 QString RGBAComponents::stringValue() const {
-    return QStringList{qrnumbers::shortest(r), qrnumbers::shortest(g), qrnumbers::shortest(b), qrnumbers::shortest(a)}
+    return QStringList{qrnumbers::shortest(r), qrnumbers::shortest(g), qrnumbers::shortest(b),
+                       qrnumbers::shortest(a)}
         .join(u',');
 }
 
@@ -79,8 +84,9 @@ LumGradientPin::LumGradientPin(const QColor& color, double position)
     : m_color(color), m_position(std::isnan(position) ? 0.0 : std::clamp(position, 0.0, 1.0)) {}
 
 LumGradient::LumGradient(QList<LumGradientPin> pins) : m_pins(std::move(pins)) {
-    std::stable_sort(m_pins.begin(), m_pins.end(),
-                     [](const LumGradientPin& a, const LumGradientPin& b) { return a.position() < b.position(); });
+    std::stable_sort(m_pins.begin(), m_pins.end(), [](const LumGradientPin& a, const LumGradientPin& b) {
+        return a.position() < b.position();
+    });
 }
 
 std::optional<QString> LumGradient::asRGBAGradientString() const {
@@ -90,7 +96,8 @@ std::optional<QString> LumGradient::asRGBAGradientString() const {
         if (!c)
             return std::nullopt;
         parts.append(qrnumbers::shortest(pin.position()) + u':' +
-                     QStringList{qrnumbers::fourDigits(srgbToLinear(c->r)), qrnumbers::fourDigits(srgbToLinear(c->g)),
+                     QStringList{qrnumbers::fourDigits(srgbToLinear(c->r)),
+                                 qrnumbers::fourDigits(srgbToLinear(c->g)),
                                  qrnumbers::fourDigits(srgbToLinear(c->b)), qrnumbers::fourDigits(c->a)}
                          .join(u','));
     }
@@ -149,7 +156,9 @@ QVariantMap QRCodeFillStyleSolid::settings() const {
     return {{QStringLiteral("color"), c ? c->stringValue() : QStringLiteral("1.0,0.0,0.0,0.5")}};
 }
 
-void QRCodeFillStyleSolid::fill(QPainter& painter, const QRectF& rect) const { painter.fillRect(rect, m_color); }
+void QRCodeFillStyleSolid::fill(QPainter& painter, const QRectF& rect) const {
+    painter.fillRect(rect, m_color);
+}
 
 void QRCodeFillStyleSolid::fill(QPainter& painter, const QRectF&, const QPainterPath& path) const {
     QPainterPath p = path;
@@ -161,7 +170,9 @@ void QRCodeFillStyleSolid::fill(QPainter& painter, const QRectF&, const QPainter
 
 namespace {
 
-QString gradientText(const LumGradient& g) { return g.asRGBAGradientString().value_or(QString()); }
+QString gradientText(const LumGradient& g) {
+    return g.asRGBAGradientString().value_or(QString());
+}
 
 std::optional<LumGradient> gradientSetting(const QVariantMap& settings) {
     const auto text = qrsettings::string(settings, QStringLiteral("gradient"));
@@ -197,8 +208,10 @@ QRCodeFillStylePtr QRCodeFillStyleLinearGradient::CreateWithSettings(const QVari
 }
 
 QVariantMap QRCodeFillStyleLinearGradient::settings() const {
-    return {{QStringLiteral("startX"), m_startPoint.x()}, {QStringLiteral("startY"), m_startPoint.y()},
-            {QStringLiteral("endX"), m_endPoint.x()},     {QStringLiteral("endY"), m_endPoint.y()},
+    return {{QStringLiteral("startX"), m_startPoint.x()},
+            {QStringLiteral("startY"), m_startPoint.y()},
+            {QStringLiteral("endX"), m_endPoint.x()},
+            {QStringLiteral("endY"), m_endPoint.y()},
             {QStringLiteral("gradient"), gradientText(m_gradient)}};
 }
 
@@ -209,7 +222,8 @@ void QRCodeFillStyleLinearGradient::fill(QPainter& painter, const QRectF& rect) 
     fillWithBrush(painter, rect, nullptr, g, !m_gradient.pins().isEmpty());
 }
 
-void QRCodeFillStyleLinearGradient::fill(QPainter& painter, const QRectF& rect, const QPainterPath& path) const {
+void QRCodeFillStyleLinearGradient::fill(QPainter& painter, const QRectF& rect,
+                                         const QPainterPath& path) const {
     const double w = rect.width();
     QLinearGradient g(m_startPoint * w, m_endPoint * w);
     m_gradient.applyStops(g);
@@ -238,7 +252,8 @@ void QRCodeFillStyleRadialGradient::fill(QPainter& painter, const QRectF& rect) 
     fillWithBrush(painter, rect, nullptr, g, !m_gradient.pins().isEmpty());
 }
 
-void QRCodeFillStyleRadialGradient::fill(QPainter& painter, const QRectF& rect, const QPainterPath& path) const {
+void QRCodeFillStyleRadialGradient::fill(QPainter& painter, const QRectF& rect,
+                                         const QPainterPath& path) const {
     const double w = rect.width();
     QRadialGradient g(m_centerPoint * w, w / 1.75);
     m_gradient.applyStops(g);
@@ -258,14 +273,16 @@ const QRCodeFillStyleFactory& QRCodeFillStyleFactory::shared() {
 }
 
 QStringList QRCodeFillStyleFactory::knownTypes() const {
-    return {QRCodeFillStyleSolid::Name(), QRCodeFillStyleLinearGradient::Name(), QRCodeFillStyleRadialGradient::Name()};
+    return {QRCodeFillStyleSolid::Name(), QRCodeFillStyleLinearGradient::Name(),
+            QRCodeFillStyleRadialGradient::Name()};
 }
 
 QRCodeFillStylePtr QRCodeFillStyleFactory::CreateWithSettings(const QVariantMap& settings) const {
     const auto type = qrsettings::string(settings, QStringLiteral("type"));
     if (!type)
         return nullptr;
-    const QVariantMap inner = qrsettings::dictionary(settings, QStringLiteral("settings")).value_or(QVariantMap());
+    const QVariantMap inner =
+        qrsettings::dictionary(settings, QStringLiteral("settings")).value_or(QVariantMap());
     if (*type == QRCodeFillStyleSolid::Name())
         return QRCodeFillStyleSolid::CreateWithSettings(inner);
     if (*type == QRCodeFillStyleLinearGradient::Name())

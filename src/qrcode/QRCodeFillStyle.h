@@ -93,7 +93,8 @@ private:
 
 class QRCodeFillStyleLinearGradient : public QRCodeFillStyleGenerator {
 public:
-    explicit QRCodeFillStyleLinearGradient(LumGradient gradient, QPointF startPoint = {0, 0}, QPointF endPoint = {1, 1})
+    explicit QRCodeFillStyleLinearGradient(LumGradient gradient, QPointF startPoint = {0, 0},
+                                           QPointF endPoint = {1, 1})
         : m_gradient(std::move(gradient)), m_startPoint(startPoint), m_endPoint(endPoint) {}
     static QString Name() { return QStringLiteral("lineargradient"); }
     static QRCodeFillStylePtr CreateWithSettings(const QVariantMap& settings);
@@ -104,7 +105,9 @@ public:
     void setEndPoint(QPointF p) { m_endPoint = p; }
     QString name() const override { return Name(); }
     QVariantMap settings() const override;
-    QRCodeFillStylePtr copyStyle() const override { return std::make_shared<QRCodeFillStyleLinearGradient>(*this); }
+    QRCodeFillStylePtr copyStyle() const override {
+        return std::make_shared<QRCodeFillStyleLinearGradient>(*this);
+    }
     void fill(QPainter& painter, const QRectF& rect) const override;
     void fill(QPainter& painter, const QRectF& rect, const QPainterPath& path) const override;
 
@@ -124,7 +127,9 @@ public:
     QPointF centerPoint() const { return m_centerPoint; }
     QString name() const override { return Name(); }
     QVariantMap settings() const override;
-    QRCodeFillStylePtr copyStyle() const override { return std::make_shared<QRCodeFillStyleRadialGradient>(*this); }
+    QRCodeFillStylePtr copyStyle() const override {
+        return std::make_shared<QRCodeFillStyleRadialGradient>(*this);
+    }
     void fill(QPainter& painter, const QRectF& rect) const override;
     void fill(QPainter& painter, const QRectF& rect, const QPainterPath& path) const override;
 

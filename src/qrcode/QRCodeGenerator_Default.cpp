@@ -7,10 +7,14 @@
 namespace {
 QRecLevel toQrLevel(ErrorCorrection level) {
     switch (level) {
-    case ErrorCorrection::low: return QR_ECLEVEL_L;
-    case ErrorCorrection::medium: return QR_ECLEVEL_M;
-    case ErrorCorrection::quantize: return QR_ECLEVEL_Q;
-    case ErrorCorrection::high: return QR_ECLEVEL_H;
+    case ErrorCorrection::low:
+        return QR_ECLEVEL_L;
+    case ErrorCorrection::medium:
+        return QR_ECLEVEL_M;
+    case ErrorCorrection::quantize:
+        return QR_ECLEVEL_Q;
+    case ErrorCorrection::high:
+        return QR_ECLEVEL_H;
     }
     return QR_ECLEVEL_Q;
 }
@@ -35,8 +39,8 @@ std::optional<QRCodeBoolMatrix> QRCodeGenerator_Default::generate(const QByteArr
             return std::nullopt;
         code.reset(QRcode_encodeInput(input.get()));
     } else {
-        code.reset(QRcode_encodeData(int(data.size()), reinterpret_cast<const unsigned char*>(data.constData()), 0,
-                                     toQrLevel(level)));
+        code.reset(QRcode_encodeData(
+            int(data.size()), reinterpret_cast<const unsigned char*>(data.constData()), 0, toQrLevel(level)));
     }
     if (!code || code->width <= 0)
         return std::nullopt;

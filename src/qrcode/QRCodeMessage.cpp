@@ -15,7 +15,9 @@ std::optional<QByteArray> qrcodeUtf8(const QString& text) {
 }
 
 namespace {
-QByteArray utf8OrEmpty(const QString& text) { return qrcodeUtf8(text).value_or(QByteArray()); }
+QByteArray utf8OrEmpty(const QString& text) {
+    return qrcodeUtf8(text).value_or(QByteArray());
+}
 
 // The URL query character set: unreserved marks, sub-delimiters, ":", "/", "?" and "@" stay.
 QByteArray percentEncodeQuery(const QString& text) {
@@ -26,7 +28,8 @@ QByteArray percentEncodeQuery(const QString& text) {
     static const char hex[] = "0123456789ABCDEF";
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || allowed.contains(ch)) {
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+            allowed.contains(ch)) {
             out.append(ch);
         } else {
             out.append('%');
@@ -47,7 +50,9 @@ std::optional<QRCodeMessageText> QRCodeMessageText::create(const QString& text) 
     return message;
 }
 
-QRCodeMessageLink::QRCodeMessageLink(const QUrl& url) { m_data = url.toEncoded(); }
+QRCodeMessageLink::QRCodeMessageLink(const QUrl& url) {
+    m_data = url.toEncoded();
+}
 
 std::optional<QRCodeMessageLink> QRCodeMessageLink::withString(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
@@ -91,8 +96,8 @@ QRCodeMessageContact::QRCodeMessageContact(const QRCodeMessageContactName& name,
     text += QStringLiteral("FN:") + formattedName + u'\n';
     for (const auto& a : addresses) {
         text += QStringLiteral("ADR;TYPE=") + a.type + u':' + part(a.postOfficeAddress) + u';' +
-                part(a.extendedAddress) + u';' + part(a.street) + u';' + part(a.locality) + u';' + part(a.region) +
-                u';' + part(a.postalCode) + u';' + part(a.country) + u'\n';
+                part(a.extendedAddress) + u';' + part(a.street) + u';' + part(a.locality) + u';' +
+                part(a.region) + u';' + part(a.postalCode) + u';' + part(a.country) + u'\n';
     }
     if (organization)
         text += QStringLiteral("ORG:") + *organization + u'\n';

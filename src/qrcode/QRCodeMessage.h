@@ -77,8 +77,9 @@ public:
     QRCodeMessageContact(const QRCodeMessageContactName& name, const QString& formattedName,
                          const QList<QRCodeMessageContactAddress>& addresses = {},
                          const std::optional<QString>& organization = std::nullopt,
-                         const std::optional<QString>& title = std::nullopt, const QStringList& telephone = {},
-                         const QStringList& email = {}, const QStringList& urls = {}, const QStringList& notes = {});
+                         const std::optional<QString>& title = std::nullopt,
+                         const QStringList& telephone = {}, const QStringList& email = {},
+                         const QStringList& urls = {}, const QStringList& notes = {});
 };
 
 // Lossless UTF-8; nothing for text with unpaired surrogates.

@@ -59,7 +59,8 @@ void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double s, d
     appendTransformed(path, tmpl, s, s, dx, dy);
 }
 
-void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, double sy, double dx, double dy) {
+void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, double sy, double dx,
+                       double dy) {
     const int n = tmpl.elementCount();
     for (int i = 0; i < n; ++i) {
         const QPainterPath::Element e = tmpl.elementAt(i);
@@ -76,7 +77,8 @@ void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, 
         case QPainterPath::CurveToElement: {
             const QPainterPath::Element c2 = tmpl.elementAt(i + 1);
             const QPainterPath::Element end = tmpl.elementAt(i + 2);
-            path.cubicTo(pt, QPointF(c2.x * sx + dx, c2.y * sy + dy), QPointF(end.x * sx + dx, end.y * sy + dy));
+            path.cubicTo(pt, QPointF(c2.x * sx + dx, c2.y * sy + dy),
+                         QPointF(end.x * sx + dx, end.y * sy + dy));
             i += 2;
             break;
         }

@@ -30,7 +30,8 @@ void addPerCornerRoundedRect(QPainterPath& path, const QRectF& rect, const Corne
 
 // Appends tmpl scaled by scale and moved by (dx, dy) without building intermediate paths.
 void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double scale, double dx, double dy);
-void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, double sy, double dx, double dy);
+void appendTransformed(QPainterPath& path, const QPainterPath& tmpl, double sx, double sy, double dx,
+                       double dy);
 
 // Outline language of the constant shapes: "M x y", "L x y", "C end c1 c2" (end point first), "Z".
 QPainterPath parseOutline(const char* text);

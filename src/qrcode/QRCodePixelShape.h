@@ -30,7 +30,9 @@ public:
     // module, chosen by the module's neighbourhood, return that figure's key for a module of the
     // on or off path (template flag clear, eye regions excluded by the caller), -2 when the path
     // leaves that module out, and -1 when the shape cannot be stamped at all.
-    virtual int figureKey(const QRCodeBoolMatrix&, int /*row*/, int /*column*/, bool /*on*/) const { return -1; }
+    virtual int figureKey(const QRCodeBoolMatrix&, int /*row*/, int /*column*/, bool /*on*/) const {
+        return -1;
+    }
     // The figure of a key for a module cell (the same figure the paths hold for that cell).
     virtual QPainterPath figure(const QRectF& /*cell*/, int /*key*/) const { return {}; }
 };
@@ -59,15 +61,22 @@ private:
 
 // The four shapes that draw one figure per dark module differ only in their name, figure and
 // settings; everything else goes through CommonPixelGenerator.
-template <class Self>
-class QRCodeCommonPixelShape : public QRCodePixelShapeGenerator {
+template <class Self> class QRCodeCommonPixelShape : public QRCodePixelShapeGenerator {
 public:
     double inset() const { return m_common.inset; }
     QString name() const override { return Self::Name(); }
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<Self>(static_cast<const Self&>(*this)); }
-    QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.onPath(s, c, t); }
-    QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override { return m_common.offPath(s, c, t); }
-    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override { return m_common.figureKey(m, r, c, on); }
+    QRCodePixelShapePtr copyShape() const override {
+        return std::make_shared<Self>(static_cast<const Self&>(*this));
+    }
+    QPainterPath onPath(const QSizeF& s, const QRCode& c, bool t) const override {
+        return m_common.onPath(s, c, t);
+    }
+    QPainterPath offPath(const QSizeF& s, const QRCode& c, bool t) const override {
+        return m_common.offPath(s, c, t);
+    }
+    int figureKey(const QRCodeBoolMatrix& m, int r, int c, bool on) const override {
+        return m_common.figureKey(m, r, c, on);
+    }
     QPainterPath figure(const QRectF& cell, int) const override {
         QPainterPath p;
         m_common.addFigure(p, cell);
@@ -101,7 +110,8 @@ public:
 class QRCodePixelShapeRoundedRect : public QRCodeCommonPixelShape<QRCodePixelShapeRoundedRect> {
 public:
     explicit QRCodePixelShapeRoundedRect(double inset = 0, double cornerRadiusFraction = 0)
-        : QRCodeCommonPixelShape({inset, CommonPixelGenerator::PixelType::roundedRect, cornerRadiusFraction}) {}
+        : QRCodeCommonPixelShape(
+              {inset, CommonPixelGenerator::PixelType::roundedRect, cornerRadiusFraction}) {}
     static QString Name() { return QStringLiteral("roundedRect"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
     double cornerRadiusFraction() const { return m_common.cornerRadiusFraction; }
@@ -146,7 +156,9 @@ public:
     static QString Name() { return QStringLiteral("vertical"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
     QString name() const override { return Name(); }
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeVertical>(*this); }
+    QRCodePixelShapePtr copyShape() const override {
+        return std::make_shared<QRCodePixelShapeVertical>(*this);
+    }
 };
 
 class QRCodePixelShapeHorizontal : public QRCodePixelShapeBars {
@@ -156,7 +168,9 @@ public:
     static QString Name() { return QStringLiteral("horizontal"); }
     static QRCodePixelShapePtr Create(const QVariantMap& settings);
     QString name() const override { return Name(); }
-    QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeHorizontal>(*this); }
+    QRCodePixelShapePtr copyShape() const override {
+        return std::make_shared<QRCodePixelShapeHorizontal>(*this);
+    }
 };
 
 // Connected outline: corners without neighbours on both adjacent sides are rounded.
@@ -164,7 +178,9 @@ class QRCodePixelShapeRoundedPath : public QRCodePixelShapeGenerator {
 public:
     static QString Name() { return nameStorage(); }
     static void setName(const QString& name) { nameStorage() = name; }
-    static QRCodePixelShapePtr Create(const QVariantMap&) { return std::make_shared<QRCodePixelShapeRoundedPath>(); }
+    static QRCodePixelShapePtr Create(const QVariantMap&) {
+        return std::make_shared<QRCodePixelShapeRoundedPath>();
+    }
     QString name() const override { return Name(); }
     QVariantMap settings() const override { return {}; }
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapeRoundedPath>(); }
@@ -182,7 +198,9 @@ class QRCodePixelShapePointy : public QRCodePixelShapeGenerator {
 public:
     static QString Name() { return nameStorage(); }
     static void setName(const QString& name) { nameStorage() = name; }
-    static QRCodePixelShapePtr Create(const QVariantMap&) { return std::make_shared<QRCodePixelShapePointy>(); }
+    static QRCodePixelShapePtr Create(const QVariantMap&) {
+        return std::make_shared<QRCodePixelShapePointy>();
+    }
     QString name() const override { return Name(); }
     QVariantMap settings() const override { return {}; }
     QRCodePixelShapePtr copyShape() const override { return std::make_shared<QRCodePixelShapePointy>(); }
@@ -206,7 +224,8 @@ public:
 
     const QList<Type>& registeredTypes() const { return m_types; }
     QStringList availableGeneratorNames() const;
-    QRCodePixelShapePtr named(const QString& name, const std::optional<QVariantMap>& settings = std::nullopt) const;
+    QRCodePixelShapePtr named(const QString& name,
+                              const std::optional<QVariantMap>& settings = std::nullopt) const;
     // {"type": name, "settings": {...}}
     QRCodePixelShapePtr createWithSettings(const QVariantMap& settings) const;
 

@@ -9,14 +9,13 @@
 #include <limits>
 
 namespace {
-template <typename T>
-QRCodePixelShapeFactory::Type typeOf() {
+template <typename T> QRCodePixelShapeFactory::Type typeOf() {
     return {[] { return T::Name(); }, [](const QVariantMap& s) { return T::Create(s); }};
 }
 } // namespace
 
 QRCodePixelShapeFactory::QRCodePixelShapeFactory()
-    : m_types{typeOf<QRCodePixelShapeSquare>(),     typeOf<QRCodePixelShapeCircle>(),
+    : m_types{typeOf<QRCodePixelShapeSquare>(),      typeOf<QRCodePixelShapeCircle>(),
               typeOf<QRCodePixelShapeRoundedRect>(), typeOf<QRCodePixelShapeSquircle>(),
               typeOf<QRCodePixelShapeVertical>(),    typeOf<QRCodePixelShapeHorizontal>(),
               typeOf<QRCodePixelShapeRoundedPath>(), typeOf<QRCodePixelShapePointy>()} {}
@@ -34,7 +33,8 @@ QStringList QRCodePixelShapeFactory::availableGeneratorNames() const {
     return names;
 }
 
-QRCodePixelShapePtr QRCodePixelShapeFactory::named(const QString& name, const std::optional<QVariantMap>& settings) const {
+QRCodePixelShapePtr QRCodePixelShapeFactory::named(const QString& name,
+                                                   const std::optional<QVariantMap>& settings) const {
     for (const auto& t : m_types) {
         if (t.name() == name)
             return t.create(settings.value_or(QVariantMap()));
@@ -78,7 +78,8 @@ std::optional<QImage> QRCodePixelShapeFactory::image(const QRCodePixelShapeGener
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(n / 90.0, n / 90.0);
-    QPainterPath path = isOn ? shape.onPath(QSizeF(90, 90), code, true) : shape.offPath(QSizeF(90, 90), code, true);
+    QPainterPath path =
+        isOn ? shape.onPath(QSizeF(90, 90), code, true) : shape.offPath(QSizeF(90, 90), code, true);
     path.setFillRule(Qt::WindingFill);
     painter.fillPath(path, foreground);
     return image;

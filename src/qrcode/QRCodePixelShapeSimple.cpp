@@ -8,14 +8,15 @@
 using qrsettings::numberOrZero;
 
 const QPainterPath& QRCodePixelShapeSquircle::templatePath() {
-    static const QPainterPath path = qrpath::parseOutline(
-        "M 5 0 C 9.2 0.8 7.19 0 8.41 0 C 10 5 10 1.59 10 2.81 C 9.2 9.2 10 7.19 10 8.41 "
-        "C 5 10 8.41 10 7.19 10 C 0.8 9.2 2.81 10 1.59 10 C 0 5 0 8.41 0 7.19 "
-        "C 0.8 0.8 0 2.81 0 1.59 C 5 0 1.59 0 2.81 0 Z");
+    static const QPainterPath path =
+        qrpath::parseOutline("M 5 0 C 9.2 0.8 7.19 0 8.41 0 C 10 5 10 1.59 10 2.81 C 9.2 9.2 10 7.19 10 8.41 "
+                             "C 5 10 8.41 10 7.19 10 C 0.8 9.2 2.81 10 1.59 10 C 0 5 0 8.41 0 7.19 "
+                             "C 0.8 0.8 0 2.81 0 1.59 C 5 0 1.59 0 2.81 0 Z");
     return path;
 }
 
-QPainterPath CommonPixelGenerator::path(const QSizeF& size, const QRCode& code, bool on, bool isTemplate) const {
+QPainterPath CommonPixelGenerator::path(const QSizeF& size, const QRCode& code, bool on,
+                                        bool isTemplate) const {
     const QRCodeBoolMatrix& m = code.boolMatrix();
     const qrpath::Grid g(size, m.dimension());
     QPainterPath path;
@@ -66,31 +67,42 @@ QPainterPath CommonPixelGenerator::offPath(const QSizeF& size, const QRCode& cod
 }
 
 namespace {
-QVariantMap insetSettings(double inset) { return {{QStringLiteral("inset"), inset}}; }
-double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
+QVariantMap insetSettings(double inset) {
+    return {{QStringLiteral("inset"), inset}};
+}
+double clamp01(double v) {
+    return std::clamp(v, 0.0, 1.0);
+}
 } // namespace
 
 QRCodePixelShapePtr QRCodePixelShapeSquare::Create(const QVariantMap& s) {
     return std::make_shared<QRCodePixelShapeSquare>(numberOrZero(s, QStringLiteral("inset")));
 }
-QVariantMap QRCodePixelShapeSquare::settings() const { return insetSettings(inset()); }
+QVariantMap QRCodePixelShapeSquare::settings() const {
+    return insetSettings(inset());
+}
 
 QRCodePixelShapePtr QRCodePixelShapeCircle::Create(const QVariantMap& s) {
     return std::make_shared<QRCodePixelShapeCircle>(numberOrZero(s, QStringLiteral("inset")));
 }
-QVariantMap QRCodePixelShapeCircle::settings() const { return insetSettings(inset()); }
+QVariantMap QRCodePixelShapeCircle::settings() const {
+    return insetSettings(inset());
+}
 
 QRCodePixelShapePtr QRCodePixelShapeSquircle::Create(const QVariantMap& s) {
     return std::make_shared<QRCodePixelShapeSquircle>(numberOrZero(s, QStringLiteral("inset")));
 }
-QVariantMap QRCodePixelShapeSquircle::settings() const { return insetSettings(inset()); }
+QVariantMap QRCodePixelShapeSquircle::settings() const {
+    return insetSettings(inset());
+}
 
 QRCodePixelShapePtr QRCodePixelShapeRoundedRect::Create(const QVariantMap& s) {
-    return std::make_shared<QRCodePixelShapeRoundedRect>(numberOrZero(s, QStringLiteral("inset")),
-                                                         numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
+    return std::make_shared<QRCodePixelShapeRoundedRect>(
+        numberOrZero(s, QStringLiteral("inset")), numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
 }
 QVariantMap QRCodePixelShapeRoundedRect::settings() const {
-    return {{QStringLiteral("inset"), inset()}, {QStringLiteral("cornerRadiusFraction"), cornerRadiusFraction()}};
+    return {{QStringLiteral("inset"), inset()},
+            {QStringLiteral("cornerRadiusFraction"), cornerRadiusFraction()}};
 }
 
 // Bars ----------------------------------------------------------------------------------------
@@ -99,10 +111,12 @@ QRCodePixelShapeBars::QRCodePixelShapeBars(bool vertical, double inset, double c
     : m_vertical(vertical), m_inset(inset), m_cornerRadiusFraction(clamp01(cornerRadiusFraction)) {}
 
 QVariantMap QRCodePixelShapeBars::settings() const {
-    return {{QStringLiteral("inset"), m_inset}, {QStringLiteral("cornerRadiusFraction"), m_cornerRadiusFraction}};
+    return {{QStringLiteral("inset"), m_inset},
+            {QStringLiteral("cornerRadiusFraction"), m_cornerRadiusFraction}};
 }
 
-QPainterPath QRCodePixelShapeBars::runs(const QSizeF& size, const QRCode& code, bool on, bool isTemplate) const {
+QPainterPath QRCodePixelShapeBars::runs(const QSizeF& size, const QRCode& code, bool on,
+                                        bool isTemplate) const {
     const QRCodeBoolMatrix& m = code.boolMatrix();
     const qrpath::Grid g(size, m.dimension());
     const int d = g.d;
@@ -122,7 +136,8 @@ QPainterPath QRCodePixelShapeBars::runs(const QSizeF& size, const QRCode& code, 
         for (int i = first; i <= last; ++i) {
             const int r = m_vertical ? i : line;
             const int c = m_vertical ? line : i;
-            const bool joins = on ? (m(r, c) && (isTemplate || !g.inEye(r, c))) : (!m(r, c) && !g.inEye(r, c));
+            const bool joins =
+                on ? (m(r, c) && (isTemplate || !g.inEye(r, c))) : (!m(r, c) && !g.inEye(r, c));
             if (joins) {
                 if (start < 0)
                     start = i;
@@ -137,17 +152,19 @@ QPainterPath QRCodePixelShapeBars::runs(const QSizeF& size, const QRCode& code, 
     return path;
 }
 
-QPainterPath QRCodePixelShapeBars::onPath(const QSizeF& s, const QRCode& c, bool t) const { return runs(s, c, true, t); }
+QPainterPath QRCodePixelShapeBars::onPath(const QSizeF& s, const QRCode& c, bool t) const {
+    return runs(s, c, true, t);
+}
 QPainterPath QRCodePixelShapeBars::offPath(const QSizeF& s, const QRCode& c, bool t) const {
     return runs(s, c, false, t);
 }
 
 QRCodePixelShapePtr QRCodePixelShapeVertical::Create(const QVariantMap& s) {
-    return std::make_shared<QRCodePixelShapeVertical>(numberOrZero(s, QStringLiteral("inset")),
-                                                      numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
+    return std::make_shared<QRCodePixelShapeVertical>(
+        numberOrZero(s, QStringLiteral("inset")), numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
 }
 
 QRCodePixelShapePtr QRCodePixelShapeHorizontal::Create(const QVariantMap& s) {
-    return std::make_shared<QRCodePixelShapeHorizontal>(numberOrZero(s, QStringLiteral("inset")),
-                                                        numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
+    return std::make_shared<QRCodePixelShapeHorizontal>(
+        numberOrZero(s, QStringLiteral("inset")), numberOrZero(s, QStringLiteral("cornerRadiusFraction")));
 }

@@ -75,16 +75,26 @@ int roundedCornersFor(const Neighbours& n) {
     enum { TL = 1, TR = 2, BL = 4, BR = 8 };
     const int key = (n.left ? 1 : 0) | (n.right ? 2 : 0) | (n.up ? 4 : 0) | (n.down ? 8 : 0);
     switch (key) {
-    case 0: return TL | TR | BL | BR;
-    case 1: return TR | BR;  // left only
-    case 2: return TL | BL;  // right only
-    case 4: return BL | BR;  // upper only
-    case 8: return TL | TR;  // lower only
-    case 1 | 8: return TR;   // left and lower
-    case 1 | 4: return BR;   // left and upper
-    case 2 | 8: return TL;   // right and lower
-    case 2 | 4: return BL;   // right and upper
-    default: return 0;
+    case 0:
+        return TL | TR | BL | BR;
+    case 1:
+        return TR | BR; // left only
+    case 2:
+        return TL | BL; // right only
+    case 4:
+        return BL | BR; // upper only
+    case 8:
+        return TL | TR; // lower only
+    case 1 | 8:
+        return TR; // left and lower
+    case 1 | 4:
+        return BR; // left and upper
+    case 2 | 8:
+        return TL; // right and lower
+    case 2 | 4:
+        return BL; // right and upper
+    default:
+        return 0;
     }
 }
 
@@ -131,8 +141,8 @@ int QRCodePixelShapeRoundedPath::figureKey(const QRCodeBoolMatrix& m, int r, int
 
 QPainterPath QRCodePixelShapeRoundedPath::figure(const QRectF& cell, int key) const {
     QPainterPath path;
-    qrpath::appendTransformed(path, roundedTemplates()[std::size_t(key)], cell.width() / 10, cell.height() / 10,
-                              cell.x(), cell.y());
+    qrpath::appendTransformed(path, roundedTemplates()[std::size_t(key)], cell.width() / 10,
+                              cell.height() / 10, cell.x(), cell.y());
     return path;
 }
 
@@ -144,8 +154,8 @@ int QRCodePixelShapePointy::figureKey(const QRCodeBoolMatrix& m, int r, int c, b
 
 QPainterPath QRCodePixelShapePointy::figure(const QRectF& cell, int key) const {
     QPainterPath path;
-    qrpath::appendTransformed(path, pointyTemplates()[std::size_t(key)], cell.width() / 10, cell.height() / 10,
-                              cell.x(), cell.y());
+    qrpath::appendTransformed(path, pointyTemplates()[std::size_t(key)], cell.width() / 10,
+                              cell.height() / 10, cell.x(), cell.y());
     return path;
 }
 

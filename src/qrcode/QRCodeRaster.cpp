@@ -10,10 +10,10 @@
 
 #include <array>
 #include <cmath>
-#include <optional>
-#include <vector>
 #include <cstring>
+#include <optional>
 #include <type_traits>
+#include <vector>
 
 namespace qrraster {
 
@@ -96,8 +96,8 @@ std::optional<std::vector<int>> figureKeys(const QRCodePixelShapeGenerator& shap
     return keys;
 }
 
-void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, const std::vector<int>& keys,
-                  const QRCodePixelShapeGenerator& shape, const QColor& color) {
+void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode& code,
+                  const std::vector<int>& keys, const QRCodePixelShapeGenerator& shape, const QColor& color) {
     const qrpath::Grid g(size, code.pixelSize());
     const int d = g.d;
     QList<int> edgeX(d + 1), edgeY(d + 1);
@@ -119,8 +119,9 @@ void stampModules(QImage& image, const QSizeF& size, double scale, const QRCode&
 
 // Stamps the modules straight into image for a solid fill; for any other fill the stamps make a
 // coverage layer that the fill is painted through.
-void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode& code, const std::vector<int>& keys,
-                  const QRCodePixelShapeGenerator& shape, const QRCodeFillStyleGenerator& fill) {
+void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode& code,
+                  const std::vector<int>& keys, const QRCodePixelShapeGenerator& shape,
+                  const QRCodeFillStyleGenerator& fill) {
     if (const auto* solid = dynamic_cast<const QRCodeFillStyleSolid*>(&fill)) {
         stampModules(image, size, scale, code, keys, shape, solid->color());
         return;
@@ -140,14 +141,16 @@ void paintModules(QImage& image, const QSizeF& size, double scale, const QRCode&
 
 } // namespace
 
-bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& code, const QRCodeDesign& design) {
+bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& code,
+                 const QRCodeDesign& design) {
     const QRCodeStyle& style = design.style;
     const QRCodeShape& shape = design.shape;
     const bool drawOff = style.offPixels && shape.offPixels;
     if (code.pixelSize() == 0 || image.format() != QImage::Format_ARGB32_Premultiplied)
         return false;
     const auto onKeys = figureKeys(*shape.onPixels, code.boolMatrix(), true);
-    const auto offKeys = drawOff ? figureKeys(*shape.offPixels, code.boolMatrix(), false) : std::vector<int>();
+    const auto offKeys =
+        drawOff ? figureKeys(*shape.offPixels, code.boolMatrix(), false) : std::vector<int>();
     if (!onKeys || !offKeys)
         return false;
 
@@ -160,7 +163,8 @@ bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& 
         (style.background ? style.background : QRCodeFillStyle::clear())->fill(painter, box);
         const QRCodeFillStylePtr& eyeFill = style.eye ? style.eye : style.onPixels;
         eyeFill->fill(painter, box, code.path(size, QRCodeComponents::eyeOuter(), shape));
-        (style.pupil ? style.pupil : eyeFill)->fill(painter, box, code.path(size, QRCodeComponents::eyePupil(), shape));
+        (style.pupil ? style.pupil : eyeFill)
+            ->fill(painter, box, code.path(size, QRCodeComponents::eyePupil(), shape));
     }
     paintModules(image, size, scale, code, *onKeys, *shape.onPixels, *style.onPixels);
     if (drawOff)
@@ -204,9 +208,10 @@ void appendChunk(QByteArray& out, const char* type, const QByteArray& payload) {
 std::optional<QByteArray> encodePng(const QImage& source) {
     if (source.isNull())
         return std::nullopt;
-    QImage image = source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_ARGB32
-                       ? source
-                       : source.convertToFormat(QImage::Format_ARGB32);
+    QImage image =
+        source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_ARGB32
+            ? source
+            : source.convertToFormat(QImage::Format_ARGB32);
     const int w = image.width();
     const int h = image.height();
     bool opaque = true;
@@ -266,10 +271,18 @@ std::optional<QByteArray> encodePng(const QImage& source) {
         }
     };
     switch (channels) {
-    case 1: pack(std::integral_constant<int, 1>()); break;
-    case 2: pack(std::integral_constant<int, 2>()); break;
-    case 3: pack(std::integral_constant<int, 3>()); break;
-    default: pack(std::integral_constant<int, 4>()); break;
+    case 1:
+        pack(std::integral_constant<int, 1>());
+        break;
+    case 2:
+        pack(std::integral_constant<int, 2>());
+        break;
+    case 3:
+        pack(std::integral_constant<int, 3>());
+        break;
+    default:
+        pack(std::integral_constant<int, 4>());
+        break;
     }
     // qCompress is a zlib stream behind a four-byte length prefix; level 1 is the fast setting.
     const QByteArray compressed = qCompress(raw, 1);

@@ -16,7 +16,8 @@ namespace qrraster {
 // modules stamped from one pre-rendered figure per cell size and their edges snapped to whole
 // pixels: no hairline seams between touching modules, and no huge antialiased path fill.
 // Returns false, leaving image untouched, when the design needs the general path renderer.
-bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& code, const QRCodeDesign& design);
+bool drawSnapped(QImage& image, const QSizeF& size, double scale, const QRCode& code,
+                 const QRCodeDesign& design);
 
 // PNG with the fast zlib level; opaque images are written without alpha and grey ones as 8-bit
 // grey, which keeps every pixel but shrinks the data to compress. Qt's own PNG writer needs

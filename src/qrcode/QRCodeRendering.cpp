@@ -21,7 +21,9 @@ bool representable(double v) {
     return std::isfinite(v) && v >= 0 && v < double(std::numeric_limits<qint64>::max());
 }
 
-const QRCodeFillStylePtr& firstOf(const QRCodeFillStylePtr& a, const QRCodeFillStylePtr& b) { return a ? a : b; }
+const QRCodeFillStylePtr& firstOf(const QRCodeFillStylePtr& a, const QRCodeFillStylePtr& b) {
+    return a ? a : b;
+}
 
 } // namespace
 
@@ -36,7 +38,8 @@ QPainterPath QRCode::path(const QSizeF& size, Components components, const QRCod
     const double s = g.p / 10;
     const double side = g.p * d;
     // Top-left as designed, bottom-left mirrored vertically, top-right mirrored horizontally.
-    const QTransform placements[] = {QTransform(s, 0, 0, s, g.x0, g.y0), QTransform(s, 0, 0, -s, g.x0, g.y0 + side),
+    const QTransform placements[] = {QTransform(s, 0, 0, s, g.x0, g.y0),
+                                     QTransform(s, 0, 0, -s, g.x0, g.y0 + side),
                                      QTransform(-s, 0, 0, s, g.x0 + side, g.y0)};
     if (components.contains(Components::eyeOuter())) {
         const QPainterPath eye = shape.eye->eyePath();
@@ -73,7 +76,8 @@ void QRCode::draw(QPainter& painter, const QRectF& rect, const QRCodeDesign& des
     };
     step([&] { firstOf(style.background, QRCodeFillStyle::clear())->fill(painter, box); });
     step([&] {
-        firstOf(style.eye, style.onPixels)->fill(painter, box, path(size, Components::eyeOuter(), design.shape));
+        firstOf(style.eye, style.onPixels)
+            ->fill(painter, box, path(size, Components::eyeOuter(), design.shape));
     });
     step([&] {
         firstOf(style.pupil, firstOf(style.eye, style.onPixels))
@@ -89,8 +93,8 @@ std::optional<QImage> QRCode::bitmap(const QSizeF& size, const QRCodeDesign& des
 }
 
 std::optional<QImage> QRCode::image(const QSizeF& size, double scale, const QRCodeDesign& design) const {
-    if (!representable(size.width()) || !representable(size.height()) || !std::isfinite(scale) || scale <= 0 ||
-        !representable(size.width() * scale) || !representable(size.height() * scale))
+    if (!representable(size.width()) || !representable(size.height()) || !std::isfinite(scale) ||
+        scale <= 0 || !representable(size.width() * scale) || !representable(size.height() * scale))
         return std::nullopt;
     const double pw = std::trunc(size.width() * scale);
     const double ph = std::trunc(size.height() * scale);
@@ -115,7 +119,8 @@ std::optional<QByteArray> QRCode::pngData(double dimension, const QRCodeDesign& 
     return qrraster::encodePng(*img);
 }
 
-std::optional<QByteArray> QRCode::pdfData(const QSizeF& size, double resolution, const QRCodeDesign& design) const {
+std::optional<QByteArray> QRCode::pdfData(const QSizeF& size, double resolution,
+                                          const QRCodeDesign& design) const {
     if (!representable(size.width()) || !representable(size.height()) || !std::isfinite(resolution) ||
         resolution <= 0)
         return std::nullopt;
@@ -169,8 +174,9 @@ QString QRCode::svg(int outputDimension, int border, const QColor& foreground,
                 continue;
             if (!(r == 0 && c == 0))
                 pathData += u' ';
-            pathData += u'M' + qrnumbers::shortest(s * (border + r)) + u',' + qrnumbers::shortest(s * (border + c)) +
-                        u'h' + side + u'v' + side + QStringLiteral("h-") + side + u'z';
+            pathData += u'M' + qrnumbers::shortest(s * (border + r)) + u',' +
+                        qrnumbers::shortest(s * (border + c)) + u'h' + side + u'v' + side +
+                        QStringLiteral("h-") + side + u'z';
         }
     }
 
@@ -182,14 +188,17 @@ QString QRCode::svg(int outputDimension, int border, const QColor& foreground,
                           "stroke=\"none\">\n")
                .arg(viewBox);
     if (back)
-        out += QStringLiteral("<rect width=\"100%\" height=\"100%\" fill=\"") + *back + QStringLiteral("\"/>");
+        out +=
+            QStringLiteral("<rect width=\"100%\" height=\"100%\" fill=\"") + *back + QStringLiteral("\"/>");
     out += u'\n';
-    out += QStringLiteral("<path d=\"") + pathData + QStringLiteral("\" fill=\"") + fore + QStringLiteral("\"/>\n");
+    out += QStringLiteral("<path d=\"") + pathData + QStringLiteral("\" fill=\"") + fore +
+           QStringLiteral("\"/>\n");
     out += QStringLiteral("</svg>");
     return out;
 }
 
-void QRCode::addToClipboard(QClipboard* clipboard, const QSizeF& size, double scale, const QRCodeDesign& design) const {
+void QRCode::addToClipboard(QClipboard* clipboard, const QSizeF& size, double scale,
+                            const QRCodeDesign& design) const {
     if (!clipboard)
         return;
     clipboard->clear();

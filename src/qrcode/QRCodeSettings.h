@@ -32,7 +32,9 @@ inline std::optional<double> number(const QVariantMap& map, const QString& key) 
 }
 
 // Missing keys and values of another type read as 0.
-inline double numberOrZero(const QVariantMap& map, const QString& key) { return number(map, key).value_or(0.0); }
+inline double numberOrZero(const QVariantMap& map, const QString& key) {
+    return number(map, key).value_or(0.0);
+}
 
 inline std::optional<QString> string(const QVariantMap& map, const QString& key) {
     const auto it = map.constFind(key);

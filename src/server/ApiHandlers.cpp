@@ -42,7 +42,8 @@ std::optional<QJsonObject> bodyObject(const ApiRequest& request, ApiResponse* er
 }
 
 // Every key must be present with a text value.
-std::optional<QHash<QString, QString>> texts(const QJsonObject& object, const QStringList& keys, ApiResponse* error) {
+std::optional<QHash<QString, QString>> texts(const QJsonObject& object, const QStringList& keys,
+                                             ApiResponse* error) {
     QHash<QString, QString> out;
     for (const QString& key : keys) {
         const QJsonValue v = object.value(key);
@@ -73,15 +74,22 @@ std::optional<QString> caller(const ApiRequest& request, ApiResponse* error) {
     return id;
 }
 
-ApiResponse storageFailure() { return ApiResponse::failure(500, QStringLiteral("Storage failure")); }
+ApiResponse storageFailure() {
+    return ApiResponse::failure(500, QStringLiteral("Storage failure"));
+}
 
 } // namespace
 
-ApiHandlers::ApiHandlers(Database& database, Settings settings) : m_database(database), m_settings(std::move(settings)) {}
+ApiHandlers::ApiHandlers(Database& database, Settings settings)
+    : m_database(database), m_settings(std::move(settings)) {}
 
-bool ApiHandlers::isValidAppId(const QString& id) { return onlyAllowed(id, 64, false); }
+bool ApiHandlers::isValidAppId(const QString& id) {
+    return onlyAllowed(id, 64, false);
+}
 
-bool ApiHandlers::isValidUserId(const QString& id) { return onlyAllowed(id, 128, true); }
+bool ApiHandlers::isValidUserId(const QString& id) {
+    return onlyAllowed(id, 128, true);
+}
 
 QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) {
     return publicUrl + QString(appid).remove(QStringLiteral("__android"));
@@ -93,11 +101,13 @@ void ApiHandlers::registerRoutes(Router& router) {
     router.add(post, QStringLiteral("/addnewuser"), [this](const ApiRequest& r) { return addNewUser(r); });
     // "app/" is what a client without a signed-in user asks for; it gets the 401 of any anonymous call.
     router.add(get, QStringLiteral("/app/"), [this](const ApiRequest& r) { return fetchApps(r); });
-    router.add(get, QStringLiteral("/app/:userid"), [this](const ApiRequest& r) { return fetchApps(r); }, true);
+    router.add(
+        get, QStringLiteral("/app/:userid"), [this](const ApiRequest& r) { return fetchApps(r); }, true);
     router.add(post, QStringLiteral("/createapp"), [this](const ApiRequest& r) { return createApp(r); });
     router.add(post, QStringLiteral("/reportcrash"), [this](const ApiRequest& r) { return reportCrash(r); });
     router.add(get, QStringLiteral("/checkversion"), [this](const ApiRequest& r) { return checkVersion(r); });
-    router.add(get, QStringLiteral("/userdata/:appid"), [this](const ApiRequest& r) { return fetchInstalls(r); });
+    router.add(get, QStringLiteral("/userdata/:appid"),
+               [this](const ApiRequest& r) { return fetchInstalls(r); });
 }
 
 ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
@@ -105,19 +115,18 @@ ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
     const auto object = bodyObject(request, &error);
     if (!object)
         return error;
-    const auto fields =
-        texts(*object, {QStringLiteral("userid"), QStringLiteral("email"), QStringLiteral("username"),
-                        QStringLiteral("photoURL")},
-              &error);
+    const auto fields = texts(*object,
+                              {QStringLiteral("userid"), QStringLiteral("email"), QStringLiteral("username"),
+                               QStringLiteral("photoURL")},
+                              &error);
     if (!fields)
         return error;
     const QString userid = fields->value(QStringLiteral("userid"));
     if (!isValidUserId(userid))
         return ApiResponse::failure(400, QStringLiteral("Invalid user id"));
-    const std::optional<bool> added =
-        m_database.upsertUser(StoredUser{userid, fields->value(QStringLiteral("email")),
-                                         fields->value(QStringLiteral("username")),
-                                         fields->value(QStringLiteral("photoURL"))});
+    const std::optional<bool> added = m_database.upsertUser(
+        StoredUser{userid, fields->value(QStringLiteral("email")), fields->value(QStringLiteral("username")),
+                   fields->value(QStringLiteral("photoURL"))});
     if (!added)
         return storageFailure();
     return *added ? ApiResponse::success(201, QStringLiteral("User added"))
@@ -141,11 +150,17 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         if (list.size() > 1)
             list.append(',');
         // Read keys: "minOS" and "QRLink", unlike the keys /createapp receives.
-        const std::pair<const char*, const QString*> fields[] = {
-            {"userid", &app.userid},   {"appname", &app.appname}, {"appicon", &app.appicon},
-            {"appversion", &app.appversion}, {"appurl", &app.appurl}, {"appid", &app.appid},
-            {"appdate", &app.appdate}, {"appsize", &app.appsize}, {"minOS", &app.minos},
-            {"QRLink", &app.qrLink},   {"appdescription", &app.appdescription}};
+        const std::pair<const char*, const QString*> fields[] = {{"userid", &app.userid},
+                                                                 {"appname", &app.appname},
+                                                                 {"appicon", &app.appicon},
+                                                                 {"appversion", &app.appversion},
+                                                                 {"appurl", &app.appurl},
+                                                                 {"appid", &app.appid},
+                                                                 {"appdate", &app.appdate},
+                                                                 {"appsize", &app.appsize},
+                                                                 {"minOS", &app.minos},
+                                                                 {"QRLink", &app.qrLink},
+                                                                 {"appdescription", &app.appdescription}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");
@@ -214,9 +229,9 @@ ApiResponse ApiHandlers::reportCrash(const ApiRequest& request) {
                          &error);
     if (!f)
         return error;
-    if (!m_database.insertCrash(StoredCrash{f->value(QStringLiteral("name")), f->value(QStringLiteral("reason")),
-                                            f->value(QStringLiteral("exception")),
-                                            f->value(QStringLiteral("callStackSymbols"))}))
+    if (!m_database.insertCrash(
+            StoredCrash{f->value(QStringLiteral("name")), f->value(QStringLiteral("reason")),
+                        f->value(QStringLiteral("exception")), f->value(QStringLiteral("callStackSymbols"))}))
         return storageFailure();
     return ApiResponse::success(201, QStringLiteral("Crash report received"));
 }

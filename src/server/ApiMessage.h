@@ -2,15 +2,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonValue>
 #include <QList>
 #include <QPair>
-#include <QJsonValue>
 #include <QString>
 
 // One HTTP request as the handlers see it: no sockets, so handlers are tested directly.
 struct ApiRequest {
-    QString method; // "GET", "POST", …
-    QString path;   // decoded, without the query
+    QString method;                  // "GET", "POST", …
+    QString path;                    // decoded, without the query
     QHash<QString, QString> headers; // names in lower case
     QByteArray body;
     QHash<QString, QString> params; // filled by the router from ":name" segments
@@ -27,7 +27,9 @@ struct ApiResponse {
 
     // {"isSuccess": ok, "response": value}
     static ApiResponse json(int status, bool ok, const QJsonValue& response);
-    static ApiResponse success(int status, const QJsonValue& response) { return json(status, true, response); }
+    static ApiResponse success(int status, const QJsonValue& response) {
+        return json(status, true, response);
+    }
     static ApiResponse failure(int status, const QString& message) { return json(status, false, message); }
     // {"isSuccess": true, "response": <responseJson>}, for answers written without QJsonDocument.
     static ApiResponse successRaw(int status, const QByteArray& responseJson);

@@ -56,7 +56,9 @@ CREATE TABLE IF NOT EXISTS crashes (
 PRAGMA user_version = 1;
 )sql";
 
-qint64 now() { return QDateTime::currentSecsSinceEpoch(); }
+qint64 now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
 
 // A prepared statement that finalizes itself; binds texts by position starting at 1.
 class Statement {
@@ -106,7 +108,8 @@ sqlite3* openConnection(const QByteArray& path, QString* error) {
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.constData(), &db, flags, nullptr) != SQLITE_OK) {
-        *error = QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(path), QString::fromUtf8(sqlite3_errmsg(db)));
+        *error = QStringLiteral("cannot open %1: %2")
+                     .arg(QFile::decodeName(path), QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_close(db);
         return nullptr;
     }
@@ -211,8 +214,9 @@ std::optional<bool> Database::upsertUser(const StoredUser& user) {
         return std::nullopt;
     if (sqlite3_changes(lease.get()) > 0)
         return true;
-    Statement update(lease.get(),
-                     "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ? WHERE userid = ?");
+    Statement update(
+        lease.get(),
+        "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ? WHERE userid = ?");
     update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(user.userid);
     if (update.step() != SQLITE_DONE)
         return std::nullopt;
@@ -234,16 +238,27 @@ Database::Insert Database::insertApp(const StoredApp& app) {
     Statement s(lease.get(),
                 "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
                 "minos, qrlink, appdescription, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    s.bind(app.appid).bind(app.userid).bind(app.appname).bind(app.appicon).bind(app.appversion).bind(app.appurl);
-    s.bind(app.appdate).bind(app.appsize).bind(app.minos).bind(app.qrLink).bind(app.appdescription).bind(now());
+    s.bind(app.appid)
+        .bind(app.userid)
+        .bind(app.appname)
+        .bind(app.appicon)
+        .bind(app.appversion)
+        .bind(app.appurl);
+    s.bind(app.appdate)
+        .bind(app.appsize)
+        .bind(app.minos)
+        .bind(app.qrLink)
+        .bind(app.appdescription)
+        .bind(now());
     return insertResult(s.step());
 }
 
 namespace {
-constexpr const char* kAppColumns = "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-                                    "minos, qrlink, appdescription FROM apps ";
+constexpr const char* kAppColumns =
+    "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
+    "minos, qrlink, appdescription FROM apps ";
 StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4),  s.text(5),
+    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5),
                      s.text(6), s.text(7), s.text(8), s.text(9), s.text(10)};
 }
 } // namespace
@@ -275,8 +290,9 @@ std::optional<StoredApp> Database::app(const QString& appid) {
 Database::Insert Database::insertInstall(const StoredInstall& install) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO installs (id, appid, platform, name, useragent, created_at) VALUES (?, ?, ?, ?, ?, ?)");
+    Statement s(
+        lease.get(),
+        "INSERT INTO installs (id, appid, platform, name, useragent, created_at) VALUES (?, ?, ?, ?, ?, ?)");
     s.bind(install.id).bind(install.appid).bind(install.platform).bind(install.name).bind(install.useragent);
     s.bind(now());
     return insertResult(s.step());

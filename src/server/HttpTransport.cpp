@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -28,13 +28,20 @@ bool readsBody(const std::string& method) {
 
 QString statusText(int status) {
     switch (status) {
-    case 400: return QStringLiteral("Bad request");
-    case 404: return QStringLiteral("Not found");
-    case 405: return QStringLiteral("Method not allowed");
-    case 413: return QStringLiteral("Request body too large");
-    case 414: return QStringLiteral("Request URI too long");
-    case 431: return QStringLiteral("Request headers too large");
-    default: return QStringLiteral("Request failed");
+    case 400:
+        return QStringLiteral("Bad request");
+    case 404:
+        return QStringLiteral("Not found");
+    case 405:
+        return QStringLiteral("Method not allowed");
+    case 413:
+        return QStringLiteral("Request body too large");
+    case 414:
+        return QStringLiteral("Request URI too long");
+    case 431:
+        return QStringLiteral("Request headers too large");
+    default:
+        return QStringLiteral("Request failed");
     }
 }
 
@@ -49,7 +56,8 @@ struct HttpTransport::Impl {
     std::atomic<bool> finished{false};
     int port = -1;
 
-    Impl(const Router& r, Options o) : router(r), options(std::move(o)), owned(makeServer(options)), server(*owned) {}
+    Impl(const Router& r, Options o)
+        : router(r), options(std::move(o)), owned(makeServer(options)), server(*owned) {}
 
     static std::unique_ptr<httplib::Server> makeServer(const Options& o) {
         if (!o.tlsCert.isEmpty())
@@ -61,7 +69,8 @@ struct HttpTransport::Impl {
     // Bodies reach the router in memory, so they are read through a reader that keeps at most
     // maxBodyBytes and drains the rest: the client still gets its answer, and the connection
     // stays in step for the next request.
-    void handleWithBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    void handleWithBody(const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) {
         std::string body;
         bool tooLarge = false;
         const bool complete = reader([&](const char* data, size_t length) {
@@ -74,9 +83,11 @@ struct HttpTransport::Impl {
             return true;
         });
         if (tooLarge || !complete) {
-            const ApiResponse answer = ApiResponse::failure(tooLarge ? 413 : 400, statusText(tooLarge ? 413 : 400));
+            const ApiResponse answer =
+                ApiResponse::failure(tooLarge ? 413 : 400, statusText(tooLarge ? 413 : 400));
             res.status = answer.status;
-            res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
+            res.set_content(answer.body.constData(), size_t(answer.body.size()),
+                            answer.contentType.constData());
             return;
         }
         httplib::Request copy = req;
@@ -104,7 +115,9 @@ struct HttpTransport::Impl {
     }
 
     void setUp() {
-        server.new_task_queue = [threads = options.threads] { return new httplib::ThreadPool(size_t(threads)); };
+        server.new_task_queue = [threads = options.threads] {
+            return new httplib::ThreadPool(size_t(threads));
+        };
         server.set_payload_max_length(std::max(options.maxBodyBytes, options.maxStreamingBytes));
         // Headers and body go out in separate writes; without this, small answers wait for
         // the client's delayed ACK (about 40 ms each).
@@ -118,9 +131,13 @@ struct HttpTransport::Impl {
         });
         if (options.streamingRoutes)
             options.streamingRoutes(server);
-        const auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
+        const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+            handle(req, res);
+        };
         const auto withBody = [this](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader) { handleWithBody(req, res, reader); };
+                                     const httplib::ContentReader& reader) {
+            handleWithBody(req, res, reader);
+        };
         server.Get(".*", handler);
         server.Post(".*", withBody);
         server.Put(".*", withBody);
@@ -128,38 +145,49 @@ struct HttpTransport::Impl {
         server.Delete(".*", withBody);
         server.Options(".*", handler);
         // Errors httplib answers itself (oversized body, bad request line) get the same JSON shape.
-        server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty())
-                return httplib::Server::HandlerResponse::Unhandled;
-            const ApiResponse answer = ApiResponse::failure(res.status, statusText(res.status));
-            res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
-            return httplib::Server::HandlerResponse::Handled;
-        }));
+        server.set_error_handler(
+            httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+                if (!res.body.empty())
+                    return httplib::Server::HandlerResponse::Unhandled;
+                const ApiResponse answer = ApiResponse::failure(res.status, statusText(res.status));
+                res.set_content(answer.body.constData(), size_t(answer.body.size()),
+                                answer.contentType.constData());
+                return httplib::Server::HandlerResponse::Handled;
+            }));
         server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
             const ApiResponse answer = ApiResponse::failure(500, QStringLiteral("Internal error"));
             res.status = answer.status;
-            res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
+            res.set_content(answer.body.constData(), size_t(answer.body.size()),
+                            answer.contentType.constData());
         });
         server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
+            const double ms =
+                std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
             const QString method = QString::fromStdString(req.method);
-            const QString path = router.loggablePath(method, QString::fromUtf8(req.path.data(), qsizetype(req.path.size())));
+            const QString path =
+                router.loggablePath(method, QString::fromUtf8(req.path.data(), qsizetype(req.path.size())));
             logLine(QStringLiteral("%1 %2 %3 %4 ms").arg(method, path).arg(res.status).arg(ms, 0, 'f', 1));
         });
     }
 };
 
-HttpTransport::HttpTransport(const Router& router, Options options) : m_impl(std::make_unique<Impl>(router, options)) {
+HttpTransport::HttpTransport(const Router& router, Options options)
+    : m_impl(std::make_unique<Impl>(router, options)) {
     m_impl->setUp();
 }
 
-HttpTransport::~HttpTransport() { stop(); }
+HttpTransport::~HttpTransport() {
+    stop();
+}
 
-bool HttpTransport::isValid() const { return m_impl->server.is_valid(); }
+bool HttpTransport::isValid() const {
+    return m_impl->server.is_valid();
+}
 
 bool HttpTransport::bind(const QString& host, int port, QString* error) {
     const std::string h = host.toStdString();
-    const int bound = port == 0 ? m_impl->server.bind_to_any_port(h) : (m_impl->server.bind_to_port(h, port) ? port : -1);
+    const int bound =
+        port == 0 ? m_impl->server.bind_to_any_port(h) : (m_impl->server.bind_to_port(h, port) ? port : -1);
     if (bound < 0) {
         if (error)
             *error = QStringLiteral("cannot listen on %1:%2").arg(host).arg(port);
@@ -169,7 +197,9 @@ bool HttpTransport::bind(const QString& host, int port, QString* error) {
     return true;
 }
 
-int HttpTransport::port() const { return m_impl->port; }
+int HttpTransport::port() const {
+    return m_impl->port;
+}
 
 void HttpTransport::start() {
     m_impl->thread = std::thread([impl = m_impl.get()] {

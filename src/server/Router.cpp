@@ -6,8 +6,9 @@
 ApiResponse ApiResponse::json(int status, bool ok, const QJsonValue& response) {
     ApiResponse r;
     r.status = status;
-    r.body = QJsonDocument(QJsonObject{{QStringLiteral("isSuccess"), ok}, {QStringLiteral("response"), response}})
-                 .toJson(QJsonDocument::Compact);
+    r.body =
+        QJsonDocument(QJsonObject{{QStringLiteral("isSuccess"), ok}, {QStringLiteral("response"), response}})
+            .toJson(QJsonDocument::Compact);
     return r;
 }
 

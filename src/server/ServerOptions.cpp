@@ -13,38 +13,45 @@ QString ServerOptions::versionText(double version) {
     return text;
 }
 
-std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString* output, int* exitCode) {
+std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString* output,
+                                                  int* exitCode) {
     ServerOptions o;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("The Vantry backend: users, app records, install statistics."));
+    parser.setApplicationDescription(
+        QStringLiteral("The Vantry backend: users, app records, install statistics."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
     const QCommandLineOption dataDir(
-        QStringLiteral("data-dir"), QStringLiteral("Folder of the database (default: the user's data folder)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address to serve on (default: 127.0.0.1:8027; port 0 = any)."),
-                                    QStringLiteral("HOST:PORT"));
-    const QCommandLineOption publicUrl(QStringLiteral("public-url"),
-                                       QStringLiteral("Base URL of the public app links (default: http://HOST:PORT/)."),
-                                       QStringLiteral("URL"));
+        QStringLiteral("data-dir"),
+        QStringLiteral("Folder of the database (default: the user's data folder)."), QStringLiteral("DIR"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to serve on (default: 127.0.0.1:8027; port 0 = any)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption publicUrl(
+        QStringLiteral("public-url"),
+        QStringLiteral("Base URL of the public app links (default: http://HOST:PORT/)."),
+        QStringLiteral("URL"));
     const QCommandLineOption latest(QStringLiteral("latest-version"),
                                     QStringLiteral("Version /checkversion announces, X.Y (default: %1).")
                                         .arg(QStringLiteral(VANTRY_VERSION)),
                                     QStringLiteral("X.Y"));
-    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Request worker threads (default: 8)."),
+    const QCommandLineOption threads(QStringLiteral("threads"),
+                                     QStringLiteral("Request worker threads (default: 8)."),
                                      QStringLiteral("N"));
-    const QCommandLineOption maxUpload(QStringLiteral("max-upload"),
-                                       QStringLiteral("Largest file the storage API accepts, in bytes, or with a "
-                                                      "K/M/G suffix (default: 4G)."),
-                                       QStringLiteral("SIZE"));
+    const QCommandLineOption maxUpload(
+        QStringLiteral("max-upload"),
+        QStringLiteral("Largest file the storage API accepts, in bytes, or with a "
+                       "K/M/G suffix (default: 4G)."),
+        QStringLiteral("SIZE"));
     const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
                                      QStringLiteral("PEM certificate (chain): serve HTTPS; needs --tls-key."),
                                      QStringLiteral("FILE"));
-    const QCommandLineOption tlsKey(QStringLiteral("tls-key"), QStringLiteral("PEM private key of --tls-cert."),
-                                    QStringLiteral("FILE"));
-    parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey});
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("PEM private key of --tls-cert."), QStringLiteral("FILE"));
+    parser.addOptions(
+        {help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey});
 
     const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
         *output = QStringLiteral("vantry-server: ") + message;
@@ -54,7 +61,8 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     if (!parser.parse(QStringList{QStringLiteral("vantry-server")} + arguments))
         return bad(parser.errorText());
     if (parser.isSet(help) || parser.isSet(version)) {
-        *output = parser.isSet(help) ? parser.helpText() : QStringLiteral("vantry-server %1").arg(QStringLiteral(VANTRY_VERSION));
+        *output = parser.isSet(help) ? parser.helpText()
+                                     : QStringLiteral("vantry-server %1").arg(QStringLiteral(VANTRY_VERSION));
         *exitCode = 0;
         return std::nullopt;
     }
@@ -76,7 +84,8 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     if (parser.isSet(publicUrl)) {
         QString value = parser.value(publicUrl);
         const QUrl url(value, QUrl::StrictMode);
-        if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+        if (!url.isValid() ||
+            (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
             url.host().isEmpty() || url.hasQuery() || url.hasFragment())
             return bad(QStringLiteral("--public-url wants an http or https URL, got '%1'").arg(value));
         if (!value.endsWith(QLatin1Char('/')))
@@ -90,8 +99,9 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
             return bad(QStringLiteral("--latest-version wants X.Y, got '%1'").arg(value));
         // The version travels as a JSON number: "1.10" would arrive as 1.1 and never match.
         if (versionText(value.toDouble()) != value)
-            return bad(QStringLiteral("--latest-version '%1' does not survive as a number (it reads back as %2)")
-                           .arg(value, versionText(value.toDouble())));
+            return bad(
+                QStringLiteral("--latest-version '%1' does not survive as a number (it reads back as %2)")
+                    .arg(value, versionText(value.toDouble())));
         o.latestVersion = value;
     }
     if (parser.isSet(threads)) {
@@ -103,14 +113,18 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     if (parser.isSet(maxUpload)) {
         QString value = parser.value(maxUpload).trimmed().toUpper();
         qint64 unit = 1;
-        if (value.endsWith(QLatin1Char('K')) || value.endsWith(QLatin1Char('M')) || value.endsWith(QLatin1Char('G'))) {
-            unit = value.endsWith(QLatin1Char('K')) ? 1024 : value.endsWith(QLatin1Char('M')) ? 1024 * 1024 : 1024 * 1024 * 1024;
+        if (value.endsWith(QLatin1Char('K')) || value.endsWith(QLatin1Char('M')) ||
+            value.endsWith(QLatin1Char('G'))) {
+            unit = value.endsWith(QLatin1Char('K'))   ? 1024
+                   : value.endsWith(QLatin1Char('M')) ? 1024 * 1024
+                                                      : 1024 * 1024 * 1024;
             value.chop(1);
         }
         bool ok = false;
         const qint64 number = value.toLongLong(&ok);
         if (!ok || number < 1 || number > (qint64(1) << 50) / unit)
-            return bad(QStringLiteral("--max-upload wants a size such as 4G, got '%1'").arg(parser.value(maxUpload)));
+            return bad(QStringLiteral("--max-upload wants a size such as 4G, got '%1'")
+                           .arg(parser.value(maxUpload)));
         o.maxUploadBytes = number * unit;
     }
     if (parser.isSet(tlsCert) != parser.isSet(tlsKey))
@@ -118,9 +132,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     o.tlsCert = parser.value(tlsCert);
     o.tlsKey = parser.value(tlsKey);
 
-    o.dataDir = parser.isSet(dataDir) ? parser.value(dataDir)
-                                      : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                                            QStringLiteral("/Vantry/server");
+    o.dataDir = parser.isSet(dataDir)
+                    ? parser.value(dataDir)
+                    : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                          QStringLiteral("/Vantry/server");
     if (o.dataDir.isEmpty())
         return bad(QStringLiteral("--data-dir must not be empty"));
     return o;

@@ -8,15 +8,15 @@
 
 // The command line of vantry-server.
 struct ServerOptions {
-    QString dataDir;     // SQLite database and (later) stored files
+    QString dataDir; // SQLite database and (later) stored files
     QString host = QStringLiteral("127.0.0.1");
-    int port = 8027;     // 0: any free port
-    QString publicUrl;   // ends in "/"; empty: http://HOST:PORT/ of the bound address
+    int port = 8027;   // 0: any free port
+    QString publicUrl; // ends in "/"; empty: http://HOST:PORT/ of the bound address
     QString latestVersion = QStringLiteral(VANTRY_VERSION);
     int threads = 8;
     qint64 maxBodyBytes = 1024 * 1024;
     qint64 maxUploadBytes = qint64(4) << 30; // self-hosted storage uploads
-    QString tlsCert;     // PEM files; both set: serve HTTPS
+    QString tlsCert;                         // PEM files; both set: serve HTTPS
     QString tlsKey;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;

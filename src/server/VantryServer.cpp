@@ -43,7 +43,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)
-            *error = QStringLiteral("cannot load the TLS certificate %1 or key %2").arg(options.tlsCert, options.tlsKey);
+            *error = QStringLiteral("cannot load the TLS certificate %1 or key %2")
+                         .arg(options.tlsCert, options.tlsKey);
         return nullptr;
     }
     if (!server->m_transport->bind(options.host, options.port, error))
@@ -52,15 +53,20 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_handlers = std::make_unique<ApiHandlers>(
         *server->m_database, ApiHandlers::Settings{server->m_publicUrl, options.latestVersion.toDouble()});
     server->m_handlers->registerRoutes(*server->m_router);
-    server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl, options.qrRenderer);
+    server->m_pages =
+        std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl, options.qrRenderer);
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;
 }
 
-VantryServer::~VantryServer() { stop(); }
+VantryServer::~VantryServer() {
+    stop();
+}
 
-int VantryServer::port() const { return m_transport->port(); }
+int VantryServer::port() const {
+    return m_transport->port();
+}
 
 QString VantryServer::localUrl() const {
     const QString& host = m_options.host;

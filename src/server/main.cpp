@@ -41,13 +41,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
         return 1;
     }
-    logLine(QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4)")
-                .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir));
+    logLine(
+        QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4)")
+            .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    logLine(QStringLiteral("vantry-server stopping (%1)").arg(signal == SIGINT ? QStringLiteral("SIGINT")
-                                                                              : QStringLiteral("SIGTERM")));
+    logLine(QStringLiteral("vantry-server stopping (%1)")
+                .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")));
     server->stop();
     server.reset();
     logLine(QStringLiteral("vantry-server stopped"));

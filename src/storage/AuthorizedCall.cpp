@@ -3,8 +3,8 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/NetworkErrorText.h"
-#include "storage/StreamingPost.h"
 #include "storage/OAuthSession.h"
+#include "storage/StreamingPost.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -25,13 +25,15 @@ QString CallResult::errorTag() const {
 }
 
 QString CallResult::description() const {
-    const QString userText = json.value(QStringLiteral("user_message")).toObject().value(QStringLiteral("text")).toString();
+    const QString userText =
+        json.value(QStringLiteral("user_message")).toObject().value(QStringLiteral("text")).toString();
     if (!userText.isEmpty())
         return userText;
     const QString summary = json.value(QStringLiteral("error_summary")).toString();
     if (!summary.isEmpty())
         return summary;
-    const QString message = json.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
+    const QString message =
+        json.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
     if (!message.isEmpty())
         return message;
     if (!failureText.isEmpty())
@@ -47,9 +49,12 @@ QNetworkAccessManager* storageNetwork() {
 }
 
 AuthorizedCall::AuthorizedCall(OAuthSession& auth, CallRequest request, Done done, Sent sent, QObject* parent)
-    : QObject(parent), m_auth(auth), m_request(std::move(request)), m_done(std::move(done)), m_sent(std::move(sent)) {}
+    : QObject(parent), m_auth(auth), m_request(std::move(request)), m_done(std::move(done)),
+      m_sent(std::move(sent)) {}
 
-AuthorizedCall::~AuthorizedCall() { cancel(); }
+AuthorizedCall::~AuthorizedCall() {
+    cancel();
+}
 
 void AuthorizedCall::start() {
     ++m_attempt;
@@ -81,7 +86,8 @@ void AuthorizedCall::send(const QString& token) {
         m_stream = new StreamingPost(m_request.method, m_request.url, std::move(headers), m_request.filePath,
                                      m_request.offset, m_request.length, this);
         if (m_sent)
-            connect(m_stream, &StreamingPost::uploadProgress, this, [this](qint64 sent, qint64) { m_sent(sent); });
+            connect(m_stream, &StreamingPost::uploadProgress, this,
+                    [this](qint64 sent, qint64) { m_sent(sent); });
         connect(m_stream, &StreamingPost::finished, this, &AuthorizedCall::handleStream);
         m_stream->start();
         return;
@@ -125,7 +131,8 @@ void AuthorizedCall::handleStream() {
     stream->deleteLater();
     if (m_cancelled)
         return;
-    handleAnswer({stream->status(), stream->body(), stream->headers(), stream->error(), stream->errorString()});
+    handleAnswer(
+        {stream->status(), stream->body(), stream->headers(), stream->error(), stream->errorString()});
 }
 
 void AuthorizedCall::handleAnswer(const Answer& answer) {
@@ -142,12 +149,14 @@ void AuthorizedCall::handleAnswer(const Answer& answer) {
 
     if (result.status == 0) {
         // A connection that dropped mid-request may be tried again; an unreachable host may not.
-        const bool transient = error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::TimeoutError ||
+        const bool transient = error == QNetworkReply::RemoteHostClosedError ||
+                               error == QNetworkReply::TimeoutError ||
                                error == QNetworkReply::UnknownNetworkError;
         if (transient && m_request.retry && retryLater(-1, answer.errorString))
             return;
         logLine(QStringLiteral("%1 failed: %2").arg(m_request.label, answer.errorString));
-        result.failureText = error == QNetworkReply::ContentAccessDenied ? answer.errorString : networkErrorText(error);
+        result.failureText =
+            error == QNetworkReply::ContentAccessDenied ? answer.errorString : networkErrorText(error);
         finish(result);
         return;
     }
@@ -161,9 +170,10 @@ void AuthorizedCall::handleAnswer(const Answer& answer) {
         const int retryAfter = result.header("retry-after").trimmed().toInt(&ok);
         if (m_request.retry && retryLater(ok ? retryAfter : -1, QStringLiteral("HTTP %1").arg(result.status)))
             return;
-        result.failureText = result.status == 429
-                                 ? QStringLiteral("%1 is receiving too many requests. Try again later.").arg(m_auth.label())
-                                 : QStringLiteral("%1 is not answering right now. Try again later.").arg(m_auth.label());
+        result.failureText =
+            result.status == 429
+                ? QStringLiteral("%1 is receiving too many requests. Try again later.").arg(m_auth.label())
+                : QStringLiteral("%1 is not answering right now. Try again later.").arg(m_auth.label());
     }
     if (result.status == 401 && result.failureText.isEmpty())
         result.failureText = QStringLiteral("Sign in to %1 again.").arg(m_auth.label());
@@ -175,7 +185,8 @@ bool AuthorizedCall::retryLater(int retryAfterSeconds, const QString& why) {
         return false;
     const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
     const int backoff = base << qMin(m_attempt - 1, 5);
-    const int delay = qBound(0, retryAfterSeconds >= 0 ? retryAfterSeconds * 1000 : backoff, maxDelaySeconds * 1000);
+    const int delay =
+        qBound(0, retryAfterSeconds >= 0 ? retryAfterSeconds * 1000 : backoff, maxDelaySeconds * 1000);
     logLine(QStringLiteral("%1: %2, retrying in %3 ms").arg(m_request.label, why).arg(delay));
     if (!m_retryTimer) {
         m_retryTimer = new QTimer(this);

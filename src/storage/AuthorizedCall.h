@@ -21,8 +21,8 @@ class StreamingPost;
 struct CallResult {
     int status = 0; // HTTP status; 0 when no answer came
     QByteArray body;
-    QJsonObject json;                                // the body when it is a JSON object
-    QList<QPair<QByteArray, QByteArray>> headers;    // answer headers, names in lower case
+    QJsonObject json;                             // the body when it is a JSON object
+    QList<QPair<QByteArray, QByteArray>> headers; // answer headers, names in lower case
     QString failureText; // short readable text when the call failed below the request level
 
     bool ok() const { return status >= 200 && status < 300; }
@@ -41,8 +41,8 @@ struct CallRequest {
     QString filePath;
     qint64 offset = 0;
     qint64 length = 0;
-    QString label;      // for the log: "Dropbox files/upload"
-    bool retry = true;  // repeat 429, 5xx and dropped connections here
+    QString label;     // for the log: "Dropbox files/upload"
+    bool retry = true; // repeat 429, 5xx and dropped connections here
 };
 
 // One request with a bearer token (refreshed once if the server refuses it), then retries of 429
@@ -54,7 +54,8 @@ public:
     using Done = std::function<void(const CallResult&)>;
     using Sent = std::function<void(qint64 bytesSent)>;
 
-    AuthorizedCall(OAuthSession& auth, CallRequest request, Done done, Sent sent = {}, QObject* parent = nullptr);
+    AuthorizedCall(OAuthSession& auth, CallRequest request, Done done, Sent sent = {},
+                   QObject* parent = nullptr);
     ~AuthorizedCall() override;
 
     void start();

@@ -27,7 +27,9 @@ StorageProvider selectedProvider() {
     return StorageProvider::Zoho;
 }
 
-std::unique_ptr<ClientManager> makeStorageClient() { return makeStorageClient(selectedProvider()); }
+std::unique_ptr<ClientManager> makeStorageClient() {
+    return makeStorageClient(selectedProvider());
+}
 
 std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider) {
     switch (provider) {

@@ -11,10 +11,11 @@
 namespace {
 // Without a session bus there is no Secret Service or KWallet to ask; asking anyway only
 // waits for D-Bus to give up.
-bool useKeychain() { return KeychainHelper::sessionBusPresent(); }
+bool useKeychain() {
+    return KeychainHelper::sessionBusPresent();
+}
 
-template <typename Job>
-void runJob(Job& job) {
+template <typename Job> void runJob(Job& job) {
     job.setAutoDelete(false);
     QEventLoop loop;
     QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
@@ -74,7 +75,9 @@ void KeychainHelper::save(const QString& service, const QString& account, const 
     }
     const SecretFile::WriteResult result = SecretFile(fallbackFilePath()).write(service, account, value);
     if (result.lookupFailed)
-        logLine(QStringLiteral("Error finding keychain item to modify: %1, %2").arg(result.status).arg(result.message));
+        logLine(QStringLiteral("Error finding keychain item to modify: %1, %2")
+                    .arg(result.status)
+                    .arg(result.message));
     else if (!result.ok)
         logLine(QStringLiteral("Error setting keychain item: ") + result.message);
 }

@@ -2,9 +2,9 @@
 
 #include "backend/Config.h"
 #include "backend/Log.h"
+#include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
 #include "storage/NetworkErrorText.h"
-#include "storage/AuthorizedCall.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,7 +19,9 @@ namespace {
 // A token this close to its expiry is refreshed before use rather than refused by the server.
 constexpr qint64 expiryMarginSeconds = 120;
 
-qint64 now() { return QDateTime::currentSecsSinceEpoch(); }
+qint64 now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
 } // namespace
 
 OAuthSession::OAuthSession(Settings settings) : m_settings(std::move(settings)) {
@@ -35,8 +37,8 @@ void OAuthSession::reload() {
         return;
     const QJsonObject o = QJsonDocument::fromJson(stored->toUtf8()).object();
     OAuthTokens tokens{o.value(QStringLiteral("access_token")).toString(),
-                         o.value(QStringLiteral("refresh_token")).toString(),
-                         qint64(o.value(QStringLiteral("expires_at")).toDouble())};
+                       o.value(QStringLiteral("refresh_token")).toString(),
+                       qint64(o.value(QStringLiteral("expires_at")).toDouble())};
     if (!tokens.accessToken.isEmpty() || !tokens.refreshToken.isEmpty())
         m_tokens = tokens;
 }
@@ -97,7 +99,8 @@ void OAuthSession::refresh() {
     if (!m_settings.clientSecretKey.isEmpty())
         form.addQueryItem(QStringLiteral("client_secret"), configValue(m_settings.clientSecretKey));
     QNetworkRequest request(QUrl(configValue(m_settings.tokenUrlKey)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
     request.setTransferTimeout(30000);
     QNetworkReply* reply = storageNetwork()->post(request, form.toString(QUrl::FullyEncoded).toUtf8());
     connect(reply, &QNetworkReply::finished, this, [this, reply] {

@@ -31,9 +31,9 @@ class OAuthSession : public QObject {
     Q_OBJECT
 public:
     struct Settings {
-        QString service;         // credential store service name
-        QString label;           // provider name in texts: "Dropbox"
-        QString tokenUrlKey;     // Config keys of the token endpoint and client credentials
+        QString service;     // credential store service name
+        QString label;       // provider name in texts: "Dropbox"
+        QString tokenUrlKey; // Config keys of the token endpoint and client credentials
         QString clientIdKey;
         QString clientSecretKey; // empty when the flow needs no secret (PKCE)
     };

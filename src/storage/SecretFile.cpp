@@ -46,7 +46,8 @@ std::optional<QString> SecretFile::read(const QString& service, const QString& a
     return value.toString();
 }
 
-SecretFile::WriteResult SecretFile::write(const QString& service, const QString& account, const QString& value) {
+SecretFile::WriteResult SecretFile::write(const QString& service, const QString& account,
+                                          const QString& value) {
     const QString dir = QFileInfo(m_path).absolutePath();
     QDir().mkpath(dir);
     QFile::setPermissions(dir, ownerOnly | QFile::ExeOwner);

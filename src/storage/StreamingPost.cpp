@@ -48,11 +48,14 @@ bool unchunk(const QByteArray& in, QByteArray& out) {
 }
 } // namespace
 
-StreamingPost::StreamingPost(const QByteArray& method, const QUrl& url, Headers headers, const QString& filePath,
-                             qint64 offset, qint64 length, QObject* parent)
-    : QObject(parent), m_method(method), m_url(url), m_headers(std::move(headers)), m_file(filePath), m_offset(offset), m_length(length) {}
+StreamingPost::StreamingPost(const QByteArray& method, const QUrl& url, Headers headers,
+                             const QString& filePath, qint64 offset, qint64 length, QObject* parent)
+    : QObject(parent), m_method(method), m_url(url), m_headers(std::move(headers)), m_file(filePath),
+      m_offset(offset), m_length(length) {}
 
-StreamingPost::~StreamingPost() { abort(); }
+StreamingPost::~StreamingPost() {
+    abort();
+}
 
 void StreamingPost::start() {
     if (!m_file.open(QIODevice::ReadOnly) || !m_file.seek(m_offset)) {
@@ -64,7 +67,8 @@ void StreamingPost::start() {
     m_idle = new QTimer(this);
     m_idle->setSingleShot(true);
     m_idle->setInterval(idleTimeoutMs);
-    connect(m_idle, &QTimer::timeout, this, [this] { fail(QNetworkReply::TimeoutError, QStringLiteral("timed out")); });
+    connect(m_idle, &QTimer::timeout, this,
+            [this] { fail(QNetworkReply::TimeoutError, QStringLiteral("timed out")); });
     connect(m_socket, &QAbstractSocket::bytesWritten, this, &StreamingPost::onBytesWritten);
     connect(m_socket, &QAbstractSocket::readyRead, this, &StreamingPost::onReadyRead);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &StreamingPost::onSocketError);
@@ -87,8 +91,9 @@ void StreamingPost::sendHead() {
     // The body's last partial segment must not wait for the server's delayed acknowledgement.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const bool defaultPort = m_url.port() == -1;
-    QByteArray head = m_method + ' ' + m_url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + " HTTP/1.1\r\nHost: " +
-                      m_url.host().toUtf8() + (defaultPort ? QByteArray() : ':' + QByteArray::number(m_url.port())) +
+    QByteArray head = m_method + ' ' + m_url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
+                      " HTTP/1.1\r\nHost: " + m_url.host().toUtf8() +
+                      (defaultPort ? QByteArray() : ':' + QByteArray::number(m_url.port())) +
                       "\r\nContent-Length: " + QByteArray::number(m_length) + "\r\nConnection: close\r\n";
     for (const auto& [name, value] : m_headers)
         head += name + ": " + value + "\r\n";
@@ -140,7 +145,8 @@ bool StreamingPost::parseAnswer(bool connectionClosed) {
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            m_answerHeaders.append({lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed()});
+            m_answerHeaders.append(
+                {lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed()});
     }
     const QByteArray rest = m_in.mid(headEnd + 4);
     bool complete = false;

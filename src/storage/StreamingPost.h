@@ -22,8 +22,8 @@ class StreamingPost : public QObject {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-    StreamingPost(const QByteArray& method, const QUrl& url, Headers headers, const QString& filePath, qint64 offset, qint64 length,
-                  QObject* parent = nullptr);
+    StreamingPost(const QByteArray& method, const QUrl& url, Headers headers, const QString& filePath,
+                  qint64 offset, qint64 length, QObject* parent = nullptr);
     ~StreamingPost() override;
 
     void start();

@@ -12,7 +12,9 @@ CannedServer::CannedServer() {
     });
 }
 
-QString CannedServer::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_server.serverPort()); }
+QString CannedServer::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1/").arg(m_server.serverPort());
+}
 
 void CannedServer::setAnswer(int status, const QByteArray& body, bool answer) {
     m_status = status;
@@ -45,7 +47,8 @@ void CannedServer::onReadyRead(QTcpSocket* socket) {
     m_requests.append(request);
     if (!m_answer)
         return;
-    socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " X\r\nContent-Type: application/json\r\nContent-Length: " +
+    socket->write("HTTP/1.1 " + QByteArray::number(m_status) +
+                  " X\r\nContent-Type: application/json\r\nContent-Length: " +
                   QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
     socket->disconnectFromHost();
 }

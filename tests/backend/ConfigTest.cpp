@@ -19,7 +19,8 @@ struct ConfigFixture : ::testing::Test {
 
 TEST_F(ConfigFixture, EnvironmentBeatsFileBeatsDefault) {
     const QString ini = testsupport::makeTempDir() + QStringLiteral("/config.ini");
-    testsupport::writeFile(ini, "[backend]\nbaseUrl=https://file.example/\n[dropbox]\napiUrl=http://127.0.0.1:9/\n");
+    testsupport::writeFile(
+        ini, "[backend]\nbaseUrl=https://file.example/\n[dropbox]\napiUrl=http://127.0.0.1:9/\n");
     qputenv("VANTRY_CONFIG", ini.toLocal8Bit());
     qputenv("VANTRY_BACKEND_BASE_URL", "https://env.example/");
     Config& config = Config::instance();
@@ -29,7 +30,8 @@ TEST_F(ConfigFixture, EnvironmentBeatsFileBeatsDefault) {
     EXPECT_EQ(config.source(QStringLiteral("backend/baseUrl")), Config::Source::Environment);
     EXPECT_EQ(config.value(QStringLiteral("dropbox/apiUrl")), QStringLiteral("http://127.0.0.1:9/"));
     EXPECT_EQ(config.source(QStringLiteral("dropbox/apiUrl")), Config::Source::File);
-    EXPECT_EQ(config.value(QStringLiteral("google/tokenUrl")), QStringLiteral("https://oauth2.googleapis.com/token"));
+    EXPECT_EQ(config.value(QStringLiteral("google/tokenUrl")),
+              QStringLiteral("https://oauth2.googleapis.com/token"));
     EXPECT_EQ(config.source(QStringLiteral("google/tokenUrl")), Config::Source::Default);
 
     // An empty variable is still a deliberate override.
@@ -50,7 +52,8 @@ TEST_F(ConfigFixture, KeyTableIsConsistent) {
             EXPECT_STREQ(key.defaultValue, "") << "secrets have no compiled-in value: " << key.name;
         }
     }
-    EXPECT_EQ(Config::environmentName(QStringLiteral("backend/baseUrl")), QStringLiteral("VANTRY_BACKEND_BASE_URL"));
+    EXPECT_EQ(Config::environmentName(QStringLiteral("backend/baseUrl")),
+              QStringLiteral("VANTRY_BACKEND_BASE_URL"));
     EXPECT_EQ(Config::environmentName(QStringLiteral("zoho/externalFilesUrl")),
               QStringLiteral("VANTRY_ZOHO_EXTERNAL_FILES_URL"));
     EXPECT_TRUE(Config::instance().value(QStringLiteral("backend/baseUrl")).endsWith(QLatin1Char('/')));

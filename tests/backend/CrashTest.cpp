@@ -15,8 +15,9 @@ void crashProbe(const char* mode) {
     QProcess probe;
     // Under the sanitizers, their own fatal-signal handlers would report first and exit.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
-                                                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
     probe.setProcessEnvironment(env);
     probe.start(QStringLiteral(CRASH_PROBE_PATH), {QString::fromLatin1(mode)});
     ASSERT_TRUE(probe.waitForFinished(30000));

@@ -1,6 +1,6 @@
+#include "backend/HttpConnection.h"
 #include "CannedServer.h"
 #include "backend/Config.h"
-#include "backend/HttpConnection.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +50,8 @@ protected:
     }
     // Sends one request and waits until it is fully handled.
     static Outcome run(const QUrl& target, const char* method, ResponseKind kind,
-                       const std::optional<QJsonObject>& body = std::nullopt, const HttpHeaders& headers = kJson) {
+                       const std::optional<QJsonObject>& body = std::nullopt,
+                       const HttpHeaders& headers = kJson) {
         auto o = std::make_shared<Outcome>();
         HttpConnection::request(target, QString::fromLatin1(method), kind, headers, body, recordInto(o));
         settle(*o);
@@ -104,7 +105,8 @@ TEST_F(HttpConnectionTest, FailuresGiveEmptyResultOfExpectedKindExactlyOnce) {
 TEST_F(HttpConnectionTest, OfflineSendsNothing) {
     HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
     auto o = std::make_shared<Outcome>();
-    HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::array, kJson, std::nullopt, recordInto(o));
+    HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::array, kJson, std::nullopt,
+                            recordInto(o));
     EXPECT_EQ(o->calls, 0) << "the completion must not run inside request()";
     settle(*o);
     EXPECT_EQ(o->calls, 1);

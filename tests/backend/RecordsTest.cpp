@@ -9,20 +9,19 @@
 
 #include <QSet>
 
-
 namespace {
 
 QByteArray installsWith(const QByteArray& element) {
     return "{\"isSuccess\": true, \"response\": [" + element + "]}";
 }
-const QByteArray kInstall =
-    R"({"id":"1","appid":"a","platform":"ios","name":"App","useragent":"UA")";
+const QByteArray kInstall = R"({"id":"1","appid":"a","platform":"ios","name":"App","useragent":"UA")";
 
 } // namespace
 
 TEST(Zapp, ReadMappingUsesBackendKeysAndIgnoresWriteKeys) {
     const Zapp read(QVariantMap{{"minOS", "14.0"}, {"QRLink", "https://q/1"}, {"appname", "Demo"}});
-    EXPECT_EQ((QStringList{read.appMinOS, read.qrLink, read.appname}), (QStringList{"14.0", "https://q/1", "Demo"}));
+    EXPECT_EQ((QStringList{read.appMinOS, read.qrLink, read.appname}),
+              (QStringList{"14.0", "https://q/1", "Demo"}));
     const Zapp written(QVariantMap{{"minos", "14.0"}, {"qrLink", "https://q/1"}});
     EXPECT_TRUE(written.appMinOS.isEmpty() && written.qrLink.isEmpty());
     EXPECT_EQ(Zapp(QVariantMap{{"unknown", "x"}}), Zapp());
@@ -50,9 +49,11 @@ TEST(ZUserData, StrictDecoding) {
     };
     const Case cases[] = {
         {"null udid", installsWith(kInstall + ",\"udid\":null}"), true},
-        {"all three null", installsWith(kInstall + ",\"udid\":null,\"devicename\":null,\"deviceversion\":null}"), true},
+        {"all three null",
+         installsWith(kInstall + ",\"udid\":null,\"devicename\":null,\"deviceversion\":null}"), true},
         {"text udid", installsWith(kInstall + ",\"udid\":\"abc\"}"), false, "Wrong type for JSONNull"},
-        {"number devicename", installsWith(kInstall + ",\"devicename\":0}"), false, "Wrong type for JSONNull"},
+        {"number devicename", installsWith(kInstall + ",\"devicename\":0}"), false,
+         "Wrong type for JSONNull"},
         {"empty response", "{\"isSuccess\": false, \"response\": []}", true},
         {"missing response", "{\"isSuccess\": true}", false},
         {"missing isSuccess", "{\"response\": []}", false},
@@ -60,9 +61,10 @@ TEST(ZUserData, StrictDecoding) {
         {"isSuccess as number", "{\"isSuccess\": 1, \"response\": []}", false},
         {"response as object", "{\"isSuccess\": true, \"response\": {}}", false},
         {"missing platform", installsWith(R"({"id":"1","appid":"a","name":"n","useragent":"u"})"), false},
-        {"numeric id", installsWith(R"({"id":1,"appid":"a","platform":"p","name":"n","useragent":"u"})"), false},
-        {"null useragent", installsWith(R"({"id":"1","appid":"a","platform":"p","name":"n","useragent":null})"),
+        {"numeric id", installsWith(R"({"id":1,"appid":"a","platform":"p","name":"n","useragent":"u"})"),
          false},
+        {"null useragent",
+         installsWith(R"({"id":"1","appid":"a","platform":"p","name":"n","useragent":null})"), false},
         {"element not an object", installsWith("\"x\""), false},
         {"not JSON", "<html>", false},
         {"top-level array", "[]", false},
@@ -122,7 +124,8 @@ TEST(RandomString, LengthAlphabetAndSpread) {
     QSet<QChar> seen;
     for (QChar c : s) {
         ASSERT_TRUE((c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
-                    (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')))
+                    (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                    (c >= QLatin1Char('0') && c <= QLatin1Char('9')))
             << int(c.unicode());
         seen.insert(c);
     }

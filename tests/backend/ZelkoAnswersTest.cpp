@@ -17,7 +17,9 @@ namespace {
 
 class ZelkoAnswersTest : public ::testing::Test {
 protected:
-    void SetUp() override { currentUser() = ZUser{QStringLiteral("Ann"), QStringLiteral("ann@x"), QStringLiteral("u1"), {}}; }
+    void SetUp() override {
+        currentUser() = ZUser{QStringLiteral("Ann"), QStringLiteral("ann@x"), QStringLiteral("u1"), {}};
+    }
     void TearDown() override {
         currentUser() = ZUser{};
         QCoreApplication::setApplicationVersion(QString());
@@ -30,7 +32,9 @@ protected:
         ASSERT_TRUE(waitUntil([] { return HttpConnection::pendingRequests() == 0; }));
         QCoreApplication::processEvents();
     }
-    QJsonObject lastBody() const { return QJsonDocument::fromJson(server.requests().constLast().body).object(); }
+    QJsonObject lastBody() const {
+        return QJsonDocument::fromJson(server.requests().constLast().body).object();
+    }
     CannedServer server;
 };
 
@@ -44,7 +48,8 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         {"order kept", R"({"isSuccess":true,"response":[{"appid":"b"},{"appid":"a"}]})",
          QStringList{QStringLiteral("b"), QStringLiteral("a")}},
         {"empty list", R"({"isSuccess":true,"response":[]})", QStringList{}},
-        {"numeric field", R"({"isSuccess":true,"response":[{"appid":"a"},{"appid":"b","appsize":12}]})", std::nullopt},
+        {"numeric field", R"({"isSuccess":true,"response":[{"appid":"a"},{"appid":"b","appsize":12}]})",
+         std::nullopt},
         {"null field", R"({"isSuccess":true,"response":[{"appid":"a","appicon":null}]})", std::nullopt},
         {"isSuccess false", R"({"isSuccess":false,"response":[{"appid":"a"}]})", std::nullopt},
         {"isSuccess as text", R"({"isSuccess":"true","response":[{"appid":"a"}]})", std::nullopt},
@@ -53,7 +58,9 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::optional<QList<Zapp>> got;
-        answer(c.body, [&](const BackendApi& api) { api.fetchApps(QStringLiteral("u1"), [&](const QList<Zapp>& a) { got = a; }); });
+        answer(c.body, [&](const BackendApi& api) {
+            api.fetchApps(QStringLiteral("u1"), [&](const QList<Zapp>& a) { got = a; });
+        });
         ASSERT_EQ(got.has_value(), c.ids.has_value());
         if (!got)
             continue;
@@ -70,7 +77,9 @@ TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
            [&](const BackendApi& api) { api.fetchApps(currentUser().id, [](const QList<Zapp>&) {}); });
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests().constFirst().path, QStringLiteral("/app/"));
-    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization"), QStringLiteral("absent")), QString());
+    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization"),
+                                                           QStringLiteral("absent")),
+              QString());
 }
 
 TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
@@ -83,16 +92,20 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij"}})",
            [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
     EXPECT_EQ(link, QStringLiteral("https://v/abcdefghij"));
-    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
-                                                  R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
-                                                  R"("qrLink":"https://q","appdescription":""})").object());
-    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
+    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(
+                              R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
+                              R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
+                              R"("qrLink":"https://q","appdescription":""})")
+                              .object());
+    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")),
+              QStringLiteral("u1"));
 
     for (const QByteArray& bad : {QByteArray(R"({"isSuccess":true,"response":{}})"),
                                   QByteArray(R"({"isSuccess":true,"response":{"url":5}})"),
                                   QByteArray(R"({"isSuccess":false,"response":{"url":"https://v/x"}})")}) {
         link.reset();
-        answer(bad, [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
+        answer(bad,
+               [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
         EXPECT_FALSE(link.has_value()) << bad.constData();
     }
 }
@@ -100,20 +113,23 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
 TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
     testsupport::LogCapture log;
     bool added = false;
-    answer(R"({"isSuccess":false,"response":"database is down"})", [&](const BackendApi& api) {
-        api.addNewUser(currentUser(), [&] { added = true; });
-    });
+    answer(R"({"isSuccess":false,"response":"database is down"})",
+           [&](const BackendApi& api) { api.addNewUser(currentUser(), [&] { added = true; }); });
     EXPECT_FALSE(added);
-    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(R"({"email":"ann@x","username":"Ann","photoURL":"","userid":"u1"})").object());
+    EXPECT_EQ(lastBody(),
+              QJsonDocument::fromJson(R"({"email":"ann@x","username":"Ann","photoURL":"","userid":"u1"})")
+                  .object());
     EXPECT_FALSE(server.requests().constLast().headers.contains(QStringLiteral("authorization")));
 
     Crash crash;
     crash.name = QStringLiteral("std::runtime_error");
     crash.callStackSymbols = {QStringLiteral("0 a"), QStringLiteral("1 \"b\"")};
     CrashHandler::storeReport(crash);
-    answer(R"({"isSuccess":false,"response":"try later"})", [&](const BackendApi& api) { api.reportCrash(crash); });
+    answer(R"({"isSuccess":false,"response":"try later"})",
+           [&](const BackendApi& api) { api.reportCrash(crash); });
     EXPECT_TRUE(CrashHandler::storedReport().has_value()) << "an unconfirmed report stays for the next start";
-    EXPECT_EQ(lastBody().value(QStringLiteral("callStackSymbols")).toString(), QStringLiteral(R"(["0 a", "1 \"b\""])"));
+    EXPECT_EQ(lastBody().value(QStringLiteral("callStackSymbols")).toString(),
+              QStringLiteral(R"(["0 a", "1 \"b\""])"));
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("database is down"), QStringLiteral("try later")}));
 
     answer(R"({"isSuccess":true,"response":"ok"})", [&](const BackendApi& api) { api.reportCrash(crash); });
@@ -140,26 +156,32 @@ TEST_F(ZelkoAnswersTest, CheckVersionComparesShortestDecimalText) {
         SCOPED_TRACE(std::string(c.running) + " vs " + c.body.toStdString());
         QCoreApplication::setApplicationVersion(QString::fromLatin1(c.running));
         std::optional<QString> alert;
-        answer(c.body, [&](const BackendApi& api) { api.checkVersion([&](const QString& v) { alert = v; }); });
+        answer(c.body,
+               [&](const BackendApi& api) { api.checkVersion([&](const QString& v) { alert = v; }); });
         EXPECT_EQ(alert, c.alert);
     }
 }
 
 TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
-    const QByteArray good = R"({"isSuccess":true,"response":[{"id":"1","appid":"a","platform":"iOS","name":"n",)"
-                            R"("useragent":"Mozilla/5.0","udid":null}]})";
+    const QByteArray good =
+        R"({"isSuccess":true,"response":[{"id":"1","appid":"a","platform":"iOS","name":"n",)"
+        R"("useragent":"Mozilla/5.0","udid":null}]})";
     std::optional<ZUserData> got;
-    answer(good, [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+    answer(good, [&](const BackendApi& api) {
+        api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; });
+    });
     ASSERT_TRUE(got.has_value());
     EXPECT_EQ(got->response.size(), 1);
     EXPECT_EQ(server.requests().constLast().method, QStringLiteral("GET"));
     EXPECT_EQ(server.requests().constLast().body, QByteArray("{}"));
-    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
+    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")),
+              QStringLiteral("u1"));
 
     // One strict-decoding failure is enough here; the decoding rules have their own table.
     got.reset();
-    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""),
-           [&](const BackendApi& api) { api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; }); });
+    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""), [&](const BackendApi& api) {
+        api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; });
+    });
     EXPECT_FALSE(got.has_value());
 }
 

@@ -33,9 +33,13 @@ protected:
         delete s_server;
         s_server = nullptr;
     }
-    void SetUp() override { currentUser() = ZUser{QStringLiteral("Bo"), QStringLiteral("bo@x"), QStringLiteral("dbid:bo-1"), {}}; }
+    void SetUp() override {
+        currentUser() = ZUser{QStringLiteral("Bo"), QStringLiteral("bo@x"), QStringLiteral("dbid:bo-1"), {}};
+    }
     void TearDown() override { currentUser() = ZUser{}; }
-    static void finish() { ASSERT_TRUE(waitUntil([] { return HttpConnection::pendingRequests() == 0; })); }
+    static void finish() {
+        ASSERT_TRUE(waitUntil([] { return HttpConnection::pendingRequests() == 0; }));
+    }
 
     static Zapp app(const QString& id) {
         Zapp z;
@@ -77,8 +81,9 @@ TEST_F(ZelkoServerTest, EveryEndpointSucceeds) {
     expected.userid = currentUser().id;
     EXPECT_EQ(apps->at(0), expected) << "minOS and QRLink must come back under their read keys";
 
-    ASSERT_EQ(s_server->database().insertInstall({QStringLiteral("i1"), QStringLiteral("AAAAAAAAAA"), QStringLiteral("iOS"),
-                                                  QStringLiteral("Demo"), QStringLiteral("Mozilla/5.0 (iPhone)")}),
+    ASSERT_EQ(s_server->database().insertInstall({QStringLiteral("i1"), QStringLiteral("AAAAAAAAAA"),
+                                                  QStringLiteral("iOS"), QStringLiteral("Demo"),
+                                                  QStringLiteral("Mozilla/5.0 (iPhone)")}),
               Database::Insert::Added);
     std::optional<ZUserData> installs;
     Zelko::api().fetchInstalls(QStringLiteral("AAAAAAAAAA"), [&](const ZUserData& d) { installs = d; });

@@ -25,8 +25,8 @@ CliRun runVantryCli(QStringList args) {
 }
 
 QStringList manifestArgs() {
-    return {"manifest", "--url", "https://d/a.ipa", "--title", "A & B", "--bundle-version", "1.0",
-            "--bundle-identifier", "a.b"};
+    return {"manifest",         "--url", "https://d/a.ipa",     "--title", "A & B",
+            "--bundle-version", "1.0",   "--bundle-identifier", "a.b"};
 }
 } // namespace
 
@@ -82,5 +82,6 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
     EXPECT_FALSE(run.out.contains(QLatin1String("0123456789abcdef-secret")));
     EXPECT_TRUE(run.out.contains(QLatin1String("zoho/clientSecret = (set)  [VANTRY_ZOHO_CLIENT_SECRET]")));
     EXPECT_TRUE(run.out.contains(QLatin1String("google/clientSecret = (not set)  [default]")));
-    EXPECT_TRUE(run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
+    EXPECT_TRUE(
+        run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
 }

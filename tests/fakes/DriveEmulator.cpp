@@ -10,15 +10,20 @@
 namespace {
 using namespace emu;
 
-QString driveId(int n) { return randomId(n, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"); }
+QString driveId(int n) {
+    return randomId(n, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-");
+}
 
 void sendJson(Response& res, int status, const QJsonObject& body) {
     emu::sendJson(res, status, body, "application/json; charset=UTF-8");
 }
 
 void googleError(Response& res, int code, const QString& reason, const QString& message) {
-    sendJson(res, code, json(R"({"error": {"code": %1, "message": %2, "errors": [{"domain": "global", "reason": %3, "message": %2}]}})",
-                             code, message, reason));
+    sendJson(
+        res, code,
+        json(
+            R"({"error": {"code": %1, "message": %2, "errors": [{"domain": "global", "reason": %3, "message": %2}]}})",
+            code, message, reason));
 }
 
 struct Session {
@@ -54,7 +59,8 @@ struct DriveEmulator::State {
         std::lock_guard lock(mutex);
         if (core.accepts(token))
             return true;
-        res.set_header("WWW-Authenticate", "Bearer realm=\"https://accounts.google.com/\", error=\"invalid_token\"");
+        res.set_header("WWW-Authenticate",
+                       "Bearer realm=\"https://accounts.google.com/\", error=\"invalid_token\"");
         googleError(res, 401, QStringLiteral("authError"), QStringLiteral("Invalid Credentials"));
         return false;
     }
@@ -71,7 +77,8 @@ struct DriveEmulator::State {
             googleError(res, 429, QStringLiteral("rateLimitExceeded"), QStringLiteral("Rate Limit Exceeded"));
             return true;
         case Fault::Forbidden:
-            googleError(res, 403, QStringLiteral("storageQuotaExceeded"), QStringLiteral("The user's Drive storage quota has been exceeded."));
+            googleError(res, 403, QStringLiteral("storageQuotaExceeded"),
+                        QStringLiteral("The user's Drive storage quota has been exceeded."));
             return true;
         case Fault::DropConnection:
             dropAnswer(res);
@@ -82,7 +89,8 @@ struct DriveEmulator::State {
     }
 
     QJsonObject fileJson(const Item& item) const {
-        return json(R"({"kind": "drive#file", "id": %1, "name": %2, "mimeType": %3})", item.id, item.name, item.mimeType);
+        return json(R"({"kind": "drive#file", "id": %1, "name": %2, "mimeType": %3})", item.id, item.name,
+                    item.mimeType);
     }
 
     // Handles a JSON route under the bearer check, the request log and the fault queue.
@@ -107,64 +115,82 @@ struct DriveEmulator::State {
 };
 
 void DriveEmulator::State::routes() {
-    jsonRoute(true, "/drive/v3/files", QStringLiteral("list"), [this](const Request&, const QJsonObject&, Response& res) {
-        // orderBy=folder: folders first, otherwise in creation order.
-        QJsonArray files;
-        for (int pass = 0; pass < 2; ++pass) {
-            for (const Item& item : items) {
-                if ((item.mimeType == QLatin1String("application/vnd.google-apps.folder")) == (pass == 0))
-                    files.append(fileJson(item));
-            }
-        }
-        sendJson(res, 200, json(R"({"kind": "drive#fileList", "files": %1})", files));
-    });
+    jsonRoute(true, "/drive/v3/files", QStringLiteral("list"),
+              [this](const Request&, const QJsonObject&, Response& res) {
+                  // orderBy=folder: folders first, otherwise in creation order.
+                  QJsonArray files;
+                  for (int pass = 0; pass < 2; ++pass) {
+                      for (const Item& item : items) {
+                          if ((item.mimeType == QLatin1String("application/vnd.google-apps.folder")) ==
+                              (pass == 0))
+                              files.append(fileJson(item));
+                      }
+                  }
+                  sendJson(res, 200, json(R"({"kind": "drive#fileList", "files": %1})", files));
+              });
 
-    jsonRoute(false, "/drive/v3/files", QStringLiteral("create"), [this](const Request&, const QJsonObject& body, Response& res) {
-        const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-        if (!parent.isEmpty() && !find(parent)) {
-            googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(parent));
-            return;
-        }
-        Item item{driveId(33), body.value(QStringLiteral("name")).toString(), body.value(QStringLiteral("mimeType")).toString(),
-                  parent};
-        items.push_back(item);
-        sendJson(res, 200, fileJson(item));
-    });
+    jsonRoute(false, "/drive/v3/files", QStringLiteral("create"),
+              [this](const Request&, const QJsonObject& body, Response& res) {
+                  const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
+                  if (!parent.isEmpty() && !find(parent)) {
+                      googleError(res, 404, QStringLiteral("notFound"),
+                                  QStringLiteral("File not found: %1.").arg(parent));
+                      return;
+                  }
+                  Item item{driveId(33), body.value(QStringLiteral("name")).toString(),
+                            body.value(QStringLiteral("mimeType")).toString(), parent};
+                  items.push_back(item);
+                  sendJson(res, 200, fileJson(item));
+              });
 
     jsonRoute(false, R"(/drive/v3/files/([^/]+)/permissions)", QStringLiteral("permission"),
               [this](const Request& req, const QJsonObject& body, Response& res) {
                   const QString id = QString::fromStdString(req.matches[1]);
                   Item* item = find(id);
                   if (!item) {
-                      googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("File not found: %1.").arg(id));
+                      googleError(res, 404, QStringLiteral("notFound"),
+                                  QStringLiteral("File not found: %1.").arg(id));
                       return;
                   }
-                  item->anyoneReader = body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
-                                       body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
+                  item->anyoneReader =
+                      body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
+                      body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
                   sendJson(res, 200, json(R"({"id": "anyoneWithLink"})"));
               });
 
-    jsonRoute(true, "/oauth2/v3/userinfo", QStringLiteral("userinfo"), [](const Request&, const QJsonObject&, Response& res) {
-        sendJson(res, 200, json(R"({"sub": "110248495921238986420", "name": "Ada Lovelace", "email": "ada@example.com",
+    jsonRoute(
+        true, "/oauth2/v3/userinfo", QStringLiteral("userinfo"),
+        [](const Request&, const QJsonObject&, Response& res) {
+            sendJson(
+                res, 200,
+                json(R"({"sub": "110248495921238986420", "name": "Ada Lovelace", "email": "ada@example.com",
                                     "picture": "https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c", "email_verified": true})"));
-    });
+        });
 
-    jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"), [this](const Request& req, const QJsonObject& body, Response& res) {
-        if (req.get_param_value("uploadType") != "resumable") {
-            googleError(res, 400, QStringLiteral("badRequest"), QStringLiteral("Only resumable uploads are emulated."));
-            return;
-        }
-        const QString id = driveId(40);
-        const Session& session = sessions[id] = {body.value(QStringLiteral("name")).toString(),
-                                                 body.value(QStringLiteral("parents")).toArray().first().toString(),
-                                                 QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
-                                                 core.newBlob(QStringLiteral("drive-blob"))};
-        QFile(session.blob).open(QIODevice::WriteOnly);
-        res.status = 200;
-        res.set_header("Location", (core.base() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") + id).toStdString());
-    });
+    jsonRoute(
+        false, "/upload/drive/v3/files", QStringLiteral("upload"),
+        [this](const Request& req, const QJsonObject& body, Response& res) {
+            if (req.get_param_value("uploadType") != "resumable") {
+                googleError(res, 400, QStringLiteral("badRequest"),
+                            QStringLiteral("Only resumable uploads are emulated."));
+                return;
+            }
+            const QString id = driveId(40);
+            const Session& session =
+                sessions[id] = {body.value(QStringLiteral("name")).toString(),
+                                body.value(QStringLiteral("parents")).toArray().first().toString(),
+                                QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
+                                core.newBlob(QStringLiteral("drive-blob"))};
+            QFile(session.blob).open(QIODevice::WriteOnly);
+            res.status = 200;
+            res.set_header(
+                "Location",
+                (core.base() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") + id)
+                    .toStdString());
+        });
 
-    server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
+    server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res,
+                                                const ContentReader& reader) {
         const auto drain = [&] { core.streamBody(reader, QString()); };
         if (!authorized(req, res)) {
             drain();
@@ -183,7 +209,8 @@ void DriveEmulator::State::routes() {
             const auto it = sessions.find(id);
             if (it == sessions.end()) {
                 drain();
-                googleError(res, 404, QStringLiteral("notFound"), QStringLiteral("Upload session not found."));
+                googleError(res, 404, QStringLiteral("notFound"),
+                            QStringLiteral("Upload session not found."));
                 return;
             }
             session = it->second;
@@ -199,10 +226,13 @@ void DriveEmulator::State::routes() {
             answerFault(fault, res);
             return;
         }
-        const qint64 keep = fault == Fault::KeepPart ? QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2
-                                                     : std::numeric_limits<qint64>::max();
+        const qint64 keep =
+            fault == Fault::KeepPart
+                ? QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2
+                : std::numeric_limits<qint64>::max();
         // Out of order: nothing is kept, the answer names what is stored.
-        const bool ok = core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true, keep);
+        const bool ok =
+            core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true, keep);
         std::lock_guard lock(mutex);
         Session& stored = sessions[id];
         stored.stored = QFileInfo(stored.blob).size();
@@ -212,7 +242,10 @@ void DriveEmulator::State::routes() {
         }
         if (stored.stored == total) {
             if (stored.fileId.isEmpty())
-                stored.fileId = items.emplace_back(Item{driveId(33), stored.name, stored.mimeType, stored.parent, total, stored.blob}).id;
+                stored.fileId = items
+                                    .emplace_back(Item{driveId(33), stored.name, stored.mimeType,
+                                                       stored.parent, total, stored.blob})
+                                    .id;
             sendJson(res, 200, fileJson(*find(stored.fileId)));
             return;
         }
@@ -231,14 +264,19 @@ void DriveEmulator::State::routes() {
             sendJson(res, 200, json(R"({"token_type": "Bearer"})"));
             return;
         }
-        sendJson(res, 200, json(R"({"access_token": %1, "expires_in": 3599, "token_type": "Bearer"})",
-                                core.issueToken(QStringLiteral("ya29.emu-"), 40)));
+        sendJson(res, 200,
+                 json(R"({"access_token": %1, "expires_in": 3599, "token_type": "Bearer"})",
+                      core.issueToken(QStringLiteral("ya29.emu-"), 40)));
     });
 }
 
-DriveEmulator::DriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) { d->routes(); }
+DriveEmulator::DriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) {
+    d->routes();
+}
 
-DriveEmulator::~DriveEmulator() { stop(); }
+DriveEmulator::~DriveEmulator() {
+    stop();
+}
 
 void DriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -250,11 +288,16 @@ void DriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
 }
 
-void DriveEmulator::setRefreshWithoutToken(bool on) { core().locked([&] { d->refreshWithoutToken = on; }); }
-void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) { core().locked([&] { d->faults.push(kind, fault, times); }); }
+void DriveEmulator::setRefreshWithoutToken(bool on) {
+    core().locked([&] { d->refreshWithoutToken = on; });
+}
+void DriveEmulator::injectFault(const QString& kind, Fault fault, int times) {
+    core().locked([&] { d->faults.push(kind, fault, times); });
+}
 
 QString DriveEmulator::addItem(const QString& name, bool folder, const QString& parent) {
-    const QString mimeType = folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain");
+    const QString mimeType =
+        folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain");
     return core().locked([&] { return d->items.emplace_back(Item{driveId(33), name, mimeType, parent}).id; });
 }
 

@@ -23,7 +23,7 @@ public:
     QString addItem(const QString& name, bool folder, const QString& parent = QString());
 
     enum class Fault {
-        ServerError,    // 503 with Google's error body
+        ServerError, // 503 with Google's error body
         TooManyRequests,
         DropConnection, // the body is read, nothing is kept, the connection closes
         KeepPart,       // half of the chunk is kept, then the connection closes

@@ -13,9 +13,13 @@
 namespace {
 using namespace emu;
 
-QString token(int n) { return randomId(n); }
+QString token(int n) {
+    return randomId(n);
+}
 
-void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/json"); }
+void sendJson(Response& res, int status, const QJsonObject& body) {
+    emu::sendJson(res, status, body, "application/json");
+}
 
 void routeError(Response& res, const QString& summary, const QJsonObject& error) {
     sendJson(res, 409, json(R"({"error_summary": %1, "error": %2})", summary, error));
@@ -43,7 +47,8 @@ struct Session {
 // The cursor's session and offset of an upload-session request.
 std::pair<QString, qint64> cursorOf(const QJsonObject& arg) {
     const QJsonObject cursor = arg.value(QStringLiteral("cursor")).toObject();
-    return {cursor.value(QStringLiteral("session_id")).toString(), qint64(cursor.value(QStringLiteral("offset")).toDouble(-1))};
+    return {cursor.value(QStringLiteral("session_id")).toString(),
+            qint64(cursor.value(QStringLiteral("offset")).toDouble(-1))};
 }
 } // namespace
 
@@ -70,7 +75,8 @@ struct DropboxEmulator::State {
             return true;
         const QString tag = core.expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
                                                              : QStringLiteral("invalid_access_token");
-        sendJson(res, 401, json(R"({"error_summary": %1, "error": {".tag": %2}})", tag + QStringLiteral("/.."), tag));
+        sendJson(res, 401,
+                 json(R"({"error_summary": %1, "error": {".tag": %2}})", tag + QStringLiteral("/.."), tag));
         return false;
     }
 
@@ -80,9 +86,10 @@ struct DropboxEmulator::State {
     }
 
     QJsonObject metadata(const QString& lower, const FileEntry& f) const {
-        return json(R"({"name": %1, "id": %2, "client_modified": "2024-05-01T10:20:35Z", "server_modified": "2024-05-01T10:20:36Z",
+        return json(
+            R"({"name": %1, "id": %2, "client_modified": "2024-05-01T10:20:35Z", "server_modified": "2024-05-01T10:20:36Z",
                         "rev": %3, "size": %4, "path_lower": %5, "path_display": %6, "is_downloadable": true})",
-                    f.display.section(QLatin1Char('/'), -1), f.id, f.rev, f.size, lower, f.display);
+            f.display.section(QLatin1Char('/'), -1), f.id, f.rev, f.size, lower, f.display);
     }
 
     QJsonObject linkMetadata(const QString& lower, const FileEntry& f) const {
@@ -90,8 +97,8 @@ struct DropboxEmulator::State {
         const QString url = QStringLiteral("http://localhost:%1/scl/fi/%2/%3?rlkey=%4&dl=0")
                                 .arg(core.port)
                                 .arg(f.linkToken, QString::fromUtf8(QUrl::toPercentEncoding(name)), f.rlkey);
-        return json(R"({".tag": "file", "url": %1, "id": %2, "name": %3, "path_lower": %4, "size": %5})", url, f.id, name, lower,
-                    f.size);
+        return json(R"({".tag": "file", "url": %1, "id": %2, "name": %3, "path_lower": %4, "size": %5})", url,
+                    f.id, name, lower, f.size);
     }
 
     void makeParents(const QString& display) {
@@ -116,7 +123,8 @@ struct DropboxEmulator::State {
         if (!entry.blob.isEmpty())
             QFile::remove(entry.blob);
         // Overwriting keeps the file's id and shared link, with a new revision.
-        entry = {display, blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id, token(12), size, entry.linkToken,
+        entry = {display,    blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id,
+                 token(12),  size, entry.linkToken,
                  entry.rlkey};
         return metadata(lower, entry);
     }
@@ -132,7 +140,8 @@ struct DropboxEmulator::State {
 
     // Content routes carry their argument in the Dropbox-API-Arg header and the file as the body;
     // RPC routes carry a JSON body.
-    std::optional<QJsonObject> argument(const std::string& route, const Request& req, Response& res, const ContentReader* reader) {
+    std::optional<QJsonObject> argument(const std::string& route, const Request& req, Response& res,
+                                        const ContentReader* reader) {
         if (reader) {
             const std::string raw = req.get_header_value("Dropbox-API-Arg");
             if (std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 0x7F; }))
@@ -145,7 +154,8 @@ struct DropboxEmulator::State {
         }
         QJsonParseError error{};
         const bool null = req.body == "null";
-        const QJsonDocument doc = null ? QJsonDocument() : QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
+        const QJsonDocument doc =
+            null ? QJsonDocument() : QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
         if (req.get_header_value("Content-Type").rfind("application/json", 0) == 0 &&
             (null || (error.error == QJsonParseError::NoError && doc.isObject())))
             return doc.object();
@@ -159,8 +169,12 @@ struct DropboxEmulator::State {
         case Fault::TooManyRequests:
             res.set_header("Retry-After", std::to_string(retryAfter));
             if (reader) {
-                sendJson(res, 429, json(R"({"error_summary": "too_many_requests/..", "error": {"reason": {".tag": "too_many_requests"},
-                                            "retry_after": %1}})", retryAfter));
+                sendJson(
+                    res, 429,
+                    json(
+                        R"({"error_summary": "too_many_requests/..", "error": {"reason": {".tag": "too_many_requests"},
+                                            "retry_after": %1}})",
+                        retryAfter));
             } else {
                 res.status = 429;
                 res.set_content("too_many_requests", "text/plain");
@@ -192,7 +206,8 @@ struct DropboxEmulator::State {
                 qint64 got = 0;
                 return reader([&](const char* data, size_t length) {
                     got += qint64(length);
-                    std::this_thread::sleep_until(started + std::chrono::microseconds(got * 1000000 / slowRate));
+                    std::this_thread::sleep_until(started +
+                                                  std::chrono::microseconds(got * 1000000 / slowRate));
                     return receiver(data, length);
                 });
             },
@@ -200,7 +215,8 @@ struct DropboxEmulator::State {
     }
 
     // Every API route: bearer check, argument, request log, fault queue; RPC handlers run under the lock.
-    void handle(const std::string& route, const Handler& handler, const Request& req, Response& res, const ContentReader* reader) {
+    void handle(const std::string& route, const Handler& handler, const Request& req, Response& res,
+                const ContentReader* reader) {
         const QString name = QString::fromStdString(route);
         if (!authorized(req, res)) {
             discard(reader);
@@ -213,7 +229,8 @@ struct DropboxEmulator::State {
         {
             std::lock_guard lock(mutex);
             const bool cursor = arg->contains(QStringLiteral("cursor"));
-            core.requests.append(cursor ? name + QStringLiteral(" offset=%1").arg(cursorOf(*arg).second) : name);
+            core.requests.append(cursor ? name + QStringLiteral(" offset=%1").arg(cursorOf(*arg).second)
+                                        : name);
             fault = faults.take(name);
         }
         if (fault && answerFault(fault->fault, fault->value, res, reader))
@@ -231,12 +248,14 @@ struct DropboxEmulator::State {
 
     void api(const std::string& route, bool content, Handler handler) {
         if (content)
-            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res, const ContentReader& reader) {
+            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res,
+                                                              const ContentReader& reader) {
                 handle(route, handler, req, res, &reader);
             });
         else
-            server.Post("/2/" + route,
-                        [this, route, handler](const Request& req, Response& res) { handle(route, handler, req, res, nullptr); });
+            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
+                handle(route, handler, req, res, nullptr);
+            });
     }
 
     void routes();
@@ -247,19 +266,23 @@ void DropboxEmulator::State::routes() {
         const QString display = arg.value(QStringLiteral("path")).toString();
         const QString lower = display.toLower();
         if (!display.startsWith(QLatin1Char('/'))) {
-            routeError(res, QStringLiteral("path/malformed_path/.."), json(R"({".tag": "path", "path": {".tag": "malformed_path"}})"));
+            routeError(res, QStringLiteral("path/malformed_path/.."),
+                       json(R"({".tag": "path", "path": {".tag": "malformed_path"}})"));
             return;
         }
         if (folders.count(lower) || files.count(lower)) {
             const QString kind = folders.count(lower) ? QStringLiteral("folder") : QStringLiteral("file");
-            routeError(res, QStringLiteral("path/conflict/%1/...").arg(kind),
-                       json(R"({".tag": "path", "path": {".tag": "conflict", "conflict": {".tag": %1}}})", kind));
+            routeError(
+                res, QStringLiteral("path/conflict/%1/...").arg(kind),
+                json(R"({".tag": "path", "path": {".tag": "conflict", "conflict": {".tag": %1}}})", kind));
             return;
         }
         makeParents(display);
         folders.emplace(lower, display);
-        sendJson(res, 200, json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
-                                display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower, display));
+        sendJson(res, 200,
+                 json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
+                      display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower,
+                      display));
     });
 
     api("files/upload", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
@@ -271,112 +294,131 @@ void DropboxEmulator::State::routes() {
             sendJson(res, 200, *meta);
         else
             routeError(res, QStringLiteral("path/conflict/folder/.."),
-                       json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})", json(folderConflict),
-                            QStringLiteral("pid_upload_session:") + token(40)));
+                       json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})",
+                            json(folderConflict), QStringLiteral("pid_upload_session:") + token(40)));
     });
 
-    api("files/upload_session/start", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
-        const QString blob = receive(*reader);
-        if (blob.isEmpty())
-            return;
-        const QString id = QStringLiteral("pid_upload_session:") + token(40);
-        std::lock_guard lock(mutex);
-        sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
-        sendJson(res, 200, json(R"({"session_id": %1})", id));
-    });
-
-    api("files/upload_session/append_v2", true, [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
-        const auto [id, offset] = cursorOf(arg);
-        Session session;
-        {
+    api("files/upload_session/start", true,
+        [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+            const QString blob = receive(*reader);
+            if (blob.isEmpty())
+                return;
+            const QString id = QStringLiteral("pid_upload_session:") + token(40);
             std::lock_guard lock(mutex);
-            const auto it = sessions.find(id);
-            if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
-                discard(reader);
-                if (it == sessions.end())
-                    routeError(res, QStringLiteral("not_found/.."), json(R"({".tag": "not_found"})"));
-                else if (it->second.closed)
-                    routeError(res, QStringLiteral("closed/.."), json(R"({".tag": "closed"})"));
-                else
-                    routeError(res, QStringLiteral("incorrect_offset/.."),
-                               json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+            sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
+            sendJson(res, 200, json(R"({"session_id": %1})", id));
+        });
+
+    api("files/upload_session/append_v2", true,
+        [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
+            const auto [id, offset] = cursorOf(arg);
+            Session session;
+            {
+                std::lock_guard lock(mutex);
+                const auto it = sessions.find(id);
+                if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
+                    discard(reader);
+                    if (it == sessions.end())
+                        routeError(res, QStringLiteral("not_found/.."), json(R"({".tag": "not_found"})"));
+                    else if (it->second.closed)
+                        routeError(res, QStringLiteral("closed/.."), json(R"({".tag": "closed"})"));
+                    else
+                        routeError(
+                            res, QStringLiteral("incorrect_offset/.."),
+                            json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+                    return;
+                }
+                session = it->second;
+            }
+            const bool ok = core.streamBody(*reader, session.blob, true);
+            const qint64 size = QFileInfo(session.blob).size();
+            std::lock_guard lock(mutex);
+            Session& stored = sessions[id];
+            stored.offset = size;
+            if (!ok)
+                return;
+            stored.closed = arg.value(QStringLiteral("close")).toBool();
+            res.status = 200;
+            res.set_content("null", "application/json");
+        });
+
+    api("files/upload_session/finish_batch_v2", false,
+        [this](const QJsonObject& arg, Response& res, const ContentReader*) {
+            QJsonArray entries;
+            for (const QJsonValue& value : arg.value(QStringLiteral("entries")).toArray()) {
+                const auto [id, offset] = cursorOf(value.toObject());
+                const auto lookupFailed = [&](const QJsonObject& why) {
+                    entries.append(json(
+                        R"({".tag": "failure", "failure": {".tag": "lookup_failed", "lookup_failed": %1}})",
+                        why));
+                };
+                if (faults.take(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
+                    sessions.erase(id);
+                const auto it = sessions.find(id);
+                if (it == sessions.end()) {
+                    lookupFailed(json(R"({".tag": "not_found"})"));
+                } else if (!it->second.closed) {
+                    lookupFailed(json(R"({".tag": "not_closed"})"));
+                } else if (it->second.offset != offset) {
+                    lookupFailed(
+                        json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+                } else {
+                    const Session session = it->second;
+                    sessions.erase(it);
+                    std::optional<QJsonObject> meta =
+                        commit(value[QStringLiteral("commit")].toObject(), session.blob, session.offset);
+                    if (meta)
+                        meta->insert(QStringLiteral(".tag"), QStringLiteral("success"));
+                    entries.append(
+                        meta ? *meta
+                             : json(R"({".tag": "failure", "failure": {".tag": "path", "path": %1}})",
+                                    json(folderConflict)));
+                }
+            }
+            sendJson(res, 200, json(R"({"entries": %1})", entries));
+        });
+
+    api("sharing/create_shared_link_with_settings", false,
+        [this](const QJsonObject& arg, Response& res, const ContentReader*) {
+            const QString lower = arg.value(QStringLiteral("path")).toString().toLower();
+            const auto it = files.find(lower);
+            if (it == files.end()) {
+                routeError(res, QStringLiteral("path/not_found/.."),
+                           json(R"({".tag": "path", "path": {".tag": "not_found"}})"));
                 return;
             }
-            session = it->second;
-        }
-        const bool ok = core.streamBody(*reader, session.blob, true);
-        const qint64 size = QFileInfo(session.blob).size();
-        std::lock_guard lock(mutex);
-        Session& stored = sessions[id];
-        stored.offset = size;
-        if (!ok)
-            return;
-        stored.closed = arg.value(QStringLiteral("close")).toBool();
-        res.status = 200;
-        res.set_content("null", "application/json");
-    });
-
-    api("files/upload_session/finish_batch_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
-        QJsonArray entries;
-        for (const QJsonValue& value : arg.value(QStringLiteral("entries")).toArray()) {
-            const auto [id, offset] = cursorOf(value.toObject());
-            const auto lookupFailed = [&](const QJsonObject& why) {
-                entries.append(json(R"({".tag": "failure", "failure": {".tag": "lookup_failed", "lookup_failed": %1}})", why));
-            };
-            if (faults.take(QStringLiteral("files/upload_session/finish_batch_v2#expire")))
-                sessions.erase(id);
-            const auto it = sessions.find(id);
-            if (it == sessions.end()) {
-                lookupFailed(json(R"({".tag": "not_found"})"));
-            } else if (!it->second.closed) {
-                lookupFailed(json(R"({".tag": "not_closed"})"));
-            } else if (it->second.offset != offset) {
-                lookupFailed(json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
+            FileEntry& entry = it->second;
+            if (!entry.linkToken.isEmpty() && omitLinkMetadata) {
+                routeError(res, QStringLiteral("shared_link_already_exists/.."),
+                           json(R"({".tag": "shared_link_already_exists"})"));
+            } else if (!entry.linkToken.isEmpty()) {
+                routeError(
+                    res, QStringLiteral("shared_link_already_exists/metadata/.."),
+                    json(
+                        R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
+                        linkMetadata(lower, entry)));
             } else {
-                const Session session = it->second;
-                sessions.erase(it);
-                std::optional<QJsonObject> meta = commit(value[QStringLiteral("commit")].toObject(), session.blob, session.offset);
-                if (meta)
-                    meta->insert(QStringLiteral(".tag"), QStringLiteral("success"));
-                entries.append(meta ? *meta : json(R"({".tag": "failure", "failure": {".tag": "path", "path": %1}})", json(folderConflict)));
+                entry.linkToken = token(21);
+                entry.rlkey = token(25);
+                sendJson(res, 200, linkMetadata(lower, entry));
             }
-        }
-        sendJson(res, 200, json(R"({"entries": %1})", entries));
-    });
+        });
 
-    api("sharing/create_shared_link_with_settings", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
-        const QString lower = arg.value(QStringLiteral("path")).toString().toLower();
-        const auto it = files.find(lower);
-        if (it == files.end()) {
-            routeError(res, QStringLiteral("path/not_found/.."), json(R"({".tag": "path", "path": {".tag": "not_found"}})"));
-            return;
-        }
-        FileEntry& entry = it->second;
-        if (!entry.linkToken.isEmpty() && omitLinkMetadata) {
-            routeError(res, QStringLiteral("shared_link_already_exists/.."), json(R"({".tag": "shared_link_already_exists"})"));
-        } else if (!entry.linkToken.isEmpty()) {
-            routeError(res, QStringLiteral("shared_link_already_exists/metadata/.."),
-                       json(R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
-                            linkMetadata(lower, entry)));
-        } else {
-            entry.linkToken = token(21);
-            entry.rlkey = token(25);
-            sendJson(res, 200, linkMetadata(lower, entry));
-        }
-    });
-
-    api("sharing/list_shared_links", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
-        QJsonArray links;
-        const auto it = files.find(arg.value(QStringLiteral("path")).toString().toLower());
-        if (it != files.end() && !it->second.linkToken.isEmpty())
-            links.append(linkMetadata(it->first, it->second));
-        sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
-    });
+    api("sharing/list_shared_links", false,
+        [this](const QJsonObject& arg, Response& res, const ContentReader*) {
+            QJsonArray links;
+            const auto it = files.find(arg.value(QStringLiteral("path")).toString().toLower());
+            if (it != files.end() && !it->second.linkToken.isEmpty())
+                links.append(linkMetadata(it->first, it->second));
+            sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
+        });
 
     api("users/get_current_account", false, [this](const QJsonObject&, Response& res, const ContentReader*) {
-        QJsonObject body = json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
+        QJsonObject body =
+            json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
                                     "email_verified": true, "account_type": {".tag": "basic"}})",
-                                account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0), account.email);
+                 account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0),
+                 account.email);
         if (!account.photoUrl.isEmpty())
             body.insert(QStringLiteral("profile_photo_url"), account.photoUrl);
         sendJson(res, 200, body);
@@ -386,10 +428,14 @@ void DropboxEmulator::State::routes() {
         std::lock_guard lock(mutex);
         core.requests.append(QStringLiteral("oauth2/token"));
         if (core.refreshGrantMatches(req))
-            sendJson(res, 200, json(R"({"access_token": %1, "token_type": "bearer", "expires_in": 14400})",
-                                    core.issueToken(QStringLiteral("sl.emu-"), 40)));
+            sendJson(res, 200,
+                     json(R"({"access_token": %1, "token_type": "bearer", "expires_in": 14400})",
+                          core.issueToken(QStringLiteral("sl.emu-"), 40)));
         else
-            sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "refresh token is invalid or revoked"})"));
+            sendJson(
+                res, 400,
+                json(
+                    R"({"error": "invalid_grant", "error_description": "refresh token is invalid or revoked"})"));
     });
 
     server.Get(R"(/scl/fi/([^/]+)/([^/]+))", [this](const Request& req, Response& res) {
@@ -413,9 +459,13 @@ DropboxEmulator::DropboxEmulator(const QString& storageDir)
     d->routes();
 }
 
-DropboxEmulator::~DropboxEmulator() { stop(); }
+DropboxEmulator::~DropboxEmulator() {
+    stop();
+}
 
-QString DropboxEmulator::shareHost() const { return QStringLiteral("localhost:%1").arg(port()); }
+QString DropboxEmulator::shareHost() const {
+    return QStringLiteral("localhost:%1").arg(port());
+}
 
 void DropboxEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -427,9 +477,15 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(QStringLiteral("dropbox/appKey"), QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::setAccount(const Account& account) { core().locked([&] { d->account = account; }); }
-void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) { core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); }); }
-void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) { core().locked([&] { d->omitLinkMetadata = omit; }); }
+void DropboxEmulator::setAccount(const Account& account) {
+    core().locked([&] { d->account = account; });
+}
+void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
+    core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); });
+}
+void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) {
+    core().locked([&] { d->omitLinkMetadata = omit; });
+}
 
 void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
     const QString key = fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route;
@@ -437,14 +493,26 @@ void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, 
 }
 
 QString DropboxEmulator::storedFile(const QString& remotePath) const {
-    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString(); });
+    return core().locked([&] {
+        return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString();
+    });
 }
 
 QString DropboxEmulator::displayPath(const QString& remotePath) const {
-    return core().locked([&] { return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString(); });
+    return core().locked([&] {
+        return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString();
+    });
 }
 
-bool DropboxEmulator::folderExists(const QString& path) const { return core().locked([&] { return d->folders.count(path.toLower()) > 0; }); }
-QStringList DropboxEmulator::rejectedArgs() const { return core().locked([&] { return d->rejectedArgs; }); }
-qint64 DropboxEmulator::bytesReceived() const { return core().bytesReceived; }
-int DropboxEmulator::abortedBodies() const { return core().abortedBodies; }
+bool DropboxEmulator::folderExists(const QString& path) const {
+    return core().locked([&] { return d->folders.count(path.toLower()) > 0; });
+}
+QStringList DropboxEmulator::rejectedArgs() const {
+    return core().locked([&] { return d->rejectedArgs; });
+}
+qint64 DropboxEmulator::bytesReceived() const {
+    return core().bytesReceived;
+}
+int DropboxEmulator::abortedBodies() const {
+    return core().abortedBodies;
+}

@@ -28,23 +28,23 @@ void sendJson(Response& res, int status, const QJsonObject& body, const char* ty
 QJsonObject parseJson(const std::string& text);
 // An answer written out as JSON text, with %1, %2… standing for `values` (as JSON values).
 QJsonObject fillJson(const char* text, const QJsonArray& values);
-template <class... Values>
-QJsonObject json(const char* text, const Values&... values) {
+template <class... Values> QJsonObject json(const char* text, const Values&... values) {
     return fillJson(text, QJsonArray{QJsonValue(values)...});
 }
 // Headers go out, then the body they promise never comes.
 void dropAnswer(Response& res);
 
 // Faults queued per key (route, request kind…): each is met `times` times, in the order queued.
-template <class Fault>
-class FaultQueue {
+template <class Fault> class FaultQueue {
 public:
     struct Entry {
         Fault fault;
         int times;
         int value; // e.g. Retry-After seconds
     };
-    void push(const QString& key, Fault fault, int times, int value = 0) { m_queues[key].push_back({fault, times, value}); }
+    void push(const QString& key, Fault fault, int times, int value = 0) {
+        m_queues[key].push_back({fault, times, value});
+    }
     std::optional<Entry> take(const QString& key) {
         auto it = m_queues.find(key);
         if (it == m_queues.end() || it->second.empty())
@@ -77,8 +77,7 @@ struct EmulatorCore {
     std::atomic<int> abortedBodies{0};
 
     // Runs `f` under the mutex: the emulators' setters and readers.
-    template <class F>
-    auto locked(F f) const {
+    template <class F> auto locked(F f) const {
         std::lock_guard lock(mutex);
         return f();
     }

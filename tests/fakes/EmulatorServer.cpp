@@ -26,13 +26,16 @@ void sendJson(Response& res, int status, const QJsonObject& body, const char* ty
     res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), type);
 }
 
-QJsonObject parseJson(const std::string& text) { return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(); }
+QJsonObject parseJson(const std::string& text) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
 
 QJsonObject fillJson(const char* text, const QJsonArray& values) {
     QByteArray out;
     for (const char* c = text; *c; ++c) {
         if (*c == '%' && c[1] >= '1' && c[1] <= '9') {
-            const QByteArray one = QJsonDocument(QJsonArray{values.at(*++c - '1')}).toJson(QJsonDocument::Compact);
+            const QByteArray one =
+                QJsonDocument(QJsonArray{values.at(*++c - '1')}).toJson(QJsonDocument::Compact);
             out += one.mid(1, one.size() - 2);
         } else {
             out += *c;
@@ -44,13 +47,18 @@ QJsonObject fillJson(const char* text, const QJsonArray& values) {
 }
 
 void dropAnswer(Response& res) {
-    res.set_content_provider(1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+    res.set_content_provider(1024, "application/json",
+                             [](size_t, size_t, httplib::DataSink&) { return false; });
 }
 } // namespace emu
 
-QString EmulatorCore::base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+QString EmulatorCore::base() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
 
-QString EmulatorCore::newBlob(const QString& prefix) { return root + QStringLiteral("/%1-%2.bin").arg(prefix).arg(++blobs); }
+QString EmulatorCore::newBlob(const QString& prefix) {
+    return root + QStringLiteral("/%1-%2.bin").arg(prefix).arg(++blobs);
+}
 
 QString EmulatorCore::credential(const emu::Request& req, const char* scheme) {
     const std::string header = req.get_header_value("Authorization");
@@ -81,7 +89,8 @@ void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
     res.set_content(file.readAll().toStdString(), "application/octet-stream");
 }
 
-bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 keep) {
+bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append,
+                              qint64 keep) {
     FILE* out = nullptr;
     if (!file.isEmpty()) {
         out = std::fopen(QFile::encodeName(file).constData(), append ? "ab" : "wb");
@@ -109,7 +118,9 @@ EmulatorServer::EmulatorServer(const QString& storageDir) : m_core(std::make_uni
     QDir().mkpath(storageDir);
 }
 
-EmulatorServer::~EmulatorServer() { stop(); }
+EmulatorServer::~EmulatorServer() {
+    stop();
+}
 
 bool EmulatorServer::start() {
     m_core->port = m_core->server.bind_to_any_port("127.0.0.1");
@@ -129,18 +140,30 @@ void EmulatorServer::stop() {
     }
 }
 
-quint16 EmulatorServer::port() const { return quint16(m_core->port); }
-QString EmulatorServer::baseUrl() const { return m_core->base(); }
+quint16 EmulatorServer::port() const {
+    return quint16(m_core->port);
+}
+QString EmulatorServer::baseUrl() const {
+    return m_core->base();
+}
 
 void EmulatorServer::addAccessToken(const QString& token, bool expired) {
     m_core->locked([&] { (expired ? m_core->expiredTokens : m_core->tokens).insert(token); });
 }
 
-void EmulatorServer::setRefreshToken(const QString& token) { m_core->locked([&] { m_core->refreshToken = token; }); }
-int EmulatorServer::refreshGrants() const { return m_core->locked([&] { return m_core->refreshGrants; }); }
-QStringList EmulatorServer::requests() const { return m_core->locked([&] { return m_core->requests; }); }
+void EmulatorServer::setRefreshToken(const QString& token) {
+    m_core->locked([&] { m_core->refreshToken = token; });
+}
+int EmulatorServer::refreshGrants() const {
+    return m_core->locked([&] { return m_core->refreshGrants; });
+}
+QStringList EmulatorServer::requests() const {
+    return m_core->locked([&] { return m_core->requests; });
+}
 
 int EmulatorServer::count(const QString& word) const {
     const QStringList lines = requests();
-    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.split(QLatin1Char(' ')).contains(word); }));
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) {
+        return line.split(QLatin1Char(' ')).contains(word);
+    }));
 }

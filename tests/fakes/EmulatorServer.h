@@ -27,7 +27,7 @@ public:
     void setRefreshToken(const QString& token);
     int refreshGrants() const; // refresh-grant requests, answered or refused
 
-    QStringList requests() const; // in arrival order
+    QStringList requests() const;         // in arrival order
     int count(const QString& word) const; // requests with this word in their log line
 
 protected:

@@ -12,14 +12,17 @@
 namespace {
 using namespace emu;
 
-void sendJson(Response& res, int status, const QJsonObject& body) { emu::sendJson(res, status, body, "application/vnd.api+json"); }
+void sendJson(Response& res, int status, const QJsonObject& body) {
+    emu::sendJson(res, status, body, "application/vnd.api+json");
+}
 
 void zohoError(Response& res, int status, const QString& id, const QString& title) {
     sendJson(res, status, json(R"({"errors": [{"id": %1, "title": %2}]})", id, title));
 }
 
-const char* const uploadHeaders[] = {"x-service", "invoker", "oauth-scope", "x-filename", "upload-id",
-                                     "x-upload-id", "x-streammode", "x-parent_id", "x-override-name-exist", "x-uploadTo"};
+const char* const uploadHeaders[] = {
+    "x-service",    "invoker",     "oauth-scope",           "x-filename", "upload-id", "x-upload-id",
+    "x-streammode", "x-parent_id", "x-override-name-exist", "x-uploadTo"};
 } // namespace
 
 struct WorkDriveEmulator::State {
@@ -31,9 +34,9 @@ struct WorkDriveEmulator::State {
     std::map<QString, std::pair<QString, QString>> folders; // id -> (name, parent), in id order
     QStringList folderOrder;
     QList<Upload> uploads;
-    std::map<QString, QString> progress;  // "upload_<zuid>_<id>" -> resource id
-    std::map<QString, QString> links;     // link id -> resource id
-    FaultQueue<Fault> faults; // keyed by the fault itself: each kind belongs to one step
+    std::map<QString, QString> progress; // "upload_<zuid>_<id>" -> resource id
+    std::map<QString, QString> links;    // link id -> resource id
+    FaultQueue<Fault> faults;            // keyed by the fault itself: each kind belongs to one step
     QList<std::tuple<QString, int, QByteArray>> overrides;
 
     QString base() const { return core.base(); }
@@ -72,7 +75,11 @@ struct WorkDriveEmulator::State {
     }
 
     static QJsonObject attributes(const Request& req) {
-        return parseJson(req.body).value(QStringLiteral("data")).toObject().value(QStringLiteral("attributes")).toObject();
+        return parseJson(req.body)
+            .value(QStringLiteral("data"))
+            .toObject()
+            .value(QStringLiteral("attributes"))
+            .toObject();
     }
 
     void routes();
@@ -80,22 +87,28 @@ struct WorkDriveEmulator::State {
 
 void WorkDriveEmulator::State::routes() {
     route(true, "/api/v1/users/me", [this](const Request&, Response& res) {
-        sendJson(res, 200, json(R"({"data": {"id": %1, "type": "users",
+        sendJson(res, 200,
+                 json(R"({"data": {"id": %1, "type": "users",
             "attributes": {"email_id": "zylker@zylker.com", "display_name": "Zylker Admin",
                            "avatar_url": "https://contacts.zoho.com/file?ID=747938014&fs=thumb", "edition": %2},
             "relationships": {"enterprise": {"links": {"related": %3}}}}})",
-                                userId, edition, base() + QStringLiteral("/api/v1/enterprise/e1")));
+                      userId, edition, base() + QStringLiteral("/api/v1/enterprise/e1")));
     });
     route(true, "/api/v1/enterprise/e1", [this](const Request&, Response& res) {
         if (takeFault(Fault::BrokenChain))
             sendJson(res, 200, json(R"({"data": {"id": "e1", "type": "enterprise"}})"));
         else
-            sendJson(res, 200, json(R"({"data": {"id": "e1", "type": "enterprise", "relationships": {"currentuser": {"links": {"related": %1}}}}})",
-                                    base() + QStringLiteral("/api/v1/enterprise/e1/currentuser")));
+            sendJson(
+                res, 200,
+                json(
+                    R"({"data": {"id": "e1", "type": "enterprise", "relationships": {"currentuser": {"links": {"related": %1}}}}})",
+                    base() + QStringLiteral("/api/v1/enterprise/e1/currentuser")));
     });
     route(true, "/api/v1/enterprise/e1/currentuser", [this](const Request&, Response& res) {
-        sendJson(res, 200, json(R"({"data": {"id": "m1", "relationships": {"privatespace": {"links": {"related": %1}}}}})",
-                                base() + QStringLiteral("/api/v1/users/m1/privatespace")));
+        sendJson(
+            res, 200,
+            json(R"({"data": {"id": "m1", "relationships": {"privatespace": {"links": {"related": %1}}}}})",
+                 base() + QStringLiteral("/api/v1/users/m1/privatespace")));
     });
     route(true, "/api/v1/users/m1/privatespace", [](const Request&, Response& res) {
         sendJson(res, 200, json(R"({"data": [{"id": %1, "type": "privatespace"}]})", privateSpace));
@@ -110,8 +123,9 @@ void WorkDriveEmulator::State::routes() {
         for (const QString& folder : folderOrder) {
             if (folders[folder].second != id)
                 continue;
-            data.append(json(R"({"id": %1, "type": "files", "attributes": {"name": %2, "type": "folder", "is_folder": true, "parent_id": %3}})",
-                             folder, folders[folder].first, id));
+            data.append(json(
+                R"({"id": %1, "type": "files", "attributes": {"name": %2, "type": "folder", "is_folder": true, "parent_id": %3}})",
+                folder, folders[folder].first, id));
         }
         sendJson(res, 200, json(R"({"data": %1})", data));
     });
@@ -141,7 +155,8 @@ void WorkDriveEmulator::State::routes() {
             ok = authorized(req, res);
             drop = takeFault(Fault::DropUpload);
             for (const char* name : uploadHeaders)
-                upload.headers.append(QString::fromLatin1(name) + QStringLiteral(": ") + QString::fromStdString(req.get_header_value(name)));
+                upload.headers.append(QString::fromLatin1(name) + QStringLiteral(": ") +
+                                      QString::fromStdString(req.get_header_value(name)));
             upload.blob = core.newBlob(QStringLiteral("wd-blob"));
         }
         const bool complete = core.streamBody(reader, ok ? upload.blob : QString());
@@ -155,10 +170,13 @@ void WorkDriveEmulator::State::routes() {
         }
         std::lock_guard lock(mutex);
         upload.resourceId = randomId(37);
-        upload.name = QUrl::fromPercentEncoding(QByteArray::fromStdString(req.get_header_value("x-filename")));
+        upload.name =
+            QUrl::fromPercentEncoding(QByteArray::fromStdString(req.get_header_value("x-filename")));
         upload.parent = QString::fromStdString(req.get_header_value("x-parent_id"));
         uploads.append(upload);
-        progress[QStringLiteral("upload_%1_%2").arg(userId, QString::fromStdString(req.get_header_value("upload-id")))] = upload.resourceId;
+        progress[QStringLiteral("upload_%1_%2")
+                     .arg(userId, QString::fromStdString(req.get_header_value("upload-id")))] =
+            upload.resourceId;
         sendJson(res, 200, json(R"({"data": []})"));
     });
     route(true, "/uploadprogress", [this](const Request& req, Response& res) {
@@ -168,28 +186,34 @@ void WorkDriveEmulator::State::routes() {
         else if (takeFault(Fault::NoResourceId))
             sendJson(res, 200, json(R"({"AUDIT_INFO": {"statusCode": "D201"}})"));
         else
-            sendJson(res, 200, json(R"({"RESOURCE_ID": %1, "AUDIT_INFO": {"statusCode": "D201", "RESOURCE_ID": %1}})", it->second));
+            sendJson(res, 200,
+                     json(R"({"RESOURCE_ID": %1, "AUDIT_INFO": {"statusCode": "D201", "RESOURCE_ID": %1}})",
+                          it->second));
     });
     route(false, "/api/v1/links", [this](const Request& req, Response& res) {
         const QJsonObject a = attributes(req);
         const QString resource = a.value(QStringLiteral("resource_id")).toString();
-        if (std::none_of(uploads.begin(), uploads.end(), [&](const Upload& u) { return u.resourceId == resource; })) {
+        if (std::none_of(uploads.begin(), uploads.end(),
+                         [&](const Upload& u) { return u.resourceId == resource; })) {
             zohoError(res, 404, QStringLiteral("R501"), QStringLiteral("Resource does not exist"));
             return;
         }
         const QString id = randomId(17);
         links[id] = resource;
-        QJsonObject attributes = json(R"({"link": %1, "resource_id": %2, "link_name": %3})",
-                                      QStringLiteral("https://workdrive.zohoexternal.com/external/%1/download").arg(id), resource,
-                                      a.value(QStringLiteral("link_name")));
+        QJsonObject attributes =
+            json(R"({"link": %1, "resource_id": %2, "link_name": %3})",
+                 QStringLiteral("https://workdrive.zohoexternal.com/external/%1/download").arg(id), resource,
+                 a.value(QStringLiteral("link_name")));
         if (!takeFault(Fault::LinkWithoutId))
             attributes.insert(QStringLiteral("id"), id);
-        sendJson(res, 201, json(R"({"data": {"id": %1, "type": "links", "attributes": %2}})", id, attributes));
+        sendJson(res, 201,
+                 json(R"({"data": {"id": %1, "type": "links", "attributes": %2}})", id, attributes));
     });
     server.Get(R"(/public/workdrive-external/download/([^/]+))", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
         const QString resource = QString::fromStdString(req.matches[1]);
-        const QString linkId = parseJson(req.get_param_value("x-cli-msg")).value(QStringLiteral("linkId")).toString();
+        const QString linkId =
+            parseJson(req.get_param_value("x-cli-msg")).value(QStringLiteral("linkId")).toString();
         const auto link = links.find(linkId);
         for (const Upload& upload : uploads) {
             if (upload.resourceId == resource && link != links.end() && link->second == resource) {
@@ -208,16 +232,21 @@ void WorkDriveEmulator::State::routes() {
             sendJson(res, 200, json(R"({"error": "Access Denied", "status": "failure",
                 "error_description": "You have made too many requests continuously. Please try again after some time."})"));
         else
-            sendJson(res, 200, json(R"({"access_token": %1, "api_domain": %2, "token_type": "Bearer", "expires_in": 3600})",
-                                    core.issueToken(QStringLiteral("1000.emu"), 32), base()));
+            sendJson(
+                res, 200,
+                json(R"({"access_token": %1, "api_domain": %2, "token_type": "Bearer", "expires_in": 3600})",
+                     core.issueToken(QStringLiteral("1000.emu"), 32), base()));
     });
 }
 
-WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) {
+WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir)
+    : EmulatorServer(storageDir), d(new State{core()}) {
     d->routes();
 }
 
-WorkDriveEmulator::~WorkDriveEmulator() { stop(); }
+WorkDriveEmulator::~WorkDriveEmulator() {
+    stop();
+}
 
 void WorkDriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -227,10 +256,18 @@ void WorkDriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("zoho/clientSecret"), QStringLiteral("emu-zoho-client-secret"));
 }
 
-void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) { core().locked([&] { d->noToken = on; }); }
-void WorkDriveEmulator::setEdition(const QString& edition) { core().locked([&] { d->edition = edition; }); }
-void WorkDriveEmulator::injectFault(Fault fault, int times) { core().locked([&] { d->faults.push(State::key(fault), fault, times); }); }
-QList<WorkDriveEmulator::Upload> WorkDriveEmulator::uploads() const { return core().locked([&] { return d->uploads; }); }
+void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) {
+    core().locked([&] { d->noToken = on; });
+}
+void WorkDriveEmulator::setEdition(const QString& edition) {
+    core().locked([&] { d->edition = edition; });
+}
+void WorkDriveEmulator::injectFault(Fault fault, int times) {
+    core().locked([&] { d->faults.push(State::key(fault), fault, times); });
+}
+QList<WorkDriveEmulator::Upload> WorkDriveEmulator::uploads() const {
+    return core().locked([&] { return d->uploads; });
+}
 
 QString WorkDriveEmulator::addFolder(const QString& name, const QString& parent) {
     const QString id = randomId(37);
@@ -246,5 +283,6 @@ void WorkDriveEmulator::answerOnce(const QString& request, int status, const QBy
 }
 
 std::pair<QString, QString> WorkDriveEmulator::folder(const QString& id) const {
-    return core().locked([&] { return d->folders.count(id) ? d->folders[id] : std::pair<QString, QString>(); });
+    return core().locked(
+        [&] { return d->folders.count(id) ? d->folders[id] : std::pair<QString, QString>(); });
 }

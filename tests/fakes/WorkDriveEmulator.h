@@ -23,11 +23,11 @@ public:
     QString addFolder(const QString& name, const QString& parent = privateSpace);
 
     enum class Fault {
-        TechnicalError,    // folder creation answers errors [{"id": "R002"}]
-        DropUpload,        // the upload connection closes before an answer
-        NoResourceId,      // the upload result carries no RESOURCE_ID
-        LinkWithoutId,     // the link answer has no attributes.id (only the link URL)
-        BrokenChain,       // the enterprise step answers without relationships
+        TechnicalError, // folder creation answers errors [{"id": "R002"}]
+        DropUpload,     // the upload connection closes before an answer
+        NoResourceId,   // the upload result carries no RESOURCE_ID
+        LinkWithoutId,  // the link answer has no attributes.id (only the link URL)
+        BrokenChain,    // the enterprise step answers without relationships
     };
     void injectFault(Fault fault, int times = 1);
     // The next API request whose "METHOD /path" starts with `request` gets this answer instead.

@@ -38,7 +38,9 @@ void expectOs(const OsCase& c) {
 
 class UAParserOs : public ::testing::TestWithParam<OsCase> {};
 
-TEST_P(UAParserOs, ClassifiesRealAgents) { expectOs(GetParam()); }
+TEST_P(UAParserOs, ClassifiesRealAgents) {
+    expectOs(GetParam());
+}
 
 // Real agents from the corpus with the OS the rules give them; see the data file's header.
 std::vector<OsCase> loadOsCases() {
@@ -72,7 +74,8 @@ TEST(UAParser, EdgeCasesOfTheOsRules) {
         // The "; opera" branch of the iOS pattern: its version group took no part.
         {"Opera/9.80 (iPhone; Opera Mini/7.0.4/28.2555; U; fr) Presto/2.8.119 Version/11.10", "ios", nullptr},
         // Only the Macintosh pattern matches, and it has no second group for the version.
-        {"Mozilla/5.0 (Macintosh; U; en) AppleWebKit/85.7 (KHTML, like Gecko) Safari/85.5", "mac os", nullptr},
+        {"Mozilla/5.0 (Macintosh; U; en) AppleWebKit/85.7 (KHTML, like Gecko) Safari/85.5", "mac os",
+         nullptr},
         {"Mozilla/5.0 (Windows NT 6.1; WOW64; rv:40.0) Gecko/20100101 Firefox/40.1", "Windows", "7"},
         {"Mozilla/5.0 (Linux; Android 7.0; SM-G930F Build/NRD90M) AppleWebKit/537.36", "Android", "7.0"},
         {"curl/8.5.0", nullptr, nullptr, true},
@@ -106,7 +109,8 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
          "Edge 16.16299", "amd64", "EdgeHTML 16.16299", nullptr},
         {"Mozilla/5.0 (X11; FreeBSD amd64; rv:25.0) Gecko/20100101 Firefox/25.0", "Firefox 25.0", "amd64",
          "Gecko 25.0", nullptr},
-        {"Mozilla/5.0 (Linux; Android 5.1.1; Nexus 5 Build/LMY48B; wv) AppleWebKit/537.36 (KHTML, like Gecko) "
+        {"Mozilla/5.0 (Linux; Android 5.1.1; Nexus 5 Build/LMY48B; wv) AppleWebKit/537.36 (KHTML, like "
+         "Gecko) "
          "Version/4.0 Chrome/43.0.2357.65 Mobile Safari/537.36",
          "chrome webview 43.0.2357.65", nullptr, "WebKit 537.36", "lg|mobile|Nexus 5"},
         {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/149.0.0.0 Mobile "

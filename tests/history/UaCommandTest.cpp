@@ -57,7 +57,8 @@ TEST(UaCommand, FileGivesOneLinePerAgentInOrder) {
 }
 
 TEST(UaCommand, BadUsageAndMissingFile) {
-    for (const QStringList& bad : {QStringList{}, QStringList{"a", "b"}, QStringList{"--file", "x", "agent"}, QStringList{"--bogus"}})
+    for (const QStringList& bad :
+         {QStringList{}, QStringList{"a", "b"}, QStringList{"--file", "x", "agent"}, QStringList{"--bogus"}})
         EXPECT_EQ(runUa(bad).status, 2) << bad.join(u' ').toStdString();
     const CliRun missing =
         runUa({QStringLiteral("--file"), testsupport::makeTempDir() + QStringLiteral("/none.txt")});

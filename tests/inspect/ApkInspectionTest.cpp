@@ -44,10 +44,14 @@ TEST(ApkInspection, GeneratedPackages) {
     localised.versionName = QStringLiteral("2.0-beta");
     localised.assetSize = 4096;
     const Case cases[] = {
-        {"plain", {}, {"com.example.app", "1.7", "Example", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
-        {"adaptive", adaptive,
+        {"plain",
+         {},
+         {"com.example.app", "1.7", "Example", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
+        {"adaptive",
+         adaptive,
          {"com.example.app", "1.7", "Example", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
-        {"localised", localised,
+        {"localised",
+         localised,
          {"com.example.app", "2.0-beta", "Bob", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
     };
     for (const Case& c : cases) {
@@ -68,15 +72,18 @@ TEST(ApkInspection, GeneratedPackages) {
 
 TEST(ApkInspection, CorpusPackages) {
     const std::pair<const char*, PackageRecord> cases[] = {
-        {"com.politedroid_6.apk", {"com.politedroid", "1.5", "Polite Droid", "res/drawable-xhdpi-v4/icon.png", "0 MB", "6", ""}},
-        {"duplicate.permisssions_9999999.apk", {"duplicate.permisssions", "", "Duplicate Permisssions",
-                                                "res/drawable/ic_launcher.png", "0 MB", "9999999", ""}},
+        {"com.politedroid_6.apk",
+         {"com.politedroid", "1.5", "Polite Droid", "res/drawable-xhdpi-v4/icon.png", "0 MB", "6", ""}},
+        {"duplicate.permisssions_9999999.apk",
+         {"duplicate.permisssions", "", "Duplicate Permisssions", "res/drawable/ic_launcher.png", "0 MB",
+          "9999999", ""}},
         {"urzip-unicode-label.apk",
          {"info.guardianproject.urzip", "0.1",
           QStringLiteral("urzip-πÇÇπÇÇ现代汉语通用字-български-عربي1234"), "res/drawable/ic_launcher.png",
           "0 MB", "100", ""}},
         {"issue1170.apk", {"com.ibotpeaches.issue1170", "1.0", "Issue1170", "r/e/a.png", "0 MB", "1", ""}},
-        {"issue-1128-poc1.apk", {"android.appsecurity.cts.tinyapp", "1.0", "Tiny App for CTS", "", "0 MB", "10", ""}},
+        {"issue-1128-poc1.apk",
+         {"android.appsecurity.cts.tinyapp", "1.0", "Tiny App for CTS", "", "0 MB", "10", ""}},
         {"janus.apk", {}},
     };
     for (const auto& [file, record] : cases) {

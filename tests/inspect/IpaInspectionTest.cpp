@@ -54,25 +54,49 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
     };
     const QByteArray cgbi = readFile(corpusPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
     const QByteArray png = readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")));
-    const QVariant twoIcons = iconKeys(iconFiles({QStringLiteral("AppIcon60x60"), QStringLiteral("AppIcon76x76")}));
-    const auto shown = [](const char* icon) { return PackageRecord{"com.example.app", "2.0", "Shown", icon, "", "13.0", ""}; };
+    const QVariant twoIcons =
+        iconKeys(iconFiles({QStringLiteral("AppIcon60x60"), QStringLiteral("AppIcon76x76")}));
+    const auto shown = [](const char* icon) {
+        return PackageRecord{"com.example.app", "2.0", "Shown", icon, "", "13.0", ""};
+    };
     const QVariant none;
     const Case cases[] = {
         {"xml", {}, false, {}, shown("")},
-        {"binary-fallbacks", {{"CFBundleShortVersionString", none}, {"CFBundleDisplayName", 5}, {"MinimumOSVersion", none}},
-         true, {}, {"com.example.app", "20", "Plain", "", "", "10", ""}},
+        {"binary-fallbacks",
+         {{"CFBundleShortVersionString", none}, {"CFBundleDisplayName", 5}, {"MinimumOSVersion", none}},
+         true,
+         {},
+         {"com.example.app", "20", "Plain", "", "", "10", ""}},
         {"no-version-non-text-id",
          {{"CFBundleShortVersionString", none}, {"CFBundleVersion", none}, {"CFBundleIdentifier", 7}},
-         true, {}, {"", "", "Shown", "", "", "13.0", ""}},
-        {"icon-png", {{"CFBundleIcons", twoIcons}}, false, {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}},
+         true,
+         {},
+         {"", "", "Shown", "", "", "13.0", ""}},
+        {"icon-png",
+         {{"CFBundleIcons", twoIcons}},
+         false,
+         {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}},
          shown("AppIcon60x60.png")},
-        {"icon-cgbi-2x", {{"CFBundleIcons", twoIcons}}, true, {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}},
+        {"icon-cgbi-2x",
+         {{"CFBundleIcons", twoIcons}},
+         true,
+         {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}},
          shown("AppIcon60x60@2x.png")},
-        {"icon-untested-ipad", {{"CFBundleIcons", twoIcons}}, false, {{"AppIcon76x76@2x.png", png}},
+        {"icon-untested-ipad",
+         {{"CFBundleIcons", twoIcons}},
+         false,
+         {{"AppIcon76x76@2x.png", png}},
          shown("AppIcon60x60@2x~ipad.png")},
-        {"icon-png-name-not-image", {{"CFBundleIcons", iconKeys(iconFiles({QStringLiteral("Icon.png")}))}}, false,
-         {{"Icon.png", "not an image"}}, shown("Icon.png")},
-        {"icon-primary-is-text", {{"CFBundleIcons", iconKeys(QStringLiteral("App Icon"))}}, false, {}, shown("")},
+        {"icon-png-name-not-image",
+         {{"CFBundleIcons", iconKeys(iconFiles({QStringLiteral("Icon.png")}))}},
+         false,
+         {{"Icon.png", "not an image"}},
+         shown("Icon.png")},
+        {"icon-primary-is-text",
+         {{"CFBundleIcons", iconKeys(QStringLiteral("App Icon"))}},
+         false,
+         {},
+         shown("")},
         {"icon-empty-list", {{"CFBundleIcons", iconKeys(iconFiles({}))}}, true, {}, shown("")},
     };
     for (const Case& c : cases) {
@@ -96,8 +120,10 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
 
 TEST(IpaInspection, ExtensionBundleOrderAndExtractedEntries) {
     const QMap<QString, QByteArray> files = {
-        {QStringLiteral("Payload/B.app/Info.plist"), packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "b"}})},
-        {QStringLiteral("Payload/A.app/Info.plist"), packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "a"}})},
+        {QStringLiteral("Payload/B.app/Info.plist"),
+         packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "b"}})},
+        {QStringLiteral("Payload/A.app/Info.plist"),
+         packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "a"}})},
         {QStringLiteral("Payload/A.app/Frameworks/Big.framework/Big"), QByteArray(4096, 'x')}};
     const QString upper = packages::zipFiles(homeDir() + QStringLiteral("/pkgs/Two.IPA"), files);
     const Outcome out = inspectPackage(new ParseIPA, upper);
@@ -129,19 +155,23 @@ TEST(IpaInspection, CorpusPackages) {
     };
     const Case cases[] = {
         {"lagunitas_Sample.ipa",
-         {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0", ""}},
-        {"com.fake.IpaApp_1000000000001.ipa", {"org.onionshare.OnionShare", "1.0.1", "OnionShare",
-                                               "Payload/IpaApp.app/AppIcon60x60@2x~ipad.png", "0 MB", "15.0", ""}},
+         {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0",
+          ""}},
+        {"com.fake.IpaApp_1000000000001.ipa",
+         {"org.onionshare.OnionShare", "1.0.1", "OnionShare", "Payload/IpaApp.app/AppIcon60x60@2x~ipad.png",
+          "0 MB", "15.0", ""}},
         {"app-info_ipad.ipa", {"com.icyleaf.bundle", "1.0", "bundle", "", "0 MB", "9.3", ""}},
         {"app-info_embedded.ipa", {"com.icyleaf.test.Demo", "1.0", "Demo", "", "0 MB", "14.3", ""}},
-        {"fastlane_very capable app.ipa", {"org.fastlane.very-capable-app", "1.0", "very capable app", "", "0 MB", "11.2", ""}},
+        {"fastlane_very capable app.ipa",
+         {"org.fastlane.very-capable-app", "1.0", "very capable app", "", "0 MB", "11.2", ""}},
         {"fastlane_no-app-bundle.ipa", {}},
         {"fastlane_not-an-ipa.ipa", {}},
         {"fastlane_ContainsWatchApp.ipa", {}}, // Payload is not at the top of this archive
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        const Outcome out = inspectPackage(new ParseIPA, corpusPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
+        const Outcome out =
+            inspectPackage(new ParseIPA, corpusPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
         if (c.expected.bundleID.isEmpty()) {
             EXPECT_FALSE(out.record);
             continue;

@@ -100,7 +100,9 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
     const auto strings = [](const QString& label) {
         QString text = label.toHtmlEscaped();
         text.replace(QLatin1Char('\''), QLatin1String("\\'"));
-        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>").arg(text).toUtf8();
+        return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>")
+            .arg(text)
+            .toUtf8();
     };
     testsupport::writeFile(res + QStringLiteral("/values/strings.xml"), strings(app.label));
     for (auto it = app.localisedLabels.begin(); it != app.localisedLabels.end(); ++it)
@@ -116,11 +118,13 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         testsupport::writeFile(res + QStringLiteral("/mipmap-anydpi-v26/ic_launcher.xml"),
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {"package", "-f", "-M", dir + "/AndroidManifest.xml", "-S", res,
-                        "-I", "/usr/share/android-framework-res/framework-res.apk", "-F", apkPath};
+    QStringList args = {"package", "-f",   "-M", dir + "/AndroidManifest.xml",
+                        "-S",      res,    "-I", "/usr/share/android-framework-res/framework-res.apk",
+                        "-F",      apkPath};
     if (app.assetSize > 0) {
         sparseFile(dir + QStringLiteral("/assets/blob.bin"), app.assetSize);
-        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0") << QStringLiteral("bin");
+        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0")
+             << QStringLiteral("bin");
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());

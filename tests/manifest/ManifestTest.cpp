@@ -24,7 +24,8 @@ void flatten(plist_t node, const std::string& path, std::map<std::string, std::s
         plist_dict_new_iter(node, &it);
         char* key = nullptr;
         plist_t value = nullptr;
-        for (plist_dict_next_item(node, it, &key, &value); value; plist_dict_next_item(node, it, &key, &value)) {
+        for (plist_dict_next_item(node, it, &key, &value); value;
+             plist_dict_next_item(node, it, &key, &value)) {
             flatten(value, path + "/" + key, out);
             free(key);
             key = nullptr;
@@ -100,13 +101,14 @@ TEST(Manifest, HasExactlyTheNineKeysWithValuesUnchanged) {
 
 TEST(Manifest, ReplacesTheEarlierFileAndLeavesNoTemporaries) {
     QDir().mkpath(workingFolder());
-    ASSERT_TRUE(PlistManager::writeManifest(QStringLiteral("u1"), QStringLiteral("First"), QStringLiteral("1"),
-                                            QStringLiteral("a.b")));
-    const std::optional<QString> path = PlistManager::writeManifest(QStringLiteral("u2"), QStringLiteral("Second"),
-                                                                    QStringLiteral("2"), QStringLiteral("a.b"));
+    ASSERT_TRUE(PlistManager::writeManifest(QStringLiteral("u1"), QStringLiteral("First"),
+                                            QStringLiteral("1"), QStringLiteral("a.b")));
+    const std::optional<QString> path = PlistManager::writeManifest(
+        QStringLiteral("u2"), QStringLiteral("Second"), QStringLiteral("2"), QStringLiteral("a.b"));
     ASSERT_TRUE(path);
     EXPECT_EQ(readBack(*path).at("/items/0/metadata/title"), "Second");
-    EXPECT_EQ(QDir(workingFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("manifest.plist")});
+    EXPECT_EQ(QDir(workingFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("manifest.plist")});
 }
 
 TEST(Manifest, FailsWithoutAWritableFolder) {
@@ -115,6 +117,7 @@ TEST(Manifest, FailsWithoutAWritableFolder) {
                                              QStringLiteral("b")));
     // A file where the folder should be (root ignores permission bits, this it cannot ignore).
     const QString blocker = testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/file"), "x");
-    EXPECT_FALSE(PlistManager::writeManifestTo(blocker + QStringLiteral("/manifest.plist"), QStringLiteral("u"),
-                                               QStringLiteral("t"), QStringLiteral("1"), QStringLiteral("b")));
+    EXPECT_FALSE(PlistManager::writeManifestTo(blocker + QStringLiteral("/manifest.plist"),
+                                               QStringLiteral("u"), QStringLiteral("t"), QStringLiteral("1"),
+                                               QStringLiteral("b")));
 }

@@ -31,9 +31,9 @@ CliRun runQr(const QStringList& args) {
 TEST(QrCommand, WritesPngSvgPdfAndDesign) {
     const QString dir = testsupport::makeTempDir();
     const QString link = QStringLiteral("https://vantry.app/i/cli");
-    CliRun r = runQr({"--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient", "radial:#000000,#202080",
-                   "--correction", "h", "--size", "400", "--output", dir + "/code.png", "--save-design",
-                   dir + "/design.json"});
+    CliRun r = runQr({"--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient",
+                      "radial:#000000,#202080", "--correction", "h", "--size", "400", "--output",
+                      dir + "/code.png", "--save-design", dir + "/design.json"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QImage png(dir + "/code.png");
     EXPECT_EQ(png.size(), QSize(400, 400));
@@ -62,11 +62,13 @@ TEST(QrCommand, WritesPngSvgPdfAndDesign) {
 TEST(QrCommand, PrintsTextListsShapesAndReadsContactCards) {
     CliRun r = runQr({"--phone", "+64 21 000", "--correction", "L"});
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, QRCodeDocument(QByteArray("TEL:+6421000"), ErrorCorrection::low).smallAsciiRepresentation());
+    EXPECT_EQ(r.out,
+              QRCodeDocument(QByteArray("TEL:+6421000"), ErrorCorrection::low).smallAsciiRepresentation());
 
     r = runQr({"--list-shapes"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("roundedPath")) && r.out.contains(QStringLiteral("barsVertical")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("roundedPath")) &&
+                r.out.contains(QStringLiteral("barsVertical")));
 
     const QString card = testsupport::writeFile(
         testsupport::makeTempDir() + "/card.json",

@@ -22,7 +22,8 @@ TEST(QRCodeCore, BoolMatrixAndLevelBounds) {
     EXPECT_TRUE(m->setValue(0, 1, true));
     EXPECT_EQ(m->value(0, 1), true);
     // Row-major: row 0 holds the first dimension entries.
-    auto rowMajor = QRCodeBoolMatrix::fromFlattened(3, {true, true, true, false, false, false, false, false, false});
+    auto rowMajor =
+        QRCodeBoolMatrix::fromFlattened(3, {true, true, true, false, false, false, false, false, false});
     EXPECT_EQ(rowMajor->value(0, 2), true);
     EXPECT_EQ(rowMajor->value(2, 0), false);
 }
@@ -74,8 +75,10 @@ TEST(QRCodeCore, DefaultEngineLayoutAndFailedUpdates) {
     EXPECT_EQ(copy.sharedMatrix(), code.sharedMatrix());
     EXPECT_NE(copy.generator(), code.generator());
 
-    const QRCode fromMessage = QRCode::withMessage(QRCodeMessagePhone(QStringLiteral("+1 2")), ErrorCorrection::low);
-    EXPECT_EQ(QRCode::DetectQRCodes(qrtest::plainImage(fromMessage.boolMatrix())), QStringList{QStringLiteral("TEL:+12")});
+    const QRCode fromMessage =
+        QRCode::withMessage(QRCodeMessagePhone(QStringLiteral("+1 2")), ErrorCorrection::low);
+    EXPECT_EQ(QRCode::DetectQRCodes(qrtest::plainImage(fromMessage.boolMatrix())),
+              QStringList{QStringLiteral("TEL:+12")});
     QImage blank(64, 64, QImage::Format_RGB32);
     blank.fill(Qt::white);
     EXPECT_TRUE(QRCode::DetectQRCodes(blank).isEmpty());

@@ -94,7 +94,8 @@ TEST(QRCodeDocuments, LoadingFallbacks) {
         EXPECT_EQ(doc.data(), c.data) << c.label;
         EXPECT_EQ(doc.errorCorrection(), c.level) << c.label;
         EXPECT_EQ(doc.boolMatrix(), QRCodeDocument(c.data, c.level).boolMatrix()) << c.label;
-        EXPECT_EQ(doc.design().shape.onPixels->name(), QStringLiteral("squircle")) << c.label << ": no design key";
+        EXPECT_EQ(doc.design().shape.onPixels->name(), QStringLiteral("squircle"))
+            << c.label << ": no design key";
     }
 }
 
@@ -106,8 +107,9 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
         {"offPixels", QVariantMap{{"type", "square"}}},
         {"eye", QVariantMap{{"type", 7}}},
     };
-    const QVariantMap style{{"onPixels", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "0,0,1,1"}}}}},
-                            {"eye", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "bad"}}}}}};
+    const QVariantMap style{
+        {"onPixels", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "0,0,1,1"}}}}},
+        {"eye", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "bad"}}}}}};
     const QRCodeDesign design = QRCodeDesign::CreateWithSettings({{"shape", shape}, {"style", style}});
     EXPECT_EQ(design.shape.onPixels->name(), QStringLiteral("circle"));
     ASSERT_TRUE(design.shape.offPixels);
@@ -121,7 +123,8 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
     noBackground.style.background = nullptr;
     const QVariantMap written = noBackground.settings();
     EXPECT_FALSE(written["style"].toMap().contains("background"));
-    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
+    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background),
+              QStringLiteral("1.0,1.0,1.0,1.0"));
 
     QRCodeDocument doc(QByteArray("keep"), ErrorCorrection::low);
     for (const char* bad : {"[1,2]", "{nope", "\"text\""}) {

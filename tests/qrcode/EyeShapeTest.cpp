@@ -11,7 +11,9 @@ TEST(QRCodeEyeShapes, RingsLeaveTheHoleAndPupilsFillTheCentre) {
         const std::string name = eye->name().toStdString();
         const QImage ring = qrtest::fill(QTransform::fromScale(s, s).map(eye->eyePath()), 90 * s, 90 * s);
         const QImage pupil = qrtest::fill(QTransform::fromScale(s, s).map(eye->pupilPath()), 90 * s, 90 * s);
-        const auto at = [&](const QImage& img, double x, double y) { return qrtest::dark(img, x * s, y * s); };
+        const auto at = [&](const QImage& img, double x, double y) {
+            return qrtest::dark(img, x * s, y * s);
+        };
         // Hole interior away from any rounding, ring midline on all four sides, outside the ring.
         for (double v = 32; v <= 58; v += 2) {
             EXPECT_FALSE(at(ring, v, 45)) << name;
@@ -23,7 +25,8 @@ TEST(QRCodeEyeShapes, RingsLeaveTheHoleAndPupilsFillTheCentre) {
             EXPECT_FALSE(at(ring, 5, v) || at(ring, 85, v) || at(ring, v, 5) || at(ring, v, 85)) << name;
         }
         EXPECT_TRUE(at(pupil, 45, 45) && at(pupil, 33, 45) && at(pupil, 57, 45) && at(pupil, 45, 33)) << name;
-        EXPECT_FALSE(at(pupil, 27, 45) || at(pupil, 63, 45) || at(pupil, 45, 63) || at(pupil, 45, 27)) << name;
+        EXPECT_FALSE(at(pupil, 27, 45) || at(pupil, 63, 45) || at(pupil, 45, 63) || at(pupil, 45, 27))
+            << name;
         const QRectF bounds = eye->pupilPath().boundingRect();
         EXPECT_GE(bounds.left(), 30 - 1e-9) << name;
         EXPECT_LE(bounds.right(), 60 + 1e-9) << name;
@@ -52,10 +55,10 @@ TEST(QRCodeEyeShapes, CornersMatchTheirNames) {
 TEST(QRCodeEyeShapes, Factory) {
     const auto& factory = QRCodeEyeShapeFactory::shared();
     EXPECT_EQ(factory.availableGeneratorNames(),
-              (QStringList{"barsHorizontal", "barsVertical", "circle", "leaf", "roundedOuter", "roundedPointingIn",
-                           "roundedRect", "square", "squircle"}));
-    const auto leaf = factory.createWithSettings(
-        {{QStringLiteral("type"), QStringLiteral("leaf")}, {QStringLiteral("settings"), QVariantMap{{"x", 1}}}});
+              (QStringList{"barsHorizontal", "barsVertical", "circle", "leaf", "roundedOuter",
+                           "roundedPointingIn", "roundedRect", "square", "squircle"}));
+    const auto leaf = factory.createWithSettings({{QStringLiteral("type"), QStringLiteral("leaf")},
+                                                  {QStringLiteral("settings"), QVariantMap{{"x", 1}}}});
     ASSERT_TRUE(leaf);
     EXPECT_EQ(leaf->name(), QStringLiteral("leaf"));
     EXPECT_TRUE(leaf->settings().isEmpty());

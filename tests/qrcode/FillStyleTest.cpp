@@ -45,7 +45,8 @@ TEST(QRCodeFills, GradientTextForm) {
     EXPECT_EQ(LumGradient().asRGBAGradientString(), QString());
     EXPECT_FALSE(LumGradient::FromRGBAGradientString(QString()));
     // Mid grey is written in linear RGB with four digits at most; 1/3 alpha shows the rounding.
-    EXPECT_EQ(LumGradient({LumGradientPin(QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f / 3), 0.25)}).asRGBAGradientString(),
+    EXPECT_EQ(LumGradient({LumGradientPin(QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f / 3), 0.25)})
+                  .asRGBAGradientString(),
               QStringLiteral("0.25:0.214,0.214,0.214,0.3333"));
     for (const char* bad : {"0.0:0,0,0", "0.0:0,0,0,1|", "x:0,0,0,1", "0.0:0,0,0,1:2", "0.0;0,0,0,1"})
         EXPECT_FALSE(LumGradient::FromRGBAGradientString(QLatin1String(bad))) << bad;
@@ -57,7 +58,8 @@ TEST(QRCodeFills, MidGreyGradientSurvivesTenSaveLoadCycles) {
         LumGradient({LumGradientPin(grey, 0), LumGradientPin(QColor(30, 120, 200), 1)}));
     const QString first = style->settings().value(QStringLiteral("gradient")).toString();
     for (int cycle = 0; cycle < 10; ++cycle) {
-        const QVariantMap entry{{QStringLiteral("type"), style->name()}, {QStringLiteral("settings"), style->settings()}};
+        const QVariantMap entry{{QStringLiteral("type"), style->name()},
+                                {QStringLiteral("settings"), style->settings()}};
         style = QRCodeFillStyleFactory::shared().CreateWithSettings(entry);
         ASSERT_TRUE(style);
     }
@@ -71,7 +73,8 @@ TEST(QRCodeFills, FactoryAndSettings) {
     const auto& factory = QRCodeFillStyleFactory::shared();
     EXPECT_EQ(factory.knownTypes(), (QStringList{"solid", "lineargradient", "radialgradient"}));
     const QString gradient = QStringLiteral("0.0:0,0,0,1|1.0:1,1,1,1");
-    const QVariantMap linear{{"startX", 0}, {"startY", 0}, {"endX", 1.0}, {"endY", 1}, {"gradient", gradient}};
+    const QVariantMap linear{
+        {"startX", 0}, {"startY", 0}, {"endX", 1.0}, {"endY", 1}, {"gradient", gradient}};
     const auto style = factory.CreateWithSettings({{"type", "lineargradient"}, {"settings", linear}});
     ASSERT_TRUE(style);
     const auto& lg = static_cast<const QRCodeFillStyleLinearGradient&>(*style);
@@ -87,7 +90,8 @@ TEST(QRCodeFills, FactoryAndSettings) {
     const QVariantMap rejected[] = {
         {{"type", "lineargradient"}, {"settings", missingEnd}},
         {{"type", "lineargradient"}, {"settings", textNumber}},
-        {{"type", "radialgradient"}, {"settings", QVariantMap{{"centerX", 0.5}, {"centerY", 0.5}, {"gradient", ""}}}},
+        {{"type", "radialgradient"},
+         {"settings", QVariantMap{{"centerX", 0.5}, {"centerY", 0.5}, {"gradient", ""}}}},
         {{"type", "solid"}, {"settings", QVariantMap{{"color", "0,0,0"}}}},
         {{"type", "solid"}},
         {{"type", "conic"}, {"settings", linear}},
@@ -95,7 +99,8 @@ TEST(QRCodeFills, FactoryAndSettings) {
     for (const auto& r : rejected)
         EXPECT_FALSE(factory.CreateWithSettings(r)) << QJsonDocument::fromVariant(r).toJson().constData();
     const auto radial = factory.CreateWithSettings(
-        {{"type", "radialgradient"}, {"settings", QVariantMap{{"centerX", 0.25}, {"centerY", 0.75}, {"gradient", gradient}}}});
+        {{"type", "radialgradient"},
+         {"settings", QVariantMap{{"centerX", 0.25}, {"centerY", 0.75}, {"gradient", gradient}}}});
     ASSERT_TRUE(radial);
     EXPECT_EQ(static_cast<const QRCodeFillStyleRadialGradient&>(*radial).centerPoint(), QPointF(0.25, 0.75));
     EXPECT_EQ(static_cast<const QRCodeFillStyleSolid&>(*QRCodeFillStyle::clear()).color().alpha(), 0);

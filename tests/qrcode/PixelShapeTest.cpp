@@ -35,7 +35,9 @@ int countFigures(const QPainterPath& path) {
     return n;
 }
 
-QImage fillAt(const QPainterPath& path) { return qrtest::fill(path, kDim * kModule, kDim * kModule); }
+QImage fillAt(const QPainterPath& path) {
+    return qrtest::fill(path, kDim * kModule, kDim * kModule);
+}
 bool darkCentre(const QImage& image, int r, int c) {
     return qrtest::dark(image, (c + 0.5) * kModule, (r + 0.5) * kModule);
 }
@@ -58,16 +60,20 @@ TEST(QRCodePixelShapes, EveryShapePaintsModuleCentresWhereItShould) {
         for (int r = 0; r < kDim; ++r) {
             for (int c = 0; c < kDim; ++c) {
                 const bool eye = inEye(r, c);
-                ASSERT_EQ(darkCentre(on, r, c), m(r, c) && !eye) << name.toStdString() << " on " << r << "," << c;
-                ASSERT_EQ(darkCentre(onTemplate, r, c), m(r, c)) << name.toStdString() << " template " << r << "," << c;
+                ASSERT_EQ(darkCentre(on, r, c), m(r, c) && !eye)
+                    << name.toStdString() << " on " << r << "," << c;
+                ASSERT_EQ(darkCentre(onTemplate, r, c), m(r, c))
+                    << name.toStdString() << " template " << r << "," << c;
                 if (name == QLatin1String("pointy"))
                     continue; // no off path at all
                 const bool ring = r == 0 || c == 0 || r == kDim - 1 || c == kDim - 1;
                 const bool offExpected = !m(r, c) && !eye && (name == QLatin1String("roundedPath") || !ring);
-                ASSERT_EQ(darkCentre(off, r, c), offExpected) << name.toStdString() << " off " << r << "," << c;
+                ASSERT_EQ(darkCentre(off, r, c), offExpected)
+                    << name.toStdString() << " off " << r << "," << c;
             }
         }
-        EXPECT_EQ(shape->offPath(size, code, false).isEmpty(), name == QLatin1String("pointy")) << name.toStdString();
+        EXPECT_EQ(shape->offPath(size, code, false).isEmpty(), name == QLatin1String("pointy"))
+            << name.toStdString();
     }
 }
 
@@ -84,7 +90,9 @@ TEST(QRCodePixelShapes, GeometryCentresAndInsets) {
     const QRectF squircle = QRCodePixelShapeSquircle(2).onPath(QSizeF(300, 300), code, false).boundingRect();
     EXPECT_NEAR(squircle.left(), 145, 1e-9);
     EXPECT_NEAR(squircle.width(), 8, 1e-9);
-    EXPECT_TRUE(QRCodePixelShapeSquare().onPath(QSizeF(100, 100), qrtest::codeFor(QRCodeBoolMatrix()), false).isEmpty());
+    EXPECT_TRUE(QRCodePixelShapeSquare()
+                    .onPath(QSizeF(100, 100), qrtest::codeFor(QRCodeBoolMatrix()), false)
+                    .isEmpty());
 }
 
 TEST(QRCodePixelShapes, BarsMergeRunsAndClampTheirCorners) {
@@ -101,7 +109,8 @@ TEST(QRCodePixelShapes, BarsMergeRunsAndClampTheirCorners) {
 
     EXPECT_EQ(QRCodePixelShapeHorizontal(0, 2.5).cornerRadiusFraction(), 1.0);
     EXPECT_EQ(QRCodePixelShapeHorizontal(0, -1).cornerRadiusFraction(), 0.0);
-    const auto fromSettings = QRCodePixelShapeFactory::shared().named(QStringLiteral("vertical"), QVariantMap{{"cornerRadiusFraction", 7.0}});
+    const auto fromSettings = QRCodePixelShapeFactory::shared().named(
+        QStringLiteral("vertical"), QVariantMap{{"cornerRadiusFraction", 7.0}});
     EXPECT_EQ(fromSettings->settings().value(QStringLiteral("cornerRadiusFraction")).toDouble(), 1.0);
     // Fraction 1: the lone bar is a full circle, so its corners stay unpainted.
     const QImage round = qrtest::fill(QRCodePixelShapeHorizontal(0, 2.5).onPath(size, code, false), 250, 250);
@@ -143,21 +152,24 @@ TEST(QRCodePixelShapes, PointyAndRoundedPathFollowNeighbours) {
     EXPECT_TRUE(pointy.contains(QPointF(149, 151)));
 
     const QPainterPath rounded = QRCodePixelShapeRoundedPath().onPath(size, code, false);
-    EXPECT_FALSE(rounded.contains(QPointF(120.3, 120.3)));  // isolated: every corner rounded
-    EXPECT_TRUE(rounded.contains(QPointF(150.2, 150.2)));   // (15, 15) joins its left neighbour
-    EXPECT_FALSE(rounded.contains(QPointF(159.7, 150.3)));  // and rounds its free top-right corner
-    EXPECT_TRUE(rounded.contains(QPointF(149.8, 159.8)));   // (15, 14) keeps the shared corners
+    EXPECT_FALSE(rounded.contains(QPointF(120.3, 120.3))); // isolated: every corner rounded
+    EXPECT_TRUE(rounded.contains(QPointF(150.2, 150.2)));  // (15, 15) joins its left neighbour
+    EXPECT_FALSE(rounded.contains(QPointF(159.7, 150.3))); // and rounds its free top-right corner
+    EXPECT_TRUE(rounded.contains(QPointF(149.8, 159.8)));  // (15, 14) keeps the shared corners
 }
 
 TEST(QRCodePixelShapes, FactoryNamesSettingsAndCopies) {
     const auto& factory = QRCodePixelShapeFactory::shared();
     EXPECT_EQ(factory.availableGeneratorNames(),
-              (QStringList{"circle", "horizontal", "pointy", "roundedPath", "roundedRect", "square", "squircle", "vertical"}));
-    const auto circle = factory.createWithSettings({{"type", "circle"}, {"settings", QVariantMap{{"inset", 1.5}}}});
+              (QStringList{"circle", "horizontal", "pointy", "roundedPath", "roundedRect", "square",
+                           "squircle", "vertical"}));
+    const auto circle =
+        factory.createWithSettings({{"type", "circle"}, {"settings", QVariantMap{{"inset", 1.5}}}});
     ASSERT_TRUE(circle);
     EXPECT_EQ(circle->name(), QStringLiteral("circle"));
     EXPECT_EQ(circle->settings(), (QVariantMap{{"inset", 1.5}}));
-    EXPECT_FALSE(factory.createWithSettings({{"type", "hexagon"}}) || factory.createWithSettings({{"type", 3}}));
+    EXPECT_FALSE(factory.createWithSettings({{"type", "hexagon"}}) ||
+                 factory.createWithSettings({{"type", 3}}));
     const auto wrongTypes = factory.named(QStringLiteral("roundedRect"), QVariantMap{{"inset", "2"}});
     EXPECT_EQ(wrongTypes->settings(), (QVariantMap{{"inset", 0.0}, {"cornerRadiusFraction", 0.0}}));
     EXPECT_TRUE(factory.named(QStringLiteral("pointy"))->settings().isEmpty());
@@ -181,5 +193,7 @@ TEST(QRCodePixelShapes, PreviewImage) {
     EXPECT_FALSE(qrtest::dark(*image, 2.5 * 90 / 7, 1.5 * 90 / 7));
     EXPECT_EQ(image->pixelColor(1, 1), QColor(Qt::white));
     EXPECT_FALSE(factory.image(QRCodePixelShapeSquare(), true, std::nan(""), Qt::black, std::nullopt));
-    EXPECT_EQ(factory.image(QRCodePixelShapeSquare(), true, 20, Qt::black, std::nullopt)->pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(
+        factory.image(QRCodePixelShapeSquare(), true, 20, Qt::black, std::nullopt)->pixelColor(0, 0).alpha(),
+        0);
 }

@@ -11,7 +11,9 @@
 
 #include "support/TestSupport.h"
 
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']';
+}
 
 namespace qrtest {
 
@@ -19,13 +21,17 @@ namespace qrtest {
 class FixedEngine : public QRCodeEngine {
 public:
     explicit FixedEngine(QRCodeBoolMatrix m) : m_matrix(std::move(m)) {}
-    std::optional<QRCodeBoolMatrix> generate(const QByteArray&, ErrorCorrection) const override { return m_matrix; }
+    std::optional<QRCodeBoolMatrix> generate(const QByteArray&, ErrorCorrection) const override {
+        return m_matrix;
+    }
 
 private:
     QRCodeBoolMatrix m_matrix;
 };
 
-inline QRCode codeFor(const QRCodeBoolMatrix& m) { return QRCode(std::make_shared<FixedEngine>(m)); }
+inline QRCode codeFor(const QRCodeBoolMatrix& m) {
+    return QRCode(std::make_shared<FixedEngine>(m));
+}
 
 // Fills the path (non-zero rule) in black on white, without antialiasing.
 inline QImage fill(QPainterPath path, int width, int height) {
@@ -37,7 +43,9 @@ inline QImage fill(QPainterPath path, int width, int height) {
     return image;
 }
 
-inline bool dark(const QImage& image, double x, double y) { return qGray(image.pixel(int(x), int(y))) < 128; }
+inline bool dark(const QImage& image, double x, double y) {
+    return qGray(image.pixel(int(x), int(y))) < 128;
+}
 
 // The matrix drawn plainly, scale pixels per module, with an extra light margin.
 inline QImage plainImage(const QRCodeBoolMatrix& m, int scale = 4, int margin = 3) {

@@ -24,7 +24,9 @@ std::vector<std::pair<const char*, QRCodeFillStylePtr>> fills() {
             {"radial", std::make_shared<QRCodeFillStyleRadialGradient>(dark, QPointF(0.5, 0.5))}};
 }
 
-QImage fromPng(const std::optional<QByteArray>& png) { return QImage::fromData(png.value_or(QByteArray()), "PNG"); }
+QImage fromPng(const std::optional<QByteArray>& png) {
+    return QImage::fromData(png.value_or(QByteArray()), "PNG");
+}
 
 } // namespace
 
@@ -49,12 +51,13 @@ TEST(QRCodeRendering, EveryShapeEyeAndFillDecodesFromPng) {
 
 TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
     const auto channelGap = [](QRgb a, QRgb b) {
-        return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)),
-                         std::abs(qAlpha(a) - qAlpha(b))});
+        return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                         std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
     };
     for (const auto& [fillName, fill] : fills()) {
-        for (const auto& pixel : {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square"),
-                                   QStringLiteral("pointy"), QStringLiteral("roundedPath")}) {
+        for (const auto& pixel :
+             {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square"),
+              QStringLiteral("pointy"), QStringLiteral("roundedPath")}) {
             QRCodeDocument doc = QRCodeDocument::forLink(kLink);
             doc.design().shape.onPixels = QRCodePixelShapeFactory::shared().named(pixel);
             doc.design().style.onPixels = fill;
@@ -85,9 +88,10 @@ TEST(QRCodeRendering, PdfAndSvgDecode) {
         GTEST_SKIP() << "pdftoppm is not installed";
     const QString dir = testsupport::makeTempDir();
     testsupport::writeFile(dir + QStringLiteral("/code.pdf"), *pdf);
-    ASSERT_EQ(QProcess::execute(QStringLiteral("pdftoppm"), QStringList{"-r", "72", "-png", "-singlefile"} +
-                                                               QStringList{dir + "/code.pdf", dir + "/page"}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("pdftoppm"), QStringList{"-r", "72", "-png", "-singlefile"} +
+                                                          QStringList{dir + "/code.pdf", dir + "/page"}),
+        0);
     const QImage page(dir + QStringLiteral("/page.png"));
     EXPECT_EQ(page.size(), QSize(500, 500));
     EXPECT_EQ(QRCode::DetectQRCodes(page), QStringList{kLink});
@@ -108,26 +112,35 @@ TEST(QRCodeRendering, SvgTextByteForByte) {
     // Rows 0 and 1: (0,0) and (1,0), (1,1) dark.
     const QRCode code = qrtest::codeFor(*QRCodeBoolMatrix::fromRawFlattenedInt(2, {1, 0, 1, 1}));
     const auto svg = [](int box, const char* background, const char* path, const char* fill) {
-        return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
-                              "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-                              "version=\"1.1\" viewBox=\"0 0 %1 %1\" stroke=\"none\">\n%2\n<path d=\"%3\" fill=\"%4\"/>\n</svg>")
-            .arg(box).arg(QLatin1String(background), QLatin1String(path), QLatin1String(fill));
+        return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE svg PUBLIC "
+                              "\"-//W3C//DTD SVG 1.1//EN\" "
+                              "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n<svg "
+                              "xmlns=\"http://www.w3.org/2000/svg\" "
+                              "version=\"1.1\" viewBox=\"0 0 %1 %1\" stroke=\"none\">\n%2\n<path d=\"%3\" "
+                              "fill=\"%4\"/>\n</svg>")
+            .arg(box)
+            .arg(QLatin1String(background), QLatin1String(path), QLatin1String(fill));
     };
     EXPECT_EQ(code.svg(0, 2, Qt::black, QColor(Qt::white)),
               svg(6, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffffff\"/>",
                   "M2.0,2.0h1.0v1.0h-1.0z M3.0,2.0h1.0v1.0h-1.0z M3.0,3.0h1.0v1.0h-1.0z", "#000000ff"));
-    EXPECT_EQ(code.svg(8, 0, QColor(255, 0, 0, 128), std::nullopt),
-              svg(8, "", "M0.0,0.0h4.0v4.0h-4.0z M4.0,0.0h4.0v4.0h-4.0z M4.0,4.0h4.0v4.0h-4.0z", "#ff000080"));
+    EXPECT_EQ(
+        code.svg(8, 0, QColor(255, 0, 0, 128), std::nullopt),
+        svg(8, "", "M0.0,0.0h4.0v4.0h-4.0z M4.0,0.0h4.0v4.0h-4.0z M4.0,4.0h4.0v4.0h-4.0z", "#ff000080"));
     EXPECT_EQ(code.svg(5, 1, QColor(), QColor()),
-              svg(5, "", "M1.25,1.25h1.25v1.25h-1.25z M2.5,1.25h1.25v1.25h-1.25z M2.5,2.5h1.25v1.25h-1.25z", "#000000"));
+              svg(5, "", "M1.25,1.25h1.25v1.25h-1.25z M2.5,1.25h1.25v1.25h-1.25z M2.5,2.5h1.25v1.25h-1.25z",
+                  "#000000"));
 }
 
 TEST(QRCodeRendering, CombinedPathPlacementAndDrawingRules) {
     const QRCodeDocument doc(QByteArray(), ErrorCorrection::quantize);
     ASSERT_EQ(doc.pixelSize(), 23);
     QRCodeDesign design;
-    EXPECT_EQ(doc.qrcode().path(QSizeF(700, 700), QRCodeComponents::all(), design.shape).boundingRect().width(), 700 - 2 * 700.0 / 23);
-    const QRectF eyes = doc.qrcode().path(QSizeF(700, 500), QRCodeComponents::eyeOuter(), design.shape).boundingRect();
+    EXPECT_EQ(
+        doc.qrcode().path(QSizeF(700, 700), QRCodeComponents::all(), design.shape).boundingRect().width(),
+        700 - 2 * 700.0 / 23);
+    const QRectF eyes =
+        doc.qrcode().path(QSizeF(700, 500), QRCodeComponents::eyeOuter(), design.shape).boundingRect();
     const double p = 500.0 / 23;
     EXPECT_NEAR(eyes.left(), 100 + p, 1e-9);
     EXPECT_NEAR(eyes.top(), p, 1e-9);
@@ -135,7 +148,8 @@ TEST(QRCodeRendering, CombinedPathPlacementAndDrawingRules) {
     EXPECT_NEAR(eyes.bottom(), 500 - p, 1e-9);
     // "roundedOuter" rounds the outermost corner of all three eyes, so mirroring must be right.
     design.shape.eye = std::make_shared<QRCodeEyeStyleRoundedOuter>();
-    const QPainterPath outer = doc.qrcode().path(QSizeF(230, 230), QRCodeComponents::eyeOuter(), design.shape);
+    const QPainterPath outer =
+        doc.qrcode().path(QSizeF(230, 230), QRCodeComponents::eyeOuter(), design.shape);
     EXPECT_FALSE(outer.contains(QPointF(10.5, 10.5)));
     EXPECT_FALSE(outer.contains(QPointF(219.5, 10.5)));
     EXPECT_FALSE(outer.contains(QPointF(10.5, 219.5)));
@@ -146,13 +160,14 @@ TEST(QRCodeRendering, CombinedPathPlacementAndDrawingRules) {
                   .boundingRect(),
               QRectF());
 
-    // Eyes and pupils fall back to the module fill; an offPixels fill without an offPixels shape paints nothing.
+    // Eyes and pupils fall back to the module fill; an offPixels fill without an offPixels shape paints
+    // nothing.
     design.shape.eye = std::make_shared<QRCodeEyeStyleSquare>();
     design.style.onPixels = std::make_shared<QRCodeFillStyleSolid>(QColor(200, 0, 0));
     design.style.offPixels = std::make_shared<QRCodeFillStyleSolid>(QColor(0, 0, 200));
     const QImage image = *doc.qrcode().bitmap(230, design);
-    EXPECT_EQ(image.pixelColor(15, 15), QColor(200, 0, 0));  // eye ring
-    EXPECT_EQ(image.pixelColor(45, 45), QColor(200, 0, 0));  // pupil
+    EXPECT_EQ(image.pixelColor(15, 15), QColor(200, 0, 0)); // eye ring
+    EXPECT_EQ(image.pixelColor(45, 45), QColor(200, 0, 0)); // pupil
     EXPECT_EQ(image.pixelColor(25, 25), QColor(Qt::white)); // hole: background
     EXPECT_EQ(image.pixelColor(5, 5), QColor(Qt::white));   // quiet zone, no light modules painted
     design.shape.offPixels = std::make_shared<QRCodePixelShapeSquare>();

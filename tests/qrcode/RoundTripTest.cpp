@@ -40,7 +40,8 @@ TEST(QRCodeRoundTrip, TypicalPayloadsAtEveryLevel) {
         expectRoundTrip(emoji, level, "emoji");
     }
     const QString text = QString::fromUtf8(emoji);
-    EXPECT_EQ(QRCode::DetectQRCodes(qrtest::plainImage(QRCode::withText(text, ErrorCorrection::medium).boolMatrix())),
+    EXPECT_EQ(QRCode::DetectQRCodes(
+                  qrtest::plainImage(QRCode::withText(text, ErrorCorrection::medium).boolMatrix())),
               QStringList{text});
 }
 

@@ -6,8 +6,8 @@
 
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QCameraDevice>
+#include <QFile>
 #include <QMediaDevices>
 #include <QMimeData>
 #include <QUrl>
@@ -33,7 +33,8 @@ TEST(QRCodeViewWidget, DrawsItsDocumentAndFollowsDesignProperties) {
     EXPECT_EQ(view.ibPixelColor(), QColor(0, 0, 90));
 
     view.resize(300, 300);
-    EXPECT_EQ(QRCode::DetectQRCodes(view.grab().toImage()), QStringList{QStringLiteral("https://vantry.app/i/view")});
+    EXPECT_EQ(QRCode::DetectQRCodes(view.grab().toImage()),
+              QStringList{QStringLiteral("https://vantry.app/i/view")});
 
     view.setMessage(QRCodeMessagePhone(QStringLiteral("+1 555")));
     EXPECT_EQ(QRCode::DetectQRCodes(view.grab().toImage()), QStringList{QStringLiteral("TEL:+1555")});

@@ -1,7 +1,7 @@
 // The install page as a phone's browser shows it: headless Chromium loads the page from the
 // service, and the QR code in the screenshot must decode back to the page's own address.
-#include "qrcode/QRCode.h"
 #include "ServerTestUtil.h"
+#include "qrcode/QRCode.h"
 #include "server/pages/QrSvg.h"
 #include "support/TestSupport.h"
 
@@ -17,23 +17,26 @@
 
 namespace {
 
-const QString kIPhone = QStringLiteral("Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
-                                       "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1");
-const QString kAndroid = QStringLiteral("Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
-                                        "Chrome/151.0.0.0 Mobile Safari/537.36");
+const QString kIPhone =
+    QStringLiteral("Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
+                   "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1");
+const QString kAndroid =
+    QStringLiteral("Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+                   "Chrome/151.0.0.0 Mobile Safari/537.36");
 
 // Runs Chromium headless with a phone's agent and window; returns its standard output.
 QByteArray chromium(const QStringList& extra, const QString& agent, const QString& url) {
     const QString profile = testsupport::makeTempDir(QStringLiteral("chromium"));
     QProcess browser;
-    browser.start(QStringLiteral("chromium"),
-                  QStringList{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                              QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
-                              QStringLiteral("--disable-background-networking"),
-                              QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                              QStringLiteral("--hide-scrollbars"), QStringLiteral("--user-data-dir=") + profile,
-                              QStringLiteral("--window-size=412,1300"), QStringLiteral("--user-agent=") + agent} +
-                      extra + QStringList{url});
+    browser.start(
+        QStringLiteral("chromium"),
+        QStringList{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+                    QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+                    QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+                    QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                    QStringLiteral("--hide-scrollbars"), QStringLiteral("--user-data-dir=") + profile,
+                    QStringLiteral("--window-size=412,1300"), QStringLiteral("--user-agent=") + agent} +
+            extra + QStringList{url});
     browser.waitForFinished(60000);
     return browser.readAllStandardOutput();
 }
@@ -54,11 +57,13 @@ TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
     const Case cases[] = {
         {QStringLiteral("iosBrowse1"), QStringLiteral("iosBrowse1"), kIPhone,
          QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist")},
-        {QStringLiteral("andBrowse1__android"), QStringLiteral("andBrowse1"), kAndroid, QStringLiteral("https://d/a.apk")},
+        {QStringLiteral("andBrowse1__android"), QStringLiteral("andBrowse1"), kAndroid,
+         QStringLiteral("https://d/a.apk")},
     };
     httplib::Client api("127.0.0.1", server->port());
     for (const Case& c : cases) {
-        const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Browse <Demo>")}, {QStringLiteral("appurl"), c.appurl}};
+        const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Browse <Demo>")},
+                                 {QStringLiteral("appurl"), c.appurl}};
         ASSERT_EQ(postApp(api, QStringLiteral("u1"), c.appid, fields), 201);
 
         const QString pageUrl = server->publicUrl() + c.publicId;
@@ -72,7 +77,9 @@ TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
         // name is text, not markup.
         const QString dom = QString::fromUtf8(chromium({QStringLiteral("--dump-dom")}, c.agent, pageUrl));
         const QRegularExpressionMatch button =
-            QRegularExpression(QStringLiteral("<a class=\"install\" id=\"install\" href=\"([^\"]+)\">Install</a>")).match(dom);
+            QRegularExpression(
+                QStringLiteral("<a class=\"install\" id=\"install\" href=\"([^\"]+)\">Install</a>"))
+                .match(dom);
         ASSERT_TRUE(button.hasMatch()) << dom.left(400).toStdString();
         EXPECT_EQ(button.captured(1), pageUrl + QStringLiteral("/install"));
         EXPECT_TRUE(dom.contains(QLatin1String("<h1>Browse &lt;Demo&gt;</h1>")));

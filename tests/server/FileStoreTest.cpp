@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string tempRoot() { return (testsupport::makeTempDir(QStringLiteral("store")) + QStringLiteral("/files")).toStdString(); }
+std::string tempRoot() {
+    return (testsupport::makeTempDir(QStringLiteral("store")) + QStringLiteral("/files")).toStdString();
+}
 
 // Everything under root (links not followed), as sorted relative paths.
 QStringList filesUnder(const QString& root) {
@@ -54,8 +56,8 @@ TEST(FileStore, RefusesEveryWayOutOfTheRoot) {
     const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
     QFile::link(outside, QString::fromStdString(store.root()) + QStringLiteral("/escape"));
     const std::string refused[] = {
-        "",           "/etc/passwd",   "../x",     "a/../../x", "a/./b",      std::string("a\0b", 3),
-        "escape/x",   "escape",        "..",       "a\\..\\b",  "a/..",
+        "",         "/etc/passwd", "../x", "a/../../x", "a/./b", std::string("a\0b", 3),
+        "escape/x", "escape",      "..",   "a\\..\\b",  "a/..",
     };
     for (const std::string& path : refused) {
         std::string error;
@@ -113,7 +115,8 @@ TEST(StorageApi, UploadLinkAndDownloadWithRanges) {
     std::string payload(300000, '\0');
     for (size_t i = 0; i < payload.size(); ++i)
         payload[i] = char(i * 7 % 251);
-    res = api.Put("/storage/files?path=Vantry%2FCaf%C3%A9%20job%2FApp.apk", payload, "application/octet-stream");
+    res = api.Put("/storage/files?path=Vantry%2FCaf%C3%A9%20job%2FApp.apk", payload,
+                  "application/octet-stream");
     ASSERT_EQ(status(res), 201) << (res ? res->body : "");
 
     res = api.Post("/storage/links", R"({"path":"Vantry/Café job/App.apk"})", "application/json");
@@ -148,7 +151,9 @@ TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     EXPECT_EQ(status(wrong.Put("/storage/files?path=a.ipa", "x", "application/octet-stream")), 401);
 
     auto api = s.client();
-    EXPECT_EQ(status(api.Put("/storage/files?path=big.ipa", std::string(1001, 'x'), "application/octet-stream")), 413);
+    EXPECT_EQ(
+        status(api.Put("/storage/files?path=big.ipa", std::string(1001, 'x'), "application/octet-stream")),
+        413);
     for (const char* path : {"..%2Fx", "%2Fetc%2Fpasswd", "a%00b", "a%2F..%2F..%2Fx"}) {
         res = api.Put((std::string("/storage/files?path=") + path).c_str(), "x", "application/octet-stream");
         ASSERT_EQ(status(res), 400) << path;

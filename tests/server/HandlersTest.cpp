@@ -1,8 +1,8 @@
 // The API handlers as plain functions of a request: routing, authorization, bad input.
+#include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Router.h"
-#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +25,8 @@ protected:
         QString error;
         db = Database::open(testsupport::makeTempDir(QStringLiteral("handlers")), &error);
         ASSERT_TRUE(db) << error.toStdString();
-        handlers = std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
+        handlers =
+            std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
         handlers->registerRoutes(router);
     }
 
@@ -59,31 +60,47 @@ protected:
 };
 
 TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
-    ApiResponse created = call("POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann"));
+    ApiResponse created =
+        call("POST", QStringLiteral("/createapp"),
+             appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann"));
     EXPECT_EQ(created.status, 201);
-    EXPECT_EQ(json(created), QJsonDocument::fromJson(R"({"isSuccess":true,"response":{"url":"https://v.test/Xy_9-abc"}})").object());
+    EXPECT_EQ(json(created),
+              QJsonDocument::fromJson(R"({"isSuccess":true,"response":{"url":"https://v.test/Xy_9-abc"}})")
+                  .object());
 
     const QJsonObject listed = json(call("GET", QStringLiteral("/app/ann"), "{}", QStringLiteral("ann")));
     EXPECT_EQ(listed.value(QStringLiteral("isSuccess")), QJsonValue(true));
     // Everything comes back as sent, with minos and qrLink under their read keys.
-    QJsonObject sent = QJsonDocument::fromJson(appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android"))).object();
+    QJsonObject sent =
+        QJsonDocument::fromJson(appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android"))).object();
     sent.insert(QStringLiteral("minOS"), sent.take(QStringLiteral("minos")));
     sent.insert(QStringLiteral("QRLink"), sent.take(QStringLiteral("qrLink")));
     EXPECT_EQ(listed.value(QStringLiteral("response")).toArray().at(0).toObject(), sent);
 
-    EXPECT_EQ(call("POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann")).status, 409);
-    EXPECT_EQ(json(call("GET", QStringLiteral("/checkversion"))).value(QStringLiteral("response")).toObject().value(QStringLiteral("version")), QJsonValue(1.5));
+    EXPECT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann"))
+                  .status,
+              409);
+    EXPECT_EQ(json(call("GET", QStringLiteral("/checkversion")))
+                  .value(QStringLiteral("response"))
+                  .toObject()
+                  .value(QStringLiteral("version")),
+              QJsonValue(1.5));
 }
 
 TEST_F(HandlersTest, AddNewUserInsertsThenUpdates) {
     const QByteArray first = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"dbid:AAH-ann_1"})";
     EXPECT_EQ(call("POST", QStringLiteral("/addnewuser"), first).status, 201);
-    EXPECT_EQ(call("POST", QStringLiteral("/addnewuser"), QByteArray(first).replace("a@x", "new@x")).status, 200);
+    EXPECT_EQ(call("POST", QStringLiteral("/addnewuser"), QByteArray(first).replace("a@x", "new@x")).status,
+              200);
     EXPECT_EQ(db->user(QStringLiteral("dbid:AAH-ann_1"))->email, QStringLiteral("new@x"));
 }
 
 TEST_F(HandlersTest, AuthorizationRules) {
-    ASSERT_EQ(call("POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann")).status, 201);
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
+                  .status,
+              201);
     const QString before = snapshot();
     struct Case {
         const char* method;
@@ -101,8 +118,10 @@ TEST_F(HandlersTest, AuthorizationRules) {
         {"GET", QStringLiteral("/userdata/annsapp"), "{}", QString(), 401},
         {"GET", QStringLiteral("/userdata/annsapp"), "{}", QStringLiteral("bob"), 403},
         {"GET", QStringLiteral("/userdata/nosuchapp"), "{}", QStringLiteral("ann"), 404},
-        {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("bob"), QStringLiteral("bobsapp")), QString(), 401},
-        {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("bobsapp")), QStringLiteral("bob"), 403},
+        {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("bob"), QStringLiteral("bobsapp")),
+         QString(), 401},
+        {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("bobsapp")),
+         QStringLiteral("bob"), 403},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE((c.path + QLatin1Char(' ') + c.authorization).toStdString());
@@ -130,14 +149,22 @@ TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
         {"malformed json", "POST", QStringLiteral("/addnewuser"), R"({"email":)", 400},
         {"not an object", "POST", QStringLiteral("/addnewuser"), "[1,2]", 400},
         {"empty body", "POST", QStringLiteral("/reportcrash"), "", 400},
-        {"missing key", "POST", QStringLiteral("/addnewuser"), QByteArray(user).replace(R"("email":"a@x",)", ""), 400},
-        {"number for text", "POST", QStringLiteral("/addnewuser"), QByteArray(user).replace(R"("Ann")", "7"), 400},
-        {"null for text", "POST", QStringLiteral("/reportcrash"), R"({"name":null,"reason":"","exception":"","callStackSymbols":""})", 400},
-        {"user id with slash", "POST", QStringLiteral("/addnewuser"), QByteArray(user).replace(R"("ann")", R"("../ann")"), 400},
-        {"user id empty", "POST", QStringLiteral("/addnewuser"), QByteArray(user).replace(R"("ann")", R"("")"), 400},
-        {"app id with space", "POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("a b")), 400},
-        {"app id with quote", "POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("a'--")), 400},
-        {"app id too long", "POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QString(65, QLatin1Char('a'))), 400},
+        {"missing key", "POST", QStringLiteral("/addnewuser"),
+         QByteArray(user).replace(R"("email":"a@x",)", ""), 400},
+        {"number for text", "POST", QStringLiteral("/addnewuser"), QByteArray(user).replace(R"("Ann")", "7"),
+         400},
+        {"null for text", "POST", QStringLiteral("/reportcrash"),
+         R"({"name":null,"reason":"","exception":"","callStackSymbols":""})", 400},
+        {"user id with slash", "POST", QStringLiteral("/addnewuser"),
+         QByteArray(user).replace(R"("ann")", R"("../ann")"), 400},
+        {"user id empty", "POST", QStringLiteral("/addnewuser"),
+         QByteArray(user).replace(R"("ann")", R"("")"), 400},
+        {"app id with space", "POST", QStringLiteral("/createapp"),
+         appBody(QStringLiteral("ann"), QStringLiteral("a b")), 400},
+        {"app id with quote", "POST", QStringLiteral("/createapp"),
+         appBody(QStringLiteral("ann"), QStringLiteral("a'--")), 400},
+        {"app id too long", "POST", QStringLiteral("/createapp"),
+         appBody(QStringLiteral("ann"), QString(65, QLatin1Char('a'))), 400},
         {"app id in path", "GET", QStringLiteral("/userdata/a%20b"), "{}", 400},
         {"unknown path", "GET", QStringLiteral("/admin"), "{}", 404},
         {"deeper path", "GET", QStringLiteral("/app/ann/extra"), "{}", 404},
@@ -154,9 +181,14 @@ TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
 }
 
 TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
-    ASSERT_EQ(call("POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann")).status, 201);
-    db->insertInstall({QStringLiteral("1"), QStringLiteral("annsapp"), QStringLiteral("iOS"), QStringLiteral("x"), QStringLiteral("UA 1")});
-    db->insertInstall({QStringLiteral("2"), QStringLiteral("annsapp"), QStringLiteral("Android"), QStringLiteral("x"), QStringLiteral("UA 2")});
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
+                  .status,
+              201);
+    db->insertInstall({QStringLiteral("1"), QStringLiteral("annsapp"), QStringLiteral("iOS"),
+                       QStringLiteral("x"), QStringLiteral("UA 1")});
+    db->insertInstall({QStringLiteral("2"), QStringLiteral("annsapp"), QStringLiteral("Android"),
+                       QStringLiteral("x"), QStringLiteral("UA 2")});
     const ApiResponse r = call("GET", QStringLiteral("/userdata/annsapp"), "{}", QStringLiteral("ann"));
     const QJsonArray list = json(r).value(QStringLiteral("response")).toArray();
     ASSERT_EQ(list.size(), 2);

@@ -32,7 +32,7 @@ QString page(const Zapp& app, ViewerPlatform viewer) {
 QStringList agents(const char* file) {
     QStringList out;
     for (const QJsonValue& v : QJsonDocument::fromJson(testsupport::readFile(testsupport::corpusPath(
-                                   QStringLiteral("ua/") + QLatin1String(file))))
+                                                           QStringLiteral("ua/") + QLatin1String(file))))
                                    .array())
         out << v.toString();
     return out;
@@ -45,7 +45,8 @@ TEST(InstallPage, OffersTheButtonOnlyWhereItWorks) {
     const Zapp android = record(QStringLiteral("abcDEF1234__android"));
 
     QString html = page(ios, ViewerPlatform::iOS);
-    EXPECT_TRUE(html.contains(QLatin1String("<a class=\"install\" id=\"install\" href=\"https://v.example/abcDEF1234/install\">Install</a>")));
+    EXPECT_TRUE(html.contains(QLatin1String(
+        "<a class=\"install\" id=\"install\" href=\"https://v.example/abcDEF1234/install\">Install</a>")));
     EXPECT_TRUE(html.contains(QLatin1String("Safari")));
     EXPECT_TRUE(html.contains(QLatin1String("<dt>Minimum iOS</dt><dd>15.0</dd>")));
 
@@ -62,7 +63,8 @@ TEST(InstallPage, OffersTheButtonOnlyWhereItWorks) {
     EXPECT_TRUE(html.contains(QLatin1String("<dt>Version code</dt><dd>15.0</dd>")));
     EXPECT_TRUE(html.contains(QLatin1String("<svg id=\"code\"></svg>")));
     for (const char* external : {"<link", "src=\"http", "url(", "@import", "<script src"})
-        EXPECT_FALSE(html.contains(QLatin1String(external))) << "the page loads nothing from elsewhere: " << external;
+        EXPECT_FALSE(html.contains(QLatin1String(external)))
+            << "the page loads nothing from elsewhere: " << external;
 }
 
 TEST(InstallPage, EscapesEveryRecordValue) {
@@ -78,7 +80,8 @@ TEST(InstallPage, EscapesEveryRecordValue) {
     EXPECT_TRUE(html.contains(QLatin1String("data:image/svg+xml"))) << "placeholder icon";
 
     app.appicon = QStringLiteral("https://cdn.example/icon.png?a=1&b=2");
-    EXPECT_TRUE(page(app, ViewerPlatform::iOS).contains(QLatin1String("src=\"https://cdn.example/icon.png?a=1&amp;b=2\"")));
+    EXPECT_TRUE(page(app, ViewerPlatform::iOS)
+                    .contains(QLatin1String("src=\"https://cdn.example/icon.png?a=1&amp;b=2\"")));
 }
 
 TEST(InstallPage, ClassifiesRealAgentsByPlatform) {
@@ -96,7 +99,8 @@ TEST(InstallPage, ClassifiesRealAgentsByPlatform) {
     ASSERT_EQ(desktop.size(), 72);
     for (const QString& ua : desktop)
         EXPECT_EQ(platformName(viewerPlatform(ua)), QStringLiteral("other")) << ua.toStdString();
-    EXPECT_EQ(viewerPlatform(QStringLiteral("Mozilla/5.0 (Windows Phone 10.0; Android 6.0.1; Microsoft; Lumia 950) "
-                                            "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/52 Mobile Safari/537.36 Edge/15")),
+    EXPECT_EQ(viewerPlatform(QStringLiteral(
+                  "Mozilla/5.0 (Windows Phone 10.0; Android 6.0.1; Microsoft; Lumia 950) "
+                  "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/52 Mobile Safari/537.36 Edge/15")),
               ViewerPlatform::Other);
 }

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
-#include <QRandomGenerator>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 
 namespace {
@@ -51,7 +51,8 @@ int curl(const QStringList& args, QByteArray* out = nullptr) {
 
 QStringList partialFiles(const QString& root) {
     QStringList found;
-    for (QDirIterator it(root, {QStringLiteral(".upload-*")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    for (QDirIterator it(root, {QStringLiteral(".upload-*")}, QDir::Files | QDir::Hidden,
+                         QDirIterator::Subdirectories);
          it.hasNext();)
         found << it.next();
     return found;
@@ -63,20 +64,24 @@ TEST(LargeUpload, StreamsAGigabyteInAndOutWithFlatMemory) {
     const QString data = testsupport::makeTempDir(QStringLiteral("big"));
     ServerProcess server(data, testsupport::freePort());
     ASSERT_TRUE(server.waitReady()) << server.output().constData();
-    const QString token = QString::fromLatin1(testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed());
+    const QString token =
+        QString::fromLatin1(testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed());
     const QString auth = QStringLiteral("Authorization: Bearer ") + token;
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.port());
 
     const QString source = makeSource(data + QStringLiteral("/source.bin"), sizeMiB());
     ASSERT_FALSE(source.isEmpty());
-    ASSERT_EQ(curl({"-T", source, "-H", auth, "-H", "Expect:", base + "storage/files?path=Vantry/big/App.ipa"}), 0);
+    ASSERT_EQ(
+        curl({"-T", source, "-H", auth, "-H", "Expect:", base + "storage/files?path=Vantry/big/App.ipa"}), 0);
     const qint64 peak = peakResidentMiB(server.pid());
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 100) << "the upload must stream to disk";
 
     QByteArray link;
-    ASSERT_EQ(curl({"-H", auth, "-H", "Content-Type: application/json", "--data", R"({"path":"Vantry/big/App.ipa"})",
-                    base + "storage/links"}, &link), 0);
+    ASSERT_EQ(curl({"-H", auth, "-H", "Content-Type: application/json", "--data",
+                    R"({"path":"Vantry/big/App.ipa"})", base + "storage/links"},
+                   &link),
+              0);
     EXPECT_TRUE(link.contains(base.toUtf8() + "files/Vantry/big/App.ipa")) << link.constData();
 
     const QString copy = data + QStringLiteral("/download.bin");
@@ -108,7 +113,8 @@ TEST(LargeUpload, StreamsAGigabyteInAndOutWithFlatMemory) {
         socket.abort();
     }
     const QString stored = data + QStringLiteral("/files/Vantry/big");
-    EXPECT_TRUE(testsupport::waitUntil([&] { return partialFiles(stored).isEmpty(); }, 15000)) << partialFiles(stored).join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return partialFiles(stored).isEmpty(); }, 15000))
+        << partialFiles(stored).join(QLatin1Char(' ')).toStdString();
     EXPECT_FALSE(QFile::exists(stored + QStringLiteral("/Cut.ipa")));
     EXPECT_EQ(server.terminate(), 0);
 }

@@ -1,6 +1,6 @@
 // The public side of the service: install pages and install tracking, over real sockets.
-#include "backend/records/ZUserData.h"
 #include "ServerTestUtil.h"
+#include "backend/records/ZUserData.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +16,22 @@
 namespace {
 
 const std::string kOwner = "owner-1";
-const std::string kIPhone = "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, "
-                            "like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
+const std::string kIPhone =
+    "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, "
+    "like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
 const std::string kAndroid = "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
                              "Chrome/151.0.0.0 Mobile Safari/537.36";
-const std::string kDesktop = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-                             "Chrome/151.0.0.0 Safari/537.36";
+const std::string kDesktop =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/151.0.0.0 Safari/537.36";
 
 class PublicPages : public ::testing::Test {
 protected:
     void SetUp() override {
         ServerOptions options;
-        options.qrRenderer = [](const QString& url) { return QStringLiteral("<svg data-url=\"%1\"></svg>").arg(url); };
+        options.qrRenderer = [](const QString& url) {
+            return QStringLiteral("<svg data-url=\"%1\"></svg>").arg(url);
+        };
         server = startServer(options);
         ASSERT_TRUE(server);
     }
@@ -51,8 +55,8 @@ protected:
         socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
         if (!socket.waitForConnected(5000))
             return {};
-        socket.write(QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: t\r\nUser-Agent: " + agent +
-                                               "\r\nConnection: close\r\n\r\n"));
+        socket.write(QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: t\r\nUser-Agent: " +
+                                               agent + "\r\nConnection: close\r\n\r\n"));
         QByteArray answer;
         while (socket.waitForReadyRead(5000))
             answer += socket.readAll();
@@ -70,15 +74,18 @@ protected:
 TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
     createApp(QStringLiteral("iosApp0001"), QStringLiteral("<script>alert(1)</script>"),
               QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist"));
-    createApp(QStringLiteral("andApp0001__android"), QStringLiteral("Droid"), QStringLiteral("https://d/app.apk"));
+    createApp(QStringLiteral("andApp0001__android"), QStringLiteral("Droid"),
+              QStringLiteral("https://d/app.apk"));
 
     auto r = get("/iosApp0001", kIPhone);
     ASSERT_EQ(status(r), 200);
     EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8");
     const std::string page = r->body;
-    EXPECT_NE(page.find("href=\"" + server->publicUrl().toStdString() + "iosApp0001/install\""), std::string::npos);
+    EXPECT_NE(page.find("href=\"" + server->publicUrl().toStdString() + "iosApp0001/install\""),
+              std::string::npos);
     EXPECT_EQ(page.find("<script>alert"), std::string::npos); // escaping itself: InstallPageTest
-    EXPECT_NE(page.find("<svg data-url=\"" + server->publicUrl().toStdString() + "iosApp0001\">"), std::string::npos);
+    EXPECT_NE(page.find("<svg data-url=\"" + server->publicUrl().toStdString() + "iosApp0001\">"),
+              std::string::npos);
 
     r = get("/iosApp0001", kAndroid);
     ASSERT_TRUE(r);
@@ -98,9 +105,11 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
 }
 
 TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
-    const QString manifest = QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist");
+    const QString manifest =
+        QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist");
     createApp(QStringLiteral("iosApp0002"), QStringLiteral("Demo"), manifest);
-    createApp(QStringLiteral("andApp0002__android"), QStringLiteral("Droid"), QStringLiteral("https://d/app.apk"));
+    createApp(QStringLiteral("andApp0002__android"), QStringLiteral("Droid"),
+              QStringLiteral("https://d/app.apk"));
 
     const std::string longAgent = kAndroid + std::string(2000, 'x');
     for (const std::string& agent : {kIPhone, kAndroid, kDesktop, longAgent}) {
@@ -137,8 +146,9 @@ TEST(TlsServer, ServesHttpsWithTheGivenCertificate) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
     const QString cert = dir + QStringLiteral("/cert.pem");
     const QString key = dir + QStringLiteral("/key.pem");
-    ASSERT_EQ(QProcess::execute(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                                                            "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1"}),
+    ASSERT_EQ(QProcess::execute(QStringLiteral("openssl"),
+                                {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                                 cert, "-days", "1", "-subj", "/CN=127.0.0.1"}),
               0);
     ServerOptions options;
     options.dataDir = dir + QStringLiteral("/data");

@@ -16,17 +16,20 @@
 // The binary, started on a free port and stopped with a signal.
 class ServerProcess {
 public:
-    explicit ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra = {}) : m_port(port) {
+    explicit ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra = {})
+        : m_port(port) {
         m_process.setProgram(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"));
         m_process.setArguments(QStringList{QStringLiteral("--data-dir"), dataDir, QStringLiteral("--listen"),
-                                           QStringLiteral("127.0.0.1:%1").arg(port)} + extra);
+                                           QStringLiteral("127.0.0.1:%1").arg(port)} +
+                               extra);
         m_process.start();
     }
     bool waitReady() {
         return testsupport::waitUntil([this] {
-            m_output += m_process.readAllStandardOutput();
-            return m_output.contains("listening on") || m_process.state() == QProcess::NotRunning;
-        }) && m_process.state() == QProcess::Running;
+                   m_output += m_process.readAllStandardOutput();
+                   return m_output.contains("listening on") || m_process.state() == QProcess::NotRunning;
+               }) &&
+               m_process.state() == QProcess::Running;
     }
     // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
     int terminate() {
@@ -60,8 +63,11 @@ inline std::unique_ptr<VantryServer> startServer(ServerOptions options = {}) {
 
 // A createapp body: every text field is "v-<key>" (the icon empty) unless given in fields.
 inline QByteArray appJson(const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
-    QJsonObject o{{QStringLiteral("userid"), owner}, {QStringLiteral("appid"), appid}, {QStringLiteral("appicon"), QString()}};
-    for (const char* key : {"appname", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink", "appdescription"})
+    QJsonObject o{{QStringLiteral("userid"), owner},
+                  {QStringLiteral("appid"), appid},
+                  {QStringLiteral("appicon"), QString()}};
+    for (const char* key :
+         {"appname", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink", "appdescription"})
         o.insert(QLatin1String(key), QStringLiteral("v-") + QLatin1String(key));
     for (auto it = fields.begin(); it != fields.end(); ++it)
         o.insert(it.key(), it.value().toString());
@@ -69,10 +75,13 @@ inline QByteArray appJson(const QString& owner, const QString& appid, const QVar
 }
 
 // The HTTP status of an answer, or -1 without one.
-inline int status(const httplib::Result& r) { return r ? r->status : -1; }
+inline int status(const httplib::Result& r) {
+    return r ? r->status : -1;
+}
 
 // POSTs a createapp body as owner; the HTTP status, or -1 without an answer.
-inline int postApp(httplib::Client& client, const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
+inline int postApp(httplib::Client& client, const QString& owner, const QString& appid,
+                   const QVariantMap& fields = {}) {
     return status(client.Post("/createapp", {{"Authorization", owner.toStdString()}},
                               appJson(owner, appid, fields).toStdString(), "application/json"));
 }

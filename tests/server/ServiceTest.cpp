@@ -1,17 +1,17 @@
 // The service over real sockets: the running binary (restart, signals, log) and an in-process
 // instance (transport limits, concurrency).
+#include "ServerTestUtil.h"
 #include "server/Database.h"
 #include "server/VantryServer.h"
-#include "ServerTestUtil.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
-#include <QTcpSocket>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpSocket>
 
 #include <httplib.h>
 
@@ -21,10 +21,14 @@
 namespace {
 
 QJsonArray appsOf(httplib::Client& client, const QString& owner) {
-    const auto r = client.Get(("/app/" + owner.toStdString()).c_str(), {{"Authorization", owner.toStdString()}});
+    const auto r =
+        client.Get(("/app/" + owner.toStdString()).c_str(), {{"Authorization", owner.toStdString()}});
     if (!r)
         return {};
-    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value(QStringLiteral("response")).toArray();
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
+        .object()
+        .value(QStringLiteral("response"))
+        .toArray();
 }
 
 TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
@@ -34,8 +38,9 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
         ServerProcess server(data, testsupport::freePort());
         ASSERT_TRUE(server.waitReady()) << server.output().constData();
         httplib::Client client = server.client();
-        const auto user = client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
-                                      "application/json");
+        const auto user = client.Post(
+            "/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
+            "application/json");
         ASSERT_EQ(status(user), 201);
         for (int i = 0; i < 20; ++i)
             ASSERT_EQ(postApp(client, owner, QStringLiteral("app%1").arg(i)), 201);
@@ -59,8 +64,9 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
 }
 
 TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
-    for (const QStringList& args : {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
-                                    QStringList{"--public-url", "ftp://x/"}, QStringList{"--bogus"}}) {
+    for (const QStringList& args :
+         {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
+          QStringList{"--public-url", "ftp://x/"}, QStringList{"--bogus"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));
@@ -95,9 +101,10 @@ TEST_F(ServiceTest, GetWithBodyClosesTheConnection) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
         ASSERT_TRUE(socket.waitForConnected(5000));
-        socket.write("GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
-                     (body.isEmpty() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
-                     "\r\n" + body);
+        socket.write(
+            "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
+            (body.isEmpty() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
+            "\r\n" + body);
         QByteArray answer;
         while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
             answer += socket.readAll();
@@ -116,7 +123,8 @@ TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
         threads.emplace_back([&, t] {
             httplib::Client c = client();
             for (int i = 0; i < kApps; ++i)
-                if (postApp(c, QStringLiteral("user%1").arg(t % 2), QStringLiteral("t%1-%2").arg(t).arg(i)) == 201)
+                if (postApp(c, QStringLiteral("user%1").arg(t % 2), QStringLiteral("t%1-%2").arg(t).arg(i)) ==
+                    201)
                     ++created;
         });
     }
@@ -124,7 +132,8 @@ TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
         t.join();
     EXPECT_EQ(created.load(), kClients * kApps);
     httplib::Client c = client();
-    EXPECT_EQ(appsOf(c, QStringLiteral("user0")).size() + appsOf(c, QStringLiteral("user1")).size(), kClients * kApps);
+    EXPECT_EQ(appsOf(c, QStringLiteral("user0")).size() + appsOf(c, QStringLiteral("user1")).size(),
+              kClients * kApps);
 }
 
 } // namespace

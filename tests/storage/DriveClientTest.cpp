@@ -115,7 +115,8 @@ TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
 
 TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     testsupport::LogCapture log;
-    GoogleAuth::instance().link({QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+    GoogleAuth::instance().link(
+        {QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
     std::vector<ZUser> users;
     DriveClientManager other;
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
@@ -128,7 +129,8 @@ TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     EXPECT_TRUE(users[0].avatar.startsWith(QStringLiteral("https://lh3.googleusercontent.com/")));
 
     // A refresh that brings no token leaves getUserData without an answer.
-    GoogleAuth::instance().link({QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+    GoogleAuth::instance().link(
+        {QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
     emulator->setRefreshWithoutToken(true);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
     ASSERT_TRUE(waitUntil([&] { return emulator->refreshGrants() == 2; }));
@@ -139,7 +141,8 @@ TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("Could not connect to the server.")});
     EXPECT_EQ(users.size(), 2u);
-    for (const QString& secret : {accessToken, refreshToken, QStringLiteral("ya29.old-secret"), QStringLiteral("ya29.emu-")})
+    for (const QString& secret :
+         {accessToken, refreshToken, QStringLiteral("ya29.old-secret"), QStringLiteral("ya29.emu-")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 }
 

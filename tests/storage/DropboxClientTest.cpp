@@ -49,7 +49,8 @@ TEST_F(DropboxClient, UploadsDecodedLocalPathsUnderUnicodeNamesAndOverwrites) {
 TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
     client->onFailure = nullptr;
     int calls = 0;
-    client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"), [&](bool) { ++calls; }, {});
+    client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"),
+                       [&](bool) { ++calls; }, {});
     client->onFailure = [this](const QString& reason) { failures.append(reason); };
     waitForFailures();
     EXPECT_EQ(failures, QStringList{QStringLiteral("The file could not be read.")});
@@ -114,8 +115,11 @@ TEST_F(DropboxClient, CancelStopsARunningUploadAndCallsNothingAfter) {
     emulator->setSlowBytesPerSecond(8 << 20);
     emulator->injectFault(QStringLiteral("files/upload_session/append_v2"), Fault::Slow, 10);
     int calls = 0;
-    client->uploadFile(path, QStringLiteral("/Job/slow.ipa"), [&](bool) { ++calls; }, [&](double f) { progress.push_back(f); });
-    ASSERT_TRUE(waitUntil([&] { return emulator->count(QStringLiteral("files/upload_session/append_v2")) == 1; }));
+    client->uploadFile(
+        path, QStringLiteral("/Job/slow.ipa"), [&](bool) { ++calls; },
+        [&](double f) { progress.push_back(f); });
+    ASSERT_TRUE(
+        waitUntil([&] { return emulator->count(QStringLiteral("files/upload_session/append_v2")) == 1; }));
     const int progressBefore = int(progress.size());
     client->cancelTask();
     ASSERT_TRUE(waitUntil([&] { return emulator->abortedBodies() == 1; }));
@@ -159,8 +163,8 @@ TEST_F(DropboxClient, ShareLinksServeTheBytesAndReuseAnExistingLink) {
 }
 
 TEST_F(DropboxClient, ReadsTheAccountAndReportsItsFailures) {
-    emulator->setAccount({QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc"), QStringLiteral("Franz Ferdinand"),
-                          QStringLiteral("franz@example.com"), QString()});
+    emulator->setAccount({QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc"),
+                          QStringLiteral("Franz Ferdinand"), QStringLiteral("franz@example.com"), QString()});
     std::vector<ZUser> users;
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
     ASSERT_TRUE(waitUntil([&] { return users.size() == 1; }));
@@ -192,7 +196,8 @@ TEST_F(DropboxClient, ReadsTheAccountAndReportsItsFailures) {
 TEST_F(DropboxClient, ExpiredTokenIsRefreshedOnceForConcurrentCallsAndNeverLogged) {
     testsupport::LogCapture log;
     emulator->addAccessToken(QStringLiteral("sl.expired-secret"), true);
-    DropboxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 10});
+    DropboxAuth::instance().link(
+        {QStringLiteral("sl.expired-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 10});
     std::vector<bool> flags;
     DropBoxClientManager other;
     client->createFolder(QStringLiteral("/A"), [&](bool e) { flags.push_back(e); });
@@ -201,7 +206,8 @@ TEST_F(DropboxClient, ExpiredTokenIsRefreshedOnceForConcurrentCallsAndNeverLogge
     EXPECT_EQ(emulator->refreshGrants(), 1);
 
     // A token the server refuses although it looked valid is refreshed once and the call repeated.
-    DropboxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
+    DropboxAuth::instance().link(
+        {QStringLiteral("sl.expired-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     client->createFolder(QStringLiteral("/C"), [&](bool e) { flags.push_back(e); });
     ASSERT_TRUE(waitUntil([&] { return flags.size() == 3; }));
     EXPECT_EQ(emulator->refreshGrants(), 2);
@@ -216,7 +222,8 @@ TEST_F(DropboxClient, ExpiredTokenIsRefreshedOnceForConcurrentCallsAndNeverLogge
 
     const QString all = log.joined();
     EXPECT_FALSE(all.isEmpty());
-    for (const QString& secret : {accessToken, refreshToken, QStringLiteral("sl.expired-secret"), QStringLiteral("sl.emu-")})
+    for (const QString& secret :
+         {accessToken, refreshToken, QStringLiteral("sl.expired-secret"), QStringLiteral("sl.emu-")})
         EXPECT_FALSE(all.contains(secret)) << secret.toStdString();
 }
 } // namespace

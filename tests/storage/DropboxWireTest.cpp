@@ -8,8 +8,12 @@ TEST(DropboxWire, ApiArgHeaderIsAsciiWithUnicodeEscapes) {
               QByteArray(R"({"path":"/\u00dcn\u00ef.ipa"})"));
     EXPECT_EQ(DropboxWire::headerSafeJson({{QStringLiteral("p"), QStringLiteral("\U0001F680\x7f")}}),
               QByteArray(R"({"p":"\ud83d\ude80\u007f"})"));
-    const QByteArray commit = DropboxWire::headerSafeJson(DropboxWire::commitInfo(QStringLiteral("/Vantry/Job/App.ipa")));
-    EXPECT_EQ(commit, QByteArray(R"({"autorename":true,"mode":"overwrite","mute":false,"path":"/Vantry/Job/App.ipa","strict_conflict":false})"));
+    const QByteArray commit =
+        DropboxWire::headerSafeJson(DropboxWire::commitInfo(QStringLiteral("/Vantry/Job/App.ipa")));
+    EXPECT_EQ(
+        commit,
+        QByteArray(
+            R"({"autorename":true,"mode":"overwrite","mute":false,"path":"/Vantry/Job/App.ipa","strict_conflict":false})"));
 }
 
 struct LinkCase {
@@ -27,14 +31,16 @@ TEST_P(DirectLink, RewritesOnlyShareHostLinksAndKeepsRlkey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, DirectLink,
-    ::testing::Values(
-        LinkCase{"https://www.dropbox.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4&dl=0",
-                 "https://dl.dropboxusercontent.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4"},
-        LinkCase{"https://www.dropbox.com/s/abc123/App.ipa?dl=0", "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
-        LinkCase{"https://www.dropbox.com/s/abc123/App.ipa", "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
-        LinkCase{"https://www.dropbox.com/scl/fi/t/My%20App.ipa?dl=0&rlkey=k&st=x1",
-                 "https://dl.dropboxusercontent.com/scl/fi/t/My%20App.ipa?rlkey=k&st=x1"},
-        LinkCase{"https://example.com/s/abc/App.ipa?dl=0", "https://example.com/s/abc/App.ipa?dl=0"}));
+    ::testing::Values(LinkCase{"https://www.dropbox.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4&dl=0",
+                               "https://dl.dropboxusercontent.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4"},
+                      LinkCase{"https://www.dropbox.com/s/abc123/App.ipa?dl=0",
+                               "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
+                      LinkCase{"https://www.dropbox.com/s/abc123/App.ipa",
+                               "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
+                      LinkCase{"https://www.dropbox.com/scl/fi/t/My%20App.ipa?dl=0&rlkey=k&st=x1",
+                               "https://dl.dropboxusercontent.com/scl/fi/t/My%20App.ipa?rlkey=k&st=x1"},
+                      LinkCase{"https://example.com/s/abc/App.ipa?dl=0",
+                               "https://example.com/s/abc/App.ipa?dl=0"}));
 
 TEST(DropboxWire, ShareHostMayCarryAPort) {
     EXPECT_EQ(DropboxWire::directLink(QStringLiteral("http://localhost:4100/scl/fi/t/a.ipa?rlkey=k&dl=0"),
@@ -47,7 +53,8 @@ TEST(DropboxWire, ShareHostMayCarryAPort) {
 
 TEST(DropboxWire, LocalPathLosesOneLevelOfPercentEncoding) {
     EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/My%20App.ipa")), QStringLiteral("/tmp/My App.ipa"));
-    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/My%2520App.ipa")), QStringLiteral("/tmp/My App.ipa"));
+    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/My%2520App.ipa")),
+              QStringLiteral("/tmp/My App.ipa"));
     EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/Caf%C3%A9.ipa")), QStringLiteral("/tmp/Café.ipa"));
     EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/plain.ipa")), QStringLiteral("/tmp/plain.ipa"));
 }

@@ -37,7 +37,8 @@ QByteArray sha256(const QString& path) {
 struct PeakMemory {
     PeakMemory() { testsupport::writeFile(QStringLiteral("/proc/self/clear_refs"), "5"); }
     static qint64 field(const char* name) {
-        for (const QByteArray& line : testsupport::readFile(QStringLiteral("/proc/self/status")).split('\n')) {
+        for (const QByteArray& line :
+             testsupport::readFile(QStringLiteral("/proc/self/status")).split('\n')) {
             if (line.startsWith(name))
                 return line.mid(qsizetype(strlen(name))).trimmed().split(' ').first().toLongLong() * 1024;
         }
@@ -47,8 +48,7 @@ struct PeakMemory {
     qint64 m_start = field("VmRSS:");
 };
 
-template <class Fixture>
-class EveryClient : public Fixture {};
+template <class Fixture> class EveryClient : public Fixture {};
 using Fixtures = ::testing::Types<DropboxFixture, DriveFixture, WorkDriveFixture>;
 TYPED_TEST_SUITE(EveryClient, Fixtures);
 
@@ -81,7 +81,8 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
     }
     if constexpr (dropbox) {
         EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload")), 0);
-        EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload_session/append_v2")), int((size - 1) / (8 << 20)));
+        EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload_session/append_v2")),
+                  int((size - 1) / (8 << 20)));
     }
     const QString stored = this->storedBlob(QStringLiteral("/Vantry/Job/large.ipa"));
     EXPECT_EQ(QFileInfo(stored).size(), size);
@@ -90,8 +91,7 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
     QFile::remove(stored);
 }
 
-template <class Fixture>
-class UnlinkedClient : public Fixture {};
+template <class Fixture> class UnlinkedClient : public Fixture {};
 using LinkedFixtures = ::testing::Types<DropboxFixture, DriveFixture>;
 TYPED_TEST_SUITE(UnlinkedClient, LinkedFixtures);
 
@@ -100,8 +100,9 @@ TYPED_TEST(UnlinkedClient, SendsAndCallsNothing) {
     int calls = 0;
     auto& client = *this->client;
     client.createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    client.uploadFile(this->local(QStringLiteral("a.ipa"), "x"), QStringLiteral("/a.ipa"), [&](bool) { ++calls; },
-                      [&](double) { ++calls; });
+    client.uploadFile(
+        this->local(QStringLiteral("a.ipa"), "x"), QStringLiteral("/a.ipa"), [&](bool) { ++calls; },
+        [&](double) { ++calls; });
     client.shareLink(QStringLiteral("/a.ipa"), [&](const QString&) { ++calls; });
     client.getUserData([&](const ZUser&) { ++calls; });
     client.cancelTask();

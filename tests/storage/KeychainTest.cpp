@@ -16,7 +16,9 @@ int mode(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
-TEST(KeychainHelper, TestsRunWithoutAKeychainService) { ASSERT_FALSE(KeychainHelper::sessionBusPresent()); }
+TEST(KeychainHelper, TestsRunWithoutAKeychainService) {
+    ASSERT_FALSE(KeychainHelper::sessionBusPresent());
+}
 
 TEST(KeychainHelper, SavingAgainReplacesAndKeysAreIndependent) {
     KeychainHelper store;
@@ -24,7 +26,8 @@ TEST(KeychainHelper, SavingAgainReplacesAndKeysAreIndependent) {
     store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.first"));
     store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.second"));
     store.save(QStringLiteral("zoho_re_to"), QStringLiteral("other"), QStringLiteral("elsewhere"));
-    store.save(QStringLiteral("unicode"), KeychainHelper::accountName, QStringLiteral("Ünï \u20ac \U0001F680"));
+    store.save(QStringLiteral("unicode"), KeychainHelper::accountName,
+               QStringLiteral("Ünï \u20ac \U0001F680"));
 
     EXPECT_EQ(store.read(QStringLiteral("zoho_re_to")), QStringLiteral("1000.second"));
     EXPECT_EQ(store.read(QStringLiteral("zoho_re_to"), QStringLiteral("other")), QStringLiteral("elsewhere"));
@@ -39,7 +42,12 @@ TEST(KeychainHelper, FallbackFileIsOwnerOnly) {
     EXPECT_EQ(mode(path), 0600);
     EXPECT_EQ(mode(QFileInfo(path).absolutePath()), 0700);
     // No temporary file is left beside it.
-    EXPECT_EQ(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("credentials")).size(), 1);
+    EXPECT_EQ(QFileInfo(path)
+                  .dir()
+                  .entryList(QDir::Files | QDir::Hidden)
+                  .filter(QStringLiteral("credentials"))
+                  .size(),
+              1);
 }
 
 TEST(KeychainHelper, DamagedFileIsReportedAndNotOverwritten) {

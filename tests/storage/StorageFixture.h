@@ -43,8 +43,7 @@ inline QByteArray download(const QString& url) {
 }
 
 // A linked account against a fresh emulator; the client under test records every callback.
-template <class Emulator, class Client>
-class StorageFixture : public ::testing::Test {
+template <class Emulator, class Client> class StorageFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         m_dir = testsupport::makeTempDir(QStringLiteral("storage"));
@@ -77,9 +76,11 @@ protected:
     // Runs one upload and waits for its completion or a failure.
     void upload(const QString& localPath, const QString& remotePath, int timeoutMs = 60000) {
         uploadFlags.clear();
-        client->uploadFile(localPath, remotePath, [this](bool flag) { uploadFlags.push_back(flag); },
-                           [this](double f) { progress.push_back(f); });
-        EXPECT_TRUE(testsupport::waitUntil([&] { return !uploadFlags.empty() || !failures.isEmpty(); }, timeoutMs));
+        client->uploadFile(
+            localPath, remotePath, [this](bool flag) { uploadFlags.push_back(flag); },
+            [this](double f) { progress.push_back(f); });
+        EXPECT_TRUE(
+            testsupport::waitUntil([&] { return !uploadFlags.empty() || !failures.isEmpty(); }, timeoutMs));
     }
 
     // createFolder's completions, once the first one came (kept in a member: a late one has somewhere to go).
@@ -159,7 +160,8 @@ protected:
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
         Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
-        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName, refreshToken);
+        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
+                              refreshToken);
         ZohoAuthentication::resetAccessToken();
         currentUser().id = WorkDriveEmulator::userId;
         privateSpaceId().clear();

@@ -49,7 +49,8 @@ TEST_F(WorkDriveClient, FolderCases) {
     discoverPrivateSpace();
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     const QString created = currentFolderId();
-    EXPECT_EQ(emulator->folder(created), std::make_pair(QStringLiteral("Vantry"), WorkDriveEmulator::privateSpace));
+    EXPECT_EQ(emulator->folder(created),
+              std::make_pair(QStringLiteral("Vantry"), WorkDriveEmulator::privateSpace));
 
     emulator->addFolder(QStringLiteral("Vantry"));
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
@@ -79,10 +80,12 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
     EXPECT_EQ(storedBytes(QString()), bytes); // found by the client's last file id
     const QString uploadId = sent.headers[4].mid(11);
     EXPECT_EQ(uploadId.size(), 21);
-    EXPECT_EQ(sent.headers.join(QLatin1Char('|')),
-              QStringLiteral("x-service: WD|invoker: upload|oauth-scope: files|x-filename: App.ipa|upload-id: %1|"
-                             "x-upload-id: %1|x-streammode: 1|x-parent_id: %2|x-override-name-exist: false|x-uploadTo: Myfolders")
-                  .arg(uploadId, currentFolderId()));
+    EXPECT_EQ(
+        sent.headers.join(QLatin1Char('|')),
+        QStringLiteral("x-service: WD|invoker: upload|oauth-scope: files|x-filename: App.ipa|upload-id: %1|"
+                       "x-upload-id: %1|x-streammode: 1|x-parent_id: %2|x-override-name-exist: "
+                       "false|x-uploadTo: Myfolders")
+            .arg(uploadId, currentFolderId()));
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 
     QStringList links;
@@ -91,8 +94,9 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
     client->shareLink(QString(), [&](const QString& link) { links.append(link); });
     ASSERT_TRUE(waitUntil([&] { return links.size() == 2; }));
     for (const QString& link : links) {
-        EXPECT_TRUE(link.startsWith(emulator->baseUrl() + QStringLiteral("/public/workdrive-external/download/") +
-                                    sent.resourceId + QStringLiteral("?x-cli-msg=%7B%22linkId%22%3A%22")))
+        EXPECT_TRUE(link.startsWith(emulator->baseUrl() +
+                                    QStringLiteral("/public/workdrive-external/download/") + sent.resourceId +
+                                    QStringLiteral("?x-cli-msg=%7B%22linkId%22%3A%22")))
             << link.toStdString();
         EXPECT_EQ(download(link), bytes);
     }
@@ -123,12 +127,14 @@ TEST_F(WorkDriveClient, CancelStopsTheUploadAndNothingFollows) {
     const QString path = local(QStringLiteral("big.ipa"), QByteArray(64 << 20, 'x'));
     int calls = 0;
     bool cancelled = false;
-    client->uploadFile(path, QStringLiteral("/Vantry/Job/big.ipa"), [&](bool) { ++calls; }, [&](double) {
-        if (!cancelled) {
-            cancelled = true;
-            client->cancelTask();
-        }
-    });
+    client->uploadFile(
+        path, QStringLiteral("/Vantry/Job/big.ipa"), [&](bool) { ++calls; },
+        [&](double) {
+            if (!cancelled) {
+                cancelled = true;
+                client->cancelTask();
+            }
+        });
     ASSERT_TRUE(waitUntil([&] { return cancelled; }));
     // A later request on the same client goes through; the upload left nothing behind.
     std::vector<ZUser> users;
@@ -144,14 +150,16 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     testsupport::LogCapture log;
     emulator->setEdition(QStringLiteral("TEAM")); // no private-space requests in between
     // A token that looks valid but that the server no longer accepts.
-    ASSERT_EQ(ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.stale-secret","expires_in":3600})"),
-              QStringLiteral("1000.stale-secret"));
+    ASSERT_EQ(
+        ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.stale-secret","expires_in":3600})"),
+        QStringLiteral("1000.stale-secret"));
     std::vector<ZUser> users;
     for (int i = 0; i < 3; ++i)
         client->getUserData([&](const ZUser& user) { users.push_back(user); });
     ASSERT_TRUE(waitUntil([&] { return users.size() == 3; }));
     EXPECT_EQ(emulator->refreshGrants(), 1);
-    for (const QString& secret : {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")})
+    for (const QString& secret :
+         {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 
     // A refresh answer without an access token hands on the last one, which WorkDrive refuses.
@@ -178,13 +186,17 @@ TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
         {"GET /api/v1/users/me", R"({"data":[]})", "User Data is not formatted"},
         {"GET /api/v1/privatespace/", "[1]", "Get Folder details format"},
         {"GET /api/v1/privatespace/", R"({"data":{}})", "Get Folder details formats"},
-        {"POST /api/v1/files", R"({"data":{"type":"files"}})", "Folder creation response data is not formatted"},
-        {"POST /api/v1/files", R"({"errors":[{"id":"F000","title":"General exception"}]})", "General exception"},
-        {"POST /api/v1/files", R"({"errors":[{"id":"F000"}]})", "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", R"({"data":{"type":"files"}})",
+         "Folder creation response data is not formatted"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000","title":"General exception"}]})",
+         "General exception"},
+        {"POST /api/v1/files", R"({"errors":[{"id":"F000"}]})",
+         "Folder creation response data is not formatted"},
         {"POST /api/v1/files", "{}", "Folder creation response data is not formatted"},
         {"GET /uploadprogress", "[1]", "Upload resource data format."},
         {"POST /api/v1/links", R"({"data":{}})", "share Data is not formatted"},
-        {"POST /api/v1/links", R"({"data":{"attributes":{"link":"https://x/"}}})", "share Data is not formatted"},
+        {"POST /api/v1/links", R"({"data":{"attributes":{"link":"https://x/"}}})",
+         "share Data is not formatted"},
     };
     privateSpaceId() = WorkDriveEmulator::privateSpace;
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
@@ -212,25 +224,30 @@ TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
 
 TEST(ZohoAuthentication, TokenAnswers) {
     ZohoAuthentication::resetAccessToken();
-    EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.a","refresh_token":"1000.r2"})"),
-              QStringLiteral("1000.a"));
+    EXPECT_EQ(
+        ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.a","refresh_token":"1000.r2"})"),
+        QStringLiteral("1000.a"));
     EXPECT_EQ(KeychainHelper().read(ZohoAuthentication::refreshTokenService), QStringLiteral("1000.r2"));
-    EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"error":"invalid_code"})"), QStringLiteral("1000.a"));
+    EXPECT_EQ(ZohoAuthentication::handleTokenResponse(R"({"error":"invalid_code"})"),
+              QStringLiteral("1000.a"));
     EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("[1]").has_value());
     EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("not json").has_value());
     Config::instance().set(QStringLiteral("zoho/accountsUrl"), QStringLiteral("https://accounts.zoho.eu"));
     Config::instance().set(QStringLiteral("zoho/clientId"), QStringLiteral("1000.ID"));
     Config::instance().set(QStringLiteral("zoho/clientSecret"), QStringLiteral("s3"));
     EXPECT_EQ(ZohoAuthentication::refreshURL(QStringLiteral("1000.r")).toString(),
-              QStringLiteral("https://accounts.zoho.eu/oauth/v2/token?refresh_token=1000.r&grant_type=refresh_token&client_id=1000.ID"
+              QStringLiteral("https://accounts.zoho.eu/oauth/v2/"
+                             "token?refresh_token=1000.r&grant_type=refresh_token&client_id=1000.ID"
                              "&redirect_uri=Vantry://zohoCallback&scope=") +
                   ZohoAuthentication::scopes + QStringLiteral("&client_secret=s3"));
     Config::instance().reload();
 }
 
 TEST(ZohoWDClientNames, SplitAndDirectLink) {
-    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("App.beta.ipa")), std::make_pair(QStringLiteral("App"), QStringLiteral("ipa")));
-    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("README")), std::make_pair(QStringLiteral("README"), QStringLiteral("README")));
+    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("App.beta.ipa")),
+              std::make_pair(QStringLiteral("App"), QStringLiteral("ipa")));
+    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("README")),
+              std::make_pair(QStringLiteral("README"), QStringLiteral("README")));
     EXPECT_EQ(ZohoWDClient::directLink(QStringLiteral("cjrrr55b"), QStringLiteral("5JDJr6e3nea-M5mwF")),
               QStringLiteral("https://files-accl.zohoexternal.com/public/workdrive-external/download/cjrrr55b"
                              "?x-cli-msg=%7B%22linkId%22%3A%225JDJr6e3nea-M5mwF%22%7D"));

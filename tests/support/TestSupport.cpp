@@ -13,7 +13,9 @@
 
 namespace testsupport {
 
-QString homeDir() { return QString::fromLocal8Bit(qgetenv("HOME")); }
+QString homeDir() {
+    return QString::fromLocal8Bit(qgetenv("HOME"));
+}
 
 QString makeTempDir(const QString& prefix) {
     static int counter = 0;
@@ -35,8 +37,8 @@ QString binaryDir() {
 
 QString corpusPath(const QString& relative) {
     QByteArray shared = qgetenv("VANTRY_SHARED_DIR");
-    const QString base =
-        shared.isEmpty() ? QDir::cleanPath(sourceDir() + QStringLiteral("/../shared")) : QString::fromLocal8Bit(shared);
+    const QString base = shared.isEmpty() ? QDir::cleanPath(sourceDir() + QStringLiteral("/../shared"))
+                                          : QString::fromLocal8Bit(shared);
     return base + QStringLiteral("/corpus/") + relative;
 }
 
@@ -86,7 +88,9 @@ QStringList LogCapture::lines() const {
     return m_state->lines;
 }
 
-QString LogCapture::joined() const { return lines().join(QLatin1Char('\n')); }
+QString LogCapture::joined() const {
+    return lines().join(QLatin1Char('\n'));
+}
 
 quint16 freePort() {
     QTcpServer server;

@@ -8,7 +8,9 @@
 #include <ostream>
 
 // Readable QString values in GoogleTest failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace testsupport {
 

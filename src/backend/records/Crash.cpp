@@ -8,7 +8,8 @@ QString textOrEmpty(const QVariantMap& map, const QString& key) {
 } // namespace
 
 Crash::Crash(const QVariantMap& stored)
-    : name(textOrEmpty(stored, QStringLiteral("name"))), reason(textOrEmpty(stored, QStringLiteral("reason"))),
+    : name(textOrEmpty(stored, QStringLiteral("name"))),
+      reason(textOrEmpty(stored, QStringLiteral("reason"))),
       exception(textOrEmpty(stored, QStringLiteral("exception"))) {
     const QVariant stack = stored.value(QStringLiteral("callStackSymbols"));
     if (stack.typeId() == QMetaType::QStringList) {

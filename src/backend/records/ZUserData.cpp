@@ -44,7 +44,8 @@ std::optional<Response> Response::fromJson(const QJsonValue& value, QString* err
     if (readText(o, "id", r.id, error) && readText(o, "appid", r.appid, error) &&
         readText(o, "platform", r.platform, error) && readText(o, "name", r.name, error) &&
         readText(o, "useragent", r.useragent, error) && readNull(o, "udid", r.udid, error) &&
-        readNull(o, "devicename", r.devicename, error) && readNull(o, "deviceversion", r.deviceversion, error))
+        readNull(o, "devicename", r.devicename, error) &&
+        readNull(o, "deviceversion", r.deviceversion, error))
         return r;
     return std::nullopt;
 }
@@ -113,4 +114,6 @@ QJsonObject ZUserData::toJsonObject() const {
     return {{QStringLiteral("isSuccess"), isSuccess}, {QStringLiteral("response"), list}};
 }
 
-QByteArray ZUserData::toJson() const { return QJsonDocument(toJsonObject()).toJson(QJsonDocument::Compact); }
+QByteArray ZUserData::toJson() const {
+    return QJsonDocument(toJsonObject()).toJson(QJsonDocument::Compact);
+}

@@ -12,7 +12,9 @@
 struct JSONNull {
     bool operator==(const JSONNull&) const { return true; }
 };
-inline size_t qHash(const JSONNull&, size_t = 0) { return 0; }
+inline size_t qHash(const JSONNull&, size_t = 0) {
+    return 0;
+}
 
 // One recorded install of an app.
 struct Response {

@@ -12,7 +12,7 @@ struct Zapp {
     QString appicon;
     QString appversion;
     QString appurl;
-    QString appid; // 10 characters; Android ids end in "__android"
+    QString appid;   // 10 characters; Android ids end in "__android"
     QString appdate; // "yyyy/MM/dd HH:mm", local time
     QString appsize;
     QString appMinOS;

@@ -13,7 +13,9 @@
 
 QRCodeVideoDetector::QRCodeVideoDetector(QObject* parent) : QObject(parent) {}
 
-QRCodeVideoDetector::~QRCodeVideoDetector() { stop(); }
+QRCodeVideoDetector::~QRCodeVideoDetector() {
+    stop();
+}
 
 std::optional<QRCodeVideoDetector::CaptureError> QRCodeVideoDetector::start(DetectionBlock detectionBlock,
                                                                             QVideoSink* previewSink) {

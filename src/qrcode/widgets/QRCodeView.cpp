@@ -79,8 +79,8 @@ QColor solidColorOr(const QRCodeFillStylePtr& fill, const QColor& fallback) {
 } // namespace
 
 QRCodeView::QRCodeView(QWidget* parent)
-    : QWidget(parent),
-      m_dropFolder(QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/vantry-drag")) {
+    : QWidget(parent), m_dropFolder(QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
+                                    QStringLiteral("/vantry-drag")) {
     applyShapeNames();
 }
 
@@ -112,7 +112,9 @@ bool QRCodeView::setString(const QString& text) {
     return true;
 }
 
-void QRCodeView::setMessage(const QRCodeMessageFormatter& message) { setData(message.data()); }
+void QRCodeView::setMessage(const QRCodeMessageFormatter& message) {
+    setData(message.data());
+}
 
 void QRCodeView::applyShapeNames() {
     auto pixel = QRCodePixelShapeFactory::shared().named(m_ibPixelShape);
@@ -134,16 +136,25 @@ void QRCodeView::setIbEyeShape(const QString& name) {
 }
 
 void QRCodeView::setIbCorrectionLevel(const QString& letter) {
-    const int index = QStringList{QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Q"), QStringLiteral("H")}
-                          .indexOf(letter.toUpper());
+    const int index =
+        QStringList{QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Q"), QStringLiteral("H")}
+            .indexOf(letter.toUpper());
     if (index >= 0)
         setErrorCorrection(*errorCorrectionFromInt(index));
 }
 
-QColor QRCodeView::ibPixelColor() const { return solidColorOr(design().style.onPixels, Qt::black); }
-QColor QRCodeView::ibEyeColor() const { return solidColorOr(design().style.eye, Qt::black); }
-QColor QRCodeView::ibPupilColor() const { return solidColorOr(design().style.pupil, Qt::black); }
-QColor QRCodeView::ibBackgroundColor() const { return solidColorOr(design().style.background, Qt::white); }
+QColor QRCodeView::ibPixelColor() const {
+    return solidColorOr(design().style.onPixels, Qt::black);
+}
+QColor QRCodeView::ibEyeColor() const {
+    return solidColorOr(design().style.eye, Qt::black);
+}
+QColor QRCodeView::ibPupilColor() const {
+    return solidColorOr(design().style.pupil, Qt::black);
+}
+QColor QRCodeView::ibBackgroundColor() const {
+    return solidColorOr(design().style.background, Qt::white);
+}
 
 void QRCodeView::setIbPixelColor(const QColor& color) {
     m_document.design().style.onPixels = std::make_shared<QRCodeFillStyleSolid>(color);

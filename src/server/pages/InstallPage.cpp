@@ -32,12 +32,23 @@ QString htmlEscape(const QString& text) {
     out.reserve(text.size() + 16);
     for (QChar c : text) {
         switch (c.unicode()) {
-        case '&': out += QStringLiteral("&amp;"); break;
-        case '<': out += QStringLiteral("&lt;"); break;
-        case '>': out += QStringLiteral("&gt;"); break;
-        case '"': out += QStringLiteral("&quot;"); break;
-        case '\'': out += QStringLiteral("&#39;"); break;
-        default: out += c;
+        case '&':
+            out += QStringLiteral("&amp;");
+            break;
+        case '<':
+            out += QStringLiteral("&lt;");
+            break;
+        case '>':
+            out += QStringLiteral("&gt;");
+            break;
+        case '"':
+            out += QStringLiteral("&quot;");
+            break;
+        case '\'':
+            out += QStringLiteral("&#39;");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -102,37 +113,42 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
 
     QString action;
     if (c.viewer == target) {
-        action = QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Install</a>").arg(htmlEscape(c.installUrl));
-        action += androidApp
-                      ? QStringLiteral("<p class=\"note\">After the download, open the file. If Android asks, allow "
-                                       "installs from this source (your browser or file manager).</p>")
-                      : QStringLiteral("<p class=\"note\">Open this page in Safari, tap Install and confirm. The app "
-                                       "appears on your home screen.</p>");
-    } else if (c.viewer == ViewerPlatform::Other && androidApp) {
-        action = QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Download APK</a>"
-                                "<p class=\"note\">Scan the code with your Android phone to install it there.</p>")
+        action = QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Install</a>")
                      .arg(htmlEscape(c.installUrl));
+        action += androidApp
+                      ? QStringLiteral(
+                            "<p class=\"note\">After the download, open the file. If Android asks, allow "
+                            "installs from this source (your browser or file manager).</p>")
+                      : QStringLiteral(
+                            "<p class=\"note\">Open this page in Safari, tap Install and confirm. The app "
+                            "appears on your home screen.</p>");
+    } else if (c.viewer == ViewerPlatform::Other && androidApp) {
+        action =
+            QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Download APK</a>"
+                           "<p class=\"note\">Scan the code with your Android phone to install it there.</p>")
+                .arg(htmlEscape(c.installUrl));
     } else if (c.viewer == ViewerPlatform::Other) {
         // iPadOS presents itself as a Mac; a touch screen tells them apart.
-        action = QStringLiteral("<a class=\"install hidden\" id=\"install\" href=\"%1\">Install</a>"
-                                "<p class=\"note\" id=\"hint\">Scan the code with your iPhone or iPad camera to "
-                                "install this app.</p>"
-                                "<script>if(/Macintosh/.test(navigator.userAgent)&&navigator.maxTouchPoints>1){"
-                                "document.getElementById('install').classList.remove('hidden');"
-                                "document.getElementById('hint').textContent='Tap Install and confirm.';}</script>")
+        action = QStringLiteral(
+                     "<a class=\"install hidden\" id=\"install\" href=\"%1\">Install</a>"
+                     "<p class=\"note\" id=\"hint\">Scan the code with your iPhone or iPad camera to "
+                     "install this app.</p>"
+                     "<script>if(/Macintosh/.test(navigator.userAgent)&&navigator.maxTouchPoints>1){"
+                     "document.getElementById('install').classList.remove('hidden');"
+                     "document.getElementById('hint').textContent='Tap Install and confirm.';}</script>")
                      .arg(htmlEscape(c.installUrl));
     } else {
-        action = androidApp ? QStringLiteral("<p class=\"warn\">This is an Android app. Open this page on an "
-                                             "Android device to install it.</p>")
-                            : QStringLiteral("<p class=\"warn\">This is an iOS app. Open this page on an iPhone "
-                                             "or iPad to install it.</p>");
+        action = androidApp
+                     ? QStringLiteral("<p class=\"warn\">This is an Android app. Open this page on an "
+                                      "Android device to install it.</p>")
+                     : QStringLiteral("<p class=\"warn\">This is an iOS app. Open this page on an iPhone "
+                                      "or iPad to install it.</p>");
     }
 
-    const QString details = row(QStringLiteral("Version"), c.app.appversion) +
-                            row(QStringLiteral("Size"), c.app.appsize) +
-                            row(androidApp ? QStringLiteral("Version code") : QStringLiteral("Minimum iOS"),
-                                c.app.appMinOS) +
-                            row(QStringLiteral("Published"), c.app.appdate);
+    const QString details =
+        row(QStringLiteral("Version"), c.app.appversion) + row(QStringLiteral("Size"), c.app.appsize) +
+        row(androidApp ? QStringLiteral("Version code") : QStringLiteral("Minimum iOS"), c.app.appMinOS) +
+        row(QStringLiteral("Published"), c.app.appdate);
 
     const QString html =
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
@@ -150,8 +166,9 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
 }
 
 QByteArray renderNotFoundPage() {
-    return QByteArrayLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                             "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-                             "<title>Not found</title></head><body><p>This app does not exist or was removed.</p>"
-                             "</body></html>\n");
+    return QByteArrayLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+        "<title>Not found</title></head><body><p>This app does not exist or was removed.</p>"
+        "</body></html>\n");
 }

@@ -25,12 +25,14 @@ ApiResponse html(int status, const QByteArray& body) {
     r.headers.emplaceBack(QByteArray("Cache-Control"), "no-cache");
     r.headers.emplaceBack(QByteArray("X-Content-Type-Options"), "nosniff");
     r.headers.emplaceBack(QByteArray("Content-Security-Policy"),
-                      "default-src 'none'; img-src data: https: http:; style-src 'unsafe-inline'; "
-                      "script-src 'unsafe-inline'; base-uri 'none'; form-action 'none'");
+                          "default-src 'none'; img-src data: https: http:; style-src 'unsafe-inline'; "
+                          "script-src 'unsafe-inline'; base-uri 'none'; form-action 'none'");
     return r;
 }
 
-ApiResponse notFound() { return html(404, renderNotFoundPage()); }
+ApiResponse notFound() {
+    return html(404, renderNotFoundPage());
+}
 
 // The record behind a public identifier: Android records carry a suffix the link drops.
 std::optional<StoredApp> findApp(Database& db, const QString& id) {

@@ -7,7 +7,9 @@
 
 namespace {
 
-QString number(double v) { return QString::number(v, 'f', 2).remove(QRegularExpression(QStringLiteral("\\.?0+$"))); }
+QString number(double v) {
+    return QString::number(v, 'f', 2).remove(QRegularExpression(QStringLiteral("\\.?0+$")));
+}
 
 QString svgPathData(const QPainterPath& path) {
     QString d;
@@ -24,8 +26,9 @@ QString svgPathData(const QPainterPath& path) {
         case QPainterPath::CurveToElement: {
             const QPainterPath::Element c2 = path.elementAt(i + 1);
             const QPainterPath::Element end = path.elementAt(i + 2);
-            d += QLatin1Char('C') + number(e.x) + QLatin1Char(' ') + number(e.y) + QLatin1Char(' ') + number(c2.x) +
-                 QLatin1Char(' ') + number(c2.y) + QLatin1Char(' ') + number(end.x) + QLatin1Char(' ') + number(end.y);
+            d += QLatin1Char('C') + number(e.x) + QLatin1Char(' ') + number(e.y) + QLatin1Char(' ') +
+                 number(c2.x) + QLatin1Char(' ') + number(c2.y) + QLatin1Char(' ') + number(end.x) +
+                 QLatin1Char(' ') + number(end.y);
             i += 2;
             break;
         }
@@ -45,8 +48,9 @@ QString installPageQrSvg(const QString& url) {
     const QPainterPath path = document.path(QSizeF(size, size), QRCodeComponents::all());
     if (path.isEmpty())
         return {};
-    return QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"%1 %1 %2 %2\" role=\"img\" "
-                          "aria-label=\"QR code of this page\"><rect x=\"%1\" y=\"%1\" width=\"%2\" height=\"%2\" "
-                          "rx=\"12\" fill=\"#fff\"/><path fill=\"#000\" fill-rule=\"nonzero\" d=\"%3\"/></svg>")
+    return QStringLiteral(
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"%1 %1 %2 %2\" role=\"img\" "
+               "aria-label=\"QR code of this page\"><rect x=\"%1\" y=\"%1\" width=\"%2\" height=\"%2\" "
+               "rx=\"12\" fill=\"#fff\"/><path fill=\"#000\" fill-rule=\"nonzero\" d=\"%3\"/></svg>")
         .arg(number(-margin), number(size + 2 * margin), svgPathData(path));
 }

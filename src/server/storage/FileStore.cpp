@@ -37,7 +37,7 @@ std::vector<std::string> splitComponents(const std::string& path) {
 }
 
 bool isLink(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
@@ -47,7 +47,7 @@ bool makeDirectories(const std::string& root, const std::vector<std::string>& pa
         path += '/' + parts[i];
         if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
             return false;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return false; // a file or a link stands where a folder should be
     }
@@ -99,7 +99,7 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
     const std::optional<std::string> path = resolve(relative, error);
     if (!path)
         return std::nullopt;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path->c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return true;
@@ -120,7 +120,9 @@ FileStore::Upload::Upload(int fd, std::string tempPath, std::string finalPath)
     m_buffer.reserve(kWriteBuffer);
 }
 
-FileStore::Upload::~Upload() { abort(); }
+FileStore::Upload::~Upload() {
+    abort();
+}
 
 bool FileStore::Upload::append(const char* data, size_t length) {
     if (m_fd < 0)
@@ -177,7 +179,8 @@ void FileStore::Upload::abort() {
     }
 }
 
-std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& relative, std::string* error) const {
+std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& relative,
+                                                          std::string* error) const {
     const std::optional<std::string> path = resolve(relative, error);
     if (!path)
         return nullptr;
@@ -186,7 +189,7 @@ std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& rel
         fail(error, "The folder could not be created.");
         return nullptr;
     }
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         fail(error, "A folder with that name exists.");
         return nullptr;
@@ -205,7 +208,7 @@ std::optional<FileStore::FileInfo> FileStore::file(const std::string& relative) 
     const std::optional<std::string> path = resolve(relative);
     if (!path)
         return std::nullopt;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     const size_t slash = path->rfind('/');

@@ -15,9 +15,13 @@
 #include <QUrlQuery>
 
 namespace {
-QString driveUrl(const QString& path) { return configValue(QStringLiteral("google/driveUrl")) + path; }
+QString driveUrl(const QString& path) {
+    return configValue(QStringLiteral("google/driveUrl")) + path;
+}
 
-QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QByteArray json(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 } // namespace
 
 DriveClientManager::DriveClientManager(QObject* parent) : ClientManager(parent) {}
@@ -75,7 +79,8 @@ void DriveClientManager::createFolder(const QString& path, FolderCompletion comp
 
 void DriveClientManager::findOrCreateApplicationFolder(const QString& name, FolderCompletion completion) {
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("fields"), QStringLiteral("kind,nextPageToken,files(mimeType,id,kind,name,webViewLink)"));
+    query.addQueryItem(QStringLiteral("fields"),
+                       QStringLiteral("kind,nextPageToken,files(mimeType,id,kind,name,webViewLink)"));
     query.addQueryItem(QStringLiteral("orderBy"), QStringLiteral("folder"));
     QUrl url(driveUrl(QStringLiteral("/files")));
     url.setQuery(query);
@@ -114,8 +119,8 @@ void DriveClientManager::findOrCreateApplicationFolder(const QString& name, Fold
     });
 }
 
-void DriveClientManager::uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
-                                    Progress progress) {
+void DriveClientManager::uploadFile(const QString& localPath, const QString& remotePath,
+                                    UploadCompletion completion, Progress progress) {
     if (!authorized())
         return;
     const QString name = remotePath.section(QLatin1Char('/'), -1);
@@ -149,9 +154,11 @@ void DriveClientManager::shareLink(const QString&, LinkCompletion completion) {
         return;
     const QString fileId = lastUploadedFileId();
     CallRequest request;
-    request.url = QUrl(driveUrl(QStringLiteral("/files/%1/permissions?fields=id").arg(QString::fromUtf8(QUrl::toPercentEncoding(fileId)))));
+    request.url = QUrl(driveUrl(QStringLiteral("/files/%1/permissions?fields=id")
+                                    .arg(QString::fromUtf8(QUrl::toPercentEncoding(fileId)))));
     request.headers = {{"Content-Type", "application/json; charset=UTF-8"}};
-    request.body = json({{QStringLiteral("type"), QStringLiteral("anyone")}, {QStringLiteral("role"), QStringLiteral("reader")}});
+    request.body = json({{QStringLiteral("type"), QStringLiteral("anyone")},
+                         {QStringLiteral("role"), QStringLiteral("reader")}});
     request.label = QStringLiteral("Drive permissions.create");
     call(std::move(request), [this, fileId, completion](const CallResult& result) {
         if (failedInTransport(result, QStringLiteral("permission")))
@@ -170,32 +177,34 @@ void DriveClientManager::getUserData(UserCompletion completion) {
     if (!authorized())
         return;
     QPointer<DriveClientManager> self(this);
-    GoogleAuth::instance().withAccessToken([self, completion](const std::optional<QString>& token, const QString&) {
-        if (!self || !token)
-            return;
-        // Through the backend's generic request routine, which checks reachability and parses
-        // the JSON. The token travels in the query as the endpoint expects; this URL is never logged.
-        const QUrl url(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json&access_token=") +
-                       *token);
-        HttpConnection::request(
-            url, QStringLiteral("GET"), ResponseKind::dictionary, {}, std::nullopt,
-            [self, completion](const QJsonValue& result, bool isError, const QString&) {
-                if (!self)
-                    return;
-                if (isError) {
-                    self->fail(QStringLiteral("Could not read your Google profile. Check your connection and try again."));
-                    return;
-                }
-                const QJsonObject o = result.toObject();
-                if (!result.isObject() || o.isEmpty())
-                    return;
-                ZUser user;
-                user.name = o.value(QStringLiteral("name")).toString();
-                user.email = o.value(QStringLiteral("email")).toString();
-                user.id = o.value(QStringLiteral("sub")).toString();
-                user.avatar = o.value(QStringLiteral("picture")).toString();
-                completion(user);
-            },
-            self);
-    });
+    GoogleAuth::instance().withAccessToken(
+        [self, completion](const std::optional<QString>& token, const QString&) {
+            if (!self || !token)
+                return;
+            // Through the backend's generic request routine, which checks reachability and parses
+            // the JSON. The token travels in the query as the endpoint expects; this URL is never logged.
+            const QUrl url(configValue(QStringLiteral("google/userInfoUrl")) +
+                           QStringLiteral("?alt=json&access_token=") + *token);
+            HttpConnection::request(
+                url, QStringLiteral("GET"), ResponseKind::dictionary, {}, std::nullopt,
+                [self, completion](const QJsonValue& result, bool isError, const QString&) {
+                    if (!self)
+                        return;
+                    if (isError) {
+                        self->fail(QStringLiteral(
+                            "Could not read your Google profile. Check your connection and try again."));
+                        return;
+                    }
+                    const QJsonObject o = result.toObject();
+                    if (!result.isObject() || o.isEmpty())
+                        return;
+                    ZUser user;
+                    user.name = o.value(QStringLiteral("name")).toString();
+                    user.email = o.value(QStringLiteral("email")).toString();
+                    user.id = o.value(QStringLiteral("sub")).toString();
+                    user.avatar = o.value(QStringLiteral("picture")).toString();
+                    completion(user);
+                },
+                self);
+        });
 }

@@ -30,8 +30,8 @@ private:
     static bool authorized();
     void call(CallRequest request, std::function<void(const CallResult&)> done);
     void findOrCreateApplicationFolder(const QString& name, FolderCompletion completion);
-    void createFolderIn(const QString& name, const QString& parent, std::function<void(const CallResult&)> done);
+    void createFolderIn(const QString& name, const QString& parent,
+                        std::function<void(const CallResult&)> done);
     // Transport failures (no answer, token refused, retries used up) reach onFailure.
     bool failedInTransport(const CallResult& result, const QString& what);
 };
-

@@ -3,8 +3,8 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/drive/GoogleAuth.h"
 #include "storage/UploadProgress.h"
+#include "storage/drive/GoogleAuth.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -28,16 +28,21 @@ qint64 DriveUpload::chunkSize() {
     return configured >= quantum ? configured / quantum * quantum : qint64(8) << 20;
 }
 
-DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress, QObject* owner)
-    : QObject(owner), m_localPath(std::move(localPath)), m_name(std::move(name)), m_parent(std::move(parentId)),
-      m_done(std::move(done)), m_progress(std::move(progress)) {}
+DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress,
+                         QObject* owner)
+    : QObject(owner), m_localPath(std::move(localPath)), m_name(std::move(name)),
+      m_parent(std::move(parentId)), m_done(std::move(done)), m_progress(std::move(progress)) {}
 
 void DriveUpload::start() {
     const QFileInfo info(m_localPath);
     if (!info.isFile() || !info.isReadable()) {
         // Reported from the event loop: the caller sets onFailure after starting the upload.
         QMetaObject::invokeMethod(
-            this, [this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
+            },
+            Qt::QueuedConnection);
         return;
     }
     m_size = info.size();
@@ -48,7 +53,8 @@ void DriveUpload::start() {
 void DriveUpload::startSession() {
     m_offset = 0;
     CallRequest request;
-    request.url = QUrl(configValue(QStringLiteral("google/uploadUrl")) + QStringLiteral("/files?uploadType=resumable"));
+    request.url =
+        QUrl(configValue(QStringLiteral("google/uploadUrl")) + QStringLiteral("/files?uploadType=resumable"));
     request.headers = {{"Content-Type", "application/json; charset=UTF-8"},
                        {"X-Upload-Content-Type", uploadMime},
                        {"X-Upload-Content-Length", QByteArray::number(m_size)}};
@@ -83,7 +89,8 @@ void DriveUpload::sendChunk() {
     if (length > 0) {
         request.headers = {{"Content-Type", uploadMime},
                            {"Content-Range", "bytes " + QByteArray::number(m_offset) + '-' +
-                                                 QByteArray::number(m_offset + length - 1) + '/' + QByteArray::number(m_size)}};
+                                                 QByteArray::number(m_offset + length - 1) + '/' +
+                                                 QByteArray::number(m_size)}};
         request.filePath = m_localPath;
         request.offset = m_offset;
         request.length = length;
@@ -92,7 +99,8 @@ void DriveUpload::sendChunk() {
     }
     const qint64 offset = m_offset;
     m_call = new AuthorizedCall(
-        GoogleAuth::instance(), std::move(request), [this](const CallResult& result) { onAnswer(result, false); },
+        GoogleAuth::instance(), std::move(request),
+        [this](const CallResult& result) { onAnswer(result, false); },
         [this, offset](qint64 sent) { report(offset + sent); }, this);
     m_call->start();
 }
@@ -104,7 +112,8 @@ void DriveUpload::askStatus() {
     request.headers = {{"Content-Range", "bytes */" + QByteArray::number(m_size)}};
     request.label = QStringLiteral("Drive upload status");
     m_call = new AuthorizedCall(
-        GoogleAuth::instance(), std::move(request), [this](const CallResult& result) { onAnswer(result, true); }, {}, this);
+        GoogleAuth::instance(), std::move(request),
+        [this](const CallResult& result) { onAnswer(result, true); }, {}, this);
     m_call->start();
 }
 
@@ -139,14 +148,18 @@ void DriveUpload::recover(const CallResult& result) {
         return;
     }
     if (++m_recoveries > maxRecoveries) {
-        end({Outcome::Failed, {}, result.status == 0 ? result.description()
-                                                     : QStringLiteral("Google Drive is not answering right now. Try again later.")});
+        end({Outcome::Failed,
+             {},
+             result.status == 0
+                 ? result.description()
+                 : QStringLiteral("Google Drive is not answering right now. Try again later.")});
         return;
     }
     const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
     const int delay = qMin(base << (m_recoveries - 1), 60000);
     logLine(QStringLiteral("Drive upload interrupted (%1); asking the session in %2 ms")
-                .arg(result.status == 0 ? QStringLiteral("no answer") : QStringLiteral("HTTP %1").arg(result.status))
+                .arg(result.status == 0 ? QStringLiteral("no answer")
+                                        : QStringLiteral("HTTP %1").arg(result.status))
                 .arg(delay));
     QTimer::singleShot(delay, this, [this] {
         if (!m_finished)
@@ -154,7 +167,9 @@ void DriveUpload::recover(const CallResult& result) {
     });
 }
 
-void DriveUpload::report(qint64 bytes) { reportUploadProgress(bytes, m_size, m_reported, m_progress); }
+void DriveUpload::report(qint64 bytes) {
+    reportUploadProgress(bytes, m_size, m_reported, m_progress);
+}
 
 void DriveUpload::end(const Outcome& outcome) {
     if (m_finished)

@@ -18,13 +18,14 @@ class DriveUpload : public QObject {
 public:
     struct Outcome {
         enum Kind { Success, Refused, Failed } kind = Failed;
-        QString fileId;  // Success
-        QString detail;  // Refused: the provider's message; Failed: a short readable text
+        QString fileId; // Success
+        QString detail; // Refused: the provider's message; Failed: a short readable text
     };
     using Done = std::function<void(const Outcome&)>;
     using Progress = std::function<void(double)>;
 
-    DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress, QObject* owner = nullptr);
+    DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress,
+                QObject* owner = nullptr);
 
     void start();
     void cancel();

@@ -2,8 +2,8 @@
 
 #include "backend/Config.h"
 #include "backend/Log.h"
-#include "storage/dropbox/DropboxAuth.h"
 #include "storage/AuthorizedCall.h"
+#include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxUpload.h"
 #include "storage/dropbox/DropboxWire.h"
 
@@ -11,16 +11,22 @@
 #include <QJsonDocument>
 
 namespace {
-QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QByteArray json(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 
 // Below the route level (no answer, retries used up, token refused) an operation reports a
 // short readable text.
-bool transportFailure(const CallResult& result) { return !result.ok() && !result.routeError(); }
+bool transportFailure(const CallResult& result) {
+    return !result.ok() && !result.routeError();
+}
 } // namespace
 
 DropBoxClientManager::DropBoxClientManager(QObject* parent) : ClientManager(parent) {}
 
-DropBoxClientManager::~DropBoxClientManager() { stopCurrent(); }
+DropBoxClientManager::~DropBoxClientManager() {
+    stopCurrent();
+}
 
 bool DropBoxClientManager::authorized() {
     const auto client = DropboxAuth::instance().authorizedClient();
@@ -28,8 +34,9 @@ bool DropBoxClientManager::authorized() {
 }
 
 void DropBoxClientManager::rpc(const QString& route, const QByteArray& body,
-                                       std::function<void(const CallResult&)> done) {
-    m_currentTask = new AuthorizedCall(DropboxAuth::instance(), DropboxWire::rpc(route, body), std::move(done), {}, this);
+                               std::function<void(const CallResult&)> done) {
+    m_currentTask =
+        new AuthorizedCall(DropboxAuth::instance(), DropboxWire::rpc(route, body), std::move(done), {}, this);
     m_currentTask->start();
 }
 
@@ -41,7 +48,10 @@ void DropBoxClientManager::createFolder(const QString& path, FolderCompletion co
         [this, completion](const CallResult& result) {
             if (result.ok()) {
                 logLine(QStringLiteral("Dropbox folder created: ") +
-                        result.json.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("path_display")).toString());
+                        result.json.value(QStringLiteral("metadata"))
+                            .toObject()
+                            .value(QStringLiteral("path_display"))
+                            .toString());
                 completion(false);
                 return;
             }
@@ -62,8 +72,8 @@ void DropBoxClientManager::createFolder(const QString& path, FolderCompletion co
         });
 }
 
-void DropBoxClientManager::uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
-                                      Progress progress) {
+void DropBoxClientManager::uploadFile(const QString& localPath, const QString& remotePath,
+                                      UploadCompletion completion, Progress progress) {
     if (!authorized())
         return;
     m_upload = new DropboxUpload(
@@ -96,7 +106,8 @@ void DropBoxClientManager::uploadFile(const QString& localPath, const QString& r
 void DropBoxClientManager::shareLink(const QString& remotePath, LinkCompletion completion) {
     if (!authorized())
         return;
-    rpc(QStringLiteral("sharing/create_shared_link_with_settings"), json({{QStringLiteral("path"), remotePath}}),
+    rpc(QStringLiteral("sharing/create_shared_link_with_settings"),
+        json({{QStringLiteral("path"), remotePath}}),
         [this, remotePath, completion](const CallResult& result) {
             if (result.ok()) {
                 deliverLink(result.json.value(QStringLiteral("url")).toString(), completion);
@@ -123,7 +134,8 @@ void DropBoxClientManager::shareLink(const QString& remotePath, LinkCompletion c
         });
 }
 
-void DropBoxClientManager::listExistingLink(const QString& remotePath, LinkCompletion completion, const QString& reason) {
+void DropBoxClientManager::listExistingLink(const QString& remotePath, LinkCompletion completion,
+                                            const QString& reason) {
     rpc(QStringLiteral("sharing/list_shared_links"),
         json({{QStringLiteral("path"), remotePath}, {QStringLiteral("direct_only"), true}}),
         [this, completion, reason](const CallResult& result) {
@@ -153,7 +165,10 @@ void DropBoxClientManager::getUserData(UserCompletion completion) {
     rpc(QStringLiteral("users/get_current_account"), "null", [this, completion](const CallResult& result) {
         if (result.ok()) {
             ZUser user;
-            user.name = result.json.value(QStringLiteral("name")).toObject().value(QStringLiteral("display_name")).toString();
+            user.name = result.json.value(QStringLiteral("name"))
+                            .toObject()
+                            .value(QStringLiteral("display_name"))
+                            .toString();
             user.email = result.json.value(QStringLiteral("email")).toString();
             user.id = result.json.value(QStringLiteral("account_id")).toString();
             user.avatar = result.json.value(QStringLiteral("profile_photo_url")).toString();
@@ -165,7 +180,9 @@ void DropBoxClientManager::getUserData(UserCompletion completion) {
     });
 }
 
-void DropBoxClientManager::cancelTask() { stopCurrent(); }
+void DropBoxClientManager::cancelTask() {
+    stopCurrent();
+}
 
 void DropBoxClientManager::stopCurrent() {
     if (m_currentTask)

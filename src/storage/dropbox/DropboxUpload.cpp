@@ -3,9 +3,9 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
+#include "storage/UploadProgress.h"
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxWire.h"
-#include "storage/UploadProgress.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -28,16 +28,21 @@ qint64 DropboxUpload::chunkSize() {
     return configured > 0 ? qMin(configured, qint64(150) << 20) : qint64(8) << 20;
 }
 
-DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress, QObject* parent)
-    : QObject(parent), m_localPath(std::move(localPath)), m_remotePath(std::move(remotePath)), m_done(std::move(done)),
-      m_progress(std::move(progress)) {}
+DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
+                             QObject* parent)
+    : QObject(parent), m_localPath(std::move(localPath)), m_remotePath(std::move(remotePath)),
+      m_done(std::move(done)), m_progress(std::move(progress)) {}
 
 void DropboxUpload::start() {
     const QFileInfo info(m_localPath);
     if (!info.isFile() || !info.isReadable()) {
         // Reported from the event loop: the caller sets onFailure after starting the upload.
         QMetaObject::invokeMethod(
-            this, [this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
+            },
+            Qt::QueuedConnection);
         return;
     }
     m_size = info.size();
@@ -51,7 +56,8 @@ void DropboxUpload::start() {
 void DropboxUpload::sendSingle() {
     m_call = new AuthorizedCall(
         DropboxAuth::instance(),
-        DropboxWire::content(QStringLiteral("files/upload"), DropboxWire::commitInfo(m_remotePath), m_localPath, 0, m_size),
+        DropboxWire::content(QStringLiteral("files/upload"), DropboxWire::commitInfo(m_remotePath),
+                             m_localPath, 0, m_size),
         [this](const CallResult& result) {
             if (result.ok()) {
                 report(m_size);
@@ -77,7 +83,8 @@ void DropboxUpload::sendChunk() {
         DropboxAuth::instance(),
         DropboxWire::content(first ? QStringLiteral("files/upload_session/start")
                                    : QStringLiteral("files/upload_session/append_v2"),
-                             arg, m_localPath, m_offset, length), [this, length, closing](const CallResult& result) { onChunkAnswer(result, length, closing); },
+                             arg, m_localPath, m_offset, length),
+        [this, length, closing](const CallResult& result) { onChunkAnswer(result, length, closing); },
         [this](qint64 sent) { report(m_offset + sent); }, this);
     m_call->start();
 }
@@ -99,10 +106,13 @@ void DropboxUpload::onChunkAnswer(const CallResult& result, qint64 length, bool 
         return;
     }
     const QJsonObject error = result.json.value(QStringLiteral("error")).toObject();
-    if (result.routeError() && result.errorTag() == QLatin1String("incorrect_offset") && ++m_offsetCorrections <= 3) {
+    if (result.routeError() && result.errorTag() == QLatin1String("incorrect_offset") &&
+        ++m_offsetCorrections <= 3) {
         const qint64 correct = qint64(error.value(QStringLiteral("correct_offset")).toDouble(-1));
         if (correct >= 0 && correct <= m_size) {
-            logLine(QStringLiteral("Dropbox upload session continues at offset %1 instead of %2").arg(correct).arg(m_offset));
+            logLine(QStringLiteral("Dropbox upload session continues at offset %1 instead of %2")
+                        .arg(correct)
+                        .arg(m_offset));
             m_offset = correct;
             sendChunk();
             return;
@@ -121,13 +131,15 @@ void DropboxUpload::finishBatch() {
     m_call = new AuthorizedCall(
         DropboxAuth::instance(),
         DropboxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
-                         QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}}).toJson(QJsonDocument::Compact)),
+                         QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}})
+                             .toJson(QJsonDocument::Compact)),
         [this](const CallResult& result) {
-                    if (!result.ok()) {
+            if (!result.ok()) {
                 failed(result);
                 return;
             }
-            const QJsonObject first = result.json.value(QStringLiteral("entries")).toArray().first().toObject();
+            const QJsonObject first =
+                result.json.value(QStringLiteral("entries")).toArray().first().toObject();
             const QString tag = first.value(QStringLiteral(".tag")).toString();
             if (tag == QLatin1String("success")) {
                 end({Outcome::Success, first.value(QStringLiteral("path_display")).toString(), {}});
@@ -135,9 +147,12 @@ void DropboxUpload::finishBatch() {
             }
             const QJsonObject failure = first.value(QStringLiteral("failure")).toObject();
             const QString failureTag = failure.value(QStringLiteral(".tag")).toString();
-            const QString detail = failureTag + QLatin1Char('/') +
-                                   failure.value(failureTag).toObject().value(QStringLiteral(".tag")).toString();
-            end({failureTag == QLatin1String("lookup_failed") ? Outcome::LookupFailed : Outcome::FinishError, {}, detail});
+            const QString detail =
+                failureTag + QLatin1Char('/') +
+                failure.value(failureTag).toObject().value(QStringLiteral(".tag")).toString();
+            end({failureTag == QLatin1String("lookup_failed") ? Outcome::LookupFailed : Outcome::FinishError,
+                 {},
+                 detail});
         },
         {}, this);
     m_call->start();
@@ -150,7 +165,9 @@ void DropboxUpload::failed(const CallResult& result) {
     end({Outcome::Failed, {}, text});
 }
 
-void DropboxUpload::report(qint64 bytes) { reportUploadProgress(bytes, m_size, m_reported, m_progress); }
+void DropboxUpload::report(qint64 bytes) {
+    reportUploadProgress(bytes, m_size, m_reported, m_progress);
+}
 
 void DropboxUpload::end(const Outcome& outcome) {
     if (m_cancelled)

@@ -24,7 +24,8 @@ public:
     using Done = std::function<void(const Outcome&)>;
     using Progress = std::function<void(double)>;
 
-    DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress, QObject* parent = nullptr);
+    DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
+                  QObject* parent = nullptr);
 
     void start();
     void cancel();

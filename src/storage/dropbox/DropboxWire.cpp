@@ -68,10 +68,12 @@ CallRequest rpc(const QString& route, const QByteArray& json) {
     return request;
 }
 
-CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset, qint64 length) {
+CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset,
+                    qint64 length) {
     CallRequest request;
     request.url = QUrl(configValue(QStringLiteral("dropbox/contentUrl")) + QStringLiteral("/2/") + route);
-    request.headers = {{"Content-Type", "application/octet-stream"}, {"Dropbox-API-Arg", headerSafeJson(arg)}};
+    request.headers = {{"Content-Type", "application/octet-stream"},
+                       {"Dropbox-API-Arg", headerSafeJson(arg)}};
     request.filePath = filePath;
     request.offset = offset;
     request.length = length;

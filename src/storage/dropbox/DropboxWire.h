@@ -28,6 +28,7 @@ QString localPath(const QString& path);
 // Requests to an RPC route (JSON body; "null" for routes without argument) and to a content
 // route whose body is a range of a file.
 CallRequest rpc(const QString& route, const QByteArray& json);
-CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset, qint64 length);
+CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset,
+                    qint64 length);
 
 } // namespace DropboxWire

@@ -9,24 +9,27 @@
 
 UploadHelper::UploadHelper(QObject* parent) : QObject(parent) {}
 
-void UploadHelper::uploadFileData(const QUrl& url, const QString& parent, const QString& baseName, const QString& filePath) {
+void UploadHelper::uploadFileData(const QUrl& url, const QString& parent, const QString& baseName,
+                                  const QString& filePath) {
     if (uploadID.isEmpty())
         uploadID = randomString(21);
     const QByteArray id = uploadID.toUtf8();
-    StreamingPost::Headers headers{{"x-service", "WD"},
-                                   {"invoker", "upload"},
-                                   {"oauth-scope", "files"},
-                                   // Header values must be ASCII: the name goes percent-encoded.
-                                   {"x-filename", QUrl::toPercentEncoding(baseName + QLatin1Char('.') + extn)},
-                                   {"upload-id", id},
-                                   {"x-upload-id", id},
-                                   {"x-streammode", "1"},
-                                   {"x-parent_id", parent.toUtf8()},
-                                   {"x-override-name-exist", "false"},
-                                   {"x-uploadTo", "Myfolders"},
-                                   {"Content-Type", "application/octet-stream"}};
+    StreamingPost::Headers headers{
+        {"x-service", "WD"},
+        {"invoker", "upload"},
+        {"oauth-scope", "files"},
+        // Header values must be ASCII: the name goes percent-encoded.
+        {"x-filename", QUrl::toPercentEncoding(baseName + QLatin1Char('.') + extn)},
+        {"upload-id", id},
+        {"x-upload-id", id},
+        {"x-streammode", "1"},
+        {"x-parent_id", parent.toUtf8()},
+        {"x-override-name-exist", "false"},
+        {"x-uploadTo", "Myfolders"},
+        {"Content-Type", "application/octet-stream"}};
     QPointer<UploadHelper> self(this);
-    ZohoAuthentication::withFreshAccessToken([self, url, headers, filePath](const QString& token, const QString& failure) mutable {
+    ZohoAuthentication::withFreshAccessToken([self, url, headers, filePath](const QString& token,
+                                                                            const QString& failure) mutable {
         if (!self)
             return;
         if (!failure.isEmpty()) {
@@ -46,10 +49,11 @@ void UploadHelper::uploadFileData(const QUrl& url, const QString& parent, const 
             task->deleteLater();
             // Only a failed transfer is an error here; the answer's status is left to the
             // upload result that follows.
-            const QString error = task->error() == QNetworkReply::NoError
-                                      ? QString()
-                                      : (task->error() == QNetworkReply::ContentAccessDenied ? task->errorString()
-                                                                                              : networkErrorText(task->error()));
+            const QString error =
+                task->error() == QNetworkReply::NoError
+                    ? QString()
+                    : (task->error() == QNetworkReply::ContentAccessDenied ? task->errorString()
+                                                                           : networkErrorText(task->error()));
             if (self->completionHandler)
                 self->completionHandler(error);
         });

@@ -25,7 +25,8 @@ public:
     QString uploadID;
     QString auth; // the full Authorization value used for the upload
 
-    void uploadFileData(const QUrl& url, const QString& parent, const QString& baseName, const QString& filePath);
+    void uploadFileData(const QUrl& url, const QString& parent, const QString& baseName,
+                        const QString& filePath);
 
 private:
     QPointer<StreamingPost> m_task;

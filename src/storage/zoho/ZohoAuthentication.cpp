@@ -51,10 +51,12 @@ QString& lastAccessToken() {
 }
 
 QUrl refreshURL(const QString& refreshToken) {
-    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) + QStringLiteral("/oauth/v2/token?refresh_token=") +
-                refreshToken + QStringLiteral("&grant_type=refresh_token&client_id=") + configValue(QStringLiteral("zoho/clientId")) +
-                QStringLiteral("&redirect_uri=") + configValue(QStringLiteral("zoho/redirectUri")) + QStringLiteral("&scope=") +
-                scopes + QStringLiteral("&client_secret=") + configValue(QStringLiteral("zoho/clientSecret")));
+    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
+                QStringLiteral("/oauth/v2/token?refresh_token=") + refreshToken +
+                QStringLiteral("&grant_type=refresh_token&client_id=") +
+                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&redirect_uri=") +
+                configValue(QStringLiteral("zoho/redirectUri")) + QStringLiteral("&scope=") + scopes +
+                QStringLiteral("&client_secret=") + configValue(QStringLiteral("zoho/clientSecret")));
 }
 
 std::optional<QString> handleTokenResponse(const QByteArray& body) {
@@ -94,7 +96,8 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken) {
     ++c.requests;
     const QString refreshToken = KeychainHelper().read(refreshTokenService).value_or(QString());
     QNetworkRequest request(refreshURL(refreshToken));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(20000);
@@ -108,7 +111,8 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken) {
             return;
         }
         const std::optional<QString> token = handleTokenResponse(reply->readAll());
-        finish(token.value_or(QString()), token ? QString() : QStringLiteral("Zoho did not answer the sign-in request."));
+        finish(token.value_or(QString()),
+               token ? QString() : QStringLiteral("Zoho did not answer the sign-in request."));
     });
 }
 
@@ -117,6 +121,8 @@ void resetAccessToken() {
     cache().expiresAt = 0;
 }
 
-int refreshRequestCount() { return cache().requests; }
+int refreshRequestCount() {
+    return cache().requests;
+}
 
 } // namespace ZohoAuthentication

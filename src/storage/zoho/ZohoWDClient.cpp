@@ -9,21 +9,25 @@
 #include "storage/zoho/UploadHelper.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QFileInfo>
 #include <QTimer>
 
 namespace {
 const QString notFormatted = QStringLiteral("User Data is not formatted");
 const QString folderNotFormatted = QStringLiteral("Folder creation response data is not formatted");
 
-QUrl api(const QString& path) { return QUrl(configValue(QStringLiteral("zoho/apiUrl")) + path); }
+QUrl api(const QString& path) {
+    return QUrl(configValue(QStringLiteral("zoho/apiUrl")) + path);
+}
 
 // The pauses WorkDrive needs before an upload's result and a new file's link can be asked for.
-int settle(double factor) { return int(factor * Config::instance().intValue(QStringLiteral("zoho/settleMilliseconds"))); }
+int settle(double factor) {
+    return int(factor * Config::instance().intValue(QStringLiteral("zoho/settleMilliseconds")));
+}
 
 QJsonObject at(const QJsonObject& o, std::initializer_list<const char*> path) {
     QJsonObject current = o;
@@ -54,9 +58,12 @@ std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
 }
 
 QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkId) {
-    const QByteArray message = QJsonDocument(QJsonObject{{QStringLiteral("linkId"), linkId}}).toJson(QJsonDocument::Compact);
-    return configValue(QStringLiteral("zoho/externalFilesUrl")) + QStringLiteral("/public/workdrive-external/download/") +
-           resourceId + QStringLiteral("?x-cli-msg=") + QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
+    const QByteArray message =
+        QJsonDocument(QJsonObject{{QStringLiteral("linkId"), linkId}}).toJson(QJsonDocument::Compact);
+    return configValue(QStringLiteral("zoho/externalFilesUrl")) +
+           QStringLiteral("/public/workdrive-external/download/") + resourceId +
+           QStringLiteral("?x-cli-msg=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
 }
 
 void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
@@ -68,7 +75,8 @@ void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByt
     QPointer<ZohoWDClient> self(this);
     const bool retried = !refusedToken.isEmpty();
     ZohoAuthentication::withFreshAccessToken(
-        [self, method, url, body, answer = std::move(answer), retried](const QString& token, const QString& failure) {
+        [self, method, url, body, answer = std::move(answer), retried](const QString& token,
+                                                                       const QString& failure) {
             if (!self)
                 return;
             if (!failure.isEmpty()) {
@@ -80,8 +88,8 @@ void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByt
         refusedToken);
 }
 
-void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
-                        Answer answer, bool retried) {
+void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body,
+                        const QString& authorization, Answer answer, bool retried) {
     QNetworkRequest req(url);
     req.setRawHeader("Authorization", authorization.toUtf8());
     req.setRawHeader("Accept", "application/vnd.api+json");
@@ -90,30 +98,31 @@ void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteAr
     req.setTransferTimeout(60000);
     QNetworkReply* reply = storageNetwork()->sendCustomRequest(req, method, body);
     m_task = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, method, url, body, answer, retried, authorization] {
-        reply->deleteLater();
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            return;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 0) {
-            logLine(QStringLiteral("WorkDrive request failed: ") + reply->errorString());
-            fail(networkErrorText(reply->error()));
-            return;
-        }
-        // A refused token is replaced once (it may have been revoked before it expired).
-        if (status == 401 && !retried) {
-            request(method, url, body, answer, QString(), authorization.mid(16));
-            return;
-        }
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
-        if (error.error != QJsonParseError::NoError) {
-            logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(status));
-            fail(QStringLiteral("WorkDrive answered with HTTP %1.").arg(status));
-            return;
-        }
-        answer(doc);
-    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, method, url, body, answer, retried, authorization] {
+                reply->deleteLater();
+                if (reply->error() == QNetworkReply::OperationCanceledError)
+                    return;
+                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (status == 0) {
+                    logLine(QStringLiteral("WorkDrive request failed: ") + reply->errorString());
+                    fail(networkErrorText(reply->error()));
+                    return;
+                }
+                // A refused token is replaced once (it may have been revoked before it expired).
+                if (status == 401 && !retried) {
+                    request(method, url, body, answer, QString(), authorization.mid(16));
+                    return;
+                }
+                QJsonParseError error{};
+                const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
+                if (error.error != QJsonParseError::NoError) {
+                    logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(status));
+                    fail(QStringLiteral("WorkDrive answered with HTTP %1.").arg(status));
+                    return;
+                }
+                answer(doc);
+            });
 }
 
 void ZohoWDClient::getUserData(UserCompletion completion) {
@@ -131,14 +140,16 @@ void ZohoWDClient::getUserData(UserCompletion completion) {
         user.id = data.toObject().value(QStringLiteral("id")).toString();
         user.avatar = a.value(QStringLiteral("avatar_url")).toString();
         completion(user);
-        if (privateSpaceId().isEmpty() && a.value(QStringLiteral("edition")).toString() == QLatin1String("ENTERPRISE"))
+        if (privateSpaceId().isEmpty() &&
+            a.value(QStringLiteral("edition")).toString() == QLatin1String("ENTERPRISE"))
             discoverPrivateSpace(data.toObject(), 0);
     });
 }
 
 void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
     static const char* const relations[] = {"enterprise", "currentuser", "privatespace"};
-    const QString next = at(data, {"relationships", relations[step], "links"}).value(QStringLiteral("related")).toString();
+    const QString next =
+        at(data, {"relationships", relations[step], "links"}).value(QStringLiteral("related")).toString();
     if (next.isEmpty()) {
         fail(notFormatted);
         return;
@@ -180,14 +191,17 @@ void ZohoWDClient::createFolder(const QString& path, FolderCompletion completion
                 }
                 const QJsonValue data = doc.object().value(QStringLiteral("data"));
                 if (!data.isArray()) {
-                    logLine(QStringLiteral("WorkDrive folder listing: ") + QString::fromUtf8(doc.toJson(QJsonDocument::Compact)));
+                    logLine(QStringLiteral("WorkDrive folder listing: ") +
+                            QString::fromUtf8(doc.toJson(QJsonDocument::Compact)));
                     fail(QStringLiteral("Get Folder details formats"));
                     return;
                 }
                 for (const QJsonValue& value : data.toArray()) {
                     const QJsonObject folder = value.toObject();
-                    if (folder.value(QStringLiteral("attributes")).toObject().value(QStringLiteral("name")).toString() ==
-                            applicationFolderName &&
+                    if (folder.value(QStringLiteral("attributes"))
+                                .toObject()
+                                .value(QStringLiteral("name"))
+                                .toString() == applicationFolderName &&
                         folder.value(QStringLiteral("id")).isString()) {
                         currentFolderId() = folder.value(QStringLiteral("id")).toString();
                         completion(false);
@@ -199,15 +213,17 @@ void ZohoWDClient::createFolder(const QString& path, FolderCompletion completion
 }
 
 void ZohoWDClient::create(const QString& parent, const QString& name, FolderCompletion completion) {
-    const QJsonObject body{{QStringLiteral("data"),
-                            QJsonObject{{QStringLiteral("type"), QStringLiteral("files")},
-                                        {QStringLiteral("attributes"), QJsonObject{{QStringLiteral("parent_id"), parent},
-                                                                                   {QStringLiteral("name"), name}}}}}};
+    const QJsonObject body{
+        {QStringLiteral("data"),
+         QJsonObject{{QStringLiteral("type"), QStringLiteral("files")},
+                     {QStringLiteral("attributes"),
+                      QJsonObject{{QStringLiteral("parent_id"), parent}, {QStringLiteral("name"), name}}}}}};
     request("POST", api(QStringLiteral("/api/v1/files")), QJsonDocument(body).toJson(QJsonDocument::Compact),
             [this, completion](const QJsonDocument& doc) {
                 const QJsonObject answer = doc.object();
                 if (answer.contains(QStringLiteral("data"))) {
-                    const QJsonValue id = answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("id"));
+                    const QJsonValue id =
+                        answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("id"));
                     if (!id.isString()) {
                         fail(folderNotFormatted);
                         return;
@@ -231,11 +247,12 @@ void ZohoWDClient::create(const QString& parent, const QString& name, FolderComp
             });
 }
 
-void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
-                              Progress progress) {
+void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePath,
+                              UploadCompletion completion, Progress progress) {
     const QString parent = currentFolderId();
     const auto [baseName, extension] = splitName(remotePath.section(QLatin1Char('/'), -1));
-    const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8())).replace(QLatin1String("%20"), QLatin1String(" "));
+    const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8()))
+                             .replace(QLatin1String("%20"), QLatin1String(" "));
     auto* helper = new UploadHelper(this);
     helper->extn = extension;
     helper->onTaskCreation = [this](QObject* task) { m_task = task; };
@@ -249,7 +266,9 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
         }
         const QString auth = helper->auth;
         const QString uploadId = helper->uploadID;
-        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion] { askUploadResult(auth, uploadId, completion); });
+        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion] {
+            askUploadResult(auth, uploadId, completion);
+        });
     };
     if (!QFileInfo(file).isReadable()) {
         // An unreadable file ends like an upload without error; its result is asked for all the same.
@@ -257,21 +276,26 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
         helper->completionHandler(QString());
         return;
     }
-    helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")), parent, baseName,
-                           file);
+    helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")),
+                           parent, baseName, file);
 }
 
-void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId, UploadCompletion completion) {
+void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId,
+                                   UploadCompletion completion) {
     QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion] {
-        const QUrl url = api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
-        request("GET", url, {}, [this, completion](const QJsonDocument& doc) {
-            if (!doc.isObject()) {
-                fail(QStringLiteral("Upload resource data format."));
-                return;
-            }
-            lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
-            completion(false);
-        }, authorization.isEmpty() ? QStringLiteral("Zoho-oauthtoken ") : authorization);
+        const QUrl url =
+            api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
+        request(
+            "GET", url, {},
+            [this, completion](const QJsonDocument& doc) {
+                if (!doc.isObject()) {
+                    fail(QStringLiteral("Upload resource data format."));
+                    return;
+                }
+                lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
+                completion(false);
+            },
+            authorization.isEmpty() ? QStringLiteral("Zoho-oauthtoken ") : authorization);
     });
 }
 
@@ -283,30 +307,33 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
                                      {QStringLiteral("link_type"), QStringLiteral("download")},
                                      {QStringLiteral("request_user_data"), false},
                                      {QStringLiteral("allow_download"), true}};
-        const QJsonObject body{{QStringLiteral("data"), QJsonObject{{QStringLiteral("type"), QStringLiteral("links")},
-                                                                    {QStringLiteral("attributes"), attributes}}}};
-        request("POST", api(QStringLiteral("/api/v1/links")), QJsonDocument(body).toJson(QJsonDocument::Compact),
-                [this, resourceId, completion](const QJsonDocument& doc) {
-                    const QJsonValue a = doc.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("attributes"));
-                    if (!a.isObject()) {
-                        fail(QStringLiteral("share Data is not formatted"));
-                        return;
-                    }
-                    QString linkId = a.toObject().value(QStringLiteral("id")).toString();
-                    if (linkId.isEmpty()) {
-                        const QStringList path = QUrl(a.toObject().value(QStringLiteral("link")).toString())
-                                                     .path()
-                                                     .split(QLatin1Char('/'));
-                        // The leading "/" counts as the first component: "/external/<key>/download".
-                        if (path.size() >= 2)
-                            linkId = path[path.size() - 2];
-                    }
-                    if (linkId.isEmpty()) {
-                        fail(QStringLiteral("share Data is not formatted"));
-                        return;
-                    }
-                    completion(directLink(resourceId, linkId));
-                });
+        const QJsonObject body{
+            {QStringLiteral("data"), QJsonObject{{QStringLiteral("type"), QStringLiteral("links")},
+                                                 {QStringLiteral("attributes"), attributes}}}};
+        request(
+            "POST", api(QStringLiteral("/api/v1/links")), QJsonDocument(body).toJson(QJsonDocument::Compact),
+            [this, resourceId, completion](const QJsonDocument& doc) {
+                const QJsonValue a =
+                    doc.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("attributes"));
+                if (!a.isObject()) {
+                    fail(QStringLiteral("share Data is not formatted"));
+                    return;
+                }
+                QString linkId = a.toObject().value(QStringLiteral("id")).toString();
+                if (linkId.isEmpty()) {
+                    const QStringList path = QUrl(a.toObject().value(QStringLiteral("link")).toString())
+                                                 .path()
+                                                 .split(QLatin1Char('/'));
+                    // The leading "/" counts as the first component: "/external/<key>/download".
+                    if (path.size() >= 2)
+                        linkId = path[path.size() - 2];
+                }
+                if (linkId.isEmpty()) {
+                    fail(QStringLiteral("share Data is not formatted"));
+                    return;
+                }
+                completion(directLink(resourceId, linkId));
+            });
     });
 }
 
