@@ -3,10 +3,8 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/UploadProgress.h"
 #include "storage/drive/GoogleAuth.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
@@ -30,23 +28,12 @@ qint64 DriveUpload::chunkSize() {
 
 DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress,
                          QObject* owner)
-    : QObject(owner), m_localPath(std::move(localPath)), m_name(std::move(name)),
-      m_parent(std::move(parentId)), m_done(std::move(done)), m_progress(std::move(progress)) {}
+    : FileUpload(std::move(localPath), std::move(progress), owner), m_name(std::move(name)),
+      m_parent(std::move(parentId)), m_done(std::move(done)) {}
 
 void DriveUpload::start() {
-    const QFileInfo info(m_localPath);
-    if (!info.isFile() || !info.isReadable()) {
-        // Reported from the event loop: the caller sets onFailure after starting the upload.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
-            },
-            Qt::QueuedConnection);
+    if (!begin([this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }))
         return;
-    }
-    m_size = info.size();
-    report(0);
     startSession();
 }
 
@@ -162,26 +149,15 @@ void DriveUpload::recover(const CallResult& result) {
                                         : QStringLiteral("HTTP %1").arg(result.status))
                 .arg(delay));
     QTimer::singleShot(delay, this, [this] {
-        if (!m_finished)
+        if (!ended())
             askStatus();
     });
 }
 
-void DriveUpload::report(qint64 bytes) {
-    reportUploadProgress(bytes, m_size, m_reported, m_progress);
-}
-
 void DriveUpload::end(const Outcome& outcome) {
-    if (m_finished)
+    if (!claimEnd())
         return;
-    m_finished = true;
     Done done = std::move(m_done);
     if (done)
         done(outcome);
-}
-
-void DriveUpload::cancel() {
-    m_finished = true;
-    if (m_call)
-        m_call->cancel();
 }

@@ -3,11 +3,9 @@
 #include "backend/Config.h"
 #include "backend/Log.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/UploadProgress.h"
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxWire.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -30,23 +28,12 @@ qint64 DropboxUpload::chunkSize() {
 
 DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
                              QObject* parent)
-    : QObject(parent), m_localPath(std::move(localPath)), m_remotePath(std::move(remotePath)),
-      m_done(std::move(done)), m_progress(std::move(progress)) {}
+    : FileUpload(std::move(localPath), std::move(progress), parent), m_remotePath(std::move(remotePath)),
+      m_done(std::move(done)) {}
 
 void DropboxUpload::start() {
-    const QFileInfo info(m_localPath);
-    if (!info.isFile() || !info.isReadable()) {
-        // Reported from the event loop: the caller sets onFailure after starting the upload.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")});
-            },
-            Qt::QueuedConnection);
+    if (!begin([this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }))
         return;
-    }
-    m_size = info.size();
-    report(0);
     if (m_size <= singleRequestLimit())
         sendSingle();
     else
@@ -165,21 +152,10 @@ void DropboxUpload::failed(const CallResult& result) {
     end({Outcome::Failed, {}, text});
 }
 
-void DropboxUpload::report(qint64 bytes) {
-    reportUploadProgress(bytes, m_size, m_reported, m_progress);
-}
-
 void DropboxUpload::end(const Outcome& outcome) {
-    if (m_cancelled)
+    if (!claimEnd())
         return;
-    m_cancelled = true; // one outcome only
     Done done = std::move(m_done);
     if (done)
         done(outcome);
-}
-
-void DropboxUpload::cancel() {
-    m_cancelled = true;
-    if (m_call)
-        m_call->cancel();
 }

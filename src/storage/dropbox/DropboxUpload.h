@@ -1,19 +1,18 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
+#include "storage/FileUpload.h"
+
 #include <QString>
 
 #include <functional>
 
-class AuthorizedCall;
 struct CallResult;
 
 // One file to Dropbox, streamed from disk: a single upload request up to the single-request
 // limit, above it an upload session fed in chunks and committed with finish_batch_v2. A chunk
 // goes at the offset the session holds; when the server names another (a chunk that arrived
 // although its answer was lost), sending resumes at the server's offset.
-class DropboxUpload : public QObject {
+class DropboxUpload : public FileUpload {
     Q_OBJECT
 public:
     struct Outcome {
@@ -22,13 +21,11 @@ public:
         QString detail;      // for the log; for Failed a short readable text
     };
     using Done = std::function<void(const Outcome&)>;
-    using Progress = std::function<void(double)>;
 
     DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
                   QObject* parent = nullptr);
 
     void start();
-    void cancel();
 
     static qint64 singleRequestLimit();
     static qint64 chunkSize();
@@ -38,19 +35,12 @@ private:
     void sendChunk();
     void finishBatch();
     void onChunkAnswer(const CallResult& result, qint64 length, bool closing);
-    void report(qint64 bytesInFlight);
     void end(const Outcome& outcome);
     void failed(const CallResult& result);
 
-    QString m_localPath;
     QString m_remotePath;
     Done m_done;
-    Progress m_progress;
-    QPointer<AuthorizedCall> m_call;
-    qint64 m_size = 0;
     qint64 m_offset = 0;
     QString m_sessionId;
-    double m_reported = -1;
     int m_offsetCorrections = 0;
-    bool m_cancelled = false;
 };
