@@ -3,17 +3,8 @@
 # Prints the package-relative path of the launcher icon entry: the highest-density
 # application-icon-NNN line, else the icon of the application: line. Prints nothing when the
 # package names no icon.
-res=$1
-pkg=$2
-case $pkg in
-  -*) pkg=./$pkg ;;
-esac
-if [ -n "$res" ] && [ -x "$res/aapt" ]; then
-  aapt=$res/aapt
-else
-  aapt=aapt
-fi
-badging=$("$aapt" dump badging "$pkg" 2>/dev/null)
+# The badging text comes from getApkInfo.sh beside this script, which picks the aapt to use.
+badging=$(/bin/sh "$(dirname "$0")/getApkInfo.sh" "$1" "$2")
 
 icon=$(printf '%s\n' "$badging" |
   sed -n "s/^application-icon-\([0-9][0-9]*\):'\(.*\)'\$/\1 \2/p" |
