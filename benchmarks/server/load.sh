@@ -8,20 +8,9 @@ build=${1:-$here/../../build}
 seconds=${2:-10}
 connections=${3:-32}
 threads=$(( connections < 2 ? 1 : 2 ))
-server="$build/src/server/vantry-server"
-[ -x "$server" ] || { echo "load.sh: build vantry-server first ($server)" >&2; exit 2; }
 command -v wrk >/dev/null || { echo "load.sh: wrk is not installed (scripts/bootstrap)" >&2; exit 2; }
 
-work=$(mktemp -d)
-"$server" --data-dir "$work/data" --listen 127.0.0.1:0 >"$work/server.log" 2>&1 &
-pid=$!
-trap 'kill -TERM $pid 2>/dev/null; wait $pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/server.log" && break
-  sleep 0.05
-done
-base=$(sed -n 's/.*listening on \(http:\/\/[^ ]*\/\).*/\1/p' "$work/server.log" | head -1)
-[ -n "$base" ] || { cat "$work/server.log" >&2; exit 1; }
+. "$here/start-server.sh"
 
 for i in $(seq 1 200); do
   printf '{"userid":"benchget","appname":"App %d","appicon":"https://files.example.test/icon%d.png","appversion":"1.%d","appurl":"itms-services://?action=download-manifest&url=https://files.example.test/m%d.plist","appid":"seed%06d","appdate":"2026/12/06 07:00","appsize":"42 MB","minos":"14.0","qrLink":"https://files.example.test/qr%d.png","appdescription":""}' \

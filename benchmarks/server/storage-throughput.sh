@@ -6,18 +6,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 mib=${2:-1024}
-server="$build/src/server/vantry-server"
-[ -x "$server" ] || { echo "storage-throughput.sh: build vantry-server first ($server)" >&2; exit 2; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vantry-bench-XXXXXX")
-"$server" --data-dir "$work/data" --listen 127.0.0.1:0 >"$work/server.log" 2>&1 &
-pid=$!
-trap 'kill -TERM $pid 2>/dev/null; wait $pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/server.log" && break
-  sleep 0.05
-done
-base=$(sed -n 's/.*listening on \(http:\/\/[^ ]*\/\).*/\1/p' "$work/server.log" | head -1)
+. "$here/start-server.sh"
 token=$(cat "$work/data/storage-token")
 
 head -c $((mib * 1024 * 1024)) /dev/urandom >"$work/source.bin"
