@@ -71,15 +71,15 @@ struct HttpTransport::Impl {
     // stays in step for the next request.
     void handleWithBody(const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader) {
-        std::string body;
+        QByteArray body;
         bool tooLarge = false;
         const bool complete = reader([&](const char* data, size_t length) {
-            if (tooLarge || body.size() + length > options.maxBodyBytes) {
+            if (tooLarge || size_t(body.size()) + length > options.maxBodyBytes) {
                 tooLarge = true;
                 body.clear();
                 return true;
             }
-            body.append(data, length);
+            body.append(data, qsizetype(length));
             return true;
         });
         if (tooLarge || !complete) {
@@ -90,19 +90,17 @@ struct HttpTransport::Impl {
                             answer.contentType.constData());
             return;
         }
-        httplib::Request copy = req;
-        copy.body = std::move(body);
-        handle(copy, res);
+        handle(req, res, std::move(body));
     }
 
-    void handle(const httplib::Request& req, httplib::Response& res) {
+    void handle(const httplib::Request& req, httplib::Response& res, QByteArray body = {}) {
         ApiRequest request;
         request.method = QString::fromStdString(req.method);
         request.path = QString::fromUtf8(req.path.data(), qsizetype(req.path.size()));
         for (const auto& [name, value] : req.headers)
             request.headers.insert(QString::fromStdString(name).toLower(),
                                    QString::fromUtf8(value.data(), qsizetype(value.size())));
-        request.body = QByteArray(req.body.data(), qsizetype(req.body.size()));
+        request.body = std::move(body);
         const ApiResponse answer = router.dispatch(std::move(request));
         res.status = answer.status;
         res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
