@@ -328,3 +328,9 @@ std::optional<int> Database::crashCount() {
         return std::nullopt;
     return int(s.integer(0));
 }
+
+bool Database::isAvailable() {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT 1");
+    return s.step() == SQLITE_ROW;
+}

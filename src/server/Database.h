@@ -82,6 +82,9 @@ public:
     bool insertCrash(const StoredCrash& crash);
     std::optional<int> crashCount();
 
+    // Whether a query can run at all (the liveness probe).
+    bool isAvailable();
+
 private:
     class Lease;
     explicit Database(std::vector<sqlite3*> connections);

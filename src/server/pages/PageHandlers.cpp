@@ -84,8 +84,7 @@ void PageHandlers::registerRoutes(Router& router) {
 }
 
 ApiResponse PageHandlers::health(const ApiRequest&) {
-    // Any read proves that the database answers.
-    const bool up = m_database.crashCount().has_value();
+    const bool up = m_database.isAvailable();
     ApiResponse r;
     r.contentType = "text/plain";
     r.status = up ? 200 : 503;
