@@ -3,7 +3,7 @@
 #include "DriveEmulator.h"
 #include "DropboxEmulator.h"
 #include "WorkDriveEmulator.h"
-#include "backend/Config.h"
+#include "core/Config.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/drive/GoogleAuth.h"
 #include "storage/dropbox/DropBoxClientManager.h"

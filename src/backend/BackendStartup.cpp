@@ -1,9 +1,9 @@
 #include "backend/BackendStartup.h"
 
-#include "backend/Config.h"
-#include "backend/CrashHandler.h"
 #include "backend/HttpConnection.h"
 #include "backend/Zelko.h"
+#include "core/Config.h"
+#include "core/CrashHandler.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

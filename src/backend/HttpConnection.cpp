@@ -1,6 +1,6 @@
 #include "backend/HttpConnection.h"
 
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

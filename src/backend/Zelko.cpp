@@ -1,8 +1,8 @@
 #include "backend/Zelko.h"
 
-#include "backend/Config.h"
-#include "backend/CrashHandler.h"
-#include "backend/Log.h"
+#include "core/Config.h"
+#include "core/CrashHandler.h"
+#include "core/Log.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "backend/HttpConnection.h"
-#include "backend/records/Crash.h"
 #include "backend/records/ZUser.h"
 #include "backend/records/ZUserData.h"
 #include "backend/records/Zapp.h"
+#include "core/Crash.h"
 
 #include <QList>
 #include <QString>

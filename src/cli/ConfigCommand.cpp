@@ -1,6 +1,6 @@
 #include "cli/ConfigCommand.h"
 
-#include "backend/Config.h"
+#include "core/Config.h"
 
 int ConfigCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
     QCommandLineParser parser;

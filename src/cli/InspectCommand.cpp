@@ -1,6 +1,6 @@
 #include "cli/InspectCommand.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
 

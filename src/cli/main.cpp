@@ -1,6 +1,6 @@
 #include "backend/BackendStartup.h"
-#include "backend/CrashHandler.h"
 #include "cli/Command.h"
+#include "core/CrashHandler.h"
 
 #include <QCoreApplication>
 

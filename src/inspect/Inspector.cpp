@@ -1,7 +1,7 @@
 #include "inspect/Inspector.h"
 
-#include "backend/Log.h"
-#include "backend/WorkingFolder.h"
+#include "core/Log.h"
+#include "core/WorkingFolder.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #include "inspect/ParseAPK.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 #include "inspect/ResourceFolder.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "inspect/ParseIPA.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 #include "inspect/CgbiImage.h"
 #include "inspect/PlistReader.h"
 

@@ -1,6 +1,6 @@
 #include "inspect/ResourceFolder.h"
 
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "manifest/PlistManager.h"
 
-#include "backend/WorkingFolder.h"
+#include "core/WorkingFolder.h"
 #include "manifest/XmlPlist.h"
 
 #include <QFileInfo>

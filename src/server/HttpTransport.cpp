@@ -1,6 +1,6 @@
 #include "server/HttpTransport.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 #include "server/Router.h"
 
 #include <httplib.h>

@@ -1,5 +1,5 @@
-#include "backend/CrashHandler.h"
-#include "backend/Log.h"
+#include "core/CrashHandler.h"
+#include "core/Log.h"
 #include "server/VantryServer.h"
 #include "server/pages/QrSvg.h"
 

@@ -1,7 +1,7 @@
 #include "storage/AuthorizedCall.h"
 
-#include "backend/Config.h"
-#include "backend/Log.h"
+#include "core/Config.h"
+#include "core/Log.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/OAuthSession.h"
 #include "storage/StreamingPost.h"

@@ -1,6 +1,6 @@
 #include "storage/ClientManager.h"
 
-#include "backend/Preferences.h"
+#include "core/Preferences.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
 #include "storage/zoho/ZohoWDClient.h"

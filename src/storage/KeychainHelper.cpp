@@ -1,6 +1,6 @@
 #include "storage/KeychainHelper.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 #include "storage/SecretFile.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "backend/HttpConnection.h"
 #include "CannedServer.h"
-#include "backend/Config.h"
+#include "core/Config.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

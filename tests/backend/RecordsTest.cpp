@@ -1,7 +1,7 @@
-#include "backend/RandomString.h"
-#include "backend/records/Crash.h"
 #include "backend/records/ZUserData.h"
 #include "backend/records/Zapp.h"
+#include "core/Crash.h"
+#include "core/RandomString.h"
 
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // A process of its own: the base URL is fixed by the first use of Zelko.
-#include "backend/Config.h"
 #include "backend/HttpConnection.h"
 #include "backend/Zelko.h"
+#include "core/Config.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

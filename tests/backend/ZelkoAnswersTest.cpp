@@ -1,9 +1,9 @@
 // How the endpoint operations treat the answers a misbehaving backend could give.
 #include "CannedServer.h"
-#include "backend/CrashHandler.h"
 #include "backend/HttpConnection.h"
-#include "backend/Preferences.h"
 #include "backend/Zelko.h"
+#include "core/CrashHandler.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

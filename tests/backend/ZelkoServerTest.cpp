@@ -1,9 +1,9 @@
 // The client against a real vantry-server in this process, through Zelko's fixed base URL.
 #include "backend/BackendStartup.h"
-#include "backend/Config.h"
-#include "backend/CrashHandler.h"
 #include "backend/HttpConnection.h"
 #include "backend/Zelko.h"
+#include "core/Config.h"
+#include "core/CrashHandler.h"
 #include "server/Database.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"

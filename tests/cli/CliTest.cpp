@@ -1,6 +1,6 @@
-#include "backend/Config.h"
-#include "backend/WorkingFolder.h"
 #include "cli/Command.h"
+#include "core/Config.h"
+#include "core/WorkingFolder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

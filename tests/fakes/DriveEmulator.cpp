@@ -1,7 +1,7 @@
 #include "DriveEmulator.h"
 
 #include "EmulatorCore.h"
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "DropboxEmulator.h"
 
 #include "EmulatorCore.h"
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QFile>
 #include <QFileInfo>

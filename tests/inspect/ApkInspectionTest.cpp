@@ -1,6 +1,6 @@
 #include "InspectionRun.h"
-#include "backend/Config.h"
-#include "backend/WorkingFolder.h"
+#include "core/Config.h"
+#include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ResourceFolder.h"

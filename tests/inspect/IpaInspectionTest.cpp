@@ -1,5 +1,5 @@
 #include "InspectionRun.h"
-#include "backend/WorkingFolder.h"
+#include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseIPA.h"
 

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "backend/Log.h"
+#include "core/Log.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 #include "app/ui/MainWindow.h"
 #include "backend/BackendStartup.h"
-#include "backend/CrashHandler.h"
 #include "backend/Zelko.h"
+#include "core/CrashHandler.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,6 +1,6 @@
 #include "server/pages/PageHandlers.h"
 
-#include "backend/RandomString.h"
+#include "core/RandomString.h"
 #include "server/Database.h"
 #include "server/Router.h"
 #include "server/pages/InstallPage.h"

@@ -1,8 +1,8 @@
 #include "storage/drive/DriveClientManager.h"
 
-#include "backend/Config.h"
 #include "backend/HttpConnection.h"
-#include "backend/Log.h"
+#include "core/Config.h"
+#include "core/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/drive/DriveUpload.h"

@@ -1,7 +1,7 @@
 #include "storage/drive/DriveUpload.h"
 
-#include "backend/Config.h"
-#include "backend/Log.h"
+#include "core/Config.h"
+#include "core/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/drive/GoogleAuth.h"
 

@@ -1,7 +1,7 @@
 #include "storage/dropbox/DropBoxClientManager.h"
 
-#include "backend/Config.h"
-#include "backend/Log.h"
+#include "core/Config.h"
+#include "core/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/dropbox/DropboxUpload.h"

@@ -1,6 +1,6 @@
 #include "storage/dropbox/DropboxWire.h"
 
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QJsonDocument>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "storage/zoho/UploadHelper.h"
 
-#include "backend/RandomString.h"
+#include "core/RandomString.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/StreamingPost.h"
 #include "storage/zoho/ZohoAuthentication.h"

@@ -1,8 +1,8 @@
 #include "storage/zoho/ZohoWDClient.h"
 
-#include "backend/Config.h"
-#include "backend/Log.h"
-#include "backend/RandomString.h"
+#include "core/Config.h"
+#include "core/Log.h"
+#include "core/RandomString.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/StreamingPost.h"

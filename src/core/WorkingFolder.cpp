@@ -1,4 +1,4 @@
-#include "backend/WorkingFolder.h"
+#include "core/WorkingFolder.h"
 
 #include <QDir>
 #include <QStandardPaths>

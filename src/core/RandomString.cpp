@@ -1,4 +1,4 @@
-#include "backend/RandomString.h"
+#include "core/RandomString.h"
 
 #include <QRandomGenerator>
 

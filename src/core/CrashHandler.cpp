@@ -1,6 +1,6 @@
-#include "backend/CrashHandler.h"
+#include "core/CrashHandler.h"
 
-#include "backend/Preferences.h"
+#include "core/Preferences.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "backend/Log.h"
+#include "core/Log.h"
 
 #include <QMutex>
 

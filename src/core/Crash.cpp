@@ -1,4 +1,4 @@
-#include "backend/records/Crash.h"
+#include "core/Crash.h"
 
 namespace {
 QString textOrEmpty(const QVariantMap& map, const QString& key) {

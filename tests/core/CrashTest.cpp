@@ -1,5 +1,5 @@
-#include "backend/CrashHandler.h"
-#include "backend/Preferences.h"
+#include "core/CrashHandler.h"
+#include "core/Preferences.h"
 
 #include "support/TestSupport.h"
 

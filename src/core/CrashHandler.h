@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/records/Crash.h"
+#include "core/Crash.h"
 
 #include <QString>
 

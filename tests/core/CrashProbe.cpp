@@ -1,5 +1,5 @@
 // A program that crashes on purpose, so tests can check what the next start finds.
-#include "backend/CrashHandler.h"
+#include "core/CrashHandler.h"
 
 #include <QCoreApplication>
 

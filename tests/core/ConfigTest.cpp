@@ -1,5 +1,5 @@
-#include "backend/Config.h"
-#include "backend/Preferences.h"
+#include "core/Config.h"
+#include "core/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "backend/Preferences.h"
+#include "core/Preferences.h"
 
 #include <QSettings>
 

@@ -1,4 +1,4 @@
-#include "backend/Config.h"
+#include "core/Config.h"
 
 #include <QFileInfo>
 #include <QSettings>
