@@ -1,3 +1,7 @@
+#include "app/session/SignInState.h"
+#include "app/session/SingleInstance.h"
+#include "app/session/UrlHandlerRegistration.h"
+#include "app/session/UrlRouter.h"
 #include "app/ui/MainWindow.h"
 #include "backend/BackendStartup.h"
 #include "backend/Zelko.h"
@@ -7,7 +11,10 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 void showNewVersionAlert() {
@@ -30,9 +37,35 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vantry"));
     QApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
     CrashHandler::install();
+
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.contains(QStringLiteral("--register-url-handler"))) {
+        const QString problem = registerUrlHandler(QApplication::applicationFilePath());
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "vantry: %s\n", qPrintable(problem));
+        return problem.isEmpty() ? 0 : 1;
+    }
+    QStringList urls;
+    for (const QString& arg : args) {
+        if (arg.contains(QStringLiteral("://")))
+            urls.append(arg);
+    }
+    // The desktop starts "vantry URL" for a callback; the running window takes it instead.
+    if (!urls.isEmpty() && SingleInstance::sendToRunning(urls))
+        return 0;
+    SingleInstance instance;
+    instance.listen();
+    QObject::connect(&instance, &SingleInstance::urlReceived, &instance,
+                     [](const QString& url) { routeURL(url); });
+
     BackendStartup::run([](const QString&) { showNewVersionAlert(); });
 
+    restoreSignIn();
     MainWindow window;
     window.show();
+    QTimer::singleShot(0, &instance, [urls] {
+        for (const QString& url : urls)
+            routeURL(url);
+    });
     return app.exec();
 }
