@@ -15,13 +15,13 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct Run {
+struct CliResult {
     int status = -1;
     QString out, err;
 };
 
-Run cli(QStringList args) {
-    Run run;
+CliResult cli(QStringList args) {
+    CliResult run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
     args.prepend(QStringLiteral("vantry-cli"));
@@ -49,6 +49,7 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     const QString access = QStringLiteral("sl.cli-access-SECRET-91");
     const QString refresh = QStringLiteral("cli-refresh-SECRET-17");
     auth.setTokens(access, refresh);
+    auth.addAccessToken(access); // for the revocation at sign-out
     dropbox.addAccessToken(access);
     Config::instance().set(QStringLiteral("dropbox/redirectUri"),
                            QStringLiteral("http://127.0.0.1:%1/oauth/dropbox").arg(testsupport::freePort()));
@@ -63,29 +64,30 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
         return true;
     });
 
-    const Run login = cli({QStringLiteral("login"), QStringLiteral("dropbox")});
+    const CliResult login = cli({QStringLiteral("login"), QStringLiteral("dropbox")});
     EXPECT_EQ(login.status, 0) << login.err.toStdString();
     EXPECT_TRUE(login.out.contains(opened.toString(QUrl::FullyEncoded)));
     EXPECT_TRUE(login.out.contains(
         QStringLiteral("Signed in as Franz Ferdinand (Personal) <franz@example.com> (Dropbox)")))
         << login.out.toStdString();
 
-    const Run whoami = cli({QStringLiteral("whoami")});
+    const CliResult whoami = cli({QStringLiteral("whoami")});
     EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
     EXPECT_EQ(whoami.out.trimmed(),
               QStringLiteral("Franz Ferdinand (Personal) <franz@example.com> (Dropbox)"));
 
     EXPECT_EQ(cli({QStringLiteral("logout")}).status, 0);
-    const Run nobody = cli({QStringLiteral("whoami")});
+    EXPECT_EQ(auth.count(QStringLiteral("revoke")), 1);
+    const CliResult nobody = cli({QStringLiteral("whoami")});
     EXPECT_EQ(nobody.status, 1);
 
-    for (const Run& run : {login, whoami, nobody}) {
+    for (const CliResult& run : {login, whoami, nobody}) {
         EXPECT_FALSE(run.out.contains(access) || run.out.contains(refresh) || run.err.contains(access) ||
                      run.err.contains(refresh));
     }
     EXPECT_EQ(cli({QStringLiteral("login"), QStringLiteral("box")}).status, 2);
     Config::instance().set(QStringLiteral("dropbox/appKey"), QString());
-    const Run unconfigured =
+    const CliResult unconfigured =
         cli({QStringLiteral("login"), QStringLiteral("dropbox"), QStringLiteral("--no-browser")});
     EXPECT_EQ(unconfigured.status, 1);
     EXPECT_TRUE(unconfigured.err.contains(QLatin1String("dropbox/appKey")));

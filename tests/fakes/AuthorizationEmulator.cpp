@@ -118,6 +118,20 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
     c.server.Post("/oauth2/token",
                   [pkceToken](const Request& req, Response& res) { pkceToken(req, res, "dropbox"); });
 
+    // Dropbox sign-out: the bearer token (and the grant behind it) stops working.
+    c.server.Post("/2/auth/token/revoke", [&c](const Request& req, Response& res) {
+        std::lock_guard lock(c.mutex);
+        const QString bearer = EmulatorCore::credential(req, "Bearer");
+        c.requests.append(QStringLiteral("revoke"));
+        if (c.tokens.erase(bearer) == 0)
+            return sendJson(
+                res, 401,
+                json(
+                    R"({"error_summary": "invalid_access_token/..", "error": {".tag": "invalid_access_token"}})"),
+                "application/json");
+        res.set_content("null", "application/json");
+    });
+
     // Zoho: every value in the query string, errors as HTTP 200 with "error".
     c.server.Post("/oauth/v2/token", [&c, &st](const Request& req, Response& res) {
         std::lock_guard lock(c.mutex);
@@ -161,6 +175,7 @@ void AuthorizationEmulator::pointConfigHere() const {
     config.set(QStringLiteral("dropbox/appKey"), dropboxAppKey);
     config.set(QStringLiteral("dropbox/authorizeUrl"), baseUrl() + QStringLiteral("/oauth2/authorize"));
     config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
+    config.set(QStringLiteral("dropbox/revokeUrl"), baseUrl() + QStringLiteral("/2/auth/token/revoke"));
     config.set(QStringLiteral("zoho/clientId"), zohoClientId);
     config.set(QStringLiteral("zoho/clientSecret"), zohoSecret);
     config.set(QStringLiteral("zoho/accountsUrl"), baseUrl());

@@ -6,6 +6,7 @@
 #include "backend/BackendStartup.h"
 #include "backend/Zelko.h"
 #include "core/CrashHandler.h"
+#include "storage/BrowserSignIn.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     // The desktop starts "vantry URL" for a callback; the running window takes it instead.
     if (!urls.isEmpty() && SingleInstance::sendToRunning(urls))
         return 0;
+    BrowserSignIn::setPageOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
     SingleInstance instance;
     instance.listen();
     QObject::connect(&instance, &SingleInstance::urlReceived, &instance,
