@@ -35,9 +35,13 @@ QString text(const QJsonObject& o, const char* a, const char* b) {
 
 SelfHostedSignIn::SelfHostedSignIn(QObject* parent) : QObject(parent) {}
 
+QString SelfHostedSignIn::localServerTokenPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Vantry/server/storage-token");
+}
+
 std::optional<QString> SelfHostedSignIn::localServerToken() {
-    QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-               QStringLiteral("/Vantry/server/storage-token"));
+    QFile file(localServerTokenPath());
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QString token = QString::fromUtf8(file.readAll()).trimmed();
@@ -105,7 +109,9 @@ void SelfHostedSignIn::start(const QString& urlText, const QString& givenToken) 
                    QStringLiteral("The server at %1 refused the storage token.").arg(base));
             return;
         }
-        const QJsonObject me = QJsonDocument::fromJson(reply->readAll()).object();
+        QJsonObject me = QJsonDocument::fromJson(reply->readAll()).object();
+        if (me.value(QStringLiteral("response")).isObject()) // the backend's {"isSuccess", "response"} form
+            me = me.value(QStringLiteral("response")).toObject();
         if (status != 200 || me.isEmpty()) {
             finish(SignInResult::Outcome::Failed,
                    QStringLiteral("The server at %1 does not offer self-hosted storage (HTTP %2).")

@@ -36,6 +36,7 @@ public:
 
     // The token a local server with the default data folder keeps, if there is one.
     static std::optional<QString> localServerToken();
+    static QString localServerTokenPath();
     // What the credential store holds, else the selfhosted/url and selfhosted/token configuration.
     static std::optional<Credentials> stored();
     static void store(const Credentials& credentials);

@@ -11,6 +11,7 @@
 #include "server/VantryServer.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
+#include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "storage/zoho/ZohoSignIn.h"
 #include "support/TestSupport.h"
@@ -23,6 +24,9 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
 
 namespace {
 const QString accessToken = QStringLiteral("emu-access-SECRET-5f2c9a");
@@ -341,4 +345,60 @@ TEST_F(SignIn, EmptyClientIdentifierNamesTheKeyToSet) {
             << ending.result->message.toStdString();
     }
     EXPECT_EQ(opened, 0);
+}
+
+// A vantry-server's storage API as far as sign-in needs it: GET /storage/me with the bearer token.
+TEST_F(SignIn, SelfHostedReadsTheLocalServersTokenAndRefusesAWrongOne) {
+    const QString serverToken = QStringLiteral("storage-token-SECRET-4411");
+    testsupport::writeFile(SelfHostedSignIn::localServerTokenPath(), serverToken.toUtf8() + "\n");
+    httplib::Server server;
+    server.Get("/storage/me", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Authorization") != "Bearer " + serverToken.toStdString()) {
+            res.status = 401;
+            res.set_content(R"({"isSuccess": false, "response": "unauthorized"})", "application/json");
+            return;
+        }
+        res.set_content(
+            R"({"isSuccess": true, "response": {"id": "self:ada", "name": "Ada", "email": "ada@example.com", "avatar": ""}})",
+            "application/json");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread thread([&server] { server.listen_after_bind(); });
+    const QString url = QStringLiteral("http://127.0.0.1:%1").arg(port);
+
+    const struct {
+        const char* name;
+        QString token;
+        bool signsIn;
+    } cases[] = {{"wrong token", QStringLiteral("guess"), false},
+                 {"token read from the local server", {}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<ZUser> user;
+        std::optional<SignInResult> ended;
+        QObject::connect(&session, &SignInSession::signedIn, &session,
+                         [&user](const ZUser& u, SignedInProvider) { user = u; });
+        QObject::connect(&session, &SignInSession::signInEnded, &session,
+                         [&ended](const SignInResult& r) { ended = r; });
+        session.startSelfHosted(url, c.token);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return user || ended; }, 20000));
+        session.disconnect();
+        EXPECT_EQ(bool(user), c.signsIn);
+        if (!c.signsIn) {
+            EXPECT_TRUE(storedCredentials().isEmpty());
+            EXPECT_TRUE(setFlags().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(user->email, QStringLiteral("ada@example.com"));
+        EXPECT_EQ(setFlags(), QStringList{QStringLiteral("isSelfHosted")});
+        const QJsonObject stored =
+            QJsonDocument::fromJson(storedCredentials().value(services[3]).toString().toUtf8()).object();
+        EXPECT_EQ(stored.value(QStringLiteral("url")).toString(), url + QLatin1Char('/'));
+        EXPECT_EQ(stored.value(QStringLiteral("token")).toString(), serverToken);
+        EXPECT_EQ(restoreSignIn(), SignedInProvider::SelfHosted);
+    }
+    server.stop();
+    thread.join();
+    for (const QString& line : log.lines())
+        EXPECT_FALSE(line.contains(serverToken)) << line.toStdString();
 }
