@@ -1,18 +1,23 @@
 #include "app/session/SignInState.h"
 #include "app/session/SingleInstance.h"
+#include "app/session/UrlHandlerRegistration.h"
 #include "app/session/UrlRouter.h"
+#include "core/Config.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
+#include "storage/drive/GoogleSignIn.h"
 #include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropboxSignIn.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -176,4 +181,41 @@ TEST(SingleInstance, ASecondVantryHandsItsUrlToTheRunningOne) {
     // Only one can be the running instance.
     SingleInstance another;
     EXPECT_FALSE(another.listen());
+}
+
+TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignUrls) {
+    Config::instance().set(QStringLiteral("dropbox/appKey"), QStringLiteral("abcdefghij12345"));
+    Config::instance().set(QStringLiteral("dropbox/redirectUri"), QStringLiteral("vantry://dropbox/auth"));
+    Config::instance().set(QStringLiteral("google/clientId"),
+                           QStringLiteral("1-x.apps.googleusercontent.com"));
+    BrowserSignIn::setPageOpener([](const QUrl&) { return true; });
+    GoogleSignIn google;
+    google.start();
+    DropboxSignIn dropbox;
+    std::optional<SignInResult> dropboxEnd;
+    dropbox.onFinished = [&dropboxEnd](const SignInResult& r) { dropboxEnd = r; };
+    dropbox.start();
+    const QString googleRedirect = QUrlQuery(google.authorizationUrl())
+                                       .queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded);
+
+    EXPECT_EQ(routeURL(QStringLiteral("vantry://zohoCallback?code=z")), UrlRoute::Zoho);
+    EXPECT_EQ(routeURL(googleRedirect + QStringLiteral("?error=access_denied&state=x")), UrlRoute::Google);
+    EXPECT_FALSE(google.isWaiting()); // a foreign state ends it
+    EXPECT_EQ(routeURL(QStringLiteral("vantry://dropbox/auth?error=access_denied&state=x")),
+              UrlRoute::Dropbox);
+    ASSERT_TRUE(dropboxEnd);
+    EXPECT_EQ(dropboxEnd->outcome, SignInResult::Outcome::Failed);
+    // Both ended: their URLs are nobody's now.
+    EXPECT_EQ(routeURL(QStringLiteral("vantry://dropbox/auth?code=c")), UrlRoute::Ignored);
+    EXPECT_EQ(routeURL(googleRedirect + QStringLiteral("?code=c")), UrlRoute::Ignored);
+    Config::instance().reload();
+}
+
+TEST(UrlHandler, DesktopEntryDeclaresTheVantryScheme) {
+    const QString entry = desktopEntryText(QStringLiteral("/opt/Vantry App/vantry"));
+    EXPECT_TRUE(entry.contains(QLatin1String("\nExec=\"/opt/Vantry App/vantry\" %u\n")));
+    EXPECT_TRUE(entry.contains(QLatin1String("\nMimeType=x-scheme-handler/vantry;\n")));
+    const QString installed = QString::fromUtf8(
+        testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/resources/linux/vantry.desktop")));
+    EXPECT_EQ(installed, desktopEntryText(QStringLiteral("vantry")));
 }
