@@ -32,8 +32,8 @@ TEST(CgbiImage, CorpusPairsGeneratedRoundTripAndDamage) {
         EXPECT_TRUE(QImage(base + QStringLiteral(".cgbi.png")).isNull()) << "Qt alone decodes CgBI?";
         EXPECT_EQ(premultipliedBytes(decoded), storedBytes(reference)) << name;
     }
-    const QImage ipadIcon = CgbiImage::load(
-        dataPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
+    const QImage ipadIcon =
+        CgbiImage::load(dataPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
     EXPECT_EQ(ipadIcon.size(), QSize(167, 167));
     const QString standard = dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png"));
     EXPECT_EQ(CgbiImage::load(standard), QImage(standard));
