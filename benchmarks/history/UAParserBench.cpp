@@ -1,6 +1,6 @@
 // Agents per second over the whole user-agent corpus, on one thread:
 //   history_ua_bench [--benchmark_filter=...]
-// The corpus folder defaults to the shared checkout; VANTRY_SHARED_DIR overrides it as in the tests.
+// The agents are the tests' own (tests/data/ua).
 #include "history/UAParser.h"
 
 #include "history/UACorpus.h"
@@ -10,13 +10,7 @@
 namespace {
 
 const QStringList& corpus() {
-    static const QStringList agents = [] {
-        const QByteArray shared = qgetenv("VANTRY_SHARED_DIR");
-        const QString folder = shared.isEmpty()
-                                   ? QStringLiteral(VANTRY_UA_CORPUS)
-                                   : QString::fromLocal8Bit(shared) + QStringLiteral("/corpus/ua");
-        return uacorpus::loadAllAgents(folder);
-    }();
+    static const QStringList agents = uacorpus::loadAllAgents(QStringLiteral(VANTRY_UA_CORPUS));
     return agents;
 }
 

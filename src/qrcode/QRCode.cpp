@@ -2,6 +2,26 @@
 
 #include "qrcode/QRCodeMessage.h"
 
+namespace {
+// "2,953" whatever the user's locale: the messages are fixed English.
+QString grouped(qsizetype n) {
+    QString digits = QString::number(n);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, u',');
+    return digits;
+}
+} // namespace
+
+QString QRCodeTooMuchData::message() const {
+    return QStringLiteral("too much data for a QR code: %1 bytes, at most %2 bytes at level %3")
+        .arg(grouped(bytes), grouped(capacity), errorCorrectionLetter(level));
+}
+
+qsizetype QRCode::capacity(ErrorCorrection level) {
+    static constexpr qsizetype bytes[] = {2953, 2331, 1663, 1273};
+    return bytes[static_cast<int>(level)];
+}
+
 QRCode::QRCode() : QRCode(std::shared_ptr<const QRCodeEngine>()) {}
 
 QRCode::QRCode(std::shared_ptr<const QRCodeEngine> generator)
@@ -33,17 +53,23 @@ std::shared_ptr<const QRCodeEngine> QRCode::defaultGenerator() {
     return std::make_shared<QRCodeGenerator_Default>();
 }
 
-void QRCode::update(const QByteArray& data, ErrorCorrection level) {
-    if (auto matrix = m_generator->generate(data, level))
+std::optional<QRCodeTooMuchData> QRCode::update(const QByteArray& data, ErrorCorrection level) {
+    if (auto matrix = m_generator->generate(data, level)) {
         m_current = std::make_shared<const QRCodeBoolMatrix>(std::move(*matrix));
+        return std::nullopt;
+    }
+    if (errorCorrectionFromInt(static_cast<int>(level)) && data.size() > capacity(level))
+        return QRCodeTooMuchData{data.size(), capacity(level), level};
+    return std::nullopt;
 }
 
-void QRCode::updateWithText(const QString& text, ErrorCorrection level) {
-    update(qrcodeUtf8(text).value_or(QByteArray()), level);
+std::optional<QRCodeTooMuchData> QRCode::updateWithText(const QString& text, ErrorCorrection level) {
+    return update(qrcodeUtf8(text).value_or(QByteArray()), level);
 }
 
-void QRCode::updateWithMessage(const QRCodeMessageFormatter& message, ErrorCorrection level) {
-    update(message.data(), level);
+std::optional<QRCodeTooMuchData> QRCode::updateWithMessage(const QRCodeMessageFormatter& message,
+                                                           ErrorCorrection level) {
+    return update(message.data(), level);
 }
 
 void QRCode::setGenerator(std::shared_ptr<const QRCodeEngine> generator) {

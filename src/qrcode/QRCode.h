@@ -29,6 +29,24 @@ struct QRCodeDetection {
     QString errorCorrection; // "L", "M", "Q" or "H"
 };
 
+// Bytes beyond what the largest code (version 40, byte mode) holds at a level.
+struct QRCodeTooMuchData {
+    qsizetype bytes = 0;
+    qsizetype capacity = 0;
+    ErrorCorrection level = DefaultErrorCorrection;
+    // "too much data for a QR code: 3,000 bytes, at most 2,953 bytes at level L"
+    QString message() const;
+};
+
+// Whether a standard decoder reads a design: zxing-cpp as phones' scanner apps use it, on the
+// design drawn small and large on white, with none of the retries DetectQRCodes adds.
+struct QRCodeScanCheck {
+    QList<int> unreadableSizes; // sides in pixels of the drawings it did not read
+    bool reads() const { return unreadableSizes.isEmpty(); }
+    // "a standard decoder does not read it at 87 px nor at 700 px"; empty when it reads.
+    QString problem() const;
+};
+
 // Owns the current module matrix and the engine that makes it.
 class QRCode {
 public:
@@ -47,10 +65,15 @@ public:
 
     static std::shared_ptr<const QRCodeEngine> defaultGenerator();
 
-    // A failed encode keeps the previous matrix.
-    void update(const QByteArray& data, ErrorCorrection level);
-    void updateWithText(const QString& text, ErrorCorrection level);
-    void updateWithMessage(const QRCodeMessageFormatter& message, ErrorCorrection level);
+    // A failed encode keeps the previous matrix; when the bytes were too many for any code at
+    // that level the reason comes back.
+    std::optional<QRCodeTooMuchData> update(const QByteArray& data, ErrorCorrection level);
+    std::optional<QRCodeTooMuchData> updateWithText(const QString& text, ErrorCorrection level);
+    std::optional<QRCodeTooMuchData> updateWithMessage(const QRCodeMessageFormatter& message,
+                                                       ErrorCorrection level);
+
+    // Bytes the largest code holds at a level: 2,953 (L), 2,331 (M), 1,663 (Q), 1,273 (H).
+    static qsizetype capacity(ErrorCorrection level);
 
     const QRCodeBoolMatrix& boolMatrix() const { return *m_current; }
     std::shared_ptr<const QRCodeBoolMatrix> sharedMatrix() const { return m_current; }
@@ -68,6 +91,9 @@ public:
     // Texts of every code zxing-cpp finds in the image, in its order; empty when none.
     static QStringList DetectQRCodes(const QImage& image);
     static QList<QRCodeDetection> DetectQRCodeDetails(const QImage& image);
+    // Draws the current code with the design and decodes it back as a phone would; it reads when
+    // the decoder finds exactly these bytes.
+    QRCodeScanCheck scanCheck(const QRCodeDesign& design, const QByteArray& data) const;
 
     // Rendering and export (QRCodeRendering.cpp).
     QPainterPath path(const QSizeF& size, Components components, const QRCodeShape& shape) const;

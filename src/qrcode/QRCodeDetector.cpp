@@ -1,5 +1,9 @@
 #include "qrcode/QRCode.h"
 
+#include "qrcode/QRCodeDesign.h"
+
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 
@@ -77,6 +81,38 @@ QList<QRCodeDetection> QRCode::DetectQRCodeDetails(const QImage& image) {
             return found;
     }
     return {};
+}
+
+QString QRCodeScanCheck::problem() const {
+    QStringList sizes;
+    for (int side : unreadableSizes)
+        sizes.append(QStringLiteral("%1 px").arg(side));
+    return sizes.isEmpty() ? QString()
+                           : QStringLiteral("a standard decoder does not read it at ") +
+                                 sizes.join(QStringLiteral(" nor at "));
+}
+
+QRCodeScanCheck QRCode::scanCheck(const QRCodeDesign& design, const QByteArray& data) const {
+    QRCodeScanCheck check;
+    const int d = pixelSize();
+    // Small: a few pixels a module, as a code printed small or seen from afar reaches the sensor;
+    // large: the size the hosting jobs hand out, or more for big codes, whose fractional module
+    // edges at 700 px would fail plain squares too.
+    for (const int side : {std::max(d * 3, 1), std::max(700, d * 8)}) {
+        // The picture the exports make, on white: a transparent background sits on a light page.
+        QImage picture(side, side, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::white);
+        if (const std::optional<QImage> drawn = d > 0 ? bitmap(side, design) : std::nullopt) {
+            QPainter painter(&picture);
+            painter.drawImage(0, 0, *drawn);
+        }
+        const QList<QRCodeDetection> found = decode(picture.convertToFormat(QImage::Format_Grayscale8));
+        const bool read = std::any_of(found.begin(), found.end(),
+                                      [&](const QRCodeDetection& f) { return f.bytes == data; });
+        if (!read)
+            check.unreadableSizes.append(side);
+    }
+    return check;
 }
 
 QStringList QRCode::DetectQRCodes(const QImage& image) {

@@ -27,11 +27,19 @@ QRCodeDocument QRCodeDocument::forLink(const QString& link) {
     doc.setData(qrcodeUtf8(link).value_or(QByteArray()));
     doc.design().shape.onPixels = std::make_shared<QRCodePixelShapeSquircle>(0);
     doc.design().shape.eye = std::make_shared<QRCodeEyeShapeSquircle>();
+    if (doc.m_tooMuchData) {
+        // Without this the document would still hold the empty message's code.
+        doc.m_qrcode = QRCode(std::make_shared<QRCodeGenerator_None>());
+        doc.m_qrcode.setGenerator(nullptr);
+    }
     return doc;
 }
 
 std::optional<QByteArray> QRCodeDocument::linkPngData(const QString& link) {
-    return forLink(link).pngData(700);
+    const QRCodeDocument doc = forLink(link);
+    if (doc.m_tooMuchData)
+        return std::nullopt;
+    return doc.pngData(700);
 }
 
 void QRCodeDocument::setErrorCorrection(ErrorCorrection level) {

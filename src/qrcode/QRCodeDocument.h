@@ -34,9 +34,10 @@ public:
                                       ErrorCorrection level = DefaultErrorCorrection);
 
     // The document the hosting jobs and the details pane show for an install link: squircle
-    // modules and eyes, default style and level.
+    // modules and eyes, default style and level. A link too long for a code gives a document
+    // with no code (dimension 0) and tooMuchData() set, never the code of another text.
     static QRCodeDocument forLink(const QString& link);
-    // That document as PNG bytes at 700 × 700, scale 1.
+    // That document as PNG bytes at 700 × 700, scale 1; nothing when the link does not fit.
     static std::optional<QByteArray> linkPngData(const QString& link);
 
     ErrorCorrection errorCorrection() const { return m_errorCorrection; }
@@ -50,6 +51,11 @@ public:
     void setDesign(const QRCodeDesign& design) { m_design = design; }
     const QRCode& qrcode() const { return m_qrcode; }
     int pixelSize() const { return m_qrcode.pixelSize(); }
+    // Set while the data is more than a code holds at the level; the matrix is then the last
+    // one that fitted, so callers that show or save the code check this first.
+    const std::optional<QRCodeTooMuchData>& tooMuchData() const { return m_tooMuchData; }
+    // Whether a standard decoder reads the code as designed (see QRCode::scanCheck).
+    QRCodeScanCheck scanCheck() const { return m_qrcode.scanCheck(m_design, m_data); }
 
     void update(const QByteArray& data, ErrorCorrection level);
     void updateWithText(const QString& text, ErrorCorrection level);
@@ -106,10 +112,11 @@ public:
     QString smallAsciiRepresentation() const { return m_qrcode.smallAsciiRepresentation(); }
 
 private:
-    void regenerate() { m_qrcode.update(m_data, m_errorCorrection); }
+    void regenerate() { m_tooMuchData = m_qrcode.update(m_data, m_errorCorrection); }
 
     ErrorCorrection m_errorCorrection;
     QByteArray m_data;
     QRCodeDesign m_design;
     QRCode m_qrcode;
+    std::optional<QRCodeTooMuchData> m_tooMuchData;
 };

@@ -14,7 +14,7 @@ std::optional<QString> text(const char* value) {
     return value ? std::optional<QString>(QString::fromUtf8(value)) : std::nullopt;
 }
 
-// Real agents from the shared corpus, with the operating system the rule table gives them
+// Real agents from the test data, with the operating system the rule table gives them
 // (worked out by walking the rules in order). nullptr is an absent field; absent marks an absent OS.
 struct OsCase {
     const char* agent;
@@ -145,7 +145,7 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
 // Every agent of the corpus, all five kinds: nothing crashes or hangs, a present record always
 // carries at least one field, every top agent has a named OS, and the table cases are real agents.
 TEST(UAParserCorpus, EveryAgentClassifies) {
-    const QStringList agents = uacorpus::loadAllAgents(testsupport::corpusPath(QStringLiteral("ua")));
+    const QStringList agents = uacorpus::loadAllAgents(testsupport::dataPath(QStringLiteral("ua")));
     ASSERT_GT(agents.size(), 20000);
     ASSERT_GE(osCases.size(), 30u); // the data file was found and read
     for (const OsCase& c : osCases)
@@ -165,7 +165,7 @@ TEST(UAParserCorpus, EveryAgentClassifies) {
     }
     EXPECT_GT(withOs, agents.size() / 2);
     for (const char* file : {"ua/top-user-agents_desktop.json", "ua/top-user-agents_mobile.json"}) {
-        const QStringList top = uacorpus::loadAgents(testsupport::corpusPath(QString::fromLatin1(file)));
+        const QStringList top = uacorpus::loadAgents(testsupport::dataPath(QString::fromLatin1(file)));
         ASSERT_FALSE(top.isEmpty()) << file;
         for (const QString& agent : top) {
             UAParser p(agent);
@@ -199,7 +199,7 @@ TEST(UAParserCorpus, HostileLongAgentsFinish) {
 // test runs in its own process, so this is the first use).
 TEST(UAParserCorpus, ThreadsShareTheTables) {
     const QStringList agents =
-        uacorpus::loadAgents(testsupport::corpusPath(QStringLiteral("ua/uap-core_test_os.yaml")));
+        uacorpus::loadAgents(testsupport::dataPath(QStringLiteral("ua/uap-core_test_os.yaml")));
     ASSERT_GT(agents.size(), 400);
     const auto classify = [&agents](QStringList* out) {
         for (const QString& agent : agents) {

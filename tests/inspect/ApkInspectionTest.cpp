@@ -89,7 +89,7 @@ TEST(ApkInspection, CorpusPackages) {
     for (const auto& [file, record] : cases) {
         SCOPED_TRACE(file);
         const Outcome out =
-            inspectPackage(new ParseAPK, corpusPath(QStringLiteral("apk/") + QLatin1String(file)));
+            inspectPackage(new ParseAPK, dataPath(QStringLiteral("apk/") + QLatin1String(file)));
         if (record.bundleID.isEmpty()) {
             EXPECT_FALSE(out.record);
             continue;
@@ -102,7 +102,7 @@ TEST(ApkInspection, CorpusPackages) {
 }
 
 TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
-    const QString apk = corpusPath(QStringLiteral("apk/com.politedroid_6.apk"));
+    const QString apk = dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const QString folder = makeTempDir(QStringLiteral("res"));
     Config::instance().set(QStringLiteral("inspect/resourceDir"), folder);
     EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure,

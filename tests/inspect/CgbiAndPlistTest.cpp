@@ -25,20 +25,20 @@ QByteArray storedBytes(const QImage& reference) {
 
 TEST(CgbiImage, CorpusPairsGeneratedRoundTripAndDamage) {
     for (const char* name : {"icon120", "AppIcon57"}) {
-        const QString base = corpusPath(QStringLiteral("ipa/cgbi/") + QLatin1String(name));
+        const QString base = dataPath(QStringLiteral("ipa/cgbi/") + QLatin1String(name));
         const QImage decoded = CgbiImage::load(base + QStringLiteral(".cgbi.png"));
         const QImage reference(base + QStringLiteral(".normal.png"));
         ASSERT_FALSE(decoded.isNull()) << name;
         EXPECT_TRUE(QImage(base + QStringLiteral(".cgbi.png")).isNull()) << "Qt alone decodes CgBI?";
         EXPECT_EQ(premultipliedBytes(decoded), storedBytes(reference)) << name;
     }
-    const QImage ipadIcon = CgbiImage::load(
-        corpusPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
+    const QImage ipadIcon =
+        CgbiImage::load(dataPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
     EXPECT_EQ(ipadIcon.size(), QSize(167, 167));
-    const QString standard = corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png"));
+    const QString standard = dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png"));
     EXPECT_EQ(CgbiImage::load(standard), QImage(standard));
 
-    const QByteArray cgbi = readFile(corpusPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
+    const QByteArray cgbi = readFile(dataPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
     for (qsizetype cut : {qsizetype(10), qsizetype(40), cgbi.size() / 2, cgbi.size() - 30})
         EXPECT_FALSE(CgbiImage::decode(cgbi.left(cut))) << cut;
     QByteArray hugeHeader = cgbi;
@@ -50,7 +50,7 @@ TEST(PlistReader, CorpusBinaryAndXmlMatchTheirJson) {
     for (const char* name :
          {"lagunitas-Sample_Info.plist", "onionshare-ios_Info.plist", "app-info-embedded-Demo_Info.plist",
           "app-info_apple-tv-basic.plist", "app-info_apple-tv-with-url-schemes.plist"}) {
-        const QString path = corpusPath(QStringLiteral("ipa/plist/") + QLatin1String(name));
+        const QString path = dataPath(QStringLiteral("ipa/plist/") + QLatin1String(name));
         const auto dict = PlistReader::readDictionary(path);
         ASSERT_TRUE(dict) << name;
         const QVariantMap json =
@@ -66,7 +66,7 @@ TEST(PlistReader, CorpusBinaryAndXmlMatchTheirJson) {
     }
     // tvOS: the primary icon is a name, not a dictionary.
     EXPECT_EQ(ParseIPA::iconPath(*PlistReader::readDictionary(
-                                     corpusPath(QStringLiteral("ipa/plist/app-info_apple-tv-basic.plist"))),
+                                     dataPath(QStringLiteral("ipa/plist/app-info_apple-tv-basic.plist"))),
                                  QStringLiteral("/b")),
               QString());
     EXPECT_FALSE(PlistReader::dictionaryFromBytes("not a plist"));

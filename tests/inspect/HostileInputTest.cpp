@@ -50,7 +50,7 @@ QString linking(const QString& package, const QString& name, const QString& entr
     const QString dir = makeTempDir(QStringLiteral("link"));
     QDir().mkpath(QFileInfo(dir + QLatin1Char('/') + entry).absolutePath());
     QFile::link(writeFile(homeDir() + QStringLiteral("/private.png"),
-                          readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")))),
+                          readFile(dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png")))),
                 dir + QLatin1Char('/') + entry);
     return withEntry(package, name, dir, entry);
 }

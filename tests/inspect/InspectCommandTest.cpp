@@ -15,11 +15,11 @@ TEST(InspectCommand, PrintsRecordJsonAndFailures) {
         const char* inOut;
         const char* inErr;
     };
-    const QString apk = corpusPath(QStringLiteral("apk/com.politedroid_6.apk"));
+    const QString apk = dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const Case cases[] = {
         {{apk}, 0, "name: Polite Droid\n", ""},
         {{QStringLiteral("--verbose"), apk}, 0, "name: Polite Droid\n", "Unzipping done"},
-        {{corpusPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
+        {{dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
          1,
          "",
          "This file is not a valid iOS app package."},

@@ -52,8 +52,8 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
         QMap<QString, QByteArray> files;
         PackageRecord expected; // icon relative to the bundle
     };
-    const QByteArray cgbi = readFile(corpusPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
-    const QByteArray png = readFile(corpusPath(QStringLiteral("ipa/cgbi/icon96.standard.png")));
+    const QByteArray cgbi = readFile(dataPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
+    const QByteArray png = readFile(dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png")));
     const QVariant twoIcons =
         iconKeys(iconFiles({QStringLiteral("AppIcon60x60"), QStringLiteral("AppIcon76x76")}));
     const auto shown = [](const char* icon) {
@@ -171,7 +171,7 @@ TEST(IpaInspection, CorpusPackages) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const Outcome out =
-            inspectPackage(new ParseIPA, corpusPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
+            inspectPackage(new ParseIPA, dataPath(QStringLiteral("ipa/") + QLatin1String(c.file)));
         if (c.expected.bundleID.isEmpty()) {
             EXPECT_FALSE(out.record);
             continue;

@@ -83,3 +83,30 @@ TEST(QRCodeCore, DefaultEngineLayoutAndFailedUpdates) {
     blank.fill(Qt::white);
     EXPECT_TRUE(QRCode::DetectQRCodes(blank).isEmpty());
 }
+
+// At every level the largest code takes exactly its capacity; one byte more is reported as a value
+// naming the level and the capacity, and the previous matrix stays.
+TEST(QRCodeCore, TooMuchDataIsReportedPerLevel) {
+    const struct {
+        ErrorCorrection level;
+        qsizetype capacity;
+        const char* tail;
+    } levels[] = {{ErrorCorrection::low, 2953, "2,954 bytes, at most 2,953 bytes at level L"},
+                  {ErrorCorrection::medium, 2331, "2,332 bytes, at most 2,331 bytes at level M"},
+                  {ErrorCorrection::quantize, 1663, "1,664 bytes, at most 1,663 bytes at level Q"},
+                  {ErrorCorrection::high, 1273, "1,274 bytes, at most 1,273 bytes at level H"}};
+    for (const auto& l : levels) {
+        QRCode code;
+        EXPECT_EQ(QRCode::capacity(l.level), l.capacity);
+        EXPECT_FALSE(code.update(QByteArray(l.capacity, 'x'), l.level));
+        EXPECT_EQ(code.pixelSize(), 179);
+        const auto before = code.sharedMatrix();
+        const auto tooMuch = code.update(QByteArray(l.capacity + 1, 'x'), l.level);
+        ASSERT_TRUE(tooMuch);
+        EXPECT_EQ(tooMuch->message(),
+                  QStringLiteral("too much data for a QR code: ") + QLatin1String(l.tail));
+        EXPECT_EQ(code.sharedMatrix(), before);
+    }
+    // An engine that cannot encode at all is not "too much data".
+    EXPECT_FALSE(QRCode(std::make_shared<QRCodeGenerator_None>()).update("abc", ErrorCorrection::low));
+}

@@ -139,3 +139,25 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
         EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::low);
     }
 }
+
+// A document over capacity says so, and the link document holds no code rather than another one.
+TEST(QRCodeDocuments, OverlongDataNeverYieldsAnotherCode) {
+    QRCodeDocument doc = QRCodeDocument::withUtf8String(QStringLiteral("short"));
+    const auto before = doc.qrcode().sharedMatrix();
+    doc.setUtf8String(QString(3000, u'A'));
+    ASSERT_TRUE(doc.tooMuchData());
+    EXPECT_EQ(doc.tooMuchData()->capacity, 1663);
+    EXPECT_EQ(doc.qrcode().sharedMatrix(), before);
+    doc.setErrorCorrection(ErrorCorrection::low);
+    EXPECT_EQ(doc.tooMuchData()->capacity, 2953);
+    doc.setUtf8String(QStringLiteral("short again"));
+    EXPECT_FALSE(doc.tooMuchData());
+
+    const QString longLink = QStringLiteral("https://v.example/") + QString(2000, u'a');
+    const QRCodeDocument link = QRCodeDocument::forLink(longLink);
+    EXPECT_TRUE(link.tooMuchData());
+    EXPECT_EQ(link.pixelSize(), 0);
+    EXPECT_TRUE(link.path(QSizeF(100, 100), QRCodeComponents::all()).isEmpty());
+    EXPECT_FALSE(QRCodeDocument::linkPngData(longLink));
+    EXPECT_TRUE(QRCodeDocument::linkPngData(QStringLiteral("https://v.example/abc")));
+}

@@ -31,7 +31,7 @@ QString page(const Zapp& app, ViewerPlatform viewer) {
 
 QStringList agents(const char* file) {
     QStringList out;
-    for (const QJsonValue& v : QJsonDocument::fromJson(testsupport::readFile(testsupport::corpusPath(
+    for (const QJsonValue& v : QJsonDocument::fromJson(testsupport::readFile(testsupport::dataPath(
                                                            QStringLiteral("ua/") + QLatin1String(file))))
                                    .array())
         out << v.toString();

@@ -25,7 +25,7 @@ void isolateEnvironment(const QString& home) {
         const QString entry = QString::fromLocal8Bit(*e);
         const QString name = entry.section(QLatin1Char('='), 0, 0);
         if (name.startsWith(QLatin1String("VANTRY_")) && name != QLatin1String("VANTRY_SOURCE_DIR") &&
-            name != QLatin1String("VANTRY_BINARY_DIR") && name != QLatin1String("VANTRY_SHARED_DIR"))
+            name != QLatin1String("VANTRY_BINARY_DIR"))
             names.append(name);
     }
     for (const QString& name : names)

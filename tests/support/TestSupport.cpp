@@ -35,11 +35,8 @@ QString binaryDir() {
     return dir.isEmpty() ? QStringLiteral(VANTRY_TEST_BINARY_DIR) : QString::fromLocal8Bit(dir);
 }
 
-QString corpusPath(const QString& relative) {
-    QByteArray shared = qgetenv("VANTRY_SHARED_DIR");
-    const QString base = shared.isEmpty() ? QDir::cleanPath(sourceDir() + QStringLiteral("/../shared"))
-                                          : QString::fromLocal8Bit(shared);
-    return base + QStringLiteral("/corpus/") + relative;
+QString dataPath(const QString& relative) {
+    return sourceDir() + QStringLiteral("/tests/data/") + relative;
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {

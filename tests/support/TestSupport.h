@@ -20,10 +20,10 @@ QString homeDir();
 // A fresh empty folder under the private HOME.
 QString makeTempDir(const QString& prefix = QStringLiteral("t"));
 
-// The repository's source folder, the build folder and the shared corpus.
+// The repository's source folder, the build folder and a file of the test data (tests/data/).
 QString sourceDir();
 QString binaryDir();
-QString corpusPath(const QString& relative);
+QString dataPath(const QString& relative);
 
 // Runs the event loop until pred() is true or the time-out passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);

@@ -1,5 +1,3 @@
-#include "QrTestUtil.h"
-
 #include "cli/Command.h"
 #include "qrcode/QRCodeDocument.h"
 
@@ -99,4 +97,47 @@ TEST(QrCommand, BadOptionsExitWithStatusTwoAndOneLine) {
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
     }
+}
+
+// A design a standard decoder may not read is written with a one-line warning; --strict refuses it.
+// A text longer than any code exits 1 instead of printing some other code.
+TEST(QrCommand, WarnsOfUnreadableDesignsAndRefusesOverlongTexts) {
+    const QString dir = testsupport::makeTempDir();
+    const QString png = dir + "/bars.png";
+    CliRun r = runQr({"--link", "https://vantry.app/i/bars", "--eye", "barsHorizontal", "--output", png});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("vantry-cli qr: this design may not scan on some phones: "))
+        << r.err.toStdString();
+    EXPECT_EQ(r.err.count(u'\n'), 1);
+    EXPECT_TRUE(QFile::exists(png));
+
+    r = runQr({"--text", "bars", "--eye", "barsVertical", "--strict", "--output", dir + "/strict.png"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("may not scan")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/strict.png"));
+
+    r = runQr({"--link", "https://vantry.app/i/ok", "--eye", "squircle", "--strict"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, QString());
+
+    const struct {
+        QStringList args;
+        const char* message;
+    } overlong[] = {
+        {{"--text", QString(2954, u'A'), "--correction", "L"}, "2,954 bytes, at most 2,953 bytes at level L"},
+        {{"--text", QString(100000, u'A')}, "100,000 bytes, at most 1,663 bytes at level Q"},
+        {{"--phone", QString(1300, u'1'), "--correction", "H"}, "at most 1,273 bytes at level H"},
+    };
+    for (const auto& c : overlong) {
+        r = runQr(c.args + QStringList{"--output", dir + "/long.png"});
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.out, QString());
+        EXPECT_TRUE(r.err.startsWith("vantry-cli qr: too much data for a QR code: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(dir + "/long.png"));
+    }
+    // Exactly the capacity still makes a code.
+    r = runQr({"--text", QString(2953, u'A'), "--correction", "L"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(u'\n'), (177 + 2 + 1) / 2);
 }
