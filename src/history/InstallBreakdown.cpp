@@ -40,3 +40,22 @@ QList<QMap<QString, QString>> InstallBreakdown::entries() const {
             {{QStringLiteral("version"), line.key}, {QStringLiteral("number"), QString::number(line.count)}});
     return out;
 }
+
+std::optional<QList<int>> InstallBreakdown::daily(const QList<Response>& installs, const QDateTime& now,
+                                                  int days) {
+    QList<int> perDay(days, 0);
+    bool anyTime = installs.isEmpty();
+    const QDate today = now.toLocalTime().date();
+    for (const Response& install : installs) {
+        if (!install.installedAt)
+            continue;
+        anyTime = true;
+        const QDate day = QDateTime::fromSecsSinceEpoch(*install.installedAt).toLocalTime().date();
+        const qint64 back = day.daysTo(today);
+        if (back >= 0 && back < days)
+            ++perDay[days - 1 - back];
+    }
+    if (!anyTime)
+        return std::nullopt;
+    return perDay;
+}

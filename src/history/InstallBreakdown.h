@@ -2,9 +2,12 @@
 
 #include "backend/records/ZUserData.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QMap>
 #include <QString>
+
+#include <optional>
 
 // Installs of one app counted by operating system, read from each install's user agent.
 struct InstallBreakdown {
@@ -27,4 +30,9 @@ struct InstallBreakdown {
     QString text() const;
     // Each line as {"version": key, "number": n}.
     QList<QMap<QString, QString>> entries() const;
+
+    // Installs per local calendar day over the days ending with today, oldest first; nullopt when
+    // there are installs but none carries its time (a server that does not send it).
+    static std::optional<QList<int>> daily(const QList<Response>& installs, const QDateTime& now,
+                                           int days = 30);
 };

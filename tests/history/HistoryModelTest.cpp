@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 namespace {
 
 Zapp dated(const QString& name, const QString& date) {
@@ -183,4 +185,29 @@ TEST(InstallBreakdown, CountsSortsAndFormats) {
               (QMap<QString, QString>{{QStringLiteral("version"), QStringLiteral("Android 14")},
                                       {QStringLiteral("number"), QStringLiteral("2")}}));
     EXPECT_EQ(InstallBreakdown::fromInstalls({}).text(), QString());
+}
+
+TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
+    const QDateTime now(QDate(2024, 3, 31), QTime(12, 0));
+    auto at = [](const QDateTime& when) {
+        Response r;
+        r.installedAt = when.toSecsSinceEpoch();
+        return r;
+    };
+    const QList<Response> installs = {at(now),
+                                      at(QDateTime(QDate(2024, 3, 31), QTime(0, 1))),
+                                      at(now.addDays(-1)),
+                                      at(QDateTime(QDate(2024, 3, 2), QTime(0, 0))),
+                                      at(QDateTime(QDate(2024, 3, 1), QTime(23, 59))),
+                                      install(QStringLiteral("no time"))};
+    const std::optional<QList<int>> days = InstallBreakdown::daily(installs, now);
+    ASSERT_TRUE(days);
+    ASSERT_EQ(days->size(), 30);
+    EXPECT_EQ(days->at(29), 2);
+    EXPECT_EQ(days->at(28), 1);
+    EXPECT_EQ(days->at(0), 1);
+    EXPECT_EQ(std::accumulate(days->cbegin(), days->cend(), 0), 4);
+
+    EXPECT_EQ(InstallBreakdown::daily({}, now), QList<int>(30, 0));
+    EXPECT_FALSE(InstallBreakdown::daily({install(QStringLiteral("no time"))}, now));
 }

@@ -3,6 +3,7 @@
 #include "app/ui/history/HistoryPane.h"
 #include "app/ui/history/InstallChart.h"
 #include "app/ui/history/InstallDetailButton.h"
+#include "app/ui/history/InstallTimeline.h"
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
 #include "server/VantryServer.h"
@@ -112,6 +113,8 @@ TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
     EXPECT_TRUE(details.installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
     EXPECT_EQ(details.chart()->bars().size(), InstallChart::MaxBars);
     EXPECT_EQ(details.chart()->bars().first().count, 2);
+    EXPECT_EQ(details.recentText(), QStringLiteral("Last 30 days : %1").arg(agents.size() + 1));
+    EXPECT_EQ(details.timeline()->days().last(), agents.size() + 1);
 
     InstallDetailButton* info = details.infoButton();
     ASSERT_TRUE(info->isVisibleTo(&details));

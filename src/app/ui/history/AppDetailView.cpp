@@ -2,6 +2,7 @@
 
 #include "app/ui/history/InstallChart.h"
 #include "app/ui/history/InstallDetailButton.h"
+#include "app/ui/history/InstallTimeline.h"
 #include "core/Log.h"
 #include "history/AppIcon.h"
 #include "history/HistoryModel.h"
@@ -151,6 +152,11 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_infoButton = new InstallDetailButton(this);
     m_infoButton->setTextSource([this] { return m_installedStr; });
     m_chart = new InstallChart;
+    m_recentLabel = new QLabel;
+    m_recentLabel->setTextFormat(Qt::RichText);
+    m_recentLabel->setFont(pairFont());
+    m_timeline = new InstallTimeline;
+    m_timeline->setToolTip(QStringLiteral("Installs per day over the last 30 days"));
     m_statusLabel = new QLabel;
     m_statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
 
@@ -172,6 +178,9 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     auto* figures = new QVBoxLayout;
     figures->addLayout(installsRow);
     figures->addWidget(m_chart);
+    figures->addSpacing(6);
+    figures->addWidget(m_recentLabel);
+    figures->addWidget(m_timeline);
     figures->addStretch();
     auto* middle = new QHBoxLayout;
     middle->setSpacing(24);
@@ -205,6 +214,10 @@ QString AppDetailView::installsText() const {
     return QTextDocumentFragment::fromHtml(m_installsLabel->text()).toPlainText();
 }
 
+QString AppDetailView::recentText() const {
+    return QTextDocumentFragment::fromHtml(m_recentLabel->text()).toPlainText();
+}
+
 void AppDetailView::showIcon(const QImage& image) {
     m_iconView->setPixmap(roundedIcon(image, IconShown, devicePixelRatioF()));
 }
@@ -222,6 +235,17 @@ void AppDetailView::loadInstalls() {
             setPair(m_installsLabel, QStringLiteral("No of installs"), QString::number(data.response.size()));
             m_infoButton->setVisible(!data.response.isEmpty());
             m_chart->setBreakdown(m_breakdown);
+            const std::optional<QList<int>> days =
+                InstallBreakdown::daily(data.response, QDateTime::currentDateTime());
+            if (days) {
+                int recent = 0;
+                for (int n : *days)
+                    recent += n;
+                setPair(m_recentLabel, QStringLiteral("Last 30 days"), QString::number(recent));
+                m_timeline->setDays(*days);
+            }
+            m_recentLabel->setVisible(days.has_value());
+            m_timeline->setVisible(days && !data.response.isEmpty());
             emit installsLoaded();
         },
         this);

@@ -17,6 +17,7 @@ class QMenu;
 class QPushButton;
 class InstallChart;
 class InstallDetailButton;
+class InstallTimeline;
 
 // Where the details pane hands things to the desktop; tests replace them so nothing opens.
 struct DesktopSeams {
@@ -49,8 +50,11 @@ public:
     QString installedStr() const { return m_installedStr; }
     const InstallBreakdown& breakdown() const { return m_breakdown; }
     QString installsText() const;
+    // "Last 30 days : n", or empty when the server sends no install times.
+    QString recentText() const;
     InstallDetailButton* infoButton() const { return m_infoButton; }
     InstallChart* chart() const { return m_chart; }
+    InstallTimeline* timeline() const { return m_timeline; }
     QPushButton* copyButton() const { return m_copyButton; }
     QPushButton* shareButton() const { return m_shareButton; }
     QMenu* shareMenu() const { return m_shareMenu; }
@@ -88,11 +92,13 @@ private:
     QLabel* m_dateLabel = nullptr;
     QLabel* m_linkLabel = nullptr;
     QLabel* m_installsLabel = nullptr;
+    QLabel* m_recentLabel = nullptr;
     QLabel* m_statusLabel = nullptr;
     QLabel* m_qrView = nullptr;
     QLabel* m_iconView = nullptr;
     InstallDetailButton* m_infoButton = nullptr;
     InstallChart* m_chart = nullptr;
+    InstallTimeline* m_timeline = nullptr;
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_shareButton = nullptr;
     QMenu* m_shareMenu = nullptr;
