@@ -195,3 +195,23 @@ TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {
     EXPECT_EQ(pane.messageText(), QStringLiteral("No Previous Records"));
     Config::instance().reload();
 }
+
+TEST_F(HistoryWidgets, RefusedInstallsLeaveTheFiguresAndTheProfileFailureOffersRetry) {
+    CannedServer refusing;
+    refusing.setAnswer(200, R"({"isSuccess": false, "response": []})");
+    testsupport::LogCapture log;
+    Zapp app;
+    app.appid = QStringLiteral("Refused001");
+    AppDetailView details(app, BackendApi(refusing.baseUrl()), quietSeams());
+    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(QStringLiteral("not right!!")); }));
+    EXPECT_EQ(details.installsText(), QString());
+    EXPECT_TRUE(details.infoButton()->isVisibleTo(&details));
+
+    HistoryPane pane(api(), [](QObject* context, auto, std::function<void(const QString&)> onFailure) {
+        QTimer::singleShot(0, context, [onFailure] { onFailure(QStringLiteral("token expired")); });
+    });
+    QSignalSpy unreachable(&pane, &HistoryPane::serverUnreachable);
+    pane.refresh();
+    ASSERT_TRUE(unreachable.wait(5000));
+    EXPECT_EQ(pane.messageText(), QStringLiteral("Your storage account could not be reached."));
+}

@@ -179,11 +179,11 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
 
     m_retryLine = new QWidget;
     auto* retryLayout = new QVBoxLayout(m_retryLine);
-    auto* retryText = new QLabel(QStringLiteral("The Vantry server could not be reached."));
-    retryText->setAlignment(Qt::AlignCenter);
-    retryText->setWordWrap(true);
+    m_retryText = new QLabel;
+    m_retryText->setAlignment(Qt::AlignCenter);
+    m_retryText->setWordWrap(true);
     m_retryButton = new QPushButton(QStringLiteral("Retry"));
-    retryLayout->addWidget(retryText);
+    retryLayout->addWidget(m_retryText);
     retryLayout->addWidget(m_retryButton, 0, Qt::AlignHCenter);
     m_retryLine->hide();
     connect(m_retryButton, &QPushButton::clicked, this, &HistoryPane::refresh);
@@ -204,7 +204,8 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
     layout->addLayout(body, 1);
 
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &HistoryPane::showUnreachable);
+    connect(&m_deadline, &QTimer::timeout, this,
+            [this] { showUnreachable(QStringLiteral("The Vantry server could not be reached.")); });
 }
 
 HistoryPane::~HistoryPane() = default;
@@ -219,7 +220,7 @@ bool HistoryPane::isUnreachable() const {
 
 QString HistoryPane::messageText() const {
     if (m_retryLine->isVisibleTo(this))
-        return m_retryLine->findChild<QLabel*>()->text();
+        return m_retryText->text();
     return m_errorLabel->isVisibleTo(this) ? m_errorLabel->text() : QString();
 }
 
@@ -237,7 +238,9 @@ void HistoryPane::refresh() {
             startLoading();
             fetchApps(user.id);
         },
-        [this](const QString&) { showUnreachable(); });
+        [this](const QString&) {
+            showUnreachable(QStringLiteral("Your storage account could not be reached."));
+        });
 }
 
 void HistoryPane::fetchApps(const QString& userId) {
@@ -265,7 +268,8 @@ void HistoryPane::startLoading() {
 
 void HistoryPane::loadRecords(const QList<Zapp>& apps) {
     m_apps = history::sortedNewestFirst(apps);
-    QTimer::singleShot(ShowDelayMs, this, [this] {
+    // A newer refresh drops the pending show of an older answer.
+    QTimer::singleShot(ShowDelayMs, m_request ? m_request.data() : this, [this] {
         m_loader->stop();
         m_loader->hide();
         setMessage(m_apps.isEmpty() ? QStringLiteral("No Previous Records") : QString());
@@ -275,7 +279,8 @@ void HistoryPane::loadRecords(const QList<Zapp>& apps) {
     });
 }
 
-void HistoryPane::showUnreachable() {
+void HistoryPane::showUnreachable(const QString& text) {
+    m_retryText->setText(text);
     m_deadline.stop();
     delete m_request;
     m_loader->stop();

@@ -66,12 +66,13 @@ signals:
     void appChosen(const Zapp& app);
     // The list (or its empty-list line) has replaced the animation.
     void recordsShown();
-    // The backend did not answer within its time-out; the retry line is shown.
+    // The backend did not answer within its time-out, or the storage provider could not give the
+    // profile; the retry line is shown.
     void serverUnreachable();
 
 private:
     void fetchApps(const QString& userId);
-    void showUnreachable();
+    void showUnreachable(const QString& text);
     void fillRows();
     void setMessage(const QString& text);
 
@@ -88,5 +89,6 @@ private:
     LoadingIndicator* m_loader = nullptr;
     QLabel* m_errorLabel = nullptr;
     QWidget* m_retryLine = nullptr;
+    QLabel* m_retryText = nullptr;
     QPushButton* m_retryButton = nullptr;
 };
