@@ -263,6 +263,7 @@ ApiResponse ApiHandlers::fetchInstalls(const ApiRequest& request) {
                                 {QStringLiteral("platform"), i.platform},
                                 {QStringLiteral("name"), i.name},
                                 {QStringLiteral("useragent"), i.useragent},
+                                {QStringLiteral("installedAt"), double(i.createdAt)},
                                 {QStringLiteral("udid"), QJsonValue::Null},
                                 {QStringLiteral("devicename"), QJsonValue::Null},
                                 {QStringLiteral("deviceversion"), QJsonValue::Null}});

@@ -300,13 +300,14 @@ Database::Insert Database::insertInstall(const StoredInstall& install) {
 
 std::optional<QList<StoredInstall>> Database::installsOf(const QString& appid) {
     Lease lease(*this);
-    Statement s(lease.get(),
-                "SELECT id, appid, platform, name, useragent FROM installs WHERE appid = ? ORDER BY seq");
+    Statement s(
+        lease.get(),
+        "SELECT id, appid, platform, name, useragent, created_at FROM installs WHERE appid = ? ORDER BY seq");
     s.bind(appid);
     QList<StoredInstall> installs;
     int rc;
     while ((rc = s.step()) == SQLITE_ROW)
-        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4)});
+        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.integer(5)});
     if (rc != SQLITE_DONE)
         return std::nullopt;
     return installs;

@@ -43,6 +43,7 @@ struct StoredInstall {
     QString platform;
     QString name;
     QString useragent;
+    qint64 createdAt = 0; // seconds since the epoch; set by the database on insert
 
     bool operator==(const StoredInstall&) const = default;
 };

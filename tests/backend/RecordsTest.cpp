@@ -54,6 +54,8 @@ TEST(ZUserData, StrictDecoding) {
         {"text udid", installsWith(kInstall + ",\"udid\":\"abc\"}"), false, "Wrong type for JSONNull"},
         {"number devicename", installsWith(kInstall + ",\"devicename\":0}"), false,
          "Wrong type for JSONNull"},
+        {"install time", installsWith(kInstall + ",\"installedAt\":1700000000}"), true},
+        {"install time as text", installsWith(kInstall + ",\"installedAt\":\"1700000000\"}"), false},
         {"empty response", "{\"isSuccess\": false, \"response\": []}", true},
         {"missing response", "{\"isSuccess\": true}", false},
         {"missing isSuccess", "{\"response\": []}", false},
@@ -83,7 +85,8 @@ TEST(ZUserData, StrictDecoding) {
 }
 
 TEST(ZUserData, RoundTripKeepsOrderAndWritesNullOnlyWhenPresent) {
-    const QByteArray json = "{\"isSuccess\":true,\"response\":[" + kInstall + ",\"udid\":null}," +
+    const QByteArray json = "{\"isSuccess\":true,\"response\":[" + kInstall +
+                            ",\"udid\":null,\"installedAt\":17}," +
                             R"({"id":"2","appid":"a","platform":"android","name":"App","useragent":"U2"}]})";
     const std::optional<ZUserData> data = ZUserData::fromJson(json);
     ASSERT_TRUE(data);
@@ -92,6 +95,8 @@ TEST(ZUserData, RoundTripKeepsOrderAndWritesNullOnlyWhenPresent) {
     EXPECT_EQ(data->response[1].platform, QStringLiteral("android"));
     EXPECT_TRUE(data->response[0].udid.has_value());
     EXPECT_FALSE(data->response[1].udid.has_value());
+    EXPECT_EQ(data->response[0].installedAt, 17);
+    EXPECT_FALSE(data->response[1].installedAt.has_value());
 
     EXPECT_FALSE(data->response[1].toJson().contains(QStringLiteral("udid")));
     EXPECT_TRUE(data->response[0].toJson().value(QStringLiteral("udid")).isNull());

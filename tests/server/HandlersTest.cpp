@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -195,6 +198,8 @@ TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
     EXPECT_EQ(list.at(1).toObject().value(QStringLiteral("useragent")).toString(), QStringLiteral("UA 2"));
     for (const char* key : {"udid", "devicename", "deviceversion"})
         EXPECT_TRUE(list.at(0).toObject().value(QString::fromLatin1(key)).isNull()) << key;
+    const qint64 installedAt = qint64(list.at(0).toObject().value(QStringLiteral("installedAt")).toDouble());
+    EXPECT_LE(std::abs(installedAt - QDateTime::currentSecsSinceEpoch()), 60);
 }
 
 } // namespace

@@ -32,6 +32,17 @@ bool readNull(const QJsonObject& o, const char* key, std::optional<JSONNull>& ou
     return true;
 }
 
+bool readTime(const QJsonObject& o, const char* key, std::optional<qint64>& out, QString* error) {
+    const QString k = QString::fromLatin1(key);
+    if (!o.contains(k))
+        return true;
+    const QJsonValue v = o.value(k);
+    if (!v.isDouble())
+        return fail(error, QStringLiteral("Expected to decode Int64 for key \"%1\".").arg(k));
+    out = qint64(v.toDouble());
+    return true;
+}
+
 } // namespace
 
 std::optional<Response> Response::fromJson(const QJsonValue& value, QString* error) {
@@ -45,7 +56,8 @@ std::optional<Response> Response::fromJson(const QJsonValue& value, QString* err
         readText(o, "platform", r.platform, error) && readText(o, "name", r.name, error) &&
         readText(o, "useragent", r.useragent, error) && readNull(o, "udid", r.udid, error) &&
         readNull(o, "devicename", r.devicename, error) &&
-        readNull(o, "deviceversion", r.deviceversion, error))
+        readNull(o, "deviceversion", r.deviceversion, error) &&
+        readTime(o, "installedAt", r.installedAt, error))
         return r;
     return std::nullopt;
 }
@@ -62,6 +74,8 @@ QJsonObject Response::toJson() const {
         o.insert(QStringLiteral("devicename"), QJsonValue::Null);
     if (deviceversion)
         o.insert(QStringLiteral("deviceversion"), QJsonValue::Null);
+    if (installedAt)
+        o.insert(QStringLiteral("installedAt"), double(*installedAt));
     return o;
 }
 

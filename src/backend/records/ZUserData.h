@@ -26,6 +26,8 @@ struct Response {
     std::optional<JSONNull> udid;
     std::optional<JSONNull> devicename;
     std::optional<JSONNull> deviceversion;
+    // Seconds since the epoch, from "installedAt" when the server sends it (vantry-server does).
+    std::optional<qint64> installedAt;
 
     // Strict: every text field required and of type string, the three optional ones absent or null.
     static std::optional<Response> fromJson(const QJsonValue& value, QString* error = nullptr);

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/ui/history/AppDetailView.h"
+#include "app/ui/history/HistoryPane.h"
+#include "backend/Zelko.h"
+#include "server/VantryServer.h"
+
+#include "HistoryAgents.h"
+#include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+// One vantry-server for the suite, filled through its own API: users and apps with the backend
+// client, installs through the public install links with the agent as User-Agent.
+class HistoryFixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("history-server"));
+        options.port = 0;
+        QString error;
+        s_server = VantryServer::start(options, &error).release();
+        ASSERT_NE(s_server, nullptr) << error.toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void TearDown() override { currentUser() = ZUser{}; }
+
+    static VantryServer& server() { return *s_server; }
+    static BackendApi api() { return BackendApi(s_server->localUrl()); }
+
+    // The signed-in profile, delivered on a later turn of the event loop like a storage client's.
+    static HistoryPane::UserSource userSource(const QString& id) {
+        return [id](QObject* context, std::function<void(const ZUser&)> onUser,
+                    std::function<void(const QString&)>) {
+            QTimer::singleShot(0, context, [id, onUser] {
+                onUser(ZUser{QStringLiteral("Name of ") + id, id + QStringLiteral("@example.com"), id, {}});
+            });
+        };
+    }
+
+    static DesktopSeams quietSeams() {
+        return {[](const QUrl&) { ADD_FAILURE() << "nothing may open in this test"; },
+                [](QWidget*, const QString&, const QString&) { return QString(); },
+                [] { return QGuiApplication::clipboard(); }};
+    }
+
+    static void addApp(const QString& owner, const QString& appid, const QString& name, const QString& date,
+                       const QString& icon = {}) {
+        currentUser() = ZUser{owner, owner + QStringLiteral("@example.com"), owner, {}};
+        bool registered = false;
+        api().addNewUser(currentUser(), [&] { registered = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return registered; }));
+        Zapp app;
+        app.appid = appid;
+        app.appname = name;
+        app.appdate = date;
+        app.appicon = icon;
+        app.appversion = QStringLiteral("1.4.2");
+        app.appsize = QStringLiteral("12 MB");
+        app.appurl = QStringLiteral("https://files.example.com/") + appid;
+        QString link;
+        api().createApp(app, [&](const QString& url) { link = url; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !link.isEmpty(); }));
+    }
+
+    // One install as a phone following the public page's install button records it.
+    static void addInstall(const QString& appid, const QString& agent) {
+        QNetworkAccessManager network;
+        QNetworkRequest request(QUrl(s_server->localUrl() +
+                                     QString(appid).remove(QStringLiteral("__android")) +
+                                     QStringLiteral("/install")));
+        request.setHeader(QNetworkRequest::UserAgentHeader, agent);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        QNetworkReply* reply = network.get(request);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 302);
+        delete reply;
+    }
+
+    static inline VantryServer* s_server = nullptr;
+};

@@ -1,0 +1,217 @@
+// The history pane and the details pane against a vantry-server running in this process.
+#include "app/ui/history/AppDetailView.h"
+#include "app/ui/history/HistoryPane.h"
+#include "app/ui/history/InstallChart.h"
+#include "app/ui/history/InstallDetailButton.h"
+#include "app/ui/history/InstallTimeline.h"
+#include "core/Config.h"
+#include "qrcode/QRCode.h"
+#include "server/VantryServer.h"
+
+#include "../backend/CannedServer.h"
+#include "HistoryFixture.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using testsupport::waitUntil;
+
+namespace {
+
+class HistoryWidgets : public HistoryFixture {};
+
+QStringList rowNames(const HistoryPane& pane) {
+    QStringList names;
+    const auto* model = pane.listView()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        names << model->index(row, 0).data().toString();
+    return names;
+}
+
+void clickRow(HistoryPane& pane, int row) {
+    QListView* list = pane.listView();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(row, 0)).center());
+}
+
+} // namespace
+
+TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
+    const QString owner = QStringLiteral("order-user");
+    addApp(owner, QStringLiteral("JanApp0001"), QStringLiteral("January"),
+           QStringLiteral("2023/01/05 10:00"));
+    addApp(owner, QStringLiteral("NovApp0001"), QStringLiteral("November"),
+           QStringLiteral("2023/11/20 09:30"));
+    addApp(QStringLiteral("someone-else"), QStringLiteral("OtherApp01"), QStringLiteral("Not mine"),
+           QStringLiteral("2024/01/01 00:00"));
+
+    HistoryPane pane(api(), userSource(owner));
+    pane.resize(320, 420);
+    pane.show();
+    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
+    pane.refresh();
+    EXPECT_TRUE(pane.isLoading());
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_FALSE(pane.isLoading());
+    EXPECT_EQ(currentUser().id, owner);
+    EXPECT_EQ(rowNames(pane), QStringList({QStringLiteral("November"), QStringLiteral("January")}));
+    EXPECT_EQ(pane.messageText(), QString());
+
+    QSignalSpy chosen(&pane, &HistoryPane::appChosen);
+    clickRow(pane, 1);
+    ASSERT_EQ(chosen.size(), 1);
+    const Zapp app = chosen.at(0).at(0).value<Zapp>();
+    EXPECT_EQ(app.appname, QStringLiteral("January"));
+    EXPECT_FALSE(pane.listView()->selectionModel()->selectedIndexes().isEmpty());
+    EXPECT_TRUE(
+        waitUntil([&] { return pane.listView()->selectionModel()->selectedIndexes().isEmpty(); }, 2000));
+
+    AppDetailView details(app, api(), quietSeams());
+    EXPECT_EQ(details.link(), server().localUrl() + QStringLiteral("JanApp0001"));
+    EXPECT_EQ(details.findChild<QLabel*>(QStringLiteral("title"))->text(), QStringLiteral("January"));
+}
+
+TEST_F(HistoryWidgets, EmptyHistorySaysSo) {
+    HistoryPane pane(api(), userSource(QStringLiteral("empty-user")));
+    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
+    pane.refresh();
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_EQ(pane.messageText(), QStringLiteral("No Previous Records"));
+    EXPECT_EQ(pane.listView()->model()->rowCount(), 0);
+}
+
+TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
+    const QString owner = QStringLiteral("android-user");
+    const QString appid = QStringLiteral("Droid00001__android");
+    addApp(owner, appid, QStringLiteral("Droid"), QStringLiteral("2024/03/02 11:15"));
+    const QStringList agents = corpusAgents().values();
+    for (const QString& agent : agents)
+        addInstall(appid, agent);
+    addInstall(appid, corpusAgents().value(QStringLiteral("iOS 16.6")));
+
+    HistoryPane pane(api(), userSource(owner));
+    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
+    pane.refresh();
+    ASSERT_TRUE(shown.wait(10000));
+    const QString link = server().localUrl() + QStringLiteral("Droid00001");
+    EXPECT_TRUE(pane.listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString() == link);
+
+    AppDetailView details(pane.apps().at(0), api(), quietSeams());
+    details.resize(760, 520);
+    details.show();
+    EXPECT_EQ(details.link(), link);
+    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details.qrImage());
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found.at(0).text, link);
+
+    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : %1").arg(agents.size() + 1));
+    EXPECT_TRUE(details.installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
+    EXPECT_EQ(details.chart()->bars().size(), InstallChart::MaxBars);
+    EXPECT_EQ(details.chart()->bars().first().count, 2);
+    EXPECT_EQ(details.recentText(), QStringLiteral("Last 30 days : %1").arg(agents.size() + 1));
+    EXPECT_EQ(details.timeline()->days().last(), agents.size() + 1);
+
+    InstallDetailButton* info = details.infoButton();
+    ASSERT_TRUE(info->isVisibleTo(&details));
+    QTest::mouseClick(info, Qt::LeftButton);
+    EXPECT_TRUE(info->isPopoverShown());
+    EXPECT_EQ(info->popoverText(), details.installedStr());
+    QTest::mouseClick(info, Qt::LeftButton);
+    EXPECT_FALSE(info->isPopoverShown());
+}
+
+TEST_F(HistoryWidgets, ZeroInstallsHideTheInfoButton) {
+    const QString owner = QStringLiteral("quiet-user");
+    addApp(owner, QStringLiteral("Quiet00001"), QStringLiteral("Quiet"), QStringLiteral("2024/05/06 07:08"));
+    currentUser().id = owner;
+    Zapp app;
+    app.appid = QStringLiteral("Quiet00001");
+    AppDetailView details(app, api(), quietSeams());
+    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : 0"));
+    EXPECT_EQ(details.installedStr(), QString());
+    EXPECT_FALSE(details.infoButton()->isVisibleTo(&details));
+}
+
+TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
+    Zapp app;
+    app.appid = QStringLiteral("Share00001__android");
+    app.appname = QStringLiteral("Share & Tell");
+    QList<QUrl> opened;
+    QString nextPath;
+    DesktopSeams seams = quietSeams();
+    seams.openUrl = [&](const QUrl& url) { opened << url; };
+    seams.saveFileName = [&](QWidget*, const QString&, const QString&) { return nextPath; };
+    AppDetailView details(app, api(), seams);
+    const QString link = server().localUrl() + QStringLiteral("Share00001");
+
+    details.copyTo();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    details.openInBrowser();
+    details.sendByMail();
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened.at(0), QUrl(link));
+    EXPECT_EQ(opened.at(1).scheme(), QStringLiteral("mailto"));
+    EXPECT_EQ(QUrlQuery(opened.at(1)).queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded), link);
+    EXPECT_EQ(QUrlQuery(opened.at(1)).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
+              app.appname);
+
+    const QString dir = testsupport::makeTempDir(QStringLiteral("qr"));
+    for (const char* magic : {"png", "svg", "pdf"}) {
+        nextPath = dir + QStringLiteral("/code.") + QLatin1String(magic);
+        details.saveQRCodeAs(QLatin1String(magic));
+        const QByteArray bytes = testsupport::readFile(nextPath);
+        EXPECT_TRUE(bytes.startsWith("\x89PNG") || bytes.contains("<svg") || bytes.startsWith("%PDF"))
+            << magic;
+    }
+    QImage png(dir + QStringLiteral("/code.png"));
+    ASSERT_FALSE(QRCode::DetectQRCodeDetails(png).isEmpty());
+    EXPECT_EQ(QRCode::DetectQRCodeDetails(png).at(0).text, link);
+    EXPECT_FALSE(details.saveQRCode(dir + QStringLiteral("/missing/folder/code.png")));
+}
+
+TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {
+    Config::instance().set(QStringLiteral("backend/requestTimeoutSeconds"), QStringLiteral("1"));
+    CannedServer silent;
+    silent.setAnswer(200, QByteArray(), false);
+    HistoryPane pane(BackendApi(silent.baseUrl()), userSource(QStringLiteral("patient-user")));
+    QSignalSpy unreachable(&pane, &HistoryPane::serverUnreachable);
+    pane.refresh();
+    ASSERT_TRUE(unreachable.wait(10000));
+    EXPECT_FALSE(pane.isLoading());
+    EXPECT_EQ(pane.messageText(), QStringLiteral("The Vantry server could not be reached."));
+    EXPECT_TRUE(pane.retryButton()->isVisibleTo(&pane));
+
+    silent.setAnswer(200, R"({"isSuccess": true, "response": []})");
+    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
+    QTest::mouseClick(pane.retryButton(), Qt::LeftButton);
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_EQ(pane.messageText(), QStringLiteral("No Previous Records"));
+    Config::instance().reload();
+}
+
+TEST_F(HistoryWidgets, RefusedInstallsLeaveTheFiguresAndTheProfileFailureOffersRetry) {
+    CannedServer refusing;
+    refusing.setAnswer(200, R"({"isSuccess": false, "response": []})");
+    testsupport::LogCapture log;
+    Zapp app;
+    app.appid = QStringLiteral("Refused001");
+    AppDetailView details(app, BackendApi(refusing.baseUrl()), quietSeams());
+    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(QStringLiteral("not right!!")); }));
+    EXPECT_EQ(details.installsText(), QString());
+    EXPECT_TRUE(details.infoButton()->isVisibleTo(&details));
+
+    HistoryPane pane(api(), [](QObject* context, auto, std::function<void(const QString&)> onFailure) {
+        QTimer::singleShot(0, context, [onFailure] { onFailure(QStringLiteral("token expired")); });
+    });
+    QSignalSpy unreachable(&pane, &HistoryPane::serverUnreachable);
+    pane.refresh();
+    ASSERT_TRUE(unreachable.wait(5000));
+    EXPECT_EQ(pane.messageText(), QStringLiteral("Your storage account could not be reached."));
+}
