@@ -86,11 +86,19 @@ bool BinaryList::inspectObject(std::uint64_t index, Frame& frame, bool& containe
     case 0x8: // UID
         return info + 1 <= room;
     case 0x4: // data
+        return length(info, pos, count) && count <= std::uint64_t(m_objectsEnd - pos);
     case 0x5: // ASCII string
     case 0x7: // UTF-8 string
-        return length(info, pos, count) && count <= std::uint64_t(m_objectsEnd - pos);
+        // libplist asserts that a text has no NUL byte inside: the process would abort.
+        return length(info, pos, count) && count <= std::uint64_t(m_objectsEnd - pos) &&
+               !std::memchr(m_data + pos, 0, count);
     case 0x6: // UTF-16 string
-        return length(info, pos, count) && count <= std::uint64_t(m_objectsEnd - pos) / 2;
+        if (!length(info, pos, count) || count > std::uint64_t(m_objectsEnd - pos) / 2)
+            return false;
+        for (std::uint64_t i = 0; i < count; ++i)
+            if (m_data[pos + 2 * std::int64_t(i)] == 0 && m_data[pos + 2 * std::int64_t(i) + 1] == 0)
+                return false;
+        return true;
     case 0xA: // array
     case 0xB: // ordered set
     case 0xC: // set
@@ -171,6 +179,26 @@ Verdict BinaryList::check(const Limits& limits) {
     return verdict;
 }
 
+// A NUL byte or a character reference to U+0000 would end up inside a libplist text, where an
+// assertion aborts the process.
+bool hasNul(QByteArrayView bytes) {
+    if (bytes.contains('\0'))
+        return true;
+    for (qsizetype at = bytes.indexOf("&#"); at >= 0; at = bytes.indexOf("&#", at + 2)) {
+        qsizetype i = at + 2;
+        const bool hex = i < bytes.size() && (bytes[i] == 'x' || bytes[i] == 'X');
+        if (hex)
+            ++i;
+        const qsizetype digits = i;
+        while (i < bytes.size() && bytes[i] == '0')
+            ++i;
+        // Only zeros: "&#0;", "&#x000;" (a reference without digits is no reference).
+        if (i > digits && i < bytes.size() && bytes[i] == ';')
+            return true;
+    }
+    return false;
+}
+
 // Element nesting and count of an XML list. Markup that cannot open an element (comments,
 // CDATA, declarations) is skipped; quoted attribute values are skipped so that a "/>" inside
 // one does not pass for an empty element.
@@ -193,6 +221,8 @@ Verdict checkXml(QByteArrayView bytes, const Limits& limits) {
         return std::size_t(end - at) >= n && std::memcmp(at, text, n) == 0;
     };
     // <plist> and the innermost value element come on top of the containers.
+    if (hasNul(bytes))
+        return Verdict::Damaged;
     const int maxElementDepth = limits.maxDepth + 2;
     int depth = 0;
     std::int64_t nodes = 0;

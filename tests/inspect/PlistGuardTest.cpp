@@ -74,6 +74,13 @@ TEST(PlistGuard, RefusesWhatWouldHurtTheParserAndPassesRealLists) {
         {"cut off", packages::binaryPlist(info).chopped(1), Verdict::Damaged},
         {"header only", "bplist00", Verdict::Damaged},
         {"unknown marker", bplist({"\xE0"}), Verdict::Damaged},
+        // Found by fuzzing: libplist asserts (and aborts) on a text with a NUL inside.
+        {"NUL in a key", bplist({"\xD1\x01\x02", QByteArray("\x53k\0k", 4), "\x09"}), Verdict::Damaged},
+        {"NUL in a UTF-16 value", bplist({"\xD1\x01\x02", "\x51k", QByteArray("\x62\0a\0\0", 5)}),
+         Verdict::Damaged},
+        {"XML &#0; in a key", "<plist><dict><key>a&#x00;</key><true/></dict></plist>", Verdict::Damaged},
+        {"XML &#10; in a string", "<plist><dict><key>a</key><string>&#10;</string></dict></plist>",
+         Verdict::Accepted},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PlistGuard::check(c.bytes), c.verdict) << c.name;
@@ -82,6 +89,8 @@ TEST(PlistGuard, RefusesWhatWouldHurtTheParserAndPassesRealLists) {
     EXPECT_EQ(PlistReader::fromBytes(bplist({QByteArray("\xA1\x00", 2)})).problem,
               PlistReader::Problem::Refused);
     EXPECT_EQ(PlistReader::fromBytes(bplist({"\x09"})).problem, PlistReader::Problem::NotDictionary);
+    EXPECT_EQ(PlistReader::fromBytes(bplist({"\xD1\x01\x02", QByteArray("\x53k\0k", 4), "\x09"})).problem,
+              PlistReader::Problem::Refused);
     EXPECT_EQ(PlistReader::fromBytes(packages::binaryPlist(info)).dictionary,
               PlistReader::fromBytes(packages::xmlPlist(info)).dictionary);
 }
