@@ -2,6 +2,7 @@
 #include "backend/Zelko.h"
 #include "backend/records/ZUserData.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstddef>
