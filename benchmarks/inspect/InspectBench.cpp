@@ -3,6 +3,7 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
+#include "inspect/PlistReader.h"
 #include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -55,8 +56,30 @@ void BM_InspectApk(benchmark::State& state) {
     run(state, true);
 }
 
+// Refusing a binary Info.plist nested range(0) arrays deep, alone and as a whole inspection.
+void BM_RefuseDeepPlist(benchmark::State& state) {
+    const QByteArray deep = packages::deepBinaryPlist(int(state.range(0)));
+    for (auto _ : state) {
+        if (PlistReader::fromBytes(deep).problem != PlistReader::Problem::Refused)
+            state.SkipWithError("not refused");
+    }
+}
+void BM_InspectDeepPlistIpa(benchmark::State& state) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("bench"));
+    const QString path = packages::zipFiles(
+        dir + QStringLiteral("/deep.ipa"),
+        {{QStringLiteral("Payload/X.app/Info.plist"), packages::deepBinaryPlist(int(state.range(0)))}});
+    for (auto _ : state) {
+        if (inspectOnce(new ParseIPA, path))
+            state.SkipWithError("not refused");
+    }
+    QDir(dir).removeRecursively();
+}
+
 } // namespace
 
+BENCHMARK(BM_RefuseDeepPlist)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InspectDeepPlistIpa)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_InspectIpa)->Arg(10)->Arg(200)->Arg(1024)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_InspectApk)->Arg(10)->Arg(200)->Arg(1024)->Unit(benchmark::kMillisecond)->Iterations(3);
 

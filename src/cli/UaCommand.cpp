@@ -6,9 +6,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -86,21 +89,42 @@ int UaCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) 
     }
 
     const QString path = parser.value(file);
-    QFile input;
-    const bool opened = path == QLatin1String("-")
-                            ? input.open(stdin, QIODevice::ReadOnly)
-                            : (input.setFileName(path), input.open(QIODevice::ReadOnly));
-    if (!opened) {
+    QFile input(path);
+    const bool fromStdin = path == QLatin1String("-");
+    if (!fromStdin && !input.open(QIODevice::ReadOnly)) {
         err << "vantry-cli ua: cannot read " << path << " (" << input.errorString() << ")" << Qt::endl;
         return 1;
     }
-    // readLine() blocks on a pipe and gives an empty array only at the end; an empty line is "\n".
-    for (QByteArray line = input.readLine(); !line.isEmpty(); line = input.readLine()) {
-        if (line.endsWith('\n'))
-            line.chop(1);
+    // Raw reads on the descriptor: the buffered stdin of QFile stops a line at a NUL byte.
+    const int fd = fromStdin ? STDIN_FILENO : input.handle();
+    const auto classifyLine = [&out](QByteArrayView line) {
         if (line.endsWith('\r'))
             line.chop(1);
         out << QString::fromUtf8(classify(QString::fromUtf8(line))) << '\n';
+    };
+    QByteArray pending;
+    std::vector<char> chunk(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            err << "vantry-cli ua: cannot read " << path << " (" << std::strerror(errno) << ")" << Qt::endl;
+            return 1;
+        }
+        if (n == 0)
+            break;
+        // Only the new bytes are searched, so a line of any length costs its length once.
+        qsizetype scan = pending.size();
+        pending.append(chunk.data(), qsizetype(n));
+        qsizetype start = 0;
+        for (qsizetype end; (end = pending.indexOf('\n', scan)) >= 0; scan = start) {
+            classifyLine(QByteArrayView(pending).sliced(start, end - start));
+            start = end + 1;
+        }
+        pending.remove(0, start);
     }
+    if (!pending.isEmpty())
+        classifyLine(pending);
     return 0;
 }

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 Inspector::Inspector(QObject* parent) : QObject(parent) {}
 
 QString Inspector::packageSizeText(const QString& path) {
@@ -43,7 +45,32 @@ bool Inspector::prepareWorkingFolder() {
         else
             QFile::remove(m_workingPath);
     }
-    return QDir().mkpath(m_workingPath) && QFileInfo(m_workingPath).isDir();
+    m_folderPrepared = QDir().mkpath(m_workingPath) && QFileInfo(m_workingPath).isDir();
+    return m_folderPrepared;
+}
+
+std::optional<Inspector::Extraction>
+Inspector::planExtraction(const QList<ZipEntry>& entries,
+                          const std::function<std::optional<std::uint64_t>(const QByteArray&)>& limitFor) {
+    // Each refused entry becomes an argument of unzip.
+    constexpr qsizetype maxRefused = 1000;
+    Extraction plan;
+    std::uint64_t total = 0;
+    for (const ZipEntry& entry : entries) {
+        const std::optional<std::uint64_t> limit = limitFor(entry.name);
+        if (!limit || entry.isDirectory())
+            continue;
+        if (mayExtract(entry, std::min(*limit, maxExtractedFileBytes)) &&
+            entry.size <= maxExtractedBytes - total) {
+            total += entry.size;
+            continue;
+        }
+        if (plan.refused.size() == maxRefused)
+            return std::nullopt;
+        plan.refused.append(entry.name);
+        plan.exclusions.append(unzipPattern(entry.name));
+    }
+    return plan;
 }
 
 // A package may carry symbolic links (zip stores them); one named like the icon could make a
@@ -71,19 +98,24 @@ QProcess* Inspector::startProcess(const QString& program, const QStringList& arg
 void Inspector::runUnzip(const QStringList& args, std::function<void(int)> finished) {
     QProcess* process = startProcess(QStringLiteral("/usr/bin/unzip"), args);
     process->setProcessChannelMode(QProcess::MergedChannels);
+    // An entry whose real size exceeds what the directory claims is stopped here (SIGXFSZ).
+    process->setChildProcessModifier([] {
+        const rlimit limit{maxExtractedFileBytes, maxExtractedFileBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
     // Warnings of unzip ("skipped ../ path component") are diagnostics only.
     connect(process, &QProcess::readyRead, this, [process] { process->readAll(); });
     connect(process, &QProcess::finished, this,
             [this, process, finished](int code, QProcess::ExitStatus status) {
                 process->deleteLater();
                 removeSymlinks(m_workingPath);
-                finished(status == QProcess::NormalExit ? code : -1);
+                finished(status == QProcess::NormalExit ? code : unzipCrashed);
             });
     connect(process, &QProcess::errorOccurred, this, [process, finished](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;
         process->deleteLater();
-        finished(-1);
+        finished(unzipFailedToStart);
     });
     process->start();
 }
@@ -129,6 +161,8 @@ void Inspector::deliver(const PackageRecord& record) {
 }
 
 void Inspector::fail(const QString& message) {
+    if (m_folderPrepared && !m_reported)
+        QDir(m_workingPath).removeRecursively();
     report([this, message] {
         if (onFailure)
             onFailure(message);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/records/PackageRecord.h"
+#include "inspect/ZipDirectory.h"
 
 #include <QObject>
 #include <QProcess>
@@ -39,11 +40,31 @@ public:
     static QString localPath(const QUrl& location);
 
 protected:
-    // Removes and recreates the working folder; false when it cannot be made.
+    // Removes and recreates the working folder; false when it cannot be made. After that, a
+    // failed inspection removes the folder again with whatever it extracted.
     bool prepareWorkingFolder();
+
+    // No file unzip writes may grow past this, whatever the archive claims.
+    static constexpr std::uint64_t maxExtractedFileBytes = 16 * 1024 * 1024;
+    // The sizes of all extracted entries together.
+    static constexpr std::uint64_t maxExtractedBytes = 512ull * 1024 * 1024;
+
+    struct Extraction {
+        QStringList exclusions; // unzip patterns ("-x") for the refused entries
+        QList<QByteArray> refused;
+    };
+    // Checks the entries that unzip would extract (limitFor gives their largest size, or
+    // nothing for entries it would not extract) before it writes any; nothing when so many
+    // are refused that naming them to unzip is no longer reasonable.
+    static std::optional<Extraction>
+    planExtraction(const QList<ZipEntry>& entries,
+                   const std::function<std::optional<std::uint64_t>(const QByteArray& name)>& limitFor);
+
+    static constexpr int unzipFailedToStart = -1;
+    static constexpr int unzipCrashed = -2; // killed, for instance for writing past the file size cap
     // Runs /usr/bin/unzip with args; finished is called on the event loop with the exit code,
-    // or with -1 when the program could not be started. Symbolic links the archive restored
-    // are removed first.
+    // or unzipFailedToStart, or unzipCrashed. Symbolic links the archive restored are removed
+    // first.
     void runUnzip(const QStringList& args, std::function<void(int exitCode)> finished);
     // Runs "/bin/sh SCRIPT RESOURCE_DIR PACKAGE" (no command line is built, so the package path
     // reaches the script as it is); finished receives standard output, or nothing when the
@@ -61,4 +82,5 @@ private:
     QProcess* startProcess(const QString& program, const QStringList& args);
     static void removeSymlinks(const QString& folder);
     bool m_reported = false;
+    bool m_folderPrepared = false;
 };

@@ -17,6 +17,16 @@ QString decodeOutput(const std::optional<QByteArray>& bytes) {
     // Output that is not valid UTF-8 counts as no output.
     return decoder.hasError() ? QString() : text;
 }
+
+// Resources are icons, layouts and strings; a big media file among them is of no use here.
+constexpr std::uint64_t maxResourceBytes = 16 * 1024 * 1024;
+
+// What the "-x" patterns of unzip below leave: all but code, native libraries and assets.
+std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
+    if (name.endsWith(".dex") || name.startsWith("lib/") || name.startsWith("assets/"))
+        return std::nullopt;
+    return maxResourceBytes;
+}
 } // namespace
 
 void ParseAPK::inspect(const QUrl& location) {
@@ -31,14 +41,29 @@ void ParseAPK::inspect(const QUrl& location) {
         fail(QStringLiteral("This file is not a valid Android app package."));
         return;
     }
+    const QString notValid = QStringLiteral("This file is not a valid Android app package.");
+    const auto entries = ZipDirectory::read(m_packagePath);
+    const auto plan = entries ? planExtraction(*entries, extractionLimit) : std::nullopt;
+    if (!plan) {
+        fail(notValid);
+        return;
+    }
+    for (const QByteArray& name : plan->refused)
+        logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(name));
     // The package is read where it lies rather than copied first, and its code and bulk are
     // left in the archive: what remains (manifest, resources) is what the icon path names.
-    const QStringList args = {QStringLiteral("-o"),    QStringLiteral("-q"),    QStringLiteral("-d"),
-                              m_workingPath,           m_packagePath,           QStringLiteral("-x"),
-                              QStringLiteral("*.dex"), QStringLiteral("lib/*"), QStringLiteral("assets/*")};
-    runUnzip(args, [this](int exitCode) {
-        if (exitCode < 0) {
+    const QStringList args =
+        QStringList{QStringLiteral("-o"),    QStringLiteral("-q"),    QStringLiteral("-d"),
+                    m_workingPath,           m_packagePath,           QStringLiteral("-x"),
+                    QStringLiteral("*.dex"), QStringLiteral("lib/*"), QStringLiteral("assets/*")} +
+        plan->exclusions;
+    runUnzip(args, [this, notValid](int exitCode) {
+        if (exitCode == unzipFailedToStart) {
             fail(QStringLiteral("The unzip program could not be run."));
+            return;
+        }
+        if (exitCode == unzipCrashed) {
+            fail(notValid);
             return;
         }
         if (QFileInfo(m_workingPath).isDir())

@@ -25,6 +25,33 @@ QVariantMap nonEmptyDictionary(const QVariant& v) {
     return v.typeId() == QMetaType::QVariantMap ? v.toMap() : QVariantMap();
 }
 
+const QString damagedPlist = QStringLiteral("The app's Info.plist is damaged or too complex");
+
+// An icon or launch image is well under this; an Info.plist far under its own.
+constexpr std::uint64_t maxIconBytes = 16 * 1024 * 1024;
+constexpr std::uint64_t maxInfoPlistBytes = PlistReader::maxBytes;
+
+// The bundle folder an entry of the form "Payload/NAME.app/FILE" lies in, with what unzip's
+// "Payload/*.app/FILE" under -W -C would match (case-insensitive, "*" within one folder).
+std::optional<std::pair<QByteArray, QByteArray>> bundleFile(const QByteArray& name) {
+    const QList<QByteArray> parts = name.split('/');
+    if (parts.size() != 3 || parts[0].toLower() != "payload" || !parts[1].toLower().endsWith(".app"))
+        return std::nullopt;
+    return std::pair(parts[1], parts[2]);
+}
+
+std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
+    const auto file = bundleFile(name);
+    if (!file)
+        return std::nullopt;
+    const QByteArray lower = file->second.toLower();
+    if (lower == "info.plist")
+        return maxInfoPlistBytes;
+    if (lower.endsWith(".png"))
+        return maxIconBytes;
+    return std::nullopt;
+}
+
 } // namespace
 
 void ParseIPA::inspect(const QUrl& location) {
@@ -40,23 +67,45 @@ void ParseIPA::inspect(const QUrl& location) {
     }
     if (!location.isEmpty())
         logLine(QStringLiteral("Unzipping ") + location.toString());
+    const QString notValid = QStringLiteral("This file is not a valid iOS app package.");
+    const auto entries = ZipDirectory::read(m_sourcePath);
+    if (!entries) {
+        fail(notValid);
+        return;
+    }
+    const auto plan = planExtraction(*entries, extractionLimit);
+    if (!plan) {
+        fail(notValid);
+        return;
+    }
+    for (const QByteArray& name : plan->refused) {
+        logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(name));
+        if (bundleFile(name)->second.toLower() == "info.plist")
+            m_refusedPlistBundles.append(QString::fromUtf8(bundleFile(name)->first));
+    }
     // Only what inspection reads: the Payload and bundle folders, each top-level bundle's
     // Info.plist and PNG files. -W keeps "*" inside one path component; -C lets
     // "X.APP" count as a bundle, as the case-insensitive extension test below does.
-    const QStringList args = {QStringLiteral("-o"),
-                              QStringLiteral("-q"),
-                              QStringLiteral("-W"),
-                              QStringLiteral("-C"),
-                              QStringLiteral("-d"),
-                              m_workingPath,
-                              QFileInfo(m_sourcePath).absoluteFilePath(),
-                              QStringLiteral("Payload/"),
-                              QStringLiteral("Payload/*.app/"),
-                              QStringLiteral("Payload/*.app/Info.plist"),
-                              QStringLiteral("Payload/*.app/*.png")};
-    runUnzip(args, [this](int exitCode) {
-        if (exitCode < 0) {
+    QStringList args = {QStringLiteral("-o"),
+                        QStringLiteral("-q"),
+                        QStringLiteral("-W"),
+                        QStringLiteral("-C"),
+                        QStringLiteral("-d"),
+                        m_workingPath,
+                        QFileInfo(m_sourcePath).absoluteFilePath(),
+                        QStringLiteral("Payload/"),
+                        QStringLiteral("Payload/*.app/"),
+                        QStringLiteral("Payload/*.app/Info.plist"),
+                        QStringLiteral("Payload/*.app/*.png")};
+    if (!plan->exclusions.isEmpty())
+        args << QStringLiteral("-x") << plan->exclusions;
+    runUnzip(args, [this, notValid](int exitCode) {
+        if (exitCode == unzipFailedToStart) {
             fail(QStringLiteral("The unzip program could not be run."));
+            return;
+        }
+        if (exitCode == unzipCrashed) {
+            fail(notValid);
             return;
         }
         unzipFinished();
@@ -66,6 +115,10 @@ void ParseIPA::inspect(const QUrl& location) {
 void ParseIPA::unzipFinished() {
     // Only the presence of Payload decides: unzip also fails on harmless archive quirks.
     if (!QFileInfo(m_workingPath + QStringLiteral("/Payload")).isDir()) {
+        if (!m_refusedPlistBundles.isEmpty()) {
+            fail(damagedPlist);
+            return;
+        }
         logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
         fail(QStringLiteral("This file is not a valid iOS app package."));
         return;
@@ -85,17 +138,26 @@ void ParseIPA::readPayload() {
             break;
         }
     }
+    // A bundle whose only extracted file would have been its refused Info.plist has no folder.
+    if ((bundle.isEmpty() && !m_refusedPlistBundles.isEmpty()) || m_refusedPlistBundles.contains(bundle)) {
+        fail(damagedPlist);
+        return;
+    }
     if (bundle.isEmpty()) {
         fail(QStringLiteral("The iOS app package holds no app bundle."));
         return;
     }
     m_contentPath = payload.filePath(bundle);
-    const auto info = PlistReader::readDictionary(m_contentPath + QStringLiteral("/Info.plist"));
-    if (!info) {
+    const PlistReader::Result info = PlistReader::read(m_contentPath + QStringLiteral("/Info.plist"));
+    if (info.problem == PlistReader::Problem::Refused) {
+        fail(damagedPlist);
+        return;
+    }
+    if (!info.dictionary) {
         fail(QStringLiteral("The app bundle has no readable Info.plist."));
         return;
     }
-    PackageRecord record = recordFromInfo(*info, m_contentPath);
+    PackageRecord record = recordFromInfo(*info.dictionary, m_contentPath);
     record.size = packageSizeText(m_sourcePath);
     deliver(record);
 }

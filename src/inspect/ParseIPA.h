@@ -25,4 +25,5 @@ private:
 
     QString m_sourcePath;
     QString m_contentPath;
+    QStringList m_refusedPlistBundles; // bundle folders whose Info.plist was not extracted
 };

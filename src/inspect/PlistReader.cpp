@@ -1,5 +1,7 @@
 #include "inspect/PlistReader.h"
 
+#include "inspect/PlistGuard.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QTimeZone>
@@ -8,12 +10,11 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
-// A property list nested deeper than this is hostile, not an Info.plist.
-constexpr int maxDepth = 64;
+// PlistGuard already refuses deeper lists; this keeps the recursion bounded on its own.
+constexpr int maxDepth = PlistGuard::Limits{}.maxDepth;
 
 QVariant toVariant(plist_t node, int depth) {
     if (!node || depth > maxDepth)
@@ -88,25 +89,27 @@ QVariant toVariant(plist_t node, int depth) {
 
 } // namespace
 
-std::optional<QVariantMap> PlistReader::dictionaryFromBytes(const QByteArray& bytes) {
-    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
+PlistReader::Result PlistReader::fromBytes(const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return {std::nullopt, Problem::Unreadable};
+    if (bytes.size() > maxBytes || PlistGuard::check(bytes) != PlistGuard::Verdict::Accepted)
+        return {std::nullopt, Problem::Refused};
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
     if (!root)
-        return std::nullopt;
-    std::optional<QVariantMap> result;
+        return {std::nullopt, Problem::Unreadable};
+    Result result{std::nullopt, Problem::NotDictionary};
     if (plist_get_node_type(root) == PLIST_DICT)
-        result = toVariant(root, 0).toMap();
+        result = {toVariant(root, 0).toMap(), Problem::None};
     plist_free(root);
     return result;
 }
 
-std::optional<QVariantMap> PlistReader::readDictionary(const QString& path) {
+PlistReader::Result PlistReader::read(const QString& path) {
     QFile file(path);
-    // An Info.plist is a few kilobytes; refuse to slurp something huge that only claims to be one.
-    constexpr qint64 maxBytes = 16 * 1024 * 1024;
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
-        return std::nullopt;
-    return dictionaryFromBytes(file.readAll());
+    if (!file.open(QIODevice::ReadOnly))
+        return {std::nullopt, Problem::Unreadable};
+    if (file.size() > maxBytes)
+        return {std::nullopt, Problem::Refused};
+    return fromBytes(file.readAll());
 }

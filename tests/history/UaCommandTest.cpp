@@ -80,4 +80,26 @@ TEST(UaCommand, DashReadsStandardInput) {
               iphoneJson + QLatin1Char('\n') + emptyJson + QLatin1Char('\n'));
 }
 
+// Standard input is read as the same stream of lines as a file, whatever its bytes.
+TEST(UaCommand, StandardInputGivesWhatTheFileGives) {
+    const QByteArray inputs[] = {
+        QByteArray("abc\n\0\ndef\n", 10),
+        QByteArray(300000, '\0'),
+        QByteArray(70000, 'x') + "\r\n\0\r\n" + iphone.toUtf8(),
+    };
+    for (const QByteArray& input : inputs) {
+        const QString path =
+            testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/in"), input);
+        const CliRun fromFile = runUa({QStringLiteral("--file"), path});
+        QProcess cli;
+        cli.setStandardInputFile(path);
+        cli.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
+                  {QStringLiteral("ua"), QStringLiteral("--file"), QStringLiteral("-")});
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0);
+        EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()), fromFile.out);
+        EXPECT_EQ(fromFile.out.count(QLatin1Char('\n')), input.count('\n') + (input.endsWith('\n') ? 0 : 1));
+    }
+}
+
 } // namespace

@@ -3,8 +3,11 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
+#include "inspect/PlistReader.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
@@ -115,4 +118,74 @@ TEST(HostileInput, WorkingFolderCannotBeMade) {
               QStringLiteral("The working folder could not be created."));
     QFile::remove(docs);
     QDir().mkpath(docs);
+}
+
+namespace {
+const QString damagedPlist = QStringLiteral("The app's Info.plist is damaged or too complex");
+
+qint64 bytesUnder(const QString& folder) {
+    qint64 total = 0;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+} // namespace
+
+TEST(HostileInput, DeepBinaryPlistFailsCleanly) {
+    const QByteArray deep = packages::deepBinaryPlist(100000);
+    QElapsedTimer timer;
+    timer.start();
+    const PlistReader::Result read = PlistReader::fromBytes(deep);
+    // A safety net against the recursive parse (seconds, then a stack overflow); the real
+    // figure is the inspect benchmark's.
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(read.problem, PlistReader::Problem::Refused);
+
+    const QString ipa = packages::zipFiles(homeDir() + QStringLiteral("/pkgs/deep.ipa"),
+                                           {{QStringLiteral("Payload/X.app/Info.plist"), deep}});
+    EXPECT_EQ(inspectPackage(new ParseIPA, ipa).failure, damagedPlist);
+    EXPECT_FALSE(QFileInfo::exists(workingFolder())) << "a failed inspection leaves its files";
+}
+
+// Archives whose Info.plist or resource expands far beyond anything real, honestly declared or
+// not: unzip never writes more than a file's cap and a failure leaves nothing behind.
+TEST(HostileInput, ExpandingEntriesAreNotWritten) {
+    const QString pkgs = homeDir() + QStringLiteral("/pkgs/");
+    const QByteArray plist = "Payload/X.app/Info.plist";
+    constexpr quint64 GiB = 1ull << 30;
+    struct Case {
+        QString package;
+        QString failure;
+    };
+    const Case cases[] = {
+        {packages::zipBomb(pkgs + QStringLiteral("bomb.ipa"), plist, 6 * GiB, 6 * GiB), damagedPlist},
+        {packages::zipBomb(pkgs + QStringLiteral("lying.ipa"), plist, GiB / 4, 4096),
+         QStringLiteral("This file is not a valid iOS app package.")},
+        {packages::zipBomb(pkgs + QStringLiteral("bomb.apk"), "res/raw/a.bin", GiB, GiB),
+         QStringLiteral("This file is not a valid Android app package.")},
+        {packages::zipBomb(pkgs + QStringLiteral("lying.apk"), "res/raw/a.bin", GiB / 4, 4096),
+         QStringLiteral("This file is not a valid Android app package.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.package.toStdString());
+        ASSERT_FALSE(c.package.isEmpty());
+        Inspector* inspector =
+            c.package.endsWith(QLatin1String(".apk")) ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
+        std::optional<QString> failure;
+        inspector->onFailure = [&](const QString& message) { failure = message; };
+        inspector->onComplete = [&](const PackageRecord&) { failure = QString(); };
+        inspector->inspect(QUrl::fromLocalFile(c.package));
+        qint64 largest = 0;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                largest = std::max(largest, bytesUnder(workingFolder()));
+                return failure.has_value();
+            },
+            60000));
+        EXPECT_EQ(failure.value_or(QStringLiteral("(no report)")), c.failure);
+        EXPECT_LT(largest, 20 * 1000 * 1000);
+        EXPECT_FALSE(QFileInfo::exists(workingFolder()));
+    }
 }

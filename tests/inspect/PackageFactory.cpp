@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QProcess>
 
+#include <zlib.h>
+
 namespace packages {
 
 namespace {
@@ -83,6 +85,137 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     const bool ok = run(QStringLiteral("zip"), {"-q", "-r", "-0", zipPath, "."}, dir);
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
+}
+
+namespace {
+void bigEndian(QByteArray& out, quint64 v, int width) {
+    for (int i = width - 1; i >= 0; --i)
+        out.append(char((v >> (8 * i)) & 0xff));
+}
+void little(QByteArray& out, quint64 v, int width) {
+    for (int i = 0; i < width; ++i)
+        out.append(char((v >> (8 * i)) & 0xff));
+}
+} // namespace
+
+QByteArray deepBinaryPlist(int depth) {
+    QByteArray out("bplist00");
+    QList<quint64> offsets;
+    for (int i = 0; i < depth; ++i) {
+        offsets.append(quint64(out.size()));
+        if (i + 1 < depth) {
+            out.append(char(0xA1));
+            bigEndian(out, quint64(i + 1), 4);
+        } else {
+            out.append(char(0xA0));
+        }
+    }
+    const quint64 table = quint64(out.size());
+    for (const quint64 offset : offsets)
+        bigEndian(out, offset, 4);
+    out.append(QByteArray(6, '\0'));
+    out.append(char(4)); // offset width
+    out.append(char(4)); // reference width
+    bigEndian(out, quint64(depth), 8);
+    bigEndian(out, 0, 8);
+    bigEndian(out, table, 8);
+    return out;
+}
+
+QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSize, quint64 claimedSize) {
+    constexpr quint64 block = 1 << 20;
+    const QByteArray zeros(block, '\0');
+    // A full flush resets the compressor, so every block of zeros compresses to the same bytes.
+    const auto deflateRaw = [](const QByteArray& in, int flush) {
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        QByteArray out(int(deflateBound(&z, uLong(in.size()))) + 64, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+        z.avail_in = uInt(in.size());
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, flush);
+        out.truncate(qsizetype(z.total_out));
+        deflateEnd(&z);
+        return out;
+    };
+    const QByteArray repeated = deflateRaw(zeros, Z_FULL_FLUSH);
+    const QByteArray last = deflateRaw(QByteArray(qsizetype(realSize % block), '\0'), Z_FINISH);
+    const uLong blockCrc = crc32(0, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(block));
+    uLong crc = 0;
+    for (quint64 i = 0; i < realSize / block; ++i)
+        crc = crc32_combine(crc, blockCrc, z_off_t(block));
+    crc = crc32_combine(crc,
+                        crc32(0, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(realSize % block)),
+                        z_off_t(realSize % block));
+    const quint64 compressed = quint64(repeated.size()) * (realSize / block) + quint64(last.size());
+
+    QFile file(zipPath);
+    QDir().mkpath(QFileInfo(zipPath).absolutePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    const auto header = [&](quint32 signature, bool central) {
+        QByteArray h;
+        little(h, signature, 4);
+        if (central)
+            little(h, 0x031E, 2); // made on Unix
+        little(h, 45, 2);         // ZIP64
+        little(h, 0, 2);
+        little(h, 8, 2); // deflated
+        little(h, 0, 2);
+        little(h, 0x21, 2);
+        little(h, crc, 4);
+        little(h, 0xFFFFFFFF, 4);
+        little(h, 0xFFFFFFFF, 4);
+        little(h, quint64(entry.size()), 2);
+        little(h, central ? 28 : 20, 2);
+        if (central) {
+            little(h, 0, 2);
+            little(h, 0, 2);
+            little(h, 0, 2);
+            little(h, quint64(0100644) << 16, 4);
+            little(h, 0xFFFFFFFF, 4);
+        }
+        h.append(entry);
+        little(h, 1, 2);
+        little(h, central ? 24 : 16, 2);
+        little(h, claimedSize, 8);
+        little(h, compressed, 8);
+        if (central)
+            little(h, 0, 8); // local header offset
+        return h;
+    };
+    file.write(header(0x04034b50, false));
+    for (quint64 i = 0; i < realSize / block; ++i)
+        file.write(repeated);
+    file.write(last);
+    const quint64 directoryOffset = quint64(file.pos());
+    const QByteArray central = header(0x02014b50, true);
+    file.write(central);
+    const quint64 end64Offset = quint64(file.pos());
+    QByteArray end;
+    little(end, 0x06064b50, 4);
+    little(end, 44, 8);
+    little(end, 0x031E, 2);
+    little(end, 45, 2);
+    little(end, 0, 8); // this disk, directory disk
+    little(end, 1, 8);
+    little(end, 1, 8);
+    little(end, quint64(central.size()), 8);
+    little(end, directoryOffset, 8);
+    little(end, 0x07064b50, 4);
+    little(end, 0, 4);
+    little(end, end64Offset, 8);
+    little(end, 1, 4);
+    little(end, 0x06054b50, 4);
+    little(end, 0, 4);
+    little(end, 0xFFFF, 2);
+    little(end, 0xFFFF, 2);
+    little(end, 0xFFFFFFFF, 4);
+    little(end, 0xFFFFFFFF, 4);
+    little(end, 0, 2);
+    file.write(end);
+    return file.error() == QFile::NoError ? zipPath : QString();
 }
 
 QString buildApk(const QString& apkPath, const AndroidApp& app) {

@@ -20,6 +20,14 @@ QByteArray binaryPlist(const QVariant& root);
 QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry = {},
                  qint64 bigSize = 0);
 
+// A binary property list of arrays nested depth deep (an array holding one array, ...).
+QByteArray deepBinaryPlist(int depth);
+
+// A ZIP64 archive of one deflated entry whose contents are realSize zero bytes, while both
+// directory records claim claimedSize (equal for an honest bomb). Written in seconds whatever
+// the size: the deflate stream repeats one fully flushed block.
+QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSize, quint64 claimedSize);
+
 struct AndroidApp {
     QString package = QStringLiteral("com.example.app");
     QString versionCode = QStringLiteral("7");
