@@ -17,14 +17,41 @@ namespace {
 const QString kGet = QStringLiteral("GET");
 const QString kPost = QStringLiteral("POST");
 
+// A team server's key, sent with every call when configured.
 HttpHeaders plainHeaders() {
-    return {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}};
+    HttpHeaders headers{{QStringLiteral("Content-Type"), QStringLiteral("application/json")}};
+    const QString accessKey = Config::instance().value(QStringLiteral("backend/accessKey"));
+    if (!accessKey.isEmpty())
+        headers.append({QStringLiteral("X-Vantry-Access-Key"), accessKey});
+    return headers;
+}
+
+// The user's secret proves the Authorization value, once the server issued one.
+HttpHeaders withSecret(HttpHeaders headers, const QString& userId) {
+    const QString secret = Zelko::userSecret(userId);
+    if (!userId.isEmpty() && !secret.isEmpty())
+        headers.append({QStringLiteral("X-Vantry-Secret"), secret});
+    return headers;
 }
 
 // Sent unchanged, without a scheme word; read at the moment of the request.
 HttpHeaders userHeaders() {
-    return {{QStringLiteral("Content-Type"), QStringLiteral("application/json")},
-            {QStringLiteral("Authorization"), currentUser().id}};
+    HttpHeaders headers = plainHeaders();
+    headers.append({QStringLiteral("Authorization"), currentUser().id});
+    return withSecret(std::move(headers), currentUser().id);
+}
+
+QMutex& secretMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+UserSecretStore& secretStore() {
+    static UserSecretStore store;
+    return store;
+}
+QHash<QString, QString>& knownSecrets() {
+    static QHash<QString, QString> secrets;
+    return secrets;
 }
 
 bool succeeded(const QJsonValue& result) {
@@ -124,13 +151,16 @@ QString BackendApi::versionText(double v) {
 
 void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context) const {
     HttpConnection::request(
-        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary, plainHeaders(),
-        addNewUserBody(user),
-        [onSuccess = std::move(onSuccess)](const QJsonValue& result, bool, const QString&) {
+        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary,
+        withSecret(plainHeaders(), user.id), addNewUserBody(user),
+        [onSuccess = std::move(onSuccess), userId = user.id](const QJsonValue& result, bool, const QString&) {
             if (!succeeded(result)) {
                 logResponse(result);
                 return;
             }
+            const QJsonValue secret = result.toObject().value(QStringLiteral("userSecret"));
+            if (secret.isString() && !secret.toString().isEmpty())
+                Zelko::keepUserSecret(userId, secret.toString());
             if (onSuccess)
                 onSuccess();
         },
@@ -218,6 +248,29 @@ void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZU
                 onData(*data);
         },
         context);
+}
+
+void Zelko::setUserSecretStore(UserSecretStore store) {
+    QMutexLocker lock(&secretMutex());
+    secretStore() = std::move(store);
+}
+
+QString Zelko::userSecret(const QString& userId) {
+    QMutexLocker lock(&secretMutex());
+    const auto known = knownSecrets().constFind(userId);
+    if (known != knownSecrets().constEnd())
+        return *known;
+    const QString stored = secretStore().load ? secretStore().load(userId) : QString();
+    if (!stored.isEmpty())
+        knownSecrets().insert(userId, stored);
+    return stored;
+}
+
+void Zelko::keepUserSecret(const QString& userId, const QString& secret) {
+    QMutexLocker lock(&secretMutex());
+    knownSecrets().insert(userId, secret);
+    if (secretStore().save)
+        secretStore().save(userId, secret);
 }
 
 void Zelko::setUseLocalBackend(bool on) {

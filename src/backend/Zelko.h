@@ -56,6 +56,13 @@ private:
     QString m_baseUrl;
 };
 
+// Where the backend client keeps each user's secret (issued by the first addnewuser). The
+// applications put it in the credential store; without a store it lives for the process only.
+struct UserSecretStore {
+    std::function<QString(const QString& userId)> load;
+    std::function<void(const QString& userId, const QString& secret)> save;
+};
+
 // The application's backend: a base URL fixed at first use, one operation per endpoint.
 class Zelko {
 public:
@@ -73,6 +80,11 @@ public:
 
     // What to do when checkVersion finds another version: the GUI shows its alert, the CLI
     // prints a line. Without a hook nothing is shown.
+    static void setUserSecretStore(UserSecretStore store);
+    // The user's secret as known to this process ("" when none).
+    static QString userSecret(const QString& userId);
+    static void keepUserSecret(const QString& userId, const QString& secret);
+
     static void setNewVersionHook(std::function<void(const QString& serverVersion)> hook);
     static void checkVersion();
 };

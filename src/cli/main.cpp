@@ -1,6 +1,8 @@
 #include "backend/BackendStartup.h"
+#include "backend/Zelko.h"
 #include "cli/Command.h"
 #include "core/CrashHandler.h"
+#include "storage/KeychainHelper.h"
 
 #include <QCoreApplication>
 
@@ -23,6 +25,14 @@ int main(int argc, char** argv) {
     const bool runsCommand =
         args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) && args.at(1) != QLatin1String("help");
     if (runsCommand) {
+        // The backend's per-user secrets live in the credential store, one entry per user id.
+        Zelko::setUserSecretStore(UserSecretStore{
+            [](const QString& userId) {
+                return KeychainHelper().read(QStringLiteral("VantryBackend"), userId).value_or(QString());
+            },
+            [](const QString& userId, const QString& secret) {
+                KeychainHelper().save(QStringLiteral("VantryBackend"), userId, secret);
+            }});
         BackendStartup::run([](const QString& serverVersion) {
             std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n",
                          qPrintable(serverVersion), VANTRY_VERSION);

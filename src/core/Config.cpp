@@ -12,6 +12,7 @@ const std::vector<Config::Key>& Config::keys() {
          "Production base URL of the Vantry backend (ends in \"/\")"},
         {"backend/useLocalBackend", "false", "Use the development backend on http://127.0.0.1:8027/ instead"},
         {"backend/requestTimeoutSeconds", "30", "Time-out of one backend request, in seconds"},
+        {"backend/accessKey", "", "Access key a team's vantry-server requires on every call (--access-key)"},
         {"selfhosted/url", "http://127.0.0.1:8027/",
          "Base URL of a self-hosted vantry-server used as storage"},
         {"selfhosted/token", "", "Bearer token of the self-hosted storage API", true},

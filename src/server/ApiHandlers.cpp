@@ -1,11 +1,15 @@
 #include "server/ApiHandlers.h"
 
+#include "core/RandomString.h"
 #include "server/Database.h"
+#include "server/Limits.h"
 #include "server/Router.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <optional>
 
@@ -60,28 +64,87 @@ std::optional<QHash<QString, QString>> texts(const QJsonObject& object, const QS
     return out;
 }
 
-// The caller's user id from the Authorization header, or the 401 answer.
-std::optional<QString> caller(const ApiRequest& request, ApiResponse* error) {
-    const QString id = request.header(kAuthorization);
-    if (id.isEmpty()) {
-        *error = ApiResponse::failure(401, QStringLiteral("Authorization required"));
-        return std::nullopt;
-    }
-    if (!ApiHandlers::isValidUserId(id)) {
-        *error = ApiResponse::failure(401, QStringLiteral("Invalid Authorization"));
-        return std::nullopt;
-    }
-    return id;
-}
-
 ApiResponse storageFailure() {
     return ApiResponse::failure(500, QStringLiteral("Storage failure"));
+}
+
+// Secrets are kept only as hashes: a copied database does not hand out logins.
+QString hashOf(const QString& secret) {
+    if (secret.isEmpty())
+        return {};
+    return QString::fromLatin1(QCryptographicHash::hash(secret.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+bool constantTimeEquals(const QByteArray& a, const QByteArray& b) {
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+QString lower(const char* header) {
+    return QString::fromLatin1(header).toLower();
+}
+
+ApiResponse tooMany(int retryAfterSeconds, const QString& message) {
+    ApiResponse r = ApiResponse::failure(429, message);
+    r.headers.emplaceBack(QByteArray("Retry-After"), QByteArray::number(retryAfterSeconds));
+    return r;
 }
 
 } // namespace
 
 ApiHandlers::ApiHandlers(Database& database, Settings settings)
-    : m_database(database), m_settings(std::move(settings)) {}
+    : m_database(database), m_settings(std::move(settings)),
+      m_crashLimit(std::make_unique<RateLimiter>(m_settings.crashReportsPerMinute, std::chrono::seconds(60))),
+      m_registrationLimit(
+          std::make_unique<RateLimiter>(m_settings.registrationsPerMinute, std::chrono::seconds(60))) {}
+
+ApiHandlers::~ApiHandlers() = default;
+
+bool ApiHandlers::isAllowedAppUrl(const QString& url) {
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid())
+        return false;
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme == QLatin1String("itms-services"))
+        return true;
+    return (scheme == QLatin1String("https") || scheme == QLatin1String("http")) && !parsed.host().isEmpty();
+}
+
+std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiResponse* error) {
+    const QString id = request.header(kAuthorization);
+    if (id.isEmpty()) {
+        *error = ApiResponse::failure(401, QStringLiteral("Authorization required"));
+        return std::nullopt;
+    }
+    if (!isValidUserId(id)) {
+        *error = ApiResponse::failure(401, QStringLiteral("Invalid Authorization"));
+        return std::nullopt;
+    }
+    const std::optional<QString> stored = m_database.secretHash(id);
+    if (!stored) {
+        *error = storageFailure();
+        return std::nullopt;
+    }
+    // A user without a secret (never registered, or registered before secrets) is taken on trust.
+    if (!stored->isEmpty() &&
+        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), stored->toLatin1())) {
+        *error = ApiResponse::failure(401, QStringLiteral("The user's secret is missing or wrong"));
+        return std::nullopt;
+    }
+    return id;
+}
+
+ApiResponse ApiHandlers::guarded(const ApiRequest& request,
+                                 ApiResponse (ApiHandlers::*handler)(const ApiRequest&)) {
+    if (!m_settings.accessKey.isEmpty() &&
+        !constantTimeEquals(request.header(lower(kAccessKeyHeader)).toUtf8(), m_settings.accessKey.toUtf8()))
+        return ApiResponse::failure(401, QStringLiteral("This server needs its access key"));
+    return (this->*handler)(request);
+}
 
 bool ApiHandlers::isValidAppId(const QString& id) {
     return onlyAllowed(id, 64, false);
@@ -98,16 +161,22 @@ QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) 
 void ApiHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
     const QString post = QStringLiteral("POST");
-    router.add(post, QStringLiteral("/addnewuser"), [this](const ApiRequest& r) { return addNewUser(r); });
+    router.add(post, QStringLiteral("/addnewuser"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::addNewUser); });
     // "app/" is what a client without a signed-in user asks for; it gets the 401 of any anonymous call.
-    router.add(get, QStringLiteral("/app/"), [this](const ApiRequest& r) { return fetchApps(r); });
+    router.add(get, QStringLiteral("/app/"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchApps); });
     router.add(
-        get, QStringLiteral("/app/:userid"), [this](const ApiRequest& r) { return fetchApps(r); }, true);
-    router.add(post, QStringLiteral("/createapp"), [this](const ApiRequest& r) { return createApp(r); });
-    router.add(post, QStringLiteral("/reportcrash"), [this](const ApiRequest& r) { return reportCrash(r); });
-    router.add(get, QStringLiteral("/checkversion"), [this](const ApiRequest& r) { return checkVersion(r); });
+        get, QStringLiteral("/app/:userid"),
+        [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchApps); }, true);
+    router.add(post, QStringLiteral("/createapp"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::createApp); });
+    router.add(post, QStringLiteral("/reportcrash"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::reportCrash); });
+    router.add(get, QStringLiteral("/checkversion"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::checkVersion); });
     router.add(get, QStringLiteral("/userdata/:appid"),
-               [this](const ApiRequest& r) { return fetchInstalls(r); });
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchInstalls); });
 }
 
 ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
@@ -124,13 +193,34 @@ ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
     const QString userid = fields->value(QStringLiteral("userid"));
     if (!isValidUserId(userid))
         return ApiResponse::failure(400, QStringLiteral("Invalid user id"));
-    const std::optional<bool> added = m_database.upsertUser(
+    if (const std::optional<int> wait = m_registrationLimit->take(request.peer))
+        return tooMany(*wait, QStringLiteral("Too many registrations from this address"));
+    const QString secret = randomString(40);
+    const Database::UserSave saved = m_database.saveUser(
         StoredUser{userid, fields->value(QStringLiteral("email")), fields->value(QStringLiteral("username")),
-                   fields->value(QStringLiteral("photoURL"))});
-    if (!added)
-        return storageFailure();
-    return *added ? ApiResponse::success(201, QStringLiteral("User added"))
-                  : ApiResponse::success(200, QStringLiteral("User updated"));
+                   fields->value(QStringLiteral("photoURL"))},
+        hashOf(request.header(lower(kSecretHeader))), hashOf(secret));
+    // A new secret rides beside "response", where clients that do not know it never look.
+    const auto withSecret = [&secret](ApiResponse r) {
+        r.body.chop(1);
+        r.body.append(",\"").append(kSecretKey).append("\":");
+        ApiResponse::appendJsonString(r.body, secret);
+        r.body.append('}');
+        return r;
+    };
+    switch (saved) {
+    case Database::UserSave::Added:
+        return withSecret(ApiResponse::success(201, QStringLiteral("User added")));
+    case Database::UserSave::UpdatedAndSecretSet:
+        return withSecret(ApiResponse::success(200, QStringLiteral("User updated")));
+    case Database::UserSave::Updated:
+        return ApiResponse::success(200, QStringLiteral("User updated"));
+    case Database::UserSave::Refused:
+        return ApiResponse::failure(401, QStringLiteral("The user's secret is missing or wrong"));
+    case Database::UserSave::Failed:
+        break;
+    }
+    return storageFailure();
 }
 
 ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
@@ -195,6 +285,10 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     const QString appid = f->value(QStringLiteral("appid"));
     if (!isValidAppId(appid))
         return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
+    // The install page redirects to this link: nothing that runs script or leaves the web.
+    if (!isAllowedAppUrl(f->value(QStringLiteral("appurl"))))
+        return ApiResponse::failure(400,
+                                    QStringLiteral("appurl must be an https:, http: or itms-services: URL"));
     const StoredApp app{appid,
                         *user,
                         f->value(QStringLiteral("appname")),
@@ -219,6 +313,10 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
 }
 
 ApiResponse ApiHandlers::reportCrash(const ApiRequest& request) {
+    if (request.body.size() > m_settings.maxCrashReportBytes)
+        return ApiResponse::failure(413, QStringLiteral("Crash report too large"));
+    if (const std::optional<int> wait = m_crashLimit->take(request.peer))
+        return tooMany(*wait, QStringLiteral("Too many crash reports from this address"));
     ApiResponse error;
     const auto object = bodyObject(request, &error);
     if (!object)

@@ -4,19 +4,34 @@
 
 #include <QString>
 
+#include <memory>
+#include <optional>
+
 class Database;
+class RateLimiter;
 class Router;
 
 // The JSON API the desktop application and vantry-cli talk to. Every answer is
-// {"isSuccess": bool, "response": …}; the Authorization header carries the caller's user id.
+// {"isSuccess": bool, "response": …}; the Authorization header carries the caller's user id,
+// and the user's secret (issued by the first /addnewuser) travels in kSecretHeader.
 class ApiHandlers {
 public:
+    static constexpr const char* kSecretHeader = "X-Vantry-Secret";
+    static constexpr const char* kAccessKeyHeader = "X-Vantry-Access-Key";
+    // The key of /addnewuser answers that carries a newly issued secret.
+    static constexpr const char* kSecretKey = "userSecret";
+
     struct Settings {
         QString publicUrl;          // ends in "/"; public pages are publicUrl + app id
         double latestVersion = 0.0; // what /checkversion answers
+        QString accessKey;          // set: every API call must carry it in kAccessKeyHeader
+        int maxCrashReportBytes = 64 * 1024;
+        int crashReportsPerMinute = 5;   // per client address; 0: unlimited
+        int registrationsPerMinute = 20; // /addnewuser per client address; 0: unlimited
     };
 
     ApiHandlers(Database& database, Settings settings);
+    ~ApiHandlers();
 
     // Adds the six endpoints to the router.
     void registerRoutes(Router& router);
@@ -34,8 +49,18 @@ public:
     static bool isValidUserId(const QString& id);
     // The public page of an app: Android ids lose their "__android" suffix.
     static QString publicLink(const QString& publicUrl, const QString& appid);
+    // Install links a record may carry: https:, http: and itms-services: URLs.
+    static bool isAllowedAppUrl(const QString& url);
 
 private:
+    // The caller's user id once the Authorization header names a valid user and the request
+    // carries that user's secret (when it has one); otherwise the 401 answer.
+    std::optional<QString> caller(const ApiRequest& request, ApiResponse* error);
+    // The route's handler behind the deployment's access key.
+    ApiResponse guarded(const ApiRequest& request, ApiResponse (ApiHandlers::*handler)(const ApiRequest&));
+
     Database& m_database;
     Settings m_settings;
+    std::unique_ptr<RateLimiter> m_crashLimit;
+    std::unique_ptr<RateLimiter> m_registrationLimit;
 };

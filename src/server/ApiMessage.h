@@ -7,15 +7,43 @@
 #include <QPair>
 #include <QString>
 
+#include <cstdint>
+#include <memory>
+
 // One HTTP request as the handlers see it: no sockets, so handlers are tested directly.
 struct ApiRequest {
     QString method;                  // "GET", "POST", …
     QString path;                    // decoded, without the query
     QHash<QString, QString> headers; // names in lower case
+    QHash<QString, QString> query;   // decoded query parameters
     QByteArray body;
-    QHash<QString, QString> params; // filled by the router from ":name" segments
+    QHash<QString, QString> params; // filled by the router from ":name" and "*name" segments
+    QString peer;                   // the client's address, for per-address limits
 
     QString header(const QString& lowerName) const { return headers.value(lowerName); }
+};
+
+// A response body handed out in pieces (downloads), so large files never sit in memory.
+class BodyWriter {
+public:
+    virtual ~BodyWriter() = default;
+    // The exact number of bytes read() hands out in total.
+    virtual uint64_t size() const = 0;
+    // Copies the next bytes into buffer: the count, 0 at the end, -1 on failure.
+    virtual int64_t read(char* buffer, size_t capacity) = 0;
+};
+
+struct ApiResponse;
+
+// A request body taken in pieces (uploads). Destroyed without finish(), it drops what it kept:
+// the client went away.
+class BodyReader {
+public:
+    virtual ~BodyReader() = default;
+    // False stops reading; finish(false) then gives the answer.
+    virtual bool write(const char* data, size_t length) = 0;
+    // complete: the whole body arrived.
+    virtual ApiResponse finish(bool complete) = 0;
 };
 
 // One answer: a status and a body with its content type.
@@ -24,6 +52,8 @@ struct ApiResponse {
     QByteArray contentType = "application/json";
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // extra response headers
+    std::shared_ptr<BodyWriter> stream;           // set: the body comes from here instead
+    bool closeConnection = false;                 // the connection cannot carry another request
 
     // {"isSuccess": ok, "response": value}
     static ApiResponse json(int status, bool ok, const QJsonValue& response);

@@ -53,8 +53,12 @@ CREATE TABLE IF NOT EXISTS crashes (
     call_stack_symbols TEXT NOT NULL,
     received_at        INTEGER NOT NULL
 );
-PRAGMA user_version = 1;
 )sql";
+
+// Added in version 2: user secrets and repeat installs. Each is added when missing, so a
+// database of version 1 opens with its records intact.
+const char* const kVersion2Columns[] = {"ALTER TABLE users ADD COLUMN secret_hash TEXT",
+                                        "ALTER TABLE installs ADD COLUMN repeat INTEGER NOT NULL DEFAULT 0"};
 
 qint64 now() {
     return QDateTime::currentSecsSinceEpoch();
@@ -171,6 +175,19 @@ std::unique_ptr<Database> Database::open(const QString& folder, QString* error, 
                 exec(db, "ROLLBACK;", &ignored);
                 return fail();
             }
+            for (const char* column : kVersion2Columns) {
+                QString columnError;
+                if (!exec(db, column, &columnError) &&
+                    !columnError.contains(QLatin1String("duplicate column"))) {
+                    *error = columnError;
+                    exec(db, "ROLLBACK;", &ignored);
+                    return fail();
+                }
+            }
+            if (!exec(db, "PRAGMA user_version = 2;", error)) {
+                exec(db, "ROLLBACK;", &ignored);
+                return fail();
+            }
             if (!exec(db, "COMMIT;", error))
                 return fail();
         }
@@ -221,6 +238,51 @@ std::optional<bool> Database::upsertUser(const StoredUser& user) {
     if (update.step() != SQLITE_DONE)
         return std::nullopt;
     return false;
+}
+
+Database::UserSave Database::saveUser(const StoredUser& user, const QString& presentedHash,
+                                      const QString& newSecretHash) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    const qint64 t = now();
+    Statement insert(
+        lease.get(),
+        "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at, secret_hash) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(userid) DO NOTHING");
+    insert.bind(user.userid).bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(t);
+    insert.bind(newSecretHash);
+    if (insert.step() != SQLITE_DONE)
+        return UserSave::Failed;
+    if (sqlite3_changes(lease.get()) > 0)
+        return UserSave::Added;
+    // One statement decides and writes, so two first registrations cannot both get a secret.
+    Statement update(lease.get(),
+                     "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ?, "
+                     "secret_hash = COALESCE(secret_hash, ?) "
+                     "WHERE userid = ? AND (secret_hash IS NULL OR secret_hash = ?) RETURNING secret_hash");
+    update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(newSecretHash);
+    update.bind(user.userid).bind(presentedHash);
+    const int rc = update.step();
+    if (rc == SQLITE_DONE)
+        return UserSave::Refused;
+    if (rc != SQLITE_ROW)
+        return UserSave::Failed;
+    const bool secretSet = update.text(0) == newSecretHash;
+    if (update.step() != SQLITE_DONE)
+        return UserSave::Failed;
+    return secretSet ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
+}
+
+std::optional<QString> Database::secretHash(const QString& userid) {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT secret_hash FROM users WHERE userid = ?");
+    s.bind(userid);
+    const int rc = s.step();
+    if (rc == SQLITE_DONE)
+        return QString();
+    if (rc != SQLITE_ROW)
+        return std::nullopt;
+    return s.text(0);
 }
 
 std::optional<StoredUser> Database::user(const QString& userid) {
@@ -290,24 +352,27 @@ std::optional<StoredApp> Database::app(const QString& appid) {
 Database::Insert Database::insertInstall(const StoredInstall& install) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
-    Statement s(
-        lease.get(),
-        "INSERT INTO installs (id, appid, platform, name, useragent, created_at) VALUES (?, ?, ?, ?, ?, ?)");
+    Statement s(lease.get(),
+                "INSERT INTO installs (id, appid, platform, name, useragent, created_at, repeat) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?)");
     s.bind(install.id).bind(install.appid).bind(install.platform).bind(install.name).bind(install.useragent);
-    s.bind(now());
+    s.bind(now()).bind(qint64(install.repeat ? 1 : 0));
     return insertResult(s.step());
 }
 
-std::optional<QList<StoredInstall>> Database::installsOf(const QString& appid) {
+std::optional<QList<StoredInstall>> Database::installsOf(const QString& appid, bool withRepeats) {
     Lease lease(*this);
-    Statement s(
-        lease.get(),
-        "SELECT id, appid, platform, name, useragent, created_at FROM installs WHERE appid = ? ORDER BY seq");
+    Statement s(lease.get(),
+                withRepeats ? "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
+                              "WHERE appid = ? ORDER BY seq"
+                            : "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
+                              "WHERE appid = ? AND repeat = 0 ORDER BY seq");
     s.bind(appid);
     QList<StoredInstall> installs;
     int rc;
     while ((rc = s.step()) == SQLITE_ROW)
-        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.integer(5)});
+        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.integer(5),
+                                      s.integer(6) != 0});
     if (rc != SQLITE_DONE)
         return std::nullopt;
     return installs;

@@ -44,6 +44,7 @@ struct StoredInstall {
     QString name;
     QString useragent;
     qint64 createdAt = 0; // seconds since the epoch; set by the database on insert
+    bool repeat = false;  // the same address opened the same app's install link shortly before
 
     bool operator==(const StoredInstall&) const = default;
 };
@@ -70,6 +71,19 @@ public:
 
     // Returns true when the user was new.
     std::optional<bool> upsertUser(const StoredUser& user);
+
+    enum class UserSave {
+        Added,               // a new user, holding newSecretHash
+        Updated,             // the caller proved the user's secret
+        UpdatedAndSecretSet, // a user without a secret (one stored before secrets), now newSecretHash
+        Refused,             // the user has another secret
+        Failed
+    };
+    // Adds or updates a user. A user that has a secret is updated only when presentedHash is it.
+    UserSave saveUser(const StoredUser& user, const QString& presentedHash, const QString& newSecretHash);
+    // The hash of the user's secret; empty for an unknown user or one without a secret. Nothing
+    // when the database failed.
+    std::optional<QString> secretHash(const QString& userid);
     std::optional<StoredUser> user(const QString& userid);
 
     Insert insertApp(const StoredApp& app);
@@ -78,7 +92,8 @@ public:
     std::optional<StoredApp> app(const QString& appid);
 
     Insert insertInstall(const StoredInstall& install);
-    std::optional<QList<StoredInstall>> installsOf(const QString& appid);
+    // Repeats left out unless asked for.
+    std::optional<QList<StoredInstall>> installsOf(const QString& appid, bool withRepeats = false);
 
     bool insertCrash(const StoredCrash& crash);
     std::optional<int> crashCount();

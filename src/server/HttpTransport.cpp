@@ -3,195 +3,574 @@
 #include "core/Log.h"
 #include "server/Router.h"
 
-#include <httplib.h>
+#include <QUrl>
+#include <QUrlQuery>
 
-#include <algorithm>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// Set when a request's headers have been read; the logger on the same worker thread reads it.
-thread_local Clock::time_point t_requestStart;
-
-bool carriesBody(const httplib::Request& req) {
-    return (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0") ||
-           req.has_header("Transfer-Encoding");
-}
-
-bool readsBody(const std::string& method) {
-    return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
-}
+// Bodies move in large pieces: an upload or download of a gigabyte is a few thousand steps.
+constexpr size_t kStreamPiece = 1 << 20;
+constexpr size_t kMemoryPiece = 64 * 1024;
+constexpr uint32_t kHeaderLimit = 16 * 1024;
 
 QString statusText(int status) {
     switch (status) {
     case 400:
         return QStringLiteral("Bad request");
-    case 404:
-        return QStringLiteral("Not found");
-    case 405:
-        return QStringLiteral("Method not allowed");
     case 413:
         return QStringLiteral("Request body too large");
-    case 414:
-        return QStringLiteral("Request URI too long");
     case 431:
         return QStringLiteral("Request headers too large");
+    case 500:
+        return QStringLiteral("Internal error");
     default:
         return QStringLiteral("Request failed");
     }
 }
 
+// Open connections in total and per client address.
+class ConnectionCount {
+public:
+    ConnectionCount(int maxTotal, int maxPerAddress) : m_maxTotal(maxTotal), m_maxPerAddress(maxPerAddress) {}
+    bool admit(const std::string& address) {
+        std::lock_guard lock(m_mutex);
+        int& mine = m_perAddress[address];
+        if (m_total >= m_maxTotal || mine >= m_maxPerAddress) {
+            if (mine == 0)
+                m_perAddress.erase(address);
+            return false;
+        }
+        ++mine;
+        ++m_total;
+        return true;
+    }
+    void release(const std::string& address) {
+        std::lock_guard lock(m_mutex);
+        --m_total;
+        if (--m_perAddress[address] <= 0)
+            m_perAddress.erase(address);
+    }
+
+private:
+    std::mutex m_mutex;
+    int m_total = 0;
+    std::unordered_map<std::string, int> m_perAddress;
+    int m_maxTotal;
+    int m_maxPerAddress;
+};
+
+struct Shared {
+    const Router& router;
+    HttpTransport::Options options;
+    ConnectionCount connections;
+    std::atomic<int> busy{0}; // requests between their headers and the end of their answer
+    std::atomic<bool> stopping{false};
+};
+
+bool isProtocolError(const beast::error_code& ec) {
+    return &ec.category() == &http::make_error_code(http::error::bad_version).category();
+}
+
+template <class Stream> class Session : public std::enable_shared_from_this<Session<Stream>> {
+public:
+    template <class... Args>
+    Session(Shared& shared, std::string peer, Args&&... args)
+        : m_shared(shared), m_peer(std::move(peer)), m_stream(std::forward<Args>(args)...) {}
+
+    ~Session() {
+        setBusy(false);
+        m_reader.reset(); // an upload cut off by the client: its reader drops the partial file
+        m_shared.connections.release(m_peer);
+    }
+
+    void start() {
+        if constexpr (kTls) {
+            lowest().expires_after(m_shared.options.headerTimeout);
+            m_stream.async_handshake(ssl::stream_base::server,
+                                     [self = this->shared_from_this()](beast::error_code ec) {
+                                         if (ec)
+                                             return self->drop();
+                                         self->readRequest();
+                                     });
+        } else {
+            readRequest();
+        }
+    }
+
+private:
+    static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(m_stream); }
+
+    void setBusy(bool busy) {
+        if (busy != m_busy)
+            m_shared.busy += busy ? 1 : -1;
+        m_busy = busy;
+    }
+
+    // Waits for the first byte of the next request under the idle time-out, then for the whole
+    // header under the header time-out: a client that trickles its header is cut off in time.
+    void readRequest() {
+        if (m_shared.stopping)
+            return finish();
+        if (m_buffer.size() > 0)
+            return readHeader();
+        lowest().expires_after(m_shared.options.idleTimeout);
+        m_stream.async_read_some(m_buffer.prepare(4096),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                                     if (ec)
+                                         return self->drop();
+                                     self->m_buffer.commit(n);
+                                     self->readHeader();
+                                 });
+    }
+
+    void readHeader() {
+        m_parser.emplace();
+        m_parser->header_limit(kHeaderLimit);
+        m_parser->body_limit(std::numeric_limits<uint64_t>::max()); // limits are ours, per route
+        lowest().expires_after(m_shared.options.headerTimeout);
+        http::async_read_header(
+            m_stream, m_buffer, *m_parser,
+            [self = this->shared_from_this()](beast::error_code ec, size_t) { self->onHeader(ec); });
+    }
+
+    void onHeader(beast::error_code ec) {
+        m_start = Clock::now();
+        if (ec) {
+            if (!isProtocolError(ec))
+                return drop();
+            m_request = ApiRequest{};
+            m_request.method = m_request.path = QStringLiteral("-");
+            return refuse(ec == http::error::header_limit ? 431 : 400);
+        }
+        setBusy(true);
+        const auto& head = m_parser->get();
+        // Framing that two parsers could read differently (a proxy in front, and this server) is
+        // refused: repeated lengths, and a transfer coding that does not end in chunked.
+        const auto lengths = head.equal_range(http::field::content_length);
+        const bool codedNotChunked = head.count(http::field::transfer_encoding) > 0 && !m_parser->chunked();
+        if ((lengths.first != lengths.second && std::next(lengths.first) != lengths.second) ||
+            codedNotChunked) {
+            m_request = ApiRequest{};
+            m_request.method = m_request.path = QStringLiteral("-");
+            return refuse(400);
+        }
+        m_request = ApiRequest{};
+        m_request.method =
+            QString::fromLatin1(head.method_string().data(), qsizetype(head.method_string().size()));
+        const std::string_view target(head.target().data(), head.target().size());
+        const size_t question = target.find('?');
+        const std::string_view rawPath = target.substr(0, question);
+        m_request.path = QUrl::fromPercentEncoding(QByteArray(rawPath.data(), qsizetype(rawPath.size())));
+        if (question != std::string_view::npos) {
+            const std::string_view rawQuery = target.substr(question + 1);
+            const QUrlQuery query(QString::fromUtf8(rawQuery.data(), qsizetype(rawQuery.size())));
+            for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
+                m_request.query.insert(key, value);
+        }
+        for (const auto& field : head) {
+            const QString name =
+                QString::fromLatin1(field.name_string().data(), qsizetype(field.name_string().size()))
+                    .toLower();
+            if (!m_request.headers.contains(name))
+                m_request.headers.insert(
+                    name, QString::fromUtf8(field.value().data(), qsizetype(field.value().size())));
+        }
+        m_request.peer = QString::fromStdString(m_peer);
+        m_head = head.method() == http::verb::head;
+        m_keepAlive = head.keep_alive();
+        m_body.clear();
+        m_raw = false;
+
+        m_match = m_shared.router.match(m_request.method, m_request.path);
+        const auto length = m_parser->content_length();
+        if (m_match.streaming) {
+            if (length && *length > m_match.maxBodyBytes)
+                return refuse(413);
+            m_request.params = m_match.params;
+            ApiResponse refusal;
+            try {
+                refusal = (*m_match.streaming)(m_request, &m_reader);
+            } catch (...) {
+                return refuse(500);
+            }
+            if (!m_reader)
+                return respond(std::move(refusal));
+        } else if (length && *length > m_shared.options.maxBodyBytes) {
+            return refuse(413);
+        }
+        if (m_parser->is_done())
+            return bodyDone();
+        if (beast::iequals(head[http::field::expect], "100-continue")) {
+            static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+            lowest().expires_after(m_shared.options.bodyTimeout);
+            return net::async_write(m_stream, net::buffer(kContinue),
+                                    [self = this->shared_from_this()](beast::error_code e, size_t) {
+                                        if (e)
+                                            return self->drop();
+                                        self->readBody();
+                                    });
+        }
+        readBody();
+    }
+
+    void readBody() {
+        // A streamed body of known length skips the parser: it is read straight into the large
+        // piece, without copying every 64 KiB through the parser's buffer.
+        if (m_reader && !m_parser->chunked() && m_parser->content_length()) {
+            m_rawLeft = *m_parser->content_length();
+            m_raw = true;
+            const size_t early = size_t(std::min<uint64_t>(m_rawLeft, m_buffer.size()));
+            if (early > 0) {
+                const auto* bytes = static_cast<const char*>(m_buffer.data().data());
+                const bool accepted = m_reader->write(bytes, early);
+                m_buffer.consume(early);
+                m_rawLeft -= early;
+                if (!accepted)
+                    return readerStopped();
+            }
+            m_piece.resize(kStreamPiece);
+            return readRaw();
+        }
+        m_piece.resize(m_reader ? kStreamPiece : kMemoryPiece);
+        auto& body = m_parser->get().body();
+        body.data = m_piece.data();
+        body.size = m_piece.size();
+        lowest().expires_after(m_shared.options.bodyTimeout);
+        http::async_read(
+            m_stream, m_buffer, *m_parser,
+            [self = this->shared_from_this()](beast::error_code ec, size_t) { self->onBodyPiece(ec); });
+    }
+
+    void readRaw() {
+        if (m_rawLeft == 0)
+            return respond(finishReader(true));
+        lowest().expires_after(m_shared.options.bodyTimeout);
+        m_stream.async_read_some(
+            net::buffer(m_piece.data(), size_t(std::min<uint64_t>(m_rawLeft, m_piece.size()))),
+            [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                if (ec)
+                    return self->drop(); // cut off: the reader drops the file
+                self->m_rawLeft -= n;
+                if (!self->m_reader->write(self->m_piece.data(), n))
+                    return self->readerStopped();
+                self->readRaw();
+            });
+    }
+
+    void readerStopped() {
+        ApiResponse answer = finishReader(false);
+        answer.closeConnection = true; // the rest of the body stays unread
+        respond(std::move(answer));
+    }
+
+    void onBodyPiece(beast::error_code ec) {
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec)
+            return isProtocolError(ec) ? refuse(400) : drop();
+        const size_t got = m_piece.size() - m_parser->get().body().size;
+        if (got > 0) {
+            if (m_reader) {
+                if (!m_reader->write(m_piece.data(), got))
+                    return readerStopped();
+            } else if (size_t(m_body.size()) + got > m_shared.options.maxBodyBytes) {
+                return refuse(413); // a chunked body that grew past the limit
+            } else {
+                m_body.append(m_piece.data(), qsizetype(got));
+            }
+        }
+        if (m_parser->is_done())
+            return bodyDone();
+        readBody();
+    }
+
+    ApiResponse finishReader(bool complete) {
+        std::unique_ptr<BodyReader> reader = std::move(m_reader);
+        try {
+            return reader->finish(complete);
+        } catch (...) {
+            return ApiResponse::failure(500, statusText(500));
+        }
+    }
+
+    void bodyDone() {
+        if (m_reader)
+            return respond(finishReader(true));
+        if (m_match.kind == Router::Match::WrongMethod)
+            return respond(ApiResponse::failure(405, QStringLiteral("Method not allowed")));
+        if (m_match.kind == Router::Match::NotFound || !m_match.handler)
+            return respond(ApiResponse::failure(404, QStringLiteral("Not found")));
+        m_request.body = std::move(m_body);
+        m_request.params = std::move(m_match.params);
+        try {
+            respond((*m_match.handler)(m_request));
+        } catch (...) {
+            respond(ApiResponse::failure(500, statusText(500)));
+        }
+    }
+
+    // Malformed or oversized: answered at once, and the connection is not trusted further.
+    void refuse(int status) {
+        m_reader.reset();
+        ApiResponse answer = ApiResponse::failure(status, statusText(status));
+        answer.closeConnection = true;
+        respond(std::move(answer));
+    }
+
+    void respond(ApiResponse answer) {
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - m_start).count();
+        logLine(QStringLiteral("%1 %2 %3 %4 ms")
+                    .arg(m_request.method, m_shared.router.loggablePath(m_request.method, m_request.path))
+                    .arg(answer.status)
+                    .arg(ms, 0, 'f', 1));
+        m_keepAlive = m_keepAlive && !answer.closeConnection && !m_shared.stopping;
+        // A body left unread cannot be told apart from the next request.
+        const bool bodyRead = m_raw ? m_rawLeft == 0 : !m_parser || m_parser->is_done();
+        if (!bodyRead)
+            m_keepAlive = false;
+        m_response.emplace();
+        auto& res = *m_response;
+        res.result(unsigned(answer.status));
+        res.version(m_parser ? m_parser->get().version() : 11);
+        res.set(http::field::content_type,
+                std::string_view(answer.contentType.constData(), size_t(answer.contentType.size())));
+        for (const auto& [name, value] : answer.headers)
+            res.set(std::string_view(name.constData(), size_t(name.size())),
+                    std::string_view(value.constData(), size_t(value.size())));
+        res.keep_alive(m_keepAlive);
+        const bool noBody = answer.status == 304 || answer.status == 204;
+        m_stream_source = std::move(answer.stream);
+        if (m_stream_source) {
+            if (!noBody)
+                res.content_length(m_stream_source->size());
+            m_remaining = noBody || m_head ? 0 : m_stream_source->size();
+        } else {
+            if (!noBody)
+                res.content_length(uint64_t(answer.body.size()));
+            if (!noBody && !m_head)
+                res.body().assign(answer.body.constData(), size_t(answer.body.size()));
+            m_remaining = 0;
+        }
+        m_serializer.emplace(res);
+        m_serializer->split(false);
+        lowest().expires_after(m_shared.options.bodyTimeout);
+        http::async_write(m_stream, *m_serializer,
+                          [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                              if (ec)
+                                  return self->drop();
+                              self->writeStreamPiece();
+                          });
+    }
+
+    void writeStreamPiece() {
+        if (m_remaining == 0)
+            return afterResponse();
+        m_piece.resize(kStreamPiece);
+        const int64_t n =
+            m_stream_source->read(m_piece.data(), size_t(std::min<uint64_t>(m_remaining, m_piece.size())));
+        if (n <= 0)
+            return drop(); // the promised length cannot be kept: cut the connection
+        m_remaining -= uint64_t(n);
+        lowest().expires_after(m_shared.options.bodyTimeout);
+        net::async_write(m_stream, net::buffer(m_piece.data(), size_t(n)),
+                         [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                             if (ec)
+                                 return self->drop();
+                             self->writeStreamPiece();
+                         });
+    }
+
+    void afterResponse() {
+        setBusy(false);
+        m_stream_source.reset();
+        m_serializer.reset();
+        m_response.reset();
+        if (m_piece.size() > kMemoryPiece)
+            std::vector<char>().swap(m_piece); // idle connections keep no large buffer
+        if (!m_keepAlive)
+            return finish();
+        m_parser.reset();
+        m_raw = false;
+        readRequest();
+    }
+
+    // Ends the connection after an answer: the sending side first, then whatever the client
+    // still sends is read and dropped for a moment, so the answer is not lost to a reset.
+    void finish() {
+        lowest().expires_after(std::chrono::seconds(2));
+        if constexpr (kTls) {
+            m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->drop(); });
+        } else {
+            beast::error_code ignored;
+            lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+            drain();
+        }
+    }
+
+    void drain() {
+        m_piece.resize(kMemoryPiece);
+        lowest().async_read_some(net::buffer(m_piece),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                                     if (ec)
+                                         return self->drop();
+                                     self->drain();
+                                 });
+    }
+
+    void drop() {
+        setBusy(false);
+        m_reader.reset();
+        beast::error_code ignored;
+        lowest().socket().close(ignored);
+    }
+
+    Shared& m_shared;
+    std::string m_peer;
+    Stream m_stream;
+    // Bounded for headers by the parser's own limit; body reads go up to 64 KiB at a time.
+    beast::flat_buffer m_buffer{kHeaderLimit + kMemoryPiece};
+    std::optional<http::request_parser<http::buffer_body>> m_parser;
+    std::optional<http::response<http::string_body>> m_response;
+    std::optional<http::response_serializer<http::string_body>> m_serializer;
+    std::vector<char> m_piece;
+    ApiRequest m_request;
+    Router::Match m_match;
+    QByteArray m_body;
+    std::unique_ptr<BodyReader> m_reader;
+    std::shared_ptr<BodyWriter> m_stream_source;
+    uint64_t m_remaining = 0;
+    bool m_raw = false; // the body is read around the parser (see readBody)
+    uint64_t m_rawLeft = 0;
+    Clock::time_point m_start = Clock::now();
+    bool m_head = false;
+    bool m_keepAlive = false;
+    bool m_busy = false;
+};
+
 } // namespace
 
 struct HttpTransport::Impl {
-    const Router& router;
-    Options options;
-    std::unique_ptr<httplib::Server> owned;
-    httplib::Server& server;
-    std::thread thread;
-    std::atomic<bool> finished{false};
+    Shared shared;
+    std::optional<net::io_context> io;
+    std::optional<ssl::context> tls;
+    std::optional<tcp::acceptor> acceptor;
+    std::optional<net::steady_timer> retry;
+    std::vector<std::thread> threads;
+    bool valid = true;
+    bool stopped = false;
     int port = -1;
 
-    Impl(const Router& r, Options o)
-        : router(r), options(std::move(o)), owned(makeServer(options)), server(*owned) {}
-
-    static std::unique_ptr<httplib::Server> makeServer(const Options& o) {
-        if (!o.tlsCert.isEmpty())
-            return std::make_unique<httplib::SSLServer>(o.tlsCert.toLocal8Bit().constData(),
-                                                        o.tlsKey.toLocal8Bit().constData());
-        return std::make_unique<httplib::Server>();
+    Impl(const Router& router, Options options)
+        : shared{router, options, ConnectionCount(options.maxConnections, options.maxConnectionsPerAddress)} {
+        io.emplace(std::max(1, options.threads));
+        acceptor.emplace(*io);
+        retry.emplace(*io);
+        if (!options.tlsCert.isEmpty()) {
+            tls.emplace(ssl::context::tls_server);
+            tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                             ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+            beast::error_code ec;
+            tls->use_certificate_chain_file(options.tlsCert.toStdString(), ec);
+            if (!ec)
+                tls->use_private_key_file(options.tlsKey.toStdString(), ssl::context::pem, ec);
+            valid = !ec;
+        }
     }
 
-    // Bodies reach the router in memory, so they are read through a reader that keeps at most
-    // maxBodyBytes and drains the rest: the client still gets its answer, and the connection
-    // stays in step for the next request.
-    void handleWithBody(const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader) {
-        QByteArray body;
-        bool tooLarge = false;
-        const bool complete = reader([&](const char* data, size_t length) {
-            if (tooLarge || size_t(body.size()) + length > options.maxBodyBytes) {
-                tooLarge = true;
-                body.clear();
-                return true;
+    void accept() {
+        acceptor->async_accept(net::make_strand(*io), [this](beast::error_code ec, tcp::socket socket) {
+            if (ec == net::error::operation_aborted || !acceptor->is_open())
+                return;
+            if (ec) {
+                // Out of descriptors, most likely: wait a moment instead of spinning.
+                retry->expires_after(std::chrono::milliseconds(50));
+                retry->async_wait([this](beast::error_code) {
+                    if (acceptor->is_open())
+                        accept();
+                });
+                return;
             }
-            body.append(data, qsizetype(length));
-            return true;
+            onAccepted(std::move(socket));
+            accept();
         });
-        if (tooLarge || !complete) {
-            const ApiResponse answer =
-                ApiResponse::failure(tooLarge ? 413 : 400, statusText(tooLarge ? 413 : 400));
-            res.status = answer.status;
-            res.set_content(answer.body.constData(), size_t(answer.body.size()),
-                            answer.contentType.constData());
+    }
+
+    void onAccepted(tcp::socket socket) {
+        beast::error_code ec;
+        const tcp::endpoint remote = socket.remote_endpoint(ec);
+        if (ec)
+            return;
+        std::string peer = remote.address().to_string();
+        if (!shared.connections.admit(peer)) {
+            socket.close(ec);
             return;
         }
-        handle(req, res, std::move(body));
-    }
-
-    void handle(const httplib::Request& req, httplib::Response& res, QByteArray body = {}) {
-        ApiRequest request;
-        request.method = QString::fromStdString(req.method);
-        request.path = QString::fromUtf8(req.path.data(), qsizetype(req.path.size()));
-        for (const auto& [name, value] : req.headers)
-            request.headers.insert(QString::fromStdString(name).toLower(),
-                                   QString::fromUtf8(value.data(), qsizetype(value.size())));
-        request.body = std::move(body);
-        const ApiResponse answer = router.dispatch(std::move(request));
-        res.status = answer.status;
-        res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType.constData());
-        for (const auto& [name, value] : answer.headers)
-            res.set_header(name.toStdString(), value.toStdString());
-        // httplib reads no body for GET, so the body the client sent would be parsed as the
-        // next request on this connection; closing it after the answer avoids that.
-        if (!readsBody(req.method) && carriesBody(req))
-            res.set_header("Connection", "close");
-    }
-
-    void setUp() {
-        server.new_task_queue = [threads = options.threads] {
-            return new httplib::ThreadPool(size_t(threads));
-        };
-        server.set_payload_max_length(std::max(options.maxBodyBytes, options.maxStreamingBytes));
-        // Headers and body go out in separate writes; without this, small answers wait for
-        // the client's delayed ACK (about 40 ms each).
-        server.set_tcp_nodelay(true);
-        // An idle kept-alive connection holds a worker thread, and stop() waits for it: keep
-        // the wait short so idle clients neither starve others nor delay shutdown for long.
-        server.set_keep_alive_timeout(2);
-        server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-            t_requestStart = Clock::now();
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-        if (options.streamingRoutes)
-            options.streamingRoutes(server);
-        const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-            handle(req, res);
-        };
-        const auto withBody = [this](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader) {
-            handleWithBody(req, res, reader);
-        };
-        server.Get(".*", handler);
-        server.Post(".*", withBody);
-        server.Put(".*", withBody);
-        server.Patch(".*", withBody);
-        server.Delete(".*", withBody);
-        server.Options(".*", handler);
-        // Errors httplib answers itself (oversized body, bad request line) get the same JSON shape.
-        server.set_error_handler(
-            httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-                if (!res.body.empty())
-                    return httplib::Server::HandlerResponse::Unhandled;
-                const ApiResponse answer = ApiResponse::failure(res.status, statusText(res.status));
-                res.set_content(answer.body.constData(), size_t(answer.body.size()),
-                                answer.contentType.constData());
-                return httplib::Server::HandlerResponse::Handled;
-            }));
-        server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            const ApiResponse answer = ApiResponse::failure(500, QStringLiteral("Internal error"));
-            res.status = answer.status;
-            res.set_content(answer.body.constData(), size_t(answer.body.size()),
-                            answer.contentType.constData());
-        });
-        server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            const double ms =
-                std::chrono::duration<double, std::milli>(Clock::now() - t_requestStart).count();
-            const QString method = QString::fromStdString(req.method);
-            const QString path =
-                router.loggablePath(method, QString::fromUtf8(req.path.data(), qsizetype(req.path.size())));
-            logLine(QStringLiteral("%1 %2 %3 %4 ms").arg(method, path).arg(res.status).arg(ms, 0, 'f', 1));
-        });
+        socket.set_option(tcp::no_delay(true), ec);
+        if (tls)
+            std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(shared, std::move(peer),
+                                                                            std::move(socket), *tls)
+                ->start();
+        else
+            std::make_shared<Session<beast::tcp_stream>>(shared, std::move(peer), std::move(socket))->start();
     }
 };
 
 HttpTransport::HttpTransport(const Router& router, Options options)
-    : m_impl(std::make_unique<Impl>(router, options)) {
-    m_impl->setUp();
-}
+    : m_impl(std::make_unique<Impl>(router, std::move(options))) {}
 
 HttpTransport::~HttpTransport() {
     stop();
 }
 
 bool HttpTransport::isValid() const {
-    return m_impl->server.is_valid();
+    return m_impl->valid;
 }
 
 bool HttpTransport::bind(const QString& host, int port, QString* error) {
-    const std::string h = host.toStdString();
-    const int bound =
-        port == 0 ? m_impl->server.bind_to_any_port(h) : (m_impl->server.bind_to_port(h, port) ? port : -1);
-    if (bound < 0) {
+    beast::error_code ec;
+    const net::ip::address address = net::ip::make_address(host.toStdString(), ec);
+    tcp::acceptor& acceptor = *m_impl->acceptor;
+    if (!ec) {
+        const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
+        acceptor.open(endpoint.protocol(), ec);
+        if (!ec)
+            acceptor.set_option(net::socket_base::reuse_address(true), ec);
+        if (!ec)
+            acceptor.bind(endpoint, ec);
+        if (!ec)
+            acceptor.listen(net::socket_base::max_listen_connections, ec);
+    }
+    if (ec) {
+        acceptor.close(ec);
         if (error)
             *error = QStringLiteral("cannot listen on %1:%2").arg(host).arg(port);
         return false;
     }
-    m_impl->port = bound;
+    m_impl->port = acceptor.local_endpoint().port();
     return true;
 }
 
@@ -200,18 +579,33 @@ int HttpTransport::port() const {
 }
 
 void HttpTransport::start() {
-    m_impl->thread = std::thread([impl = m_impl.get()] {
-        impl->server.listen_after_bind();
-        impl->finished = true;
-    });
-    // Return only once the accept loop runs: a stop() that came earlier would be lost, and
-    // callers connect right after start().
-    while (!m_impl->server.is_running() && !m_impl->finished)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_impl->accept();
+    const int threads = std::max(1, m_impl->shared.options.threads);
+    for (int i = 0; i < threads; ++i)
+        m_impl->threads.emplace_back([io = &*m_impl->io] { io->run(); });
 }
 
 void HttpTransport::stop() {
-    m_impl->server.stop();
-    if (m_impl->thread.joinable())
-        m_impl->thread.join();
+    Impl& impl = *m_impl;
+    if (impl.stopped)
+        return;
+    impl.stopped = true;
+    impl.shared.stopping = true;
+    net::post(*impl.io, [&impl] {
+        beast::error_code ignored;
+        impl.acceptor->close(ignored);
+        impl.retry->cancel();
+    });
+    // Requests in progress get a few seconds to finish; idle connections are simply closed.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!impl.threads.empty() && impl.shared.busy > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    impl.io->stop();
+    for (std::thread& t : impl.threads)
+        t.join();
+    impl.threads.clear();
+    // Destroying the pending work destroys the sessions, and with them any unfinished upload.
+    impl.retry.reset();
+    impl.acceptor.reset();
+    impl.io.reset();
 }

@@ -2,29 +2,30 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 
-namespace httplib {
-class Server;
-}
 class Router;
 
-// The HTTP side of the service (cpp-httplib, kept out of this header): a thread pool reads
-// requests, hands them to the router and writes one log line per request.
+// The HTTP side of the service (Boost.Beast over Asio, kept out of this header): a few threads
+// run every connection as asynchronous steps, so a slow or idle client costs a socket and a
+// little memory, never a thread. Each request goes to the router and gets one log line.
 class HttpTransport {
 public:
     struct Options {
-        std::size_t maxBodyBytes = 1024 * 1024;
-        int threads = 8;
-        // Streaming routes that read or write bodies themselves (file storage); they are
-        // registered before the router's and are the only ones allowed bodies past maxBodyBytes.
-        std::function<void(httplib::Server&)> streamingRoutes;
-        std::size_t maxStreamingBytes = 0;
-        QString streamingPrefix; // path prefix of the streaming routes that take large bodies
-        QString tlsCert;         // both set: HTTPS
+        std::size_t maxBodyBytes = 1024 * 1024; // bodies read into memory (non-streaming routes)
+        int threads = 2;
+        QString tlsCert; // both set: HTTPS
         QString tlsKey;
+        // A request's headers must arrive in full within this time.
+        std::chrono::milliseconds headerTimeout{10000};
+        // The body (in or out) may stall for at most this long between two pieces.
+        std::chrono::milliseconds bodyTimeout{30000};
+        // A kept-alive connection with no request for this long is closed.
+        std::chrono::milliseconds idleTimeout{15000};
+        int maxConnections = 4096;
+        int maxConnectionsPerAddress = 128;
     };
 
     HttpTransport(const Router& router, Options options);
@@ -37,9 +38,10 @@ public:
     // Port 0 picks a free port. Returns false (with *error) when the address cannot be bound.
     bool bind(const QString& host, int port, QString* error);
     int port() const;
-    // Serves on a thread of its own until stop().
+    // Serves on threads of its own until stop().
     void start();
-    // Finishes the requests in progress and closes the socket; safe to call twice.
+    // Stops accepting, lets the requests in progress finish (a few seconds at most), then
+    // closes every connection; safe to call twice.
     void stop();
 
 private:

@@ -47,11 +47,18 @@ QStringList split(const QString& path) {
 }
 
 bool matches(const QStringList& pattern, const QStringList& segments, QHash<QString, QString>* params) {
-    if (pattern.size() != segments.size())
+    const bool rest = !pattern.isEmpty() && pattern.constLast().startsWith(QLatin1Char('*'));
+    if (rest ? segments.size() < pattern.size() : pattern.size() != segments.size())
         return false;
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         const QString& p = pattern[i];
-        if (p.startsWith(QLatin1Char(':'))) {
+        if (rest && i == pattern.size() - 1) {
+            const QString tail = segments.mid(i).join(QLatin1Char('/'));
+            if (tail.isEmpty())
+                return false;
+            if (params)
+                params->insert(p.mid(1), tail);
+        } else if (p.startsWith(QLatin1Char(':'))) {
             if (segments[i].isEmpty())
                 return false;
             if (params)
@@ -65,8 +72,19 @@ bool matches(const QStringList& pattern, const QStringList& segments, QHash<QStr
 } // namespace
 
 void Router::add(const QString& method, const QString& pattern, Handler handler, bool redactParams) {
-    m_routes.push_back(Route{method, pattern, split(pattern), std::move(handler), redactParams});
+    m_routes.push_back(Route{method, pattern, split(pattern), std::move(handler), redactParams, {}, 0});
 }
+
+void Router::addStreaming(const QString& method, const QString& pattern, uint64_t maxBodyBytes,
+                          StreamingHandler handler) {
+    m_routes.push_back(Route{method, pattern, split(pattern), {}, false, std::move(handler), maxBodyBytes});
+}
+
+namespace {
+bool sameMethod(const QString& route, const QString& method) {
+    return route == method || (method == QLatin1String("HEAD") && route == QLatin1String("GET"));
+}
+} // namespace
 
 Router::Match Router::match(const QString& method, const QString& path) const {
     const QStringList segments = split(path);
@@ -75,12 +93,17 @@ Router::Match Router::match(const QString& method, const QString& path) const {
         QHash<QString, QString> params;
         if (!matches(route.segments, segments, &params))
             continue;
-        if (route.method != method) {
+        if (!sameMethod(route.method, method)) {
             result.kind = Match::WrongMethod;
             continue;
         }
         result.kind = Match::Found;
-        result.handler = &route.handler;
+        if (route.streaming) {
+            result.streaming = &route.streaming;
+            result.maxBodyBytes = route.maxBodyBytes;
+        } else {
+            result.handler = &route.handler;
+        }
         result.pattern = route.pattern;
         result.params = std::move(params);
         return result;
@@ -91,7 +114,8 @@ Router::Match Router::match(const QString& method, const QString& path) const {
 QString Router::loggablePath(const QString& method, const QString& path) const {
     const QStringList segments = split(path);
     for (const Route& route : m_routes)
-        if (route.method == method && route.redactParams && matches(route.segments, segments, nullptr))
+        if (sameMethod(route.method, method) && route.redactParams &&
+            matches(route.segments, segments, nullptr))
             return route.pattern;
     return path;
 }
@@ -103,5 +127,15 @@ ApiResponse Router::dispatch(ApiRequest request) const {
     if (m.kind == Match::NotFound)
         return ApiResponse::failure(404, QStringLiteral("Not found"));
     request.params = std::move(m.params);
+    if (m.streaming) {
+        // Without a transport (tests), the body in memory goes through the reader in one piece.
+        std::unique_ptr<BodyReader> reader;
+        ApiResponse refusal = (*m.streaming)(request, &reader);
+        if (!reader)
+            return refusal;
+        const bool complete =
+            request.body.isEmpty() || reader->write(request.body.constData(), size_t(request.body.size()));
+        return reader->finish(complete);
+    }
     return (*m.handler)(request);
 }

@@ -4,19 +4,29 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
-// Maps method and path to a handler. Patterns are "/"-separated segments, each a literal or a
-// ":name" that captures one non-empty segment into ApiRequest::params. Routes are tried in the
-// order they were added, so literal routes go before catch-all ones.
+// Maps method and path to a handler. Patterns are "/"-separated segments, each a literal, a
+// ":name" that captures one non-empty segment into ApiRequest::params, or a final "*name" that
+// captures the non-empty rest of the path. Routes are tried in the order they were added, so
+// literal routes go before catch-all ones. HEAD requests take the GET routes.
 class Router {
 public:
     using Handler = std::function<ApiResponse(const ApiRequest&)>;
+    // For bodies too large for memory: called once the headers are in (request.body empty).
+    // It answers at once (a refusal), or sets *reader to take the body; the reader's finish()
+    // then gives the answer.
+    using StreamingHandler =
+        std::function<ApiResponse(const ApiRequest& request, std::unique_ptr<BodyReader>* reader)>;
 
     struct Match {
         enum Kind { Found, WrongMethod, NotFound } kind = NotFound;
         const Handler* handler = nullptr;
+        const StreamingHandler* streaming = nullptr; // set instead of handler for streaming routes
+        uint64_t maxBodyBytes = 0;                   // streaming routes: the largest body taken
         QString pattern;
         QHash<QString, QString> params;
     };
@@ -24,6 +34,8 @@ public:
     // redactParams: the request log shows the pattern instead of the path, for paths whose
     // segments name the caller (a user id doubles as its Authorization value).
     void add(const QString& method, const QString& pattern, Handler handler, bool redactParams = false);
+    void addStreaming(const QString& method, const QString& pattern, uint64_t maxBodyBytes,
+                      StreamingHandler handler);
     Match match(const QString& method, const QString& path) const;
 
     // The path as it may be written to the log.
@@ -39,6 +51,8 @@ private:
         QStringList segments;
         Handler handler;
         bool redactParams;
+        StreamingHandler streaming;
+        uint64_t maxBodyBytes;
     };
     std::vector<Route> m_routes;
 };

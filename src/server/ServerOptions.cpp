@@ -13,6 +13,26 @@ QString ServerOptions::versionText(double version) {
     return text;
 }
 
+namespace {
+// Bytes, or a number with a K/M/G suffix.
+std::optional<qint64> parseSize(const QString& text) {
+    QString value = text.trimmed().toUpper();
+    qint64 unit = 1;
+    if (value.endsWith(QLatin1Char('K')) || value.endsWith(QLatin1Char('M')) ||
+        value.endsWith(QLatin1Char('G'))) {
+        unit = value.endsWith(QLatin1Char('K'))   ? 1024
+               : value.endsWith(QLatin1Char('M')) ? 1024 * 1024
+                                                  : 1024 * 1024 * 1024;
+        value.chop(1);
+    }
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok);
+    if (!ok || number < 1 || number > (qint64(1) << 50) / unit)
+        return std::nullopt;
+    return number * unit;
+}
+} // namespace
+
 std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString* output,
                                                   int* exitCode) {
     ServerOptions o;
@@ -50,8 +70,54 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                                      QStringLiteral("FILE"));
     const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
                                     QStringLiteral("PEM private key of --tls-cert."), QStringLiteral("FILE"));
-    parser.addOptions(
-        {help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey});
+    const QCommandLineOption accessKey(
+        QStringLiteral("access-key"),
+        QStringLiteral("Require this key (header X-Vantry-Access-Key) on every API call."),
+        QStringLiteral("KEY"));
+    // Whole-number limits: option, description, target, smallest allowed value.
+    struct Limit {
+        QCommandLineOption option;
+        int* target;
+        int minimum;
+    };
+    const auto limit = [](const char* name, const QString& text, int* target, int minimum) {
+        return Limit{QCommandLineOption(QString::fromLatin1(name), text, QStringLiteral("N")), target,
+                     minimum};
+    };
+    const QList<Limit> limits{
+        limit("max-connections", QStringLiteral("Open connections at most (default: 4096)."),
+              &o.maxConnections, 1),
+        limit("max-connections-per-address",
+              QStringLiteral("Open connections from one client address at most (default: 128)."),
+              &o.maxConnectionsPerAddress, 1),
+        limit("header-timeout", QStringLiteral("Seconds a request's headers may take (default: 10)."),
+              &o.headerTimeout, 1),
+        limit("body-timeout", QStringLiteral("Seconds a body may stall, in or out (default: 30)."),
+              &o.bodyTimeout, 1),
+        limit("idle-timeout", QStringLiteral("Seconds an idle connection is kept (default: 15)."),
+              &o.idleTimeout, 1),
+        limit("install-repeat-window",
+              QStringLiteral(
+                  "Seconds in which installs of one app from one address count once (default: 600)."),
+              &o.installRepeatWindow, 0),
+        limit("installs-per-minute",
+              QStringLiteral("Install redirects per address and minute (default: 30; 0: "
+                             "unlimited)."),
+              &o.installsPerMinute, 0),
+        limit("crash-reports-per-minute",
+              QStringLiteral("Crash reports per address and minute (default: 5; 0: unlimited)."),
+              &o.crashReportsPerMinute, 0),
+        limit("registrations-per-minute",
+              QStringLiteral("/addnewuser calls per address and minute (default: 20; 0: unlimited)."),
+              &o.registrationsPerMinute, 0),
+    };
+    const QCommandLineOption maxCrash(
+        QStringLiteral("max-crash-report"),
+        QStringLiteral("Largest crash report, in bytes or with K/M (default: 64K)."), QStringLiteral("SIZE"));
+    parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey,
+                       accessKey, maxCrash});
+    for (const Limit& l : limits)
+        parser.addOption(l.option);
 
     const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
         *output = QStringLiteral("vantry-server: ") + message;
@@ -110,22 +176,34 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         if (!ok || o.threads < 1 || o.threads > 256)
             return bad(QStringLiteral("--threads wants a number from 1 to 256"));
     }
-    if (parser.isSet(maxUpload)) {
-        QString value = parser.value(maxUpload).trimmed().toUpper();
-        qint64 unit = 1;
-        if (value.endsWith(QLatin1Char('K')) || value.endsWith(QLatin1Char('M')) ||
-            value.endsWith(QLatin1Char('G'))) {
-            unit = value.endsWith(QLatin1Char('K'))   ? 1024
-                   : value.endsWith(QLatin1Char('M')) ? 1024 * 1024
-                                                      : 1024 * 1024 * 1024;
-            value.chop(1);
-        }
+    for (const Limit& l : limits) {
+        if (!parser.isSet(l.option))
+            continue;
         bool ok = false;
-        const qint64 number = value.toLongLong(&ok);
-        if (!ok || number < 1 || number > (qint64(1) << 50) / unit)
+        *l.target = parser.value(l.option).toInt(&ok);
+        if (!ok || *l.target < l.minimum)
+            return bad(QStringLiteral("--%1 wants a whole number of at least %2")
+                           .arg(l.option.names().constFirst())
+                           .arg(l.minimum));
+    }
+    if (parser.isSet(accessKey)) {
+        o.accessKey = parser.value(accessKey);
+        if (o.accessKey.size() < 16)
+            return bad(QStringLiteral("--access-key wants at least 16 characters"));
+    }
+    if (parser.isSet(maxCrash)) {
+        const std::optional<qint64> size = parseSize(parser.value(maxCrash));
+        if (!size || *size > 1024 * 1024)
+            return bad(QStringLiteral("--max-crash-report wants a size up to 1M, got '%1'")
+                           .arg(parser.value(maxCrash)));
+        o.maxCrashReportBytes = *size;
+    }
+    if (parser.isSet(maxUpload)) {
+        const std::optional<qint64> size = parseSize(parser.value(maxUpload));
+        if (!size)
             return bad(QStringLiteral("--max-upload wants a size such as 4G, got '%1'")
                            .arg(parser.value(maxUpload)));
-        o.maxUploadBytes = number * unit;
+        o.maxUploadBytes = *size;
     }
     if (parser.isSet(tlsCert) != parser.isSet(tlsKey))
         return bad(QStringLiteral("--tls-cert and --tls-key go together"));

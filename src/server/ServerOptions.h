@@ -18,6 +18,19 @@ struct ServerOptions {
     qint64 maxUploadBytes = qint64(4) << 30; // self-hosted storage uploads
     QString tlsCert;                         // PEM files; both set: serve HTTPS
     QString tlsKey;
+    QString accessKey; // set: every API call must carry it (a team server's key)
+    // Connections and their time-outs (seconds).
+    int maxConnections = 4096;
+    int maxConnectionsPerAddress = 128;
+    int headerTimeout = 10;
+    int bodyTimeout = 30;
+    int idleTimeout = 15;
+    // Writes anyone may send, bounded per client address (0: unlimited).
+    int installRepeatWindow = 600; // seconds in which one address's installs of one app count once
+    int installsPerMinute = 30;
+    int crashReportsPerMinute = 5;
+    qint64 maxCrashReportBytes = 64 * 1024;
+    int registrationsPerMinute = 20;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 

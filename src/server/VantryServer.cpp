@@ -1,5 +1,6 @@
 #include "server/VantryServer.h"
 
+#include "core/Log.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/HttpTransport.h"
@@ -23,23 +24,20 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     }
     server->m_storageToken = QString::fromStdString(*token);
     server->m_files = std::make_unique<FileStore>(options.dataDir.toStdString() + "/files");
+    if (const int removed = server->m_files->removeUnfinishedUploads())
+        logLine(QStringLiteral("removed %1 unfinished upload(s) left by an earlier run").arg(removed));
     server->m_router = std::make_unique<Router>();
 
-    // The public URL may depend on the bound port, and the storage routes need it; they are
-    // registered when the transport is built, so they read it through this pointer.
-    VantryServer* self = server.get();
     HttpTransport::Options transport;
     transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
     transport.threads = options.threads;
-    transport.maxStreamingBytes = std::size_t(options.maxUploadBytes);
-    transport.streamingPrefix = QStringLiteral("/storage/files");
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
-    transport.streamingRoutes = [self, maxUpload = options.maxUploadBytes](httplib::Server& http) {
-        registerStorageRoutes(http, *self->m_files,
-                              StorageOptions{self->m_storageToken.toStdString(), {}, uint64_t(maxUpload)},
-                              [self] { return self->m_publicUrl.toStdString(); });
-    };
+    transport.headerTimeout = std::chrono::seconds(options.headerTimeout);
+    transport.bodyTimeout = std::chrono::seconds(options.bodyTimeout);
+    transport.idleTimeout = std::chrono::seconds(options.idleTimeout);
+    transport.maxConnections = options.maxConnections;
+    transport.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)
@@ -50,11 +48,22 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     if (!server->m_transport->bind(options.host, options.port, error))
         return nullptr;
     server->m_publicUrl = options.publicUrl.isEmpty() ? server->localUrl() : options.publicUrl;
-    server->m_handlers = std::make_unique<ApiHandlers>(
-        *server->m_database, ApiHandlers::Settings{server->m_publicUrl, options.latestVersion.toDouble()});
+    ApiHandlers::Settings api{server->m_publicUrl, options.latestVersion.toDouble()};
+    api.accessKey = options.accessKey;
+    api.maxCrashReportBytes = int(options.maxCrashReportBytes);
+    api.crashReportsPerMinute = options.crashReportsPerMinute;
+    api.registrationsPerMinute = options.registrationsPerMinute;
+    server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
-    server->m_pages =
-        std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl, options.qrRenderer);
+    registerStorageRoutes(*server->m_router, *server->m_files,
+                          StorageOptions{server->m_storageToken.toStdString(),
+                                         server->m_publicUrl.toStdString(),
+                                         uint64_t(options.maxUploadBytes)});
+    PageHandlers::InstallLimits installs;
+    installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
+    installs.perMinute = options.installsPerMinute;
+    server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
+                                                     options.qrRenderer, installs);
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;

@@ -47,6 +47,7 @@ protected:
         z.appname = QStringLiteral("Demo ") + id;
         z.appMinOS = QStringLiteral("14.0");
         z.qrLink = QStringLiteral("https://files/qr.png");
+        z.appurl = QStringLiteral("itms-services://?action=download-manifest&url=https://files/m.plist");
         z.appdate = QStringLiteral("2026/12/06 07:00");
         return z;
     }

@@ -29,6 +29,7 @@ class PublicPages : public ::testing::Test {
 protected:
     void SetUp() override {
         ServerOptions options;
+        options.installRepeatWindow = 0; // every install here is counted
         options.qrRenderer = [](const QString& url) {
             return QStringLiteral("<svg data-url=\"%1\"></svg>").arg(url);
         };

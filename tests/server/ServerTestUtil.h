@@ -69,6 +69,7 @@ inline QByteArray appJson(const QString& owner, const QString& appid, const QVar
     for (const char* key :
          {"appname", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink", "appdescription"})
         o.insert(QLatin1String(key), QStringLiteral("v-") + QLatin1String(key));
+    o.insert(QStringLiteral("appurl"), QStringLiteral("https://files.example.test/v-appurl"));
     for (auto it = fields.begin(); it != fields.end(); ++it)
         o.insert(it.key(), it.value().toString());
     return QJsonDocument(o).toJson(QJsonDocument::Compact);

@@ -34,6 +34,7 @@ QJsonArray appsOf(httplib::Client& client, const QString& owner) {
 TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
     const QString data = testsupport::makeTempDir(QStringLiteral("restart"));
     const QString owner = QStringLiteral("dbid:AAH-owner");
+    std::string secret;
     {
         ServerProcess server(data, testsupport::freePort());
         ASSERT_TRUE(server.waitReady()) << server.output().constData();
@@ -42,6 +43,12 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
             "/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
             "application/json");
         ASSERT_EQ(status(user), 201);
+        secret = QJsonDocument::fromJson(QByteArray::fromStdString(user->body))
+                     .object()
+                     .value(QStringLiteral("userSecret"))
+                     .toString()
+                     .toStdString();
+        client.set_default_headers({{"X-Vantry-Secret", secret}});
         for (int i = 0; i < 20; ++i)
             ASSERT_EQ(postApp(client, owner, QStringLiteral("app%1").arg(i)), 201);
         EXPECT_EQ(server.terminate(), 0);
@@ -53,6 +60,7 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
     ServerProcess again(data, testsupport::freePort());
     ASSERT_TRUE(again.waitReady()) << again.output().constData();
     httplib::Client client = again.client();
+    client.set_default_headers({{"X-Vantry-Secret", secret}});
     const QJsonArray apps = appsOf(client, owner);
     ASSERT_EQ(apps.size(), 20);
     EXPECT_EQ(apps.at(0).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app0"));
@@ -94,24 +102,22 @@ TEST_F(ServiceTest, OversizedBodyIsRefusedAndServiceGoesOn) {
     EXPECT_EQ(version->body, R"({"isSuccess":true,"response":{"version":1}})");
 }
 
-TEST_F(ServiceTest, GetWithBodyClosesTheConnection) {
-    // httplib reads no GET body, so the JSON body the desktop client sends would be taken for
-    // the start of the next request on a kept-alive connection: such answers must end it.
-    for (const QByteArray& body : {QByteArray(R"({"padding":"xxxxxxxx"})"), QByteArray()}) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
-        ASSERT_TRUE(socket.waitForConnected(5000));
-        socket.write(
-            "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
-            (body.isEmpty() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
-            "\r\n" + body);
-        QByteArray answer;
-        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
-            answer += socket.readAll();
-        const QByteArray head = answer.left(answer.indexOf("\r\n\r\n")).toLower();
-        EXPECT_TRUE(head.startsWith("http/1.1 200"));
-        EXPECT_EQ(head.contains("connection: close"), !body.isEmpty()) << head.constData();
-    }
+TEST_F(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
+    // The desktop client sends a JSON body with its GETs: it is read and dropped, so the next
+    // request on the same connection is answered as itself.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    const QByteArray body = R"({"padding":"xxxxxxxx"})";
+    const QByteArray request = "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                               "Content-Length: " +
+                               QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    socket.write(request + request);
+    QByteArray answer;
+    while (answer.count("HTTP/1.1 200") < 2 && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    EXPECT_EQ(answer.count("HTTP/1.1 200"), 2) << answer.constData();
+    EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
 TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {

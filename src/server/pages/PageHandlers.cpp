@@ -1,7 +1,9 @@
 #include "server/pages/PageHandlers.h"
 
 #include "core/RandomString.h"
+#include "server/ApiHandlers.h"
 #include "server/Database.h"
+#include "server/Limits.h"
 #include "server/Router.h"
 #include "server/pages/InstallPage.h"
 
@@ -73,8 +75,12 @@ Zapp toZapp(const StoredApp& a) {
 
 } // namespace
 
-PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr)
-    : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)) {}
+PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr, InstallLimits limits)
+    : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)),
+      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow)),
+      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60))) {}
+
+PageHandlers::~PageHandlers() = default;
 
 void PageHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
@@ -109,12 +115,25 @@ ApiResponse PageHandlers::page(const ApiRequest& request) {
 ApiResponse PageHandlers::install(const ApiRequest& request) {
     const QString id = request.params.value(QStringLiteral("id"));
     const std::optional<StoredApp> app = findApp(m_database, id);
-    if (!app || app->appurl.isEmpty() || app->appurl.contains(QLatin1Char('\r')) ||
+    // Records stored before links were checked are checked here again.
+    if (!app || !ApiHandlers::isAllowedAppUrl(app->appurl) || app->appurl.contains(QLatin1Char('\r')) ||
         app->appurl.contains(QLatin1Char('\n')))
         return notFound();
+    if (const std::optional<int> wait = m_installRate->take(request.peer)) {
+        ApiResponse r =
+            html(429, QByteArrayLiteral("Too many installs from this address; try again shortly.\n"));
+        r.contentType = "text/plain; charset=utf-8";
+        r.headers.emplaceBack(QByteArray("Retry-After"), QByteArray::number(*wait));
+        return r;
+    }
     const QString agent = request.header(QStringLiteral("user-agent"));
-    StoredInstall record{randomString(20), app->appid, platformName(viewerPlatform(agent)), app->appname,
-                         truncatedUtf8(agent, kMaxStoredAgentBytes)};
+    StoredInstall record{randomString(20),
+                         app->appid,
+                         platformName(viewerPlatform(agent)),
+                         app->appname,
+                         truncatedUtf8(agent, kMaxStoredAgentBytes),
+                         0, // stamped by the database
+                         m_repeats->isRepeat(request.peer + QLatin1Char(' ') + app->appid)};
     // A lost count must not stop the install itself.
     m_database.insertInstall(record);
     ApiResponse r;

@@ -2,10 +2,20 @@
 
 #include "server/ApiMessage.h"
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 class Database;
+class RateLimiter;
+class RepeatFilter;
 class Router;
+
+struct PageInstallLimits {
+    // Installs of one app from one address within this window are kept as repeats.
+    std::chrono::seconds repeatWindow{600};
+    int perMinute = 30; // install redirects per client address; 0: unlimited
+};
 
 // The public side of the service: the install page of every app, install tracking and a
 // liveness probe. None of these need a token.
@@ -14,7 +24,10 @@ public:
     // Renders the QR code of a URL as inline SVG; empty when no renderer is available.
     using QrRenderer = std::function<QString(const QString& url)>;
 
-    PageHandlers(Database& database, QString publicUrl, QrRenderer qr);
+    using InstallLimits = PageInstallLimits;
+
+    PageHandlers(Database& database, QString publicUrl, QrRenderer qr, InstallLimits limits = {});
+    ~PageHandlers();
 
     // Registered after the API routes: "/:id" would otherwise shadow literal one-segment paths.
     void registerRoutes(Router& router);
@@ -29,4 +42,6 @@ private:
     Database& m_database;
     QString m_publicUrl;
     QrRenderer m_qr;
+    std::unique_ptr<RepeatFilter> m_repeats;
+    std::unique_ptr<RateLimiter> m_installRate;
 };

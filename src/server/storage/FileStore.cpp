@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -224,6 +225,24 @@ std::optional<FileStore::FileInfo> FileStore::file(const std::string& relative) 
     info.etag = etag;
     info.contentType = contentTypeFor(*path);
     return info;
+}
+
+int FileStore::removeUnfinishedUploads() const {
+    namespace fs = std::filesystem;
+    int removed = 0;
+    std::error_code ec;
+    // Links are not followed: nothing outside the root is ever touched.
+    for (fs::recursive_directory_iterator it(m_root, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file(ec) && !it->is_symlink(ec) && name.rfind(".upload-", 0) == 0 &&
+            name.size() > 13 && name.compare(name.size() - 5, 5, ".part") == 0) {
+            std::error_code removeError;
+            if (fs::remove(it->path(), removeError))
+                ++removed;
+        }
+    }
+    return removed;
 }
 
 std::string FileStore::contentTypeFor(const std::string& name) {

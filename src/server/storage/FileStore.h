@@ -57,6 +57,10 @@ public:
 
     static std::string contentTypeFor(const std::string& name);
 
+    // Deletes the temporary files of uploads that never finished (the server was killed during
+    // them); run at start, before any upload begins. Returns how many were removed.
+    int removeUnfinishedUploads() const;
+
     // The bearer token of the storage API: made on first start, kept owner-only in the data folder.
     static std::optional<std::string> loadOrCreateToken(const std::string& dataDir);
 

@@ -1,27 +1,20 @@
 #include "server/storage/StorageRoutes.h"
 
+#include "server/Router.h"
 #include "server/storage/FileStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrl>
-
-#include <httplib.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-void answer(httplib::Response& res, int status, bool success, const QJsonValue& response) {
-    res.status = status;
-    const QJsonObject body{{QStringLiteral("isSuccess"), success}, {QStringLiteral("response"), response}};
-    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    res.set_content(json.constData(), size_t(json.size()), "application/json");
-}
-
-void refuse(httplib::Response& res, int status, const std::string& message) {
-    answer(res, status, false, QString::fromStdString(message));
+ApiResponse refuse(int status, const std::string& message) {
+    return ApiResponse::failure(status, QString::fromStdString(message));
 }
 
 bool constantTimeEquals(const std::string& a, const std::string& b) {
@@ -33,37 +26,186 @@ bool constantTimeEquals(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
-bool authorized(const httplib::Request& req, httplib::Response& res, const StorageOptions& options) {
-    const std::string header = req.get_header_value("Authorization");
+// The 401 answer, or nothing when the bearer token is right.
+std::optional<ApiResponse> unauthorized(const ApiRequest& request, const StorageOptions& options) {
+    const std::string header = request.header(QStringLiteral("authorization")).toStdString();
     const std::string prefix = "Bearer ";
-    if (options.token.empty() || header.compare(0, prefix.size(), prefix) != 0 ||
-        !constantTimeEquals(header.substr(prefix.size()), options.token)) {
-        res.set_header("WWW-Authenticate", "Bearer");
-        refuse(res, 401, "A valid storage token is required.");
-        return false;
-    }
-    return true;
+    if (!options.token.empty() && header.compare(0, prefix.size(), prefix) == 0 &&
+        constantTimeEquals(header.substr(prefix.size()), options.token))
+        return std::nullopt;
+    ApiResponse r = refuse(401, "A valid storage token is required.");
+    r.headers.emplaceBack(QByteArray("WWW-Authenticate"), QByteArray("Bearer"));
+    return r;
 }
 
-// The "path" text of a small JSON body, or nothing. Read through the content reader: the
-// service's catch-all routes read bodies that way, and they would otherwise take these paths.
-std::optional<std::string> pathFromBody(const httplib::ContentReader& reader) {
-    std::string body;
-    bool tooLarge = false;
-    reader([&](const char* data, size_t length) {
-        tooLarge = tooLarge || body.size() + length > 64 * 1024;
-        if (!tooLarge)
-            body.append(data, length);
-        return true;
-    });
-    if (tooLarge)
+// The "path" text of a small JSON body, or nothing.
+std::optional<std::string> pathFromBody(const QByteArray& body) {
+    if (body.size() > 64 * 1024)
         return std::nullopt;
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(body), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
     const QJsonValue path = doc.object().value(QStringLiteral("path"));
     if (error.error != QJsonParseError::NoError || !doc.isObject() || !path.isString())
         return std::nullopt;
     return path.toString().toStdString();
+}
+
+// Streams a PUT body into the store; the file appears only when the body arrived in full.
+class UploadReader : public BodyReader {
+public:
+    UploadReader(std::unique_ptr<FileStore::Upload> upload, std::string path, uint64_t maxUpload)
+        : m_upload(std::move(upload)), m_path(std::move(path)), m_maxUpload(maxUpload) {}
+
+    bool write(const char* data, size_t length) override {
+        if (m_upload->received() + length > m_maxUpload) {
+            m_tooLarge = true;
+            return false;
+        }
+        if (!m_upload->append(data, length)) {
+            m_writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+
+    ApiResponse finish(bool complete) override {
+        if (m_tooLarge)
+            return refuse(413, "The file is larger than this server accepts.");
+        if (m_writeFailed)
+            return refuse(507, "The file could not be stored.");
+        if (!complete)
+            return refuse(400, "The upload ended early.");
+        const uint64_t size = m_upload->received();
+        if (!m_upload->commit())
+            return refuse(507, "The file could not be stored.");
+        return ApiResponse::success(201, QJsonObject{{QStringLiteral("path"), QString::fromStdString(m_path)},
+                                                     {QStringLiteral("size"), double(size)}});
+    }
+
+private:
+    std::unique_ptr<FileStore::Upload> m_upload; // dropped unfinished: the partial file goes too
+    std::string m_path;
+    uint64_t m_maxUpload;
+    bool m_tooLarge = false;
+    bool m_writeFailed = false;
+};
+
+// One stored file, or a byte range of it, read from disk piece by piece.
+class FileBody : public BodyWriter {
+public:
+    FileBody(int fd, uint64_t offset, uint64_t length)
+        : m_fd(fd), m_offset(offset), m_left(length), m_size(length) {}
+    ~FileBody() override { ::close(m_fd); }
+    uint64_t size() const override { return m_size; }
+    int64_t read(char* buffer, size_t capacity) override {
+        const size_t want = size_t(std::min<uint64_t>(capacity, m_left));
+        if (want == 0)
+            return 0;
+        const ssize_t n = ::pread(m_fd, buffer, want, off_t(m_offset));
+        if (n <= 0)
+            return -1; // the file shrank under us: the promised length cannot be kept
+        m_offset += uint64_t(n);
+        m_left -= uint64_t(n);
+        return n;
+    }
+
+private:
+    int m_fd;
+    uint64_t m_offset;
+    uint64_t m_left;
+    uint64_t m_size;
+};
+
+struct ByteRange {
+    uint64_t first = 0;
+    uint64_t last = 0; // inclusive
+};
+
+// One "bytes=" range of a file of the given size: clamped to the file, nothing when it is not
+// satisfiable; *ignored when the header is not a single range this server serves (the whole
+// file is sent then, as a server without range support would).
+std::optional<ByteRange> parseRange(const QString& header, uint64_t size, bool* ignored) {
+    static const QRegularExpression shape(QStringLiteral("^bytes=(\\d*)-(\\d*)$"));
+    *ignored = false;
+    const QRegularExpressionMatch m = shape.match(header.trimmed());
+    if (!m.hasMatch() || (m.captured(1).isEmpty() && m.captured(2).isEmpty())) {
+        *ignored = true;
+        return std::nullopt;
+    }
+    bool ok = true;
+    if (m.captured(1).isEmpty()) { // the last N bytes
+        const uint64_t suffix = m.captured(2).toULongLong(&ok);
+        if (!ok || suffix == 0 || size == 0)
+            return std::nullopt;
+        return ByteRange{size - std::min(suffix, size), size - 1};
+    }
+    const uint64_t first = m.captured(1).toULongLong(&ok);
+    if (!ok || first >= size)
+        return std::nullopt;
+    uint64_t last = size - 1;
+    if (!m.captured(2).isEmpty()) {
+        const uint64_t asked = m.captured(2).toULongLong(&ok);
+        if (!ok)
+            last = size - 1; // beyond 64 bits: to the end
+        else if (asked < first) {
+            *ignored = true;
+            return std::nullopt;
+        } else
+            last = std::min(asked, size - 1);
+    }
+    return ByteRange{first, last};
+}
+
+ApiResponse download(const FileStore& store, const ApiRequest& request) {
+    ApiResponse r;
+    r.contentType = "text/plain";
+    r.status = 404;
+    r.body = "Not found\n";
+    const std::optional<FileStore::FileInfo> info =
+        store.file(request.params.value(QStringLiteral("path")).toStdString());
+    if (!info)
+        return r;
+    r.headers.emplaceBack(QByteArray("ETag"), QByteArray::fromStdString(info->etag));
+    r.headers.emplaceBack(QByteArray("Accept-Ranges"), QByteArray("bytes"));
+    r.headers.emplaceBack(QByteArray("Cache-Control"), QByteArray("no-cache"));
+    if (request.header(QStringLiteral("if-none-match")) == QString::fromStdString(info->etag)) {
+        r.status = 304;
+        r.body.clear();
+        return r;
+    }
+    uint64_t first = 0;
+    uint64_t length = info->size;
+    bool partial = false;
+    const QString rangeHeader = request.header(QStringLiteral("range"));
+    if (!rangeHeader.isEmpty()) {
+        bool ignored = false;
+        const std::optional<ByteRange> range = parseRange(rangeHeader, info->size, &ignored);
+        if (!range && !ignored) {
+            r.status = 416;
+            r.body = "Range not satisfiable\n";
+            r.headers.emplaceBack(QByteArray("Content-Range"),
+                                  "bytes */" + QByteArray::number(qulonglong(info->size)));
+            return r;
+        }
+        if (range) {
+            partial = true;
+            first = range->first;
+            length = range->last - range->first + 1;
+            r.headers.emplaceBack(QByteArray("Content-Range"), QStringLiteral("bytes %1-%2/%3")
+                                                                   .arg(range->first)
+                                                                   .arg(range->last)
+                                                                   .arg(info->size)
+                                                                   .toLatin1());
+        }
+    }
+    const int fd = ::open(info->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return r;
+    r.status = partial ? 206 : 200;
+    r.contentType = QByteArray::fromStdString(info->contentType);
+    r.body.clear();
+    r.stream = std::make_shared<FileBody>(fd, first, length);
+    return r;
 }
 
 } // namespace
@@ -73,115 +215,55 @@ std::string encodePathForUrl(const std::string& path) {
     return encoded.toStdString();
 }
 
-void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options,
+void registerStorageRoutes(Router& router, const FileStore& store, const StorageOptions& options,
                            PublicUrlSource publicUrl) {
     if (!publicUrl)
         publicUrl = [url = options.publicUrl] { return url; };
-    server.Post("/storage/folders", [&store, options](const httplib::Request& req, httplib::Response& res,
-                                                      const httplib::ContentReader& reader) {
-        if (!authorized(req, res, options))
-            return;
-        const std::optional<std::string> path = pathFromBody(reader);
+    const QString post = QStringLiteral("POST");
+    router.add(post, QStringLiteral("/storage/folders"), [&store, options](const ApiRequest& request) {
+        if (auto refusal = unauthorized(request, options))
+            return *refusal;
+        const std::optional<std::string> path = pathFromBody(request.body);
         if (!path)
-            return refuse(res, 400, "Send {\"path\": \"folder/path\"}.");
+            return refuse(400, "Send {\"path\": \"folder/path\"}.");
         std::string error;
         const std::optional<bool> existed = store.createFolder(*path, &error);
         if (!existed)
-            return refuse(res, 400, error);
-        answer(res, *existed ? 200 : 201, true, QJsonObject{{QStringLiteral("existed"), *existed}});
+            return refuse(400, error);
+        return ApiResponse::success(*existed ? 200 : 201, QJsonObject{{QStringLiteral("existed"), *existed}});
     });
 
-    server.Put("/storage/files", [&store, options](const httplib::Request& req, httplib::Response& res,
-                                                   const httplib::ContentReader& reader) {
-        if (!authorized(req, res, options))
-            return;
-        if (!req.has_param("path"))
-            return refuse(res, 400, "The path parameter is missing.");
-        if (req.has_header("Content-Length") &&
-            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > options.maxUpload) {
-            // Refused before reading the body, so the connection cannot carry another request.
-            res.set_header("Connection", "close");
-            return refuse(res, 413, "The file is larger than this server accepts.");
-        }
-        std::string error;
-        std::unique_ptr<FileStore::Upload> upload = store.beginUpload(req.get_param_value("path"), &error);
-        if (!upload)
-            return refuse(res, 400, error);
-        bool tooLarge = false;
-        bool writeFailed = false;
-        const bool complete = reader([&](const char* data, size_t length) {
-            if (upload->received() + length > options.maxUpload) {
-                tooLarge = true;
-                return false;
-            }
-            if (!upload->append(data, length)) {
-                writeFailed = true;
-                return false;
-            }
-            return true;
-        });
-        if (tooLarge)
-            return refuse(res, 413, "The file is larger than this server accepts.");
-        if (writeFailed)
-            return refuse(res, 507, "The file could not be stored.");
-        if (!complete)
-            return refuse(res, 400, "The upload ended early.");
-        const uint64_t size = upload->received();
-        if (!upload->commit())
-            return refuse(res, 507, "The file could not be stored.");
-        answer(res, 201, true,
-               QJsonObject{{QStringLiteral("path"), QString::fromStdString(req.get_param_value("path"))},
-                           {QStringLiteral("size"), double(size)}});
-    });
+    router.addStreaming(QStringLiteral("PUT"), QStringLiteral("/storage/files"), options.maxUpload,
+                        [&store, options](const ApiRequest& request, std::unique_ptr<BodyReader>* reader) {
+                            if (auto refusal = unauthorized(request, options))
+                                return *refusal;
+                            if (!request.query.contains(QStringLiteral("path")))
+                                return refuse(400, "The path parameter is missing.");
+                            const std::string path =
+                                request.query.value(QStringLiteral("path")).toStdString();
+                            std::string error;
+                            std::unique_ptr<FileStore::Upload> upload = store.beginUpload(path, &error);
+                            if (!upload)
+                                return refuse(400, error);
+                            *reader =
+                                std::make_unique<UploadReader>(std::move(upload), path, options.maxUpload);
+                            return ApiResponse{};
+                        });
 
-    server.Post("/storage/links",
-                [&store, options, publicUrl](const httplib::Request& req, httplib::Response& res,
-                                             const httplib::ContentReader& reader) {
-                    if (!authorized(req, res, options))
-                        return;
-                    const std::optional<std::string> path = pathFromBody(reader);
-                    if (!path)
-                        return refuse(res, 400, "Send {\"path\": \"file/path\"}.");
-                    if (!store.file(*path))
-                        return refuse(res, 404, "No such file.");
-                    const std::string url = publicUrl() + "files/" + encodePathForUrl(*path);
-                    answer(res, 200, true, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
-                });
+    router.add(post, QStringLiteral("/storage/links"),
+               [&store, options, publicUrl](const ApiRequest& request) {
+                   if (auto refusal = unauthorized(request, options))
+                       return *refusal;
+                   const std::optional<std::string> path = pathFromBody(request.body);
+                   if (!path)
+                       return refuse(400, "Send {\"path\": \"file/path\"}.");
+                   if (!store.file(*path))
+                       return refuse(404, "No such file.");
+                   const std::string url = publicUrl() + "files/" + encodePathForUrl(*path);
+                   return ApiResponse::success(
+                       200, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
+               });
 
-    const auto download = [&store](const httplib::Request& req, httplib::Response& res) {
-        const std::optional<FileStore::FileInfo> info = store.file(req.matches[1].str());
-        if (!info) {
-            res.status = 404;
-            res.set_content("Not found\n", "text/plain");
-            return;
-        }
-        res.set_header("ETag", info->etag);
-        res.set_header("Accept-Ranges", "bytes");
-        res.set_header("Cache-Control", "no-cache");
-        if (req.get_header_value("If-None-Match") == info->etag) {
-            res.status = 304;
-            return;
-        }
-        const int fd = ::open(info->path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            res.status = 404;
-            res.set_content("Not found\n", "text/plain");
-            return;
-        }
-        auto file = std::make_shared<int>(fd);
-        // Streamed from disk in pieces; httplib cuts byte ranges out of the provider.
-        res.set_content_provider(
-            size_t(info->size), info->contentType,
-            [file](size_t offset, size_t length, httplib::DataSink& sink) {
-                char buffer[256 * 1024];
-                const size_t want = std::min(length, sizeof buffer);
-                const ssize_t n = ::pread(*file, buffer, want, off_t(offset));
-                if (n <= 0)
-                    return false;
-                return sink.write(buffer, size_t(n));
-            },
-            [file](bool) { ::close(*file); });
-    };
-    // httplib decodes the path before matching, so the pattern sees the stored name.
-    server.Get("/files/(.+)", download);
+    router.add(QStringLiteral("GET"), QStringLiteral("/files/*path"),
+               [&store](const ApiRequest& request) { return download(store, request); });
 }

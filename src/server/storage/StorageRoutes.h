@@ -4,11 +4,8 @@
 #include <functional>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 class FileStore;
+class Router;
 
 struct StorageOptions {
     std::string token;     // bearer token of the storage API
@@ -24,8 +21,9 @@ using PublicUrlSource = std::function<std::string()>;
 //   PUT  /storage/files?path=Vantry/job/App.ipa (body)  → {"path", "size"}
 //   POST /storage/links    {"path": "Vantry/job/App.ipa"} → {"url": publicUrl + "files/…"}
 //   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
-// The store must outlive the server.
-void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options,
+// Registered before the page routes ("/:id" would take "/files/x"). The store must outlive the
+// router.
+void registerStorageRoutes(Router& router, const FileStore& store, const StorageOptions& options,
                            PublicUrlSource publicUrl = {});
 
 // Percent-encodes each path component for a URL, keeping the slashes.
