@@ -49,6 +49,25 @@ void logResponse(const QJsonValue& result) {
         logLine(QString());
 }
 
+// One sentence for a failed call: the transport's message, the server's "response" text, or a
+// plain statement that the answer was not understood.
+QString failureReason(const QJsonValue& result, bool isError, const QString& message) {
+    if (isError)
+        return message.isEmpty() ? QStringLiteral("The Vantry server could not be reached.") : message;
+    const QJsonValue response = result.toObject().value(QStringLiteral("response"));
+    if (!succeeded(result) && response.isString() && !response.toString().isEmpty())
+        return QStringLiteral("The Vantry server refused the request: %1").arg(response.toString());
+    if (!succeeded(result))
+        return QStringLiteral("The Vantry server refused the request.");
+    return QStringLiteral("The Vantry server's answer was not understood.");
+}
+
+void report(const BackendApi::Failure& onFailure, const QJsonValue& result, bool isError,
+            const QString& message) {
+    if (onFailure)
+        onFailure(failureReason(result, isError, message));
+}
+
 std::atomic<bool> g_useLocalBackend{false};
 
 QMutex& hookMutex() {
@@ -122,13 +141,16 @@ QString BackendApi::versionText(double v) {
     return text;
 }
 
-void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context) const {
+void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context,
+                            Failure onFailure) const {
     HttpConnection::request(
         endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary, plainHeaders(),
         addNewUserBody(user),
-        [onSuccess = std::move(onSuccess)](const QJsonValue& result, bool, const QString&) {
+        [onSuccess = std::move(onSuccess),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
             if (!succeeded(result)) {
                 logResponse(result);
+                report(onFailure, result, isError, message);
                 return;
             }
             if (onSuccess)
@@ -138,44 +160,55 @@ void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, 
 }
 
 void BackendApi::fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
-                           QObject* context) const {
+                           QObject* context, Failure onFailure) const {
     HttpConnection::request(
         endpoint(QStringLiteral("app/") + userId), kGet, ResponseKind::dictionary, userHeaders(),
         std::nullopt,
-        [onApps = std::move(onApps)](const QJsonValue& result, bool, const QString&) {
-            if (!succeeded(result))
-                return;
+        [onApps = std::move(onApps), onFailure = std::move(onFailure)](const QJsonValue& result, bool isError,
+                                                                       const QString& message) {
             const std::optional<QList<Zapp>> apps =
-                appsFromResponse(result.toObject().value(QStringLiteral("response")));
-            if (apps && onApps)
+                succeeded(result) ? appsFromResponse(result.toObject().value(QStringLiteral("response")))
+                                  : std::nullopt;
+            if (!apps) {
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onApps)
                 onApps(*apps);
         },
         context);
 }
 
-void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> onLink,
-                           QObject* context) const {
+void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> onLink, QObject* context,
+                           Failure onFailure) const {
     HttpConnection::request(
         endpoint(QStringLiteral("createapp")), kPost, ResponseKind::dictionary, userHeaders(),
         createAppBody(app, currentUser().id),
-        [onLink = std::move(onLink)](const QJsonValue& result, bool, const QString&) {
-            if (!succeeded(result))
-                return;
+        [onLink = std::move(onLink), onFailure = std::move(onFailure)](const QJsonValue& result, bool isError,
+                                                                       const QString& message) {
             const QJsonValue response = result.toObject().value(QStringLiteral("response"));
             const QJsonValue url = response.toObject().value(QStringLiteral("url"));
-            if (response.isObject() && url.isString() && onLink)
+            if (!succeeded(result) || !response.isObject() || !url.isString()) {
+                logLine(QStringLiteral("createapp failed: ") + failureReason(result, isError, message));
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onLink)
                 onLink(url.toString());
         },
         context);
 }
 
-void BackendApi::reportCrash(const Crash& crash, std::function<void()> onConfirmed, QObject* context) const {
+void BackendApi::reportCrash(const Crash& crash, std::function<void()> onConfirmed, QObject* context,
+                             Failure onFailure) const {
     HttpConnection::request(
         endpoint(QStringLiteral("reportcrash")), kPost, ResponseKind::dictionary, plainHeaders(),
         reportCrashBody(crash),
-        [onConfirmed = std::move(onConfirmed)](const QJsonValue& result, bool, const QString&) {
+        [onConfirmed = std::move(onConfirmed),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
             if (!succeeded(result)) {
                 logResponse(result);
+                report(onFailure, result, isError, message);
                 return;
             }
             CrashHandler::clearStoredReport();
@@ -207,14 +240,20 @@ void BackendApi::checkVersion(std::function<void(const QString&)> onNewVersion, 
 }
 
 void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZUserData&)> onData,
-                               QObject* context) const {
+                               QObject* context, Failure onFailure) const {
     HttpConnection::send(
         endpoint(QStringLiteral("userdata/") + appId), kGet, userHeaders(), QByteArrayLiteral("{}"),
-        [onData = std::move(onData)](const HttpReply& reply) {
-            if (!reply.transportOk)
+        [onData = std::move(onData), onFailure = std::move(onFailure)](const HttpReply& reply) {
+            const std::optional<ZUserData> data =
+                reply.transportOk ? ZUserData::fromJson(reply.body) : std::nullopt;
+            if (!data) {
+                if (onFailure)
+                    onFailure(reply.transportOk
+                                  ? QStringLiteral("The Vantry server's answer was not understood.")
+                                  : reply.errorText);
                 return;
-            const std::optional<ZUserData> data = ZUserData::fromJson(reply.body);
-            if (data && onData)
+            }
+            if (onData)
                 onData(*data);
         },
         context);

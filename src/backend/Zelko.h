@@ -15,33 +15,38 @@
 class QObject;
 
 // The backend's endpoints against one base URL. Answers without "isSuccess" true, or whose
-// other keys lack the expected types, are dropped without calling back. Callbacks run on the
-// main thread; a context destroyed before the answer cancels them.
+// other keys lack the expected types, reach the optional failure callback with one sentence
+// (callers that leave it unset keep the call silent). Each call ends once: its success callback
+// or its failure. Callbacks run on the main thread; a context destroyed before the answer
+// cancels them.
 class BackendApi {
 public:
+    using Failure = std::function<void(const QString& reason)>;
+
     explicit BackendApi(QString baseUrl);
     QString baseUrl() const { return m_baseUrl; }
     QUrl endpoint(const QString& path) const;
 
     // POST addnewuser. Success: onSuccess; otherwise "response" goes to the diagnostic log.
-    void addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context = nullptr) const;
+    void addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context = nullptr,
+                    Failure onFailure = {}) const;
     // GET app/<userId>, in answer order; the whole list is dropped for one non-text value.
     void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
-                   QObject* context = nullptr) const;
+                   QObject* context = nullptr, Failure onFailure = {}) const;
     // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url".
     void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
-                   QObject* context = nullptr) const;
+                   QObject* context = nullptr, Failure onFailure = {}) const;
     // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;
     // otherwise "response" goes to the diagnostic log and the report stays.
-    void reportCrash(const Crash& crash, std::function<void()> onConfirmed = {},
-                     QObject* context = nullptr) const;
+    void reportCrash(const Crash& crash, std::function<void()> onConfirmed = {}, QObject* context = nullptr,
+                     Failure onFailure = {}) const;
     // GET checkversion. Calls onNewVersion with the server's version text when it differs from
     // the running version (QCoreApplication::applicationVersion()).
     void checkVersion(std::function<void(const QString& serverVersion)> onNewVersion,
                       QObject* context = nullptr) const;
     // GET userdata/<appId>, decoded strictly; nothing is delivered when decoding fails.
     void fetchInstalls(const QString& appId, std::function<void(const ZUserData&)> onData,
-                       QObject* context = nullptr) const;
+                       QObject* context = nullptr, Failure onFailure = {}) const;
 
     // Request bodies, exactly as sent.
     static QJsonObject addNewUserBody(const ZUser& user);

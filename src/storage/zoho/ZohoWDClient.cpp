@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/RandomString.h"
 #include "storage/AuthorizedCall.h"
+#include "storage/KeychainHelper.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/StreamingPost.h"
 #include "storage/zoho/UploadHelper.h"
@@ -44,6 +45,13 @@ QString& privateSpaceId() {
 
 ZohoWDClient::ZohoWDClient(QObject* parent) : ClientManager(parent) {}
 
+bool ZohoWDClient::authorized() {
+    if (!KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty())
+        return true;
+    failSoon(QStringLiteral("You are not signed in to Zoho WorkDrive."));
+    return false;
+}
+
 ZohoWDClient::~ZohoWDClient() {
     // The last request outlives nothing: its answer would have no client to go to.
     if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data())) {
@@ -74,10 +82,11 @@ void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByt
     }
     QPointer<ZohoWDClient> self(this);
     const bool retried = !refusedToken.isEmpty();
+    const int cancels = m_cancels;
     ZohoAuthentication::withFreshAccessToken(
-        [self, method, url, body, answer = std::move(answer), retried](const QString& token,
-                                                                       const QString& failure) {
-            if (!self)
+        [self, method, url, body, answer = std::move(answer), retried, cancels](const QString& token,
+                                                                                const QString& failure) {
+            if (!self || cancels != self->m_cancels)
                 return;
             if (!failure.isEmpty()) {
                 self->fail(failure);
@@ -126,6 +135,8 @@ void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteAr
 }
 
 void ZohoWDClient::getUserData(UserCompletion completion) {
+    if (!authorized())
+        return;
     request("GET", api(QStringLiteral("/api/v1/users/me")), {}, [this, completion](const QJsonDocument& doc) {
         const QJsonValue data = doc.object().value(QStringLiteral("data"));
         const QJsonValue attributes = data.toObject().value(QStringLiteral("attributes"));
@@ -139,14 +150,17 @@ void ZohoWDClient::getUserData(UserCompletion completion) {
         user.email = a.value(QStringLiteral("email_id")).toString();
         user.id = data.toObject().value(QStringLiteral("id")).toString();
         user.avatar = a.value(QStringLiteral("avatar_url")).toString();
-        completion(user);
+        // The user is delivered once the private space is known, so that a broken chain is this
+        // operation's one ending rather than a second one.
         if (privateSpaceId().isEmpty() &&
             a.value(QStringLiteral("edition")).toString() == QLatin1String("ENTERPRISE"))
-            discoverPrivateSpace(data.toObject(), 0);
+            discoverPrivateSpace(data.toObject(), 0, [completion, user] { completion(user); });
+        else
+            completion(user);
     });
 }
 
-void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
+void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step, std::function<void()> found) {
     static const char* const relations[] = {"enterprise", "currentuser", "privatespace"};
     const QString next =
         at(data, {"relationships", relations[step], "links"}).value(QStringLiteral("related")).toString();
@@ -154,14 +168,14 @@ void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
         fail(notFormatted);
         return;
     }
-    request("GET", QUrl(next), {}, [this, step](const QJsonDocument& doc) {
+    request("GET", QUrl(next), {}, [this, step, found](const QJsonDocument& doc) {
         const QJsonValue answer = doc.object().value(QStringLiteral("data"));
         if (step < 2) {
             if (!answer.isObject()) {
                 fail(notFormatted);
                 return;
             }
-            discoverPrivateSpace(answer.toObject(), step + 1);
+            discoverPrivateSpace(answer.toObject(), step + 1, found);
             return;
         }
         const QString id = answer.toArray().first().toObject().value(QStringLiteral("id")).toString();
@@ -170,17 +184,22 @@ void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
             return;
         }
         privateSpaceId() = id;
+        found();
     });
 }
 
 void ZohoWDClient::createFolder(const QString& path, FolderCompletion completion) {
+    if (!authorized())
+        return;
     const QStringList parts = path.split(QLatin1Char('/'));
     if (parts.size() == 3) {
         create(currentFolderId(), parts[2], std::move(completion));
         return;
     }
-    if (parts.size() != 2)
+    if (parts.size() != 2) {
+        failSoon(QStringLiteral("WorkDrive folders are created one or two levels deep."));
         return;
+    }
     const QString parent = parts[0].isEmpty() ? privateSpaceId() : parts[0];
     const QString name = parts[1];
     request("GET", api(QStringLiteral("/api/v1/privatespace/%1/folders").arg(privateSpaceId())), {},
@@ -249,6 +268,8 @@ void ZohoWDClient::create(const QString& parent, const QString& name, FolderComp
 
 void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePath,
                               UploadCompletion completion, Progress progress) {
+    if (!authorized())
+        return;
     const QString parent = currentFolderId();
     const auto [baseName, extension] = splitName(remotePath.section(QLatin1Char('/'), -1));
     const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8()))
@@ -257,17 +278,21 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
     helper->extn = extension;
     helper->onTaskCreation = [this](QObject* task) { m_task = task; };
     helper->didProgress = std::move(progress);
-    helper->completionHandler = [this, helper, completion](const QString& error) {
+    const int cancelsAtStart = m_cancels;
+    helper->completionHandler = [this, helper, completion, cancelsAtStart](const QString& error) {
         helper->deleteLater();
+        if (cancelsAtStart != m_cancels)
+            return;
         if (!error.isEmpty()) {
-            completion(true);
             fail(QStringLiteral(" -") + error);
             return;
         }
         const QString auth = helper->auth;
         const QString uploadId = helper->uploadID;
-        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion] {
-            askUploadResult(auth, uploadId, completion);
+        const int cancels = m_cancels;
+        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion, cancels] {
+            if (cancels == m_cancels)
+                askUploadResult(auth, uploadId, completion);
         });
     };
     if (!QFileInfo(file).isReadable()) {
@@ -282,7 +307,10 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
 
 void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId,
                                    UploadCompletion completion) {
-    QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion] {
+    const int cancels = m_cancels;
+    QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion, cancels] {
+        if (cancels != m_cancels)
+            return;
         const QUrl url =
             api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
         request(
@@ -300,8 +328,13 @@ void ZohoWDClient::askUploadResult(const QString& authorization, const QString& 
 }
 
 void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
+    if (!authorized())
+        return;
     const QString resourceId = lastUploadedFileId();
-    QTimer::singleShot(settle(1.0), this, [this, resourceId, completion] {
+    const int cancels = m_cancels;
+    QTimer::singleShot(settle(1.0), this, [this, resourceId, completion, cancels] {
+        if (cancels != m_cancels)
+            return;
         const QJsonObject attributes{{QStringLiteral("resource_id"), resourceId},
                                      {QStringLiteral("link_name"), QStringLiteral("Vantry")},
                                      {QStringLiteral("link_type"), QStringLiteral("download")},
@@ -338,6 +371,8 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
 }
 
 void ZohoWDClient::cancelTask() {
+    dropPendingFailures();
+    ++m_cancels; // pauses that were waiting to send the next request end here
     if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data()))
         reply->abort();
     else if (auto* upload = qobject_cast<StreamingPost*>(m_task.data()))

@@ -29,6 +29,8 @@ public:
     static QString directLink(const QString& resourceId, const QString& linkId);
 
 private:
+    // False (and a failure reported soon) when no account is linked.
+    bool authorized();
     using Answer = std::function<void(const QJsonDocument&)>;
     // A JSON request with a current access token; failures reach onFailure and end the chain.
     // authorization: a fixed header value (no token handling); refusedToken: the token the
@@ -37,11 +39,12 @@ private:
                  const QString& authorization = QString(), const QString& refusedToken = QString());
     void send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
               Answer answer, bool retried);
-    void discoverPrivateSpace(const QJsonObject& user, int step);
+    void discoverPrivateSpace(const QJsonObject& user, int step, std::function<void()> found);
     void create(const QString& parent, const QString& name, FolderCompletion completion);
     void askUploadResult(const QString& authorization, const QString& uploadId, UploadCompletion completion);
 
     QPointer<QObject> m_task;
+    int m_cancels = 0;
 };
 
 // The identifier of the user's WorkDrive private space, for the life of the process.
