@@ -82,7 +82,7 @@ void AuthorizedCall::withToken(bool forceRefresh) {
 
 void AuthorizedCall::send(const QString& token) {
     if (!m_request.filePath.isEmpty()) {
-        StreamingPost::Headers headers{{"Authorization", "Bearer " + token.toUtf8()}};
+        StreamingPost::Headers headers{{"Authorization", m_auth.authorization(token)}};
         headers.append(m_request.headers);
         m_stream = new StreamingPost(m_request.method, m_request.url, std::move(headers), m_request.filePath,
                                      m_request.offset, m_request.length, this);
@@ -96,7 +96,7 @@ void AuthorizedCall::send(const QString& token) {
     QUrl url = m_request.url;
     QNetworkRequest request;
     if (m_request.tokenQueryItem.isEmpty()) {
-        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        request.setRawHeader("Authorization", m_auth.authorization(token));
     } else {
         QUrlQuery query(url);
         query.addQueryItem(m_request.tokenQueryItem, token);

@@ -61,7 +61,8 @@ TEST_F(WorkDriveClient, FolderCases) {
 
     int calls = 0;
     client->createFolder(QStringLiteral("/a/b/c"), [&](bool) { ++calls; });
-    emulator->injectFault(Fault::TechnicalError);
+    // Answered on every attempt: the retries end in WorkDrive's own message.
+    emulator->injectFault(Fault::TechnicalError, AuthorizedCall::maxAttempts);
     client->createFolder(QStringLiteral("/Vantry/Job_2"), [&](bool) { ++calls; });
     waitForFailures(2);
     EXPECT_EQ(failures, (QStringList{QStringLiteral("WorkDrive folders are created one or two levels deep."),
@@ -171,7 +172,7 @@ TEST_F(WorkDriveClient, AccessTokenIsReusedRefreshedAfterARefusalAndNeverLogged)
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
     waitForFailures();
     EXPECT_EQ(ZohoAuthentication::lastAccessToken(), QStringLiteral("1000.last"));
-    EXPECT_EQ(failures, QStringList{QStringLiteral("User Data is not formatted")});
+    EXPECT_EQ(failures, QStringList{QStringLiteral("Sign in to Zoho WorkDrive again.")});
     EXPECT_EQ(emulator->refreshGrants() - before, 2); // expired, then refused: a second refresh right away
 }
 

@@ -5,6 +5,7 @@
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
 #include "storage/NetworkErrorText.h"
+#include "storage/OAuthSession.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -114,6 +115,34 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken) {
         finish(token.value_or(QString()),
                token ? QString() : QStringLiteral("Zoho did not answer the sign-in request."));
     });
+}
+
+namespace {
+class ZohoSession : public OAuthSession {
+public:
+    ZohoSession()
+        : OAuthSession({refreshTokenService, QStringLiteral("Zoho WorkDrive"),
+                        QStringLiteral("zoho/accountsUrl"), QStringLiteral("zoho/clientId"),
+                        QStringLiteral("zoho/clientSecret"), "Zoho-oauthtoken"}) {}
+
+    void withAccessToken(TokenCallback callback, bool forceRefresh) override {
+        withFreshAccessToken(
+            [callback = std::move(callback)](const QString& token, const QString& failure) {
+                if (token.isEmpty())
+                    callback(std::nullopt, failure.isEmpty()
+                                               ? QStringLiteral("Sign in to Zoho WorkDrive again.")
+                                               : failure);
+                else
+                    callback(token, QString());
+            },
+            forceRefresh ? lastAccessToken() : QString());
+    }
+};
+} // namespace
+
+OAuthSession& session() {
+    static ZohoSession* instance = new ZohoSession;
+    return *instance;
 }
 
 void resetAccessToken() {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+class OAuthSession;
+
 // The token side of Zoho's OAuth client. Zoho allows about ten token requests per refresh token in
 // ten minutes, so the access token is kept until shortly before it expires (or until WorkDrive
 // refuses it) rather than refreshed before every call.
@@ -36,6 +38,11 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken = 
 // refresh token is stored); without one, lastAccessToken is handed on. No value when the body is
 // not a JSON object.
 std::optional<QString> handleTokenResponse(const QByteArray& body);
+
+// The authorization every WorkDrive request goes through (AuthorizedCall): its tokens come from
+// withFreshAccessToken, a forced refresh names the cached token as refused, and the header is
+// "Zoho-oauthtoken <token>".
+OAuthSession& session();
 
 // Forgets the cached access token (tests, sign-out).
 void resetAccessToken();

@@ -2,19 +2,13 @@
 
 #include "core/Config.h"
 #include "core/Log.h"
-#include "core/RandomString.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
-#include "storage/NetworkErrorText.h"
-#include "storage/StreamingPost.h"
 #include "storage/zoho/UploadHelper.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTimer>
 
 namespace {
@@ -53,11 +47,7 @@ bool ZohoWDClient::authorized() {
 }
 
 ZohoWDClient::~ZohoWDClient() {
-    // The last request outlives nothing: its answer would have no client to go to.
-    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data())) {
-        reply->abort();
-        reply->deleteLater();
-    }
+    cancelTask();
 }
 
 std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
@@ -74,64 +64,45 @@ QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkI
            QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
 }
 
-void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
-                           const QString& authorization, const QString& refusedToken) {
-    if (!authorization.isEmpty()) {
-        send(method, url, body, authorization, std::move(answer), true);
-        return;
-    }
-    QPointer<ZohoWDClient> self(this);
-    const bool retried = !refusedToken.isEmpty();
-    const int cancels = m_cancels;
-    ZohoAuthentication::withFreshAccessToken(
-        [self, method, url, body, answer = std::move(answer), retried, cancels](const QString& token,
-                                                                                const QString& failure) {
-            if (!self || cancels != self->m_cancels)
-                return;
-            if (!failure.isEmpty()) {
-                self->fail(failure);
+void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer) {
+    CallRequest call;
+    call.method = method;
+    call.url = url;
+    call.body = body;
+    call.headers = {{"Accept", "application/vnd.api+json"}};
+    if (!body.isEmpty())
+        call.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
+    call.label = QStringLiteral("WorkDrive %1 %2").arg(QString::fromLatin1(method), url.path());
+    m_currentTask = new AuthorizedCall(
+        ZohoAuthentication::session(), std::move(call),
+        [this, answer = std::move(answer)](const CallResult& result) {
+            // No answer, or a token refused after one refresh; every other answer is judged by
+            // its JSON, which carries WorkDrive's own error texts.
+            if (result.status == 0 || result.status == 401) {
+                fail(result.failureText.isEmpty() ? result.description() : result.failureText);
                 return;
             }
-            self->send(method, url, body, QStringLiteral("Zoho-oauthtoken ") + token, answer, retried);
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(result.body, &error);
+            if (error.error != QJsonParseError::NoError) {
+                logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(result.status));
+                fail(result.failureText.isEmpty()
+                         ? QStringLiteral("WorkDrive answered with HTTP %1.").arg(result.status)
+                         : result.failureText);
+                return;
+            }
+            answer(doc);
         },
-        refusedToken);
+        {}, this);
+    m_currentTask->start();
 }
 
-void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body,
-                        const QString& authorization, Answer answer, bool retried) {
-    QNetworkRequest req(url);
-    req.setRawHeader("Authorization", authorization.toUtf8());
-    req.setRawHeader("Accept", "application/vnd.api+json");
-    if (!body.isEmpty())
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    req.setTransferTimeout(60000);
-    QNetworkReply* reply = storageNetwork()->sendCustomRequest(req, method, body);
-    m_task = reply;
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, method, url, body, answer, retried, authorization] {
-                reply->deleteLater();
-                if (reply->error() == QNetworkReply::OperationCanceledError)
-                    return;
-                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                if (status == 0) {
-                    logLine(QStringLiteral("WorkDrive request failed: ") + reply->errorString());
-                    fail(networkErrorText(reply->error()));
-                    return;
-                }
-                // A refused token is replaced once (it may have been revoked before it expired).
-                if (status == 401 && !retried) {
-                    request(method, url, body, answer, QString(), authorization.mid(16));
-                    return;
-                }
-                QJsonParseError error{};
-                const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
-                if (error.error != QJsonParseError::NoError) {
-                    logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(status));
-                    fail(QStringLiteral("WorkDrive answered with HTTP %1.").arg(status));
-                    return;
-                }
-                answer(doc);
-            });
+void ZohoWDClient::after(int milliseconds, std::function<void()> next) {
+    const int cancels = m_cancels;
+    QTimer::singleShot(milliseconds, this, [this, cancels, next = std::move(next)] {
+        if (cancels == m_cancels)
+            next();
+    });
 }
 
 void ZohoWDClient::getUserData(UserCompletion completion) {
@@ -274,56 +245,34 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
     const auto [baseName, extension] = splitName(remotePath.section(QLatin1Char('/'), -1));
     const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8()))
                              .replace(QLatin1String("%20"), QLatin1String(" "));
-    auto* helper = new UploadHelper(this);
+    auto* helper = new UploadHelper(file, std::move(progress), this);
+    m_upload = helper;
     helper->extn = extension;
-    helper->onTaskCreation = [this](QObject* task) { m_task = task; };
-    helper->didProgress = std::move(progress);
-    const int cancelsAtStart = m_cancels;
-    helper->completionHandler = [this, helper, completion, cancelsAtStart](const QString& error) {
+    helper->completionHandler = [this, helper, completion](const QString& error) {
         helper->deleteLater();
-        if (cancelsAtStart != m_cancels)
-            return;
         if (!error.isEmpty()) {
             fail(QStringLiteral(" -") + error);
             return;
         }
-        const QString auth = helper->auth;
         const QString uploadId = helper->uploadID;
-        const int cancels = m_cancels;
-        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion, cancels] {
-            if (cancels == m_cancels)
-                askUploadResult(auth, uploadId, completion);
-        });
+        after(settle(0.5), [this, uploadId, completion] { askUploadResult(uploadId, completion); });
     };
-    if (!QFileInfo(file).isReadable()) {
-        // An unreadable file ends like an upload without error; its result is asked for all the same.
-        helper->uploadID = randomString(21);
-        helper->completionHandler(QString());
-        return;
-    }
     helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")),
-                           parent, baseName, file);
+                           parent, baseName);
 }
 
-void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId,
-                                   UploadCompletion completion) {
-    const int cancels = m_cancels;
-    QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion, cancels] {
-        if (cancels != m_cancels)
-            return;
-        const QUrl url =
-            api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
-        request(
-            "GET", url, {},
-            [this, completion](const QJsonDocument& doc) {
-                if (!doc.isObject()) {
-                    fail(QStringLiteral("Upload resource data format."));
-                    return;
-                }
-                lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
-                completion(false);
-            },
-            authorization.isEmpty() ? QStringLiteral("Zoho-oauthtoken ") : authorization);
+void ZohoWDClient::askUploadResult(const QString& uploadId, UploadCompletion completion) {
+    after(settle(1.0), [this, uploadId, completion] {
+        request("GET",
+                api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId)),
+                {}, [this, completion](const QJsonDocument& doc) {
+                    if (!doc.isObject()) {
+                        fail(QStringLiteral("Upload resource data format."));
+                        return;
+                    }
+                    lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
+                    completion(false);
+                });
     });
 }
 
@@ -331,10 +280,7 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
     if (!authorized())
         return;
     const QString resourceId = lastUploadedFileId();
-    const int cancels = m_cancels;
-    QTimer::singleShot(settle(1.0), this, [this, resourceId, completion, cancels] {
-        if (cancels != m_cancels)
-            return;
+    after(settle(1.0), [this, resourceId, completion] {
         const QJsonObject attributes{{QStringLiteral("resource_id"), resourceId},
                                      {QStringLiteral("link_name"), QStringLiteral("Vantry")},
                                      {QStringLiteral("link_type"), QStringLiteral("download")},
@@ -373,8 +319,10 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
 void ZohoWDClient::cancelTask() {
     dropPendingFailures();
     ++m_cancels; // pauses that were waiting to send the next request end here
-    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data()))
-        reply->abort();
-    else if (auto* upload = qobject_cast<StreamingPost*>(m_task.data()))
-        upload->abort();
+    if (m_currentTask)
+        m_currentTask->cancel();
+    if (m_upload) {
+        m_upload->cancel();
+        m_upload->deleteLater();
+    }
 }
