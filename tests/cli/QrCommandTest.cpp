@@ -1,4 +1,4 @@
-#include "QrTestUtil.h"
+#include "qrcode/QrTestUtil.h"
 
 #include "cli/Command.h"
 #include "qrcode/QRCodeDocument.h"
