@@ -1,5 +1,6 @@
 #include "qrcode/QRCode.h"
 #include "qrcode/QRCodeDocument.h"
+#include "qrcode/QRCodeGenerator_Default.h"
 #include "qrcode/QRCodePixelShape.h"
 
 #include <QPainter>

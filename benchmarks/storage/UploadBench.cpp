@@ -4,6 +4,7 @@
 #include "DropboxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "core/Config.h"
+#include "storage/KeychainHelper.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/drive/GoogleAuth.h"
 #include "storage/dropbox/DropBoxClientManager.h"
@@ -221,7 +222,10 @@ int main(int argc, char** argv) {
     // Timed from the upload to its result, without WorkDrive's settling pause in between.
     Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("0"));
     currentUser().id = WorkDriveEmulator::userId;
-    // The client's cached access token is the bench token.
+    // A linked account (the client checks for its refresh token); the cached access token is the
+    // bench token, so no refresh is sent.
+    KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
+                          QStringLiteral("bench-refresh"));
     ZohoAuthentication::handleTokenResponse(QByteArray("{\"access_token\":\"") + token.toUtf8() +
                                             "\",\"expires_in\":3600}");
 

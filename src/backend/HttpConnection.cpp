@@ -194,12 +194,12 @@ void HttpConnection::sendDecoded(const QUrl& url, const QString& method, Respons
             QJsonParseError error;
             const QJsonDocument doc = QJsonDocument::fromJson(reply.body, &error);
             if (error.error != QJsonParseError::NoError) {
-                completion(emptyResult(kind), true, error.errorString());
+                completion(emptyResult(kind), true, QStringLiteral("The server's answer is not JSON."));
                 return;
             }
             if (!doc.isObject() && !doc.isArray()) {
                 completion(emptyResult(kind), true,
-                           QStringLiteral("The answer is neither an object nor an array."));
+                           QStringLiteral("The server's answer is neither an object nor an array."));
                 return;
             }
             if (kind == ResponseKind::text) {

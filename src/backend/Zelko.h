@@ -1,60 +1,10 @@
 #pragma once
 
-#include "backend/HttpConnection.h"
-#include "backend/records/ZUser.h"
-#include "backend/records/ZUserData.h"
-#include "backend/records/Zapp.h"
-#include "core/Crash.h"
+#include "backend/BackendApi.h"
 
-#include <QList>
 #include <QString>
 
 #include <functional>
-#include <optional>
-
-class QObject;
-
-// The backend's endpoints against one base URL. Answers without "isSuccess" true, or whose
-// other keys lack the expected types, are dropped without calling back. Callbacks run on the
-// main thread; a context destroyed before the answer cancels them.
-class BackendApi {
-public:
-    explicit BackendApi(QString baseUrl);
-    QString baseUrl() const { return m_baseUrl; }
-    QUrl endpoint(const QString& path) const;
-
-    // POST addnewuser. Success: onSuccess; otherwise "response" goes to the diagnostic log.
-    void addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context = nullptr) const;
-    // GET app/<userId>, in answer order; the whole list is dropped for one non-text value.
-    void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
-                   QObject* context = nullptr) const;
-    // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url".
-    void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
-                   QObject* context = nullptr) const;
-    // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;
-    // otherwise "response" goes to the diagnostic log and the report stays.
-    void reportCrash(const Crash& crash, std::function<void()> onConfirmed = {},
-                     QObject* context = nullptr) const;
-    // GET checkversion. Calls onNewVersion with the server's version text when it differs from
-    // the running version (QCoreApplication::applicationVersion()).
-    void checkVersion(std::function<void(const QString& serverVersion)> onNewVersion,
-                      QObject* context = nullptr) const;
-    // GET userdata/<appId>, decoded strictly; nothing is delivered when decoding fails.
-    void fetchInstalls(const QString& appId, std::function<void(const ZUserData&)> onData,
-                       QObject* context = nullptr) const;
-
-    // Request bodies, exactly as sent.
-    static QJsonObject addNewUserBody(const ZUser& user);
-    static QJsonObject createAppBody(const Zapp& app, const QString& ownerId);
-    static QJsonObject reportCrashBody(const Crash& crash);
-    // "response" of a fetchApps answer as records, or nullopt when any value is not a text.
-    static std::optional<QList<Zapp>> appsFromResponse(const QJsonValue& response);
-    // v in its shortest exact decimal form with at least one decimal: 2 → "2.0", 1.5 → "1.5".
-    static QString versionText(double v);
-
-private:
-    QString m_baseUrl;
-};
 
 // Where the backend client keeps each user's secret (issued by the first addnewuser). The
 // applications put it in the credential store; without a store it lives for the process only.

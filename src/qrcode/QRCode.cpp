@@ -1,5 +1,6 @@
 #include "qrcode/QRCode.h"
 
+#include "qrcode/QRCodeGenerator_Default.h"
 #include "qrcode/QRCodeMessage.h"
 
 namespace {

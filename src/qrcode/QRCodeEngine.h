@@ -16,12 +16,6 @@ public:
     virtual std::optional<QRCodeBoolMatrix> generate(const QByteArray& data, ErrorCorrection level) const = 0;
 };
 
-// The default engine, over libqrencode: 8-bit mode, smallest version that fits.
-class QRCodeGenerator_Default : public QRCodeEngine {
-public:
-    std::optional<QRCodeBoolMatrix> generate(const QByteArray& data, ErrorCorrection level) const override;
-};
-
 // For builds or callers without an encoder: every update leaves the matrix as it was.
 class QRCodeGenerator_None : public QRCodeEngine {
 public:

@@ -1,4 +1,4 @@
-#include "qrcode/QRCodeEngine.h"
+#include "qrcode/QRCodeGenerator_Default.h"
 
 #include <qrencode.h>
 

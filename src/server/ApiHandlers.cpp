@@ -1,5 +1,6 @@
 #include "server/ApiHandlers.h"
 
+#include "backend/records/ZappWire.h"
 #include "core/RandomString.h"
 #include "server/Database.h"
 #include "server/Limits.h"
@@ -155,7 +156,7 @@ bool ApiHandlers::isValidUserId(const QString& id) {
 }
 
 QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) {
-    return publicUrl + QString(appid).remove(QStringLiteral("__android"));
+    return ZappWire::publicLink(publicUrl, appid);
 }
 
 void ApiHandlers::registerRoutes(Router& router) {
@@ -271,35 +272,30 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     const auto object = bodyObject(request, &error);
     if (!object)
         return error;
-    const auto f = texts(*object,
-                         {QStringLiteral("userid"), QStringLiteral("appname"), QStringLiteral("appicon"),
-                          QStringLiteral("appversion"), QStringLiteral("appurl"), QStringLiteral("appid"),
-                          QStringLiteral("appdate"), QStringLiteral("appsize"), QStringLiteral("minos"),
-                          QStringLiteral("qrLink"), QStringLiteral("appdescription")},
-                         &error);
+    const auto f = texts(*object, ZappWire::createAppKeys, &error);
     if (!f)
         return error;
     // The owner is the caller; a body naming someone else is a confused or forged client.
-    if (f->value(QStringLiteral("userid")) != *user)
+    if (f->value(ZappWire::userid) != *user)
         return ApiResponse::failure(403, QStringLiteral("userid does not match Authorization"));
-    const QString appid = f->value(QStringLiteral("appid"));
+    const QString appid = f->value(ZappWire::appid);
     if (!isValidAppId(appid))
         return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
     // The install page redirects to this link: nothing that runs script or leaves the web.
-    if (!isAllowedAppUrl(f->value(QStringLiteral("appurl"))))
+    if (!isAllowedAppUrl(f->value(ZappWire::appurl)))
         return ApiResponse::failure(400,
                                     QStringLiteral("appurl must be an https:, http: or itms-services: URL"));
     const StoredApp app{appid,
                         *user,
-                        f->value(QStringLiteral("appname")),
-                        f->value(QStringLiteral("appicon")),
-                        f->value(QStringLiteral("appversion")),
-                        f->value(QStringLiteral("appurl")),
-                        f->value(QStringLiteral("appdate")),
-                        f->value(QStringLiteral("appsize")),
-                        f->value(QStringLiteral("minos")),
-                        f->value(QStringLiteral("qrLink")),
-                        f->value(QStringLiteral("appdescription"))};
+                        f->value(ZappWire::appname),
+                        f->value(ZappWire::appicon),
+                        f->value(ZappWire::appversion),
+                        f->value(ZappWire::appurl),
+                        f->value(ZappWire::appdate),
+                        f->value(ZappWire::appsize),
+                        f->value(ZappWire::minos),
+                        f->value(ZappWire::qrLink),
+                        f->value(ZappWire::appdescription)};
     switch (m_database.insertApp(app)) {
     case Database::Insert::Added:
         return ApiResponse::success(

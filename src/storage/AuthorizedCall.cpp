@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 
 QByteArray CallResult::header(const QByteArray& lowerCaseName) const {
     for (const auto& [name, value] : headers) {
@@ -81,7 +82,7 @@ void AuthorizedCall::withToken(bool forceRefresh) {
 
 void AuthorizedCall::send(const QString& token) {
     if (!m_request.filePath.isEmpty()) {
-        StreamingPost::Headers headers{{"Authorization", "Bearer " + token.toUtf8()}};
+        StreamingPost::Headers headers{{"Authorization", m_auth.authorization(token)}};
         headers.append(m_request.headers);
         m_stream = new StreamingPost(m_request.method, m_request.url, std::move(headers), m_request.filePath,
                                      m_request.offset, m_request.length, this);
@@ -92,8 +93,16 @@ void AuthorizedCall::send(const QString& token) {
         m_stream->start();
         return;
     }
-    QNetworkRequest request(m_request.url);
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    QUrl url = m_request.url;
+    QNetworkRequest request;
+    if (m_request.tokenQueryItem.isEmpty()) {
+        request.setRawHeader("Authorization", m_auth.authorization(token));
+    } else {
+        QUrlQuery query(url);
+        query.addQueryItem(m_request.tokenQueryItem, token);
+        url.setQuery(query);
+    }
+    request.setUrl(url);
     for (const auto& [name, value] : m_request.headers)
         request.setRawHeader(name, value);
     request.setTransferTimeout(60000);
@@ -152,9 +161,11 @@ void AuthorizedCall::handleAnswer(const Answer& answer) {
         const bool transient = error == QNetworkReply::RemoteHostClosedError ||
                                error == QNetworkReply::TimeoutError ||
                                error == QNetworkReply::UnknownNetworkError;
-        if (transient && m_request.retry && retryLater(-1, answer.errorString))
+        // An error text may quote the URL, which can carry the token.
+        const QString why = m_request.tokenQueryItem.isEmpty() ? answer.errorString : networkErrorText(error);
+        if (transient && m_request.retry && retryLater(-1, why))
             return;
-        logLine(QStringLiteral("%1 failed: %2").arg(m_request.label, answer.errorString));
+        logLine(QStringLiteral("%1 failed: %2").arg(m_request.label, why));
         result.failureText =
             error == QNetworkReply::ContentAccessDenied ? answer.errorString : networkErrorText(error);
         finish(result);

@@ -41,7 +41,9 @@ struct CallRequest {
     QString filePath;
     qint64 offset = 0;
     qint64 length = 0;
-    QString label;     // for the log: "Dropbox files/upload"
+    QString label; // for the log: "Dropbox files/upload"
+    // When set, the token travels in this query item instead of an Authorization header.
+    QString tokenQueryItem;
     bool retry = true; // repeat 429, 5xx and dropped connections here
 };
 

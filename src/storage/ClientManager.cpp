@@ -19,6 +19,17 @@ void ClientManager::fail(const QString& reason) const {
         onFailure(reason);
 }
 
+void ClientManager::failSoon(const QString& reason) {
+    const int generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, reason] {
+            if (generation == m_generation)
+                fail(reason);
+        },
+        Qt::QueuedConnection);
+}
+
 StorageProvider selectedProvider() {
     if (Preferences::flag(Preferences::isDrive))
         return StorageProvider::Drive;

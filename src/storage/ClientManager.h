@@ -10,11 +10,18 @@
 
 // One storage provider behind the five operations a hosting job needs. Base implementations do
 // nothing and never call back; each provider client overrides all of them.
+//
+// Every operation of a provider client ends exactly once: its completion or onFailure (one
+// sentence a user understands), unless cancelTask came first, after which nothing is called.
+// Failures found before any request is sent arrive from the event loop, because callers set
+// onFailure right after starting an operation.
 class ClientManager : public QObject {
     Q_OBJECT
 public:
     using FolderCompletion = std::function<void(bool alreadyExisted)>;
-    using UploadCompletion = std::function<void(bool flag)>;
+    // notStored: the provider answered but did not keep the file (Drive refused it, Dropbox lost the
+    // upload session at the commit); the hosting job goes on either way.
+    using UploadCompletion = std::function<void(bool notStored)>;
     using Progress = std::function<void(double fraction)>;
     using LinkCompletion = std::function<void(const QString& link)>;
     using UserCompletion = std::function<void(const ZUser& user)>;
@@ -35,6 +42,12 @@ public:
 
 protected:
     void fail(const QString& reason) const;
+    // fail() from the event loop, unless cancelTask drops it first (dropPendingFailures).
+    void failSoon(const QString& reason);
+    void dropPendingFailures() { ++m_generation; }
+
+private:
+    int m_generation = 0;
 };
 
 enum class StorageProvider { Drive, Dropbox, Zoho };

@@ -15,7 +15,7 @@ bool FileUpload::begin(const std::function<void()>& unreadable) {
     }
     m_size = info.size();
     report(0);
-    return true;
+    return !m_ended; // a cancel from the first progress report
 }
 
 void FileUpload::report(qint64 bytes) {

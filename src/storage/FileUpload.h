@@ -23,7 +23,8 @@ protected:
     FileUpload(QString localPath, Progress progress, QObject* parent);
 
     // Takes the file's size and reports 0. A file that cannot be read calls unreadable from the
-    // event loop (the caller sets onFailure only after starting the upload) and returns false.
+    // event loop (the caller sets onFailure only after starting the upload) and returns false;
+    // so does a cancel from that first report.
     bool begin(const std::function<void()>& unreadable);
     void report(qint64 bytes);
     // True for the first ending only.

@@ -35,9 +35,11 @@ public:
         QString label;       // provider name in texts: "Dropbox"
         QString tokenUrlKey; // Config keys of the token endpoint and client credentials
         QString clientIdKey;
-        QString clientSecretKey; // empty when the flow needs no secret (PKCE)
+        QString clientSecretKey;      // empty when the flow needs no secret (PKCE)
+        QByteArray scheme = "Bearer"; // the word before the token in the Authorization header
     };
     explicit OAuthSession(Settings settings);
+    ~OAuthSession() override = default;
 
     // Stores a new authorization (sign-in, or tests).
     void link(const OAuthTokens& tokens);
@@ -49,9 +51,11 @@ public:
     // The token for the next request, refreshed first when it has expired (or when the server
     // refused it: forceRefresh). error is a short readable text when there is no token.
     using TokenCallback = std::function<void(const std::optional<QString>& token, const QString& error)>;
-    void withAccessToken(TokenCallback callback, bool forceRefresh = false);
+    // A provider with its own token rules (WorkDrive's throttled refresh) overrides it.
+    virtual void withAccessToken(TokenCallback callback, bool forceRefresh = false);
 
     QString label() const { return m_settings.label; }
+    QByteArray authorization(const QString& token) const { return m_settings.scheme + ' ' + token.toUtf8(); }
 
     // Refresh grants sent since start (for diagnostics and tests).
     int refreshCount() const { return m_refreshCount; }

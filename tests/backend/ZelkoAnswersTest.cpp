@@ -58,10 +58,14 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::optional<QList<Zapp>> got;
+        int failures = 0;
         answer(c.body, [&](const BackendApi& api) {
-            api.fetchApps(QStringLiteral("u1"), [&](const QList<Zapp>& a) { got = a; });
+            api.fetchApps(
+                QStringLiteral("u1"), [&](const QList<Zapp>& a) { got = a; }, nullptr,
+                [&](const QString&) { ++failures; });
         });
         ASSERT_EQ(got.has_value(), c.ids.has_value());
+        EXPECT_EQ(failures, got ? 0 : 1);
         if (!got)
             continue;
         QStringList ids;
@@ -100,14 +104,33 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")),
               QStringLiteral("u1"));
 
-    for (const QByteArray& bad : {QByteArray(R"({"isSuccess":true,"response":{}})"),
-                                  QByteArray(R"({"isSuccess":true,"response":{"url":5}})"),
-                                  QByteArray(R"({"isSuccess":false,"response":{"url":"https://v/x"}})")}) {
+    // Every other answer ends in the failure callback, once, and never in a link.
+    const std::pair<QByteArray, const char*> bad[] = {
+        {R"({"isSuccess":true,"response":{}})", "The Vantry server's answer was not understood."},
+        {R"({"isSuccess":true,"response":{"url":5}})", "The Vantry server's answer was not understood."},
+        {R"({"isSuccess":false,"response":{"url":"https://v/x"}})", "The Vantry server refused the request."},
+        {R"({"isSuccess":false,"response":"App limit reached"})",
+         "The Vantry server refused the request: App limit reached"},
+        {"not json", "The server's answer is not JSON."},
+    };
+    for (const auto& [body, reason] : bad) {
         link.reset();
-        answer(bad,
-               [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
-        EXPECT_FALSE(link.has_value()) << bad.constData();
+        QStringList failures;
+        answer(body, [&](const BackendApi& api) {
+            api.createApp(
+                app, [&](const QString& url) { link = url; }, nullptr,
+                [&](const QString& why) { failures.append(why); });
+        });
+        EXPECT_FALSE(link.has_value()) << body.constData();
+        EXPECT_EQ(failures, QStringList{QString::fromUtf8(reason)}) << body.constData();
     }
+    HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
+    QStringList failures;
+    answer({}, [&](const BackendApi& api) {
+        api.createApp(app, {}, nullptr, [&](const QString& why) { failures.append(why); });
+    });
+    HttpConnection::setReachabilityProbe({});
+    EXPECT_EQ(failures, QStringList{QStringLiteral("The network connection is offline.")});
 }
 
 TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
@@ -167,9 +190,13 @@ TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
         R"({"isSuccess":true,"response":[{"id":"1","appid":"a","platform":"iOS","name":"n",)"
         R"("useragent":"Mozilla/5.0","udid":null}]})";
     std::optional<ZUserData> got;
-    answer(good, [&](const BackendApi& api) {
-        api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; });
-    });
+    QStringList failures;
+    const auto fetch = [&](const BackendApi& api) {
+        api.fetchInstalls(
+            QStringLiteral("a"), [&](const ZUserData& d) { got = d; }, nullptr,
+            [&](const QString& why) { failures.append(why); });
+    };
+    answer(good, fetch);
     ASSERT_TRUE(got.has_value());
     EXPECT_EQ(got->response.size(), 1);
     EXPECT_EQ(server.requests().constLast().method, QStringLiteral("GET"));
@@ -179,10 +206,9 @@ TEST_F(ZelkoAnswersTest, FetchInstallsDecodesStrictly) {
 
     // One strict-decoding failure is enough here; the decoding rules have their own table.
     got.reset();
-    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""), [&](const BackendApi& api) {
-        api.fetchInstalls(QStringLiteral("a"), [&](const ZUserData& d) { got = d; });
-    });
+    answer(QByteArray(good).replace("\"udid\":null", "\"udid\":\"X\""), fetch);
     EXPECT_FALSE(got.has_value());
+    EXPECT_EQ(failures, QStringList{QStringLiteral("The Vantry server's answer was not understood.")});
 }
 
 } // namespace

@@ -38,6 +38,7 @@ struct DriveEmulator::State {
     std::mutex& mutex = core.mutex;
     httplib::Server& server = core.server;
     bool refreshWithoutToken = false;
+    qint64 virusScanLimit = qint64(100) << 20;
     std::vector<Item> items;
     std::map<QString, Session> sessions;
     FaultQueue<Fault> faults;
@@ -116,11 +117,15 @@ struct DriveEmulator::State {
 
 void DriveEmulator::State::routes() {
     jsonRoute(true, "/drive/v3/files", QStringLiteral("list"),
-              [this](const Request&, const QJsonObject&, Response& res) {
+              [this](const Request& req, const QJsonObject&, Response& res) {
+                  // Only the one query term the client uses; without it trashed items are listed too.
+                  const bool skipTrashed = req.get_param_value("q") == "trashed = false";
                   // orderBy=folder: folders first, otherwise in creation order.
                   QJsonArray files;
                   for (int pass = 0; pass < 2; ++pass) {
                       for (const Item& item : items) {
+                          if (item.trashed && skipTrashed)
+                              continue;
                           if ((item.mimeType == QLatin1String("application/vnd.google-apps.folder")) ==
                               (pass == 0))
                               files.append(fileJson(item));
@@ -254,6 +259,29 @@ void DriveEmulator::State::routes() {
             res.set_header("Range", "bytes=0-" + std::to_string(stored.stored - 1));
     });
 
+    // The public download link: bytes for anyone once the file is shared, a warning page instead
+    // above the virus-scan limit unless the link carries the confirmation.
+    server.Get("/download", [this](const Request& req, Response& res) {
+        std::lock_guard lock(mutex);
+        core.requests.append(QStringLiteral("download"));
+        if (answerFault(takeFault(QStringLiteral("download")), res))
+            return;
+        const Item* file = find(QString::fromStdString(req.get_param_value("id")));
+        if (!file || !file->anyoneReader || file->blob.isEmpty()) {
+            res.status = 404;
+            res.set_content("<html><title>Google Drive - Page Not Found</title></html>", "text/html");
+            return;
+        }
+        if (file->size > virusScanLimit && req.get_param_value("confirm") != "t") {
+            res.set_content("<html><title>Google Drive - Virus scan warning</title><form "
+                            "action=\"/download\"><input name=\"confirm\" value=\"t\"></form></html>",
+                            "text/html; charset=utf-8");
+            return;
+        }
+        EmulatorCore::serveFile(res, file->blob);
+        res.set_header("Content-Disposition", "attachment");
+    });
+
     server.Post("/token", [this](const Request& req, Response& res) {
         std::lock_guard lock(mutex);
         if (!core.refreshGrantMatches(req)) {
@@ -284,6 +312,7 @@ void DriveEmulator::pointConfigHere() const {
     config.set(QStringLiteral("google/uploadUrl"), baseUrl() + QStringLiteral("/upload/drive/v3"));
     config.set(QStringLiteral("google/userInfoUrl"), baseUrl() + QStringLiteral("/oauth2/v3/userinfo"));
     config.set(QStringLiteral("google/tokenUrl"), baseUrl() + QStringLiteral("/token"));
+    config.set(QStringLiteral("google/downloadUrl"), baseUrl() + QStringLiteral("/download"));
     config.set(QStringLiteral("google/clientId"), QStringLiteral("123-emu.apps.googleusercontent.com"));
     config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
 }
@@ -299,6 +328,17 @@ QString DriveEmulator::addItem(const QString& name, bool folder, const QString& 
     const QString mimeType =
         folder ? QStringLiteral("application/vnd.google-apps.folder") : QStringLiteral("text/plain");
     return core().locked([&] { return d->items.emplace_back(Item{driveId(33), name, mimeType, parent}).id; });
+}
+
+void DriveEmulator::trash(const QString& id) {
+    core().locked([&] {
+        if (Item* item = d->find(id))
+            item->trashed = true;
+    });
+}
+
+void DriveEmulator::setVirusScanLimit(qint64 bytes) {
+    core().locked([&] { d->virusScanLimit = bytes; });
 }
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {

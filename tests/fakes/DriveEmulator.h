@@ -21,6 +21,11 @@ public:
 
     // An item in the listing (folders and files made by tests, in listing order).
     QString addItem(const QString& name, bool folder, const QString& parent = QString());
+    // Moves an item to the trash: listed only by a listing without "trashed = false".
+    void trash(const QString& id);
+    // Files above this size get the virus-scan warning page from a download link without
+    // "confirm=t" (Google's limit is about 100 MB).
+    void setVirusScanLimit(qint64 bytes);
 
     enum class Fault {
         ServerError, // 503 with Google's error body
@@ -30,7 +35,8 @@ public:
         Forbidden,      // 403 storageQuotaExceeded
         ExpireSession,  // the upload session is unknown from now on (404)
     };
-    // kind: "create", "list", "upload" (session start), "chunk", "permission", "userinfo".
+    // kind: "create", "list", "upload" (session start), "chunk", "permission", "userinfo",
+    // "download" (ServerError only).
     void injectFault(const QString& kind, Fault fault, int times = 1);
 
     struct Item {
@@ -38,6 +44,7 @@ public:
         qint64 size = 0;
         QString blob;
         bool anyoneReader = false;
+        bool trashed = false;
     };
     std::optional<Item> item(const QString& id) const;
     QList<Item> items() const;

@@ -1,4 +1,5 @@
 #include "QrTestUtil.h"
+#include "qrcode/QRCodeGenerator_Default.h"
 
 #include <QRandomGenerator>
 

@@ -20,9 +20,10 @@ TEST_F(DriveClient, CreatesTheApplicationFolderAtTheTopThenTheJobFolderInside) {
     EXPECT_EQ(job->mimeType, DriveClientManager::folderMimeType);
 }
 
-TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesAndOtherNames) {
+TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
     emulator->addItem(QStringLiteral("Vantry"), false);
     emulator->addItem(QStringLiteral("Other"), true);
+    emulator->trash(emulator->addItem(QStringLiteral("Vantry"), true));
     const QString first = emulator->addItem(QStringLiteral("Vantry"), true);
     emulator->addItem(QStringLiteral("Vantry"), true);
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
@@ -31,13 +32,14 @@ TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesAndOtherNames) {
 }
 
 TEST_F(DriveClient, FolderFailureCases) {
-    testsupport::LogCapture log;
-    // Listing refused: nothing is called.
+    // Listing refused: the provider's message reaches onFailure.
     emulator->injectFault(QStringLiteral("list"), Fault::Forbidden);
     int calls = 0;
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("listing failed")); }));
+    waitForFailures();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("The user's Drive storage quota has been exceeded.")});
     EXPECT_EQ(calls, 0);
+    failures.clear();
 
     // Application folder creation refused: completion(false).
     emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
@@ -70,15 +72,23 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     QStringList links;
     client->shareLink(QStringLiteral("/ignored"), [&](const QString& link) { links.append(link); });
     ASSERT_TRUE(waitUntil([&] { return !links.isEmpty(); }));
-    EXPECT_EQ(links[0], QStringLiteral("https://drive.google.com/uc?id=%1&export=download").arg(file->id));
+    EXPECT_EQ(links[0], emulator->baseUrl() +
+                            QStringLiteral("/download?id=%1&export=download&confirm=t").arg(file->id));
     EXPECT_TRUE(emulator->item(file->id)->anyoneReader);
+    EXPECT_EQ(download(links[0]), QByteArray("ipa bytes"));
 
-    // Permission refused: logged, nothing called.
-    testsupport::LogCapture log;
+    // Permission refused, or a link that does not serve the bytes: onFailure, no link.
     emulator->injectFault(QStringLiteral("permission"), Fault::Forbidden);
     client->shareLink(QString(), [&](const QString& link) { links.append(link); });
-    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("permission not created")); }));
+    waitForFailures(1);
+    emulator->injectFault(QStringLiteral("download"), Fault::ServerError);
+    client->shareLink(QString(), [&](const QString& link) { links.append(link); });
+    waitForFailures(2);
+    EXPECT_EQ(failures,
+              (QStringList{QStringLiteral("The user's Drive storage quota has been exceeded."),
+                           QStringLiteral("Google Drive does not serve the file from its public link.")}));
     EXPECT_EQ(links.size(), 1);
+    failures.clear();
 
     // Upload refused: completion(true), the last file identifier stays.
     const QString last = lastUploadedFileId();
@@ -86,6 +96,20 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
     EXPECT_EQ(uploadFlags, std::vector<bool>{true});
     EXPECT_EQ(lastUploadedFileId(), last);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(DriveClient, LargeFilesGetTheLinkThatSkipsTheVirusScanWarning) {
+    emulator->setVirusScanLimit(1000);
+    folder(QStringLiteral("/Vantry"));
+    const QByteArray bytes = pattern(5000);
+    upload(local(QStringLiteral("large.ipa"), bytes), QStringLiteral("/Vantry/large.ipa"));
+    QStringList links;
+    client->shareLink(QString(), [&](const QString& link) { links.append(link); });
+    ASSERT_TRUE(waitUntil([&] { return !links.isEmpty(); }));
+    EXPECT_EQ(download(links[0]), bytes);
+    // The plain form would hand a phone the warning page.
+    EXPECT_TRUE(download(QString(links[0]).remove(QStringLiteral("&confirm=t"))).startsWith("<html>"));
     EXPECT_TRUE(failures.isEmpty());
 }
 
@@ -128,21 +152,30 @@ TEST_F(DriveClient, ReadsTheProfileRefreshingAnExpiredTokenOnce) {
     EXPECT_EQ(users[0].email, QStringLiteral("ada@example.com"));
     EXPECT_TRUE(users[0].avatar.startsWith(QStringLiteral("https://lh3.googleusercontent.com/")));
 
-    // A refresh that brings no token leaves getUserData without an answer.
+    // A token that looks valid but is refused (401) is refreshed once and the profile read again.
     GoogleAuth::instance().link(
-        {QStringLiteral("ya29.old-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() - 5});
+        {QStringLiteral("ya29.revoked-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
+    client->getUserData([&](const ZUser& user) { users.push_back(user); });
+    ASSERT_TRUE(waitUntil([&] { return users.size() == 3; }));
+    EXPECT_EQ(users[2].id, users[0].id);
+    EXPECT_EQ(emulator->refreshGrants(), 2);
+
+    // Refused again after the refresh, or a refresh that brings no token: onFailure, no user.
+    GoogleAuth::instance().link(
+        {QStringLiteral("ya29.revoked-secret"), refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     emulator->setRefreshWithoutToken(true);
     client->getUserData([&](const ZUser& user) { users.push_back(user); });
-    ASSERT_TRUE(waitUntil([&] { return emulator->refreshGrants() == 2; }));
-    ASSERT_TRUE(waitUntil([&] { return log.joined().contains(QStringLiteral("token refresh refused")); }));
+    waitForFailures();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("Sign in to Google Drive again.")});
+    EXPECT_EQ(emulator->refreshGrants(), 3);
 
     goOffline();
     client->createFolder(QStringLiteral("/Vantry"), [&](bool) { users.push_back({}); });
-    waitForFailures();
-    EXPECT_EQ(failures, QStringList{QStringLiteral("Could not connect to the server.")});
-    EXPECT_EQ(users.size(), 2u);
-    for (const QString& secret :
-         {accessToken, refreshToken, QStringLiteral("ya29.old-secret"), QStringLiteral("ya29.emu-")})
+    waitForFailures(2);
+    EXPECT_EQ(failures.last(), QStringLiteral("Could not connect to the server."));
+    EXPECT_EQ(users.size(), 3u);
+    for (const QString& secret : {accessToken, refreshToken, QStringLiteral("ya29.old-secret"),
+                                  QStringLiteral("ya29.revoked-secret"), QStringLiteral("ya29.emu-")})
         EXPECT_FALSE(log.joined().contains(secret)) << secret.toStdString();
 }
 

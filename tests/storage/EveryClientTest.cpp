@@ -91,24 +91,177 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
     QFile::remove(stored);
 }
 
-template <class Fixture> class UnlinkedClient : public Fixture {};
-using LinkedFixtures = ::testing::Types<DropboxFixture, DriveFixture>;
-TYPED_TEST_SUITE(UnlinkedClient, LinkedFixtures);
+enum class Op { AppFolder, JobFolder, Upload, Link, User };
+constexpr Op everyOp[] = {Op::AppFolder, Op::JobFolder, Op::Upload, Op::Link, Op::User};
+const char* name(Op op) {
+    static const char* const names[] = {"application folder", "job folder", "upload", "link", "user data"};
+    return names[int(op)];
+}
 
-TYPED_TEST(UnlinkedClient, SendsAndCallsNothing) {
-    this->unlink();
-    int calls = 0;
-    auto& client = *this->client;
-    client.createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    client.uploadFile(
-        this->local(QStringLiteral("a.ipa"), "x"), QStringLiteral("/a.ipa"), [&](bool) { ++calls; },
-        [&](double) { ++calls; });
-    client.shareLink(QStringLiteral("/a.ipa"), [&](const QString&) { ++calls; });
-    client.getUserData([&](const ZUser&) { ++calls; });
-    client.cancelTask();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 0);
-    EXPECT_TRUE(this->failures.isEmpty());
+// Runs one operation of a client at a time and counts its endings: completions and onFailure.
+// Zero endings or two fail the test.
+class CountingClient {
+public:
+    explicit CountingClient(ClientManager& client) : m_client(client) {
+        m_client.onFailure = [this](const QString& reason) {
+            ++m_failures;
+            m_reason = reason;
+        };
+    }
+
+    struct Ending {
+        int completions = 0;
+        int failures = 0;
+        QString reason;
+    };
+
+    void start(Op op, const QString& localFile) {
+        m_completions = m_failures = 0;
+        m_reason.clear();
+        const auto done = [this](auto&&...) { ++m_completions; };
+        switch (op) {
+        case Op::AppFolder:
+            m_client.createFolder(QStringLiteral("/Vantry"), done);
+            break;
+        case Op::JobFolder:
+            m_client.createFolder(QStringLiteral("/Vantry/Job_%1").arg(++m_jobs), done);
+            break;
+        case Op::Upload:
+            m_client.uploadFile(localFile, QStringLiteral("/Vantry/Job/App.ipa"), done, {});
+            break;
+        case Op::Link:
+            m_client.shareLink(QStringLiteral("/Vantry/Job/App.ipa"), done);
+            break;
+        case Op::User:
+            m_client.getUserData(done);
+            break;
+        }
+    }
+
+    Ending run(Op op, const QString& localFile) {
+        start(op, localFile);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return endings() >= 1; }, 30000))
+            << "no ending: " << name(op);
+        // A second ending would come within a few turns of the event loop.
+        EXPECT_FALSE(testsupport::waitUntil([&] { return endings() >= 2; }, 300))
+            << "two endings: " << name(op);
+        return {m_completions, m_failures, m_reason};
+    }
+
+    int endings() const { return m_completions + m_failures; }
+
+private:
+    ClientManager& m_client;
+    int m_completions = 0;
+    int m_failures = 0;
+    int m_jobs = 0;
+    QString m_reason;
+};
+
+template <class Fixture> class EveryOperation : public Fixture {
+protected:
+    void SetUp() override {
+        Fixture::SetUp();
+        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+        if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
+            privateSpaceId() = WorkDriveEmulator::privateSpace;
+        m_file = this->local(QStringLiteral("App.ipa"), "package bytes");
+        counting = std::make_unique<CountingClient>(*this->client);
+    }
+
+    CountingClient::Ending run(Op op) { return counting->run(op, m_file); }
+
+    // Folder, job folder and upload done, so that every operation has what it needs.
+    void prepare() {
+        for (Op op : {Op::AppFolder, Op::JobFolder, Op::Upload})
+            ASSERT_EQ(run(op).completions, 1) << name(op);
+    }
+
+    // The emulator refuses the next request of this operation as the provider would.
+    void refuse(Op op) {
+        using Dropbox = DropboxEmulator::Fault;
+        using Drive = DriveEmulator::Fault;
+        const QByteArray zohoErrors = R"({"errors":[{"id":"F007","title":"Permission denied"}]})";
+        if constexpr (std::is_same_v<Fixture, DropboxFixture>) {
+            static const char* const routes[] = {"files/create_folder_v2", "files/create_folder_v2",
+                                                 "files/upload", "sharing/create_shared_link_with_settings",
+                                                 "users/get_current_account"};
+            this->emulator->injectFault(QString::fromLatin1(routes[int(op)]), Dropbox::ServerError, 10);
+        } else if constexpr (std::is_same_v<Fixture, DriveFixture>) {
+            static const char* const kinds[] = {"list", "create", "upload", "permission", "userinfo"};
+            this->emulator->injectFault(QString::fromLatin1(kinds[int(op)]), Drive::Forbidden);
+        } else if (op == Op::Upload) {
+            this->emulator->injectFault(WorkDriveEmulator::Fault::DropUpload);
+        } else {
+            static const char* const requests[] = {"GET /api/v1/privatespace/", "POST /api/v1/files", "",
+                                                   "POST /api/v1/links", "GET /api/v1/users/me"};
+            this->emulator->answerOnce(QString::fromLatin1(requests[int(op)]), 403, zohoErrors);
+        }
+    }
+
+    void signOut() {
+        if constexpr (std::is_same_v<Fixture, WorkDriveFixture>) {
+            KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
+                                  QString());
+            ZohoAuthentication::resetAccessToken();
+        } else {
+            this->unlink();
+        }
+    }
+
+    std::unique_ptr<CountingClient> counting;
+
+private:
+    QString m_file;
+};
+TYPED_TEST_SUITE(EveryOperation, Fixtures);
+
+TYPED_TEST(EveryOperation, EndsInItsCompletionWhenTheProviderAnswers) {
+    this->prepare();
+    for (Op op : everyOp) {
+        const auto ending = this->run(op);
+        EXPECT_EQ(ending.completions, 1) << name(op) << ": " << ending.reason.toStdString();
+    }
+}
+
+TYPED_TEST(EveryOperation, EndsOnceWhenTheProviderRefuses) {
+    this->prepare();
+    for (Op op : everyOp) {
+        this->refuse(op);
+        const auto ending = this->run(op);
+        // Some refusals end in a completion flag the job ignores (Drive's folder and upload).
+        if (ending.failures == 1) {
+            EXPECT_FALSE(ending.reason.isEmpty()) << name(op);
+        }
+    }
+}
+
+TYPED_TEST(EveryOperation, EndsInAFailureWhenSignedOutOrOffline) {
+    this->signOut();
+    for (Op op : everyOp) {
+        const auto ending = this->run(op);
+        EXPECT_EQ(ending.failures, 1) << name(op);
+        EXPECT_TRUE(ending.reason.startsWith(QStringLiteral("You are not signed in to "))) << name(op);
+    }
     EXPECT_TRUE(this->emulator->requests().isEmpty());
+
+    this->linkAccount();
+    this->goOffline();
+    for (Op op : everyOp) {
+        const auto ending = this->run(op);
+        EXPECT_EQ(ending.failures, 1) << name(op);
+        EXPECT_FALSE(ending.reason.isEmpty()) << name(op);
+    }
+}
+
+TYPED_TEST(EveryOperation, NothingFollowsACancel) {
+    this->prepare();
+    for (Op op : everyOp) {
+        this->counting->start(op, this->local(QStringLiteral("App.ipa"), "package bytes"));
+        this->client->cancelTask();
+        EXPECT_FALSE(testsupport::waitUntil([&] { return this->counting->endings() > 0; }, 500)) << name(op);
+    }
+    // The client still works afterwards.
+    EXPECT_EQ(this->run(Op::User).completions, 1);
 }
 } // namespace

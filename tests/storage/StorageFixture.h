@@ -160,6 +160,7 @@ protected:
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
         Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
+        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
                               refreshToken);
         ZohoAuthentication::resetAccessToken();

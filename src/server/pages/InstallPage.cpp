@@ -1,5 +1,7 @@
 #include "server/pages/InstallPage.h"
 
+#include "backend/records/ZappWire.h"
+
 #include <QUrl>
 
 ViewerPlatform viewerPlatform(const QString& userAgent) {
@@ -107,7 +109,7 @@ QString row(const QString& label, const QString& value) {
 } // namespace
 
 QByteArray renderInstallPage(const InstallPageContent& c) {
-    const bool androidApp = c.app.appid.endsWith(QLatin1String("__android"));
+    const bool androidApp = ZappWire::isAndroid(c.app.appid);
     const ViewerPlatform target = androidApp ? ViewerPlatform::Android : ViewerPlatform::iOS;
     const QString name = c.app.appname.isEmpty() ? QStringLiteral("Untitled app") : c.app.appname;
 

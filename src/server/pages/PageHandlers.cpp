@@ -1,5 +1,6 @@
 #include "server/pages/PageHandlers.h"
 
+#include "backend/records/ZappWire.h"
 #include "core/RandomString.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
@@ -10,8 +11,6 @@
 #include <QRegularExpression>
 
 namespace {
-
-const QString kAndroidSuffix = QStringLiteral("__android");
 
 bool isAppId(const QString& id) {
     static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
@@ -38,11 +37,11 @@ ApiResponse notFound() {
 
 // The record behind a public identifier: Android records carry a suffix the link drops.
 std::optional<StoredApp> findApp(Database& db, const QString& id) {
-    if (!isAppId(id) || id.endsWith(kAndroidSuffix))
+    if (!isAppId(id) || ZappWire::isAndroid(id))
         return std::nullopt;
     if (std::optional<StoredApp> app = db.app(id))
         return app;
-    return db.app(id + kAndroidSuffix);
+    return db.app(id + ZappWire::androidSuffix);
 }
 
 // At most maxBytes of UTF-8, never cutting a character in two.

@@ -1,6 +1,5 @@
 #include "storage/drive/DriveClientManager.h"
 
-#include "backend/HttpConnection.h"
 #include "core/Config.h"
 #include "core/Log.h"
 #include "storage/AuthorizedCall.h"
@@ -26,14 +25,21 @@ QByteArray json(const QJsonObject& object) {
 
 DriveClientManager::DriveClientManager(QObject* parent) : ClientManager(parent) {}
 
+DriveClientManager::~DriveClientManager() {
+    cancelTask();
+}
+
 bool DriveClientManager::authorized() {
     const auto client = GoogleAuth::instance().authorizedClient();
-    return client && client->isAuthorized();
+    if (client && client->isAuthorized())
+        return true;
+    failSoon(QStringLiteral("You are not signed in to Google Drive."));
+    return false;
 }
 
 void DriveClientManager::call(CallRequest request, std::function<void(const CallResult&)> done) {
-    auto* call = new AuthorizedCall(GoogleAuth::instance(), std::move(request), std::move(done), {}, this);
-    call->start();
+    m_currentTask = new AuthorizedCall(GoogleAuth::instance(), std::move(request), std::move(done), {}, this);
+    m_currentTask->start();
 }
 
 bool DriveClientManager::failedInTransport(const CallResult& result, const QString& what) {
@@ -79,6 +85,8 @@ void DriveClientManager::createFolder(const QString& path, FolderCompletion comp
 
 void DriveClientManager::findOrCreateApplicationFolder(const QString& name, FolderCompletion completion) {
     QUrlQuery query;
+    // Without a query Drive lists trashed items too, and a job would upload into the trash.
+    query.addQueryItem(QStringLiteral("q"), QStringLiteral("trashed = false"));
     query.addQueryItem(QStringLiteral("fields"),
                        QStringLiteral("kind,nextPageToken,files(mimeType,id,kind,name,webViewLink)"));
     query.addQueryItem(QStringLiteral("orderBy"), QStringLiteral("folder"));
@@ -91,9 +99,11 @@ void DriveClientManager::findOrCreateApplicationFolder(const QString& name, Fold
     call(std::move(request), [this, name, completion](const CallResult& result) {
         if (failedInTransport(result, QStringLiteral("folder listing")))
             return;
-        // Only the first page is looked at; no list at all means no answer.
+        // Only the first page is looked at.
         if (!result.ok() || !result.json.value(QStringLiteral("files")).isArray()) {
             logLine(QStringLiteral("Drive folder listing failed: ") + result.description());
+            fail(result.ok() ? QStringLiteral("Google Drive did not list your files.")
+                             : result.description());
             return;
         }
         for (const QJsonValue& value : result.json.value(QStringLiteral("files")).toArray()) {
@@ -124,12 +134,11 @@ void DriveClientManager::uploadFile(const QString& localPath, const QString& rem
     if (!authorized())
         return;
     const QString name = remotePath.section(QLatin1Char('/'), -1);
-    auto upload = std::make_shared<QPointer<DriveUpload>>();
-    *upload = new DriveUpload(
+    m_upload = new DriveUpload(
         QUrl::fromPercentEncoding(localPath.toUtf8()), name, currentFolderId(),
-        [this, completion, upload](const DriveUpload::Outcome& outcome) {
-            if (*upload)
-                (*upload)->deleteLater();
+        [this, completion](const DriveUpload::Outcome& outcome) {
+            if (m_upload)
+                m_upload->deleteLater();
             switch (outcome.kind) {
             case DriveUpload::Outcome::Success:
                 lastUploadedFileId() = outcome.fileId;
@@ -146,7 +155,14 @@ void DriveClientManager::uploadFile(const QString& localPath, const QString& rem
             }
         },
         std::move(progress), this);
-    (*upload)->start();
+    m_upload->start();
+}
+
+QString DriveClientManager::directLink(const QString& fileId) {
+    // The form that carries the confirmation: above the virus-scan limit the plain form answers
+    // with a warning page instead of the file.
+    return configValue(QStringLiteral("google/downloadUrl")) + QStringLiteral("?id=") + fileId +
+           QStringLiteral("&export=download&confirm=t");
 }
 
 void DriveClientManager::shareLink(const QString&, LinkCompletion completion) {
@@ -165,46 +181,75 @@ void DriveClientManager::shareLink(const QString&, LinkCompletion completion) {
             return;
         if (!result.ok()) {
             logLine(QStringLiteral("Drive permission not created: ") + result.description());
+            fail(result.description());
             return;
         }
         // Built from the identifier alone; nothing of the permission answer is used.
-        completion(configValue(QStringLiteral("google/downloadUrl")) + QStringLiteral("?id=") + fileId +
-                   QStringLiteral("&export=download"));
+        checkLink(directLink(fileId), completion);
+    });
+}
+
+void DriveClientManager::checkLink(const QString& link, const LinkCompletion& completion) {
+    // The first bytes, without sign-in, as a phone would fetch them: a page instead of the file
+    // means the link would not install.
+    QNetworkRequest request{QUrl(link)};
+    request.setRawHeader("Range", "bytes=0-1023");
+    request.setTransferTimeout(60000);
+    QNetworkReply* reply = storageNetwork()->get(request);
+    m_linkCheck = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, link, completion] {
+        reply->deleteLater();
+        if (reply->error() == QNetworkReply::OperationCanceledError)
+            return;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+        if ((status == 200 || status == 206) && !type.startsWith(QLatin1String("text/html"))) {
+            completion(link);
+            return;
+        }
+        logLine(QStringLiteral("Drive link does not serve the file: HTTP %1, %2").arg(status).arg(type));
+        fail(status == 0 ? networkErrorText(reply->error())
+                         : QStringLiteral("Google Drive does not serve the file from its public link."));
     });
 }
 
 void DriveClientManager::getUserData(UserCompletion completion) {
     if (!authorized())
         return;
-    QPointer<DriveClientManager> self(this);
-    GoogleAuth::instance().withAccessToken(
-        [self, completion](const std::optional<QString>& token, const QString&) {
-            if (!self || !token)
-                return;
-            // Through the backend's generic request routine, which checks reachability and parses
-            // the JSON. The token travels in the query as the endpoint expects; this URL is never logged.
-            const QUrl url(configValue(QStringLiteral("google/userInfoUrl")) +
-                           QStringLiteral("?alt=json&access_token=") + *token);
-            HttpConnection::request(
-                url, QStringLiteral("GET"), ResponseKind::dictionary, {}, std::nullopt,
-                [self, completion](const QJsonValue& result, bool isError, const QString&) {
-                    if (!self)
-                        return;
-                    if (isError) {
-                        self->fail(QStringLiteral(
-                            "Could not read your Google profile. Check your connection and try again."));
-                        return;
-                    }
-                    const QJsonObject o = result.toObject();
-                    if (!result.isObject() || o.isEmpty())
-                        return;
-                    ZUser user;
-                    user.name = o.value(QStringLiteral("name")).toString();
-                    user.email = o.value(QStringLiteral("email")).toString();
-                    user.id = o.value(QStringLiteral("sub")).toString();
-                    user.avatar = o.value(QStringLiteral("picture")).toString();
-                    completion(user);
-                },
-                self);
-        });
+    // The token travels in the query as the endpoint expects; this URL is never logged.
+    CallRequest request;
+    request.method = "GET";
+    request.url = QUrl(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json"));
+    request.tokenQueryItem = QStringLiteral("access_token");
+    request.label = QStringLiteral("Google userinfo");
+    call(std::move(request), [this, completion](const CallResult& result) {
+        if (failedInTransport(result, QStringLiteral("profile")))
+            return;
+        if (!result.ok() || result.json.isEmpty()) {
+            logLine(QStringLiteral("Google profile not read: HTTP %1").arg(result.status));
+            fail(QStringLiteral("Could not read your Google profile."));
+            return;
+        }
+        const QJsonObject& o = result.json;
+        ZUser user;
+        user.name = o.value(QStringLiteral("name")).toString();
+        user.email = o.value(QStringLiteral("email")).toString();
+        user.id = o.value(QStringLiteral("sub")).toString();
+        user.avatar = o.value(QStringLiteral("picture")).toString();
+        completion(user);
+    });
+}
+
+void DriveClientManager::cancelTask() {
+    dropPendingFailures();
+    if (m_currentTask)
+        m_currentTask->cancel();
+    if (m_upload) {
+        m_upload->cancel();
+        m_upload->deleteLater();
+    }
+    if (QNetworkReply* reply = m_linkCheck) {
+        m_linkCheck = nullptr;
+        reply->abort();
+    }
 }

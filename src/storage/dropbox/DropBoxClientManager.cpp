@@ -30,7 +30,10 @@ DropBoxClientManager::~DropBoxClientManager() {
 
 bool DropBoxClientManager::authorized() {
     const auto client = DropboxAuth::instance().authorizedClient();
-    return client && client->isAuthorized();
+    if (client && client->isAuthorized())
+        return true;
+    failSoon(QStringLiteral("You are not signed in to Dropbox."));
+    return false;
 }
 
 void DropBoxClientManager::rpc(const QString& route, const QByteArray& body,
@@ -67,8 +70,11 @@ void DropBoxClientManager::createFolder(const QString& path, FolderCompletion co
                 return;
             }
             logLine(QStringLiteral("Dropbox folder not created: ") + result.description());
-            if (transportFailure(result))
-                fail(result.description());
+            const QString tag = result.errorTag();
+            const QString reason = error.value(tag).toObject().value(QStringLiteral(".tag")).toString();
+            fail(transportFailure(result) ? result.description()
+                                          : QStringLiteral("Dropbox did not create the folder (%1).")
+                                                .arg(reason.isEmpty() ? tag : reason));
         });
 }
 
@@ -92,6 +98,7 @@ void DropBoxClientManager::uploadFile(const QString& localPath, const QString& r
                 break;
             case DropboxUpload::Outcome::FinishError:
                 logLine(QStringLiteral("Dropbox upload not committed: ") + outcome.detail);
+                fail(QStringLiteral("Dropbox did not keep the uploaded file (%1).").arg(outcome.detail));
                 break;
             case DropboxUpload::Outcome::Failed:
                 logLine(QStringLiteral("Dropbox upload failed: ") + outcome.detail);
@@ -185,6 +192,7 @@ void DropBoxClientManager::cancelTask() {
 }
 
 void DropBoxClientManager::stopCurrent() {
+    dropPendingFailures();
     if (m_currentTask)
         m_currentTask->cancel();
     if (m_upload) {

@@ -25,7 +25,8 @@ public:
     void cancelTask() override;
 
 private:
-    static bool authorized();
+    // False (and a failure reported soon) when no account is linked.
+    bool authorized();
     void rpc(const QString& route, const QByteArray& body, std::function<void(const CallResult&)> done);
     void listExistingLink(const QString& remotePath, LinkCompletion completion, const QString& reason);
     void deliverLink(const QString& sharedUrl, const LinkCompletion& completion);

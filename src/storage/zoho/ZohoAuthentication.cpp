@@ -6,6 +6,7 @@
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
 #include "storage/NetworkErrorText.h"
+#include "storage/OAuthSession.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -156,6 +157,34 @@ std::optional<QString> handleCodeExchangeResponse(const QByteArray& body) {
 void adoptAccessToken(const QString& token, qint64 expiresIn) {
     lastAccessToken() = token;
     cache().expiresAt = QDateTime::currentSecsSinceEpoch() + expiresIn;
+}
+
+namespace {
+class ZohoSession : public OAuthSession {
+public:
+    ZohoSession()
+        : OAuthSession({refreshTokenService, QStringLiteral("Zoho WorkDrive"),
+                        QStringLiteral("zoho/accountsUrl"), QStringLiteral("zoho/clientId"),
+                        QStringLiteral("zoho/clientSecret"), "Zoho-oauthtoken"}) {}
+
+    void withAccessToken(TokenCallback callback, bool forceRefresh) override {
+        withFreshAccessToken(
+            [callback = std::move(callback)](const QString& token, const QString& failure) {
+                if (token.isEmpty())
+                    callback(std::nullopt, failure.isEmpty()
+                                               ? QStringLiteral("Sign in to Zoho WorkDrive again.")
+                                               : failure);
+                else
+                    callback(token, QString());
+            },
+            forceRefresh ? lastAccessToken() : QString());
+    }
+};
+} // namespace
+
+OAuthSession& session() {
+    static ZohoSession* instance = new ZohoSession;
+    return *instance;
 }
 
 void resetAccessToken() {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+class OAuthSession;
+
 // The token side of Zoho's OAuth client. Zoho allows about ten token requests per refresh token in
 // ten minutes, so the access token is kept until shortly before it expires (or until WorkDrive
 // refuses it) rather than refreshed before every call.
@@ -48,6 +50,11 @@ std::optional<QString> handleCodeExchangeResponse(const QByteArray& body);
 // Keeps an access token obtained by sign-in for expiresIn seconds, so that the first WorkDrive
 // calls after it spend none of Zoho's few token requests.
 void adoptAccessToken(const QString& token, qint64 expiresIn);
+
+// The authorization every WorkDrive request goes through (AuthorizedCall): its tokens come from
+// withFreshAccessToken, a forced refresh names the cached token as refused, and the header is
+// "Zoho-oauthtoken <token>".
+OAuthSession& session();
 
 // Forgets the cached access token (tests, sign-out).
 void resetAccessToken();

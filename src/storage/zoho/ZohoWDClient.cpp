@@ -2,18 +2,13 @@
 
 #include "core/Config.h"
 #include "core/Log.h"
-#include "core/RandomString.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/NetworkErrorText.h"
-#include "storage/StreamingPost.h"
+#include "storage/KeychainHelper.h"
 #include "storage/zoho/UploadHelper.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTimer>
 
 namespace {
@@ -44,12 +39,15 @@ QString& privateSpaceId() {
 
 ZohoWDClient::ZohoWDClient(QObject* parent) : ClientManager(parent) {}
 
+bool ZohoWDClient::authorized() {
+    if (!KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty())
+        return true;
+    failSoon(QStringLiteral("You are not signed in to Zoho WorkDrive."));
+    return false;
+}
+
 ZohoWDClient::~ZohoWDClient() {
-    // The last request outlives nothing: its answer would have no client to go to.
-    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data())) {
-        reply->abort();
-        reply->deleteLater();
-    }
+    cancelTask();
 }
 
 std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
@@ -66,66 +64,50 @@ QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkI
            QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
 }
 
-void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
-                           const QString& authorization, const QString& refusedToken) {
-    if (!authorization.isEmpty()) {
-        send(method, url, body, authorization, std::move(answer), true);
-        return;
-    }
-    QPointer<ZohoWDClient> self(this);
-    const bool retried = !refusedToken.isEmpty();
-    ZohoAuthentication::withFreshAccessToken(
-        [self, method, url, body, answer = std::move(answer), retried](const QString& token,
-                                                                       const QString& failure) {
-            if (!self)
-                return;
-            if (!failure.isEmpty()) {
-                self->fail(failure);
+void ZohoWDClient::request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer) {
+    CallRequest call;
+    call.method = method;
+    call.url = url;
+    call.body = body;
+    call.headers = {{"Accept", "application/vnd.api+json"}};
+    if (!body.isEmpty())
+        call.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
+    call.label = QStringLiteral("WorkDrive %1 %2").arg(QString::fromLatin1(method), url.path());
+    m_currentTask = new AuthorizedCall(
+        ZohoAuthentication::session(), std::move(call),
+        [this, answer = std::move(answer)](const CallResult& result) {
+            // No answer, or a token refused after one refresh; every other answer is judged by
+            // its JSON, which carries WorkDrive's own error texts.
+            if (result.status == 0 || result.status == 401) {
+                fail(result.failureText.isEmpty() ? result.description() : result.failureText);
                 return;
             }
-            self->send(method, url, body, QStringLiteral("Zoho-oauthtoken ") + token, answer, retried);
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(result.body, &error);
+            if (error.error != QJsonParseError::NoError) {
+                logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(result.status));
+                fail(result.failureText.isEmpty()
+                         ? QStringLiteral("WorkDrive answered with HTTP %1.").arg(result.status)
+                         : result.failureText);
+                return;
+            }
+            answer(doc);
         },
-        refusedToken);
+        {}, this);
+    m_currentTask->start();
 }
 
-void ZohoWDClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body,
-                        const QString& authorization, Answer answer, bool retried) {
-    QNetworkRequest req(url);
-    req.setRawHeader("Authorization", authorization.toUtf8());
-    req.setRawHeader("Accept", "application/vnd.api+json");
-    if (!body.isEmpty())
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    req.setTransferTimeout(60000);
-    QNetworkReply* reply = storageNetwork()->sendCustomRequest(req, method, body);
-    m_task = reply;
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, method, url, body, answer, retried, authorization] {
-                reply->deleteLater();
-                if (reply->error() == QNetworkReply::OperationCanceledError)
-                    return;
-                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                if (status == 0) {
-                    logLine(QStringLiteral("WorkDrive request failed: ") + reply->errorString());
-                    fail(networkErrorText(reply->error()));
-                    return;
-                }
-                // A refused token is replaced once (it may have been revoked before it expired).
-                if (status == 401 && !retried) {
-                    request(method, url, body, answer, QString(), authorization.mid(16));
-                    return;
-                }
-                QJsonParseError error{};
-                const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll(), &error);
-                if (error.error != QJsonParseError::NoError) {
-                    logLine(QStringLiteral("WorkDrive answer is not JSON (HTTP %1)").arg(status));
-                    fail(QStringLiteral("WorkDrive answered with HTTP %1.").arg(status));
-                    return;
-                }
-                answer(doc);
-            });
+void ZohoWDClient::after(int milliseconds, std::function<void()> next) {
+    const int cancels = m_cancels;
+    QTimer::singleShot(milliseconds, this, [this, cancels, next = std::move(next)] {
+        if (cancels == m_cancels)
+            next();
+    });
 }
 
 void ZohoWDClient::getUserData(UserCompletion completion) {
+    if (!authorized())
+        return;
     request("GET", api(QStringLiteral("/api/v1/users/me")), {}, [this, completion](const QJsonDocument& doc) {
         const QJsonValue data = doc.object().value(QStringLiteral("data"));
         const QJsonValue attributes = data.toObject().value(QStringLiteral("attributes"));
@@ -139,14 +121,17 @@ void ZohoWDClient::getUserData(UserCompletion completion) {
         user.email = a.value(QStringLiteral("email_id")).toString();
         user.id = data.toObject().value(QStringLiteral("id")).toString();
         user.avatar = a.value(QStringLiteral("avatar_url")).toString();
-        completion(user);
+        // The user is delivered once the private space is known, so that a broken chain is this
+        // operation's one ending rather than a second one.
         if (privateSpaceId().isEmpty() &&
             a.value(QStringLiteral("edition")).toString() == QLatin1String("ENTERPRISE"))
-            discoverPrivateSpace(data.toObject(), 0);
+            discoverPrivateSpace(data.toObject(), 0, [completion, user] { completion(user); });
+        else
+            completion(user);
     });
 }
 
-void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
+void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step, std::function<void()> found) {
     static const char* const relations[] = {"enterprise", "currentuser", "privatespace"};
     const QString next =
         at(data, {"relationships", relations[step], "links"}).value(QStringLiteral("related")).toString();
@@ -154,14 +139,14 @@ void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
         fail(notFormatted);
         return;
     }
-    request("GET", QUrl(next), {}, [this, step](const QJsonDocument& doc) {
+    request("GET", QUrl(next), {}, [this, step, found](const QJsonDocument& doc) {
         const QJsonValue answer = doc.object().value(QStringLiteral("data"));
         if (step < 2) {
             if (!answer.isObject()) {
                 fail(notFormatted);
                 return;
             }
-            discoverPrivateSpace(answer.toObject(), step + 1);
+            discoverPrivateSpace(answer.toObject(), step + 1, found);
             return;
         }
         const QString id = answer.toArray().first().toObject().value(QStringLiteral("id")).toString();
@@ -170,17 +155,22 @@ void ZohoWDClient::discoverPrivateSpace(const QJsonObject& data, int step) {
             return;
         }
         privateSpaceId() = id;
+        found();
     });
 }
 
 void ZohoWDClient::createFolder(const QString& path, FolderCompletion completion) {
+    if (!authorized())
+        return;
     const QStringList parts = path.split(QLatin1Char('/'));
     if (parts.size() == 3) {
         create(currentFolderId(), parts[2], std::move(completion));
         return;
     }
-    if (parts.size() != 2)
+    if (parts.size() != 2) {
+        failSoon(QStringLiteral("WorkDrive folders are created one or two levels deep."));
         return;
+    }
     const QString parent = parts[0].isEmpty() ? privateSpaceId() : parts[0];
     const QString name = parts[1];
     request("GET", api(QStringLiteral("/api/v1/privatespace/%1/folders").arg(privateSpaceId())), {},
@@ -249,59 +239,48 @@ void ZohoWDClient::create(const QString& parent, const QString& name, FolderComp
 
 void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePath,
                               UploadCompletion completion, Progress progress) {
+    if (!authorized())
+        return;
     const QString parent = currentFolderId();
     const auto [baseName, extension] = splitName(remotePath.section(QLatin1Char('/'), -1));
     const QString file = QString(QUrl::fromPercentEncoding(localPath.toUtf8()))
                              .replace(QLatin1String("%20"), QLatin1String(" "));
-    auto* helper = new UploadHelper(this);
+    auto* helper = new UploadHelper(file, std::move(progress), this);
+    m_upload = helper;
     helper->extn = extension;
-    helper->onTaskCreation = [this](QObject* task) { m_task = task; };
-    helper->didProgress = std::move(progress);
     helper->completionHandler = [this, helper, completion](const QString& error) {
         helper->deleteLater();
         if (!error.isEmpty()) {
-            completion(true);
             fail(QStringLiteral(" -") + error);
             return;
         }
-        const QString auth = helper->auth;
         const QString uploadId = helper->uploadID;
-        QTimer::singleShot(settle(0.5), this, [this, auth, uploadId, completion] {
-            askUploadResult(auth, uploadId, completion);
-        });
+        after(settle(0.5), [this, uploadId, completion] { askUploadResult(uploadId, completion); });
     };
-    if (!QFileInfo(file).isReadable()) {
-        // An unreadable file ends like an upload without error; its result is asked for all the same.
-        helper->uploadID = randomString(21);
-        helper->completionHandler(QString());
-        return;
-    }
     helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")),
-                           parent, baseName, file);
+                           parent, baseName);
 }
 
-void ZohoWDClient::askUploadResult(const QString& authorization, const QString& uploadId,
-                                   UploadCompletion completion) {
-    QTimer::singleShot(settle(1.0), this, [this, authorization, uploadId, completion] {
-        const QUrl url =
-            api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId));
-        request(
-            "GET", url, {},
-            [this, completion](const QJsonDocument& doc) {
-                if (!doc.isObject()) {
-                    fail(QStringLiteral("Upload resource data format."));
-                    return;
-                }
-                lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
-                completion(false);
-            },
-            authorization.isEmpty() ? QStringLiteral("Zoho-oauthtoken ") : authorization);
+void ZohoWDClient::askUploadResult(const QString& uploadId, UploadCompletion completion) {
+    after(settle(1.0), [this, uploadId, completion] {
+        request("GET",
+                api(QStringLiteral("/uploadprogress?uploadid=upload_%1_%2").arg(currentUser().id, uploadId)),
+                {}, [this, completion](const QJsonDocument& doc) {
+                    if (!doc.isObject()) {
+                        fail(QStringLiteral("Upload resource data format."));
+                        return;
+                    }
+                    lastUploadedFileId() = doc.object().value(QStringLiteral("RESOURCE_ID")).toString();
+                    completion(false);
+                });
     });
 }
 
 void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
+    if (!authorized())
+        return;
     const QString resourceId = lastUploadedFileId();
-    QTimer::singleShot(settle(1.0), this, [this, resourceId, completion] {
+    after(settle(1.0), [this, resourceId, completion] {
         const QJsonObject attributes{{QStringLiteral("resource_id"), resourceId},
                                      {QStringLiteral("link_name"), QStringLiteral("Vantry")},
                                      {QStringLiteral("link_type"), QStringLiteral("download")},
@@ -338,8 +317,12 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
 }
 
 void ZohoWDClient::cancelTask() {
-    if (auto* reply = qobject_cast<QNetworkReply*>(m_task.data()))
-        reply->abort();
-    else if (auto* upload = qobject_cast<StreamingPost*>(m_task.data()))
-        upload->abort();
+    dropPendingFailures();
+    ++m_cancels; // pauses that were waiting to send the next request end here
+    if (m_currentTask)
+        m_currentTask->cancel();
+    if (m_upload) {
+        m_upload->cancel();
+        m_upload->deleteLater();
+    }
 }

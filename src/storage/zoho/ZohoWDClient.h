@@ -6,9 +6,13 @@
 #include <QPointer>
 #include <QUrl>
 
-// The storage client for Zoho WorkDrive over its REST API and upload service. Identifiers live in
-// currentFolderId, lastUploadedFileId and the process-wide privateSpaceId; cancelTask stops the
-// request or upload this instance started last.
+class AuthorizedCall;
+class UploadHelper;
+
+// The storage client for Zoho WorkDrive over its REST API and upload service, through the same
+// AuthorizedCall and FileUpload as the other providers. Identifiers live in currentFolderId,
+// lastUploadedFileId and the process-wide privateSpaceId; cancelTask stops the request, upload or
+// pause this instance started last.
 class ZohoWDClient : public ClientManager {
     Q_OBJECT
 public:
@@ -29,19 +33,20 @@ public:
     static QString directLink(const QString& resourceId, const QString& linkId);
 
 private:
+    // False (and a failure reported soon) when no account is linked.
+    bool authorized();
     using Answer = std::function<void(const QJsonDocument&)>;
-    // A JSON request with a current access token; failures reach onFailure and end the chain.
-    // authorization: a fixed header value (no token handling); refusedToken: the token the
-    // previous attempt was refused with (the request is then not repeated again).
-    void request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer,
-                 const QString& authorization = QString(), const QString& refusedToken = QString());
-    void send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QString& authorization,
-              Answer answer, bool retried);
-    void discoverPrivateSpace(const QJsonObject& user, int step);
+    // A JSON request with the current access token; failures reach onFailure and end the chain.
+    void request(const QByteArray& method, const QUrl& url, const QByteArray& body, Answer answer);
+    // Runs next after a pause, unless cancelTask comes first.
+    void after(int milliseconds, std::function<void()> next);
+    void discoverPrivateSpace(const QJsonObject& user, int step, std::function<void()> found);
     void create(const QString& parent, const QString& name, FolderCompletion completion);
-    void askUploadResult(const QString& authorization, const QString& uploadId, UploadCompletion completion);
+    void askUploadResult(const QString& uploadId, UploadCompletion completion);
 
-    QPointer<QObject> m_task;
+    QPointer<AuthorizedCall> m_currentTask;
+    QPointer<UploadHelper> m_upload;
+    int m_cancels = 0;
 };
 
 // The identifier of the user's WorkDrive private space, for the life of the process.

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the client, the server and the public pages must spell alike about an app: the keys of
+// the createapp body, the Android id suffix and the public link.
+namespace ZappWire {
+
+// The createapp body's keys, in the order the client writes them. (The app list answers with
+// "minOS" and "QRLink" instead; Zapp's map constructor reads those.)
+inline const QString userid = QStringLiteral("userid");
+inline const QString appname = QStringLiteral("appname");
+inline const QString appicon = QStringLiteral("appicon");
+inline const QString appversion = QStringLiteral("appversion");
+inline const QString appurl = QStringLiteral("appurl");
+inline const QString appid = QStringLiteral("appid");
+inline const QString appdate = QStringLiteral("appdate");
+inline const QString appsize = QStringLiteral("appsize");
+inline const QString minos = QStringLiteral("minos");
+inline const QString qrLink = QStringLiteral("qrLink");
+inline const QString appdescription = QStringLiteral("appdescription");
+inline const QStringList createAppKeys = {userid,  appname, appicon, appversion, appurl,        appid,
+                                          appdate, appsize, minos,   qrLink,     appdescription};
+
+// Android apps are registered under their id with this suffix; their public page drops it.
+inline const QString androidSuffix = QStringLiteral("__android");
+inline bool isAndroid(const QString& id) {
+    return id.endsWith(androidSuffix);
+}
+
+// The public page of an app: the base URL (ending in "/") and the id without the Android suffix.
+inline QString publicLink(const QString& baseUrl, const QString& id) {
+    return baseUrl + QString(id).remove(androidSuffix);
+}
+
+} // namespace ZappWire
