@@ -1,7 +1,10 @@
+#include "app/ui/AppShell.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/Theme.h"
 #include "backend/BackendStartup.h"
 #include "backend/Zelko.h"
 #include "core/CrashHandler.h"
+#include "core/Preferences.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -10,10 +13,11 @@
 #include <QUrl>
 
 namespace {
-void showNewVersionAlert() {
-    QMessageBox alert;
-    alert.setIcon(QMessageBox::Warning);
-    alert.setText(QStringLiteral("New Version available"));
+void showNewVersionAlert(QWidget* parent) {
+    QMessageBox alert(parent);
+    alert.setIcon(QMessageBox::Information);
+    alert.setWindowTitle(QStringLiteral("Vantry"));
+    alert.setText(QStringLiteral("New version available"));
     alert.setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
     QPushButton* update = alert.addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
     alert.addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
@@ -29,10 +33,20 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Vantry"));
     QApplication::setApplicationName(QStringLiteral("Vantry"));
     QApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("vantry"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/vantry.svg")));
     CrashHandler::install();
-    BackendStartup::run([](const QString&) { showNewVersionAlert(); });
+    Theme::apply(app, Theme::systemScheme());
+    new Theme::Follower(app);
 
-    MainWindow window;
-    window.show();
+    AppShell shell;
+    BackendStartup::run([&shell](const QString&) { showNewVersionAlert(shell.window()); });
+    const bool signedIn = Preferences::flag(Preferences::isDropBox) ||
+                          Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isZoho);
+    if (signedIn)
+        shell.showMainPanes();
+    else
+        shell.showLoginPane();
+    shell.window()->show();
     return app.exec();
 }
