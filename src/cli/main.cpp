@@ -19,10 +19,10 @@ int main(int argc, char** argv) {
     CrashHandler::install();
 
     const QStringList args = QCoreApplication::arguments();
-    // Help, version and usage errors answer at once, without the backend.
-    const bool runsCommand =
-        args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) && args.at(1) != QLatin1String("help");
-    if (runsCommand) {
+    // Only publishing talks to the backend; every other command works without the network, so
+    // only it checks the version and sends a stored crash report.
+    const bool publishes = args.size() >= 2 && args.at(1) == QLatin1String("publish");
+    if (publishes) {
         BackendStartup::run([](const QString& serverVersion) {
             std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n",
                          qPrintable(serverVersion), VANTRY_VERSION);
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     const int status = runCli(args, out, err);
-    if (runsCommand)
+    if (publishes)
         BackendStartup::waitForRequests(kStartupGraceMs);
     return status;
 }

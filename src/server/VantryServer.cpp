@@ -35,10 +35,15 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     transport.streamingPrefix = QStringLiteral("/storage/files");
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
-    transport.streamingRoutes = [self, maxUpload = options.maxUploadBytes](httplib::Server& http) {
-        registerStorageRoutes(http, *self->m_files,
-                              StorageOptions{self->m_storageToken.toStdString(), {}, uint64_t(maxUpload)},
-                              [self] { return self->m_publicUrl.toStdString(); });
+    ServerOptions withOwner = options;
+    ServerOptions::setOwnerDefaults(withOwner);
+    const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
+                             withOwner.ownerEmail.toStdString(), withOwner.ownerAvatar.toStdString()};
+    transport.streamingRoutes = [self, owner, maxUpload = options.maxUploadBytes](httplib::Server& http) {
+        registerStorageRoutes(
+            http, *self->m_files,
+            StorageOptions{self->m_storageToken.toStdString(), {}, uint64_t(maxUpload), owner},
+            [self] { return self->m_publicUrl.toStdString(); });
     };
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {

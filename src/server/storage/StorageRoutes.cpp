@@ -134,19 +134,32 @@ void registerStorageRoutes(httplib::Server& server, const FileStore& store, cons
                            {QStringLiteral("size"), double(size)}});
     });
 
-    server.Post("/storage/links",
-                [&store, options, publicUrl](const httplib::Request& req, httplib::Response& res,
-                                             const httplib::ContentReader& reader) {
-                    if (!authorized(req, res, options))
-                        return;
-                    const std::optional<std::string> path = pathFromBody(reader);
-                    if (!path)
-                        return refuse(res, 400, "Send {\"path\": \"file/path\"}.");
-                    if (!store.file(*path))
-                        return refuse(res, 404, "No such file.");
-                    const std::string url = publicUrl() + "files/" + encodePathForUrl(*path);
-                    answer(res, 200, true, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
-                });
+    server.Post("/storage/links", [&store, options, publicUrl](const httplib::Request& req,
+                                                               httplib::Response& res,
+                                                               const httplib::ContentReader& reader) {
+        if (!authorized(req, res, options))
+            return;
+        const std::optional<std::string> path = pathFromBody(reader);
+        if (!path)
+            return refuse(res, 400, "Send {\"path\": \"file/path\"}.");
+        const std::optional<FileStore::FileInfo> info = store.file(*path);
+        if (!info)
+            return refuse(res, 404, "No such file.");
+        // The stored name, which may differ in case from the one asked for.
+        const std::string url = publicUrl() + "files/" + encodePathForUrl(store.relativePath(info->path));
+        answer(res, 200, true, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
+    });
+
+    server.Get("/storage/me", [options](const httplib::Request& req, httplib::Response& res) {
+        if (!authorized(req, res, options))
+            return;
+        const auto text = [](const std::string& value) { return QString::fromStdString(value); };
+        answer(res, 200, true,
+               QJsonObject{{QStringLiteral("id"), text(options.owner.id)},
+                           {QStringLiteral("name"), text(options.owner.name)},
+                           {QStringLiteral("email"), text(options.owner.email)},
+                           {QStringLiteral("avatar"), text(options.owner.avatarUrl)}});
+    });
 
     const auto download = [&store](const httplib::Request& req, httplib::Response& res) {
         const std::optional<FileStore::FileInfo> info = store.file(req.matches[1].str());

@@ -10,10 +10,19 @@ class Server;
 
 class FileStore;
 
+// Who the storage belongs to, as GET /storage/me describes it to clients.
+struct StorageOwner {
+    std::string id;
+    std::string name;
+    std::string email;
+    std::string avatarUrl;
+};
+
 struct StorageOptions {
     std::string token;     // bearer token of the storage API
     std::string publicUrl; // base of download links, ends in "/"
     uint64_t maxUpload = uint64_t(4) << 30;
+    StorageOwner owner;
 };
 
 // The public URL is known only once the server is bound; routes ask for it per request.
@@ -23,6 +32,7 @@ using PublicUrlSource = std::function<std::string()>;
 //   POST /storage/folders  {"path": "Vantry/job"}      → {"existed": bool}
 //   PUT  /storage/files?path=Vantry/job/App.ipa (body)  → {"path", "size"}
 //   POST /storage/links    {"path": "Vantry/job/App.ipa"} → {"url": publicUrl + "files/…"}
+//   GET  /storage/me                                   → {"id", "name", "email", "avatar"}
 //   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
 // The store must outlive the server.
 void registerStorageRoutes(httplib::Server& server, const FileStore& store, const StorageOptions& options,
