@@ -55,9 +55,7 @@ void AppShell::logout() {
 void AppShell::openFile(const QString& path, PackageIntake::Kind kind) {
     if (m_sheet)
         return; // one job at a time; the sheet is modal, so this is a second drop racing the first
-    Q_UNUSED(path);
-    Q_UNUSED(kind);
-    m_sheet = new JobSheet(m_window);
+    m_sheet = new JobSheet(m_window, QUrl::fromLocalFile(path), kind);
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet->present();
 }

@@ -1,5 +1,6 @@
 #include "app/ui/MainPanes.h"
 
+#include "app/AppNotifications.h"
 #include "app/ui/RightView.h"
 #include "app/ui/UserProfile.h"
 #include "app/ui/widgets/FlatButton.h"
@@ -47,6 +48,7 @@ MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_rightView, 1);
     connect(m_rightView, &RightView::openFile, this, &MainPanes::openFile);
     connect(m_rightView, &RightView::logout, this, &MainPanes::logout);
+    connect(&AppNotifications::instance(), &AppNotifications::reload, this, &MainPanes::reloadRequested);
 }
 
 void MainPanes::setLeftView(QWidget* view) {

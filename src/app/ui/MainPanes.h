@@ -32,6 +32,8 @@ signals:
     void logout();
     // The signed-in account as the provider described it when the panes appeared.
     void userChanged(const ZUser& user);
+    // A job went back home: the history should fetch the apps again.
+    void reloadRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,11 +5,11 @@
 #include "app/ui/widgets/FlatButton.h"
 #include "app/ui/widgets/Spinner.h"
 #include "app/ui/widgets/WarningAnimation.h"
-#include "core/WorkingFolder.h"
 
-#include <QDir>
+#include <QClipboard>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -153,25 +153,15 @@ void ProcessView::setStatus(const QString& title, const QString& detail, Process
     m_cancelButton->setVisible(working || transferring);
     m_imageView->setVisible(state == ProcessState::completed);
 
-    if (state == ProcessState::cancelled) {
+    if (state == ProcessState::cancelled)
         showWarning();
-        // Whatever the job left in the working folder goes; a failure to delete changes nothing.
-        QDir(workingFolder()).removeRecursively();
-    } else {
+    else
         removeWarning();
-    }
-    if (state == ProcessState::completed)
-        notify(QStringLiteral("Task Completed"));
-    else if (state == ProcessState::failed)
-        notify(QStringLiteral("Task done with error"));
 }
 
-void ProcessView::setPercentageText(const QString& text) {
-    m_percentageLabel->setText(text);
-}
-
-void ProcessView::setProgressValue(double percent) {
-    m_progress->setValue(qBound(0, qRound(percent), 100));
+void ProcessView::setProgress(const QString& percentageText, double value) {
+    m_percentageLabel->setText(percentageText);
+    m_progress->setValue(qBound(0, qRound(value), 100));
 }
 
 void ProcessView::setResultImage(const QImage& image) {
@@ -190,8 +180,14 @@ void ProcessView::setSpinnerColor(const QColor& color) {
     m_spinner->setColor(color);
 }
 
-void ProcessView::notify(const QString& body) {
-    DesktopNotifier::post(m_fileName, body);
+void ProcessView::postNotification(const QString& title, const QString& body) {
+    DesktopNotifier::post(title, body);
+}
+
+void ProcessView::copyToClipboard(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text);
 }
 
 void ProcessView::showWarning() {

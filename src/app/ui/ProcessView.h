@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/ProcessStateShim.h"
+#include "app/StatusSink.h"
 
 #include <QImage>
 #include <QPointer>
@@ -15,24 +15,25 @@ class Spinner;
 
 // The content of a job's sheet: the step's title and detail, a spinner or a progress bar with its
 // percentage while work runs, and the link's QR code with "Copy to Clipboard" and "Go to home" at
-// the end. It holds no job logic: the job reports every step through setStatus and takes the
-// three buttons' clicks as its own actions.
-class ProcessView : public QWidget {
+// the end. It holds no job logic: the job reports every step through the status sink and takes
+// the three buttons' clicks as its own actions.
+class ProcessView : public QWidget, public StatusSink {
     Q_OBJECT
 public:
     explicit ProcessView(QWidget* parent = nullptr);
 
     // Shows title and detail, and the controls of state.
-    void setStatus(const QString& title, const QString& detail, ProcessState state);
-    ProcessState state() const { return m_state; }
+    void setStatus(const QString& title, const QString& detail, ProcessState state) override;
+    void setProgress(const QString& percentageText, double value) override;
+    void setResultImage(const QImage& image) override;
+    // A desktop notification (the freedesktop service; nothing where none runs).
+    void postNotification(const QString& title, const QString& body) override;
+    // The link as plain text on the system clipboard, replacing whatever was there.
+    void copyToClipboard(const QString& text) override;
+    void dismiss() override { emit dismissRequested(); }
 
-    void setPercentageText(const QString& text);
-    void setProgressValue(double percent);
-    void setResultImage(const QImage& image);
+    ProcessState state() const { return m_state; }
     void setSpinnerColor(const QColor& color);
-    // A desktop notification titled with the job's file name.
-    void notify(const QString& body);
-    void setFileName(const QString& name) { m_fileName = name; }
 
     QLabel* titleLabel() const { return m_titleLabel; }
     QFrame* lineView() const { return m_lineView; }
@@ -52,6 +53,8 @@ signals:
     void leftClicked();
     void rightClicked();
     void cancelClicked();
+    // The job is done with its sheet.
+    void dismissRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,7 +67,6 @@ private:
     void removeWarning();
 
     ProcessState m_state = ProcessState::preparing;
-    QString m_fileName;
     QLabel* m_titleLabel = nullptr;
     QFrame* m_lineView = nullptr;
     QLabel* m_detailLabel = nullptr;

@@ -19,6 +19,8 @@ ProviderLook providerLook() {
         return {QStringLiteral("Dropbox"), QStringLiteral("dropbox")};
     case StorageProvider::Drive:
         return {QStringLiteral("Google Drive"), QStringLiteral("drive")};
+    case StorageProvider::SelfHosted:
+        return {QStringLiteral("Vantry server"), QStringLiteral("server")};
     case StorageProvider::Zoho:
         break;
     }

@@ -5,11 +5,12 @@
 #include "app/ui/widgets/FlatButton.h"
 #include "app/ui/widgets/Spinner.h"
 #include "app/ui/widgets/WarningAnimation.h"
-#include "core/WorkingFolder.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMimeData>
 #include <QProgressBar>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,6 @@ protected:
     void SetUp() override {
         uitest::useTestLook();
         DesktopNotifier::setSink([this](const QString& t, const QString& b) { posted.push_back({t, b}); });
-        view.setFileName(QStringLiteral("MyApp"));
         view.show();
     }
     void TearDown() override { DesktopNotifier::setSink({}); }
@@ -49,13 +49,13 @@ struct StateRow {
 };
 
 const StateRow stateTable[] = {
-    {ProcessState::preparing, false, true, false, false, true, false, false, nullptr},
-    {ProcessState::transferring, true, false, false, false, true, false, false, nullptr},
-    {ProcessState::processing, false, true, false, false, true, false, false, nullptr},
-    {ProcessState::hosting, false, true, false, false, true, false, false, nullptr},
-    {ProcessState::completed, false, false, true, true, false, true, false, "Task Completed"},
-    {ProcessState::cancelled, false, false, false, false, false, false, true, nullptr},
-    {ProcessState::failed, false, false, false, true, false, false, false, "Task done with error"},
+    {ProcessState::preparing, false, true, false, false, true, false, false},
+    {ProcessState::transferring, true, false, false, false, true, false, false},
+    {ProcessState::processing, false, true, false, false, true, false, false},
+    {ProcessState::hosting, false, true, false, false, true, false, false},
+    {ProcessState::completed, false, false, true, true, false, true, false},
+    {ProcessState::cancelled, false, false, false, false, false, false, true},
+    {ProcessState::failed, false, false, false, true, false, false, false},
 };
 
 void expectState(const ProcessView& view, const StateRow& row) {
@@ -83,13 +83,8 @@ TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
             expectState(view, to);
             EXPECT_EQ(view.titleLabel()->text(), QStringLiteral("Title"));
             EXPECT_EQ(view.detailLabel()->text(), QStringLiteral("line one\nline two"));
-            if (to.notice) {
-                ASSERT_EQ(posted.size(), 1u);
-                EXPECT_EQ(posted[0].title, QStringLiteral("MyApp"));
-                EXPECT_EQ(posted[0].body, QString::fromUtf8(to.notice));
-            } else {
-                EXPECT_TRUE(posted.empty());
-            }
+            // Notifications are the job's to post, once, not the view's on every status.
+            EXPECT_TRUE(posted.empty());
         }
     }
 }
@@ -105,11 +100,8 @@ TEST_F(ProcessViewTest, SheetIsTheRoundedDarkPanel) {
     EXPECT_LT(image.pixelColor(0, 0).alpha(), 40);
 }
 
-TEST_F(ProcessViewTest, CancelledRemovesTheWorkingFolderAndTheNextStateRemovesTheAnimation) {
-    const QString folder = workingFolder();
-    testsupport::writeFile(folder + QStringLiteral("/Payload/App.app/Info.plist"), "x");
-    view.setStatus(QStringLiteral("Task Cancelled"), QString(), ProcessState::cancelled);
-    EXPECT_FALSE(QDir(folder).exists());
+TEST_F(ProcessViewTest, CancelledAnimationIsCentredAndGoesWithTheNextState) {
+    view.setStatus(QStringLiteral("Cancelling the task"), QString(), ProcessState::cancelled);
     ASSERT_NE(view.simpleLoaderView(), nullptr);
     EXPECT_LE((view.simpleLoaderView()->geometry().center() - view.rect().center()).manhattanLength(), 2);
 
@@ -123,12 +115,31 @@ TEST_F(ProcessViewTest, CancelledRemovesTheWorkingFolderAndTheNextStateRemovesTh
 
 TEST_F(ProcessViewTest, ProgressFollowsTheJob) {
     view.setStatus(QStringLiteral("Processing your .ipa"), QString(), ProcessState::transferring);
-    view.setProgressValue(41.6);
-    view.setPercentageText(QStringLiteral("42 %"));
+    view.setProgress(QStringLiteral("41.60 %"), 41.6);
     EXPECT_EQ(view.processLoadingIndicator()->value(), 42);
-    EXPECT_EQ(view.percentageLabel()->text(), QStringLiteral("42 %"));
-    view.setProgressValue(180);
+    EXPECT_EQ(view.percentageLabel()->text(), QStringLiteral("41.60 %"));
+    view.setProgress(QStringLiteral("100.00 %"), 180);
     EXPECT_EQ(view.processLoadingIndicator()->value(), 100);
+}
+
+TEST_F(ProcessViewTest, SinkCallsReachTheDesktop) {
+    view.postNotification(QStringLiteral("MyApp"), QStringLiteral("Task Completed"));
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].title, QStringLiteral("MyApp"));
+    EXPECT_EQ(posted[0].body, QStringLiteral("Task Completed"));
+
+    QMimeData* rich = new QMimeData;
+    rich->setHtml(QStringLiteral("<b>old</b>"));
+    QGuiApplication::clipboard()->setMimeData(rich);
+    view.copyToClipboard(QStringLiteral("https://get.example.com/abc"));
+    const QMimeData* now = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(now->text(), QStringLiteral("https://get.example.com/abc"));
+    EXPECT_FALSE(now->hasHtml()); // plain text only: the old content is cleared
+
+    int dismissed = 0;
+    QObject::connect(&view, &ProcessView::dismissRequested, [&] { ++dismissed; });
+    view.dismiss();
+    EXPECT_EQ(dismissed, 1);
 }
 
 TEST_F(ProcessViewTest, ButtonsOnlyReportClicks) {

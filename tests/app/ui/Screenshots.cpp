@@ -86,8 +86,7 @@ TEST_F(Screenshots, SheetTransferring) {
     ProcessView* view = sheet.processView();
     view->setStatus(QStringLiteral("Processing your .ipa"), QStringLiteral("This takes few minutes."),
                     ProcessState::transferring);
-    view->setProgressValue(42);
-    view->setPercentageText(QStringLiteral("42 %"));
+    view->setProgress(QStringLiteral("42.17 %"), 42.17);
     save(&sheet, QStringLiteral("sheet-transferring"));
 }
 
