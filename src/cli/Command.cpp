@@ -5,6 +5,7 @@
 #include "cli/ManifestCommand.h"
 #include "cli/PublishCommand.h"
 #include "cli/QrCommand.h"
+#include "cli/SignInCommands.h"
 #include "cli/UaCommand.h"
 
 bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextStream& out, QTextStream& err,
@@ -44,6 +45,9 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     commands.push_back(std::make_unique<UaCommand>());
     commands.push_back(std::make_unique<QrCommand>());
     commands.push_back(std::make_unique<ConfigCommand>());
+    commands.push_back(std::make_unique<LoginCommand>());
+    commands.push_back(std::make_unique<LogoutCommand>());
+    commands.push_back(std::make_unique<WhoamiCommand>());
     return commands;
 }
 

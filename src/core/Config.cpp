@@ -20,6 +20,11 @@ const std::vector<Config::Key>& Config::keys() {
         {"dropbox/contentUrl", "https://content.dropboxapi.com", "Dropbox content upload/download base"},
         {"dropbox/authorizeUrl", "https://www.dropbox.com/oauth2/authorize", "Dropbox OAuth authorize page"},
         {"dropbox/tokenUrl", "https://api.dropboxapi.com/oauth2/token", "Dropbox OAuth token endpoint"},
+        {"dropbox/revokeUrl", "https://api.dropboxapi.com/2/auth/token/revoke",
+         "Dropbox OAuth token revocation"},
+        {"dropbox/redirectUri", "",
+         "Registered loopback redirect of the Dropbox sign-in (e.g. http://127.0.0.1:53682/oauth/dropbox); "
+         "empty: the user pastes the code Dropbox shows"},
         {"dropbox/shareHost", "www.dropbox.com", "Host of Dropbox shared-link preview pages"},
         {"dropbox/directHost", "dl.dropboxusercontent.com", "Host that serves the raw bytes of shared links"},
         {"dropbox/singleUploadLimitBytes", "157286400",

@@ -1,12 +1,12 @@
 #include "app/ui/AppShell.h"
 
+#include "app/session/SignInState.h"
 #include "app/ui/JobSheet.h"
+#include "app/ui/LoginController.h"
 #include "app/ui/LoginView.h"
 #include "app/ui/MainPanes.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/RightView.h"
-#include "core/Log.h"
-#include "core/Preferences.h"
 
 AppShell::AppShell(QObject* parent) : QObject(parent), m_window(new MainWindow) {
     m_window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -21,8 +21,13 @@ AppShell::~AppShell() {
     delete m_window;
 }
 
+LoginController* AppShell::loginController() const {
+    return qobject_cast<LoginController*>(m_window->content());
+}
+
 LoginView* AppShell::loginView() const {
-    return qobject_cast<LoginView*>(m_window->content());
+    LoginController* login = loginController();
+    return login ? login->loginView() : nullptr;
 }
 
 MainPanes* AppShell::mainPanes() const {
@@ -30,7 +35,13 @@ MainPanes* AppShell::mainPanes() const {
 }
 
 void AppShell::showLoginPane() {
-    auto* login = new LoginView;
+    auto* login = new LoginController;
+    connect(login, &LoginController::signedIn, this, [this] {
+        showMainPanes();
+        // The browser had the user's attention; the window takes it back.
+        m_window->raise();
+        m_window->activateWindow();
+    });
     m_window->setContent(login);
     emit contentChanged();
 }
@@ -44,12 +55,13 @@ void AppShell::showMainPanes() {
 }
 
 void AppShell::logout() {
-    logLine(QStringLiteral("logout"));
-    Preferences::setFlag(Preferences::isDrive, false);
-    Preferences::setFlag(Preferences::isDropBox, false);
-    Preferences::setFlag(Preferences::isZoho, false);
-    showLoginPane();
-    m_window->show();
+    QPointer<AppShell> guard(this);
+    signOut([guard] {
+        if (!guard)
+            return;
+        guard->showLoginPane();
+        guard->m_window->show();
+    });
 }
 
 void AppShell::openFile(const QString& path, PackageIntake::Kind kind) {

@@ -8,6 +8,7 @@
 #include "app/ui/JobSheet.h"
 class MainPanes;
 class MainWindow;
+class LoginController;
 class LoginView;
 
 // What sits between the desktop and the panes: the main window and what it shows (the sign-in
@@ -19,13 +20,14 @@ public:
     ~AppShell() override;
 
     MainWindow* window() const { return m_window; }
+    LoginController* loginController() const;
     LoginView* loginView() const;
     MainPanes* mainPanes() const;
     JobSheet* jobSheet() const { return m_sheet; }
 
     void showLoginPane();
     void showMainPanes();
-    // Signs out of the selected provider and returns to the sign-in screen.
+    // Signs out of the selected provider and returns to the sign-in screen once that is settled.
     void logout();
     // Opens a package's job sheet over the main panes.
     void openFile(const QString& path, PackageIntake::Kind kind);

@@ -1,30 +1,39 @@
+#include "app/session/SignInState.h"
+#include "app/session/SingleInstance.h"
+#include "app/session/UrlHandlerRegistration.h"
+#include "app/session/UrlRouter.h"
 #include "app/ui/AppShell.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/Theme.h"
 #include "backend/BackendStartup.h"
 #include "backend/Zelko.h"
 #include "core/CrashHandler.h"
-#include "core/Preferences.h"
+#include "storage/BrowserSignIn.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 void showNewVersionAlert(QWidget* parent) {
-    QMessageBox alert(parent);
-    alert.setIcon(QMessageBox::Information);
-    alert.setWindowTitle(QStringLiteral("Vantry"));
-    alert.setText(QStringLiteral("New version available"));
-    alert.setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
-    QPushButton* update = alert.addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
-    alert.addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
-    alert.setDefaultButton(update);
-    alert.exec();
-    if (alert.clickedButton() == update)
-        QDesktopServices::openUrl(QUrl(Zelko::baseURL()));
+    auto* alert = new QMessageBox(parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setIcon(QMessageBox::Information);
+    alert->setWindowTitle(QStringLiteral("Vantry"));
+    alert->setText(QStringLiteral("New version available"));
+    alert->setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
+    QPushButton* update = alert->addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
+    alert->addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
+    alert->setDefaultButton(update);
+    QObject::connect(update, &QPushButton::clicked,
+                     [] { QDesktopServices::openUrl(QUrl(Zelko::baseURL())); });
+    // Not modal to the start: the window is usable while the notice waits.
+    alert->show();
 }
 } // namespace
 
@@ -36,17 +45,45 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("vantry"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/vantry.svg")));
     CrashHandler::install();
+
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.contains(QStringLiteral("--version"))) {
+        std::printf("vantry %s\n", VANTRY_VERSION);
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--register-url-handler"))) {
+        const QString problem = registerUrlHandler(QApplication::applicationFilePath());
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "vantry: %s\n", qPrintable(problem));
+        return problem.isEmpty() ? 0 : 1;
+    }
+    QStringList urls;
+    for (const QString& arg : args) {
+        if (arg.contains(QStringLiteral("://")))
+            urls.append(arg);
+    }
+    // The desktop starts "vantry URL" for a sign-in callback; the running window takes it instead.
+    if (!urls.isEmpty() && SingleInstance::sendToRunning(urls))
+        return 0;
+    BrowserSignIn::setPageOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    SingleInstance instance;
+    instance.listen();
+    QObject::connect(&instance, &SingleInstance::urlReceived, &instance,
+                     [](const QString& url) { routeURL(url); });
+
     Theme::apply(app, Theme::systemScheme());
     new Theme::Follower(app);
-
     AppShell shell;
+    // The version check and a stored crash report go out first; their answers come when they come.
     BackendStartup::run([&shell](const QString&) { showNewVersionAlert(shell.window()); });
-    const bool signedIn = Preferences::flag(Preferences::isDropBox) ||
-                          Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isZoho);
-    if (signedIn)
+    if (restoreSignIn() != SignedInProvider::None)
         shell.showMainPanes();
     else
         shell.showLoginPane();
     shell.window()->show();
+    QTimer::singleShot(0, &instance, [urls] {
+        for (const QString& url : urls)
+            routeURL(url);
+    });
     return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "core/Config.h"
 #include "core/Log.h"
+#include "core/RandomString.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
 #include "storage/NetworkErrorText.h"
@@ -48,6 +49,25 @@ QString& oauthState() {
 QString& lastAccessToken() {
     static QString value;
     return value;
+}
+
+QUrl authorizationURL() {
+    oauthState() = randomString(10);
+    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
+                QStringLiteral("/oauth/v2/auth?response_type=code&client_id=") +
+                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&redirect_uri=") +
+                configValue(QStringLiteral("zoho/redirectUri")) + QStringLiteral("&scope=") + scopes +
+                QStringLiteral("&state=") + oauthState() +
+                QStringLiteral("&prompt=consent&access_type=offline"));
+}
+
+QUrl codeExchangeURL(const QString& code) {
+    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
+                QStringLiteral("/oauth/v2/token?grant_type=authorization_code&client_id=") +
+                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&code=") + code +
+                QStringLiteral("&redirect_uri=") + configValue(QStringLiteral("zoho/redirectUri")) +
+                QStringLiteral("&scope=") + scopes + QStringLiteral("&state=") + oauthState() +
+                QStringLiteral("&client_secret=") + configValue(QStringLiteral("zoho/clientSecret")));
 }
 
 QUrl refreshURL(const QString& refreshToken) {
@@ -114,6 +134,28 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken) {
         finish(token.value_or(QString()),
                token ? QString() : QStringLiteral("Zoho did not answer the sign-in request."));
     });
+}
+
+std::optional<QString> handleCodeExchangeResponse(const QByteArray& body) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError) {
+        logLine(QStringLiteral("Zoho token answer is not JSON: ") + error.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject answer = doc.object();
+    const QJsonValue access = answer.value(QStringLiteral("access_token"));
+    if (!doc.isObject() || !access.isString())
+        return std::nullopt;
+    if (answer.value(QStringLiteral("refresh_token")).isString())
+        KeychainHelper().save(refreshTokenService, KeychainHelper::accountName,
+                              answer.value(QStringLiteral("refresh_token")).toString());
+    return access.toString();
+}
+
+void adoptAccessToken(const QString& token, qint64 expiresIn) {
+    lastAccessToken() = token;
+    cache().expiresAt = QDateTime::currentSecsSinceEpoch() + expiresIn;
 }
 
 void resetAccessToken() {

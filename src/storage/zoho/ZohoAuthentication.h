@@ -22,7 +22,11 @@ inline const QString scopes = QStringLiteral(
 QString& oauthState();
 QString& lastAccessToken();
 
-// Token endpoint URL of the refresh grant; values appended as they are.
+// The authorization page, with a new oauthState; values appended as they are.
+QUrl authorizationURL();
+// Token endpoint URLs of the code exchange (with the latest oauthState) and of the refresh grant;
+// values appended as they are.
+QUrl codeExchangeURL(const QString& code);
 QUrl refreshURL(const QString& refreshToken);
 
 // Calls back with an access token: the cached one while it is valid, else a fresh one from the
@@ -36,6 +40,14 @@ void withFreshAccessToken(TokenCallback callback, const QString& refusedToken = 
 // refresh token is stored); without one, lastAccessToken is handed on. No value when the body is
 // not a JSON object.
 std::optional<QString> handleTokenResponse(const QByteArray& body);
+
+// Code-exchange handling of a token answer: with an access token, a refresh token present is
+// stored and the access token returned; no value otherwise (parse errors logged).
+std::optional<QString> handleCodeExchangeResponse(const QByteArray& body);
+
+// Keeps an access token obtained by sign-in for expiresIn seconds, so that the first WorkDrive
+// calls after it spend none of Zoho's few token requests.
+void adoptAccessToken(const QString& token, qint64 expiresIn);
 
 // Forgets the cached access token (tests, sign-out).
 void resetAccessToken();

@@ -1,0 +1,97 @@
+#include "AuthorizationEmulator.h"
+#include "DropboxEmulator.h"
+#include "cli/Command.h"
+#include "cli/SignInCommands.h"
+#include "core/Config.h"
+#include "server/VantryServer.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/BrowserSignIn.h"
+#include "support/TestSupport.h"
+
+#include <QBuffer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+#include <gtest/gtest.h>
+
+namespace {
+struct CliResult {
+    int status = -1;
+    QString out, err;
+};
+
+CliResult cli(QStringList args) {
+    CliResult run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    args.prepend(QStringLiteral("vantry-cli"));
+    run.status = runCli(args, out, err);
+    return run;
+}
+} // namespace
+
+// login, whoami and logout through the command line, against the emulators and a backend in
+// this process; the "browser" follows the authorization page to the loopback redirect.
+TEST(LoginCommand, DropboxLoginWhoamiLogout) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("login"));
+    ServerOptions options;
+    options.dataDir = dir + QStringLiteral("/backend");
+    options.port = 0;
+    QString error;
+    const auto backend = VantryServer::start(options, &error);
+    ASSERT_TRUE(backend) << error.toStdString();
+    Config::instance().set(QStringLiteral("backend/baseUrl"), backend->localUrl());
+    DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
+    ASSERT_TRUE(dropbox.start() && auth.start());
+    dropbox.pointConfigHere();
+    auth.pointConfigHere();
+    const QString access = QStringLiteral("sl.cli-access-SECRET-91");
+    const QString refresh = QStringLiteral("cli-refresh-SECRET-17");
+    auth.setTokens(access, refresh);
+    auth.addAccessToken(access); // for the revocation at sign-out
+    dropbox.addAccessToken(access);
+    Config::instance().set(QStringLiteral("dropbox/redirectUri"),
+                           QStringLiteral("http://127.0.0.1:%1/oauth/dropbox").arg(testsupport::freePort()));
+    QBuffer input; // nothing is pasted
+    input.open(QIODevice::ReadOnly);
+    LoginCommand::setInput(&input);
+    QUrl opened;
+    BrowserSignIn::setPageOpener([&opened](const QUrl& url) {
+        opened = url;
+        QNetworkReply* reply = storageNetwork()->get(QNetworkRequest(url)); // follows the redirect
+        QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+        return true;
+    });
+
+    const CliResult login = cli({QStringLiteral("login"), QStringLiteral("dropbox")});
+    EXPECT_EQ(login.status, 0) << login.err.toStdString();
+    EXPECT_TRUE(login.out.contains(opened.toString(QUrl::FullyEncoded)));
+    EXPECT_TRUE(login.out.contains(
+        QStringLiteral("Signed in as Franz Ferdinand (Personal) <franz@example.com> (Dropbox)")))
+        << login.out.toStdString();
+
+    const CliResult whoami = cli({QStringLiteral("whoami")});
+    EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
+    EXPECT_EQ(whoami.out.trimmed(),
+              QStringLiteral("Franz Ferdinand (Personal) <franz@example.com> (Dropbox)"));
+
+    EXPECT_EQ(cli({QStringLiteral("logout")}).status, 0);
+    EXPECT_EQ(auth.count(QStringLiteral("revoke")), 1);
+    const CliResult nobody = cli({QStringLiteral("whoami")});
+    EXPECT_EQ(nobody.status, 1);
+
+    for (const CliResult& run : {login, whoami, nobody}) {
+        EXPECT_FALSE(run.out.contains(access) || run.out.contains(refresh) || run.err.contains(access) ||
+                     run.err.contains(refresh));
+    }
+    EXPECT_EQ(cli({QStringLiteral("login"), QStringLiteral("box")}).status, 2);
+    Config::instance().set(QStringLiteral("dropbox/appKey"), QString());
+    const CliResult unconfigured =
+        cli({QStringLiteral("login"), QStringLiteral("dropbox"), QStringLiteral("--no-browser")});
+    EXPECT_EQ(unconfigured.status, 1);
+    EXPECT_TRUE(unconfigured.err.contains(QLatin1String("dropbox/appKey")));
+    LoginCommand::setInput(nullptr);
+    storageNetwork()->clearConnectionCache();
+    Config::instance().reload();
+}

@@ -1,0 +1,213 @@
+#include "AuthorizationEmulator.h"
+
+#include "EmulatorCore.h"
+#include "core/Config.h"
+
+#include <QCryptographicHash>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+using namespace emu;
+
+struct Grant {
+    QString redirectUri, challenge, clientId;
+};
+
+QString param(const Request& req, const char* name) {
+    if (req.has_param(name))
+        return QString::fromStdString(req.get_param_value(name));
+    return QUrlQuery(QString::fromStdString(req.body))
+        .queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
+}
+
+QString rawQuery(const Request& req) {
+    const std::string& target = req.target;
+    const size_t q = target.find('?');
+    return q == std::string::npos ? QString() : QString::fromStdString(target.substr(q + 1));
+}
+
+bool verifierMatches(const QString& verifier, const QString& challenge) {
+    const QByteArray digest = QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256);
+    return QString::fromLatin1(
+               digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)) == challenge;
+}
+} // namespace
+
+struct AuthorizationEmulator::State {
+    QString access = QStringLiteral("emu-access-token-0123456789");
+    QString refresh = QStringLiteral("emu-refresh-token-0123456789");
+    bool omitRefresh = false, deny = false, forgeState = false, rejectVerifier = false;
+    QString expectedZoho, lastAuthorize, lastZohoToken, zohoState;
+    std::map<QString, Grant> codes;
+    int exchanges = 0;
+};
+
+AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
+    : EmulatorServer(storageDir), d(new State) {
+    EmulatorCore& c = core();
+    State& st = *d;
+    const auto authorize = [&c, &st](const Request& req, Response& res, bool zoho) {
+        std::lock_guard lock(c.mutex);
+        st.lastAuthorize = rawQuery(req);
+        c.requests.append(QStringLiteral("authorize ") + st.lastAuthorize);
+        const QString redirect = param(req, "redirect_uri");
+        const QString state = st.forgeState ? QStringLiteral("forged") : param(req, "state");
+        if (zoho)
+            st.zohoState = param(req, "state");
+        QUrl target(redirect);
+        QUrlQuery query;
+        if (st.deny) {
+            query.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
+        } else {
+            const QString code = QStringLiteral("emu-code-") + randomId(16);
+            st.codes[code] = {redirect, param(req, "code_challenge"), param(req, "client_id")};
+            query.addQueryItem(QStringLiteral("code"), code);
+        }
+        if (!state.isEmpty())
+            query.addQueryItem(QStringLiteral("state"), state);
+        if (redirect.isEmpty()) { // Dropbox's no-redirect form shows the code
+            res.set_content("<html><body><p>Enter this code into Vantry:</p><code>" +
+                                query.queryItemValue(QStringLiteral("code")).toStdString() +
+                                "</code></body></html>",
+                            "text/html");
+            return;
+        }
+        target.setQuery(query);
+        res.status = 302;
+        res.set_header("Location", target.toString(QUrl::FullyEncoded).toStdString());
+    };
+    c.server.Get("/o/oauth2/v2/auth",
+                 [authorize](const Request& req, Response& res) { authorize(req, res, false); });
+    c.server.Get("/oauth2/authorize",
+                 [authorize](const Request& req, Response& res) { authorize(req, res, false); });
+    c.server.Get("/oauth/v2/auth",
+                 [authorize](const Request& req, Response& res) { authorize(req, res, true); });
+
+    // Google and Dropbox: form body, PKCE.
+    const auto pkceToken = [&c, &st](const Request& req, Response& res, const char* name) {
+        std::lock_guard lock(c.mutex);
+        c.requests.append(QString::fromLatin1(name) + QStringLiteral(" token ") + param(req, "grant_type"));
+        const auto refuse = [&res](const char* error) {
+            sendJson(res, 400,
+                     json(R"({"error": %1, "error_description": %2})", QString::fromLatin1(error),
+                          QStringLiteral("code or verifier is wrong")),
+                     "application/json");
+        };
+        if (param(req, "grant_type") != QLatin1String("authorization_code"))
+            return refuse("unsupported_grant_type");
+        const auto grant = st.codes.find(param(req, "code"));
+        if (grant == st.codes.end())
+            return refuse("invalid_grant");
+        const Grant g = grant->second;
+        st.codes.erase(grant); // single use
+        if (param(req, "redirect_uri") != g.redirectUri || param(req, "client_id") != g.clientId)
+            return refuse("invalid_grant");
+        if (st.rejectVerifier || !verifierMatches(param(req, "code_verifier"), g.challenge))
+            return refuse("invalid_grant");
+        ++st.exchanges;
+        QJsonObject body{{QStringLiteral("access_token"), st.access},
+                         {QStringLiteral("expires_in"), 3600},
+                         {QStringLiteral("token_type"), QStringLiteral("bearer")}};
+        if (!st.omitRefresh)
+            body.insert(QStringLiteral("refresh_token"), st.refresh);
+        sendJson(res, 200, body, "application/json");
+    };
+    c.server.Post("/token",
+                  [pkceToken](const Request& req, Response& res) { pkceToken(req, res, "google"); });
+    c.server.Post("/oauth2/token",
+                  [pkceToken](const Request& req, Response& res) { pkceToken(req, res, "dropbox"); });
+
+    // Dropbox sign-out: the bearer token (and the grant behind it) stops working.
+    c.server.Post("/2/auth/token/revoke", [&c](const Request& req, Response& res) {
+        std::lock_guard lock(c.mutex);
+        const QString bearer = EmulatorCore::credential(req, "Bearer");
+        c.requests.append(QStringLiteral("revoke"));
+        if (c.tokens.erase(bearer) == 0)
+            return sendJson(
+                res, 401,
+                json(
+                    R"({"error_summary": "invalid_access_token/..", "error": {".tag": "invalid_access_token"}})"),
+                "application/json");
+        res.set_content("null", "application/json");
+    });
+
+    // Zoho: every value in the query string, errors as HTTP 200 with "error".
+    c.server.Post("/oauth/v2/token", [&c, &st](const Request& req, Response& res) {
+        std::lock_guard lock(c.mutex);
+        const QString grantType = param(req, "grant_type");
+        c.requests.append(QStringLiteral("zoho token ") + grantType);
+        QJsonObject body{{QStringLiteral("access_token"), st.access},
+                         {QStringLiteral("api_domain"), c.base()},
+                         {QStringLiteral("token_type"), QStringLiteral("Bearer")},
+                         {QStringLiteral("expires_in"), 3600}};
+        if (grantType == QLatin1String("refresh_token")) {
+            if (c.refreshGrantMatches(req))
+                return sendJson(res, 200, body, "application/json");
+            return sendJson(res, 200, json(R"({"error": "invalid_code"})"), "application/json");
+        }
+        st.lastZohoToken = rawQuery(req);
+        const auto grant = st.codes.find(param(req, "code"));
+        const bool exact = st.expectedZoho.isEmpty() || st.lastZohoToken == st.expectedZoho;
+        if (grant == st.codes.end() || !exact || param(req, "state") != st.zohoState ||
+            param(req, "client_secret") != AuthorizationEmulator::zohoSecret)
+            return sendJson(res, 200, json(R"({"error": "invalid_code"})"), "application/json");
+        st.codes.erase(grant);
+        ++st.exchanges;
+        if (!st.omitRefresh) {
+            body.insert(QStringLiteral("refresh_token"), st.refresh);
+            c.refreshToken = st.refresh;
+        }
+        sendJson(res, 200, body, "application/json");
+    });
+}
+
+AuthorizationEmulator::~AuthorizationEmulator() {
+    stop();
+}
+
+void AuthorizationEmulator::pointConfigHere() const {
+    Config& config = Config::instance();
+    config.set(QStringLiteral("google/clientId"), googleClientId);
+    config.set(QStringLiteral("google/clientSecret"), QStringLiteral("GOCSPX-emulator-secret-01"));
+    config.set(QStringLiteral("google/authorizeUrl"), baseUrl() + QStringLiteral("/o/oauth2/v2/auth"));
+    config.set(QStringLiteral("google/tokenUrl"), baseUrl() + QStringLiteral("/token"));
+    config.set(QStringLiteral("dropbox/appKey"), dropboxAppKey);
+    config.set(QStringLiteral("dropbox/authorizeUrl"), baseUrl() + QStringLiteral("/oauth2/authorize"));
+    config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
+    config.set(QStringLiteral("dropbox/revokeUrl"), baseUrl() + QStringLiteral("/2/auth/token/revoke"));
+    config.set(QStringLiteral("zoho/clientId"), zohoClientId);
+    config.set(QStringLiteral("zoho/clientSecret"), zohoSecret);
+    config.set(QStringLiteral("zoho/accountsUrl"), baseUrl());
+}
+
+void AuthorizationEmulator::setTokens(const QString& accessToken, const QString& refreshToken) {
+    core().locked([&] {
+        d->access = accessToken;
+        d->refresh = refreshToken;
+    });
+}
+void AuthorizationEmulator::setOmitRefreshToken(bool omit) {
+    core().locked([&] { d->omitRefresh = omit; });
+}
+void AuthorizationEmulator::setDeny(bool deny) {
+    core().locked([&] { d->deny = deny; });
+}
+void AuthorizationEmulator::setRejectVerifier(bool reject) {
+    core().locked([&] { d->rejectVerifier = reject; });
+}
+void AuthorizationEmulator::setForgeState(bool forge) {
+    core().locked([&] { d->forgeState = forge; });
+}
+void AuthorizationEmulator::setExpectedZohoExchange(const QString& query) {
+    core().locked([&] { d->expectedZoho = query; });
+}
+QString AuthorizationEmulator::lastAuthorizeQuery() const {
+    return core().locked([&] { return d->lastAuthorize; });
+}
+QString AuthorizationEmulator::lastZohoTokenQuery() const {
+    return core().locked([&] { return d->lastZohoToken; });
+}
+int AuthorizationEmulator::codeExchanges() const {
+    return core().locked([&] { return d->exchanges; });
+}
