@@ -1,4 +1,4 @@
-// Renders the screens shown in the README. VANTRY_SCREENSHOT_DIR names the folder
+// Renders the screens shown in the README. SCREENSHOT_DIR names the folder
 // (scripts/screenshots points it at docs/screenshots); without it they go to the build folder.
 #include "UiTestSupport.h"
 
@@ -24,7 +24,7 @@
 namespace {
 
 QString outputDir() {
-    QString dir = qEnvironmentVariable("VANTRY_SCREENSHOT_DIR");
+    QString dir = qEnvironmentVariable("SCREENSHOT_DIR");
     if (dir.isEmpty())
         dir = testsupport::binaryDir() + QStringLiteral("/screenshots");
     QDir().mkpath(dir);
