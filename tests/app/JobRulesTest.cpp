@@ -20,9 +20,13 @@ protected:
         dir = testsupport::makeTempDir(QStringLiteral("job"));
         QDir().mkpath(workingFolder());
         Config::instance().set(QStringLiteral("backend/baseUrl"), QStringLiteral("https://v.example"));
-        record = PackageRecord{QStringLiteral("com.example.big"), QStringLiteral("2.1"), QStringLiteral("Big Game"),
-                               makePng(dir + QStringLiteral("/AppIcon.png")), QStringLiteral("3 MB"),
-                               QStringLiteral("15.0"), QString()};
+        record = PackageRecord{QStringLiteral("com.example.big"),
+                               QStringLiteral("2.1"),
+                               QStringLiteral("Big Game"),
+                               makePng(dir + QStringLiteral("/AppIcon.png")),
+                               QStringLiteral("3 MB"),
+                               QStringLiteral("15.0"),
+                               QString()};
     }
     void TearDown() override { Config::instance().reload(); }
 
@@ -41,8 +45,9 @@ protected:
     QStringList remoteCalls() const {
         QStringList out;
         for (const QString& call : script.calls)
-            out << (call.startsWith(QLatin1String("upload ")) ? QStringLiteral("upload ") + call.section(" -> ", 1)
-                                                              : call);
+            out << (call.startsWith(QLatin1String("upload "))
+                        ? QStringLiteral("upload ") + call.section(" -> ", 1)
+                        : call);
         return out;
     }
 
@@ -61,20 +66,23 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     const QString folder = QStringLiteral("/Vantry/My_") + kStamp;
-    EXPECT_EQ(remoteCalls(), (QStringList{"folder /Vantry", "folder " + folder, "upload " + folder + "/My.ipa.ipa",
-                                          "link " + folder + "/My.ipa.ipa", "upload " + folder.toLower() + "/manifest.plist",
-                                          "link " + folder + "/manifest.plist", "upload " + folder.toLower() + "/icon.png",
-                                          "link " + folder + "/icon.png", "upload " + folder.toLower() + "/qr.png",
-                                          "link " + folder + "/qr.png"}));
+    EXPECT_EQ(remoteCalls(),
+              (QStringList{"folder /Vantry", "folder " + folder, "upload " + folder + "/My.ipa.ipa",
+                           "link " + folder + "/My.ipa.ipa", "upload " + folder.toLower() + "/manifest.plist",
+                           "link " + folder + "/manifest.plist", "upload " + folder.toLower() + "/icon.png",
+                           "link " + folder + "/icon.png", "upload " + folder.toLower() + "/qr.png",
+                           "link " + folder + "/qr.png"}));
     EXPECT_EQ(currentFileName(), QStringLiteral("My"));
-    EXPECT_EQ(j->outcome().installUrl, JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
+    EXPECT_EQ(j->outcome().installUrl,
+              JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
     ASSERT_EQ(backend->apps.size(), 1);
     const Zapp& app = backend->apps.constFirst();
     EXPECT_EQ(app.appurl, j->outcome().installUrl);
     EXPECT_EQ(app.appicon, folder + "/icon.png");
     EXPECT_EQ(app.qrLink, folder + "/qr.png");
     EXPECT_EQ(app.appid.size(), 10);
-    EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid) << "production base, never local";
+    EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid)
+        << "production base, never local";
     EXPECT_EQ(sink.dismissals, 0);
     j->leftAction();
     j->rightAction();
@@ -120,8 +128,10 @@ TEST_F(ScriptedJob, AndroidSkipsXmlIconsAndRegistersThePackageLink) {
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     const QString folder = QStringLiteral("/Vantry/game_") + kStamp;
-    EXPECT_EQ(sink.statuses.at(4), (Status{"Processing your .apk", "This takes few minutes.", ProcessState::transferring}));
-    EXPECT_EQ(script.indexOf(QStringLiteral("upload ")), script.indexOf(QStringLiteral("upload ") + workingFolder()) - 2)
+    EXPECT_EQ(sink.statuses.at(4),
+              (Status{"Processing your .apk", "This takes few minutes.", ProcessState::transferring}));
+    EXPECT_EQ(script.indexOf(QStringLiteral("upload ")),
+              script.indexOf(QStringLiteral("upload ") + workingFolder()) - 2)
         << "package upload, its link, then straight to the QR image";
     ASSERT_EQ(backend->apps.size(), 1);
     const Zapp& app = backend->apps.constFirst();
@@ -147,13 +157,20 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
         {"application folder", "folder", "/Vantry", false, false, false,
          "The Internet connection appears to be offline."},
         {"job folder", "folder", kStamp, false, false, false, "Could not connect to the server."},
-        {"package upload", "upload", "/Game.ipa", false, false, false, "Dropbox refused the upload (HTTP 507)."},
+        {"package upload", "upload", "/Game.ipa", false, false, false,
+         "Dropbox refused the upload (HTTP 507)."},
         {"package link", "link", "/Game.ipa", false, false, false, "No response"},
         {"manifest upload", "upload", "/manifest.plist", false, false, false, "Sign in again."},
         {"manifest link", "link", "/manifest.plist", false, false, false, "share Data is not formatted"},
         {"manifest written", {}, {}, false, true, false, "Couldn't write to file"},
         {"inspection", {}, {}, true, false, false, "This file is not a valid iOS app package."},
-        {"registration", {}, {}, false, false, true, "The Vantry backend did not register the app: Invalid app id."},
+        {"registration",
+         {},
+         {},
+         false,
+         false,
+         true,
+         "The Vantry backend did not register the app: Invalid app id."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
@@ -213,8 +230,9 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         backend = std::make_shared<FakeBackend>();
         backend->hold = step == QLatin1String("createapp");
         script.hold = [step](const QString& call) {
-            return step.startsWith(QLatin1String("upload:")) ? call.endsWith(QLatin1String(" -> ") + step.mid(7))
-                                                              : call == step;
+            return step.startsWith(QLatin1String("upload:"))
+                       ? call.endsWith(QLatin1String(" -> ") + step.mid(7))
+                       : call == step;
         };
         auto j = job<IosJob>(QStringLiteral("Game.ipa"));
         if (step == QLatin1String("inspection"))
@@ -243,7 +261,8 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
             answer();
         ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }));
         EXPECT_EQ(sink.statuses.back(),
-                  (Status{"Task Cancelled", "\nThis task given to me has been cancelled :/ \nPress finish and give me one more",
+                  (Status{"Task Cancelled",
+                          "\nThis task given to me has been cancelled :/ \nPress finish and give me one more",
                           ProcessState::cancelled}));
         EXPECT_EQ(sink.statuses.at(sink.statuses.size() - 2).title, QStringLiteral("Cancelling the task"));
         EXPECT_EQ(script.calls.size(), callsBefore + (step == "createapp" || step == "inspection" ? 0 : 1));
@@ -262,7 +281,8 @@ TEST_F(ScriptedJob, CancelShowsTheCancelledTextAfterTwoSecondsAndClosesAfterSeve
     QElapsedTimer clock;
     clock.start();
     j->cancelAction();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return sink.statuses.back().title == QLatin1String("Task Cancelled"); }, 5000));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return sink.statuses.back().title == QLatin1String("Task Cancelled"); }, 5000));
     const qint64 cancelledText = clock.elapsed();
     ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }, 10000));
     const qint64 dismissed = clock.elapsed();
