@@ -192,6 +192,8 @@ void NewProcessController::uploadPackage(std::function<void(const QString&)> com
 }
 
 void NewProcessController::inspect(std::function<void(const PackageRecord&)> then) {
+    // No storage request runs while the package is inspected.
+    m_currentClient = nullptr;
     Inspector* inspector = makeInspector();
     m_inspector = inspector;
     inspector->inspect(m_url);
@@ -403,11 +405,11 @@ void NewProcessController::cancelAction() {
     m_view.postNotification(currentFileName(), QStringLiteral("Task Cancelled"));
     setStatus(QStringLiteral("Cancelling the task"), QString(), ProcessState::cancelled);
     endWith(ProcessState::cancelled);
-    QTimer::singleShot(m_cancelledTextMs, this, [this] {
+    QTimer::singleShot(m_cancelledTextMs, Qt::PreciseTimer, this, [this] {
         setStatus(QStringLiteral("Task Cancelled"),
                   QStringLiteral(
                       "\nThis task given to me has been cancelled :/ \nPress finish and give me one more"),
                   ProcessState::cancelled);
-        QTimer::singleShot(m_dismissMs, this, [this] { m_view.dismiss(); });
+        QTimer::singleShot(m_dismissMs, Qt::PreciseTimer, this, [this] { m_view.dismiss(); });
     });
 }

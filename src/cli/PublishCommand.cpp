@@ -12,6 +12,7 @@
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/selfhosted/SelfHostedCredentials.h"
 #include "storage/zoho/ZohoAuthentication.h"
+#include "storage/zoho/ZohoWDClient.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -243,6 +244,24 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         if (exitStatus >= 0)
             return;
         currentUser() = user;
+        // WorkDrive goes on to find the user's private space, which its folder steps need.
+        if (provider == StorageProvider::Zoho && privateSpaceId().isEmpty()) {
+            auto* poll = new QTimer(&loop);
+            QObject::connect(poll, &QTimer::timeout, &loop, [&, poll] {
+                if (privateSpaceId().isEmpty() || exitStatus >= 0)
+                    return;
+                poll->stop();
+                backend->addNewUser(
+                    currentUser(),
+                    [&] {
+                        if (exitStatus < 0)
+                            job->start();
+                    },
+                    [&](const QString& reason) { finish(1, reason); });
+            });
+            poll->start(50);
+            return;
+        }
         step = QStringLiteral("Registering the user");
         backend->addNewUser(
             user,

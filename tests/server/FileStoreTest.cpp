@@ -218,7 +218,7 @@ TEST(StorageApi, LinksNameTheStoredCaseAndMeDescribesTheOwner) {
     ServerOptions defaults;
     ServerOptions::setOwnerDefaults(defaults);
     EXPECT_TRUE(QRegularExpression("^self:[A-Za-z0-9_:-]+$").match(defaults.ownerId).hasMatch())
-        << defaults.ownerId;
+        << defaults.ownerId.toStdString();
     EXPECT_FALSE(defaults.ownerName.isEmpty());
     EXPECT_TRUE(defaults.ownerEmail.contains(QLatin1Char('@')));
 }
