@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 void showNewVersionAlert(QWidget* parent) {
@@ -38,6 +39,13 @@ void showNewVersionAlert(QWidget* parent) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the window system is asked for, so it works without a display (packaging checks).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vantry %s\n", VANTRY_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vantry"));
     QApplication::setApplicationName(QStringLiteral("Vantry"));
@@ -47,10 +55,6 @@ int main(int argc, char** argv) {
     CrashHandler::install();
 
     const QStringList args = QApplication::arguments().mid(1);
-    if (args.contains(QStringLiteral("--version"))) {
-        std::printf("vantry %s\n", VANTRY_VERSION);
-        return 0;
-    }
     if (args.contains(QStringLiteral("--register-url-handler"))) {
         const QString problem = registerUrlHandler(QApplication::applicationFilePath());
         if (!problem.isEmpty())
