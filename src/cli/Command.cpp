@@ -3,6 +3,7 @@
 #include "cli/ConfigCommand.h"
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
+#include "cli/PublishCommand.h"
 #include "cli/QrCommand.h"
 #include "cli/SignInCommands.h"
 #include "cli/UaCommand.h"
@@ -38,6 +39,7 @@ bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextSt
 
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
+    commands.push_back(std::make_unique<PublishCommand>());
     commands.push_back(std::make_unique<ManifestCommand>());
     commands.push_back(std::make_unique<InspectCommand>());
     commands.push_back(std::make_unique<UaCommand>());

@@ -1,8 +1,7 @@
+#include "app/session/BackendSecrets.h"
 #include "backend/BackendStartup.h"
-#include "backend/Zelko.h"
 #include "cli/Command.h"
 #include "core/CrashHandler.h"
-#include "storage/KeychainHelper.h"
 
 #include <QCoreApplication>
 
@@ -25,14 +24,12 @@ int main(int argc, char** argv) {
     const bool runsCommand =
         args.size() >= 2 && !args.at(1).startsWith(QLatin1Char('-')) && args.at(1) != QLatin1String("help");
     if (runsCommand) {
-        // The backend's per-user secrets live in the credential store, one entry per user id.
-        Zelko::setUserSecretStore(UserSecretStore{
-            [](const QString& userId) {
-                return KeychainHelper().read(QStringLiteral("VantryBackend"), userId).value_or(QString());
-            },
-            [](const QString& userId, const QString& secret) {
-                KeychainHelper().save(QStringLiteral("VantryBackend"), userId, secret);
-            }});
+        keepBackendSecretsInCredentialStore();
+    }
+    // Only publishing talks to the backend; every other command works without the network, so
+    // only it checks the version and sends a stored crash report.
+    const bool publishes = args.size() >= 2 && args.at(1) == QLatin1String("publish");
+    if (publishes) {
         BackendStartup::run([](const QString& serverVersion) {
             std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n",
                          qPrintable(serverVersion), VANTRY_VERSION);
@@ -42,7 +39,7 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     const int status = runCli(args, out, err);
-    if (runsCommand)
+    if (publishes)
         BackendStartup::waitForRequests(kStartupGraceMs);
     return status;
 }

@@ -8,6 +8,7 @@ namespace Preferences {
 inline const QString isDropBox = QStringLiteral("isDropBox");
 inline const QString isDrive = QStringLiteral("isDrive");
 inline const QString isZoho = QStringLiteral("isZoho");
+inline const QString isSelfHosted = QStringLiteral("isSelfHosted");
 inline const QString hasCrashed = QStringLiteral("hasCrashed");
 
 bool flag(const QString& key);

@@ -1,5 +1,7 @@
 #include "history/HistoryModel.h"
 
+#include "backend/records/ZappWire.h"
+
 #include <QDateTime>
 
 #include <algorithm>
@@ -13,7 +15,7 @@ QList<Zapp> sortedNewestFirst(QList<Zapp> apps) {
 }
 
 QString publicLink(const QString& baseUrl, const QString& appid) {
-    return baseUrl + QString(appid).remove(QStringLiteral("__android"));
+    return ZappWire::publicLink(baseUrl, appid);
 }
 
 QString displayDate(const QString& appdate, const QLocale& locale) {

@@ -4,7 +4,11 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QUrl>
+
+#include <pwd.h>
+#include <unistd.h>
 
 QString ServerOptions::versionText(double version) {
     QString text = QString::number(version, 'f', QLocale::FloatingPointShortest);
@@ -31,7 +35,34 @@ std::optional<qint64> parseSize(const QString& text) {
         return std::nullopt;
     return number * unit;
 }
+// Backend user ids: 1-128 characters of [A-Za-z0-9_:-].
+const QRegularExpression& userIdShape() {
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_:-]{1,128}$"));
+    return shape;
+}
 } // namespace
+
+void ServerOptions::setOwnerDefaults(ServerOptions& o) {
+    QString login = qEnvironmentVariable("USER");
+    QString fullName;
+    if (const passwd* entry = ::getpwuid(::getuid())) {
+        if (login.isEmpty())
+            login = QString::fromLocal8Bit(entry->pw_name);
+        // The first field of the comment is the full name by convention.
+        fullName =
+            QString::fromLocal8Bit(entry->pw_gecos ? entry->pw_gecos : "").section(QLatin1Char(','), 0, 0);
+    }
+    if (login.isEmpty())
+        login = QStringLiteral("owner");
+    QString id = login;
+    id.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_:-]")), QStringLiteral("_"));
+    if (o.ownerId.isEmpty())
+        o.ownerId = (QStringLiteral("self:") + id).left(128);
+    if (o.ownerName.isEmpty())
+        o.ownerName = fullName.trimmed().isEmpty() ? login : fullName.trimmed();
+    if (o.ownerEmail.isEmpty())
+        o.ownerEmail = login + QLatin1Char('@') + QSysInfo::machineHostName();
+}
 
 std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, QString* output,
                                                   int* exitCode) {
@@ -114,8 +145,22 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     const QCommandLineOption maxCrash(
         QStringLiteral("max-crash-report"),
         QStringLiteral("Largest crash report, in bytes or with K/M (default: 64K)."), QStringLiteral("SIZE"));
+
+    const QCommandLineOption ownerId(
+        QStringLiteral("owner-id"),
+        QStringLiteral("Account id of the storage's owner (default: self:<login name>)."),
+        QStringLiteral("ID"));
+    const QCommandLineOption ownerName(QStringLiteral("owner-name"),
+                                       QStringLiteral("Owner's name (default: the account's full name)."),
+                                       QStringLiteral("NAME"));
+    const QCommandLineOption ownerEmail(QStringLiteral("owner-email"),
+                                        QStringLiteral("Owner's e-mail address (default: login@host)."),
+                                        QStringLiteral("ADDRESS"));
+    const QCommandLineOption ownerAvatar(QStringLiteral("owner-avatar"),
+                                         QStringLiteral("Link of the owner's picture (default: none)."),
+                                         QStringLiteral("URL"));
     parser.addOptions({help, version, dataDir, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey,
-                       accessKey, maxCrash});
+                       accessKey, maxCrash, ownerId, ownerName, ownerEmail, ownerAvatar});
     for (const Limit& l : limits)
         parser.addOption(l.option);
 
@@ -209,6 +254,14 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         return bad(QStringLiteral("--tls-cert and --tls-key go together"));
     o.tlsCert = parser.value(tlsCert);
     o.tlsKey = parser.value(tlsKey);
+    if (parser.isSet(ownerId) && !userIdShape().match(parser.value(ownerId)).hasMatch())
+        return bad(QStringLiteral("--owner-id wants 1-128 characters of A-Z a-z 0-9 _ : -, got '%1'")
+                       .arg(parser.value(ownerId)));
+    o.ownerId = parser.value(ownerId);
+    o.ownerName = parser.value(ownerName);
+    o.ownerEmail = parser.value(ownerEmail);
+    o.ownerAvatar = parser.value(ownerAvatar);
+    setOwnerDefaults(o);
 
     o.dataDir = parser.isSet(dataDir)
                     ? parser.value(dataDir)

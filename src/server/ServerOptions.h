@@ -31,6 +31,12 @@ struct ServerOptions {
     int crashReportsPerMinute = 5;
     qint64 maxCrashReportBytes = 64 * 1024;
     int registrationsPerMinute = 20;
+    // The owner of the self-hosted storage, as GET /storage/me answers it; defaults describe
+    // the account the server runs as.
+    QString ownerId;
+    QString ownerName;
+    QString ownerEmail;
+    QString ownerAvatar;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 
@@ -43,4 +49,8 @@ struct ServerOptions {
     // desktop app compares it ("2.0", "1.5"); /checkversion can only express versions
     // that survive this round trip.
     static QString versionText(double version);
+
+    // The owner defaults: "self:" + login name, the account's full name (or the login name),
+    // login@host, no avatar.
+    static void setOwnerDefaults(ServerOptions& options);
 };

@@ -55,10 +55,14 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.registrationsPerMinute = options.registrationsPerMinute;
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
+    ServerOptions withOwner = options;
+    ServerOptions::setOwnerDefaults(withOwner);
+    const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
+                             withOwner.ownerEmail.toStdString(), withOwner.ownerAvatar.toStdString()};
     registerStorageRoutes(*server->m_router, *server->m_files,
                           StorageOptions{server->m_storageToken.toStdString(),
-                                         server->m_publicUrl.toStdString(),
-                                         uint64_t(options.maxUploadBytes)});
+                                         server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
+                                         owner});
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;

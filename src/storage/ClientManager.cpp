@@ -3,6 +3,7 @@
 #include "core/Preferences.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
+#include "storage/selfhosted/SelfHostedClientManager.h"
 #include "storage/zoho/ZohoWDClient.h"
 
 ClientManager::ClientManager(QObject* parent) : QObject(parent) {}
@@ -35,6 +36,8 @@ StorageProvider selectedProvider() {
         return StorageProvider::Drive;
     if (Preferences::flag(Preferences::isDropBox))
         return StorageProvider::Dropbox;
+    if (Preferences::flag(Preferences::isSelfHosted))
+        return StorageProvider::SelfHosted;
     return StorageProvider::Zoho;
 }
 
@@ -48,6 +51,8 @@ std::unique_ptr<ClientManager> makeStorageClient(StorageProvider provider) {
         return std::make_unique<DropBoxClientManager>();
     case StorageProvider::Drive:
         return std::make_unique<DriveClientManager>();
+    case StorageProvider::SelfHosted:
+        return std::make_unique<SelfHostedClientManager>();
     case StorageProvider::Zoho:
         break;
     }

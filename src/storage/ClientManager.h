@@ -50,10 +50,10 @@ private:
     int m_generation = 0;
 };
 
-enum class StorageProvider { Drive, Dropbox, Zoho };
+enum class StorageProvider { Drive, Dropbox, Zoho, SelfHosted };
 
-// The provider the user signed in with, from the "isDrive", "isDropBox" flags in that order;
-// WorkDrive when neither is set ("isZoho" is only read at start-up).
+// The provider the user signed in with, from the "isDrive", "isDropBox", "isSelfHosted" flags in
+// that order; WorkDrive when none is set ("isZoho" is only read at start-up).
 StorageProvider selectedProvider();
 
 // A new, unconfigured client of the selected provider.

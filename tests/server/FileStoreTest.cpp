@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
 
 #include <httplib.h>
 
@@ -162,4 +164,61 @@ TEST(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
     EXPECT_EQ(status(api.Post("/storage/links", R"({"path":"missing.ipa"})", "application/json")), 404);
     EXPECT_EQ(status(anonymous.Get("/files/..%2F..%2Fetc%2Fpasswd")), 404);
     EXPECT_TRUE(filesUnder(s.root).isEmpty());
+}
+
+TEST(FileStore, PathsResolveWithoutRegardToLetterCase) {
+    FileStore store(tempRoot());
+    ASSERT_EQ(store.createFolder("Vantry/My_App_2024"), std::optional<bool>(false));
+    EXPECT_EQ(store.createFolder("vantry/my_app_2024"), std::optional<bool>(true));
+    auto upload = store.beginUpload("vantry/my_app_2024/manifest.plist");
+    ASSERT_TRUE(upload && upload->append("<plist/>", 8) && upload->commit());
+    // Each spelling reaches the one stored file, and the stored spelling is what comes back.
+    for (const std::string asked : {"vantry/my_app_2024/manifest.plist", "Vantry/My_App_2024/manifest.plist",
+                                    "VANTRY/MY_APP_2024/Manifest.PLIST"}) {
+        const auto info = store.file(asked);
+        ASSERT_TRUE(info) << asked;
+        EXPECT_EQ(store.relativePath(info->path), "Vantry/My_App_2024/manifest.plist") << asked;
+    }
+    EXPECT_EQ(filesUnder(QString::fromStdString(store.root())),
+              (QStringList{QStringLiteral("Vantry"), QStringLiteral("Vantry/My_App_2024"),
+                           QStringLiteral("Vantry/My_App_2024/manifest.plist")}));
+    // A link spelled in another case is still a link, never followed.
+    QFile::link(testsupport::makeTempDir(QStringLiteral("outside")),
+                QString::fromStdString(store.root()) + QStringLiteral("/Escape"));
+    EXPECT_FALSE(store.resolve("escape/x"));
+}
+
+TEST(StorageApi, LinksNameTheStoredCaseAndMeDescribesTheOwner) {
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("api"));
+    options.ownerId = QStringLiteral("self:ann");
+    options.ownerName = QStringLiteral("Ann Example");
+    options.ownerEmail = QStringLiteral("ann@example.com");
+    const auto server = startServer(options);
+    httplib::Client api("127.0.0.1", server->port());
+    api.set_bearer_token_auth(server->storageToken().toStdString().c_str());
+    ASSERT_EQ(status(api.Post("/storage/folders", R"({"path":"Vantry/Big_Game"})", "application/json")), 201);
+    ASSERT_EQ(status(api.Put("/storage/files?path=vantry%2Fbig_game%2Fqr.png", "png", "image/png")), 201);
+    auto res = api.Post("/storage/links", R"({"path":"Vantry/Big_Game/qr.png"})", "application/json");
+    ASSERT_EQ(status(res), 200);
+    EXPECT_NE(res->body.find(server->publicUrl().toStdString() + "files/Vantry/Big_Game/qr.png"),
+              std::string::npos)
+        << res->body;
+
+    res = api.Get("/storage/me");
+    ASSERT_EQ(status(res), 200);
+    EXPECT_EQ(
+        QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object().value("response").toObject(),
+        (QJsonObject{
+            {"id", "self:ann"}, {"name", "Ann Example"}, {"email", "ann@example.com"}, {"avatar", ""}}));
+    httplib::Client anonymous("127.0.0.1", server->port());
+    EXPECT_EQ(status(anonymous.Get("/storage/me")), 401);
+
+    // Without options the owner is the account the server runs as.
+    ServerOptions defaults;
+    ServerOptions::setOwnerDefaults(defaults);
+    EXPECT_TRUE(QRegularExpression("^self:[A-Za-z0-9_:-]+$").match(defaults.ownerId).hasMatch())
+        << defaults.ownerId.toStdString();
+    EXPECT_FALSE(defaults.ownerName.isEmpty());
+    EXPECT_TRUE(defaults.ownerEmail.contains(QLatin1Char('@')));
 }

@@ -96,7 +96,11 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
     r = get("/andApp0001", kAndroid);
     ASSERT_EQ(status(r), 200);
     EXPECT_NE(r->body.find("andApp0001/install\">Install</a>"), std::string::npos);
-    for (const char* missing : {"/andApp0001__android", "/nope", "/a%2Fb", "/..", "/healthz/install"}) {
+    // The QR code of an Android job carries the full identifier and leads to the same page.
+    r = get("/andApp0001__android", kAndroid);
+    ASSERT_EQ(status(r), 301);
+    EXPECT_EQ(r->get_header_value("Location"), server->publicUrl().toStdString() + "andApp0001");
+    for (const char* missing : {"/andApp9999__android", "/nope", "/a%2Fb", "/..", "/healthz/install"}) {
         r = get(missing, kAndroid);
         ASSERT_EQ(status(r), 404) << missing;
     }

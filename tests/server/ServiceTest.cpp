@@ -74,7 +74,8 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
 TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
     for (const QStringList& args :
          {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
-          QStringList{"--public-url", "ftp://x/"}, QStringList{"--bogus"}}) {
+          QStringList{"--public-url", "ftp://x/"}, QStringList{"--owner-id", "a b"},
+          QStringList{"--bogus"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));

@@ -8,26 +8,30 @@
 
 namespace {
 struct FlagCase {
-    bool drive, dropbox, zoho;
+    bool drive, dropbox, zoho, selfHosted;
     StorageProvider expected;
 };
 
 class ProviderChoice : public ::testing::TestWithParam<FlagCase> {};
 
-TEST_P(ProviderChoice, FollowsDriveThenDropboxThenWorkDrive) {
+TEST_P(ProviderChoice, FollowsDriveThenDropboxThenSelfHostedThenWorkDrive) {
     const FlagCase c = GetParam();
     Preferences::setFlag(Preferences::isDrive, c.drive);
     Preferences::setFlag(Preferences::isDropBox, c.dropbox);
     Preferences::setFlag(Preferences::isZoho, c.zoho);
+    Preferences::setFlag(Preferences::isSelfHosted, c.selfHosted);
     EXPECT_EQ(selectedProvider(), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, ProviderChoice,
-                         ::testing::Values(FlagCase{false, false, false, StorageProvider::Zoho},
-                                           FlagCase{true, true, false, StorageProvider::Drive},
-                                           FlagCase{false, true, true, StorageProvider::Dropbox},
-                                           FlagCase{false, false, true, StorageProvider::Zoho},
-                                           FlagCase{true, false, true, StorageProvider::Drive}));
+                         ::testing::Values(FlagCase{false, false, false, false, StorageProvider::Zoho},
+                                           FlagCase{true, true, false, false, StorageProvider::Drive},
+                                           FlagCase{false, true, true, false, StorageProvider::Dropbox},
+                                           FlagCase{false, false, true, false, StorageProvider::Zoho},
+                                           FlagCase{true, false, true, false, StorageProvider::Drive},
+                                           FlagCase{true, false, false, true, StorageProvider::Drive},
+                                           FlagCase{false, true, false, true, StorageProvider::Dropbox},
+                                           FlagCase{false, false, true, true, StorageProvider::SelfHosted}));
 
 TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
     Preferences::setFlag(Preferences::isDrive, false);

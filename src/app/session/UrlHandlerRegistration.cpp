@@ -15,6 +15,7 @@ QString desktopEntryText(const QString& executable) {
                           "Name=Vantry\n"
                           "Comment=Share install links of iOS and Android app builds\n"
                           "Exec=%1 %u\n"
+                          "Icon=vantry\n"
                           "Terminal=false\n"
                           "Categories=Development;\n"
                           "MimeType=x-scheme-handler/vantry;\n")

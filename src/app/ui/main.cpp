@@ -1,8 +1,11 @@
+#include "app/session/BackendSecrets.h"
 #include "app/session/SignInState.h"
 #include "app/session/SingleInstance.h"
 #include "app/session/UrlHandlerRegistration.h"
 #include "app/session/UrlRouter.h"
+#include "app/ui/AppShell.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/Theme.h"
 #include "backend/BackendStartup.h"
 #include "backend/Zelko.h"
 #include "core/CrashHandler.h"
@@ -16,27 +19,40 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
-void showNewVersionAlert() {
-    QMessageBox alert;
-    alert.setIcon(QMessageBox::Warning);
-    alert.setText(QStringLiteral("New Version available"));
-    alert.setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
-    QPushButton* update = alert.addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
-    alert.addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
-    alert.setDefaultButton(update);
-    alert.exec();
-    if (alert.clickedButton() == update)
-        QDesktopServices::openUrl(QUrl(Zelko::baseURL()));
+void showNewVersionAlert(QWidget* parent) {
+    auto* alert = new QMessageBox(parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setIcon(QMessageBox::Information);
+    alert->setWindowTitle(QStringLiteral("Vantry"));
+    alert->setText(QStringLiteral("New version available"));
+    alert->setInformativeText(QStringLiteral("Vantry has just got even smoother with this latest update."));
+    QPushButton* update = alert->addButton(QStringLiteral("Update"), QMessageBox::AcceptRole);
+    alert->addButton(QStringLiteral("Ignore"), QMessageBox::RejectRole);
+    alert->setDefaultButton(update);
+    QObject::connect(update, &QPushButton::clicked,
+                     [] { QDesktopServices::openUrl(QUrl(Zelko::baseURL())); });
+    // Not modal to the start: the window is usable while the notice waits.
+    alert->show();
 }
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the window system is asked for, so it works without a display (packaging checks).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vantry %s\n", VANTRY_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vantry"));
     QApplication::setApplicationName(QStringLiteral("Vantry"));
     QApplication::setApplicationVersion(QStringLiteral(VANTRY_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("vantry"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/vantry.svg")));
     CrashHandler::install();
 
     const QStringList args = QApplication::arguments().mid(1);
@@ -51,7 +67,7 @@ int main(int argc, char** argv) {
         if (arg.contains(QStringLiteral("://")))
             urls.append(arg);
     }
-    // The desktop starts "vantry URL" for a callback; the running window takes it instead.
+    // The desktop starts "vantry URL" for a sign-in callback; the running window takes it instead.
     if (!urls.isEmpty() && SingleInstance::sendToRunning(urls))
         return 0;
     BrowserSignIn::setPageOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
@@ -60,11 +76,17 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::urlReceived, &instance,
                      [](const QString& url) { routeURL(url); });
 
-    BackendStartup::run([](const QString&) { showNewVersionAlert(); });
-
-    restoreSignIn();
-    MainWindow window;
-    window.show();
+    Theme::apply(app, Theme::systemScheme());
+    new Theme::Follower(app);
+    keepBackendSecretsInCredentialStore();
+    AppShell shell;
+    // The version check and a stored crash report go out first; their answers come when they come.
+    BackendStartup::run([&shell](const QString&) { showNewVersionAlert(shell.window()); });
+    if (restoreSignIn() != SignedInProvider::None)
+        shell.showMainPanes();
+    else
+        shell.showLoginPane();
+    shell.window()->show();
     QTimer::singleShot(0, &instance, [urls] {
         for (const QString& url : urls)
             routeURL(url);

@@ -99,6 +99,16 @@ ApiResponse PageHandlers::health(const ApiRequest&) {
 
 ApiResponse PageHandlers::page(const ApiRequest& request) {
     const QString id = request.params.value(QStringLiteral("id"));
+    // The QR code a hosting job uploads for an Android app encodes the full identifier; its
+    // page lives at the identifier without the suffix.
+    if (id.endsWith(ZappWire::androidSuffix) && isAppId(id) && m_database.app(id)) {
+        ApiResponse r;
+        r.status = 301;
+        r.contentType = "text/plain";
+        r.headers.emplaceBack(QByteArray("Location"),
+                              (m_publicUrl + id.chopped(ZappWire::androidSuffix.size())).toUtf8());
+        return r;
+    }
     const std::optional<StoredApp> app = findApp(m_database, id);
     if (!app)
         return notFound();

@@ -2,11 +2,13 @@
 
 #include <QByteArray>
 #include <QRandomGenerator>
+#include <QString>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +57,33 @@ bool makeDirectories(const std::string& root, const std::vector<std::string>& pa
     return true;
 }
 
+// The entry of folder whose name equals name regardless of letter case (the first in byte
+// order when several do), or nothing. Clients upload "manifest.plist" to a lowercased job path
+// and ask for its link with the original case; both must reach the same file.
+std::optional<std::string> entryIgnoringCase(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return std::nullopt;
+    const QString wanted = QString::fromUtf8(name.data(), qsizetype(name.size()));
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate == "." || candidate == ".." || candidate.compare(0, 8, ".upload-") == 0)
+            continue;
+        if (QString::fromUtf8(candidate.data(), qsizetype(candidate.size()))
+                    .compare(wanted, Qt::CaseInsensitive) == 0 &&
+            (!found || candidate < *found))
+            found = candidate;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 std::string randomHex(int bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -88,12 +117,19 @@ std::optional<std::string> FileStore::resolve(const std::string& relative, std::
     for (const std::string& part : parts) {
         if (part == "." || part == "..")
             return fail(error, "The path leaves the storage folder."), std::nullopt;
-        path += '/' + part;
+        const std::string exact = path + '/' + part;
+        const std::optional<std::string> other = exists(exact) ? std::nullopt : entryIgnoringCase(path, part);
+        path = other ? path + '/' + *other : exact;
         // A link inside the store could point anywhere; none is ever followed.
         if (isLink(path))
             return fail(error, "The path leaves the storage folder."), std::nullopt;
     }
     return path;
+}
+
+std::string FileStore::relativePath(const std::string& resolved) const {
+    return resolved.compare(0, m_root.size() + 1, m_root + '/') == 0 ? resolved.substr(m_root.size() + 1)
+                                                                     : resolved;
 }
 
 std::optional<bool> FileStore::createFolder(const std::string& relative, std::string* error) const {
@@ -106,7 +142,8 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
             return true;
         return fail(error, "A file with that name exists."), std::nullopt;
     }
-    const std::vector<std::string> parts = splitComponents(relative);
+    // Folders that exist in another letter case are reused under their stored names.
+    const std::vector<std::string> parts = splitComponents(relativePath(*path));
     if (!makeDirectories(m_root, parts, parts.size()))
         return fail(error, "The folder could not be created."), std::nullopt;
     return false;
@@ -185,7 +222,7 @@ std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& rel
     const std::optional<std::string> path = resolve(relative, error);
     if (!path)
         return nullptr;
-    const std::vector<std::string> parts = splitComponents(relative);
+    const std::vector<std::string> parts = splitComponents(relativePath(*path));
     if (!makeDirectories(m_root, parts, parts.size() - 1)) {
         fail(error, "The folder could not be created.");
         return nullptr;

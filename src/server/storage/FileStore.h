@@ -7,7 +7,9 @@
 
 // The self-hosted file storage of vantry-server: a folder on disk that clients fill through the
 // storage API and that anyone with a link downloads from. Every path is relative to the root
-// and confined to it: "..", absolute paths, NUL bytes and symbolic links are refused.
+// and confined to it: "..", absolute paths, NUL bytes and symbolic links are refused. Names are
+// matched without regard to letter case, as the cloud providers do: a component that does not
+// exist as written resolves to an existing entry that differs only in case.
 class FileStore {
 public:
     explicit FileStore(std::string root);
@@ -16,6 +18,8 @@ public:
 
     // Checks a client path ("Vantry/job/App.ipa") and returns the absolute path inside the root.
     std::optional<std::string> resolve(const std::string& relative, std::string* error = nullptr) const;
+    // A resolved path relative to the root again, in the letter case stored on disk.
+    std::string relativePath(const std::string& resolved) const;
 
     // Creates the folder and its parents; the value tells whether it already existed.
     std::optional<bool> createFolder(const std::string& relative, std::string* error = nullptr) const;

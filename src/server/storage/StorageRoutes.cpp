@@ -250,19 +250,32 @@ void registerStorageRoutes(Router& router, const FileStore& store, const Storage
                             return ApiResponse{};
                         });
 
-    router.add(post, QStringLiteral("/storage/links"),
-               [&store, options, publicUrl](const ApiRequest& request) {
-                   if (auto refusal = unauthorized(request, options))
-                       return *refusal;
-                   const std::optional<std::string> path = pathFromBody(request.body);
-                   if (!path)
-                       return refuse(400, "Send {\"path\": \"file/path\"}.");
-                   if (!store.file(*path))
-                       return refuse(404, "No such file.");
-                   const std::string url = publicUrl() + "files/" + encodePathForUrl(*path);
-                   return ApiResponse::success(
-                       200, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
-               });
+    router.add(
+        post, QStringLiteral("/storage/links"), [&store, options, publicUrl](const ApiRequest& request) {
+            if (auto refusal = unauthorized(request, options))
+                return *refusal;
+            const std::optional<std::string> path = pathFromBody(request.body);
+            if (!path)
+                return refuse(400, "Send {\"path\": \"file/path\"}.");
+            const std::optional<FileStore::FileInfo> info = store.file(*path);
+            if (!info)
+                return refuse(404, "No such file.");
+            // The stored name, which may differ in case from the one asked for.
+            const std::string url = publicUrl() + "files/" + encodePathForUrl(store.relativePath(info->path));
+            return ApiResponse::success(200,
+                                        QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
+        });
+
+    router.add(QStringLiteral("GET"), QStringLiteral("/storage/me"), [options](const ApiRequest& request) {
+        if (auto refusal = unauthorized(request, options))
+            return *refusal;
+        const auto text = [](const std::string& value) { return QString::fromStdString(value); };
+        return ApiResponse::success(200,
+                                    QJsonObject{{QStringLiteral("id"), text(options.owner.id)},
+                                                {QStringLiteral("name"), text(options.owner.name)},
+                                                {QStringLiteral("email"), text(options.owner.email)},
+                                                {QStringLiteral("avatar"), text(options.owner.avatarUrl)}});
+    });
 
     router.add(QStringLiteral("GET"), QStringLiteral("/files/*path"),
                [&store](const ApiRequest& request) { return download(store, request); });

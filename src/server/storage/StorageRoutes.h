@@ -7,10 +7,19 @@
 class FileStore;
 class Router;
 
+// Who the storage belongs to, as GET /storage/me describes it to clients.
+struct StorageOwner {
+    std::string id;
+    std::string name;
+    std::string email;
+    std::string avatarUrl;
+};
+
 struct StorageOptions {
     std::string token;     // bearer token of the storage API
     std::string publicUrl; // base of download links, ends in "/"
     uint64_t maxUpload = uint64_t(4) << 30;
+    StorageOwner owner;
 };
 
 // The public URL is known only once the server is bound; routes ask for it per request.
@@ -20,6 +29,7 @@ using PublicUrlSource = std::function<std::string()>;
 //   POST /storage/folders  {"path": "Vantry/job"}      → {"existed": bool}
 //   PUT  /storage/files?path=Vantry/job/App.ipa (body)  → {"path", "size"}
 //   POST /storage/links    {"path": "Vantry/job/App.ipa"} → {"url": publicUrl + "files/…"}
+//   GET  /storage/me                                   → {"id", "name", "email", "avatar"}
 //   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
 // Registered before the page routes ("/:id" would take "/files/x"). The store must outlive the
 // router.

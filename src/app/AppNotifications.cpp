@@ -1,0 +1,6 @@
+#include "app/AppNotifications.h"
+
+AppNotifications& AppNotifications::instance() {
+    static AppNotifications notifications;
+    return notifications;
+}

@@ -1,0 +1,73 @@
+#include "app/ui/AppShell.h"
+
+#include "app/session/SignInState.h"
+#include "app/ui/JobSheet.h"
+#include "app/ui/LoginController.h"
+#include "app/ui/LoginView.h"
+#include "app/ui/MainPanes.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/RightView.h"
+
+AppShell::AppShell(QObject* parent) : QObject(parent), m_window(new MainWindow) {
+    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    connect(m_window, &MainWindow::logoutRequested, this, &AppShell::logout);
+    connect(m_window, &MainWindow::openRequested, this, [this] {
+        if (MainPanes* panes = mainPanes())
+            panes->rightView()->browseFile();
+    });
+}
+
+AppShell::~AppShell() {
+    delete m_window;
+}
+
+LoginController* AppShell::loginController() const {
+    return qobject_cast<LoginController*>(m_window->content());
+}
+
+LoginView* AppShell::loginView() const {
+    LoginController* login = loginController();
+    return login ? login->loginView() : nullptr;
+}
+
+MainPanes* AppShell::mainPanes() const {
+    return qobject_cast<MainPanes*>(m_window->content());
+}
+
+void AppShell::showLoginPane() {
+    auto* login = new LoginController;
+    connect(login, &LoginController::signedIn, this, [this] {
+        showMainPanes();
+        // The browser had the user's attention; the window takes it back.
+        m_window->raise();
+        m_window->activateWindow();
+    });
+    m_window->setContent(login);
+    emit contentChanged();
+}
+
+void AppShell::showMainPanes() {
+    auto* panes = new MainPanes;
+    connect(panes, &MainPanes::openFile, this, &AppShell::openFile);
+    connect(panes, &MainPanes::logout, this, &AppShell::logout);
+    m_window->setContent(panes);
+    emit contentChanged();
+}
+
+void AppShell::logout() {
+    QPointer<AppShell> guard(this);
+    signOut([guard] {
+        if (!guard)
+            return;
+        guard->showLoginPane();
+        guard->m_window->show();
+    });
+}
+
+void AppShell::openFile(const QString& path, PackageIntake::Kind kind) {
+    if (m_sheet)
+        return; // one job at a time; the sheet is modal, so this is a second drop racing the first
+    m_sheet = new JobSheet(m_window, QUrl::fromLocalFile(path), kind);
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->present();
+}

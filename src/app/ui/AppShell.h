@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/ui/PackageIntake.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include "app/ui/JobSheet.h"
+class MainPanes;
+class MainWindow;
+class LoginController;
+class LoginView;
+
+// What sits between the desktop and the panes: the main window and what it shows (the sign-in
+// screen or the main panes), sign-out, and the job sheet of a package to publish.
+class AppShell : public QObject {
+    Q_OBJECT
+public:
+    explicit AppShell(QObject* parent = nullptr);
+    ~AppShell() override;
+
+    MainWindow* window() const { return m_window; }
+    LoginController* loginController() const;
+    LoginView* loginView() const;
+    MainPanes* mainPanes() const;
+    JobSheet* jobSheet() const { return m_sheet; }
+
+    void showLoginPane();
+    void showMainPanes();
+    // Signs out of the selected provider and returns to the sign-in screen once that is settled.
+    void logout();
+    // Opens a package's job sheet over the main panes.
+    void openFile(const QString& path, PackageIntake::Kind kind);
+
+signals:
+    void contentChanged();
+
+private:
+    MainWindow* m_window = nullptr;
+    QPointer<JobSheet> m_sheet;
+};

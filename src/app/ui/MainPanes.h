@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/ui/PackageIntake.h"
+#include "backend/records/ZUser.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class RightView;
+
+// The main panes: the history on the left, and on the right the create pane, the settings pane
+// or the details of one app. Until the history pane is put in, the left side holds a stand-in
+// with the settings and add buttons.
+class MainPanes : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainPanes(QWidget* parent = nullptr);
+
+    QWidget* leftView() const { return m_leftView; }
+    RightView* rightView() const { return m_rightView; }
+    // Takes ownership; replaces whatever is on the left.
+    void setLeftView(QWidget* view);
+
+public slots:
+    void settingsAction();
+    void addAction();
+    void showDetail(QWidget* detail);
+
+signals:
+    // A package to publish, from the drop target or the open panel.
+    void openFile(const QString& path, PackageIntake::Kind kind);
+    void logout();
+    // The signed-in account as the provider described it when the panes appeared.
+    void userChanged(const ZUser& user);
+    // A job went back home: the history should fetch the apps again.
+    void reloadRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* m_leftView = nullptr;
+    RightView* m_rightView = nullptr;
+    bool m_askedForUser = false;
+};

@@ -1,0 +1,311 @@
+#include "cli/PublishCommand.h"
+
+#include "app/HostingBackend.h"
+#include "app/NewAPKProcessController.h"
+#include "app/NewProcessController.h"
+#include "cli/CliStatusSink.h"
+#include "core/Log.h"
+#include "core/Preferences.h"
+#include "qrcode/QRCodeDocument.h"
+#include "storage/KeychainHelper.h"
+#include "storage/drive/GoogleAuth.h"
+#include "storage/dropbox/DropboxAuth.h"
+#include "storage/selfhosted/SelfHostedCredentials.h"
+#include "storage/zoho/ZohoAuthentication.h"
+#include "storage/zoho/ZohoWDClient.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct ProviderName {
+    StorageProvider provider;
+    const char* option;
+    const char* label;
+};
+constexpr ProviderName kProviders[] = {
+    {StorageProvider::Dropbox, "dropbox", "Dropbox"},
+    {StorageProvider::Drive, "drive", "Google Drive"},
+    {StorageProvider::Zoho, "zoho", "Zoho WorkDrive"},
+    {StorageProvider::SelfHosted, "self", "self-hosted server"},
+};
+
+const ProviderName& describe(StorageProvider provider) {
+    for (const ProviderName& p : kProviders) {
+        if (p.provider == provider)
+            return p;
+    }
+    return kProviders[0];
+}
+
+// Whether the provider has an authorization to work with at all; its clients would otherwise
+// return without a word.
+bool signedIn(StorageProvider provider) {
+    switch (provider) {
+    case StorageProvider::Dropbox:
+    case StorageProvider::Drive: {
+        const auto client =
+            (provider == StorageProvider::Dropbox ? DropboxAuth::instance() : GoogleAuth::instance())
+                .authorizedClient();
+        return client && client->isAuthorized();
+    }
+    case StorageProvider::Zoho:
+        return !KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty();
+    case StorageProvider::SelfHosted:
+        break;
+    }
+    return selfHostedCredentials().has_value();
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe while a publish runs.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> onInterrupt) {
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action {};
+        action.sa_handler = [](int signal) {
+            const char c = char(signal);
+            [[maybe_unused]] const ssize_t n = ::write(s_pipe[1], &c, 1);
+        };
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [onInterrupt] {
+            char c;
+            while (::read(s_pipe[0], &c, 1) > 0) {
+            }
+            onInterrupt();
+        });
+    }
+    ~InterruptWatch() {
+        if (!m_notifier)
+            return;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        m_notifier.reset();
+        ::close(s_pipe[0]);
+        ::close(s_pipe[1]);
+        s_pipe[0] = s_pipe[1] = -1;
+    }
+
+private:
+    static inline int s_pipe[2] = {-1, -1};
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+} // namespace
+
+int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
+    QCommandLineParser parser;
+    const QCommandLineOption providerOption(
+        QStringLiteral("provider"),
+        QStringLiteral(
+            "Storage to publish to: dropbox, drive, zoho or self (default: the signed-in provider, "
+            "else the self-hosted server)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print the result as one JSON object."));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"), QStringLiteral("Cancel the job when it has not finished after SECONDS."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Show no steps or progress, only the result and errors."));
+    parser.addOptions({providerOption, json, timeoutOption, quiet});
+    parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
+    int status = 0;
+    if (!parse(parser, args, out, err, &status))
+        return status;
+    const auto usage = [&err](const QString& message) {
+        err << "vantry-cli publish: " << message << Qt::endl;
+        return 2;
+    };
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return usage(positional.isEmpty() ? QStringLiteral("missing PACKAGE")
+                                          : QStringLiteral("more than one PACKAGE"));
+    const QFileInfo package(positional.constFirst());
+    const bool ios = package.fileName().endsWith(QLatin1String(".ipa"));
+    if (!ios && !package.fileName().endsWith(QLatin1String(".apk")))
+        return usage(QStringLiteral("%1 is not an .ipa or .apk package").arg(positional.constFirst()));
+    if (!package.isFile() || !package.isReadable())
+        return usage(QStringLiteral("cannot read %1").arg(positional.constFirst()));
+
+    std::optional<StorageProvider> chosen;
+    if (parser.isSet(providerOption)) {
+        for (const ProviderName& p : kProviders) {
+            if (parser.value(providerOption) == QLatin1String(p.option))
+                chosen = p.provider;
+        }
+        if (!chosen)
+            return usage(QStringLiteral("--provider wants dropbox, drive, zoho or self, got '%1'")
+                             .arg(parser.value(providerOption)));
+    } else {
+        const bool anySignedIn =
+            Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isDropBox) ||
+            Preferences::flag(Preferences::isSelfHosted) || Preferences::flag(Preferences::isZoho);
+        chosen = anySignedIn ? selectedProvider() : StorageProvider::SelfHosted;
+    }
+    const StorageProvider provider = *chosen;
+    int timeoutSeconds = 0;
+    if (parser.isSet(timeoutOption)) {
+        bool ok = false;
+        timeoutSeconds = parser.value(timeoutOption).toInt(&ok);
+        if (!ok || timeoutSeconds < 1)
+            return usage(QStringLiteral("--timeout wants a whole number of seconds, got '%1'")
+                             .arg(parser.value(timeoutOption)));
+    }
+    const QString label = QString::fromLatin1(describe(provider).label);
+    if (!signedIn(provider)) {
+        err << "vantry-cli publish: no " << label << " account is signed in"
+            << (provider == StorageProvider::SelfHosted
+                    ? QStringLiteral(" (set selfhosted/url and selfhosted/token)")
+                    : QString())
+            << Qt::endl;
+        return 1;
+    }
+
+    // Diagnostic lines would mix with the result on standard output.
+    setLogSink([](const QString&) {});
+    // Tests pass their own streams; only the process's real standard error can be a terminal.
+    const bool terminal = ::isatty(STDERR_FILENO) == 1 && err.string() == nullptr;
+    const QUrl url = QUrl::fromLocalFile(package.absoluteFilePath());
+    const auto makeClient = [provider] { return makeStorageClient(provider); };
+    NewProcessController* job = nullptr;
+    CliStatusSink sink(err, terminal, parser.isSet(quiet), [&job] { return job ? job->uploadSize() : 0; });
+    std::unique_ptr<NewProcessController> owned(ios ? new NewProcessController(url, sink)
+                                                    : new NewAPKProcessController(url, sink));
+    job = owned.get();
+    job->setClientFactory(makeClient);
+    auto backend = std::make_shared<ZelkoHostingBackend>();
+    job->setBackend(backend);
+
+    QEventLoop loop;
+    int exitStatus = -1;
+    QString failure;
+    QString step = QStringLiteral("Reading the %1 account").arg(label);
+    std::unique_ptr<ClientManager> accountClient = makeClient();
+    const auto stopEverything = [&] {
+        accountClient->cancelTask();
+        backend->cancel();
+        job->cancelAction();
+    };
+    const auto finish = [&](int code, const QString& message = {}) {
+        if (exitStatus >= 0)
+            return;
+        exitStatus = code;
+        failure = message;
+        loop.quit();
+    };
+
+    QObject::connect(job, &NewProcessController::ended, &loop, [&](ProcessState state) {
+        if (state == ProcessState::completed)
+            finish(0);
+        else if (state == ProcessState::failed)
+            finish(1, job->failureReason());
+    });
+    const InterruptWatch interrupts([&] {
+        if (exitStatus >= 0)
+            return;
+        stopEverything();
+        finish(interruptedStatus, QStringLiteral("interrupted; the job was cancelled"));
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        if (exitStatus >= 0)
+            return;
+        const QString running = job->stepTitle().isEmpty() ? step : job->stepTitle();
+        stopEverything();
+        finish(1, QStringLiteral("timed out after %1 s in the step \"%2\"; the job was cancelled")
+                      .arg(timeoutSeconds)
+                      .arg(running));
+    });
+    if (timeoutSeconds > 0)
+        deadline.start(timeoutSeconds * 1000);
+
+    // The account that owns the upload is the one the backend records the app for.
+    accountClient->onFailure = [&](const QString& reason) {
+        finish(1, QStringLiteral("%1 did not give the account: %2").arg(label, reason));
+    };
+    accountClient->getUserData([&](const ZUser& user) {
+        if (exitStatus >= 0)
+            return;
+        currentUser() = user;
+        // WorkDrive goes on to find the user's private space, which its folder steps need.
+        if (provider == StorageProvider::Zoho && privateSpaceId().isEmpty()) {
+            auto* poll = new QTimer(&loop);
+            QObject::connect(poll, &QTimer::timeout, &loop, [&, poll] {
+                if (privateSpaceId().isEmpty() || exitStatus >= 0)
+                    return;
+                poll->stop();
+                backend->addNewUser(
+                    currentUser(),
+                    [&] {
+                        if (exitStatus < 0)
+                            job->start();
+                    },
+                    [&](const QString& reason) { finish(1, reason); });
+            });
+            poll->start(50);
+            return;
+        }
+        step = QStringLiteral("Registering the user");
+        backend->addNewUser(
+            user,
+            [&] {
+                if (exitStatus < 0)
+                    job->start();
+            },
+            [&](const QString& reason) { finish(1, reason); });
+    });
+    if (!parser.isSet(quiet)) {
+        err << step << '\n';
+        err.flush();
+    }
+    loop.exec();
+    sink.endLine();
+
+    if (exitStatus != 0) {
+        err << "vantry-cli publish: " << failure << Qt::endl;
+        return exitStatus;
+    }
+    const NewProcessController::Outcome& result = job->outcome();
+    if (parser.isSet(json)) {
+        QJsonObject object{
+            {QStringLiteral("link"), result.resultLink},
+            {QStringLiteral("installUrl"), result.installUrl},
+            {QStringLiteral("appId"), result.appId},
+            {QStringLiteral("packageLink"), result.packageLink},
+            {QStringLiteral("iconLink"), result.iconLink},
+            {QStringLiteral("qrLink"), result.qrImageLink},
+            {QStringLiteral("name"), result.record.name},
+            {QStringLiteral("bundleID"), result.record.bundleID},
+            {QStringLiteral("version"), result.record.version},
+            {QStringLiteral("minOS"), result.record.minOS},
+            {QStringLiteral("size"), result.record.size},
+            {QStringLiteral("provider"), QLatin1String(describe(provider).option)},
+        };
+        if (ios)
+            object.insert(QStringLiteral("manifestLink"), result.manifestLink);
+        out << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
+        return 0;
+    }
+    out << "Link:        " << result.resultLink << '\n'
+        << "Install URL: " << result.installUrl << '\n'
+        << QRCodeDocument::forLink(result.resultLink).smallAsciiRepresentation();
+    out.flush();
+    return 0;
+}

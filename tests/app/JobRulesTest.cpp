@@ -1,0 +1,295 @@
+// The job's own rules, driven through scripted storage clients, a fake backend and, where the
+// package itself does not matter, a fake inspector.
+#include "JobSupport.h"
+
+#include "app/JobFormat.h"
+#include "app/JobValues.h"
+#include "core/Config.h"
+#include "core/WorkingFolder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ScriptedJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = testsupport::makeTempDir(QStringLiteral("job"));
+        QDir().mkpath(workingFolder());
+        Config::instance().set(QStringLiteral("backend/baseUrl"), QStringLiteral("https://v.example"));
+        record = PackageRecord{QStringLiteral("com.example.big"),
+                               QStringLiteral("2.1"),
+                               QStringLiteral("Big Game"),
+                               makePng(dir + QStringLiteral("/AppIcon.png")),
+                               QStringLiteral("3 MB"),
+                               QStringLiteral("15.0"),
+                               QString()};
+    }
+    void TearDown() override { Config::instance().reload(); }
+
+    template <class Job> std::unique_ptr<Job> job(const QString& fileName, bool fakeInspector = true) {
+        const QString package = testsupport::writeFile(dir + QLatin1Char('/') + fileName, "package bytes");
+        auto j = std::make_unique<Job>(QUrl::fromLocalFile(package), sink);
+        j->setClientFactory([this] { return std::make_unique<ScriptedClient>(script); });
+        j->setBackend(backend);
+        j->setClock(jobTime);
+        j->setCancelDelays(10, 10);
+        j->useFakeInspector = fakeInspector;
+        j->record = record;
+        return j;
+    }
+    // Uploads as "upload REMOTE" without the local path.
+    QStringList remoteCalls() const {
+        QStringList out;
+        for (const QString& call : script.calls)
+            out << (call.startsWith(QLatin1String("upload "))
+                        ? QStringLiteral("upload ") + call.section(" -> ", 1)
+                        : call);
+        return out;
+    }
+
+    QString dir;
+    Script script;
+    std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
+    RecordingSink sink;
+    PackageRecord record;
+};
+
+TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
+    auto j = job<IosJob>(QStringLiteral("My.ipa.ipa"));
+    script.link = [](const QString& path) {
+        return path.endsWith(QLatin1String("manifest.plist")) ? QStringLiteral("a/b c?d=e~*'()") : path;
+    };
+    j->start();
+    ASSERT_TRUE(waitForEnd(*j));
+    const QString folder = QStringLiteral("/Vantry/My_") + kStamp;
+    EXPECT_EQ(remoteCalls(),
+              (QStringList{"folder /Vantry", "folder " + folder, "upload " + folder + "/My.ipa.ipa",
+                           "link " + folder + "/My.ipa.ipa", "upload " + folder.toLower() + "/manifest.plist",
+                           "link " + folder + "/manifest.plist", "upload " + folder.toLower() + "/icon.png",
+                           "link " + folder + "/icon.png", "upload " + folder.toLower() + "/qr.png",
+                           "link " + folder + "/qr.png"}));
+    EXPECT_EQ(currentFileName(), QStringLiteral("My"));
+    EXPECT_EQ(j->outcome().installUrl,
+              JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
+    ASSERT_EQ(backend->apps.size(), 1);
+    const Zapp& app = backend->apps.constFirst();
+    EXPECT_EQ(app.appurl, j->outcome().installUrl);
+    EXPECT_EQ(app.appicon, folder + "/icon.png");
+    EXPECT_EQ(app.qrLink, folder + "/qr.png");
+    EXPECT_EQ(app.appid.size(), 10);
+    EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid)
+        << "production base, never local";
+    EXPECT_EQ(sink.dismissals, 0);
+    j->leftAction();
+    j->rightAction();
+    EXPECT_EQ(sink.copied, QStringList{resultLink()});
+    EXPECT_EQ(sink.dismissals, 1);
+}
+
+TEST_F(ScriptedJob, ProgressExistingFolderAndIconRules) {
+    script.foldersExist = true;
+    script.progress = {0.0, 0.12345, 0.5, 1.0};
+    record.icon = QStringLiteral("data:image/png;base64,iVBORw0KGgo=");
+    auto j = job<IosJob>(QStringLiteral("Game.ipa"));
+    j->start();
+    ASSERT_TRUE(waitForEnd(*j));
+    EXPECT_EQ(sink.statuses.at(3), (Status{"Already Created", "There is a folder already been created!",
+                                           ProcessState::preparing}));
+    EXPECT_EQ(sink.percentages.mid(0, 4), (QStringList{"0.0 %", "12.35 %", "50.0 %", "100.0 %"}));
+    EXPECT_DOUBLE_EQ(sink.values.at(1), 12.345);
+    EXPECT_EQ(script.indexOf(QStringLiteral("upload ") + workingFolder() + QStringLiteral("/icon.png")), -1);
+    ASSERT_EQ(backend->apps.size(), 1);
+    EXPECT_EQ(backend->apps.constFirst().appicon, record.icon) << "the data URL goes to the backend";
+}
+
+TEST_F(ScriptedJob, IconAndQrFailuresNeverStopTheJob) {
+    script.failure = [](const QString& call) -> std::optional<QString> {
+        if (call.endsWith(QLatin1String("icon.png")) ||
+            (call.startsWith(QLatin1String("link")) && call.endsWith(QLatin1String("qr.png"))))
+            return QStringLiteral("No response");
+        return std::nullopt;
+    };
+    auto j = job<IosJob>(QStringLiteral("Game.ipa"));
+    j->start();
+    ASSERT_TRUE(waitForEnd(*j));
+    EXPECT_EQ(j->state(), ProcessState::completed);
+    ASSERT_EQ(backend->apps.size(), 1);
+    EXPECT_EQ(backend->apps.constFirst().appicon, QString());
+    EXPECT_EQ(backend->apps.constFirst().qrLink, QString());
+}
+
+TEST_F(ScriptedJob, AndroidSkipsXmlIconsAndRegistersThePackageLink) {
+    record.icon = dir + QStringLiteral("/res/mipmap-anydpi-v26/ic_launcher.xml");
+    auto j = job<AndroidJob>(QStringLiteral("game.apk"));
+    j->start();
+    ASSERT_TRUE(waitForEnd(*j));
+    const QString folder = QStringLiteral("/Vantry/game_") + kStamp;
+    EXPECT_EQ(sink.statuses.at(4),
+              (Status{"Processing your .apk", "This takes few minutes.", ProcessState::transferring}));
+    EXPECT_EQ(script.indexOf(QStringLiteral("upload ")),
+              script.indexOf(QStringLiteral("upload ") + workingFolder()) - 2)
+        << "package upload, its link, then straight to the QR image";
+    ASSERT_EQ(backend->apps.size(), 1);
+    const Zapp& app = backend->apps.constFirst();
+    EXPECT_EQ(app.appicon, record.icon);
+    EXPECT_EQ(app.appurl, QStringLiteral("https://files.example") + folder + QStringLiteral("/game.apk"));
+    EXPECT_TRUE(app.appid.endsWith(QLatin1String("__android")));
+    EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid);
+}
+
+// Every step a job can fail in, and the reason it shows.
+TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
+    const QString folder = QStringLiteral("/Vantry/Game_") + kStamp;
+    struct Case {
+        const char* step;
+        QString failingKind; // the scripted call that fails: its kind and the end of its path
+        QString failingPath;
+        bool brokenPackage;   // inspection fails on a real, broken package
+        bool manifestBlocked; // a folder stands where manifest.plist is written
+        bool backendRefuses;
+        QString reason;
+    };
+    const Case cases[] = {
+        {"application folder", "folder", "/Vantry", false, false, false,
+         "The Internet connection appears to be offline."},
+        {"job folder", "folder", kStamp, false, false, false, "Could not connect to the server."},
+        {"package upload", "upload", "/Game.ipa", false, false, false,
+         "Dropbox refused the upload (HTTP 507)."},
+        {"package link", "link", "/Game.ipa", false, false, false, "No response"},
+        {"manifest upload", "upload", "/manifest.plist", false, false, false, "Sign in again."},
+        {"manifest link", "link", "/manifest.plist", false, false, false, "share Data is not formatted"},
+        {"manifest written", {}, {}, false, true, false, "Couldn't write to file"},
+        {"inspection", {}, {}, true, false, false, "This file is not a valid iOS app package."},
+        {"registration",
+         {},
+         {},
+         false,
+         false,
+         true,
+         "The Vantry backend did not register the app: Invalid app id."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        script = Script();
+        sink = RecordingSink();
+        backend = std::make_shared<FakeBackend>();
+        script.failure = [c](const QString& call) -> std::optional<QString> {
+            if (!c.failingKind.isEmpty() && call.startsWith(c.failingKind) && call.endsWith(c.failingPath))
+                return c.reason;
+            return std::nullopt;
+        };
+        if (c.backendRefuses)
+            backend->failure = c.reason;
+        if (c.manifestBlocked)
+            sink.onStatus = [](const Status& s) {
+                if (s.detail.startsWith(QLatin1String("project - ")))
+                    QDir().mkpath(workingFolder() + QStringLiteral("/manifest.plist"));
+            };
+        auto j = job<IosJob>(QStringLiteral("Game.ipa"), !c.brokenPackage);
+        j->start();
+        ASSERT_TRUE(waitForEnd(*j));
+        EXPECT_EQ(sink.statuses.back(), (Status{"Error", c.reason, ProcessState::failed}));
+        EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
+        EXPECT_EQ(backend->apps.size(), c.backendRefuses ? 1 : 0);
+        // A late answer of anything still pending changes nothing.
+        const size_t shown = sink.statuses.size();
+        const int calls = script.calls.size();
+        script.releaseHeld();
+        testsupport::waitUntil([] { return false; }, 50);
+        EXPECT_EQ(sink.statuses.size(), shown);
+        EXPECT_EQ(script.calls.size(), calls);
+        QDir(workingFolder()).removeRecursively();
+        QDir().mkpath(workingFolder());
+    }
+}
+
+// Cancel during each step: the step's client is cancelled, the cancelled texts follow, the
+// working folder goes, nothing more is uploaded or registered, and late answers are ignored.
+TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
+    const QString folder = QStringLiteral("/Vantry/Game_") + kStamp;
+    const QStringList steps = {"folder /Vantry",
+                               "folder " + folder,
+                               "upload:" + folder + "/Game.ipa",
+                               "link " + folder + "/Game.ipa",
+                               "inspection",
+                               "upload:" + folder.toLower() + "/manifest.plist",
+                               "link " + folder + "/manifest.plist",
+                               "upload:" + folder.toLower() + "/icon.png",
+                               "link " + folder + "/icon.png",
+                               "upload:" + folder.toLower() + "/qr.png",
+                               "link " + folder + "/qr.png",
+                               "createapp"};
+    for (const QString& step : steps) {
+        SCOPED_TRACE(step.toStdString());
+        script = Script();
+        sink = RecordingSink();
+        backend = std::make_shared<FakeBackend>();
+        backend->hold = step == QLatin1String("createapp");
+        script.hold = [step](const QString& call) {
+            return step.startsWith(QLatin1String("upload:"))
+                       ? call.endsWith(QLatin1String(" -> ") + step.mid(7))
+                       : call == step;
+        };
+        auto j = job<IosJob>(QStringLiteral("Game.ipa"));
+        if (step == QLatin1String("inspection"))
+            j->record.reset(); // the inspector never answers
+        j->start();
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            return !script.held.empty() || !backend->held.empty() ||
+                   (step == QLatin1String("inspection") &&
+                    sink.statuses.back().title == QLatin1String("Creating export plist configuration"));
+        }));
+        testsupport::writeFile(workingFolder() + QStringLiteral("/leftover"), "x");
+        const int callsBefore = script.calls.size();
+        j->cancelAction();
+        EXPECT_EQ(sink.statuses.back(), (Status{"Cancelling the task", "", ProcessState::cancelled}));
+        EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task Cancelled"));
+        EXPECT_FALSE(QFileInfo::exists(workingFolder()));
+        if (step == QLatin1String("createapp"))
+            EXPECT_EQ(backend->cancels, 1);
+        else if (step == QLatin1String("inspection"))
+            EXPECT_TRUE(j->inspectorDestroyed);
+        else
+            EXPECT_EQ(script.calls.mid(callsBefore), QStringList{"cancel"});
+
+        script.releaseHeld();
+        for (auto& answer : backend->held)
+            answer();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }));
+        EXPECT_EQ(sink.statuses.back(),
+                  (Status{"Task Cancelled",
+                          "\nThis task given to me has been cancelled :/ \nPress finish and give me one more",
+                          ProcessState::cancelled}));
+        EXPECT_EQ(sink.statuses.at(sink.statuses.size() - 2).title, QStringLiteral("Cancelling the task"));
+        EXPECT_EQ(script.calls.size(), callsBefore + (step == "createapp" || step == "inspection" ? 0 : 1));
+        EXPECT_EQ(backend->apps.size(), step == QLatin1String("createapp") ? 1 : 0);
+        EXPECT_EQ(j->outcome().resultLink, QString());
+        QDir().mkpath(workingFolder());
+    }
+}
+
+TEST_F(ScriptedJob, CancelShowsTheCancelledTextAfterTwoSecondsAndClosesAfterSeven) {
+    script.hold = [](const QString& call) { return call.startsWith(QLatin1String("upload")); };
+    auto j = job<IosJob>(QStringLiteral("Game.ipa"));
+    j->setCancelDelays(2000, 5000);
+    j->start();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !script.held.empty(); }));
+    QElapsedTimer clock;
+    clock.start();
+    j->cancelAction();
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return sink.statuses.back().title == QLatin1String("Task Cancelled"); }, 5000));
+    const qint64 cancelledText = clock.elapsed();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }, 10000));
+    const qint64 dismissed = clock.elapsed();
+    EXPECT_GE(cancelledText, 1950);
+    EXPECT_LT(cancelledText, 3000);
+    EXPECT_GE(dismissed, 6950);
+    EXPECT_LT(dismissed, 8500);
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "JobSupport.h"
+
+#include "inspect/PackageFactory.h"
+
+#include <QImage>
+#include <QTimer>
+
+void PrintTo(const Status& s, std::ostream* os) {
+    *os << "(\"" << s.title.toStdString() << "\", \"" << s.detail.toStdString() << "\", "
+        << processStateName(s.state).toStdString() << ")";
+}
+
+void RecordingSink::setStatus(const QString& title, const QString& detail, ProcessState state) {
+    statuses.push_back({title, detail, state});
+    statusTimes.push_back(m_clock.elapsed());
+    if (onStatus)
+        onStatus(statuses.back());
+}
+
+QDateTime jobTime() {
+    return QDateTime(QDate(2024, 12, 31), QTime(23, 59, 58));
+}
+
+QString makePng(const QString& path) {
+    QImage icon(60, 60, QImage::Format_ARGB32);
+    icon.fill(QColor(40, 90, 200));
+    testsupport::writeFile(path, {});
+    icon.save(path, "PNG");
+    return path;
+}
+
+QString makeIpa(const QString& path, const IosApp& app) {
+    QMap<QString, QByteArray> files;
+    QVariantMap info{{QStringLiteral("CFBundleIdentifier"), app.bundleId},
+                     {QStringLiteral("CFBundleShortVersionString"), app.version},
+                     {QStringLiteral("CFBundleDisplayName"), app.name},
+                     {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")}};
+    if (app.icon) {
+        info.insert(QStringLiteral("CFBundleIcons"),
+                    QVariantMap{{QStringLiteral("CFBundlePrimaryIcon"),
+                                 QVariantMap{{QStringLiteral("CFBundleIconFiles"),
+                                              QVariantList{QStringLiteral("AppIcon60x60")}}}}});
+        const QString png =
+            makePng(testsupport::makeTempDir(QStringLiteral("icon")) + QStringLiteral("/i.png"));
+        files.insert(QStringLiteral("Payload/Game.app/AppIcon60x60@2x.png"), testsupport::readFile(png));
+    }
+    files.insert(QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info));
+    return packages::zipFiles(path, files);
+}
+
+QString makeApk(const QString& path, bool adaptiveIcon) {
+    packages::AndroidApp app;
+    app.package = QStringLiteral("com.example.game");
+    app.label = QStringLiteral("Game");
+    app.adaptiveIcon = adaptiveIcon;
+    return packages::buildApk(path, app);
+}
+
+void Script::releaseHeld() {
+    auto pending = std::move(held);
+    held.clear();
+    for (auto& call : pending)
+        call();
+}
+
+int Script::indexOf(const QString& prefix) const {
+    for (int i = 0; i < calls.size(); ++i) {
+        if (calls.at(i).startsWith(prefix))
+            return i;
+    }
+    return -1;
+}
+
+void ScriptedClient::answer(const QString& call, std::function<void()> success) {
+    m_script.calls << call;
+    if (const std::optional<QString> message = m_script.failure(call)) {
+        QTimer::singleShot(0, this, [this, message] { fail(*message); });
+        return;
+    }
+    if (m_script.hold(call)) {
+        m_script.held.push_back(success);
+        return;
+    }
+    QTimer::singleShot(0, this, success);
+}
+
+void ScriptedClient::createFolder(const QString& path, FolderCompletion completion) {
+    const bool existed = m_script.foldersExist;
+    answer(QStringLiteral("folder ") + path, [completion, existed] { completion(existed); });
+}
+
+void ScriptedClient::uploadFile(const QString& localPath, const QString& remotePath,
+                                UploadCompletion completion, Progress progress) {
+    const std::vector<double> steps = m_script.progress;
+    answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [completion, progress, steps] {
+        for (double f : steps)
+            progress(f);
+        completion(false);
+    });
+}
+
+void ScriptedClient::shareLink(const QString& remotePath, LinkCompletion completion) {
+    const QString link = m_script.link(remotePath);
+    answer(QStringLiteral("link ") + remotePath, [completion, link] { completion(link); });
+}
+
+void FakeBackend::createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) {
+    apps.append(app);
+    const QString link =
+        QStringLiteral("https://v.example/") + QString(app.appid).remove(QStringLiteral("__android"));
+    std::function<void()> answer = failure
+                                       ? std::function<void()>([onFailure, f = *failure] { onFailure(f); })
+                                       : std::function<void()>([onLink, link] { onLink(link); });
+    if (hold)
+        held.push_back(answer);
+    else
+        QTimer::singleShot(0, answer);
+}
+
+bool waitForEnd(const NewProcessController& job, int timeoutMs) {
+    return testsupport::waitUntil([&] { return !isRunning(job.state()); }, timeoutMs);
+}

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "app/HostingBackend.h"
+#include "app/NewAPKProcessController.h"
+#include "app/NewProcessController.h"
+#include "app/StatusSink.h"
+#include "inspect/Inspector.h"
+#include "storage/ClientManager.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QPair>
+
+#include <optional>
+#include <vector>
+
+// One setStatus call.
+struct Status {
+    QString title;
+    QString detail;
+    ProcessState state = ProcessState::preparing;
+    bool operator==(const Status& o) const {
+        return title == o.title && detail == o.detail && state == o.state;
+    }
+};
+void PrintTo(const Status& s, std::ostream* os);
+
+// Records everything a job shows, with the time of each status since the sink was made.
+class RecordingSink : public StatusSink {
+public:
+    RecordingSink() { m_clock.start(); }
+    void setStatus(const QString& title, const QString& detail, ProcessState state) override;
+    void setProgress(const QString& text, double value) override {
+        percentages << text;
+        values.push_back(value);
+    }
+    void setResultImage(const QImage& image) override { resultImage = image; }
+    void postNotification(const QString& title, const QString& body) override {
+        notifications.append({title, body});
+    }
+    void copyToClipboard(const QString& text) override { copied << text; }
+    void dismiss() override { ++dismissals; }
+
+    std::vector<Status> statuses;
+    std::vector<qint64> statusTimes; // ms
+    QStringList percentages;
+    std::vector<double> values;
+    std::optional<QImage> resultImage;
+    QList<QPair<QString, QString>> notifications;
+    QStringList copied;
+    int dismissals = 0;
+    std::function<void(const Status&)> onStatus;
+
+private:
+    QElapsedTimer m_clock;
+};
+
+// A fixed job time: 31 December 2024, 23:59:58 local time.
+QDateTime jobTime();
+inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
+
+// Packages built in code: an iOS package with an Info.plist and an icon, an Android one with aapt.
+struct IosApp {
+    QString name = QStringLiteral("Big Game");
+    QString bundleId = QStringLiteral("com.example.big");
+    QString version = QStringLiteral("2.1");
+    bool icon = true;
+};
+QString makeIpa(const QString& path, const IosApp& app = {});
+QString makeApk(const QString& path, bool adaptiveIcon = false);
+// A small PNG file.
+QString makePng(const QString& path);
+
+// A storage client that records its calls in a shared script and answers from it: held calls
+// wait for the test, failing calls report the script's message, the rest succeed on the next
+// turn of the event loop. Late answers after cancelTask are delivered all the same, as a
+// careless provider might.
+struct Script {
+    QStringList calls; // "folder P", "upload L -> R", "link P", "cancel"
+    std::function<bool(const QString& call)> hold = [](const QString&) { return false; };
+    std::function<std::optional<QString>(const QString& call)> failure = [](const QString&) {
+        return std::optional<QString>();
+    };
+    bool foldersExist = false;
+    std::function<QString(const QString& path)> link = [](const QString& path) {
+        return QStringLiteral("https://files.example") + path;
+    };
+    std::vector<double> progress = {0.0, 1.0};
+    std::vector<std::function<void()>> held;
+    void releaseHeld();
+    int indexOf(const QString& prefix) const;
+};
+
+class ScriptedClient : public ClientManager {
+public:
+    explicit ScriptedClient(Script& script) : m_script(script) {}
+    void createFolder(const QString& path, FolderCompletion completion) override;
+    void uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
+                    Progress progress) override;
+    void shareLink(const QString& remotePath, LinkCompletion completion) override;
+    void cancelTask() override { m_script.calls << QStringLiteral("cancel"); }
+
+private:
+    void answer(const QString& call, std::function<void()> success);
+    Script& m_script;
+};
+
+// A backend that records what it is asked to register.
+class FakeBackend : public HostingBackend {
+public:
+    void createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) override;
+    void addNewUser(const ZUser&, std::function<void()> onDone, Failure) override { onDone(); }
+    void cancel() override { ++cancels; }
+
+    QList<Zapp> apps;
+    bool hold = false;
+    std::optional<QString> failure;
+    std::vector<std::function<void()>> held;
+    int cancels = 0;
+};
+
+// An inspector that delivers a given record, or nothing until it is destroyed.
+class FakeInspector : public Inspector {
+public:
+    FakeInspector(std::optional<PackageRecord> record, bool* destroyed)
+        : m_record(std::move(record)), m_destroyed(destroyed) {}
+    ~FakeInspector() override {
+        if (m_destroyed)
+            *m_destroyed = true;
+    }
+    void inspect(const QUrl&) override {
+        if (m_record)
+            deliver(*m_record);
+    }
+
+private:
+    std::optional<PackageRecord> m_record;
+    bool* m_destroyed;
+};
+
+// A job whose inspection can be replaced.
+template <class Base> class TestJob : public Base {
+public:
+    using Base::Base;
+    bool useFakeInspector = false;
+    std::optional<PackageRecord> record; // delivered by the fake inspector; none: it never answers
+    bool inspectorDestroyed = false;
+
+protected:
+    Inspector* makeInspector() const override {
+        if (!useFakeInspector)
+            return Base::makeInspector();
+        return new FakeInspector(record, const_cast<bool*>(&inspectorDestroyed));
+    }
+};
+using IosJob = TestJob<NewProcessController>;
+using AndroidJob = TestJob<NewAPKProcessController>;
+
+// Runs the event loop until the job has ended.
+bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);

@@ -1,0 +1,171 @@
+// The window as a user meets it: drop a package and get a link from vantry-server, cancel a job
+// from its sheet, sign out from the settings pane.
+#include "UiTestSupport.h"
+
+#include "app/JobValues.h"
+#include "app/NewProcessController.h"
+#include "app/ui/AppShell.h"
+#include "app/ui/CreateView.h"
+#include "app/ui/LoginView.h"
+#include "app/ui/MainPanes.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/ProcessView.h"
+#include "app/ui/RightView.h"
+#include "app/ui/SettingsView.h"
+#include "app/ui/widgets/AboutWindow.h"
+#include "app/ui/widgets/FlatButton.h"
+#include "app/ui/widgets/WarningAnimation.h"
+#include "core/Config.h"
+#include "core/Preferences.h"
+#include "core/WorkingFolder.h"
+#include "server/VantryServer.h"
+#include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uitest::useTestLook();
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
+        options.port = 0;
+        options.ownerId = QStringLiteral("self:ann");
+        options.ownerName = QStringLiteral("Ann Example");
+        options.ownerEmail = QStringLiteral("ann@example.com");
+        QString error;
+        server = VantryServer::start(options, &error);
+        ASSERT_TRUE(server) << error.toStdString();
+        Config& config = Config::instance();
+        config.set(QStringLiteral("backend/baseUrl"), server->publicUrl());
+        config.set(QStringLiteral("selfhosted/url"), server->localUrl());
+        config.set(QStringLiteral("selfhosted/token"), server->storageToken());
+        Preferences::setFlag(Preferences::isSelfHosted, true);
+        shell = std::make_unique<AppShell>();
+        shell->showMainPanes();
+        shell->window()->show();
+    }
+    void TearDown() override {
+        shell.reset();
+        server.reset();
+        Config::instance().reload();
+    }
+
+    // Drops a copy of the sample package, named name, on the create pane.
+    void dropPackage(const QString& name) {
+        const QString path = testsupport::makeTempDir(QStringLiteral("drop")) + QLatin1Char('/') + name;
+        ASSERT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
+        CreateView* create = shell->mainPanes()->rightView()->createView();
+        ASSERT_NE(create, nullptr);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        // As the desktop delivers it: the drag comes in, then drops.
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(create->dragView(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(create->dragView(), &drop);
+        ASSERT_NE(shell->jobSheet(), nullptr);
+    }
+    NewProcessController* job() const { return shell->jobSheet() ? shell->jobSheet()->job() : nullptr; }
+    ProcessView* view() const { return shell->jobSheet()->processView(); }
+
+    std::unique_ptr<VantryServer> server;
+    std::unique_ptr<AppShell> shell;
+};
+
+TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
+    int reloads = 0;
+    QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
+    // An upper-case extension is a package like any other.
+    dropPackage(QStringLiteral("HelloVantry.IPA"));
+    EXPECT_TRUE(shell->jobSheet()->isModal() || shell->jobSheet()->windowModality() == Qt::WindowModal);
+    EXPECT_EQ(shell->jobSheet()->size(), QSize(550, 350));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000))
+        << job()->stepTitle().toStdString();
+    ASSERT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
+
+    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Process Complete"));
+    EXPECT_TRUE(view()->leftButton()->isVisible());
+    EXPECT_FALSE(view()->imageView()->pixmap().isNull());
+    const QString link = resultLink();
+    EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
+    EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
+
+    view()->leftButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+
+    view()->rightButton()->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    EXPECT_EQ(reloads, 1);
+}
+
+TEST_F(ShellTest, CancelFromTheSheet) {
+    dropPackage(QStringLiteral("HelloVantry.ipa"));
+    job()->setCancelDelays(10, 10);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view()->cancelButton()->isVisible(); }));
+    QDir().mkpath(workingFolder());
+    view()->cancelButton()->click();
+    EXPECT_EQ(job()->state(), ProcessState::cancelled);
+    EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
+    EXPECT_FALSE(view()->cancelButton()->isVisible());
+    EXPECT_FALSE(QDir(workingFolder()).exists());
+    // The job lets the sheet go once it has said so.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+}
+
+TEST_F(ShellTest, EscapeOnARunningJobCancelsItInsteadOfHidingIt) {
+    dropPackage(QStringLiteral("HelloVantry.ipa"));
+    job()->setCancelDelays(10, 10);
+    shell->jobSheet()->reject();
+    EXPECT_EQ(job()->state(), ProcessState::cancelled);
+    EXPECT_TRUE(shell->jobSheet()->isVisible());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+}
+
+TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
+    shell->mainPanes()->settingsAction();
+    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
+    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
+    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
+    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
+
+    settings->logoutButton()->click();
+    EXPECT_NE(shell->loginView(), nullptr);
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+    for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
+        EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
+}
+
+TEST_F(ShellTest, PanesSwitchAndAboutNamesTheVersion) {
+    RightView* right = shell->mainPanes()->rightView();
+    shell->mainPanes()->settingsAction();
+    EXPECT_EQ(right->type(), RightView::Type::Settings);
+    auto* detail = new QLabel(QStringLiteral("details of one app"));
+    shell->mainPanes()->showDetail(detail);
+    EXPECT_EQ(right->baseview(), detail);
+    shell->mainPanes()->addAction();
+    EXPECT_EQ(right->type(), RightView::Type::Create);
+    EXPECT_NE(right->createView(), nullptr);
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    shell->window()->showAboutWindow();
+    AboutWindow* about = shell->window()->aboutWindow();
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About Vantry"));
+    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("nameLabel"))->text(), QStringLiteral("Vantry"));
+    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
+              QStringLiteral("Version 1.0"));
+}
+
+} // namespace

@@ -1,0 +1,243 @@
+// vantry-cli publish as a user runs it: the program against vantry-server (and a Dropbox
+// emulator), its exit status, its output and what ends up on the server.
+#include "DropboxEmulator.h"
+#include "core/Preferences.h"
+#include "core/WorkingFolder.h"
+#include "inspect/PackageFactory.h"
+#include "server/Database.h"
+#include "server/VantryServer.h"
+#include "storage/KeychainHelper.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <csignal>
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the real program; during() sees standard error as it grows and may act on the process.
+CliRun runCli(const QStringList& args, const QProcessEnvironment& env,
+              const std::function<void(QProcess&, const QByteArray&)>& during = {}) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"), args);
+    CliRun run;
+    const bool ended = testsupport::waitUntil(
+        [&] {
+            run.out += process.readAllStandardOutput();
+            run.err += process.readAllStandardError();
+            if (during)
+                during(process, run.err);
+            return process.state() == QProcess::NotRunning;
+        },
+        120000);
+    EXPECT_TRUE(ended) << run.err.constData();
+    run.out += process.readAllStandardOutput();
+    run.err += process.readAllStandardError();
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return run;
+}
+
+QByteArray httpGet(const QString& url) {
+    const QUrl u(url);
+    httplib::Client client(u.host().toStdString(), u.port());
+    auto res = client.Get(u.path(QUrl::FullyEncoded).toStdString());
+    return res && res->status == 200 ? QByteArray::fromStdString(res->body) : QByteArray();
+}
+
+QString makeIpa(const QString& path) {
+    const QVariantMap info{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.cli")},
+                           {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("3.0")},
+                           {QStringLiteral("CFBundleDisplayName"), QStringLiteral("Cli App")},
+                           {QStringLiteral("MinimumOSVersion"), QStringLiteral("16.0")}};
+    return packages::zipFiles(path,
+                              {{QStringLiteral("Payload/Cli.app/Info.plist"), packages::xmlPlist(info)}});
+}
+
+class Publish : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
+        options.port = 0;
+        QString error;
+        server = VantryServer::start(options, &error);
+        ASSERT_TRUE(server) << error.toStdString();
+        dir = testsupport::makeTempDir(QStringLiteral("publish"));
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VANTRY_BACKEND_BASE_URL"), server->localUrl());
+        env.insert(QStringLiteral("VANTRY_SELFHOSTED_URL"), server->localUrl());
+        env.insert(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"), server->storageToken());
+    }
+    int appCount() {
+        return int(
+            server->database().appsOf(QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc"))->size() +
+            server->database().appsOf(selfOwner())->size());
+    }
+    QString selfOwner() {
+        ServerOptions defaults;
+        ServerOptions::setOwnerDefaults(defaults);
+        return defaults.ownerId;
+    }
+
+    std::unique_ptr<VantryServer> server;
+    QString dir;
+    QProcessEnvironment env;
+};
+
+TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
+    const QString package = makeIpa(dir + QStringLiteral("/CliApp.ipa"));
+    const CliRun run = runCli({"publish", package, "--json", "--quiet"}, env);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(result.keys(),
+              (QStringList{"appId", "bundleID", "iconLink", "installUrl", "link", "manifestLink", "minOS",
+                           "name", "packageLink", "provider", "qrLink", "size", "version"}));
+    EXPECT_EQ(result.value("link").toString(), server->publicUrl() + result.value("appId").toString());
+    EXPECT_EQ(result.value("provider").toString(), QStringLiteral("self"));
+    EXPECT_EQ(result.value("bundleID").toString(), QStringLiteral("com.example.cli"));
+    EXPECT_TRUE(
+        result.value("installUrl").toString().startsWith("itms-services://?action=download-manifest&url="));
+    EXPECT_TRUE(httpGet(result.value("link").toString()).contains("Cli App"));
+    EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+    EXPECT_EQ(server->database().app(result.value("appId").toString())->userid, selfOwner());
+
+    // Without --json: the steps on standard error, the link, install URL and QR code on standard output.
+    const CliRun plain = runCli({"publish", package}, env);
+    ASSERT_EQ(plain.status, 0) << plain.err.constData();
+    EXPECT_TRUE(plain.err.contains("Processing your .ipa\n  This takes few minutes.\n"));
+    EXPECT_TRUE(plain.err.contains("Process Complete\n"));
+    EXPECT_TRUE(plain.out.startsWith("Link:        " + server->publicUrl().toUtf8()));
+    EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
+    EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
+}
+
+TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
+    const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
+    const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
+    for (const QStringList& args :
+         {QStringList{"publish"}, QStringList{"publish", zip}, QStringList{"publish", dir + "/Missing.ipa"},
+          QStringList{"publish", ipa, "--provider", "ftp"}, QStringList{"publish", ipa, "--timeout", "soon"},
+          QStringList{"publish", ipa, ipa}}) {
+        const CliRun run = runCli(args, env);
+        EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();
+    }
+
+    const QString broken = testsupport::writeFile(dir + QStringLiteral("/Broken.ipa"), "not a package");
+    CliRun run = runCli({"publish", broken, "--quiet"}, env);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vantry-cli publish: This file is not a valid iOS app package.\n");
+    EXPECT_EQ(appCount(), 0);
+
+    // A storage server that takes the connection and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QProcessEnvironment stuck = env;
+    stuck.insert(QStringLiteral("VANTRY_SELFHOSTED_URL"),
+                 QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()));
+    run = runCli({"publish", ipa, "--timeout", "1", "--quiet"}, stuck);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "vantry-cli publish: timed out after 1 s in the step \"Reading the self-hosted server "
+                       "account\"; the job was cancelled\n");
+}
+
+TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
+    DropboxEmulator dropbox(testsupport::makeTempDir(QStringLiteral("dropbox")));
+    ASSERT_TRUE(dropbox.start());
+    dropbox.addAccessToken(QStringLiteral("sl.cli-access"));
+    // The authorization in the credential file, in the documented form.
+    KeychainHelper().save(
+        QStringLiteral("dropbox_auth"), KeychainHelper::accountName,
+        QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"access_token", "sl.cli-access"},
+                                      {"refresh_token", "r"},
+                                      {"expires_at", double(QDateTime::currentSecsSinceEpoch() + 3600)}})
+                .toJson(QJsonDocument::Compact)));
+    QProcessEnvironment dropboxEnv = env;
+    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_API_URL"), dropbox.baseUrl());
+    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_CONTENT_URL"), dropbox.baseUrl());
+    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_TOKEN_URL"),
+                      dropbox.baseUrl() + QStringLiteral("/oauth2/token"));
+    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_SHARE_HOST"), dropbox.shareHost());
+    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_DIRECT_HOST"),
+                      QStringLiteral("127.0.0.1:%1").arg(dropbox.port()));
+
+    // A published package first: the whole way through Dropbox.
+    const QString small = makeIpa(dir + QStringLiteral("/Small.ipa"));
+    CliRun run = runCli({"publish", small, "--provider", "dropbox", "--json", "--quiet"}, dropboxEnv);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out).object().value("provider").toString(),
+              QStringLiteral("dropbox"));
+    EXPECT_EQ(appCount(), 1);
+
+    const QString big = testsupport::writeFile(dir + QStringLiteral("/Big.ipa"), QByteArray(4 << 20, 'x'));
+    dropbox.setSlowBytesPerSecond(256 * 1024);
+    dropbox.injectFault(QStringLiteral("files/upload"), DropboxEmulator::Fault::Slow);
+    bool interrupted = false;
+    const qint64 before = dropbox.bytesReceived();
+    run = runCli({"publish", big, "--provider", "dropbox"}, dropboxEnv,
+                 [&](QProcess& p, const QByteArray& err) {
+                     if (!interrupted && err.contains("Processing your .ipa")) {
+                         interrupted = true;
+                         ::kill(pid_t(p.processId()), SIGINT);
+                     }
+                 });
+    EXPECT_TRUE(interrupted);
+    EXPECT_EQ(run.status, 130) << run.err.constData();
+    EXPECT_TRUE(run.err.endsWith("vantry-cli publish: interrupted; the job was cancelled\n"))
+        << run.err.constData();
+    EXPECT_EQ(appCount(), 1) << "nothing registered";
+    EXPECT_FALSE(QFileInfo::exists(workingFolder()));
+    EXPECT_LT(dropbox.bytesReceived() - before, qint64(4) << 20) << "the upload stopped half-way";
+    KeychainHelper().save(QStringLiteral("dropbox_auth"), KeychainHelper::accountName, QString());
+}
+
+// Only publish talks to the backend: no version check, no crash report, no waiting.
+TEST(CommandsWithoutBackend, MakeNoRequest) {
+    QTcpServer backend;
+    ASSERT_TRUE(backend.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&backend, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = backend.nextPendingConnection()) {
+            ++connections;
+            s->close();
+        }
+    });
+    Preferences::setValue(Preferences::hasCrashed, QVariantMap{{"name", "X"}, {"reason", "y"}});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VANTRY_BACKEND_BASE_URL"),
+               QStringLiteral("http://127.0.0.1:%1/").arg(backend.serverPort()));
+    const QString dir = testsupport::makeTempDir(QStringLiteral("nobackend"));
+    const QString ipa = makeIpa(dir + QStringLiteral("/A.ipa"));
+    for (const QStringList& args :
+         {QStringList{"qr", "--text", "x"}, QStringList{"ua", "Mozilla/5.0"}, QStringList{"inspect", ipa},
+          QStringList{"config"},
+          QStringList{"manifest", "--url", "u", "--title", "t", "--bundle-version", "1",
+                      "--bundle-identifier", "b", "--output", dir + "/m.plist"}}) {
+        const CliRun run = runCli(args, env);
+        EXPECT_EQ(run.status, 0) << args.join(' ').toStdString() << run.err.constData();
+    }
+    testsupport::waitUntil([] { return false; }, 100);
+    EXPECT_EQ(connections, 0);
+    Preferences::remove(Preferences::hasCrashed);
+}
+
+} // namespace

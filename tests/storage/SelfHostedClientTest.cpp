@@ -1,0 +1,167 @@
+#include "StorageFixture.h"
+
+#include "core/Preferences.h"
+#include "server/VantryServer.h"
+#include "storage/selfhosted/SelfHostedClientManager.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+class SelfHostedClient : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ServerOptions options;
+        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
+        options.port = 0;
+        options.ownerId = QStringLiteral("self:ann");
+        options.ownerName = QStringLiteral("Ann");
+        options.ownerEmail = QStringLiteral("ann@example.com");
+        options.ownerAvatar = QStringLiteral("https://example.com/ann.png");
+        QString error;
+        server = VantryServer::start(options, &error);
+        ASSERT_TRUE(server) << error.toStdString();
+        files = options.dataDir + QStringLiteral("/files");
+        client = make(server->storageToken());
+    }
+    void TearDown() override {
+        client.reset();
+        storageNetwork()->clearConnectionCache();
+        server.reset();
+    }
+    std::unique_ptr<SelfHostedClientManager> make(const QString& token) {
+        auto c = std::make_unique<SelfHostedClientManager>(SelfHostedCredentials{server->localUrl(), token});
+        c->onFailure = [this](const QString& reason) { failures << reason; };
+        return c;
+    }
+    QStringList stored() const {
+        QStringList out;
+        for (QDirIterator it(files, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            out << QDir(files).relativeFilePath(it.next());
+        return out;
+    }
+
+    std::unique_ptr<VantryServer> server;
+    std::unique_ptr<SelfHostedClientManager> client;
+    QString files;
+    QStringList failures;
+};
+
+TEST_F(SelfHostedClient, FoldersUploadsLinksAndTheOwner) {
+    std::vector<bool> folders;
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool existed) { folders.push_back(existed); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return folders.size() == 1; }));
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool existed) { folders.push_back(existed); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return folders.size() == 2; }));
+    EXPECT_EQ(folders, (std::vector<bool>{false, true}));
+
+    // A local path arrives percent-encoded once; the remote one is capitalised.
+    const QByteArray bytes = pattern(3 << 20);
+    const QString local =
+        testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/My App%.ipa"), bytes);
+    std::vector<bool> done;
+    std::vector<double> progress;
+    client->uploadFile(
+        QString::fromLatin1(QUrl::toPercentEncoding(local, "/")), QStringLiteral("/Vantry/Job/My App%.ipa"),
+        [&](bool flag) { done.push_back(flag); }, [&](double f) { progress.push_back(f); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !done.empty() || !failures.isEmpty(); }));
+    ASSERT_TRUE(failures.isEmpty()) << failures.join(' ').toStdString();
+    EXPECT_EQ(done, std::vector<bool>{false});
+    EXPECT_EQ(progress.front(), 0.0);
+    EXPECT_EQ(progress.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+    QString link;
+    client->shareLink(QStringLiteral("/vantry/job/my app%.ipa"), [&](const QString& l) { link = l; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !link.isEmpty(); }));
+    EXPECT_EQ(link, server->publicUrl() + QStringLiteral("files/Vantry/Job/My%20App%25.ipa"));
+    EXPECT_EQ(download(link), bytes);
+
+    std::optional<ZUser> user;
+    client->getUserData([&](const ZUser& u) { user = u; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return user.has_value(); }));
+    EXPECT_EQ(user->id, QStringLiteral("self:ann"));
+    EXPECT_EQ(user->name, QStringLiteral("Ann"));
+    EXPECT_EQ(user->email, QStringLiteral("ann@example.com"));
+    EXPECT_EQ(user->avatar, QStringLiteral("https://example.com/ann.png"));
+}
+
+TEST_F(SelfHostedClient, EveryFailureEndsWithAReadableMessage) {
+    auto refused = make(QStringLiteral("wrong-token"));
+    bool called = false;
+    refused->getUserData([&](const ZUser&) { called = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(
+        failures.takeFirst(),
+        QStringLiteral("The self-hosted Vantry server refused the storage token; check selfhosted/token."));
+
+    client->uploadFile(QStringLiteral("/no/such/file.ipa"), QStringLiteral("/a.ipa"),
+                       [&](bool) { called = true; }, {});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures.takeFirst(), QStringLiteral("The file could not be read."));
+
+    client->shareLink(QStringLiteral("/Vantry/missing.ipa"), [&](const QString&) { called = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures.takeFirst(),
+              QStringLiteral("The self-hosted Vantry server refused the request: No such file."));
+
+    SelfHostedClientManager unset(std::nullopt);
+    unset.onFailure = [&](const QString& reason) { failures << reason; };
+    unset.createFolder(QStringLiteral("/Vantry"), [&](bool) { called = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_TRUE(failures.takeFirst().startsWith(QLatin1String("No self-hosted Vantry server is set up")));
+
+    storageNetwork()->clearConnectionCache();
+    server->stop();
+    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { called = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_FALSE(failures.takeFirst().isEmpty());
+    EXPECT_FALSE(called);
+}
+
+TEST_F(SelfHostedClient, CancelStopsAnUploadAndNothingIsCalledOrStored) {
+    const QString local = testsupport::makeTempDir() + QStringLiteral("/big.ipa");
+    {
+        QFile file(local);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.resize(qint64(1) << 30); // sparse: read fast, sent slowly enough to stop half-way
+    }
+    bool completed = false;
+    double reached = 0;
+    client->uploadFile(
+        local, QStringLiteral("/Vantry/big.ipa"), [&](bool) { completed = true; },
+        [&](double f) { reached = f; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return reached > 0.01; }));
+    client->cancelTask();
+    const double atCancel = reached;
+    testsupport::waitUntil([] { return false; }, 300);
+    EXPECT_FALSE(completed);
+    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(reached, atCancel);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return stored().isEmpty(); }))
+        << stored().join(' ').toStdString();
+    client->cancelTask(); // nothing left to stop
+}
+
+TEST(SelfHostedCredentialsTest, EnvironmentThenStoreThenConfigThenTheLocalServersToken) {
+    Config& config = Config::instance();
+    EXPECT_FALSE(selfHostedCredentials()) << "no token anywhere";
+    testsupport::writeFile(defaultServerTokenPath(), "local-token\n");
+    EXPECT_EQ(selfHostedCredentials()->token, QStringLiteral("local-token")) << "a server on this machine";
+    KeychainHelper().save(selfHostedService, KeychainHelper::accountName,
+                          QStringLiteral(R"({"url": "https://files.example.com", "token": "stored-token"})"));
+    auto found = selfHostedCredentials();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->url, QStringLiteral("https://files.example.com/"));
+    EXPECT_EQ(found->token, QStringLiteral("stored-token"));
+    config.set(QStringLiteral("selfhosted/token"), QStringLiteral("env-token"));
+    EXPECT_EQ(selfHostedCredentials()->token, QStringLiteral("env-token"));
+    KeychainHelper().save(selfHostedService, KeychainHelper::accountName, QString());
+    QFile::remove(defaultServerTokenPath());
+    config.reload();
+}
+
+} // namespace
