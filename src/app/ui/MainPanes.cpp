@@ -3,40 +3,11 @@
 #include "app/AppNotifications.h"
 #include "app/ui/RightView.h"
 #include "app/ui/UserProfile.h"
-#include "app/ui/widgets/FlatButton.h"
+#include "app/ui/history/AppDetailView.h"
+#include "app/ui/history/HistoryPane.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QVBoxLayout>
-
-namespace {
-// What the left side shows until the history pane is put in.
-QWidget* makeLeftStandIn(MainPanes* panes) {
-    auto* left = new QWidget;
-    left->setObjectName(QStringLiteral("leftStandIn"));
-    auto* layout = new QVBoxLayout(left);
-    layout->setContentsMargins(16, 18, 16, 16);
-    auto* head = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Your apps"), left);
-    QFont f = title->font();
-    f.setPixelSize(17);
-    f.setWeight(QFont::DemiBold);
-    title->setFont(f);
-    head->addWidget(title, 1);
-    layout->addLayout(head);
-    layout->addStretch();
-    auto* add = new FlatButton(QStringLiteral("New link"), left);
-    add->setObjectName(QStringLiteral("addButton"));
-    auto* settings = new FlatButton(QStringLiteral("Settings"), left);
-    settings->setObjectName(QStringLiteral("settingsButton"));
-    settings->setKind(FlatButton::Kind::Secondary);
-    layout->addWidget(add);
-    layout->addWidget(settings);
-    QObject::connect(add, &QPushButton::clicked, panes, &MainPanes::addAction);
-    QObject::connect(settings, &QPushButton::clicked, panes, &MainPanes::settingsAction);
-    return left;
-}
-} // namespace
+#include <QShowEvent>
 
 MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("mainPanes"));
@@ -44,7 +15,13 @@ MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     m_rightView = new RightView(this);
-    setLeftView(makeLeftStandIn(this));
+    m_history = new HistoryPane;
+    setLeftView(m_history);
+    connect(m_history, &HistoryPane::settingsRequested, this, &MainPanes::settingsAction);
+    connect(m_history, &HistoryPane::addRequested, this, &MainPanes::addAction);
+    connect(m_history, &HistoryPane::appChosen, this,
+            [this](const Zapp& app) { showDetail(new AppDetailView(app)); });
+    connect(this, &MainPanes::reloadRequested, m_history, &HistoryPane::refresh);
     layout->addWidget(m_rightView, 1);
     connect(m_rightView, &RightView::openFile, this, &MainPanes::openFile);
     connect(m_rightView, &RightView::logout, this, &MainPanes::logout);
@@ -53,6 +30,8 @@ MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
 
 void MainPanes::setLeftView(QWidget* view) {
     auto* row = static_cast<QHBoxLayout*>(layout());
+    if (m_leftView == m_history && view != m_history)
+        m_history = nullptr;
     delete m_leftView;
     m_leftView = view;
     view->setParent(this);
@@ -77,6 +56,9 @@ void MainPanes::showDetail(QWidget* detail) {
 
 void MainPanes::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The history is fetched again each time the panes appear.
+    if (m_history && !event->spontaneous())
+        m_history->refresh();
     if (m_askedForUser)
         return;
     // The profile replaces the process-wide user each time the panes come up after sign-in.

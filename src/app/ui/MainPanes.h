@@ -6,11 +6,11 @@
 #include <QPointer>
 #include <QWidget>
 
+class HistoryPane;
 class RightView;
 
 // The main panes: the history on the left, and on the right the create pane, the settings pane
-// or the details of one app. Until the history pane is put in, the left side holds a stand-in
-// with the settings and add buttons.
+// or the details of one app.
 class MainPanes : public QWidget {
     Q_OBJECT
 public:
@@ -18,6 +18,7 @@ public:
 
     QWidget* leftView() const { return m_leftView; }
     RightView* rightView() const { return m_rightView; }
+    HistoryPane* history() const { return m_history; }
     // Takes ownership; replaces whatever is on the left.
     void setLeftView(QWidget* view);
 
@@ -40,6 +41,7 @@ protected:
 
 private:
     QWidget* m_leftView = nullptr;
+    HistoryPane* m_history = nullptr;
     RightView* m_rightView = nullptr;
     bool m_askedForUser = false;
 };
