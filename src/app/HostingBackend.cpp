@@ -1,5 +1,6 @@
 #include "app/HostingBackend.h"
 
+#include "backend/BackendApi.h"
 #include "backend/HttpConnection.h"
 #include "backend/Zelko.h"
 #include "core/Config.h"
@@ -37,8 +38,8 @@ QString ZelkoHostingBackend::refusalText(const QString& what, const QByteArray& 
     return QStringLiteral("%1 did not %2 (HTTP %3).").arg(kBackend, what).arg(status);
 }
 
-void ZelkoHostingBackend::post(const QString& path, const QJsonObject& body, bool asUser, Answer answer,
-                               Failure onFailure) {
+void ZelkoHostingBackend::post(const QString& path, const QJsonObject& body, const HttpHeaders& headers,
+                               Answer answer, Failure onFailure) {
     cancel();
     auto* request = new QObject(this);
     m_request = request;
@@ -64,10 +65,6 @@ void ZelkoHostingBackend::post(const QString& path, const QJsonObject& body, boo
             onFailure(QStringLiteral("%1 did not answer within %2 seconds.").arg(kBackend).arg(seconds));
         });
     });
-    HttpHeaders headers{{QStringLiteral("Content-Type"), QStringLiteral("application/json")}};
-    // The user's id, unchanged and without a scheme word, read at the moment of the request.
-    if (asUser)
-        headers.append({QStringLiteral("Authorization"), currentUser().id});
     HttpConnection::send(
         url, QStringLiteral("POST"), headers, QJsonDocument(body).toJson(QJsonDocument::Compact),
         [end, answer, onFailure, path](const HttpReply& reply) {
@@ -87,7 +84,8 @@ void ZelkoHostingBackend::createApp(const Zapp& app, std::function<void(const QS
                                     Failure onFailure) {
     const QString what = QStringLiteral("register the app");
     post(
-        QStringLiteral("createapp"), BackendApi::createAppBody(app, currentUser().id), true,
+        QStringLiteral("createapp"), BackendApi::createAppBody(app, currentUser().id),
+        BackendApi::userHeaders(),
         [onLink, onFailure, what](const QJsonObject& answer, const QByteArray& body, int status) {
             const QJsonValue url =
                 answer.value(QStringLiteral("response")).toObject().value(QStringLiteral("url"));
@@ -107,12 +105,15 @@ void ZelkoHostingBackend::createApp(const Zapp& app, std::function<void(const QS
 void ZelkoHostingBackend::addNewUser(const ZUser& user, std::function<void()> onDone, Failure onFailure) {
     const QString what = QStringLiteral("register the user");
     post(
-        QStringLiteral("addnewuser"), BackendApi::addNewUserBody(user), false,
-        [onDone, onFailure, what](const QJsonObject& answer, const QByteArray& body, int status) {
+        QStringLiteral("addnewuser"), BackendApi::addNewUserBody(user),
+        BackendApi::registrationHeaders(user.id),
+        [onDone, onFailure, what, userId = user.id](const QJsonObject& answer, const QByteArray& body,
+                                                    int status) {
             if (!succeeded(answer)) {
                 onFailure(refusalText(what, body, status));
                 return;
             }
+            BackendApi::keepIssuedSecret(userId, answer);
             onDone();
         },
         onFailure);

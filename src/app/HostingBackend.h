@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/HttpConnection.h"
 #include "backend/records/ZUser.h"
 #include "backend/records/Zapp.h"
 
@@ -46,7 +47,8 @@ public:
 
 private:
     using Answer = std::function<void(const QJsonObject& answer, const QByteArray& body, int status)>;
-    void post(const QString& path, const QJsonObject& body, bool asUser, Answer answer, Failure onFailure);
+    void post(const QString& path, const QJsonObject& body, const HttpHeaders& headers, Answer answer,
+              Failure onFailure);
 
     QString m_baseUrl;
     QPointer<QObject> m_request; // destroyed on cancel: the answer is dropped

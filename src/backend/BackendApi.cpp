@@ -34,13 +34,6 @@ HttpHeaders withSecret(HttpHeaders headers, const QString& userId) {
     return headers;
 }
 
-// Sent unchanged, without a scheme word; read at the moment of the request.
-HttpHeaders userHeaders() {
-    HttpHeaders headers = plainHeaders();
-    headers.append({QStringLiteral("Authorization"), currentUser().id});
-    return withSecret(std::move(headers), currentUser().id);
-}
-
 bool succeeded(const QJsonValue& result) {
     const QJsonValue flag = result.toObject().value(QStringLiteral("isSuccess"));
     return flag.isBool() && flag.toBool();
@@ -83,6 +76,23 @@ void report(const BackendApi::Failure& onFailure, const QJsonValue& result, bool
 }
 
 } // namespace
+
+// The id is sent unchanged, without a scheme word, read at the moment of the request.
+HttpHeaders BackendApi::userHeaders() {
+    HttpHeaders headers = plainHeaders();
+    headers.append({QStringLiteral("Authorization"), currentUser().id});
+    return withSecret(std::move(headers), currentUser().id);
+}
+
+HttpHeaders BackendApi::registrationHeaders(const QString& userId) {
+    return withSecret(plainHeaders(), userId);
+}
+
+void BackendApi::keepIssuedSecret(const QString& userId, const QJsonObject& answer) {
+    const QJsonValue secret = answer.value(QStringLiteral("userSecret"));
+    if (secret.isString() && !secret.toString().isEmpty())
+        Zelko::keepUserSecret(userId, secret.toString());
+}
 
 BackendApi::BackendApi(QString baseUrl) : m_baseUrl(std::move(baseUrl)) {}
 
@@ -148,8 +158,8 @@ QString BackendApi::versionText(double v) {
 void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, QObject* context,
                             Failure onFailure) const {
     HttpConnection::request(
-        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary,
-        withSecret(plainHeaders(), user.id), addNewUserBody(user),
+        endpoint(QStringLiteral("addnewuser")), kPost, ResponseKind::dictionary, registrationHeaders(user.id),
+        addNewUserBody(user),
         [onSuccess = std::move(onSuccess), onFailure = std::move(onFailure),
          userId = user.id](const QJsonValue& result, bool isError, const QString& message) {
             if (!succeeded(result)) {
@@ -157,9 +167,7 @@ void BackendApi::addNewUser(const ZUser& user, std::function<void()> onSuccess, 
                 report(onFailure, result, isError, message);
                 return;
             }
-            const QJsonValue secret = result.toObject().value(QStringLiteral("userSecret"));
-            if (secret.isString() && !secret.toString().isEmpty())
-                Zelko::keepUserSecret(userId, secret.toString());
+            keepIssuedSecret(userId, result.toObject());
             if (onSuccess)
                 onSuccess();
         },

@@ -49,6 +49,13 @@ public:
                        QObject* context = nullptr, Failure onFailure = {}) const;
 
     // Request bodies, exactly as sent.
+    // Headers of a call made for the signed-in user (Authorization and the user's secret) and of
+    // the registration of userId (its secret, once it has one); both carry a team's access key.
+    static HttpHeaders userHeaders();
+    static HttpHeaders registrationHeaders(const QString& userId);
+    // Keeps the secret that a successful "addnewuser" answer may carry.
+    static void keepIssuedSecret(const QString& userId, const QJsonObject& answer);
+
     static QJsonObject addNewUserBody(const ZUser& user);
     static QJsonObject createAppBody(const Zapp& app, const QString& ownerId);
     static QJsonObject reportCrashBody(const Crash& crash);

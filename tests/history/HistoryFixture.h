@@ -25,6 +25,8 @@ protected:
         ServerOptions options;
         options.dataDir = testsupport::makeTempDir(QStringLiteral("history-server"));
         options.port = 0;
+        options.installRepeatWindow = 0; // the test opens install links many times from one address
+        options.installsPerMinute = 0;
         QString error;
         s_server = VantryServer::start(options, &error).release();
         ASSERT_NE(s_server, nullptr) << error.toStdString();

@@ -1,6 +1,6 @@
 #include "app/session/SignInSession.h"
 
-#include "backend/HttpConnection.h"
+#include "backend/BackendApi.h"
 #include "backend/Zelko.h"
 #include "backend/records/ZUser.h"
 #include "core/Config.h"
@@ -117,25 +117,17 @@ void SignInSession::readUser(SignedInProvider provider, QObject* context,
 }
 
 void SignInSession::register_(const ZUser& user, SignedInProvider provider) {
-    const BackendApi api = Zelko::api();
-    HttpConnection::request(
-        api.endpoint(QStringLiteral("addnewuser")), QStringLiteral("POST"), ResponseKind::dictionary,
-        {{QStringLiteral("Content-Type"), QStringLiteral("application/json")}},
-        BackendApi::addNewUserBody(user),
-        [this, user, provider](const QJsonValue& result, bool isError, const QString& message) {
-            const QJsonObject answer = result.toObject();
-            if (answer.value(QStringLiteral("isSuccess")).toBool()) {
-                m_guard->stop();
-                currentUser() = user;
-                emit signedIn(user, provider);
-                return;
-            }
-            if (!isError)
-                logLine(answer.value(QStringLiteral("response")).toVariant().toString());
-            fail(isError ? QStringLiteral("The Vantry backend could not be reached: ") + message
-                         : QStringLiteral("The Vantry backend did not register the account."));
+    Zelko::api().addNewUser(
+        user,
+        [this, user, provider] {
+            m_guard->stop();
+            currentUser() = user;
+            emit signedIn(user, provider);
         },
-        this);
+        this,
+        [this](const QString& reason) {
+            fail(QStringLiteral("The Vantry backend did not register the account: ") + reason);
+        });
 }
 
 void SignInSession::fail(const QString& message) {

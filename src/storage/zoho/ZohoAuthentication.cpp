@@ -154,6 +154,11 @@ std::optional<QString> handleCodeExchangeResponse(const QByteArray& body) {
     return access.toString();
 }
 
+bool hasUsableAccessToken() {
+    return !lastAccessToken().isEmpty() &&
+           cache().expiresAt - expiryMarginSeconds > QDateTime::currentSecsSinceEpoch();
+}
+
 void adoptAccessToken(const QString& token, qint64 expiresIn) {
     lastAccessToken() = token;
     cache().expiresAt = QDateTime::currentSecsSinceEpoch() + expiresIn;

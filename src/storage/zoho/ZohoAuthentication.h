@@ -51,6 +51,9 @@ std::optional<QString> handleCodeExchangeResponse(const QByteArray& body);
 // calls after it spend none of Zoho's few token requests.
 void adoptAccessToken(const QString& token, qint64 expiresIn);
 
+// True while an access token (from a refresh or a sign-in) is still good for a while.
+bool hasUsableAccessToken();
+
 // The authorization every WorkDrive request goes through (AuthorizedCall): its tokens come from
 // withFreshAccessToken, a forced refresh names the cached token as refused, and the header is
 // "Zoho-oauthtoken <token>".

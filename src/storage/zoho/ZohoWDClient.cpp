@@ -40,7 +40,9 @@ QString& privateSpaceId() {
 ZohoWDClient::ZohoWDClient(QObject* parent) : ClientManager(parent) {}
 
 bool ZohoWDClient::authorized() {
-    if (!KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty())
+    // A sign-in whose answer carried no refresh token still works while its access token lasts.
+    if (!KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty() ||
+        ZohoAuthentication::hasUsableAccessToken())
         return true;
     failSoon(QStringLiteral("You are not signed in to Zoho WorkDrive."));
     return false;
