@@ -129,6 +129,26 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
 
+// Signing in to a self-hosted server is all the set-up publishing needs: no variables, no flags.
+TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
+    QProcessEnvironment bare = env;
+    bare.remove(QStringLiteral("VANTRY_SELFHOSTED_URL"));
+    bare.remove(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"));
+    const CliRun login =
+        runCli({"login", "self", server->localUrl(), "--token", server->storageToken()}, bare);
+    ASSERT_EQ(login.status, 0) << login.err.constData();
+    EXPECT_TRUE(login.out.contains("(self-hosted") || login.out.contains("Signed in as"))
+        << login.out.constData();
+    EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
+
+    const QString package = makeIpa(dir + QStringLiteral("/AfterLogin.ipa"));
+    const CliRun run = runCli({"publish", package, "--json", "--quiet"}, bare);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(result.value("provider").toString(), QStringLiteral("self"));
+    EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+}
+
 TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
     const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
     const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
