@@ -36,8 +36,7 @@ QString text(const QJsonObject& o, const char* a, const char* b) {
 SelfHostedSignIn::SelfHostedSignIn(QObject* parent) : QObject(parent) {}
 
 QString SelfHostedSignIn::localServerTokenPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Vantry/server/storage-token");
+    return defaultServerTokenPath();
 }
 
 std::optional<QString> SelfHostedSignIn::localServerToken() {
@@ -49,17 +48,7 @@ std::optional<QString> SelfHostedSignIn::localServerToken() {
 }
 
 std::optional<SelfHostedSignIn::Credentials> SelfHostedSignIn::stored() {
-    if (const std::optional<QString> saved = KeychainHelper().read(service)) {
-        const QJsonObject o = QJsonDocument::fromJson(saved->toUtf8()).object();
-        Credentials c{o.value(QStringLiteral("url")).toString(), o.value(QStringLiteral("token")).toString()};
-        if (!c.url.isEmpty() && !c.token.isEmpty())
-            return c;
-    }
-    Credentials c{configValue(QStringLiteral("selfhosted/url")),
-                  configValue(QStringLiteral("selfhosted/token"))};
-    if (c.url.isEmpty() || c.token.isEmpty())
-        return std::nullopt;
-    return c;
+    return selfHostedCredentials();
 }
 
 void SelfHostedSignIn::store(const Credentials& credentials) {

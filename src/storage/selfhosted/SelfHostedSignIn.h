@@ -2,6 +2,7 @@
 
 #include "backend/records/ZUser.h"
 #include "storage/BrowserSignIn.h"
+#include "storage/selfhosted/SelfHostedCredentials.h"
 
 #include <QObject>
 #include <QString>
@@ -16,13 +17,10 @@
 class SelfHostedSignIn : public QObject {
     Q_OBJECT
 public:
-    static inline const QString service = QStringLiteral("vantry_selfhosted");
+    static inline const QString service = selfHostedService;
     static inline const QString flag = QStringLiteral("isSelfHosted");
 
-    struct Credentials {
-        QString url; // ends in "/"
-        QString token;
-    };
+    using Credentials = SelfHostedCredentials;
 
     explicit SelfHostedSignIn(QObject* parent = nullptr);
 
@@ -37,7 +35,7 @@ public:
     // The token a local server with the default data folder keeps, if there is one.
     static std::optional<QString> localServerToken();
     static QString localServerTokenPath();
-    // What the credential store holds, else the selfhosted/url and selfhosted/token configuration.
+    // The server publishing would use (selfHostedCredentials()).
     static std::optional<Credentials> stored();
     static void store(const Credentials& credentials);
 
