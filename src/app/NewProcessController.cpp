@@ -1,10 +1,10 @@
 #include "app/NewProcessController.h"
 
-#include "app/AppNotifications.h"
 #include "app/JobFormat.h"
 #include "app/JobValues.h"
 #include "backend/records/Zapp.h"
 #include "core/Log.h"
+#include "core/NotificationCenter.h"
 #include "core/RandomString.h"
 #include "core/WorkingFolder.h"
 #include "inspect/ParseIPA.h"
@@ -390,7 +390,7 @@ void NewProcessController::leftAction() {
 }
 
 void NewProcessController::rightAction() {
-    emit AppNotifications::instance().reload();
+    NotificationCenter::instance().post(QStringLiteral("reload"));
     m_view.dismiss();
 }
 

@@ -1,10 +1,11 @@
 #include "app/ui/MainPanes.h"
 
-#include "app/AppNotifications.h"
 #include "app/ui/RightView.h"
 #include "app/ui/UserProfile.h"
 #include "app/ui/history/AppDetailView.h"
 #include "app/ui/history/HistoryPane.h"
+
+#include "core/NotificationCenter.h"
 
 #include <QHBoxLayout>
 #include <QShowEvent>
@@ -25,7 +26,8 @@ MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_rightView, 1);
     connect(m_rightView, &RightView::openFile, this, &MainPanes::openFile);
     connect(m_rightView, &RightView::logout, this, &MainPanes::logout);
-    connect(&AppNotifications::instance(), &AppNotifications::reload, this, &MainPanes::reloadRequested);
+    NotificationCenter::instance().observe(QStringLiteral("reload"), this,
+                                           [this](const QVariantMap&) { emit reloadRequested(); });
 }
 
 void MainPanes::setLeftView(QWidget* view) {

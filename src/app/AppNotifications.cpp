@@ -1,6 +1,0 @@
-#include "app/AppNotifications.h"
-
-AppNotifications& AppNotifications::instance() {
-    static AppNotifications notifications;
-    return notifications;
-}
