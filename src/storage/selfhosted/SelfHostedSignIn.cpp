@@ -55,8 +55,7 @@ std::optional<SelfHostedSignIn::Credentials> SelfHostedSignIn::stored() {
         if (!c.url.isEmpty() && !c.token.isEmpty())
             return c;
     }
-    Credentials c{configValue(QStringLiteral("selfhosted/url")),
-                  configValue(QStringLiteral("selfhosted/token"))};
+    Credentials c{configValue(ConfigKey::SelfHostedUrl), configValue(ConfigKey::SelfHostedToken)};
     if (c.url.isEmpty() || c.token.isEmpty())
         return std::nullopt;
     return c;
