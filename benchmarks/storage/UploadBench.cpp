@@ -118,7 +118,7 @@ void removeWorkDriveBlobs() {
 // 1 sends the whole file in one request, as curl does.
 void BM_ClientUpload(benchmark::State& state) {
     const bool oneRequest = state.range(0) == 1;
-    Config::instance().set(QStringLiteral("dropbox/singleUploadLimitBytes"),
+    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes,
                            oneRequest ? QString::number(fileSize) : QStringLiteral("157286400"));
     timed(state, oneRequest ? "dropbox-one-request" : "dropbox", clientUpload<DropBoxClientManager>);
 }
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     DropboxAuth::instance().link({token, QString(), QDateTime::currentSecsSinceEpoch() + 3600});
     GoogleAuth::instance().link({token, QString(), 0});
     // Timed from the upload to its result, without WorkDrive's settling pause in between.
-    Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("0"));
+    Config::instance().set(ConfigKey::ZohoSettleMilliseconds, QStringLiteral("0"));
     currentUser().id = WorkDriveEmulator::userId;
     // A linked account (the client checks for its refresh token); the cached access token is the
     // bench token, so no refresh is sent.

@@ -19,7 +19,7 @@ bool succeeded(const QJsonObject& answer) {
 }
 
 int timeoutSeconds() {
-    const int seconds = Config::instance().intValue(QStringLiteral("backend/requestTimeoutSeconds"));
+    const int seconds = Config::instance().intValue(ConfigKey::BackendRequestTimeoutSeconds);
     return seconds > 0 ? seconds : 30;
 }
 } // namespace

@@ -54,7 +54,7 @@ QString installUrl(const QString& manifestLink) {
 }
 
 QString productionBaseUrl() {
-    QString url = Config::instance().value(QStringLiteral("backend/baseUrl"));
+    QString url = Config::instance().value(ConfigKey::BackendBaseUrl);
     if (!url.endsWith(QLatin1Char('/')))
         url += QLatin1Char('/');
     return url;

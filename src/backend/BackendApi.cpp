@@ -20,7 +20,7 @@ const QString kPost = QStringLiteral("POST");
 // A team server's key, sent with every call when configured.
 HttpHeaders plainHeaders() {
     HttpHeaders headers{{QStringLiteral("Content-Type"), QStringLiteral("application/json")}};
-    const QString accessKey = Config::instance().value(QStringLiteral("backend/accessKey"));
+    const QString accessKey = Config::instance().value(ConfigKey::BackendAccessKey);
     if (!accessKey.isEmpty())
         headers.append({QStringLiteral("X-Vantry-Access-Key"), accessKey});
     return headers;

@@ -12,7 +12,7 @@ namespace BackendStartup {
 
 void run(std::function<void(const QString&)> onNewVersion) {
     // The debug switch is read before the first request fixes the base URL.
-    Zelko::setUseLocalBackend(Config::instance().boolValue(QStringLiteral("backend/useLocalBackend")));
+    Zelko::setUseLocalBackend(Config::instance().boolValue(ConfigKey::BackendUseLocalBackend));
     CrashHandler::collectPendingReport();
     Zelko::setNewVersionHook(std::move(onNewVersion));
     Zelko::checkVersion();

@@ -61,7 +61,7 @@ QNetworkAccessManager* manager() {
 }
 
 int timeoutMs() {
-    const int seconds = Config::instance().intValue(QStringLiteral("backend/requestTimeoutSeconds"));
+    const int seconds = Config::instance().intValue(ConfigKey::BackendRequestTimeoutSeconds);
     return (seconds > 0 ? seconds : 30) * 1000;
 }
 

@@ -71,7 +71,7 @@ QString Zelko::baseURL() {
     static const QString url = [] {
         if (g_useLocalBackend.load())
             return localBackendURL();
-        QString configured = Config::instance().value(QStringLiteral("backend/baseUrl"));
+        QString configured = Config::instance().value(ConfigKey::BackendBaseUrl);
         if (!configured.endsWith(QLatin1Char('/')))
             configured += QLatin1Char('/');
         return configured;

@@ -16,12 +16,12 @@ int ConfigCommand::run(const QStringList& args, QTextStream& out, QTextStream& e
     out << "# file: " << Config::filePath() << '\n';
     for (const Config::Key& key : Config::keys()) {
         const QString name = QString::fromLatin1(key.name);
-        const Config::Source source = config.source(name);
-        const QString from = source == Config::Source::Environment ? Config::environmentName(name)
+        const Config::Source source = config.source(key.id);
+        const QString from = source == Config::Source::Environment ? Config::environmentName(key.id)
                              : source == Config::Source::File      ? QStringLiteral("file")
                                                                    : QStringLiteral("default");
         // Secrets are never printed, only whether one is set.
-        QString value = config.value(name);
+        QString value = config.value(key.id);
         if (key.secret)
             value = value.isEmpty() ? QStringLiteral("(not set)") : QStringLiteral("(set)");
         out << name << " = " << value << "  [" << from << "]\n";

@@ -121,7 +121,7 @@ int LoginCommand::run(const QStringList& args, QTextStream& out, QTextStream& er
                      [&](const QString& text) { err << text << Qt::endl; });
 
     if (*provider == SignedInProvider::SelfHosted) {
-        session.startSelfHosted(positional.value(1, configValue(QStringLiteral("selfhosted/url"))),
+        session.startSelfHosted(positional.value(1, configValue(ConfigKey::SelfHostedUrl)),
                                 parser.value(token));
         loop.exec();
         return result;

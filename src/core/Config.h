@@ -1,9 +1,55 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 
-#include <vector>
+#include <array>
+#include <cstddef>
+#include <span>
+
+// Every configuration key, in documentation order. A misspelt key does not compile; Config::keys()
+// gives each one's INI name, default and description.
+enum class ConfigKey {
+    BackendBaseUrl,
+    BackendUseLocalBackend,
+    BackendRequestTimeoutSeconds,
+    BackendAccessKey,
+    SelfHostedUrl,
+    SelfHostedToken,
+    DropboxAppKey,
+    DropboxApiUrl,
+    DropboxContentUrl,
+    DropboxAuthorizeUrl,
+    DropboxTokenUrl,
+    DropboxRevokeUrl,
+    DropboxRedirectUri,
+    DropboxShareHost,
+    DropboxDirectHost,
+    DropboxSingleUploadLimitBytes,
+    DropboxUploadChunkBytes,
+    StorageRetryBackoffMilliseconds,
+    GoogleClientId,
+    GoogleClientSecret,
+    GoogleAuthorizeUrl,
+    GoogleTokenUrl,
+    GoogleRevokeUrl,
+    GoogleUserInfoUrl,
+    GoogleDriveUrl,
+    GoogleUploadUrl,
+    GoogleDownloadUrl,
+    GoogleUploadChunkBytes,
+    ZohoClientId,
+    ZohoClientSecret,
+    ZohoRedirectUri,
+    ZohoAccountsUrl,
+    ZohoApiUrl,
+    ZohoUploadUrl,
+    ZohoSettleMilliseconds,
+    ZohoExternalFilesUrl,
+    InspectResourceDir,
+};
+
+// The number of keys: one past the last one above (the key table is checked against it).
+inline constexpr std::size_t configKeyCount = std::size_t(ConfigKey::InspectResourceDir) + 1;
 
 // Every host, client identifier, secret and base URL of the application. A value comes from,
 // in rising precedence: the compiled-in default, the INI file (Config::filePath()), and the
@@ -11,6 +57,7 @@
 class Config {
 public:
     struct Key {
+        ConfigKey id;
         const char* name;         // "group/camelCaseName", also the INI key
         const char* defaultValue; // compiled-in default
         const char* description;  // one line for the README and `vantry-cli config`
@@ -19,9 +66,12 @@ public:
 
     enum class Source { Default, File, Environment };
 
-    // The table of known keys, in documentation order.
-    static const std::vector<Key>& keys();
-    static QString environmentName(const QString& key);
+    // The table of known keys, in documentation order (the order of ConfigKey).
+    static std::span<const Key> keys();
+    static const Key& key(ConfigKey key);
+    // "group/camelCaseName"
+    static QString name(ConfigKey key);
+    static QString environmentName(ConfigKey key);
 
     // The process-wide configuration, read on first use.
     static Config& instance();
@@ -31,13 +81,13 @@ public:
     // Reads defaults, the file and the environment again (tests change them between cases).
     void reload();
 
-    QString value(const QString& key) const;
-    bool boolValue(const QString& key) const;
-    int intValue(const QString& key) const;
-    Source source(const QString& key) const;
+    QString value(ConfigKey key) const;
+    bool boolValue(ConfigKey key) const;
+    int intValue(ConfigKey key) const;
+    Source source(ConfigKey key) const;
 
     // Tests and the command line override single values for this process.
-    void set(const QString& key, const QString& value);
+    void set(ConfigKey key, const QString& value);
 
 private:
     Config();
@@ -45,10 +95,10 @@ private:
         QString value;
         Source source = Source::Default;
     };
-    QHash<QString, Entry> m_entries;
+    std::array<Entry, configKeyCount> m_entries;
 };
 
 // Shorthand for Config::instance().value(key).
-inline QString configValue(const QString& key) {
+inline QString configValue(ConfigKey key) {
     return Config::instance().value(key);
 }

@@ -13,7 +13,7 @@ bool holdsScripts(const QString& folder) {
 } // namespace
 
 QString resourceFolder() {
-    const QString configured = configValue(QStringLiteral("inspect/resourceDir"));
+    const QString configured = configValue(ConfigKey::InspectResourceDir);
     if (!configured.isEmpty())
         return QDir::cleanPath(QFileInfo(configured).absoluteFilePath());
     QStringList candidates;

@@ -194,7 +194,7 @@ void AuthorizedCall::handleAnswer(const Answer& answer) {
 bool AuthorizedCall::retryLater(int retryAfterSeconds, const QString& why) {
     if (m_attempt >= maxAttempts)
         return false;
-    const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
+    const int base = qMax(1, Config::instance().intValue(ConfigKey::StorageRetryBackoffMilliseconds));
     const int backoff = base << qMin(m_attempt - 1, 5);
     const int delay =
         qBound(0, retryAfterSeconds >= 0 ? retryAfterSeconds * 1000 : backoff, maxDelaySeconds * 1000);

@@ -55,11 +55,11 @@ bool BrowserSignIn::openPage(const QUrl& url) {
     return pageOpener() && pageOpener()(url);
 }
 
-QString BrowserSignIn::missingKeyMessage(const QString& provider, const QString& key) {
+QString BrowserSignIn::missingKeyMessage(const QString& provider, ConfigKey key) {
     return QStringLiteral(
                "%1 sign-in is not configured: set %2 (environment variable %3) to the client identifier "
                "registered with %1.")
-        .arg(provider, key, Config::environmentName(key));
+        .arg(provider, Config::name(key), Config::environmentName(key));
 }
 
 void BrowserSignIn::start(bool open) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Config.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -92,7 +94,7 @@ protected:
                       done,
                   int timeoutMs = 30000);
     // Text for a missing configuration value.
-    static QString missingKeyMessage(const QString& provider, const QString& key);
+    static QString missingKeyMessage(const QString& provider, ConfigKey key);
 
     QString m_state;
     QString m_verifier;

@@ -96,8 +96,8 @@ void OAuthSession::refresh() {
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
     form.addQueryItem(QStringLiteral("refresh_token"), m_tokens->refreshToken);
     form.addQueryItem(QStringLiteral("client_id"), configValue(m_settings.clientIdKey));
-    if (!m_settings.clientSecretKey.isEmpty())
-        form.addQueryItem(QStringLiteral("client_secret"), configValue(m_settings.clientSecretKey));
+    if (m_settings.clientSecretKey)
+        form.addQueryItem(QStringLiteral("client_secret"), configValue(*m_settings.clientSecretKey));
     QNetworkRequest request(QUrl(configValue(m_settings.tokenUrlKey)));
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Config.h"
+
 #include <QObject>
 #include <QString>
 
@@ -31,12 +33,12 @@ class OAuthSession : public QObject {
     Q_OBJECT
 public:
     struct Settings {
-        QString service;     // credential store service name
-        QString label;       // provider name in texts: "Dropbox"
-        QString tokenUrlKey; // Config keys of the token endpoint and client credentials
-        QString clientIdKey;
-        QString clientSecretKey;      // empty when the flow needs no secret (PKCE)
-        QByteArray scheme = "Bearer"; // the word before the token in the Authorization header
+        QString service;       // credential store service name
+        QString label;         // provider name in texts: "Dropbox"
+        ConfigKey tokenUrlKey; // the token endpoint and client credentials
+        ConfigKey clientIdKey;
+        std::optional<ConfigKey> clientSecretKey; // none when the flow needs no secret (PKCE)
+        QByteArray scheme = "Bearer";             // the word before the token in the Authorization header
     };
     explicit OAuthSession(Settings settings);
     ~OAuthSession() override = default;

@@ -19,7 +19,7 @@ protected:
     void SetUp() override {
         dir = testsupport::makeTempDir(QStringLiteral("job"));
         QDir().mkpath(workingFolder());
-        Config::instance().set(QStringLiteral("backend/baseUrl"), QStringLiteral("https://v.example"));
+        Config::instance().set(ConfigKey::BackendBaseUrl, QStringLiteral("https://v.example"));
         record = PackageRecord{QStringLiteral("com.example.big"),
                                QStringLiteral("2.1"),
                                QStringLiteral("Big Game"),

@@ -23,7 +23,7 @@ TYPED_TEST(ProviderJob, IosJobRunsEveryStepAndRegistersTheApp) {
     QString error;
     const auto server = VantryServer::start(options, &error);
     ASSERT_TRUE(server) << error.toStdString();
-    Config::instance().set(QStringLiteral("backend/baseUrl"), server->publicUrl());
+    Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
     if constexpr (!std::is_same_v<TypeParam, WorkDriveFixture>)
         currentUser().id = QStringLiteral("dbid:AAH-emulated");
 

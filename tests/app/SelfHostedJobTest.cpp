@@ -39,7 +39,7 @@ protected:
         server = VantryServer::start(options, &error);
         ASSERT_TRUE(server) << error.toStdString();
         files = options.dataDir + QStringLiteral("/files");
-        Config::instance().set(QStringLiteral("backend/baseUrl"), server->publicUrl());
+        Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
         currentUser().id = QStringLiteral("self:ann");
         dir = testsupport::makeTempDir(QStringLiteral("job"));
     }

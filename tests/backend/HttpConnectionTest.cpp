@@ -125,7 +125,7 @@ TEST_F(HttpConnectionTest, AnswersDecodeByKindWhenReachabilityIsUnknown) {
 }
 
 TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
-    Config::instance().set(QStringLiteral("backend/requestTimeoutSeconds"), QStringLiteral("1"));
+    Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, QStringLiteral("1"));
     const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x").arg(testsupport::freePort()));
     server.setAnswer(200, "{}", false);
     for (const QUrl& target : {refused, url()}) {

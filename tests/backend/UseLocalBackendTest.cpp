@@ -10,7 +10,7 @@
 #include <QTcpSocket>
 
 TEST(UseLocalBackendTest, FixedAtFirstUse) {
-    Config::instance().set(QStringLiteral("backend/baseUrl"), QStringLiteral("https://prod.example.test/"));
+    Config::instance().set(ConfigKey::BackendBaseUrl, QStringLiteral("https://prod.example.test/"));
     Zelko::setUseLocalBackend(true);
     EXPECT_EQ(Zelko::baseURL(), QStringLiteral("http://127.0.0.1:8027/"));
     Zelko::setUseLocalBackend(false);

@@ -27,7 +27,7 @@ protected:
         s_server = VantryServer::start(options, &error).release();
         ASSERT_NE(s_server, nullptr) << error.toStdString();
         // Before the first use of Zelko, which fixes the base URL for the process.
-        Config::instance().set(QStringLiteral("backend/baseUrl"), s_server->localUrl());
+        Config::instance().set(ConfigKey::BackendBaseUrl, s_server->localUrl());
     }
     static void TearDownTestSuite() {
         delete s_server;

@@ -40,7 +40,7 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     QString error;
     const auto backend = VantryServer::start(options, &error);
     ASSERT_TRUE(backend) << error.toStdString();
-    Config::instance().set(QStringLiteral("backend/baseUrl"), backend->localUrl());
+    Config::instance().set(ConfigKey::BackendBaseUrl, backend->localUrl());
     DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
     AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
     ASSERT_TRUE(dropbox.start() && auth.start());
@@ -51,7 +51,7 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     auth.setTokens(access, refresh);
     auth.addAccessToken(access); // for the revocation at sign-out
     dropbox.addAccessToken(access);
-    Config::instance().set(QStringLiteral("dropbox/redirectUri"),
+    Config::instance().set(ConfigKey::DropboxRedirectUri,
                            QStringLiteral("http://127.0.0.1:%1/oauth/dropbox").arg(testsupport::freePort()));
     QBuffer input; // nothing is pasted
     input.open(QIODevice::ReadOnly);
@@ -86,7 +86,7 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
                      run.err.contains(refresh));
     }
     EXPECT_EQ(cli({QStringLiteral("login"), QStringLiteral("box")}).status, 2);
-    Config::instance().set(QStringLiteral("dropbox/appKey"), QString());
+    Config::instance().set(ConfigKey::DropboxAppKey, QString());
     const CliResult unconfigured =
         cli({QStringLiteral("login"), QStringLiteral("dropbox"), QStringLiteral("--no-browser")});
     EXPECT_EQ(unconfigured.status, 1);

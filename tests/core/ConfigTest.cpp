@@ -26,18 +26,17 @@ TEST_F(ConfigFixture, EnvironmentBeatsFileBeatsDefault) {
     Config& config = Config::instance();
     config.reload();
 
-    EXPECT_EQ(config.value(QStringLiteral("backend/baseUrl")), QStringLiteral("https://env.example/"));
-    EXPECT_EQ(config.source(QStringLiteral("backend/baseUrl")), Config::Source::Environment);
-    EXPECT_EQ(config.value(QStringLiteral("dropbox/apiUrl")), QStringLiteral("http://127.0.0.1:9/"));
-    EXPECT_EQ(config.source(QStringLiteral("dropbox/apiUrl")), Config::Source::File);
-    EXPECT_EQ(config.value(QStringLiteral("google/tokenUrl")),
-              QStringLiteral("https://oauth2.googleapis.com/token"));
-    EXPECT_EQ(config.source(QStringLiteral("google/tokenUrl")), Config::Source::Default);
+    EXPECT_EQ(config.value(ConfigKey::BackendBaseUrl), QStringLiteral("https://env.example/"));
+    EXPECT_EQ(config.source(ConfigKey::BackendBaseUrl), Config::Source::Environment);
+    EXPECT_EQ(config.value(ConfigKey::DropboxApiUrl), QStringLiteral("http://127.0.0.1:9/"));
+    EXPECT_EQ(config.source(ConfigKey::DropboxApiUrl), Config::Source::File);
+    EXPECT_EQ(config.value(ConfigKey::GoogleTokenUrl), QStringLiteral("https://oauth2.googleapis.com/token"));
+    EXPECT_EQ(config.source(ConfigKey::GoogleTokenUrl), Config::Source::Default);
 
     // An empty variable is still a deliberate override.
     qputenv("VANTRY_DROPBOX_API_URL", "");
     config.reload();
-    EXPECT_EQ(config.value(QStringLiteral("dropbox/apiUrl")), QString());
+    EXPECT_EQ(config.value(ConfigKey::DropboxApiUrl), QString());
 }
 
 TEST_F(ConfigFixture, KeyTableIsConsistent) {
@@ -52,11 +51,10 @@ TEST_F(ConfigFixture, KeyTableIsConsistent) {
             EXPECT_STREQ(key.defaultValue, "") << "secrets have no compiled-in value: " << key.name;
         }
     }
-    EXPECT_EQ(Config::environmentName(QStringLiteral("backend/baseUrl")),
-              QStringLiteral("VANTRY_BACKEND_BASE_URL"));
-    EXPECT_EQ(Config::environmentName(QStringLiteral("zoho/externalFilesUrl")),
+    EXPECT_EQ(Config::environmentName(ConfigKey::BackendBaseUrl), QStringLiteral("VANTRY_BACKEND_BASE_URL"));
+    EXPECT_EQ(Config::environmentName(ConfigKey::ZohoExternalFilesUrl),
               QStringLiteral("VANTRY_ZOHO_EXTERNAL_FILES_URL"));
-    EXPECT_TRUE(Config::instance().value(QStringLiteral("backend/baseUrl")).endsWith(QLatin1Char('/')));
+    EXPECT_TRUE(Config::instance().value(ConfigKey::BackendBaseUrl).endsWith(QLatin1Char('/')));
 }
 
 TEST(PreferencesTest, FlagsPersistInTheUsersPrivateSettings) {

@@ -168,17 +168,17 @@ AuthorizationEmulator::~AuthorizationEmulator() {
 
 void AuthorizationEmulator::pointConfigHere() const {
     Config& config = Config::instance();
-    config.set(QStringLiteral("google/clientId"), googleClientId);
-    config.set(QStringLiteral("google/clientSecret"), QStringLiteral("GOCSPX-emulator-secret-01"));
-    config.set(QStringLiteral("google/authorizeUrl"), baseUrl() + QStringLiteral("/o/oauth2/v2/auth"));
-    config.set(QStringLiteral("google/tokenUrl"), baseUrl() + QStringLiteral("/token"));
-    config.set(QStringLiteral("dropbox/appKey"), dropboxAppKey);
-    config.set(QStringLiteral("dropbox/authorizeUrl"), baseUrl() + QStringLiteral("/oauth2/authorize"));
-    config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
-    config.set(QStringLiteral("dropbox/revokeUrl"), baseUrl() + QStringLiteral("/2/auth/token/revoke"));
-    config.set(QStringLiteral("zoho/clientId"), zohoClientId);
-    config.set(QStringLiteral("zoho/clientSecret"), zohoSecret);
-    config.set(QStringLiteral("zoho/accountsUrl"), baseUrl());
+    config.set(ConfigKey::GoogleClientId, googleClientId);
+    config.set(ConfigKey::GoogleClientSecret, QStringLiteral("GOCSPX-emulator-secret-01"));
+    config.set(ConfigKey::GoogleAuthorizeUrl, baseUrl() + QStringLiteral("/o/oauth2/v2/auth"));
+    config.set(ConfigKey::GoogleTokenUrl, baseUrl() + QStringLiteral("/token"));
+    config.set(ConfigKey::DropboxAppKey, dropboxAppKey);
+    config.set(ConfigKey::DropboxAuthorizeUrl, baseUrl() + QStringLiteral("/oauth2/authorize"));
+    config.set(ConfigKey::DropboxTokenUrl, baseUrl() + QStringLiteral("/oauth2/token"));
+    config.set(ConfigKey::DropboxRevokeUrl, baseUrl() + QStringLiteral("/2/auth/token/revoke"));
+    config.set(ConfigKey::ZohoClientId, zohoClientId);
+    config.set(ConfigKey::ZohoClientSecret, zohoSecret);
+    config.set(ConfigKey::ZohoAccountsUrl, baseUrl());
 }
 
 void AuthorizationEmulator::setTokens(const QString& accessToken, const QString& refreshToken) {

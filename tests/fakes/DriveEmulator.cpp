@@ -308,13 +308,13 @@ DriveEmulator::~DriveEmulator() {
 
 void DriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
-    config.set(QStringLiteral("google/driveUrl"), baseUrl() + QStringLiteral("/drive/v3"));
-    config.set(QStringLiteral("google/uploadUrl"), baseUrl() + QStringLiteral("/upload/drive/v3"));
-    config.set(QStringLiteral("google/userInfoUrl"), baseUrl() + QStringLiteral("/oauth2/v3/userinfo"));
-    config.set(QStringLiteral("google/tokenUrl"), baseUrl() + QStringLiteral("/token"));
-    config.set(QStringLiteral("google/downloadUrl"), baseUrl() + QStringLiteral("/download"));
-    config.set(QStringLiteral("google/clientId"), QStringLiteral("123-emu.apps.googleusercontent.com"));
-    config.set(QStringLiteral("google/clientSecret"), QStringLiteral("emu-client-secret"));
+    config.set(ConfigKey::GoogleDriveUrl, baseUrl() + QStringLiteral("/drive/v3"));
+    config.set(ConfigKey::GoogleUploadUrl, baseUrl() + QStringLiteral("/upload/drive/v3"));
+    config.set(ConfigKey::GoogleUserInfoUrl, baseUrl() + QStringLiteral("/oauth2/v3/userinfo"));
+    config.set(ConfigKey::GoogleTokenUrl, baseUrl() + QStringLiteral("/token"));
+    config.set(ConfigKey::GoogleDownloadUrl, baseUrl() + QStringLiteral("/download"));
+    config.set(ConfigKey::GoogleClientId, QStringLiteral("123-emu.apps.googleusercontent.com"));
+    config.set(ConfigKey::GoogleClientSecret, QStringLiteral("emu-client-secret"));
 }
 
 void DriveEmulator::setRefreshWithoutToken(bool on) {

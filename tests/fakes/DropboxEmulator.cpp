@@ -469,12 +469,12 @@ QString DropboxEmulator::shareHost() const {
 
 void DropboxEmulator::pointConfigHere() const {
     Config& config = Config::instance();
-    config.set(QStringLiteral("dropbox/apiUrl"), baseUrl());
-    config.set(QStringLiteral("dropbox/contentUrl"), baseUrl());
-    config.set(QStringLiteral("dropbox/tokenUrl"), baseUrl() + QStringLiteral("/oauth2/token"));
-    config.set(QStringLiteral("dropbox/shareHost"), shareHost());
-    config.set(QStringLiteral("dropbox/directHost"), QStringLiteral("127.0.0.1:%1").arg(port()));
-    config.set(QStringLiteral("dropbox/appKey"), QStringLiteral("emu0app0key0001"));
+    config.set(ConfigKey::DropboxApiUrl, baseUrl());
+    config.set(ConfigKey::DropboxContentUrl, baseUrl());
+    config.set(ConfigKey::DropboxTokenUrl, baseUrl() + QStringLiteral("/oauth2/token"));
+    config.set(ConfigKey::DropboxShareHost, shareHost());
+    config.set(ConfigKey::DropboxDirectHost, QStringLiteral("127.0.0.1:%1").arg(port()));
+    config.set(ConfigKey::DropboxAppKey, QStringLiteral("emu0app0key0001"));
 }
 
 void DropboxEmulator::setAccount(const Account& account) {

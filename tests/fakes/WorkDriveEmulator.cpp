@@ -250,10 +250,11 @@ WorkDriveEmulator::~WorkDriveEmulator() {
 
 void WorkDriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
-    for (const char* key : {"zoho/apiUrl", "zoho/uploadUrl", "zoho/accountsUrl", "zoho/externalFilesUrl"})
-        config.set(QString::fromLatin1(key), baseUrl());
-    config.set(QStringLiteral("zoho/clientId"), QStringLiteral("1000.EMU0CLIENT0ID0000000000000000000"));
-    config.set(QStringLiteral("zoho/clientSecret"), QStringLiteral("emu-zoho-client-secret"));
+    for (ConfigKey key : {ConfigKey::ZohoApiUrl, ConfigKey::ZohoUploadUrl, ConfigKey::ZohoAccountsUrl,
+                          ConfigKey::ZohoExternalFilesUrl})
+        config.set(key, baseUrl());
+    config.set(ConfigKey::ZohoClientId, QStringLiteral("1000.EMU0CLIENT0ID0000000000000000000"));
+    config.set(ConfigKey::ZohoClientSecret, QStringLiteral("emu-zoho-client-secret"));
 }
 
 void WorkDriveEmulator::setTokenAnswersWithoutToken(bool on) {

@@ -177,7 +177,7 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
 }
 
 TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {
-    Config::instance().set(QStringLiteral("backend/requestTimeoutSeconds"), QStringLiteral("1"));
+    Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, QStringLiteral("1"));
     CannedServer silent;
     silent.setAnswer(200, QByteArray(), false);
     HistoryPane pane(BackendApi(silent.baseUrl()), userSource(QStringLiteral("patient-user")));

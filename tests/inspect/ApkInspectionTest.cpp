@@ -104,7 +104,7 @@ TEST(ApkInspection, CorpusPackages) {
 TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     const QString apk = dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const QString folder = makeTempDir(QStringLiteral("res"));
-    Config::instance().set(QStringLiteral("inspect/resourceDir"), folder);
+    Config::instance().set(ConfigKey::InspectResourceDir, folder);
     EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure,
               QStringLiteral("The package inspection scripts are missing."));
 

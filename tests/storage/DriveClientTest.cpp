@@ -114,7 +114,7 @@ TEST_F(DriveClient, LargeFilesGetTheLinkThatSkipsTheVirusScanWarning) {
 }
 
 TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
-    Config::instance().set(QStringLiteral("google/uploadChunkBytes"), QString::number(256 * 1024));
+    Config::instance().set(ConfigKey::GoogleUploadChunkBytes, QString::number(256 * 1024));
     const QByteArray bytes = pattern(1300 * 1000);
     folder(QStringLiteral("/Vantry"));
     emulator->injectFault(QStringLiteral("chunk"), Fault::KeepPart);

@@ -7,8 +7,8 @@ using Fault = DropboxEmulator::Fault;
 using testsupport::waitUntil;
 
 void useSmallSessions() {
-    Config::instance().set(QStringLiteral("dropbox/singleUploadLimitBytes"), QStringLiteral("65536"));
-    Config::instance().set(QStringLiteral("dropbox/uploadChunkBytes"), QStringLiteral("40000"));
+    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
+    Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("40000"));
 }
 
 using DropboxClient = DropboxFixture;
@@ -87,7 +87,7 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
     const QByteArray bytes = pattern(170000);
     const QString path = local(QStringLiteral("retry.ipa"), bytes);
     const QString append = QStringLiteral("files/upload_session/append_v2");
-    Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     emulator->injectFault(append, Fault::TooManyRequests, 1, 1);
     emulator->injectFault(append, Fault::ServerError);
     emulator->injectFault(append, Fault::DropConnection);
@@ -109,8 +109,8 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
 }
 
 TEST_F(DropboxClient, CancelStopsARunningUploadAndCallsNothingAfter) {
-    Config::instance().set(QStringLiteral("dropbox/singleUploadLimitBytes"), QStringLiteral("1048576"));
-    Config::instance().set(QStringLiteral("dropbox/uploadChunkBytes"), QStringLiteral("4194304"));
+    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("1048576"));
+    Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("4194304"));
     const QString path = local(QStringLiteral("slow.ipa"), pattern(24 << 20));
     emulator->setSlowBytesPerSecond(8 << 20);
     emulator->injectFault(QStringLiteral("files/upload_session/append_v2"), Fault::Slow, 10);

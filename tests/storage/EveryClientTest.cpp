@@ -162,7 +162,7 @@ template <class Fixture> class EveryOperation : public Fixture {
 protected:
     void SetUp() override {
         Fixture::SetUp();
-        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
             privateSpaceId() = WorkDriveEmulator::privateSpace;
         m_file = this->local(QStringLiteral("App.ipa"), "package bytes");

@@ -157,7 +157,7 @@ TEST(SelfHostedCredentialsTest, EnvironmentThenStoreThenConfigThenTheLocalServer
     ASSERT_TRUE(found);
     EXPECT_EQ(found->url, QStringLiteral("https://files.example.com/"));
     EXPECT_EQ(found->token, QStringLiteral("stored-token"));
-    config.set(QStringLiteral("selfhosted/token"), QStringLiteral("env-token"));
+    config.set(ConfigKey::SelfHostedToken, QStringLiteral("env-token"));
     EXPECT_EQ(selfHostedCredentials()->token, QStringLiteral("env-token"));
     KeychainHelper().save(selfHostedService, KeychainHelper::accountName, QString());
     QFile::remove(defaultServerTokenPath());

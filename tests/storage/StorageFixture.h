@@ -142,7 +142,7 @@ protected:
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
         emulator->setRefreshToken(refreshToken);
-        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         GoogleAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     }
     void unlink() { GoogleAuth::instance().unlinkAndResetClients(); }
@@ -159,8 +159,8 @@ protected:
 
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
-        Config::instance().set(QStringLiteral("zoho/settleMilliseconds"), QStringLiteral("10"));
-        Config::instance().set(QStringLiteral("storage/retryBackoffMilliseconds"), QStringLiteral("20"));
+        Config::instance().set(ConfigKey::ZohoSettleMilliseconds, QStringLiteral("10"));
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
                               refreshToken);
         ZohoAuthentication::resetAccessToken();

@@ -234,9 +234,9 @@ TEST(ZohoAuthentication, TokenAnswers) {
               QStringLiteral("1000.a"));
     EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("[1]").has_value());
     EXPECT_FALSE(ZohoAuthentication::handleTokenResponse("not json").has_value());
-    Config::instance().set(QStringLiteral("zoho/accountsUrl"), QStringLiteral("https://accounts.zoho.eu"));
-    Config::instance().set(QStringLiteral("zoho/clientId"), QStringLiteral("1000.ID"));
-    Config::instance().set(QStringLiteral("zoho/clientSecret"), QStringLiteral("s3"));
+    Config::instance().set(ConfigKey::ZohoAccountsUrl, QStringLiteral("https://accounts.zoho.eu"));
+    Config::instance().set(ConfigKey::ZohoClientId, QStringLiteral("1000.ID"));
+    Config::instance().set(ConfigKey::ZohoClientSecret, QStringLiteral("s3"));
     EXPECT_EQ(ZohoAuthentication::refreshURL(QStringLiteral("1000.r")).toString(),
               QStringLiteral("https://accounts.zoho.eu/oauth/v2/"
                              "token?refresh_token=1000.r&grant_type=refresh_token&client_id=1000.ID"

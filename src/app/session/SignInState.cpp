@@ -102,7 +102,7 @@ void signOut(std::function<void()> done) {
             forget();
             return;
         }
-        QNetworkRequest request(QUrl(configValue(QStringLiteral("dropbox/revokeUrl"))));
+        QNetworkRequest request(QUrl(configValue(ConfigKey::DropboxRevokeUrl)));
         request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
         request.setTransferTimeout(10000);

@@ -70,7 +70,7 @@ void LoginController::startBrowserSignIn(SignedInProvider provider) {
 }
 
 void LoginController::startSelfHosted() {
-    QString url = configValue(QStringLiteral("selfhosted/url"));
+    QString url = configValue(ConfigKey::SelfHostedUrl);
     if (const auto stored = SelfHostedSignIn::stored())
         url = stored->url;
     auto* server = new ServerSignInWindow(url, window());

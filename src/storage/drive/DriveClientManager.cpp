@@ -15,7 +15,7 @@
 
 namespace {
 QString driveUrl(const QString& path) {
-    return configValue(QStringLiteral("google/driveUrl")) + path;
+    return configValue(ConfigKey::GoogleDriveUrl) + path;
 }
 
 QByteArray json(const QJsonObject& object) {
@@ -161,7 +161,7 @@ void DriveClientManager::uploadFile(const QString& localPath, const QString& rem
 QString DriveClientManager::directLink(const QString& fileId) {
     // The form that carries the confirmation: above the virus-scan limit the plain form answers
     // with a warning page instead of the file.
-    return configValue(QStringLiteral("google/downloadUrl")) + QStringLiteral("?id=") + fileId +
+    return configValue(ConfigKey::GoogleDownloadUrl) + QStringLiteral("?id=") + fileId +
            QStringLiteral("&export=download&confirm=t");
 }
 
@@ -219,7 +219,7 @@ void DriveClientManager::getUserData(UserCompletion completion) {
     // The token travels in the query as the endpoint expects; this URL is never logged.
     CallRequest request;
     request.method = "GET";
-    request.url = QUrl(configValue(QStringLiteral("google/userInfoUrl")) + QStringLiteral("?alt=json"));
+    request.url = QUrl(configValue(ConfigKey::GoogleUserInfoUrl) + QStringLiteral("?alt=json"));
     request.tokenQueryItem = QStringLiteral("access_token");
     request.label = QStringLiteral("Google userinfo");
     call(std::move(request), [this, completion](const CallResult& result) {

@@ -22,7 +22,7 @@ qint64 storedBytes(const QByteArray& range) {
 qint64 DriveUpload::chunkSize() {
     // Drive wants every chunk but the last in multiples of 256 KiB.
     const qint64 quantum = 256 * 1024;
-    const qint64 configured = configValue(QStringLiteral("google/uploadChunkBytes")).toLongLong();
+    const qint64 configured = configValue(ConfigKey::GoogleUploadChunkBytes).toLongLong();
     return configured >= quantum ? configured / quantum * quantum : qint64(8) << 20;
 }
 
@@ -41,7 +41,7 @@ void DriveUpload::startSession() {
     m_offset = 0;
     CallRequest request;
     request.url =
-        QUrl(configValue(QStringLiteral("google/uploadUrl")) + QStringLiteral("/files?uploadType=resumable"));
+        QUrl(configValue(ConfigKey::GoogleUploadUrl) + QStringLiteral("/files?uploadType=resumable"));
     request.headers = {{"Content-Type", "application/json; charset=UTF-8"},
                        {"X-Upload-Content-Type", uploadMime},
                        {"X-Upload-Content-Length", QByteArray::number(m_size)}};
@@ -142,7 +142,7 @@ void DriveUpload::recover(const CallResult& result) {
                  : QStringLiteral("Google Drive is not answering right now. Try again later.")});
         return;
     }
-    const int base = qMax(1, Config::instance().intValue(QStringLiteral("storage/retryBackoffMilliseconds")));
+    const int base = qMax(1, Config::instance().intValue(ConfigKey::StorageRetryBackoffMilliseconds));
     const int delay = qMin(base << (m_recoveries - 1), 60000);
     logLine(QStringLiteral("Drive upload interrupted (%1); asking the session in %2 ms")
                 .arg(result.status == 0 ? QStringLiteral("no answer")

@@ -32,8 +32,8 @@ QString GoogleSignIn::scopes() {
 }
 
 std::optional<QString> GoogleSignIn::prepare() {
-    if (configValue(QStringLiteral("google/clientId")).isEmpty())
-        return missingKeyMessage(label(), QStringLiteral("google/clientId"));
+    if (configValue(ConfigKey::GoogleClientId).isEmpty())
+        return missingKeyMessage(label(), ConfigKey::GoogleClientId);
     LoopbackReceiver* receiver = listenOnLoopback(0, QStringLiteral("/"));
     if (!receiver)
         return QStringLiteral("Could not listen on 127.0.0.1 for the answer from Google.");
@@ -43,9 +43,9 @@ std::optional<QString> GoogleSignIn::prepare() {
 }
 
 QUrl GoogleSignIn::buildAuthorizationUrl() {
-    QUrl url(configValue(QStringLiteral("google/authorizeUrl")));
+    QUrl url(configValue(ConfigKey::GoogleAuthorizeUrl));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("client_id"), configValue(QStringLiteral("google/clientId")));
+    query.addQueryItem(QStringLiteral("client_id"), configValue(ConfigKey::GoogleClientId));
     query.addQueryItem(QStringLiteral("redirect_uri"), m_redirect.toString());
     query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
     query.addQueryItem(QStringLiteral("scope"), scopes());
@@ -63,14 +63,14 @@ bool GoogleSignIn::ownsRedirect(const QUrl& url) const {
 
 void GoogleSignIn::exchange(const QString& code) {
     QUrlQuery form;
-    form.addQueryItem(QStringLiteral("client_id"), configValue(QStringLiteral("google/clientId")));
-    form.addQueryItem(QStringLiteral("client_secret"), configValue(QStringLiteral("google/clientSecret")));
+    form.addQueryItem(QStringLiteral("client_id"), configValue(ConfigKey::GoogleClientId));
+    form.addQueryItem(QStringLiteral("client_secret"), configValue(ConfigKey::GoogleClientSecret));
     form.addQueryItem(QStringLiteral("code"), code);
     form.addQueryItem(QStringLiteral("code_verifier"), m_verifier);
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("authorization_code"));
     form.addQueryItem(QStringLiteral("redirect_uri"), m_redirect.toString());
     postForm(
-        QUrl(configValue(QStringLiteral("google/tokenUrl"))), form.toString(QUrl::FullyEncoded).toUtf8(),
+        QUrl(configValue(ConfigKey::GoogleTokenUrl)), form.toString(QUrl::FullyEncoded).toUtf8(),
         [this](int status, const QJsonObject& answer, const QByteArray&, const QString& networkError) {
             const QString access = answer.value(QStringLiteral("access_token")).toString();
             if (status != 200 || access.isEmpty()) {

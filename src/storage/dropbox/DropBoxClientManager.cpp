@@ -162,8 +162,8 @@ void DropBoxClientManager::listExistingLink(const QString& remotePath, LinkCompl
 }
 
 void DropBoxClientManager::deliverLink(const QString& sharedUrl, const LinkCompletion& completion) {
-    completion(DropboxWire::directLink(sharedUrl, configValue(QStringLiteral("dropbox/shareHost")),
-                                       configValue(QStringLiteral("dropbox/directHost"))));
+    completion(DropboxWire::directLink(sharedUrl, configValue(ConfigKey::DropboxShareHost),
+                                       configValue(ConfigKey::DropboxDirectHost)));
 }
 
 void DropBoxClientManager::getUserData(UserCompletion completion) {

@@ -3,6 +3,6 @@
 OAuthSession& DropboxAuth::instance() {
     static OAuthSession* session =
         new OAuthSession({QStringLiteral("dropbox_auth"), QStringLiteral("Dropbox"),
-                          QStringLiteral("dropbox/tokenUrl"), QStringLiteral("dropbox/appKey"), QString()});
+                          ConfigKey::DropboxTokenUrl, ConfigKey::DropboxAppKey, std::nullopt});
     return *session;
 }

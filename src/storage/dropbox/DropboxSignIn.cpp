@@ -31,9 +31,9 @@ DropboxSignIn* DropboxSignIn::pending() {
 }
 
 std::optional<QString> DropboxSignIn::prepare() {
-    if (configValue(QStringLiteral("dropbox/appKey")).isEmpty())
-        return missingKeyMessage(label(), QStringLiteral("dropbox/appKey"));
-    m_redirect = QUrl(configValue(QStringLiteral("dropbox/redirectUri")));
+    if (configValue(ConfigKey::DropboxAppKey).isEmpty())
+        return missingKeyMessage(label(), ConfigKey::DropboxAppKey);
+    m_redirect = QUrl(configValue(ConfigKey::DropboxRedirectUri));
     if (isLoopback(m_redirect) && !listenOnLoopback(quint16(m_redirect.port(80)), m_redirect.path()))
         return QStringLiteral(
                    "Port %1 of 127.0.0.1, where Dropbox sends its answer (dropbox/redirectUri), is in "
@@ -44,9 +44,9 @@ std::optional<QString> DropboxSignIn::prepare() {
 }
 
 QUrl DropboxSignIn::buildAuthorizationUrl() {
-    QUrl url(configValue(QStringLiteral("dropbox/authorizeUrl")));
+    QUrl url(configValue(ConfigKey::DropboxAuthorizeUrl));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("client_id"), configValue(QStringLiteral("dropbox/appKey")));
+    query.addQueryItem(QStringLiteral("client_id"), configValue(ConfigKey::DropboxAppKey));
     query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
     if (!m_redirect.isEmpty()) {
         query.addQueryItem(QStringLiteral("redirect_uri"), m_redirect.toString());
@@ -76,12 +76,11 @@ void DropboxSignIn::exchange(const QString& code) {
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("authorization_code"));
     form.addQueryItem(QStringLiteral("code"), code);
-    form.addQueryItem(QStringLiteral("client_id"), configValue(QStringLiteral("dropbox/appKey")));
+    form.addQueryItem(QStringLiteral("client_id"), configValue(ConfigKey::DropboxAppKey));
     form.addQueryItem(QStringLiteral("code_verifier"), m_verifier);
     if (!m_redirect.isEmpty())
         form.addQueryItem(QStringLiteral("redirect_uri"), m_redirect.toString());
-    postForm(QUrl(configValue(QStringLiteral("dropbox/tokenUrl"))),
-             form.toString(QUrl::FullyEncoded).toUtf8(),
+    postForm(QUrl(configValue(ConfigKey::DropboxTokenUrl)), form.toString(QUrl::FullyEncoded).toUtf8(),
              [this](int status, const QJsonObject& answer, const QByteArray&, const QString& networkError) {
                  const QString access = answer.value(QStringLiteral("access_token")).toString();
                  if (status != 200 || access.isEmpty()) {

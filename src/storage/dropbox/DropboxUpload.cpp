@@ -16,12 +16,12 @@ QJsonObject cursor(const QString& sessionId, qint64 offset) {
 } // namespace
 
 qint64 DropboxUpload::singleRequestLimit() {
-    const qint64 configured = configValue(QStringLiteral("dropbox/singleUploadLimitBytes")).toLongLong();
+    const qint64 configured = configValue(ConfigKey::DropboxSingleUploadLimitBytes).toLongLong();
     return configured > 0 ? configured : qint64(150) << 20;
 }
 
 qint64 DropboxUpload::chunkSize() {
-    const qint64 configured = configValue(QStringLiteral("dropbox/uploadChunkBytes")).toLongLong();
+    const qint64 configured = configValue(ConfigKey::DropboxUploadChunkBytes).toLongLong();
     // Dropbox takes at most 150 MiB per request; 4 MiB multiples keep the session cheap for it.
     return configured > 0 ? qMin(configured, qint64(150) << 20) : qint64(8) << 20;
 }

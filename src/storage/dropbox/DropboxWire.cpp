@@ -61,7 +61,7 @@ QString localPath(const QString& path) {
 
 CallRequest rpc(const QString& route, const QByteArray& json) {
     CallRequest request;
-    request.url = QUrl(configValue(QStringLiteral("dropbox/apiUrl")) + QStringLiteral("/2/") + route);
+    request.url = QUrl(configValue(ConfigKey::DropboxApiUrl) + QStringLiteral("/2/") + route);
     request.headers = {{"Content-Type", "application/json"}};
     request.body = json;
     request.label = QStringLiteral("Dropbox ") + route;
@@ -71,7 +71,7 @@ CallRequest rpc(const QString& route, const QByteArray& json) {
 CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset,
                     qint64 length) {
     CallRequest request;
-    request.url = QUrl(configValue(QStringLiteral("dropbox/contentUrl")) + QStringLiteral("/2/") + route);
+    request.url = QUrl(configValue(ConfigKey::DropboxContentUrl) + QStringLiteral("/2/") + route);
     request.headers = {{"Content-Type", "application/octet-stream"},
                        {"Dropbox-API-Arg", headerSafeJson(arg)}};
     request.filePath = filePath;

@@ -12,9 +12,6 @@
 
 namespace {
 
-const QString kUrlKey = QStringLiteral("selfhosted/url");
-const QString kTokenKey = QStringLiteral("selfhosted/token");
-
 bool onThisMachine(const QString& url) {
     const QString host = QUrl(url).host();
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
@@ -39,7 +36,8 @@ std::optional<SelfHostedCredentials> selfHostedCredentials() {
         found.token = object.value(QStringLiteral("token")).toString();
     }
     // An explicit environment wins over what is stored; the file and the defaults only fill gaps.
-    for (const auto& [key, field] : {std::pair{kUrlKey, &found.url}, std::pair{kTokenKey, &found.token}}) {
+    for (const auto& [key, field] : {std::pair{ConfigKey::SelfHostedUrl, &found.url},
+                                     std::pair{ConfigKey::SelfHostedToken, &found.token}}) {
         const QString value = config.value(key).trimmed();
         if (!value.isEmpty() && (field->isEmpty() || config.source(key) == Config::Source::Environment))
             *field = value;

@@ -54,30 +54,29 @@ QString& lastAccessToken() {
 
 QUrl authorizationURL() {
     oauthState() = randomString(10);
-    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
+    return QUrl(configValue(ConfigKey::ZohoAccountsUrl) +
                 QStringLiteral("/oauth/v2/auth?response_type=code&client_id=") +
-                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&redirect_uri=") +
-                configValue(QStringLiteral("zoho/redirectUri")) + QStringLiteral("&scope=") + scopes +
+                configValue(ConfigKey::ZohoClientId) + QStringLiteral("&redirect_uri=") +
+                configValue(ConfigKey::ZohoRedirectUri) + QStringLiteral("&scope=") + scopes +
                 QStringLiteral("&state=") + oauthState() +
                 QStringLiteral("&prompt=consent&access_type=offline"));
 }
 
 QUrl codeExchangeURL(const QString& code) {
-    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
+    return QUrl(configValue(ConfigKey::ZohoAccountsUrl) +
                 QStringLiteral("/oauth/v2/token?grant_type=authorization_code&client_id=") +
-                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&code=") + code +
-                QStringLiteral("&redirect_uri=") + configValue(QStringLiteral("zoho/redirectUri")) +
+                configValue(ConfigKey::ZohoClientId) + QStringLiteral("&code=") + code +
+                QStringLiteral("&redirect_uri=") + configValue(ConfigKey::ZohoRedirectUri) +
                 QStringLiteral("&scope=") + scopes + QStringLiteral("&state=") + oauthState() +
-                QStringLiteral("&client_secret=") + configValue(QStringLiteral("zoho/clientSecret")));
+                QStringLiteral("&client_secret=") + configValue(ConfigKey::ZohoClientSecret));
 }
 
 QUrl refreshURL(const QString& refreshToken) {
-    return QUrl(configValue(QStringLiteral("zoho/accountsUrl")) +
-                QStringLiteral("/oauth/v2/token?refresh_token=") + refreshToken +
-                QStringLiteral("&grant_type=refresh_token&client_id=") +
-                configValue(QStringLiteral("zoho/clientId")) + QStringLiteral("&redirect_uri=") +
-                configValue(QStringLiteral("zoho/redirectUri")) + QStringLiteral("&scope=") + scopes +
-                QStringLiteral("&client_secret=") + configValue(QStringLiteral("zoho/clientSecret")));
+    return QUrl(configValue(ConfigKey::ZohoAccountsUrl) + QStringLiteral("/oauth/v2/token?refresh_token=") +
+                refreshToken + QStringLiteral("&grant_type=refresh_token&client_id=") +
+                configValue(ConfigKey::ZohoClientId) + QStringLiteral("&redirect_uri=") +
+                configValue(ConfigKey::ZohoRedirectUri) + QStringLiteral("&scope=") + scopes +
+                QStringLiteral("&client_secret=") + configValue(ConfigKey::ZohoClientSecret));
 }
 
 std::optional<QString> handleTokenResponse(const QByteArray& body) {
@@ -168,9 +167,8 @@ namespace {
 class ZohoSession : public OAuthSession {
 public:
     ZohoSession()
-        : OAuthSession({refreshTokenService, QStringLiteral("Zoho WorkDrive"),
-                        QStringLiteral("zoho/accountsUrl"), QStringLiteral("zoho/clientId"),
-                        QStringLiteral("zoho/clientSecret"), "Zoho-oauthtoken"}) {}
+        : OAuthSession({refreshTokenService, QStringLiteral("Zoho WorkDrive"), ConfigKey::ZohoAccountsUrl,
+                        ConfigKey::ZohoClientId, ConfigKey::ZohoClientSecret, "Zoho-oauthtoken"}) {}
 
     void withAccessToken(TokenCallback callback, bool forceRefresh) override {
         withFreshAccessToken(

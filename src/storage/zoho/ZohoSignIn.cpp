@@ -40,8 +40,8 @@ bool ZohoSignIn::needsPastedCode() const {
 }
 
 std::optional<QString> ZohoSignIn::prepare() {
-    if (configValue(QStringLiteral("zoho/clientId")).isEmpty())
-        return missingKeyMessage(label(), QStringLiteral("zoho/clientId"));
+    if (configValue(ConfigKey::ZohoClientId).isEmpty())
+        return missingKeyMessage(label(), ConfigKey::ZohoClientId);
     NotificationCenter::instance().observe(
         QStringLiteral("zohocode_Receiver"), this, [this](const QVariantMap& userInfo) {
             const QVariant code = userInfo.value(QStringLiteral("code"));

@@ -16,12 +16,12 @@ const QString notFormatted = QStringLiteral("User Data is not formatted");
 const QString folderNotFormatted = QStringLiteral("Folder creation response data is not formatted");
 
 QUrl api(const QString& path) {
-    return QUrl(configValue(QStringLiteral("zoho/apiUrl")) + path);
+    return QUrl(configValue(ConfigKey::ZohoApiUrl) + path);
 }
 
 // The pauses WorkDrive needs before an upload's result and a new file's link can be asked for.
 int settle(double factor) {
-    return int(factor * Config::instance().intValue(QStringLiteral("zoho/settleMilliseconds")));
+    return int(factor * Config::instance().intValue(ConfigKey::ZohoSettleMilliseconds));
 }
 
 QJsonObject at(const QJsonObject& o, std::initializer_list<const char*> path) {
@@ -60,7 +60,7 @@ std::pair<QString, QString> ZohoWDClient::splitName(const QString& fileName) {
 QString ZohoWDClient::directLink(const QString& resourceId, const QString& linkId) {
     const QByteArray message =
         QJsonDocument(QJsonObject{{QStringLiteral("linkId"), linkId}}).toJson(QJsonDocument::Compact);
-    return configValue(QStringLiteral("zoho/externalFilesUrl")) +
+    return configValue(ConfigKey::ZohoExternalFilesUrl) +
            QStringLiteral("/public/workdrive-external/download/") + resourceId +
            QStringLiteral("?x-cli-msg=") +
            QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(message)));
@@ -259,8 +259,8 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
         const QString uploadId = helper->uploadID;
         after(settle(0.5), [this, uploadId, completion] { askUploadResult(uploadId, completion); });
     };
-    helper->uploadFileData(QUrl(configValue(QStringLiteral("zoho/uploadUrl")) + QStringLiteral("/upload")),
-                           parent, baseName);
+    helper->uploadFileData(QUrl(configValue(ConfigKey::ZohoUploadUrl) + QStringLiteral("/upload")), parent,
+                           baseName);
 }
 
 void ZohoWDClient::askUploadResult(const QString& uploadId, UploadCompletion completion) {

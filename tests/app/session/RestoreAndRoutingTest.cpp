@@ -184,10 +184,9 @@ TEST(SingleInstance, ASecondVantryHandsItsUrlToTheRunningOne) {
 }
 
 TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignUrls) {
-    Config::instance().set(QStringLiteral("dropbox/appKey"), QStringLiteral("abcdefghij12345"));
-    Config::instance().set(QStringLiteral("dropbox/redirectUri"), QStringLiteral("vantry://dropbox/auth"));
-    Config::instance().set(QStringLiteral("google/clientId"),
-                           QStringLiteral("1-x.apps.googleusercontent.com"));
+    Config::instance().set(ConfigKey::DropboxAppKey, QStringLiteral("abcdefghij12345"));
+    Config::instance().set(ConfigKey::DropboxRedirectUri, QStringLiteral("vantry://dropbox/auth"));
+    Config::instance().set(ConfigKey::GoogleClientId, QStringLiteral("1-x.apps.googleusercontent.com"));
     BrowserSignIn::setPageOpener([](const QUrl&) { return true; });
     GoogleSignIn google;
     google.start();

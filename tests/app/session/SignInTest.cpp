@@ -105,7 +105,7 @@ VantryServer& backend() {
 class SignIn : public ::testing::Test {
 protected:
     void SetUp() override {
-        Config::instance().set(QStringLiteral("backend/baseUrl"), backend().localUrl());
+        Config::instance().set(ConfigKey::BackendBaseUrl, backend().localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
         dropbox = std::make_unique<DropboxEmulator>(dir + QStringLiteral("/dropbox"));
         drive = std::make_unique<DriveEmulator>(dir + QStringLiteral("/drive"));
@@ -198,7 +198,7 @@ TEST_F(SignIn, EachProviderSignsInEndToEndStoringOneCredentialAndSettingOneFlag)
         for (const QString& flag : flags)
             Preferences::setFlag(flag, false);
         ZohoAuthentication::resetAccessToken();
-        Config::instance().set(QStringLiteral("dropbox/redirectUri"), c.redirectUri);
+        Config::instance().set(ConfigKey::DropboxRedirectUri, c.redirectUri);
         const Ending ending = signIn(c.provider);
         ASSERT_TRUE(ending.user) << (ending.result ? ending.result->message.toStdString() : "");
         EXPECT_FALSE(ending.user->id.isEmpty());
@@ -245,7 +245,7 @@ TEST_F(SignIn, RefusedAnswersEndAsTheyShouldAndStoreNothing) {
         {SignedInProvider::Zoho, Denied, O::Cancelled, ""},
         {SignedInProvider::Zoho, ClosedBrowser, O::Cancelled, ""},
     };
-    Config::instance().set(QStringLiteral("dropbox/redirectUri"),
+    Config::instance().set(ConfigKey::DropboxRedirectUri,
                            QStringLiteral("http://127.0.0.1:%1/").arg(testsupport::freePort()));
     for (const Case& c : cases) {
         SCOPED_TRACE(providerLabel(c.provider).toStdString() + " fault " + std::to_string(c.fault));
@@ -330,18 +330,19 @@ TEST_F(SignIn, ZohoSendsItsQueryStringsExactlyWithTheLatestState) {
 TEST_F(SignIn, EmptyClientIdentifierNamesTheKeyToSet) {
     const struct {
         SignedInProvider provider;
-        const char* key;
-    } cases[] = {{SignedInProvider::Drive, "google/clientId"},
-                 {SignedInProvider::Dropbox, "dropbox/appKey"},
-                 {SignedInProvider::Zoho, "zoho/clientId"}};
+        ConfigKey key;
+        const char* name;
+    } cases[] = {{SignedInProvider::Drive, ConfigKey::GoogleClientId, "google/clientId"},
+                 {SignedInProvider::Dropbox, ConfigKey::DropboxAppKey, "dropbox/appKey"},
+                 {SignedInProvider::Zoho, ConfigKey::ZohoClientId, "zoho/clientId"}};
     int opened = 0;
     BrowserSignIn::setPageOpener([&opened](const QUrl&) { return ++opened > 0; });
     for (const auto& c : cases) {
-        Config::instance().set(QString::fromLatin1(c.key), QString());
+        Config::instance().set(c.key, QString());
         const Ending ending = signIn(c.provider);
         ASSERT_TRUE(ending.result);
         EXPECT_EQ(ending.result->outcome, SignInResult::Outcome::Failed);
-        EXPECT_TRUE(ending.result->message.contains(QLatin1String(c.key)))
+        EXPECT_TRUE(ending.result->message.contains(QLatin1String(c.name)))
             << ending.result->message.toStdString();
     }
     EXPECT_EQ(opened, 0);

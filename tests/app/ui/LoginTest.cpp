@@ -44,7 +44,7 @@ protected:
         QString error;
         server = VantryServer::start(options, &error);
         ASSERT_TRUE(server) << error.toStdString();
-        Config::instance().set(QStringLiteral("backend/baseUrl"), server->localUrl());
+        Config::instance().set(ConfigKey::BackendBaseUrl, server->localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
         dropbox = std::make_unique<DropboxEmulator>(dir + QStringLiteral("/dropbox"));
         auth = std::make_unique<AuthorizationEmulator>(dir + QStringLiteral("/auth"));
@@ -143,7 +143,7 @@ TEST_F(LoginTest, CancelledOrFailedSignInLeavesTheScreenWithALine) {
     EXPECT_TRUE(login()->loginView()->button(LoginView::Provider::Drive)->isEnabled());
 
     // No client identifier configured: the flow cannot start, and says so.
-    Config::instance().set(QStringLiteral("dropbox/appKey"), QString());
+    Config::instance().set(ConfigKey::DropboxAppKey, QString());
     login()->loginView()->button(LoginView::Provider::Dropbox)->click();
     EXPECT_EQ(login()->waitingWindow(), nullptr);
     EXPECT_FALSE(login()->loginView()->message().isEmpty());

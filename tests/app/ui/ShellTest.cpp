@@ -46,9 +46,9 @@ protected:
         server = VantryServer::start(options, &error);
         ASSERT_TRUE(server) << error.toStdString();
         Config& config = Config::instance();
-        config.set(QStringLiteral("backend/baseUrl"), server->publicUrl());
-        config.set(QStringLiteral("selfhosted/url"), server->localUrl());
-        config.set(QStringLiteral("selfhosted/token"), server->storageToken());
+        config.set(ConfigKey::BackendBaseUrl, server->publicUrl());
+        config.set(ConfigKey::SelfHostedUrl, server->localUrl());
+        config.set(ConfigKey::SelfHostedToken, server->storageToken());
         Preferences::setFlag(Preferences::isSelfHosted, true);
         shell = std::make_unique<AppShell>();
         shell->showMainPanes();

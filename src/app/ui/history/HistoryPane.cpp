@@ -228,8 +228,7 @@ void HistoryPane::refresh() {
     delete m_request;
     m_request = new QObject(this);
     // The backend's own time-out, plus a little for the answer to travel back to us.
-    m_deadline.start(Config::instance().intValue(QStringLiteral("backend/requestTimeoutSeconds")) * 1000 +
-                     500);
+    m_deadline.start(Config::instance().intValue(ConfigKey::BackendRequestTimeoutSeconds) * 1000 + 500);
     startLoading();
     m_users(
         m_request,
@@ -244,8 +243,7 @@ void HistoryPane::refresh() {
 }
 
 void HistoryPane::fetchApps(const QString& userId) {
-    m_deadline.start(Config::instance().intValue(QStringLiteral("backend/requestTimeoutSeconds")) * 1000 +
-                     500);
+    m_deadline.start(Config::instance().intValue(ConfigKey::BackendRequestTimeoutSeconds) * 1000 + 500);
     QPointer<QObject> request = m_request;
     m_backend.fetchApps(
         userId,
