@@ -5,6 +5,7 @@
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
 #include "server/Database.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/StorageFixture.h"
 
@@ -18,11 +19,8 @@ TYPED_TEST_SUITE(ProviderJob, Fixtures);
 
 TYPED_TEST(ProviderJob, IosJobRunsEveryStepAndRegistersTheApp) {
     ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-    options.port = 0;
-    QString error;
-    const auto server = VantryServer::start(options, &error);
-    ASSERT_TRUE(server) << error.toStdString();
+    const auto server = startServer(options);
+    ASSERT_TRUE(server);
     Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
     if constexpr (!std::is_same_v<TypeParam, WorkDriveFixture>)
         currentUser().id = QStringLiteral("dbid:AAH-emulated");

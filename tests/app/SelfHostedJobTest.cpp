@@ -7,6 +7,7 @@
 #include "core/WorkingFolder.h"
 #include "qrcode/QRCode.h"
 #include "server/Database.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/selfhosted/SelfHostedClientManager.h"
@@ -33,11 +34,9 @@ protected:
     void SetUp() override {
         ServerOptions options;
         options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-        options.port = 0;
         options.ownerId = QStringLiteral("self:ann");
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
+        server = startServer(options);
+        ASSERT_TRUE(server);
         files = options.dataDir + QStringLiteral("/files");
         Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
         currentUser().id = QStringLiteral("self:ann");

@@ -5,6 +5,7 @@
 #include "core/Config.h"
 #include "core/CrashHandler.h"
 #include "server/Database.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"
 
@@ -20,12 +21,9 @@ class ZelkoServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("zelko-server"));
-        options.port = 0;
         options.publicUrl = QStringLiteral("https://get.example.test/");
-        QString error;
-        s_server = VantryServer::start(options, &error).release();
-        ASSERT_NE(s_server, nullptr) << error.toStdString();
+        s_server = startServer(options).release();
+        ASSERT_NE(s_server, nullptr);
         // Before the first use of Zelko, which fixes the base URL for the process.
         Config::instance().set(ConfigKey::BackendBaseUrl, s_server->localUrl());
     }

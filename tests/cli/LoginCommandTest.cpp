@@ -3,6 +3,7 @@
 #include "cli/Command.h"
 #include "cli/SignInCommands.h"
 #include "core/Config.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/BrowserSignIn.h"
@@ -36,10 +37,8 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("login"));
     ServerOptions options;
     options.dataDir = dir + QStringLiteral("/backend");
-    options.port = 0;
-    QString error;
-    const auto backend = VantryServer::start(options, &error);
-    ASSERT_TRUE(backend) << error.toStdString();
+    const auto backend = startServer(options);
+    ASSERT_TRUE(backend);
     Config::instance().set(ConfigKey::BackendBaseUrl, backend->localUrl());
     DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
     AuthorizationEmulator auth(dir + QStringLiteral("/auth"));

@@ -5,6 +5,7 @@
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "server/Database.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/KeychainHelper.h"
 #include "support/TestSupport.h"
@@ -74,11 +75,8 @@ class Publish : public ::testing::Test {
 protected:
     void SetUp() override {
         ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-        options.port = 0;
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
+        server = startServer(options);
+        ASSERT_TRUE(server);
         dir = testsupport::makeTempDir(QStringLiteral("publish"));
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VANTRY_BACKEND_BASE_URL"), server->localUrl());

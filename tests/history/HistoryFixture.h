@@ -3,6 +3,7 @@
 #include "app/ui/history/AppDetailView.h"
 #include "app/ui/history/HistoryPane.h"
 #include "backend/Zelko.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 
 #include "HistoryAgents.h"
@@ -23,13 +24,10 @@ class HistoryFixture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("history-server"));
-        options.port = 0;
         options.installRepeatWindow = 0; // the test opens install links many times from one address
         options.installsPerMinute = 0;
-        QString error;
-        s_server = VantryServer::start(options, &error).release();
-        ASSERT_NE(s_server, nullptr) << error.toStdString();
+        s_server = startServer(options).release();
+        ASSERT_NE(s_server, nullptr);
     }
     static void TearDownTestSuite() {
         delete s_server;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"
 
@@ -49,17 +50,6 @@ private:
     QProcess m_process;
     QByteArray m_output;
 };
-
-// The service in this process on a free loopback port with a fresh data folder; null on failure.
-inline std::unique_ptr<VantryServer> startServer(ServerOptions options = {}) {
-    if (options.dataDir.isEmpty())
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-    options.port = 0;
-    QString error;
-    auto server = VantryServer::start(options, &error);
-    EXPECT_TRUE(server) << error.toStdString();
-    return server;
-}
 
 // A createapp body: every text field is "v-<key>" (the icon empty) unless given in fields.
 inline QByteArray appJson(const QString& owner, const QString& appid, const QVariantMap& fields = {}) {

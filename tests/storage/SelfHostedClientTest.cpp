@@ -1,6 +1,7 @@
 #include "StorageFixture.h"
 
 #include "core/Preferences.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/selfhosted/SelfHostedClientManager.h"
 
@@ -16,14 +17,12 @@ protected:
     void SetUp() override {
         ServerOptions options;
         options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-        options.port = 0;
         options.ownerId = QStringLiteral("self:ann");
         options.ownerName = QStringLiteral("Ann");
         options.ownerEmail = QStringLiteral("ann@example.com");
         options.ownerAvatar = QStringLiteral("https://example.com/ann.png");
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
+        server = startServer(options);
+        ASSERT_TRUE(server);
         files = options.dataDir + QStringLiteral("/files");
         client = make(server->storageToken());
     }

@@ -8,6 +8,7 @@
 #include "core/Config.h"
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
@@ -91,13 +92,7 @@ QStringList setFlags() {
 }
 
 VantryServer& backend() {
-    static std::unique_ptr<VantryServer> server = [] {
-        ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("backend"));
-        options.port = 0;
-        QString error;
-        return VantryServer::start(options, &error);
-    }();
+    static std::unique_ptr<VantryServer> server = [] { return startServer(); }();
     return *server;
 }
 } // namespace

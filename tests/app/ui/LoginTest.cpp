@@ -14,6 +14,7 @@
 #include "app/ui/widgets/FlatButton.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/BrowserSignIn.h"
@@ -37,13 +38,10 @@ protected:
     void SetUp() override {
         uitest::useTestLook();
         ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-        options.port = 0;
         options.ownerId = QStringLiteral("self:ann");
         options.ownerName = QStringLiteral("Ann Example");
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
+        server = startServer(options);
+        ASSERT_TRUE(server);
         Config::instance().set(ConfigKey::BackendBaseUrl, server->localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
         dropbox = std::make_unique<DropboxEmulator>(dir + QStringLiteral("/dropbox"));

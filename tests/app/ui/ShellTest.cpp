@@ -18,6 +18,7 @@
 #include "core/Config.h"
 #include "core/Preferences.h"
 #include "core/WorkingFolder.h"
+#include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"
 
@@ -37,14 +38,11 @@ protected:
     void SetUp() override {
         uitest::useTestLook();
         ServerOptions options;
-        options.dataDir = testsupport::makeTempDir(QStringLiteral("server"));
-        options.port = 0;
         options.ownerId = QStringLiteral("self:ann");
         options.ownerName = QStringLiteral("Ann Example");
         options.ownerEmail = QStringLiteral("ann@example.com");
-        QString error;
-        server = VantryServer::start(options, &error);
-        ASSERT_TRUE(server) << error.toStdString();
+        server = startServer(options);
+        ASSERT_TRUE(server);
         Config& config = Config::instance();
         config.set(ConfigKey::BackendBaseUrl, server->publicUrl());
         config.set(ConfigKey::SelfHostedUrl, server->localUrl());
