@@ -1,6 +1,8 @@
 #include "storage/ClientManager.h"
 
 #include "core/Preferences.h"
+#include "storage/AuthorizedCall.h"
+#include "storage/FileUpload.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/dropbox/DropBoxClientManager.h"
 #include "storage/selfhosted/SelfHostedClientManager.h"
@@ -18,6 +20,16 @@ void ClientManager::cancelTask() {}
 void ClientManager::fail(const QString& reason) const {
     if (onFailure)
         onFailure(reason);
+}
+
+void ClientManager::stopRequests(AuthorizedCall* call, FileUpload* upload) {
+    dropPendingFailures();
+    if (call)
+        call->cancel();
+    if (upload) {
+        upload->cancel();
+        upload->deleteLater();
+    }
 }
 
 void ClientManager::failSoon(const QString& reason) {

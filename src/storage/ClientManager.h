@@ -15,6 +15,9 @@
 // sentence a user understands), unless cancelTask came first, after which nothing is called.
 // Failures found before any request is sent arrive from the event loop, because callers set
 // onFailure right after starting an operation.
+class AuthorizedCall;
+class FileUpload;
+
 class ClientManager : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +48,9 @@ protected:
     // fail() from the event loop, unless cancelTask drops it first (dropPendingFailures).
     void failSoon(const QString& reason);
     void dropPendingFailures() { ++m_generation; }
+    // What cancelTask does for a client whose work runs as an AuthorizedCall or a FileUpload: drops
+    // pending failures, cancels both, and lets the upload go.
+    void stopRequests(AuthorizedCall* call, FileUpload* upload);
 
 private:
     int m_generation = 0;

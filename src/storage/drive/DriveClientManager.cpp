@@ -241,13 +241,7 @@ void DriveClientManager::getUserData(UserCompletion completion) {
 }
 
 void DriveClientManager::cancelTask() {
-    dropPendingFailures();
-    if (m_currentTask)
-        m_currentTask->cancel();
-    if (m_upload) {
-        m_upload->cancel();
-        m_upload->deleteLater();
-    }
+    stopRequests(m_currentTask, m_upload);
     if (QNetworkReply* reply = m_linkCheck) {
         m_linkCheck = nullptr;
         reply->abort();

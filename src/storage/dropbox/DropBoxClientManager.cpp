@@ -192,11 +192,5 @@ void DropBoxClientManager::cancelTask() {
 }
 
 void DropBoxClientManager::stopCurrent() {
-    dropPendingFailures();
-    if (m_currentTask)
-        m_currentTask->cancel();
-    if (m_upload) {
-        m_upload->cancel();
-        m_upload->deleteLater();
-    }
+    stopRequests(m_currentTask, m_upload);
 }

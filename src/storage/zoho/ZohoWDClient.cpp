@@ -319,12 +319,6 @@ void ZohoWDClient::shareLink(const QString&, LinkCompletion completion) {
 }
 
 void ZohoWDClient::cancelTask() {
-    dropPendingFailures();
     ++m_cancels; // pauses that were waiting to send the next request end here
-    if (m_currentTask)
-        m_currentTask->cancel();
-    if (m_upload) {
-        m_upload->cancel();
-        m_upload->deleteLater();
-    }
+    stopRequests(m_currentTask, m_upload);
 }
