@@ -115,6 +115,26 @@ bool ApiHandlers::isAllowedAppUrl(const QString& url) {
     return (scheme == QLatin1String("https") || scheme == QLatin1String("http")) && !parsed.host().isEmpty();
 }
 
+std::optional<QByteArray> ApiHandlers::secretHashOf(const QString& userid) {
+    {
+        std::lock_guard lock(m_secretsMutex);
+        const auto known = m_knownSecrets.constFind(userid);
+        if (known != m_knownSecrets.constEnd())
+            return *known;
+    }
+    const std::optional<QString> stored = m_database.secretHash(userid);
+    if (!stored)
+        return std::nullopt;
+    QByteArray hash = stored->toLatin1();
+    if (!hash.isEmpty()) {
+        std::lock_guard lock(m_secretsMutex);
+        if (m_knownSecrets.size() >= kKnownSecretsLimit)
+            m_knownSecrets.clear(); // a crude bound; the busy users come back at once
+        m_knownSecrets.insert(userid, hash);
+    }
+    return hash;
+}
+
 std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiResponse* error) {
     const QString id = request.header(kAuthorization);
     if (id.isEmpty()) {
@@ -125,14 +145,14 @@ std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiRespons
         *error = ApiResponse::failure(401, QStringLiteral("Invalid Authorization"));
         return std::nullopt;
     }
-    const std::optional<QString> stored = m_database.secretHash(id);
+    const std::optional<QByteArray> stored = secretHashOf(id);
     if (!stored) {
         *error = storageFailure();
         return std::nullopt;
     }
     // A user without a secret (never registered, or registered before secrets) is taken on trust.
     if (!stored->isEmpty() &&
-        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), stored->toLatin1())) {
+        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), *stored)) {
         *error = ApiResponse::failure(401, QStringLiteral("The user's secret is missing or wrong"));
         return std::nullopt;
     }
@@ -231,13 +251,42 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         return error;
     if (request.params.value(QStringLiteral("userid")) != *user)
         return ApiResponse::failure(403, QStringLiteral("Not your apps"));
+    // The busiest answer: a list already written is served again while the user's app count
+    // (one index lookup) says it is current. Apps are only ever added, so the count is enough.
+    const std::optional<qint64> count = m_database.appCount(*user);
+    if (!count)
+        return storageFailure();
+    {
+        std::lock_guard lock(m_listsMutex);
+        const auto cached = m_appLists.constFind(*user);
+        if (cached != m_appLists.constEnd() && cached->count == *count) {
+            ApiResponse r;
+            r.body = cached->body;
+            return r;
+        }
+    }
     const auto apps = m_database.appsOf(*user);
     if (!apps)
         return storageFailure();
-    // Written directly: this is the busiest answer, and QJsonObject costs more than the query.
+    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps));
+    std::lock_guard lock(m_listsMutex);
+    m_appListBytes += answer.body.size();
+    if (m_appListBytes > kAppListCacheBytes) {
+        m_appLists.clear(); // a crude bound; busy users are written again at once
+        m_appListBytes = answer.body.size();
+    }
+    const auto old = m_appLists.constFind(*user);
+    if (old != m_appLists.constEnd())
+        m_appListBytes -= old->body.size();
+    m_appLists.insert(*user, AppList{qint64(apps->size()), answer.body});
+    return answer;
+}
+
+QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
+    // Written directly: QJsonObject costs more than the query.
     QByteArray list("[");
-    list.reserve(512 * (apps->size() + 1));
-    for (const StoredApp& app : *apps) {
+    list.reserve(512 * (apps.size() + 1));
+    for (const StoredApp& app : apps) {
         if (list.size() > 1)
             list.append(',');
         // Read keys: "minOS" and "QRLink", unlike the keys /createapp receives.
@@ -261,7 +310,7 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         list.append('}');
     }
     list.append(']');
-    return ApiResponse::successRaw(200, list);
+    return list;
 }
 
 ApiResponse ApiHandlers::createApp(const ApiRequest& request) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 // One HTTP request as the handlers see it: no sockets, so handlers are tested directly.
 struct ApiRequest {
@@ -31,6 +32,14 @@ public:
     virtual uint64_t size() const = 0;
     // Copies the next bytes into buffer: the count, 0 at the end, -1 on failure.
     virtual int64_t read(char* buffer, size_t capacity) = 0;
+
+    // A body that is a region of an open file can be sent by the kernel straight from the page
+    // cache (sendfile), skipping read(). The descriptor stays owned by the writer.
+    struct FileRegion {
+        int fd = -1;
+        uint64_t offset = 0;
+    };
+    virtual std::optional<FileRegion> fileRegion() const { return std::nullopt; }
 };
 
 struct ApiResponse;

@@ -339,6 +339,15 @@ std::optional<QList<StoredApp>> Database::appsOf(const QString& userid) {
     return apps;
 }
 
+std::optional<qint64> Database::appCount(const QString& userid) {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT count(*) FROM apps WHERE userid = ?");
+    s.bind(userid);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return s.integer(0);
+}
+
 std::optional<StoredApp> Database::app(const QString& appid) {
     Lease lease(*this);
     const QByteArray sql = QByteArray(kAppColumns) + "WHERE appid = ?";

@@ -89,6 +89,8 @@ public:
     Insert insertApp(const StoredApp& app);
     // In the order they were stored.
     std::optional<QList<StoredApp>> appsOf(const QString& userid);
+    // Apps are never changed or removed, so the count tells whether a user's list changed.
+    std::optional<qint64> appCount(const QString& userid);
     std::optional<StoredApp> app(const QString& appid);
 
     Insert insertInstall(const StoredInstall& install);

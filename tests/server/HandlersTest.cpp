@@ -209,3 +209,55 @@ TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
 }
 
 } // namespace
+
+// What one instance remembers (app lists, known secrets) must never hide what another instance
+// wrote to the same database: two handler sets on one database stand in for two servers.
+TEST_F(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
+    ApiHandlers second(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
+    Router secondRouter;
+    second.registerRoutes(secondRouter);
+    const auto appIds = [this](const QString& secret) {
+        ApiRequest r;
+        r.method = QStringLiteral("GET");
+        r.path = QStringLiteral("/app/ann");
+        r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+        if (!secret.isEmpty())
+            r.headers.insert(QStringLiteral("x-vantry-secret"), secret);
+        const ApiResponse answer = router.dispatch(r);
+        QStringList ids;
+        for (const QJsonValue& app : json(answer).value(QStringLiteral("response")).toArray())
+            ids << app.toObject().value(QStringLiteral("appid")).toString();
+        return std::make_pair(answer.status, ids);
+    };
+    const auto createOnSecond = [&](const QString& appid, const QString& secret) {
+        ApiRequest r;
+        r.method = QStringLiteral("POST");
+        r.path = QStringLiteral("/createapp");
+        r.body = appBody(QStringLiteral("ann"), appid);
+        r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+        if (!secret.isEmpty())
+            r.headers.insert(QStringLiteral("x-vantry-secret"), secret);
+        return secondRouter.dispatch(r).status;
+    };
+
+    ASSERT_EQ(createOnSecond(QStringLiteral("one"), {}), 201);
+    EXPECT_EQ(appIds({}), std::make_pair(200, QStringList{QStringLiteral("one")}));
+    ASSERT_EQ(createOnSecond(QStringLiteral("two"), {}), 201);
+    EXPECT_EQ(appIds({}), std::make_pair(200, QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+
+    // Ann registers through the second instance: the first, which took her on trust a moment
+    // ago, now asks for the secret as well.
+    ApiRequest registration;
+    registration.method = QStringLiteral("POST");
+    registration.path = QStringLiteral("/addnewuser");
+    registration.body = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"ann"})";
+    const QString secret =
+        json(secondRouter.dispatch(registration)).value(QStringLiteral("userSecret")).toString();
+    ASSERT_FALSE(secret.isEmpty());
+    EXPECT_EQ(appIds({}).first, 401);
+    EXPECT_EQ(appIds(QStringLiteral("wrong")).first, 401);
+    ASSERT_EQ(createOnSecond(QStringLiteral("three"), secret), 201);
+    EXPECT_EQ(appIds(secret).second,
+              (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
+    EXPECT_EQ(appIds({}).first, 401);
+}

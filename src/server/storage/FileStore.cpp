@@ -151,7 +151,20 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
 
 namespace {
 constexpr size_t kWriteBuffer = 1 << 20;
+
+bool writeAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+    }
+    return true;
 }
+} // namespace
 
 FileStore::Upload::Upload(int fd, std::string tempPath, std::string finalPath)
     : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {
@@ -168,26 +181,16 @@ bool FileStore::Upload::append(const char* data, size_t length) {
     m_received += length;
     if (m_buffer.size() + length > kWriteBuffer && !flush())
         return false;
-    if (length >= kWriteBuffer) {
-        m_buffer.assign(data, length);
-        return flush();
-    }
+    if (m_buffer.empty() && length >= kWriteBuffer / 2)
+        return writeAll(m_fd, data, length); // large enough already: no copy
+
     m_buffer.append(data, length);
     return true;
 }
 
 bool FileStore::Upload::flush() {
-    const char* data = m_buffer.data();
-    size_t length = m_buffer.size();
-    while (length > 0) {
-        const ssize_t n = ::write(m_fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-    }
+    if (!writeAll(m_fd, m_buffer.data(), m_buffer.size()))
+        return false;
     m_buffer.clear();
     return true;
 }

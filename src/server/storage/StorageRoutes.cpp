@@ -108,6 +108,11 @@ public:
         m_left -= uint64_t(n);
         return n;
     }
+    std::optional<FileRegion> fileRegion() const override {
+        if (m_left != m_size)
+            return std::nullopt; // already partly read
+        return FileRegion{m_fd, m_offset};
+    }
 
 private:
     int m_fd;
