@@ -166,10 +166,8 @@ std::unique_ptr<Database> Database::open(const QString& folder, QString* error, 
             return fail();
         pool.push_back(db);
         if (i == 0) {
-            // WAL lets readers run while one writer commits; NORMAL sync is durable across
-            // process crashes, which is what a restart must survive.
-            if (!exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) ||
-                !exec(db, "BEGIN IMMEDIATE;", error))
+            // WAL lets readers run while one writer commits.
+            if (!exec(db, "PRAGMA journal_mode=WAL;", error) || !exec(db, "BEGIN IMMEDIATE;", error))
                 return fail();
             if (!exec(db, kSchema, error)) {
                 exec(db, "ROLLBACK;", &ignored);
@@ -191,7 +189,10 @@ std::unique_ptr<Database> Database::open(const QString& folder, QString* error, 
             if (!exec(db, "COMMIT;", error))
                 return fail();
         }
-        exec(db, "PRAGMA foreign_keys=ON;", &ignored);
+        // NORMAL sync is durable across process crashes, which is what a restart must survive.
+        // It is a setting of each connection: left out on one, every commit there waits for
+        // the disk.
+        exec(db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", &ignored);
     }
     return std::unique_ptr<Database>(new Database(std::move(pool)));
 }
