@@ -2,6 +2,8 @@
 // parts and ranges on the wire, and nothing left in the bucket by an upload that is cut off.
 #include "S3Emulator.h"
 #include "ServerTestUtil.h"
+#include "server/storage/StorageSetup.h"
+#include "server/storage/s3/S3Client.h"
 
 #include <gtest/gtest.h>
 
@@ -129,4 +131,63 @@ TEST(S3Storage, CutOffUploadLeavesNoObjectAndAbortsItsMultipartUpload) {
     EXPECT_TRUE(testsupport::waitUntil([&] { return s3.deleteBucket("cut-off") == 204; }, 20000))
         << "the multipart upload was not aborted";
     EXPECT_EQ(s3.headObject("cut-off", "Vantry/job/Cut.ipa"), 404);
+}
+
+TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
+    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_REGION",
+                             "AWS_DEFAULT_REGION", "AWS_ENDPOINT_URL"})
+        qunsetenv(name);
+    const auto parse = [](const QStringList& args) {
+        QString output;
+        int code = -1;
+        return ServerOptions::parse(args, &output, &code);
+    };
+    const QStringList keys{"--s3-access-key", "k", "--s3-secret-key", "s"};
+    for (const QStringList& bad :
+         {QStringList{"--storage", "ftp://x"}, QStringList{"--storage", "file:"},
+          QStringList{"--storage", "s3://Bad_Bucket"} + keys, QStringList{"--storage", "s3://b/../x"} + keys,
+          QStringList{"--storage", "s3://bucket"} /* no credentials */,
+          QStringList{"--s3-region", "eu-west-1"},
+          QStringList{"--storage", "s3://bucket", "--s3-endpoint", "http://h/path"} + keys,
+          QStringList{"--storage", "s3://bucket", "--s3-path-style", "yes"} + keys})
+        EXPECT_FALSE(parse(bad)) << bad.join(QLatin1Char(' ')).toStdString();
+
+    auto o = parse(
+        QStringList{"--storage", "s3://bucket/team//apps", "--s3-endpoint", "http://127.0.0.1:9000/"} + keys);
+    ASSERT_TRUE(o);
+    std::optional<S3Config> c = s3ConfigFor(*o);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->bucket, "bucket");
+    EXPECT_EQ(c->prefix, "team/apps/");
+    EXPECT_EQ(c->endpoint, "http://127.0.0.1:9000");
+    EXPECT_TRUE(c->pathStyle) << "on by default with an endpoint";
+    EXPECT_EQ(S3Client(*c).url("Vantry/My Job/a+b.ipa"),
+              "http://127.0.0.1:9000/bucket/Vantry/My%20Job/a%2Bb.ipa");
+
+    qputenv("AWS_ACCESS_KEY_ID", "env-key");
+    qputenv("AWS_SECRET_ACCESS_KEY", "env-secret");
+    qputenv("AWS_SESSION_TOKEN", "env-token");
+    qputenv("AWS_REGION", "eu-west-1");
+    o = parse({"--storage", "s3://bucket"});
+    ASSERT_TRUE(o);
+    c = s3ConfigFor(*o);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->accessKey, "env-key");
+    EXPECT_EQ(c->secretKey, "env-secret");
+    EXPECT_EQ(c->sessionToken, "env-token");
+    EXPECT_EQ(c->prefix, "");
+    EXPECT_EQ(c->endpoint, "https://s3.eu-west-1.amazonaws.com");
+    EXPECT_FALSE(c->pathStyle);
+    EXPECT_EQ(S3Client(*c).url("k"), "https://bucket.s3.eu-west-1.amazonaws.com/k");
+    qputenv("AWS_ENDPOINT_URL", "https://minio.internal:9000");
+    o = parse({"--storage", "s3://bucket", "--s3-path-style", "off", "--s3-access-key", "opt-key"});
+    ASSERT_TRUE(o);
+    c = s3ConfigFor(*o);
+    EXPECT_EQ(c->accessKey, "opt-key") << "an option wins over the environment";
+    EXPECT_EQ(c->endpoint, "https://minio.internal:9000");
+    EXPECT_FALSE(c->pathStyle);
+    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_REGION",
+                             "AWS_ENDPOINT_URL"})
+        qunsetenv(name);
+    EXPECT_TRUE(parse({"--storage", "file:/srv/vantry/files"}));
 }

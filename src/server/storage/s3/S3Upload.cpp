@@ -20,8 +20,8 @@ struct S3Upload::State {
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<std::string> parts; // full parts waiting for the worker
-    std::string last;              // the final piece, handed over by commit
+    std::deque<PartBuffer> parts; // full parts waiting for the worker
+    PartBuffer last;              // the final piece, handed over by commit
     enum Phase { Open, Committing, Aborting } phase = Open;
     bool failed = false;
     std::function<void()> resume;
@@ -62,7 +62,7 @@ struct S3Upload::State {
         return true;
     }
 
-    bool sendPart(const std::string& part) {
+    bool sendPart(const PartBuffer& part) {
         if (uploadId.empty() && !createMultipart())
             return false;
         const std::string number = std::to_string(etags.size() + 1);
@@ -80,7 +80,7 @@ struct S3Upload::State {
         return true;
     }
 
-    bool putWhole(const std::string& body) {
+    bool putWhole(const PartBuffer& body) {
         S3Client::Request r = request("PUT");
         r.body = body.data();
         r.bodySize = body.size();
@@ -131,7 +131,7 @@ struct S3Upload::State {
             if (workers.closing() && phase != Committing)
                 phase = Aborting;
             if (!parts.empty() && !failed && phase != Aborting) {
-                const std::string part = std::move(parts.front());
+                const PartBuffer part = std::move(parts.front());
                 parts.pop_front();
                 std::function<void()> go = std::move(resume);
                 resume = nullptr;
@@ -151,7 +151,7 @@ struct S3Upload::State {
                 continue;
             }
             if (phase == Committing && (parts.empty() || failed)) {
-                const std::string body = std::move(last);
+                const PartBuffer body = std::move(last);
                 const bool ok = !failed && !workers.closing() && finish(lock, body);
                 std::function<void(bool)> report = std::exchange(done, nullptr);
                 lock.unlock();
@@ -170,13 +170,13 @@ struct S3Upload::State {
     }
 
     // Sends the final piece and makes the file visible (called with the lock held; returns with it held).
-    bool finish(std::unique_lock<std::mutex>& lock, const std::string& body) {
+    bool finish(std::unique_lock<std::mutex>& lock, const PartBuffer& body) {
         lock.unlock();
         bool ok;
         if (uploadId.empty() && etags.empty())
             ok = putWhole(body);
         else
-            ok = (body.empty() || sendPart(body)) && completeMultipart();
+            ok = (body.size() == 0 || sendPart(body)) && completeMultipart();
         lock.lock();
         return ok;
     }
@@ -186,7 +186,6 @@ S3Upload::S3Upload(const S3Client& client, S3Workers& workers, std::string key, 
                    size_t partSize)
     : m_state(std::make_shared<State>(client, workers, std::move(key), std::move(contentType))),
       m_partSize(partSize) {
-    m_current.reserve(partSize);
     workers.start([state = m_state] { state->run(); });
 }
 
@@ -203,13 +202,21 @@ bool S3Upload::append(const char* data, size_t length) {
             return false;
     }
     m_received += length;
-    m_current.append(data, length);
-    if (m_current.size() >= m_partSize) {
-        std::lock_guard lock(m_state->mutex);
-        m_state->parts.push_back(std::move(m_current));
-        m_current = std::string();
-        m_current.reserve(m_partSize);
-        m_state->wake.notify_all();
+    while (length > 0) {
+        if (!m_current.isAllocated()) {
+            m_current = PartBuffer(m_partSize);
+            if (!m_current.isAllocated())
+                return false;
+        }
+        const size_t taken = m_current.append(data, length);
+        data += taken;
+        length -= taken;
+        if (m_current.room() == 0) {
+            std::lock_guard lock(m_state->mutex);
+            m_state->parts.push_back(std::move(m_current));
+            m_current = PartBuffer();
+            m_state->wake.notify_all();
+        }
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/storage/ObjectStore.h"
+#include "server/storage/s3/PartBuffer.h"
 
 #include <memory>
 #include <string>
@@ -29,7 +30,7 @@ public:
 
 private:
     std::shared_ptr<State> m_state;
-    std::string m_current; // the part being filled, on the caller's thread
+    PartBuffer m_current; // the part being filled, on the caller's thread
     size_t m_partSize;
     uint64_t m_received = 0;
     bool m_ended = false;
