@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 
 #include <httplib.h>

@@ -184,6 +184,8 @@ S3Client::Response S3Client::perform(const Request& request) const {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
     if (request.timeoutSeconds > 0)
         curl_easy_setopt(h, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    // Downloads hand their pieces across threads: fewer, larger pieces cost less.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
