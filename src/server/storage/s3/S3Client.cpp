@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <strings.h>
 
 namespace {
 
@@ -214,7 +215,13 @@ S3Client::Response S3Client::perform(const Request& request) const {
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body ? request.body : "");
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.bodySize));
-        headers = curl_slist_append(headers, "Content-Type: application/xml");
+        // One Content-Type only: two would be signed as one joined value but sent as two.
+        const bool typed =
+            std::any_of(request.headers.begin(), request.headers.end(), [](const std::string& h) {
+                return h.size() > 13 && strncasecmp(h.c_str(), "content-type:", 13) == 0;
+            });
+        if (!typed)
+            headers = curl_slist_append(headers, "Content-Type: application/xml");
     } else if (request.method != "GET") {
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
