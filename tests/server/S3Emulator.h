@@ -9,32 +9,47 @@
 
 #include <httplib.h>
 
-// fauxqs, an S3 emulator from the npm registry that scripts/bootstrap installs into
-// build/test-tools (for tests only), on a free loopback port with empty in-memory buckets.
-// It does not check signatures; it does implement multipart uploads, their abort, and ranges.
+// An S3 emulator from the npm registry that scripts/bootstrap installs into build/test-tools (for
+// tests only), on a free loopback port, started through a launcher in tests/fakes/s3/:
+// - InMemory: fauxqs, in-memory buckets with multipart uploads, their abort, and ranges; it does
+//   not check signatures.
+// - SignatureChecking: s3rver, which refuses requests whose AWS Signature Version 4 is wrong
+//   (but lists prefixes only one level deep, so names resolve in their exact case only).
 class S3Emulator {
 public:
-    static QString script() {
+    enum Kind { InMemory, SignatureChecking };
+
+    static QString module(Kind kind) {
         const QString tools = qEnvironmentVariable("VANTRY_TEST_TOOLS",
                                                    testsupport::binaryDir() + QStringLiteral("/test-tools"));
-        return tools + QStringLiteral("/node_modules/fauxqs/dist/cli.js");
+        return tools + (kind == InMemory ? QStringLiteral("/node_modules/fauxqs")
+                                         : QStringLiteral("/node_modules/@20minutes/s3rver"));
     }
     // Why the emulator cannot run here, or empty.
-    static QString missing() {
+    static QString missing(Kind kind = InMemory) {
         if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
             return QStringLiteral("node is not installed");
-        if (!QFile::exists(script()))
-            return QStringLiteral("the S3 emulator is not installed (run scripts/bootstrap): ") + script();
+        if (!QFile::exists(module(kind) + QStringLiteral("/package.json")))
+            return QStringLiteral("the S3 emulator is not installed (run scripts/bootstrap): ") +
+                   module(kind);
         return {};
     }
 
-    S3Emulator() : m_port(testsupport::freePort()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FAUXQS_PORT"), QString::number(m_port));
-        m_process.setProcessEnvironment(env);
+    // SignatureChecking emulators start with bucket made; InMemory ones with none (createBucket).
+    explicit S3Emulator(Kind kind = InMemory, const QString& bucket = {})
+        : m_port(testsupport::freePort()),
+          m_accessKey(kind == InMemory ? QStringLiteral("test-access-key") : QStringLiteral("S3RVER")),
+          m_secretKey(kind == InMemory ? QStringLiteral("test-secret-key") : QStringLiteral("S3RVER")) {
+        const QString fakes = testsupport::sourceDir() + QStringLiteral("/tests/fakes/s3/");
+        const QStringList arguments =
+            kind == InMemory ? QStringList{fakes + QStringLiteral("s3-emulator.mjs"), module(kind),
+                                           QString::number(m_port)}
+                             : QStringList{fakes + QStringLiteral("s3rver-emulator.mjs"), module(kind),
+                                           testsupport::makeTempDir(QStringLiteral("s3rver")), bucket,
+                                           QString::number(m_port)};
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral("node"), {script()});
+        m_process.start(QStringLiteral("node"), arguments);
         m_running = testsupport::waitUntil(
                         [this] {
                             return m_process.state() == QProcess::NotRunning ||
@@ -75,23 +90,25 @@ public:
         ServerOptions o;
         o.storage = QStringLiteral("s3://") + bucket + QLatin1Char('/') + prefix;
         o.s3Endpoint = endpoint();
-        o.s3AccessKey = QStringLiteral("test-access-key");
-        o.s3SecretKey = QStringLiteral("test-secret-key");
+        o.s3AccessKey = m_accessKey;
+        o.s3SecretKey = m_secretKey;
         return o;
     }
     QStringList arguments(const QString& bucket) const {
         return {QStringLiteral("--storage"),       QStringLiteral("s3://") + bucket + QStringLiteral("/apps"),
                 QStringLiteral("--s3-endpoint"),   endpoint(),
-                QStringLiteral("--s3-access-key"), QStringLiteral("test-access-key"),
-                QStringLiteral("--s3-secret-key"), QStringLiteral("test-secret-key")};
+                QStringLiteral("--s3-access-key"), m_accessKey,
+                QStringLiteral("--s3-secret-key"), m_secretKey};
     }
 
 private:
     quint16 m_port;
+    QString m_accessKey;
+    QString m_secretKey;
     QProcess m_process;
     bool m_running = false;
 };
 
-#define SKIP_WITHOUT_S3_EMULATOR()                                                                           \
-    if (const QString why = S3Emulator::missing(); !why.isEmpty())                                           \
+#define SKIP_WITHOUT_S3_EMULATOR(...)                                                                        \
+    if (const QString why = S3Emulator::missing(__VA_ARGS__); !why.isEmpty())                                \
     GTEST_SKIP() << why.toStdString()

@@ -191,3 +191,40 @@ TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
         qunsetenv(name);
     EXPECT_TRUE(parse({"--storage", "file:/srv/vantry/files"}));
 }
+
+// fauxqs takes any signature; s3rver checks them as S3 does. Every kind of request the store
+// sends must pass, and a wrong secret must not.
+TEST(S3Storage, RequestsCarrySignaturesTheServiceAccepts) {
+    SKIP_WITHOUT_S3_EMULATOR(S3Emulator::SignatureChecking);
+    S3Emulator s3(S3Emulator::SignatureChecking, QStringLiteral("signed"));
+    ASSERT_TRUE(s3.isRunning());
+    auto server = startServer(s3.options(QStringLiteral("signed"), QStringLiteral("team+1 é")));
+    ASSERT_TRUE(server);
+    auto api = storageClient(*server);
+    EXPECT_EQ(status(api.Post("/storage/folders", R"({"path":"Vantry/Job 1"})", "application/json")), 201);
+    const std::string payload = pattern(9 << 20); // a full part and a short one
+    auto res =
+        api.Put("/storage/files?path=Vantry%2FJob%201%2FApp%2B1.ipa", payload, "application/octet-stream");
+    ASSERT_EQ(status(res), 201) << (res ? res->body : "");
+    ASSERT_EQ(
+        status(api.Put("/storage/files?path=Vantry%2FJob%201%2F%C3%A9.plist", "<plist/>", "application/xml")),
+        201);
+    res = api.Post("/storage/links", R"({"path":"Vantry/Job 1/App+1.ipa"})", "application/json");
+    ASSERT_EQ(status(res), 200);
+    httplib::Client anonymous("127.0.0.1", server->port());
+    res = anonymous.Get("/files/Vantry/Job%201/App%2B1.ipa", {{"Range", "bytes=8388600-8388700"}});
+    ASSERT_EQ(status(res), 206);
+    EXPECT_EQ(res->body, payload.substr(8388600, 101));
+    res = anonymous.Get("/files/Vantry/Job%201/%C3%A9.plist");
+    ASSERT_EQ(status(res), 200);
+    EXPECT_EQ(res->body, "<plist/>");
+    EXPECT_EQ(status(anonymous.Get("/healthz")), 200);
+
+    ServerOptions wrong = s3.options(QStringLiteral("signed"));
+    wrong.s3SecretKey = QStringLiteral("not-the-secret");
+    auto refused = startServer(wrong);
+    ASSERT_TRUE(refused);
+    httplib::Client other("127.0.0.1", refused->port());
+    EXPECT_EQ(status(other.Get("/healthz")), 503);
+    EXPECT_EQ(status(other.Get("/files/Vantry/Job%201/%C3%A9.plist")), 404);
+}
