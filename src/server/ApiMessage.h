@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,6 +41,12 @@ public:
         uint64_t offset = 0;
     };
     virtual std::optional<FileRegion> fileRegion() const { return std::nullopt; }
+    // False when read() would have to wait (the bytes come from another server); resume is then
+    // called once, from any thread, when it can go on.
+    virtual bool ready(std::function<void()> resume) {
+        (void)resume;
+        return true;
+    }
 };
 
 struct ApiResponse;
@@ -53,6 +60,14 @@ public:
     virtual bool write(const char* data, size_t length) = 0;
     // complete: the whole body arrived.
     virtual ApiResponse finish(bool complete) = 0;
+    // False when the reader wants no more for now (it is still passing earlier pieces on to
+    // another server); resume is then called once, from any thread, when it can take more.
+    virtual bool ready(std::function<void()> resume) {
+        (void)resume;
+        return true;
+    }
+    // finish() without holding up the caller's thread: done gets the answer, from any thread.
+    virtual void finishAsync(bool complete, std::function<void(ApiResponse)> done);
 };
 
 // One answer: a status and a body with its content type.
@@ -75,3 +90,7 @@ struct ApiResponse {
     // Appends s as a JSON string literal (quoted, escaped, UTF-8).
     static void appendJsonString(QByteArray& out, const QString& s);
 };
+
+inline void BodyReader::finishAsync(bool complete, std::function<void(ApiResponse)> done) {
+    done(finish(complete));
+}

@@ -262,6 +262,8 @@ private:
             m_pieceFill = 0;
             return readRaw();
         }
+        if (m_reader && !m_reader->ready(resumeWith(&Session::readBody)))
+            return;
         m_piece.resize(m_reader ? kStreamPiece : kMemoryPiece);
         auto& body = m_parser->get().body();
         body.data = m_piece.data();
@@ -276,7 +278,10 @@ private:
     // and the reader then writes each piece once instead of gathering them in a copy of its own.
     void readRaw() {
         if (m_rawLeft == 0)
-            return respond(finishReader(true));
+            return finishReader(true);
+        // The reader passes the body on to slower storage: wait for it instead of buffering.
+        if (!m_reader->ready(resumeWith(&Session::readRaw)))
+            return;
         lowest().expires_after(m_shared.options.bodyTimeout);
         const size_t room = size_t(std::min<uint64_t>(m_rawLeft, m_piece.size() - m_pieceFill));
         m_stream.async_read_some(
@@ -296,9 +301,7 @@ private:
     }
 
     void readerStopped() {
-        ApiResponse answer = finishReader(false);
-        answer.closeConnection = true; // the rest of the body stays unread
-        respond(std::move(answer));
+        finishReader(false); // the rest of the body stays unread: the connection closes
     }
 
     void onBodyPiece(beast::error_code ec) {
@@ -322,18 +325,35 @@ private:
         readBody();
     }
 
-    ApiResponse finishReader(bool complete) {
-        std::unique_ptr<BodyReader> reader = std::move(m_reader);
+    // A step to run later on this connection's executor, from whatever thread a reader or a
+    // body source calls it; it keeps the connection alive until then.
+    std::function<void()> resumeWith(void (Session::*step)()) {
+        return [self = this->shared_from_this(), step] {
+            net::post(self->m_stream.get_executor(), [self, step] { ((*self).*step)(); });
+        };
+    }
+
+    // The reader's answer may take a while (an upload committed to another server); the
+    // connection waits for it without holding its thread.
+    void finishReader(bool complete) {
+        m_finishing = std::move(m_reader);
+        auto done = [self = this->shared_from_this(), complete](ApiResponse answer) {
+            net::post(self->m_stream.get_executor(), [self, complete, answer = std::move(answer)]() mutable {
+                if (!complete)
+                    answer.closeConnection = true;
+                self->respond(std::move(answer));
+            });
+        };
         try {
-            return reader->finish(complete);
+            m_finishing->finishAsync(complete, done);
         } catch (...) {
-            return ApiResponse::failure(500, statusText(500));
+            done(ApiResponse::failure(500, statusText(500)));
         }
     }
 
     void bodyDone() {
         if (m_reader)
-            return respond(finishReader(true));
+            return finishReader(true);
         if (m_match.kind == Router::Match::WrongMethod)
             return respond(ApiResponse::failure(405, QStringLiteral("Method not allowed")));
         if (m_match.kind == Router::Match::NotFound || !m_match.handler)
@@ -411,6 +431,8 @@ private:
                 return sendFile();
             }
         }
+        if (!m_stream_source->ready(resumeWith(&Session::writeStreamPiece)))
+            return;
         m_piece.resize(kStreamPiece);
         const int64_t n =
             m_stream_source->read(m_piece.data(), size_t(std::min<uint64_t>(m_remaining, m_piece.size())));
@@ -474,6 +496,7 @@ private:
     void afterResponse() {
         setBusy(false);
         m_stream_source.reset();
+        m_finishing.reset();
         m_serializer.reset();
         m_response.reset();
         m_answerBody = QByteArray();
@@ -533,6 +556,7 @@ private:
     Router::Match m_match;
     QByteArray m_body;
     std::unique_ptr<BodyReader> m_reader;
+    std::unique_ptr<BodyReader> m_finishing; // a reader whose answer is on its way
     std::shared_ptr<BodyWriter> m_stream_source;
     uint64_t m_remaining = 0;
     bool m_raw = false; // the body is read around the parser (see readBody)

@@ -8,6 +8,8 @@
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
+#include "server/storage/StorageSetup.h"
+#include "server/storage/s3/S3Store.h"
 
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
@@ -23,9 +25,9 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         return nullptr;
     }
     server->m_storageToken = QString::fromStdString(*token);
-    server->m_files = std::make_unique<FileStore>(options.dataDir.toStdString() + "/files");
-    if (const int removed = server->m_files->removeUnfinishedUploads())
-        logLine(QStringLiteral("removed %1 unfinished upload(s) left by an earlier run").arg(removed));
+    server->m_files = makeObjectStore(options, error);
+    if (!server->m_files)
+        return nullptr;
     server->m_router = std::make_unique<Router>();
 
     HttpTransport::Options transport;
@@ -68,6 +70,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     installs.perMinute = options.installsPerMinute;
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
+    server->m_pages->addHealthProbe(QStringLiteral("storage"),
+                                    [files = server->m_files.get()] { return files->isReachable(); });
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;
@@ -89,6 +93,10 @@ QString VantryServer::localUrl() const {
 }
 
 void VantryServer::stop() {
+    // Transfers to and from a bucket run on threads of their own that call back into their
+    // connections: they end first, while the connections can still hear of it.
+    if (auto* bucket = dynamic_cast<S3Store*>(m_files.get()))
+        bucket->close(std::chrono::seconds(5));
     if (m_transport)
         m_transport->stop();
 }

@@ -2,6 +2,7 @@
 #include "core/Log.h"
 #include "server/VantryServer.h"
 #include "server/pages/QrSvg.h"
+#include "server/storage/ObjectStore.h"
 
 #include <QCoreApplication>
 
@@ -41,9 +42,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
         return 1;
     }
-    logLine(
-        QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4)")
-            .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir));
+    logLine(QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4, files in %5)")
+                .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(),
+                     options->dataDir, QString::fromStdString(server->objectStore().describe())));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

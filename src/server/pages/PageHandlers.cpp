@@ -88,12 +88,21 @@ void PageHandlers::registerRoutes(Router& router) {
     router.add(get, QStringLiteral("/:id/install"), [this](const ApiRequest& r) { return install(r); });
 }
 
+void PageHandlers::addHealthProbe(QString name, std::function<bool()> probe) {
+    m_probes.emplace_back(std::move(name), std::move(probe));
+}
+
 ApiResponse PageHandlers::health(const ApiRequest&) {
-    const bool up = m_database.isAvailable();
+    QByteArray down;
+    if (!m_database.isAvailable())
+        down += "database unavailable\n";
+    for (const auto& [name, probe] : m_probes)
+        if (!probe())
+            down += name.toUtf8() + " unavailable\n";
     ApiResponse r;
     r.contentType = "text/plain";
-    r.status = up ? 200 : 503;
-    r.body = up ? QByteArrayLiteral("ok\n") : QByteArrayLiteral("database unavailable\n");
+    r.status = down.isEmpty() ? 200 : 503;
+    r.body = down.isEmpty() ? QByteArrayLiteral("ok\n") : down;
     return r;
 }
 

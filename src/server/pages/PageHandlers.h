@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class Database;
 class RateLimiter;
@@ -35,6 +36,8 @@ public:
     ApiResponse page(const ApiRequest& request);
     ApiResponse install(const ApiRequest& request);
     ApiResponse health(const ApiRequest& request);
+    // A service /healthz checks besides the database ("storage"): answers whether it is reachable.
+    void addHealthProbe(QString name, std::function<bool()> probe);
 
     static constexpr int kMaxStoredAgentBytes = 1024;
 
@@ -44,4 +47,5 @@ private:
     QrRenderer m_qr;
     std::unique_ptr<RepeatFilter> m_repeats;
     std::unique_ptr<RateLimiter> m_installRate;
+    std::vector<std::pair<QString, std::function<bool()>>> m_probes;
 };
