@@ -109,7 +109,7 @@ QJsonObject BackendApi::addNewUserBody(const ZUser& user) {
 
 QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
     using namespace ZappWire;
-    return {{userid, ownerId},
+    QJsonObject body{{userid, ownerId},
             {appname, app.appname},
             {appicon, app.appicon},
             {appversion, app.appversion},
@@ -120,6 +120,13 @@ QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
             {minos, app.appMinOS},
             {qrLink, app.qrLink},
             {appdescription, app.appdescription}};
+    const std::pair<const QString&, const QString&> optional[] = {
+        {profilekind, app.profileKind}, {profileexpiry, app.profileExpiry}, {provisioneddevices, app.provisionedDevices}};
+    for (const auto& [key, value] : optional) {
+        if (!value.isEmpty())
+            body.insert(key, value);
+    }
+    return body;
 }
 
 QJsonObject BackendApi::reportCrashBody(const Crash& crash) {

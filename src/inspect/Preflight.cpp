@@ -1,5 +1,7 @@
 #include "inspect/Preflight.h"
 
+#include "core/EnglishDate.h"
+
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -235,12 +237,5 @@ Preflight Preflight::forAppBundle() {
 }
 
 QString Preflight::dateText(const QDate& date) {
-    static const char* const months[] = {"January", "February", "March",     "April",   "May",      "June",
-                                         "July",    "August",   "September", "October", "November", "December"};
-    if (!date.isValid())
-        return {};
-    return QStringLiteral("%1 %2 %3")
-        .arg(date.day())
-        .arg(QLatin1String(months[date.month() - 1]))
-        .arg(date.year());
+    return englishDate(date);
 }
