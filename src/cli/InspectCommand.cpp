@@ -90,7 +90,7 @@ InspectCommand::Result InspectCommand::inspect(const QString& path) {
 
 void InspectCommand::printPreflight(const Preflight& preflight, QTextStream& out) {
     out << "\nPreflight: "
-        << (preflight.blocking()          ? "blocking, this build cannot be installed from a link"
+        << (preflight.blocking()           ? "blocking, this build cannot be installed from a link"
             : preflight.findings.isEmpty() ? "nothing to report"
                                            : "can be installed from a link")
         << '\n';
@@ -104,8 +104,9 @@ void InspectCommand::printPreflight(const Preflight& preflight, QTextStream& out
         };
         line("profile", ProvisioningProfile::kindKey(p->kind) +
                             (p->name.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(p->name)));
-        line("team", p->teamName + (p->teamIdentifier.isEmpty() ? QString()
-                                                                : QStringLiteral(" (%1)").arg(p->teamIdentifier)));
+        line("team",
+             p->teamName +
+                 (p->teamIdentifier.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(p->teamIdentifier)));
         line("app id", p->appIdentifier);
         line("created", Preflight::dateText(p->creationDate.toUTC().date()));
         line("expires", Preflight::dateText(p->expirationDate.toUTC().date()));

@@ -198,7 +198,8 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         return 1;
     }
     if (!parser.isSet(quiet)) {
-        for (const QString& note : blocking + inspected.preflight.messages(PreflightFinding::Verdict::warning))
+        for (const QString& note :
+             blocking + inspected.preflight.messages(PreflightFinding::Verdict::warning))
             err << "Preflight: " << note << '\n';
     }
     // Tests pass their own streams; only the process's real standard error can be a terminal.

@@ -79,9 +79,10 @@ void profileFindings(const ProvisioningProfile& p, const QString& bundleId, cons
         out.append({QStringLiteral("app-id-match"), Verdict::ok,
                     QStringLiteral("The profile is made for this app (%1).").arg(p.appIdentifier)});
     else
-        out.append({QStringLiteral("app-id-mismatch"), Verdict::blocking,
-                    QStringLiteral("The profile is made for %1, not for this app (%2): the install will fail.")
-                        .arg(p.appIdentifier, bundleId)});
+        out.append(
+            {QStringLiteral("app-id-mismatch"), Verdict::blocking,
+             QStringLiteral("The profile is made for %1, not for this app (%2): the install will fail.")
+                 .arg(p.appIdentifier, bundleId)});
 }
 
 } // namespace
@@ -165,11 +166,13 @@ Preflight Preflight::forIos(const QVariantMap& info, const std::optional<QByteAr
     QList<PreflightFinding>& out = result.findings;
     bool simulator = false;
     for (const QVariant& platform : info.value(QStringLiteral("CFBundleSupportedPlatforms")).toList())
-        simulator = simulator || platform.toString().contains(QLatin1String("Simulator"), Qt::CaseInsensitive);
+        simulator =
+            simulator || platform.toString().contains(QLatin1String("Simulator"), Qt::CaseInsensitive);
     if (simulator)
-        out.append({QStringLiteral("simulator-build"), Verdict::blocking,
-                    QStringLiteral("This is a simulator build: it runs only in Xcode's simulator and installs "
-                                   "on no iPhone or iPad.")});
+        out.append(
+            {QStringLiteral("simulator-build"), Verdict::blocking,
+             QStringLiteral("This is a simulator build: it runs only in Xcode's simulator and installs "
+                            "on no iPhone or iPad.")});
     else if (!profileBytes && !hasSignature)
         out.append({QStringLiteral("simulator-build"), Verdict::blocking,
                     QStringLiteral("This build has neither a provisioning profile nor a signature, like a "

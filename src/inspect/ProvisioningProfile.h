@@ -19,7 +19,7 @@ struct ProvisioningProfile {
     QString name;
     QString teamName;
     QString teamIdentifier;
-    QString appIdentifier; // "TEAMID.com.example.app", "TEAMID.com.example.*" or "TEAMID.*"
+    QString appIdentifier;    // "TEAMID.com.example.app", "TEAMID.com.example.*" or "TEAMID.*"
     QDateTime creationDate;   // UTC; invalid when the profile has none
     QDateTime expirationDate; // UTC; invalid when the profile has none
     int deviceCount = 0;      // ProvisionedDevices

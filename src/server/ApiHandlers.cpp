@@ -255,9 +255,10 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
                                                                  {"QRLink", &app.qrLink},
                                                                  {"appdescription", &app.appdescription}};
         // The optional keys only when stored: an app without them answers as it always did.
-        const std::pair<const char*, const QString*> optional[] = {{"profilekind", &app.profilekind},
-                                                                   {"profileexpiry", &app.profileexpiry},
-                                                                   {"provisioneddevices", &app.provisioneddevices}};
+        const std::pair<const char*, const QString*> optional[] = {
+            {"profilekind", &app.profilekind},
+            {"profileexpiry", &app.profileexpiry},
+            {"provisioneddevices", &app.provisioneddevices}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");

@@ -313,10 +313,11 @@ std::optional<StoredUser> Database::user(const QString& userid) {
 Database::Insert Database::insertApp(const StoredApp& app) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-                "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement s(
+        lease.get(),
+        "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
+        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(app.appid)
         .bind(app.userid)
         .bind(app.appname)
@@ -338,7 +339,7 @@ constexpr const char* kAppColumns =
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
     "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
 StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2),  s.text(3),  s.text(4),  s.text(5),  s.text(6),
+    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
                      s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
 }
 } // namespace

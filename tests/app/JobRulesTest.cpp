@@ -277,8 +277,9 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
 TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     const PreflightFinding store{QStringLiteral("profile-app-store"), PreflightFinding::Verdict::blocking,
                                  QStringLiteral("This build uses an App Store profile.")};
-    const PreflightFinding devices{QStringLiteral("profile-ad-hoc"), PreflightFinding::Verdict::warning,
-                                   QStringLiteral("This build installs only on the 12 devices listed in its profile.")};
+    const PreflightFinding devices{
+        QStringLiteral("profile-ad-hoc"), PreflightFinding::Verdict::warning,
+        QStringLiteral("This build installs only on the 12 devices listed in its profile.")};
     ProvisioningProfile adHoc;
     adHoc.kind = ProvisioningProfile::Kind::AdHoc;
     adHoc.deviceCount = 12;
@@ -321,8 +322,8 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
         return st.detail.startsWith(QLatin1String("project - "));
     });
     ASSERT_NE(shown, sink.statuses.end());
-    EXPECT_EQ(shown->detail, "project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n" + store.message +
-                                 "\n" + devices.message);
+    EXPECT_EQ(shown->detail, "project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n" +
+                                 store.message + "\n" + devices.message);
     ASSERT_EQ(backend->apps.size(), 1);
     EXPECT_EQ(backend->apps.constFirst().profileKind, QStringLiteral("ad-hoc"));
     EXPECT_EQ(backend->apps.constFirst().profileExpiry, QStringLiteral("2026-05-03"));

@@ -47,9 +47,11 @@ QString makeIpa(const QString& path, const IosApp& app) {
     }
     files.insert(QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info));
     if (app.profile)
-        files.insert(QStringLiteral("Payload/Game.app/embedded.mobileprovision"), packages::signedProfile(*app.profile));
+        files.insert(QStringLiteral("Payload/Game.app/embedded.mobileprovision"),
+                     packages::signedProfile(*app.profile));
     if (app.codeSignature)
-        files.insert(QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"), packages::xmlPlist(QVariantMap()));
+        files.insert(QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
+                     packages::xmlPlist(QVariantMap()));
     return packages::zipFiles(path, files);
 }
 

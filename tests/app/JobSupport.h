@@ -70,7 +70,7 @@ struct IosApp {
     bool icon = true;
     // Signed for installing from a link unless a test says otherwise: an in-house profile.
     std::optional<packages::Profile> profile = packages::Profile{};
-    bool codeSignature = true;                    // a _CodeSignature folder
+    bool codeSignature = true;                     // a _CodeSignature folder
     QString platform = QStringLiteral("iPhoneOS"); // CFBundleSupportedPlatforms
 };
 QString makeIpa(const QString& path, const IosApp& app = {});

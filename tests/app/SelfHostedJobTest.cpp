@@ -210,11 +210,12 @@ TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
     auto j = job<IosJob>(makeIpa(dir + QStringLiteral("/Sim.ipa"), simulator));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
-    EXPECT_EQ(sink.statuses.back(),
-              (Status{"Error",
-                      "This is a simulator build: it runs only in Xcode's simulator and installs on no iPhone or "
-                      "iPad. This build is not signed: iPhones and iPads refuse to install it.",
-                      ProcessState::failed}));
+    EXPECT_EQ(
+        sink.statuses.back(),
+        (Status{"Error",
+                "This is a simulator build: it runs only in Xcode's simulator and installs on no iPhone or "
+                "iPad. This build is not signed: iPhones and iPads refuse to install it.",
+                ProcessState::failed}));
     EXPECT_EQ(stored(), QStringList());
     EXPECT_FALSE(QFileInfo::exists(files + QStringLiteral("/Vantry")));
 
@@ -227,14 +228,16 @@ TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
     ASSERT_TRUE(waitForEnd(*k)) << "stuck in " << k->stepTitle().toStdString();
     EXPECT_EQ(k->state(), ProcessState::completed);
     EXPECT_TRUE(std::any_of(sink.statuses.begin(), sink.statuses.end(), [](const Status& st) {
-        return st.detail == QLatin1String("project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n"
-                                          "This build installs only on the 12 devices listed in its profile.");
+        return st.detail ==
+               QLatin1String("project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n"
+                             "This build installs only on the 12 devices listed in its profile.");
     }));
     const auto app = server->database().app(k->outcome().appId);
     ASSERT_TRUE(app);
     EXPECT_EQ(app->provisioneddevices, QStringLiteral("12"));
     EXPECT_EQ(app->profilekind, QStringLiteral("ad-hoc"));
-    EXPECT_TRUE(get(server->publicUrl() + k->outcome().appId).contains("Installs only on the 12 registered devices."));
+    EXPECT_TRUE(get(server->publicUrl() + k->outcome().appId)
+                    .contains("Installs only on the 12 registered devices."));
 }
 
 } // namespace

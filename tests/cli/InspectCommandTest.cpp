@@ -70,15 +70,19 @@ TEST(InspectCommand, PreflightSectionAndObject) {
         "\nPreflight: blocking, this build cannot be installed from a link\n"
         "  warning   This build installs only on the 12 devices listed in its profile. [profile-ad-hoc]\n"
         "  ok        The profile is valid until 1 January 2035. [profile-valid]\n"
-        "  blocking  The profile is made for ABCDE12345.com.example.other, not for this app (com.example.app): "
+        "  blocking  The profile is made for ABCDE12345.com.example.other, not for this app "
+        "(com.example.app): "
         "the install will fail. [app-id-mismatch]\n"
         "  profile   ad-hoc \"Example ad-hoc\"\n"
         "  team      Example Corp (ABCDE12345)\n")))
         << out.toStdString();
-    EXPECT_TRUE(out.contains(QLatin1String("  expires   1 January 2035\n  devices   12\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QLatin1String("  expires   1 January 2035\n  devices   12\n")))
+        << out.toStdString();
 
     out.clear();
-    ASSERT_EQ(runCli({QStringLiteral("vantry-cli"), QStringLiteral("inspect"), QStringLiteral("--json"), ipa}, o, e), 0);
+    ASSERT_EQ(runCli({QStringLiteral("vantry-cli"), QStringLiteral("inspect"), QStringLiteral("--json"), ipa},
+                     o, e),
+              0);
     const QJsonObject preflight =
         QJsonDocument::fromJson(out.toUtf8()).object().value(QStringLiteral("preflight")).toObject();
     EXPECT_EQ(preflight.value(QStringLiteral("blocking")), QJsonValue(true));

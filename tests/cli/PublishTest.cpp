@@ -63,7 +63,8 @@ QByteArray httpGet(const QString& url) {
 }
 
 // Signed with an in-house profile unless profileKind names another kind or is empty (unsigned).
-QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral("enterprise"), qint64 bigSize = 0) {
+QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral("enterprise"),
+                qint64 bigSize = 0) {
     const QVariantMap info{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.cli")},
                            {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("3.0")},
                            {QStringLiteral("CFBundleDisplayName"), QStringLiteral("Cli App")},
@@ -72,10 +73,12 @@ QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral
     if (!profileKind.isEmpty()) {
         packages::Profile profile;
         profile.kind = profileKind;
-        files.insert(QStringLiteral("Payload/Cli.app/embedded.mobileprovision"), packages::signedProfile(profile));
+        files.insert(QStringLiteral("Payload/Cli.app/embedded.mobileprovision"),
+                     packages::signedProfile(profile));
         files.insert(QStringLiteral("Payload/Cli.app/_CodeSignature/CodeResources"), "<plist/>");
     }
-    return packages::zipFiles(path, files, bigSize ? QStringLiteral("Payload/Cli.app/big.bin") : QString(), bigSize);
+    return packages::zipFiles(path, files, bigSize ? QStringLiteral("Payload/Cli.app/big.bin") : QString(),
+                              bigSize);
 }
 
 class Publish : public ::testing::Test {
@@ -193,11 +196,12 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
     const struct {
         const char* profile;
         const char* message;
-    } cases[] = {{"app-store", "This build uses an App Store profile: it can only be installed through the App "
-                               "Store, not from a link."},
-                 {"", "This build has neither a provisioning profile nor a signature, like a simulator build: it "
-                      "installs on no iPhone or iPad. This build is not signed: iPhones and iPads refuse to "
-                      "install it."}};
+    } cases[] = {
+        {"app-store", "This build uses an App Store profile: it can only be installed through the App "
+                      "Store, not from a link."},
+        {"", "This build has neither a provisioning profile nor a signature, like a simulator build: it "
+             "installs on no iPhone or iPad. This build is not signed: iPhones and iPads refuse to "
+             "install it."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.profile);
         const QString package = makeIpa(dir + QStringLiteral("/Blocked.ipa"), QLatin1String(c.profile));
@@ -213,7 +217,8 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
     const QString package = makeIpa(dir + QStringLiteral("/Forced.ipa"), QStringLiteral("app-store"));
     const CliRun forced = runCli({"publish", package, "--json", "--force"}, env);
     ASSERT_EQ(forced.status, 0) << forced.err.constData();
-    EXPECT_TRUE(forced.err.contains("Preflight: This build uses an App Store profile")) << forced.err.constData();
+    EXPECT_TRUE(forced.err.contains("Preflight: This build uses an App Store profile"))
+        << forced.err.constData();
     const QJsonObject result = QJsonDocument::fromJson(forced.out).object();
     const auto app = server->database().app(result.value("appId").toString());
     ASSERT_TRUE(app);

@@ -230,7 +230,8 @@ QString signingDir() {
         run(QStringLiteral("openssl"),
             {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
              d + "/key.pem", "-out", d + "/cert.pem", "-subj", "/CN=Vantry Test Signer", "-days", "30"});
-        run(QStringLiteral("openssl"), {"x509", "-in", d + "/cert.pem", "-outform", "DER", "-out", d + "/cert.der"});
+        run(QStringLiteral("openssl"),
+            {"x509", "-in", d + "/cert.pem", "-outform", "DER", "-out", d + "/cert.der"});
         return d;
     }();
     return dir;
@@ -252,13 +253,14 @@ QByteArray profilePlist(const Profile& profile) {
     const QString team = profile.appIdentifier.section(QLatin1Char('.'), 0, 0);
     QVariantMap entitlements{{QStringLiteral("application-identifier"), profile.appIdentifier},
                              {QStringLiteral("com.apple.developer.team-identifier"), team}};
-    QVariantMap plist{{QStringLiteral("AppIDName"), QStringLiteral("Example")},
-                      {QStringLiteral("Name"), QStringLiteral("Example ") + profile.kind},
-                      {QStringLiteral("TeamName"), QStringLiteral("Example Corp")},
-                      {QStringLiteral("TeamIdentifier"), QVariantList{team}},
-                      {QStringLiteral("CreationDate"), QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
-                      {QStringLiteral("ExpirationDate"), profile.expiration},
-                      {QStringLiteral("Version"), 1}};
+    QVariantMap plist{
+        {QStringLiteral("AppIDName"), QStringLiteral("Example")},
+        {QStringLiteral("Name"), QStringLiteral("Example ") + profile.kind},
+        {QStringLiteral("TeamName"), QStringLiteral("Example Corp")},
+        {QStringLiteral("TeamIdentifier"), QVariantList{team}},
+        {QStringLiteral("CreationDate"), QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
+        {QStringLiteral("ExpirationDate"), profile.expiration},
+        {QStringLiteral("Version"), 1}};
     QVariantList devices;
     for (int i = 0; i < profile.devices; ++i)
         devices << QStringLiteral("00008101-%1").arg(i, 16, 10, QLatin1Char('0'));
@@ -281,9 +283,13 @@ QByteArray signedProfile(const Profile& profile) {
     const QString signer = signingDir();
     const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
     testsupport::writeFile(dir + QStringLiteral("/in.plist"), profilePlist(profile));
-    QStringList args = {"cms",      "-sign", "-nodetach", "-binary",         "-outform", "DER",
-                        "-in",      dir + "/in.plist",    "-out",            dir + "/out.der",
-                        "-signer",  signer + "/cert.pem", "-inkey",          signer + "/key.pem"};
+    QStringList args = {"cms",       "-sign",
+                        "-nodetach", "-binary",
+                        "-outform",  "DER",
+                        "-in",       dir + "/in.plist",
+                        "-out",      dir + "/out.der",
+                        "-signer",   signer + "/cert.pem",
+                        "-inkey",    signer + "/key.pem"};
     if (profile.streamed)
         args << QStringLiteral("-stream");
     const bool ok = run(QStringLiteral("openssl"), args);
@@ -341,7 +347,8 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
     // aapt adds files relative to the working folder under the names given.
     for (const QString& abi : app.nativeAbis) {
         const QString lib = QStringLiteral("lib/%1/libnative.so").arg(abi);
-        testsupport::writeFile(dir + QLatin1Char('/') + lib, "\x7f" "ELF");
+        testsupport::writeFile(dir + QLatin1Char('/') + lib, "\x7f"
+                                                             "ELF");
         ok = ok && run(QStringLiteral("aapt"), {"add", QFileInfo(apkPath).absoluteFilePath(), lib}, dir);
     }
     QDir(dir).removeRecursively();

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QMap>
-#include <QTimeZone>
 #include <QString>
+#include <QTimeZone>
 #include <QVariantMap>
 
 // Builds test packages in code: iOS packages with zip, Android packages with aapt against the
@@ -36,7 +36,7 @@ struct Profile {
     QString kind = QStringLiteral("enterprise"); // development, ad-hoc, enterprise, app-store
     QString appIdentifier = QStringLiteral("ABCDE12345.*");
     QDateTime expiration = QDateTime(QDate(2035, 1, 1), QTime(0, 0), QTimeZone::utc());
-    int devices = 3; // development and ad hoc
+    int devices = 3;              // development and ad hoc
     bool withCertificate = false; // list the signing certificate under DeveloperCertificates
     bool streamed = false;        // BER with indefinite lengths, as streaming signers write it
 };

@@ -1,10 +1,10 @@
 // Provisioning profiles signed in the test with a throwaway key, read back through the DER walk,
 // and the verdicts the preflight draws from them and from generated packages.
+#include "inspect/Preflight.h"
 #include "InspectionRun.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
-#include "inspect/Preflight.h"
 
 using namespace testsupport;
 using Verdict = PreflightFinding::Verdict;
@@ -13,7 +13,8 @@ namespace {
 
 const QDateTime kNow(QDate(2026, 4, 1), QTime(12, 0), QTimeZone::utc());
 
-QVariantMap info(const QString& bundleId = QStringLiteral("com.example.app"), const QString& platform = "iPhoneOS") {
+QVariantMap info(const QString& bundleId = QStringLiteral("com.example.app"),
+                 const QString& platform = "iPhoneOS") {
     return {{QStringLiteral("CFBundleIdentifier"), bundleId},
             {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")},
             {QStringLiteral("CFBundleSupportedPlatforms"), QVariantList{platform}}};
@@ -82,7 +83,8 @@ TEST(ProvisioningProfile, BrokenInputAndCertificateDates) {
     flipped[1] = char(0x84);
     EXPECT_FALSE(Der::signedContent(flipped).has_value());
     // Something that is no CMS message but holds the list is still read; junk is not.
-    EXPECT_TRUE(ProvisioningProfile::read("junk\x01\x02" + packages::profilePlist(p) + "\x00tail").has_value());
+    EXPECT_TRUE(
+        ProvisioningProfile::read("junk\x01\x02" + packages::profilePlist(p) + "\x00tail").has_value());
     EXPECT_FALSE(ProvisioningProfile::read(QByteArray("\x30\x80\x30\x80", 4)).has_value());
     EXPECT_FALSE(ProvisioningProfile::read("<?xml version=\"1.0\"?><plist><string>x</string></plist>"));
 
@@ -131,28 +133,73 @@ TEST(Preflight, IosVerdicts) {
         QDateTime now;
         QStringList expected;
     } cases[] = {
-        {"ad hoc", info(), signedWith(profile("ad-hoc")), true, kNow,
+        {"ad hoc",
+         info(),
+         signedWith(profile("ad-hoc")),
+         true,
+         kNow,
          {"profile-ad-hoc:warning", "profile-valid:ok", "app-id-match:ok"}},
-        {"development", info(), signedWith(profile("development", "ABCDE12345.com.example.app")), true, kNow,
+        {"development",
+         info(),
+         signedWith(profile("development", "ABCDE12345.com.example.app")),
+         true,
+         kNow,
          {"profile-development:warning", "profile-valid:ok", "app-id-match:ok"}},
-        {"enterprise, wildcard under a domain", info(), signedWith(profile("enterprise", "ABCDE12345.com.example.*")),
-         true, kNow, {"profile-enterprise:ok", "profile-valid:ok", "app-id-match:ok"}},
-        {"app store", info(), signedWith(profile("app-store")), true, kNow,
+        {"enterprise, wildcard under a domain",
+         info(),
+         signedWith(profile("enterprise", "ABCDE12345.com.example.*")),
+         true,
+         kNow,
+         {"profile-enterprise:ok", "profile-valid:ok", "app-id-match:ok"}},
+        {"app store",
+         info(),
+         signedWith(profile("app-store")),
+         true,
+         kNow,
          {"profile-app-store:blocking", "profile-valid:ok", "app-id-match:ok"}},
-        {"exact id of another app", info(), signedWith(profile("ad-hoc", "ABCDE12345.com.other.app")), true, kNow,
+        {"exact id of another app",
+         info(),
+         signedWith(profile("ad-hoc", "ABCDE12345.com.other.app")),
+         true,
+         kNow,
          {"profile-ad-hoc:warning", "profile-valid:ok", "app-id-mismatch:blocking"}},
-        {"expired", info(), signedWith(expired), true, kNow,
+        {"expired",
+         info(),
+         signedWith(expired),
+         true,
+         kNow,
          {"profile-ad-hoc:warning", "profile-expired:blocking", "app-id-match:ok"}},
-        {"expires soon", info(), signedWith(soon), true, kNow,
+        {"expires soon",
+         info(),
+         signedWith(soon),
+         true,
+         kNow,
          {"profile-enterprise:ok", "profile-expires-soon:warning", "app-id-match:ok"}},
-        {"certificate run out", info(), signedWith(expiredCertificate), true, kNow.addYears(5),
+        {"certificate run out",
+         info(),
+         signedWith(expiredCertificate),
+         true,
+         kNow.addYears(5),
          {"profile-enterprise:ok", "profile-valid:ok", "certificate-expired:blocking", "app-id-match:ok"}},
-        {"simulator", info("com.example.app", "iPhoneSimulator"), std::nullopt, false, kNow,
+        {"simulator",
+         info("com.example.app", "iPhoneSimulator"),
+         std::nullopt,
+         false,
+         kNow,
          {"simulator-build:blocking", "unsigned:blocking"}},
-        {"unsigned, no profile", info(), std::nullopt, false, kNow,
+        {"unsigned, no profile",
+         info(),
+         std::nullopt,
+         false,
+         kNow,
          {"simulator-build:blocking", "unsigned:blocking"}},
         {"signed, no profile", info(), std::nullopt, true, kNow, {"profile-missing:blocking"}},
-        {"profile unreadable", info(), QByteArray("not a profile"), true, kNow, {"profile-unreadable:warning"}},
+        {"profile unreadable",
+         info(),
+         QByteArray("not a profile"),
+         true,
+         kNow,
+         {"profile-unreadable:warning"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,8 +233,9 @@ TEST(Preflight, InspectedPackages) {
         return packages::zipFiles(dir + QLatin1Char('/') + name, files);
     };
     const QString adHoc =
-        ipa("adhoc.ipa", {{"Payload/Demo.app/embedded.mobileprovision", packages::signedProfile(profile("ad-hoc"))},
-                          {"Payload/Demo.app/_CodeSignature/CodeResources", "<plist/>"}});
+        ipa("adhoc.ipa",
+            {{"Payload/Demo.app/embedded.mobileprovision", packages::signedProfile(profile("ad-hoc"))},
+             {"Payload/Demo.app/_CodeSignature/CodeResources", "<plist/>"}});
     const auto preflightOf = [](Inspector* i, const QString& path) {
         const Outcome o = inspectPackage(i, path);
         EXPECT_TRUE(o.record.has_value()) << o.failure.toStdString();
@@ -205,9 +253,10 @@ TEST(Preflight, InspectedPackages) {
     debug.nativeAbis = {QStringLiteral("arm64-v8a"), QStringLiteral("x86_64")};
     const Preflight debugFindings = preflightOf(new ParseAPK, packages::buildApk(dir + "/debug.apk", debug));
     EXPECT_EQ(codes(debugFindings), (QStringList{"debuggable:warning", "native-code:ok"}));
-    EXPECT_EQ(debugFindings.find("native-code")->message,
-              QStringLiteral("It contains native code for arm64-v8a, x86_64: it installs only on devices with "
-                             "one of these processors."));
+    EXPECT_EQ(
+        debugFindings.find("native-code")->message,
+        QStringLiteral("It contains native code for arm64-v8a, x86_64: it installs only on devices with "
+                       "one of these processors."));
     EXPECT_FALSE(debugFindings.blocking());
 
     packages::AndroidApp split;
@@ -216,8 +265,9 @@ TEST(Preflight, InspectedPackages) {
               QStringList{"split-apk:blocking"});
     EXPECT_EQ(codes(preflightOf(new ParseAPK, packages::buildApk(dir + "/release.apk", {}))), QStringList{});
 
-    const QString aab = packages::zipFiles(dir + "/bundle.apk", {{"BundleConfig.pb", "\x0a\x00"},
-                                                                 {"base/manifest/AndroidManifest.xml", "\x0a"},
-                                                                 {"base/dex/classes.dex", "dex\n035"}});
+    const QString aab =
+        packages::zipFiles(dir + "/bundle.apk", {{"BundleConfig.pb", "\x0a\x00"},
+                                                 {"base/manifest/AndroidManifest.xml", "\x0a"},
+                                                 {"base/dex/classes.dex", "dex\n035"}});
     EXPECT_EQ(codes(preflightOf(new ParseAPK, aab)), QStringList{"app-bundle:blocking"});
 }

@@ -152,8 +152,9 @@ TEST_F(HandlersTest, AuthorizationRules) {
 TEST(DatabaseMigration, OlderFileGainsTheProfileColumns) {
     const QString folder = testsupport::makeTempDir(QStringLiteral("migration"));
     sqlite3* old = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(folder + QLatin1Char('/') + Database::fileName()).constData(), &old),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_open(QFile::encodeName(folder + QLatin1Char('/') + Database::fileName()).constData(), &old),
+        SQLITE_OK);
     const char* version2 = R"sql(
 CREATE TABLE users (userid TEXT PRIMARY KEY NOT NULL, email TEXT NOT NULL, username TEXT NOT NULL,
     photo_url TEXT NOT NULL, created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL, secret_hash TEXT);
@@ -194,8 +195,10 @@ PRAGMA user_version = 2;
             r.method = QStringLiteral("GET");
             r.path = QStringLiteral("/app/ann");
             r.body.clear();
-            const QJsonArray apps =
-                QJsonDocument::fromJson(router.dispatch(r).body).object().value(QStringLiteral("response")).toArray();
+            const QJsonArray apps = QJsonDocument::fromJson(router.dispatch(r).body)
+                                        .object()
+                                        .value(QStringLiteral("response"))
+                                        .toArray();
             ASSERT_EQ(apps.size(), 2);
             EXPECT_FALSE(apps.at(0).toObject().contains(QStringLiteral("profilekind")));
             EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("provisioneddevices")), QJsonValue("12"));
@@ -244,7 +247,8 @@ TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
              .replace(R"("12")", "12"),
          400},
         {"profile key too long", "POST", QStringLiteral("/createapp"),
-         appJson(QStringLiteral("ann"), QStringLiteral("p2"), {{QStringLiteral("profilekind"), QString(33, 'x')}}),
+         appJson(QStringLiteral("ann"), QStringLiteral("p2"),
+                 {{QStringLiteral("profilekind"), QString(33, 'x')}}),
          400},
         {"unknown path", "GET", QStringLiteral("/admin"), "{}", 404},
         {"deeper path", "GET", QStringLiteral("/app/ann/extra"), "{}", 404},

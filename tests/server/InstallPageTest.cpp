@@ -74,9 +74,10 @@ TEST(InstallPage, TellsTestersWhatTheProfileAllows) {
         const char* id;
         ViewerPlatform viewer;
         const char* file;
-    } unchanged[] = {{"abcDEF1234", ViewerPlatform::iOS, "pages/abcDEF1234-ios.html"},
-                     {"abcDEF1234", ViewerPlatform::Other, "pages/abcDEF1234-other.html"},
-                     {"abcDEF1234__android", ViewerPlatform::Android, "pages/abcDEF1234__android-android.html"}};
+    } unchanged[] = {
+        {"abcDEF1234", ViewerPlatform::iOS, "pages/abcDEF1234-ios.html"},
+        {"abcDEF1234", ViewerPlatform::Other, "pages/abcDEF1234-other.html"},
+        {"abcDEF1234__android", ViewerPlatform::Android, "pages/abcDEF1234__android-android.html"}};
     for (const auto& c : unchanged)
         EXPECT_EQ(page(record(QLatin1String(c.id)), c.viewer).toUtf8(),
                   testsupport::readFile(testsupport::dataPath(QLatin1String(c.file))))
@@ -91,12 +92,14 @@ TEST(InstallPage, TellsTestersWhatTheProfileAllows) {
     EXPECT_TRUE(html.contains(
         QLatin1String("<p class=\"note\" id=\"devices\">Installs only on the 12 registered devices.</p>")));
     EXPECT_TRUE(html.contains(QLatin1String("<p class=\"note\" id=\"expiry\">Expires on 3 May 2026.</p>")));
-    EXPECT_TRUE(page(adHoc, ViewerPlatform::Other, april).contains(QLatin1String("the 12 registered devices")));
+    EXPECT_TRUE(
+        page(adHoc, ViewerPlatform::Other, april).contains(QLatin1String("the 12 registered devices")));
     EXPECT_TRUE(page(adHoc, ViewerPlatform::iOS, QDate(2026, 5, 4))
                     .contains(QLatin1String("Expired on 3 May 2026: the app no longer opens.")));
 
     adHoc.provisionedDevices = QStringLiteral("1");
-    EXPECT_TRUE(page(adHoc, ViewerPlatform::iOS, april).contains(QLatin1String("the one registered device.")));
+    EXPECT_TRUE(
+        page(adHoc, ViewerPlatform::iOS, april).contains(QLatin1String("the one registered device.")));
     Zapp enterprise = record(QStringLiteral("abcDEF1234"));
     enterprise.profileKind = QStringLiteral("enterprise");
     enterprise.profileExpiry = QStringLiteral("not a date");

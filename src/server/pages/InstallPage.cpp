@@ -126,7 +126,8 @@ QString profileNotes(const Zapp& app, const QDate& today) {
         notes += QStringLiteral("<p class=\"warn\" id=\"expiry\">Expired on %1: the app no longer opens.</p>")
                      .arg(englishDate(expiry));
     else if (expiry.isValid())
-        notes += QStringLiteral("<p class=\"note\" id=\"expiry\">Expires on %1.</p>").arg(englishDate(expiry));
+        notes +=
+            QStringLiteral("<p class=\"note\" id=\"expiry\">Expires on %1.</p>").arg(englishDate(expiry));
     return notes;
 }
 
