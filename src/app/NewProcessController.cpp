@@ -226,15 +226,18 @@ void NewProcessController::inspect(std::function<void()> then) {
     };
 }
 
-void NewProcessController::showInspection(std::function<void(const PackageRecord&)> then) {
-    const PackageRecord& record = m_outcome.record;
-    QString detail = QStringLiteral("project - ") + record.name + QStringLiteral("\nBundleID - ") +
-                     record.bundleID + QStringLiteral("\nversion - ") + record.version;
+QString NewProcessController::preflightNotes() const {
     // What a tester should know before the link goes out; blocking findings too when forced.
     const QStringList notes = m_outcome.preflight.messages(PreflightFinding::Verdict::blocking) +
                               m_outcome.preflight.messages(PreflightFinding::Verdict::warning);
-    if (!notes.isEmpty())
-        detail += QStringLiteral("\n\n") + notes.join(QLatin1Char('\n'));
+    return notes.isEmpty() ? QString() : QStringLiteral("\n\n") + notes.join(QLatin1Char('\n'));
+}
+
+void NewProcessController::showInspection(std::function<void(const PackageRecord&)> then) {
+    const PackageRecord& record = m_outcome.record;
+    const QString detail = QStringLiteral("project - ") + record.name + QStringLiteral("\nBundleID - ") +
+                           record.bundleID + QStringLiteral("\nversion - ") + record.version +
+                           preflightNotes();
     setStatus(QStringLiteral("Creating export plist configuration"), detail, ProcessState::processing);
     then(record);
 }
@@ -406,8 +409,9 @@ void NewProcessController::complete(const QString& link) {
     if (m_ended)
         return;
     m_ended = true;
-    setStatus(QStringLiteral("Process Complete"), QStringLiteral("The app is hosted here\n") + link,
-              ProcessState::completed);
+    // The warnings stay on the last view too, where the user copies the link to hand out.
+    setStatus(QStringLiteral("Process Complete"),
+              QStringLiteral("The app is hosted here\n") + link + preflightNotes(), ProcessState::completed);
     if (m_outcome.qrImage)
         m_view.setResultImage(*m_outcome.qrImage);
     endWith(ProcessState::completed);

@@ -118,6 +118,8 @@ private:
     void registerApp(const QString& installUrl, const PackageRecord& record,
                      std::function<void(const QString&)> completion);
     void endWith(ProcessState state);
+    // "\n\n" and the preflight's blocking and warning messages, one a line; "" without any.
+    QString preflightNotes() const;
     void stopInspector();
 
     QUrl m_url;

@@ -324,6 +324,7 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     ASSERT_NE(shown, sink.statuses.end());
     EXPECT_EQ(shown->detail, "project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n" +
                                  store.message + "\n" + devices.message);
+    EXPECT_TRUE(sink.statuses.back().detail.endsWith("\n\n" + store.message + "\n" + devices.message));
     ASSERT_EQ(backend->apps.size(), 1);
     EXPECT_EQ(backend->apps.constFirst().profileKind, QStringLiteral("ad-hoc"));
     EXPECT_EQ(backend->apps.constFirst().profileExpiry, QStringLiteral("2026-05-03"));
