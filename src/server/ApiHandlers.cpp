@@ -17,6 +17,8 @@
 namespace {
 
 const QString kAuthorization = QStringLiteral("authorization");
+// A profile kind, a date or a count; nothing longer belongs there.
+constexpr qsizetype kMaxOptionalKeyLength = 32;
 
 bool onlyAllowed(const QString& id, int maxLength, bool allowColon) {
     if (id.isEmpty() || id.size() > maxLength)
@@ -301,11 +303,22 @@ QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
                                                                  {"minOS", &app.minos},
                                                                  {"QRLink", &app.qrLink},
                                                                  {"appdescription", &app.appdescription}};
+        // The optional keys only when stored: an app without them answers as it always did.
+        const std::pair<const char*, const QString*> optional[] = {
+            {"profilekind", &app.profilekind},
+            {"profileexpiry", &app.profileexpiry},
+            {"provisioneddevices", &app.provisioneddevices}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");
             ApiResponse::appendJsonString(list, *value);
             separator = ',';
+        }
+        for (const auto& [key, value] : optional) {
+            if (value->isEmpty())
+                continue;
+            list.append(",\"").append(key).append("\":");
+            ApiResponse::appendJsonString(list, *value);
         }
         list.append('}');
     }
@@ -334,6 +347,16 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     if (!isAllowedAppUrl(f->value(ZappWire::appurl)))
         return ApiResponse::failure(400,
                                     QStringLiteral("appurl must be an https:, http: or itms-services: URL"));
+    // The optional keys: absent is fine, anything but a short text is not.
+    QHash<QString, QString> optional;
+    for (const QString& key : ZappWire::optionalAppKeys) {
+        const QJsonValue v = object->value(key);
+        if (v.isUndefined())
+            continue;
+        if (!v.isString() || v.toString().size() > kMaxOptionalKeyLength)
+            return ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a short text").arg(key));
+        optional.insert(key, v.toString());
+    }
     const StoredApp app{appid,
                         *user,
                         f->value(ZappWire::appname),
@@ -344,7 +367,10 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
                         f->value(ZappWire::appsize),
                         f->value(ZappWire::minos),
                         f->value(ZappWire::qrLink),
-                        f->value(ZappWire::appdescription)};
+                        f->value(ZappWire::appdescription),
+                        optional.value(ZappWire::profilekind),
+                        optional.value(ZappWire::profileexpiry),
+                        optional.value(ZappWire::provisioneddevices)};
     switch (m_database.insertApp(app)) {
     case Database::Insert::Added:
         return ApiResponse::success(

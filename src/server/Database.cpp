@@ -60,6 +60,12 @@ CREATE TABLE IF NOT EXISTS crashes (
 const char* const kVersion2Columns[] = {"ALTER TABLE users ADD COLUMN secret_hash TEXT",
                                         "ALTER TABLE installs ADD COLUMN repeat INTEGER NOT NULL DEFAULT 0"};
 
+// Added in version 3: what an iOS build's provisioning profile says, for the install page.
+// NULL for apps stored before and for apps whose client did not send them.
+const char* const kVersion3Columns[] = {"ALTER TABLE apps ADD COLUMN profile_kind TEXT",
+                                        "ALTER TABLE apps ADD COLUMN profile_expiry TEXT",
+                                        "ALTER TABLE apps ADD COLUMN provisioned_devices TEXT"};
+
 qint64 now() {
     return QDateTime::currentSecsSinceEpoch();
 }
@@ -80,6 +86,14 @@ public:
         const QByteArray utf8 = text.toUtf8();
         if (m_stmt)
             sqlite3_bind_text(m_stmt, ++m_index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // An empty text becomes NULL.
+    Statement& bindOptional(const QString& text) {
+        if (!text.isEmpty())
+            return bind(text);
+        if (m_stmt)
+            sqlite3_bind_null(m_stmt, ++m_index);
         return *this;
     }
     Statement& bind(qint64 value) {
@@ -173,7 +187,9 @@ std::unique_ptr<Database> Database::open(const QString& folder, QString* error, 
                 exec(db, "ROLLBACK;", &ignored);
                 return fail();
             }
-            for (const char* column : kVersion2Columns) {
+            std::vector<const char*> columns(std::begin(kVersion2Columns), std::end(kVersion2Columns));
+            columns.insert(columns.end(), std::begin(kVersion3Columns), std::end(kVersion3Columns));
+            for (const char* column : columns) {
                 QString columnError;
                 if (!exec(db, column, &columnError) &&
                     !columnError.contains(QLatin1String("duplicate column"))) {
@@ -182,7 +198,7 @@ std::unique_ptr<Database> Database::open(const QString& folder, QString* error, 
                     return fail();
                 }
             }
-            if (!exec(db, "PRAGMA user_version = 2;", error)) {
+            if (!exec(db, "PRAGMA user_version = 3;", error)) {
                 exec(db, "ROLLBACK;", &ignored);
                 return fail();
             }
@@ -298,9 +314,11 @@ std::optional<StoredUser> Database::user(const QString& userid) {
 Database::Insert Database::insertApp(const StoredApp& app) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-                "minos, qrlink, appdescription, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement s(
+        lease.get(),
+        "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
+        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(app.appid)
         .bind(app.userid)
         .bind(app.appname)
@@ -313,16 +331,17 @@ Database::Insert Database::insertApp(const StoredApp& app) {
         .bind(app.qrLink)
         .bind(app.appdescription)
         .bind(now());
+    s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
     return insertResult(s.step());
 }
 
 namespace {
 constexpr const char* kAppColumns =
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription FROM apps ";
+    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
 StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5),
-                     s.text(6), s.text(7), s.text(8), s.text(9), s.text(10)};
+    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
+                     s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
 }
 } // namespace
 

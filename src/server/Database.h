@@ -24,6 +24,10 @@ struct StoredApp {
     QString minos;
     QString qrLink;
     QString appdescription;
+    // Optional: "" when the client did not send them (stored as NULL).
+    QString profilekind;
+    QString profileexpiry;
+    QString provisioneddevices;
 
     bool operator==(const StoredApp&) const = default;
 };
