@@ -68,6 +68,18 @@ public:
     }
     // finish() without holding up the caller's thread: done gets the answer, from any thread.
     virtual void finishAsync(bool complete, std::function<void(ApiResponse)> done);
+    // A reader that keeps the body in a plain file may let the connection move the remaining
+    // bytes there itself with splice(), never through our memory: the descriptor, or -1.
+    virtual int spliceTarget(uint64_t remaining) {
+        (void)remaining;
+        return -1;
+    }
+    // The connection moved length more bytes into the target, or failed to (written false).
+    // False stops reading, as write() does.
+    virtual bool spliced(size_t length, bool written) {
+        (void)length;
+        return written;
+    }
 };
 
 // One answer: a status and a body with its content type.

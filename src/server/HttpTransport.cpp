@@ -13,7 +13,9 @@
 #include <boost/beast/http/span_body.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <fcntl.h>
 #include <sys/sendfile.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -106,6 +108,7 @@ public:
         : m_shared(shared), m_peer(std::move(peer)), m_stream(std::forward<Args>(args)...) {}
 
     ~Session() {
+        closePipe();
         setBusy(false);
         m_reader.reset(); // an upload cut off by the client: its reader drops the partial file
         m_shared.connections.release(m_peer);
@@ -258,6 +261,13 @@ private:
                 if (!accepted)
                     return readerStopped();
             }
+            if constexpr (!kTls) {
+                if (m_rawLeft > 0 && openPipe()) {
+                    m_spliceTarget = m_reader->spliceTarget(m_rawLeft);
+                    if (m_spliceTarget >= 0)
+                        return spliceBody();
+                }
+            }
             m_piece.resize(kStreamPiece);
             m_pieceFill = 0;
             return readRaw();
@@ -272,6 +282,64 @@ private:
         http::async_read(
             m_stream, m_buffer, *m_parser,
             [self = this->shared_from_this()](beast::error_code ec, size_t) { self->onBodyPiece(ec); });
+    }
+
+    // A body bound for a plain file goes from the socket through a pipe into the file with
+    // splice(), so its bytes never pass through our memory. Waits for more under the body time-out.
+    void spliceBody() {
+        auto& socket = lowest().socket();
+        beast::error_code ec;
+        socket.native_non_blocking(true, ec);
+        if (ec)
+            return drop();
+        while (m_rawLeft > 0) {
+            const ssize_t n = ::splice(socket.native_handle(), nullptr, m_pipe[1], nullptr,
+                                       size_t(std::min<uint64_t>(m_rawLeft, kStreamPiece)),
+                                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return waitFor(tcp::socket::wait_read, &Session::spliceBody);
+            if (n <= 0)
+                return drop(); // cut off: the reader drops the file
+            m_rawLeft -= uint64_t(n);
+            if (!m_reader->spliced(size_t(n), drainPipe(size_t(n))))
+                return readerStopped();
+        }
+        closePipe();
+        finishReader(true);
+    }
+
+    // Moves what the pipe holds into the file; false when the file takes no more.
+    bool drainPipe(size_t length) {
+        while (length > 0) {
+            const ssize_t n = ::splice(m_pipe[0], nullptr, m_spliceTarget, nullptr, length, SPLICE_F_MOVE);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            length -= size_t(n);
+        }
+        return true;
+    }
+
+    bool openPipe() {
+        if (m_pipe[0] >= 0)
+            return true;
+        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            m_pipe[0] = m_pipe[1] = -1;
+            return false;
+        }
+        (void)::fcntl(m_pipe[1], F_SETPIPE_SZ, int(kStreamPiece)); // the default 64 KiB also works
+        return true;
+    }
+
+    void closePipe() {
+        for (int& fd : m_pipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
     }
 
     // Fills the whole piece before handing it on: the socket gives a few hundred KiB per read,
@@ -464,7 +532,7 @@ private:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                return waitWritable();
+                return waitFor(tcp::socket::wait_write, &Session::sendFile);
             } else {
                 return drop(); // the file shrank (0) or the socket failed: the length cannot be kept
             }
@@ -474,23 +542,23 @@ private:
         afterResponse();
     }
 
-    void waitWritable() {
+    // Waits until the socket is ready for the next step, for at most the body time-out.
+    void waitFor(tcp::socket::wait_type what, void (Session::*next)()) {
         const uint64_t turn = ++m_waitTurn;
-        m_sendTimer.expires_after(m_shared.options.bodyTimeout);
-        m_sendTimer.async_wait([self = this->shared_from_this(), turn](beast::error_code ec) {
+        m_waitTimer.expires_after(m_shared.options.bodyTimeout);
+        m_waitTimer.async_wait([self = this->shared_from_this(), turn](beast::error_code ec) {
             if (!ec && self->m_waitTurn == turn) {
                 beast::error_code ignored;
-                self->lowest().socket().cancel(ignored); // the client stopped reading
+                self->lowest().socket().cancel(ignored); // the client stalled
             }
         });
-        lowest().socket().async_wait(tcp::socket::wait_write,
-                                     [self = this->shared_from_this()](beast::error_code ec) {
-                                         ++self->m_waitTurn;
-                                         self->m_sendTimer.cancel();
-                                         if (ec)
-                                             return self->drop();
-                                         self->sendFile();
-                                     });
+        lowest().socket().async_wait(what, [self = this->shared_from_this(), next](beast::error_code ec) {
+            ++self->m_waitTurn;
+            self->m_waitTimer.cancel();
+            if (ec)
+                return self->drop();
+            ((*self).*next)();
+        });
     }
 
     void afterResponse() {
@@ -542,8 +610,10 @@ private:
     Shared& m_shared;
     std::string m_peer;
     Stream m_stream;
-    net::steady_timer m_sendTimer{beast::get_lowest_layer(m_stream).get_executor()};
+    net::steady_timer m_waitTimer{beast::get_lowest_layer(m_stream).get_executor()};
     BodyWriter::FileRegion m_fileRegion;
+    int m_pipe[2] = {-1, -1}; // splice() uploads
+    int m_spliceTarget = -1;
     uint64_t m_waitTurn = 0;
     // Bounded for headers by the parser's own limit; body reads go up to 64 KiB at a time.
     beast::flat_buffer m_buffer{kHeaderLimit + kMemoryPiece};

@@ -153,6 +153,8 @@ public:
     bool commit() override;
     void abort() override;
     uint64_t received() const override { return m_received; }
+    int spliceTarget() override { return m_fd >= 0 && flush() ? m_fd : -1; }
+    void spliced(size_t length) override { m_received += length; }
 
 private:
     bool flush();

@@ -33,6 +33,11 @@ public:
         virtual void commitAsync(std::function<void(bool)> done) { done(commit()); }
         virtual void abort() = 0;
         virtual uint64_t received() const = 0;
+        // An upload into a plain file can take the rest of the body straight from the socket
+        // (splice): the descriptor to write to once what was appended is written, or -1.
+        virtual int spliceTarget() { return -1; }
+        // Counts bytes moved into spliceTarget() by the caller.
+        virtual void spliced(size_t length) { (void)length; }
     };
 
     struct FileInfo {

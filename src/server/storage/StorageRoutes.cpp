@@ -67,6 +67,21 @@ public:
 
     bool ready(std::function<void()> resume) override { return m_upload->ready(std::move(resume)); }
 
+    int spliceTarget(uint64_t remaining) override {
+        if (m_upload->received() + remaining > m_maxUpload)
+            return -1; // write() refuses it on the usual path
+        return m_upload->spliceTarget();
+    }
+
+    bool spliced(size_t length, bool written) override {
+        if (!written) {
+            m_writeFailed = true;
+            return false;
+        }
+        m_upload->spliced(length);
+        return true;
+    }
+
     ApiResponse finish(bool complete) override {
         if (auto refusal = refusalBeforeCommit(complete))
             return *refusal;
