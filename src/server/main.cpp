@@ -1,5 +1,6 @@
 #include "core/CrashHandler.h"
 #include "core/Log.h"
+#include "server/Database.h"
 #include "server/VantryServer.h"
 #include "server/pages/QrSvg.h"
 
@@ -42,8 +43,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     logLine(
-        QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4)")
-            .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir));
+        QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4, database %5)")
+            .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir,
+                 Database::displayUrl(options->databaseUrl())));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

@@ -26,7 +26,7 @@ class HandlersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QString error;
-        db = Database::open(testsupport::makeTempDir(QStringLiteral("handlers")), &error);
+        db = Database::open(Database::sqliteUrl(testsupport::makeTempDir(QStringLiteral("handlers"))), &error);
         ASSERT_TRUE(db) << error.toStdString();
         handlers =
             std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});

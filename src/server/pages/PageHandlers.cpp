@@ -76,25 +76,16 @@ Zapp toZapp(const StoredApp& a) {
 
 PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr, InstallLimits limits)
     : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)),
-      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow)),
-      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60))) {}
+      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow, database.sharedState(), QStringLiteral("repeat"))),
+      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60), database.sharedState(),
+                                                  QStringLiteral("install"))) {}
 
 PageHandlers::~PageHandlers() = default;
 
 void PageHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
-    router.add(get, QStringLiteral("/healthz"), [this](const ApiRequest& r) { return health(r); });
     router.add(get, QStringLiteral("/:id"), [this](const ApiRequest& r) { return page(r); });
     router.add(get, QStringLiteral("/:id/install"), [this](const ApiRequest& r) { return install(r); });
-}
-
-ApiResponse PageHandlers::health(const ApiRequest&) {
-    const bool up = m_database.isAvailable();
-    ApiResponse r;
-    r.contentType = "text/plain";
-    r.status = up ? 200 : 503;
-    r.body = up ? QByteArrayLiteral("ok\n") : QByteArrayLiteral("database unavailable\n");
-    return r;
 }
 
 ApiResponse PageHandlers::page(const ApiRequest& request) {
