@@ -18,11 +18,13 @@ function(vantry_add_library name)
   vantry_strict(vantry_${name})
 endfunction()
 
-# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABEL label] [FIXTURE name] [TIMEOUT s])
 # A GoogleTest program whose cases CTest discovers; every test runs with a private
-# HOME and XDG folders (tests/support), never the developer's own files.
+# HOME and XDG folders (tests/support), never the developer's own files. LABEL replaces the
+# default label (the program's name), FIXTURE names a CTest fixture every case needs. One value
+# each: gtest_discover_tests hands PROPERTIES on as one flat list, so a list value would fall apart.
 function(vantry_add_test name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT;LABEL;FIXTURE" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE vantry_testsupport_gui ${ARG_LIBS})
@@ -33,13 +35,17 @@ function(vantry_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  set(labels ${name})
-  if(ARG_LABELS)
-    list(APPEND labels ${ARG_LABELS})
+  set(label ${name})
+  if(ARG_LABEL)
+    set(label ${ARG_LABEL})
+  endif()
+  set(fixture)
+  if(ARG_FIXTURE)
+    set(fixture FIXTURES_REQUIRED ${ARG_FIXTURE})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${label} ${fixture}
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 

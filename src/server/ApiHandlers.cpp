@@ -101,8 +101,9 @@ ApiHandlers::ApiHandlers(Database& database, Settings settings)
     : m_database(database), m_settings(std::move(settings)),
       m_crashLimit(std::make_unique<RateLimiter>(m_settings.crashReportsPerMinute, std::chrono::seconds(60),
                                                  database.sharedState(), QStringLiteral("crash"))),
-      m_registrationLimit(std::make_unique<RateLimiter>(m_settings.registrationsPerMinute, std::chrono::seconds(60),
-                                                        database.sharedState(), QStringLiteral("registration"))) {}
+      m_registrationLimit(std::make_unique<RateLimiter>(m_settings.registrationsPerMinute,
+                                                        std::chrono::seconds(60), database.sharedState(),
+                                                        QStringLiteral("registration"))) {}
 
 ApiHandlers::~ApiHandlers() = default;
 

@@ -24,11 +24,11 @@ bool Database::isSupportedUrl(const QString& url) {
 }
 
 QString Database::displayUrl(const QString& url) {
-    if (!isPostgres(url))
+    if (!url.contains(QLatin1String("://")))
         return url;
     QUrl parsed(url);
     if (!parsed.isValid())
-        return QStringLiteral("postgresql://…");
+        return url.section(QLatin1String("://"), 0, 0) + QStringLiteral("://…");
     parsed.setPassword(QString());
     QUrlQuery query(parsed);
     query.removeAllQueryItems(QStringLiteral("password"));
@@ -44,6 +44,7 @@ std::unique_ptr<Database> Database::open(const QString& url, QString* error, int
         return SqliteDatabase::open(url.mid(kSqlite.size()), error, connections);
     if (isPostgres(url))
         return PostgresDatabase::open(url, error, connections);
-    *error = QStringLiteral("unsupported database URL %1 (use sqlite:PATH or postgresql://…)").arg(displayUrl(url));
+    *error = QStringLiteral("unsupported database URL %1 (use sqlite:PATH or postgresql://…)")
+                 .arg(displayUrl(url));
     return nullptr;
 }

@@ -98,7 +98,8 @@ public:
 
     virtual Insert insertInstall(const StoredInstall& install) = 0;
     // Repeats left out unless asked for.
-    virtual std::optional<QList<StoredInstall>> installsOf(const QString& appid, bool withRepeats = false) = 0;
+    virtual std::optional<QList<StoredInstall>> installsOf(const QString& appid,
+                                                           bool withRepeats = false) = 0;
 
     virtual bool insertCrash(const StoredCrash& crash) = 0;
     virtual std::optional<int> crashCount() = 0;

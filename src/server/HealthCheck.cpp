@@ -15,8 +15,9 @@ ApiResponse healthAnswer(const std::vector<HealthProbe>& probes) {
     ApiResponse r;
     r.status = allUp ? 200 : 503;
     r.contentType = "application/json";
-    r.body = (allUp ? QByteArrayLiteral("{\"status\":\"ok\"") : QByteArrayLiteral("{\"status\":\"unavailable\"")) +
-             checks + "}\n";
+    r.body =
+        (allUp ? QByteArrayLiteral("{\"status\":\"ok\"") : QByteArrayLiteral("{\"status\":\"unavailable\"")) +
+        checks + "}\n";
     r.headers.emplaceBack(QByteArray("Cache-Control"), "no-store");
     return r;
 }

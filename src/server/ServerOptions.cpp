@@ -170,8 +170,8 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     const QCommandLineOption ownerAvatar(QStringLiteral("owner-avatar"),
                                          QStringLiteral("Link of the owner's picture (default: none)."),
                                          QStringLiteral("URL"));
-    parser.addOptions({help, version, dataDir, database, listen, publicUrl, latest, threads, maxUpload, tlsCert, tlsKey,
-                       accessKey, maxCrash, ownerId, ownerName, ownerEmail, ownerAvatar});
+    parser.addOptions({help, version, dataDir, database, listen, publicUrl, latest, threads, maxUpload,
+                       tlsCert, tlsKey, accessKey, maxCrash, ownerId, ownerName, ownerEmail, ownerAvatar});
     for (const Limit& l : limits)
         parser.addOption(l.option);
 

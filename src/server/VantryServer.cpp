@@ -82,7 +82,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
-    registerHealthRoute(*server->m_router, {{QStringLiteral("database"), [database] { return database->isAvailable(); }}});
+    registerHealthRoute(*server->m_router,
+                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }}});
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),

@@ -42,10 +42,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
         return 1;
     }
-    logLine(
-        QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4, database %5)")
-            .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(), options->dataDir,
-                 Database::displayUrl(options->databaseUrl())));
+    logLine(QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4, database %5)")
+                .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(),
+                     options->dataDir, Database::displayUrl(options->databaseUrl())));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

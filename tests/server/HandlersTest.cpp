@@ -1,4 +1,5 @@
 // The API handlers as plain functions of a request: routing, authorization, bad input.
+#include "PostgresCluster.h"
 #include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
@@ -22,11 +23,15 @@ QByteArray appBody(const QString& owner, const QString& appid) {
     return appJson(owner, appid, {{QStringLiteral("appname"), kTrickyName}});
 }
 
-class HandlersTest : public ::testing::Test {
+// Every case runs on SQLite and on PostgreSQL: the handlers must not tell the engines apart.
+class HandlersTest : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         QString error;
-        db = Database::open(Database::sqliteUrl(testsupport::makeTempDir(QStringLiteral("handlers"))), &error);
+        const QString url = testDatabaseUrl(GetParam(), &error);
+        if (url.isEmpty())
+            GTEST_SKIP() << error.toStdString();
+        db = Database::open(url, &error);
         ASSERT_TRUE(db) << error.toStdString();
         handlers =
             std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
@@ -62,7 +67,7 @@ protected:
     Router router;
 };
 
-TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
+TEST_P(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
     ApiResponse created =
         call("POST", QStringLiteral("/createapp"),
              appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann"));
@@ -91,7 +96,7 @@ TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
               QJsonValue(1.5));
 }
 
-TEST_F(HandlersTest, AddNewUserInsertsThenUpdates) {
+TEST_P(HandlersTest, AddNewUserInsertsThenUpdates) {
     const QByteArray first = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"dbid:AAH-ann_1"})";
     const ApiResponse added = call("POST", QStringLiteral("/addnewuser"), first);
     EXPECT_EQ(added.status, 201);
@@ -105,7 +110,7 @@ TEST_F(HandlersTest, AddNewUserInsertsThenUpdates) {
     EXPECT_EQ(db->user(QStringLiteral("dbid:AAH-ann_1"))->email, QStringLiteral("new@x"));
 }
 
-TEST_F(HandlersTest, AuthorizationRules) {
+TEST_P(HandlersTest, AuthorizationRules) {
     ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
                    appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
                   .status,
@@ -144,7 +149,7 @@ TEST_F(HandlersTest, AuthorizationRules) {
     EXPECT_EQ(call("GET", QStringLiteral("/userdata/annsapp"), "{}", QStringLiteral("ann")).status, 200);
 }
 
-TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
+TEST_P(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
     const QString before = snapshot();
     const QByteArray user = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"ann"})";
     struct Case {
@@ -189,7 +194,7 @@ TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
+TEST_P(HandlersTest, InstallsComeBackAsStrictResponses) {
     ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
                    appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
                   .status,
@@ -207,5 +212,8 @@ TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
     const qint64 installedAt = qint64(list.at(0).toObject().value(QStringLiteral("installedAt")).toDouble());
     EXPECT_LE(std::abs(installedAt - QDateTime::currentSecsSinceEpoch()), 60);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, HandlersTest, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
+                         [](const auto& info) { return engineName(info.param); });
 
 } // namespace

@@ -43,7 +43,9 @@ public:
     QString text(int row, int column) const {
         return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
     }
-    qint64 integer(int row, int column) const { return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10); }
+    qint64 integer(int row, int column) const {
+        return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
+    }
 
 private:
     PGresult* m_result;
@@ -72,12 +74,16 @@ PGconn* connect(const QByteArray& url, QString* error) {
     const char* const values[] = {"5", "vantry-server", url.constData(), nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(conn) != CONNECTION_OK) {
-        *error = QStringLiteral("cannot connect to PostgreSQL: %1").arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+        *error = QStringLiteral("cannot connect to PostgreSQL: %1")
+                     .arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
         PQfinish(conn);
         return nullptr;
     }
     // Texts go in and come out as UTF-8 whatever the server's default.
     PQsetClientEncoding(conn, "UTF8");
+    // Notices ("already exists, skipping") are not for the service's log.
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
     return conn;
 }
 
@@ -132,10 +138,11 @@ const Query kUpdateUserWithSecret{
     "WHERE userid = $6 AND (secret_hash IS NULL OR secret_hash = $7) RETURNING secret_hash"};
 const Query kSecretHash{"secret_hash", "SELECT secret_hash FROM users WHERE userid = $1"};
 const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users WHERE userid = $1"};
-const Query kInsertApp{"insert_app",
-                       "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-                       "minos, qrlink, appdescription, created_at) "
-                       "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) ON CONFLICT (appid) DO NOTHING"};
+const Query kInsertApp{
+    "insert_app",
+    "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
+    "minos, qrlink, appdescription, created_at) "
+    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) ON CONFLICT (appid) DO NOTHING"};
 #define VANTRY_APP_COLUMNS                                                                                   \
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink, "          \
     "appdescription FROM apps "
@@ -147,8 +154,9 @@ const Query kInsertInstall{"insert_install",
                            "VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (id) DO NOTHING"};
 const Query kInstallsOf{"installs_of", "SELECT id, appid, platform, name, useragent, created_at, repeat "
                                        "FROM installs WHERE appid = $1 AND repeat = 0 ORDER BY seq"};
-const Query kAllInstallsOf{"all_installs_of", "SELECT id, appid, platform, name, useragent, created_at, repeat "
-                                              "FROM installs WHERE appid = $1 ORDER BY seq"};
+const Query kAllInstallsOf{"all_installs_of",
+                           "SELECT id, appid, platform, name, useragent, created_at, repeat "
+                           "FROM installs WHERE appid = $1 ORDER BY seq"};
 const Query kInsertCrash{"insert_crash",
                          "INSERT INTO crashes (name, reason, exception, call_stack_symbols, received_at) "
                          "VALUES ($1, $2, $3, $4, $5)"};
@@ -167,8 +175,8 @@ const Query kTakeRate{
     "expires_at = CASE WHEN r.expires_at <= EXCLUDED.expires_at - $2::bigint THEN EXCLUDED.expires_at "
     "ELSE r.expires_at END "
     "RETURNING count, expires_at - (extract(epoch FROM now()) * 1000)::bigint"};
-const Query kForgetRates{"forget_rates",
-                         "DELETE FROM rate_counts WHERE expires_at <= (extract(epoch FROM now()) * 1000)::bigint"};
+const Query kForgetRates{
+    "forget_rates", "DELETE FROM rate_counts WHERE expires_at <= (extract(epoch FROM now()) * 1000)::bigint"};
 const Query kPutSetting{"put_setting",
                         "INSERT INTO settings (name, value) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING"};
 const Query kSetting{"setting", "SELECT value FROM settings WHERE name = $1"};
@@ -270,8 +278,9 @@ PostgresDatabase::Result PostgresDatabase::run(const Query& query, const QList<Q
             c.prepared.insert(&query);
         }
         Result r(PQexecPrepared(c.conn, query.name, int(values.size()), values.data(), nullptr, nullptr, 0));
-        if (r.ok() || PQstatus(c.conn) == CONNECTION_OK)
+        if (r.ok() || PQstatus(c.conn) == CONNECTION_OK) {
             return r;
+        }
     }
     return Result();
 }
@@ -284,7 +293,8 @@ std::optional<bool> PostgresDatabase::upsertUser(const StoredUser& user) {
         return std::nullopt;
     if (inserted.changed() > 0)
         return true;
-    if (!run(kUpdateUser, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t, utf8(user.userid)}).ok())
+    if (!run(kUpdateUser, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t, utf8(user.userid)})
+             .ok())
         return std::nullopt;
     return false;
 }
@@ -292,14 +302,16 @@ std::optional<bool> PostgresDatabase::upsertUser(const StoredUser& user) {
 Database::UserSave PostgresDatabase::saveUser(const StoredUser& user, const QString& presentedHash,
                                               const QString& newSecretHash) {
     const QByteArray t = number(now());
-    const Result inserted = run(kInsertUserWithSecret, {utf8(user.userid), utf8(user.email), utf8(user.username),
-                                                        utf8(user.photoURL), t, utf8(newSecretHash)});
+    const Result inserted =
+        run(kInsertUserWithSecret, {utf8(user.userid), utf8(user.email), utf8(user.username),
+                                    utf8(user.photoURL), t, utf8(newSecretHash)});
     if (!inserted.ok())
         return UserSave::Failed;
     if (inserted.changed() > 0)
         return UserSave::Added;
-    const Result updated = run(kUpdateUserWithSecret, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t,
-                                                       utf8(newSecretHash), utf8(user.userid), utf8(presentedHash)});
+    const Result updated =
+        run(kUpdateUserWithSecret, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t,
+                                    utf8(newSecretHash), utf8(user.userid), utf8(presentedHash)});
     if (!updated.ok())
         return UserSave::Failed;
     if (updated.rows() == 0)
@@ -324,10 +336,10 @@ std::optional<StoredUser> PostgresDatabase::user(const QString& userid) {
 }
 
 Database::Insert PostgresDatabase::insertApp(const StoredApp& app) {
-    return insertResult(run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
-                                         utf8(app.appversion), utf8(app.appurl), utf8(app.appdate),
-                                         utf8(app.appsize), utf8(app.minos), utf8(app.qrLink),
-                                         utf8(app.appdescription), number(now())}));
+    return insertResult(
+        run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
+                         utf8(app.appversion), utf8(app.appurl), utf8(app.appdate), utf8(app.appsize),
+                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now())}));
 }
 
 namespace {
@@ -391,7 +403,8 @@ bool PostgresDatabase::isAvailable() {
     return run(kPing, {}).rows() == 1;
 }
 
-std::optional<int> PostgresDatabase::takeRate(const QString& key, int limit, std::chrono::milliseconds window) {
+std::optional<int> PostgresDatabase::takeRate(const QString& key, int limit,
+                                              std::chrono::milliseconds window) {
     if (m_rateCalls.fetch_add(1, std::memory_order_relaxed) % kForgetEvery == kForgetEvery - 1)
         run(kForgetRates, {});
     const Result r = run(kTakeRate, {utf8(key), number(window.count()), number(limit)});

@@ -22,7 +22,8 @@ public:
     ~PostgresDatabase() override;
 
     std::optional<bool> upsertUser(const StoredUser& user) override;
-    UserSave saveUser(const StoredUser& user, const QString& presentedHash, const QString& newSecretHash) override;
+    UserSave saveUser(const StoredUser& user, const QString& presentedHash,
+                      const QString& newSecretHash) override;
     std::optional<QString> secretHash(const QString& userid) override;
     std::optional<StoredUser> user(const QString& userid) override;
     Insert insertApp(const StoredApp& app) override;

@@ -31,4 +31,5 @@ struct SchemaConnection {
 // Brings the schema up to the latest version. A database made before schema_version existed
 // (tables present, version unrecorded) is taken as adoptedVersion and carried on from there.
 // A database newer than this program is refused: its records may mean something we do not know.
-bool migrateSchema(SchemaEngine engine, const SchemaConnection& connection, int adoptedVersion, QString* error);
+bool migrateSchema(SchemaEngine engine, const SchemaConnection& connection, int adoptedVersion,
+                   QString* error);

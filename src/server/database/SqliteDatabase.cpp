@@ -4,8 +4,8 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -93,8 +93,9 @@ std::optional<qint64> number(sqlite3* db, const char* sql) {
 
 // Files from before schema_version kept their version in user_version (1, then 2).
 bool migrate(sqlite3* db, QString* error) {
-    const bool hadTables = number(db, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'apps'")
-                               .value_or(0) > 0;
+    const bool hadTables =
+        number(db, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'apps'").value_or(0) >
+        0;
     const int adopted = hadTables ? int(qMax<qint64>(1, number(db, "PRAGMA user_version").value_or(1))) : 0;
     const SchemaConnection connection{[db](const char* sql, QString* e) { return exec(db, sql, e); },
                                       [db](const char* sql) { return number(db, sql); }};
@@ -154,7 +155,8 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
     return std::unique_ptr<Database>(new SqliteDatabase(std::move(pool)));
 }
 
-SqliteDatabase::SqliteDatabase(std::vector<sqlite3*> connections) : m_all(connections), m_free(std::move(connections)) {}
+SqliteDatabase::SqliteDatabase(std::vector<sqlite3*> connections)
+    : m_all(connections), m_free(std::move(connections)) {}
 
 SqliteDatabase::~SqliteDatabase() {
     for (sqlite3* db : m_all)
@@ -199,7 +201,7 @@ std::optional<bool> SqliteDatabase::upsertUser(const StoredUser& user) {
 }
 
 Database::UserSave SqliteDatabase::saveUser(const StoredUser& user, const QString& presentedHash,
-                                      const QString& newSecretHash) {
+                                            const QString& newSecretHash) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
     const qint64 t = now();

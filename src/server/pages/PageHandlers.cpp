@@ -76,9 +76,10 @@ Zapp toZapp(const StoredApp& a) {
 
 PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr, InstallLimits limits)
     : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)),
-      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow, database.sharedState(), QStringLiteral("repeat"))),
-      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60), database.sharedState(),
-                                                  QStringLiteral("install"))) {}
+      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow, database.sharedState(),
+                                               QStringLiteral("repeat"))),
+      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60),
+                                                  database.sharedState(), QStringLiteral("install"))) {}
 
 PageHandlers::~PageHandlers() = default;
 
