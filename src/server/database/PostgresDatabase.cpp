@@ -1,5 +1,6 @@
 #include "server/database/PostgresDatabase.h"
 
+#include "core/Log.h"
 #include "server/database/Schema.h"
 
 #include <QDateTime>
@@ -42,6 +43,10 @@ public:
     bool isNull(int row, int column) const { return PQgetisnull(m_result, row, column); }
     QString text(int row, int column) const {
         return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+    }
+    QByteArray sqlState() const {
+        const char* state = m_result ? PQresultErrorField(m_result, PG_DIAG_SQLSTATE) : nullptr;
+        return state ? QByteArray(state) : QByteArray();
     }
     qint64 integer(int row, int column) const {
         return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
@@ -258,31 +263,41 @@ PostgresDatabase::Result PostgresDatabase::run(const Query& query, const QList<Q
     values.reserve(size_t(params.size()));
     for (const QByteArray& p : params)
         values.push_back(p.constData());
-    // A connection the server closed (a restart, an administrator's terminate) shows as such on
-    // the statement it fails; that statement is sent once more on a fresh connection.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (PQstatus(c.conn) != CONNECTION_OK) {
+    // The server closed the connection (a restart, an administrator's terminate): it shows on
+    // the next statement, which is then sent once more on a fresh connection.
+    const auto lost = [&c](const Result& r) {
+        const QByteArray state = r.sqlState();
+        return PQstatus(c.conn) != CONNECTION_OK || state.startsWith("08") || state.startsWith("57P0");
+    };
+    const auto failed = [&c, &query](Result r) {
+        const QString message = QString::fromUtf8(PQerrorMessage(c.conn)).section(QLatin1Char('\n'), 0, 0);
+        logLine(QStringLiteral("PostgreSQL: %1: %2").arg(QLatin1String(query.name), message));
+        return r;
+    };
+    for (int attempt = 0;; ++attempt) {
+        if (attempt > 0 || PQstatus(c.conn) != CONNECTION_OK) {
             PQreset(c.conn);
             c.prepared.clear();
             if (PQstatus(c.conn) != CONNECTION_OK)
-                return Result();
+                return failed(Result());
             PQsetClientEncoding(c.conn, "UTF8");
         }
         if (!c.prepared.count(&query)) {
             Result prepared(PQprepare(c.conn, query.name, query.sql, int(values.size()), nullptr));
             if (!prepared.ok()) {
-                if (PQstatus(c.conn) != CONNECTION_OK)
+                if (attempt == 0 && lost(prepared))
                     continue;
-                return prepared;
+                return failed(std::move(prepared));
             }
             c.prepared.insert(&query);
         }
         Result r(PQexecPrepared(c.conn, query.name, int(values.size()), values.data(), nullptr, nullptr, 0));
-        if (r.ok() || PQstatus(c.conn) == CONNECTION_OK) {
+        if (r.ok())
             return r;
-        }
+        if (attempt == 0 && lost(r))
+            continue;
+        return failed(std::move(r));
     }
-    return Result();
 }
 
 std::optional<bool> PostgresDatabase::upsertUser(const StoredUser& user) {
