@@ -18,13 +18,13 @@ function(vantry_add_library name)
   vantry_strict(vantry_${name})
 endfunction()
 
-# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABEL label] [FIXTURE name] [TIMEOUT s])
+# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...] [TIMEOUT s])
 # A GoogleTest program whose cases CTest discovers; every test runs with a private
-# HOME and XDG folders (tests/support), never the developer's own files. LABEL replaces the
-# default label (the program's name), FIXTURE names a CTest fixture every case needs. One value
-# each: gtest_discover_tests hands PROPERTIES on as one flat list, so a list value would fall apart.
+# HOME and XDG folders (tests/support), never the developer's own files. Every case carries the
+# program's name and LABELS as labels, and needs the CTest FIXTURES (set up before it, cleaned
+# up after).
 function(vantry_add_test name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT;LABEL;FIXTURE" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE vantry_testsupport_gui ${ARG_LIBS})
@@ -35,18 +35,21 @@ function(vantry_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  set(label ${name})
-  if(ARG_LABEL)
-    set(label ${ARG_LABEL})
+  set(labels ${name})
+  if(ARG_LABELS)
+    list(APPEND labels ${ARG_LABELS})
   endif()
-  set(fixture)
-  if(ARG_FIXTURE)
-    set(fixture FIXTURES_REQUIRED ${ARG_FIXTURE})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  # List-valued properties are set by a file CTest reads after the discovered cases:
+  # gtest_discover_tests hands PROPERTIES on as one flat list, where a list value falls apart.
+  set(environment "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(properties "LABELS [==[${labels}]==] ENVIRONMENT [==[${environment}]==]")
+  if(ARG_FIXTURES)
+    string(APPEND properties " FIXTURES_REQUIRED [==[${ARG_FIXTURES}]==]")
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS ${label} ${fixture}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${script} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
 # vantry_add_benchmark(name SOURCES ... LIBS ...): Google Benchmark programs, never run by CTest.
