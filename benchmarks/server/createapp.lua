@@ -8,6 +8,7 @@ end
 
 function init(args)
   counter = 0
+  secret = os.getenv("BENCH_SECRET") or ""
   run = tostring(os.time())
 end
 
@@ -18,5 +19,5 @@ function request()
     '"appurl":"https://files.example.test/Bench.ipa","appid":"' .. appid .. '",' ..
     '"appdate":"2026/12/06 07:00","appsize":"12 MB","minos":"14.0","qrLink":"","appdescription":""}'
   return wrk.format("POST", "/createapp",
-    {["Content-Type"] = "application/json", ["Authorization"] = "benchpost"}, body)
+    {["Content-Type"] = "application/json", ["Authorization"] = "benchpost", ["X-Vantry-Secret"] = secret}, body)
 end

@@ -15,7 +15,7 @@ Inspector* NewAPKProcessController::makeInspector() const {
 
 void NewAPKProcessController::continueWithPackageLink(const QString& packageLink) {
     setStatus(QStringLiteral("Creating export plist configuration"), QString(), ProcessState::processing);
-    inspect([this, packageLink](const PackageRecord& record) {
+    showInspection([this, packageLink](const PackageRecord& record) {
         const auto host = [this, packageLink](const PackageRecord& r) {
             // An Android device installs straight from the package's link.
             hostApp(packageLink, r, [this](const QString& link) { complete(link); });

@@ -2,8 +2,8 @@
 
 #include "app/NewProcessController.h"
 
-// The hosting job of an Android package: the iOS job's folders, upload and link, then the
-// package's own inspection, the icon (skipped for an icon defined in XML) and registration
+// The hosting job of an Android package: the iOS job's inspection, folders, upload and link,
+// then the package's own record, the icon (skipped for an icon defined in XML) and registration
 // with the package link as the install URL. No manifest is written.
 class NewAPKProcessController : public NewProcessController {
     Q_OBJECT

@@ -83,7 +83,23 @@ void NewProcessController::start() {
     m_started = true;
     setStatus(QStringLiteral("Making your project ready"), QStringLiteral("This takes few minutes"),
               ProcessState::preparing);
-    uploadPackage([this](const QString& packageLink) { continueWithPackageLink(packageLink); });
+    const auto upload = [this] {
+        if (m_outcome.preflight.blocking() && !m_allowBlocking) {
+            fail(m_outcome.preflight.messages(PreflightFinding::Verdict::blocking).join(QLatin1Char(' ')));
+            return;
+        }
+        uploadPackage([this](const QString& packageLink) { continueWithPackageLink(packageLink); });
+    };
+    if (m_inspected)
+        upload();
+    else
+        inspect(upload);
+}
+
+void NewProcessController::useInspection(const PackageRecord& record, const Preflight& preflight) {
+    m_outcome.record = record;
+    m_outcome.preflight = preflight;
+    m_inspected = true;
 }
 
 void NewProcessController::continueWithPackageLink(const QString& packageLink) {
@@ -191,27 +207,39 @@ void NewProcessController::uploadPackage(std::function<void(const QString&)> com
     client->onFailure = [this](const QString& reason) { fail(reason); };
 }
 
-void NewProcessController::inspect(std::function<void(const PackageRecord&)> then) {
+void NewProcessController::inspect(std::function<void()> then) {
     // No storage request runs while the package is inspected.
     m_currentClient = nullptr;
     Inspector* inspector = makeInspector();
     m_inspector = inspector;
     inspector->inspect(m_url);
-    inspector->onComplete = [this, then](const PackageRecord& record) {
+    inspector->onComplete = [this, inspector, then](const PackageRecord& record) {
         m_inspector = nullptr;
         if (m_ended)
             return;
-        m_outcome.record = record;
-        setStatus(QStringLiteral("Creating export plist configuration"),
-                  QStringLiteral("project - ") + record.name + QStringLiteral("\nBundleID - ") +
-                      record.bundleID + QStringLiteral("\nversion - ") + record.version,
-                  ProcessState::processing);
-        then(record);
+        useInspection(record, inspector->preflight());
+        then();
     };
     inspector->onFailure = [this](const QString& message) {
         m_inspector = nullptr;
         fail(message);
     };
+}
+
+QString NewProcessController::preflightNotes() const {
+    // What a tester should know before the link goes out; blocking findings too when forced.
+    const QStringList notes = m_outcome.preflight.messages(PreflightFinding::Verdict::blocking) +
+                              m_outcome.preflight.messages(PreflightFinding::Verdict::warning);
+    return notes.isEmpty() ? QString() : QStringLiteral("\n\n") + notes.join(QLatin1Char('\n'));
+}
+
+void NewProcessController::showInspection(std::function<void(const PackageRecord&)> then) {
+    const PackageRecord& record = m_outcome.record;
+    const QString detail = QStringLiteral("project - ") + record.name + QStringLiteral("\nBundleID - ") +
+                           record.bundleID + QStringLiteral("\nversion - ") + record.version +
+                           preflightNotes();
+    setStatus(QStringLiteral("Creating export plist configuration"), detail, ProcessState::processing);
+    then(record);
 }
 
 void NewProcessController::stopInspector() {
@@ -227,7 +255,7 @@ void NewProcessController::stopInspector() {
 void NewProcessController::prepareManifest(
     const QString& packageLink, std::function<void(const QString&, const PackageRecord&)> completion) {
     setStatus(QStringLiteral("Creating export plist configuration"), QString(), ProcessState::processing);
-    inspect([this, packageLink, completion](const PackageRecord& record) {
+    showInspection([this, packageLink, completion](const PackageRecord& record) {
         const std::optional<QString> manifest =
             PlistManager::writeManifest(packageLink, record.name, record.version, record.bundleID);
         if (!manifest) {
@@ -358,6 +386,9 @@ void NewProcessController::registerApp(const QString& installUrl, const PackageR
     Zapp app(record, now());
     app.appurl = installUrl;
     app.appid = m_outcome.appId;
+    app.profileKind = m_outcome.preflight.recordProfileKind();
+    app.profileExpiry = m_outcome.preflight.recordProfileExpiry();
+    app.provisionedDevices = m_outcome.preflight.recordProvisionedDevices();
     m_outcome.record = record;
     m_currentClient = nullptr;
     m_backend->createApp(
@@ -378,8 +409,9 @@ void NewProcessController::complete(const QString& link) {
     if (m_ended)
         return;
     m_ended = true;
-    setStatus(QStringLiteral("Process Complete"), QStringLiteral("The app is hosted here\n") + link,
-              ProcessState::completed);
+    // The warnings stay on the last view too, where the user copies the link to hand out.
+    setStatus(QStringLiteral("Process Complete"),
+              QStringLiteral("The app is hosted here\n") + link + preflightNotes(), ProcessState::completed);
     if (m_outcome.qrImage)
         m_view.setResultImage(*m_outcome.qrImage);
     endWith(ProcessState::completed);

@@ -4,6 +4,7 @@
 #include "app/ProcessState.h"
 #include "app/StatusSink.h"
 #include "backend/records/PackageRecord.h"
+#include "inspect/Preflight.h"
 #include "storage/ClientManager.h"
 
 #include <QDateTime>
@@ -19,9 +20,9 @@
 
 class Inspector;
 
-// One hosting job for an iOS package: application folder, job folder, package upload and link,
-// inspection, manifest upload and link, icon, QR image, registration with the backend. Strictly
-// one step after another, each announced on the status sink before it starts.
+// One hosting job for an iOS package: inspection and preflight, application folder, job folder,
+// package upload and link, manifest upload and link, icon, QR image, registration with the
+// backend. Strictly one step after another, each announced on the status sink before it starts.
 //
 // Once the job has ended (completed, failed or cancelled) every late callback of a storage
 // client, the inspector or the backend is ignored: nothing more is shown, uploaded or
@@ -40,6 +41,11 @@ public:
     void setBackend(std::shared_ptr<HostingBackend> backend) { m_backend = std::move(backend); }
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
     void setCancelDelays(int cancelledTextMs, int dismissMs);
+    // Publish a package the preflight calls uninstallable all the same ("--force").
+    void setAllowBlocking(bool allow) { m_allowBlocking = allow; }
+    // The package was inspected already (by the caller, before anything else): the job uses
+    // this result instead of inspecting again.
+    void useInspection(const PackageRecord& record, const Preflight& preflight);
 
     // The view has loaded: the first status, then the package upload.
     void start();
@@ -68,6 +74,7 @@ public:
         QString qrLink; // what the QR image encodes
         QString resultLink;
         PackageRecord record;
+        Preflight preflight;
         std::optional<QImage> qrImage;
     };
     const Outcome& outcome() const { return m_outcome; }
@@ -88,7 +95,11 @@ protected:
     void
     prepareManifest(const QString& packageLink,
                     std::function<void(const QString& installUrl, const PackageRecord& record)> completion);
-    void inspect(std::function<void(const PackageRecord& record)> then);
+    // The inspection runs first, before anything reaches the storage, so that a package that
+    // cannot install stops the job while nothing is half-uploaded.
+    void inspect(std::function<void()> then);
+    // Shows the inspected record (and the preflight's warnings) and passes it on.
+    void showInspection(std::function<void(const PackageRecord& record)> then);
     void uploadIcon(const PackageRecord& record, std::function<void(const PackageRecord&)> then);
     void hostApp(const QString& installUrl, const PackageRecord& record,
                  std::function<void(const QString& resultLink)> completion);
@@ -107,6 +118,8 @@ private:
     void registerApp(const QString& installUrl, const PackageRecord& record,
                      std::function<void(const QString&)> completion);
     void endWith(ProcessState state);
+    // "\n\n" and the preflight's blocking and warning messages, one a line; "" without any.
+    QString preflightNotes() const;
     void stopInspector();
 
     QUrl m_url;
@@ -126,5 +139,7 @@ private:
     qint64 m_uploadSize = 0;
     bool m_started = false;
     bool m_ended = false;
+    bool m_inspected = false;
+    bool m_allowBlocking = false;
     Outcome m_outcome;
 };

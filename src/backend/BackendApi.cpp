@@ -109,17 +109,26 @@ QJsonObject BackendApi::addNewUserBody(const ZUser& user) {
 
 QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
     using namespace ZappWire;
-    return {{userid, ownerId},
-            {appname, app.appname},
-            {appicon, app.appicon},
-            {appversion, app.appversion},
-            {appurl, app.appurl},
-            {appid, app.appid},
-            {appdate, app.appdate},
-            {appsize, app.appsize},
-            {minos, app.appMinOS},
-            {qrLink, app.qrLink},
-            {appdescription, app.appdescription}};
+    QJsonObject body{{userid, ownerId},
+                     {appname, app.appname},
+                     {appicon, app.appicon},
+                     {appversion, app.appversion},
+                     {appurl, app.appurl},
+                     {appid, app.appid},
+                     {appdate, app.appdate},
+                     {appsize, app.appsize},
+                     {minos, app.appMinOS},
+                     {qrLink, app.qrLink},
+                     {appdescription, app.appdescription}};
+    const std::pair<const QString&, const QString&> optional[] = {
+        {profilekind, app.profileKind},
+        {profileexpiry, app.profileExpiry},
+        {provisioneddevices, app.provisionedDevices}};
+    for (const auto& [key, value] : optional) {
+        if (!value.isEmpty())
+            body.insert(key, value);
+    }
+    return body;
 }
 
 QJsonObject BackendApi::reportCrashBody(const Crash& crash) {

@@ -39,28 +39,12 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         if (showDiagnostics)
             err << line << Qt::endl;
     });
-    QEventLoop loop;
-    std::optional<PackageRecord> record;
-    QString failure;
-    Inspector* inspector = nullptr;
-    if (QFileInfo(path).suffix().toLower() == QLatin1String("apk"))
-        inspector = new ParseAPK;
-    else
-        inspector = new ParseIPA;
-    inspector->onComplete = [&](const PackageRecord& r) {
-        record = r;
-        loop.quit();
-    };
-    inspector->onFailure = [&](const QString& message) {
-        failure = message;
-        loop.quit();
-    };
-    inspector->inspect(QUrl::fromLocalFile(path));
-    loop.exec();
+    const Result result = inspect(path);
     setLogSink({});
+    const std::optional<PackageRecord>& record = result.record;
 
     if (!record) {
-        err << "vantry-cli inspect: " << failure << Qt::endl;
+        err << "vantry-cli inspect: " << result.failure << Qt::endl;
         return 1;
     }
     const std::pair<const char*, QString> fields[] = {
@@ -71,11 +55,62 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         QJsonObject object;
         for (const auto& [key, value] : fields)
             object.insert(QLatin1String(key), value);
+        object.insert(QStringLiteral("preflight"), result.preflight.toJson());
         out << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
     } else {
         for (const auto& [key, value] : fields)
             out << QLatin1String(key) << ": " << value << '\n';
+        printPreflight(result.preflight, out);
         out.flush();
     }
     return 0;
+}
+
+InspectCommand::Result InspectCommand::inspect(const QString& path) {
+    QEventLoop loop;
+    Result result;
+    Inspector* inspector = nullptr;
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("apk"))
+        inspector = new ParseAPK;
+    else
+        inspector = new ParseIPA;
+    inspector->onComplete = [&, inspector](const PackageRecord& r) {
+        result.record = r;
+        result.preflight = inspector->preflight();
+        loop.quit();
+    };
+    inspector->onFailure = [&](const QString& message) {
+        result.failure = message;
+        loop.quit();
+    };
+    inspector->inspect(QUrl::fromLocalFile(path));
+    loop.exec();
+    return result;
+}
+
+void InspectCommand::printPreflight(const Preflight& preflight, QTextStream& out) {
+    out << "\nPreflight: "
+        << (preflight.blocking()           ? "blocking, this build cannot be installed from a link"
+            : preflight.findings.isEmpty() ? "nothing to report"
+                                           : "can be installed from a link")
+        << '\n';
+    for (const PreflightFinding& f : preflight.findings)
+        out << "  " << qSetFieldWidth(10) << Qt::left << PreflightFinding::verdictName(f.verdict)
+            << qSetFieldWidth(0) << f.message << " [" << f.code << "]\n";
+    if (const auto& p = preflight.profile) {
+        const auto line = [&out](const char* label, const QString& value) {
+            if (!value.isEmpty())
+                out << "  " << qSetFieldWidth(10) << Qt::left << label << qSetFieldWidth(0) << value << '\n';
+        };
+        line("profile", ProvisioningProfile::kindKey(p->kind) +
+                            (p->name.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(p->name)));
+        line("team",
+             p->teamName +
+                 (p->teamIdentifier.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(p->teamIdentifier)));
+        line("app id", p->appIdentifier);
+        line("created", Preflight::dateText(p->creationDate.toUTC().date()));
+        line("expires", Preflight::dateText(p->expirationDate.toUTC().date()));
+        if (!preflight.recordProvisionedDevices().isEmpty())
+            line("devices", preflight.recordProvisionedDevices());
+    }
 }

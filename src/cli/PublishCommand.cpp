@@ -4,6 +4,7 @@
 #include "app/NewAPKProcessController.h"
 #include "app/NewProcessController.h"
 #include "cli/CliStatusSink.h"
+#include "cli/InspectCommand.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "qrcode/QRCodeDocument.h"
@@ -123,7 +124,11 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Show no steps or progress, only the result and errors."));
-    parser.addOptions({providerOption, json, timeoutOption, quiet});
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("Publish even a package that cannot be installed from a link (an App Store or "
+                       "expired profile, a simulator or unsigned build, an Android App Bundle)."));
+    parser.addOptions({providerOption, json, timeoutOption, quiet, force});
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
     int status = 0;
     if (!parse(parser, args, out, err, &status))
@@ -179,6 +184,24 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
 
     // Diagnostic lines would mix with the result on standard output.
     setLogSink([](const QString&) {});
+
+    // The preflight runs before anything reaches the account or the storage.
+    const InspectCommand::Result inspected = InspectCommand::inspect(package.absoluteFilePath());
+    if (!inspected.record) {
+        err << "vantry-cli publish: " << inspected.failure << Qt::endl;
+        return 1;
+    }
+    const QStringList blocking = inspected.preflight.messages(PreflightFinding::Verdict::blocking);
+    if (!blocking.isEmpty() && !parser.isSet(force)) {
+        err << "vantry-cli publish: " << blocking.join(QLatin1Char(' ')) << Qt::endl
+            << "Nothing was uploaded; --force publishes it all the same." << Qt::endl;
+        return 1;
+    }
+    if (!parser.isSet(quiet)) {
+        for (const QString& note :
+             blocking + inspected.preflight.messages(PreflightFinding::Verdict::warning))
+            err << "Preflight: " << note << '\n';
+    }
     // Tests pass their own streams; only the process's real standard error can be a terminal.
     const bool terminal = ::isatty(STDERR_FILENO) == 1 && err.string() == nullptr;
     const QUrl url = QUrl::fromLocalFile(package.absoluteFilePath());
@@ -188,6 +211,8 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     std::unique_ptr<NewProcessController> owned(ios ? new NewProcessController(url, sink)
                                                     : new NewAPKProcessController(url, sink));
     job = owned.get();
+    job->useInspection(*inspected.record, inspected.preflight);
+    job->setAllowBlocking(parser.isSet(force));
     job->setClientFactory(makeClient);
     auto backend = std::make_shared<ZelkoHostingBackend>();
     job->setBackend(backend);

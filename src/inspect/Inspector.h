@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/records/PackageRecord.h"
+#include "inspect/Preflight.h"
 #include "inspect/ZipDirectory.h"
 
 #include <QObject>
@@ -31,6 +32,11 @@ public:
     virtual void inspect(const QUrl& location) = 0;
 
     QString workingPath() const { return m_workingPath; }
+
+    // What the package's preflight found; complete when onComplete runs.
+    const Preflight& preflight() const { return m_preflight; }
+    // The time profile and certificate dates are judged at.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
 
     // "N MB" with N the whole mebibytes of the file, rounded down; "" (and a console line)
     // when the file cannot be measured.
@@ -76,6 +82,7 @@ protected:
     void fail(const QString& message);
 
     QString m_workingPath;
+    Preflight m_preflight;
 
 private:
     void report(std::function<void()> call);

@@ -29,6 +29,17 @@ std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
 }
 } // namespace
 
+bool ParseAPK::isAppBundle(const QList<ZipEntry>& entries) {
+    bool bundleFiles = false;
+    for (const ZipEntry& entry : entries) {
+        if (entry.name == "AndroidManifest.xml")
+            return false;
+        bundleFiles = bundleFiles || entry.name == "BundleConfig.pb" ||
+                      entry.name == "base/manifest/AndroidManifest.xml";
+    }
+    return bundleFiles;
+}
+
 void ParseAPK::inspect(const QUrl& location) {
     m_packagePath = QFileInfo(localPath(location)).absoluteFilePath();
     if (!prepareWorkingFolder()) {
@@ -46,6 +57,15 @@ void ParseAPK::inspect(const QUrl& location) {
     const auto plan = entries ? planExtraction(*entries, extractionLimit) : std::nullopt;
     if (!plan) {
         fail(notValid);
+        return;
+    }
+    if (isAppBundle(*entries)) {
+        // aapt cannot read a bundle; what the record can still say is its size.
+        m_preflight = Preflight::forAppBundle();
+        PackageRecord record;
+        record.size = packageSizeText(m_packagePath);
+        record.minOS = QStringLiteral("10");
+        deliver(record);
         return;
     }
     for (const QByteArray& name : plan->refused)
@@ -93,6 +113,7 @@ void ParseAPK::readBadging() {
             fail(QStringLiteral("This file is not a valid Android app package."));
             return;
         }
+        m_preflight = Preflight::forAndroid(output);
         extractIcon(badging);
     });
 }

@@ -20,6 +20,9 @@ public:
     // The first capture of the first match of pattern (case-insensitive), if any.
     static std::optional<QString> captureFirst(const QString& text, const QString& pattern);
 
+    // An Android App Bundle (BundleConfig.pb, base/manifest/) with no manifest of an APK.
+    static bool isAppBundle(const QList<ZipEntry>& entries);
+
 private:
     void readBadging();
     void extractIcon(const QHash<QString, QString>& badging);

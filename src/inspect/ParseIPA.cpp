@@ -30,6 +30,9 @@ const QString damagedPlist = QStringLiteral("The app's Info.plist is damaged or 
 // An icon or launch image is well under this; an Info.plist far under its own.
 constexpr std::uint64_t maxIconBytes = 16 * 1024 * 1024;
 constexpr std::uint64_t maxInfoPlistBytes = PlistReader::maxBytes;
+// A profile is a few kilobytes, some tens with many devices and certificates.
+constexpr std::uint64_t maxProfileBytes = 4 * 1024 * 1024;
+const QString profileName = QStringLiteral("embedded.mobileprovision");
 
 // The bundle folder an entry of the form "Payload/NAME.app/FILE" lies in, with what unzip's
 // "Payload/*.app/FILE" under -W -C would match (case-insensitive, "*" within one folder).
@@ -49,7 +52,21 @@ std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
         return maxInfoPlistBytes;
     if (lower.endsWith(".png"))
         return maxIconBytes;
+    if (file->second == profileName.toLatin1())
+        return maxProfileBytes;
     return std::nullopt;
+}
+
+// The bundle folders that hold a _CodeSignature folder, from the archive's directory alone.
+QStringList signedBundles(const QList<ZipEntry>& entries) {
+    QStringList out;
+    for (const ZipEntry& entry : entries) {
+        const QList<QByteArray> parts = entry.name.split('/');
+        if (parts.size() >= 3 && parts[0].toLower() == "payload" && parts[1].toLower().endsWith(".app") &&
+            parts[2] == "_CodeSignature" && !out.contains(QString::fromUtf8(parts[1])))
+            out << QString::fromUtf8(parts[1]);
+    }
+    return out;
 }
 
 } // namespace
@@ -78,6 +95,7 @@ void ParseIPA::inspect(const QUrl& location) {
         fail(notValid);
         return;
     }
+    m_signedBundles = signedBundles(*entries);
     for (const QByteArray& name : plan->refused) {
         logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(name));
         if (bundleFile(name)->second.toLower() == "info.plist")
@@ -96,6 +114,7 @@ void ParseIPA::inspect(const QUrl& location) {
                         QStringLiteral("Payload/"),
                         QStringLiteral("Payload/*.app/"),
                         QStringLiteral("Payload/*.app/Info.plist"),
+                        QStringLiteral("Payload/*.app/") + profileName,
                         QStringLiteral("Payload/*.app/*.png")};
     if (!plan->exclusions.isEmpty())
         args << QStringLiteral("-x") << plan->exclusions;
@@ -159,6 +178,11 @@ void ParseIPA::readPayload() {
     }
     PackageRecord record = recordFromInfo(*info.dictionary, m_contentPath);
     record.size = packageSizeText(m_sourcePath);
+    std::optional<QByteArray> profile;
+    QFile profileFile(m_contentPath + QLatin1Char('/') + profileName);
+    if (profileFile.open(QIODevice::ReadOnly))
+        profile = profileFile.read(qint64(maxProfileBytes));
+    m_preflight = Preflight::forIos(*info.dictionary, profile, m_signedBundles.contains(bundle), clock());
     deliver(record);
 }
 

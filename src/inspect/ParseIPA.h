@@ -5,8 +5,8 @@
 #include <QVariantMap>
 
 // Reads bundle identifier, version, name, minimum OS, size and icon out of an iOS package.
-// Only the bundle's Info.plist and its top-level PNG files are extracted, so the time taken
-// does not depend on the size of the package's other contents.
+// Only the bundle's Info.plist, its provisioning profile and its top-level PNG files are
+// extracted, so the time taken does not depend on the size of the package's other contents.
 class ParseIPA : public Inspector {
     Q_OBJECT
 public:
@@ -26,4 +26,5 @@ private:
     QString m_sourcePath;
     QString m_contentPath;
     QStringList m_refusedPlistBundles; // bundle folders whose Info.plist was not extracted
+    QStringList m_signedBundles;       // bundle folders with a _CodeSignature folder
 };

@@ -17,6 +17,8 @@
 namespace {
 
 const QString kAuthorization = QStringLiteral("authorization");
+// A profile kind, a date or a count; nothing longer belongs there.
+constexpr qsizetype kMaxOptionalKeyLength = 32;
 
 bool onlyAllowed(const QString& id, int maxLength, bool allowColon) {
     if (id.isEmpty() || id.size() > maxLength)
@@ -117,6 +119,26 @@ bool ApiHandlers::isAllowedAppUrl(const QString& url) {
     return (scheme == QLatin1String("https") || scheme == QLatin1String("http")) && !parsed.host().isEmpty();
 }
 
+std::optional<QByteArray> ApiHandlers::secretHashOf(const QString& userid) {
+    {
+        std::lock_guard lock(m_secretsMutex);
+        const auto known = m_knownSecrets.constFind(userid);
+        if (known != m_knownSecrets.constEnd())
+            return *known;
+    }
+    const std::optional<QString> stored = m_database.secretHash(userid);
+    if (!stored)
+        return std::nullopt;
+    QByteArray hash = stored->toLatin1();
+    if (!hash.isEmpty()) {
+        std::lock_guard lock(m_secretsMutex);
+        if (m_knownSecrets.size() >= kKnownSecretsLimit)
+            m_knownSecrets.clear(); // a crude bound; the busy users come back at once
+        m_knownSecrets.insert(userid, hash);
+    }
+    return hash;
+}
+
 std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiResponse* error) {
     const QString id = request.header(kAuthorization);
     if (id.isEmpty()) {
@@ -127,14 +149,14 @@ std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiRespons
         *error = ApiResponse::failure(401, QStringLiteral("Invalid Authorization"));
         return std::nullopt;
     }
-    const std::optional<QString> stored = m_database.secretHash(id);
+    const std::optional<QByteArray> stored = secretHashOf(id);
     if (!stored) {
         *error = storageFailure();
         return std::nullopt;
     }
     // A user without a secret (never registered, or registered before secrets) is taken on trust.
     if (!stored->isEmpty() &&
-        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), stored->toLatin1())) {
+        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), *stored)) {
         *error = ApiResponse::failure(401, QStringLiteral("The user's secret is missing or wrong"));
         return std::nullopt;
     }
@@ -233,13 +255,42 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         return error;
     if (request.params.value(QStringLiteral("userid")) != *user)
         return ApiResponse::failure(403, QStringLiteral("Not your apps"));
+    // The busiest answer: a list already written is served again while the user's app count
+    // (one index lookup) says it is current. Apps are only ever added, so the count is enough.
+    const std::optional<qint64> count = m_database.appCount(*user);
+    if (!count)
+        return storageFailure();
+    {
+        std::lock_guard lock(m_listsMutex);
+        const auto cached = m_appLists.constFind(*user);
+        if (cached != m_appLists.constEnd() && cached->count == *count) {
+            ApiResponse r;
+            r.body = cached->body;
+            return r;
+        }
+    }
     const auto apps = m_database.appsOf(*user);
     if (!apps)
         return storageFailure();
-    // Written directly: this is the busiest answer, and QJsonObject costs more than the query.
+    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps));
+    std::lock_guard lock(m_listsMutex);
+    m_appListBytes += answer.body.size();
+    if (m_appListBytes > kAppListCacheBytes) {
+        m_appLists.clear(); // a crude bound; busy users are written again at once
+        m_appListBytes = answer.body.size();
+    }
+    const auto old = m_appLists.constFind(*user);
+    if (old != m_appLists.constEnd())
+        m_appListBytes -= old->body.size();
+    m_appLists.insert(*user, AppList{qint64(apps->size()), answer.body});
+    return answer;
+}
+
+QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
+    // Written directly: QJsonObject costs more than the query.
     QByteArray list("[");
-    list.reserve(512 * (apps->size() + 1));
-    for (const StoredApp& app : *apps) {
+    list.reserve(512 * (apps.size() + 1));
+    for (const StoredApp& app : apps) {
         if (list.size() > 1)
             list.append(',');
         // Read keys: "minOS" and "QRLink", unlike the keys /createapp receives.
@@ -254,16 +305,27 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
                                                                  {"minOS", &app.minos},
                                                                  {"QRLink", &app.qrLink},
                                                                  {"appdescription", &app.appdescription}};
+        // The optional keys only when stored: an app without them answers as it always did.
+        const std::pair<const char*, const QString*> optional[] = {
+            {"profilekind", &app.profilekind},
+            {"profileexpiry", &app.profileexpiry},
+            {"provisioneddevices", &app.provisioneddevices}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");
             ApiResponse::appendJsonString(list, *value);
             separator = ',';
         }
+        for (const auto& [key, value] : optional) {
+            if (value->isEmpty())
+                continue;
+            list.append(",\"").append(key).append("\":");
+            ApiResponse::appendJsonString(list, *value);
+        }
         list.append('}');
     }
     list.append(']');
-    return ApiResponse::successRaw(200, list);
+    return list;
 }
 
 ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
@@ -287,6 +349,16 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     if (!isAllowedAppUrl(f->value(ZappWire::appurl)))
         return ApiResponse::failure(400,
                                     QStringLiteral("appurl must be an https:, http: or itms-services: URL"));
+    // The optional keys: absent is fine, anything but a short text is not.
+    QHash<QString, QString> optional;
+    for (const QString& key : ZappWire::optionalAppKeys) {
+        const QJsonValue v = object->value(key);
+        if (v.isUndefined())
+            continue;
+        if (!v.isString() || v.toString().size() > kMaxOptionalKeyLength)
+            return ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a short text").arg(key));
+        optional.insert(key, v.toString());
+    }
     const StoredApp app{appid,
                         *user,
                         f->value(ZappWire::appname),
@@ -297,7 +369,10 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
                         f->value(ZappWire::appsize),
                         f->value(ZappWire::minos),
                         f->value(ZappWire::qrLink),
-                        f->value(ZappWire::appdescription)};
+                        f->value(ZappWire::appdescription),
+                        optional.value(ZappWire::profilekind),
+                        optional.value(ZappWire::profileexpiry),
+                        optional.value(ZappWire::provisioneddevices)};
     switch (m_database.insertApp(app)) {
     case Database::Insert::Added:
         return ApiResponse::success(

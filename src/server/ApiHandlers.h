@@ -2,13 +2,16 @@
 
 #include "server/ApiMessage.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class Database;
 class RateLimiter;
+struct StoredApp;
 class Router;
 
 // The JSON API the desktop application and vantry-cli talk to. Every answer is
@@ -56,6 +59,10 @@ private:
     // The caller's user id once the Authorization header names a valid user and the request
     // carries that user's secret (when it has one); otherwise the 401 answer.
     std::optional<QString> caller(const ApiRequest& request, ApiResponse* error);
+    // The stored hash of the user's secret (empty: none), from memory when it was seen before.
+    std::optional<QByteArray> secretHashOf(const QString& userid);
+    // The "response" array of GET /app.
+    static QByteArray appListJson(const QList<StoredApp>& apps);
     // The route's handler behind the deployment's access key.
     ApiResponse guarded(const ApiRequest& request, ApiResponse (ApiHandlers::*handler)(const ApiRequest&));
 
@@ -63,4 +70,18 @@ private:
     Settings m_settings;
     std::unique_ptr<RateLimiter> m_crashLimit;
     std::unique_ptr<RateLimiter> m_registrationLimit;
+    // Secret hashes already read from the database. A user's secret, once set, never changes,
+    // so a known hash stays right on every instance; users without one are always asked for.
+    static constexpr qsizetype kKnownSecretsLimit = 100000;
+    std::mutex m_secretsMutex;
+    QHash<QString, QByteArray> m_knownSecrets;
+    // Answers of GET /app by user, with the number of apps they hold; bounded in total size.
+    struct AppList {
+        qint64 count = 0;
+        QByteArray body;
+    };
+    static constexpr qsizetype kAppListCacheBytes = 64 << 20;
+    std::mutex m_listsMutex;
+    QHash<QString, AppList> m_appLists;
+    qsizetype m_appListBytes = 0;
 };

@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 // One HTTP request as the handlers see it: no sockets, so handlers are tested directly.
 struct ApiRequest {
@@ -31,6 +33,20 @@ public:
     virtual uint64_t size() const = 0;
     // Copies the next bytes into buffer: the count, 0 at the end, -1 on failure.
     virtual int64_t read(char* buffer, size_t capacity) = 0;
+
+    // A body that is a region of an open file can be sent by the kernel straight from the page
+    // cache (sendfile), skipping read(). The descriptor stays owned by the writer.
+    struct FileRegion {
+        int fd = -1;
+        uint64_t offset = 0;
+    };
+    virtual std::optional<FileRegion> fileRegion() const { return std::nullopt; }
+    // False when read() would have to wait (the bytes come from another server); resume is then
+    // called once, from any thread, when it can go on.
+    virtual bool ready(std::function<void()> resume) {
+        (void)resume;
+        return true;
+    }
 };
 
 struct ApiResponse;
@@ -44,6 +60,14 @@ public:
     virtual bool write(const char* data, size_t length) = 0;
     // complete: the whole body arrived.
     virtual ApiResponse finish(bool complete) = 0;
+    // False when the reader wants no more for now (it is still passing earlier pieces on to
+    // another server); resume is then called once, from any thread, when it can take more.
+    virtual bool ready(std::function<void()> resume) {
+        (void)resume;
+        return true;
+    }
+    // finish() without holding up the caller's thread: done gets the answer, from any thread.
+    virtual void finishAsync(bool complete, std::function<void(ApiResponse)> done);
 };
 
 // One answer: a status and a body with its content type.
@@ -66,3 +90,7 @@ struct ApiResponse {
     // Appends s as a JSON string literal (quoted, escaped, UTF-8).
     static void appendJsonString(QByteArray& out, const QString& s);
 };
+
+inline void BodyReader::finishAsync(bool complete, std::function<void(ApiResponse)> done) {
+    done(finish(complete));
+}

@@ -19,6 +19,10 @@ struct StoredApp {
     QString minos;
     QString qrLink;
     QString appdescription;
+    // Optional: "" when the client did not send them (stored as NULL).
+    QString profilekind;
+    QString profileexpiry;
+    QString provisioneddevices;
 
     bool operator==(const StoredApp&) const = default;
 };
@@ -94,6 +98,8 @@ public:
     virtual Insert insertApp(const StoredApp& app) = 0;
     // In the order they were stored.
     virtual std::optional<QList<StoredApp>> appsOf(const QString& userid) = 0;
+    // Apps are never changed or removed, so the count tells whether a user's list changed.
+    virtual std::optional<qint64> appCount(const QString& userid) = 0;
     virtual std::optional<StoredApp> app(const QString& appid) = 0;
 
     virtual Insert insertInstall(const StoredInstall& install) = 0;

@@ -10,15 +10,20 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <sys/sendfile.h>
+
 #include <atomic>
+#include <cerrno>
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace beast = boost::beast;
@@ -34,6 +39,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kStreamPiece = 1 << 20;
 constexpr size_t kMemoryPiece = 64 * 1024;
 constexpr uint32_t kHeaderLimit = 16 * 1024;
+constexpr size_t kSendfilePiece = 16 << 20;
 
 QString statusText(int status) {
     switch (status) {
@@ -253,8 +259,11 @@ private:
                     return readerStopped();
             }
             m_piece.resize(kStreamPiece);
+            m_pieceFill = 0;
             return readRaw();
         }
+        if (m_reader && !m_reader->ready(resumeWith(&Session::readBody)))
+            return;
         m_piece.resize(m_reader ? kStreamPiece : kMemoryPiece);
         auto& body = m_parser->get().body();
         body.data = m_piece.data();
@@ -265,26 +274,33 @@ private:
             [self = this->shared_from_this()](beast::error_code ec, size_t) { self->onBodyPiece(ec); });
     }
 
+    // Fills the whole piece before handing it on: the socket gives a few hundred KiB per read,
+    // and the reader then writes each piece once instead of gathering them in a copy of its own.
     void readRaw() {
         if (m_rawLeft == 0)
-            return respond(finishReader(true));
+            return finishReader(true);
+        // The reader passes the body on to slower storage: wait for it instead of buffering.
+        if (!m_reader->ready(resumeWith(&Session::readRaw)))
+            return;
         lowest().expires_after(m_shared.options.bodyTimeout);
-        m_stream.async_read_some(
-            net::buffer(m_piece.data(), size_t(std::min<uint64_t>(m_rawLeft, m_piece.size()))),
-            [self = this->shared_from_this()](beast::error_code ec, size_t n) {
-                if (ec)
-                    return self->drop(); // cut off: the reader drops the file
-                self->m_rawLeft -= n;
-                if (!self->m_reader->write(self->m_piece.data(), n))
-                    return self->readerStopped();
-                self->readRaw();
-            });
+        const size_t room = size_t(std::min<uint64_t>(m_rawLeft, m_piece.size() - m_pieceFill));
+        m_stream.async_read_some(net::buffer(m_piece.data() + m_pieceFill, room),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                                     if (ec)
+                                         return self->drop(); // cut off: the reader drops the file
+                                     self->m_rawLeft -= n;
+                                     self->m_pieceFill += n;
+                                     if (self->m_pieceFill == self->m_piece.size() || self->m_rawLeft == 0) {
+                                         const size_t full = std::exchange(self->m_pieceFill, 0);
+                                         if (!self->m_reader->write(self->m_piece.data(), full))
+                                             return self->readerStopped();
+                                     }
+                                     self->readRaw();
+                                 });
     }
 
     void readerStopped() {
-        ApiResponse answer = finishReader(false);
-        answer.closeConnection = true; // the rest of the body stays unread
-        respond(std::move(answer));
+        finishReader(false); // the rest of the body stays unread: the connection closes
     }
 
     void onBodyPiece(beast::error_code ec) {
@@ -308,18 +324,35 @@ private:
         readBody();
     }
 
-    ApiResponse finishReader(bool complete) {
-        std::unique_ptr<BodyReader> reader = std::move(m_reader);
+    // A step to run later on this connection's executor, from whatever thread a reader or a
+    // body source calls it; it keeps the connection alive until then.
+    std::function<void()> resumeWith(void (Session::*step)()) {
+        return [self = this->shared_from_this(), step] {
+            net::post(self->m_stream.get_executor(), [self, step] { ((*self).*step)(); });
+        };
+    }
+
+    // The reader's answer may take a while (an upload committed to another server); the
+    // connection waits for it without holding its thread.
+    void finishReader(bool complete) {
+        m_finishing = std::move(m_reader);
+        auto done = [self = this->shared_from_this(), complete](ApiResponse answer) {
+            net::post(self->m_stream.get_executor(), [self, complete, answer = std::move(answer)]() mutable {
+                if (!complete)
+                    answer.closeConnection = true;
+                self->respond(std::move(answer));
+            });
+        };
         try {
-            return reader->finish(complete);
+            m_finishing->finishAsync(complete, done);
         } catch (...) {
-            return ApiResponse::failure(500, statusText(500));
+            done(ApiResponse::failure(500, statusText(500)));
         }
     }
 
     void bodyDone() {
         if (m_reader)
-            return respond(finishReader(true));
+            return finishReader(true);
         if (m_match.kind == Router::Match::WrongMethod)
             return respond(ApiResponse::failure(405, QStringLiteral("Method not allowed")));
         if (m_match.kind == Router::Match::NotFound || !m_match.handler)
@@ -371,8 +404,10 @@ private:
         } else {
             if (!noBody)
                 res.content_length(uint64_t(answer.body.size()));
+            // Sent from the answer's own bytes (kept until the write ends), not from a copy.
+            m_answerBody = std::move(answer.body);
             if (!noBody && !m_head)
-                res.body().assign(answer.body.constData(), size_t(answer.body.size()));
+                res.body() = beast::span<const char>(m_answerBody.constData(), size_t(m_answerBody.size()));
             m_remaining = 0;
         }
         m_serializer.emplace(res);
@@ -389,6 +424,14 @@ private:
     void writeStreamPiece() {
         if (m_remaining == 0)
             return afterResponse();
+        if constexpr (!kTls) {
+            if (const auto region = m_stream_source->fileRegion()) {
+                m_fileRegion = *region;
+                return sendFile();
+            }
+        }
+        if (!m_stream_source->ready(resumeWith(&Session::writeStreamPiece)))
+            return;
         m_piece.resize(kStreamPiece);
         const int64_t n =
             m_stream_source->read(m_piece.data(), size_t(std::min<uint64_t>(m_remaining, m_piece.size())));
@@ -404,11 +447,58 @@ private:
                          });
     }
 
+    // A file body on a plain connection goes from the page cache to the socket with sendfile();
+    // when the socket is full it waits for room, under the body time-out.
+    void sendFile() {
+        auto& socket = lowest().socket();
+        beast::error_code ec;
+        socket.native_non_blocking(true, ec);
+        while (m_remaining > 0 && !ec) {
+            off_t offset = off_t(m_fileRegion.offset);
+            const ssize_t n = ::sendfile(socket.native_handle(), m_fileRegion.fd, &offset,
+                                         size_t(std::min<uint64_t>(m_remaining, kSendfilePiece)));
+            if (n > 0) {
+                m_fileRegion.offset += uint64_t(n);
+                m_remaining -= uint64_t(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return waitWritable();
+            } else {
+                return drop(); // the file shrank (0) or the socket failed: the length cannot be kept
+            }
+        }
+        if (ec)
+            return drop();
+        afterResponse();
+    }
+
+    void waitWritable() {
+        const uint64_t turn = ++m_waitTurn;
+        m_sendTimer.expires_after(m_shared.options.bodyTimeout);
+        m_sendTimer.async_wait([self = this->shared_from_this(), turn](beast::error_code ec) {
+            if (!ec && self->m_waitTurn == turn) {
+                beast::error_code ignored;
+                self->lowest().socket().cancel(ignored); // the client stopped reading
+            }
+        });
+        lowest().socket().async_wait(tcp::socket::wait_write,
+                                     [self = this->shared_from_this()](beast::error_code ec) {
+                                         ++self->m_waitTurn;
+                                         self->m_sendTimer.cancel();
+                                         if (ec)
+                                             return self->drop();
+                                         self->sendFile();
+                                     });
+    }
+
     void afterResponse() {
         setBusy(false);
         m_stream_source.reset();
+        m_finishing.reset();
         m_serializer.reset();
         m_response.reset();
+        m_answerBody = QByteArray();
         if (m_piece.size() > kMemoryPiece)
             std::vector<char>().swap(m_piece); // idle connections keep no large buffer
         if (!m_keepAlive)
@@ -451,20 +541,26 @@ private:
     Shared& m_shared;
     std::string m_peer;
     Stream m_stream;
+    net::steady_timer m_sendTimer{beast::get_lowest_layer(m_stream).get_executor()};
+    BodyWriter::FileRegion m_fileRegion;
+    uint64_t m_waitTurn = 0;
     // Bounded for headers by the parser's own limit; body reads go up to 64 KiB at a time.
     beast::flat_buffer m_buffer{kHeaderLimit + kMemoryPiece};
     std::optional<http::request_parser<http::buffer_body>> m_parser;
-    std::optional<http::response<http::string_body>> m_response;
-    std::optional<http::response_serializer<http::string_body>> m_serializer;
+    std::optional<http::response<http::span_body<const char>>> m_response;
+    std::optional<http::response_serializer<http::span_body<const char>>> m_serializer;
+    QByteArray m_answerBody;
     std::vector<char> m_piece;
     ApiRequest m_request;
     Router::Match m_match;
     QByteArray m_body;
     std::unique_ptr<BodyReader> m_reader;
+    std::unique_ptr<BodyReader> m_finishing; // a reader whose answer is on its way
     std::shared_ptr<BodyWriter> m_stream_source;
     uint64_t m_remaining = 0;
     bool m_raw = false; // the body is read around the parser (see readBody)
     uint64_t m_rawLeft = 0;
+    size_t m_pieceFill = 0; // bytes of m_piece read but not yet handed to the reader
     Clock::time_point m_start = Clock::now();
     bool m_head = false;
     bool m_keepAlive = false;

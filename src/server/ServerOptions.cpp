@@ -1,6 +1,7 @@
 #include "server/ServerOptions.h"
 
 #include "server/Database.h"
+#include "server/storage/StorageSetup.h"
 
 #include <QCommandLineParser>
 #include <QLocale>
@@ -170,8 +171,34 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     const QCommandLineOption ownerAvatar(QStringLiteral("owner-avatar"),
                                          QStringLiteral("Link of the owner's picture (default: none)."),
                                          QStringLiteral("URL"));
-    parser.addOptions({help, version, dataDir, database, listen, publicUrl, latest, threads, maxUpload,
-                       tlsCert, tlsKey, accessKey, maxCrash, ownerId, ownerName, ownerEmail, ownerAvatar});
+    const QCommandLineOption storage(
+        QStringLiteral("storage"),
+        QStringLiteral("Where stored files live: file:DIR (default: the data folder's files/) or "
+                       "s3://bucket/prefix."),
+        QStringLiteral("URL"));
+    const QCommandLineOption s3Endpoint(
+        QStringLiteral("s3-endpoint"),
+        QStringLiteral("S3 endpoint URL (default: AWS_ENDPOINT_URL, else AWS)."), QStringLiteral("URL"));
+    const QCommandLineOption s3Region(QStringLiteral("s3-region"),
+                                      QStringLiteral("S3 region (default: AWS_REGION, else us-east-1)."),
+                                      QStringLiteral("REGION"));
+    const QCommandLineOption s3AccessKey(QStringLiteral("s3-access-key"),
+                                         QStringLiteral("S3 access key id (default: AWS_ACCESS_KEY_ID)."),
+                                         QStringLiteral("ID"));
+    const QCommandLineOption s3SecretKey(
+        QStringLiteral("s3-secret-key"),
+        QStringLiteral("S3 secret access key (default: AWS_SECRET_ACCESS_KEY; the environment keeps it "
+                       "out of the process list)."),
+        QStringLiteral("KEY"));
+    const QCommandLineOption s3PathStyle(
+        QStringLiteral("s3-path-style"),
+        QStringLiteral("on: endpoint/bucket/key addressing, off: bucket.endpoint/key (default: on when an "
+                       "endpoint is given)."),
+        QStringLiteral("on|off"));
+    parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
+                       latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
+                       maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
+                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle});
     for (const Limit& l : limits)
         parser.addOption(l.option);
 
@@ -273,6 +300,31 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     o.ownerEmail = parser.value(ownerEmail);
     o.ownerAvatar = parser.value(ownerAvatar);
     setOwnerDefaults(o);
+
+    o.storage = parser.value(storage);
+    const auto setting = [&parser](const QCommandLineOption& option, const char* variable) {
+        return parser.isSet(option) ? parser.value(option) : qEnvironmentVariable(variable);
+    };
+    o.s3Endpoint = setting(s3Endpoint, "AWS_ENDPOINT_URL");
+    o.s3Region = setting(s3Region, "AWS_REGION");
+    if (o.s3Region.isEmpty())
+        o.s3Region = qEnvironmentVariable("AWS_DEFAULT_REGION");
+    o.s3AccessKey = setting(s3AccessKey, "AWS_ACCESS_KEY_ID");
+    o.s3SecretKey = setting(s3SecretKey, "AWS_SECRET_ACCESS_KEY");
+    o.s3SessionToken = qEnvironmentVariable("AWS_SESSION_TOKEN");
+    if (parser.isSet(s3PathStyle)) {
+        const QString value = parser.value(s3PathStyle);
+        if (value != QLatin1String("on") && value != QLatin1String("off"))
+            return bad(QStringLiteral("--s3-path-style wants on or off, got '%1'").arg(value));
+        o.s3PathStyle = value == QLatin1String("on");
+    }
+    const bool s3OptionGiven = parser.isSet(s3Endpoint) || parser.isSet(s3Region) ||
+                               parser.isSet(s3AccessKey) || parser.isSet(s3SecretKey) ||
+                               parser.isSet(s3PathStyle);
+    if (s3OptionGiven && !o.storage.startsWith(QLatin1String("s3://")))
+        return bad(QStringLiteral("the --s3-* options go with --storage s3://bucket/prefix"));
+    if (const QString problem = storageProblem(o); !problem.isEmpty())
+        return bad(problem);
 
     o.dataDir = parser.isSet(dataDir)
                     ? parser.value(dataDir)

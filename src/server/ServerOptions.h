@@ -38,6 +38,15 @@ struct ServerOptions {
     QString ownerName;
     QString ownerEmail;
     QString ownerAvatar;
+    // Where the stored files live: "file:DIR" (empty: DIR = "<data dir>/files") or
+    // "s3://bucket/prefix". The S3 settings each fall back to the AWS_* environment variable.
+    QString storage;
+    QString s3Endpoint;              // AWS_ENDPOINT_URL; empty: AWS's endpoint of the region
+    QString s3Region;                // AWS_REGION, AWS_DEFAULT_REGION; empty: us-east-1
+    QString s3AccessKey;             // AWS_ACCESS_KEY_ID
+    QString s3SecretKey;             // AWS_SECRET_ACCESS_KEY
+    QString s3SessionToken;          // AWS_SESSION_TOKEN
+    std::optional<bool> s3PathStyle; // unset: path style exactly when an endpoint is given
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 

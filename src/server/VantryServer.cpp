@@ -11,6 +11,8 @@
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
+#include "server/storage/StorageSetup.h"
+#include "server/storage/s3/S3Store.h"
 
 #include <QFile>
 
@@ -49,9 +51,9 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         return nullptr;
     }
     server->m_storageToken = *token;
-    server->m_files = std::make_unique<FileStore>(options.dataDir.toStdString() + "/files");
-    if (const int removed = server->m_files->removeUnfinishedUploads())
-        logLine(QStringLiteral("removed %1 unfinished upload(s) left by an earlier run").arg(removed));
+    server->m_files = makeObjectStore(options, error);
+    if (!server->m_files)
+        return nullptr;
     server->m_router = std::make_unique<Router>();
 
     HttpTransport::Options transport;
@@ -82,8 +84,10 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
+    ObjectStore* files = server->m_files.get();
     registerHealthRoute(*server->m_router,
-                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }}});
+                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }},
+                         {QStringLiteral("storage"), [files] { return files->isReachable(); }}});
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
@@ -118,6 +122,10 @@ QString VantryServer::localUrl() const {
 }
 
 void VantryServer::stop() {
+    // Transfers to and from a bucket run on threads of their own that call back into their
+    // connections: they end first, while the connections can still hear of it.
+    if (auto* bucket = dynamic_cast<S3Store*>(m_files.get()))
+        bucket->close(std::chrono::seconds(5));
     if (m_transport)
         m_transport->stop();
 }

@@ -5,7 +5,7 @@
 #include <memory>
 
 class ApiHandlers;
-class FileStore;
+class ObjectStore;
 class PageHandlers;
 class Database;
 class HttpTransport;
@@ -27,6 +27,8 @@ public:
     // The bearer token of the storage API (kept in "<data dir>/storage-token", or in a database
     // that several instances share).
     QString storageToken() const { return m_storageToken; }
+    // Where the stored files live (a folder, or a bucket).
+    const ObjectStore& objectStore() const { return *m_files; }
 
     // Finishes the requests in progress, then closes the socket and the database.
     void stop();
@@ -37,7 +39,7 @@ private:
     QString m_publicUrl;
     std::unique_ptr<Database> m_database;
     QString m_storageToken;
-    std::unique_ptr<FileStore> m_files;
+    std::unique_ptr<ObjectStore> m_files;
     std::unique_ptr<ApiHandlers> m_handlers;
     std::unique_ptr<PageHandlers> m_pages;
     std::unique_ptr<Router> m_router;

@@ -211,11 +211,11 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
 // working folder goes, nothing more is uploaded or registered, and late answers are ignored.
 TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
     const QString folder = QStringLiteral("/Vantry/Game_") + kStamp;
-    const QStringList steps = {"folder /Vantry",
+    const QStringList steps = {"inspection",
+                               "folder /Vantry",
                                "folder " + folder,
                                "upload:" + folder + "/Game.ipa",
                                "link " + folder + "/Game.ipa",
-                               "inspection",
                                "upload:" + folder.toLower() + "/manifest.plist",
                                "link " + folder + "/manifest.plist",
                                "upload:" + folder.toLower() + "/icon.png",
@@ -241,7 +241,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         ASSERT_TRUE(testsupport::waitUntil([&] {
             return !script.held.empty() || !backend->held.empty() ||
                    (step == QLatin1String("inspection") &&
-                    sink.statuses.back().title == QLatin1String("Creating export plist configuration"));
+                    sink.statuses.back().title == QLatin1String("Making your project ready"));
         }));
         testsupport::writeFile(workingFolder() + QStringLiteral("/leftover"), "x");
         const int callsBefore = script.calls.size();
@@ -270,6 +270,65 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         EXPECT_EQ(j->outcome().resultLink, QString());
         QDir().mkpath(workingFolder());
     }
+}
+
+// The preflight comes first: a blocking finding ends the job before the storage sees a call;
+// warnings go into the detail text and the profile's facts onto the registered record.
+TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
+    const PreflightFinding store{QStringLiteral("profile-app-store"), PreflightFinding::Verdict::blocking,
+                                 QStringLiteral("This build uses an App Store profile.")};
+    const PreflightFinding devices{
+        QStringLiteral("profile-ad-hoc"), PreflightFinding::Verdict::warning,
+        QStringLiteral("This build installs only on the 12 devices listed in its profile.")};
+    ProvisioningProfile adHoc;
+    adHoc.kind = ProvisioningProfile::Kind::AdHoc;
+    adHoc.deviceCount = 12;
+    adHoc.expirationDate = QDateTime(QDate(2026, 5, 3), QTime(23, 0), QTimeZone::utc());
+
+    for (const bool android : {false, true}) {
+        SCOPED_TRACE(android ? "android" : "ios");
+        script = Script();
+        sink = RecordingSink();
+        std::unique_ptr<NewProcessController> blocked;
+        if (android) {
+            auto j = job<AndroidJob>(QStringLiteral("Game.apk"));
+            j->preflight.findings = {devices, store};
+            blocked = std::move(j);
+        } else {
+            auto j = job<IosJob>(QStringLiteral("Game.ipa"));
+            j->preflight.findings = {devices, store};
+            blocked = std::move(j);
+        }
+        blocked->start();
+        ASSERT_TRUE(waitForEnd(*blocked));
+        EXPECT_EQ(blocked->state(), ProcessState::failed);
+        EXPECT_EQ(sink.statuses.back(), (Status{"Error", store.message, ProcessState::failed}));
+        EXPECT_EQ(sink.statuses.size(), 2u);
+        EXPECT_EQ(script.calls, QStringList());
+        EXPECT_TRUE(backend->apps.isEmpty());
+    }
+
+    // Forced: the job runs, and the detail of the record step names both findings.
+    script = Script();
+    sink = RecordingSink();
+    auto forced = job<IosJob>(QStringLiteral("Game.ipa"));
+    forced->preflight.findings = {devices, store};
+    forced->preflight.profile = adHoc;
+    forced->setAllowBlocking(true);
+    forced->start();
+    ASSERT_TRUE(waitForEnd(*forced));
+    EXPECT_EQ(forced->state(), ProcessState::completed);
+    const auto shown = std::find_if(sink.statuses.begin(), sink.statuses.end(), [](const Status& st) {
+        return st.detail.startsWith(QLatin1String("project - "));
+    });
+    ASSERT_NE(shown, sink.statuses.end());
+    EXPECT_EQ(shown->detail, "project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n" +
+                                 store.message + "\n" + devices.message);
+    EXPECT_TRUE(sink.statuses.back().detail.endsWith("\n\n" + store.message + "\n" + devices.message));
+    ASSERT_EQ(backend->apps.size(), 1);
+    EXPECT_EQ(backend->apps.constFirst().profileKind, QStringLiteral("ad-hoc"));
+    EXPECT_EQ(backend->apps.constFirst().profileExpiry, QStringLiteral("2026-05-03"));
+    EXPECT_EQ(backend->apps.constFirst().provisionedDevices, QStringLiteral("12"));
 }
 
 TEST_F(ScriptedJob, CancelShowsTheCancelledTextAfterTwoSecondsAndClosesAfterSeven) {

@@ -34,7 +34,8 @@ QString makeIpa(const QString& path, const IosApp& app) {
     QVariantMap info{{QStringLiteral("CFBundleIdentifier"), app.bundleId},
                      {QStringLiteral("CFBundleShortVersionString"), app.version},
                      {QStringLiteral("CFBundleDisplayName"), app.name},
-                     {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")}};
+                     {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")},
+                     {QStringLiteral("CFBundleSupportedPlatforms"), QVariantList{app.platform}}};
     if (app.icon) {
         info.insert(QStringLiteral("CFBundleIcons"),
                     QVariantMap{{QStringLiteral("CFBundlePrimaryIcon"),
@@ -45,6 +46,12 @@ QString makeIpa(const QString& path, const IosApp& app) {
         files.insert(QStringLiteral("Payload/Game.app/AppIcon60x60@2x.png"), testsupport::readFile(png));
     }
     files.insert(QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info));
+    if (app.profile)
+        files.insert(QStringLiteral("Payload/Game.app/embedded.mobileprovision"),
+                     packages::signedProfile(*app.profile));
+    if (app.codeSignature)
+        files.insert(QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
+                     packages::xmlPlist(QVariantMap()));
     return packages::zipFiles(path, files);
 }
 

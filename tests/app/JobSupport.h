@@ -5,6 +5,7 @@
 #include "app/NewProcessController.h"
 #include "app/StatusSink.h"
 #include "inspect/Inspector.h"
+#include "inspect/PackageFactory.h"
 #include "storage/ClientManager.h"
 #include "support/TestSupport.h"
 
@@ -67,6 +68,10 @@ struct IosApp {
     QString bundleId = QStringLiteral("com.example.big");
     QString version = QStringLiteral("2.1");
     bool icon = true;
+    // Signed for installing from a link unless a test says otherwise: an in-house profile.
+    std::optional<packages::Profile> profile = packages::Profile{};
+    bool codeSignature = true;                     // a _CodeSignature folder
+    QString platform = QStringLiteral("iPhoneOS"); // CFBundleSupportedPlatforms
 };
 QString makeIpa(const QString& path, const IosApp& app = {});
 QString makeApk(const QString& path, bool adaptiveIcon = false);
@@ -124,8 +129,10 @@ public:
 // An inspector that delivers a given record, or nothing until it is destroyed.
 class FakeInspector : public Inspector {
 public:
-    FakeInspector(std::optional<PackageRecord> record, bool* destroyed)
-        : m_record(std::move(record)), m_destroyed(destroyed) {}
+    FakeInspector(std::optional<PackageRecord> record, const Preflight& preflight, bool* destroyed)
+        : m_record(std::move(record)), m_destroyed(destroyed) {
+        m_preflight = preflight;
+    }
     ~FakeInspector() override {
         if (m_destroyed)
             *m_destroyed = true;
@@ -146,13 +153,14 @@ public:
     using Base::Base;
     bool useFakeInspector = false;
     std::optional<PackageRecord> record; // delivered by the fake inspector; none: it never answers
+    Preflight preflight;                 // what the fake inspector found
     bool inspectorDestroyed = false;
 
 protected:
     Inspector* makeInspector() const override {
         if (!useFakeInspector)
             return Base::makeInspector();
-        return new FakeInspector(record, const_cast<bool*>(&inspectorDestroyed));
+        return new FakeInspector(record, preflight, const_cast<bool*>(&inspectorDestroyed));
     }
 };
 using IosJob = TestJob<NewProcessController>;

@@ -199,4 +199,45 @@ TEST_F(SelfHostedJob, UnreadablePackageAndRefusedRegistrationFailWithTheirReason
     EXPECT_FALSE(server->database().app(k->outcome().appId));
 }
 
+// A simulator build stops at the preflight: "Error" with the reason, and the storage holds
+// nothing, not even the application folder. An ad hoc build goes through, its warning in the
+// detail and its device count on the server's record and install page.
+TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
+    IosApp simulator;
+    simulator.platform = QStringLiteral("iPhoneSimulator");
+    simulator.profile.reset();
+    simulator.codeSignature = false;
+    auto j = job<IosJob>(makeIpa(dir + QStringLiteral("/Sim.ipa"), simulator));
+    j->start();
+    ASSERT_TRUE(waitForEnd(*j));
+    EXPECT_EQ(
+        sink.statuses.back(),
+        (Status{"Error",
+                "This is a simulator build: it runs only in Xcode's simulator and installs on no iPhone or "
+                "iPad. This build is not signed: iPhones and iPads refuse to install it.",
+                ProcessState::failed}));
+    EXPECT_EQ(stored(), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(files + QStringLiteral("/Vantry")));
+
+    IosApp adHoc;
+    adHoc.profile->kind = QStringLiteral("ad-hoc");
+    adHoc.profile->devices = 12;
+    sink = RecordingSink();
+    auto k = job<IosJob>(makeIpa(dir + QStringLiteral("/AdHoc.ipa"), adHoc));
+    k->start();
+    ASSERT_TRUE(waitForEnd(*k)) << "stuck in " << k->stepTitle().toStdString();
+    EXPECT_EQ(k->state(), ProcessState::completed);
+    EXPECT_TRUE(std::any_of(sink.statuses.begin(), sink.statuses.end(), [](const Status& st) {
+        return st.detail ==
+               QLatin1String("project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n"
+                             "This build installs only on the 12 devices listed in its profile.");
+    }));
+    const auto app = server->database().app(k->outcome().appId);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->provisioneddevices, QStringLiteral("12"));
+    EXPECT_EQ(app->profilekind, QStringLiteral("ad-hoc"));
+    EXPECT_TRUE(get(server->publicUrl() + k->outcome().appId)
+                    .contains("Installs only on the 12 registered devices."));
+}
+
 } // namespace

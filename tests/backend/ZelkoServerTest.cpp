@@ -47,6 +47,12 @@ protected:
         z.qrLink = QStringLiteral("https://files/qr.png");
         z.appurl = QStringLiteral("itms-services://?action=download-manifest&url=https://files/m.plist");
         z.appdate = QStringLiteral("2026/12/06 07:00");
+        // The optional profile keys go out, are stored and come back; the Android app has none.
+        if (!id.endsWith(QLatin1String("__android"))) {
+            z.profileKind = QStringLiteral("ad-hoc");
+            z.profileExpiry = QStringLiteral("2026-05-03");
+            z.provisionedDevices = QStringLiteral("12");
+        }
         return z;
     }
 
@@ -79,6 +85,9 @@ TEST_F(ZelkoServerTest, EveryEndpointSucceeds) {
     Zapp expected = app(apps->at(0).appid);
     expected.userid = currentUser().id;
     EXPECT_EQ(apps->at(0), expected) << "minOS and QRLink must come back under their read keys";
+    Zapp android = app(apps->at(1).appid);
+    android.userid = currentUser().id;
+    EXPECT_EQ(apps->at(1), android);
 
     ASSERT_EQ(s_server->database().insertInstall({QStringLiteral("i1"), QStringLiteral("AAAAAAAAAA"),
                                                   QStringLiteral("iOS"), QStringLiteral("Demo"),

@@ -62,13 +62,23 @@ QByteArray httpGet(const QString& url) {
     return res && res->status == 200 ? QByteArray::fromStdString(res->body) : QByteArray();
 }
 
-QString makeIpa(const QString& path) {
+// Signed with an in-house profile unless profileKind names another kind or is empty (unsigned).
+QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral("enterprise"),
+                qint64 bigSize = 0) {
     const QVariantMap info{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.cli")},
                            {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("3.0")},
                            {QStringLiteral("CFBundleDisplayName"), QStringLiteral("Cli App")},
                            {QStringLiteral("MinimumOSVersion"), QStringLiteral("16.0")}};
-    return packages::zipFiles(path,
-                              {{QStringLiteral("Payload/Cli.app/Info.plist"), packages::xmlPlist(info)}});
+    QMap<QString, QByteArray> files{{QStringLiteral("Payload/Cli.app/Info.plist"), packages::xmlPlist(info)}};
+    if (!profileKind.isEmpty()) {
+        packages::Profile profile;
+        profile.kind = profileKind;
+        files.insert(QStringLiteral("Payload/Cli.app/embedded.mobileprovision"),
+                     packages::signedProfile(profile));
+        files.insert(QStringLiteral("Payload/Cli.app/_CodeSignature/CodeResources"), "<plist/>");
+    }
+    return packages::zipFiles(path, files, bigSize ? QStringLiteral("Payload/Cli.app/big.bin") : QString(),
+                              bigSize);
 }
 
 class Publish : public ::testing::Test {
@@ -176,6 +186,47 @@ TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
                        "account\"; the job was cancelled\n");
 }
 
+// A package that cannot install from a link is refused before any request; --force publishes it.
+TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
+    QTcpServer watch; // stands in for the storage: any request to it would connect here
+    ASSERT_TRUE(watch.listen(QHostAddress::LocalHost));
+    QProcessEnvironment watched = env;
+    watched.insert(QStringLiteral("VANTRY_SELFHOSTED_URL"),
+                   QStringLiteral("http://127.0.0.1:%1/").arg(watch.serverPort()));
+    const struct {
+        const char* profile;
+        const char* message;
+    } cases[] = {
+        {"app-store", "This build uses an App Store profile: it can only be installed through the App "
+                      "Store, not from a link."},
+        {"", "This build has neither a provisioning profile nor a signature, like a simulator build: it "
+             "installs on no iPhone or iPad. This build is not signed: iPhones and iPads refuse to "
+             "install it."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const QString package = makeIpa(dir + QStringLiteral("/Blocked.ipa"), QLatin1String(c.profile));
+        const CliRun run = runCli({"publish", package, "--quiet"}, watched);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, QByteArray("vantry-cli publish: ") + c.message +
+                               "\nNothing was uploaded; --force publishes it all the same.\n");
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_FALSE(watch.hasPendingConnections() || watch.waitForNewConnection(0));
+        EXPECT_EQ(appCount(), 0);
+    }
+
+    const QString package = makeIpa(dir + QStringLiteral("/Forced.ipa"), QStringLiteral("app-store"));
+    const CliRun forced = runCli({"publish", package, "--json", "--force"}, env);
+    ASSERT_EQ(forced.status, 0) << forced.err.constData();
+    EXPECT_TRUE(forced.err.contains("Preflight: This build uses an App Store profile"))
+        << forced.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(forced.out).object();
+    const auto app = server->database().app(result.value("appId").toString());
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->profilekind, QStringLiteral("app-store"));
+    EXPECT_EQ(app->profileexpiry, QStringLiteral("2035-01-01"));
+    EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+}
+
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
     DropboxEmulator dropbox(testsupport::makeTempDir(QStringLiteral("dropbox")));
     ASSERT_TRUE(dropbox.start());
@@ -205,7 +256,7 @@ TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
               QStringLiteral("dropbox"));
     EXPECT_EQ(appCount(), 1);
 
-    const QString big = testsupport::writeFile(dir + QStringLiteral("/Big.ipa"), QByteArray(4 << 20, 'x'));
+    const QString big = makeIpa(dir + QStringLiteral("/Big.ipa"), QStringLiteral("enterprise"), 4 << 20);
     dropbox.setSlowBytesPerSecond(256 * 1024);
     dropbox.injectFault(QStringLiteral("files/upload"), DropboxEmulator::Fault::Slow);
     bool interrupted = false;

@@ -13,6 +13,7 @@
 
 struct Outcome {
     std::optional<PackageRecord> record;
+    Preflight preflight;
     QString failure;
     int reports = 0;
 };
@@ -21,7 +22,11 @@ struct Outcome {
 // from inside inspect(), exactly one report.
 inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
     auto outcome = std::make_shared<Outcome>();
-    inspector->onComplete = [outcome](const PackageRecord& r) { outcome->record = r, ++outcome->reports; };
+    inspector->onComplete = [outcome, inspector](const PackageRecord& r) {
+        outcome->record = r;
+        outcome->preflight = inspector->preflight();
+        ++outcome->reports;
+    };
     inspector->onFailure = [outcome](const QString& m) { outcome->failure = m, ++outcome->reports; };
     inspector->inspect(QUrl::fromLocalFile(path));
     EXPECT_EQ(outcome->reports, 0) << "reported synchronously";

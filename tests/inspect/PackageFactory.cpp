@@ -41,6 +41,10 @@ QString xmlValue(const QVariant& v) {
         return QStringLiteral("<integer>%1</integer>").arg(v.toLongLong());
     case QMetaType::Bool:
         return v.toBool() ? QStringLiteral("<true/>") : QStringLiteral("<false/>");
+    case QMetaType::QDateTime:
+        return QStringLiteral("<date>%1</date>").arg(v.toDateTime().toUTC().toString(Qt::ISODate));
+    case QMetaType::QByteArray:
+        return QStringLiteral("<data>%1</data>").arg(QString::fromLatin1(v.toByteArray().toBase64()));
     default:
         return QStringLiteral("<string>%1</string>").arg(v.toString().toHtmlEscaped());
     }
@@ -218,17 +222,95 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
     return file.error() == QFile::NoError ? zipPath : QString();
 }
 
+namespace {
+// One key and certificate per test run, valid for 30 days from now.
+QString signingDir() {
+    static const QString dir = [] {
+        const QString d = testsupport::makeTempDir(QStringLiteral("signer"));
+        run(QStringLiteral("openssl"),
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+             d + "/key.pem", "-out", d + "/cert.pem", "-subj", "/CN=Vantry Test Signer", "-days", "30"});
+        run(QStringLiteral("openssl"),
+            {"x509", "-in", d + "/cert.pem", "-outform", "DER", "-out", d + "/cert.der"});
+        return d;
+    }();
+    return dir;
+}
+} // namespace
+
+QByteArray signingCertificate() {
+    return testsupport::readFile(signingDir() + QStringLiteral("/cert.der"));
+}
+
+QString signingCertificateEnd() {
+    QProcess p;
+    p.start(QStringLiteral("openssl"), {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
+    p.waitForFinished(30000);
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section(QLatin1Char('='), 1);
+}
+
+QByteArray profilePlist(const Profile& profile) {
+    const QString team = profile.appIdentifier.section(QLatin1Char('.'), 0, 0);
+    QVariantMap entitlements{{QStringLiteral("application-identifier"), profile.appIdentifier},
+                             {QStringLiteral("com.apple.developer.team-identifier"), team}};
+    QVariantMap plist{
+        {QStringLiteral("AppIDName"), QStringLiteral("Example")},
+        {QStringLiteral("Name"), QStringLiteral("Example ") + profile.kind},
+        {QStringLiteral("TeamName"), QStringLiteral("Example Corp")},
+        {QStringLiteral("TeamIdentifier"), QVariantList{team}},
+        {QStringLiteral("CreationDate"), QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
+        {QStringLiteral("ExpirationDate"), profile.expiration},
+        {QStringLiteral("Version"), 1}};
+    QVariantList devices;
+    for (int i = 0; i < profile.devices; ++i)
+        devices << QStringLiteral("00008101-%1").arg(i, 16, 10, QLatin1Char('0'));
+    if (profile.kind == QLatin1String("development")) {
+        entitlements.insert(QStringLiteral("get-task-allow"), true);
+        plist.insert(QStringLiteral("ProvisionedDevices"), devices);
+    } else if (profile.kind == QLatin1String("ad-hoc")) {
+        entitlements.insert(QStringLiteral("get-task-allow"), false);
+        plist.insert(QStringLiteral("ProvisionedDevices"), devices);
+    } else if (profile.kind == QLatin1String("enterprise")) {
+        plist.insert(QStringLiteral("ProvisionsAllDevices"), true);
+    }
+    plist.insert(QStringLiteral("Entitlements"), entitlements);
+    if (profile.withCertificate)
+        plist.insert(QStringLiteral("DeveloperCertificates"), QVariantList{signingCertificate()});
+    return xmlPlist(plist);
+}
+
+QByteArray signedProfile(const Profile& profile) {
+    const QString signer = signingDir();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
+    testsupport::writeFile(dir + QStringLiteral("/in.plist"), profilePlist(profile));
+    QStringList args = {"cms",       "-sign",
+                        "-nodetach", "-binary",
+                        "-outform",  "DER",
+                        "-in",       dir + "/in.plist",
+                        "-out",      dir + "/out.der",
+                        "-signer",   signer + "/cert.pem",
+                        "-inkey",    signer + "/key.pem"};
+    if (profile.streamed)
+        args << QStringLiteral("-stream");
+    const bool ok = run(QStringLiteral("openssl"), args);
+    const QByteArray bytes = ok ? testsupport::readFile(dir + QStringLiteral("/out.der")) : QByteArray();
+    QDir(dir).removeRecursively();
+    return bytes;
+}
+
 QString buildApk(const QString& apkPath, const AndroidApp& app) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("apk"));
     const QString res = dir + QStringLiteral("/res");
     testsupport::writeFile(
         dir + QStringLiteral("/AndroidManifest.xml"),
         QStringLiteral(
-            "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" package=\"%1\" "
+            "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" package=\"%1\" %4"
             "android:versionCode=\"%2\" android:versionName=\"%3\"><uses-sdk android:minSdkVersion=\"21\"/>"
-            "<application android:label=\"@string/app_name\" android:icon=\"@mipmap/ic_launcher\"/>"
+            "<application android:label=\"@string/app_name\" android:icon=\"@mipmap/ic_launcher\"%5/>"
             "</manifest>")
-            .arg(app.package, app.versionCode, app.versionName)
+            .arg(app.package, app.versionCode, app.versionName,
+                 app.split.isEmpty() ? QString() : QStringLiteral("split=\"%1\" ").arg(app.split),
+                 app.debuggable ? QStringLiteral(" android:debuggable=\"true\"") : QString())
             .toUtf8());
     const auto strings = [](const QString& label) {
         QString text = label.toHtmlEscaped();
@@ -261,7 +343,14 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());
-    const bool ok = run(QStringLiteral("aapt"), args);
+    bool ok = run(QStringLiteral("aapt"), args);
+    // aapt adds files relative to the working folder under the names given.
+    for (const QString& abi : app.nativeAbis) {
+        const QString lib = QStringLiteral("lib/%1/libnative.so").arg(abi);
+        testsupport::writeFile(dir + QLatin1Char('/') + lib, "\x7f"
+                                                             "ELF");
+        ok = ok && run(QStringLiteral("aapt"), {"add", QFileInfo(apkPath).absoluteFilePath(), lib}, dir);
+    }
     QDir(dir).removeRecursively();
     return ok ? apkPath : QString();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMap>
 #include <QString>
+#include <QTimeZone>
 #include <QVariantMap>
 
 // Builds test packages in code: iOS packages with zip, Android packages with aapt against the
@@ -28,6 +30,23 @@ QByteArray deepBinaryPlist(int depth);
 // the size: the deflate stream repeats one fully flushed block.
 QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSize, quint64 claimedSize);
 
+// A provisioning profile as Xcode embeds one: the property list signed into a CMS message,
+// here with a throwaway key and certificate made by `openssl` for the test run.
+struct Profile {
+    QString kind = QStringLiteral("enterprise"); // development, ad-hoc, enterprise, app-store
+    QString appIdentifier = QStringLiteral("ABCDE12345.*");
+    QDateTime expiration = QDateTime(QDate(2035, 1, 1), QTime(0, 0), QTimeZone::utc());
+    int devices = 3;              // development and ad hoc
+    bool withCertificate = false; // list the signing certificate under DeveloperCertificates
+    bool streamed = false;        // BER with indefinite lengths, as streaming signers write it
+};
+QByteArray profilePlist(const Profile& profile);
+// The signed .mobileprovision bytes; empty when openssl failed.
+QByteArray signedProfile(const Profile& profile);
+// The DER certificate signedProfile signs with, and its notAfter as openssl prints it.
+QByteArray signingCertificate();
+QString signingCertificateEnd();
+
 struct AndroidApp {
     QString package = QStringLiteral("com.example.app");
     QString versionCode = QStringLiteral("7");
@@ -36,6 +55,9 @@ struct AndroidApp {
     QMap<QString, QString> localisedLabels; // language -> label
     bool adaptiveIcon = false;
     qint64 assetSize = 0; // zero bytes stored as assets/blob.bin when not 0
+    bool debuggable = false;
+    QString split;          // set: a configuration split ("config.arm64_v8a") without its base
+    QStringList nativeAbis; // lib/ABI/libnative.so for each
 };
 // Builds a real .apk with `aapt package`; returns apkPath or "" on failure.
 QString buildApk(const QString& apkPath, const AndroidApp& app);

@@ -83,7 +83,8 @@ qint64 probe(int port, const char* from = "127.0.0.1") {
     s.send("GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     const QByteArray answer = s.receive(5000, nullptr, "}\n");
     return answer.startsWith("HTTP/1.1 200") &&
-                   answer.endsWith("{\"status\":\"ok\",\"database\":\"reachable\"}\n")
+                   answer.endsWith(
+                       "{\"status\":\"ok\",\"database\":\"reachable\",\"storage\":\"reachable\"}\n")
                ? timer.elapsed()
                : -1;
 }

@@ -39,6 +39,12 @@ const char* const kVersion2 = "ALTER TABLE users ADD COLUMN secret_hash TEXT;"
                               "ALTER TABLE installs ADD COLUMN repeat INTEGER NOT NULL DEFAULT 0;"
                               "UPDATE users SET secret_hash = 'hash-of-ann';"
                               "PRAGMA user_version = 2;";
+// Then the profile columns (user_version 3), the last step made before schema_version.
+const char* const kVersion3 = "ALTER TABLE apps ADD COLUMN profile_kind TEXT;"
+                              "ALTER TABLE apps ADD COLUMN profile_expiry TEXT;"
+                              "ALTER TABLE apps ADD COLUMN provisioned_devices TEXT;"
+                              "UPDATE apps SET profile_kind = 'ad-hoc';"
+                              "PRAGMA user_version = 3;";
 
 void execSqlite(const QString& path, const char* sql) {
     sqlite3* db = nullptr;
@@ -50,18 +56,23 @@ void execSqlite(const QString& path, const char* sql) {
 }
 
 TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
-    for (const bool version2 : {false, true}) {
-        SCOPED_TRACE(version2 ? "version 2" : "version 1");
+    for (const int version : {1, 2, 3}) {
+        SCOPED_TRACE(version);
+        const bool version2 = version >= 2;
         const QString path =
             testsupport::makeTempDir(QStringLiteral("old")) + QStringLiteral("/vantry.sqlite3");
         execSqlite(path, kVersion1);
-        if (version2)
+        if (version >= 2)
             execSqlite(path, kVersion2);
+        if (version >= 3)
+            execSqlite(path, kVersion3);
         QString error;
         auto db = Database::open(QStringLiteral("sqlite:") + path, &error);
         ASSERT_TRUE(db) << error.toStdString();
         ASSERT_EQ(db->appsOf(QStringLiteral("ann"))->size(), 1);
         EXPECT_EQ(db->app(QStringLiteral("oldapp"))->appurl, QStringLiteral("https://x/a.ipa"));
+        EXPECT_EQ(db->app(QStringLiteral("oldapp"))->profilekind,
+                  version >= 3 ? QStringLiteral("ad-hoc") : QString());
         EXPECT_EQ(db->installsOf(QStringLiteral("oldapp"))->size(), 1);
         EXPECT_EQ(db->secretHash(QStringLiteral("ann")),
                   version2 ? QStringLiteral("hash-of-ann") : QString());
@@ -77,7 +88,7 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         sqlite3_stmt* s = nullptr;
         sqlite3_prepare_v2(raw, "SELECT group_concat(version) FROM schema_version", -1, &s, nullptr);
         ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "1,2,3");
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "1,2,3,4");
         sqlite3_finalize(s);
         sqlite3_close(raw);
         ASSERT_TRUE(Database::open(QStringLiteral("sqlite:") + path, &error)) << error.toStdString();
@@ -166,7 +177,8 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     ASSERT_TRUE(cluster->stop());
     const auto down = c.Get("/healthz");
     ASSERT_EQ(status(down), 503);
-    EXPECT_EQ(down->body, "{\"status\":\"unavailable\",\"database\":\"unreachable\"}\n");
+    EXPECT_EQ(down->body,
+              "{\"status\":\"unavailable\",\"database\":\"unreachable\",\"storage\":\"reachable\"}\n");
     EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("during")), 500);
 
     ASSERT_TRUE(cluster->start());

@@ -10,7 +10,10 @@
 
 #include <cstdlib>
 
+#include <sqlite3.h>
+
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -96,6 +99,37 @@ TEST_P(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
               QJsonValue(1.5));
 }
 
+// The provisioning profile keys are stored where sent and left out of the list where not.
+TEST_P(HandlersTest, ProfileKeysRoundTrip) {
+    const QVariantMap profile{{QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
+                              {QStringLiteral("profileexpiry"), QStringLiteral("2026-05-03")},
+                              {QStringLiteral("provisioneddevices"), QStringLiteral("12")}};
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appJson(QStringLiteral("ann"), QStringLiteral("with"), profile), QStringLiteral("ann"))
+                  .status,
+              201);
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appBody(QStringLiteral("ann"), QStringLiteral("without")), QStringLiteral("ann"))
+                  .status,
+              201);
+    const QJsonArray apps = json(call("GET", QStringLiteral("/app/ann"), "{}", QStringLiteral("ann")))
+                                .value(QStringLiteral("response"))
+                                .toArray();
+    ASSERT_EQ(apps.size(), 2);
+    for (auto it = profile.cbegin(); it != profile.cend(); ++it) {
+        EXPECT_EQ(apps.at(0).toObject().value(it.key()), QJsonValue(it.value().toString()))
+            << it.key().toStdString();
+        EXPECT_FALSE(apps.at(1).toObject().contains(it.key())) << it.key().toStdString();
+    }
+    const std::optional<StoredApp> stored = db->app(QStringLiteral("with"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->profilekind, QStringLiteral("ad-hoc"));
+    EXPECT_EQ(stored->profileexpiry, QStringLiteral("2026-05-03"));
+    EXPECT_EQ(stored->provisioneddevices, QStringLiteral("12"));
+    EXPECT_EQ(db->app(QStringLiteral("without"))->profilekind, QString());
+    EXPECT_EQ(db->appCount(QStringLiteral("ann")), 2);
+}
+
 TEST_P(HandlersTest, AddNewUserInsertsThenUpdates) {
     const QByteArray first = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"dbid:AAH-ann_1"})";
     const ApiResponse added = call("POST", QStringLiteral("/addnewuser"), first);
@@ -149,6 +183,70 @@ TEST_P(HandlersTest, AuthorizationRules) {
     EXPECT_EQ(call("GET", QStringLiteral("/userdata/annsapp"), "{}", QStringLiteral("ann")).status, 200);
 }
 
+// A database written before the profile columns existed opens with its apps intact; the new
+// keys are stored for new apps and come back on the app list only where they were sent.
+TEST(DatabaseMigration, OlderFileGainsTheProfileColumns) {
+    const QString folder = testsupport::makeTempDir(QStringLiteral("migration"));
+    sqlite3* old = nullptr;
+    ASSERT_EQ(
+        sqlite3_open(QFile::encodeName(folder + QLatin1Char('/') + Database::fileName()).constData(), &old),
+        SQLITE_OK);
+    const char* version2 = R"sql(
+CREATE TABLE users (userid TEXT PRIMARY KEY NOT NULL, email TEXT NOT NULL, username TEXT NOT NULL,
+    photo_url TEXT NOT NULL, created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL, secret_hash TEXT);
+CREATE TABLE apps (seq INTEGER PRIMARY KEY AUTOINCREMENT, appid TEXT NOT NULL UNIQUE, userid TEXT NOT NULL,
+    appname TEXT NOT NULL, appicon TEXT NOT NULL, appversion TEXT NOT NULL, appurl TEXT NOT NULL,
+    appdate TEXT NOT NULL, appsize TEXT NOT NULL, minos TEXT NOT NULL, qrlink TEXT NOT NULL,
+    appdescription TEXT NOT NULL, created_at INTEGER NOT NULL);
+CREATE TABLE installs (seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, appid TEXT NOT NULL,
+    platform TEXT NOT NULL, name TEXT NOT NULL, useragent TEXT NOT NULL, created_at INTEGER NOT NULL,
+    repeat INTEGER NOT NULL DEFAULT 0);
+INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink,
+    appdescription, created_at) VALUES ('old1', 'ann', 'Old', '', '1', 'https://f/x', 'd', '1 MB', '14', '', '', 1);
+PRAGMA user_version = 2;
+)sql";
+    ASSERT_EQ(sqlite3_exec(old, version2, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(old);
+
+    for (int open = 0; open < 2; ++open) {
+        auto db = Database::open(Database::sqliteUrl(folder), nullptr);
+        ASSERT_TRUE(db);
+        const auto kept = db->app(QStringLiteral("old1"));
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->appname, QStringLiteral("Old"));
+        EXPECT_EQ(kept->profilekind, QString());
+        if (open == 0) {
+            ApiHandlers handlers(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.0});
+            Router router;
+            handlers.registerRoutes(router);
+            ApiRequest r;
+            r.method = QStringLiteral("POST");
+            r.path = QStringLiteral("/createapp");
+            r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+            r.body = appJson(QStringLiteral("ann"), QStringLiteral("new1"),
+                             {{QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
+                              {QStringLiteral("profileexpiry"), QStringLiteral("2026-05-03")},
+                              {QStringLiteral("provisioneddevices"), QStringLiteral("12")}});
+            ASSERT_EQ(router.dispatch(r).status, 201);
+            r.method = QStringLiteral("GET");
+            r.path = QStringLiteral("/app/ann");
+            r.body.clear();
+            const QJsonArray apps = QJsonDocument::fromJson(router.dispatch(r).body)
+                                        .object()
+                                        .value(QStringLiteral("response"))
+                                        .toArray();
+            ASSERT_EQ(apps.size(), 2);
+            EXPECT_FALSE(apps.at(0).toObject().contains(QStringLiteral("profilekind")));
+            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("provisioneddevices")), QJsonValue("12"));
+            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("profileexpiry")), QJsonValue("2026-05-03"));
+        }
+        const auto added = db->app(QStringLiteral("new1"));
+        ASSERT_TRUE(added);
+        EXPECT_EQ(added->profilekind, QStringLiteral("ad-hoc"));
+        EXPECT_EQ(added->provisioneddevices, QStringLiteral("12"));
+    }
+}
+
 TEST_P(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
     const QString before = snapshot();
     const QByteArray user = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"ann"})";
@@ -180,6 +278,14 @@ TEST_P(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
         {"app id too long", "POST", QStringLiteral("/createapp"),
          appBody(QStringLiteral("ann"), QString(65, QLatin1Char('a'))), 400},
         {"app id in path", "GET", QStringLiteral("/userdata/a%20b"), "{}", 400},
+        {"profile key not a text", "POST", QStringLiteral("/createapp"),
+         appJson(QStringLiteral("ann"), QStringLiteral("p1"), {{QStringLiteral("provisioneddevices"), 12}})
+             .replace(R"("12")", "12"),
+         400},
+        {"profile key too long", "POST", QStringLiteral("/createapp"),
+         appJson(QStringLiteral("ann"), QStringLiteral("p2"),
+                 {{QStringLiteral("profilekind"), QString(33, 'x')}}),
+         400},
         {"unknown path", "GET", QStringLiteral("/admin"), "{}", 404},
         {"deeper path", "GET", QStringLiteral("/app/ann/extra"), "{}", 404},
         {"wrong method", "GET", QStringLiteral("/createapp"), "{}", 405},
@@ -211,6 +317,58 @@ TEST_P(HandlersTest, InstallsComeBackAsStrictResponses) {
         EXPECT_TRUE(list.at(0).toObject().value(QString::fromLatin1(key)).isNull()) << key;
     const qint64 installedAt = qint64(list.at(0).toObject().value(QStringLiteral("installedAt")).toDouble());
     EXPECT_LE(std::abs(installedAt - QDateTime::currentSecsSinceEpoch()), 60);
+}
+
+// What one instance remembers (app lists, known secrets) must never hide what another instance
+// wrote to the same database: two handler sets on one database stand in for two servers.
+TEST_P(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
+    ApiHandlers second(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
+    Router secondRouter;
+    second.registerRoutes(secondRouter);
+    const auto appIds = [this](const QString& secret) {
+        ApiRequest r;
+        r.method = QStringLiteral("GET");
+        r.path = QStringLiteral("/app/ann");
+        r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+        if (!secret.isEmpty())
+            r.headers.insert(QStringLiteral("x-vantry-secret"), secret);
+        const ApiResponse answer = router.dispatch(r);
+        QStringList ids;
+        for (const QJsonValue& app : json(answer).value(QStringLiteral("response")).toArray())
+            ids << app.toObject().value(QStringLiteral("appid")).toString();
+        return std::make_pair(answer.status, ids);
+    };
+    const auto createOnSecond = [&](const QString& appid, const QString& secret) {
+        ApiRequest r;
+        r.method = QStringLiteral("POST");
+        r.path = QStringLiteral("/createapp");
+        r.body = appBody(QStringLiteral("ann"), appid);
+        r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+        if (!secret.isEmpty())
+            r.headers.insert(QStringLiteral("x-vantry-secret"), secret);
+        return secondRouter.dispatch(r).status;
+    };
+
+    ASSERT_EQ(createOnSecond(QStringLiteral("one"), {}), 201);
+    EXPECT_EQ(appIds({}), std::make_pair(200, QStringList{QStringLiteral("one")}));
+    ASSERT_EQ(createOnSecond(QStringLiteral("two"), {}), 201);
+    EXPECT_EQ(appIds({}), std::make_pair(200, QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+
+    // Ann registers through the second instance: the first, which took her on trust a moment
+    // ago, now asks for the secret as well.
+    ApiRequest registration;
+    registration.method = QStringLiteral("POST");
+    registration.path = QStringLiteral("/addnewuser");
+    registration.body = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"ann"})";
+    const QString secret =
+        json(secondRouter.dispatch(registration)).value(QStringLiteral("userSecret")).toString();
+    ASSERT_FALSE(secret.isEmpty());
+    EXPECT_EQ(appIds({}).first, 401);
+    EXPECT_EQ(appIds(QStringLiteral("wrong")).first, 401);
+    ASSERT_EQ(createOnSecond(QStringLiteral("three"), secret), 201);
+    EXPECT_EQ(appIds(secret).second,
+              (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
+    EXPECT_EQ(appIds({}).first, 401);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, HandlersTest, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),

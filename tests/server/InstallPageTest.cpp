@@ -19,8 +19,9 @@ Zapp record(const QString& appid) {
     return app;
 }
 
-QString page(const Zapp& app, ViewerPlatform viewer) {
+QString page(const Zapp& app, ViewerPlatform viewer, const QDate& today = {}) {
     InstallPageContent c;
+    c.today = today;
     c.app = app;
     c.pageUrl = QStringLiteral("https://v.example/") + QString(app.appid).remove(QStringLiteral("__android"));
     c.installUrl = c.pageUrl + QStringLiteral("/install");
@@ -65,6 +66,50 @@ TEST(InstallPage, OffersTheButtonOnlyWhereItWorks) {
     for (const char* external : {"<link", "src=\"http", "url(", "@import", "<script src"})
         EXPECT_FALSE(html.contains(QLatin1String(external)))
             << "the page loads nothing from elsewhere: " << external;
+}
+
+TEST(InstallPage, TellsTestersWhatTheProfileAllows) {
+    // A record without the profile keys renders exactly as before the page knew of them.
+    const struct {
+        const char* id;
+        ViewerPlatform viewer;
+        const char* file;
+    } unchanged[] = {
+        {"abcDEF1234", ViewerPlatform::iOS, "pages/abcDEF1234-ios.html"},
+        {"abcDEF1234", ViewerPlatform::Other, "pages/abcDEF1234-other.html"},
+        {"abcDEF1234__android", ViewerPlatform::Android, "pages/abcDEF1234__android-android.html"}};
+    for (const auto& c : unchanged)
+        EXPECT_EQ(page(record(QLatin1String(c.id)), c.viewer).toUtf8(),
+                  testsupport::readFile(testsupport::dataPath(QLatin1String(c.file))))
+            << c.file;
+
+    Zapp adHoc = record(QStringLiteral("abcDEF1234"));
+    adHoc.profileKind = QStringLiteral("ad-hoc");
+    adHoc.profileExpiry = QStringLiteral("2026-05-03");
+    adHoc.provisionedDevices = QStringLiteral("12");
+    const QDate april(2026, 4, 1);
+    QString html = page(adHoc, ViewerPlatform::iOS, april);
+    EXPECT_TRUE(html.contains(
+        QLatin1String("<p class=\"note\" id=\"devices\">Installs only on the 12 registered devices.</p>")));
+    EXPECT_TRUE(html.contains(QLatin1String("<p class=\"note\" id=\"expiry\">Expires on 3 May 2026.</p>")));
+    EXPECT_TRUE(
+        page(adHoc, ViewerPlatform::Other, april).contains(QLatin1String("the 12 registered devices")));
+    EXPECT_TRUE(page(adHoc, ViewerPlatform::iOS, QDate(2026, 5, 4))
+                    .contains(QLatin1String("Expired on 3 May 2026: the app no longer opens.")));
+
+    adHoc.provisionedDevices = QStringLiteral("1");
+    EXPECT_TRUE(
+        page(adHoc, ViewerPlatform::iOS, april).contains(QLatin1String("the one registered device.")));
+    Zapp enterprise = record(QStringLiteral("abcDEF1234"));
+    enterprise.profileKind = QStringLiteral("enterprise");
+    enterprise.profileExpiry = QStringLiteral("not a date");
+    html = page(enterprise, ViewerPlatform::iOS, april);
+    EXPECT_FALSE(html.contains(QLatin1String("id=\"devices\"")));
+    EXPECT_FALSE(html.contains(QLatin1String("id=\"expiry\"")));
+    // Android records never carry a profile; keys sent anyway are not shown.
+    Zapp android = adHoc;
+    android.appid += QStringLiteral("__android");
+    EXPECT_FALSE(page(android, ViewerPlatform::Android, april).contains(QLatin1String("registered device")));
 }
 
 TEST(InstallPage, EscapesEveryRecordValue) {

@@ -1,5 +1,7 @@
 // Self-hosted storage with a large file through the real binary: streaming keeps the server's
-// memory flat, the stored bytes are exact, and a cut-off upload leaves nothing behind.
+// memory flat, the stored bytes are exact, and a cut-off upload leaves nothing behind. On a
+// bucket, two servers serve one set of files.
+#include "S3Emulator.h"
 #include "ServerTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -117,4 +119,45 @@ TEST(LargeUpload, StreamsAGigabyteInAndOutWithFlatMemory) {
         << partialFiles(stored).join(QLatin1Char(' ')).toStdString();
     EXPECT_FALSE(QFile::exists(stored + QStringLiteral("/Cut.ipa")));
     EXPECT_EQ(server.terminate(), 0);
+}
+
+// Two instances on one bucket, as behind a load balancer: what one receives, the other serves.
+TEST(LargeUpload, BucketGigabyteUpThroughOneServerDownThroughAnother) {
+    SKIP_WITHOUT_S3_EMULATOR();
+    S3Emulator s3;
+    ASSERT_TRUE(s3.isRunning());
+    ASSERT_TRUE(s3.createBucket("shared"));
+    const QString dataA = testsupport::makeTempDir(QStringLiteral("a"));
+    const QString dataB = testsupport::makeTempDir(QStringLiteral("b"));
+    ServerProcess a(dataA, testsupport::freePort(), s3.arguments(QStringLiteral("shared")));
+    ServerProcess b(dataB, testsupport::freePort(), s3.arguments(QStringLiteral("shared")));
+    ASSERT_TRUE(a.waitReady()) << a.output().constData();
+    ASSERT_TRUE(b.waitReady()) << b.output().constData();
+    const auto auth = [](const QString& data) {
+        return QStringLiteral("Authorization: Bearer ") +
+               QString::fromLatin1(testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed());
+    };
+    const auto base = [](const ServerProcess& s) {
+        return QStringLiteral("http://127.0.0.1:%1/").arg(s.port());
+    };
+
+    const QString source = makeSource(dataA + QStringLiteral("/source.bin"), sizeMiB());
+    ASSERT_FALSE(source.isEmpty());
+    ASSERT_EQ(curl({"-T", source, "-H", auth(dataA), base(a) + "storage/files?path=Vantry/big/App.ipa"}), 0);
+    EXPECT_LT(peakResidentMiB(a.pid()), 100) << "the upload must stream to the bucket in parts";
+
+    QByteArray link;
+    ASSERT_EQ(curl({"-H", auth(dataB), "-H", "Content-Type: application/json", "--data",
+                    R"({"path":"vantry/BIG/app.ipa"})", base(b) + "storage/links"},
+                   &link),
+              0);
+    EXPECT_TRUE(link.contains(base(b).toUtf8() + "files/Vantry/big/App.ipa")) << link.constData();
+    const QString copy = dataB + QStringLiteral("/download.bin");
+    ASSERT_EQ(curl({"-o", copy, base(b) + "files/Vantry/big/App.ipa"}), 0);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("cmp"), {"-s", source, copy}), 0);
+    EXPECT_LT(peakResidentMiB(b.pid()), 100) << "the download must stream from the bucket";
+    QFile::remove(copy);
+    QFile::remove(source);
+    EXPECT_EQ(a.terminate(), 0);
+    EXPECT_EQ(b.terminate(), 0);
 }

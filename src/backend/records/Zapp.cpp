@@ -11,7 +11,10 @@ Zapp::Zapp(const QVariantMap& map)
       appsize(map.value(QStringLiteral("appsize")).toString()),
       appMinOS(map.value(QStringLiteral("minOS")).toString()),
       qrLink(map.value(QStringLiteral("QRLink")).toString()),
-      appdescription(map.value(QStringLiteral("appdescription")).toString()) {}
+      appdescription(map.value(QStringLiteral("appdescription")).toString()),
+      profileKind(map.value(QStringLiteral("profilekind")).toString()),
+      profileExpiry(map.value(QStringLiteral("profileexpiry")).toString()),
+      provisionedDevices(map.value(QStringLiteral("provisioneddevices")).toString()) {}
 
 Zapp::Zapp(const PackageRecord& package, const QDateTime& now)
     : appname(package.name), appicon(package.icon), appversion(package.version),

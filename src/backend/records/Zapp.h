@@ -18,6 +18,11 @@ struct Zapp {
     QString appMinOS;
     QString qrLink;
     QString appdescription;
+    // Optional, iOS only; "" when unknown, and then never sent. Older servers and clients
+    // ignore them.
+    QString profileKind;        // "development", "ad-hoc", "enterprise", "app-store"
+    QString profileExpiry;      // ISO 8601 date, "2026-05-03"
+    QString provisionedDevices; // device count as text, for development and ad hoc profiles
 
     Zapp() = default;
     // Read mapping of the backend's answers ("minOS", "QRLink"); missing keys give empty texts.

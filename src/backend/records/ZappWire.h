@@ -23,6 +23,13 @@ inline const QString appdescription = QStringLiteral("appdescription");
 inline const QStringList createAppKeys = {userid,  appname, appicon, appversion, appurl,        appid,
                                           appdate, appsize, minos,   qrLink,     appdescription};
 
+// Optional keys of createapp and the app list, sent only when known: what the install page
+// tells testers about an iOS build's provisioning profile.
+inline const QString profilekind = QStringLiteral("profilekind");
+inline const QString profileexpiry = QStringLiteral("profileexpiry");
+inline const QString provisioneddevices = QStringLiteral("provisioneddevices");
+inline const QStringList optionalAppKeys = {profilekind, profileexpiry, provisioneddevices};
+
 // Android apps are registered under their id with this suffix; their public page drops it.
 inline const QString androidSuffix = QStringLiteral("__android");
 inline bool isAndroid(const QString& id) {

@@ -146,12 +146,14 @@ const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users 
 const Query kInsertApp{
     "insert_app",
     "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, created_at) "
-    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) ON CONFLICT (appid) DO NOTHING"};
+    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
+    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), NULLIF($14, ''), "
+    "NULLIF($15, '')) ON CONFLICT (appid) DO NOTHING"};
 #define VANTRY_APP_COLUMNS                                                                                   \
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink, "          \
-    "appdescription FROM apps "
+    "appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps "
 const Query kAppsOf{"apps_of", VANTRY_APP_COLUMNS "WHERE userid = $1 ORDER BY seq"};
+const Query kAppCount{"app_count", "SELECT count(*) FROM apps WHERE userid = $1"};
 const Query kApp{"app", VANTRY_APP_COLUMNS "WHERE appid = $1"};
 #undef VANTRY_APP_COLUMNS
 const Query kInsertInstall{"insert_install",
@@ -354,14 +356,15 @@ Database::Insert PostgresDatabase::insertApp(const StoredApp& app) {
     return insertResult(
         run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
                          utf8(app.appversion), utf8(app.appurl), utf8(app.appdate), utf8(app.appsize),
-                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now())}));
+                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now()),
+                         utf8(app.profilekind), utf8(app.profileexpiry), utf8(app.provisioneddevices)}));
 }
 
 namespace {
 StoredApp readApp(const PostgresDatabase::Result& r, int row) {
-    return StoredApp{r.text(row, 0), r.text(row, 1), r.text(row, 2), r.text(row, 3),
-                     r.text(row, 4), r.text(row, 5), r.text(row, 6), r.text(row, 7),
-                     r.text(row, 8), r.text(row, 9), r.text(row, 10)};
+    return StoredApp{r.text(row, 0),  r.text(row, 1),  r.text(row, 2),  r.text(row, 3), r.text(row, 4),
+                     r.text(row, 5),  r.text(row, 6),  r.text(row, 7),  r.text(row, 8), r.text(row, 9),
+                     r.text(row, 10), r.text(row, 11), r.text(row, 12), r.text(row, 13)};
 }
 } // namespace
 
@@ -374,6 +377,13 @@ std::optional<QList<StoredApp>> PostgresDatabase::appsOf(const QString& userid) 
     for (int row = 0; row < r.rows(); ++row)
         apps.append(readApp(r, row));
     return apps;
+}
+
+std::optional<qint64> PostgresDatabase::appCount(const QString& userid) {
+    const Result r = run(kAppCount, {utf8(userid)});
+    if (r.rows() == 0)
+        return std::nullopt;
+    return r.text(0, 0).toLongLong();
 }
 
 std::optional<StoredApp> PostgresDatabase::app(const QString& appid) {

@@ -28,6 +28,7 @@ public:
     std::optional<StoredUser> user(const QString& userid) override;
     Insert insertApp(const StoredApp& app) override;
     std::optional<QList<StoredApp>> appsOf(const QString& userid) override;
+    std::optional<qint64> appCount(const QString& userid) override;
     std::optional<StoredApp> app(const QString& appid) override;
     Insert insertInstall(const StoredInstall& install) override;
     std::optional<QList<StoredInstall>> installsOf(const QString& appid, bool withRepeats = false) override;

@@ -106,6 +106,17 @@ CREATE TABLE crashes (
          "count INTEGER NOT NULL);"
          "CREATE TABLE settings (name TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);",
          nullptr},
+        // What an iOS build's provisioning profile says, for the install page. NULL for apps
+        // stored before and for apps whose client did not send them. SQLite files of servers
+        // before schema_version may have these columns already (their user_version 3): the
+        // SQLite migration skips a column that exists.
+        {4,
+         "ALTER TABLE apps ADD COLUMN profile_kind TEXT;"
+         "ALTER TABLE apps ADD COLUMN profile_expiry TEXT;"
+         "ALTER TABLE apps ADD COLUMN provisioned_devices TEXT;",
+         "ALTER TABLE apps ADD COLUMN IF NOT EXISTS profile_kind TEXT;"
+         "ALTER TABLE apps ADD COLUMN IF NOT EXISTS profile_expiry TEXT;"
+         "ALTER TABLE apps ADD COLUMN IF NOT EXISTS provisioned_devices TEXT;"},
     };
     return steps;
 }

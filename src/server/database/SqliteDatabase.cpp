@@ -9,6 +9,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
@@ -33,6 +35,14 @@ public:
         const QByteArray utf8 = text.toUtf8();
         if (m_stmt)
             sqlite3_bind_text(m_stmt, ++m_index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // An empty text becomes NULL.
+    Statement& bindOptional(const QString& text) {
+        if (!text.isEmpty())
+            return bind(text);
+        if (m_stmt)
+            sqlite3_bind_null(m_stmt, ++m_index);
         return *this;
     }
     Statement& bind(qint64 value) {
@@ -91,13 +101,42 @@ std::optional<qint64> number(sqlite3* db, const char* sql) {
     return s.integer(0);
 }
 
-// Files from before schema_version kept their version in user_version (1, then 2).
+// Runs a migration step statement by statement. A column it adds that is there already (a file
+// of a server that added it before schema_version) is taken as added.
+bool execStep(sqlite3* db, const char* sql, QString* error) {
+    const char* rest = sql;
+    while (rest && *rest) {
+        sqlite3_stmt* stmt = nullptr;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, rest, -1, &stmt, &tail);
+        if (rc == SQLITE_OK && stmt) {
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            }
+            sqlite3_finalize(stmt);
+        }
+        if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+            const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+            const QByteArray statement(rest, tail ? qsizetype(tail - rest) : qsizetype(qstrlen(rest)));
+            if (!statement.contains("ADD COLUMN") || !message.contains(QLatin1String("duplicate column"))) {
+                *error = message;
+                return false;
+            }
+        }
+        rest = tail;
+    }
+    return true;
+}
+
+// Files from before schema_version kept their version in user_version: 1, 2, then 3 for the
+// profile columns, which are schema step 4 here (step 3 is the shared state). Such a file is
+// taken as version 2 at most and brought forward from there.
 bool migrate(sqlite3* db, QString* error) {
     const bool hadTables =
         number(db, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'apps'").value_or(0) >
         0;
-    const int adopted = hadTables ? int(qMax<qint64>(1, number(db, "PRAGMA user_version").value_or(1))) : 0;
-    const SchemaConnection connection{[db](const char* sql, QString* e) { return exec(db, sql, e); },
+    const int adopted =
+        hadTables ? int(std::clamp<qint64>(number(db, "PRAGMA user_version").value_or(1), 1, 2)) : 0;
+    const SchemaConnection connection{[db](const char* sql, QString* e) { return execStep(db, sql, e); },
                                       [db](const char* sql) { return number(db, sql); }};
     return migrateSchema(SchemaEngine::Sqlite, connection, adopted, error);
 }
@@ -138,10 +177,8 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
             return fail();
         pool.push_back(db);
         if (i == 0) {
-            // WAL lets readers run while one writer commits; NORMAL sync is durable across
-            // process crashes, which is what a restart must survive.
-            if (!exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) ||
-                !exec(db, "BEGIN IMMEDIATE;", error))
+            // WAL lets readers run while one writer commits.
+            if (!exec(db, "PRAGMA journal_mode=WAL;", error) || !exec(db, "BEGIN IMMEDIATE;", error))
                 return fail();
             if (!migrate(db, error)) {
                 exec(db, "ROLLBACK;", &ignored);
@@ -150,7 +187,10 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
             if (!exec(db, "COMMIT;", error))
                 return fail();
         }
-        exec(db, "PRAGMA foreign_keys=ON;", &ignored);
+        // NORMAL sync is durable across process crashes, which is what a restart must survive.
+        // It is a setting of each connection: left out on one, every commit there waits for
+        // the disk.
+        exec(db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", &ignored);
     }
     return std::unique_ptr<Database>(new SqliteDatabase(std::move(pool)));
 }
@@ -257,9 +297,11 @@ std::optional<StoredUser> SqliteDatabase::user(const QString& userid) {
 Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
     std::lock_guard writer(m_writeMutex);
     Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-                "minos, qrlink, appdescription, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement s(
+        lease.get(),
+        "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
+        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(app.appid)
         .bind(app.userid)
         .bind(app.appname)
@@ -272,16 +314,17 @@ Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
         .bind(app.qrLink)
         .bind(app.appdescription)
         .bind(now());
+    s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
     return insertResult(s.step());
 }
 
 namespace {
 constexpr const char* kAppColumns =
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription FROM apps ";
+    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
 StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5),
-                     s.text(6), s.text(7), s.text(8), s.text(9), s.text(10)};
+    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
+                     s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
 }
 } // namespace
 
@@ -297,6 +340,15 @@ std::optional<QList<StoredApp>> SqliteDatabase::appsOf(const QString& userid) {
     if (rc != SQLITE_DONE)
         return std::nullopt;
     return apps;
+}
+
+std::optional<qint64> SqliteDatabase::appCount(const QString& userid) {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT count(*) FROM apps WHERE userid = ?");
+    s.bind(userid);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return s.integer(0);
 }
 
 std::optional<StoredApp> SqliteDatabase::app(const QString& appid) {

@@ -1,6 +1,7 @@
 #include "server/pages/InstallPage.h"
 
 #include "backend/records/ZappWire.h"
+#include "core/EnglishDate.h"
 
 #include <QUrl>
 
@@ -106,6 +107,30 @@ QString row(const QString& label, const QString& value) {
     return QStringLiteral("<dt>%1</dt><dd>%2</dd>").arg(label, htmlEscape(value));
 }
 
+// What the build's provisioning profile means for a tester; nothing for a record without it.
+QString profileNotes(const Zapp& app, const QDate& today) {
+    QString notes;
+    if (app.profileKind == QLatin1String("app-store"))
+        notes += QStringLiteral("<p class=\"warn\" id=\"profile\">This build installs only through the App "
+                                "Store, not from this page.</p>");
+    bool counted = false;
+    const int devices = app.provisionedDevices.toInt(&counted);
+    if (counted && devices > 0)
+        notes += QStringLiteral("<p class=\"note\" id=\"devices\">Installs only on %1 registered %2.</p>")
+                     .arg(devices == 1 ? QStringLiteral("the one") : QStringLiteral("the %1").arg(devices),
+                          devices == 1 ? QStringLiteral("device") : QStringLiteral("devices"));
+    else if (counted)
+        notes += QStringLiteral("<p class=\"note\" id=\"devices\">Installs only on registered devices.</p>");
+    const QDate expiry = QDate::fromString(app.profileExpiry, Qt::ISODate);
+    if (expiry.isValid() && expiry < today)
+        notes += QStringLiteral("<p class=\"warn\" id=\"expiry\">Expired on %1: the app no longer opens.</p>")
+                     .arg(englishDate(expiry));
+    else if (expiry.isValid())
+        notes +=
+            QStringLiteral("<p class=\"note\" id=\"expiry\">Expires on %1.</p>").arg(englishDate(expiry));
+    return notes;
+}
+
 } // namespace
 
 QByteArray renderInstallPage(const InstallPageContent& c) {
@@ -146,6 +171,9 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
                      : QStringLiteral("<p class=\"warn\">This is an iOS app. Open this page on an iPhone "
                                       "or iPad to install it.</p>");
     }
+
+    if (!androidApp)
+        action += profileNotes(c.app, c.today.isValid() ? c.today : QDate::currentDate());
 
     const QString details =
         row(QStringLiteral("Version"), c.app.appversion) + row(QStringLiteral("Size"), c.app.appsize) +

@@ -3,6 +3,7 @@
 #include "backend/records/Zapp.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 
 // Which kind of device asks for a page or an install, from its user agent.
@@ -17,6 +18,7 @@ struct InstallPageContent {
     QString installUrl; // counts the install, then redirects to the package or manifest
     QString qrSvg;      // inline SVG of the page's QR code, made by us (not escaped)
     ViewerPlatform viewer = ViewerPlatform::Other;
+    QDate today; // what a profile's expiry is compared with; invalid: the current date
 };
 
 // One self-contained, mobile-first HTML page: no external fonts, scripts or images. Every

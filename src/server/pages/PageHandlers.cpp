@@ -69,6 +69,9 @@ Zapp toZapp(const StoredApp& a) {
     z.appMinOS = a.minos;
     z.qrLink = a.qrLink;
     z.appdescription = a.appdescription;
+    z.profileKind = a.profilekind;
+    z.profileExpiry = a.profileexpiry;
+    z.provisionedDevices = a.provisioneddevices;
     return z;
 }
 

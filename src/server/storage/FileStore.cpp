@@ -1,5 +1,8 @@
 #include "server/storage/FileStore.h"
 
+#include "server/ApiMessage.h"
+#include "server/storage/StoragePath.h"
+
 #include <QByteArray>
 #include <QRandomGenerator>
 #include <QString>
@@ -22,21 +25,6 @@ bool fail(std::string* error, const char* message) {
     if (error)
         *error = message;
     return false;
-}
-
-std::vector<std::string> splitComponents(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t slash = path.find('/', start);
-        const size_t end = slash == std::string::npos ? path.size() : slash;
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    return parts;
 }
 
 bool isLink(const std::string& path) {
@@ -64,15 +52,12 @@ std::optional<std::string> entryIgnoringCase(const std::string& folder, const st
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return std::nullopt;
-    const QString wanted = QString::fromUtf8(name.data(), qsizetype(name.size()));
     std::optional<std::string> found;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string candidate = entry->d_name;
         if (candidate == "." || candidate == ".." || candidate.compare(0, 8, ".upload-") == 0)
             continue;
-        if (QString::fromUtf8(candidate.data(), qsizetype(candidate.size()))
-                    .compare(wanted, Qt::CaseInsensitive) == 0 &&
-            (!found || candidate < *found))
+        if (sameNameIgnoringCase(candidate, name) && (!found || candidate < *found))
             found = candidate;
     }
     ::closedir(dir);
@@ -104,19 +89,11 @@ FileStore::FileStore(std::string root) : m_root(std::move(root)) {
 }
 
 std::optional<std::string> FileStore::resolve(const std::string& relative, std::string* error) const {
-    if (relative.empty())
-        return fail(error, "The path is empty."), std::nullopt;
-    if (relative.find('\0') != std::string::npos)
-        return fail(error, "The path contains a NUL byte."), std::nullopt;
-    if (relative.front() == '/' || relative.find('\\') != std::string::npos)
-        return fail(error, "The path must be relative to the storage folder."), std::nullopt;
-    const std::vector<std::string> parts = splitComponents(relative);
-    if (parts.empty())
-        return fail(error, "The path is empty."), std::nullopt;
+    const std::optional<std::vector<std::string>> parts = storagePathComponents(relative, error);
+    if (!parts)
+        return std::nullopt;
     std::string path = m_root;
-    for (const std::string& part : parts) {
-        if (part == "." || part == "..")
-            return fail(error, "The path leaves the storage folder."), std::nullopt;
+    for (const std::string& part : *parts) {
         const std::string exact = path + '/' + part;
         const std::optional<std::string> other = exists(exact) ? std::nullopt : entryIgnoringCase(path, part);
         path = other ? path + '/' + *other : exact;
@@ -143,7 +120,7 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
         return fail(error, "A file with that name exists."), std::nullopt;
     }
     // Folders that exist in another letter case are reused under their stored names.
-    const std::vector<std::string> parts = splitComponents(relativePath(*path));
+    const std::vector<std::string> parts = *storagePathComponents(relativePath(*path));
     if (!makeDirectories(m_root, parts, parts.size()))
         return fail(error, "The folder could not be created."), std::nullopt;
     return false;
@@ -151,36 +128,10 @@ std::optional<bool> FileStore::createFolder(const std::string& relative, std::st
 
 namespace {
 constexpr size_t kWriteBuffer = 1 << 20;
-}
 
-FileStore::Upload::Upload(int fd, std::string tempPath, std::string finalPath)
-    : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {
-    m_buffer.reserve(kWriteBuffer);
-}
-
-FileStore::Upload::~Upload() {
-    abort();
-}
-
-bool FileStore::Upload::append(const char* data, size_t length) {
-    if (m_fd < 0)
-        return false;
-    m_received += length;
-    if (m_buffer.size() + length > kWriteBuffer && !flush())
-        return false;
-    if (length >= kWriteBuffer) {
-        m_buffer.assign(data, length);
-        return flush();
-    }
-    m_buffer.append(data, length);
-    return true;
-}
-
-bool FileStore::Upload::flush() {
-    const char* data = m_buffer.data();
-    size_t length = m_buffer.size();
+bool writeAll(int fd, const char* data, size_t length) {
     while (length > 0) {
-        const ssize_t n = ::write(m_fd, data, length);
+        const ssize_t n = ::write(fd, data, length);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -188,11 +139,51 @@ bool FileStore::Upload::flush() {
         data += n;
         length -= size_t(n);
     }
+    return true;
+}
+
+class FileUpload : public ObjectStore::Upload {
+public:
+    FileUpload(int fd, std::string tempPath, std::string finalPath)
+        : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {
+        m_buffer.reserve(kWriteBuffer);
+    }
+    ~FileUpload() override { abort(); }
+    bool append(const char* data, size_t length) override;
+    bool commit() override;
+    void abort() override;
+    uint64_t received() const override { return m_received; }
+
+private:
+    bool flush();
+    int m_fd;
+    // The network hands over a few KiB at a time; writing in large pieces saves most syscalls.
+    std::string m_buffer;
+    std::string m_tempPath;
+    std::string m_finalPath;
+    uint64_t m_received = 0;
+};
+
+bool FileUpload::append(const char* data, size_t length) {
+    if (m_fd < 0)
+        return false;
+    m_received += length;
+    if (m_buffer.size() + length > kWriteBuffer && !flush())
+        return false;
+    if (m_buffer.empty() && length >= kWriteBuffer / 2)
+        return writeAll(m_fd, data, length); // large enough already: no copy
+    m_buffer.append(data, length);
+    return true;
+}
+
+bool FileUpload::flush() {
+    if (!writeAll(m_fd, m_buffer.data(), m_buffer.size()))
+        return false;
     m_buffer.clear();
     return true;
 }
 
-bool FileStore::Upload::commit() {
+bool FileUpload::commit() {
     if (m_fd < 0)
         return false;
     const bool flushed = flush() && ::fdatasync(m_fd) == 0;
@@ -206,7 +197,7 @@ bool FileStore::Upload::commit() {
     return true;
 }
 
-void FileStore::Upload::abort() {
+void FileUpload::abort() {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -217,12 +208,45 @@ void FileStore::Upload::abort() {
     }
 }
 
-std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& relative,
-                                                          std::string* error) const {
+// One stored file, or a byte range of it, read from disk piece by piece.
+class FileBody : public BodyWriter {
+public:
+    FileBody(int fd, uint64_t offset, uint64_t length)
+        : m_fd(fd), m_offset(offset), m_left(length), m_size(length) {}
+    ~FileBody() override { ::close(m_fd); }
+    uint64_t size() const override { return m_size; }
+    int64_t read(char* buffer, size_t capacity) override {
+        const size_t want = size_t(std::min<uint64_t>(capacity, m_left));
+        if (want == 0)
+            return 0;
+        const ssize_t n = ::pread(m_fd, buffer, want, off_t(m_offset));
+        if (n <= 0)
+            return -1; // the file shrank under us: the promised length cannot be kept
+        m_offset += uint64_t(n);
+        m_left -= uint64_t(n);
+        return n;
+    }
+    std::optional<FileRegion> fileRegion() const override {
+        if (m_left != m_size)
+            return std::nullopt; // already partly read
+        return FileRegion{m_fd, m_offset};
+    }
+
+private:
+    int m_fd;
+    uint64_t m_offset;
+    uint64_t m_left;
+    uint64_t m_size;
+};
+
+} // namespace
+
+std::unique_ptr<ObjectStore::Upload> FileStore::beginUpload(const std::string& relative,
+                                                            std::string* error) const {
     const std::optional<std::string> path = resolve(relative, error);
     if (!path)
         return nullptr;
-    const std::vector<std::string> parts = splitComponents(relativePath(*path));
+    const std::vector<std::string> parts = *storagePathComponents(relativePath(*path));
     if (!makeDirectories(m_root, parts, parts.size() - 1)) {
         fail(error, "The folder could not be created.");
         return nullptr;
@@ -239,10 +263,10 @@ std::unique_ptr<FileStore::Upload> FileStore::beginUpload(const std::string& rel
         fail(error, "The file could not be written.");
         return nullptr;
     }
-    return std::unique_ptr<Upload>(new Upload(fd, temp, *path));
+    return std::make_unique<FileUpload>(fd, temp, *path);
 }
 
-std::optional<FileStore::FileInfo> FileStore::file(const std::string& relative) const {
+std::optional<ObjectStore::FileInfo> FileStore::file(const std::string& relative) const {
     const std::optional<std::string> path = resolve(relative);
     if (!path)
         return std::nullopt;
@@ -253,7 +277,7 @@ std::optional<FileStore::FileInfo> FileStore::file(const std::string& relative) 
     if (path->compare(slash + 1, 8, ".upload-") == 0)
         return std::nullopt; // an upload still in progress
     FileInfo info;
-    info.path = *path;
+    info.path = relativePath(*path);
     info.size = uint64_t(st.st_size);
     char etag[64];
     std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
@@ -282,26 +306,19 @@ int FileStore::removeUnfinishedUploads() const {
     return removed;
 }
 
-std::string FileStore::contentTypeFor(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == "ipa")
-        return "application/octet-stream";
-    if (ext == "apk")
-        return "application/vnd.android.package-archive";
-    if (ext == "plist")
-        return "application/xml";
-    if (ext == "png")
-        return "image/png";
-    if (ext == "svg")
-        return "image/svg+xml";
-    if (ext == "pdf")
-        return "application/pdf";
-    if (ext == "json")
-        return "application/json";
-    return "application/octet-stream";
+std::shared_ptr<BodyWriter> FileStore::open(const FileInfo& info, uint64_t offset, uint64_t length) const {
+    const std::optional<std::string> path = resolve(info.path);
+    if (!path)
+        return nullptr;
+    const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    return std::make_shared<FileBody>(fd, offset, length);
+}
+
+bool FileStore::isReachable() const {
+    struct stat st {};
+    return ::stat(m_root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(m_root.c_str(), W_OK) == 0;
 }
 
 std::optional<std::string> FileStore::loadOrCreateToken(const std::string& dataDir) {

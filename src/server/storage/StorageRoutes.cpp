@@ -1,15 +1,12 @@
 #include "server/storage/StorageRoutes.h"
 
 #include "server/Router.h"
-#include "server/storage/FileStore.h"
+#include "server/storage/ObjectStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QUrl>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,7 +50,7 @@ std::optional<std::string> pathFromBody(const QByteArray& body) {
 // Streams a PUT body into the store; the file appears only when the body arrived in full.
 class UploadReader : public BodyReader {
 public:
-    UploadReader(std::unique_ptr<FileStore::Upload> upload, std::string path, uint64_t maxUpload)
+    UploadReader(std::unique_ptr<ObjectStore::Upload> upload, std::string path, uint64_t maxUpload)
         : m_upload(std::move(upload)), m_path(std::move(path)), m_maxUpload(maxUpload) {}
 
     bool write(const char* data, size_t length) override {
@@ -68,51 +65,53 @@ public:
         return true;
     }
 
+    bool ready(std::function<void()> resume) override { return m_upload->ready(std::move(resume)); }
+
     ApiResponse finish(bool complete) override {
+        if (auto refusal = refusalBeforeCommit(complete))
+            return *refusal;
+        return answer(m_upload->commit());
+    }
+
+    void finishAsync(bool complete, std::function<void(ApiResponse)> done) override {
+        if (auto refusal = refusalBeforeCommit(complete))
+            return done(*refusal);
+        m_upload->commitAsync([this, done = std::move(done)](bool stored) { done(answer(stored)); });
+    }
+
+private:
+    std::optional<ApiResponse> refusalBeforeCommit(bool complete) const {
         if (m_tooLarge)
             return refuse(413, "The file is larger than this server accepts.");
         if (m_writeFailed)
             return refuse(507, "The file could not be stored.");
         if (!complete)
             return refuse(400, "The upload ended early.");
-        const uint64_t size = m_upload->received();
-        if (!m_upload->commit())
-            return refuse(507, "The file could not be stored.");
-        return ApiResponse::success(201, QJsonObject{{QStringLiteral("path"), QString::fromStdString(m_path)},
-                                                     {QStringLiteral("size"), double(size)}});
+        return std::nullopt;
     }
 
-private:
-    std::unique_ptr<FileStore::Upload> m_upload; // dropped unfinished: the partial file goes too
+    ApiResponse answer(bool stored) const {
+        if (!stored)
+            return refuse(507, "The file could not be stored.");
+        return ApiResponse::success(201, QJsonObject{{QStringLiteral("path"), QString::fromStdString(m_path)},
+                                                     {QStringLiteral("size"), double(m_upload->received())}});
+    }
+
+    std::unique_ptr<ObjectStore::Upload> m_upload; // dropped unfinished: the partial file goes too
     std::string m_path;
     uint64_t m_maxUpload;
     bool m_tooLarge = false;
     bool m_writeFailed = false;
 };
 
-// One stored file, or a byte range of it, read from disk piece by piece.
-class FileBody : public BodyWriter {
+// HEAD answers: the length of the body a GET would send, without fetching it.
+class SizeOnlyBody : public BodyWriter {
 public:
-    FileBody(int fd, uint64_t offset, uint64_t length)
-        : m_fd(fd), m_offset(offset), m_left(length), m_size(length) {}
-    ~FileBody() override { ::close(m_fd); }
+    explicit SizeOnlyBody(uint64_t size) : m_size(size) {}
     uint64_t size() const override { return m_size; }
-    int64_t read(char* buffer, size_t capacity) override {
-        const size_t want = size_t(std::min<uint64_t>(capacity, m_left));
-        if (want == 0)
-            return 0;
-        const ssize_t n = ::pread(m_fd, buffer, want, off_t(m_offset));
-        if (n <= 0)
-            return -1; // the file shrank under us: the promised length cannot be kept
-        m_offset += uint64_t(n);
-        m_left -= uint64_t(n);
-        return n;
-    }
+    int64_t read(char*, size_t) override { return -1; }
 
 private:
-    int m_fd;
-    uint64_t m_offset;
-    uint64_t m_left;
     uint64_t m_size;
 };
 
@@ -156,12 +155,12 @@ std::optional<ByteRange> parseRange(const QString& header, uint64_t size, bool* 
     return ByteRange{first, last};
 }
 
-ApiResponse download(const FileStore& store, const ApiRequest& request) {
+ApiResponse download(const ObjectStore& store, const ApiRequest& request) {
     ApiResponse r;
     r.contentType = "text/plain";
     r.status = 404;
     r.body = "Not found\n";
-    const std::optional<FileStore::FileInfo> info =
+    const std::optional<ObjectStore::FileInfo> info =
         store.file(request.params.value(QStringLiteral("path")).toStdString());
     if (!info)
         return r;
@@ -198,13 +197,15 @@ ApiResponse download(const FileStore& store, const ApiRequest& request) {
                                                                    .toLatin1());
         }
     }
-    const int fd = ::open(info->path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::shared_ptr<BodyWriter> body = request.method == QLatin1String("HEAD")
+                                           ? std::make_shared<SizeOnlyBody>(length)
+                                           : store.open(*info, first, length);
+    if (!body)
         return r;
     r.status = partial ? 206 : 200;
     r.contentType = QByteArray::fromStdString(info->contentType);
     r.body.clear();
-    r.stream = std::make_shared<FileBody>(fd, first, length);
+    r.stream = std::move(body);
     return r;
 }
 
@@ -215,7 +216,7 @@ std::string encodePathForUrl(const std::string& path) {
     return encoded.toStdString();
 }
 
-void registerStorageRoutes(Router& router, const FileStore& store, const StorageOptions& options,
+void registerStorageRoutes(Router& router, const ObjectStore& store, const StorageOptions& options,
                            PublicUrlSource publicUrl) {
     if (!publicUrl)
         publicUrl = [url = options.publicUrl] { return url; };
@@ -242,7 +243,7 @@ void registerStorageRoutes(Router& router, const FileStore& store, const Storage
                             const std::string path =
                                 request.query.value(QStringLiteral("path")).toStdString();
                             std::string error;
-                            std::unique_ptr<FileStore::Upload> upload = store.beginUpload(path, &error);
+                            std::unique_ptr<ObjectStore::Upload> upload = store.beginUpload(path, &error);
                             if (!upload)
                                 return refuse(400, error);
                             *reader =
@@ -250,21 +251,21 @@ void registerStorageRoutes(Router& router, const FileStore& store, const Storage
                             return ApiResponse{};
                         });
 
-    router.add(
-        post, QStringLiteral("/storage/links"), [&store, options, publicUrl](const ApiRequest& request) {
-            if (auto refusal = unauthorized(request, options))
-                return *refusal;
-            const std::optional<std::string> path = pathFromBody(request.body);
-            if (!path)
-                return refuse(400, "Send {\"path\": \"file/path\"}.");
-            const std::optional<FileStore::FileInfo> info = store.file(*path);
-            if (!info)
-                return refuse(404, "No such file.");
-            // The stored name, which may differ in case from the one asked for.
-            const std::string url = publicUrl() + "files/" + encodePathForUrl(store.relativePath(info->path));
-            return ApiResponse::success(200,
-                                        QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
-        });
+    router.add(post, QStringLiteral("/storage/links"),
+               [&store, options, publicUrl](const ApiRequest& request) {
+                   if (auto refusal = unauthorized(request, options))
+                       return *refusal;
+                   const std::optional<std::string> path = pathFromBody(request.body);
+                   if (!path)
+                       return refuse(400, "Send {\"path\": \"file/path\"}.");
+                   const std::optional<ObjectStore::FileInfo> info = store.file(*path);
+                   if (!info)
+                       return refuse(404, "No such file.");
+                   // The stored name, which may differ in case from the one asked for.
+                   const std::string url = publicUrl() + "files/" + encodePathForUrl(info->path);
+                   return ApiResponse::success(
+                       200, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
+               });
 
     router.add(QStringLiteral("GET"), QStringLiteral("/storage/me"), [options](const ApiRequest& request) {
         if (auto refusal = unauthorized(request, options))

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-class FileStore;
+class ObjectStore;
 class Router;
 
 // Who the storage belongs to, as GET /storage/me describes it to clients.
@@ -33,7 +33,7 @@ using PublicUrlSource = std::function<std::string()>;
 //   GET  /files/<path>     the bytes, with Content-Type, ETag and byte ranges; no token
 // Registered before the page routes ("/:id" would take "/files/x"). The store must outlive the
 // router.
-void registerStorageRoutes(Router& router, const FileStore& store, const StorageOptions& options,
+void registerStorageRoutes(Router& router, const ObjectStore& store, const StorageOptions& options,
                            PublicUrlSource publicUrl = {});
 
 // Percent-encodes each path component for a URL, keeping the slashes.

@@ -18,6 +18,7 @@
 #include "core/Config.h"
 #include "core/Preferences.h"
 #include "core/WorkingFolder.h"
+#include "inspect/PackageFactory.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"
@@ -28,6 +29,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -58,10 +60,26 @@ protected:
         Config::instance().reload();
     }
 
-    // Drops a copy of the sample package, named name, on the create pane.
-    void dropPackage(const QString& name) {
-        const QString path = testsupport::makeTempDir(QStringLiteral("drop")) + QLatin1Char('/') + name;
+    // Drops a copy of the sample package, named name, on the create pane. The sample is not
+    // signed; signedBuild adds an in-house profile and a signature folder so that it passes the
+    // preflight.
+    void dropPackage(const QString& name, bool signedBuild = true) {
+        const QString dir = testsupport::makeTempDir(QStringLiteral("drop"));
+        const QString path = dir + QLatin1Char('/') + name;
         ASSERT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        if (signedBuild) {
+            const QString app = QStringLiteral("Payload/HelloVantry.app/");
+            testsupport::writeFile(dir + QLatin1Char('/') + app + QStringLiteral("embedded.mobileprovision"),
+                                   packages::signedProfile({}));
+            testsupport::writeFile(
+                dir + QLatin1Char('/') + app + QStringLiteral("_CodeSignature/CodeResources"), "<plist/>");
+            QProcess zip;
+            zip.setWorkingDirectory(dir);
+            zip.start(QStringLiteral("zip"),
+                      {QStringLiteral("-q"), QStringLiteral("-r"), path, QStringLiteral("Payload")});
+            ASSERT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
+        }
         CreateView* create = shell->mainPanes()->rightView()->createView();
         ASSERT_NE(create, nullptr);
         QMimeData mime;
@@ -104,6 +122,19 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     view()->rightButton()->click();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
     EXPECT_EQ(reloads, 1);
+}
+
+// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once.
+TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
+    appFolderPath().clear();
+    dropPackage(QStringLiteral("HelloVantry.ipa"), false);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
+    EXPECT_EQ(job()->state(), ProcessState::failed);
+    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Error"));
+    EXPECT_TRUE(view()->detailLabel()->text().contains(
+        QLatin1String("This build is not signed: iPhones and iPads refuse to install it.")))
+        << view()->detailLabel()->text().toStdString();
+    EXPECT_TRUE(appFolderPath().isEmpty()) << "the job reached the folder step";
 }
 
 TEST_F(ShellTest, CancelFromTheSheet) {

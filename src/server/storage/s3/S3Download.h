@@ -1,0 +1,30 @@
+#pragma once
+
+#include "server/ApiMessage.h"
+
+#include <memory>
+#include <string>
+
+class S3Client;
+class S3Workers;
+
+// A byte range of one object, fetched by a worker thread and handed to the connection in the
+// pieces it arrives in. The worker stays at most a few MiB ahead of the client, so a slow client
+// holds the transfer back instead of filling memory. The object must still have the ETag the
+// range was planned for, or the download fails rather than mix two versions.
+class S3Download : public BodyWriter {
+public:
+    S3Download(const S3Client& client, S3Workers& workers, std::string key, std::string etag, uint64_t offset,
+               uint64_t length);
+    ~S3Download() override;
+
+    uint64_t size() const override { return m_length; }
+    int64_t read(char* buffer, size_t capacity) override;
+    bool ready(std::function<void()> resume) override;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+    uint64_t m_length;
+};
