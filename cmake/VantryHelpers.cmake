@@ -18,11 +18,13 @@ function(vantry_add_library name)
   vantry_strict(vantry_${name})
 endfunction()
 
-# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# vantry_add_test(name [GUI] SOURCES ... LIBS ... [LABELS ...] [FIXTURES ...] [TIMEOUT s])
 # A GoogleTest program whose cases CTest discovers; every test runs with a private
-# HOME and XDG folders (tests/support), never the developer's own files.
+# HOME and XDG folders (tests/support), never the developer's own files. Every case carries the
+# program's name and LABELS as labels, and needs the CTest FIXTURES (set up before it, cleaned
+# up after).
 function(vantry_add_test name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE vantry_testsupport_gui ${ARG_LIBS})
@@ -37,10 +39,17 @@ function(vantry_add_test name)
   if(ARG_LABELS)
     list(APPEND labels ${ARG_LABELS})
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  # List-valued properties are set by a file CTest reads after the discovered cases:
+  # gtest_discover_tests hands PROPERTIES on as one flat list, where a list value falls apart.
+  set(environment "QT_QPA_PLATFORM=offscreen;VANTRY_SOURCE_DIR=${PROJECT_SOURCE_DIR};VANTRY_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(properties "LABELS [==[${labels}]==] ENVIRONMENT [==[${environment}]==]")
+  if(ARG_FIXTURES)
+    string(APPEND properties " FIXTURES_REQUIRED [==[${ARG_FIXTURES}]==]")
+  endif()
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${script} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
 # vantry_add_benchmark(name SOURCES ... LIBS ...): Google Benchmark programs, never run by CTest.

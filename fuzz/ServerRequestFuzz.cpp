@@ -22,7 +22,7 @@ struct Service {
 
     Service() {
         QString error;
-        database = Database::open(dir.path(), &error, 1);
+        database = Database::open(Database::sqliteUrl(dir.path()), &error, 1);
         if (!database)
             std::abort();
         handlers =

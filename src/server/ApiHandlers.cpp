@@ -101,9 +101,11 @@ ApiResponse tooMany(int retryAfterSeconds, const QString& message) {
 
 ApiHandlers::ApiHandlers(Database& database, Settings settings)
     : m_database(database), m_settings(std::move(settings)),
-      m_crashLimit(std::make_unique<RateLimiter>(m_settings.crashReportsPerMinute, std::chrono::seconds(60))),
-      m_registrationLimit(
-          std::make_unique<RateLimiter>(m_settings.registrationsPerMinute, std::chrono::seconds(60))) {}
+      m_crashLimit(std::make_unique<RateLimiter>(m_settings.crashReportsPerMinute, std::chrono::seconds(60),
+                                                 database.sharedState(), QStringLiteral("crash"))),
+      m_registrationLimit(std::make_unique<RateLimiter>(m_settings.registrationsPerMinute,
+                                                        std::chrono::seconds(60), database.sharedState(),
+                                                        QStringLiteral("registration"))) {}
 
 ApiHandlers::~ApiHandlers() = default;
 

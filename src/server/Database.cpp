@@ -1,431 +1,50 @@
 #include "server/Database.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
+#include "server/database/PostgresDatabase.h"
+#include "server/database/SqliteDatabase.h"
 
-#include <sqlite3.h>
+#include <QDir>
+#include <QUrl>
+#include <QUrlQuery>
 
 namespace {
+const QString kSqlite = QStringLiteral("sqlite:");
 
-constexpr int kBusyTimeoutMs = 10000;
-
-const char* const kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS users (
-    userid     TEXT PRIMARY KEY NOT NULL,
-    email      TEXT NOT NULL,
-    username   TEXT NOT NULL,
-    photo_url  TEXT NOT NULL,
-    created_at INTEGER NOT NULL,
-    updated_at INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS apps (
-    seq            INTEGER PRIMARY KEY AUTOINCREMENT,
-    appid          TEXT NOT NULL UNIQUE,
-    userid         TEXT NOT NULL,
-    appname        TEXT NOT NULL,
-    appicon        TEXT NOT NULL,
-    appversion     TEXT NOT NULL,
-    appurl         TEXT NOT NULL,
-    appdate        TEXT NOT NULL,
-    appsize        TEXT NOT NULL,
-    minos          TEXT NOT NULL,
-    qrlink         TEXT NOT NULL,
-    appdescription TEXT NOT NULL,
-    created_at     INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS apps_by_user ON apps (userid, seq);
-CREATE TABLE IF NOT EXISTS installs (
-    seq        INTEGER PRIMARY KEY AUTOINCREMENT,
-    id         TEXT NOT NULL UNIQUE,
-    appid      TEXT NOT NULL,
-    platform   TEXT NOT NULL,
-    name       TEXT NOT NULL,
-    useragent  TEXT NOT NULL,
-    created_at INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS installs_by_app ON installs (appid, seq);
-CREATE TABLE IF NOT EXISTS crashes (
-    seq                INTEGER PRIMARY KEY AUTOINCREMENT,
-    name               TEXT NOT NULL,
-    reason             TEXT NOT NULL,
-    exception          TEXT NOT NULL,
-    call_stack_symbols TEXT NOT NULL,
-    received_at        INTEGER NOT NULL
-);
-)sql";
-
-// Added in version 2: user secrets and repeat installs. Each is added when missing, so a
-// database of version 1 opens with its records intact.
-const char* const kVersion2Columns[] = {"ALTER TABLE users ADD COLUMN secret_hash TEXT",
-                                        "ALTER TABLE installs ADD COLUMN repeat INTEGER NOT NULL DEFAULT 0"};
-
-// Added in version 3: what an iOS build's provisioning profile says, for the install page.
-// NULL for apps stored before and for apps whose client did not send them.
-const char* const kVersion3Columns[] = {"ALTER TABLE apps ADD COLUMN profile_kind TEXT",
-                                        "ALTER TABLE apps ADD COLUMN profile_expiry TEXT",
-                                        "ALTER TABLE apps ADD COLUMN provisioned_devices TEXT"};
-
-qint64 now() {
-    return QDateTime::currentSecsSinceEpoch();
+bool isPostgres(const QString& url) {
+    return url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
 }
-
-// A prepared statement that finalizes itself; binds texts by position starting at 1.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    Statement& bind(const QString& text) {
-        const QByteArray utf8 = text.toUtf8();
-        if (m_stmt)
-            sqlite3_bind_text(m_stmt, ++m_index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // An empty text becomes NULL.
-    Statement& bindOptional(const QString& text) {
-        if (!text.isEmpty())
-            return bind(text);
-        if (m_stmt)
-            sqlite3_bind_null(m_stmt, ++m_index);
-        return *this;
-    }
-    Statement& bind(qint64 value) {
-        if (m_stmt)
-            sqlite3_bind_int64(m_stmt, ++m_index, value);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE, or an error code.
-    int step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    QString text(int column) const {
-        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
-    }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_index = 0;
-};
-
-Database::Insert insertResult(int rc) {
-    if (rc == SQLITE_DONE)
-        return Database::Insert::Added;
-    if (rc == SQLITE_CONSTRAINT)
-        return Database::Insert::Duplicate;
-    return Database::Insert::Failed;
-}
-
-sqlite3* openConnection(const QByteArray& path, QString* error) {
-    sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.constData(), &db, flags, nullptr) != SQLITE_OK) {
-        *error = QStringLiteral("cannot open %1: %2")
-                     .arg(QFile::decodeName(path), QString::fromUtf8(sqlite3_errmsg(db)));
-        sqlite3_close(db);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(db, 0);
-    return db;
-}
-
-bool exec(sqlite3* db, const char* sql, QString* error) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    *error = QString::fromUtf8(message ? message : "unknown SQLite error");
-    sqlite3_free(message);
-    return false;
-}
-
 } // namespace
 
-// Borrows one pooled connection for the length of a call.
-class Database::Lease {
-public:
-    explicit Lease(Database& owner) : m_owner(owner), m_db(owner.acquire()) {}
-    ~Lease() { m_owner.release(m_db); }
-    sqlite3* get() const { return m_db; }
+QString Database::sqliteUrl(const QString& dataDir) {
+    return kSqlite + QDir(dataDir).filePath(fileName());
+}
 
-private:
-    Database& m_owner;
-    sqlite3* m_db;
-};
+bool Database::isSupportedUrl(const QString& url) {
+    return (url.startsWith(kSqlite) && url.size() > kSqlite.size()) || isPostgres(url);
+}
 
-std::unique_ptr<Database> Database::open(const QString& folder, QString* error, int connections) {
+QString Database::displayUrl(const QString& url) {
+    if (!url.contains(QLatin1String("://")))
+        return url;
+    QUrl parsed(url);
+    if (!parsed.isValid())
+        return url.section(QLatin1String("://"), 0, 0) + QStringLiteral("://…");
+    parsed.setPassword(QString());
+    QUrlQuery query(parsed);
+    query.removeAllQueryItems(QStringLiteral("password"));
+    parsed.setQuery(query);
+    return parsed.toString();
+}
+
+std::unique_ptr<Database> Database::open(const QString& url, QString* error, int connections) {
     QString ignored;
     if (!error)
         error = &ignored;
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot create the data folder %1").arg(folder);
-        return nullptr;
-    }
-    const QByteArray path = QFile::encodeName(QDir(folder).filePath(fileName()));
-    std::vector<sqlite3*> pool;
-    const auto fail = [&pool]() {
-        for (sqlite3* db : pool)
-            sqlite3_close(db);
-        return nullptr;
-    };
-    for (int i = 0; i < qMax(1, connections); ++i) {
-        sqlite3* db = openConnection(path, error);
-        if (!db)
-            return fail();
-        pool.push_back(db);
-        if (i == 0) {
-            // WAL lets readers run while one writer commits.
-            if (!exec(db, "PRAGMA journal_mode=WAL;", error) || !exec(db, "BEGIN IMMEDIATE;", error))
-                return fail();
-            if (!exec(db, kSchema, error)) {
-                exec(db, "ROLLBACK;", &ignored);
-                return fail();
-            }
-            std::vector<const char*> columns(std::begin(kVersion2Columns), std::end(kVersion2Columns));
-            columns.insert(columns.end(), std::begin(kVersion3Columns), std::end(kVersion3Columns));
-            for (const char* column : columns) {
-                QString columnError;
-                if (!exec(db, column, &columnError) &&
-                    !columnError.contains(QLatin1String("duplicate column"))) {
-                    *error = columnError;
-                    exec(db, "ROLLBACK;", &ignored);
-                    return fail();
-                }
-            }
-            if (!exec(db, "PRAGMA user_version = 3;", error)) {
-                exec(db, "ROLLBACK;", &ignored);
-                return fail();
-            }
-            if (!exec(db, "COMMIT;", error))
-                return fail();
-        }
-        // NORMAL sync is durable across process crashes, which is what a restart must survive.
-        // It is a setting of each connection: left out on one, every commit there waits for
-        // the disk.
-        exec(db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", &ignored);
-    }
-    return std::unique_ptr<Database>(new Database(std::move(pool)));
-}
-
-Database::Database(std::vector<sqlite3*> connections) : m_all(connections), m_free(std::move(connections)) {}
-
-Database::~Database() {
-    for (sqlite3* db : m_all)
-        sqlite3_close(db);
-}
-
-sqlite3* Database::acquire() {
-    std::unique_lock lock(m_mutex);
-    m_available.wait(lock, [this] { return !m_free.empty(); });
-    sqlite3* db = m_free.back();
-    m_free.pop_back();
-    return db;
-}
-
-void Database::release(sqlite3* db) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(db);
-    }
-    m_available.notify_one();
-}
-
-std::optional<bool> Database::upsertUser(const StoredUser& user) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    const qint64 t = now();
-    Statement insert(lease.get(),
-                     "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at) "
-                     "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(userid) DO NOTHING");
-    insert.bind(user.userid).bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(t);
-    if (insert.step() != SQLITE_DONE)
-        return std::nullopt;
-    if (sqlite3_changes(lease.get()) > 0)
-        return true;
-    Statement update(
-        lease.get(),
-        "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ? WHERE userid = ?");
-    update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(user.userid);
-    if (update.step() != SQLITE_DONE)
-        return std::nullopt;
-    return false;
-}
-
-Database::UserSave Database::saveUser(const StoredUser& user, const QString& presentedHash,
-                                      const QString& newSecretHash) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    const qint64 t = now();
-    Statement insert(
-        lease.get(),
-        "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at, secret_hash) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(userid) DO NOTHING");
-    insert.bind(user.userid).bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(t);
-    insert.bind(newSecretHash);
-    if (insert.step() != SQLITE_DONE)
-        return UserSave::Failed;
-    if (sqlite3_changes(lease.get()) > 0)
-        return UserSave::Added;
-    // One statement decides and writes, so two first registrations cannot both get a secret.
-    Statement update(lease.get(),
-                     "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ?, "
-                     "secret_hash = COALESCE(secret_hash, ?) "
-                     "WHERE userid = ? AND (secret_hash IS NULL OR secret_hash = ?) RETURNING secret_hash");
-    update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(newSecretHash);
-    update.bind(user.userid).bind(presentedHash);
-    const int rc = update.step();
-    if (rc == SQLITE_DONE)
-        return UserSave::Refused;
-    if (rc != SQLITE_ROW)
-        return UserSave::Failed;
-    const bool secretSet = update.text(0) == newSecretHash;
-    if (update.step() != SQLITE_DONE)
-        return UserSave::Failed;
-    return secretSet ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
-}
-
-std::optional<QString> Database::secretHash(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT secret_hash FROM users WHERE userid = ?");
-    s.bind(userid);
-    const int rc = s.step();
-    if (rc == SQLITE_DONE)
-        return QString();
-    if (rc != SQLITE_ROW)
-        return std::nullopt;
-    return s.text(0);
-}
-
-std::optional<StoredUser> Database::user(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT userid, email, username, photo_url FROM users WHERE userid = ?");
-    s.bind(userid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return StoredUser{s.text(0), s.text(1), s.text(2), s.text(3)};
-}
-
-Database::Insert Database::insertApp(const StoredApp& app) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(
-        lease.get(),
-        "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    s.bind(app.appid)
-        .bind(app.userid)
-        .bind(app.appname)
-        .bind(app.appicon)
-        .bind(app.appversion)
-        .bind(app.appurl);
-    s.bind(app.appdate)
-        .bind(app.appsize)
-        .bind(app.minos)
-        .bind(app.qrLink)
-        .bind(app.appdescription)
-        .bind(now());
-    s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
-    return insertResult(s.step());
-}
-
-namespace {
-constexpr const char* kAppColumns =
-    "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
-StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
-                     s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
-}
-} // namespace
-
-std::optional<QList<StoredApp>> Database::appsOf(const QString& userid) {
-    Lease lease(*this);
-    const QByteArray sql = QByteArray(kAppColumns) + "WHERE userid = ? ORDER BY seq";
-    Statement s(lease.get(), sql.constData());
-    s.bind(userid);
-    QList<StoredApp> apps;
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW)
-        apps.append(readApp(s));
-    if (rc != SQLITE_DONE)
-        return std::nullopt;
-    return apps;
-}
-
-std::optional<qint64> Database::appCount(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT count(*) FROM apps WHERE userid = ?");
-    s.bind(userid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return s.integer(0);
-}
-
-std::optional<StoredApp> Database::app(const QString& appid) {
-    Lease lease(*this);
-    const QByteArray sql = QByteArray(kAppColumns) + "WHERE appid = ?";
-    Statement s(lease.get(), sql.constData());
-    s.bind(appid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return readApp(s);
-}
-
-Database::Insert Database::insertInstall(const StoredInstall& install) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO installs (id, appid, platform, name, useragent, created_at, repeat) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    s.bind(install.id).bind(install.appid).bind(install.platform).bind(install.name).bind(install.useragent);
-    s.bind(now()).bind(qint64(install.repeat ? 1 : 0));
-    return insertResult(s.step());
-}
-
-std::optional<QList<StoredInstall>> Database::installsOf(const QString& appid, bool withRepeats) {
-    Lease lease(*this);
-    Statement s(lease.get(),
-                withRepeats ? "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
-                              "WHERE appid = ? ORDER BY seq"
-                            : "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
-                              "WHERE appid = ? AND repeat = 0 ORDER BY seq");
-    s.bind(appid);
-    QList<StoredInstall> installs;
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW)
-        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.integer(5),
-                                      s.integer(6) != 0});
-    if (rc != SQLITE_DONE)
-        return std::nullopt;
-    return installs;
-}
-
-bool Database::insertCrash(const StoredCrash& crash) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(lease.get(), "INSERT INTO crashes (name, reason, exception, call_stack_symbols, received_at) "
-                             "VALUES (?, ?, ?, ?, ?)");
-    s.bind(crash.name).bind(crash.reason).bind(crash.exception).bind(crash.callStackSymbols).bind(now());
-    return s.step() == SQLITE_DONE;
-}
-
-std::optional<int> Database::crashCount() {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT COUNT(*) FROM crashes");
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return int(s.integer(0));
-}
-
-bool Database::isAvailable() {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT 1");
-    return s.step() == SQLITE_ROW;
+    if (url.startsWith(kSqlite) && url.size() > kSqlite.size())
+        return SqliteDatabase::open(url.mid(kSqlite.size()), error, connections);
+    if (isPostgres(url))
+        return PostgresDatabase::open(url, error, connections);
+    *error = QStringLiteral("unsupported database URL %1 (use sqlite:PATH or postgresql://…)")
+                 .arg(displayUrl(url));
+    return nullptr;
 }

@@ -352,20 +352,19 @@ private:
             return;
         lowest().expires_after(m_shared.options.bodyTimeout);
         const size_t room = size_t(std::min<uint64_t>(m_rawLeft, m_piece.size() - m_pieceFill));
-        m_stream.async_read_some(
-            net::buffer(m_piece.data() + m_pieceFill, room),
-            [self = this->shared_from_this()](beast::error_code ec, size_t n) {
-                if (ec)
-                    return self->drop(); // cut off: the reader drops the file
-                self->m_rawLeft -= n;
-                self->m_pieceFill += n;
-                if (self->m_pieceFill == self->m_piece.size() || self->m_rawLeft == 0) {
-                    const size_t full = std::exchange(self->m_pieceFill, 0);
-                    if (!self->m_reader->write(self->m_piece.data(), full))
-                        return self->readerStopped();
-                }
-                self->readRaw();
-            });
+        m_stream.async_read_some(net::buffer(m_piece.data() + m_pieceFill, room),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                                     if (ec)
+                                         return self->drop(); // cut off: the reader drops the file
+                                     self->m_rawLeft -= n;
+                                     self->m_pieceFill += n;
+                                     if (self->m_pieceFill == self->m_piece.size() || self->m_rawLeft == 0) {
+                                         const size_t full = std::exchange(self->m_pieceFill, 0);
+                                         if (!self->m_reader->write(self->m_piece.data(), full))
+                                             return self->readerStopped();
+                                     }
+                                     self->readRaw();
+                                 });
     }
 
     void readerStopped() {

@@ -1,5 +1,7 @@
 #include "server/Limits.h"
 
+#include "server/SharedState.h"
+
 namespace {
 constexpr qsizetype kPruneAbove = 65536;
 }
@@ -7,6 +9,8 @@ constexpr qsizetype kPruneAbove = 65536;
 std::optional<int> RateLimiter::take(const QString& key, Clock::time_point now) {
     if (m_limit <= 0)
         return std::nullopt;
+    if (m_shared)
+        return m_shared->takeRate(m_scope + QLatin1Char(' ') + key, m_limit, m_window);
     std::lock_guard lock(m_mutex);
     if (m_slots.size() > kPruneAbove)
         forgetExpired(now);
@@ -29,6 +33,9 @@ void RateLimiter::forgetExpired(Clock::time_point now) {
 }
 
 bool RepeatFilter::isRepeat(const QString& key, Clock::time_point now) {
+    // A repeat is an event past a limit of one per window.
+    if (m_shared)
+        return m_shared->takeRate(m_scope + QLatin1Char(' ') + key, 1, m_window).has_value();
     std::lock_guard lock(m_mutex);
     if (m_counted.size() > kPruneAbove) {
         for (auto it = m_counted.begin(); it != m_counted.end();)

@@ -8,7 +8,8 @@
 
 // The command line of vantry-server.
 struct ServerOptions {
-    QString dataDir; // SQLite database and (later) stored files
+    QString dataDir;  // SQLite database (by default) and stored files
+    QString database; // "sqlite:PATH" or "postgresql://…"; empty: Database::sqliteUrl(dataDir)
     QString host = QStringLiteral("127.0.0.1");
     int port = 8027;   // 0: any free port
     QString publicUrl; // ends in "/"; empty: http://HOST:PORT/ of the bound address
@@ -52,6 +53,9 @@ struct ServerOptions {
     // Parses arguments (argv without the program name). On --help or --version *exitCode is
     // set to 0 and *output holds the text; on a bad option *exitCode is 2 and *output holds
     // one line. Either way nullopt is returned.
+    // The database to open: the option, or the SQLite file in the data folder.
+    QString databaseUrl() const;
+
     static std::optional<ServerOptions> parse(const QStringList& arguments, QString* output, int* exitCode);
 
     // The shortest decimal text of a version number with at least one decimal, as the

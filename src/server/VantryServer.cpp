@@ -1,30 +1,56 @@
 #include "server/VantryServer.h"
 
 #include "core/Log.h"
+#include "core/RandomString.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
+#include "server/HealthCheck.h"
 #include "server/HttpTransport.h"
 #include "server/Router.h"
+#include "server/SharedState.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
 #include "server/storage/StorageSetup.h"
 #include "server/storage/s3/S3Store.h"
 
+#include <QFile>
+
+namespace {
+// Instances sharing a database share the token too: the first to start stores it, the others
+// read it. A token file left in the data folder by a single server is carried over, so its
+// clients keep working after the move.
+std::optional<QString> loadStorageToken(Database& database, const QString& dataDir) {
+    if (SharedState* shared = database.sharedState()) {
+        QFile file(dataDir + QStringLiteral("/storage-token"));
+        QString proposed;
+        if (file.open(QIODevice::ReadOnly))
+            proposed = QString::fromUtf8(file.read(256)).trimmed();
+        if (proposed.isEmpty())
+            proposed = randomString(64);
+        return shared->valueOrPut(QStringLiteral("storage_token"), proposed);
+    }
+    const std::optional<std::string> token = FileStore::loadOrCreateToken(dataDir.toStdString());
+    if (!token)
+        return std::nullopt;
+    return QString::fromStdString(*token);
+}
+} // namespace
+
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
     server->m_options = options;
     // One connection per worker thread plus one, so a request never waits for a connection.
-    server->m_database = Database::open(options.dataDir, error, options.threads + 1);
+    server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
     if (!server->m_database)
         return nullptr;
-    const std::optional<std::string> token = FileStore::loadOrCreateToken(options.dataDir.toStdString());
+    const std::optional<QString> token = loadStorageToken(*server->m_database, options.dataDir);
     if (!token) {
         if (error)
-            *error = QStringLiteral("cannot write the storage token in %1").arg(options.dataDir);
+            *error = QStringLiteral("cannot keep the storage token (data folder %1)").arg(options.dataDir);
         return nullptr;
     }
-    server->m_storageToken = QString::fromStdString(*token);
+    server->m_storageToken = *token;
     server->m_files = makeObjectStore(options, error);
     if (!server->m_files)
         return nullptr;
@@ -57,6 +83,11 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.registrationsPerMinute = options.registrationsPerMinute;
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
+    Database* database = server->m_database.get();
+    ObjectStore* files = server->m_files.get();
+    registerHealthRoute(*server->m_router,
+                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }},
+                         {QStringLiteral("storage"), [files] { return files->isReachable(); }}});
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
@@ -70,8 +101,6 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     installs.perMinute = options.installsPerMinute;
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
-    server->m_pages->addHealthProbe(QStringLiteral("storage"),
-                                    [files = server->m_files.get()] { return files->isReachable(); });
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;

@@ -24,7 +24,8 @@ public:
     // http://HOST:PORT/ of the bound address, for clients on this machine.
     QString localUrl() const;
     Database& database() { return *m_database; }
-    // The bearer token of the storage API (kept in "<data dir>/storage-token").
+    // The bearer token of the storage API (kept in "<data dir>/storage-token", or in a database
+    // that several instances share).
     QString storageToken() const { return m_storageToken; }
     // Where the stored files live (a folder, or a bucket).
     const ObjectStore& objectStore() const { return *m_files; }

@@ -1,5 +1,6 @@
 #include "core/CrashHandler.h"
 #include "core/Log.h"
+#include "server/Database.h"
 #include "server/VantryServer.h"
 #include "server/pages/QrSvg.h"
 #include "server/storage/ObjectStore.h"
@@ -42,9 +43,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantry-server: %s\n", qPrintable(error));
         return 1;
     }
-    logLine(QStringLiteral("vantry-server %1 listening on %2 (public URL %3, data in %4, files in %5)")
+    logLine(QStringLiteral(
+                "vantry-server %1 listening on %2 (public URL %3, data in %4, database %5, files in %6)")
                 .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(),
-                     options->dataDir, QString::fromStdString(server->objectStore().describe())));
+                     options->dataDir, Database::displayUrl(options->databaseUrl()),
+                     QString::fromStdString(server->objectStore().describe())));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

@@ -1,4 +1,5 @@
 // The API handlers as plain functions of a request: routing, authorization, bad input.
+#include "PostgresCluster.h"
 #include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
@@ -25,11 +26,15 @@ QByteArray appBody(const QString& owner, const QString& appid) {
     return appJson(owner, appid, {{QStringLiteral("appname"), kTrickyName}});
 }
 
-class HandlersTest : public ::testing::Test {
+// Every case runs on SQLite and on PostgreSQL: the handlers must not tell the engines apart.
+class HandlersTest : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         QString error;
-        db = Database::open(testsupport::makeTempDir(QStringLiteral("handlers")), &error);
+        const QString url = testDatabaseUrl(GetParam(), &error);
+        if (url.isEmpty())
+            GTEST_SKIP() << error.toStdString();
+        db = Database::open(url, &error);
         ASSERT_TRUE(db) << error.toStdString();
         handlers =
             std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
@@ -65,7 +70,7 @@ protected:
     Router router;
 };
 
-TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
+TEST_P(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
     ApiResponse created =
         call("POST", QStringLiteral("/createapp"),
              appBody(QStringLiteral("ann"), QStringLiteral("Xy_9-abc__android")), QStringLiteral("ann"));
@@ -94,7 +99,38 @@ TEST_F(HandlersTest, AppsRoundTripWithReadKeysAndPublicLink) {
               QJsonValue(1.5));
 }
 
-TEST_F(HandlersTest, AddNewUserInsertsThenUpdates) {
+// The provisioning profile keys are stored where sent and left out of the list where not.
+TEST_P(HandlersTest, ProfileKeysRoundTrip) {
+    const QVariantMap profile{{QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
+                              {QStringLiteral("profileexpiry"), QStringLiteral("2026-05-03")},
+                              {QStringLiteral("provisioneddevices"), QStringLiteral("12")}};
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appJson(QStringLiteral("ann"), QStringLiteral("with"), profile), QStringLiteral("ann"))
+                  .status,
+              201);
+    ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
+                   appBody(QStringLiteral("ann"), QStringLiteral("without")), QStringLiteral("ann"))
+                  .status,
+              201);
+    const QJsonArray apps = json(call("GET", QStringLiteral("/app/ann"), "{}", QStringLiteral("ann")))
+                                .value(QStringLiteral("response"))
+                                .toArray();
+    ASSERT_EQ(apps.size(), 2);
+    for (auto it = profile.cbegin(); it != profile.cend(); ++it) {
+        EXPECT_EQ(apps.at(0).toObject().value(it.key()), QJsonValue(it.value().toString()))
+            << it.key().toStdString();
+        EXPECT_FALSE(apps.at(1).toObject().contains(it.key())) << it.key().toStdString();
+    }
+    const std::optional<StoredApp> stored = db->app(QStringLiteral("with"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->profilekind, QStringLiteral("ad-hoc"));
+    EXPECT_EQ(stored->profileexpiry, QStringLiteral("2026-05-03"));
+    EXPECT_EQ(stored->provisioneddevices, QStringLiteral("12"));
+    EXPECT_EQ(db->app(QStringLiteral("without"))->profilekind, QString());
+    EXPECT_EQ(db->appCount(QStringLiteral("ann")), 2);
+}
+
+TEST_P(HandlersTest, AddNewUserInsertsThenUpdates) {
     const QByteArray first = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"dbid:AAH-ann_1"})";
     const ApiResponse added = call("POST", QStringLiteral("/addnewuser"), first);
     EXPECT_EQ(added.status, 201);
@@ -108,7 +144,7 @@ TEST_F(HandlersTest, AddNewUserInsertsThenUpdates) {
     EXPECT_EQ(db->user(QStringLiteral("dbid:AAH-ann_1"))->email, QStringLiteral("new@x"));
 }
 
-TEST_F(HandlersTest, AuthorizationRules) {
+TEST_P(HandlersTest, AuthorizationRules) {
     ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
                    appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
                   .status,
@@ -173,7 +209,7 @@ PRAGMA user_version = 2;
     sqlite3_close(old);
 
     for (int open = 0; open < 2; ++open) {
-        auto db = Database::open(folder, nullptr);
+        auto db = Database::open(Database::sqliteUrl(folder), nullptr);
         ASSERT_TRUE(db);
         const auto kept = db->app(QStringLiteral("old1"));
         ASSERT_TRUE(kept);
@@ -211,7 +247,7 @@ PRAGMA user_version = 2;
     }
 }
 
-TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
+TEST_P(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
     const QString before = snapshot();
     const QByteArray user = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"ann"})";
     struct Case {
@@ -264,7 +300,7 @@ TEST_F(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
+TEST_P(HandlersTest, InstallsComeBackAsStrictResponses) {
     ASSERT_EQ(call("POST", QStringLiteral("/createapp"),
                    appBody(QStringLiteral("ann"), QStringLiteral("annsapp")), QStringLiteral("ann"))
                   .status,
@@ -283,11 +319,9 @@ TEST_F(HandlersTest, InstallsComeBackAsStrictResponses) {
     EXPECT_LE(std::abs(installedAt - QDateTime::currentSecsSinceEpoch()), 60);
 }
 
-} // namespace
-
 // What one instance remembers (app lists, known secrets) must never hide what another instance
 // wrote to the same database: two handler sets on one database stand in for two servers.
-TEST_F(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
+TEST_P(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
     ApiHandlers second(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
     Router secondRouter;
     second.registerRoutes(secondRouter);
@@ -336,3 +370,8 @@ TEST_F(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
               (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
     EXPECT_EQ(appIds({}).first, 401);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, HandlersTest, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
+                         [](const auto& info) { return engineName(info.param); });
+
+} // namespace

@@ -106,7 +106,8 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
     }
     r = get("/healthz", kDesktop);
     ASSERT_EQ(status(r), 200);
-    EXPECT_EQ(r->body, "ok\n");
+    EXPECT_EQ(r->body, "{\"status\":\"ok\",\"database\":\"reachable\",\"storage\":\"reachable\"}\n");
+    EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
 }
 
 TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {

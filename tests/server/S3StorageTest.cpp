@@ -99,11 +99,12 @@ TEST(S3Storage, FilesGoUpInPartsAndComeBackWithRangesAndCase) {
 
     res = anonymous.Get("/healthz");
     ASSERT_EQ(status(res), 200);
-    EXPECT_EQ(res->body, "ok\n");
+    EXPECT_EQ(res->body, "{\"status\":\"ok\",\"database\":\"reachable\",\"storage\":\"reachable\"}\n");
     s3.stop();
     res = anonymous.Get("/healthz");
     ASSERT_EQ(status(res), 503);
-    EXPECT_EQ(res->body, "storage unavailable\n");
+    EXPECT_EQ(res->body,
+              "{\"status\":\"unavailable\",\"database\":\"reachable\",\"storage\":\"unreachable\"}\n");
 }
 
 TEST(S3Storage, CutOffUploadLeavesNoObjectAndAbortsItsMultipartUpload) {

@@ -1,5 +1,6 @@
 // The service over real sockets: the running binary (restart, signals, log) and an in-process
 // instance (transport limits, concurrency).
+#include "PostgresCluster.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
 #include "server/VantryServer.h"
@@ -75,12 +76,15 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
     for (const QStringList& args :
          {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
           QStringList{"--public-url", "ftp://x/"}, QStringList{"--owner-id", "a b"},
+          QStringList{"--database", "mysql://u:pw@h/db"}, QStringList{"--database", "sqlite:"},
           QStringList{"--bogus"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));
         EXPECT_EQ(p.exitCode(), 2) << args.join(QLatin1Char(' ')).toStdString();
-        EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+        const QByteArray error = p.readAllStandardError();
+        EXPECT_EQ(error.count('\n'), 1);
+        EXPECT_FALSE(error.contains(":pw@")) << "a password is never shown";
     }
 }
 
@@ -121,7 +125,17 @@ TEST_F(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
     EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
-TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
+class ServiceOnEngine : public ::testing::TestWithParam<TestEngine> {};
+
+TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
+    ServerOptions options;
+    QString reason;
+    options.database = testDatabaseUrl(GetParam(), &reason);
+    if (options.database.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    const auto client = [&server] { return httplib::Client("127.0.0.1", server->port()); };
     constexpr int kClients = 6;
     constexpr int kApps = 25;
     std::atomic<int> created{0};
@@ -142,5 +156,9 @@ TEST_F(ServiceTest, ConcurrentCreateAppLosesNothing) {
     EXPECT_EQ(appsOf(c, QStringLiteral("user0")).size() + appsOf(c, QStringLiteral("user1")).size(),
               kClients * kApps);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServiceOnEngine,
+                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
+                         [](const auto& info) { return engineName(info.param); });
 
 } // namespace

@@ -79,34 +79,17 @@ Zapp toZapp(const StoredApp& a) {
 
 PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr, InstallLimits limits)
     : m_database(database), m_publicUrl(std::move(publicUrl)), m_qr(std::move(qr)),
-      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow)),
-      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60))) {}
+      m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow, database.sharedState(),
+                                               QStringLiteral("repeat"))),
+      m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60),
+                                                  database.sharedState(), QStringLiteral("install"))) {}
 
 PageHandlers::~PageHandlers() = default;
 
 void PageHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
-    router.add(get, QStringLiteral("/healthz"), [this](const ApiRequest& r) { return health(r); });
     router.add(get, QStringLiteral("/:id"), [this](const ApiRequest& r) { return page(r); });
     router.add(get, QStringLiteral("/:id/install"), [this](const ApiRequest& r) { return install(r); });
-}
-
-void PageHandlers::addHealthProbe(QString name, std::function<bool()> probe) {
-    m_probes.emplace_back(std::move(name), std::move(probe));
-}
-
-ApiResponse PageHandlers::health(const ApiRequest&) {
-    QByteArray down;
-    if (!m_database.isAvailable())
-        down += "database unavailable\n";
-    for (const auto& [name, probe] : m_probes)
-        if (!probe())
-            down += name.toUtf8() + " unavailable\n";
-    ApiResponse r;
-    r.contentType = "text/plain";
-    r.status = down.isEmpty() ? 200 : 503;
-    r.body = down.isEmpty() ? QByteArrayLiteral("ok\n") : down;
-    return r;
 }
 
 ApiResponse PageHandlers::page(const ApiRequest& request) {
