@@ -8,7 +8,9 @@ build=${1:-$here/../../build}
 count=${2:-1000}
 
 # All the clients come from 127.0.0.1 here: lift the per-address limit where there is one.
-if "$build/src/server/vantry-server" --help | grep -q max-connections-per-address; then
+# (The help is read whole first: grep -q stopping early would fail the pipe under pipefail.)
+help=$("$build/src/server/vantry-server" --help)
+if grep -q max-connections-per-address <<<"$help"; then
   SERVER_ARGS="--max-connections-per-address $((count + 100))"
 fi
 . "$here/start-server.sh"
@@ -22,6 +24,6 @@ for i in $(seq 1 "$count"); do
 done
 echo "== health probes with ${#fds[@]} idle or trickling connections open"
 for round in 1 2 3 4 5; do
-  curl -s -o /dev/null -m 30 -w "probe $round: %{http_code} in %{time_total} s\n" "${base}healthz" || echo "probe $round: no answer in 30 s"
+  curl -sS -o /dev/null -m 30 -w "probe $round: %{http_code} in %{time_total} s\n" "${base}healthz" || echo "probe $round: no answer in 30 s"
 done
 for fd in "${fds[@]}"; do exec {fd}>&-; done
