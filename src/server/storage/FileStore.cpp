@@ -154,10 +154,26 @@ public:
     void abort() override;
     uint64_t received() const override { return m_received; }
     int spliceTarget() override { return m_fd >= 0 && flush() ? m_fd : -1; }
-    void spliced(size_t length) override { m_received += length; }
+    void spliced(size_t length) override {
+        m_received += length;
+        m_written += length;
+        startWriteback();
+    }
 
 private:
     bool flush();
+    // Asks the kernel to start writing what arrived so far to the disk, without waiting, so the
+    // disk works while the rest of the upload arrives and commit's fdatasync has little left.
+    void startWriteback() {
+        if (m_written - m_writebackFrom < kWritebackStep)
+            return;
+        (void)::sync_file_range(m_fd, off_t(m_writebackFrom), off_t(m_written - m_writebackFrom),
+                                SYNC_FILE_RANGE_WRITE);
+        m_writebackFrom = m_written;
+    }
+    static constexpr uint64_t kWritebackStep = 8 << 20;
+    uint64_t m_written = 0; // bytes in the file
+    uint64_t m_writebackFrom = 0;
     int m_fd;
     // The network hands over a few KiB at a time; writing in large pieces saves most syscalls.
     std::string m_buffer;
@@ -172,8 +188,13 @@ bool FileUpload::append(const char* data, size_t length) {
     m_received += length;
     if (m_buffer.size() + length > kWriteBuffer && !flush())
         return false;
-    if (m_buffer.empty() && length >= kWriteBuffer / 2)
-        return writeAll(m_fd, data, length); // large enough already: no copy
+    if (m_buffer.empty() && length >= kWriteBuffer / 2) { // large enough already: no copy
+        if (!writeAll(m_fd, data, length))
+            return false;
+        m_written += length;
+        startWriteback();
+        return true;
+    }
     m_buffer.append(data, length);
     return true;
 }
@@ -181,7 +202,9 @@ bool FileUpload::append(const char* data, size_t length) {
 bool FileUpload::flush() {
     if (!writeAll(m_fd, m_buffer.data(), m_buffer.size()))
         return false;
+    m_written += m_buffer.size();
     m_buffer.clear();
+    startWriteback();
     return true;
 }
 
