@@ -262,11 +262,9 @@ private:
                     return readerStopped();
             }
             if constexpr (!kTls) {
-                if (m_rawLeft > 0 && openPipe()) {
-                    m_spliceTarget = m_reader->spliceTarget(m_rawLeft);
-                    if (m_spliceTarget >= 0)
-                        return spliceBody();
-                }
+                // Without a pipe the body takes the usual path; the target has written all it held.
+                if (m_rawLeft > 0 && (m_spliceTarget = m_reader->spliceTarget(m_rawLeft)) >= 0 && openPipe())
+                    return spliceBody();
             }
             m_piece.resize(kStreamPiece);
             m_pieceFill = 0;
