@@ -1,6 +1,7 @@
 #include "server/HttpTransport.h"
 
 #include "core/Log.h"
+#include "server/KernelCopy.h"
 #include "server/Router.h"
 
 #include <QUrl>
@@ -13,12 +14,7 @@
 #include <boost/beast/http/span_body.hpp>
 #include <boost/beast/ssl.hpp>
 
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -41,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kStreamPiece = 1 << 20;
 constexpr size_t kMemoryPiece = 64 * 1024;
 constexpr uint32_t kHeaderLimit = 16 * 1024;
-constexpr size_t kSendfilePiece = 16 << 20;
 
 QString statusText(int status) {
     switch (status) {
@@ -108,7 +103,6 @@ public:
         : m_shared(shared), m_peer(std::move(peer)), m_stream(std::forward<Args>(args)...) {}
 
     ~Session() {
-        closePipe();
         setBusy(false);
         m_reader.reset(); // an upload cut off by the client: its reader drops the partial file
         m_shared.connections.release(m_peer);
@@ -263,7 +257,8 @@ private:
             }
             if constexpr (!kTls) {
                 // Without a pipe the body takes the usual path; the target has written all it held.
-                if (m_rawLeft > 0 && (m_spliceTarget = m_reader->spliceTarget(m_rawLeft)) >= 0 && openPipe())
+                if (m_rawLeft > 0 && (m_spliceTarget = m_reader->spliceTarget(m_rawLeft)) >= 0 &&
+                    m_pipe.open())
                     return spliceBody();
             }
             m_piece.resize(kStreamPiece);
@@ -288,55 +283,20 @@ private:
         auto& socket = lowest().socket();
         beast::error_code ec;
         socket.native_non_blocking(true, ec);
-        if (ec)
-            return drop();
-        while (m_rawLeft > 0) {
-            const ssize_t n = ::splice(socket.native_handle(), nullptr, m_pipe[1], nullptr,
-                                       size_t(std::min<uint64_t>(m_rawLeft, kStreamPiece)),
-                                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return waitFor(tcp::socket::wait_read, &Session::spliceBody);
-            if (n <= 0)
-                return drop(); // cut off: the reader drops the file
-            m_rawLeft -= uint64_t(n);
-            if (!m_reader->spliced(size_t(n), drainPipe(size_t(n))))
-                return readerStopped();
-        }
-        closePipe();
-        finishReader(true);
-    }
-
-    // Moves what the pipe holds into the file; false when the file takes no more.
-    bool drainPipe(size_t length) {
-        while (length > 0) {
-            const ssize_t n = ::splice(m_pipe[0], nullptr, m_spliceTarget, nullptr, length, SPLICE_F_MOVE);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            length -= size_t(n);
-        }
-        return true;
-    }
-
-    bool openPipe() {
-        if (m_pipe[0] >= 0)
-            return true;
-        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            m_pipe[0] = m_pipe[1] = -1;
-            return false;
-        }
-        (void)::fcntl(m_pipe[1], F_SETPIPE_SZ, int(kStreamPiece)); // the default 64 KiB also works
-        return true;
-    }
-
-    void closePipe() {
-        for (int& fd : m_pipe) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
+        uint64_t moved = 0;
+        const KernelCopy::Step step =
+            ec ? KernelCopy::Step::Failed
+               : m_pipe.receive(socket.native_handle(), m_spliceTarget, &m_rawLeft, &moved);
+        if (!m_reader->spliced(size_t(moved), step != KernelCopy::Step::FileFailed))
+            return readerStopped();
+        switch (step) {
+        case KernelCopy::Step::Done:
+            m_pipe.close();
+            return finishReader(true);
+        case KernelCopy::Step::WouldBlock:
+            return waitFor(tcp::socket::wait_read, &Session::spliceBody);
+        default:
+            return drop(); // cut off: the reader drops the file
         }
     }
 
@@ -519,24 +479,17 @@ private:
         auto& socket = lowest().socket();
         beast::error_code ec;
         socket.native_non_blocking(true, ec);
-        while (m_remaining > 0 && !ec) {
-            off_t offset = off_t(m_fileRegion.offset);
-            const ssize_t n = ::sendfile(socket.native_handle(), m_fileRegion.fd, &offset,
-                                         size_t(std::min<uint64_t>(m_remaining, kSendfilePiece)));
-            if (n > 0) {
-                m_fileRegion.offset += uint64_t(n);
-                m_remaining -= uint64_t(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                return waitFor(tcp::socket::wait_write, &Session::sendFile);
-            } else {
-                return drop(); // the file shrank (0) or the socket failed: the length cannot be kept
-            }
-        }
         if (ec)
             return drop();
-        afterResponse();
+        switch (KernelCopy::sendFile(socket.native_handle(), m_fileRegion.fd, &m_fileRegion.offset,
+                                     &m_remaining)) {
+        case KernelCopy::Step::Done:
+            return afterResponse();
+        case KernelCopy::Step::WouldBlock:
+            return waitFor(tcp::socket::wait_write, &Session::sendFile);
+        default:
+            return drop(); // the file shrank or the socket failed: the length cannot be kept
+        }
     }
 
     // Waits until the socket is ready for the next step, for at most the body time-out.
@@ -609,7 +562,7 @@ private:
     Stream m_stream;
     net::steady_timer m_waitTimer{beast::get_lowest_layer(m_stream).get_executor()};
     BodyWriter::FileRegion m_fileRegion;
-    int m_pipe[2] = {-1, -1}; // splice() uploads
+    KernelCopy::Pipe m_pipe; // splice() uploads
     int m_spliceTarget = -1;
     uint64_t m_waitTurn = 0;
     // Bounded for headers by the parser's own limit; body reads go up to 64 KiB at a time.
