@@ -274,14 +274,13 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         return storageFailure();
     ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps));
     std::lock_guard lock(m_listsMutex);
-    m_appListBytes += answer.body.size();
-    if (m_appListBytes > kAppListCacheBytes) {
-        m_appLists.clear(); // a crude bound; busy users are written again at once
-        m_appListBytes = answer.body.size();
-    }
-    const auto old = m_appLists.constFind(*user);
-    if (old != m_appLists.constEnd())
+    if (const auto old = m_appLists.constFind(*user); old != m_appLists.constEnd())
         m_appListBytes -= old->body.size();
+    if (m_appListBytes + answer.body.size() > kAppListCacheBytes) {
+        m_appLists.clear(); // a crude bound; busy users are written again at once
+        m_appListBytes = 0;
+    }
+    m_appListBytes += answer.body.size();
     m_appLists.insert(*user, AppList{qint64(apps->size()), answer.body});
     return answer;
 }
