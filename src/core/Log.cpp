@@ -16,16 +16,14 @@ LogSink& logSink() {
 } // namespace
 
 void logLine(const QString& message) {
-    // One message is one line, whatever it contains: line breaks become spaces, and other
-    // control characters (terminal escapes, NUL) are written as \xNN so that a request path
-    // can neither forge a line nor drive the terminal that shows the log.
+    // One message is one line, whatever it contains: control characters (line breaks, terminal
+    // escapes, NUL) are written as \xNN so that a request path can neither forge a line nor
+    // drive the terminal that shows the log.
     QString line;
     line.reserve(message.size());
     for (const QChar c : message) {
         const char16_t u = c.unicode();
-        if (u == u'\n' || u == u'\r')
-            line += QLatin1Char(' ');
-        else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
             line += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
         else
             line += c;

@@ -165,9 +165,8 @@ std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiRespons
 
 ApiResponse ApiHandlers::guarded(const ApiRequest& request,
                                  ApiResponse (ApiHandlers::*handler)(const ApiRequest&)) {
-    if (!m_settings.accessKey.isEmpty() &&
-        !constantTimeEquals(request.header(lower(kAccessKeyHeader)).toUtf8(), m_settings.accessKey.toUtf8()))
-        return ApiResponse::failure(401, QStringLiteral("This server needs its access key"));
+    if (std::optional<ApiResponse> refusal = admit(request, false))
+        return std::move(*refusal);
     return (this->*handler)(request);
 }
 
@@ -202,6 +201,26 @@ void ApiHandlers::registerRoutes(Router& router) {
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::checkVersion); });
     router.add(get, QStringLiteral("/userdata/:appid"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchInstalls); });
+
+    // The calls that carry a body are checked on their headers first, so a caller that would be
+    // refused never makes the server hold a body.
+    router.admitWith(
+        post, QStringLiteral("/addnewuser"), [this](const ApiRequest& r) { return admit(r, false); },
+        kRegistrationBodyBytes);
+    router.admitWith(post, QStringLiteral("/createapp"),
+                     [this](const ApiRequest& r) { return admit(r, true); });
+    router.admitWith(post, QStringLiteral("/reportcrash"),
+                     [this](const ApiRequest& r) { return admit(r, false); });
+}
+
+std::optional<ApiResponse> ApiHandlers::admit(const ApiRequest& request, bool needsCaller) {
+    if (!m_settings.accessKey.isEmpty() &&
+        !constantTimeEquals(request.header(lower(kAccessKeyHeader)).toUtf8(), m_settings.accessKey.toUtf8()))
+        return ApiResponse::failure(401, QStringLiteral("This server needs its access key"));
+    ApiResponse error;
+    if (needsCaller && !caller(request, &error))
+        return error;
+    return std::nullopt;
 }
 
 ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {

@@ -65,6 +65,10 @@ private:
     static QByteArray appListJson(const QList<StoredApp>& apps);
     // The route's handler behind the deployment's access key.
     ApiResponse guarded(const ApiRequest& request, ApiResponse (ApiHandlers::*handler)(const ApiRequest&));
+    // The header checks of a call: the access key, and with needsCaller a known caller.
+    std::optional<ApiResponse> admit(const ApiRequest& request, bool needsCaller);
+    // A registration is a few short texts.
+    static constexpr uint64_t kRegistrationBodyBytes = 64 * 1024;
 
     Database& m_database;
     Settings m_settings;

@@ -14,7 +14,11 @@
 #include <boost/beast/http/span_body.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <malloc.h>
+#include <signal.h>
+
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -35,7 +39,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // Bodies move in large pieces: an upload or download of a gigabyte is a few thousand steps.
 constexpr size_t kStreamPiece = 1 << 20;
-constexpr size_t kMemoryPiece = 64 * 1024;
+constexpr size_t kMemoryPiece = 16 * 1024;
 constexpr uint32_t kHeaderLimit = 16 * 1024;
 
 QString statusText(int status) {
@@ -46,6 +50,8 @@ QString statusText(int status) {
         return QStringLiteral("Request body too large");
     case 431:
         return QStringLiteral("Request headers too large");
+    case 503:
+        return QStringLiteral("The server is busy; try again shortly");
     case 500:
         return QStringLiteral("Internal error");
     default:
@@ -90,6 +96,23 @@ struct Shared {
     ConnectionCount connections;
     std::atomic<int> busy{0}; // requests between their headers and the end of their answer
     std::atomic<bool> stopping{false};
+    // Bytes of request bodies held in memory by all connections together, and what was given
+    // back since the allocator was last asked to return memory to the system.
+    std::atomic<uint64_t> bufferedBodies{0};
+    std::atomic<uint64_t> freedSinceTrim{0};
+
+    bool reserveBody(uint64_t bytes) {
+        uint64_t held = bufferedBodies.load();
+        do {
+            if (held + bytes > options.maxBufferedBodyBytes)
+                return false;
+        } while (!bufferedBodies.compare_exchange_weak(held, held + bytes));
+        return true;
+    }
+    void releaseBody(uint64_t bytes) {
+        bufferedBodies -= bytes;
+        freedSinceTrim += bytes;
+    }
 };
 
 bool isProtocolError(const beast::error_code& ec) {
@@ -104,6 +127,8 @@ public:
 
     ~Session() {
         setBusy(false);
+        releaseBody();
+        m_shared.freedSinceTrim += kSessionFootprint;
         m_reader.reset(); // an upload cut off by the client: its reader drops the partial file
         m_shared.connections.release(m_peer);
     }
@@ -124,6 +149,19 @@ public:
 
 private:
     static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+    // Roughly what a connection's own buffers take, for deciding when to give memory back.
+    static constexpr uint64_t kSessionFootprint = kTls ? 48 * 1024 : 16 * 1024;
+
+    bool reserveBody(uint64_t bytes) {
+        if (!m_shared.reserveBody(bytes))
+            return false;
+        m_reservedBody += bytes;
+        return true;
+    }
+    void releaseBody() {
+        if (m_reservedBody > 0)
+            m_shared.releaseBody(std::exchange(m_reservedBody, 0));
+    }
 
     beast::tcp_stream& lowest() { return beast::get_lowest_layer(m_stream); }
 
@@ -175,8 +213,9 @@ private:
         // refused: repeated lengths, and a transfer coding that does not end in chunked.
         const auto lengths = head.equal_range(http::field::content_length);
         const bool codedNotChunked = head.count(http::field::transfer_encoding) > 0 && !m_parser->chunked();
+        // Two Host headers leave the target ambiguous (RFC 9112, 3.2).
         if ((lengths.first != lengths.second && std::next(lengths.first) != lengths.second) ||
-            codedNotChunked) {
+            codedNotChunked || head.count(http::field::host) > 1) {
             m_request = ApiRequest{};
             m_request.method = m_request.path = QStringLiteral("-");
             return refuse(400);
@@ -208,12 +247,30 @@ private:
         m_body.clear();
         m_raw = false;
 
+        // Everything that can be decided from the header is decided before any of the body is
+        // read, so a caller that will be turned away never makes the server hold its body.
         m_match = m_shared.router.match(m_request.method, m_request.path);
+        if (m_match.kind == Router::Match::WrongMethod)
+            return respond(ApiResponse::failure(405, QStringLiteral("Method not allowed")));
+        if (m_match.kind == Router::Match::NotFound)
+            return respond(ApiResponse::failure(404, QStringLiteral("Not found")));
+        m_request.params = m_match.params;
+        if (m_match.admit) {
+            std::optional<ApiResponse> refusal;
+            try {
+                refusal = (*m_match.admit)(m_request);
+            } catch (...) {
+                return refuse(500);
+            }
+            if (refusal)
+                return respond(std::move(*refusal));
+        }
         const auto length = m_parser->content_length();
+        const uint64_t limit =
+            m_match.maxBodyBytes > 0 ? m_match.maxBodyBytes : m_shared.options.maxBodyBytes;
+        if (length && *length > limit)
+            return refuse(413);
         if (m_match.streaming) {
-            if (length && *length > m_match.maxBodyBytes)
-                return refuse(413);
-            m_request.params = m_match.params;
             ApiResponse refusal;
             try {
                 refusal = (*m_match.streaming)(m_request, &m_reader);
@@ -222,8 +279,8 @@ private:
             }
             if (!m_reader)
                 return respond(std::move(refusal));
-        } else if (length && *length > m_shared.options.maxBodyBytes) {
-            return refuse(413);
+        } else if (length && *length > 0 && !reserveBody(*length)) {
+            return refuse(503); // the bodies in memory have reached their bound
         }
         if (m_parser->is_done())
             return bodyDone();
@@ -265,6 +322,8 @@ private:
             m_pieceFill = 0;
             return readRaw();
         }
+        if (!m_reader && !m_parser->chunked() && m_parser->content_length())
+            return startMemoryBody(*m_parser->content_length());
         if (m_reader && !m_reader->ready(resumeWith(&Session::readBody)))
             return;
         m_piece.resize(m_reader ? kStreamPiece : kMemoryPiece);
@@ -275,6 +334,33 @@ private:
         http::async_read(
             m_stream, m_buffer, *m_parser,
             [self = this->shared_from_this()](beast::error_code ec, size_t) { self->onBodyPiece(ec); });
+    }
+
+    // A body of known length for a handler is read straight into its own bytes (reserved for it
+    // at the header), so a client that stalls holds no buffer beyond what it sent.
+    void startMemoryBody(uint64_t length) {
+        m_rawLeft = length;
+        m_raw = true;
+        m_body.resize(qsizetype(length));
+        m_bodyFill = size_t(std::min<uint64_t>(length, m_buffer.size()));
+        std::memcpy(m_body.data(), m_buffer.data().data(), m_bodyFill);
+        m_buffer.consume(m_bodyFill);
+        m_rawLeft -= m_bodyFill;
+        readMemoryBody();
+    }
+
+    void readMemoryBody() {
+        if (m_rawLeft == 0)
+            return bodyDone();
+        lowest().expires_after(m_shared.options.bodyTimeout);
+        m_stream.async_read_some(net::buffer(m_body.data() + m_bodyFill, size_t(m_rawLeft)),
+                                 [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                                     if (ec)
+                                         return self->drop();
+                                     self->m_rawLeft -= n;
+                                     self->m_bodyFill += n;
+                                     self->readMemoryBody();
+                                 });
     }
 
     // A body bound for a plain file goes from the socket through a pipe into the file with
@@ -339,8 +425,11 @@ private:
             if (m_reader) {
                 if (!m_reader->write(m_piece.data(), got))
                     return readerStopped();
-            } else if (size_t(m_body.size()) + got > m_shared.options.maxBodyBytes) {
+            } else if (size_t(m_body.size()) + got >
+                       (m_match.maxBodyBytes > 0 ? m_match.maxBodyBytes : m_shared.options.maxBodyBytes)) {
                 return refuse(413); // a chunked body that grew past the limit
+            } else if (!reserveBody(got)) {
+                return refuse(503);
             } else {
                 m_body.append(m_piece.data(), qsizetype(got));
             }
@@ -379,12 +468,9 @@ private:
     void bodyDone() {
         if (m_reader)
             return finishReader(true);
-        if (m_match.kind == Router::Match::WrongMethod)
-            return respond(ApiResponse::failure(405, QStringLiteral("Method not allowed")));
-        if (m_match.kind == Router::Match::NotFound || !m_match.handler)
+        if (!m_match.handler)
             return respond(ApiResponse::failure(404, QStringLiteral("Not found")));
         m_request.body = std::move(m_body);
-        m_request.params = std::move(m_match.params);
         try {
             respond((*m_match.handler)(m_request));
         } catch (...) {
@@ -518,6 +604,9 @@ private:
         m_serializer.reset();
         m_response.reset();
         m_answerBody = QByteArray();
+        m_request.body = QByteArray();
+        m_body = QByteArray();
+        releaseBody();
         if (m_piece.size() > kMemoryPiece)
             std::vector<char>().swap(m_piece); // idle connections keep no large buffer
         if (!m_keepAlive)
@@ -553,6 +642,9 @@ private:
     void drop() {
         setBusy(false);
         m_reader.reset();
+        m_body = QByteArray();
+        m_request.body = QByteArray();
+        releaseBody();
         beast::error_code ignored;
         lowest().socket().close(ignored);
     }
@@ -582,6 +674,8 @@ private:
     bool m_raw = false; // the body is read around the parser (see readBody)
     uint64_t m_rawLeft = 0;
     size_t m_pieceFill = 0; // bytes of m_piece read but not yet handed to the reader
+    size_t m_bodyFill = 0;  // bytes of m_body read (bodies of known length in memory)
+    uint64_t m_reservedBody = 0;
     Clock::time_point m_start = Clock::now();
     bool m_head = false;
     bool m_keepAlive = false;
@@ -596,6 +690,7 @@ struct HttpTransport::Impl {
     std::optional<ssl::context> tls;
     std::optional<tcp::acceptor> acceptor;
     std::optional<net::steady_timer> retry;
+    std::optional<net::steady_timer> trim;
     std::vector<std::thread> threads;
     bool valid = true;
     bool stopped = false;
@@ -606,6 +701,7 @@ struct HttpTransport::Impl {
         io.emplace(std::max(1, options.threads));
         acceptor.emplace(*io);
         retry.emplace(*io);
+        trim.emplace(*io);
         if (!options.tlsCert.isEmpty()) {
             tls.emplace(ssl::context::tls_server);
             tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
@@ -635,6 +731,22 @@ struct HttpTransport::Impl {
             accept();
         });
     }
+
+    // After a burst of large or stalled requests the freed memory would stay with the process
+    // (glibc keeps it in its arenas); once enough has been freed, give it back to the system.
+    void scheduleTrim() {
+        trim->expires_after(std::chrono::seconds(2));
+        trim->async_wait([this](beast::error_code ec) {
+            if (ec)
+                return;
+            if (shared.freedSinceTrim.load() >= kTrimAfterBytes) {
+                shared.freedSinceTrim = 0;
+                ::malloc_trim(0);
+            }
+            scheduleTrim();
+        });
+    }
+    static constexpr uint64_t kTrimAfterBytes = 16 << 20;
 
     void onAccepted(tcp::socket socket) {
         beast::error_code ec;
@@ -696,7 +808,13 @@ int HttpTransport::port() const {
 }
 
 void HttpTransport::start() {
+    // A client that goes away during a download makes sendfile() fail with EPIPE, which would
+    // otherwise end the whole process with SIGPIPE (the library's own writes use MSG_NOSIGNAL).
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::signal(SIGPIPE, SIG_IGN);
     m_impl->accept();
+    m_impl->scheduleTrim();
     const int threads = std::max(1, m_impl->shared.options.threads);
     for (int i = 0; i < threads; ++i)
         m_impl->threads.emplace_back([io = &*m_impl->io] { io->run(); });
@@ -712,6 +830,7 @@ void HttpTransport::stop() {
         beast::error_code ignored;
         impl.acceptor->close(ignored);
         impl.retry->cancel();
+        impl.trim->cancel();
     });
     // Requests in progress get a few seconds to finish; idle connections are simply closed.
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -723,6 +842,7 @@ void HttpTransport::stop() {
     impl.threads.clear();
     // Destroying the pending work destroys the sessions, and with them any unfinished upload.
     impl.retry.reset();
+    impl.trim.reset();
     impl.acceptor.reset();
     impl.io.reset();
 }

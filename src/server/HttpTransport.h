@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 class Router;
@@ -15,6 +16,8 @@ class HttpTransport {
 public:
     struct Options {
         std::size_t maxBodyBytes = 1024 * 1024; // bodies read into memory (non-streaming routes)
+        // All bodies in memory together; past it a request with a body is answered 503.
+        std::uint64_t maxBufferedBodyBytes = 64ull << 20;
         int threads = 2;
         QString tlsCert; // both set: HTTPS
         QString tlsKey;

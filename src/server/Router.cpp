@@ -72,12 +72,25 @@ bool matches(const QStringList& pattern, const QStringList& segments, QHash<QStr
 } // namespace
 
 void Router::add(const QString& method, const QString& pattern, Handler handler, bool redactParams) {
-    m_routes.push_back(Route{method, pattern, split(pattern), std::move(handler), redactParams, {}, 0});
+    m_routes.push_back(Route{method, pattern, split(pattern), std::move(handler), redactParams, {}, 0, {}});
 }
 
 void Router::addStreaming(const QString& method, const QString& pattern, uint64_t maxBodyBytes,
                           StreamingHandler handler) {
-    m_routes.push_back(Route{method, pattern, split(pattern), {}, false, std::move(handler), maxBodyBytes});
+    m_routes.push_back(
+        Route{method, pattern, split(pattern), {}, false, std::move(handler), maxBodyBytes, {}});
+}
+
+void Router::admitWith(const QString& method, const QString& pattern, Admit admit, uint64_t maxBodyBytes) {
+    for (Route& route : m_routes) {
+        if (route.method == method && route.pattern == pattern) {
+            route.admit = std::move(admit);
+            if (maxBodyBytes > 0)
+                route.maxBodyBytes = maxBodyBytes;
+            return;
+        }
+    }
+    Q_ASSERT_X(false, "Router::admitWith", "no such route");
 }
 
 namespace {
@@ -98,12 +111,13 @@ Router::Match Router::match(const QString& method, const QString& path) const {
             continue;
         }
         result.kind = Match::Found;
-        if (route.streaming) {
+        if (route.streaming)
             result.streaming = &route.streaming;
-            result.maxBodyBytes = route.maxBodyBytes;
-        } else {
+        else
             result.handler = &route.handler;
-        }
+        result.maxBodyBytes = route.maxBodyBytes;
+        if (route.admit)
+            result.admit = &route.admit;
         result.pattern = route.pattern;
         result.params = std::move(params);
         return result;
@@ -127,6 +141,9 @@ ApiResponse Router::dispatch(ApiRequest request) const {
     if (m.kind == Match::NotFound)
         return ApiResponse::failure(404, QStringLiteral("Not found"));
     request.params = std::move(m.params);
+    if (m.admit)
+        if (std::optional<ApiResponse> refusal = (*m.admit)(request))
+            return std::move(*refusal);
     if (m.streaming) {
         // Without a transport (tests), the body in memory goes through the reader in one piece.
         std::unique_ptr<BodyReader> reader;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Maps method and path to a handler. Patterns are "/"-separated segments, each a literal, a
@@ -21,12 +22,16 @@ public:
     // then gives the answer.
     using StreamingHandler =
         std::function<ApiResponse(const ApiRequest& request, std::unique_ptr<BodyReader>* reader)>;
+    // Looks at a request's headers before any of its body is read: a refusal, or nothing to go
+    // on. Lets the transport turn away a caller it would not serve without holding the body.
+    using Admit = std::function<std::optional<ApiResponse>(const ApiRequest& request)>;
 
     struct Match {
         enum Kind { Found, WrongMethod, NotFound } kind = NotFound;
         const Handler* handler = nullptr;
         const StreamingHandler* streaming = nullptr; // set instead of handler for streaming routes
-        uint64_t maxBodyBytes = 0;                   // streaming routes: the largest body taken
+        uint64_t maxBodyBytes = 0;                   // the largest body taken (0: the transport's)
+        const Admit* admit = nullptr;                // set: check the headers before the body
         QString pattern;
         QHash<QString, QString> params;
     };
@@ -36,6 +41,8 @@ public:
     void add(const QString& method, const QString& pattern, Handler handler, bool redactParams = false);
     void addStreaming(const QString& method, const QString& pattern, uint64_t maxBodyBytes,
                       StreamingHandler handler);
+    // Gives an added route a header check and (when not 0) a body limit of its own.
+    void admitWith(const QString& method, const QString& pattern, Admit admit, uint64_t maxBodyBytes = 0);
     Match match(const QString& method, const QString& path) const;
 
     // The path as it may be written to the log.
@@ -53,6 +60,7 @@ private:
         bool redactParams;
         StreamingHandler streaming;
         uint64_t maxBodyBytes;
+        Admit admit;
     };
     std::vector<Route> m_routes;
 };

@@ -16,8 +16,9 @@ struct ServerOptions {
     QString latestVersion = QStringLiteral(VANTRY_VERSION);
     int threads = 8;
     qint64 maxBodyBytes = 1024 * 1024;
-    qint64 maxUploadBytes = qint64(4) << 30; // self-hosted storage uploads
-    QString tlsCert;                         // PEM files; both set: serve HTTPS
+    qint64 maxBufferedBodyBytes = qint64(64) << 20; // all bodies held in memory together
+    qint64 maxUploadBytes = qint64(4) << 30;        // self-hosted storage uploads
+    QString tlsCert;                                // PEM files; both set: serve HTTPS
     QString tlsKey;
     QString accessKey; // set: every API call must carry it (a team server's key)
     // Connections and their time-outs (seconds).

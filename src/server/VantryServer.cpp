@@ -58,6 +58,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
 
     HttpTransport::Options transport;
     transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
+    transport.maxBufferedBodyBytes = uint64_t(options.maxBufferedBodyBytes);
     transport.threads = options.threads;
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;

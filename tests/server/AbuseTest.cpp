@@ -1,6 +1,7 @@
 // The service under hostile use: slow clients, forged users, floods of writes, bad ranges and
 // framing, killed uploads, dangerous install links and control characters in the log.
 #include "PostgresCluster.h"
+#include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
@@ -22,56 +23,6 @@
 #include <vector>
 
 namespace {
-
-// A raw TCP connection from a chosen loopback address, for clients no library would imitate.
-class RawSocket {
-public:
-    explicit RawSocket(int port, const char* from = "127.0.0.1") {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, from, &local.sin_addr);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        sockaddr_in remote{};
-        remote.sin_family = AF_INET;
-        remote.sin_port = htons(quint16(port));
-        ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
-    }
-    ~RawSocket() { ::close(m_fd); }
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
-
-    bool connected() const { return m_connected; }
-    void send(const QByteArray& bytes) {
-        (void)::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
-    }
-    // Everything until the peer closes or timeoutMs pass; *closed tells which.
-    QByteArray receive(int timeoutMs, bool* closed = nullptr, const QByteArray& enough = {}) {
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        bool ended = false;
-        while (!ended && timer.elapsed() < timeoutMs && (enough.isEmpty() || !out.contains(enough))) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, int(timeoutMs - timer.elapsed())) <= 0)
-                break;
-            char buffer[65536];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                ended = true;
-            else
-                out.append(buffer, qsizetype(n));
-        }
-        if (closed)
-            *closed = ended;
-        return out;
-    }
-
-private:
-    int m_fd = -1;
-    bool m_connected = false;
-};
 
 // The time a GET /healthz takes to be answered on a fresh connection, in ms (-1: no answer).
 qint64 probe(int port, const char* from = "127.0.0.1") {
@@ -300,6 +251,7 @@ TEST(Abuse, MalformedFramingIsAnswered400AtOnceAndClosed) {
         post + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}",
         post + "Transfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n{}",
         post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n",
+        post + "Host: y\r\nContent-Length: 2\r\n\r\n{}",
     };
     for (const QByteArray& request : cases) {
         SCOPED_TRACE(request.toStdString());
@@ -364,10 +316,11 @@ TEST(Abuse, ControlCharactersAreEscapedInTheLog) {
     auto server = startServer();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    c.Get("/%1B%5B2J%1B%5B31mred%00nul%07");
+    c.Get("/%1B%5B2J%1B%5B31mred%00nul%07%0D%0Aforged");
     server->stop();
     const QString text = log.joined();
-    EXPECT_TRUE(text.contains(QStringLiteral("\\x1b[2J\\x1b[31mred\\x00nul\\x07"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\\x1b[2J\\x1b[31mred\\x00nul\\x07\\x0d\\x0aforged")))
+        << text.toStdString();
     for (const QChar ch : text)
         EXPECT_TRUE(ch.unicode() >= 0x20 || ch == QLatin1Char('\n')) << int(ch.unicode());
 }

@@ -65,6 +65,15 @@ inline QByteArray appJson(const QString& owner, const QString& appid, const QVar
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+// A self-signed certificate for 127.0.0.1 as dir/cert.pem and dir/key.pem; false when openssl failed.
+inline bool makeCertificate(const QString& dir) {
+    return QProcess::execute(QStringLiteral("openssl"),
+                             {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                              "-nodes", "-keyout", dir + QStringLiteral("/key.pem"), "-out",
+                              dir + QStringLiteral("/cert.pem"), "-days", "1", "-subj", "/CN=127.0.0.1"}) ==
+           0;
+}
+
 // The HTTP status of an answer, or -1 without one.
 inline int status(const httplib::Result& r) {
     return r ? r->status : -1;

@@ -282,6 +282,11 @@ void registerStorageRoutes(Router& router, const ObjectStore& store, const Stora
                        200, QJsonObject{{QStringLiteral("url"), QString::fromStdString(url)}});
                });
 
+    // Checked on the header, before the body is read.
+    const auto admit = [options](const ApiRequest& request) { return unauthorized(request, options); };
+    router.admitWith(post, QStringLiteral("/storage/folders"), admit);
+    router.admitWith(post, QStringLiteral("/storage/links"), admit);
+
     router.add(QStringLiteral("GET"), QStringLiteral("/storage/me"), [options](const ApiRequest& request) {
         if (auto refusal = unauthorized(request, options))
             return *refusal;
