@@ -40,6 +40,7 @@ using Clock = std::chrono::steady_clock;
 // Bodies move in large pieces: an upload or download of a gigabyte is a few thousand steps.
 constexpr size_t kStreamPiece = 1 << 20;
 constexpr size_t kMemoryPiece = 16 * 1024;
+constexpr size_t kDrainPiece = 4096;
 constexpr uint32_t kHeaderLimit = 16 * 1024;
 
 QString statusText(int status) {
@@ -630,7 +631,8 @@ private:
     }
 
     void drain() {
-        m_piece.resize(kMemoryPiece);
+        if (m_piece.capacity() != kDrainPiece)
+            std::vector<char>(kDrainPiece).swap(m_piece); // many may close at once: keep it small
         lowest().async_read_some(net::buffer(m_piece),
                                  [self = this->shared_from_this()](beast::error_code ec, size_t) {
                                      if (ec)
