@@ -8,7 +8,7 @@ ZelkoHostingBackend::ZelkoHostingBackend(QString baseUrl) : m_baseUrl(std::move(
 void ZelkoHostingBackend::createApp(const Zapp& app, std::function<void(const QString&)> onLink,
                                     Failure onFailure) {
     m_request = std::make_unique<QObject>();
-    // Zelko's base URL is read at the request, so that it is fixed as late as anywhere else.
+    // Read at the request: Zelko fixes its base URL at its first use.
     const BackendApi api = m_baseUrl.isEmpty() ? Zelko::api() : BackendApi(m_baseUrl);
     api.createApp(app, std::move(onLink), m_request.get(), std::move(onFailure));
 }
