@@ -1,28 +1,25 @@
 #include "app/NewAPKProcessController.h"
 
 #include "backend/records/ZappWire.h"
-
-#include "app/JobFormat.h"
 #include "inspect/ParseAPK.h"
 
-QString NewAPKProcessController::newAppId() const {
-    return NewProcessController::newAppId() + ZappWire::androidSuffix;
+NewProcessController::Kind NewAPKProcessController::androidJob() {
+    using J = NewAPKProcessController;
+    return {QStringLiteral(".apk"),
+            ZappWire::androidSuffix,
+            [] { return new ParseAPK; },
+            {&J::inspect, &J::checkPreflight, &J::createFolders, &J::uploadPackage, &J::showInspection,
+             &J::installFromPackageLink, static_cast<Step>(&J::uploadIconUnlessXml), &J::hostApp,
+             &J::registerApp, &J::complete}};
 }
 
-Inspector* NewAPKProcessController::makeInspector() const {
-    return new ParseAPK;
-}
+NewAPKProcessController::NewAPKProcessController(const QUrl& url, StatusSink& view, QObject* parent)
+    : NewProcessController(androidJob(), url, view, parent) {}
 
-void NewAPKProcessController::continueWithPackageLink(const QString& packageLink) {
-    setStatus(QStringLiteral("Creating export plist configuration"), QString(), ProcessState::processing);
-    showInspection([this, packageLink](const PackageRecord& record) {
-        const auto host = [this, packageLink](const PackageRecord& r) {
-            // An Android device installs straight from the package's link.
-            hostApp(packageLink, r, [this](const QString& link) { complete(link); });
-        };
-        if (record.icon.contains(QLatin1String(".xml")))
-            host(record);
-        else
-            uploadIcon(record, host);
-    });
+// An icon defined by an XML resource is no picture to upload; the record keeps its path.
+void NewAPKProcessController::uploadIconUnlessXml(const Next& next) {
+    if (outcome().record.icon.contains(QLatin1String(".xml")))
+        next();
+    else
+        uploadIcon(next);
 }

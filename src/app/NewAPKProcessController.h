@@ -8,11 +8,9 @@
 class NewAPKProcessController : public NewProcessController {
     Q_OBJECT
 public:
-    using NewProcessController::NewProcessController;
+    NewAPKProcessController(const QUrl& url, StatusSink& view, QObject* parent = nullptr);
 
-protected:
-    QString packageExtension() const override { return QStringLiteral(".apk"); }
-    QString newAppId() const override;
-    void continueWithPackageLink(const QString& packageLink) override;
-    Inspector* makeInspector() const override;
+private:
+    static Kind androidJob();
+    void uploadIconUnlessXml(const Next& next);
 };

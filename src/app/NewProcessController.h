@@ -31,13 +31,16 @@ class NewProcessController : public QObject {
     Q_OBJECT
 public:
     using ClientFactory = std::function<std::unique_ptr<ClientManager>()>;
+    using InspectorFactory = std::function<Inspector*()>;
 
     NewProcessController(const QUrl& url, StatusSink& view, QObject* parent = nullptr);
     ~NewProcessController() override;
 
-    // Seams: the storage clients (default makeStorageClient), the backend, the clock, and the
-    // delays of the cancel texts (2 s, then 5 s).
+    // Seams: the storage clients (default makeStorageClient), the package inspector (ParseIPA or
+    // ParseAPK), the backend, the clock, and the delays of the cancel texts (2 s, then 5 s).
     void setClientFactory(ClientFactory factory) { m_makeClient = std::move(factory); }
+    void setInspectorFactory(InspectorFactory factory) { m_kind.inspector = std::move(factory); }
+    const InspectorFactory& inspectorFactory() const { return m_kind.inspector; }
     void setBackend(std::shared_ptr<HostingBackend> backend) { m_backend = std::move(backend); }
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
     void setCancelDelays(int cancelledTextMs, int dismissMs);
@@ -47,7 +50,7 @@ public:
     // this result instead of inspecting again.
     void useInspection(const PackageRecord& record, const Preflight& preflight);
 
-    // The view has loaded: the first status, then the package upload.
+    // The view has loaded: the first status, then the steps.
     void start();
 
     void leftAction();   // "Copy to Clipboard"
@@ -65,15 +68,20 @@ public:
 
     // What the job produced so far.
     struct Outcome {
+        // Known once the application folder exists: the package's file name without its
+        // extension (the title of the job's notifications) and the job folder
+        // "/Vantry/<name>_<time stamp>".
+        QString currentFileName;
+        QString appFolderPath;
         QString packageLink;
         QString manifestLink; // iOS
         QString installUrl;
         QString iconLink; // empty when no icon was uploaded
         QString qrImageLink;
         QString appId;
-        QString qrLink; // what the QR image encodes
-        QString resultLink;
-        PackageRecord record;
+        QString qrLink;       // what the QR image encodes
+        QString resultLink;   // the backend's link, what "Copy to Clipboard" copies
+        PackageRecord record; // as inspected, then with the icon and QR image links
         Preflight preflight;
         std::optional<QImage> qrImage;
     };
@@ -84,44 +92,77 @@ signals:
     void ended(ProcessState state);
 
 protected:
-    virtual QString packageExtension() const { return QStringLiteral(".ipa"); }
-    virtual QString newAppId() const;
-    // What follows the package link: manifest, icon, registration.
-    virtual void continueWithPackageLink(const QString& packageLink);
-    virtual Inspector* makeInspector() const;
+    using Next = std::function<void()>;
+    // One step: announces itself, does its work and calls next once when the following step
+    // may start. A failing step calls fail() instead.
+    using Step = void (NewProcessController::*)(const Next& next);
+    // What sets the two jobs apart.
+    struct Kind {
+        QString extension;   // ".ipa", removed from the job's name
+        QString appIdSuffix; // after the ten random characters
+        InspectorFactory inspector;
+        std::vector<Step> steps;
+    };
+    NewProcessController(Kind kind, const QUrl& url, StatusSink& view, QObject* parent);
 
-    // Steps.
-    void uploadPackage(std::function<void(const QString& packageLink)> completion);
-    void
-    prepareManifest(const QString& packageLink,
-                    std::function<void(const QString& installUrl, const PackageRecord& record)> completion);
-    // The inspection runs first, before anything reaches the storage, so that a package that
-    // cannot install stops the job while nothing is half-uploaded.
-    void inspect(std::function<void()> then);
-    // Shows the inspected record (and the preflight's warnings) and passes it on.
-    void showInspection(std::function<void(const PackageRecord& record)> then);
-    void uploadIcon(const PackageRecord& record, std::function<void(const PackageRecord&)> then);
-    void hostApp(const QString& installUrl, const PackageRecord& record,
-                 std::function<void(const QString& resultLink)> completion);
-    void complete(const QString& link);
+    // The steps the jobs are made of.
+    void inspect(const Next& next); // unless useInspection() came first
+    void checkPreflight(const Next& next);
+    void createFolders(const Next& next);
+    void uploadPackage(const Next& next);
+    void showInspection(const Next& next);
+    void uploadManifest(const Next& next);         // iOS: the install URL from the manifest's link
+    void installFromPackageLink(const Next& next); // Android: the package link is the install URL
+    void uploadIcon(const Next& next);
+    void hostApp(const Next& next); // the app id and its QR image
+    void registerApp(const Next& next);
+    void complete(const Next& next);
+
+private:
+    static Kind iosJob();
+    void runStep(std::size_t index);
+
+    // A callback of a storage client, the inspector or the backend that does nothing once the
+    // job has ended or is gone: the one place where late answers are dropped.
+    template <class F> auto live(F fn) {
+        return [self = QPointer<NewProcessController>(this), fn = std::move(fn)](auto&&... args) {
+            if (self && !self->m_ended)
+                fn(std::forward<decltype(args)>(args)...);
+        };
+    }
+
+    struct StepText {
+        QString title;
+        QString detail;
+        ProcessState state;
+    };
+    // The package keeps its own path; the files the job generates go to the lowercased path
+    // and are linked by the original one (the providers match both alike).
+    struct RemoteFile {
+        QString uploadPath;
+        QString linkPath;
+    };
+    RemoteFile generatedFile(const QString& name) const;
+    static StepText finishing();
+    // On the running client: uploads localPath, shows linking, asks for the link. Ends once:
+    // onLink, or onFailure (by default the job fails).
+    void uploadAndShare(const QString& localPath, const RemoteFile& remote, const StepText& linking,
+                        std::function<void(const QString& link)> onLink,
+                        ClientManager::Failure onFailure = {});
 
     void setStatus(const QString& title, const QString& detail, ProcessState state);
     // The error handler: "Error", the reason, failed.
     void fail(const QString& reason);
-    bool hasEnded() const { return m_ended; }
+    void endWith(ProcessState state);
     // A new storage client, owned by the job and the one cancel reaches from now on.
     ClientManager* newClient();
     ClientManager::Progress progress();
     QDateTime now() const { return m_now(); }
-
-private:
-    void registerApp(const QString& installUrl, const PackageRecord& record,
-                     std::function<void(const QString&)> completion);
-    void endWith(ProcessState state);
     // "\n\n" and the preflight's blocking and warning messages, one a line; "" without any.
     QString preflightNotes() const;
     void stopInspector();
 
+    Kind m_kind;
     QUrl m_url;
     StatusSink& m_view;
     ClientFactory m_makeClient;

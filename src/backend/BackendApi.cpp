@@ -212,7 +212,7 @@ void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> 
                                                                        const QString& message) {
             const QJsonValue response = result.toObject().value(QStringLiteral("response"));
             const QJsonValue url = response.toObject().value(QStringLiteral("url"));
-            if (!succeeded(result) || !response.isObject() || !url.isString()) {
+            if (!succeeded(result) || !response.isObject() || !url.isString() || url.toString().isEmpty()) {
                 logLine(QStringLiteral("createapp failed: ") + failureReason(result, isError, message));
                 report(onFailure, result, isError, message);
                 return;

@@ -33,7 +33,8 @@ public:
     // GET app/<userId>, in answer order; the whole list is dropped for one non-text value.
     void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
                    QObject* context = nullptr, Failure onFailure = {}) const;
-    // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url".
+    // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url"
+    // (an empty link is no answer).
     void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
                    QObject* context = nullptr, Failure onFailure = {}) const;
     // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;

@@ -60,9 +60,18 @@ QNetworkAccessManager* manager() {
     return instance;
 }
 
-int timeoutMs() {
+int timeoutSeconds() {
     const int seconds = Config::instance().intValue(ConfigKey::BackendRequestTimeoutSeconds);
-    return (seconds > 0 ? seconds : 30) * 1000;
+    return seconds > 0 ? seconds : 30;
+}
+
+// One sentence for an exchange that got no HTTP answer. Nothing here aborts a reply, so a
+// cancelled one is the transfer time-out.
+QString noAnswerText(const QNetworkReply& reply, int seconds) {
+    if (reply.error() == QNetworkReply::OperationCanceledError ||
+        reply.error() == QNetworkReply::TimeoutError)
+        return QStringLiteral("The Vantry server did not answer within %1 seconds.").arg(seconds);
+    return QStringLiteral("The Vantry server could not be reached (%1).").arg(reply.errorString());
 }
 
 // Runs fn on the main thread: at once when already there, else queued.
@@ -89,11 +98,12 @@ void startSend(const QUrl& url, const QString& method, const HttpHeaders& header
             bytes = QByteArray("");
         request.setRawHeader(name.toUtf8(), bytes);
     }
-    request.setTransferTimeout(timeoutMs());
+    const int seconds = timeoutSeconds();
+    request.setTransferTimeout(seconds * 1000);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     // sendCustomRequest carries a body for any verb, which GET needs here.
     QNetworkReply* reply = manager()->sendCustomRequest(request, method.toLatin1(), body);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done, seconds] {
         HttpReply out;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         // An HTTP error status still carries the backend's JSON answer; only a missing
@@ -103,7 +113,7 @@ void startSend(const QUrl& url, const QString& method, const HttpHeaders& header
         if (reply->isOpen())
             out.body = reply->readAll();
         if (!out.transportOk)
-            out.errorText = reply->errorString();
+            out.errorText = noAnswerText(*reply, seconds);
         reply->deleteLater();
         (*done)(out);
     });

@@ -23,7 +23,7 @@ struct HttpReply {
     bool transportOk = false; // false: no HTTP answer at all (refused, timed out, DNS, …)
     int status = 0;
     QByteArray body;
-    QString errorText; // empty when transportOk
+    QString errorText; // one sentence naming the cause; empty when transportOk
 };
 
 // The one generic request routine of the backend client. Every completion runs on the main

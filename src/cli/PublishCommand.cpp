@@ -1,8 +1,8 @@
 #include "cli/PublishCommand.h"
 
-#include "app/HostingBackend.h"
-#include "app/NewAPKProcessController.h"
+#include "app/HostingJob.h"
 #include "app/NewProcessController.h"
+#include "app/session/AccountReady.h"
 #include "cli/CliStatusSink.h"
 #include "cli/InspectCommand.h"
 #include "core/Log.h"
@@ -13,7 +13,6 @@
 #include "storage/dropbox/DropboxAuth.h"
 #include "storage/selfhosted/SelfHostedCredentials.h"
 #include "storage/zoho/ZohoAuthentication.h"
-#include "storage/zoho/ZohoWDClient.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -142,8 +141,8 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         return usage(positional.isEmpty() ? QStringLiteral("missing PACKAGE")
                                           : QStringLiteral("more than one PACKAGE"));
     const QFileInfo package(positional.constFirst());
-    const bool ios = package.fileName().endsWith(QLatin1String(".ipa"));
-    if (!ios && !package.fileName().endsWith(QLatin1String(".apk")))
+    const std::optional<PackageKind> kind = packageKindOf(package.fileName());
+    if (!kind)
         return usage(QStringLiteral("%1 is not an .ipa or .apk package").arg(positional.constFirst()));
     if (!package.isFile() || !package.isReadable())
         return usage(QStringLiteral("cannot read %1").arg(positional.constFirst()));
@@ -205,26 +204,22 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     // Tests pass their own streams; only the process's real standard error can be a terminal.
     const bool terminal = ::isatty(STDERR_FILENO) == 1 && err.string() == nullptr;
     const QUrl url = QUrl::fromLocalFile(package.absoluteFilePath());
-    const auto makeClient = [provider] { return makeStorageClient(provider); };
     NewProcessController* job = nullptr;
     CliStatusSink sink(err, terminal, parser.isSet(quiet), [&job] { return job ? job->uploadSize() : 0; });
-    std::unique_ptr<NewProcessController> owned(ios ? new NewProcessController(url, sink)
-                                                    : new NewAPKProcessController(url, sink));
+    const std::unique_ptr<NewProcessController> owned = makeHostingJob(*kind, url, sink);
     job = owned.get();
     job->useInspection(*inspected.record, inspected.preflight);
     job->setAllowBlocking(parser.isSet(force));
-    job->setClientFactory(makeClient);
-    auto backend = std::make_shared<ZelkoHostingBackend>();
-    job->setBackend(backend);
+    job->setClientFactory([provider] { return makeStorageClient(provider); });
 
     QEventLoop loop;
     int exitStatus = -1;
     QString failure;
     QString step = QStringLiteral("Reading the %1 account").arg(label);
-    std::unique_ptr<ClientManager> accountClient = makeClient();
+    // The account's read and registration run in here; deleting it drops both.
+    auto account = std::make_unique<QObject>();
     const auto stopEverything = [&] {
-        accountClient->cancelTask();
-        backend->cancel();
+        account.reset();
         job->cancelAction();
     };
     const auto finish = [&](int code, const QString& message = {}) {
@@ -262,40 +257,18 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         deadline.start(timeoutSeconds * 1000);
 
     // The account that owns the upload is the one the backend records the app for.
-    accountClient->onFailure = [&](const QString& reason) {
-        finish(1, QStringLiteral("%1 did not give the account: %2").arg(label, reason));
+    AccountCallbacks callbacks;
+    callbacks.onRead = [&](const ZUser&) { step = QStringLiteral("Registering the user"); };
+    callbacks.onReady = [&](const ZUser&) {
+        if (exitStatus < 0)
+            job->start();
     };
-    accountClient->getUserData([&](const ZUser& user) {
-        if (exitStatus >= 0)
-            return;
-        currentUser() = user;
-        // WorkDrive goes on to find the user's private space, which its folder steps need.
-        if (provider == StorageProvider::Zoho && privateSpaceId().isEmpty()) {
-            auto* poll = new QTimer(&loop);
-            QObject::connect(poll, &QTimer::timeout, &loop, [&, poll] {
-                if (privateSpaceId().isEmpty() || exitStatus >= 0)
-                    return;
-                poll->stop();
-                backend->addNewUser(
-                    currentUser(),
-                    [&] {
-                        if (exitStatus < 0)
-                            job->start();
-                    },
-                    [&](const QString& reason) { finish(1, reason); });
-            });
-            poll->start(50);
-            return;
-        }
-        step = QStringLiteral("Registering the user");
-        backend->addNewUser(
-            user,
-            [&] {
-                if (exitStatus < 0)
-                    job->start();
-            },
-            [&](const QString& reason) { finish(1, reason); });
-    });
+    callbacks.onFailure = [&](AccountStep failed, const QString& reason) {
+        finish(1, failed == AccountStep::reading
+                      ? QStringLiteral("%1 did not give the account: %2").arg(label, reason)
+                      : reason);
+    };
+    makeAccountReady(provider, account.get(), callbacks);
     if (!parser.isSet(quiet)) {
         err << step << '\n';
         err.flush();
@@ -323,7 +296,7 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
             {QStringLiteral("size"), result.record.size},
             {QStringLiteral("provider"), QLatin1String(describe(provider).option)},
         };
-        if (ios)
+        if (*kind == PackageKind::Ipa)
             object.insert(QStringLiteral("manifestLink"), result.manifestLink);
         out << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
         return 0;

@@ -1,5 +1,6 @@
 #include "cli/SignInCommands.h"
 
+#include "app/session/AccountReady.h"
 #include "app/session/SignInSession.h"
 #include "app/session/SignInState.h"
 #include "app/session/SingleInstance.h"
@@ -187,8 +188,8 @@ int WhoamiCommand::run(const QStringList& args, QTextStream& out, QTextStream& e
     QEventLoop loop;
     int result = 1;
     QObject context;
-    SignInSession::readUser(
-        provider, &context,
+    readAccount(
+        storageProviderOf(provider), &context,
         [&](const ZUser& user) {
             out << describe(user, provider) << Qt::endl;
             result = 0;

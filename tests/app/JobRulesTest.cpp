@@ -3,7 +3,6 @@
 #include "JobSupport.h"
 
 #include "app/JobFormat.h"
-#include "app/JobValues.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
 
@@ -72,7 +71,7 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
                            "link " + folder + "/manifest.plist", "upload " + folder.toLower() + "/icon.png",
                            "link " + folder + "/icon.png", "upload " + folder.toLower() + "/qr.png",
                            "link " + folder + "/qr.png"}));
-    EXPECT_EQ(currentFileName(), QStringLiteral("My"));
+    EXPECT_EQ(j->outcome().currentFileName, QStringLiteral("My"));
     EXPECT_EQ(j->outcome().installUrl,
               JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
     ASSERT_EQ(backend->apps.size(), 1);
@@ -86,7 +85,7 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
     EXPECT_EQ(sink.dismissals, 0);
     j->leftAction();
     j->rightAction();
-    EXPECT_EQ(sink.copied, QStringList{resultLink()});
+    EXPECT_EQ(sink.copied, QStringList{j->outcome().resultLink});
     EXPECT_EQ(sink.dismissals, 1);
 }
 
@@ -164,13 +163,7 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
         {"manifest link", "link", "/manifest.plist", false, false, false, "share Data is not formatted"},
         {"manifest written", {}, {}, false, true, false, "Couldn't write to file"},
         {"inspection", {}, {}, true, false, false, "This file is not a valid iOS app package."},
-        {"registration",
-         {},
-         {},
-         false,
-         false,
-         true,
-         "The Vantry backend did not register the app: Invalid app id."},
+        {"registration", {}, {}, false, false, true, "The Vantry server refused the request: Invalid app id"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);

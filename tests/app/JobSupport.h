@@ -116,7 +116,6 @@ private:
 class FakeBackend : public HostingBackend {
 public:
     void createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) override;
-    void addNewUser(const ZUser&, std::function<void()> onDone, Failure) override { onDone(); }
     void cancel() override { ++cancels; }
 
     QList<Zapp> apps;
@@ -150,18 +149,15 @@ private:
 // A job whose inspection can be replaced.
 template <class Base> class TestJob : public Base {
 public:
-    using Base::Base;
+    TestJob(const QUrl& url, StatusSink& view) : Base(url, view) {
+        this->setInspectorFactory([this, own = this->inspectorFactory()]() -> Inspector* {
+            return useFakeInspector ? new FakeInspector(record, preflight, &inspectorDestroyed) : own();
+        });
+    }
     bool useFakeInspector = false;
     std::optional<PackageRecord> record; // delivered by the fake inspector; none: it never answers
     Preflight preflight;                 // what the fake inspector found
     bool inspectorDestroyed = false;
-
-protected:
-    Inspector* makeInspector() const override {
-        if (!useFakeInspector)
-            return Base::makeInspector();
-        return new FakeInspector(record, preflight, const_cast<bool*>(&inspectorDestroyed));
-    }
 };
 using IosJob = TestJob<NewProcessController>;
 using AndroidJob = TestJob<NewAPKProcessController>;

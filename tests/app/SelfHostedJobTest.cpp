@@ -2,7 +2,6 @@
 #include "JobSupport.h"
 
 #include "app/JobFormat.h"
-#include "app/JobValues.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
 #include "qrcode/QRCode.h"
@@ -100,9 +99,9 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     };
     EXPECT_EQ(sink.statuses, expected);
     EXPECT_EQ(sink.notifications, (QList<QPair<QString, QString>>{{"BigGame", "Task Completed"}}));
-    EXPECT_EQ(currentFileName(), QStringLiteral("BigGame"));
-    EXPECT_EQ(appFolderPath(), QStringLiteral("/Vantry/BigGame_") + kStamp);
-    EXPECT_EQ(resultLink(), link);
+    EXPECT_EQ(result.currentFileName, QStringLiteral("BigGame"));
+    EXPECT_EQ(result.appFolderPath, QStringLiteral("/Vantry/BigGame_") + kStamp);
+    EXPECT_EQ(result.resultLink, link);
     EXPECT_EQ(sink.percentages.constLast(), QStringLiteral("100.0 %"));
 
     // One job folder holding the package and the three generated files.
@@ -194,7 +193,7 @@ TEST_F(SelfHostedJob, UnreadablePackageAndRefusedRegistrationFailWithTheirReason
     k->start();
     ASSERT_TRUE(waitForEnd(*k));
     EXPECT_EQ(second.statuses.back(),
-              (Status{"Error", "The Vantry backend did not register the app: Invalid Authorization.",
+              (Status{"Error", "The Vantry server refused the request: Invalid Authorization",
                       ProcessState::failed}));
     EXPECT_FALSE(server->database().app(k->outcome().appId));
 }

@@ -128,12 +128,17 @@ TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
     Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, QStringLiteral("1"));
     const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x").arg(testsupport::freePort()));
     server.setAnswer(200, "{}", false);
-    for (const QUrl& target : {refused, url()}) {
+    // One sentence each, as a job shows it with "Error".
+    const std::pair<QUrl, QString> cases[] = {
+        {refused, QStringLiteral("The Vantry server could not be reached (Connection refused).")},
+        {url(), QStringLiteral("The Vantry server did not answer within 1 seconds.")}};
+    for (const auto& [target, message] : cases) {
         SCOPED_TRACE(target.toString().toStdString());
         const Outcome o = run(target, "GET", ResponseKind::dictionary);
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError);
         EXPECT_EQ(o.result, QJsonValue(QJsonObject()));
+        EXPECT_EQ(o.message, message);
     }
 }
 

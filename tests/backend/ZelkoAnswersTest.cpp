@@ -108,6 +108,7 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     const std::pair<QByteArray, const char*> bad[] = {
         {R"({"isSuccess":true,"response":{}})", "The Vantry server's answer was not understood."},
         {R"({"isSuccess":true,"response":{"url":5}})", "The Vantry server's answer was not understood."},
+        {R"({"isSuccess":true,"response":{"url":""}})", "The Vantry server's answer was not understood."},
         {R"({"isSuccess":false,"response":{"url":"https://v/x"}})", "The Vantry server refused the request."},
         {R"({"isSuccess":false,"response":"App limit reached"})",
          "The Vantry server refused the request: App limit reached"},

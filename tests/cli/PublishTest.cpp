@@ -147,6 +147,10 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     ASSERT_EQ(login.status, 0) << login.err.constData();
     EXPECT_TRUE(login.out.startsWith("Signed in as ")) << login.out.constData();
     EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
+    const CliRun whoami = runCli({"whoami"}, bare);
+    EXPECT_EQ(whoami.status, 0) << whoami.err.constData();
+    EXPECT_EQ(("Signed in as " + whoami.out).toStdString(), login.out.toStdString())
+        << whoami.err.constData();
 
     const QString package = makeIpa(dir + QStringLiteral("/AfterLogin.ipa"));
     const CliRun run = runCli({"publish", package, "--json", "--quiet"}, bare);

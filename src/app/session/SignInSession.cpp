@@ -1,17 +1,12 @@
 #include "app/session/SignInSession.h"
 
-#include "backend/BackendApi.h"
-#include "backend/Zelko.h"
+#include "app/session/AccountReady.h"
 #include "backend/records/ZUser.h"
-#include "core/Config.h"
-#include "core/Log.h"
-#include "storage/ClientManager.h"
 #include "storage/drive/GoogleSignIn.h"
 #include "storage/dropbox/DropboxSignIn.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoSignIn.h"
 
-#include <QJsonObject>
 #include <QTimer>
 
 namespace {
@@ -84,50 +79,16 @@ void SignInSession::flowEnded(const SignInResult& result, SignedInProvider provi
 
 void SignInSession::afterSignIn(SignedInProvider provider) {
     m_guard->start();
-    if (provider == SignedInProvider::SelfHosted) {
-        register_(m_selfHostedUser, provider);
-        return;
-    }
-    readUser(
-        provider, this, [this, provider](const ZUser& user) { register_(user, provider); },
-        [this](const QString& failure) { fail(failure); });
-}
-
-void SignInSession::readUser(SignedInProvider provider, QObject* context,
-                             std::function<void(const ZUser&)> onUser,
-                             std::function<void(const QString&)> onFailure) {
-    StorageProvider kind = StorageProvider::Zoho;
-    if (provider == SignedInProvider::Dropbox)
-        kind = StorageProvider::Dropbox;
-    else if (provider == SignedInProvider::Drive)
-        kind = StorageProvider::Drive;
-    ClientManager* client = makeStorageClient(kind).release();
-    client->setParent(context);
-    QPointer<ClientManager> alive(client);
-    client->onFailure = [alive, onFailure](const QString& reason) {
-        if (alive)
-            alive->deleteLater();
-        onFailure(reason);
+    AccountCallbacks callbacks;
+    callbacks.onReady = [this, provider](const ZUser& user) {
+        m_guard->stop();
+        emit signedIn(user, provider);
     };
-    client->getUserData([alive, onUser](const ZUser& user) {
-        if (alive)
-            alive->deleteLater();
-        onUser(user);
-    });
-}
-
-void SignInSession::register_(const ZUser& user, SignedInProvider provider) {
-    Zelko::api().addNewUser(
-        user,
-        [this, user, provider] {
-            m_guard->stop();
-            currentUser() = user;
-            emit signedIn(user, provider);
-        },
-        this,
-        [this](const QString& reason) {
-            fail(QStringLiteral("The Vantry backend did not register the account: ") + reason);
-        });
+    callbacks.onFailure = [this](AccountStep, const QString& reason) { fail(reason); };
+    if (provider == SignedInProvider::SelfHosted)
+        registerAccount(m_selfHostedUser, this, std::move(callbacks));
+    else
+        makeAccountReady(storageProviderOf(provider), this, std::move(callbacks));
 }
 
 void SignInSession::fail(const QString& message) {

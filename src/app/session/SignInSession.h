@@ -11,7 +11,7 @@ class SelfHostedSignIn;
 class QTimer;
 
 // The sign-in as the screens and vantry-cli see it: starts one provider flow, and after its
-// success reads the account (getUserData), registers it with the backend ("addnewuser") and only
+// success makes the account ready (makeAccountReady: read, registered with the backend) and only
 // on the backend's confirmation reports the signed-in state.
 class SignInSession : public QObject {
     Q_OBJECT
@@ -26,11 +26,6 @@ public:
     BrowserSignIn* flow() const { return m_flow; }
     void cancel();
 
-    // Reads the account of provider and hands it on, or a failure text.
-    static void readUser(SignedInProvider provider, QObject* context,
-                         std::function<void(const ZUser& user)> onUser,
-                         std::function<void(const QString& failure)> onFailure);
-
 signals:
     void signedIn(const ZUser& user, SignedInProvider provider);
     // A flow failed or was cancelled, or the account could not be read or registered.
@@ -41,7 +36,6 @@ signals:
 private:
     void flowEnded(const SignInResult& result, SignedInProvider provider);
     void afterSignIn(SignedInProvider provider);
-    void register_(const ZUser& user, SignedInProvider provider);
     void fail(const QString& message);
 
     QPointer<BrowserSignIn> m_flow;

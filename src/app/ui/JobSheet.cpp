@@ -1,6 +1,6 @@
 #include "app/ui/JobSheet.h"
 
-#include "app/NewAPKProcessController.h"
+#include "app/HostingJob.h"
 #include "app/NewProcessController.h"
 #include "app/ui/ProcessView.h"
 #include "app/ui/Theme.h"
@@ -23,10 +23,7 @@ JobSheet::JobSheet(QWidget* parent, const QUrl& package, PackageIntake::Kind kin
     connect(m_view, &ProcessView::dismissRequested, this, &QDialog::accept);
     if (package.isEmpty())
         return;
-    if (kind == PackageIntake::Kind::Apk)
-        m_job = std::make_unique<NewAPKProcessController>(package, *m_view);
-    else
-        m_job = std::make_unique<NewProcessController>(package, *m_view);
+    m_job = makeHostingJob(kind, package, *m_view);
     NewProcessController* job = m_job.get();
     connect(m_view, &ProcessView::leftClicked, job, &NewProcessController::leftAction);
     connect(m_view, &ProcessView::rightClicked, job, &NewProcessController::rightAction);

@@ -4,15 +4,6 @@
 
 namespace PackageIntake {
 
-std::optional<Kind> kindOf(const QString& fileName) {
-    const QString suffix = QFileInfo(fileName).suffix();
-    if (suffix.compare(QLatin1String("ipa"), Qt::CaseInsensitive) == 0)
-        return Kind::Ipa;
-    if (suffix.compare(QLatin1String("apk"), Qt::CaseInsensitive) == 0)
-        return Kind::Apk;
-    return std::nullopt;
-}
-
 Verdict judgePath(const QString& path) {
     Verdict v;
     v.path = path;
@@ -22,7 +13,7 @@ Verdict judgePath(const QString& path) {
         v.reason = QStringLiteral("%1 is a folder; drop an .ipa or .apk file").arg(name);
         return v;
     }
-    const auto kind = kindOf(name);
+    const auto kind = packageKindOf(name);
     if (!kind) {
         v.reason = QStringLiteral("%1 is not an .ipa or .apk file").arg(name);
         return v;

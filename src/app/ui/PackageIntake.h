@@ -1,16 +1,18 @@
 #pragma once
 
+#include "app/HostingJob.h"
+
 #include <QList>
 #include <QString>
 #include <QUrl>
 
 #include <optional>
 
-// Which packages the window takes. A package is known by its extension in any letter case
-// ("APP.IPA" is an iOS package); everything else is refused with a one-line reason.
+// Which packages the window takes: those packageKindOf knows; everything else is refused with a
+// one-line reason.
 namespace PackageIntake {
 
-enum class Kind { Ipa, Apk };
+using Kind = PackageKind;
 
 struct Verdict {
     std::optional<Kind> kind; // set when the file is taken
@@ -22,8 +24,5 @@ struct Verdict {
 Verdict judge(const QList<QUrl>& urls);
 // For a chosen or dropped path: the same, and the file must be readable.
 Verdict judgePath(const QString& path);
-
-// The extension alone, any letter case.
-std::optional<Kind> kindOf(const QString& fileName);
 
 } // namespace PackageIntake

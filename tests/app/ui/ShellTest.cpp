@@ -2,7 +2,6 @@
 // from its sheet, sign out from the settings pane.
 #include "UiTestSupport.h"
 
-#include "app/JobValues.h"
 #include "app/NewProcessController.h"
 #include "app/ui/AppShell.h"
 #include "app/ui/CreateView.h"
@@ -112,7 +111,7 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Process Complete"));
     EXPECT_TRUE(view()->leftButton()->isVisible());
     EXPECT_FALSE(view()->imageView()->pixmap().isNull());
-    const QString link = resultLink();
+    const QString link = job()->outcome().resultLink;
     EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
     EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
 
@@ -126,7 +125,6 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
 
 // The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once.
 TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
-    appFolderPath().clear();
     dropPackage(QStringLiteral("HelloVantry.ipa"), false);
     ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
     EXPECT_EQ(job()->state(), ProcessState::failed);
@@ -134,7 +132,7 @@ TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
     EXPECT_TRUE(view()->detailLabel()->text().contains(
         QLatin1String("This build is not signed: iPhones and iPads refuse to install it.")))
         << view()->detailLabel()->text().toStdString();
-    EXPECT_TRUE(appFolderPath().isEmpty()) << "the job reached the folder step";
+    EXPECT_TRUE(job()->outcome().appFolderPath.isEmpty()) << "the job reached the folder step";
 }
 
 TEST_F(ShellTest, CancelFromTheSheet) {
