@@ -183,13 +183,15 @@ std::optional<QString> ParseIPA::iconBase(const QVariantMap& info) {
     const QVariantList list = files.toList();
     if (list.isEmpty() || list.constFirst().typeId() != QMetaType::QString)
         return std::nullopt;
-    // The first entry, not the largest: list order decides.
-    return list.constFirst().toString();
+    // The first entry, not the largest: list order decides. A name leading out of the bundle
+    // would make the upload publish some other file.
+    const QString name = list.constFirst().toString();
+    return isPlainRelativePath(name) ? std::optional(name) : std::nullopt;
 }
 
 QStringList ParseIPA::iconCandidates(const QVariantMap& info) {
     const std::optional<QString> base = iconBase(info);
-    if (!base || base->isEmpty())
+    if (!base)
         return {};
     QStringList names;
     for (const QString& name : {*base + QStringLiteral(".png"), *base + QStringLiteral("@2x.png"), *base,
