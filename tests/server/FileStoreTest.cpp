@@ -13,6 +13,12 @@
 
 #include <httplib.h>
 
+#include <ctime>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 std::string tempRoot() {
@@ -30,6 +36,30 @@ QStringList filesUnder(const QString& root) {
     out.sort();
     return out;
 }
+
+// How often a folder itself was opened or read since the watch began: a lookup that lists it
+// shows here.
+class FolderReads {
+public:
+    explicit FolderReads(const std::string& folder) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        EXPECT_GE(::inotify_add_watch(m_fd, folder.c_str(), IN_OPEN | IN_ACCESS), 0);
+    }
+    ~FolderReads() { ::close(m_fd); }
+    int count() const {
+        int reads = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t got; (got = ::read(m_fd, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                reads += event->len == 0; // the folder itself, not an entry in it
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        return reads;
+    }
+
+private:
+    int m_fd;
+};
 
 // The service in this process on a free loopback port.
 struct StorageServer {
@@ -221,4 +251,38 @@ TEST(StorageApi, LinksNameTheStoredCaseAndMeDescribesTheOwner) {
         << defaults.ownerId.toStdString();
     EXPECT_FALSE(defaults.ownerName.isEmpty());
     EXPECT_TRUE(defaults.ownerEmail.contains(QLatin1Char('@')));
+}
+
+TEST(FileStore, MissingNamesInALargeFolderDoNotListIt) {
+    FileStore store(tempRoot());
+    const std::string vantry = store.root() + "/Vantry";
+    ASSERT_EQ(::mkdir(vantry.c_str(), 0755), 0);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(::mkdir((vantry + "/Job_" + std::to_string(i)).c_str(), 0755), 0);
+    // As if the folder had last changed that long ago (an existing data folder).
+    const auto changedAgo = [&](time_t seconds) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, vantry.c_str(), times, 0), 0);
+    };
+    changedAgo(3600);
+    EXPECT_FALSE(store.file("Vantry/Missing/App.ipa"));
+    // Something else adds a folder; the next lookup sees it.
+    ASSERT_EQ(::mkdir((vantry + "/Copied_In").c_str(), 0755), 0);
+    changedAgo(1800);
+    EXPECT_EQ(store.resolve("vantry/copied_in"), vantry + "/Copied_In");
+
+    const FolderReads reads(vantry);
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_FALSE(store.file("Vantry/Missing_" + std::to_string(i) + "/App.ipa"));
+        EXPECT_EQ(store.resolve("vantry/JOB_" + std::to_string(i)), vantry + "/Job_" + std::to_string(i));
+    }
+    // The store's own additions are found in any spelling.
+    ASSERT_EQ(store.createFolder("Vantry/New_Job"), std::optional<bool>(false));
+    EXPECT_EQ(store.createFolder("vantry/NEW_JOB"), std::optional<bool>(true));
+    auto upload = store.beginUpload("vantry/Notes.txt");
+    ASSERT_TRUE(upload && upload->append("n", 1) && upload->commit());
+    const auto notes = store.file("VANTRY/notes.TXT");
+    ASSERT_TRUE(notes);
+    EXPECT_EQ(notes->path, "Vantry/Notes.txt");
+    EXPECT_EQ(reads.count(), 0);
 }
