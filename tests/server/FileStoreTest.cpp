@@ -13,10 +13,13 @@
 
 #include <httplib.h>
 
+#include <barrier>
+#include <cctype>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -285,4 +288,62 @@ TEST(FileStore, MissingNamesInALargeFolderDoNotListIt) {
     ASSERT_TRUE(notes);
     EXPECT_EQ(notes->path, "Vantry/Notes.txt");
     EXPECT_EQ(reads.count(), 0);
+}
+
+TEST(FileStore, SpellingsOfOneNewNameEndAsOneEntry) {
+    FileStore once(tempRoot());
+    // Two uploads of one new file begun in two spellings: the later replaces the earlier.
+    auto first = once.beginUpload("Job/App.ipa");
+    auto second = once.beginUpload("JOB/APP.IPA");
+    ASSERT_TRUE(first && second && first->append("1", 1) && second->append("22", 2));
+    ASSERT_TRUE(first->commit() && second->commit());
+    EXPECT_EQ(filesUnder(QString::fromStdString(once.root())),
+              (QStringList{QStringLiteral("Job"), QStringLiteral("Job/App.ipa")}));
+    EXPECT_EQ(once.file("job/app.ipa")->size, 2u);
+
+    // Every round, each thread asks for a new folder in its own spelling at the same moment: odd
+    // threads create it and store a file of their own, even ones upload a shared name.
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 60;
+    FileStore store(tempRoot());
+    const QString root = QString::fromStdString(store.root());
+    const auto spelled = [](std::string text, int variant) {
+        for (size_t k = 0; k < text.size(); ++k)
+            if (((variant + 1) >> (k % 3)) & 1)
+                text[k] = char(std::toupper(static_cast<unsigned char>(text[k])));
+        return text;
+    };
+    const auto fileOf = [](int thread) {
+        return thread % 2 ? "f" + std::to_string(thread) : std::string("app.ipa");
+    };
+    std::barrier together(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                together.arrive_and_wait();
+                const std::string folder = spelled("vantry/job_" + std::to_string(round), t);
+                if (t % 2) {
+                    EXPECT_TRUE(store.createFolder(folder));
+                }
+                auto upload = store.beginUpload(folder + "/" + spelled(fileOf(t), t));
+                EXPECT_TRUE(upload && upload->append("x", 1) && upload->commit()) << folder;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    const QStringList top = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    ASSERT_EQ(top.size(), 1) << top.join(' ').toStdString();
+    EXPECT_EQ(QDir(root + '/' + top[0]).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), kRounds);
+    int misses = 0; // files not found under some spelling of their folder
+    for (int round = 0; round < kRounds; ++round)
+        for (int asked = 0; asked < kThreads; ++asked)
+            for (int t = 0; t < kThreads; ++t)
+                misses += !store.file(spelled("vantry/job_" + std::to_string(round), asked) + "/" +
+                                      spelled(fileOf(t), asked));
+    EXPECT_EQ(misses, 0);
+    int files = 0;
+    for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++files;
+    EXPECT_EQ(files, kRounds * (1 + kThreads / 2)) << "one shared file and one per odd thread";
 }

@@ -101,6 +101,7 @@ std::string FileStore::relativePath(const std::string& resolved) const {
 }
 
 std::optional<bool> FileStore::createFolder(const std::string& relative, std::string* error) const {
+    const std::unique_lock<std::mutex> naming = m_names->naming();
     bool made = false;
     if (!walk(relative, Make::All, &made, error))
         return std::nullopt;
@@ -208,10 +209,16 @@ bool FileUpload::commit() {
     return true;
 }
 
+// Another upload may have stored this name in another letter case since this one began: that
+// file is replaced then, so a folder never holds two spellings of one name.
 bool FileUpload::moveIntoPlace() {
-    const std::string target = m_folder + '/' + m_name;
-    return m_names->change(m_folder, m_name,
-                           [&] { return ::rename(m_tempPath.c_str(), target.c_str()) == 0; });
+    const std::unique_lock<std::mutex> naming = m_names->naming();
+    std::string name = m_name;
+    struct stat st {};
+    if (::lstat((m_folder + '/' + name).c_str(), &st) != 0)
+        name = m_names->find(m_folder, name).value_or(name);
+    const std::string target = m_folder + '/' + name;
+    return m_names->change(m_folder, name, [&] { return ::rename(m_tempPath.c_str(), target.c_str()) == 0; });
 }
 
 void FileUpload::abort() {
@@ -260,6 +267,7 @@ private:
 
 std::unique_ptr<ObjectStore::Upload> FileStore::beginUpload(const std::string& relative,
                                                             std::string* error) const {
+    const std::unique_lock<std::mutex> naming = m_names->naming();
     const std::optional<std::string> path = walk(relative, Make::Parents, nullptr, error);
     if (!path)
         return nullptr;

@@ -34,6 +34,10 @@ public:
     // and otherwise only entries find() never offers. Returns what apply returned.
     bool change(const std::string& folder, const std::string& added, const std::function<bool()>& apply);
 
+    // Held while a spelling is chosen and then made (a folder, or a file renamed into place), so
+    // that two spellings of one new name asked for at once end as one entry.
+    std::unique_lock<std::mutex> naming() { return std::unique_lock<std::mutex>(m_naming); }
+
 private:
     struct Folder;
     // These run under m_mutex.
@@ -42,7 +46,8 @@ private:
     void keep(const std::string& folder, std::unique_ptr<Folder> listing);
     void forget(const std::string& folder);
 
-    std::mutex m_mutex; // guards what follows
+    std::mutex m_naming;
+    std::mutex m_mutex; // guards what follows; never held while waiting for m_naming
     std::unordered_map<std::string, std::unique_ptr<Folder>> m_folders;
     size_t m_kept = 0; // names in all kept folders: each costs its length + 17 bytes
     uint64_t m_uses = 0;
