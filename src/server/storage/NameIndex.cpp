@@ -101,7 +101,7 @@ struct NameIndex::Folder {
 NameIndex::NameIndex() = default;
 NameIndex::~NameIndex() = default;
 
-std::unique_ptr<NameIndex::Folder> NameIndex::read(const std::string& folder) const {
+std::unique_ptr<NameIndex::Folder> NameIndex::read(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return nullptr;
@@ -172,12 +172,27 @@ std::optional<std::string> NameIndex::find(const std::string& folder, const std:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto kept = m_folders.find(folder);
-        if (kept == m_folders.end() || !kept->second->settled || !kept->second->matches(st))
-            return relist(folder, folded);
-        kept->second->lastUse = ++m_uses;
-        offered = kept->second->lookup(folded);
-        if (!offered)
+        if (kept != m_folders.end()) {
+            // Under the lock: one thread reads the large folder again, the others wait for it.
+            if (!kept->second->settled || !kept->second->matches(st))
+                return relist(folder, folded);
+            kept->second->lastUse = ++m_uses;
+            offered = kept->second->lookup(folded);
+            if (!offered)
+                return std::nullopt;
+        }
+    }
+    if (!offered) {
+        // Not kept, so far small: read without the lock, so misses in other folders do not wait.
+        std::unique_ptr<Folder> listing = read(folder);
+        if (!listing)
             return std::nullopt;
+        std::optional<std::string> found = listing->lookup(folded);
+        if (listing->slots.size() >= kKeepFrom) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            keep(folder, std::move(listing));
+        }
+        return found;
     }
     if (::lstat((folder + '/' + *offered).c_str(), &st) == 0)
         return offered;

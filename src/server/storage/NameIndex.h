@@ -40,8 +40,9 @@ public:
 
 private:
     struct Folder;
+    // The names in folder now; touches no member.
+    static std::unique_ptr<Folder> read(const std::string& folder);
     // These run under m_mutex.
-    std::unique_ptr<Folder> read(const std::string& folder) const;
     std::optional<std::string> relist(const std::string& folder, const std::string& folded);
     void keep(const std::string& folder, std::unique_ptr<Folder> listing);
     void forget(const std::string& folder);
