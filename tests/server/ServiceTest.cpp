@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,7 +18,11 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -123,6 +128,50 @@ TEST_F(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
         answer += socket.readAll();
     EXPECT_EQ(answer.count("HTTP/1.1 200"), 2) << answer.constData();
     EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
+}
+
+// What the data folder holds is the service's alone, also when an earlier server left it open.
+TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
+    const QString parent = testsupport::makeTempDir(QStringLiteral("modes"));
+    const QString earlier = parent + QStringLiteral("/earlier");
+    testsupport::writeFile(earlier + QStringLiteral("/vantry.sqlite3"), {});
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier + QStringLiteral("/vantry.sqlite3")).constData(), 0644), 0);
+    for (const QString& dir : {parent + QStringLiteral("/new/data"), earlier}) {
+        SCOPED_TRACE(dir.toStdString());
+        ServerOptions options;
+        options.dataDir = dir;
+        auto instance = startServer(options);
+        ASSERT_TRUE(instance);
+        const auto mode = [](const QString& path) {
+            struct stat st {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        EXPECT_EQ(mode(dir), 0700);
+        for (const char* name :
+             {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
+            EXPECT_EQ(mode(dir + QLatin1Char('/') + QLatin1String(name)), 0600) << name;
+    }
+}
+
+// A full disk leaves reads and stat() working; the health check writes to find out. Here no
+// file may grow at all while it asks (the signal that would stop the process is ignored).
+TEST_F(ServiceTest, HealthReportsStorageThatTakesNoWrites) {
+    httplib::Client c = client();
+    ASSERT_EQ(status(c.Get("/healthz")), 200);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = limit;
+    full.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const auto answer = c.Get("/healthz");
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(status(answer), 503);
+    EXPECT_EQ(answer->body,
+              "{\"status\":\"unavailable\",\"database\":\"unwritable\",\"storage\":\"unwritable\"}\n");
+    EXPECT_EQ(status(c.Get("/healthz")), 200);
 }
 
 class ServiceOnEngine : public ::testing::TestWithParam<TestEngine> {};

@@ -1,5 +1,6 @@
 #include "server/database/SqliteDatabase.h"
 
+#include "server/PrivateFiles.h"
 #include "server/database/Schema.h"
 
 #include <QDateTime>
@@ -160,10 +161,13 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
     if (!error)
         error = &ignored;
     const QString folder = QFileInfo(filePath).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder, false)) {
         *error = QStringLiteral("cannot create the data folder %1").arg(folder);
         return nullptr;
     }
+    // SQLite gives the -wal and -shm files it makes the database's own mode.
+    if (!makePrivateFile(filePath, {"-wal", "-shm"}, error))
+        return nullptr;
     const QByteArray path = QFile::encodeName(filePath);
     std::vector<sqlite3*> pool;
     const auto fail = [&pool]() {
