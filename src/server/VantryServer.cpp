@@ -94,6 +94,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.maxCrashReportBytes = int(options.maxCrashReportBytes);
     api.crashReportsPerMinute = options.crashReportsPerMinute;
     api.registrationsPerMinute = options.registrationsPerMinute;
+    api.appsPerMinute = options.appsPerMinute;
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();

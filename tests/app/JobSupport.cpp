@@ -127,3 +127,11 @@ void FakeBackend::createApp(const Zapp& app, std::function<void(const QString&)>
 bool waitForEnd(const NewProcessController& job, int timeoutMs) {
     return testsupport::waitUntil([&] { return !isRunning(job.state()); }, timeoutMs);
 }
+
+bool signUpWithBackend(const QString& baseUrl, const ZUser& user) {
+    ZelkoHostingBackend backend(baseUrl);
+    std::optional<bool> registered;
+    backend.addNewUser(
+        user, [&] { registered = true; }, [&](const QString&) { registered = false; });
+    return testsupport::waitUntil([&] { return registered.has_value(); }) && *registered;
+}

@@ -2,6 +2,7 @@
 // from its sheet, sign out from the settings pane.
 #include "UiTestSupport.h"
 
+#include "app/HostingBackend.h"
 #include "app/JobValues.h"
 #include "app/NewProcessController.h"
 #include "app/ui/AppShell.h"
@@ -50,6 +51,13 @@ protected:
         config.set(ConfigKey::SelfHostedUrl, server->localUrl());
         config.set(ConfigKey::SelfHostedToken, server->storageToken());
         Preferences::setFlag(Preferences::isSelfHosted, true);
+        // Signed in before: the backend knows the user (it keeps records only for registered ones).
+        ZelkoHostingBackend backend(server->localUrl());
+        bool registered = false;
+        backend.addNewUser(
+            ZUser{options.ownerName, options.ownerEmail, options.ownerId, {}}, [&] { registered = true; },
+            [](const QString&) {});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return registered; }));
         shell = std::make_unique<AppShell>();
         shell->showMainPanes();
         shell->window()->show();
