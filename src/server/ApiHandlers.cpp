@@ -5,8 +5,8 @@
 #include "server/Database.h"
 #include "server/Limits.h"
 #include "server/Router.h"
+#include "server/UserSecrets.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -71,22 +71,6 @@ ApiResponse storageFailure() {
     return ApiResponse::failure(500, QStringLiteral("Storage failure"));
 }
 
-// Secrets are kept only as hashes: a copied database does not hand out logins.
-QString hashOf(const QString& secret) {
-    if (secret.isEmpty())
-        return {};
-    return QString::fromLatin1(QCryptographicHash::hash(secret.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-bool constantTimeEquals(const QByteArray& a, const QByteArray& b) {
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
-
 QString lower(const char* header) {
     return QString::fromLatin1(header).toLower();
 }
@@ -105,7 +89,12 @@ ApiHandlers::ApiHandlers(Database& database, Settings settings)
                                                  database.sharedState(), QStringLiteral("crash"))),
       m_registrationLimit(std::make_unique<RateLimiter>(m_settings.registrationsPerMinute,
                                                         std::chrono::seconds(60), database.sharedState(),
-                                                        QStringLiteral("registration"))) {}
+                                                        QStringLiteral("registration"))),
+      m_appsByUser(std::make_unique<RateLimiter>(m_settings.appsPerMinute, std::chrono::seconds(60),
+                                                 database.sharedState(), QStringLiteral("apps-user"))),
+      m_appsByAddress(std::make_unique<RateLimiter>(m_settings.appsPerMinute, std::chrono::seconds(60),
+                                                    database.sharedState(), QStringLiteral("apps-address"))),
+      m_secrets(std::make_unique<UserSecrets>(database, m_settings.secretLife, m_settings.clock)) {}
 
 ApiHandlers::~ApiHandlers() = default;
 
@@ -119,27 +108,8 @@ bool ApiHandlers::isAllowedAppUrl(const QString& url) {
     return (scheme == QLatin1String("https") || scheme == QLatin1String("http")) && !parsed.host().isEmpty();
 }
 
-std::optional<QByteArray> ApiHandlers::secretHashOf(const QString& userid) {
-    {
-        std::lock_guard lock(m_secretsMutex);
-        const auto known = m_knownSecrets.constFind(userid);
-        if (known != m_knownSecrets.constEnd())
-            return *known;
-    }
-    const std::optional<QString> stored = m_database.secretHash(userid);
-    if (!stored)
-        return std::nullopt;
-    QByteArray hash = stored->toLatin1();
-    if (!hash.isEmpty()) {
-        std::lock_guard lock(m_secretsMutex);
-        if (m_knownSecrets.size() >= kKnownSecretsLimit)
-            m_knownSecrets.clear(); // a crude bound; the busy users come back at once
-        m_knownSecrets.insert(userid, hash);
-    }
-    return hash;
-}
-
-std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiResponse* error) {
+std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiResponse* error,
+                                           bool mustBeRegistered) {
     const QString id = request.header(kAuthorization);
     if (id.isEmpty()) {
         *error = ApiResponse::failure(401, QStringLiteral("Authorization required"));
@@ -149,18 +119,22 @@ std::optional<QString> ApiHandlers::caller(const ApiRequest& request, ApiRespons
         *error = ApiResponse::failure(401, QStringLiteral("Invalid Authorization"));
         return std::nullopt;
     }
-    const std::optional<QByteArray> stored = secretHashOf(id);
-    if (!stored) {
-        *error = storageFailure();
+    switch (m_secrets->verify(id, request.header(lower(kSecretHeader)))) {
+    case UserSecrets::Verdict::Accepted:
+        return id;
+    case UserSecrets::Verdict::Unregistered:
+        if (!mustBeRegistered)
+            return id;
+        *error = ApiResponse::failure(401, QStringLiteral("Unknown user: register with /addnewuser first"));
         return std::nullopt;
-    }
-    // A user without a secret (never registered, or registered before secrets) is taken on trust.
-    if (!stored->isEmpty() &&
-        !constantTimeEquals(hashOf(request.header(lower(kSecretHeader))).toLatin1(), *stored)) {
+    case UserSecrets::Verdict::Refused:
         *error = ApiResponse::failure(401, QStringLiteral("The user's secret is missing or wrong"));
         return std::nullopt;
+    case UserSecrets::Verdict::Failed:
+        break;
     }
-    return id;
+    *error = storageFailure();
+    return std::nullopt;
 }
 
 ApiResponse ApiHandlers::guarded(const ApiRequest& request,
@@ -215,7 +189,8 @@ void ApiHandlers::registerRoutes(Router& router) {
 
 std::optional<ApiResponse> ApiHandlers::admit(const ApiRequest& request, bool needsCaller) {
     if (!m_settings.accessKey.isEmpty() &&
-        !constantTimeEquals(request.header(lower(kAccessKeyHeader)).toUtf8(), m_settings.accessKey.toUtf8()))
+        !UserSecrets::constantTimeEquals(request.header(lower(kAccessKeyHeader)).toUtf8(),
+                                         m_settings.accessKey.toUtf8()))
         return ApiResponse::failure(401, QStringLiteral("This server needs its access key"));
     ApiResponse error;
     if (needsCaller && !caller(request, &error))
@@ -243,7 +218,7 @@ ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
     const Database::UserSave saved = m_database.saveUser(
         StoredUser{userid, fields->value(QStringLiteral("email")), fields->value(QStringLiteral("username")),
                    fields->value(QStringLiteral("photoURL"))},
-        hashOf(request.header(lower(kSecretHeader))), hashOf(secret));
+        UserSecrets::hashOf(request.header(lower(kSecretHeader))), UserSecrets::hashOf(secret));
     // A new secret rides beside "response", where clients that do not know it never look.
     const auto withSecret = [&secret](ApiResponse r) {
         r.body.chop(1);
@@ -252,6 +227,8 @@ ApiResponse ApiHandlers::addNewUser(const ApiRequest& request) {
         r.body.append('}');
         return r;
     };
+    if (saved == Database::UserSave::Added || saved == Database::UserSave::UpdatedAndSecretSet)
+        m_secrets->issued(userid, secret);
     switch (saved) {
     case Database::UserSave::Added:
         return withSecret(ApiResponse::success(201, QStringLiteral("User added")));
@@ -348,9 +325,14 @@ QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
 
 ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     ApiResponse error;
-    const auto user = caller(request, &error);
+    // Every record gets a public page that redirects to its link: only registered users make them.
+    const auto user = caller(request, &error, true);
     if (!user)
         return error;
+    if (const std::optional<int> wait = m_appsByAddress->take(request.peer))
+        return tooMany(*wait, QStringLiteral("Too many apps from this address"));
+    if (const std::optional<int> wait = m_appsByUser->take(*user))
+        return tooMany(*wait, QStringLiteral("Too many apps for this user"));
     const auto object = bodyObject(request, &error);
     if (!object)
         return error;

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +15,7 @@ class Database;
 class RateLimiter;
 struct StoredApp;
 class Router;
+class UserSecrets;
 
 // The JSON API the desktop application and vantry-cli talk to. Every answer is
 // {"isSuccess": bool, "response": …}; the Authorization header carries the caller's user id,
@@ -31,6 +34,12 @@ public:
         int maxCrashReportBytes = 64 * 1024;
         int crashReportsPerMinute = 5;   // per client address; 0: unlimited
         int registrationsPerMinute = 20; // /addnewuser per client address; 0: unlimited
+        int appsPerMinute = 120;         // /createapp per user, and per client address; 0: unlimited
+        // How long a secret hash read from the database is trusted without reading it again: a
+        // secret the operator resets stops working within this time on every instance.
+        std::chrono::milliseconds secretLife = std::chrono::seconds(5);
+        // The clock remembered secrets age by (empty: the steady clock).
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
 
     ApiHandlers(Database& database, Settings settings);
@@ -57,10 +66,10 @@ public:
 
 private:
     // The caller's user id once the Authorization header names a valid user and the request
-    // carries that user's secret (when it has one); otherwise the 401 answer.
-    std::optional<QString> caller(const ApiRequest& request, ApiResponse* error);
-    // The stored hash of the user's secret (empty: none), from memory when it was seen before.
-    std::optional<QByteArray> secretHashOf(const QString& userid);
+    // carries that user's secret (when it has one); otherwise the 401 answer. Ids that never
+    // registered are taken on trust for reading (they own nothing) unless registration is required.
+    std::optional<QString> caller(const ApiRequest& request, ApiResponse* error,
+                                  bool mustBeRegistered = false);
     // The "response" array of GET /app.
     static QByteArray appListJson(const QList<StoredApp>& apps);
     // The route's handler behind the deployment's access key.
@@ -74,11 +83,9 @@ private:
     Settings m_settings;
     std::unique_ptr<RateLimiter> m_crashLimit;
     std::unique_ptr<RateLimiter> m_registrationLimit;
-    // Secret hashes already read from the database. A user's secret, once set, never changes,
-    // so a known hash stays right on every instance; users without one are always asked for.
-    static constexpr qsizetype kKnownSecretsLimit = 100000;
-    std::mutex m_secretsMutex;
-    QHash<QString, QByteArray> m_knownSecrets;
+    std::unique_ptr<RateLimiter> m_appsByUser;
+    std::unique_ptr<RateLimiter> m_appsByAddress;
+    std::unique_ptr<UserSecrets> m_secrets;
     // Answers of GET /app by user, with the number of apps they hold; bounded in total size.
     struct AppList {
         qint64 count = 0;

@@ -48,6 +48,16 @@ struct StoredInstall {
     bool operator==(const StoredInstall&) const = default;
 };
 
+// A user id as the API sees it: whether it registered, and the hash of its secret (empty: none,
+// a user stored before secrets existed; "reset": the operator reset it, and no secret matches
+// until the next /addnewuser issues one).
+struct StoredSecret {
+    bool registered = false;
+    QString hash;
+
+    bool operator==(const StoredSecret&) const = default;
+};
+
 struct StoredCrash {
     QString name;
     QString reason;
@@ -83,16 +93,19 @@ public:
     enum class UserSave {
         Added,               // a new user, holding newSecretHash
         Updated,             // the caller proved the user's secret
-        UpdatedAndSecretSet, // a user without a secret (one stored before secrets), now newSecretHash
+        UpdatedAndSecretSet, // a user without a secret (stored before secrets, or reset), now newSecretHash
         Refused,             // the user has another secret
         Failed
     };
     // Adds or updates a user. A user that has a secret is updated only when presentedHash is it.
     virtual UserSave saveUser(const StoredUser& user, const QString& presentedHash,
                               const QString& newSecretHash) = 0;
-    // The hash of the user's secret; empty for an unknown user or one without a secret. Nothing
-    // when the database failed.
-    virtual std::optional<QString> secretHash(const QString& userid) = 0;
+    // Nothing when the database failed.
+    virtual std::optional<StoredSecret> secretOf(const QString& userid) = 0;
+    // Forgets the user's secret (the operator's reset for a lost or stolen one): no secret is
+    // accepted for the user until its next /addnewuser, which issues a new one. True when the
+    // user exists; nothing when the database failed.
+    virtual std::optional<bool> resetSecret(const QString& userid) = 0;
     virtual std::optional<StoredUser> user(const QString& userid) = 0;
 
     virtual Insert insertApp(const StoredApp& app) = 0;

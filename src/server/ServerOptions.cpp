@@ -153,6 +153,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         limit("registrations-per-minute",
               QStringLiteral("/addnewuser calls per address and minute (default: 20; 0: unlimited)."),
               &o.registrationsPerMinute, 0),
+        limit("apps-per-minute",
+              QStringLiteral("/createapp calls per user, and per address, and minute (default: 120; 0: "
+                             "unlimited)."),
+              &o.appsPerMinute, 0),
     };
     const QCommandLineOption maxCrash(
         QStringLiteral("max-crash-report"),
@@ -201,6 +205,11 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                        s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle});
     for (const Limit& l : limits)
         parser.addOption(l.option);
+    parser.addPositionalArgument(
+        QStringLiteral("reset-secret"),
+        QStringLiteral("reset-secret USERID: forget the user's (lost) secret in the database the options "
+                       "name, so that its next /addnewuser issues a new one; then exit."),
+        QStringLiteral("[reset-secret USERID]"));
 
     const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
         *output = QStringLiteral("vantry-server: ") + message;
@@ -215,8 +224,14 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         *exitCode = 0;
         return std::nullopt;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return bad(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+    if (const QStringList words = parser.positionalArguments(); !words.isEmpty()) {
+        if (words.constFirst() != QLatin1String("reset-secret"))
+            return bad(QStringLiteral("unexpected argument '%1'").arg(words.constFirst()));
+        if (words.size() != 2 || !userIdShape().match(words.at(1)).hasMatch())
+            return bad(
+                QStringLiteral("reset-secret wants one user id (1-128 characters of A-Z a-z 0-9 _ : -)"));
+        o.resetSecretOf = words.at(1);
+    }
 
     if (parser.isSet(listen)) {
         const QString value = parser.value(listen);

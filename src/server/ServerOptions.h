@@ -33,6 +33,7 @@ struct ServerOptions {
     int crashReportsPerMinute = 5;
     qint64 maxCrashReportBytes = 64 * 1024;
     int registrationsPerMinute = 20;
+    int appsPerMinute = 120; // /createapp per user, and per client address
     // The owner of the self-hosted storage, as GET /storage/me answers it; defaults describe
     // the account the server runs as.
     QString ownerId;
@@ -48,6 +49,8 @@ struct ServerOptions {
     QString s3SecretKey;             // AWS_SECRET_ACCESS_KEY
     QString s3SessionToken;          // AWS_SESSION_TOKEN
     std::optional<bool> s3PathStyle; // unset: path style exactly when an endpoint is given
+    // Set: run "reset-secret USERID" on the database (forget that user's secret) instead of serving.
+    QString resetSecretOf;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 

@@ -6,6 +6,7 @@
 #include "server/Database.h"
 #include "server/HealthCheck.h"
 #include "server/HttpTransport.h"
+#include "server/PrivateFiles.h"
 #include "server/Router.h"
 #include "server/SharedState.h"
 #include "server/pages/PageHandlers.h"
@@ -15,8 +16,18 @@
 #include "server/storage/s3/S3Store.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
+// A probe that answers only when it can also write, for what lives in a local folder.
+std::function<Health()> writableProbe(std::function<bool()> answers, const QString& folder) {
+    return [answers = std::move(answers), folder] {
+        if (!answers())
+            return Health::Unreachable;
+        return folder.isEmpty() || folderTakesWrites(folder) ? Health::Reachable : Health::Unwritable;
+    };
+}
+
 // Instances sharing a database share the token too: the first to start stores it, the others
 // read it. A token file left in the data folder by a single server is carried over, so its
 // clients keep working after the move.
@@ -40,6 +51,8 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
     server->m_options = options;
+    // Made here when missing; an earlier server's folder is tightened.
+    makePrivateFolder(options.dataDir, true);
     // One connection per worker thread plus one, so a request never waits for a connection.
     server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
     if (!server->m_database)
@@ -82,13 +95,22 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.maxCrashReportBytes = int(options.maxCrashReportBytes);
     api.crashReportsPerMinute = options.crashReportsPerMinute;
     api.registrationsPerMinute = options.registrationsPerMinute;
+    api.appsPerMinute = options.appsPerMinute;
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
     ObjectStore* files = server->m_files.get();
-    registerHealthRoute(*server->m_router,
-                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }},
-                         {QStringLiteral("storage"), [files] { return files->isReachable(); }}});
+    // A full disk leaves reads working: the local folders are checked with a write as well.
+    const QString url = options.databaseUrl();
+    const QString databaseFolder =
+        url.startsWith(QLatin1String("sqlite:")) ? QFileInfo(url.mid(7)).absolutePath() : QString();
+    const auto* fileStore = dynamic_cast<const FileStore*>(files);
+    const QString filesFolder = fileStore ? QString::fromStdString(fileStore->root()) : QString();
+    registerHealthRoute(
+        *server->m_router,
+        {{QStringLiteral("database"),
+          writableProbe([database] { return database->isAvailable(); }, databaseFolder)},
+         {QStringLiteral("storage"), writableProbe([files] { return files->isReachable(); }, filesFolder)}});
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),

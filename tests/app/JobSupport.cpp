@@ -1,5 +1,6 @@
 #include "JobSupport.h"
 
+#include "backend/BackendApi.h"
 #include "inspect/PackageFactory.h"
 
 #include <QImage>
@@ -126,4 +127,12 @@ void FakeBackend::createApp(const Zapp& app, std::function<void(const QString&)>
 
 bool waitForEnd(const NewProcessController& job, int timeoutMs) {
     return testsupport::waitUntil([&] { return !isRunning(job.state()); }, timeoutMs);
+}
+
+bool signUpWithBackend(const QString& baseUrl, const ZUser& user) {
+    const BackendApi backend(baseUrl);
+    std::optional<bool> registered;
+    backend.addNewUser(
+        user, [&] { registered = true; }, nullptr, [&](const QString&) { registered = false; });
+    return testsupport::waitUntil([&] { return registered.has_value(); }) && *registered;
 }

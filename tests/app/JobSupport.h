@@ -164,3 +164,7 @@ using AndroidJob = TestJob<NewAPKProcessController>;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
+
+// Registers the user with the backend at baseUrl, as sign-in does before any job (the backend
+// keeps records only for registered users); false when it refused or did not answer.
+bool signUpWithBackend(const QString& baseUrl, const ZUser& user);

@@ -32,6 +32,7 @@ TYPED_TEST(ProviderJob, IosJobRunsEveryStepAndRegistersTheApp) {
     if constexpr (std::is_same_v<TypeParam, WorkDriveFixture>) {
         ASSERT_TRUE(testsupport::waitUntil([] { return !privateSpaceId().isEmpty(); }));
     }
+    ASSERT_TRUE(signUpWithBackend(server->localUrl(), currentUser()));
 
     const QString package =
         makeIpa(testsupport::makeTempDir(QStringLiteral("pkg")) + QStringLiteral("/BigGame.ipa"));

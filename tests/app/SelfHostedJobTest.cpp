@@ -39,6 +39,7 @@ protected:
         files = options.dataDir + QStringLiteral("/files");
         Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
         currentUser().id = QStringLiteral("self:ann");
+        ASSERT_TRUE(signUpWithBackend(server->localUrl(), currentUser()));
         dir = testsupport::makeTempDir(QStringLiteral("job"));
     }
     void TearDown() override {

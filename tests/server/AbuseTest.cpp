@@ -135,6 +135,12 @@ TEST_P(AbuseOnEngine, KnowingAUserIdIsNotBeingThatUser) {
                   401);
         EXPECT_EQ(status(registerUser("alice", forged)), 401) << "the profile cannot be overwritten";
     }
+    // An id that never registered has nothing to prove, and gets no public pages either.
+    EXPECT_EQ(status(c.Post("/createapp", {{"Authorization", "mallory"}},
+                            appJson(QStringLiteral("mallory"), QStringLiteral("malloryapp")).toStdString(),
+                            "application/json")),
+              401);
+    EXPECT_FALSE(server->database().app(QStringLiteral("malloryapp")));
     EXPECT_EQ(server->database().user(QStringLiteral("alice"))->email, QStringLiteral("e"));
     EXPECT_EQ(server->database().appsOf(QStringLiteral("alice"))->size(), 1);
     // Bob's own secret does not open Alice's records.
@@ -170,7 +176,9 @@ TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
         GTEST_SKIP() << skipReason.toStdString();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("floodapp")), 201);
+    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("floodapp"), {},
+                      signUp(c, QStringLiteral("owner"))),
+              201);
     int redirects = 0;
     int limited = 0;
     std::string retryAfter;
@@ -285,6 +293,7 @@ TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     auto server = startServer();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
+    const std::string secret = signUp(c, QStringLiteral("owner"));
     const struct {
         const char* url;
         int status;
@@ -301,7 +310,7 @@ TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     for (const auto& k : cases) {
         SCOPED_TRACE(k.url);
         EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("url%1").arg(n++),
-                          {{QStringLiteral("appurl"), QString::fromLatin1(k.url)}}),
+                          {{QStringLiteral("appurl"), QString::fromLatin1(k.url)}}, secret),
                   k.status);
     }
     // A record stored before the check is not redirected to.

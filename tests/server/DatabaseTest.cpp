@@ -3,10 +3,15 @@
 #include "server/Database.h"
 #include "PostgresCluster.h"
 #include "ServerTestUtil.h"
+#include "server/ApiHandlers.h"
+#include "server/Router.h"
 #include "server/SharedState.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
 
 #include <sqlite3.h>
 
@@ -74,8 +79,8 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         EXPECT_EQ(db->app(QStringLiteral("oldapp"))->profilekind,
                   version >= 3 ? QStringLiteral("ad-hoc") : QString());
         EXPECT_EQ(db->installsOf(QStringLiteral("oldapp"))->size(), 1);
-        EXPECT_EQ(db->secretHash(QStringLiteral("ann")),
-                  version2 ? QStringLiteral("hash-of-ann") : QString());
+        EXPECT_EQ(db->secretOf(QStringLiteral("ann")),
+                  (StoredSecret{true, version2 ? QStringLiteral("hash-of-ann") : QString()}));
         // The columns the later steps added work.
         EXPECT_EQ(db->insertInstall({QStringLiteral("i2"), QStringLiteral("oldapp"), QStringLiteral("ios"),
                                      QStringLiteral("Old"), QStringLiteral("UA"), 0, true}),
@@ -92,6 +97,71 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         sqlite3_finalize(s);
         sqlite3_close(raw);
         ASSERT_TRUE(Database::open(QStringLiteral("sqlite:") + path, &error)) << error.toStdString();
+    }
+}
+
+// A database written before the profile columns existed opens with its apps intact; the new
+// keys are stored for new apps and come back on the app list only where they were sent.
+TEST(DatabaseMigration, OlderFileGainsTheProfileColumns) {
+    const QString folder = testsupport::makeTempDir(QStringLiteral("migration"));
+    sqlite3* old = nullptr;
+    ASSERT_EQ(
+        sqlite3_open(QFile::encodeName(folder + QLatin1Char('/') + Database::fileName()).constData(), &old),
+        SQLITE_OK);
+    const char* version2 = R"sql(
+CREATE TABLE users (userid TEXT PRIMARY KEY NOT NULL, email TEXT NOT NULL, username TEXT NOT NULL,
+    photo_url TEXT NOT NULL, created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL, secret_hash TEXT);
+CREATE TABLE apps (seq INTEGER PRIMARY KEY AUTOINCREMENT, appid TEXT NOT NULL UNIQUE, userid TEXT NOT NULL,
+    appname TEXT NOT NULL, appicon TEXT NOT NULL, appversion TEXT NOT NULL, appurl TEXT NOT NULL,
+    appdate TEXT NOT NULL, appsize TEXT NOT NULL, minos TEXT NOT NULL, qrlink TEXT NOT NULL,
+    appdescription TEXT NOT NULL, created_at INTEGER NOT NULL);
+CREATE TABLE installs (seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, appid TEXT NOT NULL,
+    platform TEXT NOT NULL, name TEXT NOT NULL, useragent TEXT NOT NULL, created_at INTEGER NOT NULL,
+    repeat INTEGER NOT NULL DEFAULT 0);
+INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink,
+    appdescription, created_at) VALUES ('old1', 'ann', 'Old', '', '1', 'https://f/x', 'd', '1 MB', '14', '', '', 1);
+INSERT INTO users VALUES ('ann', 'a@x', 'Ann', '', 1, 1, NULL);
+PRAGMA user_version = 2;
+)sql";
+    ASSERT_EQ(sqlite3_exec(old, version2, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(old);
+
+    for (int open = 0; open < 2; ++open) {
+        auto db = Database::open(Database::sqliteUrl(folder), nullptr);
+        ASSERT_TRUE(db);
+        const auto kept = db->app(QStringLiteral("old1"));
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->appname, QStringLiteral("Old"));
+        EXPECT_EQ(kept->profilekind, QString());
+        if (open == 0) {
+            ApiHandlers handlers(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.0});
+            Router router;
+            handlers.registerRoutes(router);
+            ApiRequest r;
+            r.method = QStringLiteral("POST");
+            r.path = QStringLiteral("/createapp");
+            r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
+            r.body = appJson(QStringLiteral("ann"), QStringLiteral("new1"),
+                             {{QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
+                              {QStringLiteral("profileexpiry"), QStringLiteral("2026-05-03")},
+                              {QStringLiteral("provisioneddevices"), QStringLiteral("12")}});
+            ASSERT_EQ(router.dispatch(r).status, 201);
+            r.method = QStringLiteral("GET");
+            r.path = QStringLiteral("/app/ann");
+            r.body.clear();
+            const QJsonArray apps = QJsonDocument::fromJson(router.dispatch(r).body)
+                                        .object()
+                                        .value(QStringLiteral("response"))
+                                        .toArray();
+            ASSERT_EQ(apps.size(), 2);
+            EXPECT_FALSE(apps.at(0).toObject().contains(QStringLiteral("profilekind")));
+            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("provisioneddevices")), QJsonValue("12"));
+            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("profileexpiry")), QJsonValue("2026-05-03"));
+        }
+        const auto added = db->app(QStringLiteral("new1"));
+        ASSERT_TRUE(added);
+        EXPECT_EQ(added->profilekind, QStringLiteral("ad-hoc"));
+        EXPECT_EQ(added->provisioneddevices, QStringLiteral("12"));
     }
 }
 
@@ -171,6 +241,7 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
+    c.set_default_headers({{"X-Vantry-Secret", signUp(c, QStringLiteral("owner"))}});
     ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("before")), 201);
     EXPECT_EQ(status(c.Get("/healthz")), 200);
 

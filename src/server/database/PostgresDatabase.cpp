@@ -139,9 +139,12 @@ const Query kInsertUserWithSecret{
 const Query kUpdateUserWithSecret{
     "update_user_secret",
     "UPDATE users SET email = $1, username = $2, photo_url = $3, updated_at = $4, "
-    "secret_hash = COALESCE(secret_hash, $5) "
-    "WHERE userid = $6 AND (secret_hash IS NULL OR secret_hash = $7) RETURNING secret_hash"};
+    "secret_hash = CASE WHEN secret_hash IS NULL OR secret_hash = 'reset' THEN $5 ELSE secret_hash END "
+    "WHERE userid = $6 AND (secret_hash IS NULL OR secret_hash = 'reset' OR secret_hash = $7) "
+    "RETURNING secret_hash"};
 const Query kSecretHash{"secret_hash", "SELECT secret_hash FROM users WHERE userid = $1"};
+const Query kResetSecret{"reset_secret",
+                         "UPDATE users SET secret_hash = 'reset', updated_at = $1 WHERE userid = $2"};
 const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users WHERE userid = $1"};
 const Query kInsertApp{
     "insert_app",
@@ -336,13 +339,20 @@ Database::UserSave PostgresDatabase::saveUser(const StoredUser& user, const QStr
     return updated.text(0, 0) == newSecretHash ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
 }
 
-std::optional<QString> PostgresDatabase::secretHash(const QString& userid) {
+std::optional<StoredSecret> PostgresDatabase::secretOf(const QString& userid) {
     const Result r = run(kSecretHash, {utf8(userid)});
     if (!r.ok())
         return std::nullopt;
-    if (r.rows() == 0 || r.isNull(0, 0))
-        return QString();
-    return r.text(0, 0);
+    if (r.rows() == 0)
+        return StoredSecret{};
+    return StoredSecret{true, r.isNull(0, 0) ? QString() : r.text(0, 0)};
+}
+
+std::optional<bool> PostgresDatabase::resetSecret(const QString& userid) {
+    const Result r = run(kResetSecret, {number(now()), utf8(userid)});
+    if (!r.ok())
+        return std::nullopt;
+    return r.changed() > 0;
 }
 
 std::optional<StoredUser> PostgresDatabase::user(const QString& userid) {

@@ -24,7 +24,8 @@ public:
     std::optional<bool> upsertUser(const StoredUser& user) override;
     UserSave saveUser(const StoredUser& user, const QString& presentedHash,
                       const QString& newSecretHash) override;
-    std::optional<QString> secretHash(const QString& userid) override;
+    std::optional<StoredSecret> secretOf(const QString& userid) override;
+    std::optional<bool> resetSecret(const QString& userid) override;
     std::optional<StoredUser> user(const QString& userid) override;
     Insert insertApp(const StoredApp& app) override;
     std::optional<QList<StoredApp>> appsOf(const QString& userid) override;

@@ -1,5 +1,6 @@
 #include "server/database/SqliteDatabase.h"
 
+#include "server/PrivateFiles.h"
 #include "server/database/Schema.h"
 
 #include <QDateTime>
@@ -160,10 +161,13 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
     if (!error)
         error = &ignored;
     const QString folder = QFileInfo(filePath).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder, false)) {
         *error = QStringLiteral("cannot create the data folder %1").arg(folder);
         return nullptr;
     }
+    // SQLite gives the -wal and -shm files it makes the database's own mode.
+    if (!makePrivateFile(filePath, {"-wal", "-shm"}, error))
+        return nullptr;
     const QByteArray path = QFile::encodeName(filePath);
     std::vector<sqlite3*> pool;
     const auto fail = [&pool]() {
@@ -258,8 +262,10 @@ Database::UserSave SqliteDatabase::saveUser(const StoredUser& user, const QStrin
     // One statement decides and writes, so two first registrations cannot both get a secret.
     Statement update(lease.get(),
                      "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ?, "
-                     "secret_hash = COALESCE(secret_hash, ?) "
-                     "WHERE userid = ? AND (secret_hash IS NULL OR secret_hash = ?) RETURNING secret_hash");
+                     "secret_hash = CASE WHEN secret_hash IS NULL OR secret_hash = 'reset' THEN ? "
+                     "ELSE secret_hash END "
+                     "WHERE userid = ? AND (secret_hash IS NULL OR secret_hash = 'reset' OR secret_hash = ?) "
+                     "RETURNING secret_hash");
     update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(newSecretHash);
     update.bind(user.userid).bind(presentedHash);
     const int rc = update.step();
@@ -273,16 +279,26 @@ Database::UserSave SqliteDatabase::saveUser(const StoredUser& user, const QStrin
     return secretSet ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
 }
 
-std::optional<QString> SqliteDatabase::secretHash(const QString& userid) {
+std::optional<StoredSecret> SqliteDatabase::secretOf(const QString& userid) {
     Lease lease(*this);
     Statement s(lease.get(), "SELECT secret_hash FROM users WHERE userid = ?");
     s.bind(userid);
     const int rc = s.step();
     if (rc == SQLITE_DONE)
-        return QString();
+        return StoredSecret{};
     if (rc != SQLITE_ROW)
         return std::nullopt;
-    return s.text(0);
+    return StoredSecret{true, s.text(0)};
+}
+
+std::optional<bool> SqliteDatabase::resetSecret(const QString& userid) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    Statement s(lease.get(), "UPDATE users SET secret_hash = 'reset', updated_at = ? WHERE userid = ?");
+    s.bind(now()).bind(userid);
+    if (s.step() != SQLITE_DONE)
+        return std::nullopt;
+    return sqlite3_changes(lease.get()) > 0;
 }
 
 std::optional<StoredUser> SqliteDatabase::user(const QString& userid) {

@@ -14,6 +14,7 @@
 #include "app/ui/widgets/AboutWindow.h"
 #include "app/ui/widgets/FlatButton.h"
 #include "app/ui/widgets/WarningAnimation.h"
+#include "backend/BackendApi.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
 #include "core/WorkingFolder.h"
@@ -49,6 +50,12 @@ protected:
         config.set(ConfigKey::SelfHostedUrl, server->localUrl());
         config.set(ConfigKey::SelfHostedToken, server->storageToken());
         Preferences::setFlag(Preferences::isSelfHosted, true);
+        // Signed in before: the backend knows the user (it keeps records only for registered ones).
+        bool registered = false;
+        BackendApi(server->localUrl())
+            .addNewUser(ZUser{options.ownerName, options.ownerEmail, options.ownerId, {}},
+                        [&] { registered = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return registered; }));
         shell = std::make_unique<AppShell>();
         shell->showMainPanes();
         shell->window()->show();
