@@ -186,7 +186,7 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
     retryLayout->addWidget(m_retryText);
     retryLayout->addWidget(m_retryButton, 0, Qt::AlignHCenter);
     m_retryLine->hide();
-    connect(m_retryButton, &QPushButton::clicked, this, &HistoryPane::refresh);
+    connect(m_retryButton, &QPushButton::clicked, this, &HistoryPane::reload);
 
     // The animation and the messages sit over the list, centred, also after resizes.
     auto* body = new QGridLayout;
@@ -234,12 +234,24 @@ void HistoryPane::refresh() {
         m_request,
         [this](const ZUser& user) {
             currentUser() = user;
+            emit accountRead(user);
             startLoading();
             fetchApps(user.id);
         },
         [this](const QString&) {
             showUnreachable(QStringLiteral("Your storage account could not be reached."));
         });
+}
+
+void HistoryPane::reload() {
+    if (currentUser().id.isEmpty()) {
+        refresh();
+        return;
+    }
+    delete m_request;
+    m_request = new QObject(this);
+    startLoading();
+    fetchApps(currentUser().id);
 }
 
 void HistoryPane::fetchApps(const QString& userId) {
