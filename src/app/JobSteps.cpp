@@ -59,14 +59,13 @@ void NewProcessController::checkPreflight(const Next& next) {
 }
 
 void NewProcessController::createFolders(const Next& next) {
-    const QString name = JobFormat::fileName(m_url, m_kind.extension, now());
+    const QString name = m_outcome.currentFileName;
     ClientManager* client = newClient();
     setStatus(QStringLiteral("Setting basic configuration"),
               QStringLiteral("This takes few minutes. \n current file name ") + name,
               ProcessState::preparing);
     client->createFolder(
         QLatin1Char('/') + JobFormat::applicationFolderName, live([this, client, name, next](bool) {
-            m_outcome.currentFileName = name;
             setStatus(QStringLiteral("Setting basic configuration"),
                       QStringLiteral("Current file name -  ") + name, ProcessState::preparing);
             m_outcome.appFolderPath = QLatin1Char('/') + JobFormat::applicationFolderName + QLatin1Char('/') +

@@ -63,14 +63,15 @@ public:
     QString stepTitle() const { return m_stepTitle; }
     // The reason shown with "Error" when the job failed.
     const QString& failureReason() const { return m_failureReason; }
-    // Size of the file the running upload sends, for transfer rates.
+    // Size and remote file name of what the running upload sends, for transfer rates.
     qint64 uploadSize() const { return m_uploadSize; }
+    QString uploadName() const { return m_uploadName; }
 
     // What the job produced so far.
     struct Outcome {
-        // Known once the application folder exists: the package's file name without its
-        // extension (the title of the job's notifications) and the job folder
-        // "/Vantry/<name>_<time stamp>".
+        // The package's file name without its extension, the title of the job's notifications,
+        // known from start(); the job folder "/Vantry/<name>_<time stamp>", once the application
+        // folder exists.
         QString currentFileName;
         QString appFolderPath;
         QString packageLink;
@@ -178,6 +179,7 @@ private:
     QString m_stepTitle;
     QString m_failureReason;
     qint64 m_uploadSize = 0;
+    QString m_uploadName;
     bool m_started = false;
     bool m_ended = false;
     bool m_inspected = false;

@@ -121,8 +121,9 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     const QCommandLineOption timeoutOption(
         QStringLiteral("timeout"), QStringLiteral("Cancel the job when it has not finished after SECONDS."),
         QStringLiteral("SECONDS"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"),
-                                   QStringLiteral("Show no steps or progress, only the result and errors."));
+    const QCommandLineOption quiet(
+        QStringLiteral("quiet"),
+        QStringLiteral("Print only the link (the JSON object with --json), and errors."));
     const QCommandLineOption force(
         QStringLiteral("force"),
         QStringLiteral("Publish even a package that cannot be installed from a link (an App Store or "
@@ -190,22 +191,28 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         err << "vantry-cli publish: " << inspected.failure << Qt::endl;
         return 1;
     }
+    // One line per finding, said once: the steps' details leave them out.
     const QStringList blocking = inspected.preflight.messages(PreflightFinding::Verdict::blocking);
-    if (!blocking.isEmpty() && !parser.isSet(force)) {
-        err << "vantry-cli publish: " << blocking.join(QLatin1Char(' ')) << Qt::endl
-            << "Nothing was uploaded; --force publishes it all the same." << Qt::endl;
-        return 1;
+    const QStringList findings = blocking + inspected.preflight.messages(PreflightFinding::Verdict::warning);
+    const bool blocked = !blocking.isEmpty() && !parser.isSet(force);
+    if (blocked || !parser.isSet(quiet)) {
+        for (const QString& finding : findings)
+            err << "Preflight: " << finding << '\n';
     }
-    if (!parser.isSet(quiet)) {
-        for (const QString& note :
-             blocking + inspected.preflight.messages(PreflightFinding::Verdict::warning))
-            err << "Preflight: " << note << '\n';
+    if (blocked) {
+        err << "vantry-cli publish: this package cannot be installed from a link; nothing was uploaded "
+               "(--force publishes it all the same)"
+            << Qt::endl;
+        return 1;
     }
     // Tests pass their own streams; only the process's real standard error can be a terminal.
     const bool terminal = ::isatty(STDERR_FILENO) == 1 && err.string() == nullptr;
     const QUrl url = QUrl::fromLocalFile(package.absoluteFilePath());
     NewProcessController* job = nullptr;
-    CliStatusSink sink(err, terminal, parser.isSet(quiet), [&job] { return job ? job->uploadSize() : 0; });
+    CliStatusSink sink(err, terminal, parser.isSet(quiet), [&job] {
+        return job ? CliStatusSink::Upload{job->uploadName(), job->uploadSize()} : CliStatusSink::Upload{};
+    });
+    sink.setAlreadySaid(findings);
     const std::unique_ptr<NewProcessController> owned = makeHostingJob(*kind, url, sink);
     job = owned.get();
     job->useInspection(*inspected.record, inspected.preflight);
@@ -299,6 +306,10 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         if (*kind == PackageKind::Ipa)
             object.insert(QStringLiteral("manifestLink"), result.manifestLink);
         out << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << Qt::endl;
+        return 0;
+    }
+    if (parser.isSet(quiet)) {
+        out << result.resultLink << Qt::endl;
         return 0;
     }
     out << "Link:        " << result.resultLink << '\n'

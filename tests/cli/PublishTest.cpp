@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -32,12 +33,16 @@ struct CliRun {
     QByteArray err;
 };
 
-// Runs the real program; during() sees standard error as it grows and may act on the process.
+// Runs the real program with input on its standard input; during() sees standard error as it
+// grows and may act on the process.
 CliRun runCli(const QStringList& args, const QProcessEnvironment& env,
-              const std::function<void(QProcess&, const QByteArray&)>& during = {}) {
+              const std::function<void(QProcess&, const QByteArray&)>& during = {},
+              const QByteArray& input = {}) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"), args);
+    process.write(input);
+    process.closeWriteChannel();
     CliRun run;
     const bool ended = testsupport::waitUntil(
         [&] {
@@ -80,6 +85,12 @@ QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral
     return packages::zipFiles(path, files, bigSize ? QStringLiteral("Payload/Cli.app/big.bin") : QString(),
                               bigSize);
 }
+
+// What the preflight says of a build without profile and signature.
+const QStringList unsignedFindings = {
+    "This build has neither a provisioning profile nor a signature, like a simulator build: it installs on "
+    "no iPhone or iPad.",
+    "This build is not signed: iPhones and iPads refuse to install it."};
 
 class Publish : public ::testing::Test {
 protected:
@@ -137,13 +148,43 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
 
+// Into a pipe, as in a CI log: every line says something new, an upload shows at most its
+// quarters, each preflight finding is one line; --quiet leaves the link alone.
+TEST_F(Publish, StepsReadWellInALog) {
+    const QString package = makeIpa(dir + QStringLiteral("/Log.ipa"), QString(), 4 << 20);
+    const CliRun run = runCli({"publish", package, "--force"}, env);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    const QStringList lines = QString::fromUtf8(run.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    static const QRegularExpression progressLine(QStringLiteral("^  (\\S+) \\d+\\.\\d+ %( |$)"));
+    QMap<QString, int> progress; // lines per uploaded file
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_NE(lines[i], lines.value(i + 1)) << "twice in a row:\n" << run.err.constData();
+        if (const auto match = progressLine.match(lines[i]); match.hasMatch())
+            ++progress[match.captured(1)];
+    }
+    EXPECT_EQ(progress.keys(), (QStringList{"Log.ipa", "manifest.plist", "qr.png"})) << run.err.constData();
+    for (const int n : progress)
+        EXPECT_LE(n, 4) << run.err.constData();
+    for (const QString& finding : unsignedFindings)
+        EXPECT_EQ(lines.filter(finding).size(), 1) << run.err.constData();
+
+    const CliRun quiet = runCli({"publish", package, "--force", "--quiet"}, env);
+    ASSERT_EQ(quiet.status, 0) << quiet.err.constData();
+    EXPECT_TRUE(quiet.err.isEmpty()) << quiet.err.constData();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^https?://\\S+\n$"))
+                    .match(QString::fromUtf8(quiet.out))
+                    .hasMatch())
+        << quiet.out.constData();
+}
+
 // Signing in to a self-hosted server is all the set-up publishing needs: no variables, no flags.
+// The token comes on standard input, off the command line.
 TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     QProcessEnvironment bare = env;
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_URL"));
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"));
     const CliRun login =
-        runCli({"login", "self", server->localUrl(), "--token", server->storageToken()}, bare);
+        runCli({"login", "self", server->localUrl()}, bare, {}, server->storageToken().toUtf8() + "\n");
     ASSERT_EQ(login.status, 0) << login.err.constData();
     EXPECT_TRUE(login.out.startsWith("Signed in as ")) << login.out.constData();
     EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
@@ -151,6 +192,11 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     EXPECT_EQ(whoami.status, 0) << whoami.err.constData();
     EXPECT_EQ(("Signed in as " + whoami.out).toStdString(), login.out.toStdString())
         << whoami.err.constData();
+    EXPECT_TRUE(whoami.out.endsWith(" (self-hosted)\n")) << whoami.out.constData();
+    // No token on standard input for a server elsewhere: refused at once.
+    const CliRun none = runCli({"login", "self", "http://192.0.2.1/"}, bare);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(none.err.contains("storage token")) << none.err.constData();
 
     const QString package = makeIpa(dir + QStringLiteral("/AfterLogin.ipa"));
     const CliRun run = runCli({"publish", package, "--json", "--quiet"}, bare);
@@ -199,20 +245,18 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
                    QStringLiteral("http://127.0.0.1:%1/").arg(watch.serverPort()));
     const struct {
         const char* profile;
-        const char* message;
-    } cases[] = {
-        {"app-store", "This build uses an App Store profile: it can only be installed through the App "
-                      "Store, not from a link."},
-        {"", "This build has neither a provisioning profile nor a signature, like a simulator build: it "
-             "installs on no iPhone or iPad. This build is not signed: iPhones and iPads refuse to "
-             "install it."}};
+        QByteArray findings; // one line each
+    } cases[] = {{"app-store",
+                  "Preflight: This build uses an App Store profile: it can only be installed through "
+                  "the App Store, not from a link.\n"},
+                 {"", "Preflight: " + unsignedFindings.join("\nPreflight: ").toUtf8() + "\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.profile);
         const QString package = makeIpa(dir + QStringLiteral("/Blocked.ipa"), QLatin1String(c.profile));
         const CliRun run = runCli({"publish", package, "--quiet"}, watched);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, QByteArray("vantry-cli publish: ") + c.message +
-                               "\nNothing was uploaded; --force publishes it all the same.\n");
+        EXPECT_EQ(run.err, c.findings + "vantry-cli publish: this package cannot be installed from a link; "
+                                        "nothing was uploaded (--force publishes it all the same)\n");
         EXPECT_TRUE(run.out.isEmpty());
         EXPECT_FALSE(watch.hasPendingConnections() || watch.waitForNewConnection(0));
         EXPECT_EQ(appCount(), 0);

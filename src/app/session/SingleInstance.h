@@ -7,7 +7,8 @@
 class QLocalServer;
 
 // One running Vantry per user: the first process listens on a local socket in the runtime
-// folder; a later one started with URLs hands them over and exits.
+// folder; a later one started with URLs (sign-in callbacks, file URLs of packages) hands them
+// over and exits.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:

@@ -18,7 +18,8 @@ QString desktopEntryText(const QString& executable) {
                           "Icon=vantry\n"
                           "Terminal=false\n"
                           "Categories=Development;\n"
-                          "MimeType=x-scheme-handler/vantry;\n")
+                          "MimeType=x-scheme-handler/vantry;application/vnd.android.package-archive;"
+                          "application/x-ios-app;\n")
         .arg(exec);
 }
 

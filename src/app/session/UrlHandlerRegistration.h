@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// The desktop entry that makes the desktop hand vantry:// URLs to Vantry.
+// The desktop entry that makes the desktop hand vantry:// URLs and packages (.apk, and .ipa as
+// application/x-ios-app, which resources/linux/vantry-mime.xml describes) to Vantry.
 QString desktopEntryText(const QString& executable);
 
 // Writes the entry into the user's applications folder for this executable and makes it the

@@ -1,12 +1,18 @@
 #include "app/ui/AppShell.h"
 
 #include "app/session/SignInState.h"
+#include "app/session/UrlRouter.h"
 #include "app/ui/JobSheet.h"
 #include "app/ui/LoginController.h"
 #include "app/ui/LoginView.h"
 #include "app/ui/MainPanes.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/RightView.h"
+#include "core/Log.h"
+
+#include <QFileInfo>
+
+#include <utility>
 
 AppShell::AppShell(QObject* parent) : QObject(parent), m_window(new MainWindow) {
     m_window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -52,6 +58,29 @@ void AppShell::showMainPanes() {
     connect(panes, &MainPanes::logout, this, &AppShell::logout);
     m_window->setContent(panes);
     emit contentChanged();
+    if (const auto waiting = std::exchange(m_waitingPackage, std::nullopt))
+        openFile(waiting->path, *waiting->kind);
+}
+
+void AppShell::open(const QString& argument) {
+    const QUrl url(argument);
+    if (!url.isLocalFile() && argument.contains(QLatin1String("://"))) {
+        routeURL(argument);
+        return;
+    }
+    const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+    const PackageIntake::Verdict verdict = PackageIntake::judgePath(QFileInfo(path).absoluteFilePath());
+    if (!verdict.kind) {
+        logLine(QStringLiteral("Not opened: ") + verdict.reason);
+        return;
+    }
+    if (mainPanes()) {
+        openFile(verdict.path, *verdict.kind);
+        return;
+    }
+    m_waitingPackage = verdict;
+    m_window->raise();
+    m_window->activateWindow();
 }
 
 void AppShell::logout() {

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <optional>
+
 #include "app/ui/JobSheet.h"
 class MainPanes;
 class MainWindow;
@@ -31,6 +33,11 @@ public:
     void logout();
     // Opens a package's job sheet over the main panes.
     void openFile(const QString& path, PackageIntake::Kind kind);
+    // What the desktop hands to the program ("vantry ARGUMENT", from its own command line or
+    // through the running window): a package (a local path or file URL) starts its job as a
+    // drop does, after the sign-in when nobody is signed in yet; any other URL is a sign-in
+    // callback (routeURL).
+    void open(const QString& argument);
 
 signals:
     void contentChanged();
@@ -38,4 +45,5 @@ signals:
 private:
     MainWindow* m_window = nullptr;
     QPointer<JobSheet> m_sheet;
+    std::optional<PackageIntake::Verdict> m_waitingPackage; // opened before the sign-in
 };

@@ -52,5 +52,10 @@ void JobSheet::reject() {
         m_job->cancelAction();
         return;
     }
+    // An ended job goes home the way its button does, so the history shows the new app.
+    if (m_job && (m_job->state() == ProcessState::completed || m_job->state() == ProcessState::failed)) {
+        m_job->rightAction();
+        return;
+    }
     QDialog::reject();
 }

@@ -27,7 +27,8 @@ public:
 
     // Opens the sheet over its parent and starts the job, without blocking the caller.
     void present();
-    // Escape or the window's close: cancels a running job; closes an ended one.
+    // Escape or the window's close: cancels a running job; after a completed or failed one does
+    // what "Go to home" does; closes a cancelled one.
     void reject() override;
 
 private:

@@ -1,7 +1,6 @@
 #include "app/ui/MainPanes.h"
 
 #include "app/ui/RightView.h"
-#include "app/ui/UserProfile.h"
 #include "app/ui/history/AppDetailView.h"
 #include "app/ui/history/HistoryPane.h"
 
@@ -9,6 +8,8 @@
 
 #include <QHBoxLayout>
 #include <QShowEvent>
+
+#include <utility>
 
 MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("mainPanes"));
@@ -22,7 +23,8 @@ MainPanes::MainPanes(QWidget* parent) : QWidget(parent) {
     connect(m_history, &HistoryPane::addRequested, this, &MainPanes::addAction);
     connect(m_history, &HistoryPane::appChosen, this,
             [this](const Zapp& app) { showDetail(new AppDetailView(app)); });
-    connect(this, &MainPanes::reloadRequested, m_history, &HistoryPane::refresh);
+    connect(this, &MainPanes::reloadRequested, m_history, &HistoryPane::reload);
+    connect(m_history, &HistoryPane::accountRead, this, &MainPanes::userChanged);
     layout->addWidget(m_rightView, 1);
     connect(m_rightView, &RightView::openFile, this, &MainPanes::openFile);
     connect(m_rightView, &RightView::logout, this, &MainPanes::logout);
@@ -58,15 +60,12 @@ void MainPanes::showDetail(QWidget* detail) {
 
 void MainPanes::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The history is fetched again each time the panes appear.
-    if (m_history && !event->spontaneous())
-        m_history->refresh();
-    if (m_askedForUser)
+    if (!m_history || event->spontaneous())
         return;
-    // The profile replaces the process-wide user each time the panes come up after sign-in.
-    m_askedForUser = true;
-    UserProfile::fetch(this, [this](const ZUser& user) {
-        currentUser() = user;
-        emit userChanged(user);
-    });
+    // The account is read when the panes first appear (it replaces the process-wide user); later
+    // appearances fetch the apps of the user already known.
+    if (std::exchange(m_askedForUser, true))
+        m_history->reload();
+    else
+        m_history->refresh();
 }

@@ -31,7 +31,7 @@ signals:
     // A package to publish, from the drop target or the open panel.
     void openFile(const QString& path, PackageIntake::Kind kind);
     void logout();
-    // The signed-in account as the provider described it when the panes appeared.
+    // The signed-in account as the provider described it when the panes first appeared.
     void userChanged(const ZUser& user);
     // A job went back home: the history should fetch the apps again.
     void reloadRequested();

@@ -4,20 +4,9 @@
 
 #include <QMetaObject>
 
-namespace {
-UserProfile::Source& source() {
-    static UserProfile::Source s;
-    return s;
-}
-} // namespace
-
 namespace UserProfile {
 
 void fetch(QObject* context, OnUser onUser) {
-    if (source()) {
-        source()(context, std::move(onUser));
-        return;
-    }
     // Owned by the context: leaving it cancels the request; an answer or a failure ends the client.
     ClientManager* client = makeStorageClient().release();
     client->setParent(context);
@@ -32,10 +21,6 @@ void fetch(QObject* context, OnUser onUser) {
             },
             Qt::QueuedConnection);
     });
-}
-
-void setSource(Source s) {
-    source() = std::move(s);
 }
 
 } // namespace UserProfile

@@ -15,8 +15,4 @@ using OnUser = std::function<void(const ZUser& user)>;
 // when the provider fails.
 void fetch(QObject* context, OnUser onUser);
 
-// Replaces the provider (tests); an empty function brings the storage client back.
-using Source = std::function<void(QObject* context, OnUser onUser)>;
-void setSource(Source source);
-
 } // namespace UserProfile

@@ -2,7 +2,6 @@
 #include "app/session/SignInState.h"
 #include "app/session/SingleInstance.h"
 #include "app/session/UrlHandlerRegistration.h"
-#include "app/session/UrlRouter.h"
 #include "app/ui/AppShell.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/Theme.h"
@@ -13,6 +12,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -62,24 +62,28 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vantry: %s\n", qPrintable(problem));
         return problem.isEmpty() ? 0 : 1;
     }
-    QStringList urls;
+    // The desktop starts "vantry URL" for a sign-in callback and "vantry PACKAGE" (a path or a
+    // file URL) for a package opened with Vantry; the running window takes them instead. Paths
+    // travel as file URLs, since the running window has another working folder.
+    QStringList opened;
     for (const QString& arg : args) {
-        if (arg.contains(QStringLiteral("://")))
-            urls.append(arg);
+        if (arg.startsWith(QLatin1Char('-')))
+            continue;
+        opened.append(arg.contains(QStringLiteral("://"))
+                          ? arg
+                          : QUrl::fromLocalFile(QFileInfo(arg).absoluteFilePath()).toString());
     }
-    // The desktop starts "vantry URL" for a sign-in callback; the running window takes it instead.
-    if (!urls.isEmpty() && SingleInstance::sendToRunning(urls))
+    if (!opened.isEmpty() && SingleInstance::sendToRunning(opened))
         return 0;
     BrowserSignIn::setPageOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
     SingleInstance instance;
     instance.listen();
-    QObject::connect(&instance, &SingleInstance::urlReceived, &instance,
-                     [](const QString& url) { routeURL(url); });
 
     Theme::apply(app, Theme::systemScheme());
     new Theme::Follower(app);
     keepBackendSecretsInCredentialStore();
     AppShell shell;
+    QObject::connect(&instance, &SingleInstance::urlReceived, &shell, &AppShell::open);
     // The version check and a stored crash report go out first; their answers come when they come.
     BackendStartup::run([&shell](const QString&) { showNewVersionAlert(shell.window()); });
     if (restoreSignIn() != SignedInProvider::None)
@@ -87,9 +91,9 @@ int main(int argc, char** argv) {
     else
         shell.showLoginPane();
     shell.window()->show();
-    QTimer::singleShot(0, &instance, [urls] {
-        for (const QString& url : urls)
-            routeURL(url);
+    QTimer::singleShot(0, &shell, [&shell, opened] {
+        for (const QString& argument : opened)
+            shell.open(argument);
     });
     return app.exec();
 }

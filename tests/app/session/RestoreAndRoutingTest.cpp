@@ -213,7 +213,8 @@ TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignU
 TEST(UrlHandler, DesktopEntryDeclaresTheVantryScheme) {
     const QString entry = desktopEntryText(QStringLiteral("/opt/Vantry App/vantry"));
     EXPECT_TRUE(entry.contains(QLatin1String("\nExec=\"/opt/Vantry App/vantry\" %u\n")));
-    EXPECT_TRUE(entry.contains(QLatin1String("\nMimeType=x-scheme-handler/vantry;\n")));
+    EXPECT_TRUE(entry.contains(QLatin1String("\nMimeType=x-scheme-handler/vantry;application/"
+                                             "vnd.android.package-archive;application/x-ios-app;\n")));
     const QString installed = QString::fromUtf8(
         testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/resources/linux/vantry.desktop")));
     EXPECT_EQ(installed, desktopEntryText(QStringLiteral("vantry")));

@@ -3,19 +3,24 @@
 #include "UiTestSupport.h"
 
 #include "app/NewProcessController.h"
+#include "app/session/SingleInstance.h"
 #include "app/ui/AppShell.h"
 #include "app/ui/CreateView.h"
+#include "app/ui/LoginController.h"
 #include "app/ui/LoginView.h"
 #include "app/ui/MainPanes.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ProcessView.h"
 #include "app/ui/RightView.h"
+#include "app/ui/ServerSignInWindow.h"
 #include "app/ui/SettingsView.h"
+#include "app/ui/history/HistoryPane.h"
 #include "app/ui/widgets/AboutWindow.h"
 #include "app/ui/widgets/FlatButton.h"
 #include "app/ui/widgets/WarningAnimation.h"
 #include "backend/BackendApi.h"
 #include "core/Config.h"
+#include "core/NotificationCenter.h"
 #include "core/Preferences.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
@@ -26,10 +31,13 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -66,13 +74,12 @@ protected:
         Config::instance().reload();
     }
 
-    // Drops a copy of the sample package, named name, on the create pane. The sample is not
-    // signed; signedBuild adds an in-house profile and a signature folder so that it passes the
-    // preflight.
-    void dropPackage(const QString& name, bool signedBuild = true) {
+    // A copy of the sample package, named name. The sample is not signed; signedBuild adds an
+    // in-house profile and a signature folder so that it passes the preflight.
+    static QString makePackage(const QString& name, bool signedBuild = true) {
         const QString dir = testsupport::makeTempDir(QStringLiteral("drop"));
         const QString path = dir + QLatin1Char('/') + name;
-        ASSERT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
+        EXPECT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         if (signedBuild) {
             const QString app = QStringLiteral("Payload/HelloVantry.app/");
@@ -84,8 +91,13 @@ protected:
             zip.setWorkingDirectory(dir);
             zip.start(QStringLiteral("zip"),
                       {QStringLiteral("-q"), QStringLiteral("-r"), path, QStringLiteral("Payload")});
-            ASSERT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
+            EXPECT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
         }
+        return path;
+    }
+    // Drops it on the create pane.
+    void dropPackage(const QString& name, bool signedBuild = true) {
+        const QString path = makePackage(name, signedBuild);
         CreateView* create = shell->mainPanes()->rightView()->createView();
         ASSERT_NE(create, nullptr);
         QMimeData mime;
@@ -121,6 +133,8 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     const QString link = job()->outcome().resultLink;
     EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
     EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
+    EXPECT_TRUE(job()->outcome().appFolderPath.startsWith(QLatin1String("/Vantry/HelloVantry_")))
+        << job()->outcome().appFolderPath.toStdString();
 
     view()->leftButton()->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
@@ -130,8 +144,11 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     EXPECT_EQ(reloads, 1);
 }
 
-// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once.
+// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once. Escape
+// then goes home like the button: the history reloads.
 TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
+    int reloads = 0;
+    QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
     dropPackage(QStringLiteral("HelloVantry.ipa"), false);
     ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
     EXPECT_EQ(job()->state(), ProcessState::failed);
@@ -140,6 +157,57 @@ TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
         QLatin1String("This build is not signed: iPhones and iPads refuse to install it.")))
         << view()->detailLabel()->text().toStdString();
     EXPECT_TRUE(job()->outcome().appFolderPath.isEmpty()) << "the job reached the folder step";
+    shell->jobSheet()->reject();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    EXPECT_EQ(reloads, 1);
+}
+
+// "reload" after a job fetches the apps of the account read when the panes appeared: a storage
+// provider that fails at that moment does not hide a list the backend still gives.
+TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
+    HistoryPane* history = shell->mainPanes()->history();
+    QSignalSpy shown(history, &HistoryPane::recordsShown);
+    ASSERT_TRUE(shown.wait(20000));
+    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
+    Config::instance().set(ConfigKey::SelfHostedToken, QStringLiteral("no-longer-valid"));
+    NotificationCenter::instance().post(QStringLiteral("reload"));
+    ASSERT_TRUE(shown.wait(20000));
+    EXPECT_FALSE(history->isUnreachable()) << history->messageText().toStdString();
+}
+
+// A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
+// through the single-instance channel and starts its job; on the sign-in screen the job starts
+// once the user has signed in.
+TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
+    SingleInstance running;
+    ASSERT_TRUE(running.listen());
+    QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
+    for (const bool signedIn : {true, false}) {
+        SCOPED_TRACE(signedIn ? "signed in" : "on the sign-in screen");
+        if (!signedIn)
+            shell->showLoginPane();
+        const QString path = makePackage(QStringLiteral("Opened.ipa"));
+        QProcess second;
+        second.setWorkingDirectory(QFileInfo(path).path());
+        second.start(testsupport::binaryDir() + QStringLiteral("/src/app/ui/vantry"),
+                     {QStringLiteral("Opened.ipa")});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+        if (!signedIn) {
+            EXPECT_EQ(shell->jobSheet(), nullptr);
+            shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
+            ServerSignInWindow* window = shell->loginController()->serverWindow();
+            ASSERT_NE(window, nullptr);
+            window->urlField()->setText(server->localUrl());
+            window->tokenField()->setText(server->storageToken());
+            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
+        }
+        ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
+        EXPECT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
+        EXPECT_EQ(job()->URL(), QUrl::fromLocalFile(path));
+        job()->rightAction();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    }
 }
 
 TEST_F(ShellTest, CancelFromTheSheet) {

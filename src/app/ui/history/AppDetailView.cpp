@@ -3,6 +3,7 @@
 #include "app/ui/history/InstallChart.h"
 #include "app/ui/history/InstallDetailButton.h"
 #include "app/ui/history/InstallTimeline.h"
+#include "app/ui/widgets/FlatButton.h"
 #include "core/Log.h"
 #include "history/AppIcon.h"
 #include "history/HistoryModel.h"
@@ -11,6 +12,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -42,21 +44,28 @@ QFont pairFont() {
     return f;
 }
 
-// The title and " : " in dark grey, the value in black.
+bool isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+// The title and " : " in dark grey, the value in black; on a dark palette its own muted and
+// plain text colours. Kept on the label so that a change of palette can paint it again.
+void setPair(QLabel* label, const QString& title, const QString& value) {
+    label->setProperty("pairTitle", title);
+    label->setProperty("pairValue", value);
+    const QPalette& p = label->palette();
+    const QString muted = isDark(p) ? p.color(QPalette::PlaceholderText).name() : QStringLiteral("#555555");
+    const QString ink = isDark(p) ? p.color(QPalette::WindowText).name() : QStringLiteral("#000000");
+    label->setText(QStringLiteral("<span style=\"color:%1\">%2 : </span><span style=\"color:%3\">%4</span>")
+                       .arg(muted, title.toHtmlEscaped(), ink, value.toHtmlEscaped()));
+}
+
 QLabel* pairLabel(const QString& title, const QString& value) {
     auto* label = new QLabel;
     label->setTextFormat(Qt::RichText);
     label->setFont(pairFont());
-    label->setText(
-        QStringLiteral("<span style=\"color:#555555\">%1 : </span><span style=\"color:#000000\">%2</span>")
-            .arg(title.toHtmlEscaped(), value.toHtmlEscaped()));
+    setPair(label, title, value);
     return label;
-}
-
-void setPair(QLabel* label, const QString& title, const QString& value) {
-    label->setText(
-        QStringLiteral("<span style=\"color:#555555\">%1 : </span><span style=\"color:#000000\">%2</span>")
-            .arg(title.toHtmlEscaped(), value.toHtmlEscaped()));
 }
 
 QPixmap roundedIcon(const QImage& image, int size, qreal dpr) {
@@ -102,7 +111,6 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     QFont titleFont;
     titleFont.setPointSizeF(20);
     m_titleLabel->setFont(titleFont);
-    m_titleLabel->setStyleSheet(QStringLiteral("color: black;"));
     m_versionLabel = pairLabel(QStringLiteral("Version"), m_app.appversion);
     m_linkLabel = new QLabel(m_link);
     QFont linkFont;
@@ -110,7 +118,7 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     linkFont.setWeight(QFont::Medium);
     m_linkLabel->setFont(linkFont);
     m_linkLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_linkLabel->setStyleSheet(QStringLiteral("color: rgb(58,87,154);"));
+    m_linkLabel->setForegroundRole(QPalette::Link);
     m_dateLabel = pairLabel(QStringLiteral("Date"), history::displayDate(m_app.appdate));
 
     m_qrImage = QRCodeDocument::forLink(m_link).imageWithDimension(QrDimension, 1).value_or(QImage());
@@ -131,8 +139,11 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_iconView = new QLabel(iconBase);
     m_iconView->setGeometry(6, 6, IconShown, IconShown);
 
-    m_copyButton = new QPushButton(QStringLiteral("Copy to Clipboard"));
-    m_shareButton = new QPushButton(QStringLiteral("Share"));
+    // The window's own buttons, as on the create pane and the job sheet.
+    m_copyButton = new FlatButton(QStringLiteral("Copy to Clipboard"));
+    auto* share = new FlatButton(QStringLiteral("Share"));
+    share->setKind(FlatButton::Kind::Secondary);
+    m_shareButton = share;
     m_shareMenu = new QMenu(this);
     m_shareMenu->addAction(QStringLiteral("Copy Link"), this, &AppDetailView::copyTo);
     m_shareMenu->addAction(QStringLiteral("Open in Browser"), this, &AppDetailView::openInBrowser);
@@ -158,7 +169,7 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_timeline = new InstallTimeline;
     m_timeline->setToolTip(QStringLiteral("Installs per day over the last 30 days"));
     m_statusLabel = new QLabel;
-    m_statusLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    m_statusLabel->setForegroundRole(QPalette::PlaceholderText);
 
     // Layout: icon and the three text lines, the link, then the code beside the install figures.
     auto* heading = new QVBoxLayout;
@@ -188,6 +199,7 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     middle->addLayout(figures, 1);
 
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
     buttons->addWidget(m_copyButton);
     buttons->addWidget(m_shareButton);
     buttons->addStretch();
@@ -208,6 +220,16 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
         emit iconLoaded();
     });
     loadInstalls();
+}
+
+void AppDetailView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange)
+        return;
+    for (QLabel* label : {m_versionLabel, m_dateLabel, m_installsLabel, m_recentLabel}) {
+        if (label->property("pairTitle").isValid())
+            setPair(label, label->property("pairTitle").toString(), label->property("pairValue").toString());
+    }
 }
 
 QString AppDetailView::installsText() const {

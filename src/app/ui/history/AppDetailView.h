@@ -31,9 +31,9 @@ struct DesktopSeams {
 };
 
 // The right pane for one published app: name, version, date, public link, its QR code and icon,
-// "Copy to Clipboard", "Share", and the installs with their breakdown by operating system. A new
-// view is made for every record shown; the labels fill at once, the icon and the installs when
-// their answers arrive.
+// "Copy to Clipboard" and "Share" (the window's flat buttons), and the installs with their breakdown by
+// operating system. A new view is made for every record shown; the labels fill at once, the icon and the
+// installs when their answers arrive.
 class AppDetailView : public QWidget {
     Q_OBJECT
 public:
@@ -74,6 +74,9 @@ public slots:
 signals:
     void installsLoaded();
     void iconLoaded();
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void loadInstalls();

@@ -1,6 +1,8 @@
 #include "app/ui/history/HistoryPane.h"
 
 #include "app/ui/history/LoadingIndicator.h"
+#include "app/ui/widgets/FlatButton.h"
+#include "app/ui/widgets/Palette.h"
 #include "core/Config.h"
 #include "history/AppIcon.h"
 #include "history/HistoryModel.h"
@@ -28,7 +30,6 @@ constexpr int DeselectDelayMs = 300;
 enum Role { VersionRole = Qt::UserRole + 1, LinkRole, IconRole };
 
 const QColor HoverColour = QColor::fromRgbF(0.227f, 0.341f, 0.604f);
-const QColor SeparatorColour = QColor::fromRgbF(0.8f, 0.8f, 0.8f);
 
 // One row: icon on the left, name and "(version)" on the first line, the public link below, a grey
 // line along the bottom and the hover fill while the pointer is inside.
@@ -47,7 +48,7 @@ public:
         const bool hover = option.state & QStyle::State_MouseOver;
         if (hover)
             p->fillRect(r, HoverColour);
-        p->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), SeparatorColour);
+        p->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), Palette::hairline(option.palette));
 
         const QRect iconRect(r.left() + 12, r.top() + 10, 40, 40);
         const QImage icon = index.data(IconRole).value<QImage>();
@@ -60,7 +61,8 @@ public:
         }
 
         const QColor text = hover ? QColor(Qt::white) : option.palette.color(QPalette::Text);
-        const QColor secondary = hover ? QColor(225, 232, 245) : QColor(Qt::darkGray);
+        const QColor secondary =
+            hover ? QColor(225, 232, 245) : option.palette.color(QPalette::PlaceholderText);
         const int left = iconRect.right() + 12;
         const int width = r.right() - left - 8;
 
@@ -145,9 +147,9 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
     header->addWidget(m_addButton);
 
     auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: rgb(204,204,204);"));
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    line->setBackgroundRole(QPalette::Mid);
 
     m_model = new QStandardItemModel(this);
     m_list = new QListView;
@@ -174,7 +176,7 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
     m_errorLabel = new QLabel;
     m_errorLabel->setAlignment(Qt::AlignCenter);
     m_errorLabel->setWordWrap(true);
-    m_errorLabel->setStyleSheet(QStringLiteral("color: gray;"));
+    m_errorLabel->setForegroundRole(QPalette::PlaceholderText);
     m_errorLabel->hide();
 
     m_retryLine = new QWidget;
@@ -182,11 +184,13 @@ HistoryPane::HistoryPane(BackendApi backend, UserSource users, QWidget* parent)
     m_retryText = new QLabel;
     m_retryText->setAlignment(Qt::AlignCenter);
     m_retryText->setWordWrap(true);
-    m_retryButton = new QPushButton(QStringLiteral("Retry"));
+    auto* retry = new FlatButton(QStringLiteral("Retry"));
+    retry->setKind(FlatButton::Kind::Secondary);
+    m_retryButton = retry;
     retryLayout->addWidget(m_retryText);
     retryLayout->addWidget(m_retryButton, 0, Qt::AlignHCenter);
     m_retryLine->hide();
-    connect(m_retryButton, &QPushButton::clicked, this, &HistoryPane::refresh);
+    connect(m_retryButton, &QPushButton::clicked, this, &HistoryPane::reload);
 
     // The animation and the messages sit over the list, centred, also after resizes.
     auto* body = new QGridLayout;
@@ -234,12 +238,24 @@ void HistoryPane::refresh() {
         m_request,
         [this](const ZUser& user) {
             currentUser() = user;
+            emit accountRead(user);
             startLoading();
             fetchApps(user.id);
         },
         [this](const QString&) {
             showUnreachable(QStringLiteral("Your storage account could not be reached."));
         });
+}
+
+void HistoryPane::reload() {
+    if (currentUser().id.isEmpty()) {
+        refresh();
+        return;
+    }
+    delete m_request;
+    m_request = new QObject(this);
+    startLoading();
+    fetchApps(currentUser().id);
 }
 
 void HistoryPane::fetchApps(const QString& userId) {

@@ -22,9 +22,10 @@ class LoadingIndicator;
 // signed-in user's published apps, newest first.
 //
 // The window
-//  - calls refresh() when the main panes appear, on every "reload" and when the signed-in user
-//    changes: the pane asks the storage client for the profile, stores it as currentUser(), shows
-//    the loading animation and fetches the apps;
+//  - calls refresh() when the main panes first appear: the pane asks the storage client for the
+//    profile, stores it as currentUser(), shows the loading animation and fetches the apps;
+//  - calls reload() on every "reload": the apps are fetched again for the user already known, so a
+//    provider that does not answer for a moment leaves the list as the backend has it;
 //  - switches its right pane on settingsRequested(), addRequested() and appChosen(app) (a new
 //    AppDetailView for that record).
 class HistoryPane : public QWidget {
@@ -55,6 +56,8 @@ public:
 
 public slots:
     void refresh();
+    // The apps of currentUser() again; without a known user, refresh().
+    void reload();
     // Shows the loading animation (each refresh starts with it).
     void startLoading();
     // The fetched records: sorted, then shown one second later in place of the animation.
@@ -64,6 +67,8 @@ signals:
     void settingsRequested();
     void addRequested();
     void appChosen(const Zapp& app);
+    // The storage provider described the signed-in account (refresh()).
+    void accountRead(const ZUser& user);
     // The list (or its empty-list line) has replaced the animation.
     void recordsShown();
     // The backend did not answer within its time-out, or the storage provider could not give the

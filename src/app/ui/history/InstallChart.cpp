@@ -1,4 +1,5 @@
 #include "app/ui/history/InstallChart.h"
+#include "app/ui/widgets/Palette.h"
 
 #include <QPainter>
 
@@ -52,7 +53,7 @@ void InstallChart::paintEvent(QPaintEvent*) {
                    fm.elidedText(label, Qt::ElideRight, LabelWidth - 8));
         const int length = std::max(3, track * bar.count / most);
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(225, 229, 238));
+        p.setBrush(Palette::track(palette()));
         p.drawRoundedRect(QRectF(LabelWidth, y + 1, track, BarHeight - 2), 4, 4);
         p.setBrush(barColour);
         p.drawRoundedRect(QRectF(LabelWidth, y + 1, length, BarHeight - 2), 4, 4);

@@ -31,8 +31,8 @@ void InstallDetailButton::toggle() {
         m_popover->setObjectName(QStringLiteral("installPopover"));
         m_popover->setTextInteractionFlags(Qt::TextSelectableByMouse);
         m_popover->setStyleSheet(
-            QStringLiteral("QLabel { background: white; color: black; border-radius: 8px;"
-                           " border: 1px solid rgb(210,210,210); padding: 10px 14px; }"));
+            QStringLiteral("QLabel { background: palette(base); color: palette(text);"
+                           " border-radius: 8px; border: 1px solid palette(mid); padding: 10px 14px; }"));
         auto* shadow = new QGraphicsDropShadowEffect(m_popover);
         shadow->setBlurRadius(18);
         shadow->setOffset(0, 3);

@@ -1,4 +1,5 @@
 #include "app/ui/history/InstallTimeline.h"
+#include "app/ui/widgets/Palette.h"
 
 #include <QPainter>
 
@@ -22,7 +23,7 @@ void InstallTimeline::paintEvent(QPaintEvent*) {
     const double slot = double(width()) / m_days.size();
     const double bar = std::max(2.0, slot * 0.7);
     const int baseline = height() - 2;
-    p.fillRect(QRect(0, baseline, width(), 1), QColor(204, 204, 204));
+    p.fillRect(QRect(0, baseline, width(), 1), Palette::hairline(palette()));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor::fromRgbF(0.227f, 0.341f, 0.604f));
     for (qsizetype i = 0; i < m_days.size(); ++i) {

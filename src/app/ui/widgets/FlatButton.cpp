@@ -8,6 +8,7 @@ constexpr int radius = 6;
 constexpr int padH = 18;
 constexpr int padV = 8;
 constexpr int imageGap = 8;
+constexpr int chevron = 8; // the mark of a button that opens a menu
 } // namespace
 
 FlatButton::FlatButton(const QString& title, QWidget* parent) : QPushButton(title, parent) {
@@ -52,6 +53,8 @@ QSize FlatButton::sizeHint() const {
         w += iconSize().width() + imageGap;
         h = qMax(h, iconSize().height() + 2 * padV);
     }
+    if (menu())
+        w += imageGap + chevron;
     return {w, h};
 }
 
@@ -81,7 +84,8 @@ void FlatButton::paintEvent(QPaintEvent*) {
     const QFontMetrics fm(font());
     const int textWidth = fm.horizontalAdvance(text());
     const bool hasImage = !icon().isNull();
-    const int contentWidth = textWidth + (hasImage ? iconSize().width() + imageGap : 0);
+    const int contentWidth =
+        textWidth + (hasImage ? iconSize().width() + imageGap : 0) + (menu() ? imageGap + chevron : 0);
     int x = (width() - contentWidth) / 2;
     if (hasImage) {
         const QRect imageRect(x, (height() - iconSize().height()) / 2, iconSize().width(),
@@ -94,6 +98,12 @@ void FlatButton::paintEvent(QPaintEvent*) {
         text.setAlphaF(0.6f);
     p.setPen(text);
     p.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, this->text());
+    if (menu()) {
+        const QPointF tip(x + textWidth + imageGap + chevron / 2.0, height() / 2.0 + chevron / 4.0);
+        p.setPen(QPen(text, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF{tip + QPointF(-chevron / 2.0, -chevron / 2.0), tip,
+                                 tip + QPointF(chevron / 2.0, -chevron / 2.0)});
+    }
 }
 
 void FlatButton::enterEvent(QEnterEvent* event) {

@@ -6,6 +6,7 @@
 // A push button without bevel: a rounded fill, a title and an optional image before it. The fill
 // darkens while pressed and brightens under the pointer. Without colours of its own it takes them
 // from the palette: the highlight for a primary button, the button colour for a secondary one.
+// A button with a menu shows a chevron after its title.
 class FlatButton : public QPushButton {
     Q_OBJECT
 public:
