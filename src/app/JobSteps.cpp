@@ -2,13 +2,13 @@
 #include "app/NewProcessController.h"
 
 #include "app/JobFormat.h"
-#include "backend/records/Zapp.h"
 #include "core/Log.h"
 #include "core/RandomString.h"
 #include "core/WorkingFolder.h"
 #include "inspect/Inspector.h"
 #include "manifest/PlistManager.h"
 #include "qrcode/QRCodeDocument.h"
+#include "records/Zapp.h"
 
 #include <QBuffer>
 #include <QSaveFile>

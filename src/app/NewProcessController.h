@@ -3,8 +3,8 @@
 #include "app/HostingBackend.h"
 #include "app/ProcessState.h"
 #include "app/StatusSink.h"
-#include "backend/records/PackageRecord.h"
 #include "inspect/Preflight.h"
+#include "records/PackageRecord.h"
 #include "storage/ClientManager.h"
 
 #include <QDateTime>

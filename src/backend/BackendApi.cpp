@@ -1,6 +1,6 @@
 #include "backend/BackendApi.h"
 
-#include "backend/records/ZappWire.h"
+#include "records/ZappWire.h"
 
 #include "backend/Zelko.h"
 #include "core/Config.h"

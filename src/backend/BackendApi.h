@@ -1,10 +1,10 @@
 #pragma once
 
 #include "backend/HttpConnection.h"
-#include "backend/records/ZUser.h"
-#include "backend/records/ZUserData.h"
-#include "backend/records/Zapp.h"
 #include "core/Crash.h"
+#include "records/ZUser.h"
+#include "records/ZUserData.h"
+#include "records/Zapp.h"
 
 #include <QList>
 #include <QString>

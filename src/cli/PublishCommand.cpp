@@ -2,12 +2,12 @@
 
 #include "app/HostingJob.h"
 #include "app/NewProcessController.h"
-#include "app/session/AccountReady.h"
 #include "cli/CliStatusSink.h"
 #include "cli/InspectCommand.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "qrcode/QRCodeDocument.h"
+#include "session/AccountReady.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
 #include "storage/dropbox/DropboxAuth.h"

@@ -1,11 +1,11 @@
 #include "cli/SignInCommands.h"
 
-#include "app/session/AccountReady.h"
-#include "app/session/SignInSession.h"
-#include "app/session/SignInState.h"
-#include "app/session/SingleInstance.h"
-#include "app/session/UrlRouter.h"
 #include "core/Config.h"
+#include "session/AccountReady.h"
+#include "session/SignInSession.h"
+#include "session/SignInState.h"
+#include "session/SingleInstance.h"
+#include "session/UrlRouter.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "app/session/BackendSecrets.h"
 #include "backend/BackendStartup.h"
 #include "cli/Command.h"
 #include "core/CrashHandler.h"
+#include "session/BackendSecrets.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "backend/records/PackageRecord.h"
 #include "inspect/Preflight.h"
 #include "inspect/ZipDirectory.h"
+#include "records/PackageRecord.h"
 
 #include <QObject>
 #include <QProcess>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/ui/history/AppDetailView.h"
-#include "app/ui/history/HistoryPane.h"
 #include "backend/Zelko.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
+#include "ui/history/AppDetailView.h"
+#include "ui/history/HistoryPane.h"
 
 #include "HistoryAgents.h"
 #include "support/TestSupport.h"

@@ -1,12 +1,12 @@
 // The history pane and the details pane against a vantry-server running in this process.
-#include "app/ui/history/AppDetailView.h"
-#include "app/ui/history/HistoryPane.h"
-#include "app/ui/history/InstallChart.h"
-#include "app/ui/history/InstallDetailButton.h"
-#include "app/ui/history/InstallTimeline.h"
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
 #include "server/VantryServer.h"
+#include "ui/history/AppDetailView.h"
+#include "ui/history/HistoryPane.h"
+#include "ui/history/InstallChart.h"
+#include "ui/history/InstallDetailButton.h"
+#include "ui/history/InstallTimeline.h"
 
 #include "../backend/CannedServer.h"
 #include "HistoryFixture.h"

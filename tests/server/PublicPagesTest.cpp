@@ -1,6 +1,6 @@
 // The public side of the service: install pages and install tracking, over real sockets.
 #include "ServerTestUtil.h"
-#include "backend/records/ZUserData.h"
+#include "records/ZUserData.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

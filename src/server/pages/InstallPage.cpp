@@ -1,19 +1,20 @@
 #include "server/pages/InstallPage.h"
 
-#include "backend/records/ZappWire.h"
 #include "core/EnglishDate.h"
+#include "records/ZappWire.h"
+#include "useragent/UAParser.h"
 
 #include <QUrl>
 
 ViewerPlatform viewerPlatform(const QString& userAgent) {
-    // Windows Phone agents mention both Android and iPhone to get mobile sites.
-    if (userAgent.contains(QLatin1String("Windows Phone"), Qt::CaseInsensitive))
-        return ViewerPlatform::Other;
-    if (userAgent.contains(QLatin1String("iPhone"), Qt::CaseInsensitive) ||
-        userAgent.contains(QLatin1String("iPad"), Qt::CaseInsensitive) ||
-        userAgent.contains(QLatin1String("iPod"), Qt::CaseInsensitive))
+    // The same parser that classifies installs in the history, so a page and the history agree
+    // on what a visitor's phone is (a Windows Phone that names Android and iPhone is neither).
+    UAParser parser(userAgent);
+    const std::optional<OS>& os = parser.os();
+    const QString name = os && os->name ? *os->name : QString();
+    if (name.compare(QLatin1String("ios"), Qt::CaseInsensitive) == 0)
         return ViewerPlatform::iOS;
-    if (userAgent.contains(QLatin1String("Android"), Qt::CaseInsensitive))
+    if (name.compare(QLatin1String("android"), Qt::CaseInsensitive) == 0)
         return ViewerPlatform::Android;
     return ViewerPlatform::Other;
 }

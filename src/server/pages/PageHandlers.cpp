@@ -1,7 +1,7 @@
 #include "server/pages/PageHandlers.h"
 
-#include "backend/records/ZappWire.h"
 #include "core/RandomString.h"
+#include "records/ZappWire.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Limits.h"
