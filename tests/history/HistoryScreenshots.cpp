@@ -13,23 +13,21 @@
 
 namespace {
 
+// A tile shaded from one colour to another with a white letter, as a data URL.
 QString iconDataUrl(QColor from, QColor to, const QString& letter) {
     QImage image(128, 128, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient fill(0, 0, 128, 128);
     fill.setColorAt(0, from);
     fill.setColorAt(1, to);
-    p.setBrush(fill);
-    p.setPen(Qt::NoPen);
-    p.drawRect(0, 0, 128, 128);
+    p.fillRect(image.rect(), fill);
+    p.setRenderHint(QPainter::Antialiasing);
     QFont f;
     f.setPixelSize(72);
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, 128, 128), Qt::AlignCenter, letter);
+    p.drawText(image.rect(), Qt::AlignCenter, letter);
     p.end();
     QByteArray png;
     QBuffer buffer(&png);
@@ -62,34 +60,25 @@ TEST_F(HistoryScreenshots, HistoryAndDetails) {
     addApp(owner, QStringLiteral("Orbit00001"), QStringLiteral("Orbit Notes"),
            QStringLiteral("2024/06/11 13:20"));
     const QMap<QString, QString> agents = corpusAgents();
-    const QList<QPair<QString, int>> mix = {{QStringLiteral("iOS 18.7"), 5},
-                                            {QStringLiteral("iOS 16.6"), 3},
-                                            {QStringLiteral("Android 14"), 2},
-                                            {QStringLiteral("mac os "), 1}};
-    for (const auto& [key, n] : mix)
+    for (const auto& [key, n] :
+         {std::pair{"iOS 18.7", 5}, {"iOS 16.6", 3}, {"Android 14", 2}, {"mac os ", 1}})
         for (int i = 0; i < n; ++i)
-            addInstall(QStringLiteral("Ledger0001"), agents.value(key));
+            addInstall(QStringLiteral("Ledger0001"), agents.value(QString::fromLatin1(key)));
 
-    HistoryPane pane(api(), userSource(owner));
-    pane.resize(320, 420);
-    pane.show();
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
-    ASSERT_EQ(pane.apps().size(), 4);
-
-    AppDetailView details(pane.apps().at(0), api(), quietSeams());
-    details.resize(760, 500);
-    details.show();
-    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
-    ASSERT_TRUE(loaded.wait(10000));
+    const auto pane = shownPane(owner);
+    pane->resize(320, 420);
+    pane->show();
+    ASSERT_EQ(pane->apps().size(), 4);
+    const auto details = loadedDetails(pane->apps().at(0));
+    details->resize(760, 500);
+    details->show();
     QCoreApplication::sendPostedEvents(); // lay out the install figures before the popover is placed
-    details.infoButton()->click();
+    details->infoButton()->click();
 
     const QString dir = outputDir();
     QDir().mkpath(dir);
-    const QImage list = pane.grab().toImage();
-    const QImage detail = details.grab().toImage();
+    const QImage list = pane->grab().toImage();
+    const QImage detail = details->grab().toImage();
     EXPECT_TRUE(list.save(dir + QStringLiteral("/history-list.png")));
     EXPECT_TRUE(detail.save(dir + QStringLiteral("/app-details.png")));
     // Not blank: the rows and the code leave many distinct colours.
