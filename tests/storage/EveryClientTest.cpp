@@ -134,8 +134,10 @@ TYPED_TEST(EveryClient, TokensAreRefreshedOnceAndNeverLogged) {
 
     this->setToken(TokenState::Revoked);
     const size_t read = this->users.size();
+    const int grants = this->emulator->refreshGrants();
     this->readProfile(*this->client);
     this->waitForFailures();
+    EXPECT_EQ(this->emulator->refreshGrants() - grants, this->revokedRefreshes);
     EXPECT_EQ(this->failures, QStringList{QStringLiteral("Sign in to %1 again.").arg(this->label)});
     EXPECT_EQ(this->users.size(), read);
     for (const QString& secret : this->secrets())
@@ -168,6 +170,10 @@ TYPED_TEST(EveryClient, CancelMidUploadStopsTheBytesAndCallsNothingAfter) {
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(this->storedBytes(QStringLiteral("/Vantry/Job/big.ipa")).isEmpty());
     EXPECT_TRUE(this->failures.isEmpty());
+    if constexpr (std::is_same_v<TypeParam, WorkDriveFixture>) {
+        EXPECT_TRUE(this->emulator->uploads().isEmpty()); // the emulator keeps no cut-off upload
+        EXPECT_EQ(this->emulator->count(QStringLiteral("/uploadprogress")), 0);
+    }
 }
 
 enum class Op { AppFolder, JobFolder, Upload, Link, User };

@@ -124,6 +124,7 @@ enum class TokenState { Expired, Refused, Revoked };
 class DropboxFixture : public StorageFixture<DropboxEmulator, DropBoxClientManager> {
 protected:
     static inline const QString label = QStringLiteral("Dropbox");
+    static constexpr int revokedRefreshes = 1;
     static inline const QString accessToken = QStringLiteral("sl.u.AbX9y6Fe3AuH5o66-access-secret");
     static inline const QString refreshToken = QStringLiteral("nBiM85CZALsAAAAAAAAAAQ-refresh-secret");
     static inline const ZUser profile{QStringLiteral("Franz Ferdinand (Personal)"),
@@ -157,6 +158,7 @@ protected:
 class DriveFixture : public StorageFixture<DriveEmulator, DriveClientManager> {
 protected:
     static inline const QString label = QStringLiteral("Google Drive");
+    static constexpr int revokedRefreshes = 1;
     static inline const QString accessToken = QStringLiteral("ya29.a0AfB_byC-access-secret");
     static inline const QString refreshToken = QStringLiteral("1//0gLkP-refresh-secret");
     static inline const ZUser profile{QStringLiteral("Ada Lovelace"), QStringLiteral("ada@example.com"),
@@ -192,6 +194,8 @@ protected:
 class WorkDriveFixture : public StorageFixture<WorkDriveEmulator, ZohoWDClient> {
 protected:
     static inline const QString label = QStringLiteral("Zoho WorkDrive");
+    // The expired token's refresh hands on the last token; WorkDrive refuses it: a second refresh.
+    static constexpr int revokedRefreshes = 2;
     static inline const QString refreshToken = QStringLiteral("1000.refresh-secret.0123456789");
     static inline const ZUser profile{QStringLiteral("Zylker Admin"), QStringLiteral("zylker@zylker.com"),
                                       WorkDriveEmulator::userId,
@@ -214,17 +218,20 @@ protected:
     }
     QString jobFolder() { return emulator->addFolder(QStringLiteral("Job")); }
     void prepareUpload() { currentFolderId() = jobFolder(); }
-    // A refresh answered without a token hands on the last one, which WorkDrive refuses.
+    // Revoked: the refresh is answered without a token, which hands on the last (expired) one.
     void setToken(TokenState state) {
         emulator->setEdition(QStringLiteral("TEAM")); // no private-space requests in between
         emulator->setTokenAnswersWithoutToken(state == TokenState::Revoked);
         ZohoAuthentication::resetAccessToken();
-        if (state != TokenState::Expired)
+        if (state == TokenState::Refused)
             ZohoAuthentication::handleTokenResponse(
                 R"({"access_token":"1000.stale-secret","expires_in":3600})");
+        if (state == TokenState::Revoked)
+            ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last-secret","expires_in":0})");
     }
     QStringList secrets() const {
-        return {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.emu")};
+        return {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.last-secret"),
+                QStringLiteral("1000.emu")};
     }
     QString storedBlob(const QString&) const override {
         for (const auto& upload : emulator->uploads()) {
