@@ -13,10 +13,6 @@
 namespace {
 using namespace emu;
 
-QString token(int n) {
-    return randomId(n);
-}
-
 void sendJson(Response& res, int status, const QJsonObject& body) {
     emu::sendJson(res, status, body, "application/json");
 }
@@ -56,7 +52,6 @@ struct DropboxEmulator::State {
     EmulatorCore& core;
     std::mutex& mutex = core.mutex;
     httplib::Server& server = core.server;
-    Account account;
     std::map<QString, QString> folders; // path_lower -> display
     std::map<QString, FileEntry> files; // path_lower -> entry
     std::map<QString, Session> sessions;
@@ -123,8 +118,8 @@ struct DropboxEmulator::State {
         if (!entry.blob.isEmpty())
             QFile::remove(entry.blob);
         // Overwriting keeps the file's id and shared link, with a new revision.
-        entry = {display,    blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id,
-                 token(12),  size, entry.linkToken,
+        entry = {display,      blob, entry.id.isEmpty() ? QStringLiteral("id:") + randomId(22) : entry.id,
+                 randomId(12), size, entry.linkToken,
                  entry.rlkey};
         return metadata(lower, entry);
     }
@@ -281,7 +276,7 @@ void DropboxEmulator::State::routes() {
         folders.emplace(lower, display);
         sendJson(res, 200,
                  json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
-                      display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower,
+                      display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + randomId(22), lower,
                       display));
     });
 
@@ -295,7 +290,7 @@ void DropboxEmulator::State::routes() {
         else
             routeError(res, QStringLiteral("path/conflict/folder/.."),
                        json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})",
-                            json(folderConflict), QStringLiteral("pid_upload_session:") + token(40)));
+                            json(folderConflict), QStringLiteral("pid_upload_session:") + randomId(40)));
     });
 
     api("files/upload_session/start", true,
@@ -303,7 +298,7 @@ void DropboxEmulator::State::routes() {
             const QString blob = receive(*reader);
             if (blob.isEmpty())
                 return;
-            const QString id = QStringLiteral("pid_upload_session:") + token(40);
+            const QString id = QStringLiteral("pid_upload_session:") + randomId(40);
             std::lock_guard lock(mutex);
             sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
             sendJson(res, 200, json(R"({"session_id": %1})", id));
@@ -398,8 +393,8 @@ void DropboxEmulator::State::routes() {
                         R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
                         linkMetadata(lower, entry)));
             } else {
-                entry.linkToken = token(21);
-                entry.rlkey = token(25);
+                entry.linkToken = randomId(21);
+                entry.rlkey = randomId(25);
                 sendJson(res, 200, linkMetadata(lower, entry));
             }
         });
@@ -413,15 +408,11 @@ void DropboxEmulator::State::routes() {
             sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
         });
 
-    api("users/get_current_account", false, [this](const QJsonObject&, Response& res, const ContentReader*) {
-        QJsonObject body =
-            json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
-                                    "email_verified": true, "account_type": {".tag": "basic"}})",
-                 account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0),
-                 account.email);
-        if (!account.photoUrl.isEmpty())
-            body.insert(QStringLiteral("profile_photo_url"), account.photoUrl);
-        sendJson(res, 200, body);
+    // An account without a profile photo.
+    api("users/get_current_account", false, [](const QJsonObject&, Response& res, const ContentReader*) {
+        sendJson(res, 200, json(R"json({"account_id": "dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc",
+            "name": {"display_name": "Franz Ferdinand (Personal)", "given_name": "Franz"}, "email": "franz@example.com",
+            "email_verified": true, "account_type": {".tag": "basic"}})json"));
     });
 
     server.Post("/oauth2/token", [this](const Request& req, Response& res) {
@@ -477,9 +468,6 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(ConfigKey::DropboxAppKey, QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::setAccount(const Account& account) {
-    core().locked([&] { d->account = account; });
-}
 void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
     core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); });
 }
@@ -509,10 +497,4 @@ bool DropboxEmulator::folderExists(const QString& path) const {
 }
 QStringList DropboxEmulator::rejectedArgs() const {
     return core().locked([&] { return d->rejectedArgs; });
-}
-qint64 DropboxEmulator::bytesReceived() const {
-    return core().bytesReceived;
-}
-int DropboxEmulator::abortedBodies() const {
-    return core().abortedBodies;
 }

@@ -74,7 +74,6 @@ struct EmulatorCore {
     QStringList requests;
     int blobs = 0;
     std::atomic<qint64> bytesReceived{0};
-    std::atomic<int> abortedBodies{0};
 
     // Runs `f` under the mutex: the emulators' setters and readers.
     template <class F> auto locked(F f) const {

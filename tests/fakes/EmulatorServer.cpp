@@ -108,8 +108,6 @@ bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& f
     });
     if (out)
         std::fclose(out);
-    if (!ok)
-        ++abortedBodies;
     return ok && (out || file.isEmpty());
 }
 
@@ -166,4 +164,7 @@ int EmulatorServer::count(const QString& word) const {
     return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) {
         return line.split(QLatin1Char(' ')).contains(word);
     }));
+}
+qint64 EmulatorServer::bytesReceived() const {
+    return m_core->bytesReceived;
 }

@@ -29,6 +29,7 @@ public:
 
     QStringList requests() const;         // in arrival order
     int count(const QString& word) const; // requests with this word in their log line
+    qint64 bytesReceived() const;         // request bodies, counted as they arrive
 
 protected:
     explicit EmulatorServer(const QString& storageDir);

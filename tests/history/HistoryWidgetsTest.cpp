@@ -75,12 +75,9 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
 }
 
 TEST_F(HistoryWidgets, EmptyHistorySaysSo) {
-    HistoryPane pane(api(), userSource(QStringLiteral("empty-user")));
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
-    EXPECT_EQ(pane.messageText(), QStringLiteral("No Previous Records"));
-    EXPECT_EQ(pane.listView()->model()->rowCount(), 0);
+    const auto pane = shownPane(QStringLiteral("empty-user"));
+    EXPECT_EQ(pane->messageText(), QStringLiteral("No Previous Records"));
+    EXPECT_EQ(pane->listView()->model()->rowCount(), 0);
 }
 
 TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
@@ -92,51 +89,43 @@ TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
         addInstall(appid, agent);
     addInstall(appid, corpusAgents().value(QStringLiteral("iOS 16.6")));
 
-    HistoryPane pane(api(), userSource(owner));
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
+    const auto pane = shownPane(owner);
     const QString link = server().localUrl() + QStringLiteral("Droid00001");
-    EXPECT_TRUE(pane.listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString() == link);
+    EXPECT_EQ(pane->listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString(), link);
 
-    AppDetailView details(pane.apps().at(0), api(), quietSeams());
-    details.resize(760, 520);
-    details.show();
-    EXPECT_EQ(details.link(), link);
-    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details.qrImage());
+    const auto details = loadedDetails(pane->apps().at(0));
+    details->resize(760, 520);
+    details->show();
+    EXPECT_EQ(details->link(), link);
+    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details->qrImage());
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.at(0).text, link);
+    const auto installs = agents.size() + 1;
+    EXPECT_EQ(details->installsText(), QStringLiteral("No of installs : %1").arg(installs));
+    EXPECT_TRUE(details->installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
+    EXPECT_EQ(details->chart()->bars().size(), InstallChart::MaxBars);
+    EXPECT_EQ(details->chart()->bars().first().count, 2);
+    EXPECT_EQ(details->recentText(), QStringLiteral("Last 30 days : %1").arg(installs));
+    EXPECT_EQ(details->timeline()->days().last(), installs);
 
-    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
-    ASSERT_TRUE(loaded.wait(10000));
-    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : %1").arg(agents.size() + 1));
-    EXPECT_TRUE(details.installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
-    EXPECT_EQ(details.chart()->bars().size(), InstallChart::MaxBars);
-    EXPECT_EQ(details.chart()->bars().first().count, 2);
-    EXPECT_EQ(details.recentText(), QStringLiteral("Last 30 days : %1").arg(agents.size() + 1));
-    EXPECT_EQ(details.timeline()->days().last(), agents.size() + 1);
-
-    InstallDetailButton* info = details.infoButton();
-    ASSERT_TRUE(info->isVisibleTo(&details));
+    InstallDetailButton* info = details->infoButton();
+    ASSERT_TRUE(info->isVisibleTo(details.get()));
     QTest::mouseClick(info, Qt::LeftButton);
     EXPECT_TRUE(info->isPopoverShown());
-    EXPECT_EQ(info->popoverText(), details.installedStr());
+    EXPECT_EQ(info->popoverText(), details->installedStr());
     QTest::mouseClick(info, Qt::LeftButton);
     EXPECT_FALSE(info->isPopoverShown());
 }
 
 TEST_F(HistoryWidgets, ZeroInstallsHideTheInfoButton) {
-    const QString owner = QStringLiteral("quiet-user");
-    addApp(owner, QStringLiteral("Quiet00001"), QStringLiteral("Quiet"), QStringLiteral("2024/05/06 07:08"));
-    currentUser().id = owner;
+    addApp(QStringLiteral("quiet-user"), QStringLiteral("Quiet00001"), QStringLiteral("Quiet"),
+           QStringLiteral("2024/05/06 07:08"));
     Zapp app;
     app.appid = QStringLiteral("Quiet00001");
-    AppDetailView details(app, api(), quietSeams());
-    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
-    ASSERT_TRUE(loaded.wait(10000));
-    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : 0"));
-    EXPECT_EQ(details.installedStr(), QString());
-    EXPECT_FALSE(details.infoButton()->isVisibleTo(&details));
+    const auto details = loadedDetails(app);
+    EXPECT_EQ(details->installsText(), QStringLiteral("No of installs : 0"));
+    EXPECT_EQ(details->installedStr(), QString());
+    EXPECT_FALSE(details->infoButton()->isVisibleTo(details.get()));
 }
 
 TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {

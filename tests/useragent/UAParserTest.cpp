@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <thread>
 
 namespace {
@@ -42,23 +41,26 @@ TEST_P(UAParserOs, ClassifiesRealAgents) {
     expectOs(GetParam());
 }
 
+// The tab-separated rows of a file of tests/useragent/data/ that have `columns` columns.
+QList<QByteArrayList> rows(const char* file, int columns) {
+    QList<QByteArrayList> out;
+    for (const QByteArray& line :
+         testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/tests/useragent/data/") +
+                               QLatin1String(file))
+             .split('\n')) {
+        if (!line.startsWith('#') && line.count('\t') == columns - 1)
+            out.append(line.split('\t'));
+    }
+    return out;
+}
+
 // Real agents from the corpus with the OS the rules give them; see the data file's header.
 std::vector<OsCase> loadOsCases() {
-    static std::deque<QByteArray> keep; // OsCase points into these
+    static const QList<QByteArrayList> table = rows("os-agents.tsv", 3); // the cases point into it
+    const auto field = [](const QByteArray& c) { return c == "-" ? nullptr : c.constData(); };
     std::vector<OsCase> cases;
-    const QByteArray bytes = testsupport::readFile(testsupport::sourceDir() +
-                                                   QStringLiteral("/tests/useragent/data/os-agents.tsv"));
-    for (const QByteArray& line : bytes.split('\n')) {
-        const QList<QByteArray> cols = line.split('\t');
-        if (line.startsWith('#') || cols.size() != 3)
-            continue;
-        for (const QByteArray& col : cols)
-            keep.push_back(col);
-        const auto field = [](const QByteArray& c) { return c == "-" ? nullptr : c.constData(); };
-        const std::size_t n = keep.size();
-        cases.push_back({keep[n - 1].constData(), field(keep[n - 3]), field(keep[n - 2]),
-                         cols[0] == "-" && cols[1] == "-"});
-    }
+    for (const QByteArrayList& r : table)
+        cases.push_back({r[2].constData(), field(r[0]), field(r[1]), r[0] == "-" && r[1] == "-"});
     return cases;
 }
 
@@ -87,58 +89,28 @@ TEST(UAParser, EdgeCasesOfTheOsRules) {
     EXPECT_FALSE(empty.browser() || empty.cpu() || empty.device() || empty.engine());
 }
 
-struct KindCase {
-    const char* agent;
-    const char* browser; // "name version"
-    const char* cpu;
-    const char* engine; // "name version"
-    const char* device; // "vendor|type|model"
-};
-
-std::optional<QString> join(const std::optional<QString>& a, const std::optional<QString>& b, QChar sep) {
-    return a.value_or(QStringLiteral("-")) + sep + b.value_or(QStringLiteral("-"));
+QString shown(std::initializer_list<std::optional<QString>> fields, QChar separator) {
+    QStringList parts;
+    for (const std::optional<QString>& field : fields)
+        parts << field.value_or(QStringLiteral("-"));
+    return parts.join(separator);
 }
 
 TEST(UAParser, OtherKindsOnKnownAgents) {
-    const KindCase cases[] = {
-        {"Mozilla/5.0 (Linux; Android 7.0; SM-G930F Build/NRD90M) AppleWebKit/537.36 (KHTML, like Gecko) "
-         "SamsungBrowser/4.0 Chrome/51.0.2704.106 Mobile Safari/537.36",
-         "samsung browser 4.0", nullptr, "WebKit 537.36", "samsung|mobile|SM-G930F"},
-        {"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-         "Chrome/58.0.3029.110 Safari/537.36 Edge/16.16299",
-         "Edge 16.16299", "amd64", "EdgeHTML 16.16299", nullptr},
-        {"Mozilla/5.0 (X11; FreeBSD amd64; rv:25.0) Gecko/20100101 Firefox/25.0", "Firefox 25.0", "amd64",
-         "Gecko 25.0", nullptr},
-        {"Mozilla/5.0 (Linux; Android 5.1.1; Nexus 5 Build/LMY48B; wv) AppleWebKit/537.36 (KHTML, like "
-         "Gecko) "
-         "Version/4.0 Chrome/43.0.2357.65 Mobile Safari/537.36",
-         "chrome webview 43.0.2357.65", nullptr, "WebKit 537.36", "lg|mobile|Nexus 5"},
-        {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/149.0.0.0 Mobile "
-         "Safari/537.36 OPR/100.0.0.0",
-         "Opera 100.0.0.0", nullptr, "WebKit 537.36", "-|Mobile|-"},
-        {"Mozilla/5.0 (Macintosh; U; PPC Mac OS X; en) AppleWebKit/125.2 (KHTML, like Gecko) Safari/125.8",
-         "Safari 1.2", "ppc", "WebKit 125.2", nullptr},
-        {"Mozilla/4.0 (compatible; MSIE 5.0; SunOS 5.10 sun4u; X11)", "IE 5.0", "sparc", nullptr, nullptr},
-        {"Mozilla/5.0 (X11; U; Linux i686; en-US; rv:1.9.0.8) Gecko Fedora/1.9.0.8-1.fc10 Kazehakase/0.5.6",
-         nullptr, "ia32", "Gecko 1.9.0.8", nullptr},
-        {"Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) "
-         "Version/26.6 Mobile/15E148 Safari/604.1",
-         "Mobile Safari 26.6", nullptr, "WebKit 605.1.15", "Apple|mobile|iPhone"},
-        {"HbbTV/1.1.1(maple;2011)", nullptr, nullptr, nullptr, "samsung|smarttv|smarttv2011"},
-        {"Sprint APA7373KT", nullptr, nullptr, nullptr, "HTC|mobile|Evo Shift 4G"},
-    };
-    for (const KindCase& c : cases) {
-        UAParser p(QString::fromUtf8(c.agent));
+    const QList<QByteArrayList> table = rows("kind-agents.tsv", 5);
+    ASSERT_GE(table.size(), 11);
+    for (const QByteArrayList& r : table) {
+        UAParser p(QString::fromUtf8(r[4]));
         const auto& b = p.browser();
-        EXPECT_EQ(b ? join(b->name, b->version, QLatin1Char(' ')) : std::nullopt, text(c.browser)) << c.agent;
-        EXPECT_EQ(p.cpu() ? p.cpu()->identifier : std::nullopt, text(c.cpu)) << c.agent;
+        const auto& c = p.cpu();
         const auto& e = p.engine();
-        EXPECT_EQ(e ? join(e->name, e->version, QLatin1Char(' ')) : std::nullopt, text(c.engine)) << c.agent;
         const auto& d = p.device();
-        EXPECT_EQ(d ? join(join(d->vendor, d->type, QLatin1Char('|')), d->model, QLatin1Char('|'))
-                    : std::nullopt,
-                  text(c.device))
-            << c.agent;
+        const QString dash = QStringLiteral("-");
+        const QStringList got = {b ? shown({b->name, b->version}, u' ') : dash,
+                                 c ? shown({c->identifier}, u' ') : dash,
+                                 e ? shown({e->name, e->version}, u' ') : dash,
+                                 d ? shown({d->vendor, d->type, d->model}, u'|') : dash};
+        EXPECT_EQ(got.join(u'\t'), QString::fromUtf8(r.mid(0, 4).join('\t'))) << r[4].constData();
     }
 }
 
