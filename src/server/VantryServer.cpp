@@ -16,6 +16,9 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 // Instances sharing a database share the token too: the first to start stores it, the others
 // read it. A token file left in the data folder by a single server is carried over, so its
@@ -40,7 +43,7 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
     server->m_options = options;
-    // One connection per worker thread plus one, so a request never waits for a connection.
+    // One connection per handler thread plus one, so a request never waits for a connection.
     server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
     if (!server->m_database)
         return nullptr;
@@ -59,7 +62,10 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     HttpTransport::Options transport;
     transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
     transport.maxBufferedBodyBytes = uint64_t(options.maxBufferedBodyBytes);
-    transport.threads = options.threads;
+    // Handlers wait for the database on threads of their own, one per pooled connection; the
+    // I/O threads never wait, so more of them than cores would only take turns.
+    transport.handlerThreads = options.threads;
+    transport.threads = std::max(1, std::min(options.threads, int(std::thread::hardware_concurrency())));
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
     transport.headerTimeout = std::chrono::seconds(options.headerTimeout);
