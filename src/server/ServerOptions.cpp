@@ -101,7 +101,7 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                                         .arg(QStringLiteral(VANTRY_VERSION)),
                                     QStringLiteral("X.Y"));
     const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Request worker threads (default: 16)."),
+                                     QStringLiteral("Request worker threads (default: 8 with SQLite, 32 with PostgreSQL)."),
                                      QStringLiteral("N"));
     const QCommandLineOption maxUpload(
         QStringLiteral("max-upload"),

@@ -38,13 +38,21 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
         return std::nullopt;
     return QString::fromStdString(*token);
 }
+// Handler threads, unless given: SQLite's writes take turns anyway, while PostgreSQL flushes the
+// commits in flight together, so more handlers waiting on it means more done per flush.
+int handlerThreads(const ServerOptions& options) {
+    if (options.threads > 0)
+        return options.threads;
+    return options.databaseUrl().startsWith(QLatin1String("sqlite:")) ? 8 : 32;
+}
 } // namespace
 
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
     server->m_options = options;
+    const int handlers = handlerThreads(options);
     // One connection per handler thread plus one, so a request never waits for a connection.
-    server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
+    server->m_database = Database::open(options.databaseUrl(), error, handlers + 1);
     if (!server->m_database)
         return nullptr;
     const std::optional<QString> token = loadStorageToken(*server->m_database, options.dataDir);
@@ -64,8 +72,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     transport.maxBufferedBodyBytes = uint64_t(options.maxBufferedBodyBytes);
     // Handlers wait for the database on threads of their own, one per pooled connection; the
     // I/O threads never wait, so more of them than cores would only take turns.
-    transport.handlerThreads = options.threads;
-    transport.threads = std::max(1, std::min(options.threads, int(std::thread::hardware_concurrency())));
+    transport.handlerThreads = handlers;
+    transport.threads = std::max(1, std::min(handlers, int(std::thread::hardware_concurrency())));
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
     transport.headerTimeout = std::chrono::seconds(options.headerTimeout);
