@@ -100,9 +100,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                                     QStringLiteral("Version /checkversion announces, X.Y (default: %1).")
                                         .arg(QStringLiteral(VANTRY_VERSION)),
                                     QStringLiteral("X.Y"));
-    const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Request worker threads (default: 8)."),
-                                     QStringLiteral("N"));
+    const QCommandLineOption threads(
+        QStringLiteral("threads"),
+        QStringLiteral("Request worker threads (default: 8 with SQLite, 32 with PostgreSQL)."),
+        QStringLiteral("N"));
     const QCommandLineOption maxUpload(
         QStringLiteral("max-upload"),
         QStringLiteral("Largest file the storage API accepts, in bytes, or with a "

@@ -14,7 +14,7 @@ struct ServerOptions {
     int port = 8027;   // 0: any free port
     QString publicUrl; // ends in "/"; empty: http://HOST:PORT/ of the bound address
     QString latestVersion = QStringLiteral(VANTRY_VERSION);
-    int threads = 8;
+    int threads = 0; // handler threads; 0: by the database (see VantryServer)
     qint64 maxBodyBytes = 1024 * 1024;
     qint64 maxBufferedBodyBytes = qint64(64) << 20; // all bodies held in memory together
     qint64 maxUploadBytes = qint64(4) << 30;        // self-hosted storage uploads

@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 // A probe that answers only when it can also write, for what lives in a local folder.
 std::function<Health()> writableProbe(std::function<bool()> answers, const QString& folder) {
@@ -46,6 +49,13 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
         return std::nullopt;
     return QString::fromStdString(*token);
 }
+// Handler threads, unless given: SQLite's writes take turns anyway, while PostgreSQL flushes the
+// commits in flight together, so more handlers waiting on it means more done per flush.
+int handlerThreads(const ServerOptions& options) {
+    if (options.threads > 0)
+        return options.threads;
+    return options.databaseUrl().startsWith(QLatin1String("sqlite:")) ? 8 : 32;
+}
 } // namespace
 
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
@@ -53,8 +63,9 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_options = options;
     // Made here when missing; an earlier server's folder is tightened.
     makePrivateFolder(options.dataDir, true);
-    // One connection per worker thread plus one, so a request never waits for a connection.
-    server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
+    const int handlers = handlerThreads(options);
+    // One connection per handler thread plus one, so a request never waits for a connection.
+    server->m_database = Database::open(options.databaseUrl(), error, handlers + 1);
     if (!server->m_database)
         return nullptr;
     const std::optional<QString> token = loadStorageToken(*server->m_database, options.dataDir);
@@ -72,7 +83,10 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     HttpTransport::Options transport;
     transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
     transport.maxBufferedBodyBytes = uint64_t(options.maxBufferedBodyBytes);
-    transport.threads = options.threads;
+    // Handlers wait for the database on threads of their own, one per pooled connection; the
+    // I/O threads never wait, so more of them than cores would only take turns.
+    transport.handlerThreads = handlers;
+    transport.threads = std::max(1, std::min(handlers, int(std::thread::hardware_concurrency())));
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
     transport.headerTimeout = std::chrono::seconds(options.headerTimeout);
