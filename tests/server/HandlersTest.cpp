@@ -36,8 +36,9 @@ protected:
         ASSERT_TRUE(db) << error.toStdString();
         // Users registered before secrets existed: the Authorization value is all they send.
         for (const char* user : {"ann", "bob"})
-            ASSERT_TRUE(
-                db->upsertUser({QString::fromLatin1(user), QStringLiteral("a@x"), QString(), QString()}));
+            ASSERT_EQ(db->saveUser({QString::fromLatin1(user), QStringLiteral("a@x"), QString(), QString()},
+                                   {}, {}),
+                      Database::UserSave::Added);
         handlers =
             std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
         handlers->registerRoutes(router);
