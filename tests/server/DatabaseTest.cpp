@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDateTime>
-
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -137,7 +135,6 @@ TEST_P(DatabaseContract, EveryMethodKeepsAndAnswers) {
     EXPECT_EQ(beside("SELECT count(*) FROM apps WHERE profile_kind IS NULL AND provisioned_devices IS NULL"),
               "1");
 
-    const qint64 before = QDateTime::currentSecsSinceEpoch();
     StoredInstall repeat{"i2", "a1", "Android", "Demo", "Mozilla/5.0 (Linux; Android 14)", 0, true};
     EXPECT_EQ(db->insertInstall(kInstall), Database::Insert::Added);
     EXPECT_EQ(db->insertInstall(repeat), Database::Insert::Added);
@@ -145,12 +142,10 @@ TEST_P(DatabaseContract, EveryMethodKeepsAndAnswers) {
     const auto all = db->installsOf("a1", true);
     ASSERT_TRUE(all && all->size() == 2);
     StoredInstall first = kInstall;
-    first.createdAt = all->at(0).createdAt;
+    first.createdAt = all->at(0).createdAt; // the database's clock; the handler tests check it
     repeat.createdAt = all->at(1).createdAt;
     EXPECT_EQ(*all, (QList<StoredInstall>{first, repeat}));
     EXPECT_EQ(db->installsOf("a1"), QList<StoredInstall>{first});
-    EXPECT_GE(first.createdAt, before);
-    EXPECT_LE(repeat.createdAt, QDateTime::currentSecsSinceEpoch());
 
     EXPECT_EQ(db->crashCount(), 0);
     EXPECT_TRUE(db->insertCrash(kCrash));
