@@ -87,9 +87,6 @@ public:
     static QString displayUrl(const QString& url);
     virtual ~Database() = default;
 
-    // Returns true when the user was new.
-    virtual std::optional<bool> upsertUser(const StoredUser& user) = 0;
-
     enum class UserSave {
         Added,               // a new user, holding newSecretHash
         Updated,             // the caller proved the user's secret
@@ -98,6 +95,7 @@ public:
         Failed
     };
     // Adds or updates a user. A user that has a secret is updated only when presentedHash is it.
+    // An empty newSecretHash leaves the user without a secret, like those stored before secrets.
     virtual UserSave saveUser(const StoredUser& user, const QString& presentedHash,
                               const QString& newSecretHash) = 0;
     // Nothing when the database failed.

@@ -1,0 +1,137 @@
+#include "server/database/SqlDatabase.h"
+
+#include "server/database/Tables.h"
+
+#include <QDateTime>
+
+namespace {
+
+qint64 now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+Database::Insert insertResult(const SqlOutcome& outcome) {
+    switch (outcome.status) {
+    case SqlOutcome::Status::Done:
+        return Database::Insert::Added;
+    case SqlOutcome::Status::Duplicate:
+        return Database::Insert::Duplicate;
+    default:
+        return Database::Insert::Failed;
+    }
+}
+
+// The first row's record, when the statement answered one.
+template <typename Record>
+std::optional<Record> first(ConnectionPool& pool, const SqlStatement& statement, const QString& key,
+                            Record (*read)(const SqlRow&)) {
+    std::optional<Record> record;
+    pool.run(statement, {key}, [&](const SqlRow& row) {
+        if (!record)
+            record = read(row);
+    });
+    return record;
+}
+
+template <typename Record>
+std::optional<QList<Record>> all(ConnectionPool& pool, const SqlStatement& statement, const QString& key,
+                                 Record (*read)(const SqlRow&)) {
+    QList<Record> records;
+    if (!pool.run(statement, {key}, [&](const SqlRow& row) { records.append(read(row)); }).ok())
+        return std::nullopt;
+    return records;
+}
+
+std::optional<qint64> number(ConnectionPool& pool, const SqlStatement& statement,
+                             const std::vector<SqlValue>& values = {}) {
+    std::optional<qint64> value;
+    if (!pool.run(statement, values, [&](const SqlRow& row) { value = row.number(0); }).ok())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+SqlDatabase::SqlDatabase(std::vector<std::unique_ptr<SqlConnection>> connections,
+                         ConnectionPool::FailureLog log)
+    : m_pool(std::move(connections), std::move(log)) {}
+
+Database::UserSave SqlDatabase::saveUser(const StoredUser& user, const QString& presentedHash,
+                                         const QString& newSecretHash) {
+    ConnectionPool::Lease connection(m_pool);
+    const qint64 t = now();
+    const SqlOutcome inserted =
+        connection.run(tables::insertUser, tables::newUserValues(user, newSecretHash, t));
+    if (!inserted.ok())
+        return UserSave::Failed;
+    if (inserted.changed > 0)
+        return UserSave::Added;
+    QString stored;
+    const SqlOutcome updated = connection.run(tables::updateUser,
+                                              {user.email, user.username, user.photoURL, t,
+                                               SqlValue::orNull(newSecretHash), user.userid, presentedHash},
+                                              [&stored](const SqlRow& row) { stored = row.text(0); });
+    if (!updated.ok())
+        return UserSave::Failed;
+    if (updated.rows == 0)
+        return UserSave::Refused;
+    return stored == newSecretHash ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
+}
+
+std::optional<StoredSecret> SqlDatabase::secretOf(const QString& userid) {
+    StoredSecret secret;
+    const SqlOutcome r = m_pool.run(tables::secretOf, {userid}, [&secret](const SqlRow& row) {
+        secret = StoredSecret{true, row.text(0)};
+    });
+    if (!r.ok())
+        return std::nullopt;
+    return secret;
+}
+
+std::optional<bool> SqlDatabase::resetSecret(const QString& userid) {
+    const SqlOutcome r = m_pool.run(tables::resetSecret, {now(), userid});
+    if (!r.ok())
+        return std::nullopt;
+    return r.changed > 0;
+}
+
+std::optional<StoredUser> SqlDatabase::user(const QString& userid) {
+    return first(m_pool, tables::user, userid, &tables::readUser);
+}
+
+Database::Insert SqlDatabase::insertApp(const StoredApp& app) {
+    return insertResult(m_pool.run(tables::insertApp, tables::appValues(app, now())));
+}
+
+std::optional<QList<StoredApp>> SqlDatabase::appsOf(const QString& userid) {
+    return all(m_pool, tables::appsOf, userid, &tables::readApp);
+}
+
+std::optional<qint64> SqlDatabase::appCount(const QString& userid) {
+    return number(m_pool, tables::appCount, {userid});
+}
+
+std::optional<StoredApp> SqlDatabase::app(const QString& appid) {
+    return first(m_pool, tables::app, appid, &tables::readApp);
+}
+
+Database::Insert SqlDatabase::insertInstall(const StoredInstall& install) {
+    return insertResult(m_pool.run(tables::insertInstall, tables::installValues(install, now())));
+}
+
+std::optional<QList<StoredInstall>> SqlDatabase::installsOf(const QString& appid, bool withRepeats) {
+    return all(m_pool, withRepeats ? tables::allInstallsOf : tables::installsOf, appid, &tables::readInstall);
+}
+
+bool SqlDatabase::insertCrash(const StoredCrash& crash) {
+    return m_pool.run(tables::insertCrash, tables::crashValues(crash, now())).ok();
+}
+
+std::optional<int> SqlDatabase::crashCount() {
+    const std::optional<qint64> count = number(m_pool, tables::crashCount);
+    return count ? std::optional<int>(int(*count)) : std::nullopt;
+}
+
+bool SqlDatabase::isAvailable() {
+    return m_pool.run(tables::ping).rows == 1;
+}
