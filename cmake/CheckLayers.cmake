@@ -9,10 +9,11 @@ cmake_minimum_required(VERSION 3.25)
 set(layers
   "core:"
   "qrcode:"
+  "plist:"
   "qrcode/widgets:qrcode"
   "backend/records:core"
   "backend:core,backend/records"
-  "inspect:core,backend/records"
+  "inspect:core,backend/records,plist"
   "manifest:core"
   "history:core,backend/records"
   "storage:core,backend/records"
@@ -20,7 +21,7 @@ set(layers
   "app/session:core,backend/records,backend,storage,app"
   "app/ui:core,backend/records,backend,inspect,manifest,history,storage,qrcode,app,app/session"
   "cli:core,backend/records,backend,inspect,manifest,history,storage,qrcode,app,app/session"
-  "server:core,backend/records,qrcode"
+  "server:core,backend/records,qrcode,plist"
 )
 
 if(NOT SRC)
