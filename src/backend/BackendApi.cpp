@@ -123,7 +123,8 @@ QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
     const std::pair<const QString&, const QString&> optional[] = {
         {profilekind, app.profileKind},
         {profileexpiry, app.profileExpiry},
-        {provisioneddevices, app.provisionedDevices}};
+        {provisioneddevices, app.provisionedDevices},
+        {provisioneddeviceids, app.provisionedDeviceIds}};
     for (const auto& [key, value] : optional) {
         if (!value.isEmpty())
             body.insert(key, value);

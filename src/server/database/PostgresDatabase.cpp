@@ -149,9 +149,9 @@ const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users 
 const Query kInsertApp{
     "insert_app",
     "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), NULLIF($14, ''), "
-    "NULLIF($15, '')) ON CONFLICT (appid) DO NOTHING"};
+    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices, "
+    "provisioned_device_ids) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), "
+    "NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, '')) ON CONFLICT (appid) DO NOTHING"};
 #define VANTRY_APP_COLUMNS                                                                                   \
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink, "          \
     "appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps "
@@ -364,10 +364,11 @@ std::optional<StoredUser> PostgresDatabase::user(const QString& userid) {
 
 Database::Insert PostgresDatabase::insertApp(const StoredApp& app) {
     return insertResult(
-        run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
-                         utf8(app.appversion), utf8(app.appurl), utf8(app.appdate), utf8(app.appsize),
-                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now()),
-                         utf8(app.profilekind), utf8(app.profileexpiry), utf8(app.provisioneddevices)}));
+        run(kInsertApp,
+            {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon), utf8(app.appversion),
+             utf8(app.appurl), utf8(app.appdate), utf8(app.appsize), utf8(app.minos), utf8(app.qrLink),
+             utf8(app.appdescription), number(now()), utf8(app.profilekind), utf8(app.profileexpiry),
+             utf8(app.provisioneddevices), utf8(app.provisioneddeviceids)}));
 }
 
 namespace {
@@ -456,4 +457,76 @@ std::optional<QString> PostgresDatabase::valueOrPut(const QString& name, const Q
     if (r.rows() == 0)
         return std::nullopt;
     return r.text(0, 0);
+}
+
+namespace {
+const Query kDeviceIds{"device_ids", "SELECT provisioned_device_ids FROM apps WHERE appid = $1"};
+const Query kDropChallenges{"drop_challenges", "DELETE FROM device_challenges WHERE expires_at <= $1"};
+const Query kInsertChallenge{
+    "insert_challenge", "INSERT INTO device_challenges (challenge, appid, expires_at) VALUES ($1, $2, $3)"};
+// One statement takes it: of two answers with the same challenge, one finds it gone.
+const Query kTakeChallenge{
+    "take_challenge",
+    "DELETE FROM device_challenges WHERE challenge = $1 AND appid = $2 AND expires_at > $3"};
+const Query kDropChecks{"drop_checks", "DELETE FROM device_checks WHERE created_at < $1"};
+const Query kInsertCheck{
+    "insert_check", "INSERT INTO device_checks (id, appid, udid, product, version, device_name, included, "
+                    "created_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (id) DO NOTHING"};
+#define VANTRY_CHECK_COLUMNS                                                                                 \
+    "SELECT id, appid, udid, product, version, device_name, included, created_at FROM device_checks "
+const Query kCheck{"check", VANTRY_CHECK_COLUMNS "WHERE id = $1"};
+const Query kChecksOf{"checks_of",
+                      VANTRY_CHECK_COLUMNS "WHERE appid = $1 AND created_at >= $2 ORDER BY seq DESC"};
+#undef VANTRY_CHECK_COLUMNS
+
+StoredDeviceCheck readCheck(const PostgresDatabase::Result& r, int row) {
+    return {r.text(row, 0), r.text(row, 1), r.text(row, 2),         r.text(row, 3),
+            r.text(row, 4), r.text(row, 5), r.integer(row, 6) != 0, r.integer(row, 7)};
+}
+} // namespace
+
+std::optional<QString> PostgresDatabase::provisionedDeviceIds(const QString& appid) {
+    const Result r = run(kDeviceIds, {utf8(appid)});
+    if (!r.ok())
+        return std::nullopt;
+    return r.rows() == 0 || r.isNull(0, 0) ? QString() : r.text(0, 0);
+}
+
+bool PostgresDatabase::insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                             qint64 now) {
+    return run(kDropChallenges, {number(now)}).ok() &&
+           run(kInsertChallenge, {utf8(challenge), utf8(appid), number(expiresAt)}).ok();
+}
+
+std::optional<bool> PostgresDatabase::takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                          qint64 now) {
+    const Result r = run(kTakeChallenge, {utf8(challenge), utf8(appid), number(now)});
+    if (!r.ok())
+        return std::nullopt;
+    return r.changed() > 0;
+}
+
+Database::Insert PostgresDatabase::insertDeviceCheck(const StoredDeviceCheck& c, qint64 dropBefore) {
+    if (!run(kDropChecks, {number(dropBefore)}).ok())
+        return Insert::Failed;
+    return insertResult(
+        run(kInsertCheck, {utf8(c.id), utf8(c.appid), utf8(c.udid), utf8(c.product), utf8(c.version),
+                           utf8(c.deviceName), number(c.included ? 1 : 0), number(c.createdAt)}));
+}
+
+std::optional<StoredDeviceCheck> PostgresDatabase::deviceCheck(const QString& id) {
+    const Result r = run(kCheck, {utf8(id)});
+    if (r.rows() == 0)
+        return std::nullopt;
+    return readCheck(r, 0);
+}
+
+std::optional<QList<StoredDeviceCheck>> PostgresDatabase::deviceChecksOf(const QString& appid, qint64 since) {
+    const Result r = run(kChecksOf, {utf8(appid), number(since)});
+    if (!r.ok())
+        return std::nullopt;
+    QList<StoredDeviceCheck> checks;
+    for (int row = 0; row < r.rows(); ++row)
+        checks.append(readCheck(r, row));
+    return checks;
 }

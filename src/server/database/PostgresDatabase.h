@@ -37,6 +37,14 @@ public:
     std::optional<int> crashCount() override;
     bool isAvailable() override;
     SharedState* sharedState() override { return this; }
+    std::optional<QString> provisionedDeviceIds(const QString& appid) override;
+    bool insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                               qint64 now) override;
+    std::optional<bool> takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                            qint64 now) override;
+    Insert insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) override;
+    std::optional<StoredDeviceCheck> deviceCheck(const QString& id) override;
+    std::optional<QList<StoredDeviceCheck>> deviceChecksOf(const QString& appid, qint64 since) override;
 
     std::optional<int> takeRate(const QString& key, int limit, std::chrono::milliseconds window) override;
     std::optional<QString> valueOrPut(const QString& name, const QString& proposed) override;

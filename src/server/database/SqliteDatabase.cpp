@@ -316,8 +316,8 @@ Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
     Statement s(
         lease.get(),
         "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices, "
+        "provisioned_device_ids) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(app.appid)
         .bind(app.userid)
         .bind(app.appname)
@@ -331,6 +331,7 @@ Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
         .bind(app.appdescription)
         .bind(now());
     s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
+    s.bindOptional(app.provisioneddeviceids);
     return insertResult(s.step());
 }
 
@@ -427,4 +428,85 @@ bool SqliteDatabase::isAvailable() {
     Lease lease(*this);
     Statement s(lease.get(), "SELECT 1");
     return s.step() == SQLITE_ROW;
+}
+
+std::optional<QString> SqliteDatabase::provisionedDeviceIds(const QString& appid) {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT provisioned_device_ids FROM apps WHERE appid = ?");
+    s.bind(appid);
+    const int rc = s.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return std::nullopt;
+    return rc == SQLITE_ROW ? s.text(0) : QString();
+}
+
+bool SqliteDatabase::insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                           qint64 now) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    Statement drop(lease.get(), "DELETE FROM device_challenges WHERE expires_at <= ?");
+    drop.bind(now);
+    Statement s(lease.get(), "INSERT INTO device_challenges (challenge, appid, expires_at) VALUES (?, ?, ?)");
+    s.bind(challenge).bind(appid).bind(expiresAt);
+    return drop.step() == SQLITE_DONE && s.step() == SQLITE_DONE;
+}
+
+std::optional<bool> SqliteDatabase::takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                        qint64 now) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    Statement s(lease.get(),
+                "DELETE FROM device_challenges WHERE challenge = ? AND appid = ? AND expires_at > ?");
+    s.bind(challenge).bind(appid).bind(now);
+    if (s.step() != SQLITE_DONE)
+        return std::nullopt;
+    return sqlite3_changes(lease.get()) > 0;
+}
+
+Database::Insert SqliteDatabase::insertDeviceCheck(const StoredDeviceCheck& c, qint64 dropBefore) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    Statement drop(lease.get(), "DELETE FROM device_checks WHERE created_at < ?");
+    drop.bind(dropBefore);
+    if (drop.step() != SQLITE_DONE)
+        return Insert::Failed;
+    Statement s(lease.get(), "INSERT INTO device_checks (id, appid, udid, product, version, device_name, "
+                             "included, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    s.bind(c.id).bind(c.appid).bind(c.udid).bind(c.product).bind(c.version).bind(c.deviceName);
+    s.bind(qint64(c.included ? 1 : 0)).bind(c.createdAt);
+    return insertResult(s.step());
+}
+
+namespace {
+constexpr const char* kCheckColumns =
+    "SELECT id, appid, udid, product, version, device_name, included, created_at FROM device_checks ";
+StoredDeviceCheck readCheck(const Statement& s) {
+    return {s.text(0), s.text(1), s.text(2),         s.text(3),
+            s.text(4), s.text(5), s.integer(6) != 0, s.integer(7)};
+}
+} // namespace
+
+std::optional<StoredDeviceCheck> SqliteDatabase::deviceCheck(const QString& id) {
+    Lease lease(*this);
+    const QByteArray sql = QByteArray(kCheckColumns) + "WHERE id = ?";
+    Statement s(lease.get(), sql.constData());
+    s.bind(id);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return readCheck(s);
+}
+
+std::optional<QList<StoredDeviceCheck>> SqliteDatabase::deviceChecksOf(const QString& appid, qint64 since) {
+    Lease lease(*this);
+    const QByteArray sql =
+        QByteArray(kCheckColumns) + "WHERE appid = ? AND created_at >= ? ORDER BY seq DESC";
+    Statement s(lease.get(), sql.constData());
+    s.bind(appid).bind(since);
+    QList<StoredDeviceCheck> checks;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        checks.append(readCheck(s));
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return checks;
 }
