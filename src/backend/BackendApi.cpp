@@ -283,3 +283,24 @@ void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZU
         },
         context);
 }
+
+void BackendApi::fetchDevices(const QString& appId, std::function<void(const QList<DeviceCheck>&)> onChecks,
+                              QObject* context, Failure onFailure) const {
+    HttpConnection::request(
+        endpoint(QStringLiteral("devices/") + appId), kGet, ResponseKind::dictionary, userHeaders(),
+        std::nullopt,
+        [onChecks = std::move(onChecks),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
+            const std::optional<QList<DeviceCheck>> checks =
+                succeeded(result)
+                    ? DeviceCheck::listFromJson(result.toObject().value(QStringLiteral("response")))
+                    : std::nullopt;
+            if (!checks) {
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onChecks)
+                onChecks(*checks);
+        },
+        context);
+}

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 bool hexDigits(QStringView text) {
@@ -106,6 +108,13 @@ QList<DeviceCheck> latestPerDevice(const QList<DeviceCheck>& newestFirst) {
         out.append(check);
     }
     return out;
+}
+
+QString deviceSummary(const QList<DeviceCheck>& newestFirst) {
+    const QList<DeviceCheck> devices = latestPerDevice(newestFirst);
+    const auto missing =
+        std::count_if(devices.begin(), devices.end(), [](const DeviceCheck& c) { return !c.included; });
+    return QStringLiteral("%1 checked, %2 not in this build").arg(devices.size()).arg(missing);
 }
 
 QByteArray appleDeviceList(const QList<DeviceCheck>& newestFirst) {

@@ -46,6 +46,9 @@ struct DeviceCheck {
 // Each device once, at its newest check; the checks come newest first.
 QList<DeviceCheck> latestPerDevice(const QList<DeviceCheck>& newestFirst);
 
+// "3 checked, 1 not in this build": devices, each counted once.
+QString deviceSummary(const QList<DeviceCheck>& newestFirst);
+
 // The devices not in the build as the tab-separated text Apple's developer site takes for a
 // multiple-device upload: the header "Device ID", "Device Name", "Device Platform", then one
 // line per device ("ios"), each line ending in "\n".
