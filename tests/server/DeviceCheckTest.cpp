@@ -3,6 +3,7 @@
 #include "PostgresCluster.h"
 #include "ServerTestUtil.h"
 #include "inspect/PackageFactory.h"
+#include "plist/Der.h"
 #include "plist/PlistReader.h"
 #include "server/Database.h"
 
@@ -264,6 +265,34 @@ TEST_P(DeviceCheck, OnlyTheOwnerReadsTheChecksNewestFirst) {
     EXPECT_EQ(list.at(1).toObject().value("product"), QStringLiteral("iPhone15,2"));
     EXPECT_EQ(list.at(1).toObject().value("devicename"), QStringLiteral("Ann's iPhone"));
     EXPECT_EQ(status(c.Get("/devices/unknown001", cases[4].headers)), 404);
+}
+
+// Served over TLS, the profile is signed with the server's certificate and key.
+TEST(DeviceCheckOverTls, ProfileIsSignedWithTheServersKey) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
+    ASSERT_TRUE(makeCertificate(dir));
+    ServerOptions options;
+    options.tlsCert = dir + QStringLiteral("/cert.pem");
+    options.tlsKey = dir + QStringLiteral("/key.pem");
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c(QStringLiteral("https://127.0.0.1:%1").arg(server->port()).toStdString());
+    c.set_ca_cert_path(options.tlsCert.toStdString());
+    const std::string secret = signUp(c, kOwner);
+    ASSERT_EQ(postApp(c, kOwner, QStringLiteral("signed0001"),
+                      {{"profilekind", "development"}, {"provisioneddeviceids", kListed}}, secret),
+              201);
+    const auto r = c.Get("/signed0001/device.mobileconfig");
+    ASSERT_EQ(status(r), 200);
+    const QByteArray body = QByteArray::fromStdString(r->body);
+    const auto content = Der::signedContent(body);
+    ASSERT_TRUE(content);
+    EXPECT_EQ(PlistReader::dictionaryFromBytes(*content).value_or(QVariantMap()).value("PayloadType"),
+              QStringLiteral("Profile Service"));
+    const QString file = testsupport::writeFile(dir + QStringLiteral("/profile.der"), body);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("openssl"), {"cms", "-verify", "-noverify", "-inform", "DER",
+                                                            "-in", file, "-out", dir + "/content"}),
+              0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DeviceCheck, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
