@@ -97,7 +97,8 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         QStringList steps;
         for (const SchemaStep& step : schemaSteps())
             steps << QString::number(step.version);
-        EXPECT_EQ(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))), steps.join(','));
+        EXPECT_EQ(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))),
+                  steps.join(','));
         sqlite3_finalize(s);
         sqlite3_close(raw);
         ASSERT_TRUE(Database::open(QStringLiteral("sqlite:") + path, &error)) << error.toStdString();
