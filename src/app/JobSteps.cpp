@@ -203,6 +203,7 @@ void NewProcessController::registerApp(const Next& next) {
     app.profileKind = m_outcome.preflight.recordProfileKind();
     app.profileExpiry = m_outcome.preflight.recordProfileExpiry();
     app.provisionedDevices = m_outcome.preflight.recordProvisionedDevices();
+    app.provisionedDeviceIds = m_outcome.preflight.recordProvisionedDeviceIds();
     m_currentClient = nullptr;
     m_backend->createApp(app, live([this, next](const QString& link) {
                              m_outcome.resultLink = link;

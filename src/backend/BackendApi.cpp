@@ -123,7 +123,8 @@ QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
     const std::pair<const QString&, const QString&> optional[] = {
         {profilekind, app.profileKind},
         {profileexpiry, app.profileExpiry},
-        {provisioneddevices, app.provisionedDevices}};
+        {provisioneddevices, app.provisionedDevices},
+        {provisioneddeviceids, app.provisionedDeviceIds}};
     for (const auto& [key, value] : optional) {
         if (!value.isEmpty())
             body.insert(key, value);
@@ -279,6 +280,27 @@ void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZU
             }
             if (onData)
                 onData(*data);
+        },
+        context);
+}
+
+void BackendApi::fetchDevices(const QString& appId, std::function<void(const QList<DeviceCheck>&)> onChecks,
+                              QObject* context, Failure onFailure) const {
+    HttpConnection::request(
+        endpoint(QStringLiteral("devices/") + appId), kGet, ResponseKind::dictionary, userHeaders(),
+        std::nullopt,
+        [onChecks = std::move(onChecks),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
+            const std::optional<QList<DeviceCheck>> checks =
+                succeeded(result)
+                    ? DeviceCheck::listFromJson(result.toObject().value(QStringLiteral("response")))
+                    : std::nullopt;
+            if (!checks) {
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onChecks)
+                onChecks(*checks);
         },
         context);
 }

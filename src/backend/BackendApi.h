@@ -2,6 +2,7 @@
 
 #include "backend/HttpConnection.h"
 #include "core/Crash.h"
+#include "records/DeviceCheck.h"
 #include "records/ZUser.h"
 #include "records/ZUserData.h"
 #include "records/Zapp.h"
@@ -48,6 +49,11 @@ public:
     // GET userdata/<appId>, decoded strictly; nothing is delivered when decoding fails.
     void fetchInstalls(const QString& appId, std::function<void(const ZUserData&)> onData,
                        QObject* context = nullptr, Failure onFailure = {}) const;
+
+    // GET devices/<appId>: the devices testers checked against the build, newest first; the
+    // whole list is dropped for one malformed element.
+    void fetchDevices(const QString& appId, std::function<void(const QList<DeviceCheck>&)> onChecks,
+                      QObject* context = nullptr, Failure onFailure = {}) const;
 
     // Request bodies, exactly as sent.
     // Headers of a call made for the signed-in user (Authorization and the user's secret) and of

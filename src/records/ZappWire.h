@@ -29,6 +29,8 @@ inline const QString profilekind = QStringLiteral("profilekind");
 inline const QString profileexpiry = QStringLiteral("profileexpiry");
 inline const QString provisioneddevices = QStringLiteral("provisioneddevices");
 inline const QStringList optionalAppKeys = {profilekind, profileexpiry, provisioneddevices};
+// The profile's devices themselves (DeviceCheck.h), optional too; never in the app list.
+inline const QString provisioneddeviceids = QStringLiteral("provisioneddeviceids");
 
 // Android apps are registered under their id with this suffix; their public page drops it.
 inline const QString androidSuffix = QStringLiteral("__android");

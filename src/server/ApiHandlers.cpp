@@ -1,6 +1,7 @@
 #include "server/ApiHandlers.h"
 
 #include "core/RandomString.h"
+#include "records/DeviceCheck.h"
 #include "records/ZappWire.h"
 #include "server/Database.h"
 #include "server/Limits.h"
@@ -359,6 +360,12 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
             return ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a short text").arg(key));
         optional.insert(key, v.toString());
     }
+    // The profile's devices: absent, or every one a device id (the install page checks testers'
+    // devices against them).
+    const QJsonValue deviceIds = object->value(ZappWire::provisioneddeviceids);
+    if (!deviceIds.isUndefined() && (!deviceIds.isString() || !DeviceIds::parse(deviceIds.toString())))
+        return ApiResponse::failure(
+            400, QStringLiteral("Key \"%1\" must list device ids").arg(ZappWire::provisioneddeviceids));
     const StoredApp app{appid,
                         *user,
                         f->value(ZappWire::appname),
@@ -372,7 +379,8 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
                         f->value(ZappWire::appdescription),
                         optional.value(ZappWire::profilekind),
                         optional.value(ZappWire::profileexpiry),
-                        optional.value(ZappWire::provisioneddevices)};
+                        optional.value(ZappWire::provisioneddevices),
+                        deviceIds.toString()};
     switch (m_database.insertApp(app)) {
     case Database::Insert::Added:
         return ApiResponse::success(
@@ -411,19 +419,34 @@ ApiResponse ApiHandlers::checkVersion(const ApiRequest&) {
     return ApiResponse::success(200, QJsonObject{{QStringLiteral("version"), m_settings.latestVersion}});
 }
 
+std::optional<StoredApp> ApiHandlers::ownedApp(const ApiRequest& request, const QString& appid,
+                                               ApiResponse* error) {
+    if (std::optional<ApiResponse> refusal = admit(request, false)) {
+        *error = std::move(*refusal);
+        return std::nullopt;
+    }
+    const auto user = caller(request, error);
+    if (!user)
+        return std::nullopt;
+    if (!isValidAppId(appid)) {
+        *error = ApiResponse::failure(400, QStringLiteral("Invalid app id"));
+        return std::nullopt;
+    }
+    auto app = m_database.app(appid);
+    if (!app)
+        *error = ApiResponse::failure(404, QStringLiteral("Unknown app"));
+    else if (app->userid != *user)
+        *error = ApiResponse::failure(403, QStringLiteral("Not your app"));
+    else
+        return app;
+    return std::nullopt;
+}
+
 ApiResponse ApiHandlers::fetchInstalls(const ApiRequest& request) {
     ApiResponse error;
-    const auto user = caller(request, &error);
-    if (!user)
-        return error;
     const QString appid = request.params.value(QStringLiteral("appid"));
-    if (!isValidAppId(appid))
-        return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
-    const auto app = m_database.app(appid);
-    if (!app)
-        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
-    if (app->userid != *user)
-        return ApiResponse::failure(403, QStringLiteral("Not your app"));
+    if (!ownedApp(request, appid, &error))
+        return error;
     const auto installs = m_database.installsOf(appid);
     if (!installs)
         return storageFailure();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/ApiMessage.h"
+#include "server/Database.h"
 
 #include <QHash>
 #include <QString>
@@ -11,9 +12,7 @@
 #include <mutex>
 #include <optional>
 
-class Database;
 class RateLimiter;
-struct StoredApp;
 class Router;
 class UserSecrets;
 
@@ -54,6 +53,11 @@ public:
     ApiResponse reportCrash(const ApiRequest& request);
     ApiResponse checkVersion(const ApiRequest& request);
     ApiResponse fetchInstalls(const ApiRequest& request);
+
+    // The app a call about one app is for, when the caller owns it: otherwise nothing, with the
+    // answer in *error (401 without the access key or the caller's secret, 400 for a bad id, 404
+    // for an unknown app, 403 for another user's).
+    std::optional<StoredApp> ownedApp(const ApiRequest& request, const QString& appid, ApiResponse* error);
 
     // App ids: [A-Za-z0-9_-], 1 to 64 characters.
     static bool isValidAppId(const QString& id);

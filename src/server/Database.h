@@ -23,6 +23,9 @@ struct StoredApp {
     QString profilekind;
     QString profileexpiry;
     QString provisioneddevices;
+    // The profile's devices, comma-separated: written with the app, read only through
+    // Database::provisionedDeviceIds (a list can run to 40 KB; the app list never needs it).
+    QString provisioneddeviceids;
 
     bool operator==(const StoredApp&) const = default;
 };
@@ -63,6 +66,20 @@ struct StoredCrash {
     QString reason;
     QString exception;
     QString callStackSymbols;
+};
+
+// One tester's device checked against a build: what its phone's profile service sent.
+struct StoredDeviceCheck {
+    QString id; // unguessable: the link to the answer page carries it
+    QString appid;
+    QString udid;
+    QString product;
+    QString version;
+    QString deviceName;
+    bool included = false;
+    qint64 createdAt = 0; // seconds since the epoch
+
+    bool operator==(const StoredDeviceCheck&) const = default;
 };
 
 class SharedState;
@@ -127,4 +144,21 @@ public:
     // Set when several instances of the service may use this database at once: what they must
     // agree on (rate windows, the storage token) then lives in it rather than in one process.
     virtual SharedState* sharedState() { return nullptr; }
+
+    // The device check. Its challenges are one-time tokens bound to an app; its checks are
+    // kept for a while and then dropped.
+    // The app's provisioned devices as stored ("" for none); nothing when the database failed.
+    virtual std::optional<QString> provisionedDeviceIds(const QString& appid) = 0;
+    // Stores a challenge; drops the ones expired at now first.
+    virtual bool insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                       qint64 now) = 0;
+    // Takes the challenge when it is appid's and not expired at now: true, and it is gone. A
+    // challenge of another app is left alone.
+    virtual std::optional<bool> takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                    qint64 now) = 0;
+    // Stores a check; drops the checks made before dropBefore first.
+    virtual Insert insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) = 0;
+    virtual std::optional<StoredDeviceCheck> deviceCheck(const QString& id) = 0;
+    // An app's checks made at or after since, newest first.
+    virtual std::optional<QList<StoredDeviceCheck>> deviceChecksOf(const QString& appid, qint64 since) = 0;
 };

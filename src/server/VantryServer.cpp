@@ -9,6 +9,7 @@
 #include "server/PrivateFiles.h"
 #include "server/Router.h"
 #include "server/SharedState.h"
+#include "server/devices/DeviceCheckHandlers.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
@@ -133,6 +134,14 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
                                          owner});
+    DeviceCheckHandlers::Settings devices;
+    devices.publicUrl = server->m_publicUrl;
+    devices.profilesPerMinute = options.installsPerMinute;
+    devices.signingCertificate = options.tlsCert;
+    devices.signingKey = options.tlsKey;
+    server->m_devices =
+        std::make_unique<DeviceCheckHandlers>(*server->m_database, *server->m_handlers, devices);
+    server->m_devices->registerRoutes(*server->m_router);
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;

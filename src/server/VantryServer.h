@@ -5,6 +5,7 @@
 #include <memory>
 
 class ApiHandlers;
+class DeviceCheckHandlers;
 class ObjectStore;
 class PageHandlers;
 class Database;
@@ -41,6 +42,7 @@ private:
     QString m_storageToken;
     std::unique_ptr<ObjectStore> m_files;
     std::unique_ptr<ApiHandlers> m_handlers;
+    std::unique_ptr<DeviceCheckHandlers> m_devices;
     std::unique_ptr<PageHandlers> m_pages;
     std::unique_ptr<Router> m_router;
     std::unique_ptr<HttpTransport> m_transport;

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -273,6 +274,44 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
     EXPECT_EQ(app->profilekind, QStringLiteral("app-store"));
     EXPECT_EQ(app->profileexpiry, QStringLiteral("2035-01-01"));
     EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+}
+
+// The owner reads the devices testers checked: a table, every check as JSON, and the devices
+// missing from the build in Apple's upload form, byte for byte.
+TEST_F(Publish, DevicesOfAnAdHocBuild) {
+    const CliRun published =
+        runCli({"publish", makeIpa(dir + "/AdHoc.ipa", "ad-hoc"), "--json", "--quiet"}, env);
+    ASSERT_EQ(published.status, 0) << published.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(published.out).object();
+    const QString appId = result.value("appId").toString();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const StoredDeviceCheck& check : {StoredDeviceCheck{"c1", appId, "00008101-0000000000000001",
+                                                             "iPhone13,1", "21E236", "Bob", true, now - 60},
+                                           StoredDeviceCheck{"c2", appId, "00008030-001A35E11A88802E",
+                                                             "iPhone15,2", "21F90", "Ann", false, now}})
+        ASSERT_EQ(server->database().insertDeviceCheck(check, 0), Database::Insert::Added);
+
+    const CliRun csv = runCli({"devices", appId, "--csv"}, env);
+    EXPECT_EQ(csv.status, 0) << csv.err.constData();
+    EXPECT_EQ(csv.out, "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
+    const CliRun json = runCli({"devices", result.value("link").toString(), "--json"}, env);
+    EXPECT_EQ(json.status, 0) << json.err.constData();
+    const QJsonArray checks = QJsonDocument::fromJson(json.out).array();
+    ASSERT_EQ(checks.size(), 2) << json.out.constData();
+    EXPECT_EQ(checks.at(0).toObject().value("udid"), QStringLiteral("00008030-001A35E11A88802E"));
+    const CliRun table = runCli({"devices", appId}, env);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n00008101-0000000000000001 +yes +iPhone13,1 +21E236 +"
+                                                  "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d +Bob\n"))
+                    .match(QString::fromUtf8(table.out))
+                    .hasMatch())
+        << table.out.constData();
+    EXPECT_TRUE(table.out.endsWith("Devices: 2 checked, 1 not in this build\n")) << table.out.constData();
+
+    for (const QStringList& args : {QStringList{"devices"}, QStringList{"devices", appId, "--json", "--csv"}})
+        EXPECT_EQ(runCli(args, env).status, 2);
+    const CliRun unknown = runCli({"devices", "NoSuchApp1"}, env);
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "vantry-cli devices: The Vantry server refused the request: Unknown app\n");
 }
 
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {

@@ -135,3 +135,47 @@ std::optional<int> SqlDatabase::crashCount() {
 bool SqlDatabase::isAvailable() {
     return m_pool.run(tables::ping).rows == 1;
 }
+
+std::optional<QString> SqlDatabase::provisionedDeviceIds(const QString& appid) {
+    QString ids;
+    if (!m_pool.run(tables::provisionedDeviceIds, {appid}, [&ids](const SqlRow& row) { ids = row.text(0); })
+             .ok())
+        return std::nullopt;
+    return ids;
+}
+
+bool SqlDatabase::insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                        qint64 now) {
+    ConnectionPool::Lease connection(m_pool);
+    return connection.run(tables::dropDeviceChallenges, {now}).ok() &&
+           connection.run(tables::insertDeviceChallenge, {challenge, appid, expiresAt}).ok();
+}
+
+std::optional<bool> SqlDatabase::takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                     qint64 now) {
+    const SqlOutcome r = m_pool.run(tables::takeDeviceChallenge, {challenge, appid, now});
+    if (!r.ok())
+        return std::nullopt;
+    return r.changed > 0;
+}
+
+Database::Insert SqlDatabase::insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) {
+    ConnectionPool::Lease connection(m_pool);
+    if (!connection.run(tables::dropDeviceChecks, {dropBefore}).ok())
+        return Insert::Failed;
+    return insertResult(connection.run(tables::insertDeviceCheck, tables::deviceCheckValues(check)));
+}
+
+std::optional<StoredDeviceCheck> SqlDatabase::deviceCheck(const QString& id) {
+    return first(m_pool, tables::deviceCheck, id, &tables::readDeviceCheck);
+}
+
+std::optional<QList<StoredDeviceCheck>> SqlDatabase::deviceChecksOf(const QString& appid, qint64 since) {
+    QList<StoredDeviceCheck> checks;
+    if (!m_pool
+             .run(tables::deviceChecksOf, {appid, since},
+                  [&checks](const SqlRow& row) { checks.append(tables::readDeviceCheck(row)); })
+             .ok())
+        return std::nullopt;
+    return checks;
+}

@@ -19,6 +19,7 @@ const std::string kAppColumns =
     "appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, "
     "qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices";
 const std::string kInstallColumns = "id, appid, platform, name, useragent, created_at, repeat";
+const std::string kCheckColumns = "id, appid, udid, product, version, device_name, included, created_at";
 const std::string kCrashColumns = "name, reason, exception, call_stack_symbols, received_at";
 
 } // namespace
@@ -50,7 +51,9 @@ std::vector<SqlValue> newUserValues(const StoredUser& u, const QString& secretHa
 }
 
 // apps: kAppColumns, then created_at
-const SqlStatement insertApp{"insert_app", insertInto("apps", kAppColumns + ", created_at"), "appid"};
+// The device list is written with the app but read only on its own (the app list never needs it).
+const SqlStatement insertApp{
+    "insert_app", insertInto("apps", kAppColumns + ", provisioned_device_ids, created_at"), "appid"};
 const SqlStatement appsOf{"apps_of", select(kAppColumns, "FROM apps WHERE userid = ? ORDER BY seq")};
 const SqlStatement appCount{"app_count", "SELECT count(*) FROM apps WHERE userid = ?"};
 const SqlStatement app{"app", select(kAppColumns, "FROM apps WHERE appid = ?")};
@@ -75,6 +78,7 @@ std::vector<SqlValue> appValues(const StoredApp& a, qint64 now) {
             SqlValue::orNull(a.profilekind),
             SqlValue::orNull(a.profileexpiry),
             SqlValue::orNull(a.provisioneddevices),
+            SqlValue::orNull(a.provisioneddeviceids),
             now};
 }
 
@@ -101,6 +105,32 @@ const SqlStatement crashCount{"crash_count", "SELECT COUNT(*) FROM crashes"};
 
 std::vector<SqlValue> crashValues(const StoredCrash& c, qint64 now) {
     return {c.name, c.reason, c.exception, c.callStackSymbols, now};
+}
+
+// device checks: kCheckColumns
+const SqlStatement provisionedDeviceIds{"provisioned_device_ids",
+                                        "SELECT provisioned_device_ids FROM apps WHERE appid = ?"};
+const SqlStatement dropDeviceChallenges{"drop_device_challenges",
+                                        "DELETE FROM device_challenges WHERE expires_at <= ?"};
+const SqlStatement insertDeviceChallenge{"insert_device_challenge",
+                                         insertInto("device_challenges", "challenge, appid, expires_at")};
+const SqlStatement takeDeviceChallenge{
+    "take_device_challenge",
+    "DELETE FROM device_challenges WHERE challenge = ? AND appid = ? AND expires_at > ?"};
+const SqlStatement dropDeviceChecks{"drop_device_checks", "DELETE FROM device_checks WHERE created_at < ?"};
+const SqlStatement insertDeviceCheck{"insert_device_check", insertInto("device_checks", kCheckColumns), "id"};
+const SqlStatement deviceCheck{"device_check", select(kCheckColumns, "FROM device_checks WHERE id = ?")};
+const SqlStatement deviceChecksOf{
+    "device_checks_of",
+    select(kCheckColumns, "FROM device_checks WHERE appid = ? AND created_at >= ? ORDER BY seq DESC")};
+
+StoredDeviceCheck readDeviceCheck(const SqlRow& r) {
+    return {r.text(0), r.text(1), r.text(2), r.text(3), r.text(4), r.text(5), r.number(6) != 0, r.number(7)};
+}
+
+std::vector<SqlValue> deviceCheckValues(const StoredDeviceCheck& c) {
+    return {c.id,       c.appid, c.udid, c.product, c.version, c.deviceName, qint64(c.included ? 1 : 0),
+            c.createdAt};
 }
 
 const SqlStatement ping{"ping", "SELECT 1"};

@@ -40,6 +40,18 @@ extern const SqlStatement insertCrash;
 extern const SqlStatement crashCount;
 std::vector<SqlValue> crashValues(const StoredCrash& crash, qint64 now);
 
+// device checks
+extern const SqlStatement provisionedDeviceIds;
+extern const SqlStatement dropDeviceChallenges;
+extern const SqlStatement insertDeviceChallenge;
+extern const SqlStatement takeDeviceChallenge;
+extern const SqlStatement dropDeviceChecks;
+extern const SqlStatement insertDeviceCheck;
+extern const SqlStatement deviceCheck;
+extern const SqlStatement deviceChecksOf; // newest first
+StoredDeviceCheck readDeviceCheck(const SqlRow& row);
+std::vector<SqlValue> deviceCheckValues(const StoredDeviceCheck& check);
+
 extern const SqlStatement ping;
 
 } // namespace tables

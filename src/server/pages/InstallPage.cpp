@@ -140,7 +140,9 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
     const QString name = c.app.appname.isEmpty() ? QStringLiteral("Untitled app") : c.app.appname;
 
     QString action;
-    if (c.viewer == target) {
+    if (c.viewer == target && c.withholdInstall) {
+        action.clear();
+    } else if (c.viewer == target) {
         action = QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Install</a>")
                      .arg(htmlEscape(c.installUrl));
         action += androidApp
@@ -175,6 +177,7 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
 
     if (!androidApp)
         action += profileNotes(c.app, c.today.isValid() ? c.today : QDate::currentDate());
+    action = c.deviceAnswer + action + c.deviceOffer;
 
     const QString details =
         row(QStringLiteral("Version"), c.app.appversion) + row(QStringLiteral("Size"), c.app.appsize) +

@@ -19,6 +19,11 @@ struct InstallPageContent {
     QString qrSvg;      // inline SVG of the page's QR code, made by us (not escaped)
     ViewerPlatform viewer = ViewerPlatform::Other;
     QDate today; // what a profile's expiry is compared with; invalid: the current date
+    // The device check (DeviceCheckPage.h), made by us (not escaped): its answer above the
+    // install button, its offer below; withholdInstall leaves the button out.
+    QString deviceAnswer;
+    QString deviceOffer;
+    bool withholdInstall = false;
 };
 
 // One self-contained, mobile-first HTML page: no external fonts, scripts or images. Every

@@ -6,7 +6,10 @@
 #include "server/Database.h"
 #include "server/Limits.h"
 #include "server/Router.h"
+#include "server/pages/DeviceCheckPage.h"
 #include "server/pages/InstallPage.h"
+
+#include <QDateTime>
 
 #include <QRegularExpression>
 
@@ -113,6 +116,12 @@ ApiResponse PageHandlers::page(const ApiRequest& request) {
     content.installUrl = content.pageUrl + QStringLiteral("/install");
     content.qrSvg = m_qr ? m_qr(content.pageUrl) : QString();
     content.viewer = viewerPlatform(request.header(QStringLiteral("user-agent")));
+    const DeviceCheckSection devices =
+        deviceCheckSection(m_database, *app, content.pageUrl, content.viewer,
+                           request.query.value(QStringLiteral("device")), QDateTime::currentSecsSinceEpoch());
+    content.deviceAnswer = devices.answer;
+    content.deviceOffer = devices.offer;
+    content.withholdInstall = devices.withholdInstall;
     return html(200, renderInstallPage(content));
 }
 

@@ -5,6 +5,7 @@
 #include "history/HistoryModel.h"
 #include "qrcode/QRCodeDocument.h"
 #include "qrcode/QRCodeFillStyle.h"
+#include "ui/history/DeviceChecksRow.h"
 #include "ui/history/InstallChart.h"
 #include "ui/history/InstallDetailButton.h"
 #include "ui/history/InstallTimeline.h"
@@ -192,6 +193,11 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     figures->addSpacing(6);
     figures->addWidget(m_recentLabel);
     figures->addWidget(m_timeline);
+    if (DeviceChecksRow::appliesTo(m_app)) {
+        m_devicesRow = new DeviceChecksRow(m_app.appid, m_backend, m_seams.clipboard);
+        figures->addSpacing(6);
+        figures->addWidget(m_devicesRow);
+    }
     figures->addStretch();
     auto* middle = new QHBoxLayout;
     middle->setSpacing(24);

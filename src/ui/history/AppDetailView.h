@@ -15,6 +15,7 @@ class QClipboard;
 class QLabel;
 class QMenu;
 class QPushButton;
+class DeviceChecksRow;
 class InstallChart;
 class InstallDetailButton;
 class InstallTimeline;
@@ -58,6 +59,8 @@ public:
     QPushButton* copyButton() const { return m_copyButton; }
     QPushButton* shareButton() const { return m_shareButton; }
     QMenu* shareMenu() const { return m_shareMenu; }
+    // The device check of a development or ad hoc build; null for other apps.
+    DeviceChecksRow* devicesRow() const { return m_devicesRow; }
 
     // Writes the QR code with the library's exports, the format chosen by the file's extension
     // (png, svg, pdf); false when it cannot be rendered or written.
@@ -105,4 +108,5 @@ private:
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_shareButton = nullptr;
     QMenu* m_shareMenu = nullptr;
+    DeviceChecksRow* m_devicesRow = nullptr;
 };
