@@ -149,15 +149,17 @@ const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users 
 const Query kInsertApp{
     "insert_app",
     "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), NULLIF($14, ''), "
-    "NULLIF($15, '')) ON CONFLICT (appid) DO NOTHING"};
+    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices, bundleid, "
+    "latest_key) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), "
+    "NULLIF($14, ''), NULLIF($15, ''), NULLIF($16, ''), NULLIF($17, '')) ON CONFLICT (appid) DO NOTHING"};
 #define VANTRY_APP_COLUMNS                                                                                   \
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink, "          \
-    "appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps "
+    "appdescription, profile_kind, profile_expiry, provisioned_devices, bundleid, latest_key FROM apps "
 const Query kAppsOf{"apps_of", VANTRY_APP_COLUMNS "WHERE userid = $1 ORDER BY seq"};
 const Query kAppCount{"app_count", "SELECT count(*) FROM apps WHERE userid = $1"};
 const Query kApp{"app", VANTRY_APP_COLUMNS "WHERE appid = $1"};
+const Query kAppsOfLatestKey{"apps_of_latest_key",
+                             VANTRY_APP_COLUMNS "WHERE latest_key = $1 ORDER BY seq DESC LIMIT $2"};
 #undef VANTRY_APP_COLUMNS
 const Query kInsertInstall{"insert_install",
                            "INSERT INTO installs (id, appid, platform, name, useragent, created_at, repeat) "
@@ -190,6 +192,22 @@ const Query kForgetRates{
 const Query kPutSetting{"put_setting",
                         "INSERT INTO settings (name, value) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING"};
 const Query kSetting{"setting", "SELECT value FROM settings WHERE name = $1"};
+// The first build's key is stored, a later build's is read. The statement's snapshot does not
+// show a row another instance adds at the same moment: no row then, and the caller draws again.
+const Query kLatestKey{
+    "latest_key",
+    "WITH added AS (INSERT INTO latest_links (key, userid, bundleid, platform, created_at) "
+    "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING RETURNING key) "
+    "SELECT key FROM added UNION ALL "
+    "SELECT key FROM latest_links WHERE userid = $2 AND bundleid = $3 AND platform = $4 LIMIT 1"};
+// Notes and stamp change in one statement.
+const Query kSetDescription{
+    "set_description",
+    "WITH changed AS (UPDATE apps SET appdescription = $2 WHERE appid = $1 RETURNING userid), "
+    "bumped AS (UPDATE users SET app_edits = app_edits + 1 WHERE userid IN (SELECT userid FROM changed)) "
+    "SELECT count(*) FROM changed"};
+const Query kAppListStamp{"app_list_stamp", "SELECT (SELECT count(*) FROM apps WHERE userid = $1) + "
+                                            "COALESCE((SELECT app_edits FROM users WHERE userid = $1), 0)"};
 
 // Expired windows are deleted now and then rather than on every count.
 constexpr unsigned kForgetEvery = 4096;
@@ -364,17 +382,19 @@ std::optional<StoredUser> PostgresDatabase::user(const QString& userid) {
 
 Database::Insert PostgresDatabase::insertApp(const StoredApp& app) {
     return insertResult(
-        run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
-                         utf8(app.appversion), utf8(app.appurl), utf8(app.appdate), utf8(app.appsize),
-                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now()),
-                         utf8(app.profilekind), utf8(app.profileexpiry), utf8(app.provisioneddevices)}));
+        run(kInsertApp,
+            {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon), utf8(app.appversion),
+             utf8(app.appurl), utf8(app.appdate), utf8(app.appsize), utf8(app.minos), utf8(app.qrLink),
+             utf8(app.appdescription), number(now()), utf8(app.profilekind), utf8(app.profileexpiry),
+             utf8(app.provisioneddevices), utf8(app.bundleid), utf8(app.latestKey)}));
 }
 
 namespace {
 StoredApp readApp(const PostgresDatabase::Result& r, int row) {
-    return StoredApp{r.text(row, 0),  r.text(row, 1),  r.text(row, 2),  r.text(row, 3), r.text(row, 4),
-                     r.text(row, 5),  r.text(row, 6),  r.text(row, 7),  r.text(row, 8), r.text(row, 9),
-                     r.text(row, 10), r.text(row, 11), r.text(row, 12), r.text(row, 13)};
+    return StoredApp{r.text(row, 0),  r.text(row, 1),  r.text(row, 2),  r.text(row, 3),
+                     r.text(row, 4),  r.text(row, 5),  r.text(row, 6),  r.text(row, 7),
+                     r.text(row, 8),  r.text(row, 9),  r.text(row, 10), r.text(row, 11),
+                     r.text(row, 12), r.text(row, 13), r.text(row, 14), r.text(row, 15)};
 }
 } // namespace
 
@@ -456,4 +476,37 @@ std::optional<QString> PostgresDatabase::valueOrPut(const QString& name, const Q
     if (r.rows() == 0)
         return std::nullopt;
     return r.text(0, 0);
+}
+
+std::optional<QString> PostgresDatabase::latestKey(const QString& userid, const QString& bundleid,
+                                                   const QString& platform, const QString& proposedKey) {
+    const Result r =
+        run(kLatestKey, {utf8(proposedKey), utf8(userid), utf8(bundleid), utf8(platform), number(now())});
+    if (!r.ok())
+        return std::nullopt;
+    return r.rows() > 0 ? r.text(0, 0) : QString();
+}
+
+std::optional<QList<StoredApp>> PostgresDatabase::appsOfLatestKey(const QString& key, int limit) {
+    const Result r = run(kAppsOfLatestKey, {utf8(key), number(limit)});
+    if (!r.ok())
+        return std::nullopt;
+    QList<StoredApp> apps;
+    for (int row = 0; row < r.rows(); ++row)
+        apps.append(readApp(r, row));
+    return apps;
+}
+
+std::optional<bool> PostgresDatabase::setAppDescription(const QString& appid, const QString& text) {
+    const Result r = run(kSetDescription, {utf8(appid), utf8(text)});
+    if (r.rows() == 0)
+        return std::nullopt;
+    return r.integer(0, 0) > 0;
+}
+
+std::optional<qint64> PostgresDatabase::appListStamp(const QString& userid) {
+    const Result r = run(kAppListStamp, {utf8(userid)});
+    if (r.rows() == 0)
+        return std::nullopt;
+    return r.integer(0, 0);
 }

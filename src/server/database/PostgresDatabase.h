@@ -37,6 +37,11 @@ public:
     std::optional<int> crashCount() override;
     bool isAvailable() override;
     SharedState* sharedState() override { return this; }
+    std::optional<QString> latestKey(const QString& userid, const QString& bundleid, const QString& platform,
+                                     const QString& proposedKey) override;
+    std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) override;
+    std::optional<bool> setAppDescription(const QString& appid, const QString& text) override;
+    std::optional<qint64> appListStamp(const QString& userid) override;
 
     std::optional<int> takeRate(const QString& key, int limit, std::chrono::milliseconds window) override;
     std::optional<QString> valueOrPut(const QString& name, const QString& proposed) override;

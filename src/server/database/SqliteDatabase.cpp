@@ -316,8 +316,8 @@ Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
     Statement s(
         lease.get(),
         "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices, "
+        "bundleid, latest_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     s.bind(app.appid)
         .bind(app.userid)
         .bind(app.appname)
@@ -331,16 +331,19 @@ Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
         .bind(app.appdescription)
         .bind(now());
     s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
+    s.bindOptional(app.bundleid).bindOptional(app.latestKey);
     return insertResult(s.step());
 }
 
 namespace {
 constexpr const char* kAppColumns =
     "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
+    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices, bundleid, "
+    "latest_key FROM apps ";
 StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
-                     s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
+    return StoredApp{s.text(0),  s.text(1),  s.text(2),  s.text(3), s.text(4),  s.text(5),
+                     s.text(6),  s.text(7),  s.text(8),  s.text(9), s.text(10), s.text(11),
+                     s.text(12), s.text(13), s.text(14), s.text(15)};
 }
 } // namespace
 
@@ -427,4 +430,93 @@ bool SqliteDatabase::isAvailable() {
     Lease lease(*this);
     Statement s(lease.get(), "SELECT 1");
     return s.step() == SQLITE_ROW;
+}
+
+std::optional<QString> SqliteDatabase::latestKey(const QString& userid, const QString& bundleid,
+                                                 const QString& platform, const QString& proposedKey) {
+    // One server writes a SQLite file, and its writers take turns: look, then add.
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    Statement s(lease.get(),
+                "SELECT key FROM latest_links WHERE userid = ? AND bundleid = ? AND platform = ?");
+    s.bind(userid).bind(bundleid).bind(platform);
+    const int rc = s.step();
+    if (rc == SQLITE_ROW)
+        return s.text(0);
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    Statement insert(lease.get(), "INSERT INTO latest_links (key, userid, bundleid, platform, created_at) "
+                                  "VALUES (?, ?, ?, ?, ?)");
+    insert.bind(proposedKey).bind(userid).bind(bundleid).bind(platform).bind(now());
+    switch (insertResult(insert.step())) {
+    case Insert::Added:
+        return proposedKey;
+    case Insert::Duplicate:
+        return QString();
+    case Insert::Failed:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<QList<StoredApp>> SqliteDatabase::appsOfLatestKey(const QString& key, int limit) {
+    Lease lease(*this);
+    const QByteArray sql = QByteArray(kAppColumns) + "WHERE latest_key = ? ORDER BY seq DESC LIMIT ?";
+    Statement s(lease.get(), sql.constData());
+    s.bind(key).bind(qint64(limit));
+    QList<StoredApp> apps;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        apps.append(readApp(s));
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return apps;
+}
+
+std::optional<bool> SqliteDatabase::setAppDescription(const QString& appid, const QString& text) {
+    std::lock_guard writer(m_writeMutex);
+    Lease lease(*this);
+    QString ignored;
+    // Notes and stamp change together, or a list written in between would stay stale.
+    if (!exec(lease.get(), "BEGIN IMMEDIATE;", &ignored))
+        return std::nullopt;
+    const auto end = [&](bool commit) {
+        return exec(lease.get(), commit ? "COMMIT;" : "ROLLBACK;", &ignored);
+    };
+    QString owner;
+    {
+        Statement update(lease.get(), "UPDATE apps SET appdescription = ? WHERE appid = ? RETURNING userid");
+        update.bind(text).bind(appid);
+        const int rc = update.step();
+        if (rc == SQLITE_DONE) {
+            end(false);
+            return false;
+        }
+        if (rc != SQLITE_ROW) {
+            end(false);
+            return std::nullopt;
+        }
+        owner = update.text(0);
+        if (update.step() != SQLITE_DONE) {
+            end(false);
+            return std::nullopt;
+        }
+    }
+    Statement bump(lease.get(), "UPDATE users SET app_edits = app_edits + 1 WHERE userid = ?");
+    bump.bind(owner);
+    if (bump.step() != SQLITE_DONE || !end(true)) {
+        end(false);
+        return std::nullopt;
+    }
+    return true;
+}
+
+std::optional<qint64> SqliteDatabase::appListStamp(const QString& userid) {
+    Lease lease(*this);
+    Statement s(lease.get(), "SELECT (SELECT count(*) FROM apps WHERE userid = ?1) + "
+                             "COALESCE((SELECT app_edits FROM users WHERE userid = ?1), 0)");
+    s.bind(userid);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return s.integer(0);
 }
