@@ -20,7 +20,8 @@ set(layers
   "app/session:core,backend/records,backend,storage,app"
   "app/ui:core,backend/records,backend,inspect,manifest,history,storage,qrcode,app,app/session"
   "cli:core,backend/records,backend,inspect,manifest,history,storage,qrcode,app,app/session"
-  "server:core,backend/records,qrcode"
+  # history: its user-agent parser only (the vantry_useragent library), until it has a folder of its own
+  "server:core,backend/records,qrcode,history"
 )
 
 if(NOT SRC)

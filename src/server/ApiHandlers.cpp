@@ -6,6 +6,7 @@
 #include "server/Limits.h"
 #include "server/Router.h"
 #include "server/UserSecrets.h"
+#include "server/webhooks/AppEvents.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,13 +21,13 @@ const QString kAuthorization = QStringLiteral("authorization");
 // A profile kind, a date or a count; nothing longer belongs there.
 constexpr qsizetype kMaxOptionalKeyLength = 32;
 
-bool onlyAllowed(const QString& id, int maxLength, bool allowColon) {
+bool onlyAllowed(const QString& id, int maxLength, bool allowColon, bool allowDot = false) {
     if (id.isEmpty() || id.size() > maxLength)
         return false;
     for (QChar c : id) {
         const char16_t u = c.unicode();
         const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-                        u == u'_' || u == u'-' || (allowColon && u == u':');
+                        u == u'_' || u == u'-' || (allowColon && u == u':') || (allowDot && u == u'.');
         if (!ok)
             return false;
     }
@@ -152,6 +153,10 @@ bool ApiHandlers::isValidUserId(const QString& id) {
     return onlyAllowed(id, 128, true);
 }
 
+bool ApiHandlers::isValidBundleId(const QString& id) {
+    return onlyAllowed(id, 255, false, true);
+}
+
 QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) {
     return ZappWire::publicLink(publicUrl, appid);
 }
@@ -175,6 +180,8 @@ void ApiHandlers::registerRoutes(Router& router) {
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::checkVersion); });
     router.add(get, QStringLiteral("/userdata/:appid"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchInstalls); });
+    router.add(post, QStringLiteral("/updateapp"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::updateApp); });
 
     // The calls that carry a body are checked on their headers first, so a caller that would be
     // refused never makes the server hold a body.
@@ -185,6 +192,8 @@ void ApiHandlers::registerRoutes(Router& router) {
                      [this](const ApiRequest& r) { return admit(r, true); });
     router.admitWith(post, QStringLiteral("/reportcrash"),
                      [this](const ApiRequest& r) { return admit(r, false); });
+    router.admitWith(post, QStringLiteral("/updateapp"),
+                     [this](const ApiRequest& r) { return admit(r, true); });
 }
 
 std::optional<ApiResponse> ApiHandlers::admit(const ApiRequest& request, bool needsCaller) {
@@ -251,15 +260,15 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         return error;
     if (request.params.value(QStringLiteral("userid")) != *user)
         return ApiResponse::failure(403, QStringLiteral("Not your apps"));
-    // The busiest answer: a list already written is served again while the user's app count
-    // (one index lookup) says it is current. Apps are only ever added, so the count is enough.
-    const std::optional<qint64> count = m_database.appCount(*user);
-    if (!count)
+    // The busiest answer: a list already written is served again while the user's list stamp
+    // (the app count and the notes edited, two index lookups) says it is current.
+    const std::optional<qint64> stamp = m_database.appListStamp(*user);
+    if (!stamp)
         return storageFailure();
     {
         std::lock_guard lock(m_listsMutex);
         const auto cached = m_appLists.constFind(*user);
-        if (cached != m_appLists.constEnd() && cached->count == *count) {
+        if (cached != m_appLists.constEnd() && cached->stamp == *stamp) {
             ApiResponse r;
             r.body = cached->body;
             return r;
@@ -268,7 +277,7 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
     const auto apps = m_database.appsOf(*user);
     if (!apps)
         return storageFailure();
-    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps));
+    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps, m_settings.publicUrl));
     std::lock_guard lock(m_listsMutex);
     if (const auto old = m_appLists.constFind(*user); old != m_appLists.constEnd())
         m_appListBytes -= old->body.size();
@@ -277,11 +286,11 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         m_appListBytes = 0;
     }
     m_appListBytes += answer.body.size();
-    m_appLists.insert(*user, AppList{qint64(apps->size()), answer.body});
+    m_appLists.insert(*user, AppList{*stamp, answer.body});
     return answer;
 }
 
-QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
+QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps, const QString& publicUrl) {
     // Written directly: QJsonObject costs more than the query.
     QByteArray list("[");
     list.reserve(512 * (apps.size() + 1));
@@ -301,10 +310,14 @@ QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
                                                                  {"QRLink", &app.qrLink},
                                                                  {"appdescription", &app.appdescription}};
         // The optional keys only when stored: an app without them answers as it always did.
+        const QString latest =
+            app.latestKey.isEmpty() ? QString() : ZappWire::latestLink(publicUrl, app.latestKey);
         const std::pair<const char*, const QString*> optional[] = {
             {"profilekind", &app.profilekind},
             {"profileexpiry", &app.profileexpiry},
-            {"provisioneddevices", &app.provisioneddevices}};
+            {"provisioneddevices", &app.provisioneddevices},
+            {"bundleid", &app.bundleid},
+            {"latestUrl", &latest}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");
@@ -359,6 +372,22 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
             return ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a short text").arg(key));
         optional.insert(key, v.toString());
     }
+    const QJsonValue bundle = object->value(ZappWire::bundleid);
+    if (!bundle.isUndefined() &&
+        (!bundle.isString() || (!bundle.toString().isEmpty() && !isValidBundleId(bundle.toString()))))
+        return ApiResponse::failure(400,
+                                    QStringLiteral("Key \"bundleid\" must be a bundle id or package name"));
+    if (ZappWire::characterCount(f->value(ZappWire::appdescription)) > ZappWire::maxNotesCharacters)
+        return ApiResponse::failure(
+            400,
+            QStringLiteral("appdescription is longer than %1 characters").arg(ZappWire::maxNotesCharacters));
+    QString latestKey;
+    if (!bundle.toString().isEmpty()) {
+        const std::optional<QString> key = stableKey(*user, bundle.toString(), appid);
+        if (!key)
+            return storageFailure();
+        latestKey = *key;
+    }
     const StoredApp app{appid,
                         *user,
                         f->value(ZappWire::appname),
@@ -372,11 +401,18 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
                         f->value(ZappWire::appdescription),
                         optional.value(ZappWire::profilekind),
                         optional.value(ZappWire::profileexpiry),
-                        optional.value(ZappWire::provisioneddevices)};
+                        optional.value(ZappWire::provisioneddevices),
+                        bundle.toString(),
+                        latestKey};
     switch (m_database.insertApp(app)) {
-    case Database::Insert::Added:
-        return ApiResponse::success(
-            201, QJsonObject{{QStringLiteral("url"), publicLink(m_settings.publicUrl, appid)}});
+    case Database::Insert::Added: {
+        QJsonObject links{{QStringLiteral("url"), publicLink(m_settings.publicUrl, appid)}};
+        if (!latestKey.isEmpty())
+            links.insert(ZappWire::latestUrl, ZappWire::latestLink(m_settings.publicUrl, latestKey));
+        if (m_settings.events)
+            m_settings.events->published(app);
+        return ApiResponse::success(201, links);
+    }
     case Database::Insert::Duplicate:
         return ApiResponse::failure(409, QStringLiteral("App id already registered"));
     case Database::Insert::Failed:
@@ -440,4 +476,58 @@ ApiResponse ApiHandlers::fetchInstalls(const ApiRequest& request) {
                                 {QStringLiteral("deviceversion"), QJsonValue::Null}});
     }
     return ApiResponse::success(200, list);
+}
+
+std::optional<QString> ApiHandlers::stableKey(const QString& userid, const QString& bundleid,
+                                              const QString& appid) {
+    const QString platform = ZappWire::isAndroid(appid) ? QStringLiteral("android") : QStringLiteral("ios");
+    // A drawn key that is taken already (one in 62^10) is drawn again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::optional<QString> key = m_database.latestKey(userid, bundleid, platform, randomString(10));
+        if (!key || !key->isEmpty())
+            return key;
+    }
+    return std::nullopt;
+}
+
+ApiResponse ApiHandlers::updateApp(const ApiRequest& request) {
+    // Changing what testers read on a public page takes the owner's secret: a user from before
+    // secrets, taken on its Authorization value elsewhere, gets one at its next sign-in.
+    const QString secretRequired = QStringLiteral("The user's secret is required");
+    if (request.header(lower(kSecretHeader)).isEmpty())
+        return ApiResponse::failure(401, secretRequired);
+    ApiResponse error;
+    const auto user = caller(request, &error, true);
+    if (!user)
+        return error;
+    const std::optional<StoredSecret> secret = m_database.secretOf(*user);
+    if (!secret)
+        return storageFailure();
+    if (secret->hash.isEmpty())
+        return ApiResponse::failure(401, secretRequired);
+    const auto object = bodyObject(request, &error);
+    if (!object)
+        return error;
+    const auto f = texts(*object, {ZappWire::appid, ZappWire::appdescription}, &error);
+    if (!f)
+        return error;
+    const QString appid = f->value(ZappWire::appid);
+    const QString notes = f->value(ZappWire::appdescription);
+    if (!isValidAppId(appid))
+        return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
+    if (ZappWire::characterCount(notes) > ZappWire::maxNotesCharacters)
+        return ApiResponse::failure(
+            400,
+            QStringLiteral("appdescription is longer than %1 characters").arg(ZappWire::maxNotesCharacters));
+    const std::optional<StoredApp> app = m_database.app(appid);
+    if (!app)
+        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
+    if (app->userid != *user)
+        return ApiResponse::failure(403, QStringLiteral("Not your app"));
+    const std::optional<bool> changed = m_database.setAppDescription(appid, notes);
+    if (!changed)
+        return storageFailure();
+    if (!*changed)
+        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
+    return ApiResponse::success(200, QStringLiteral("App updated"));
 }

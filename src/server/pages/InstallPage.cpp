@@ -2,6 +2,8 @@
 
 #include "backend/records/ZappWire.h"
 #include "core/EnglishDate.h"
+#include "server/pages/LatestPage.h"
+#include "server/pages/ReleaseNotes.h"
 
 #include <QUrl>
 
@@ -184,14 +186,16 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
                        "<meta name=\"robots\" content=\"noindex\">"
-                       "<title>%1</title><style>%2</style></head><body><main><div class=\"card\">"
+                       "<title>%1</title><style>%2</style></head><body><main><div class=\"card\">%9"
                        "<img class=\"icon\" alt=\"\" src=\"%3\">"
-                       "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>"
+                       "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>%10"
                        "<div class=\"qr\" id=\"qr\" title=\"%7\">%8</div>"
-                       "</div></main></body></html>\n")
-            .arg(htmlEscape(name), QString::fromLatin1(kStyle), htmlEscape(iconSource(c.app)),
+                       "</div>%11</main></body></html>\n")
+            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + releaseNotesStyle() + latestPageStyle(),
+                 htmlEscape(iconSource(c.app)),
                  androidApp ? QStringLiteral("Android app") : QStringLiteral("iOS app"), action, details,
-                 htmlEscape(c.pageUrl), c.qrSvg);
+                 htmlEscape(c.pageUrl), c.qrSvg, newerVersionNotice(c.newerVersion, c.latestUrl),
+                 releaseNotesSection(c.app.appdescription), c.afterCard);
     return html.toUtf8();
 }
 
