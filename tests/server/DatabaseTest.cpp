@@ -78,6 +78,8 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         EXPECT_EQ(db->app(QStringLiteral("oldapp"))->appurl, QStringLiteral("https://x/a.ipa"));
         EXPECT_EQ(db->app(QStringLiteral("oldapp"))->profilekind,
                   version >= 3 ? QStringLiteral("ad-hoc") : QString());
+        EXPECT_EQ(db->app(QStringLiteral("oldapp"))->bundleid + db->app(QStringLiteral("oldapp"))->latestKey,
+                  QString());
         EXPECT_EQ(db->installsOf(QStringLiteral("oldapp"))->size(), 1);
         EXPECT_EQ(db->secretOf(QStringLiteral("ann")),
                   (StoredSecret{true, version2 ? QStringLiteral("hash-of-ann") : QString()}));
@@ -93,7 +95,7 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         sqlite3_stmt* s = nullptr;
         sqlite3_prepare_v2(raw, "SELECT group_concat(version) FROM schema_version", -1, &s, nullptr);
         ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "1,2,3,4");
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "1,2,3,4,5");
         sqlite3_finalize(s);
         sqlite3_close(raw);
         ASSERT_TRUE(Database::open(QStringLiteral("sqlite:") + path, &error)) << error.toStdString();

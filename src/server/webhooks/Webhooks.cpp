@@ -33,8 +33,9 @@ constexpr qsizetype kNotesInMessage = 500;
 InstallDevice installDevice(const QString& userAgent) {
     UAParser parser(userAgent);
     InstallDevice device{platformName(viewerPlatform(userAgent)), QString(), QString()};
+    // The parser names Apple's system "ios"; people write "iOS" (as the history does).
     if (const auto& os = parser.os())
-        device.os = joined(os->name, os->version);
+        device.os = joined(os->name, os->version).replace(QLatin1String("ios"), QLatin1String("iOS"));
     if (const auto& d = parser.device())
         device.device = joined(d->vendor, d->model);
     return device;
