@@ -2,6 +2,7 @@
 
 #include "backend/records/ZappWire.h"
 #include "core/RandomString.h"
+#include "server/ApiBody.h"
 #include "server/Database.h"
 #include "server/Limits.h"
 #include "server/Router.h"
@@ -34,44 +35,6 @@ bool onlyAllowed(const QString& id, int maxLength, bool allowColon, bool allowDo
     return true;
 }
 
-// The request body as a JSON object, or the 400 answer that explains why it is not one.
-std::optional<QJsonObject> bodyObject(const ApiRequest& request, ApiResponse* error) {
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = ApiResponse::failure(400, QStringLiteral("Malformed JSON body"));
-        return std::nullopt;
-    }
-    if (!doc.isObject()) {
-        *error = ApiResponse::failure(400, QStringLiteral("The body must be a JSON object"));
-        return std::nullopt;
-    }
-    return doc.object();
-}
-
-// Every key must be present with a text value.
-std::optional<QHash<QString, QString>> texts(const QJsonObject& object, const QStringList& keys,
-                                             ApiResponse* error) {
-    QHash<QString, QString> out;
-    for (const QString& key : keys) {
-        const QJsonValue v = object.value(key);
-        if (v.isUndefined()) {
-            *error = ApiResponse::failure(400, QStringLiteral("Missing key \"%1\"").arg(key));
-            return std::nullopt;
-        }
-        if (!v.isString()) {
-            *error = ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a text").arg(key));
-            return std::nullopt;
-        }
-        out.insert(key, v.toString());
-    }
-    return out;
-}
-
-ApiResponse storageFailure() {
-    return ApiResponse::failure(500, QStringLiteral("Storage failure"));
-}
-
 QString lower(const char* header) {
     return QString::fromLatin1(header).toLower();
 }
@@ -81,6 +44,10 @@ ApiResponse tooMany(int retryAfterSeconds, const QString& message) {
     r.headers.emplaceBack(QByteArray("Retry-After"), QByteArray::number(retryAfterSeconds));
     return r;
 }
+
+using apibody::storageFailure;
+using apibody::texts;
+const auto bodyObject = apibody::object;
 
 } // namespace
 
@@ -476,58 +443,4 @@ ApiResponse ApiHandlers::fetchInstalls(const ApiRequest& request) {
                                 {QStringLiteral("deviceversion"), QJsonValue::Null}});
     }
     return ApiResponse::success(200, list);
-}
-
-std::optional<QString> ApiHandlers::stableKey(const QString& userid, const QString& bundleid,
-                                              const QString& appid) {
-    const QString platform = ZappWire::isAndroid(appid) ? QStringLiteral("android") : QStringLiteral("ios");
-    // A drawn key that is taken already (one in 62^10) is drawn again.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const std::optional<QString> key = m_database.latestKey(userid, bundleid, platform, randomString(10));
-        if (!key || !key->isEmpty())
-            return key;
-    }
-    return std::nullopt;
-}
-
-ApiResponse ApiHandlers::updateApp(const ApiRequest& request) {
-    // Changing what testers read on a public page takes the owner's secret: a user from before
-    // secrets, taken on its Authorization value elsewhere, gets one at its next sign-in.
-    const QString secretRequired = QStringLiteral("The user's secret is required");
-    if (request.header(lower(kSecretHeader)).isEmpty())
-        return ApiResponse::failure(401, secretRequired);
-    ApiResponse error;
-    const auto user = caller(request, &error, true);
-    if (!user)
-        return error;
-    const std::optional<StoredSecret> secret = m_database.secretOf(*user);
-    if (!secret)
-        return storageFailure();
-    if (secret->hash.isEmpty())
-        return ApiResponse::failure(401, secretRequired);
-    const auto object = bodyObject(request, &error);
-    if (!object)
-        return error;
-    const auto f = texts(*object, {ZappWire::appid, ZappWire::appdescription}, &error);
-    if (!f)
-        return error;
-    const QString appid = f->value(ZappWire::appid);
-    const QString notes = f->value(ZappWire::appdescription);
-    if (!isValidAppId(appid))
-        return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
-    if (ZappWire::characterCount(notes) > ZappWire::maxNotesCharacters)
-        return ApiResponse::failure(
-            400,
-            QStringLiteral("appdescription is longer than %1 characters").arg(ZappWire::maxNotesCharacters));
-    const std::optional<StoredApp> app = m_database.app(appid);
-    if (!app)
-        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
-    if (app->userid != *user)
-        return ApiResponse::failure(403, QStringLiteral("Not your app"));
-    const std::optional<bool> changed = m_database.setAppDescription(appid, notes);
-    if (!changed)
-        return storageFailure();
-    if (!*changed)
-        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
-    return ApiResponse::success(200, QStringLiteral("App updated"));
 }

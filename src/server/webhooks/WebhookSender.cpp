@@ -64,17 +64,17 @@ QByteArray WebhookSender::signature(const QByteArray& secret, const QByteArray& 
     return "sha256=" + QMessageAuthenticationCode::hash(body, secret, QCryptographicHash::Sha256).toHex();
 }
 
-bool WebhookSender::send(const QByteArray& event, const QByteArray& body) {
+bool WebhookSender::send(const QByteArray& event, std::function<QByteArray()> body) {
     {
         std::lock_guard lock(m_mutex);
         if (m_queue.size() < size_t(m_settings.queueLimit)) {
-            m_queue.push_back(Event{event, body});
+            m_queue.push_back(Event{event, std::move(body), {}});
             m_wake.notify_one();
             return true;
         }
     }
     for (const QString& url : std::as_const(m_settings.urls))
-        dropped(url, Event{event, {}}, QStringLiteral("the queue is full"));
+        dropped(url, Event{event, {}, {}}, QStringLiteral("the queue is full"));
     return false;
 }
 
@@ -102,6 +102,8 @@ void WebhookSender::run() {
             event = std::move(m_queue.front());
             m_queue.pop_front();
         }
+        event.body = event.makeBody ? event.makeBody() : QByteArray();
+        event.makeBody = nullptr;
         for (const QString& url : std::as_const(m_settings.urls))
             deliver(event, url);
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -38,7 +39,11 @@ public:
     ~WebhookSender();
 
     // Queues an event ("published", "installed") for every URL; false when the queue was full.
-    bool send(const QByteArray& event, const QByteArray& body);
+    // The body is made on the sender's thread, so that a request pays for no more than a copy.
+    bool send(const QByteArray& event, std::function<QByteArray()> body);
+    bool send(const QByteArray& event, const QByteArray& body) {
+        return send(event, [body] { return body; });
+    }
     Counts counts() const;
 
     // "sha256=" and the hex HMAC-SHA256 of body under secret.
@@ -47,7 +52,8 @@ public:
 private:
     struct Event {
         QByteArray name;
-        QByteArray body;
+        std::function<QByteArray()> makeBody;
+        QByteArray body; // made when its turn comes
     };
     enum class Outcome { Delivered, Retry, Refused };
     void run();

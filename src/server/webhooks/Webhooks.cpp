@@ -44,13 +44,19 @@ InstallDevice installDevice(const QString& userAgent) {
 Webhooks::Webhooks(QString publicUrl, WebhookSender::Settings settings)
     : m_publicUrl(std::move(publicUrl)), m_sender(std::move(settings)) {}
 
+// The request's thread copies the record; the sender's reads the agent and writes the JSON.
 void Webhooks::published(const StoredApp& app) {
-    m_sender.send("published", eventJson(app, m_publicUrl, nullptr, QDateTime::currentSecsSinceEpoch()));
+    m_sender.send("published", [app, url = m_publicUrl, time = QDateTime::currentSecsSinceEpoch()] {
+        return eventJson(app, url, nullptr, time);
+    });
 }
 
 void Webhooks::installed(const StoredApp& app, const QString& userAgent) {
-    const InstallDevice device = installDevice(userAgent);
-    m_sender.send("installed", eventJson(app, m_publicUrl, &device, QDateTime::currentSecsSinceEpoch()));
+    m_sender.send("installed",
+                  [app, userAgent, url = m_publicUrl, time = QDateTime::currentSecsSinceEpoch()] {
+                      const InstallDevice device = installDevice(userAgent);
+                      return eventJson(app, url, &device, time);
+                  });
 }
 
 QByteArray Webhooks::eventJson(const StoredApp& app, const QString& publicUrl, const InstallDevice* device,
