@@ -133,6 +133,17 @@ QString profileNotes(const Zapp& app, const QDate& today) {
     return notes;
 }
 
+// The rules of the blocks a page has beyond the card's own; a page without them is byte for byte
+// what it was before them.
+QString extraStyle(const InstallPageContent& c) {
+    QString style;
+    if (!c.app.appdescription.trimmed().isEmpty())
+        style += releaseNotesStyle();
+    if (!c.latestUrl.isEmpty() || !c.afterCard.isEmpty())
+        style += latestPageStyle();
+    return style;
+}
+
 } // namespace
 
 QByteArray renderInstallPage(const InstallPageContent& c) {
@@ -191,7 +202,7 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
                        "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>%10"
                        "<div class=\"qr\" id=\"qr\" title=\"%7\">%8</div>"
                        "</div>%11</main></body></html>\n")
-            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + releaseNotesStyle() + latestPageStyle(),
+            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + extraStyle(c),
                  htmlEscape(iconSource(c.app)),
                  androidApp ? QStringLiteral("Android app") : QStringLiteral("iOS app"), action, details,
                  htmlEscape(c.pageUrl), c.qrSvg, newerVersionNotice(c.newerVersion, c.latestUrl),
