@@ -202,8 +202,7 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
                        "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>%10"
                        "<div class=\"qr\" id=\"qr\" title=\"%7\">%8</div>"
                        "</div>%11</main></body></html>\n")
-            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + extraStyle(c),
-                 htmlEscape(iconSource(c.app)),
+            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + extraStyle(c), htmlEscape(iconSource(c.app)),
                  androidApp ? QStringLiteral("Android app") : QStringLiteral("iOS app"), action, details,
                  htmlEscape(c.pageUrl), c.qrSvg, newerVersionNotice(c.newerVersion, c.latestUrl),
                  releaseNotesSection(c.app.appdescription), c.afterCard);
