@@ -35,8 +35,12 @@ public:
     void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
                    QObject* context = nullptr, Failure onFailure = {}) const;
     // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url"
-    // (an empty link is no answer).
-    void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
+    // (an empty link is no answer) and "latestUrl", the stable link of the app's builds (empty
+    // when the server gave none).
+    void createApp(const Zapp& app, std::function<void(const QString& url, const QString& latestUrl)> onLink,
+                   QObject* context = nullptr, Failure onFailure = {}) const;
+    // POST updateapp: replaces the release notes of one of the user's apps.
+    void updateApp(const QString& appId, const QString& notes, std::function<void()> onSaved,
                    QObject* context = nullptr, Failure onFailure = {}) const;
     // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;
     // otherwise "response" goes to the diagnostic log and the report stays.

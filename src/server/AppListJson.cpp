@@ -1,9 +1,10 @@
 // The app list as GET /app/<userid> answers it: the busiest answer, so written without QJsonObject.
+#include "records/ZappWire.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Router.h"
 
-QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
+QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps, const QString& publicUrl) {
     // Written directly: QJsonObject costs more than the query.
     QByteArray list("[");
     list.reserve(512 * (apps.size() + 1));
@@ -23,10 +24,14 @@ QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
                                                                  {"QRLink", &app.qrLink},
                                                                  {"appdescription", &app.appdescription}};
         // The optional keys only when stored: an app without them answers as it always did.
+        const QString latest =
+            app.latestKey.isEmpty() ? QString() : ZappWire::latestLink(publicUrl, app.latestKey);
         const std::pair<const char*, const QString*> optional[] = {
             {"profilekind", &app.profilekind},
             {"profileexpiry", &app.profileexpiry},
-            {"provisioneddevices", &app.provisioneddevices}};
+            {"provisioneddevices", &app.provisioneddevices},
+            {"bundleid", &app.bundleid},
+            {"latestUrl", &latest}};
         char separator = '{';
         for (const auto& [key, value] : fields) {
             list.append(separator).append('"').append(key).append("\":");

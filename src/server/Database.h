@@ -23,6 +23,9 @@ struct StoredApp {
     QString profilekind;
     QString profileexpiry;
     QString provisioneddevices;
+    // Optional: the bundle id the client sent, and the stable key of (owner, bundle id, platform).
+    QString bundleid;
+    QString latestKey;
     // The profile's devices, comma-separated: written with the app, read only through
     // Database::provisionedDeviceIds (a list can run to 40 KB; the app list never needs it).
     QString provisioneddeviceids;
@@ -126,7 +129,6 @@ public:
     virtual Insert insertApp(const StoredApp& app) = 0;
     // In the order they were stored.
     virtual std::optional<QList<StoredApp>> appsOf(const QString& userid) = 0;
-    // Apps are never changed or removed, so the count tells whether a user's list changed.
     virtual std::optional<qint64> appCount(const QString& userid) = 0;
     virtual std::optional<StoredApp> app(const QString& appid) = 0;
 
@@ -161,4 +163,16 @@ public:
     virtual std::optional<StoredDeviceCheck> deviceCheck(const QString& id) = 0;
     // An app's checks made at or after since, newest first.
     virtual std::optional<QList<StoredDeviceCheck>> deviceChecksOf(const QString& appid, qint64 since) = 0;
+    // Stable links. The key the builds of one owner, bundle id and platform share: the one stored,
+    // or proposedKey, stored now for the first build. Keys are never reused: an empty text when
+    // proposedKey is another's already (draw another); nothing when the database failed.
+    virtual std::optional<QString> latestKey(const QString& userid, const QString& bundleid,
+                                             const QString& platform, const QString& proposedKey) = 0;
+    // The builds that share a stable key, newest first, at most limit.
+    virtual std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) = 0;
+    // Replaces an app's release notes and moves its owner's list stamp on: true when the app exists.
+    virtual std::optional<bool> setAppDescription(const QString& appid, const QString& text) = 0;
+    // Changes whenever the user's app list does (an app added, notes edited; apps are never
+    // removed): a list written earlier is current while its stamp is.
+    virtual std::optional<qint64> appListStamp(const QString& userid) = 0;
 };

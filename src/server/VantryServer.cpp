@@ -15,6 +15,7 @@
 #include "server/storage/StorageRoutes.h"
 #include "server/storage/StorageSetup.h"
 #include "server/storage/s3/S3Store.h"
+#include "server/webhooks/Webhooks.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -111,6 +112,15 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.crashReportsPerMinute = options.crashReportsPerMinute;
     api.registrationsPerMinute = options.registrationsPerMinute;
     api.appsPerMinute = options.appsPerMinute;
+    if (!options.webhooks.isEmpty()) {
+        WebhookSender::Settings delivery;
+        delivery.urls = options.webhooks;
+        delivery.secret = options.webhookSecret.toUtf8();
+        delivery.timeout = options.webhookTimeout;
+        delivery.backoff = options.webhookBackoff;
+        server->m_webhooks = std::make_unique<Webhooks>(server->m_publicUrl, std::move(delivery));
+        api.events = server->m_webhooks.get();
+    }
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
@@ -147,6 +157,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     installs.perMinute = options.installsPerMinute;
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
+    server->m_pages->setEvents(server->m_webhooks.get());
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;

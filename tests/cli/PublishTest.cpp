@@ -123,13 +123,19 @@ protected:
 
 TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     const QString package = makeIpa(dir + QStringLiteral("/CliApp.ipa"));
-    const CliRun run = runCli({"publish", package, "--json", "--quiet"}, env);
+    // As many characters as notes may have, each two UTF-16 units, and the editor's final line break.
+    const QString emoji = QString::fromUtf8("🚀").repeated(4000);
+    const QString notes = testsupport::writeFile(dir + QStringLiteral("/notes.txt"), emoji.toUtf8() + "\n");
+    const CliRun run = runCli({"publish", package, "--json", "--quiet", "--notes-file", notes}, env);
     ASSERT_EQ(run.status, 0) << run.err.constData();
     EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
     const QJsonObject result = QJsonDocument::fromJson(run.out).object();
-    EXPECT_EQ(result.keys(),
-              (QStringList{"appId", "bundleID", "iconLink", "installUrl", "link", "manifestLink", "minOS",
-                           "name", "packageLink", "provider", "qrLink", "size", "version"}));
+    EXPECT_EQ(result.keys(), (QStringList{"appId", "bundleID", "iconLink", "installUrl", "latestLink", "link",
+                                          "manifestLink", "minOS", "name", "packageLink", "provider",
+                                          "qrLink", "size", "version"}));
+    EXPECT_EQ(server->database().app(result.value("appId").toString())->appdescription, emoji);
+    const QString latest = result.value("latestLink").toString();
+    EXPECT_TRUE(latest.startsWith(server->publicUrl() + "l/")) << latest.toStdString();
     EXPECT_EQ(result.value("link").toString(), server->publicUrl() + result.value("appId").toString());
     EXPECT_EQ(result.value("provider").toString(), QStringLiteral("self"));
     EXPECT_EQ(result.value("bundleID").toString(), QStringLiteral("com.example.cli"));
@@ -140,11 +146,19 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_EQ(server->database().app(result.value("appId").toString())->userid, selfOwner());
 
     // Without --json: the steps on standard error, the link, install URL and QR code on standard output.
-    const CliRun plain = runCli({"publish", package}, env);
+    const CliRun plain = runCli({"publish", package, "--notes", "Second <build>"}, env);
     ASSERT_EQ(plain.status, 0) << plain.err.constData();
     EXPECT_TRUE(plain.err.contains("Processing your .ipa\n  This takes few minutes.\n"));
     EXPECT_TRUE(plain.err.contains("Process Complete\n"));
     EXPECT_TRUE(plain.out.startsWith("Link:        " + server->publicUrl().toUtf8()));
+    // The second build of the bundle id has the first one's stable link, whose page offers it.
+    EXPECT_TRUE(plain.out.contains("\nLatest link: " + latest.toUtf8() + "\n")) << plain.out.constData();
+    const QByteArray second = plain.out.mid(13, plain.out.indexOf('\n') - 13);
+    const QByteArray stable = httpGet(latest);
+    EXPECT_TRUE(stable.contains("href=\"" + second + "/install\"") &&
+                stable.contains("Second &lt;build&gt;") &&
+                stable.contains("href=\"" + result.value("link").toString().toUtf8() + "\">Version 3.0</a>"))
+        << stable.constData();
     EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
@@ -210,10 +224,17 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
 TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
     const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
     const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
+    const QString tooLong = testsupport::writeFile(dir + QStringLiteral("/long.txt"), QByteArray(4001, 'x'));
+    const QString notText = testsupport::writeFile(dir + QStringLiteral("/binary.txt"), "caf\xe9 \xff\xfe");
     for (const QStringList& args :
          {QStringList{"publish"}, QStringList{"publish", zip}, QStringList{"publish", dir + "/Missing.ipa"},
           QStringList{"publish", ipa, "--provider", "ftp"}, QStringList{"publish", ipa, "--timeout", "soon"},
-          QStringList{"publish", ipa, ipa}}) {
+          QStringList{"publish", ipa, ipa}, QStringList{"publish", ipa, "--notes-file", tooLong},
+          QStringList{"publish", ipa, "--notes", QString(4001, QLatin1Char('x'))},
+          QStringList{"publish", ipa, "--notes-file", notText},
+          QStringList{"publish", ipa, "--notes-file", dir + "/missing.txt"},
+          QStringList{"publish", ipa, "--notes-file", dir},
+          QStringList{"publish", ipa, "--notes", "a", "--notes-file", notText}}) {
         const CliRun run = runCli(args, env);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();

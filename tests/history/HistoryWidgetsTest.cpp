@@ -203,6 +203,50 @@ TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
     EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow());
 }
 
+// The stable link sits under the build link with a copy button of its own; notes edited in the
+// details are saved on the server.
+TEST_F(HistoryWidgets, StableLinkAndNotesInTheDetails) {
+    const QString owner = QStringLiteral("noting-user");
+    currentUser() = ZUser{owner, QString(), owner, {}};
+    bool registered = false;
+    api().addNewUser(currentUser(), [&] { registered = true; });
+    ASSERT_TRUE(waitUntil([&] { return registered; }));
+    Zapp sent;
+    sent.appid = QStringLiteral("Noted00001");
+    sent.appurl = QStringLiteral("https://files.example.com/noted.ipa");
+    sent.bundleID = QStringLiteral("com.example.noted");
+    sent.appdescription = QStringLiteral("First notes");
+    QString latest;
+    api().createApp(sent, [&](const QString&, const QString& stable) { latest = stable; });
+    ASSERT_TRUE(waitUntil([&] { return !latest.isEmpty(); }));
+    QList<Zapp> apps;
+    api().fetchApps(owner, [&](const QList<Zapp>& list) { apps = list; });
+    ASSERT_TRUE(waitUntil([&] { return !apps.isEmpty(); }));
+    EXPECT_EQ(apps.constFirst().latestUrl, latest);
+    EXPECT_EQ(apps.constFirst().bundleID, sent.bundleID);
+
+    DesktopSeams seams = quietSeams();
+    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
+        return current + QStringLiteral("\nSecond line");
+    };
+    AppDetailView details(apps.constFirst(), api(), seams);
+    ASSERT_NE(details.latestLabel(), nullptr);
+    EXPECT_EQ(details.latestLabel()->text(), latest);
+    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes"));
+    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
+    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes\nSecond line"));
+    EXPECT_EQ(server().database().app(sent.appid)->appdescription,
+              QStringLiteral("First notes\nSecond line"));
+
+    Zapp plain;
+    plain.appid = QStringLiteral("Plain00001");
+    EXPECT_EQ(AppDetailView(plain, api(), quietSeams()).latestLabel(), nullptr);
+}
+
 TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {
     Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, QStringLiteral("1"));
     CannedServer silent;

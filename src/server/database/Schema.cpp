@@ -117,6 +117,18 @@ CREATE TABLE crashes (
          "ALTER TABLE apps ADD COLUMN IF NOT EXISTS profile_kind TEXT;"
          "ALTER TABLE apps ADD COLUMN IF NOT EXISTS profile_expiry TEXT;"
          "ALTER TABLE apps ADD COLUMN IF NOT EXISTS provisioned_devices TEXT;"},
+        // Stable links: the bundle id a client sent (NULL in older rows), the key its builds share
+        // (one per owner, bundle id and platform, never reused), and a count of edited notes that
+        // keeps the users' written app lists honest.
+        {5,
+         "ALTER TABLE apps ADD COLUMN bundleid TEXT;"
+         "ALTER TABLE apps ADD COLUMN latest_key TEXT;"
+         "CREATE INDEX apps_by_latest_key ON apps (latest_key, seq);"
+         "CREATE TABLE latest_links (key TEXT PRIMARY KEY NOT NULL, userid TEXT NOT NULL, "
+         "bundleid TEXT NOT NULL, platform TEXT NOT NULL, created_at BIGINT NOT NULL, "
+         "UNIQUE (userid, bundleid, platform));"
+         "ALTER TABLE users ADD COLUMN app_edits BIGINT NOT NULL DEFAULT 0;",
+         nullptr},
         // The device check: the devices of a development or ad hoc build, the one-time
         // challenges a tester's phone answers with, and the checks it made.
         {6,

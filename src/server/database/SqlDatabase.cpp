@@ -179,3 +179,44 @@ std::optional<QList<StoredDeviceCheck>> SqlDatabase::deviceChecksOf(const QStrin
         return std::nullopt;
     return checks;
 }
+
+std::optional<QString> SqlDatabase::latestKey(const QString& userid, const QString& bundleid,
+                                              const QString& platform, const QString& proposedKey) {
+    ConnectionPool::Lease connection(m_pool);
+    if (!connection.run(tables::addLatestKey, {proposedKey, userid, bundleid, platform, now()}).ok())
+        return std::nullopt;
+    // The triple's key, ours or one stored before; none: proposedKey is another's (draw again).
+    QString key;
+    if (!connection
+             .run(tables::latestKeyOf, {userid, bundleid, platform},
+                  [&key](const SqlRow& row) { key = row.text(0); })
+             .ok())
+        return std::nullopt;
+    return key;
+}
+
+std::optional<QList<StoredApp>> SqlDatabase::appsOfLatestKey(const QString& key, int limit) {
+    QList<StoredApp> apps;
+    if (!m_pool
+             .run(tables::appsOfLatestKey, {key, qint64(limit)},
+                  [&apps](const SqlRow& row) { apps.append(tables::readApp(row)); })
+             .ok())
+        return std::nullopt;
+    return apps;
+}
+
+std::optional<bool> SqlDatabase::setAppDescription(const QString& appid, const QString& text) {
+    ConnectionPool::Lease connection(m_pool);
+    const SqlOutcome updated = connection.run(tables::setAppDescription, {text, appid});
+    if (!updated.ok())
+        return std::nullopt;
+    if (updated.changed == 0)
+        return false;
+    if (!connection.run(tables::bumpAppEdits, {appid}).ok())
+        return std::nullopt;
+    return true;
+}
+
+std::optional<qint64> SqlDatabase::appListStamp(const QString& userid) {
+    return number(m_pool, tables::appListStamp, {userid, userid});
+}

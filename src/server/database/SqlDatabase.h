@@ -21,6 +21,11 @@ public:
     bool insertCrash(const StoredCrash& crash) override;
     std::optional<int> crashCount() override;
     bool isAvailable() override;
+    std::optional<QString> latestKey(const QString& userid, const QString& bundleid, const QString& platform,
+                                     const QString& proposedKey) override;
+    std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) override;
+    std::optional<bool> setAppDescription(const QString& appid, const QString& text) override;
+    std::optional<qint64> appListStamp(const QString& userid) override;
     std::optional<QString> provisionedDeviceIds(const QString& appid) override;
     bool insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
                                qint64 now) override;

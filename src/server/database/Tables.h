@@ -25,6 +25,12 @@ extern const SqlStatement insertApp;
 extern const SqlStatement appsOf; // in the order stored
 extern const SqlStatement appCount;
 extern const SqlStatement app;
+extern const SqlStatement appsOfLatestKey; // newest first
+extern const SqlStatement addLatestKey;
+extern const SqlStatement latestKeyOf;
+extern const SqlStatement setAppDescription;
+extern const SqlStatement bumpAppEdits;
+extern const SqlStatement appListStamp;
 StoredApp readApp(const SqlRow& row);
 std::vector<SqlValue> appValues(const StoredApp& app, qint64 now);
 

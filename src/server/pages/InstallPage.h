@@ -24,6 +24,11 @@ struct InstallPageContent {
     QString deviceAnswer;
     QString deviceOffer;
     bool withholdInstall = false;
+    // A build that is no longer its app's newest: that one's version, and the stable page.
+    QString newerVersion;
+    QString latestUrl;
+    // Markup of ours after the card (the stable page's earlier builds; not escaped).
+    QString afterCard;
 };
 
 // One self-contained, mobile-first HTML page: no external fonts, scripts or images. Every
