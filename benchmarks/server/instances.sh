@@ -9,12 +9,9 @@
 # Usage: benchmarks/server/instances.sh [build-dir] [seconds] [connections per instance]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-seconds=${2:-10}
-connections=${3:-32}
+. "$here/wrk-args.sh"
 server="$build/src/server/vantry-server"
 [ -x "$server" ] || { echo "instances.sh: build vantry-server first ($server)" >&2; exit 2; }
-command -v wrk >/dev/null || { echo "instances.sh: wrk is not installed (scripts/bootstrap)" >&2; exit 2; }
 bin=$(dirname "$(readlink -f "$(command -v initdb || ls /usr/lib/postgresql/*/bin/initdb | sort -V | tail -1)")")
 [ -x "$bin/pg_ctl" ] || { echo "instances.sh: PostgreSQL's server programs are not installed" >&2; exit 2; }
 

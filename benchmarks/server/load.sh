@@ -4,11 +4,7 @@
 # Usage: benchmarks/server/load.sh [build-dir] [seconds] [connections]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-seconds=${2:-10}
-connections=${3:-32}
-threads=$(( connections < 2 ? 1 : 2 ))
-command -v wrk >/dev/null || { echo "load.sh: wrk is not installed (scripts/bootstrap)" >&2; exit 2; }
+. "$here/wrk-args.sh"
 
 # Every request comes from 127.0.0.1: lift the per-address (and per-user) limit on /createapp where
 # the build has one. (The help is read whole first: grep -q stopping early would fail the pipe.)

@@ -7,11 +7,7 @@
 #        FOLDERS="10 1000" benchmarks/server/missing-files.sh …   (other folder counts)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-seconds=${2:-10}
-connections=${3:-32}
-threads=$(( connections < 2 ? 1 : 2 ))
-command -v wrk >/dev/null || { echo "missing-files.sh: wrk is not installed (scripts/bootstrap)" >&2; exit 2; }
+. "$here/wrk-args.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/vantry-folders-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

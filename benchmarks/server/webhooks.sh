@@ -6,11 +6,7 @@
 # Usage: benchmarks/server/webhooks.sh [build-dir] [seconds] [connections]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
-seconds=${2:-10}
-connections=${3:-32}
-threads=$(( connections < 2 ? 1 : 2 ))
-command -v wrk >/dev/null || { echo "webhooks.sh: wrk is not installed (scripts/bootstrap)" >&2; exit 2; }
+. "$here/wrk-args.sh"
 command -v python3 >/dev/null || { echo "webhooks.sh: python3 is needed for the slow receiver" >&2; exit 2; }
 
 # The slow receiver: takes every POST and answers 200 after 10 s (many at once).
