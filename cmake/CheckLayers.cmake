@@ -20,7 +20,7 @@ set(layers
   "storage:core,records"
   "app:core,records,backend,inspect,manifest,history,storage,qrcode"
   "session:core,records,backend,storage,app"
-  "ui:core,records,useragent,backend,inspect,manifest,history,storage,qrcode,app,session"
+  "ui:core,records,useragent,backend,inspect,manifest,history,storage,qrcode,qrcode/widgets,app,session"
   "cli:core,records,useragent,backend,inspect,manifest,history,storage,qrcode,app,session"
   "server:core,records,qrcode,useragent,plist"
 )

@@ -5,6 +5,7 @@
 #include "history/HistoryModel.h"
 #include "qrcode/QRCodeDocument.h"
 #include "qrcode/QRCodeFillStyle.h"
+#include "qrcode/widgets/QRCodeView.h"
 #include "ui/history/DeviceChecksRow.h"
 #include "ui/history/InstallChart.h"
 #include "ui/history/InstallDetailButton.h"
@@ -122,12 +123,14 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_linkLabel->setForegroundRole(QPalette::Link);
     m_dateLabel = pairLabel(QStringLiteral("Date"), history::displayDate(m_app.appdate));
 
-    m_qrImage = QRCodeDocument::forLink(m_link).imageWithDimension(QrDimension, 1).value_or(QImage());
-    m_qrView = new QLabel;
+    // The library's own view: drawn sharp at any scale, and dragged out as PDF or PNG.
+    const QRCodeDocument qr = QRCodeDocument::forLink(m_link);
+    m_qrImage = qr.imageWithDimension(QrDimension, 1).value_or(QImage());
+    m_qrView = new QRCodeView;
+    m_qrView->setDocument(qr);
     m_qrView->setFixedSize(QrShown, QrShown);
-    m_qrView->setScaledContents(true);
-    if (!m_qrImage.isNull())
-        m_qrView->setPixmap(QPixmap::fromImage(m_qrImage));
+    m_qrView->setSupportsDrag(true);
+    m_qrView->setDragImageSize(QSizeF(QrDimension, QrDimension));
 
     auto* iconBase = new QFrame;
     iconBase->setFixedSize(IconShown + 12, IconShown + 12);

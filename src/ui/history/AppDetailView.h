@@ -16,6 +16,7 @@ class QClipboard;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QRCodeView;
 class DeviceChecksRow;
 class InstallChart;
 class InstallDetailButton;
@@ -110,7 +111,7 @@ private:
     QLabel* m_installsLabel = nullptr;
     QLabel* m_recentLabel = nullptr;
     QLabel* m_statusLabel = nullptr;
-    QLabel* m_qrView = nullptr;
+    QRCodeView* m_qrView = nullptr;
     QLabel* m_iconView = nullptr;
     InstallDetailButton* m_infoButton = nullptr;
     InstallChart* m_chart = nullptr;
