@@ -230,6 +230,17 @@ TEST_P(DeviceCheck, OfferedOnlyToIosVisitorsOfBuildsWithTheirList) {
     for (const auto& c : cases)
         EXPECT_EQ(page(c.path, c.agent).find("Check my device") != std::string::npos, c.offered)
             << c.path << ' ' << c.agent;
+    // The stable link testers keep offers the newest build's check.
+    httplib::Client c = client();
+    const QVariantMap stable{{QStringLiteral("appname"), QStringLiteral("Tester App")},
+                             {QStringLiteral("bundleid"), QStringLiteral("com.example.tester")},
+                             {QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
+                             {QStringLiteral("provisioneddeviceids"), kListed}};
+    ASSERT_EQ(postApp(c, kOwner, QStringLiteral("stable0001"), stable, secret), 201);
+    const auto key = server->database().app(QStringLiteral("stable0001"))->latestKey.toStdString();
+    const std::string stablePage = page("/l/" + key);
+    EXPECT_NE(stablePage.find("/stable0001/device.mobileconfig"), std::string::npos) << stablePage;
+    EXPECT_EQ(page("/l/" + key, kDesktop).find("Check my device"), std::string::npos);
     // A list the server cannot check against is refused with the app.
     for (const QString& bad : {QStringLiteral(""), kListed + QStringLiteral(",phone"), kListed.left(24),
                                QStringList(1001, kListed).join(',')})

@@ -151,6 +151,13 @@ ApiResponse PageHandlers::latest(const ApiRequest& request) {
     content.installUrl = ZappWire::publicLink(m_publicUrl, newest.appid) + QStringLiteral("/install");
     content.qrSvg = m_qr ? m_qr(content.pageUrl) : QString();
     content.viewer = viewerPlatform(request.header(QStringLiteral("user-agent")));
+    // Testers keep this link, so it offers the newest build's device check; the check and its
+    // answer belong to that build's own page.
+    const DeviceCheckSection devices =
+        deviceCheckSection(m_database, newest, ZappWire::publicLink(m_publicUrl, newest.appid),
+                           content.viewer, QString(), QDateTime::currentSecsSinceEpoch());
+    content.deviceAnswer = devices.answer; // only its style: no check is answered here
+    content.deviceOffer = devices.offer;
     QList<Zapp> earlier;
     for (qsizetype i = 1; i < builds->size(); ++i)
         earlier.append(toZapp(builds->at(i)));
