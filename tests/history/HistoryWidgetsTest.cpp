@@ -1,6 +1,7 @@
 // The history pane and the details pane against a vantry-server running in this process.
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
+#include "qrcode/widgets/QRCodeView.h"
 #include "server/Database.h"
 #include "server/VantryServer.h"
 #include "ui/history/AppDetailView.h"
@@ -99,7 +100,7 @@ TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
     details->resize(760, 520);
     details->show();
     EXPECT_EQ(details->link(), link);
-    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details->qrImage());
+    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details->qrView()->grab().toImage());
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.at(0).text, link);
     const auto installs = agents.size() + 1;

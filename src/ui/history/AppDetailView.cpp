@@ -124,10 +124,8 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_dateLabel = pairLabel(QStringLiteral("Date"), history::displayDate(m_app.appdate));
 
     // The library's own view: drawn sharp at any scale, and dragged out as PDF or PNG.
-    const QRCodeDocument qr = QRCodeDocument::forLink(m_link);
-    m_qrImage = qr.imageWithDimension(QrDimension, 1).value_or(QImage());
     m_qrView = new QRCodeView;
-    m_qrView->setDocument(qr);
+    m_qrView->setDocument(QRCodeDocument::forLink(m_link));
     m_qrView->setFixedSize(QrShown, QrShown);
     m_qrView->setSupportsDrag(true);
     m_qrView->setDragImageSize(QSizeF(QrDimension, QrDimension));

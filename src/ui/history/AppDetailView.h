@@ -50,8 +50,8 @@ public:
 
     const Zapp& app() const { return m_app; }
     QString link() const { return m_link; }
-    // The code as rendered (700 × 700); the pane shows it scaled down.
-    const QImage& qrImage() const { return m_qrImage; }
+    // The link's code as the pane shows it.
+    QRCodeView* qrView() const { return m_qrView; }
     // The breakdown text the info button shows; empty until the installs arrive.
     QString installedStr() const { return m_installedStr; }
     const InstallBreakdown& breakdown() const { return m_breakdown; }
@@ -100,7 +100,6 @@ private:
     BackendApi m_backend;
     DesktopSeams m_seams;
     QString m_link;
-    QImage m_qrImage;
     InstallBreakdown m_breakdown;
     QString m_installedStr;
 
