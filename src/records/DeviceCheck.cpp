@@ -57,6 +57,10 @@ QString DeviceIds::join(const QStringList& ids) {
     return ids.join(QLatin1Char(','));
 }
 
+bool DeviceIds::listsDevices(QStringView profileKind) {
+    return profileKind == QLatin1String("development") || profileKind == QLatin1String("ad-hoc");
+}
+
 bool DeviceIds::contains(const QStringList& list, QStringView id) {
     for (const QString& entry : list) {
         if (QStringView(entry).compare(id, Qt::CaseInsensitive) == 0)

@@ -24,6 +24,8 @@ std::optional<QStringList> parse(const QString& commaSeparated);
 QString join(const QStringList& ids);
 // Whether list holds id; phones and profiles write the hex digits in either case.
 bool contains(const QStringList& list, QStringView id);
+// Whether builds of this profile kind ("development", "ad-hoc", ...) install only on listed devices.
+bool listsDevices(QStringView profileKind);
 
 } // namespace DeviceIds
 

@@ -23,10 +23,6 @@ ApiResponse plain(int status, const QByteArray& text) {
     return r;
 }
 
-bool isProvisionedKind(const QString& kind) {
-    return kind == QLatin1String("development") || kind == QLatin1String("ad-hoc");
-}
-
 } // namespace
 
 DeviceCheckHandlers::DeviceCheckHandlers(Database& database, ApiHandlers& api, Settings settings)
@@ -60,7 +56,7 @@ std::optional<QStringList> DeviceCheckHandlers::deviceIdsOf(const QString& appid
     if (!ApiHandlers::isValidAppId(appid) || ZappWire::isAndroid(appid))
         return std::nullopt;
     const std::optional<StoredApp> app = m_database.app(appid);
-    if (!app || !isProvisionedKind(app->profilekind))
+    if (!app || !DeviceIds::listsDevices(app->profilekind))
         return std::nullopt;
     const std::optional<QString> ids = m_database.provisionedDeviceIds(appid);
     if (!ids || ids->isEmpty())

@@ -2,6 +2,7 @@
 
 #include "plist/Der.h"
 #include "plist/PlistReader.h"
+#include "plist/XmlPlist.h"
 #include "records/DeviceCheck.h"
 
 #include <QFile>
@@ -16,10 +17,6 @@
 namespace DeviceProfile {
 
 namespace {
-
-QString xmlEscape(const QString& text) {
-    return text.toHtmlEscaped();
-}
 
 // A text value of the answer: present, short, and free of control characters.
 std::optional<QString> text(const QVariantMap& answer, const char* key, qsizetype maxLength) {
@@ -41,30 +38,23 @@ std::optional<QString> text(const QVariantMap& answer, const char* key, qsizetyp
 QByteArray payload(const QString& answerUrl, const QString& challenge, const QString& appName,
                    const QString& appid) {
     const QString name = appName.trimmed().isEmpty() ? QStringLiteral("this app") : appName.trimmed();
-    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QString xml =
-        QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-            "<plist version=\"1.0\">\n<dict>\n"
-            "\t<key>PayloadContent</key>\n\t<dict>\n"
-            "\t\t<key>URL</key>\n\t\t<string>%1</string>\n"
-            "\t\t<key>DeviceAttributes</key>\n\t\t<array>\n"
-            "\t\t\t<string>UDID</string>\n\t\t\t<string>PRODUCT</string>\n"
-            "\t\t\t<string>VERSION</string>\n\t\t\t<string>DEVICE_NAME</string>\n\t\t</array>\n"
-            "\t\t<key>Challenge</key>\n\t\t<string>%2</string>\n\t</dict>\n"
-            "\t<key>PayloadDisplayName</key>\n\t<string>Device check for %3</string>\n"
-            "\t<key>PayloadDescription</key>\n\t<string>Tells the install page of %3 whether this build "
-            "includes this device. Nothing stays installed.</string>\n"
-            "\t<key>PayloadOrganization</key>\n\t<string>Vantry</string>\n"
-            "\t<key>PayloadIdentifier</key>\n\t<string>vantry.device-check.%4</string>\n"
-            "\t<key>PayloadUUID</key>\n\t<string>%5</string>\n"
-            "\t<key>PayloadVersion</key>\n\t<integer>1</integer>\n"
-            "\t<key>PayloadType</key>\n\t<string>Profile Service</string>\n"
-            "</dict>\n</plist>\n")
-            .arg(xmlEscape(answerUrl), xmlEscape(challenge), xmlEscape(name), xmlEscape(appid), uuid);
-    return xml.toUtf8();
+    const QVariantMap content{{QStringLiteral("URL"), answerUrl},
+                              {QStringLiteral("DeviceAttributes"),
+                               QStringList{QStringLiteral("UDID"), QStringLiteral("PRODUCT"),
+                                           QStringLiteral("VERSION"), QStringLiteral("DEVICE_NAME")}},
+                              {QStringLiteral("Challenge"), challenge}};
+    return toXmlPlist(QVariantMap{
+        {QStringLiteral("PayloadContent"), content},
+        {QStringLiteral("PayloadDisplayName"), QStringLiteral("Device check for %1").arg(name)},
+        {QStringLiteral("PayloadDescription"),
+         QStringLiteral("Tells the install page of %1 whether this build includes this device. Nothing "
+                        "stays installed.")
+             .arg(name)},
+        {QStringLiteral("PayloadOrganization"), QStringLiteral("Vantry")},
+        {QStringLiteral("PayloadIdentifier"), QStringLiteral("vantry.device-check.") + appid},
+        {QStringLiteral("PayloadUUID"), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+        {QStringLiteral("PayloadVersion"), 1},
+        {QStringLiteral("PayloadType"), QStringLiteral("Profile Service")}});
 }
 
 std::optional<Answer> readAnswer(QByteArrayView body) {

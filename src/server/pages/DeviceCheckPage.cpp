@@ -1,5 +1,6 @@
 #include "server/pages/DeviceCheckPage.h"
 
+#include "records/DeviceCheck.h"
 #include "server/Database.h"
 #include "server/devices/DeviceCheckHandlers.h"
 
@@ -65,8 +66,6 @@ QString missingAnswer(const StoredDeviceCheck& check, const QString& appName, co
 
 DeviceCheckSection deviceCheckSection(Database& db, const StoredApp& app, const QString& pageUrl,
                                       ViewerPlatform viewer, const QString& checkId, qint64 now) {
-    const bool provisioned =
-        app.profilekind == QLatin1String("development") || app.profilekind == QLatin1String("ad-hoc");
     DeviceCheckSection section;
     bool answered = false;
     if (!checkId.isEmpty()) {
@@ -87,7 +86,7 @@ DeviceCheckSection deviceCheckSection(Database& db, const StoredApp& app, const 
             section.withholdInstall = true;
         }
     }
-    if (!answered && viewer == ViewerPlatform::iOS && provisioned) {
+    if (!answered && viewer == ViewerPlatform::iOS && DeviceIds::listsDevices(app.profilekind)) {
         const std::optional<QString> ids = db.provisionedDeviceIds(app.appid);
         if (ids && !ids->isEmpty())
             section.offer = offer(pageUrl);

@@ -1,5 +1,7 @@
 #include "ui/history/DeviceChecksRow.h"
 
+#include "records/DeviceCheck.h"
+
 #include "records/ZappWire.h"
 #include "ui/widgets/FlatButton.h"
 
@@ -10,9 +12,8 @@
 #include <algorithm>
 
 bool DeviceChecksRow::appliesTo(const Zapp& app) {
-    const bool provisioned =
-        app.profileKind == QLatin1String("development") || app.profileKind == QLatin1String("ad-hoc");
-    return provisioned && !ZappWire::isAndroid(app.appid) && app.provisionedDevices.toInt() > 0;
+    return DeviceIds::listsDevices(app.profileKind) && !ZappWire::isAndroid(app.appid) &&
+           app.provisionedDevices.toInt() > 0;
 }
 
 DeviceChecksRow::DeviceChecksRow(const QString& appId, const BackendApi& backend,
