@@ -15,7 +15,7 @@ set(layers
   "useragent:"
   "backend:core,records"
   "inspect:core,records,plist"
-  "manifest:core"
+  "manifest:core,plist"
   "history:core,records,useragent"
   "storage:core,records"
   "app:core,records,backend,inspect,manifest,history,storage,qrcode"

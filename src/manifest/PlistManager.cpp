@@ -1,7 +1,7 @@
 #include "manifest/PlistManager.h"
 
 #include "core/WorkingFolder.h"
-#include "manifest/XmlPlist.h"
+#include "plist/XmlPlist.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,4 +1,4 @@
-#include "manifest/XmlPlist.h"
+#include "plist/XmlPlist.h"
 
 #include <QXmlStreamWriter>
 
