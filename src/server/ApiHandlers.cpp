@@ -132,27 +132,23 @@ QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) 
 void ApiHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
     const QString post = QStringLiteral("POST");
-    router.add(post, QStringLiteral("/addnewuser"),
-               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::addNewUser); });
+    router.add(post, QStringLiteral("/addnewuser"), [this](const ApiRequest& r) { return addNewUser(r); });
     // "app/" is what a client without a signed-in user asks for; it gets the 401 of any anonymous call.
     router.add(get, QStringLiteral("/app/"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchApps); });
     router.add(
         get, QStringLiteral("/app/:userid"),
         [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchApps); }, true);
-    router.add(post, QStringLiteral("/createapp"),
-               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::createApp); });
-    router.add(post, QStringLiteral("/reportcrash"),
-               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::reportCrash); });
+    router.add(post, QStringLiteral("/createapp"), [this](const ApiRequest& r) { return createApp(r); });
+    router.add(post, QStringLiteral("/reportcrash"), [this](const ApiRequest& r) { return reportCrash(r); });
     router.add(get, QStringLiteral("/checkversion"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::checkVersion); });
     router.add(get, QStringLiteral("/userdata/:appid"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchInstalls); });
-    router.add(post, QStringLiteral("/updateapp"),
-               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::updateApp); });
+    router.add(post, QStringLiteral("/updateapp"), [this](const ApiRequest& r) { return updateApp(r); });
 
     // The calls that carry a body are checked on their headers first, so a caller that would be
-    // refused never makes the server hold a body.
+    // refused never makes the server hold a body; their handlers run only after that check.
     router.admitWith(
         post, QStringLiteral("/addnewuser"), [this](const ApiRequest& r) { return admit(r, false); },
         kRegistrationBodyBytes);
@@ -170,7 +166,7 @@ std::optional<ApiResponse> ApiHandlers::admit(const ApiRequest& request, bool ne
                                          m_settings.accessKey.toUtf8()))
         return ApiResponse::failure(401, QStringLiteral("This server needs its access key"));
     ApiResponse error;
-    if (needsCaller && !caller(request, &error))
+    if (needsCaller && !caller(request, &error, true))
         return error;
     return std::nullopt;
 }
@@ -259,14 +255,13 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
 }
 
 ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
+    // Admitted on its header: a registered user (every record gets a public page that redirects
+    // to its link) with the right secret.
+    const QString user = request.header(kAuthorization);
     ApiResponse error;
-    // Every record gets a public page that redirects to its link: only registered users make them.
-    const auto user = caller(request, &error, true);
-    if (!user)
-        return error;
     if (const std::optional<int> wait = m_appsByAddress->take(request.peer))
         return tooMany(*wait, QStringLiteral("Too many apps from this address"));
-    if (const std::optional<int> wait = m_appsByUser->take(*user))
+    if (const std::optional<int> wait = m_appsByUser->take(user))
         return tooMany(*wait, QStringLiteral("Too many apps for this user"));
     const auto object = bodyObject(request, &error);
     if (!object)
@@ -275,7 +270,7 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
     if (!f)
         return error;
     // The owner is the caller; a body naming someone else is a confused or forged client.
-    if (f->value(ZappWire::userid) != *user)
+    if (f->value(ZappWire::userid) != user)
         return ApiResponse::failure(403, QStringLiteral("userid does not match Authorization"));
     const QString appid = f->value(ZappWire::appid);
     if (!isValidAppId(appid))
@@ -311,13 +306,13 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
             QStringLiteral("appdescription is longer than %1 characters").arg(ZappWire::maxNotesCharacters));
     QString latestKey;
     if (!bundle.toString().isEmpty()) {
-        const std::optional<QString> key = stableKey(*user, bundle.toString(), appid);
+        const std::optional<QString> key = stableKey(user, bundle.toString(), appid);
         if (!key)
             return storageFailure();
         latestKey = *key;
     }
     const StoredApp app{appid,
-                        *user,
+                        user,
                         f->value(ZappWire::appname),
                         f->value(ZappWire::appicon),
                         f->value(ZappWire::appversion),

@@ -89,7 +89,7 @@ private:
     std::optional<QString> stableKey(const QString& userid, const QString& bundleid, const QString& appid);
     // The route's handler behind the deployment's access key.
     ApiResponse guarded(const ApiRequest& request, ApiResponse (ApiHandlers::*handler)(const ApiRequest&));
-    // The header checks of a call: the access key, and with needsCaller a known caller.
+    // The header checks of a call: the access key, and with needsCaller a registered caller.
     std::optional<ApiResponse> admit(const ApiRequest& request, bool needsCaller);
     // A registration is a few short texts.
     static constexpr uint64_t kRegistrationBodyBytes = 64 * 1024;
