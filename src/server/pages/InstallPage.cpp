@@ -9,9 +9,13 @@
 #include <QUrl>
 
 ViewerPlatform viewerPlatform(const QString& userAgent) {
+    UAParser parser(userAgent.left(kParsedAgentLength));
+    return viewerPlatform(parser);
+}
+
+ViewerPlatform viewerPlatform(UAParser& parser) {
     // The same parser that classifies installs in the history, so a page and the history agree
     // on what a visitor's phone is (a Windows Phone that names Android and iPhone is neither).
-    UAParser parser(userAgent);
     const std::optional<OS>& os = parser.os();
     const QString name = os && os->name ? *os->name : QString();
     if (name.compare(QLatin1String("ios"), Qt::CaseInsensitive) == 0)

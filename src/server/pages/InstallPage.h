@@ -6,9 +6,15 @@
 #include <QDate>
 #include <QString>
 
+class UAParser;
+
 // Which kind of device asks for a page or an install, from its user agent.
 enum class ViewerPlatform { iOS, Android, Other };
+// Reads at most the first kParsedAgentLength characters: anyone can send 16 KB of header, and
+// no phone needs more than this to be known.
 ViewerPlatform viewerPlatform(const QString& userAgent);
+ViewerPlatform viewerPlatform(UAParser& parser);
+inline constexpr qsizetype kParsedAgentLength = 1024;
 // "ios", "android" or "other", as install records store it.
 QString platformName(ViewerPlatform platform);
 

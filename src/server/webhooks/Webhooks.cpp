@@ -29,10 +29,9 @@ constexpr qsizetype kNotesInMessage = 500;
 
 } // namespace
 
-// The one place the server reads user agents with the parser.
 InstallDevice installDevice(const QString& userAgent) {
-    UAParser parser(userAgent);
-    InstallDevice device{platformName(viewerPlatform(userAgent)), QString(), QString()};
+    UAParser parser(userAgent.left(kParsedAgentLength));
+    InstallDevice device{platformName(viewerPlatform(parser)), QString(), QString()};
     // The parser names Apple's system "ios"; people write "iOS" (as the history does).
     if (const auto& os = parser.os())
         device.os = joined(os->name, os->version).replace(QLatin1String("ios"), QLatin1String("iOS"));
