@@ -40,8 +40,6 @@ public:
     ApiResponse answer(const ApiRequest& request);  // POST /<id>/device
     ApiResponse checks(const ApiRequest& request);  // GET /devices/<appid>
 
-    bool signsProfiles() const { return m_signer != nullptr; }
-
 private:
     qint64 now() const;
     // The devices of an iOS development or ad hoc build, or nothing (also for an unknown app).

@@ -52,7 +52,6 @@ RequestHead readRequestHead(const RequestParser& parser, const QString& peer) {
     out.isHead = head.method() == http::verb::head;
     out.keepAlive = head.keep_alive();
     out.expectContinue = boost::beast::iequals(head[http::field::expect], "100-continue");
-    out.chunked = parser.chunked();
     if (const auto length = parser.content_length())
         out.contentLength = *length;
     out.bodyDone = parser.is_done();

@@ -20,7 +20,6 @@ struct RequestHead {
     bool isHead = false;
     bool keepAlive = false;
     bool expectContinue = false;
-    bool chunked = false;
     std::optional<uint64_t> contentLength;
     bool bodyDone = false; // no body follows
 };

@@ -22,7 +22,6 @@ public:
 
     void published(const StoredApp& app) override;
     void installed(const StoredApp& app, const QString& userAgent) override;
-    const WebhookSender& sender() const { return m_sender; }
 
     // The bodies: device set for an install, time in seconds since the epoch.
     static QByteArray eventJson(const StoredApp& app, const QString& publicUrl, const InstallDevice* device,
