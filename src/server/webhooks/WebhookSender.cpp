@@ -1,6 +1,7 @@
 #include "server/webhooks/WebhookSender.h"
 
 #include "core/Log.h"
+#include "server/CurlHandle.h"
 
 #include <QMessageAuthenticationCode>
 #include <QUrl>
@@ -10,18 +11,6 @@
 #include <mutex>
 
 namespace {
-
-// One easy handle for the worker: curl_easy_reset keeps its connections, so a busy receiver is
-// talked to over one.
-struct Handle {
-    CURL* curl = nullptr;
-    Handle() {
-        static std::once_flag once;
-        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-        curl = curl_easy_init();
-    }
-    ~Handle() { curl_easy_cleanup(curl); }
-};
 
 size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
@@ -141,8 +130,7 @@ void WebhookSender::deliver(const Event& event, const QString& url) {
 }
 
 WebhookSender::Outcome WebhookSender::post(const Event& event, const QString& url, QString* problem) {
-    thread_local Handle handle;
-    CURL* h = handle.curl;
+    CURL* h = threadCurlHandle();
     const QString host = QUrl(url).host();
     QByteArray target = url.toUtf8();
     const QByteArray eventHeader = "X-Vantry-Event: " + event.name;

@@ -1,5 +1,6 @@
 #include "server/storage/s3/S3Client.h"
 
+#include "server/CurlHandle.h"
 #include "server/storage/s3/S3Xml.h"
 
 #include <curl/curl.h>
@@ -7,28 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <mutex>
 #include <strings.h>
 
 namespace {
-
-// One easy handle per thread: curl_easy_reset keeps its connection cache, so a worker that
-// sends part after part talks over one connection.
-struct ThreadHandle {
-    CURL* handle = nullptr;
-    ThreadHandle() {
-        static std::once_flag once;
-        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-        handle = curl_easy_init();
-    }
-    ~ThreadHandle() { curl_easy_cleanup(handle); }
-};
-
-CURL* threadHandle() {
-    thread_local ThreadHandle h;
-    curl_easy_reset(h.handle);
-    return h.handle;
-}
 
 struct Transfer {
     const S3Client::Request* request;
@@ -144,7 +126,7 @@ std::string S3Client::Response::describe() const {
 S3Client::Response S3Client::perform(const Request& request) const {
     Response response;
     Transfer transfer{&request, &response};
-    CURL* h = threadHandle();
+    CURL* h = threadCurlHandle();
     const std::string target = url(request.key, request.query);
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
