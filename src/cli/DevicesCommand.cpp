@@ -2,7 +2,6 @@
 
 #include "backend/Zelko.h"
 #include "core/Log.h"
-#include "core/Preferences.h"
 #include "session/AccountReady.h"
 
 #include <QDateTime>
@@ -23,14 +22,6 @@ QString appIdOf(const QString& argument) {
     if (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"))
         return url.path().section(QLatin1Char('/'), -1);
     return argument;
-}
-
-// The account that publishes is the one whose apps these are: as publish chooses it.
-StorageProvider accountProvider() {
-    const bool anySignedIn =
-        Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isDropBox) ||
-        Preferences::flag(Preferences::isSelfHosted) || Preferences::flag(Preferences::isZoho);
-    return anySignedIn ? selectedProvider() : StorageProvider::SelfHosted;
 }
 
 void printTable(const QList<DeviceCheck>& checks, QTextStream& out) {
@@ -89,7 +80,7 @@ int DevicesCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         loop.quit();
     };
     readAccount(
-        accountProvider(), &context,
+        publishingProvider(), &context,
         [&](const ZUser& user) {
             currentUser() = user;
             Zelko::api().fetchDevices(

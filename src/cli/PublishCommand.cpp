@@ -5,7 +5,6 @@
 #include "cli/CliStatusSink.h"
 #include "cli/InspectCommand.h"
 #include "core/Log.h"
-#include "core/Preferences.h"
 #include "qrcode/QRCodeDocument.h"
 #include "records/ZappWire.h"
 #include "session/AccountReady.h"
@@ -204,10 +203,7 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
             return usage(QStringLiteral("--provider wants dropbox, drive, zoho or self, got '%1'")
                              .arg(parser.value(providerOption)));
     } else {
-        const bool anySignedIn =
-            Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isDropBox) ||
-            Preferences::flag(Preferences::isSelfHosted) || Preferences::flag(Preferences::isZoho);
-        chosen = anySignedIn ? selectedProvider() : StorageProvider::SelfHosted;
+        chosen = publishingProvider();
     }
     const StorageProvider provider = *chosen;
     int timeoutSeconds = 0;

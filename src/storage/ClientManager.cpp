@@ -53,6 +53,13 @@ StorageProvider selectedProvider() {
     return StorageProvider::Zoho;
 }
 
+StorageProvider publishingProvider() {
+    const bool anySignedIn =
+        Preferences::flag(Preferences::isDrive) || Preferences::flag(Preferences::isDropBox) ||
+        Preferences::flag(Preferences::isSelfHosted) || Preferences::flag(Preferences::isZoho);
+    return anySignedIn ? selectedProvider() : StorageProvider::SelfHosted;
+}
+
 std::unique_ptr<ClientManager> makeStorageClient() {
     return makeStorageClient(selectedProvider());
 }

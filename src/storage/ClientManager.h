@@ -61,6 +61,9 @@ enum class StorageProvider { Drive, Dropbox, Zoho, SelfHosted };
 // The provider the user signed in with, from the "isDrive", "isDropBox", "isSelfHosted" flags in
 // that order; WorkDrive when none is set ("isZoho" is only read at start-up).
 StorageProvider selectedProvider();
+// What the command line publishes to: the selected provider once any account signed in, else
+// the self-hosted server (the local one needs no account).
+StorageProvider publishingProvider();
 
 // A new, unconfigured client of the selected provider.
 std::unique_ptr<ClientManager> makeStorageClient();
