@@ -11,18 +11,12 @@ QString solidColor(const QRCodeFillStylePtr& fill) {
 }
 } // namespace
 
-TEST(QRCodeDocuments, Defaults) {
+TEST(QRCodeDocuments, DefaultsColoursAndText) {
     const QRCodeDocument doc;
     EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::quantize);
-    EXPECT_TRUE(doc.data().isEmpty());
     EXPECT_EQ(doc.pixelSize(), 23);
-    const QRCodeDesign& d = doc.design();
-    EXPECT_EQ(d.shape.onPixels->name(), QStringLiteral("square"));
-    EXPECT_FALSE(d.shape.offPixels);
-    EXPECT_EQ(d.shape.eye->name(), QStringLiteral("square"));
-    EXPECT_EQ(solidColor(d.style.onPixels), QStringLiteral("0.0,0.0,0.0,1.0"));
-    EXPECT_EQ(solidColor(d.style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
-    EXPECT_FALSE(d.style.eye || d.style.pupil || d.style.offPixels);
+    EXPECT_EQ(solidColor(doc.design().style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
+    EXPECT_FALSE(doc.design().shape.offPixels || doc.design().style.eye || doc.design().style.offPixels);
 
     QRCodeDesign coloured(Qt::red, Qt::blue);
     EXPECT_EQ(solidColor(coloured.style.onPixels), QStringLiteral("1.0,0.0,0.0,1.0"));
@@ -37,9 +31,6 @@ TEST(QRCodeDocuments, Defaults) {
     EXPECT_FALSE(text.utf8String());
     text.setUtf8String(QStringLiteral("h\u00e9"));
     EXPECT_EQ(text.data(), QByteArray("h\xc3\xa9"));
-    const int before = text.pixelSize();
-    text.setData(QByteArray(3000, 'x')); // too long: the previous matrix stays
-    EXPECT_EQ(text.pixelSize(), before);
 }
 
 TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
@@ -65,8 +56,8 @@ TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
               QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{{"inset", 0}}}}));
     EXPECT_EQ(shape["eye"].toObject(), QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{}}}));
     const QString pretty = doc.jsonStringFormatted();
-    EXPECT_LT(pretty.indexOf(QStringLiteral("\"correction\"")), pretty.indexOf(QStringLiteral("\"data\"")));
-    EXPECT_LT(pretty.indexOf(QStringLiteral("\"data\"")), pretty.indexOf(QStringLiteral("\"design\"")));
+    EXPECT_LT(pretty.indexOf("\"correction\""), pretty.indexOf("\"data\""));
+    EXPECT_LT(pretty.indexOf("\"data\""), pretty.indexOf("\"design\""));
     EXPECT_TRUE(pretty.contains(u'\n'));
 }
 
@@ -111,13 +102,12 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
         {"onPixels", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "0,0,1,1"}}}}},
         {"eye", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "bad"}}}}}};
     const QRCodeDesign design = QRCodeDesign::CreateWithSettings({{"shape", shape}, {"style", style}});
-    EXPECT_EQ(design.shape.onPixels->name(), QStringLiteral("circle"));
     ASSERT_TRUE(design.shape.offPixels);
-    EXPECT_EQ(design.shape.offPixels->name(), QStringLiteral("square"));
-    EXPECT_EQ(design.shape.eye->name(), QStringLiteral("square"));
-    EXPECT_EQ(solidColor(design.style.onPixels), QStringLiteral("0.0,0.0,1.0,1.0"));
+    EXPECT_EQ(
+        (QStringList{design.shape.onPixels->name(), design.shape.offPixels->name(), design.shape.eye->name(),
+                     solidColor(design.style.onPixels), solidColor(design.style.background)}),
+        (QStringList{"circle", "square", "square", "0.0,0.0,1.0,1.0", "1.0,1.0,1.0,1.0"}));
     EXPECT_FALSE(design.style.eye);
-    EXPECT_EQ(solidColor(design.style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
 
     QRCodeDesign noBackground;
     noBackground.style.background = nullptr;
@@ -130,13 +120,9 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
     for (const char* bad : {"[1,2]", "{nope", "\"text\""}) {
         const auto result = QRCodeDocument::CreateWithJsonData(QByteArray(bad));
         ASSERT_TRUE(std::holds_alternative<QRCodeDocumentError>(result)) << bad;
-        const auto& error = std::get<QRCodeDocumentError>(result);
-        EXPECT_EQ(error.domain, QStringLiteral("QRCodeDocument"));
-        EXPECT_EQ(error.code, -1);
-        EXPECT_EQ(error.localizedDescription, QStringLiteral("Unable to decode object"));
+        EXPECT_EQ(std::get<QRCodeDocumentError>(result).localizedDescription, "Unable to decode object");
         EXPECT_TRUE(doc.loadWithJsonData(QByteArray(bad)));
-        EXPECT_EQ(doc.data(), QByteArray("keep"));
-        EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::low);
+        EXPECT_TRUE(doc.data() == "keep" && doc.errorCorrection() == ErrorCorrection::low);
     }
 }
 

@@ -18,11 +18,7 @@ TEST(QRCodeFills, ComponentTextForms) {
     EXPECT_EQ(QRCodeFillStyleSolid(QColor()).settings().value(QStringLiteral("color")).toString(),
               QStringLiteral("1.0,0.0,0.0,0.5"));
 
-    struct Case {
-        const char* text;
-        std::optional<QColor> want;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::optional<QColor>> cases[] = {
         {"0.2,0.4,x,0.6,1", QColor::fromRgbF(0.2f, 0.4f, 0.6f, 1)},
         {"0.2, 0.4,0.6,1", std::nullopt},
         {"2,0,0,1", QColor::fromRgbF(1, 0, 0, 1)},
@@ -30,14 +26,15 @@ TEST(QRCodeFills, ComponentTextForms) {
         {"0,0,0,1,1", std::nullopt},
         {"0.5,0.5,0.5,0.5 ", std::nullopt},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(colorFromRGBAString(QLatin1String(c.text)), c.want) << c.text;
+    for (const auto& [text, want] : cases)
+        EXPECT_EQ(colorFromRGBAString(QLatin1String(text)), want) << text;
 }
 
 TEST(QRCodeFills, GradientTextForm) {
-    EXPECT_EQ(LumGradientPin(Qt::black, 1.5).position(), 1.0);
-    EXPECT_EQ(LumGradientPin(Qt::black, -0.2).position(), 0.0);
-    EXPECT_EQ(LumGradientPin(Qt::black, std::nan("")).position(), 0.0);
+    EXPECT_EQ(
+        (QList<double>{LumGradientPin(Qt::black, 1.5).position(), LumGradientPin(Qt::black, -0.2).position(),
+                       LumGradientPin(Qt::black, std::nan("")).position()}),
+        (QList<double>{1, 0, 0}));
 
     const LumGradient bw({LumGradientPin(Qt::white, 1), LumGradientPin(Qt::black, 0)});
     EXPECT_EQ(bw.pins().constFirst().position(), 0.0);
@@ -58,9 +55,8 @@ TEST(QRCodeFills, MidGreyGradientSurvivesTenSaveLoadCycles) {
         LumGradient({LumGradientPin(grey, 0), LumGradientPin(QColor(30, 120, 200), 1)}));
     const QString first = style->settings().value(QStringLiteral("gradient")).toString();
     for (int cycle = 0; cycle < 10; ++cycle) {
-        const QVariantMap entry{{QStringLiteral("type"), style->name()},
-                                {QStringLiteral("settings"), style->settings()}};
-        style = QRCodeFillStyleFactory::shared().CreateWithSettings(entry);
+        style = QRCodeFillStyleFactory::shared().CreateWithSettings(
+            {{"type", style->name()}, {"settings", style->settings()}});
         ASSERT_TRUE(style);
     }
     const auto& pins = static_cast<const QRCodeFillStyleLinearGradient&>(*style).gradient().pins();
@@ -78,10 +74,8 @@ TEST(QRCodeFills, FactoryAndSettings) {
     const auto style = factory.CreateWithSettings({{"type", "lineargradient"}, {"settings", linear}});
     ASSERT_TRUE(style);
     const auto& lg = static_cast<const QRCodeFillStyleLinearGradient&>(*style);
-    EXPECT_EQ(lg.startPoint(), QPointF(0, 0));
-    EXPECT_EQ(lg.endPoint(), QPointF(1, 1));
-    EXPECT_EQ(style->settings().value("endX").toDouble(), 1.0);
-    EXPECT_EQ(style->settings().value("gradient").toString(), gradient);
+    EXPECT_TRUE(lg.startPoint() == QPointF(0, 0) && lg.endPoint() == QPointF(1, 1));
+    EXPECT_EQ(style->settings(), linear);
 
     QVariantMap missingEnd = linear;
     missingEnd.remove("endY");
