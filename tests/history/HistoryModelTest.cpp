@@ -16,13 +16,6 @@
 
 namespace {
 
-Zapp dated(const QString& name, const QString& date) {
-    Zapp app;
-    app.appname = name;
-    app.appdate = date;
-    return app;
-}
-
 Response install(const QString& agent) {
     Response r;
     r.useragent = agent;
@@ -44,38 +37,34 @@ QByteArray pngOf(QColor colour) {
 TEST(HistoryModel, SortsByDateTextNewestFirstKeepingTies) {
     QList<Zapp> apps;
     for (const char* app : {"jan@2023/01/05 10:00", "tie-a@2022/06/01 08:00", "nov@2023/11/20 09:30",
-                            "tie-b@2022/06/01 08:00", "undated@"})
-        apps << dated(QString::fromLatin1(app).section(u'@', 0, 0),
-                      QString::fromLatin1(app).section(u'@', 1));
+                            "tie-b@2022/06/01 08:00", "undated@"}) {
+        apps << Zapp();
+        apps.last().appname = QString(app).section('@', 0, 0);
+        apps.last().appdate = QString(app).section('@', 1);
+    }
     QStringList names;
     for (const Zapp& app : history::sortedNewestFirst(apps))
         names << app.appname;
-    EXPECT_EQ(names.join(QLatin1Char(' ')), QStringLiteral("nov jan tie-a tie-b undated"));
+    EXPECT_EQ(names.join(' '), "nov jan tie-a tie-b undated");
 }
 
 TEST(HistoryModel, PublicLinkDropsEveryAndroidSuffix) {
-    const QString base = QStringLiteral("https://get.example.com/");
-    const struct {
-        const char* appid;
-        const char* link;
-    } cases[] = {
-        {"Ab12Cd34Ef", "https://get.example.com/Ab12Cd34Ef"},
-        {"Ab12Cd34Ef__android", "https://get.example.com/Ab12Cd34Ef"},
-        {"a__androidb__android", "https://get.example.com/ab"},
-        {"", "https://get.example.com/"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(history::publicLink(base, QLatin1String(c.appid)), QLatin1String(c.link)) << c.appid;
+    const std::pair<const char*, const char*> cases[] = {{"Ab12Cd34Ef", "Ab12Cd34Ef"},
+                                                         {"Ab12Cd34Ef__android", "Ab12Cd34Ef"},
+                                                         {"a__androidb__android", "ab"},
+                                                         {"", ""}};
+    for (const auto& [appid, path] : cases)
+        EXPECT_EQ(history::publicLink("https://get.example.com/", appid),
+                  QString("https://get.example.com/") + path);
 }
 
 TEST(HistoryModel, DateShownInTheGivenLocaleOrAsItStands) {
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     // CLDR releases differ in the blank before "AM".
-    EXPECT_TRUE(history::displayDate(QStringLiteral("2023/11/20 09:30"), us)
-                    .contains(QRegularExpression(QStringLiteral("^11/20/23 9:30\\sAM$"))));
-    EXPECT_EQ(history::displayDate(QStringLiteral("2023/11/20 09:30"), QLocale(QLocale::German)),
-              QStringLiteral("20.11.23 09:30"));
-    EXPECT_EQ(history::displayDate(QStringLiteral("20 Nov 2023"), us), QStringLiteral("20 Nov 2023"));
+    EXPECT_TRUE(
+        history::displayDate("2023/11/20 09:30", us).contains(QRegularExpression("^11/20/23 9:30\\sAM$")));
+    EXPECT_EQ(history::displayDate("2023/11/20 09:30", QLocale(QLocale::German)), "20.11.23 09:30");
+    EXPECT_EQ(history::displayDate("20 Nov 2023", us), "20 Nov 2023");
 }
 
 TEST(AppIcon, InlineRule) {
@@ -83,38 +72,31 @@ TEST(AppIcon, InlineRule) {
     QByteArray broken; // a line break every 16 characters, as mail-style encoders write it
     for (qsizetype i = 0; i < base64.size(); i += 16)
         broken += base64.mid(i, 16) + "\r\n";
-    const struct {
-        const char* name;
-        QString text;
-        bool decodes;
-    } cases[] = {
-        {"data URL with line breaks", QStringLiteral("data:image/png;base64,") + QString::fromLatin1(broken),
-         true},
-        {"bare Base64 without a comma", QString::fromLatin1(base64), true},
-        {"only the text after the last comma", QStringLiteral("x,y,") + QString::fromLatin1(base64), true},
-        {"empty", QString(), false},
-        {"nothing after the comma", QStringLiteral("data:image/png;base64,\n"), false},
-        {"garbage", QStringLiteral("%%% not an image %%%"), false},
-        {"Base64 of something else", QString::fromLatin1(QByteArray("just text").toBase64()), false},
+    QImage red(2, 2, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const std::pair<QByteArray, bool> cases[] = {
+        // text, whether it decodes
+        {"data:image/png;base64," + broken, true},
+        {base64, true},          // bare, without a comma
+        {"x,y," + base64, true}, // only the text after the last comma counts
+        {"", false},
+        {"data:image/png;base64,\n", false},
+        {"%%% not an image %%%", false},
+        {QByteArray("just text").toBase64(), false},
     };
-    for (const auto& c : cases) {
-        const QImage image = AppIcon::decodeInline(c.text);
-        if (c.decodes) {
-            EXPECT_EQ(image.size(), QSize(2, 2)) << c.name;
-            EXPECT_EQ(image.pixelColor(1, 1), QColor(Qt::red)) << c.name;
-        } else {
-            EXPECT_EQ(image, AppIcon::placeholder()) << c.name;
-        }
-    }
+    for (const auto& [text, decodes] : cases)
+        EXPECT_EQ(AppIcon::decodeInline(QString::fromLatin1(text)).convertToFormat(QImage::Format_RGB32),
+                  decodes ? red : AppIcon::placeholder().convertToFormat(QImage::Format_RGB32))
+            << text.constData();
 }
 
 TEST(AppIcon, WebAddressesAreDownloadedEverythingElseIsInline) {
     for (const char* web :
          {"https://dl.example.com/s/abc/icon.png?raw=1", "http://127.0.0.1:8027/files/icon.png"})
-        EXPECT_TRUE(AppIcon::isWebAddress(QString::fromLatin1(web))) << web;
+        EXPECT_TRUE(AppIcon::isWebAddress(web)) << web;
     for (const char* other : {"data:image/png;base64,iVBORw0KGgo=", "https://x.example/data:image/png",
                               "iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB", "", "file:///etc/passwd"})
-        EXPECT_FALSE(AppIcon::isWebAddress(QString::fromLatin1(other))) << other;
+        EXPECT_FALSE(AppIcon::isWebAddress(other)) << other;
 }
 
 TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
@@ -164,15 +146,11 @@ TEST(InstallBreakdown, CountsSortsAndFormatsTheKeysOfRealAgents) {
         installs << install(agentOf.value(QString::fromLatin1(key)));
     const InstallBreakdown b = InstallBreakdown::fromInstalls(installs);
     EXPECT_EQ(b.total, 8);
-    EXPECT_EQ(b.text(), QStringLiteral("iOS 16.6  \u2192  3 device(s)\n"
-                                       "Android 14  \u2192  2 device(s)\n"
-                                       "   \u2192  1 device(s)\n"
-                                       "iOS 18.7  \u2192  1 device(s)\n"
-                                       "mac os   \u2192  1 device(s)\n"));
+    EXPECT_EQ(b.text(),
+              "iOS 16.6  \u2192  3 device(s)\nAndroid 14  \u2192  2 device(s)\n   \u2192  1 device(s)\n"
+              "iOS 18.7  \u2192  1 device(s)\nmac os   \u2192  1 device(s)\n");
     ASSERT_EQ(b.entries().size(), 5);
-    EXPECT_EQ(b.entries().at(1),
-              (QMap<QString, QString>{{QStringLiteral("version"), QStringLiteral("Android 14")},
-                                      {QStringLiteral("number"), QStringLiteral("2")}}));
+    EXPECT_EQ(b.entries().at(1), (QMap<QString, QString>{{"version", "Android 14"}, {"number", "2"}}));
     EXPECT_EQ(InstallBreakdown::fromInstalls({}).text(), QString());
 }
 
@@ -192,10 +170,9 @@ TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
     const std::optional<QList<int>> days = InstallBreakdown::daily(installs, now);
     ASSERT_TRUE(days);
     ASSERT_EQ(days->size(), 30);
-    EXPECT_EQ(days->at(29), 2);
-    EXPECT_EQ(days->at(28), 1);
-    EXPECT_EQ(days->at(0), 1);
-    EXPECT_EQ(std::accumulate(days->cbegin(), days->cend(), 0), 4);
+    EXPECT_EQ((QList<int>{days->at(29), days->at(28), days->at(0),
+                          std::accumulate(days->cbegin(), days->cend(), 0)}),
+              (QList<int>{2, 1, 1, 4}));
 
     EXPECT_EQ(InstallBreakdown::daily({}, now), QList<int>(30, 0));
     EXPECT_FALSE(InstallBreakdown::daily({install(QStringLiteral("no time"))}, now));
