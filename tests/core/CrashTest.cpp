@@ -34,10 +34,9 @@ TEST(CrashReport, UncaughtExceptionIsReadBackAtNextStart) {
 
     const std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
-    EXPECT_TRUE(crash->name.endsWith(QLatin1String("ProbeError"))) << crash->name.toStdString();
-    EXPECT_EQ(crash->reason, QStringLiteral("probe failure\nwith a second line"));
-    ASSERT_FALSE(crash->callStackSymbols.isEmpty());
-    EXPECT_FALSE(crash->callStackSymbols.constFirst().isEmpty());
+    EXPECT_TRUE(crash->name.endsWith("ProbeError")) << crash->name.toStdString();
+    EXPECT_EQ(crash->reason, "probe failure\nwith a second line");
+    EXPECT_FALSE(crash->callStackSymbols.value(0).isEmpty());
     EXPECT_FALSE(CrashHandler::collectPendingReport()) << "a report is collected once";
 }
 
@@ -47,16 +46,13 @@ TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
     ASSERT_TRUE(CrashHandler::collectPendingReport());
     std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
-    EXPECT_EQ(crash->name, QStringLiteral("SIGSEGV"));
-    EXPECT_EQ(crash->reason, QStringLiteral("Segmentation fault"));
+    EXPECT_EQ(crash->name + ": " + crash->reason, "SIGSEGV: Segmentation fault");
     EXPECT_GE(crash->callStackSymbols.size(), 2);
 
     // A crash after the report was collected (but not yet sent) replaces it.
     crashProbe("fpe");
     ASSERT_TRUE(CrashHandler::collectPendingReport());
-    crash = CrashHandler::storedReport();
-    ASSERT_TRUE(crash);
-    EXPECT_EQ(crash->name, QStringLiteral("SIGFPE"));
+    EXPECT_EQ(CrashHandler::storedReport().value_or(Crash()).name, "SIGFPE");
 
     CrashHandler::clearStoredReport();
     EXPECT_FALSE(CrashHandler::storedReport());
