@@ -60,9 +60,9 @@ QByteArray xmlPlist(const QVariant& root) {
 
 QByteArray binaryPlist(const QVariant& root) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
-    testsupport::writeFile(dir + QStringLiteral("/in.plist"), xmlPlist(root));
-    run(QStringLiteral("plistutil"), {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
-    return testsupport::readFile(dir + QStringLiteral("/out.plist"));
+    testsupport::writeFile(dir + "/in.plist", xmlPlist(root));
+    run("plistutil", {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
+    return testsupport::readFile(dir + "/out.plist");
 }
 
 void sparseFile(const QString& path, qint64 size) {
@@ -76,17 +76,14 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
                  qint64 bigSize) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("zip"));
     if (!bigEntry.isEmpty())
-        sparseFile(dir + QLatin1Char('/') + bigEntry, bigSize);
-    for (auto it = files.begin(); it != files.end(); ++it) {
-        if (it.key().endsWith(QLatin1Char('/')))
-            QDir().mkpath(dir + QLatin1Char('/') + it.key());
-        else
-            testsupport::writeFile(dir + QLatin1Char('/') + it.key(), it.value());
-    }
+        sparseFile(dir + '/' + bigEntry, bigSize);
+    for (auto [name, bytes] : files.asKeyValueRange())
+        name.endsWith('/') ? void(QDir().mkpath(dir + '/' + name))
+                           : void(testsupport::writeFile(dir + '/' + name, bytes));
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok = run(QStringLiteral("zip"), {"-q", "-r", "-0", zipPath, "."}, dir);
+    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir);
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
@@ -183,15 +180,19 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
 }
 
 namespace {
+// Runs openssl with arguments split at blanks after filling in dir.
+bool openssl(const QString& args, const QString& dir) {
+    return run("openssl", args.arg(dir).split(' '));
+}
+
 // One key and certificate per test run, valid for 30 days from now.
 QString signingDir() {
     static const QString dir = [] {
         const QString d = testsupport::makeTempDir(QStringLiteral("signer"));
-        run(QStringLiteral("openssl"),
-            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-             d + "/key.pem", "-out", d + "/cert.pem", "-subj", "/CN=Vantry Test Signer", "-days", "30"});
-        run(QStringLiteral("openssl"),
-            {"x509", "-in", d + "/cert.pem", "-outform", "DER", "-out", d + "/cert.der"});
+        openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1/key.pem -out "
+                "%1/cert.pem -subj /CN=VantryTestSigner -days 30",
+                d);
+        openssl("x509 -in %1/cert.pem -outform DER -out %1/cert.der", d);
         return d;
     }();
     return dir;
@@ -199,14 +200,14 @@ QString signingDir() {
 } // namespace
 
 QByteArray signingCertificate() {
-    return testsupport::readFile(signingDir() + QStringLiteral("/cert.der"));
+    return testsupport::readFile(signingDir() + "/cert.der");
 }
 
 QString signingCertificateEnd() {
     QProcess p;
-    p.start(QStringLiteral("openssl"), {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
+    p.start("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
     p.waitForFinished(30000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section(QLatin1Char('='), 1);
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section('=', 1);
 }
 
 QByteArray profilePlist(const Profile& profile) {
@@ -236,18 +237,13 @@ QByteArray profilePlist(const Profile& profile) {
 }
 
 QByteArray signedProfile(const Profile& profile) {
-    const QString signer = signingDir();
     const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
-    testsupport::writeFile(dir + QStringLiteral("/in.plist"), profilePlist(profile));
-    QStringList args =
-        QStringLiteral("cms -sign -nodetach -binary -outform DER -in %1/in.plist -out %1/out.der "
-                       "-signer %2/cert.pem -inkey %2/key.pem")
-            .arg(dir, signer)
-            .split(QLatin1Char(' '));
-    if (profile.streamed)
-        args << QStringLiteral("-stream");
-    const bool ok = run(QStringLiteral("openssl"), args);
-    const QByteArray bytes = ok ? testsupport::readFile(dir + QStringLiteral("/out.der")) : QByteArray();
+    testsupport::writeFile(dir + "/in.plist", profilePlist(profile));
+    const bool ok = openssl(
+        "cms -sign -nodetach -binary -outform DER -in %1/in.plist -out %1/out.der -signer " + signingDir() +
+            "/cert.pem -inkey " + signingDir() + "/key.pem" + (profile.streamed ? " -stream" : ""),
+        dir);
+    const QByteArray bytes = ok ? testsupport::readFile(dir + "/out.der") : QByteArray();
     QDir(dir).removeRecursively();
     return bytes;
 }

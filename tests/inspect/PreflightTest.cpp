@@ -191,47 +191,43 @@ TEST(Preflight, DeviceIdsGoOutWholeOrNotAtAll) {
 
 TEST(Preflight, InspectedPackages) {
     const QString dir = makeTempDir(QStringLiteral("preflight"));
-    const auto ipa = [&](const QString& name, const QMap<QString, QByteArray>& extra) {
-        QMap<QString, QByteArray> files{{"Payload/Demo.app/Info.plist", packages::xmlPlist(info())}};
-        files.insert(extra);
-        return packages::zipFiles(dir + QLatin1Char('/') + name, files);
+    const auto ipa = [&](const QString& name, QMap<QString, QByteArray> files) {
+        files.insert("Payload/Demo.app/Info.plist", packages::xmlPlist(info()));
+        return packages::zipFiles(dir + '/' + name, files);
     };
-    const QString adHoc =
-        ipa("adhoc.ipa",
-            {{"Payload/Demo.app/embedded.mobileprovision", packages::signedProfile(profile("ad-hoc"))},
-             {"Payload/Demo.app/_CodeSignature/CodeResources", "<plist/>"}});
-    const auto preflightOf = [](Inspector* i, const QString& path) {
-        const Outcome o = inspectPackage(i, path);
-        EXPECT_TRUE(o.record.has_value()) << o.failure.toStdString();
-        return o.preflight;
-    };
-    auto* inspector = new ParseIPA;
-    inspector->clock = [] { return kNow; };
-    EXPECT_EQ(codes(preflightOf(inspector, adHoc)),
-              (QStringList{"profile-ad-hoc:warning", "profile-valid:ok", "app-id-match:ok"}));
-    EXPECT_EQ(codes(preflightOf(new ParseIPA, ipa("unsigned.ipa", {}))),
-              (QStringList{"simulator-build:blocking", "unsigned:blocking"}));
-
     packages::AndroidApp debug;
     debug.debuggable = true;
-    debug.nativeAbis = {QStringLiteral("arm64-v8a"), QStringLiteral("x86_64")};
-    const Preflight debugFindings = preflightOf(new ParseAPK, packages::buildApk(dir + "/debug.apk", debug));
-    EXPECT_EQ(codes(debugFindings), (QStringList{"debuggable:warning", "native-code:ok"}));
-    EXPECT_EQ(
-        debugFindings.find("native-code")->message,
-        QStringLiteral("It contains native code for arm64-v8a, x86_64: it installs only on devices with "
-                       "one of these processors."));
-    EXPECT_FALSE(debugFindings.blocking());
-
+    debug.nativeAbis = {"arm64-v8a", "x86_64"};
     packages::AndroidApp split;
-    split.split = QStringLiteral("config.arm64_v8a");
-    EXPECT_EQ(codes(preflightOf(new ParseAPK, packages::buildApk(dir + "/split.apk", split))),
-              QStringList{"split-apk:blocking"});
-    EXPECT_EQ(codes(preflightOf(new ParseAPK, packages::buildApk(dir + "/release.apk", {}))), QStringList{});
-
-    const QString aab =
-        packages::zipFiles(dir + "/bundle.apk", {{"BundleConfig.pb", "\x0a\x00"},
-                                                 {"base/manifest/AndroidManifest.xml", "\x0a"},
-                                                 {"base/dex/classes.dex", "dex\n035"}});
-    EXPECT_EQ(codes(preflightOf(new ParseAPK, aab)), QStringList{"app-bundle:blocking"});
+    split.split = "config.arm64_v8a";
+    const std::pair<QString, const char*> cases[] = {
+        {ipa("adhoc.ipa",
+             {{"Payload/Demo.app/embedded.mobileprovision", packages::signedProfile(profile("ad-hoc"))},
+              {"Payload/Demo.app/_CodeSignature/CodeResources", "<plist/>"}}),
+         "profile-ad-hoc:warning profile-valid:ok app-id-match:ok"},
+        {ipa("unsigned.ipa", {}), "simulator-build:blocking unsigned:blocking"},
+        {packages::buildApk(dir + "/debug.apk", debug), "debuggable:warning native-code:ok"},
+        {packages::buildApk(dir + "/split.apk", split), "split-apk:blocking"},
+        {packages::buildApk(dir + "/release.apk", {}), ""},
+        {packages::zipFiles(dir + "/bundle.apk", {{"BundleConfig.pb", QByteArray("\x0a\x00", 2)},
+                                                  {"base/manifest/AndroidManifest.xml", "\x0a"},
+                                                  {"base/dex/classes.dex", "dex\n035"}}),
+         "app-bundle:blocking"},
+    };
+    for (const auto& [package, expected] : cases) {
+        SCOPED_TRACE(package.toStdString());
+        Inspector* inspector =
+            package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
+        if (auto* ios = dynamic_cast<ParseIPA*>(inspector))
+            ios->clock = [] { return kNow; };
+        const Outcome o = inspectPackage(inspector, package);
+        EXPECT_TRUE(o.record.has_value()) << o.failure.toStdString();
+        EXPECT_EQ(codes(o.preflight).join(' '), expected);
+        EXPECT_EQ(o.preflight.blocking(), QByteArray(expected).contains(":blocking"));
+        const QString native =
+            "It contains native code for arm64-v8a, x86_64: it installs only on devices with "
+            "one of these processors.";
+        EXPECT_EQ(o.preflight.find("native-code") ? o.preflight.find("native-code")->message : native,
+                  native);
+    }
 }
