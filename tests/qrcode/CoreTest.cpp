@@ -19,15 +19,6 @@ TEST(QRCodeCore, BoolMatrixAndLevelBounds) {
     EXPECT_TRUE(m->setValue(0, 1, true) && m->value(0, 1) == true);
 }
 
-TEST(QRCodeCore, ComponentSetAlgebra) {
-    using C = QRCodeComponents;
-    EXPECT_EQ(C::all(), C::eyeOuter() | C::eyePupil() | C::onPixels());
-    EXPECT_EQ(C::everything() - C::all(), C::offPixels());
-    EXPECT_EQ(C::all() ^ C::everything(), C::offPixels());
-    EXPECT_TRUE((C::all() & C::offPixels()).isEmpty());
-    EXPECT_TRUE(C::all().contains(C::eyePupil()) && !C::eyeOuter().contains(C::eyeAll()));
-}
-
 TEST(QRCodeCore, AsciiRenderings) {
     auto m = QRCodeBoolMatrix::fromRawFlattenedInt(3, {1, 0, 1, 1, 1, 0, 0, 1, 0});
     const QRCode code = qrtest::codeFor(*m);

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -45,8 +46,7 @@ TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
     const auto loaded = QRCodeDocument::CreateWithJsonData(doc.jsonData());
     ASSERT_TRUE(std::holds_alternative<QRCodeDocument>(loaded));
     const auto& back = std::get<QRCodeDocument>(loaded);
-    EXPECT_EQ(back.data(), doc.data());
-    EXPECT_EQ(back.errorCorrection(), ErrorCorrection::high);
+    EXPECT_TRUE(back.data() == doc.data() && back.errorCorrection() == ErrorCorrection::high);
     EXPECT_EQ(back.boolMatrix(), doc.boolMatrix());
     EXPECT_EQ(back.design().settings(), doc.design().settings());
     EXPECT_EQ(back.jsonData(), doc.jsonData());
@@ -56,37 +56,29 @@ TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
               QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{{"inset", 0}}}}));
     EXPECT_EQ(shape["eye"].toObject(), QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{}}}));
     const QString pretty = doc.jsonStringFormatted();
-    EXPECT_LT(pretty.indexOf("\"correction\""), pretty.indexOf("\"data\""));
-    EXPECT_LT(pretty.indexOf("\"data\""), pretty.indexOf("\"design\""));
-    EXPECT_TRUE(pretty.contains(u'\n'));
+    EXPECT_TRUE(pretty.contains(QRegularExpression("^{\n *\"correction\".*\n *\"data\".*\n *\"design\"")));
 }
 
 TEST(QRCodeDocuments, LoadingFallbacks) {
     const QString base64 = QString::fromLatin1(QByteArray("hello").toBase64());
-    struct Case {
-        const char* label;
-        QVariantMap settings;
-        QByteArray data;
-        ErrorCorrection level;
+    using E = ErrorCorrection;
+    const std::tuple<QVariant, QVariant, QByteArray, ErrorCorrection> cases[] = {
+        // data, correction, result
+        {base64, "high", "hello", E::high}, {base64, "m", "hello", E::medium},
+        {base64, 0, "hello", E::quantize},  {base64, "x", "hello", E::quantize},
+        {base64, "", "hello", E::quantize}, {"not base64!", "L", "", E::low},
+        {"aGVsbG8", {}, "", E::quantize},   {12, {}, "", E::quantize}, // unpadded; not a string
     };
-    const Case cases[] = {
-        {"word high", {{"data", base64}, {"correction", "high"}}, "hello", ErrorCorrection::high},
-        {"lower-case m", {{"data", base64}, {"correction", "m"}}, "hello", ErrorCorrection::medium},
-        {"number", {{"data", base64}, {"correction", 0}}, "hello", ErrorCorrection::quantize},
-        {"other letter", {{"data", base64}, {"correction", "x"}}, "hello", ErrorCorrection::quantize},
-        {"empty letter", {{"data", base64}, {"correction", ""}}, "hello", ErrorCorrection::quantize},
-        {"bad base64", {{"data", "not base64!"}, {"correction", "L"}}, "", ErrorCorrection::low},
-        {"unpadded", {{"data", "aGVsbG8"}}, "", ErrorCorrection::quantize},
-        {"data not a string", {{"data", 12}}, "", ErrorCorrection::quantize},
-    };
-    for (const auto& c : cases) {
-        QRCodeDocument doc = QRCodeDocument::forLink(QStringLiteral("https://x.y"));
-        doc.loadWithSettings(c.settings);
-        EXPECT_EQ(doc.data(), c.data) << c.label;
-        EXPECT_EQ(doc.errorCorrection(), c.level) << c.label;
-        EXPECT_EQ(doc.boolMatrix(), QRCodeDocument(c.data, c.level).boolMatrix()) << c.label;
-        EXPECT_EQ(doc.design().shape.onPixels->name(), QStringLiteral("squircle"))
-            << c.label << ": no design key";
+    for (const auto& [data, correction, bytes, level] : cases) {
+        SCOPED_TRACE(data.toString().toStdString() + " " + correction.toString().toStdString());
+        QRCodeDocument doc = QRCodeDocument::forLink("https://x.y");
+        QVariantMap settings{{"data", data}};
+        if (correction.isValid())
+            settings.insert("correction", correction);
+        doc.loadWithSettings(settings);
+        EXPECT_TRUE(doc.data() == bytes && doc.errorCorrection() == level);
+        EXPECT_EQ(doc.boolMatrix(), QRCodeDocument(bytes, level).boolMatrix());
+        EXPECT_EQ(doc.design().shape.onPixels->name(), "squircle") << "no design key";
     }
 }
 
@@ -131,21 +123,19 @@ TEST(QRCodeDocuments, OverlongDataNeverYieldsAnotherCode) {
     QRCodeDocument doc = QRCodeDocument::withUtf8String(QStringLiteral("short"));
     const auto before = doc.qrcode().sharedMatrix();
     doc.setUtf8String(QString(3000, u'A'));
-    ASSERT_TRUE(doc.tooMuchData());
-    EXPECT_EQ(doc.tooMuchData()->capacity, 1663);
+    EXPECT_EQ(doc.tooMuchData().value_or(QRCodeTooMuchData{}).capacity, 1663);
     EXPECT_EQ(doc.qrcode().sharedMatrix(), before);
     doc.setErrorCorrection(ErrorCorrection::low);
     EXPECT_EQ(doc.tooMuchData()->capacity, 2953);
     doc.setUtf8String(QStringLiteral("short again"));
     EXPECT_FALSE(doc.tooMuchData());
 
-    const QString longLink = QStringLiteral("https://v.example/") + QString(2000, u'a');
+    const QString longLink = "https://v.example/" + QString(2000, u'a');
     const QRCodeDocument link = QRCodeDocument::forLink(longLink);
-    EXPECT_TRUE(link.tooMuchData());
-    EXPECT_EQ(link.pixelSize(), 0);
+    EXPECT_TRUE(link.tooMuchData() && link.pixelSize() == 0);
     EXPECT_TRUE(link.path(QSizeF(100, 100), QRCodeComponents::all()).isEmpty());
     EXPECT_FALSE(QRCodeDocument::linkPngData(longLink));
-    EXPECT_TRUE(QRCodeDocument::linkPngData(QStringLiteral("https://v.example/abc")));
+    EXPECT_TRUE(QRCodeDocument::linkPngData("https://v.example/abc"));
 }
 
 // However the data arrives, more than any code holds (in any mode) never reaches the engine: on

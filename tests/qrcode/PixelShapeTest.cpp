@@ -126,11 +126,11 @@ TEST(QRCodePixelShapes, RoundedRectFractionOneIsACircle) {
     const QRCode code = qrtest::codeFor(m);
     const QSizeF size(kDim * 40, kDim * 40);
     const QPainterPath rounded = QRCodePixelShapeRoundedRect(0, 1).onPath(size, code, false);
-    const QPointF centre(12 * 40 + 20, 12 * 40 + 20);
     for (double angle = 0; angle < 360; angle += 15) {
-        const QPointF dir(std::cos(angle * M_PI / 180), std::sin(angle * M_PI / 180));
-        EXPECT_TRUE(rounded.contains(centre + dir * 19.5)) << angle;
-        EXPECT_FALSE(rounded.contains(centre + dir * 20.5)) << angle;
+        const QPointF dir = QPointF(std::cos(angle * M_PI / 180), std::sin(angle * M_PI / 180));
+        EXPECT_TRUE(rounded.contains(QPointF(500, 500) + dir * 19.5) &&
+                    !rounded.contains(QPointF(500, 500) + dir * 20.5))
+            << angle;
     }
     // Beyond the working range the figure never leaves its rectangle.
     const QRectF huge = QRCodePixelShapeRoundedRect(3, 5).onPath(size, code, false).boundingRect();
