@@ -15,9 +15,8 @@ void crashProbe(const char* mode) {
     QProcess probe;
     // Under the sanitizers, their own fatal-signal handlers would report first and exit.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
-                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
+    env.insert("ASAN_OPTIONS", QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+                                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
     probe.setProcessEnvironment(env);
     probe.start(QStringLiteral(CRASH_PROBE_PATH), {QString::fromLatin1(mode)});
     ASSERT_TRUE(probe.waitForFinished(30000));
@@ -59,7 +58,7 @@ TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
 }
 
 TEST(CrashReport, IgnoresAStoredValueThatIsNotADictionary) {
-    Preferences::setValue(Preferences::hasCrashed, QStringLiteral("garbage"));
+    Preferences::setValue(Preferences::hasCrashed, "garbage");
     EXPECT_FALSE(CrashHandler::storedReport());
     EXPECT_FALSE(CrashHandler::parseReport("no header here\n"));
 }

@@ -166,7 +166,7 @@ TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
                                       at(now.addDays(-1)),
                                       at(QDateTime(QDate(2024, 3, 2), QTime(0, 0))),
                                       at(QDateTime(QDate(2024, 3, 1), QTime(23, 59))),
-                                      install(QStringLiteral("no time"))};
+                                      install("no time")};
     const std::optional<QList<int>> days = InstallBreakdown::daily(installs, now);
     ASSERT_TRUE(days);
     ASSERT_EQ(days->size(), 30);
@@ -175,5 +175,5 @@ TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
               (QList<int>{2, 1, 1, 4}));
 
     EXPECT_EQ(InstallBreakdown::daily({}, now), QList<int>(30, 0));
-    EXPECT_FALSE(InstallBreakdown::daily({install(QStringLiteral("no time"))}, now));
+    EXPECT_FALSE(InstallBreakdown::daily({install("no time")}, now));
 }

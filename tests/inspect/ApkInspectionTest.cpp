@@ -68,8 +68,7 @@ TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     const QString apk = dataPath("apk/com.politedroid_6.apk");
     const QString folder = makeTempDir();
     Config::instance().set(ConfigKey::InspectResourceDir, folder);
-    EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure,
-              QStringLiteral("The package inspection scripts are missing."));
+    EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure, "The package inspection scripts are missing.");
 
     // A bundled aapt in the resource folder wins over the one on PATH.
     QFile::copy(sourceDir() + "/resources/getApkInfo.sh", folder + "/getApkInfo.sh");
@@ -77,7 +76,7 @@ TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     QFile::setPermissions(folder + "/aapt", QFile::ReadOwner | QFile::ExeOwner);
     const Outcome out = inspectPackage(new ParseAPK, apk);
     ASSERT_TRUE(out.record);
-    EXPECT_EQ(out.record->bundleID, QStringLiteral("bundled.aapt"));
+    EXPECT_EQ(out.record->bundleID, "bundled.aapt");
     EXPECT_EQ(out.record->icon, QString()) << "icon script missing gives no icon";
     Config::instance().reload();
     EXPECT_EQ(resourceFolder(), sourceDir() + "/resources");

@@ -31,7 +31,7 @@ Inspector* inspectorFor(const QString& package) {
 // prepare(dir) made them.
 QString withEntries(const QString& package, const QString& name, const QStringList& entries,
                     const std::function<void(const QString&)>& prepare) {
-    const QString dir = makeTempDir(QStringLiteral("entries"));
+    const QString dir = makeTempDir();
     for (const QString& entry : entries)
         QDir().mkpath(QFileInfo(dir + '/' + entry).absolutePath());
     prepare(dir);
@@ -41,7 +41,7 @@ QString withEntries(const QString& package, const QString& name, const QStringLi
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
     QProcess zip;
     zip.setWorkingDirectory(dir);
-    zip.start(QStringLiteral("zip"), QStringList{"-q", "-y", out} + entries);
+    zip.start("zip", QStringList{"-q", "-y", out} + entries);
     zip.waitForFinished();
     return out;
 }
@@ -80,7 +80,7 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
     const QString ipa = validIpa();
     const QString apk = validApk();
     const QByteArray ipaBytes = readFile(ipa);
-    const QString cwd = makeTempDir(QStringLiteral("cwd"));
+    const QString cwd = makeTempDir("cwd");
     QDir::setCurrent(cwd);
     const QString quoted = pkgs + "a b \"c\" $(touch INJECTED) `touch INJECTED2` 'd'";
     QFile::copy(apk, quoted + ".apk");
@@ -141,8 +141,7 @@ TEST(HostileInput, WorkingFolderCannotBeMade) {
     const QString docs = documentsFolder();
     QDir(docs).removeRecursively();
     writeFile(docs, "a file where the folder should be");
-    EXPECT_EQ(inspectPackage(new ParseIPA, validIpa()).failure,
-              QStringLiteral("The working folder could not be created."));
+    EXPECT_EQ(inspectPackage(new ParseIPA, validIpa()).failure, "The working folder could not be created.");
     QFile::remove(docs);
     QDir().mkpath(docs);
 }

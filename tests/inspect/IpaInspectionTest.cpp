@@ -100,7 +100,7 @@ TEST(IpaInspection, ExtensionBundleOrderAndExtractedEntries) {
          {"Payload/A.app/Frameworks/Big.framework/Big", QByteArray(4096, 'x')}});
     const Outcome out = inspectPackage(new ParseIPA, upper);
     ASSERT_TRUE(out.record);
-    EXPECT_EQ(out.record->bundleID, QStringLiteral("a"));
+    EXPECT_EQ(out.record->bundleID, "a");
     EXPECT_FALSE(QFile::exists(workingFolder() + "/Payload/A.app/Frameworks"));
 
     const QString zip = homeDir() + "/pkgs/Two.zip";

@@ -146,14 +146,14 @@ TEST(Preflight, IosVerdicts) {
 
     const Preflight adHoc = Preflight::forIos(info(), signedAs("ad-hoc"), true, kNow);
     EXPECT_EQ(adHoc.find("profile-ad-hoc")->message,
-              QStringLiteral("This build installs only on the 12 devices listed in its profile."));
+              "This build installs only on the 12 devices listed in its profile.");
     EXPECT_EQ((QStringList{adHoc.recordProfileKind(), adHoc.recordProfileExpiry(),
                            adHoc.recordProvisionedDevices()}),
               (QStringList{"ad-hoc", "2035-01-01", "12"}));
     const Preflight gone =
         Preflight::forIos(info(), signedAs("ad-hoc", "ABCDE12345.*", {2026, 3, 3}), true, kNow);
     EXPECT_EQ(gone.find("profile-expired")->message,
-              QStringLiteral("The profile expired on 3 March 2026: the app will not open."));
+              "The profile expired on 3 March 2026: the app will not open.");
     const Preflight store = Preflight::forIos(info(), signedAs("app-store"), true, kNow);
     EXPECT_EQ(store.messages(Verdict::blocking),
               QStringList{"This build uses an App Store profile: it can only be installed through the App "
@@ -185,7 +185,7 @@ TEST(Preflight, DeviceIdsGoOutWholeOrNotAtAll) {
 }
 
 TEST(Preflight, InspectedPackages) {
-    const QString dir = makeTempDir(QStringLiteral("preflight"));
+    const QString dir = makeTempDir("preflight");
     const auto ipa = [&](const QString& name, QMap<QString, QByteArray> files) {
         files.insert("Payload/Demo.app/Info.plist", packages::xmlPlist(info()));
         return packages::zipFiles(dir + '/' + name, files);

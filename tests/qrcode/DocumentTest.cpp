@@ -8,7 +8,7 @@
 
 namespace {
 QString solidColor(const QRCodeFillStylePtr& fill) {
-    return fill ? fill->settings().value(QStringLiteral("color")).toString() : QString();
+    return fill ? fill->settings().value("color").toString() : QString();
 }
 } // namespace
 
@@ -16,13 +16,13 @@ TEST(QRCodeDocuments, DefaultsColoursAndText) {
     const QRCodeDocument doc;
     EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::quantize);
     EXPECT_EQ(doc.pixelSize(), 23);
-    EXPECT_EQ(solidColor(doc.design().style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
+    EXPECT_EQ(solidColor(doc.design().style.background), "1.0,1.0,1.0,1.0");
     EXPECT_FALSE(doc.design().shape.offPixels || doc.design().style.eye || doc.design().style.offPixels);
 
     QRCodeDesign coloured(Qt::red, Qt::blue);
-    EXPECT_EQ(solidColor(coloured.style.onPixels), QStringLiteral("1.0,0.0,0.0,1.0"));
+    EXPECT_EQ(solidColor(coloured.style.onPixels), "1.0,0.0,0.0,1.0");
     coloured.backgroundColor(std::nullopt);
-    EXPECT_EQ(solidColor(coloured.style.background), QStringLiteral("0.0,0.0,0.0,0.0"));
+    EXPECT_EQ(solidColor(coloured.style.background), "0.0,0.0,0.0,0.0");
     const QRCodeDesign copy = coloured.copy();
     EXPECT_NE(copy.style.onPixels.get(), coloured.style.onPixels.get());
     EXPECT_EQ(copy.settings(), coloured.settings());
@@ -35,7 +35,7 @@ TEST(QRCodeDocuments, DefaultsColoursAndText) {
 }
 
 TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
-    QRCodeDocument doc = QRCodeDocument::forLink(QStringLiteral("https://vantry.app/i/42"));
+    QRCodeDocument doc = QRCodeDocument::forLink("https://vantry.app/i/42");
     doc.setErrorCorrection(ErrorCorrection::high);
     doc.design().shape.offPixels = std::make_shared<QRCodePixelShapeHorizontal>(0.5, 0.75);
     doc.design().style.eye = std::make_shared<QRCodeFillStyleSolid>(QColor(10, 20, 30));
@@ -105,8 +105,7 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
     noBackground.style.background = nullptr;
     const QVariantMap written = noBackground.settings();
     EXPECT_FALSE(written["style"].toMap().contains("background"));
-    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background),
-              QStringLiteral("1.0,1.0,1.0,1.0"));
+    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background), "1.0,1.0,1.0,1.0");
 
     QRCodeDocument doc(QByteArray("keep"), ErrorCorrection::low);
     for (const char* bad : {"[1,2]", "{nope", "\"text\""}) {
@@ -120,14 +119,14 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
 
 // A document over capacity says so, and the link document holds no code rather than another one.
 TEST(QRCodeDocuments, OverlongDataNeverYieldsAnotherCode) {
-    QRCodeDocument doc = QRCodeDocument::withUtf8String(QStringLiteral("short"));
+    QRCodeDocument doc = QRCodeDocument::withUtf8String("short");
     const auto before = doc.qrcode().sharedMatrix();
     doc.setUtf8String(QString(3000, u'A'));
     EXPECT_EQ(doc.tooMuchData().value_or(QRCodeTooMuchData{}).capacity, 1663);
     EXPECT_EQ(doc.qrcode().sharedMatrix(), before);
     doc.setErrorCorrection(ErrorCorrection::low);
     EXPECT_EQ(doc.tooMuchData()->capacity, 2953);
-    doc.setUtf8String(QStringLiteral("short again"));
+    doc.setUtf8String("short again");
     EXPECT_FALSE(doc.tooMuchData());
 
     const QString longLink = "https://v.example/" + QString(2000, u'a');

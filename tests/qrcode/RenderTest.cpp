@@ -65,9 +65,7 @@ TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
                          std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
     };
     for (const auto& [fillName, fill] : fills()) {
-        for (const auto& pixel :
-             {QStringLiteral("squircle"), QStringLiteral("circle"), QStringLiteral("square"),
-              QStringLiteral("pointy"), QStringLiteral("roundedPath")}) {
+        for (const auto& pixel : {"squircle", "circle", "square", "pointy", "roundedPath"}) {
             QRCodeDocument doc = QRCodeDocument::forLink(kLink);
             doc.design().shape.onPixels = QRCodePixelShapeFactory::shared().named(pixel);
             doc.design().style.onPixels = fill;
@@ -83,7 +81,7 @@ TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
                 for (int x = 0; x < 700; ++x)
                     differing += channelGap(fast.pixel(x, y), slow.pixel(x, y)) > 64 ? 1 : 0;
             // Snapping moves module edges by at most half a pixel.
-            EXPECT_LT(differing, 700 * 700 / 100) << fillName << " " << pixel.toStdString();
+            EXPECT_LT(differing, 700 * 700 / 100) << fillName << " " << pixel;
         }
     }
 }
@@ -93,7 +91,7 @@ TEST(QRCodeRendering, PdfAndSvgDecode) {
     doc.design().style.onPixels = fills()[1].second;
     const auto pdf = doc.pdfDataWithDimension(500, 72);
     ASSERT_TRUE(pdf && pdf->startsWith("%PDF"));
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+    if (QStandardPaths::findExecutable("pdftoppm").isEmpty())
         GTEST_SKIP() << "pdftoppm is not installed";
     const QString dir = testsupport::makeTempDir();
     testsupport::writeFile(dir + "/code.pdf", *pdf);

@@ -17,9 +17,9 @@ QString zbarRead(const QByteArray& png) {
     const QString path =
         testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/code.png"), png);
     QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), path});
+    zbar.start("zbarimg", {"--raw", "-q", path});
     if (!zbar.waitForFinished(30000))
-        return QStringLiteral("(zbarimg did not finish)");
+        return "(zbarimg did not finish)";
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 

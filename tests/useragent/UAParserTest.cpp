@@ -33,7 +33,7 @@ QString osOf(const QString& agent) {
     UAParser parser(agent);
     const auto read = [&] {
         const std::optional<OS>& os = parser.os();
-        return os ? shown({os->name, os->version}, '\t') : QStringLiteral("-\t-");
+        return os ? shown({os->name, os->version}, '\t') : "-\t-";
     };
     const QString first = read();
     EXPECT_EQ(read(), first) << "cached";
