@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace {
 
 Response install(const QString& agent) {
@@ -104,7 +102,7 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
     IconLoader& loader = IconLoader::instance();
     loader.clearCache();
     QObject context;
-    const QString url = server.baseUrl() + QStringLiteral("icon.png");
+    const QString url = server.baseUrl() + "icon.png";
 
     server.setAnswer(200, pngOf(Qt::blue));
     QList<QImage> got;
@@ -119,16 +117,13 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
     // No bytes, bytes that are no image, and an image over the size limit change nothing.
     int delivered = 0;
     loader.setMaxBytes(64);
-    const struct {
-        const char* path;
-        QByteArray body;
-    } silent[] = {{"empty.png", QByteArray()},
-                  {"text.png", "not an image"},
-                  {"big.png", pngOf(Qt::green).repeated(20)}};
-    for (const auto& s : silent) {
-        server.setAnswer(200, s.body);
-        loader.load(server.baseUrl() + QLatin1String(s.path), &context, [&](const QImage&) { ++delivered; });
-        ASSERT_TRUE(testsupport::waitUntil([&] { return loader.pendingCount() == 0; })) << s.path;
+    const std::pair<const char*, QByteArray> silent[] = {{"empty.png", QByteArray()},
+                                                         {"text.png", "not an image"},
+                                                         {"big.png", pngOf(Qt::green).repeated(20)}};
+    for (const auto& [path, body] : silent) {
+        server.setAnswer(200, body);
+        loader.load(server.baseUrl() + path, &context, [&](const QImage&) { ++delivered; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return loader.pendingCount() == 0; })) << path;
     }
     loader.setMaxBytes(IconLoader::DefaultMaxBytes);
     EXPECT_EQ(delivered, 0);
@@ -138,12 +133,12 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
 TEST(InstallBreakdown, CountsSortsAndFormatsTheKeysOfRealAgents) {
     const QMap<QString, QString> agentOf = corpusAgents();
     ASSERT_EQ(agentOf.size(), 5);
-    for (auto it = agentOf.cbegin(); it != agentOf.cend(); ++it)
-        EXPECT_EQ(InstallBreakdown::osKey(it.value()), it.key()) << it.value().toStdString();
+    for (const auto& [key, agent] : agentOf.asKeyValueRange())
+        EXPECT_EQ(InstallBreakdown::osKey(agent), key) << agent.toStdString();
     QList<Response> installs;
     for (const char* key :
          {"Android 14", "iOS 16.6", "mac os ", " ", "iOS 16.6", "iOS 18.7", "Android 14", "iOS 16.6"})
-        installs << install(agentOf.value(QString::fromLatin1(key)));
+        installs << install(agentOf.value(key));
     const InstallBreakdown b = InstallBreakdown::fromInstalls(installs);
     EXPECT_EQ(b.total, 8);
     EXPECT_EQ(b.text(),
@@ -156,23 +151,16 @@ TEST(InstallBreakdown, CountsSortsAndFormatsTheKeysOfRealAgents) {
 
 TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
     const QDateTime now(QDate(2024, 3, 31), QTime(12, 0));
-    auto at = [](const QDateTime& when) {
-        Response r;
-        r.installedAt = when.toSecsSinceEpoch();
-        return r;
-    };
-    const QList<Response> installs = {at(now),
-                                      at(QDateTime(QDate(2024, 3, 31), QTime(0, 1))),
-                                      at(now.addDays(-1)),
-                                      at(QDateTime(QDate(2024, 3, 2), QTime(0, 0))),
-                                      at(QDateTime(QDate(2024, 3, 1), QTime(23, 59))),
-                                      install("no time")};
-    const std::optional<QList<int>> days = InstallBreakdown::daily(installs, now);
-    ASSERT_TRUE(days);
-    ASSERT_EQ(days->size(), 30);
-    EXPECT_EQ((QList<int>{days->at(29), days->at(28), days->at(0),
-                          std::accumulate(days->cbegin(), days->cend(), 0)}),
-              (QList<int>{2, 1, 1, 4}));
+    QList<Response> installs = {install("no time")};
+    for (const QDateTime& when :
+         {now, QDateTime(QDate(2024, 3, 31), QTime(0, 1)), now.addDays(-1),
+          QDateTime(QDate(2024, 3, 2), QTime(0, 0)), QDateTime(QDate(2024, 3, 1), QTime(23, 59))}) {
+        installs << Response();
+        installs.last().installedAt = when.toSecsSinceEpoch();
+    }
+    QList<int> expected(30, 0); // oldest day first
+    expected[29] = 2, expected[28] = 1, expected[0] = 1;
+    EXPECT_EQ(InstallBreakdown::daily(installs, now), expected);
 
     EXPECT_EQ(InstallBreakdown::daily({}, now), QList<int>(30, 0));
     EXPECT_FALSE(InstallBreakdown::daily({install("no time")}, now));

@@ -125,27 +125,17 @@ TEST(RandomString, LengthAlphabetAndSpread) {
 }
 
 TEST(DeviceIds, OnlyTheTwoFormsInSensibleNumbers) {
-    const struct {
-        QString id;
-        bool valid;
-    } ids[] = {{"00008030-001A35E11A88802E", true},
-               {"00008030-001a35e11a88802e", true},
-               {QString(40, 'f'), true},
-               {"00008030-001A35E11A88802", false},
-               {"00008030:001A35E11A88802E", false},
-               {"0000803-0001A35E11A88802E", false},
-               {QString(39, 'f'), false},
-               {QString(40, 'g'), false},
-               {"", false},
-               {"00008030-001A35E11A88802E,", false}};
-    for (const auto& c : ids)
-        EXPECT_EQ(DeviceIds::isValid(c.id), c.valid) << c.id.toStdString();
-    const QString one = ids[0].id;
-    EXPECT_EQ(DeviceIds::parse(one + ',' + ids[2].id), (QStringList{one, ids[2].id}));
+    const QString one = "00008030-001A35E11A88802E", old = QString(40, 'f');
+    for (const QString& id : {one, one.toLower(), old})
+        EXPECT_TRUE(DeviceIds::isValid(id)) << id.toStdString();
+    for (const QString& id : {one.chopped(1), QString(one).replace('-', ':'), "0000803-0001A35E11A88802E",
+                              old.chopped(1), QString(40, 'g'), QString(), one + ','})
+        EXPECT_FALSE(DeviceIds::isValid(id)) << id.toStdString();
+    EXPECT_EQ(DeviceIds::parse(one + ',' + old), (QStringList{one, old}));
     EXPECT_FALSE(DeviceIds::parse(one + ','));
     EXPECT_TRUE(DeviceIds::parse(QStringList(1000, one).join(',')));
     EXPECT_FALSE(DeviceIds::parse(QStringList(1001, one).join(',')));
-    EXPECT_TRUE(DeviceIds::contains({ids[1].id}, one));
+    EXPECT_TRUE(DeviceIds::contains({one.toLower()}, one));
 }
 
 // The upload form, byte for byte: devices not in the build, each once at its newest check, names
@@ -163,12 +153,12 @@ TEST(DeviceCheck, AppleUploadListAndSummary) {
                                             "0123456789abcdef0123456789abcdef01234567\tiPad8,1\tios\n"
                                             "00008020-0000000000000001\t" +
                                                 QByteArray(50, 'n') + "\tios\n");
-    EXPECT_EQ(deviceSummary(newestFirst), QStringLiteral("4 checked, 3 not in this build"));
+    EXPECT_EQ(deviceSummary(newestFirst), "4 checked, 3 not in this build");
     QJsonArray wire;
     for (const DeviceCheck& c : newestFirst)
         wire.append(c.toJson());
     EXPECT_EQ(DeviceCheck::listFromJson(wire), newestFirst);
     QJsonObject broken = wire.at(0).toObject();
-    broken.insert(QStringLiteral("included"), QStringLiteral("no"));
+    broken.insert("included", "no");
     EXPECT_FALSE(DeviceCheck::listFromJson(QJsonArray{broken}));
 }
