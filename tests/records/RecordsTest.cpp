@@ -128,8 +128,9 @@ TEST(DeviceIds, OnlyTheTwoFormsInSensibleNumbers) {
     const QString one = "00008030-001A35E11A88802E", old = QString(40, 'f');
     for (const QString& id : {one, one.toLower(), old})
         EXPECT_TRUE(DeviceIds::isValid(id)) << id.toStdString();
-    for (const QString& id : {one.chopped(1), QString(one).replace('-', ':'), "0000803-0001A35E11A88802E",
-                              old.chopped(1), QString(40, 'g'), QString(), one + ','})
+    for (const QString& id :
+         QStringList{one.chopped(1), QString(one).replace('-', ':'), "0000803-0001A35E11A88802E",
+                     old.chopped(1), QString(40, 'g'), QString(), one + ','})
         EXPECT_FALSE(DeviceIds::isValid(id)) << id.toStdString();
     EXPECT_EQ(DeviceIds::parse(one + ',' + old), (QStringList{one, old}));
     EXPECT_FALSE(DeviceIds::parse(one + ','));
