@@ -1,5 +1,4 @@
 #include "core/Config.h"
-#include "core/Preferences.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -50,14 +49,4 @@ TEST_F(ConfigFixture, KeyTableIsConsistent) {
     }
     EXPECT_EQ(Config::environmentName(ConfigKey::ZohoExternalFilesUrl), "VANTRY_ZOHO_EXTERNAL_FILES_URL");
     EXPECT_TRUE(Config::instance().value(ConfigKey::BackendBaseUrl).endsWith(QLatin1Char('/')));
-}
-
-TEST(PreferencesTest, FlagsPersistInTheUsersPrivateSettings) {
-    EXPECT_FALSE(Preferences::flag(Preferences::isDrive));
-    Preferences::setFlag(Preferences::isDrive, true);
-    Preferences::setFlag(Preferences::isZoho, false);
-    EXPECT_TRUE(Preferences::flag(Preferences::isDrive) && !Preferences::flag(Preferences::isZoho));
-    // Written under the test's private HOME, never the developer's.
-    EXPECT_TRUE(testsupport::readFile(testsupport::homeDir() + "/.config/Vantry/Vantry.conf")
-                    .contains("isDrive=true"));
 }

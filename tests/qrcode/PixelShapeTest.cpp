@@ -173,9 +173,6 @@ TEST(QRCodePixelShapes, FactoryNamesSettingsCopiesAndPreview) {
     const auto copy = circle->copyShape();
     EXPECT_NE(copy.get(), circle.get());
     EXPECT_EQ(copy->settings(), circle->settings());
-    QRCodePixelShapePointy::setName("spiky");
-    EXPECT_TRUE(factory.named("spiky"));
-    QRCodePixelShapePointy::setName("pointy");
 
     const auto image = factory.image(QRCodePixelShapeSquare(), true, 90, Qt::black, QColor(Qt::white));
     ASSERT_TRUE(image);

@@ -9,7 +9,6 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QSvgRenderer>
 
 #include <gtest/gtest.h>
 
@@ -86,7 +85,7 @@ TEST(QRCodeRendering, SnappedRasterMatchesThePathRenderer) {
     }
 }
 
-TEST(QRCodeRendering, PdfAndSvgDecode) {
+TEST(QRCodeRendering, PdfDecodes) {
     QRCodeDocument doc = QRCodeDocument::forLink(kLink);
     doc.design().style.onPixels = fills()[1].second;
     const auto pdf = doc.pdfDataWithDimension(500, 72);
@@ -101,17 +100,6 @@ TEST(QRCodeRendering, PdfAndSvgDecode) {
     const QImage page(dir + "/page.png");
     EXPECT_EQ(page.size(), QSize(500, 500));
     EXPECT_EQ(QRCode::DetectQRCodes(page), QStringList{kLink});
-
-    // Qt SVG 6.4 does not read eight-digit hex colours, so the background element would not
-    // render there; the code goes onto a white image instead.
-    QSvgRenderer svg(doc.svg(600, 2, QColor(0, 0, 80), std::nullopt).toUtf8());
-    ASSERT_TRUE(svg.isValid());
-    QImage rendered(600, 600, QImage::Format_RGB32);
-    rendered.fill(Qt::white);
-    QPainter painter(&rendered);
-    svg.render(&painter);
-    painter.end();
-    EXPECT_EQ(QRCode::DetectQRCodes(rendered), QStringList{kLink});
 }
 
 TEST(QRCodeRendering, SvgTextByteForByte) {
@@ -184,9 +172,7 @@ TEST(QRCodeRendering, ImageSizesAndFailures) {
     EXPECT_FALSE(doc.bitmap(QSizeF(qInf(), 10)) || doc.bitmap(QSizeF(std::nan(""), 10)) ||
                  doc.pdfData(QSizeF(qInf(), 10)));
     const auto retina = doc.imageWithDimension(300, 2);
-    ASSERT_TRUE(retina);
-    EXPECT_EQ(retina->size(), QSize(600, 600));
-    EXPECT_EQ(retina->devicePixelRatio(), 2.0);
+    ASSERT_TRUE(retina && retina->size() == QSize(600, 600) && retina->devicePixelRatio() == 2.0);
     EXPECT_EQ(QRCode::DetectQRCodes(*retina), QStringList{kLink});
     EXPECT_EQ(doc.bitmap(QSizeF(700.9, 500.2))->size(), QSize(700, 500));
     // Black on white needs no colour channels.
