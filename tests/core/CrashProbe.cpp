@@ -24,8 +24,8 @@ struct ProbeError : std::runtime_error {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Vantry"));
-    QCoreApplication::setApplicationName(QStringLiteral("Vantry"));
+    QCoreApplication::setOrganizationName("Vantry");
+    QCoreApplication::setApplicationName("Vantry");
     CrashHandler::install();
     const char* mode = argc > 1 ? argv[1] : "";
     if (std::strcmp(mode, "throw") == 0)

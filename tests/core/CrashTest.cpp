@@ -15,9 +15,8 @@ void crashProbe(const char* mode) {
     QProcess probe;
     // Under the sanitizers, their own fatal-signal handlers would report first and exit.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
-                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
+    env.insert("ASAN_OPTIONS", QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+                                              "handle_sigill=0:handle_abort=0:detect_leaks=0"));
     probe.setProcessEnvironment(env);
     probe.start(QStringLiteral(CRASH_PROBE_PATH), {QString::fromLatin1(mode)});
     ASSERT_TRUE(probe.waitForFinished(30000));
@@ -34,10 +33,9 @@ TEST(CrashReport, UncaughtExceptionIsReadBackAtNextStart) {
 
     const std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
-    EXPECT_TRUE(crash->name.endsWith(QLatin1String("ProbeError"))) << crash->name.toStdString();
-    EXPECT_EQ(crash->reason, QStringLiteral("probe failure\nwith a second line"));
-    ASSERT_FALSE(crash->callStackSymbols.isEmpty());
-    EXPECT_FALSE(crash->callStackSymbols.constFirst().isEmpty());
+    EXPECT_TRUE(crash->name.endsWith("ProbeError")) << crash->name.toStdString();
+    EXPECT_EQ(crash->reason, "probe failure\nwith a second line");
+    EXPECT_FALSE(crash->callStackSymbols.value(0).isEmpty());
     EXPECT_FALSE(CrashHandler::collectPendingReport()) << "a report is collected once";
 }
 
@@ -47,23 +45,20 @@ TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
     ASSERT_TRUE(CrashHandler::collectPendingReport());
     std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
-    EXPECT_EQ(crash->name, QStringLiteral("SIGSEGV"));
-    EXPECT_EQ(crash->reason, QStringLiteral("Segmentation fault"));
+    EXPECT_EQ(crash->name + ": " + crash->reason, "SIGSEGV: Segmentation fault");
     EXPECT_GE(crash->callStackSymbols.size(), 2);
 
     // A crash after the report was collected (but not yet sent) replaces it.
     crashProbe("fpe");
     ASSERT_TRUE(CrashHandler::collectPendingReport());
-    crash = CrashHandler::storedReport();
-    ASSERT_TRUE(crash);
-    EXPECT_EQ(crash->name, QStringLiteral("SIGFPE"));
+    EXPECT_EQ(CrashHandler::storedReport().value_or(Crash()).name, "SIGFPE");
 
     CrashHandler::clearStoredReport();
     EXPECT_FALSE(CrashHandler::storedReport());
 }
 
 TEST(CrashReport, IgnoresAStoredValueThatIsNotADictionary) {
-    Preferences::setValue(Preferences::hasCrashed, QStringLiteral("garbage"));
+    Preferences::setValue(Preferences::hasCrashed, "garbage");
     EXPECT_FALSE(CrashHandler::storedReport());
     EXPECT_FALSE(CrashHandler::parseReport("no header here\n"));
 }

@@ -12,16 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace {
-
-Zapp dated(const QString& name, const QString& date) {
-    Zapp app;
-    app.appname = name;
-    app.appdate = date;
-    return app;
-}
 
 Response install(const QString& agent) {
     Response r;
@@ -44,38 +35,34 @@ QByteArray pngOf(QColor colour) {
 TEST(HistoryModel, SortsByDateTextNewestFirstKeepingTies) {
     QList<Zapp> apps;
     for (const char* app : {"jan@2023/01/05 10:00", "tie-a@2022/06/01 08:00", "nov@2023/11/20 09:30",
-                            "tie-b@2022/06/01 08:00", "undated@"})
-        apps << dated(QString::fromLatin1(app).section(u'@', 0, 0),
-                      QString::fromLatin1(app).section(u'@', 1));
+                            "tie-b@2022/06/01 08:00", "undated@"}) {
+        apps << Zapp();
+        apps.last().appname = QString(app).section('@', 0, 0);
+        apps.last().appdate = QString(app).section('@', 1);
+    }
     QStringList names;
     for (const Zapp& app : history::sortedNewestFirst(apps))
         names << app.appname;
-    EXPECT_EQ(names.join(QLatin1Char(' ')), QStringLiteral("nov jan tie-a tie-b undated"));
+    EXPECT_EQ(names.join(' '), "nov jan tie-a tie-b undated");
 }
 
 TEST(HistoryModel, PublicLinkDropsEveryAndroidSuffix) {
-    const QString base = QStringLiteral("https://get.example.com/");
-    const struct {
-        const char* appid;
-        const char* link;
-    } cases[] = {
-        {"Ab12Cd34Ef", "https://get.example.com/Ab12Cd34Ef"},
-        {"Ab12Cd34Ef__android", "https://get.example.com/Ab12Cd34Ef"},
-        {"a__androidb__android", "https://get.example.com/ab"},
-        {"", "https://get.example.com/"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(history::publicLink(base, QLatin1String(c.appid)), QLatin1String(c.link)) << c.appid;
+    const std::pair<const char*, const char*> cases[] = {{"Ab12Cd34Ef", "Ab12Cd34Ef"},
+                                                         {"Ab12Cd34Ef__android", "Ab12Cd34Ef"},
+                                                         {"a__androidb__android", "ab"},
+                                                         {"", ""}};
+    for (const auto& [appid, path] : cases)
+        EXPECT_EQ(history::publicLink("https://get.example.com/", appid),
+                  QString("https://get.example.com/") + path);
 }
 
 TEST(HistoryModel, DateShownInTheGivenLocaleOrAsItStands) {
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     // CLDR releases differ in the blank before "AM".
-    EXPECT_TRUE(history::displayDate(QStringLiteral("2023/11/20 09:30"), us)
-                    .contains(QRegularExpression(QStringLiteral("^11/20/23 9:30\\sAM$"))));
-    EXPECT_EQ(history::displayDate(QStringLiteral("2023/11/20 09:30"), QLocale(QLocale::German)),
-              QStringLiteral("20.11.23 09:30"));
-    EXPECT_EQ(history::displayDate(QStringLiteral("20 Nov 2023"), us), QStringLiteral("20 Nov 2023"));
+    EXPECT_TRUE(
+        history::displayDate("2023/11/20 09:30", us).contains(QRegularExpression("^11/20/23 9:30\\sAM$")));
+    EXPECT_EQ(history::displayDate("2023/11/20 09:30", QLocale(QLocale::German)), "20.11.23 09:30");
+    EXPECT_EQ(history::displayDate("20 Nov 2023", us), "20 Nov 2023");
 }
 
 TEST(AppIcon, InlineRule) {
@@ -83,38 +70,31 @@ TEST(AppIcon, InlineRule) {
     QByteArray broken; // a line break every 16 characters, as mail-style encoders write it
     for (qsizetype i = 0; i < base64.size(); i += 16)
         broken += base64.mid(i, 16) + "\r\n";
-    const struct {
-        const char* name;
-        QString text;
-        bool decodes;
-    } cases[] = {
-        {"data URL with line breaks", QStringLiteral("data:image/png;base64,") + QString::fromLatin1(broken),
-         true},
-        {"bare Base64 without a comma", QString::fromLatin1(base64), true},
-        {"only the text after the last comma", QStringLiteral("x,y,") + QString::fromLatin1(base64), true},
-        {"empty", QString(), false},
-        {"nothing after the comma", QStringLiteral("data:image/png;base64,\n"), false},
-        {"garbage", QStringLiteral("%%% not an image %%%"), false},
-        {"Base64 of something else", QString::fromLatin1(QByteArray("just text").toBase64()), false},
+    QImage red(2, 2, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const std::pair<QByteArray, bool> cases[] = {
+        // text, whether it decodes
+        {"data:image/png;base64," + broken, true},
+        {base64, true},          // bare, without a comma
+        {"x,y," + base64, true}, // only the text after the last comma counts
+        {"", false},
+        {"data:image/png;base64,\n", false},
+        {"%%% not an image %%%", false},
+        {QByteArray("just text").toBase64(), false},
     };
-    for (const auto& c : cases) {
-        const QImage image = AppIcon::decodeInline(c.text);
-        if (c.decodes) {
-            EXPECT_EQ(image.size(), QSize(2, 2)) << c.name;
-            EXPECT_EQ(image.pixelColor(1, 1), QColor(Qt::red)) << c.name;
-        } else {
-            EXPECT_EQ(image, AppIcon::placeholder()) << c.name;
-        }
-    }
+    for (const auto& [text, decodes] : cases)
+        EXPECT_EQ(AppIcon::decodeInline(QString::fromLatin1(text)).convertToFormat(QImage::Format_RGB32),
+                  decodes ? red : AppIcon::placeholder().convertToFormat(QImage::Format_RGB32))
+            << text.constData();
 }
 
 TEST(AppIcon, WebAddressesAreDownloadedEverythingElseIsInline) {
     for (const char* web :
          {"https://dl.example.com/s/abc/icon.png?raw=1", "http://127.0.0.1:8027/files/icon.png"})
-        EXPECT_TRUE(AppIcon::isWebAddress(QString::fromLatin1(web))) << web;
+        EXPECT_TRUE(AppIcon::isWebAddress(web)) << web;
     for (const char* other : {"data:image/png;base64,iVBORw0KGgo=", "https://x.example/data:image/png",
                               "iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB", "", "file:///etc/passwd"})
-        EXPECT_FALSE(AppIcon::isWebAddress(QString::fromLatin1(other))) << other;
+        EXPECT_FALSE(AppIcon::isWebAddress(other)) << other;
 }
 
 TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
@@ -122,7 +102,7 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
     IconLoader& loader = IconLoader::instance();
     loader.clearCache();
     QObject context;
-    const QString url = server.baseUrl() + QStringLiteral("icon.png");
+    const QString url = server.baseUrl() + "icon.png";
 
     server.setAnswer(200, pngOf(Qt::blue));
     QList<QImage> got;
@@ -137,16 +117,13 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
     // No bytes, bytes that are no image, and an image over the size limit change nothing.
     int delivered = 0;
     loader.setMaxBytes(64);
-    const struct {
-        const char* path;
-        QByteArray body;
-    } silent[] = {{"empty.png", QByteArray()},
-                  {"text.png", "not an image"},
-                  {"big.png", pngOf(Qt::green).repeated(20)}};
-    for (const auto& s : silent) {
-        server.setAnswer(200, s.body);
-        loader.load(server.baseUrl() + QLatin1String(s.path), &context, [&](const QImage&) { ++delivered; });
-        ASSERT_TRUE(testsupport::waitUntil([&] { return loader.pendingCount() == 0; })) << s.path;
+    const std::pair<const char*, QByteArray> silent[] = {{"empty.png", QByteArray()},
+                                                         {"text.png", "not an image"},
+                                                         {"big.png", pngOf(Qt::green).repeated(20)}};
+    for (const auto& [path, body] : silent) {
+        server.setAnswer(200, body);
+        loader.load(server.baseUrl() + path, &context, [&](const QImage&) { ++delivered; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return loader.pendingCount() == 0; })) << path;
     }
     loader.setMaxBytes(IconLoader::DefaultMaxBytes);
     EXPECT_EQ(delivered, 0);
@@ -156,47 +133,35 @@ TEST(AppIcon, DownloadsOnceLimitedAndKeepsTheViewOnEmptyAnswers) {
 TEST(InstallBreakdown, CountsSortsAndFormatsTheKeysOfRealAgents) {
     const QMap<QString, QString> agentOf = corpusAgents();
     ASSERT_EQ(agentOf.size(), 5);
-    for (auto it = agentOf.cbegin(); it != agentOf.cend(); ++it)
-        EXPECT_EQ(InstallBreakdown::osKey(it.value()), it.key()) << it.value().toStdString();
+    for (const auto& [key, agent] : agentOf.asKeyValueRange())
+        EXPECT_EQ(InstallBreakdown::osKey(agent), key) << agent.toStdString();
     QList<Response> installs;
     for (const char* key :
          {"Android 14", "iOS 16.6", "mac os ", " ", "iOS 16.6", "iOS 18.7", "Android 14", "iOS 16.6"})
-        installs << install(agentOf.value(QString::fromLatin1(key)));
+        installs << install(agentOf.value(key));
     const InstallBreakdown b = InstallBreakdown::fromInstalls(installs);
     EXPECT_EQ(b.total, 8);
-    EXPECT_EQ(b.text(), QStringLiteral("iOS 16.6  \u2192  3 device(s)\n"
-                                       "Android 14  \u2192  2 device(s)\n"
-                                       "   \u2192  1 device(s)\n"
-                                       "iOS 18.7  \u2192  1 device(s)\n"
-                                       "mac os   \u2192  1 device(s)\n"));
+    EXPECT_EQ(b.text(),
+              "iOS 16.6  \u2192  3 device(s)\nAndroid 14  \u2192  2 device(s)\n   \u2192  1 device(s)\n"
+              "iOS 18.7  \u2192  1 device(s)\nmac os   \u2192  1 device(s)\n");
     ASSERT_EQ(b.entries().size(), 5);
-    EXPECT_EQ(b.entries().at(1),
-              (QMap<QString, QString>{{QStringLiteral("version"), QStringLiteral("Android 14")},
-                                      {QStringLiteral("number"), QStringLiteral("2")}}));
+    EXPECT_EQ(b.entries().at(1), (QMap<QString, QString>{{"version", "Android 14"}, {"number", "2"}}));
     EXPECT_EQ(InstallBreakdown::fromInstalls({}).text(), QString());
 }
 
 TEST(InstallBreakdown, DailyCountsCoverTheLastThirtyLocalDays) {
     const QDateTime now(QDate(2024, 3, 31), QTime(12, 0));
-    auto at = [](const QDateTime& when) {
-        Response r;
-        r.installedAt = when.toSecsSinceEpoch();
-        return r;
-    };
-    const QList<Response> installs = {at(now),
-                                      at(QDateTime(QDate(2024, 3, 31), QTime(0, 1))),
-                                      at(now.addDays(-1)),
-                                      at(QDateTime(QDate(2024, 3, 2), QTime(0, 0))),
-                                      at(QDateTime(QDate(2024, 3, 1), QTime(23, 59))),
-                                      install(QStringLiteral("no time"))};
-    const std::optional<QList<int>> days = InstallBreakdown::daily(installs, now);
-    ASSERT_TRUE(days);
-    ASSERT_EQ(days->size(), 30);
-    EXPECT_EQ(days->at(29), 2);
-    EXPECT_EQ(days->at(28), 1);
-    EXPECT_EQ(days->at(0), 1);
-    EXPECT_EQ(std::accumulate(days->cbegin(), days->cend(), 0), 4);
+    QList<Response> installs = {install("no time")};
+    for (const QDateTime& when :
+         {now, QDateTime(QDate(2024, 3, 31), QTime(0, 1)), now.addDays(-1),
+          QDateTime(QDate(2024, 3, 2), QTime(0, 0)), QDateTime(QDate(2024, 3, 1), QTime(23, 59))}) {
+        installs << Response();
+        installs.last().installedAt = when.toSecsSinceEpoch();
+    }
+    QList<int> expected(30, 0); // oldest day first
+    expected[29] = 2, expected[28] = 1, expected[0] = 1;
+    EXPECT_EQ(InstallBreakdown::daily(installs, now), expected);
 
     EXPECT_EQ(InstallBreakdown::daily({}, now), QList<int>(30, 0));
-    EXPECT_FALSE(InstallBreakdown::daily({install(QStringLiteral("no time"))}, now));
+    EXPECT_FALSE(InstallBreakdown::daily({install("no time")}, now));
 }

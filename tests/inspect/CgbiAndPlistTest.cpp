@@ -25,20 +25,19 @@ QByteArray storedBytes(const QImage& reference) {
 
 TEST(CgbiImage, CorpusPairsGeneratedRoundTripAndDamage) {
     for (const char* name : {"icon120", "AppIcon57"}) {
-        const QString base = dataPath(QStringLiteral("ipa/cgbi/") + QLatin1String(name));
-        const QImage decoded = CgbiImage::load(base + QStringLiteral(".cgbi.png"));
-        const QImage reference(base + QStringLiteral(".normal.png"));
+        const QString base = dataPath("ipa/cgbi/" + QString(name));
+        const QImage decoded = CgbiImage::load(base + ".cgbi.png");
+        const QImage reference(base + ".normal.png");
         ASSERT_FALSE(decoded.isNull()) << name;
-        EXPECT_TRUE(QImage(base + QStringLiteral(".cgbi.png")).isNull()) << "Qt alone decodes CgBI?";
+        EXPECT_TRUE(QImage(base + ".cgbi.png").isNull()) << "Qt alone decodes CgBI?";
         EXPECT_EQ(premultipliedBytes(decoded), storedBytes(reference)) << name;
     }
-    const QImage ipadIcon =
-        CgbiImage::load(dataPath(QStringLiteral("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")));
-    EXPECT_EQ(ipadIcon.size(), QSize(167, 167));
-    const QString standard = dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png"));
+    EXPECT_EQ(CgbiImage::load(dataPath("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")).size(),
+              QSize(167, 167));
+    const QString standard = dataPath("ipa/cgbi/icon96.standard.png");
     EXPECT_EQ(CgbiImage::load(standard), QImage(standard));
 
-    const QByteArray cgbi = readFile(dataPath(QStringLiteral("ipa/cgbi/AppIcon57.cgbi.png")));
+    const QByteArray cgbi = readFile(dataPath("ipa/cgbi/AppIcon57.cgbi.png"));
     for (qsizetype cut : {qsizetype(10), qsizetype(40), cgbi.size() / 2, cgbi.size() - 30})
         EXPECT_FALSE(CgbiImage::decode(cgbi.left(cut))) << cut;
     QByteArray hugeHeader = cgbi;
@@ -50,26 +49,22 @@ TEST(PlistReader, CorpusBinaryAndXmlMatchTheirJson) {
     for (const char* name :
          {"lagunitas-Sample_Info.plist", "onionshare-ios_Info.plist", "app-info-embedded-Demo_Info.plist",
           "app-info_apple-tv-basic.plist", "app-info_apple-tv-with-url-schemes.plist"}) {
-        const QString path = dataPath(QStringLiteral("ipa/plist/") + QLatin1String(name));
+        const QString path = dataPath("ipa/plist/" + QString(name));
         const auto dict = PlistReader::readDictionary(path);
         ASSERT_TRUE(dict) << name;
-        const QVariantMap json =
-            QJsonDocument::fromJson(readFile(path + QStringLiteral(".json"))).object().toVariantMap();
+        const QVariantMap json = QJsonDocument::fromJson(readFile(path + ".json")).object().toVariantMap();
         EXPECT_EQ(dict->keys(), json.keys()) << name;
-        for (const char* key : {"CFBundleIdentifier", "CFBundleIcons", "UIDeviceFamily", "CFBundleName"}) {
-            const QString k = QLatin1String(key);
-            // JSON numbers are doubles; compare through JSON text.
-            EXPECT_EQ(QJsonDocument::fromVariant(QVariantList{dict->value(k)}).toJson(),
-                      QJsonDocument::fromVariant(QVariantList{json.value(k)}).toJson())
+        // JSON numbers are doubles; compare through JSON text.
+        for (const char* key : {"CFBundleIdentifier", "CFBundleIcons", "UIDeviceFamily", "CFBundleName"})
+            EXPECT_EQ(QJsonDocument::fromVariant(QVariantList{dict->value(key)}).toJson(),
+                      QJsonDocument::fromVariant(QVariantList{json.value(key)}).toJson())
                 << name << " " << key;
-        }
     }
     // tvOS: the primary icon is a name, not a dictionary.
-    EXPECT_EQ(ParseIPA::iconPath(*PlistReader::readDictionary(
-                                     dataPath(QStringLiteral("ipa/plist/app-info_apple-tv-basic.plist"))),
-                                 QStringLiteral("/b")),
+    EXPECT_EQ(ParseIPA::iconPath(
+                  *PlistReader::readDictionary(dataPath("ipa/plist/app-info_apple-tv-basic.plist")), "/b"),
               QString());
     EXPECT_FALSE(PlistReader::dictionaryFromBytes("not a plist"));
     EXPECT_FALSE(PlistReader::dictionaryFromBytes(packages::xmlPlist(QVariantList{1})));
-    EXPECT_FALSE(PlistReader::readDictionary(QStringLiteral("/nonexistent")));
+    EXPECT_FALSE(PlistReader::readDictionary("/nonexistent"));
 }

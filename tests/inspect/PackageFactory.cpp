@@ -2,6 +2,7 @@
 
 #include "support/TestSupport.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -22,31 +23,30 @@ bool run(const QString& program, const QStringList& args, const QString& dir = {
 }
 
 QString xmlValue(const QVariant& v) {
+    const auto element = [](const char* tag, const QString& text) {
+        return QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), text);
+    };
+    QString out;
     switch (v.typeId()) {
-    case QMetaType::QVariantMap: {
-        QString out = QStringLiteral("<dict>");
-        const QVariantMap map = v.toMap();
-        for (auto it = map.begin(); it != map.end(); ++it)
-            out += QStringLiteral("<key>%1</key>").arg(it.key().toHtmlEscaped()) + xmlValue(it.value());
-        return out + QStringLiteral("</dict>");
-    }
-    case QMetaType::QVariantList: {
-        QString out = QStringLiteral("<array>");
+    case QMetaType::QVariantMap:
+        for (auto [key, value] : v.toMap().asKeyValueRange())
+            out += element("key", key.toHtmlEscaped()) + xmlValue(value);
+        return element("dict", out);
+    case QMetaType::QVariantList:
         for (const QVariant& e : v.toList())
             out += xmlValue(e);
-        return out + QStringLiteral("</array>");
-    }
+        return element("array", out);
     case QMetaType::Int:
     case QMetaType::LongLong:
-        return QStringLiteral("<integer>%1</integer>").arg(v.toLongLong());
+        return element("integer", v.toString());
     case QMetaType::Bool:
         return v.toBool() ? QStringLiteral("<true/>") : QStringLiteral("<false/>");
     case QMetaType::QDateTime:
-        return QStringLiteral("<date>%1</date>").arg(v.toDateTime().toUTC().toString(Qt::ISODate));
+        return element("date", v.toDateTime().toUTC().toString(Qt::ISODate));
     case QMetaType::QByteArray:
-        return QStringLiteral("<data>%1</data>").arg(QString::fromLatin1(v.toByteArray().toBase64()));
+        return element("data", QString::fromLatin1(v.toByteArray().toBase64()));
     default:
-        return QStringLiteral("<string>%1</string>").arg(v.toString().toHtmlEscaped());
+        return element("string", v.toString().toHtmlEscaped());
     }
 }
 
@@ -60,9 +60,9 @@ QByteArray xmlPlist(const QVariant& root) {
 
 QByteArray binaryPlist(const QVariant& root) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
-    testsupport::writeFile(dir + QStringLiteral("/in.plist"), xmlPlist(root));
-    run(QStringLiteral("plistutil"), {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
-    return testsupport::readFile(dir + QStringLiteral("/out.plist"));
+    testsupport::writeFile(dir + "/in.plist", xmlPlist(root));
+    run("plistutil", {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
+    return testsupport::readFile(dir + "/out.plist");
 }
 
 void sparseFile(const QString& path, qint64 size) {
@@ -76,53 +76,36 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
                  qint64 bigSize) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("zip"));
     if (!bigEntry.isEmpty())
-        sparseFile(dir + QLatin1Char('/') + bigEntry, bigSize);
-    for (auto it = files.begin(); it != files.end(); ++it) {
-        if (it.key().endsWith(QLatin1Char('/')))
-            QDir().mkpath(dir + QLatin1Char('/') + it.key());
-        else
-            testsupport::writeFile(dir + QLatin1Char('/') + it.key(), it.value());
-    }
+        sparseFile(dir + '/' + bigEntry, bigSize);
+    for (auto [name, bytes] : files.asKeyValueRange())
+        name.endsWith('/') ? void(QDir().mkpath(dir + '/' + name))
+                           : void(testsupport::writeFile(dir + '/' + name, bytes));
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok = run(QStringLiteral("zip"), {"-q", "-r", "-0", zipPath, "."}, dir);
+    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir);
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
 
 namespace {
-void bigEndian(QByteArray& out, quint64 v, int width) {
-    for (int i = width - 1; i >= 0; --i)
-        out.append(char((v >> (8 * i)) & 0xff));
-}
-void little(QByteArray& out, quint64 v, int width) {
-    for (int i = 0; i < width; ++i)
-        out.append(char((v >> (8 * i)) & 0xff));
-}
+// A stream into bytes, little-endian as ZIP records are.
+struct Le : QDataStream {
+    explicit Le(QByteArray* bytes) : QDataStream(bytes, QIODevice::WriteOnly) { setByteOrder(LittleEndian); }
+};
 } // namespace
 
 QByteArray deepBinaryPlist(int depth) {
     QByteArray out("bplist00");
-    QList<quint64> offsets;
-    for (int i = 0; i < depth; ++i) {
-        offsets.append(quint64(out.size()));
-        if (i + 1 < depth) {
-            out.append(char(0xA1));
-            bigEndian(out, quint64(i + 1), 4);
-        } else {
-            out.append(char(0xA0));
-        }
-    }
-    const quint64 table = quint64(out.size());
-    for (const quint64 offset : offsets)
-        bigEndian(out, offset, 4);
-    out.append(QByteArray(6, '\0'));
-    out.append(char(4)); // offset width
-    out.append(char(4)); // reference width
-    bigEndian(out, quint64(depth), 8);
-    bigEndian(out, 0, 8);
-    bigEndian(out, table, 8);
+    QDataStream s(&out, QIODevice::Append);
+    for (int i = 0; i + 1 < depth; ++i)
+        s << quint8(0xA1) << quint32(i + 1); // object i: an array holding object i + 1
+    s << quint8(0xA0);
+    const auto table = quint64(out.size());
+    for (int i = 0; i < depth; ++i)
+        s << quint32(8 + 5 * i);
+    // Trailer: offset and reference widths, object count, top object, table offset.
+    s << quint32(0) << quint16(0) << quint8(4) << quint8(4) << quint64(depth) << quint64(0) << table;
     return out;
 }
 
@@ -145,93 +128,71 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
     };
     const QByteArray repeated = deflateRaw(zeros, Z_FULL_FLUSH);
     const QByteArray last = deflateRaw(QByteArray(qsizetype(realSize % block), '\0'), Z_FINISH);
-    const uLong blockCrc = crc32(0, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(block));
+    const auto zerosCrc = [&](quint64 n) {
+        return crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), uInt(n));
+    };
+    const uLong blockCrc = zerosCrc(block);
     uLong crc = 0;
     for (quint64 i = 0; i < realSize / block; ++i)
         crc = crc32_combine(crc, blockCrc, z_off_t(block));
-    crc = crc32_combine(crc,
-                        crc32(0, reinterpret_cast<const Bytef*>(zeros.constData()), uInt(realSize % block)),
-                        z_off_t(realSize % block));
+    crc = crc32_combine(crc, zerosCrc(realSize % block), z_off_t(realSize % block));
     const quint64 compressed = quint64(repeated.size()) * (realSize / block) + quint64(last.size());
 
+    const auto header = [&](quint32 signature, bool central) {
+        QByteArray h;
+        Le s(&h);
+        s << signature;
+        if (central)
+            s << quint16(0x031E); // made on Unix
+        // ZIP64, no flags, deflated, time, date, CRC, both sizes in the extra field.
+        s << quint16(45) << quint16(0) << quint16(8) << quint16(0) << quint16(0x21) << quint32(crc)
+          << quint32(0xFFFFFFFF) << quint32(0xFFFFFFFF) << quint16(entry.size())
+          << quint16(central ? 28 : 20);
+        if (central)
+            s << quint16(0) << quint16(0) << quint16(0) << quint32(0100644u << 16) << quint32(0xFFFFFFFF);
+        s.writeRawData(entry.constData(), int(entry.size()));
+        s << quint16(1) << quint16(central ? 24 : 16) << claimedSize << compressed;
+        if (central)
+            s << quint64(0); // local header offset
+        return h;
+    };
     QFile file(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};
-    const auto header = [&](quint32 signature, bool central) {
-        QByteArray h;
-        little(h, signature, 4);
-        if (central)
-            little(h, 0x031E, 2); // made on Unix
-        little(h, 45, 2);         // ZIP64
-        little(h, 0, 2);
-        little(h, 8, 2); // deflated
-        little(h, 0, 2);
-        little(h, 0x21, 2);
-        little(h, crc, 4);
-        little(h, 0xFFFFFFFF, 4);
-        little(h, 0xFFFFFFFF, 4);
-        little(h, quint64(entry.size()), 2);
-        little(h, central ? 28 : 20, 2);
-        if (central) {
-            little(h, 0, 2);
-            little(h, 0, 2);
-            little(h, 0, 2);
-            little(h, quint64(0100644) << 16, 4);
-            little(h, 0xFFFFFFFF, 4);
-        }
-        h.append(entry);
-        little(h, 1, 2);
-        little(h, central ? 24 : 16, 2);
-        little(h, claimedSize, 8);
-        little(h, compressed, 8);
-        if (central)
-            little(h, 0, 8); // local header offset
-        return h;
-    };
     file.write(header(0x04034b50, false));
     for (quint64 i = 0; i < realSize / block; ++i)
         file.write(repeated);
     file.write(last);
-    const quint64 directoryOffset = quint64(file.pos());
+    const auto directoryOffset = quint64(file.pos());
     const QByteArray central = header(0x02014b50, true);
     file.write(central);
-    const quint64 end64Offset = quint64(file.pos());
+    const auto end64Offset = quint64(file.pos());
     QByteArray end;
-    little(end, 0x06064b50, 4);
-    little(end, 44, 8);
-    little(end, 0x031E, 2);
-    little(end, 45, 2);
-    little(end, 0, 8); // this disk, directory disk
-    little(end, 1, 8);
-    little(end, 1, 8);
-    little(end, quint64(central.size()), 8);
-    little(end, directoryOffset, 8);
-    little(end, 0x07064b50, 4);
-    little(end, 0, 4);
-    little(end, end64Offset, 8);
-    little(end, 1, 4);
-    little(end, 0x06054b50, 4);
-    little(end, 0, 4);
-    little(end, 0xFFFF, 2);
-    little(end, 0xFFFF, 2);
-    little(end, 0xFFFFFFFF, 4);
-    little(end, 0xFFFFFFFF, 4);
-    little(end, 0, 2);
+    // ZIP64 end record, its locator, and the classic end record pointing at them.
+    Le(&end) << quint32(0x06064b50) << quint64(44) << quint16(0x031E) << quint16(45) << quint64(0)
+             << quint64(1) << quint64(1) << quint64(central.size()) << directoryOffset << quint32(0x07064b50)
+             << quint32(0) << end64Offset << quint32(1) << quint32(0x06054b50) << quint32(0)
+             << quint16(0xFFFF) << quint16(0xFFFF) << quint32(0xFFFFFFFF) << quint32(0xFFFFFFFF)
+             << quint16(0);
     file.write(end);
     return file.error() == QFile::NoError ? zipPath : QString();
 }
 
 namespace {
+// Runs openssl with arguments split at blanks after filling in dir.
+bool openssl(const QString& args, const QString& dir) {
+    return run("openssl", args.arg(dir).split(' '));
+}
+
 // One key and certificate per test run, valid for 30 days from now.
 QString signingDir() {
     static const QString dir = [] {
         const QString d = testsupport::makeTempDir(QStringLiteral("signer"));
-        run(QStringLiteral("openssl"),
-            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-             d + "/key.pem", "-out", d + "/cert.pem", "-subj", "/CN=Vantry Test Signer", "-days", "30"});
-        run(QStringLiteral("openssl"),
-            {"x509", "-in", d + "/cert.pem", "-outform", "DER", "-out", d + "/cert.der"});
+        openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1/key.pem -out "
+                "%1/cert.pem -subj /CN=VantryTestSigner -days 30",
+                d);
+        openssl("x509 -in %1/cert.pem -outform DER -out %1/cert.der", d);
         return d;
     }();
     return dir;
@@ -239,70 +200,59 @@ QString signingDir() {
 } // namespace
 
 QByteArray signingCertificate() {
-    return testsupport::readFile(signingDir() + QStringLiteral("/cert.der"));
+    return testsupport::readFile(signingDir() + "/cert.der");
 }
 
 QString signingCertificateEnd() {
     QProcess p;
-    p.start(QStringLiteral("openssl"), {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
+    p.start("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
     p.waitForFinished(30000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section(QLatin1Char('='), 1);
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section('=', 1);
 }
 
 QByteArray profilePlist(const Profile& profile) {
-    const QString team = profile.appIdentifier.section(QLatin1Char('.'), 0, 0);
-    QVariantMap entitlements{{QStringLiteral("application-identifier"), profile.appIdentifier},
-                             {QStringLiteral("com.apple.developer.team-identifier"), team}};
-    QVariantMap plist{
-        {QStringLiteral("AppIDName"), QStringLiteral("Example")},
-        {QStringLiteral("Name"), QStringLiteral("Example ") + profile.kind},
-        {QStringLiteral("TeamName"), QStringLiteral("Example Corp")},
-        {QStringLiteral("TeamIdentifier"), QVariantList{team}},
-        {QStringLiteral("CreationDate"), QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
-        {QStringLiteral("ExpirationDate"), profile.expiration},
-        {QStringLiteral("Version"), 1}};
+    const QString team = profile.appIdentifier.section('.', 0, 0);
+    QVariantMap entitlements{{"application-identifier", profile.appIdentifier},
+                             {"com.apple.developer.team-identifier", team}};
+    QVariantMap plist{{"AppIDName", "Example"},
+                      {"Name", "Example " + profile.kind},
+                      {"TeamName", "Example Corp"},
+                      {"TeamIdentifier", QVariantList{team}},
+                      {"CreationDate", QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
+                      {"ExpirationDate", profile.expiration},
+                      {"Version", 1}};
     QVariantList devices = profile.deviceIds;
     for (int i = 0; profile.deviceIds.isEmpty() && i < profile.devices; ++i)
         devices << QStringLiteral("00008101-%1").arg(i, 16, 10, QLatin1Char('0'));
-    if (profile.kind == QLatin1String("development")) {
-        entitlements.insert(QStringLiteral("get-task-allow"), true);
-        plist.insert(QStringLiteral("ProvisionedDevices"), devices);
-    } else if (profile.kind == QLatin1String("ad-hoc")) {
-        entitlements.insert(QStringLiteral("get-task-allow"), false);
-        plist.insert(QStringLiteral("ProvisionedDevices"), devices);
-    } else if (profile.kind == QLatin1String("enterprise")) {
-        plist.insert(QStringLiteral("ProvisionsAllDevices"), true);
+    if (profile.kind == "development" || profile.kind == "ad-hoc") {
+        entitlements.insert("get-task-allow", profile.kind == "development");
+        plist.insert("ProvisionedDevices", devices);
+    } else if (profile.kind == "enterprise") {
+        plist.insert("ProvisionsAllDevices", true);
     }
-    plist.insert(QStringLiteral("Entitlements"), entitlements);
+    plist.insert("Entitlements", entitlements);
     if (profile.withCertificate)
-        plist.insert(QStringLiteral("DeveloperCertificates"), QVariantList{signingCertificate()});
+        plist.insert("DeveloperCertificates", QVariantList{signingCertificate()});
     return xmlPlist(plist);
 }
 
 QByteArray signedProfile(const Profile& profile) {
-    const QString signer = signingDir();
     const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
-    testsupport::writeFile(dir + QStringLiteral("/in.plist"), profilePlist(profile));
-    QStringList args = {"cms",       "-sign",
-                        "-nodetach", "-binary",
-                        "-outform",  "DER",
-                        "-in",       dir + "/in.plist",
-                        "-out",      dir + "/out.der",
-                        "-signer",   signer + "/cert.pem",
-                        "-inkey",    signer + "/key.pem"};
-    if (profile.streamed)
-        args << QStringLiteral("-stream");
-    const bool ok = run(QStringLiteral("openssl"), args);
-    const QByteArray bytes = ok ? testsupport::readFile(dir + QStringLiteral("/out.der")) : QByteArray();
+    testsupport::writeFile(dir + "/in.plist", profilePlist(profile));
+    const bool ok = openssl(
+        "cms -sign -nodetach -binary -outform DER -in %1/in.plist -out %1/out.der -signer " + signingDir() +
+            "/cert.pem -inkey " + signingDir() + "/key.pem" + (profile.streamed ? " -stream" : ""),
+        dir);
+    const QByteArray bytes = ok ? testsupport::readFile(dir + "/out.der") : QByteArray();
     QDir(dir).removeRecursively();
     return bytes;
 }
 
 QString buildApk(const QString& apkPath, const AndroidApp& app) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("apk"));
-    const QString res = dir + QStringLiteral("/res");
+    const QString res = dir + "/res";
     testsupport::writeFile(
-        dir + QStringLiteral("/AndroidManifest.xml"),
+        dir + "/AndroidManifest.xml",
         QStringLiteral(
             "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" package=\"%1\" %4"
             "android:versionCode=\"%2\" android:versionName=\"%3\"><uses-sdk android:minSdkVersion=\"21\"/>"
@@ -313,42 +263,41 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
                  app.debuggable ? QStringLiteral(" android:debuggable=\"true\"") : QString())
             .toUtf8());
     const auto strings = [](const QString& label) {
-        QString text = label.toHtmlEscaped();
-        text.replace(QLatin1Char('\''), QLatin1String("\\'"));
         return QStringLiteral("<resources><string name=\"app_name\">%1</string></resources>")
-            .arg(text)
+            .arg(label.toHtmlEscaped().replace('\'', "\\'"))
             .toUtf8();
     };
-    testsupport::writeFile(res + QStringLiteral("/values/strings.xml"), strings(app.label));
-    for (auto it = app.localisedLabels.begin(); it != app.localisedLabels.end(); ++it)
-        testsupport::writeFile(res + QStringLiteral("/values-%1/strings.xml").arg(it.key()),
-                               strings(it.value()));
+    testsupport::writeFile(res + "/values/strings.xml", strings(app.label));
+    for (auto [language, label] : app.localisedLabels.asKeyValueRange())
+        testsupport::writeFile(res + "/values-" + language + "/strings.xml", strings(label));
     QImage icon(48, 48, QImage::Format_ARGB32);
     icon.fill(Qt::darkGreen);
-    QDir().mkpath(res + QStringLiteral("/mipmap-mdpi"));
-    QDir().mkpath(res + QStringLiteral("/mipmap-xhdpi"));
-    icon.scaled(24, 24).save(res + QStringLiteral("/mipmap-mdpi/ic_launcher.png"));
-    icon.save(res + QStringLiteral("/mipmap-xhdpi/ic_launcher.png"));
+    QDir().mkpath(res + "/mipmap-mdpi");
+    QDir().mkpath(res + "/mipmap-xhdpi");
+    icon.scaled(24, 24).save(res + "/mipmap-mdpi/ic_launcher.png");
+    icon.save(res + "/mipmap-xhdpi/ic_launcher.png");
     if (app.adaptiveIcon)
-        testsupport::writeFile(res + QStringLiteral("/mipmap-anydpi-v26/ic_launcher.xml"),
+        testsupport::writeFile(res + "/mipmap-anydpi-v26/ic_launcher.xml",
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {"package", "-f",   "-M", dir + "/AndroidManifest.xml",
-                        "-S",      res,    "-I", "/usr/share/android-framework-res/framework-res.apk",
-                        "-F",      apkPath};
+    QStringList args = {"package", "-f",
+                        "-M",      dir + "/AndroidManifest.xml",
+                        "-S",      res,
+                        "-F",      apkPath,
+                        "-I",      "/usr/share/android-framework-res/framework-res.apk"};
     if (app.assetSize > 0) {
-        sparseFile(dir + QStringLiteral("/assets/blob.bin"), app.assetSize);
-        args << QStringLiteral("-A") << dir + QStringLiteral("/assets") << QStringLiteral("-0")
-             << QStringLiteral("bin");
+        sparseFile(dir + "/assets/blob.bin", app.assetSize);
+        args << "-A" << dir + "/assets"
+             << "-0"
+             << "bin";
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());
     bool ok = run(QStringLiteral("aapt"), args);
     // aapt adds files relative to the working folder under the names given.
     for (const QString& abi : app.nativeAbis) {
-        const QString lib = QStringLiteral("lib/%1/libnative.so").arg(abi);
-        testsupport::writeFile(dir + QLatin1Char('/') + lib, "\x7f"
-                                                             "ELF");
+        const QString lib = "lib/" + abi + "/libnative.so";
+        testsupport::writeFile(dir + '/' + lib, "\177ELF");
         ok = ok && run(QStringLiteral("aapt"), {"add", QFileInfo(apkPath).absoluteFilePath(), lib}, dir);
     }
     QDir(dir).removeRecursively();

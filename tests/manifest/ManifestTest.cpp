@@ -28,17 +28,14 @@ TEST(Manifest, HasExactlyTheNineKeysWithValuesUnchanged) {
     QDir().mkpath(workingFolder());
     for (const auto& c : cases) {
         const std::optional<QString> path = write(c.url, c.title);
-        ASSERT_EQ(path, workingFolder() + QStringLiteral("/manifest.plist")) << c.title;
-        const QVariantMap asset{{QStringLiteral("kind"), QStringLiteral("software-package")},
-                                {QStringLiteral("url"), QString::fromUtf8(c.url)}};
-        const QVariantMap metadata{{QStringLiteral("title"), QString::fromUtf8(c.title)},
-                                   {QStringLiteral("bundle-version"), QStringLiteral("1.2 (3)")},
-                                   {QStringLiteral("kind"), QStringLiteral("software")},
-                                   {QStringLiteral("bundle-identifier"), QStringLiteral("x.y.z")}};
-        const QVariantMap item{{QStringLiteral("assets"), QVariantList{asset}},
-                               {QStringLiteral("metadata"), metadata}};
-        EXPECT_EQ(PlistReader::readDictionary(*path),
-                  (QVariantMap{{QStringLiteral("items"), QVariantList{item}}}))
+        ASSERT_EQ(path, workingFolder() + "/manifest.plist") << c.title;
+        const QVariantMap asset{{"kind", "software-package"}, {"url", QString::fromUtf8(c.url)}};
+        const QVariantMap metadata{{"title", QString::fromUtf8(c.title)},
+                                   {"bundle-version", "1.2 (3)"},
+                                   {"kind", "software"},
+                                   {"bundle-identifier", "x.y.z"}};
+        const QVariantMap item{{"assets", QVariantList{asset}}, {"metadata", metadata}};
+        EXPECT_EQ(PlistReader::readDictionary(*path), (QVariantMap{{"items", QVariantList{item}}}))
             << c.title;
     }
     // The earlier file is replaced and no temporary file is left beside it.
@@ -50,8 +47,6 @@ TEST(Manifest, FailsWithoutAWritableFolder) {
     QDir(workingFolder()).removeRecursively();
     EXPECT_FALSE(write("u", "t"));
     // A file where the folder should be (root ignores permission bits, this it cannot ignore).
-    const QString blocker = testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/file"), "x");
-    EXPECT_FALSE(PlistManager::writeManifestTo(blocker + QStringLiteral("/manifest.plist"),
-                                               QStringLiteral("u"), QStringLiteral("t"), QStringLiteral("1"),
-                                               QStringLiteral("b")));
+    const QString blocker = testsupport::writeFile(testsupport::makeTempDir() + "/file", "x");
+    EXPECT_FALSE(PlistManager::writeManifestTo(blocker + "/manifest.plist", "u", "t", "1", "b"));
 }

@@ -2,32 +2,27 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 namespace {
 QString solidColor(const QRCodeFillStylePtr& fill) {
-    return fill ? fill->settings().value(QStringLiteral("color")).toString() : QString();
+    return fill ? fill->settings().value("color").toString() : QString();
 }
 } // namespace
 
-TEST(QRCodeDocuments, Defaults) {
+TEST(QRCodeDocuments, DefaultsColoursAndText) {
     const QRCodeDocument doc;
     EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::quantize);
-    EXPECT_TRUE(doc.data().isEmpty());
     EXPECT_EQ(doc.pixelSize(), 23);
-    const QRCodeDesign& d = doc.design();
-    EXPECT_EQ(d.shape.onPixels->name(), QStringLiteral("square"));
-    EXPECT_FALSE(d.shape.offPixels);
-    EXPECT_EQ(d.shape.eye->name(), QStringLiteral("square"));
-    EXPECT_EQ(solidColor(d.style.onPixels), QStringLiteral("0.0,0.0,0.0,1.0"));
-    EXPECT_EQ(solidColor(d.style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
-    EXPECT_FALSE(d.style.eye || d.style.pupil || d.style.offPixels);
+    EXPECT_EQ(solidColor(doc.design().style.background), "1.0,1.0,1.0,1.0");
+    EXPECT_FALSE(doc.design().shape.offPixels || doc.design().style.eye || doc.design().style.offPixels);
 
     QRCodeDesign coloured(Qt::red, Qt::blue);
-    EXPECT_EQ(solidColor(coloured.style.onPixels), QStringLiteral("1.0,0.0,0.0,1.0"));
+    EXPECT_EQ(solidColor(coloured.style.onPixels), "1.0,0.0,0.0,1.0");
     coloured.backgroundColor(std::nullopt);
-    EXPECT_EQ(solidColor(coloured.style.background), QStringLiteral("0.0,0.0,0.0,0.0"));
+    EXPECT_EQ(solidColor(coloured.style.background), "0.0,0.0,0.0,0.0");
     const QRCodeDesign copy = coloured.copy();
     EXPECT_NE(copy.style.onPixels.get(), coloured.style.onPixels.get());
     EXPECT_EQ(copy.settings(), coloured.settings());
@@ -37,13 +32,10 @@ TEST(QRCodeDocuments, Defaults) {
     EXPECT_FALSE(text.utf8String());
     text.setUtf8String(QStringLiteral("h\u00e9"));
     EXPECT_EQ(text.data(), QByteArray("h\xc3\xa9"));
-    const int before = text.pixelSize();
-    text.setData(QByteArray(3000, 'x')); // too long: the previous matrix stays
-    EXPECT_EQ(text.pixelSize(), before);
 }
 
 TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
-    QRCodeDocument doc = QRCodeDocument::forLink(QStringLiteral("https://vantry.app/i/42"));
+    QRCodeDocument doc = QRCodeDocument::forLink("https://vantry.app/i/42");
     doc.setErrorCorrection(ErrorCorrection::high);
     doc.design().shape.offPixels = std::make_shared<QRCodePixelShapeHorizontal>(0.5, 0.75);
     doc.design().style.eye = std::make_shared<QRCodeFillStyleSolid>(QColor(10, 20, 30));
@@ -54,8 +46,7 @@ TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
     const auto loaded = QRCodeDocument::CreateWithJsonData(doc.jsonData());
     ASSERT_TRUE(std::holds_alternative<QRCodeDocument>(loaded));
     const auto& back = std::get<QRCodeDocument>(loaded);
-    EXPECT_EQ(back.data(), doc.data());
-    EXPECT_EQ(back.errorCorrection(), ErrorCorrection::high);
+    EXPECT_TRUE(back.data() == doc.data() && back.errorCorrection() == ErrorCorrection::high);
     EXPECT_EQ(back.boolMatrix(), doc.boolMatrix());
     EXPECT_EQ(back.design().settings(), doc.design().settings());
     EXPECT_EQ(back.jsonData(), doc.jsonData());
@@ -65,37 +56,29 @@ TEST(QRCodeDocuments, JsonRoundTripKeepsMatrixAndDesign) {
               QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{{"inset", 0}}}}));
     EXPECT_EQ(shape["eye"].toObject(), QJsonObject({{"type", "squircle"}, {"settings", QJsonObject{}}}));
     const QString pretty = doc.jsonStringFormatted();
-    EXPECT_LT(pretty.indexOf(QStringLiteral("\"correction\"")), pretty.indexOf(QStringLiteral("\"data\"")));
-    EXPECT_LT(pretty.indexOf(QStringLiteral("\"data\"")), pretty.indexOf(QStringLiteral("\"design\"")));
-    EXPECT_TRUE(pretty.contains(u'\n'));
+    EXPECT_TRUE(pretty.contains(QRegularExpression("^{\n *\"correction\".*\n *\"data\".*\n *\"design\"")));
 }
 
 TEST(QRCodeDocuments, LoadingFallbacks) {
     const QString base64 = QString::fromLatin1(QByteArray("hello").toBase64());
-    struct Case {
-        const char* label;
-        QVariantMap settings;
-        QByteArray data;
-        ErrorCorrection level;
+    using E = ErrorCorrection;
+    const std::tuple<QVariant, QVariant, QByteArray, ErrorCorrection> cases[] = {
+        // data, correction, result
+        {base64, "high", "hello", E::high}, {base64, "m", "hello", E::medium},
+        {base64, 0, "hello", E::quantize},  {base64, "x", "hello", E::quantize},
+        {base64, "", "hello", E::quantize}, {"not base64!", "L", "", E::low},
+        {"aGVsbG8", {}, "", E::quantize},   {12, {}, "", E::quantize}, // unpadded; not a string
     };
-    const Case cases[] = {
-        {"word high", {{"data", base64}, {"correction", "high"}}, "hello", ErrorCorrection::high},
-        {"lower-case m", {{"data", base64}, {"correction", "m"}}, "hello", ErrorCorrection::medium},
-        {"number", {{"data", base64}, {"correction", 0}}, "hello", ErrorCorrection::quantize},
-        {"other letter", {{"data", base64}, {"correction", "x"}}, "hello", ErrorCorrection::quantize},
-        {"empty letter", {{"data", base64}, {"correction", ""}}, "hello", ErrorCorrection::quantize},
-        {"bad base64", {{"data", "not base64!"}, {"correction", "L"}}, "", ErrorCorrection::low},
-        {"unpadded", {{"data", "aGVsbG8"}}, "", ErrorCorrection::quantize},
-        {"data not a string", {{"data", 12}}, "", ErrorCorrection::quantize},
-    };
-    for (const auto& c : cases) {
-        QRCodeDocument doc = QRCodeDocument::forLink(QStringLiteral("https://x.y"));
-        doc.loadWithSettings(c.settings);
-        EXPECT_EQ(doc.data(), c.data) << c.label;
-        EXPECT_EQ(doc.errorCorrection(), c.level) << c.label;
-        EXPECT_EQ(doc.boolMatrix(), QRCodeDocument(c.data, c.level).boolMatrix()) << c.label;
-        EXPECT_EQ(doc.design().shape.onPixels->name(), QStringLiteral("squircle"))
-            << c.label << ": no design key";
+    for (const auto& [data, correction, bytes, level] : cases) {
+        SCOPED_TRACE(data.toString().toStdString() + " " + correction.toString().toStdString());
+        QRCodeDocument doc = QRCodeDocument::forLink("https://x.y");
+        QVariantMap settings{{"data", data}};
+        if (correction.isValid())
+            settings.insert("correction", correction);
+        doc.loadWithSettings(settings);
+        EXPECT_TRUE(doc.data() == bytes && doc.errorCorrection() == level);
+        EXPECT_EQ(doc.boolMatrix(), QRCodeDocument(bytes, level).boolMatrix());
+        EXPECT_EQ(doc.design().shape.onPixels->name(), "squircle") << "no design key";
     }
 }
 
@@ -111,55 +94,47 @@ TEST(QRCodeDocuments, DesignFallbacksAndErrors) {
         {"onPixels", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "0,0,1,1"}}}}},
         {"eye", QVariantMap{{"type", "solid"}, {"settings", QVariantMap{{"color", "bad"}}}}}};
     const QRCodeDesign design = QRCodeDesign::CreateWithSettings({{"shape", shape}, {"style", style}});
-    EXPECT_EQ(design.shape.onPixels->name(), QStringLiteral("circle"));
     ASSERT_TRUE(design.shape.offPixels);
-    EXPECT_EQ(design.shape.offPixels->name(), QStringLiteral("square"));
-    EXPECT_EQ(design.shape.eye->name(), QStringLiteral("square"));
-    EXPECT_EQ(solidColor(design.style.onPixels), QStringLiteral("0.0,0.0,1.0,1.0"));
+    EXPECT_EQ(
+        (QStringList{design.shape.onPixels->name(), design.shape.offPixels->name(), design.shape.eye->name(),
+                     solidColor(design.style.onPixels), solidColor(design.style.background)}),
+        (QStringList{"circle", "square", "square", "0.0,0.0,1.0,1.0", "1.0,1.0,1.0,1.0"}));
     EXPECT_FALSE(design.style.eye);
-    EXPECT_EQ(solidColor(design.style.background), QStringLiteral("1.0,1.0,1.0,1.0"));
 
     QRCodeDesign noBackground;
     noBackground.style.background = nullptr;
     const QVariantMap written = noBackground.settings();
     EXPECT_FALSE(written["style"].toMap().contains("background"));
-    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background),
-              QStringLiteral("1.0,1.0,1.0,1.0"));
+    EXPECT_EQ(solidColor(QRCodeDesign::CreateWithSettings(written).style.background), "1.0,1.0,1.0,1.0");
 
     QRCodeDocument doc(QByteArray("keep"), ErrorCorrection::low);
     for (const char* bad : {"[1,2]", "{nope", "\"text\""}) {
         const auto result = QRCodeDocument::CreateWithJsonData(QByteArray(bad));
         ASSERT_TRUE(std::holds_alternative<QRCodeDocumentError>(result)) << bad;
-        const auto& error = std::get<QRCodeDocumentError>(result);
-        EXPECT_EQ(error.domain, QStringLiteral("QRCodeDocument"));
-        EXPECT_EQ(error.code, -1);
-        EXPECT_EQ(error.localizedDescription, QStringLiteral("Unable to decode object"));
+        EXPECT_EQ(std::get<QRCodeDocumentError>(result).localizedDescription, "Unable to decode object");
         EXPECT_TRUE(doc.loadWithJsonData(QByteArray(bad)));
-        EXPECT_EQ(doc.data(), QByteArray("keep"));
-        EXPECT_EQ(doc.errorCorrection(), ErrorCorrection::low);
+        EXPECT_TRUE(doc.data() == "keep" && doc.errorCorrection() == ErrorCorrection::low);
     }
 }
 
 // A document over capacity says so, and the link document holds no code rather than another one.
 TEST(QRCodeDocuments, OverlongDataNeverYieldsAnotherCode) {
-    QRCodeDocument doc = QRCodeDocument::withUtf8String(QStringLiteral("short"));
+    QRCodeDocument doc = QRCodeDocument::withUtf8String("short");
     const auto before = doc.qrcode().sharedMatrix();
     doc.setUtf8String(QString(3000, u'A'));
-    ASSERT_TRUE(doc.tooMuchData());
-    EXPECT_EQ(doc.tooMuchData()->capacity, 1663);
+    EXPECT_EQ(doc.tooMuchData().value_or(QRCodeTooMuchData{}).capacity, 1663);
     EXPECT_EQ(doc.qrcode().sharedMatrix(), before);
     doc.setErrorCorrection(ErrorCorrection::low);
     EXPECT_EQ(doc.tooMuchData()->capacity, 2953);
-    doc.setUtf8String(QStringLiteral("short again"));
+    doc.setUtf8String("short again");
     EXPECT_FALSE(doc.tooMuchData());
 
-    const QString longLink = QStringLiteral("https://v.example/") + QString(2000, u'a');
+    const QString longLink = "https://v.example/" + QString(2000, u'a');
     const QRCodeDocument link = QRCodeDocument::forLink(longLink);
-    EXPECT_TRUE(link.tooMuchData());
-    EXPECT_EQ(link.pixelSize(), 0);
+    EXPECT_TRUE(link.tooMuchData() && link.pixelSize() == 0);
     EXPECT_TRUE(link.path(QSizeF(100, 100), QRCodeComponents::all()).isEmpty());
     EXPECT_FALSE(QRCodeDocument::linkPngData(longLink));
-    EXPECT_TRUE(QRCodeDocument::linkPngData(QStringLiteral("https://v.example/abc")));
+    EXPECT_TRUE(QRCodeDocument::linkPngData("https://v.example/abc"));
 }
 
 // However the data arrives, more than any code holds (in any mode) never reaches the engine: on

@@ -34,33 +34,28 @@ TEST(QRCodeEyeShapes, RingsLeaveTheHoleAndPupilsFillTheCentre) {
 }
 
 TEST(QRCodeEyeShapes, CornersMatchTheirNames) {
-    const auto fillOf = [](const QRCodeEyeShapeGenerator& e) {
-        return qrtest::fill(QTransform::fromScale(4, 4).map(e.eyePath()), 360, 360);
-    };
-    // Outer corners: (11, 11) is painted only where the corner is sharp.
-    const QImage square = fillOf(QRCodeEyeStyleSquare());
-    const QImage outer = fillOf(QRCodeEyeStyleRoundedOuter());
-    const QImage pointingIn = fillOf(QRCodeEyeStyleRoundedPointingIn());
-    const QImage leaf = fillOf(QRCodeEyeShapeLeaf());
-    const auto corner = [](const QImage& img, double x, double y) { return qrtest::dark(img, x * 4, y * 4); };
-    EXPECT_TRUE(corner(square, 11, 11) && corner(square, 79, 79));
-    EXPECT_FALSE(corner(outer, 11, 11));
-    EXPECT_TRUE(corner(outer, 79, 11) && corner(outer, 79, 79) && corner(outer, 11, 79));
-    EXPECT_TRUE(corner(pointingIn, 79, 79));
-    EXPECT_FALSE(corner(pointingIn, 11, 11) || corner(pointingIn, 79, 11) || corner(pointingIn, 11, 79));
-    EXPECT_TRUE(corner(leaf, 11, 11) && corner(leaf, 79, 79));
-    EXPECT_FALSE(corner(leaf, 79, 11) || corner(leaf, 11, 79));
+    // Outer corners (11, 11), (79, 11), (79, 79), (11, 79): painted only where the corner is sharp.
+    const std::pair<std::shared_ptr<QRCodeEyeShapeGenerator>, const char*> cases[] = {
+        {std::make_shared<QRCodeEyeStyleSquare>(), "1111"},
+        {std::make_shared<QRCodeEyeStyleRoundedOuter>(), "0111"},
+        {std::make_shared<QRCodeEyeStyleRoundedPointingIn>(), "0010"},
+        {std::make_shared<QRCodeEyeShapeLeaf>(), "1010"}};
+    for (const auto& [eye, corners] : cases) {
+        const QImage image = qrtest::fill(QTransform::fromScale(4, 4).map(eye->eyePath()), 360, 360);
+        QString painted;
+        for (const QPoint corner : {QPoint(11, 11), QPoint(79, 11), QPoint(79, 79), QPoint(11, 79)})
+            painted += qrtest::dark(image, corner.x() * 4, corner.y() * 4) ? '1' : '0';
+        EXPECT_EQ(painted, corners) << eye->name().toStdString();
+    }
 }
 
 TEST(QRCodeEyeShapes, Factory) {
     const auto& factory = QRCodeEyeShapeFactory::shared();
-    EXPECT_EQ(factory.availableGeneratorNames(),
-              (QStringList{"barsHorizontal", "barsVertical", "circle", "leaf", "roundedOuter",
-                           "roundedPointingIn", "roundedRect", "square", "squircle"}));
-    const auto leaf = factory.createWithSettings({{QStringLiteral("type"), QStringLiteral("leaf")},
-                                                  {QStringLiteral("settings"), QVariantMap{{"x", 1}}}});
+    EXPECT_EQ(
+        factory.availableGeneratorNames().join(' '),
+        "barsHorizontal barsVertical circle leaf roundedOuter roundedPointingIn roundedRect square squircle");
+    const auto leaf = factory.createWithSettings({{"type", "leaf"}, {"settings", QVariantMap{{"x", 1}}}});
     ASSERT_TRUE(leaf);
-    EXPECT_EQ(leaf->name(), QStringLiteral("leaf"));
-    EXPECT_TRUE(leaf->settings().isEmpty());
-    EXPECT_FALSE(factory.named(QStringLiteral("Leaf")));
+    EXPECT_TRUE(leaf->name() == "leaf" && leaf->settings().isEmpty());
+    EXPECT_FALSE(factory.named("Leaf"));
 }

@@ -8,21 +8,16 @@
 
 TEST(QRCodeFills, ComponentTextForms) {
     const RGBAComponents orange{1, 0.5, 0, 1};
-    EXPECT_EQ(orange.stringValue(), QStringLiteral("1.0,0.5,0.0,1.0"));
-    EXPECT_EQ(orange.hexString(), QStringLiteral("#ff7f00ff"));
-    EXPECT_EQ(RGBAComponents::fromColor(QColor(255, 0, 0))->stringValue(), QStringLiteral("1.0,0.0,0.0,1.0"));
+    EXPECT_EQ(orange.stringValue(), "1.0,0.5,0.0,1.0");
+    EXPECT_EQ(orange.hexString(), "#ff7f00ff");
+    EXPECT_EQ(RGBAComponents::fromColor(QColor(255, 0, 0))->stringValue(), "1.0,0.0,0.0,1.0");
     EXPECT_EQ(RGBAComponents::fromColor(QColor::fromRgbF(0.2f, 0.4f, 0.6f, 1))->stringValue(),
-              QStringLiteral("0.2,0.4,0.6,1.0"));
+              "0.2,0.4,0.6,1.0");
     EXPECT_EQ((RGBAComponents{1, std::nan(""), 0, 1}).hexString(), std::nullopt);
     EXPECT_FALSE(RGBAComponents::fromColor(QColor()));
-    EXPECT_EQ(QRCodeFillStyleSolid(QColor()).settings().value(QStringLiteral("color")).toString(),
-              QStringLiteral("1.0,0.0,0.0,0.5"));
+    EXPECT_EQ(QRCodeFillStyleSolid(QColor()).settings().value("color").toString(), "1.0,0.0,0.0,0.5");
 
-    struct Case {
-        const char* text;
-        std::optional<QColor> want;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::optional<QColor>> cases[] = {
         {"0.2,0.4,x,0.6,1", QColor::fromRgbF(0.2f, 0.4f, 0.6f, 1)},
         {"0.2, 0.4,0.6,1", std::nullopt},
         {"2,0,0,1", QColor::fromRgbF(1, 0, 0, 1)},
@@ -30,24 +25,25 @@ TEST(QRCodeFills, ComponentTextForms) {
         {"0,0,0,1,1", std::nullopt},
         {"0.5,0.5,0.5,0.5 ", std::nullopt},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(colorFromRGBAString(QLatin1String(c.text)), c.want) << c.text;
+    for (const auto& [text, want] : cases)
+        EXPECT_EQ(colorFromRGBAString(QLatin1String(text)), want) << text;
 }
 
 TEST(QRCodeFills, GradientTextForm) {
-    EXPECT_EQ(LumGradientPin(Qt::black, 1.5).position(), 1.0);
-    EXPECT_EQ(LumGradientPin(Qt::black, -0.2).position(), 0.0);
-    EXPECT_EQ(LumGradientPin(Qt::black, std::nan("")).position(), 0.0);
+    EXPECT_EQ(
+        (QList<double>{LumGradientPin(Qt::black, 1.5).position(), LumGradientPin(Qt::black, -0.2).position(),
+                       LumGradientPin(Qt::black, std::nan("")).position()}),
+        (QList<double>{1, 0, 0}));
 
     const LumGradient bw({LumGradientPin(Qt::white, 1), LumGradientPin(Qt::black, 0)});
     EXPECT_EQ(bw.pins().constFirst().position(), 0.0);
-    EXPECT_EQ(bw.asRGBAGradientString(), QStringLiteral("0.0:0,0,0,1|1.0:1,1,1,1"));
+    EXPECT_EQ(bw.asRGBAGradientString(), "0.0:0,0,0,1|1.0:1,1,1,1");
     EXPECT_EQ(LumGradient().asRGBAGradientString(), QString());
     EXPECT_FALSE(LumGradient::FromRGBAGradientString(QString()));
     // Mid grey is written in linear RGB with four digits at most; 1/3 alpha shows the rounding.
     EXPECT_EQ(LumGradient({LumGradientPin(QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f / 3), 0.25)})
                   .asRGBAGradientString(),
-              QStringLiteral("0.25:0.214,0.214,0.214,0.3333"));
+              "0.25:0.214,0.214,0.214,0.3333");
     for (const char* bad : {"0.0:0,0,0", "0.0:0,0,0,1|", "x:0,0,0,1", "0.0:0,0,0,1:2", "0.0;0,0,0,1"})
         EXPECT_FALSE(LumGradient::FromRGBAGradientString(QLatin1String(bad))) << bad;
 }
@@ -56,17 +52,16 @@ TEST(QRCodeFills, MidGreyGradientSurvivesTenSaveLoadCycles) {
     const QColor grey = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1);
     QRCodeFillStylePtr style = std::make_shared<QRCodeFillStyleLinearGradient>(
         LumGradient({LumGradientPin(grey, 0), LumGradientPin(QColor(30, 120, 200), 1)}));
-    const QString first = style->settings().value(QStringLiteral("gradient")).toString();
+    const QString first = style->settings().value("gradient").toString();
     for (int cycle = 0; cycle < 10; ++cycle) {
-        const QVariantMap entry{{QStringLiteral("type"), style->name()},
-                                {QStringLiteral("settings"), style->settings()}};
-        style = QRCodeFillStyleFactory::shared().CreateWithSettings(entry);
+        style = QRCodeFillStyleFactory::shared().CreateWithSettings(
+            {{"type", style->name()}, {"settings", style->settings()}});
         ASSERT_TRUE(style);
     }
     const auto& pins = static_cast<const QRCodeFillStyleLinearGradient&>(*style).gradient().pins();
     EXPECT_NEAR(pins[0].color().redF(), 0.5, 0.5 / 255);
     EXPECT_EQ(pins[1].color().rgb(), QColor(30, 120, 200).rgb());
-    EXPECT_EQ(style->settings().value(QStringLiteral("gradient")).toString(), first);
+    EXPECT_EQ(style->settings().value("gradient").toString(), first);
 }
 
 TEST(QRCodeFills, FactoryAndSettings) {
@@ -78,10 +73,8 @@ TEST(QRCodeFills, FactoryAndSettings) {
     const auto style = factory.CreateWithSettings({{"type", "lineargradient"}, {"settings", linear}});
     ASSERT_TRUE(style);
     const auto& lg = static_cast<const QRCodeFillStyleLinearGradient&>(*style);
-    EXPECT_EQ(lg.startPoint(), QPointF(0, 0));
-    EXPECT_EQ(lg.endPoint(), QPointF(1, 1));
-    EXPECT_EQ(style->settings().value("endX").toDouble(), 1.0);
-    EXPECT_EQ(style->settings().value("gradient").toString(), gradient);
+    EXPECT_TRUE(lg.startPoint() == QPointF(0, 0) && lg.endPoint() == QPointF(1, 1));
+    EXPECT_EQ(style->settings(), linear);
 
     QVariantMap missingEnd = linear;
     missingEnd.remove("endY");

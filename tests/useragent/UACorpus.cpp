@@ -9,43 +9,35 @@
 
 namespace uacorpus {
 
-namespace {
-
-// The scalar forms the fixtures use: 'single quoted' ('' for a quote), "double quoted" (JSON-like
-// escapes) and plain text.
-QString yamlScalar(QString value) {
-    value = value.trimmed();
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\'')))
-        return value.mid(1, value.size() - 2).replace(QStringLiteral("''"), QStringLiteral("'"));
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
-        const QJsonDocument doc = QJsonDocument::fromJson(QStringLiteral("[%1]").arg(value).toUtf8());
-        return doc.array().at(0).toString();
-    }
-    return value;
-}
-
-} // namespace
-
 QStringList loadAgents(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
     QStringList agents;
-    if (path.endsWith(QLatin1String(".json"))) {
+    if (path.endsWith(".json")) {
         for (const QJsonValue& entry : QJsonDocument::fromJson(bytes).array()) {
             if (entry.isString())
                 agents.append(entry.toString());
-            for (const QJsonValue& instance : entry.toObject().value(QStringLiteral("instances")).toArray())
+            for (const QJsonValue& instance : entry.toObject().value("instances").toArray())
                 agents.append(instance.toString());
         }
         return agents;
     }
-    static const QRegularExpression key(QStringLiteral("^\\s*(?:-\\s+)?user_agent(?:_string)?:\\s(.*)$"));
-    for (const QString& line : QString::fromUtf8(bytes).split(QLatin1Char('\n'))) {
+    static const QRegularExpression key("^\\s*(?:-\\s+)?user_agent(?:_string)?:\\s(.*)$");
+    for (const QString& line : QString::fromUtf8(bytes).split('\n')) {
         const QRegularExpressionMatch m = key.match(line);
-        if (m.hasMatch())
-            agents.append(yamlScalar(m.captured(1)));
+        const QString value = m.captured(1).trimmed();
+        // The scalar forms the fixtures use: 'single quoted' ('' for a quote), "double quoted"
+        // (JSON-like escapes) and plain text.
+        if (!m.hasMatch())
+            continue;
+        else if (value.size() >= 2 && value.startsWith('\'') && value.endsWith('\''))
+            agents.append(value.mid(1, value.size() - 2).replace("''", "'"));
+        else if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            agents.append(QJsonDocument::fromJson("[" + value.toUtf8() + "]").array().at(0).toString());
+        else
+            agents.append(value);
     }
     return agents;
 }
