@@ -109,7 +109,13 @@ std::optional<std::string> TusUploads::create(uint64_t length, const std::string
 }
 
 TusUploads::Found TusUploads::find(const std::string& id, State* state) {
+    // The upload asked for first, so that an expired one is told apart from an unknown one.
+    const Found found = lookup(id, state);
     sweepNowAndThen();
+    return found;
+}
+
+TusUploads::Found TusUploads::lookup(const std::string& id, State* state) {
     if (!validId(id))
         return Found::Unknown;
     const std::optional<std::pair<uint64_t, std::string>> info = readInfo(file(id, ".info"));
@@ -213,7 +219,7 @@ int TusUploads::sweep() {
             continue;
         if (suffix == ".info") {
             State state;
-            removed += find(id, &state) == Found::Expired;
+            removed += lookup(id, &state) == Found::Expired;
             continue;
         }
         // What an upload left without its info (a creation cut short).

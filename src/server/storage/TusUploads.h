@@ -59,6 +59,7 @@ public:
 
 private:
     std::string file(const std::string& id, const char* suffix) const;
+    Found lookup(const std::string& id, State* state);
     bool finish(const std::string& id, const State& state, std::string* error);
     void sweepNowAndThen();
 
