@@ -85,7 +85,6 @@ TEST(Tus, AnswersFollowTheProtocol) {
     ASSERT_TRUE(server);
     Tus tus(*server);
     const std::string meta = "filename " + QByteArray("Vantry/job/App.ipa").toBase64().toStdString();
-    const Fields bytes{{"Content-Type", "application/offset+octet-stream"}};
     struct Step {
         const char* what;
         std::string method;
@@ -95,96 +94,32 @@ TEST(Tus, AnswersFollowTheProtocol) {
         int status;
         Fields answer;
     };
+    const std::string c = "/storage/tus";
+    const Fields bytes{{"Content-Type", "application/offset+octet-stream"}};
+    // clang-format off
     const std::vector<Step> steps = {
-        {"discovery",
-         "OPTIONS",
-         "/storage/tus",
-         {{"Tus-Resumable", "-"}},
-         "",
-         204,
-         {{"Tus-Version", "1.0.0"},
-          {"Tus-Extension", "creation,termination,expiration"},
-          {"Tus-Max-Size", "1000"}}},
-        {"no token",
-         "POST",
-         "/storage/tus",
-         {{"Authorization", "-"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}},
-         "",
-         401,
-         {}},
-        {"other version",
-         "POST",
-         "/storage/tus",
-         {{"Tus-Resumable", "0.2.2"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}},
-         "",
-         412,
-         {{"Tus-Version", "1.0.0"}}},
-        {"over --max-upload",
-         "POST",
-         "/storage/tus",
-         {{"Upload-Length", "1001"}, {"Upload-Metadata", meta}},
-         "",
-         413,
-         {}},
-        {"no length", "POST", "/storage/tus", {{"Upload-Metadata", meta}}, "", 400, {}},
-        {"no filename", "POST", "/storage/tus", {{"Upload-Length", "10"}}, "", 400, {}},
-        {"path leaving the store",
-         "POST",
-         "/storage/tus",
-         {{"Upload-Length", "10"}, {"Upload-Metadata", "filename Li4vZXNjYXBl"}},
-         "",
-         400,
-         {}},
-        {"created",
-         "POST",
-         "/storage/tus",
-         {{"Upload-Length", "10"}, {"Upload-Metadata", meta}},
-         "",
-         201,
-         {}},
-        {"at its start",
-         "HEAD",
-         "@",
-         {},
-         "",
-         200,
-         {{"Upload-Offset", "0"}, {"Upload-Length", "10"}, {"Cache-Control", "no-store"}}},
-        {"other content type",
-         "PATCH",
-         "@",
-         {{"Content-Type", "text/plain"}, {"Upload-Offset", "0"}},
-         "0123",
-         415,
-         {}},
+        {"discovery", "OPTIONS", c, {{"Tus-Resumable", "-"}}, "", 204, {{"Tus-Version", "1.0.0"}, {"Tus-Extension", "creation,termination,expiration"}, {"Tus-Max-Size", "1000"}}},
+        {"no token", "POST", c, {{"Authorization", "-"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 401, {}},
+        {"other version", "POST", c, {{"Tus-Resumable", "0.2.2"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 412, {{"Tus-Version", "1.0.0"}}},
+        {"over --max-upload", "POST", c, {{"Upload-Length", "1001"}, {"Upload-Metadata", meta}}, "", 413, {}},
+        {"no length", "POST", c, {{"Upload-Metadata", meta}}, "", 400, {}},
+        {"no filename", "POST", c, {{"Upload-Length", "10"}}, "", 400, {}},
+        {"path leaving the store", "POST", c, {{"Upload-Length", "10"}, {"Upload-Metadata", "filename Li4vZXNjYXBl"}}, "", 400, {}},
+        {"created", "POST", c, {{"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 201, {}},
+        {"at its start", "HEAD", "@", {}, "", 200, {{"Upload-Offset", "0"}, {"Upload-Length", "10"}, {"Cache-Control", "no-store"}}},
+        {"other content type", "PATCH", "@", {{"Content-Type", "text/plain"}, {"Upload-Offset", "0"}}, "0123", 415, {}},
         {"wrong offset", "PATCH", "@", {bytes[0], {"Upload-Offset", "3"}}, "0123", 409, {}},
-        {"first bytes",
-         "PATCH",
-         "@",
-         {bytes[0], {"Upload-Offset", "0"}},
-         "0123",
-         204,
-         {{"Upload-Offset", "4"}}},
+        {"first bytes", "PATCH", "@", {bytes[0], {"Upload-Offset", "0"}}, "0123", 204, {{"Upload-Offset", "4"}}},
         {"past its length", "PATCH", "@", {bytes[0], {"Upload-Offset", "4"}}, "4567890", 413, {}},
-        {"the rest",
-         "PATCH",
-         "@",
-         {bytes[0], {"Upload-Offset", "4"}},
-         "456789",
-         204,
-         {{"Upload-Offset", "10"}}},
+        {"the rest", "PATCH", "@", {bytes[0], {"Upload-Offset", "4"}}, "456789", 204, {{"Upload-Offset", "10"}}},
         {"complete", "HEAD", "@", {}, "", 200, {{"Upload-Offset", "10"}, {"Upload-Length", "10"}}},
-        {"unknown", "HEAD", "/storage/tus/0123456789abcdef0123456789abcdef", {}, "", 404, {}},
-        {"another",
-         "POST",
-         "/storage/tus",
-         {{"Upload-Length", "5"}, {"Upload-Metadata", "filename Z29uZQ=="}},
-         "",
-         201,
-         {}},
+        {"unknown", "HEAD", c + "/0123456789abcdef0123456789abcdef", {}, "", 404, {}},
+        {"another", "POST", c, {{"Upload-Length", "5"}, {"Upload-Metadata", "filename Z29uZQ=="}}, "", 201, {}},
         {"terminated", "DELETE", "@", {}, "", 204, {}},
         {"gone", "HEAD", "@", {}, "", 404, {}},
         {"gone for PATCH", "PATCH", "@", {bytes[0], {"Upload-Offset", "0"}}, "01234", 404, {}},
     };
+    // clang-format on
     std::string upload;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -202,12 +137,13 @@ TEST(Tus, AnswersFollowTheProtocol) {
     // The finished upload's record stays, private, until it expires; the terminated one is gone.
     const QStringList left = uploadArea(options.dataDir);
     ASSERT_EQ(left.size(), 1);
-    struct stat area {
-    }, record{};
-    ::stat((options.dataDir + QStringLiteral("/.uploads")).toLocal8Bit().constData(), &area);
-    ::stat((options.dataDir + QStringLiteral("/.uploads/") + left[0]).toLocal8Bit().constData(), &record);
-    EXPECT_EQ(area.st_mode & 0777, 0700u);
-    EXPECT_EQ(record.st_mode & 0777, 0600u);
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        ::stat(path.toLocal8Bit().constData(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads")), 0700u);
+    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600u);
 }
 
 TEST(Tus, FilesInABucketRefuseResumableUploads) {
