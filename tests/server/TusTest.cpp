@@ -207,6 +207,7 @@ TEST(Tus, ACutRequestKeepsTheBytesThatArrived) {
             },
             "application/offset+octet-stream");
         EXPECT_FALSE(cut);
+        EXPECT_EQ(tus.http.Get("/files/Vantry/cut/App.ipa")->status, 404); // not before the last byte
         EXPECT_TRUE(testsupport::waitUntil([&] { return tus.offset(upload) == std::to_string(sent); }))
             << tus.offset(upload);
         EXPECT_EQ(status(tus.patch(upload, sent, file.substr(sent))), 204);

@@ -83,10 +83,13 @@ ApiResponse missing(TusUploads::Found found) {
                : refuse(404, QStringLiteral("No such upload."));
 }
 
-ApiResponse progress(int status, uint64_t offset, const TusUploads& uploads) {
+// Upload-Expires: when the upload goes unless it moves on; by default a day from now.
+ApiResponse progress(int status, uint64_t offset, const TusUploads& uploads,
+                     std::optional<std::chrono::system_clock::time_point> expires = {}) {
     ApiResponse r = answer(status);
     r.headers.emplaceBack(QByteArray("Upload-Offset"), QByteArray::number(qulonglong(offset)));
-    r.headers.emplaceBack(QByteArray("Upload-Expires"), httpDate(uploads.now() + uploads.expiry()));
+    r.headers.emplaceBack(QByteArray("Upload-Expires"),
+                          httpDate(expires.value_or(uploads.now() + uploads.expiry())));
     return r;
 }
 
@@ -245,7 +248,7 @@ void registerTusRoutes(Router& router, TusUploads* uploads, const std::string& t
             uploads->find(request.params.value(QStringLiteral("id")).toStdString(), &state);
         if (found != TusUploads::Found::Yes)
             return missing(found);
-        ApiResponse r = progress(200, state.offset, *uploads);
+        ApiResponse r = progress(200, state.offset, *uploads, state.expires);
         r.headers.emplaceBack(QByteArray("Upload-Length"), QByteArray::number(qulonglong(state.length)));
         r.headers.emplaceBack(QByteArray("Cache-Control"), QByteArray("no-store"));
         return r;
