@@ -59,6 +59,8 @@ struct ServerOptions {
     std::chrono::milliseconds webhookBackoff{1000};
     // Set: run "reset-secret USERID" on the database (forget that user's secret) instead of serving.
     QString resetSecretOf;
+    // The clock that expires unfinished resumable uploads (tests move it); empty: the system's.
+    std::function<std::chrono::system_clock::time_point()> uploadClock;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 

@@ -14,6 +14,8 @@
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
 #include "server/storage/StorageSetup.h"
+#include "server/storage/TusRoutes.h"
+#include "server/storage/TusUploads.h"
 #include "server/storage/s3/S3Store.h"
 #include "server/webhooks/Webhooks.h"
 
@@ -144,6 +146,13 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
                                          owner});
+    if (fileStore)
+        server->m_uploads = std::make_unique<TusUploads>(
+            *fileStore, TusUploads::Settings{options.dataDir.toStdString() + "/.uploads",
+                                             std::chrono::hours(24), options.uploadClock});
+    registerTusRoutes(*server->m_router, server->m_uploads.get(), server->m_storageToken.toStdString(),
+                      uint64_t(options.maxUploadBytes),
+                      [url = server->m_publicUrl.toStdString()] { return url; });
     DeviceCheckHandlers::Settings devices;
     devices.publicUrl = server->m_publicUrl;
     devices.profilesPerMinute = options.installsPerMinute;

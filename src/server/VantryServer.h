@@ -11,6 +11,7 @@ class PageHandlers;
 class Database;
 class HttpTransport;
 class Router;
+class TusUploads;
 class Webhooks;
 
 // The whole service: database, handlers, routes and transport, started together. main() runs
@@ -44,7 +45,8 @@ private:
     std::unique_ptr<Database> m_database;
     QString m_storageToken;
     std::unique_ptr<ObjectStore> m_files;
-    std::unique_ptr<Webhooks> m_webhooks; // told by the handlers: outlives them
+    std::unique_ptr<TusUploads> m_uploads; // null when the files live in a bucket
+    std::unique_ptr<Webhooks> m_webhooks;  // told by the handlers: outlives them
     std::unique_ptr<ApiHandlers> m_handlers;
     std::unique_ptr<DeviceCheckHandlers> m_devices;
     std::unique_ptr<PageHandlers> m_pages;

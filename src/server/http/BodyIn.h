@@ -156,8 +156,12 @@ private:
         link().stream().async_read_some(
             net::buffer(m_piece.data() + m_pieceFill, room),
             [this, self = m_owner.shared_from_this()](beast::error_code ec, size_t n) {
-                if (ec)
-                    return end(BodyEnd::Cut); // the reader drops the file
+                if (ec) {
+                    // What arrived still reaches the reader: a resumable upload keeps it.
+                    if (m_pieceFill > 0)
+                        m_reader->write(m_piece.data(), std::exchange(m_pieceFill, 0));
+                    return end(BodyEnd::Cut);
+                }
                 m_rawLeft -= n;
                 m_pieceFill += n;
                 if (m_pieceFill == m_piece.size() || m_rawLeft == 0) {

@@ -291,6 +291,41 @@ std::unique_ptr<ObjectStore::Upload> FileStore::beginUpload(const std::string& r
     return std::make_unique<FileUpload>(fd, temp, std::move(folder), path->substr(slash + 1), m_names);
 }
 
+bool FileStore::storeFile(const std::string& relative, const std::string& source, std::string* error) const {
+    {
+        const std::unique_lock<std::mutex> naming = m_names->naming();
+        const std::optional<std::string> path = walk(relative, Make::Parents, nullptr, error);
+        if (!path)
+            return false;
+        struct stat st {};
+        if (::lstat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return fail(error, "A folder with that name exists.");
+        const size_t slash = path->rfind('/');
+        int renameError = 0;
+        if (m_names->change(path->substr(0, slash), path->substr(slash + 1), [&] {
+                const bool moved = ::rename(source.c_str(), path->c_str()) == 0;
+                renameError = moved ? 0 : errno;
+                return moved;
+            }))
+            return true;
+        if (renameError != EXDEV)
+            return fail(error, "The file could not be stored.");
+    }
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    std::unique_ptr<Upload> upload = fd >= 0 ? beginUpload(relative, error) : nullptr;
+    std::vector<char> piece(kWriteBuffer);
+    ssize_t n = 0;
+    while (upload && (n = ::read(fd, piece.data(), piece.size())) > 0 &&
+           upload->append(piece.data(), size_t(n))) {
+    }
+    const bool stored = upload && n == 0 && upload->commit();
+    if (fd >= 0)
+        ::close(fd);
+    if (stored)
+        ::unlink(source.c_str());
+    return stored || fail(error, "The file could not be stored.");
+}
+
 std::optional<ObjectStore::FileInfo> FileStore::file(const std::string& relative) const {
     const std::optional<std::string> path = resolve(relative);
     if (!path)

@@ -32,6 +32,11 @@ public:
     // Parent folders are created as needed.
     std::unique_ptr<Upload> beginUpload(const std::string& relative,
                                         std::string* error = nullptr) const override;
+    // Makes a complete file elsewhere on disk the stored file at relative: renamed into place,
+    // or copied through an upload when it lies on another file system. The source is gone after
+    // success.
+    bool storeFile(const std::string& relative, const std::string& source,
+                   std::string* error = nullptr) const;
     std::optional<FileInfo> file(const std::string& relative) const override;
     std::shared_ptr<BodyWriter> open(const FileInfo& info, uint64_t offset, uint64_t length) const override;
     bool isReachable() const override;

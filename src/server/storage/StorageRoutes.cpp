@@ -226,6 +226,12 @@ ApiResponse download(const ObjectStore& store, const ApiRequest& request) {
 
 } // namespace
 
+std::optional<ApiResponse> storageUnauthorized(const ApiRequest& request, const std::string& token) {
+    StorageOptions options;
+    options.token = token;
+    return unauthorized(request, options);
+}
+
 std::string encodePathForUrl(const std::string& path) {
     const QByteArray encoded = QUrl::toPercentEncoding(QString::fromStdString(path), "/");
     return encoded.toStdString();

@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+struct ApiRequest;
+struct ApiResponse;
 class ObjectStore;
 class Router;
 
@@ -35,6 +38,9 @@ using PublicUrlSource = std::function<std::string()>;
 // router.
 void registerStorageRoutes(Router& router, const ObjectStore& store, const StorageOptions& options,
                            PublicUrlSource publicUrl = {});
+
+// The 401 answer of the storage API, or nothing when the request carries the bearer token.
+std::optional<ApiResponse> storageUnauthorized(const ApiRequest& request, const std::string& token);
 
 // Percent-encodes each path component for a URL, keeping the slashes.
 std::string encodePathForUrl(const std::string& path);

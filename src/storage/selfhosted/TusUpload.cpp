@@ -1,0 +1,161 @@
+#include "storage/selfhosted/TusUpload.h"
+
+#include "storage/NetworkErrorText.h"
+#include "storage/StreamingPost.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QTimer>
+
+namespace {
+// Worth another try: the network, the server's own trouble, or a writer still on the upload.
+bool passing(int status) {
+    return status == 0 || status >= 500 || status == 409 || status == 423;
+}
+
+QString refusal(int status, const QByteArray& body) {
+    const QString text = QJsonDocument::fromJson(body).object().value(QStringLiteral("response")).toString();
+    return text.isEmpty() ? QStringLiteral("The server answered HTTP %1.").arg(status) : text;
+}
+} // namespace
+
+TusUpload::TusUpload(Settings settings, QObject* parent)
+    : QObject(parent), m_settings(std::move(settings)), m_wait(new QTimer(this)) {
+    m_wait->setSingleShot(true);
+    connect(m_wait, &QTimer::timeout, this, [this] { m_url.isEmpty() ? create() : askOffset(); });
+}
+
+TusUpload::~TusUpload() {
+    cancel();
+}
+
+void TusUpload::start(const QString& localPath, const QString& remoteName, Progress progress, Completion done,
+                      const QUrl& uploadUrl) {
+    cancel();
+    m_localPath = localPath;
+    m_remoteName = remoteName;
+    m_progress = std::move(progress);
+    m_done = std::move(done);
+    m_url = uploadUrl;
+    m_offset = 0;
+    m_failedAt = -1;
+    m_failures = 0;
+    m_reported = -1;
+    m_ended = false;
+    const QFileInfo info(localPath);
+    if (!info.isFile() || !info.isReadable()) {
+        QTimer::singleShot(0, this, [this] { finish(false, QStringLiteral("The file could not be read.")); });
+        return;
+    }
+    m_size = info.size();
+    m_url.isEmpty() ? create() : askOffset();
+}
+
+void TusUpload::cancel() {
+    m_ended = true;
+    m_wait->stop();
+    if (QNetworkReply* reply = m_reply) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (StreamingPost* patch = m_patch) {
+        patch->disconnect(this);
+        patch->abort();
+        patch->deleteLater();
+    }
+}
+
+QNetworkRequest TusUpload::request(const QUrl& url) const {
+    QNetworkRequest r(url);
+    r.setRawHeader("Tus-Resumable", "1.0.0");
+    r.setRawHeader("Authorization", "Bearer " + m_settings.token.toUtf8());
+    r.setTransferTimeout(30000);
+    return r;
+}
+
+void TusUpload::create() {
+    QNetworkRequest r = request(m_settings.endpoint);
+    r.setRawHeader("Upload-Length", QByteArray::number(m_size));
+    r.setRawHeader("Upload-Metadata", "filename " + m_remoteName.toUtf8().toBase64());
+    m_reply = m_network.post(r, QByteArray());
+    connect(m_reply, &QNetworkReply::finished, this, [this, reply = m_reply.data()] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray location = reply->rawHeader("Location");
+        if (status != 201 || location.isEmpty())
+            return retry(status == 0 ? networkErrorText(reply->error()) : refusal(status, reply->readAll()),
+                         !passing(status));
+        m_url = m_settings.endpoint.resolved(QUrl::fromEncoded(location));
+        m_size == 0 ? finish(true, {}) : send(0);
+    });
+}
+
+void TusUpload::askOffset() {
+    m_reply = m_network.head(request(m_url));
+    connect(m_reply, &QNetworkReply::finished, this, [this, reply = m_reply.data()] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        bool ok = false;
+        const qint64 offset = reply->rawHeader("Upload-Offset").toLongLong(&ok);
+        if (status == 404 || status == 410) { // expired or removed: from the start
+            m_url.clear();
+            return create();
+        }
+        if (status != 200 && status != 204)
+            return retry(status == 0 ? networkErrorText(reply->error()) : refusal(status, reply->readAll()),
+                         !passing(status));
+        if (!ok || offset < 0 || offset > m_size)
+            return finish(false, QStringLiteral("The server reported an impossible offset."));
+        m_offset = offset;
+        offset == m_size ? finish(true, {}) : send(offset);
+    });
+}
+
+void TusUpload::send(qint64 offset) {
+    auto* patch = new StreamingPost("PATCH", m_url,
+                                    {{"Authorization", "Bearer " + m_settings.token.toUtf8()},
+                                     {"Tus-Resumable", "1.0.0"},
+                                     {"Upload-Offset", QByteArray::number(offset)},
+                                     {"Content-Type", "application/offset+octet-stream"}},
+                                    m_localPath, offset, m_size - offset, this);
+    m_patch = patch;
+    connect(patch, &StreamingPost::uploadProgress, this, [this, offset](qint64 sent, qint64) {
+        if (offset + sent > m_reported && m_progress)
+            m_progress(m_reported = offset + sent, m_size);
+    });
+    connect(patch, &StreamingPost::finished, this, [this, patch] {
+        patch->deleteLater();
+        bool ok = false;
+        const qint64 offset = patch->header("upload-offset").toLongLong(&ok);
+        if (patch->status() != 204 || !ok)
+            return retry(patch->status() == 0 ? patch->errorString()
+                                              : refusal(patch->status(), patch->body()),
+                         !passing(patch->status()) ||
+                             patch->error() == QNetworkReply::ContentAccessDenied); // the file itself
+        m_offset = offset;
+        offset >= m_size ? finish(true, {}) : send(offset);
+    });
+    patch->start();
+}
+
+void TusUpload::retry(const QString& why, bool fatal) {
+    if (m_offset > m_failedAt)
+        m_failures = 0; // the upload moved on since the last failure
+    m_failedAt = m_offset;
+    if (fatal || ++m_failures >= m_settings.tries)
+        return finish(false, why);
+    m_wait->start(m_settings.backoff * (1 << (m_failures - 1)));
+}
+
+void TusUpload::finish(bool ok, const QString& error) {
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (ok && m_progress && m_size > m_reported)
+        m_progress(m_size, m_size);
+    if (m_done)
+        m_done(ok, error);
+}

@@ -1,0 +1,334 @@
+// Resumable uploads (tus 1.0.0) to the self-hosted storage: the protocol's answers, expiry, a
+// cut request, our own client (TusUpload) through a connection that is cut, and tus-js-client
+// from the npm registry as an independent client.
+#include "server/ServerTestUtil.h"
+#include "storage/selfhosted/TusUpload.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <sys/stat.h>
+
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string randomBytes(size_t size) {
+    std::string bytes(size, '\0');
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+// An HTTP client of the tus routes with the storage token and Tus-Resumable on every request.
+struct Tus {
+    explicit Tus(const VantryServer& server)
+        : http(server.localUrl().chopped(1).toStdString()), token(server.storageToken().toStdString()) {
+        http.enable_server_certificate_verification(false);
+        // TLS 1.3 servers send session tickets that this client never reads: a connection the test
+        // cuts would then be reset by the kernel, dropping bytes already sent.
+        if (SSL_CTX* tls = http.ssl_context())
+            SSL_CTX_set_max_proto_version(tls, TLS1_2_VERSION);
+    }
+    // A field given "-" is left out.
+    httplib::Result send(const std::string& method, const std::string& path, Fields fields,
+                         const std::string& body = {}) {
+        httplib::Request r;
+        r.method = method;
+        r.path = path;
+        r.body = body;
+        fields.insert(fields.begin(), {{"Authorization", "Bearer " + token}, {"Tus-Resumable", "1.0.0"}});
+        for (const auto& [name, value] : fields) {
+            r.headers.erase(name);
+            if (value != "-")
+                r.headers.emplace(name, value);
+        }
+        return http.send(r);
+    }
+    // The path of a new upload, or "" when it was refused.
+    std::string create(uint64_t length, const std::string& storagePath) {
+        const auto r =
+            send("POST", "/storage/tus",
+                 {{"Upload-Length", std::to_string(length)},
+                  {"Upload-Metadata",
+                   "filename " + QByteArray::fromStdString(storagePath).toBase64().toStdString()}});
+        const std::string location = r ? r->get_header_value("Location") : std::string();
+        return location.empty() ? location : location.substr(location.find("/storage/tus/"));
+    }
+    httplib::Result patch(const std::string& path, uint64_t offset, const std::string& bytes) {
+        return send(
+            "PATCH", path,
+            {{"Upload-Offset", std::to_string(offset)}, {"Content-Type", "application/offset+octet-stream"}},
+            bytes);
+    }
+    std::string offset(const std::string& path) {
+        const auto r = send("HEAD", path, {});
+        return r ? r->get_header_value("Upload-Offset") : std::string();
+    }
+    httplib::Client http;
+    std::string token;
+};
+
+QStringList uploadArea(const QString& dataDir) {
+    return QDir(dataDir + QStringLiteral("/.uploads")).entryList(QDir::Files);
+}
+
+TEST(Tus, AnswersFollowTheProtocol) {
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    options.maxUploadBytes = 1000;
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    Tus tus(*server);
+    const std::string meta = "filename " + QByteArray("Vantry/job/App.ipa").toBase64().toStdString();
+    struct Step {
+        const char* what;
+        std::string method;
+        std::string path; // "@": the upload made last
+        Fields fields;
+        std::string body;
+        int status;
+        Fields answer;
+    };
+    const std::string c = "/storage/tus";
+    const Fields bytes{{"Content-Type", "application/offset+octet-stream"}};
+    // clang-format off
+    const std::vector<Step> steps = {
+        {"discovery", "OPTIONS", c, {{"Tus-Resumable", "-"}}, "", 204, {{"Tus-Version", "1.0.0"}, {"Tus-Extension", "creation,termination,expiration"}, {"Tus-Max-Size", "1000"}}},
+        {"no token", "POST", c, {{"Authorization", "-"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 401, {}},
+        {"other version", "POST", c, {{"Tus-Resumable", "0.2.2"}, {"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 412, {{"Tus-Version", "1.0.0"}}},
+        {"over --max-upload", "POST", c, {{"Upload-Length", "1001"}, {"Upload-Metadata", meta}}, "", 413, {}},
+        {"no length", "POST", c, {{"Upload-Metadata", meta}}, "", 400, {}},
+        {"no filename", "POST", c, {{"Upload-Length", "10"}}, "", 400, {}},
+        {"path leaving the store", "POST", c, {{"Upload-Length", "10"}, {"Upload-Metadata", "filename Li4vZXNjYXBl"}}, "", 400, {}},
+        {"created", "POST", c, {{"Upload-Length", "10"}, {"Upload-Metadata", meta}}, "", 201, {}},
+        {"at its start", "HEAD", "@", {}, "", 200, {{"Upload-Offset", "0"}, {"Upload-Length", "10"}, {"Cache-Control", "no-store"}}},
+        {"other content type", "PATCH", "@", {{"Content-Type", "text/plain"}, {"Upload-Offset", "0"}}, "0123", 415, {}},
+        {"wrong offset", "PATCH", "@", {bytes[0], {"Upload-Offset", "3"}}, "0123", 409, {}},
+        {"first bytes", "PATCH", "@", {bytes[0], {"Upload-Offset", "0"}}, "0123", 204, {{"Upload-Offset", "4"}}},
+        {"past its length", "PATCH", "@", {bytes[0], {"Upload-Offset", "4"}}, "4567890", 413, {}},
+        {"the rest", "PATCH", "@", {bytes[0], {"Upload-Offset", "4"}}, "456789", 204, {{"Upload-Offset", "10"}}},
+        {"complete", "HEAD", "@", {}, "", 200, {{"Upload-Offset", "10"}, {"Upload-Length", "10"}}},
+        {"unknown", "HEAD", c + "/0123456789abcdef0123456789abcdef", {}, "", 404, {}},
+        {"another", "POST", c, {{"Upload-Length", "5"}, {"Upload-Metadata", "filename Z29uZQ=="}}, "", 201, {}},
+        {"terminated", "DELETE", "@", {}, "", 204, {}},
+        {"gone", "HEAD", "@", {}, "", 404, {}},
+        {"gone for PATCH", "PATCH", "@", {bytes[0], {"Upload-Offset", "0"}}, "01234", 404, {}},
+    };
+    // clang-format on
+    std::string upload;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const auto r = tus.send(step.method, step.path == "@" ? upload : step.path, step.fields, step.body);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, step.status);
+        EXPECT_EQ(r->get_header_value("Tus-Resumable"), step.method == "OPTIONS" ? "" : "1.0.0");
+        for (const auto& [name, value] : step.answer)
+            EXPECT_EQ(r->get_header_value(name), value) << name;
+        if (r->status == 201)
+            upload = r->get_header_value("Location").substr(server->localUrl().size() - 1);
+    }
+    EXPECT_EQ(tus.http.Get("/files/Vantry/job/App.ipa")->body, "0123456789");
+    EXPECT_EQ(tus.http.Get("/files/gone")->status, 404);
+    // The finished upload's record stays, private, until it expires; the terminated one is gone.
+    const QStringList left = uploadArea(options.dataDir);
+    ASSERT_EQ(left.size(), 1);
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        ::stat(path.toLocal8Bit().constData(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads")), 0700u);
+    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600u);
+}
+
+TEST(Tus, FilesInABucketRefuseResumableUploads) {
+    ServerOptions options;
+    options.storage = QStringLiteral("s3://vantry-files/apps");
+    options.s3Endpoint = QStringLiteral("http://127.0.0.1:%1").arg(testsupport::freePort());
+    options.s3AccessKey = options.s3SecretKey = QStringLiteral("unused-key");
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    EXPECT_EQ(status(Tus(*server).send("POST", "/storage/tus", {{"Upload-Length", "1"}})), 501);
+}
+
+TEST(Tus, UnfinishedUploadsExpireAfterADayWithoutProgress) {
+    std::atomic<int> hours{0};
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    options.uploadClock = [&hours] {
+        return std::chrono::system_clock::now() + std::chrono::hours(hours.load());
+    };
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    Tus tus(*server);
+    const std::string kept = tus.create(10, "Vantry/job/kept.bin");
+    ASSERT_FALSE(tus.create(10, "Vantry/job/left.bin").empty());
+    EXPECT_EQ(status(tus.patch(kept, 0, "0123")), 204);
+    hours = 23;
+    EXPECT_EQ(status(tus.patch(kept, 4, "45")), 204);
+    hours = 25; // the other upload had no progress for a day: swept without being asked for
+    EXPECT_EQ(tus.offset(kept), "6");
+    EXPECT_EQ(uploadArea(options.dataDir).size(), 2);
+    hours = 48;
+    EXPECT_EQ(status(tus.send("HEAD", kept, {})), 410);
+    EXPECT_EQ(status(tus.patch(kept, 6, "6789")), 404);
+    EXPECT_TRUE(uploadArea(options.dataDir).isEmpty());
+}
+
+// The connection of a PATCH ends after some of its body, on plain HTTP (bytes spliced from the
+// socket into the file) and on TLS (bytes read in pieces): all that arrived stays.
+TEST(Tus, ACutRequestKeepsTheBytesThatArrived) {
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        ServerOptions options;
+        const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
+        if (tls) {
+            ASSERT_TRUE(makeCertificate(dir));
+            options.tlsCert = dir + QStringLiteral("/cert.pem");
+            options.tlsKey = dir + QStringLiteral("/key.pem");
+        }
+        auto server = startServer(options);
+        ASSERT_TRUE(server);
+        Tus tus(*server);
+        const std::string file = randomBytes(1 << 20);
+        const std::string upload = tus.create(file.size(), "Vantry/cut/App.ipa");
+        constexpr size_t piece = 64 * 1024, sent = 5 * piece;
+        httplib::Headers headers{
+            {"Authorization", "Bearer " + tus.token}, {"Tus-Resumable", "1.0.0"}, {"Upload-Offset", "0"}};
+        const auto cut = tus.http.Patch(
+            upload, headers, file.size(),
+            [&](size_t offset, size_t, httplib::DataSink& sink) {
+                return offset < sent && sink.write(file.data() + offset, piece);
+            },
+            "application/offset+octet-stream");
+        EXPECT_FALSE(cut);
+        EXPECT_EQ(tus.http.Get("/files/Vantry/cut/App.ipa")->status, 404); // not before the last byte
+        EXPECT_TRUE(testsupport::waitUntil([&] { return tus.offset(upload) == std::to_string(sent); }))
+            << tus.offset(upload);
+        EXPECT_EQ(status(tus.patch(upload, sent, file.substr(sent))), 204);
+        EXPECT_TRUE(tus.http.Get("/files/Vantry/cut/App.ipa")->body == file);
+    }
+}
+
+// Relays connections to the server (the upload URLs it hands out point here) and cuts PATCH
+// requests after cutAfter bytes, `cuts` times.
+class CuttingProxy : public QTcpServer {
+public:
+    CuttingProxy() {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* in = nextPendingConnection())
+                relay(in);
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(serverPort()); }
+    quint16 target = 0;
+    qint64 cutAfter = 0;
+    int cuts = 0;
+    int patches = 0;
+
+private:
+    void relay(QTcpSocket* in) {
+        auto* out = new QTcpSocket(in);
+        out->connectToHost(QHostAddress::LocalHost, target);
+        auto sent = std::make_shared<qint64>(-1); // -1: nothing yet; -2: not a PATCH
+        connect(in, &QTcpSocket::readyRead, in, [this, in, out, sent] {
+            const QByteArray bytes = in->readAll();
+            if (*sent == -1)
+                *sent = bytes.startsWith("PATCH") ? (++patches, 0) : -2;
+            if (*sent >= 0 && cuts > 0 && *sent + bytes.size() > cutAfter) {
+                --cuts;
+                out->write(bytes.left(cutAfter - *sent));
+                out->disconnectFromHost();
+                in->abort();
+                return;
+            }
+            *sent += *sent >= 0 ? bytes.size() : 0;
+            out->write(bytes);
+        });
+        connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+        connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+        connect(in, &QTcpSocket::disconnected, in, &QObject::deleteLater);
+    }
+};
+
+TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
+    CuttingProxy proxy;
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    options.publicUrl = proxy.url();
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    proxy.target = quint16(server->port());
+    const std::string file = randomBytes(3 << 20);
+    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"),
+                                                 QByteArray::fromStdString(file));
+    struct Case {
+        const char* what;
+        qint64 cutAfter;
+        int cuts;
+        bool stored;
+        int patches;
+    };
+    for (const Case& c :
+         {Case{"cut once in the body", 1 << 20, 1, true, 2}, Case{"cut in every header", 40, 99, false, 3}}) {
+        SCOPED_TRACE(c.what);
+        proxy.cutAfter = c.cutAfter;
+        proxy.cuts = c.cuts;
+        proxy.patches = 0;
+        TusUpload upload({QUrl(proxy.url() + QStringLiteral("storage/tus")), server->storageToken(), 3,
+                          std::chrono::milliseconds(10)});
+        std::optional<bool> ok;
+        qint64 progress = 0;
+        const QString remote = QStringLiteral("Vantry/ours/%1.ipa").arg(c.patches);
+        upload.start(
+            local, remote, [&](qint64 sent, qint64) { progress = std::max(progress, sent); },
+            [&](bool stored, const QString&) { ok = stored; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return ok.has_value(); }, 20000));
+        EXPECT_EQ(*ok, c.stored);
+        EXPECT_EQ(proxy.patches, c.patches);
+        EXPECT_EQ(QFile::exists(options.dataDir + QStringLiteral("/files/") + remote), c.stored);
+        if (c.stored) {
+            EXPECT_EQ(progress, qint64(file.size()));
+            EXPECT_TRUE(
+                testsupport::readFile(options.dataDir + QStringLiteral("/files/") + remote).toStdString() ==
+                file);
+        }
+    }
+}
+
+TEST(Tus, TheNpmClientUploadsIsCutResumesAndCompletes) {
+    const QString module =
+        qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + QStringLiteral("/test-tools")) +
+        QStringLiteral("/node_modules/tus-js-client");
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        GTEST_SKIP() << "node is not installed";
+    if (!QFile::exists(module + QStringLiteral("/package.json")))
+        GTEST_SKIP() << "tus-js-client is not installed (run scripts/bootstrap): " << module.toStdString();
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    const QByteArray file = QByteArray::fromStdString(randomBytes(5 << 20));
+    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"), file);
+    QProcess node;
+    node.start(QStringLiteral("node"),
+               {testsupport::sourceDir() + QStringLiteral("/tests/server/tus-upload.mjs"), module,
+                server->localUrl() + QStringLiteral("storage/tus"), server->storageToken(), local,
+                QStringLiteral("Vantry/npm/App.ipa")});
+    ASSERT_TRUE(node.waitForFinished(60000));
+    EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    const double resumedFrom = report.value(QStringLiteral("resumedFrom")).toDouble();
+    EXPECT_GT(report.value(QStringLiteral("cutAt")).toDouble(), 2 << 20);
+    EXPECT_GE(resumedFrom, 2 << 20);
+    EXPECT_LT(resumedFrom, file.size());
+    EXPECT_TRUE(testsupport::readFile(options.dataDir + QStringLiteral("/files/Vantry/npm/App.ipa")) == file);
+}
+
+} // namespace
