@@ -169,6 +169,17 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
         std::lock_guard lock(mutex);
         return acked.size() >= 80;
     }));
+    // An upload that has begun and waits for the rest of its body is not copied.
+    auto stalled = std::make_unique<RawSocket>(server->port());
+    stalled->send(
+        QByteArray("PUT /storage/files?path=Vantry/stalled/App.ipa HTTP/1.1\r\nHost: x\r\nAuthorization: "
+                   "Bearer ") +
+        QByteArray::fromStdString(token) + "\r\nContent-Length: 100000\r\n\r\nbegun");
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return !QDir(options.dataDir + QStringLiteral("/files/Vantry/stalled"))
+                    .entryList({".upload-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty();
+    }));
     const QString copy = testsupport::makeTempDir(QStringLiteral("copy")) + QStringLiteral("/backup");
     const Clock::time_point started = Clock::now();
     QProcess backup;
@@ -179,7 +190,10 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
     done = true;
     for (std::thread& thread : burst)
         thread.join();
+    stalled.reset();
     server.reset();
+    EXPECT_TRUE(
+        QDir(copy + QStringLiteral("/files/Vantry/stalled")).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_EQ(modeOf(copy), 0700);
     EXPECT_EQ(modeOf(copy + QStringLiteral("/storage-token")), 0600);
     EXPECT_EQ(modeOf(copy + QStringLiteral("/vantry.sqlite3")), 0600);
