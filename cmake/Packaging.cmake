@@ -1,7 +1,21 @@
-# What `cmake --install` puts where a Linux desktop expects it, and the Debian package around it.
+# What `cmake --install` puts where a Linux desktop (component desktop) and a server (component
+# server) expect it, and the two Debian packages around them: vantry (the desktop application and
+# vantry-cli) and vantry-server (the server alone, with its systemd units, so that a headless host
+# installs no desktop stack).
 include(GNUInstallDirs)
 
-install(TARGETS vantry-cli vantry-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vantry-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vantry-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+set(packaging ${PROJECT_SOURCE_DIR}/packaging)
+install(FILES ${packaging}/systemd/vantry-server.service ${packaging}/systemd/vantry-server-renew.service
+              ${packaging}/systemd/vantry-server-renew.timer
+        DESTINATION lib/systemd/system COMPONENT server)
+install(FILES ${packaging}/systemd/vantry-server.sysusers DESTINATION lib/sysusers.d RENAME vantry-server.conf
+        COMPONENT server)
+install(FILES ${packaging}/server.conf DESTINATION /etc/vantry PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ
+        COMPONENT server)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/server.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantry-server
+        COMPONENT server)
 
 # The man page, compressed as Debian ships man pages.
 find_program(GZIP gzip REQUIRED)
@@ -18,22 +32,37 @@ set(CPACK_PACKAGE_VENDOR "Vantry")
 set(CPACK_PACKAGE_CONTACT "Vantry maintainers <maintainers@vantry.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Install links for iOS and Android app builds")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vantry turns an .ipa or .apk into a shareable install link: it stores the package in your own cloud storage or on a self-hosted vantry-server, writes the iOS install manifest, renders a QR code and registers the app with the Vantry backend. Ships the desktop application, vantry-cli and vantry-server.")
+    "Vantry turns an .ipa or .apk into a shareable install link: it stores the package in your own cloud storage or on a self-hosted vantry-server, writes the iOS install manifest, renders a QR code and registers the app with the Vantry backend. Ships the desktop application and vantry-cli; the backend is the package vantry-server.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; these are what the programs load or run by name: Qt's
 # platform, SVG and image plugins, aapt for inspection, xdg-utils for the browser and
 # the vantry:// handler, and the freedesktop keychain and notification services where present.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, aapt, xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager, dbus-user-session")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, aapt, xdg-utils")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager, dbus-user-session")
 # The maintainer scripts refresh the MIME and desktop databases, so that .ipa and .apk files open
 # with Vantry right after installing.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/linux/debian/postinst ${PROJECT_SOURCE_DIR}/resources/linux/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# One package per component: the settings above are the desktop package's.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL desktop server)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME vantry)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS vantry-server)
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME vantry-server)
+set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SERVER_DESCRIPTION
+    "The Vantry backend: the JSON API the Vantry applications talk to, public install pages, install statistics and self-hosted file storage (SQLite or PostgreSQL; files on disk or in an S3 bucket). Runs as the systemd service vantry-server.")
+# Libraries from dpkg-shlibdeps; the account through systemd-sysusers.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "systemd")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
+    ${packaging}/debian-server/postinst ${packaging}/debian-server/prerm ${packaging}/debian-server/postrm
+    ${packaging}/debian-server/conffiles)
 include(CPack)

@@ -19,9 +19,14 @@ struct HttpTransport::Impl {
     std::optional<tcp::acceptor> acceptor;
     std::optional<net::steady_timer> retry;
     std::optional<net::steady_timer> trim;
+    // Once the listening socket is closed, a request whose answer is being made on a handler
+    // thread leaves the I/O threads nothing to wait for: without this they would return and the
+    // answer would never be written.
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> running;
     std::vector<std::thread> threads;
     bool valid = true;
     bool stopped = false;
+    std::optional<std::chrono::steady_clock::time_point> stopDeadline; // set when accepting stopped
     int port = -1;
 
     // After a burst of large or stalled requests the freed memory would stay with the process
@@ -144,6 +149,7 @@ void HttpTransport::start() {
     struct sigaction current {};
     if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         ::signal(SIGPIPE, SIG_IGN);
+    m_impl->running.emplace(m_impl->io->get_executor());
     m_impl->accept();
     m_impl->scheduleTrim();
     const int threads = std::max(1, m_impl->context.options.threads);
@@ -151,11 +157,11 @@ void HttpTransport::start() {
         m_impl->threads.emplace_back([io = &*m_impl->io] { io->run(); });
 }
 
-void HttpTransport::stop() {
+std::chrono::steady_clock::time_point HttpTransport::stopAccepting() {
     Impl& impl = *m_impl;
-    if (impl.stopped)
-        return;
-    impl.stopped = true;
+    if (impl.stopDeadline)
+        return *impl.stopDeadline;
+    impl.stopDeadline = std::chrono::steady_clock::now() + impl.context.options.stopGrace;
     impl.context.stopping = true;
     net::post(*impl.io, [&impl] {
         beast::error_code ignored;
@@ -163,13 +169,25 @@ void HttpTransport::stop() {
         impl.retry->cancel();
         impl.trim->cancel();
     });
-    // Requests in progress get a few seconds to finish; idle connections are simply closed.
-    if (!impl.threads.empty())
-        impl.context.sessions.waitIdle(std::chrono::steady_clock::now() + impl.context.options.stopGrace);
+    return *impl.stopDeadline;
+}
+
+bool HttpTransport::waitIdle(std::chrono::steady_clock::time_point deadline) {
+    return m_impl->threads.empty() || m_impl->context.sessions.waitIdle(deadline);
+}
+
+void HttpTransport::stop() {
+    Impl& impl = *m_impl;
+    if (impl.stopped)
+        return;
+    impl.stopped = true;
+    // Requests in progress get until the deadline to finish; idle connections are simply closed.
+    waitIdle(stopAccepting());
     impl.context.sessions.closeAll();
     // A handler still running finishes (it cannot be interrupted); those not started never run.
     impl.context.handlers->stop();
     impl.context.handlers->join();
+    impl.running.reset();
     impl.io->stop();
     for (std::thread& t : impl.threads)
         t.join();

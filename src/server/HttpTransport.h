@@ -32,8 +32,8 @@ public:
         std::chrono::milliseconds bodyTimeout{30000};
         // A kept-alive connection with no request for this long is closed.
         std::chrono::milliseconds idleTimeout{15000};
-        // stop() lets the requests in progress finish for this long.
-        std::chrono::milliseconds stopGrace{5000};
+        // stop() lets the requests in progress finish for this long after accepting stopped.
+        std::chrono::milliseconds stopGrace{10000};
         int maxConnections = 4096;
         int maxConnectionsPerAddress = 128;
     };
@@ -50,8 +50,13 @@ public:
     int port() const;
     // Serves on threads of its own until stop().
     void start();
-    // Stops accepting, lets the requests in progress finish (stopGrace at most), then closes
-    // every connection; safe to call twice.
+    // Closes the listening socket (kept-alive connections end after their current request);
+    // returns the deadline of the requests in progress: now + stopGrace, set by the first call.
+    std::chrono::steady_clock::time_point stopAccepting();
+    // Waits until no request is in progress, or until the deadline; true when none is.
+    bool waitIdle(std::chrono::steady_clock::time_point deadline);
+    // Stops accepting, lets the requests in progress finish (until stopAccepting's deadline), then
+    // closes every connection; safe to call twice.
     void stop();
 
 private:

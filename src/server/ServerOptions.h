@@ -61,15 +61,19 @@ struct ServerOptions {
     QString resetSecretOf;
     // The clock that expires unfinished resumable uploads (tests move it); empty: the system's.
     std::function<std::chrono::system_clock::time_point()> uploadClock;
+    // "backup --to FOLDER": copy the records, the storage token and the stored files instead of serving.
+    bool backup = false;
+    QString backupTo;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 
-    // Parses arguments (argv without the program name). On --help or --version *exitCode is
-    // set to 0 and *output holds the text; on a bad option *exitCode is 2 and *output holds
-    // one line. Either way nullopt is returned.
     // The database to open: the option, or the SQLite file in the data folder.
     QString databaseUrl() const;
 
+    // Parses arguments (argv without the program name), over the settings of --config FILE when
+    // given. On --help or --version *exitCode is set to 0 and *output holds the text; on a bad
+    // option (or a settings file that every account can read and that holds a secret) *exitCode
+    // is 2 and *output holds one line. Either way nullopt is returned.
     static std::optional<ServerOptions> parse(const QStringList& arguments, QString* output, int* exitCode);
 
     // The shortest decimal text of a version number with at least one decimal, as the

@@ -188,10 +188,16 @@ QString VantryServer::localUrl() const {
 }
 
 void VantryServer::stop() {
-    // Transfers to and from a bucket run on threads of their own that call back into their
-    // connections: they end first, while the connections can still hear of it.
+    if (!m_transport)
+        return;
+    // No new connections; the requests in progress get until the deadline, bucket transfers
+    // included. Those still unfinished then are stopped (a multipart upload is aborted) while their
+    // connections can still hear of it, before the transport closes them.
+    const auto deadline = m_transport->stopAccepting();
+    m_transport->waitIdle(deadline);
     if (auto* bucket = dynamic_cast<S3Store*>(m_files.get()))
-        bucket->close(std::chrono::seconds(5));
-    if (m_transport)
-        m_transport->stop();
+        bucket->close(
+            std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       deadline - std::chrono::steady_clock::now())));
+    m_transport->stop();
 }

@@ -1,5 +1,6 @@
 #include "core/CrashHandler.h"
 #include "core/Log.h"
+#include "server/Backup.h"
 #include "server/Database.h"
 #include "server/ResetSecret.h"
 #include "server/VantryServer.h"
@@ -8,18 +9,22 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
 
+#include <systemd/sd-daemon.h>
+
 int main(int argc, char** argv) {
-    // Block the stop signals before any thread starts, so every worker inherits the mask and
-    // only sigwait below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Block the stop and reload signals before any thread starts, so every worker inherits the
+    // mask and only sigwait below sees them (an unhandled SIGHUP would end the process).
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     // A peer that closes its end must end only that connection, never the server.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -38,8 +43,8 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
-    if (!options->resetSecretOf.isEmpty()) {
-        const int status = runResetSecret(*options, &text);
+    if (!options->resetSecretOf.isEmpty() || options->backup) {
+        const int status = options->backup ? runBackup(*options, &text) : runResetSecret(*options, &text);
         std::fputs(qPrintable(text + QLatin1Char('\n')), status == 0 ? stdout : stderr);
         return status;
     }
@@ -58,8 +63,19 @@ int main(int argc, char** argv) {
                      options->dataDir, Database::displayUrl(options->databaseUrl()),
                      QString::fromStdString(server->objectStore().describe())));
 
+    // Under systemd (Type=notify) the unit counts as started once the socket listens.
+    sd_notify(0, "READY=1");
+
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&handled, &signal) == 0 && signal == SIGHUP) {
+        const auto since = std::chrono::steady_clock::now().time_since_epoch(); // CLOCK_MONOTONIC
+        sd_notifyf(
+            0, "RELOADING=1\nMONOTONIC_USEC=%lld",
+            static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()));
+        logLine(QStringLiteral("vantry-server: SIGHUP: nothing to reload"));
+        sd_notify(0, "READY=1");
+    }
+    sd_notify(0, "STOPPING=1");
     logLine(QStringLiteral("vantry-server stopping (%1)")
                 .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")));
     server->stop();

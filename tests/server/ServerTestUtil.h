@@ -32,6 +32,14 @@ public:
                }) &&
                m_process.state() == QProcess::Running;
     }
+    // Waits until the log holds text (or the process ended).
+    bool waitForOutput(const QByteArray& text) {
+        return testsupport::waitUntil([&] {
+                   m_output += m_process.readAllStandardOutput();
+                   return m_output.contains(text) || m_process.state() == QProcess::NotRunning;
+               }) &&
+               m_output.contains(text);
+    }
     // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
     int terminate() {
         m_process.terminate();

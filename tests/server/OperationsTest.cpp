@@ -1,0 +1,244 @@
+// Running the server as a service: its settings file, the stop on SIGTERM, and a backup taken
+// while it serves.
+#include "InProcessServer.h"
+#include "RawSocket.h"
+#include "ServerTestUtil.h"
+#include "server/VantryServer.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+
+#include <atomic>
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace {
+
+QString writeConfig(const QString& dir, const QByteArray& text, int mode) {
+    const QString path = dir + QStringLiteral("/server.conf");
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(text);
+    f.close();
+    ::chmod(path.toLocal8Bit().constData(), mode);
+    return path;
+}
+
+int modeOf(const QString& path) {
+    struct stat s {};
+    return ::stat(path.toLocal8Bit().constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
+}
+
+TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("config"));
+    const auto parse = [](const QStringList& args, QString* output = nullptr) {
+        QString text;
+        int code = -1;
+        auto o = ServerOptions::parse(args, &text, &code);
+        if (output)
+            *output = text;
+        return o;
+    };
+    const QString config = writeConfig(dir,
+                                       "# the team server\n\n listen = 127.0.0.1:9001 \nthreads=3\n"
+                                       "access-key = 0123456789abcdef-key\nwebhook = http://a.test/h\n"
+                                       "webhook = http://b.test/h\napps-per-minute = 7\n",
+                                       0640);
+    std::optional<ServerOptions> o =
+        parse({"--config", config, "--threads", "5", "--webhook", "http://c.test/"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->port, 9001);
+    EXPECT_EQ(o->threads, 5) << "the command line wins";
+    EXPECT_EQ(o->accessKey, QStringLiteral("0123456789abcdef-key"));
+    EXPECT_EQ(o->webhooks, QStringList{"http://c.test/"})
+        << "a repeatable option given there replaces the list";
+    EXPECT_EQ(o->appsPerMinute, 7);
+
+    // Refused: secrets in a file every account reads, and what would be refused on the command line.
+    const QList<std::pair<QByteArray, int>> refused{
+        {"access-key = 0123456789abcdef-key\n", 0644},
+        {"database = postgresql://vantry:pw@127.0.0.1/vantry\n", 0604},
+        {"storage = s3://b\ns3-secret-key = s\ns3-access-key = k\n", 0644},
+        {"listen = 127.0.0.1:1\nlisten = 127.0.0.1:2\n", 0600},
+        {"bogus = 1\n", 0600},
+        {"listen\n", 0600},
+        {"threads = 0\n", 0600},
+        {"help = 1\n", 0600},
+    };
+    for (const auto& [text, mode] : refused) {
+        QString error;
+        EXPECT_FALSE(parse({"--config", writeConfig(dir, text, mode)}, &error)) << text.constData();
+        EXPECT_FALSE(error.contains(QStringLiteral("pw")) || error.contains(QStringLiteral("abcdef")))
+            << error.toStdString();
+    }
+    EXPECT_TRUE(
+        parse({"--config", writeConfig(dir, "database = postgresql://vantry@127.0.0.1/vantry\n", 0644)}))
+        << "no password, no secret";
+    EXPECT_FALSE(parse({"--config", dir + QStringLiteral("/missing.conf")}));
+    EXPECT_FALSE(parse({"--to", dir}));
+    EXPECT_FALSE(parse({"backup"}));
+    EXPECT_TRUE(parse({"backup", "--to", dir}).value_or(ServerOptions{}).backup);
+}
+
+// A slow upload in flight when SIGTERM arrives still completes (it has 10 s), new connections are
+// refused meanwhile, and the process exits 0; SIGHUP before it leaves the server running.
+TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
+    const QString data = testsupport::makeTempDir(QStringLiteral("stop"));
+    ServerProcess server(data, testsupport::freePort());
+    ASSERT_TRUE(server.waitReady()) << server.output().constData();
+    const QByteArray token = testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed();
+    QByteArray body(7 * 64 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char((i * 7919) >> 3);
+    RawSocket upload(server.port());
+    ASSERT_TRUE(upload.connected());
+    upload.send("PUT /storage/files?path=Vantry/slow/App.ipa HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
+                token + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+    upload.send(body.left(64 * 1024));
+    // In flight once its file is begun.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return !QDir(data + QStringLiteral("/files/Vantry/slow"))
+                    .entryList({".upload-*"}, QDir::Hidden | QDir::Files)
+                    .isEmpty();
+    }));
+    ::kill(pid_t(server.pid()), SIGHUP);
+    ASSERT_TRUE(server.waitForOutput("SIGHUP")) << server.output().constData();
+    ::kill(pid_t(server.pid()), SIGTERM);
+    ASSERT_TRUE(server.waitForOutput("stopping (SIGTERM)")) << server.output().constData();
+    // A slow client: its body takes longer after SIGTERM than the 5 s an earlier server allowed.
+    for (int piece = 1; piece < 7; ++piece) {
+        upload.send(body.mid(piece * 64 * 1024, 64 * 1024));
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    }
+    EXPECT_FALSE(RawSocket(server.port()).connected()) << "accepting stopped";
+    const QByteArray answer = upload.receive(10000, nullptr, "\r\n\r\n");
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 201")) << answer.constData() << server.output().constData();
+    EXPECT_EQ(server.terminate(), 0);
+    EXPECT_EQ(testsupport::readFile(data + QStringLiteral("/files/Vantry/slow/App.ipa")), body);
+}
+
+// Every record and file acknowledged before the backup started is in it; every file in it is a
+// whole, committed one; a server started on it serves them.
+TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
+    ServerOptions options;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("live"));
+    options.appsPerMinute = 0;
+    std::unique_ptr<VantryServer> server = startServer(options);
+    ASSERT_TRUE(server);
+    const std::string token = server->storageToken().toStdString();
+    using Clock = std::chrono::steady_clock;
+    struct Acked {
+        int user;
+        QString id;       // an app id, or a stored file's path
+        QByteArray bytes; // a file's; empty for an app
+        Clock::time_point at;
+    };
+    std::mutex mutex;
+    std::vector<Acked> acked;
+    std::string secrets[4];
+    std::atomic<bool> done{false};
+    std::vector<std::thread> burst;
+    for (int t = 0; t < 4; ++t)
+        burst.emplace_back([&, t] {
+            httplib::Client client("127.0.0.1", server->port());
+            const QString owner = QStringLiteral("user%1").arg(t);
+            secrets[t] = signUp(client, owner);
+            for (int i = 0; i < 300 && !done; ++i) {
+                const QString id = QStringLiteral("a%1x%2").arg(t).arg(i);
+                const QByteArray bytes = QByteArray(4096 + i * 97, char('a' + i % 26)) + id.toUtf8();
+                const QString path = QStringLiteral("Vantry/job%1/%2.ipa").arg(t).arg(i);
+                const bool app = postApp(client, owner, id, {}, secrets[t]) == 201;
+                const bool file = status(client.Put(("/storage/files?path=" + path).toStdString(),
+                                                    {{"Authorization", "Bearer " + token}},
+                                                    bytes.toStdString(), "application/octet-stream")) == 201;
+                std::lock_guard lock(mutex);
+                if (app)
+                    acked.push_back({t, id, {}, Clock::now()});
+                if (file)
+                    acked.push_back({t, path, bytes, Clock::now()});
+            }
+        });
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return acked.size() >= 80;
+    }));
+    // An upload that has begun and waits for the rest of its body is not copied.
+    auto stalled = std::make_unique<RawSocket>(server->port());
+    stalled->send(
+        QByteArray("PUT /storage/files?path=Vantry/stalled/App.ipa HTTP/1.1\r\nHost: x\r\nAuthorization: "
+                   "Bearer ") +
+        QByteArray::fromStdString(token) + "\r\nContent-Length: 100000\r\n\r\nbegun");
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return !QDir(options.dataDir + QStringLiteral("/files/Vantry/stalled"))
+                    .entryList({".upload-*"}, QDir::Files | QDir::Hidden)
+                    .isEmpty();
+    }));
+    const QString copy = testsupport::makeTempDir(QStringLiteral("copy")) + QStringLiteral("/backup");
+    const Clock::time_point started = Clock::now();
+    QProcess backup;
+    backup.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"),
+                 {"backup", "--data-dir", options.dataDir, "--to", copy});
+    ASSERT_TRUE(backup.waitForFinished(60000));
+    EXPECT_EQ(backup.exitCode(), 0) << backup.readAllStandardError().constData();
+    done = true;
+    for (std::thread& thread : burst)
+        thread.join();
+    stalled.reset();
+    server.reset();
+    EXPECT_TRUE(
+        QDir(copy + QStringLiteral("/files/Vantry/stalled")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(modeOf(copy), 0700);
+    EXPECT_EQ(modeOf(copy + QStringLiteral("/storage-token")), 0600);
+    EXPECT_EQ(modeOf(copy + QStringLiteral("/vantry.sqlite3")), 0600);
+
+    // Every file in the copy is one that was uploaded, whole.
+    QMap<QString, QByteArray> uploaded;
+    for (const Acked& a : acked)
+        uploaded.insert(a.id, a.bytes);
+    for (QDirIterator it(copy + QStringLiteral("/files"), QDir::Files | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next().mid(copy.size() + 7); // after "/files/"
+        EXPECT_EQ(testsupport::readFile(it.filePath()), uploaded.value(path, "not uploaded"))
+            << path.toStdString();
+    }
+    options.dataDir = copy;
+    server = startServer(options);
+    ASSERT_TRUE(server);
+    EXPECT_EQ(server->storageToken().toStdString(), token);
+    httplib::Client client("127.0.0.1", server->port());
+    QSet<QString> listed;
+    for (int t = 0; t < 4; ++t) {
+        const std::string owner = "user" + std::to_string(t);
+        const auto r =
+            client.Get("/app/" + owner, {{"Authorization", owner}, {"X-Vantry-Secret", secrets[t]}});
+        for (const QJsonValue& v :
+             QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : std::string()))
+                 .object()
+                 .value(QStringLiteral("response"))
+                 .toArray())
+            listed.insert(v.toObject().value(QStringLiteral("appid")).toString());
+    }
+    int checked = 0;
+    for (const Acked& a : acked) {
+        if (a.at >= started)
+            continue;
+        ++checked;
+        if (a.bytes.isEmpty()) {
+            EXPECT_TRUE(listed.contains(a.id)) << a.id.toStdString();
+        } else {
+            const auto r = client.Get("/files/" + a.id.toStdString());
+            EXPECT_EQ(r ? QByteArray::fromStdString(r->body) : QByteArray(), a.bytes) << a.id.toStdString();
+        }
+    }
+    EXPECT_GE(checked, 80);
+}
+
+} // namespace
