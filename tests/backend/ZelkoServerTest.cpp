@@ -137,16 +137,4 @@ TEST_F(ZelkoServerTest, StartupSendsStoredCrashReportAndRemovesItWhenConfirmed) 
     EXPECT_FALSE(BackendStartup::sendStoredCrashReport());
 }
 
-TEST_F(ZelkoServerTest, OfflineLeavesEverythingUndelivered) {
-    HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
-    bool called = false;
-    Zelko::api().fetchApps(currentUser().id, [&](const QList<Zapp>&) { called = true; });
-    Zelko::api().createApp(app(QStringLiteral("CCCCCCCCCC")),
-                           [&](const QString&, const QString&) { called = true; });
-    finish();
-    HttpConnection::setReachabilityProbe({});
-    EXPECT_FALSE(called);
-    EXPECT_FALSE(s_server->database().app(QStringLiteral("CCCCCCCCCC")).has_value());
-}
-
 } // namespace
