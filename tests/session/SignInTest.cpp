@@ -25,9 +25,6 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <thread>
 
 namespace {
 const QString accessToken = QStringLiteral("emu-access-SECRET-5f2c9a");
@@ -126,6 +123,7 @@ protected:
         for (const QString& line : log.lines()) {
             EXPECT_FALSE(line.contains(accessToken) || line.contains(refreshToken)) << line.toStdString();
         }
+        BrowserSignIn::setPageOpener({});
         storageNetwork()->clearConnectionCache();
         Config::instance().reload();
     }
@@ -133,29 +131,35 @@ protected:
     struct Ending {
         std::optional<ZUser> user;
         std::optional<SignInResult> result;
-        QStringList notices;
     };
-    // Starts provider's sign-in and waits for it to end (or for it to stand still waiting).
-    Ending signIn(SignedInProvider provider, bool expectEnd = true) {
+    // Runs start() and waits for the sign-in to end (or, expectEnd false, to stand still waiting).
+    Ending await(const std::function<void()>& start, bool expectEnd = true) {
         Ending ending;
         QObject::connect(&session, &SignInSession::signedIn, &session,
                          [&ending](const ZUser& user, SignedInProvider) { ending.user = user; });
         QObject::connect(&session, &SignInSession::signInEnded, &session,
                          [&ending](const SignInResult& r) { ending.result = r; });
-        QObject::connect(&session, &SignInSession::notice, &session,
-                         [&ending](const QString& text) { ending.notices.append(text); });
-        BrowserSignIn* flow = session.startBrowserSignIn(provider);
+        start();
         const auto ended = [&] { return ending.user || ending.result; };
-        if (flow && flow->isWaiting() && flow->needsPastedCode() && provider == SignedInProvider::Dropbox) {
-            EXPECT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
-            flow->submitPasted(QStringLiteral("  ") + browser.shownCode + QStringLiteral("\n"));
-        }
         if (expectEnd)
             EXPECT_TRUE(testsupport::waitUntil(ended, 20000));
         else
             EXPECT_FALSE(testsupport::waitUntil(ended, 1500));
         session.disconnect();
         return ending;
+    }
+    // A provider's sign-in in the browser; Dropbox without a redirect gets its code pasted.
+    Ending signIn(SignedInProvider provider, bool expectEnd = true) {
+        return await(
+            [&] {
+                BrowserSignIn* flow = session.startBrowserSignIn(provider);
+                if (flow && flow->isWaiting() && flow->needsPastedCode() &&
+                    provider == SignedInProvider::Dropbox) {
+                    EXPECT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
+                    flow->submitPasted(QStringLiteral("  ") + browser.shownCode + QStringLiteral("\n"));
+                }
+            },
+            expectEnd);
     }
 
     testsupport::LogCapture log;
@@ -252,10 +256,7 @@ TEST_F(SignIn, RefusedAnswersEndAsTheyShouldAndStoreNothing) {
         Ending ending = signIn(c.provider, !waits);
         if (waits) {
             ASSERT_TRUE(session.flow() && session.flow()->isWaiting());
-            QObject::connect(&session, &SignInSession::signInEnded, &session,
-                             [&ending](const SignInResult& r) { ending.result = r; });
-            session.cancel();
-            session.disconnect();
+            ending = await([&] { session.cancel(); });
         }
         ASSERT_TRUE(ending.result);
         EXPECT_EQ(ending.result->outcome, c.outcome) << ending.result->message.toStdString();
@@ -286,38 +287,37 @@ TEST_F(SignIn, TokenAnswerWithoutRefreshTokenSignsInButKeepsNothingForZoho) {
 }
 
 TEST_F(SignIn, ZohoSendsItsQueryStringsExactlyWithTheLatestState) {
-    const QString redirect = QStringLiteral("Vantry://zohoCallback");
     const QString scopes = ZohoAuthentication::scopes;
+    // The query's middle part, with the state of the latest press.
+    const auto common = [&] {
+        return QStringLiteral("client_id=") + AuthorizationEmulator::zohoClientId +
+               QStringLiteral("&redirect_uri=Vantry://zohoCallback&scope=") + scopes +
+               QStringLiteral("&state=") + ZohoAuthentication::oauthState();
+    };
+    const auto exchange = [&](const QString& code) {
+        return QStringLiteral("grant_type=authorization_code&") +
+               common().replace(QStringLiteral("&redirect_uri"), "&code=" + code + "&redirect_uri") +
+               QStringLiteral("&client_secret=") + AuthorizationEmulator::zohoSecret;
+    };
     auth->setDeny(true);
     signIn(SignedInProvider::Zoho, false);
     const QString firstState = ZohoAuthentication::oauthState();
     session.cancel();
     auth->setDeny(false);
     // The exchange must carry the state of the second press, not the first.
-    BrowserSignIn::setPageOpener([this, redirect, scopes](const QUrl& url) {
-        auth->setExpectedZohoExchange(
-            QStringLiteral("grant_type=authorization_code&client_id=") + AuthorizationEmulator::zohoClientId +
-            QStringLiteral("&code=CODE&redirect_uri=") + redirect + QStringLiteral("&scope=") + scopes +
-            QStringLiteral("&state=") + ZohoAuthentication::oauthState() + QStringLiteral("&client_secret=") +
-            AuthorizationEmulator::zohoSecret);
+    BrowserSignIn::setPageOpener([&](const QUrl& url) {
+        auth->setExpectedZohoExchange(exchange(QStringLiteral("CODE")));
         return browser.open(url);
     });
-    // The emulator's code is random; compare everything but it.
-    const Ending ending = signIn(SignedInProvider::Zoho, false);
+    signIn(SignedInProvider::Zoho, false);
     EXPECT_NE(ZohoAuthentication::oauthState(), firstState);
     EXPECT_EQ(ZohoAuthentication::oauthState().size(), 10);
-    EXPECT_EQ(auth->lastAuthorizeQuery(),
-              QStringLiteral("response_type=code&client_id=") + AuthorizationEmulator::zohoClientId +
-                  QStringLiteral("&redirect_uri=") + redirect + QStringLiteral("&scope=") + scopes +
-                  QStringLiteral("&state=") + ZohoAuthentication::oauthState() +
-                  QStringLiteral("&prompt=consent&access_type=offline"));
+    EXPECT_EQ(auth->lastAuthorizeQuery(), QStringLiteral("response_type=code&") + common() +
+                                              QStringLiteral("&prompt=consent&access_type=offline"));
+    // The emulator's code is random; compare everything but it.
     QString sent = auth->lastZohoTokenQuery();
     sent.replace(QRegularExpression(QStringLiteral("code=emu-code-[a-z0-9]+")), QStringLiteral("code=CODE"));
-    EXPECT_EQ(sent, QStringLiteral("grant_type=authorization_code&client_id=") +
-                        AuthorizationEmulator::zohoClientId + QStringLiteral("&code=CODE&redirect_uri=") +
-                        redirect + QStringLiteral("&scope=") + scopes + QStringLiteral("&state=") +
-                        ZohoAuthentication::oauthState() + QStringLiteral("&client_secret=") +
-                        AuthorizationEmulator::zohoSecret);
+    EXPECT_EQ(sent, exchange(QStringLiteral("CODE")));
     EXPECT_TRUE(scopes.startsWith(QLatin1String("ZohoPC.files.All,")));
     EXPECT_EQ(scopes.count(QLatin1String("ZohoPC.files.All")), 2);
 }
@@ -343,58 +343,32 @@ TEST_F(SignIn, EmptyClientIdentifierNamesTheKeyToSet) {
     EXPECT_EQ(opened, 0);
 }
 
-// A vantry-server's storage API as far as sign-in needs it: GET /storage/me with the bearer token.
+// Against vantry-server: a wrong token is refused; without one, the local server's token file is read.
 TEST_F(SignIn, SelfHostedReadsTheLocalServersTokenAndRefusesAWrongOne) {
-    const QString serverToken = QStringLiteral("storage-token-SECRET-4411");
-    testsupport::writeFile(SelfHostedSignIn::localServerTokenPath(), serverToken.toUtf8() + "\n");
-    httplib::Server server;
-    server.Get("/storage/me", [&](const httplib::Request& req, httplib::Response& res) {
-        if (req.get_header_value("Authorization") != "Bearer " + serverToken.toStdString()) {
-            res.status = 401;
-            res.set_content(R"({"isSuccess": false, "response": "unauthorized"})", "application/json");
-            return;
-        }
-        res.set_content(
-            R"({"isSuccess": true, "response": {"id": "self:ada", "name": "Ada", "email": "ada@example.com", "avatar": ""}})",
-            "application/json");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread thread([&server] { server.listen_after_bind(); });
-    const QString url = QStringLiteral("http://127.0.0.1:%1").arg(port);
-
-    const struct {
-        const char* name;
-        QString token;
-        bool signsIn;
-    } cases[] = {{"wrong token", QStringLiteral("guess"), false},
-                 {"token read from the local server", {}, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::optional<ZUser> user;
-        std::optional<SignInResult> ended;
-        QObject::connect(&session, &SignInSession::signedIn, &session,
-                         [&user](const ZUser& u, SignedInProvider) { user = u; });
-        QObject::connect(&session, &SignInSession::signInEnded, &session,
-                         [&ended](const SignInResult& r) { ended = r; });
-        session.startSelfHosted(url, c.token);
-        ASSERT_TRUE(testsupport::waitUntil([&] { return user || ended; }, 20000));
-        session.disconnect();
-        EXPECT_EQ(bool(user), c.signsIn);
-        if (!c.signsIn) {
+    ServerOptions options;
+    options.ownerEmail = QStringLiteral("ada@example.com");
+    const auto server = startServer(options);
+    ASSERT_TRUE(server);
+    testsupport::writeFile(SelfHostedSignIn::localServerTokenPath(), server->storageToken().toUtf8() + "\n");
+    const QString url = server->localUrl().chopped(1); // stored with its final slash
+    for (const bool right : {false, true}) {
+        SCOPED_TRACE(right ? "token read from the local server" : "wrong token");
+        const Ending ending =
+            await([&] { session.startSelfHosted(url, right ? QString() : QStringLiteral("guess")); });
+        EXPECT_EQ(bool(ending.user), right);
+        if (!right) {
             EXPECT_TRUE(storedCredentials().isEmpty());
             EXPECT_TRUE(setFlags().isEmpty());
             continue;
         }
-        EXPECT_EQ(user->email, QStringLiteral("ada@example.com"));
+        EXPECT_EQ(ending.user->email, QStringLiteral("ada@example.com"));
         EXPECT_EQ(setFlags(), QStringList{QStringLiteral("isSelfHosted")});
         const QJsonObject stored =
             QJsonDocument::fromJson(storedCredentials().value(services[3]).toString().toUtf8()).object();
-        EXPECT_EQ(stored.value(QStringLiteral("url")).toString(), url + QLatin1Char('/'));
-        EXPECT_EQ(stored.value(QStringLiteral("token")).toString(), serverToken);
+        EXPECT_EQ(stored.value(QStringLiteral("url")).toString(), server->localUrl());
+        EXPECT_EQ(stored.value(QStringLiteral("token")).toString(), server->storageToken());
         EXPECT_EQ(restoreSignIn(), SignedInProvider::SelfHosted);
     }
-    server.stop();
-    thread.join();
     for (const QString& line : log.lines())
-        EXPECT_FALSE(line.contains(serverToken)) << line.toStdString();
+        EXPECT_FALSE(line.contains(server->storageToken())) << line.toStdString();
 }
