@@ -34,16 +34,18 @@ TEST(UaCommand, OneAgentPrintsOneObject) {
 
 TEST(UaCommand, FileGivesOneLinePerAgentInOrder) {
     const QString dir = testsupport::makeTempDir();
-    const QString path = testsupport::writeFile(dir + QStringLiteral("/agents.txt"),
-                                                (iphone + QStringLiteral("\r\n\nWindows NT 5.2\n")).toUtf8());
+    const QString path =
+        testsupport::writeFile(dir + QStringLiteral("/agents.txt"),
+                               (iphone + QStringLiteral("\r\n\n(Windows NT 5.2; Win64; x64)\n")).toUtf8());
     const CliRun run = runUa({QStringLiteral("--file"), path});
     EXPECT_EQ(run.status, 0);
     const QStringList lines = run.out.split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 4) << run.out.toStdString(); // three objects and the final newline
     EXPECT_EQ(lines.at(0), iphoneJson);
     EXPECT_EQ(lines.at(1), emptyJson);
-    EXPECT_EQ(lines.at(2), QStringLiteral(R"({"browser":null,"cpu":null,"device":null,"engine":null,)"
-                                          R"("os":{"name":"Windows","version":"XP"}})"));
+    EXPECT_EQ(lines.at(2),
+              QStringLiteral(R"({"browser":null,"cpu":{"identifier":"amd64"},"device":null,"engine":null,)"
+                             R"("os":{"name":"Windows","version":"XP"}})"));
 }
 
 TEST(UaCommand, BadUsageAndMissingFile) {
