@@ -7,7 +7,6 @@
 #include "core/WorkingFolder.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -326,26 +325,6 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     EXPECT_EQ(backend->apps.constFirst().profileKind, QStringLiteral("ad-hoc"));
     EXPECT_EQ(backend->apps.constFirst().profileExpiry, QStringLiteral("2026-05-03"));
     EXPECT_EQ(backend->apps.constFirst().provisionedDevices, QStringLiteral("12"));
-}
-
-TEST_F(ScriptedJob, CancelShowsTheCancelledTextAfterTwoSecondsAndClosesAfterSeven) {
-    script.hold = [](const QString& call) { return call.startsWith(QLatin1String("upload")); };
-    auto j = job<IosJob>(QStringLiteral("Game.ipa"));
-    j->setCancelDelays(2000, 5000);
-    j->start();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !script.held.empty(); }));
-    QElapsedTimer clock;
-    clock.start();
-    j->cancelAction();
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return sink.statuses.back().title == QLatin1String("Task Cancelled"); }, 5000));
-    const qint64 cancelledText = clock.elapsed();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }, 10000));
-    const qint64 dismissed = clock.elapsed();
-    EXPECT_GE(cancelledText, 1950);
-    EXPECT_LT(cancelledText, 3000);
-    EXPECT_GE(dismissed, 6950);
-    EXPECT_LT(dismissed, 8500);
 }
 
 } // namespace

@@ -13,7 +13,6 @@ void PrintTo(const Status& s, std::ostream* os) {
 
 void RecordingSink::setStatus(const QString& title, const QString& detail, ProcessState state) {
     statuses.push_back({title, detail, state});
-    statusTimes.push_back(m_clock.elapsed());
     if (onStatus)
         onStatus(statuses.back());
 }

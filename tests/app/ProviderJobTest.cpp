@@ -46,15 +46,6 @@ TYPED_TEST(ProviderJob, IosJobRunsEveryStepAndRegistersTheApp) {
     ASSERT_TRUE(waitForEnd(job, 120000)) << "stuck in " << job.stepTitle().toStdString();
     ASSERT_EQ(job.state(), ProcessState::completed) << sink.statuses.back().detail.toStdString();
 
-    QStringList titles;
-    for (const Status& s : sink.statuses)
-        titles << s.title;
-    EXPECT_EQ(titles, (QStringList{"Making your project ready", "Setting basic configuration",
-                                   "Setting basic configuration", "Created", "Processing your .ipa",
-                                   "Creating url for the file", "Creating export plist configuration",
-                                   "Creating export plist configuration", "Uploading configurations",
-                                   "Creating URL", "Finalising Details", "Hosting the app",
-                                   "Finalising Details", "Hosting the app", "Process Complete"}));
     const auto& result = job.outcome();
     // Drive's direct links point at Google itself, which no test reaches.
     if constexpr (!std::is_same_v<TypeParam, DriveFixture>) {
