@@ -22,7 +22,6 @@
 #include "ui/widgets/FlatButton.h"
 
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -84,32 +83,6 @@ protected:
     QString shownCode;
     int pagesOpened = 0;
 };
-
-TEST_F(LoginTest, ScreenSaysWhatVantryDoes) {
-    LoginView* view = shell->loginView();
-    ASSERT_NE(view, nullptr);
-    const auto text = [view](const char* name) {
-        return view->findChild<QLabel*>(QLatin1String(name))->text();
-    };
-    EXPECT_EQ(text("titleLabel"), QStringLiteral("Vantry"));
-    EXPECT_EQ(text("subtitleLabel"),
-              QStringLiteral("Login with a provider to proceed, We use it to store your "
-                             "ipa/apk securely within your space."));
-    QStringList points;
-    for (QLabel* l : view->findChildren<QLabel*>(QStringLiteral("pointLabel")))
-        points << l->text();
-    EXPECT_EQ(points,
-              (QStringList{QStringLiteral("✔️ Drop your .ipa"), QStringLiteral("✔️ Get a link")}));
-    using P = LoginView::Provider;
-    const std::pair<P, const char*> buttons[] = {{P::Dropbox, "DropBox"},
-                                                 {P::Zoho, "Zoho Workdrive"},
-                                                 {P::Drive, "Google Drive"},
-                                                 {P::SelfHosted, "Vantry server"}};
-    for (const auto& [provider, title] : buttons) {
-        EXPECT_EQ(view->button(provider)->text(), QLatin1String(title));
-        EXPECT_FALSE(view->button(provider)->icon().isNull()) << title;
-    }
-}
 
 TEST_F(LoginTest, DropboxWithAPastedCodeReachesTheMainPanes) {
     login()->loginView()->button(LoginView::Provider::Dropbox)->click();
