@@ -17,7 +17,6 @@
 #include "ui/LoginView.h"
 #include "ui/MainPanes.h"
 #include "ui/MainWindow.h"
-#include "ui/ServerSignInWindow.h"
 #include "ui/WaitingWindow.h"
 #include "ui/widgets/FlatButton.h"
 
@@ -36,10 +35,7 @@ class LoginTest : public ::testing::Test {
 protected:
     void SetUp() override {
         uitest::useTestLook();
-        ServerOptions options;
-        options.ownerId = QStringLiteral("self:ann");
-        options.ownerName = QStringLiteral("Ann Example");
-        server = startServer(options);
+        server = startServer();
         ASSERT_TRUE(server);
         Config::instance().set(ConfigKey::BackendBaseUrl, server->localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
@@ -121,25 +117,6 @@ TEST_F(LoginTest, CancelledOrFailedSignInLeavesTheScreenWithALine) {
     EXPECT_NE(login()->loginView()->message(), QStringLiteral("Sign-in cancelled."));
     EXPECT_TRUE(login()->loginView()->button(LoginView::Provider::Dropbox)->isEnabled());
     EXPECT_EQ(shell->mainPanes(), nullptr);
-}
-
-TEST_F(LoginTest, VantryServerSignInWithAWrongTokenThenTheRightOne) {
-    login()->loginView()->button(LoginView::Provider::SelfHosted)->click();
-    ServerSignInWindow* window = login()->serverWindow();
-    ASSERT_NE(window, nullptr);
-    window->urlField()->setText(server->localUrl());
-    window->tokenField()->setText(QStringLiteral("wrong"));
-    window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return window->urlField()->isEnabled(); }));
-    EXPECT_FALSE(window->message().isEmpty());
-    EXPECT_EQ(shell->mainPanes(), nullptr);
-
-    window->tokenField()->setText(server->storageToken());
-    window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
-        << window->message().toStdString();
-    EXPECT_TRUE(Preferences::flag(QStringLiteral("isSelfHosted")));
-    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
 }
 
 } // namespace

@@ -176,7 +176,7 @@ TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
 
 // A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
 // through the single-instance channel and starts its job; on the sign-in screen the job starts
-// once the user has signed in.
+// once the user has signed in to the Vantry server.
 TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
     SingleInstance running;
     ASSERT_TRUE(running.listen());
@@ -197,7 +197,13 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
             shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
             ServerSignInWindow* window = shell->loginController()->serverWindow();
             ASSERT_NE(window, nullptr);
+            // A wrong token first: the window says why and stays.
             window->urlField()->setText(server->localUrl());
+            window->tokenField()->setText(QStringLiteral("wrong"));
+            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
+            ASSERT_TRUE(testsupport::waitUntil([&] { return window->urlField()->isEnabled(); }));
+            EXPECT_FALSE(window->message().isEmpty());
+            EXPECT_EQ(shell->mainPanes(), nullptr);
             window->tokenField()->setText(server->storageToken());
             window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
         }
