@@ -49,6 +49,18 @@ protected:
         return out;
     }
 
+    // The storage calls of an iOS job, uploads by their remote path: the generated files go to
+    // the lowercased folder, the links keep its case.
+    static QStringList iosCalls(const QString& name, const QString& package) {
+        const QString folder = QStringLiteral("/Vantry/") + name + QLatin1Char('_') + kStamp;
+        QStringList calls{"folder /Vantry", "folder " + folder, "upload " + folder + "/" + package,
+                          "link " + folder + "/" + package};
+        for (const char* file : {"/manifest.plist", "/icon.png", "/qr.png"})
+            calls << "upload " + folder.toLower() + QLatin1String(file)
+                  << "link " + folder + QLatin1String(file);
+        return calls;
+    }
+
     QString dir;
     Script script;
     std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
@@ -64,12 +76,7 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     const QString folder = QStringLiteral("/Vantry/My_") + kStamp;
-    EXPECT_EQ(remoteCalls(),
-              (QStringList{"folder /Vantry", "folder " + folder, "upload " + folder + "/My.ipa.ipa",
-                           "link " + folder + "/My.ipa.ipa", "upload " + folder.toLower() + "/manifest.plist",
-                           "link " + folder + "/manifest.plist", "upload " + folder.toLower() + "/icon.png",
-                           "link " + folder + "/icon.png", "upload " + folder.toLower() + "/qr.png",
-                           "link " + folder + "/qr.png"}));
+    EXPECT_EQ(remoteCalls(), iosCalls(QStringLiteral("My"), QStringLiteral("My.ipa.ipa")));
     EXPECT_EQ(j->outcome().currentFileName, QStringLiteral("My"));
     EXPECT_EQ(j->outcome().installUrl,
               JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
@@ -141,7 +148,6 @@ TEST_F(ScriptedJob, AndroidSkipsXmlIconsAndRegistersThePackageLink) {
 
 // Every step a job can fail in, and the reason it shows.
 TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
-    const QString folder = QStringLiteral("/Vantry/Game_") + kStamp;
     struct Case {
         const char* step;
         QString failingKind; // the scripted call that fails: its kind and the end of its path
@@ -204,19 +210,9 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
 // Cancel during each step: the step's client is cancelled, the cancelled texts follow, the
 // working folder goes, nothing more is uploaded or registered, and late answers are ignored.
 TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
-    const QString folder = QStringLiteral("/Vantry/Game_") + kStamp;
-    const QStringList steps = {"inspection",
-                               "folder /Vantry",
-                               "folder " + folder,
-                               "upload:" + folder + "/Game.ipa",
-                               "link " + folder + "/Game.ipa",
-                               "upload:" + folder.toLower() + "/manifest.plist",
-                               "link " + folder + "/manifest.plist",
-                               "upload:" + folder.toLower() + "/icon.png",
-                               "link " + folder + "/icon.png",
-                               "upload:" + folder.toLower() + "/qr.png",
-                               "link " + folder + "/qr.png",
-                               "createapp"};
+    const QStringList steps = QStringList{"inspection"} +
+                              iosCalls(QStringLiteral("Game"), QStringLiteral("Game.ipa")) +
+                              QStringList{"createapp"};
     for (const QString& step : steps) {
         SCOPED_TRACE(step.toStdString());
         script = Script();
@@ -224,7 +220,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         backend = std::make_shared<FakeBackend>();
         backend->hold = step == QLatin1String("createapp");
         script.hold = [step](const QString& call) {
-            return step.startsWith(QLatin1String("upload:"))
+            return step.startsWith(QLatin1String("upload "))
                        ? call.endsWith(QLatin1String(" -> ") + step.mid(7))
                        : call == step;
         };

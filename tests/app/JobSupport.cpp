@@ -55,14 +55,6 @@ QString makeIpa(const QString& path, const IosApp& app) {
     return packages::zipFiles(path, files);
 }
 
-QString makeApk(const QString& path, bool adaptiveIcon) {
-    packages::AndroidApp app;
-    app.package = QStringLiteral("com.example.game");
-    app.label = QStringLiteral("Game");
-    app.adaptiveIcon = adaptiveIcon;
-    return packages::buildApk(path, app);
-}
-
 void Script::releaseHeld() {
     auto pending = std::move(held);
     held.clear();

@@ -56,7 +56,7 @@ public:
 QDateTime jobTime();
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
-// Packages built in code: an iOS package with an Info.plist and an icon, an Android one with aapt.
+// An iOS package built in code, with an Info.plist and an icon.
 struct IosApp {
     QString name = QStringLiteral("Big Game");
     QString bundleId = QStringLiteral("com.example.big");
@@ -68,7 +68,6 @@ struct IosApp {
     QString platform = QStringLiteral("iPhoneOS"); // CFBundleSupportedPlatforms
 };
 QString makeIpa(const QString& path, const IosApp& app = {});
-QString makeApk(const QString& path, bool adaptiveIcon = false);
 // A small PNG file.
 QString makePng(const QString& path);
 

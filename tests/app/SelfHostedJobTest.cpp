@@ -135,39 +135,6 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     EXPECT_TRUE(get(link).contains("Big Game"));
 }
 
-TEST_F(SelfHostedJob, AndroidPackageIsRegisteredWithItsOwnLink) {
-    const QString package = makeApk(dir + QStringLiteral("/game.apk"));
-    ASSERT_FALSE(package.isEmpty());
-    auto j = job<AndroidJob>(package);
-    j->start();
-    ASSERT_TRUE(waitForEnd(*j)) << "stuck in " << j->stepTitle().toStdString();
-    const auto& result = j->outcome();
-    const QString pageLink = server->publicUrl() + QString(result.appId).remove(QStringLiteral("__android"));
-    // The iOS steps without the manifest's upload and link.
-    QStringList titles;
-    for (const Status& st : sink.statuses)
-        titles << st.title;
-    EXPECT_EQ(titles,
-              (QStringList{"Making your project ready", "Setting basic configuration",
-                           "Setting basic configuration", "Created", "Processing your .apk",
-                           "Creating url for the file", "Creating export plist configuration",
-                           "Creating export plist configuration", "Finalising Details", "Hosting the app",
-                           "Finalising Details", "Hosting the app", "Process Complete"}));
-    EXPECT_EQ(sink.statuses.back().detail, "The app is hosted here\n" + pageLink);
-    EXPECT_EQ(result.appId.size(), 19); // ten random characters and "__android"
-    EXPECT_TRUE(result.appId.endsWith(QLatin1String("__android")));
-    const QString folder = QStringLiteral("Vantry/game_") + kStamp;
-    EXPECT_EQ(stored(), (QStringList{folder + "/game.apk", folder + "/icon.png", folder + "/qr.png"}));
-    const auto app = server->database().app(result.appId);
-    ASSERT_TRUE(app);
-    EXPECT_EQ(app->appurl, result.packageLink);
-    EXPECT_EQ(get(app->appurl), testsupport::readFile(package));
-    // The QR code carries the identifier with its suffix; the server leads it to the page.
-    ASSERT_TRUE(sink.resultImage);
-    EXPECT_EQ(QRCode::DetectQRCodes(*sink.resultImage), QStringList{server->publicUrl() + result.appId});
-    EXPECT_TRUE(get(server->publicUrl() + result.appId).contains("Game"));
-}
-
 // The backend refuses an owner that is not a valid user id: the job fails with its reason.
 TEST_F(SelfHostedJob, RefusedRegistrationFailsWithTheServersReason) {
     currentUser().id = QStringLiteral("not a user id");

@@ -3,7 +3,6 @@
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
 #include "session/SignInState.h"
-#include "session/SingleInstance.h"
 #include "session/UrlHandlerRegistration.h"
 #include "session/UrlRouter.h"
 #include "storage/KeychainHelper.h"
@@ -16,7 +15,6 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -125,27 +123,6 @@ TEST(UrlRouting, OnlyZohoCallbacksOnAVantrySchemeReachTheZohoReceiver) {
         EXPECT_EQ(routeURL(QString::fromLatin1(c.url)), c.route);
         EXPECT_EQ(codes, c.code ? QStringList{QString::fromLatin1(c.code)} : QStringList{});
     }
-}
-
-TEST(SingleInstance, ASecondVantryHandsItsUrlToTheRunningOne) {
-    SingleInstance running;
-    ASSERT_TRUE(running.listen());
-    QObject::connect(&running, &SingleInstance::urlReceived, &running,
-                     [](const QString& url) { routeURL(url); });
-    QStringList codes;
-    NotificationCenter::instance().observe(
-        QStringLiteral("zohocode_Receiver"), &running,
-        [&codes](const QVariantMap& info) { codes.append(info.value(QStringLiteral("code")).toString()); });
-    QProcess second;
-    second.start(testsupport::binaryDir() + QStringLiteral("/src/ui/vantry"),
-                 {QStringLiteral("vantry://zohoCallback?code=X")});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !codes.isEmpty(); }));
-    EXPECT_EQ(codes, QStringList{QStringLiteral("X")});
-    // Only one can be the running instance.
-    SingleInstance another;
-    EXPECT_FALSE(another.listen());
 }
 
 TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignUrls) {

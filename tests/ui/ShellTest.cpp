@@ -180,6 +180,7 @@ TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
 TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
     SingleInstance running;
     ASSERT_TRUE(running.listen());
+    EXPECT_FALSE(SingleInstance().listen()) << "only one can be the running instance";
     QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
     for (const bool signedIn : {true, false}) {
         SCOPED_TRACE(signedIn ? "signed in" : "on the sign-in screen");
