@@ -80,43 +80,46 @@ protected:
     int pagesOpened = 0;
 };
 
-TEST_F(LoginTest, DropboxWithAPastedCodeReachesTheMainPanes) {
-    login()->loginView()->button(LoginView::Provider::Dropbox)->click();
-    EXPECT_TRUE(login()->loginView()->shouldStopAnimation());
+// Without a client identifier the flow says so and cannot start; a cancelled one leaves the
+// screen with a line; a pasted code reaches the main panes.
+TEST_F(LoginTest, UnconfiguredCancelledThenPastedCode) {
+    LoginView* view = login()->loginView();
+    const QString appKey = configValue(ConfigKey::DropboxAppKey);
+    Config::instance().set(ConfigKey::DropboxAppKey, QString());
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_EQ(login()->waitingWindow(), nullptr);
+    const QString unconfigured = view->message();
+    EXPECT_FALSE(unconfigured.isEmpty());
+    EXPECT_TRUE(view->button(LoginView::Provider::Dropbox)->isEnabled());
+    Config::instance().set(ConfigKey::DropboxAppKey, appKey);
+
+    view->button(LoginView::Provider::Dropbox)->click();
+    ASSERT_NE(login()->waitingWindow(), nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shownCode.isEmpty(); })); // its page is done
+    login()->waitingWindow()->findChild<FlatButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !login()->waitingWindow(); }));
+    EXPECT_EQ(view->message(), QStringLiteral("Sign-in cancelled."));
+    EXPECT_NE(unconfigured, view->message());
+    EXPECT_TRUE(view->button(LoginView::Provider::Drive)->isEnabled());
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+
+    shownCode.clear();
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_TRUE(view->shouldStopAnimation());
     WaitingWindow* waiting = login()->waitingWindow();
     ASSERT_NE(waiting, nullptr);
     EXPECT_TRUE(waiting->isVisible());
     ASSERT_NE(waiting->codeField(), nullptr);
     ASSERT_TRUE(testsupport::waitUntil([&] { return !shownCode.isEmpty(); }));
-
     // "Open the page again" opens it again; the sign-in keeps waiting.
     const int opened = pagesOpened;
     waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
     EXPECT_EQ(pagesOpened, opened + 1);
-
     waiting->codeField()->setText(shownCode);
     emit waiting->codeField()->returnPressed();
     ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
-        << login()->loginView()->message().toStdString();
+        << view->message().toStdString();
     EXPECT_TRUE(Preferences::flag(Preferences::isDropBox));
-}
-
-TEST_F(LoginTest, CancelledOrFailedSignInLeavesTheScreenWithALine) {
-    login()->loginView()->button(LoginView::Provider::Dropbox)->click();
-    ASSERT_NE(login()->waitingWindow(), nullptr);
-    login()->waitingWindow()->findChild<FlatButton*>(QStringLiteral("cancelButton"))->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !login()->waitingWindow(); }));
-    EXPECT_EQ(login()->loginView()->message(), QStringLiteral("Sign-in cancelled."));
-    EXPECT_TRUE(login()->loginView()->button(LoginView::Provider::Drive)->isEnabled());
-
-    // No client identifier configured: the flow cannot start, and says so.
-    Config::instance().set(ConfigKey::DropboxAppKey, QString());
-    login()->loginView()->button(LoginView::Provider::Dropbox)->click();
-    EXPECT_EQ(login()->waitingWindow(), nullptr);
-    EXPECT_FALSE(login()->loginView()->message().isEmpty());
-    EXPECT_NE(login()->loginView()->message(), QStringLiteral("Sign-in cancelled."));
-    EXPECT_TRUE(login()->loginView()->button(LoginView::Provider::Dropbox)->isEnabled());
-    EXPECT_EQ(shell->mainPanes(), nullptr);
 }
 
 } // namespace
