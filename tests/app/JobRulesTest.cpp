@@ -28,7 +28,9 @@ protected:
     }
     void TearDown() override { Config::instance().reload(); }
 
-    template <class Job> std::unique_ptr<Job> job(const QString& fileName, bool fakeInspector = true) {
+    template <class Job>
+    std::unique_ptr<Job> job(const QString& fileName, bool fakeInspector = true,
+                             const Preflight& found = {}) {
         const QString package = testsupport::writeFile(dir + QLatin1Char('/') + fileName, "package bytes");
         auto j = std::make_unique<Job>(QUrl::fromLocalFile(package), sink);
         j->setClientFactory([this] { return std::make_unique<ScriptedClient>(script); });
@@ -37,6 +39,7 @@ protected:
         j->setCancelDelays(10, 10);
         j->useFakeInspector = fakeInspector;
         j->record = record;
+        j->preflight = found;
         return j;
     }
     // Uploads as "upload REMOTE" without the local path.
@@ -271,6 +274,8 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     const PreflightFinding devices{
         QStringLiteral("profile-ad-hoc"), PreflightFinding::Verdict::warning,
         QStringLiteral("This build installs only on the 12 devices listed in its profile.")};
+    Preflight found;
+    found.findings = {devices, store};
     ProvisioningProfile adHoc;
     adHoc.kind = ProvisioningProfile::Kind::AdHoc;
     adHoc.deviceCount = 12;
@@ -280,16 +285,10 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
         SCOPED_TRACE(android ? "android" : "ios");
         script = Script();
         sink = RecordingSink();
-        std::unique_ptr<NewProcessController> blocked;
-        if (android) {
-            auto j = job<AndroidJob>(QStringLiteral("Game.apk"));
-            j->preflight.findings = {devices, store};
-            blocked = std::move(j);
-        } else {
-            auto j = job<IosJob>(QStringLiteral("Game.ipa"));
-            j->preflight.findings = {devices, store};
-            blocked = std::move(j);
-        }
+        const std::unique_ptr<NewProcessController> blocked =
+            android ? std::unique_ptr<NewProcessController>(
+                          job<AndroidJob>(QStringLiteral("Game.apk"), true, found))
+                    : job<IosJob>(QStringLiteral("Game.ipa"), true, found);
         blocked->start();
         ASSERT_TRUE(waitForEnd(*blocked));
         EXPECT_EQ(blocked->state(), ProcessState::failed);
@@ -303,8 +302,7 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     // Forced: the job runs, and the detail of the record step names both findings.
     script = Script();
     sink = RecordingSink();
-    auto forced = job<IosJob>(QStringLiteral("Game.ipa"));
-    forced->preflight.findings = {devices, store};
+    auto forced = job<IosJob>(QStringLiteral("Game.ipa"), true, found);
     forced->preflight.profile = adHoc;
     forced->setAllowBlocking(true);
     forced->start();
