@@ -7,15 +7,12 @@
 #include "core/Config.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
-#include "session/UrlRouter.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/BrowserSignIn.h"
 #include "storage/zoho/ZohoSignIn.h"
+#include "support/SignInBrowser.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 
 #include <gtest/gtest.h>
 
@@ -48,29 +45,14 @@ TEST(LoginCommand, EachBrowserLoginThenWhoamiThenLogout) {
     QBuffer input; // nothing is pasted
     input.open(QIODevice::ReadOnly);
     LoginCommand::setInput(&input);
-    QUrl opened;
-    BrowserSignIn::setPageOpener([&opened](const QUrl& url) {
-        opened = url;
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        QNetworkReply* reply = storageNetwork()->get(request);
-        QObject::connect(reply, &QNetworkReply::finished, reply, [reply] {
-            reply->deleteLater();
-            const QUrl location(QString::fromUtf8(reply->rawHeader("Location")));
-            if (location.scheme() == QLatin1String("http"))
-                storageNetwork()->get(QNetworkRequest(location));
-            else
-                routeURL(location.toString());
-        });
-        return true;
-    });
+    SignInBrowser browser;
 
     QList<CliRun> runs;
     for (const char* provider : {"drive", "zoho", "dropbox"}) {
         SCOPED_TRACE(provider);
         const CliRun login = cli({QStringLiteral("login"), QLatin1String(provider)});
         EXPECT_EQ(login.status, 0) << login.err.toStdString();
-        EXPECT_TRUE(login.out.contains(opened.toString(QUrl::FullyEncoded)));
+        EXPECT_TRUE(login.out.contains(browser.lastPage.toString(QUrl::FullyEncoded)));
         const CliRun whoami = cli({QStringLiteral("whoami")});
         EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
         EXPECT_TRUE(login.out.endsWith(QStringLiteral("Signed in as ") + whoami.out))

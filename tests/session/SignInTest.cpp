@@ -15,13 +15,12 @@
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "storage/zoho/ZohoSignIn.h"
+#include "support/SignInBrowser.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -33,36 +32,6 @@ const QStringList services{QStringLiteral("GTMAuthorization_Vantry_app"), QStrin
                            QStringLiteral("zoho_re_to"), QStringLiteral("vantry_selfhosted")};
 const QStringList flags{QStringLiteral("isDrive"), QStringLiteral("isDropBox"), QStringLiteral("isZoho"),
                         QStringLiteral("isSelfHosted")};
-
-// What the user's browser does with an authorization page: follow it to the redirect, which is
-// the loopback listener, a vantry:// URL the desktop hands to the application, or a page that
-// shows the code to paste.
-struct Browser {
-    bool closed = false; // the user closed it without answering
-    QString shownCode;
-
-    bool open(const QUrl& url) {
-        if (closed)
-            return true;
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        QNetworkReply* reply = storageNetwork()->get(request);
-        QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-            reply->deleteLater();
-            const QUrl location(QString::fromUtf8(reply->rawHeader("Location")));
-            const QByteArray body = reply->readAll();
-            if (location.scheme() == QLatin1String("http"))
-                storageNetwork()->get(QNetworkRequest(location));
-            else if (!location.isEmpty())
-                routeURL(location.toString());
-            else
-                shownCode = QRegularExpression(QStringLiteral("<code>([^<]*)</code>"))
-                                .match(QString::fromUtf8(body))
-                                .captured(1);
-        });
-        return true;
-    }
-};
 
 // The stored credentials, service → value, read from the owner-only file the tests use.
 QJsonObject storedCredentials() {
@@ -116,14 +85,12 @@ protected:
             Preferences::setFlag(flag, false);
         ZohoAuthentication::resetAccessToken();
         ZohoSignIn::setUrlHandlerProbe([] { return true; });
-        BrowserSignIn::setPageOpener([this](const QUrl& url) { return browser.open(url); });
     }
 
     void TearDown() override {
         for (const QString& line : log.lines()) {
             EXPECT_FALSE(line.contains(accessToken) || line.contains(refreshToken)) << line.toStdString();
         }
-        BrowserSignIn::setPageOpener({});
         storageNetwork()->clearConnectionCache();
         Config::instance().reload();
     }
@@ -163,7 +130,7 @@ protected:
     }
 
     testsupport::LogCapture log;
-    Browser browser;
+    SignInBrowser browser;
     SignInSession session;
     std::unique_ptr<DropboxEmulator> dropbox;
     std::unique_ptr<DriveEmulator> drive;

@@ -9,8 +9,8 @@
 #include "server/VantryServer.h"
 #include "session/SignInSession.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/BrowserSignIn.h"
 #include "storage/KeychainHelper.h"
+#include "support/SignInBrowser.h"
 #include "support/TestSupport.h"
 #include "ui/AppShell.h"
 #include "ui/LoginController.h"
@@ -22,8 +22,6 @@
 
 #include <QFile>
 #include <QLineEdit>
-#include <QNetworkReply>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -48,25 +46,12 @@ protected:
         }
         auth->setTokens(accessToken, refreshToken);
         QFile::remove(KeychainHelper::fallbackFilePath());
-        // The user's browser: the page of a sign-in without a redirect shows the code to paste.
-        BrowserSignIn::setPageOpener([this](const QUrl& url) {
-            ++pagesOpened;
-            QNetworkReply* reply = storageNetwork()->get(QNetworkRequest(url));
-            QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-                reply->deleteLater();
-                shownCode = QRegularExpression(QStringLiteral("<code>([^<]*)</code>"))
-                                .match(QString::fromUtf8(reply->readAll()))
-                                .captured(1);
-            });
-            return true;
-        });
         shell = std::make_unique<AppShell>();
         shell->showLoginPane();
         shell->window()->show();
     }
     void TearDown() override {
         shell.reset();
-        BrowserSignIn::setPageOpener({});
         storageNetwork()->clearConnectionCache();
         Config::instance().reload();
     }
@@ -76,8 +61,7 @@ protected:
     std::unique_ptr<DropboxEmulator> dropbox;
     std::unique_ptr<AuthorizationEmulator> auth;
     std::unique_ptr<AppShell> shell;
-    QString shownCode;
-    int pagesOpened = 0;
+    SignInBrowser browser; // shows the code to paste: the sign-in has no redirect
 };
 
 // Without a client identifier the flow says so and cannot start; a cancelled one leaves the
@@ -95,7 +79,7 @@ TEST_F(LoginTest, UnconfiguredCancelledThenPastedCode) {
 
     view->button(LoginView::Provider::Dropbox)->click();
     ASSERT_NE(login()->waitingWindow(), nullptr);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !shownCode.isEmpty(); })); // its page is done
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); })); // its page is done
     login()->waitingWindow()->findChild<FlatButton*>(QStringLiteral("cancelButton"))->click();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !login()->waitingWindow(); }));
     EXPECT_EQ(view->message(), QStringLiteral("Sign-in cancelled."));
@@ -103,19 +87,19 @@ TEST_F(LoginTest, UnconfiguredCancelledThenPastedCode) {
     EXPECT_TRUE(view->button(LoginView::Provider::Drive)->isEnabled());
     EXPECT_EQ(shell->mainPanes(), nullptr);
 
-    shownCode.clear();
+    browser.shownCode.clear();
     view->button(LoginView::Provider::Dropbox)->click();
     EXPECT_TRUE(view->shouldStopAnimation());
     WaitingWindow* waiting = login()->waitingWindow();
     ASSERT_NE(waiting, nullptr);
     EXPECT_TRUE(waiting->isVisible());
     ASSERT_NE(waiting->codeField(), nullptr);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !shownCode.isEmpty(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
     // "Open the page again" opens it again; the sign-in keeps waiting.
-    const int opened = pagesOpened;
+    const int opened = browser.pagesOpened;
     waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
-    EXPECT_EQ(pagesOpened, opened + 1);
-    waiting->codeField()->setText(shownCode);
+    EXPECT_EQ(browser.pagesOpened, opened + 1);
+    waiting->codeField()->setText(browser.shownCode);
     emit waiting->codeField()->returnPressed();
     ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
         << view->message().toStdString();
