@@ -1,6 +1,9 @@
 // The window as a user meets it: drop a package and get a link from vantry-server, cancel a job
-// from its sheet, sign out from the settings pane.
+// from its sheet, sign out from the settings pane, sign in.
 #include "UiTestSupport.h"
+
+#include "AuthorizationEmulator.h"
+#include "DropboxEmulator.h"
 
 #include "app/NewProcessController.h"
 #include "backend/BackendApi.h"
@@ -12,6 +15,7 @@
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "session/SingleInstance.h"
+#include "support/SignInBrowser.h"
 #include "support/TestSupport.h"
 #include "ui/AppShell.h"
 #include "ui/CreateView.h"
@@ -23,6 +27,7 @@
 #include "ui/RightView.h"
 #include "ui/ServerSignInWindow.h"
 #include "ui/SettingsView.h"
+#include "ui/WaitingWindow.h"
 #include "ui/history/HistoryPane.h"
 #include "ui/widgets/FlatButton.h"
 #include "ui/widgets/WarningAnimation.h"
@@ -250,6 +255,61 @@ TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
     EXPECT_EQ(shell->mainPanes(), nullptr);
     for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
         EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
+}
+
+// Signed out, against the Dropbox emulators: without a client identifier the flow says so and
+// cannot start; a cancelled one leaves the screen with a line; a pasted code reaches the panes.
+TEST_F(ShellTest, DropboxSignInUnconfiguredCancelledThenPastedCode) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
+    DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
+    const QString accessToken = QStringLiteral("emu-access-SECRET-3e1d");
+    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {
+        ASSERT_TRUE(e->start());
+        e->pointConfigHere();
+        e->addAccessToken(accessToken);
+    }
+    auth.setTokens(accessToken, QStringLiteral("emu-refresh-SECRET-9a0c"));
+    SignInBrowser browser; // shows the code to paste: the sign-in has no redirect
+    shell->showLoginPane();
+    LoginController* login = shell->loginController();
+    LoginView* view = login->loginView();
+    const QString appKey = configValue(ConfigKey::DropboxAppKey);
+    Config::instance().set(ConfigKey::DropboxAppKey, QString());
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_EQ(login->waitingWindow(), nullptr);
+    const QString unconfigured = view->message();
+    EXPECT_FALSE(unconfigured.isEmpty());
+    EXPECT_TRUE(view->button(LoginView::Provider::Dropbox)->isEnabled());
+    Config::instance().set(ConfigKey::DropboxAppKey, appKey);
+
+    view->button(LoginView::Provider::Dropbox)->click();
+    ASSERT_NE(login->waitingWindow(), nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); })); // its page is done
+    login->waitingWindow()->findChild<FlatButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !login->waitingWindow(); }));
+    EXPECT_EQ(view->message(), QStringLiteral("Sign-in cancelled."));
+    EXPECT_NE(unconfigured, view->message());
+    EXPECT_TRUE(view->button(LoginView::Provider::Drive)->isEnabled());
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+
+    browser.shownCode.clear();
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_TRUE(view->shouldStopAnimation());
+    WaitingWindow* waiting = login->waitingWindow();
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_TRUE(waiting->isVisible());
+    ASSERT_NE(waiting->codeField(), nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
+    // "Open the page again" opens it again; the sign-in keeps waiting.
+    const int opened = browser.pagesOpened;
+    waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
+    EXPECT_EQ(browser.pagesOpened, opened + 1);
+    waiting->codeField()->setText(browser.shownCode);
+    emit waiting->codeField()->returnPressed();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
+        << view->message().toStdString();
+    EXPECT_TRUE(Preferences::flag(Preferences::isDropBox));
 }
 
 } // namespace
