@@ -13,7 +13,6 @@ void PrintTo(const Status& s, std::ostream* os) {
 
 void RecordingSink::setStatus(const QString& title, const QString& detail, ProcessState state) {
     statuses.push_back({title, detail, state});
-    statusTimes.push_back(m_clock.elapsed());
     if (onStatus)
         onStatus(statuses.back());
 }
@@ -54,14 +53,6 @@ QString makeIpa(const QString& path, const IosApp& app) {
         files.insert(QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
                      packages::xmlPlist(QVariantMap()));
     return packages::zipFiles(path, files);
-}
-
-QString makeApk(const QString& path, bool adaptiveIcon) {
-    packages::AndroidApp app;
-    app.package = QStringLiteral("com.example.game");
-    app.label = QStringLiteral("Game");
-    app.adaptiveIcon = adaptiveIcon;
-    return packages::buildApk(path, app);
 }
 
 void Script::releaseHeld() {

@@ -10,7 +10,6 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QList>
 #include <QPair>
 
@@ -28,10 +27,9 @@ struct Status {
 };
 void PrintTo(const Status& s, std::ostream* os);
 
-// Records everything a job shows, with the time of each status since the sink was made.
+// Records everything a job shows.
 class RecordingSink : public StatusSink {
 public:
-    RecordingSink() { m_clock.start(); }
     void setStatus(const QString& title, const QString& detail, ProcessState state) override;
     void setProgress(const QString& text, double value) override {
         percentages << text;
@@ -45,7 +43,6 @@ public:
     void dismiss() override { ++dismissals; }
 
     std::vector<Status> statuses;
-    std::vector<qint64> statusTimes; // ms
     QStringList percentages;
     std::vector<double> values;
     std::optional<QImage> resultImage;
@@ -53,16 +50,13 @@ public:
     QStringList copied;
     int dismissals = 0;
     std::function<void(const Status&)> onStatus;
-
-private:
-    QElapsedTimer m_clock;
 };
 
 // A fixed job time: 31 December 2024, 23:59:58 local time.
 QDateTime jobTime();
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
-// Packages built in code: an iOS package with an Info.plist and an icon, an Android one with aapt.
+// An iOS package built in code, with an Info.plist and an icon.
 struct IosApp {
     QString name = QStringLiteral("Big Game");
     QString bundleId = QStringLiteral("com.example.big");
@@ -74,7 +68,6 @@ struct IosApp {
     QString platform = QStringLiteral("iPhoneOS"); // CFBundleSupportedPlatforms
 };
 QString makeIpa(const QString& path, const IosApp& app = {});
-QString makeApk(const QString& path, bool adaptiveIcon = false);
 // A small PNG file.
 QString makePng(const QString& path);
 

@@ -135,74 +135,22 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     EXPECT_TRUE(get(link).contains("Big Game"));
 }
 
-TEST_F(SelfHostedJob, AndroidPackageIsRegisteredWithItsOwnLink) {
-    const QString package = makeApk(dir + QStringLiteral("/game.apk"));
-    ASSERT_FALSE(package.isEmpty());
-    auto j = job<AndroidJob>(package);
-    j->start();
-    ASSERT_TRUE(waitForEnd(*j)) << "stuck in " << j->stepTitle().toStdString();
-    const auto& result = j->outcome();
-    const QString pageLink = server->publicUrl() + QString(result.appId).remove(QStringLiteral("__android"));
-    const std::vector<Status> expected = {
-        {"Making your project ready", "This takes few minutes", ProcessState::preparing},
-        {"Setting basic configuration", "This takes few minutes. \n current file name game",
-         ProcessState::preparing},
-        {"Setting basic configuration", "Current file name -  game", ProcessState::preparing},
-        {"Created", "There is a folder already been created!", ProcessState::preparing},
-        {"Processing your .apk", "This takes few minutes.", ProcessState::transferring},
-        {"Creating url for the file", "This takes few minutes.", ProcessState::transferring},
-        {"Creating export plist configuration", "", ProcessState::processing},
-        {"Creating export plist configuration", "project - Game\nBundleID - com.example.game\nversion - 1.7",
-         ProcessState::processing},
-        {"Finalising Details", "This takes few seconds.", ProcessState::processing},
-        {"Hosting the app", "", ProcessState::hosting},
-        {"Finalising Details", "This takes few seconds.", ProcessState::processing},
-        {"Hosting the app", "Use this url - \n" + pageLink, ProcessState::hosting},
-        {"Process Complete", "The app is hosted here\n" + pageLink, ProcessState::completed},
-    };
-    EXPECT_EQ(sink.statuses, expected);
-    EXPECT_EQ(result.appId.size(), 19); // ten random characters and "__android"
-    EXPECT_TRUE(result.appId.endsWith(QLatin1String("__android")));
-    const QString folder = QStringLiteral("Vantry/game_") + kStamp;
-    EXPECT_EQ(stored(), (QStringList{folder + "/game.apk", folder + "/icon.png", folder + "/qr.png"}));
-    const auto app = server->database().app(result.appId);
-    ASSERT_TRUE(app);
-    EXPECT_EQ(app->appurl, result.packageLink);
-    EXPECT_EQ(get(app->appurl), testsupport::readFile(package));
-    // The QR code carries the identifier with its suffix; the server leads it to the page.
-    ASSERT_TRUE(sink.resultImage);
-    EXPECT_EQ(QRCode::DetectQRCodes(*sink.resultImage), QStringList{server->publicUrl() + result.appId});
-    EXPECT_TRUE(get(server->publicUrl() + result.appId).contains("Game"));
-}
-
-TEST_F(SelfHostedJob, UnreadablePackageAndRefusedRegistrationFailWithTheirReason) {
-    const QString broken = testsupport::writeFile(dir + QStringLiteral("/Broken.ipa"), "not a zip archive");
-    auto j = job<IosJob>(broken);
+// The backend refuses an owner that is not a valid user id: the job fails with its reason.
+TEST_F(SelfHostedJob, RefusedRegistrationFailsWithTheServersReason) {
+    currentUser().id = QStringLiteral("not a user id");
+    auto j = job<IosJob>(makeIpa(dir + QStringLiteral("/Ok.ipa")));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     EXPECT_EQ(sink.statuses.back(),
-              (Status{"Error", "This file is not a valid iOS app package.", ProcessState::failed}));
-    EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
-
-    // The backend refuses an owner that is not a valid user id.
-    currentUser().id = QStringLiteral("not a user id");
-    RecordingSink second;
-    auto k = std::make_unique<IosJob>(QUrl::fromLocalFile(makeIpa(dir + QStringLiteral("/Ok.ipa"))), second);
-    const SelfHostedCredentials credentials{server->localUrl(), server->storageToken()};
-    k->setClientFactory([credentials] { return std::make_unique<SelfHostedClientManager>(credentials); });
-    k->setBackend(std::make_shared<ZelkoHostingBackend>(server->localUrl()));
-    k->start();
-    ASSERT_TRUE(waitForEnd(*k));
-    EXPECT_EQ(second.statuses.back(),
               (Status{"Error", "The Vantry server refused the request: Invalid Authorization",
                       ProcessState::failed}));
-    EXPECT_FALSE(server->database().app(k->outcome().appId));
+    EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
+    EXPECT_FALSE(server->database().app(j->outcome().appId));
 }
 
-// A simulator build stops at the preflight: "Error" with the reason, and the storage holds
-// nothing, not even the application folder. An ad hoc build goes through, its warning in the
-// detail and its device count on the server's record and install page.
-TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
+// A simulator build stops at the preflight with every blocking reason, and the storage holds
+// nothing, not even the application folder.
+TEST_F(SelfHostedJob, PreflightStopsASimulatorBuild) {
     IosApp simulator;
     simulator.platform = QStringLiteral("iPhoneSimulator");
     simulator.profile.reset();
@@ -218,27 +166,6 @@ TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
                 ProcessState::failed}));
     EXPECT_EQ(stored(), QStringList());
     EXPECT_FALSE(QFileInfo::exists(files + QStringLiteral("/Vantry")));
-
-    IosApp adHoc;
-    adHoc.profile->kind = QStringLiteral("ad-hoc");
-    adHoc.profile->devices = 12;
-    sink = RecordingSink();
-    auto k = job<IosJob>(makeIpa(dir + QStringLiteral("/AdHoc.ipa"), adHoc));
-    k->start();
-    ASSERT_TRUE(waitForEnd(*k)) << "stuck in " << k->stepTitle().toStdString();
-    EXPECT_EQ(k->state(), ProcessState::completed);
-    EXPECT_TRUE(std::any_of(sink.statuses.begin(), sink.statuses.end(), [](const Status& st) {
-        return st.detail ==
-               QLatin1String("project - Big Game\nBundleID - com.example.big\nversion - 2.1\n\n"
-                             "This build installs only on the 12 devices listed in its profile.");
-    }));
-    const auto app = server->database().app(k->outcome().appId);
-    ASSERT_TRUE(app);
-    EXPECT_EQ(app->provisioneddevices, QStringLiteral("12"));
-    EXPECT_EQ(server->database().provisionedDeviceIds(app->appid).value_or(QString()).count(','), 11);
-    EXPECT_EQ(app->profilekind, QStringLiteral("ad-hoc"));
-    EXPECT_TRUE(get(server->publicUrl() + k->outcome().appId)
-                    .contains("Installs only on the 12 registered devices."));
 }
 
 } // namespace

@@ -73,21 +73,20 @@ TEST_F(ZelkoServerTest, EveryEndpointSucceeds) {
     for (const QString& id : {QStringLiteral("AAAAAAAAAA"), QStringLiteral("BBBBBBBBBB__android")})
         Zelko::api().createApp(app(id), [&](const QString& url, const QString&) { links << url; });
     finish();
-    EXPECT_EQ(links.size(), 2);
-    EXPECT_TRUE(links.contains(QStringLiteral("https://get.example.test/AAAAAAAAAA")));
-    EXPECT_TRUE(links.contains(QStringLiteral("https://get.example.test/BBBBBBBBBB")));
+    links.sort();
+    EXPECT_EQ(links,
+              (QStringList{"https://get.example.test/AAAAAAAAAA", "https://get.example.test/BBBBBBBBBB"}));
 
     std::optional<QList<Zapp>> apps;
     Zelko::api().fetchApps(currentUser().id, [&](const QList<Zapp>& a) { apps = a; });
     finish();
     ASSERT_TRUE(apps.has_value());
     ASSERT_EQ(apps->size(), 2);
-    Zapp expected = app(apps->at(0).appid);
-    expected.userid = currentUser().id;
-    EXPECT_EQ(apps->at(0), expected) << "minOS and QRLink must come back under their read keys";
-    Zapp android = app(apps->at(1).appid);
-    android.userid = currentUser().id;
-    EXPECT_EQ(apps->at(1), android);
+    for (const Zapp& got : *apps) { // minOS and QRLink must come back under their read keys
+        Zapp expected = app(got.appid);
+        expected.userid = currentUser().id;
+        EXPECT_EQ(got, expected);
+    }
 
     ASSERT_EQ(s_server->database().insertInstall({QStringLiteral("i1"), QStringLiteral("AAAAAAAAAA"),
                                                   QStringLiteral("iOS"), QStringLiteral("Demo"),
@@ -135,18 +134,6 @@ TEST_F(ZelkoServerTest, StartupSendsStoredCrashReportAndRemovesItWhenConfirmed) 
     EXPECT_FALSE(CrashHandler::storedReport().has_value());
     EXPECT_EQ(s_server->database().crashCount(), before + 1);
     EXPECT_FALSE(BackendStartup::sendStoredCrashReport());
-}
-
-TEST_F(ZelkoServerTest, OfflineLeavesEverythingUndelivered) {
-    HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
-    bool called = false;
-    Zelko::api().fetchApps(currentUser().id, [&](const QList<Zapp>&) { called = true; });
-    Zelko::api().createApp(app(QStringLiteral("CCCCCCCCCC")),
-                           [&](const QString&, const QString&) { called = true; });
-    finish();
-    HttpConnection::setReachabilityProbe({});
-    EXPECT_FALSE(called);
-    EXPECT_FALSE(s_server->database().app(QStringLiteral("CCCCCCCCCC")).has_value());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "cli/Command.h"
+#include "CliSupport.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
 #include "support/TestSupport.h"
@@ -9,21 +9,6 @@
 #include <QFile>
 
 namespace {
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runVantryCli(QStringList args) {
-    CliRun run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    args.prepend(QStringLiteral("vantry-cli"));
-    run.status = runCli(args, out, err);
-    return run;
-}
-
 QStringList manifestArgs() {
     return {"manifest",         "--url", "https://d/a.ipa",     "--title", "A & B",
             "--bundle-version", "1.0",   "--bundle-identifier", "a.b"};
@@ -32,15 +17,16 @@ QStringList manifestArgs() {
 
 TEST(Cli, ManifestWritesToTheWorkingFolderByDefaultAndPrintsThePath) {
     QDir().mkpath(workingFolder());
-    const CliRun run = runVantryCli(manifestArgs());
+    const CliRun run = cli(manifestArgs());
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), workingFolder() + QStringLiteral("/manifest.plist"));
     EXPECT_TRUE(testsupport::readFile(run.out.trimmed()).contains("<string>A &amp; B</string>"));
 }
 
-TEST(Cli, ManifestErrorsAreOneLineWithTheRightStatus) {
+// Usage errors exit 2, failures 1, each with one line; help and version exit 0.
+TEST(Cli, StatusesHelpAndVersion) {
     const QString missing = testsupport::makeTempDir() + QStringLiteral("/missing/m.plist");
-    CliRun run = runVantryCli(manifestArgs() << QStringLiteral("--output") << missing);
+    CliRun run = cli(manifestArgs() << QStringLiteral("--output") << missing);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QLatin1String("does not exist")));
     EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1);
@@ -48,23 +34,20 @@ TEST(Cli, ManifestErrorsAreOneLineWithTheRightStatus) {
 
     QStringList noUrl = manifestArgs();
     noUrl.remove(1, 2);
-    run = runVantryCli(noUrl);
+    run = cli(noUrl);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.trimmed(), QStringLiteral("vantry-cli manifest: missing --url"));
+    for (const QStringList& args :
+         {manifestArgs() << QStringLiteral("--colour"), QStringList{"frobnicate"}, QStringList{}})
+        EXPECT_EQ(cli(args).status, 2) << args.join(' ').toStdString();
 
-    EXPECT_EQ(runVantryCli(manifestArgs() << QStringLiteral("--colour")).status, 2);
-    EXPECT_EQ(runVantryCli({QStringLiteral("frobnicate")}).status, 2);
-    EXPECT_EQ(runVantryCli({}).status, 2);
-}
-
-TEST(Cli, HelpAndVersion) {
-    CliRun run = runVantryCli({QStringLiteral("--version")});
+    run = cli({QStringLiteral("--version")});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.trimmed(), QStringLiteral("vantry-cli " VANTRY_VERSION));
-    run = runVantryCli({QStringLiteral("--help")});
+    run = cli({QStringLiteral("--help")});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.contains(QLatin1String("manifest")));
-    run = runVantryCli({QStringLiteral("manifest"), QStringLiteral("--help")});
+    run = cli({QStringLiteral("manifest"), QStringLiteral("--help")});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.startsWith(QLatin1String("Usage: vantry-cli manifest [options]")));
     EXPECT_TRUE(run.out.contains(QLatin1String("--bundle-identifier")));
@@ -74,7 +57,7 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
     qputenv("VANTRY_ZOHO_CLIENT_SECRET", "0123456789abcdef-secret");
     qputenv("VANTRY_BACKEND_BASE_URL", "https://env.example/");
     Config::instance().reload();
-    const CliRun run = runVantryCli({QStringLiteral("config")});
+    const CliRun run = cli({QStringLiteral("config")});
     qunsetenv("VANTRY_ZOHO_CLIENT_SECRET");
     qunsetenv("VANTRY_BACKEND_BASE_URL");
     Config::instance().reload();

@@ -1,6 +1,5 @@
-#include "cli/Command.h"
+#include "CliSupport.h"
 #include "qrcode/QRCodeDocument.h"
-
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -10,20 +9,9 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct CliRun {
-    int status;
-    QString out;
-    QString err;
-};
-
 CliRun runQr(const QStringList& args) {
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int status = runCli(QStringList{QStringLiteral("vantry-cli"), QStringLiteral("qr")} + args, o, e);
-    return {status, out, err};
+    return cli(QStringList{QStringLiteral("qr")} + args);
 }
-
 } // namespace
 
 TEST(QrCommand, WritesPngSvgPdfAndDesign) {

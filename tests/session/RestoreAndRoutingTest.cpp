@@ -3,7 +3,6 @@
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
 #include "session/SignInState.h"
-#include "session/SingleInstance.h"
 #include "session/UrlHandlerRegistration.h"
 #include "session/UrlRouter.h"
 #include "storage/KeychainHelper.h"
@@ -16,106 +15,71 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
 namespace {
-struct Stored {
-    bool dropbox, zoho, google, selfHosted;
-};
-struct Flags {
-    bool dropbox, zoho, drive, selfHosted;
-};
-
-void setUp(const Stored& s, const Flags& f) {
+// Providers as letters: d Dropbox, z Zoho, g Google Drive, s self-hosted.
+void setUp(const QString& stored, const QString& flags) {
     QFile::remove(KeychainHelper::fallbackFilePath());
     DropboxAuth::instance().reload();
     GoogleAuth::instance().reload();
-    if (s.dropbox)
+    if (stored.contains(u'd'))
         DropboxAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
-    if (s.google)
+    if (stored.contains(u'g'))
         GoogleAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
-    if (s.zoho)
+    if (stored.contains(u'z'))
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
                               QStringLiteral("r"));
-    if (s.selfHosted)
+    if (stored.contains(u's'))
         SelfHostedSignIn::store({QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("t")});
-    Preferences::setFlag(Preferences::isDropBox, f.dropbox);
-    Preferences::setFlag(Preferences::isZoho, f.zoho);
-    Preferences::setFlag(Preferences::isDrive, f.drive);
-    Preferences::setFlag(SelfHostedSignIn::flag, f.selfHosted);
+    Preferences::setFlag(Preferences::isDropBox, flags.contains(u'd'));
+    Preferences::setFlag(Preferences::isZoho, flags.contains(u'z'));
+    Preferences::setFlag(Preferences::isDrive, flags.contains(u'g'));
+    Preferences::setFlag(SelfHostedSignIn::flag, flags.contains(u's'));
 }
 
-Flags flagsNow() {
-    return {Preferences::flag(Preferences::isDropBox), Preferences::flag(Preferences::isZoho),
-            Preferences::flag(Preferences::isDrive), Preferences::flag(SelfHostedSignIn::flag)};
+QString flagsNow() {
+    QString out;
+    for (const auto& [flag, letter] : {std::pair{Preferences::isDropBox, u'd'},
+                                       {Preferences::isZoho, u'z'},
+                                       {Preferences::isDrive, u'g'},
+                                       {SelfHostedSignIn::flag, u's'}})
+        if (Preferences::flag(flag))
+            out += QChar(letter);
+    return out;
 }
 } // namespace
 
 TEST(StartupRestore, FirstMatchWinsAndSetsTheFlags) {
     using P = SignedInProvider;
-    const struct Case {
-        const char* name;
-        Stored stored;
-        Flags flags;
+    const struct {
+        const char *name, *stored, *flags;
         P restored;
-        Flags after;
+        const char* after;
     } cases[] = {
-        {"nothing", {}, {}, P::None, {}},
-        {"dropbox",
-         {true, false, false, false},
-         {true, true, true, true},
-         P::Dropbox,
-         {true, false, false, false}},
-        {"dropbox flag without its link, drive next",
-         {false, false, true, false},
-         {true, false, true, false},
-         P::Drive,
-         {false, false, true, false}},
-        {"zoho before drive",
-         {true, true, true, false},
-         {false, true, true, false},
-         P::Zoho,
-         {false, true, false, false}},
-        {"zoho token without its flag", {false, true, false, false}, {}, P::None, {}},
-        {"zoho flag without its token",
-         {false, false, false, false},
-         {false, true, false, false},
-         P::None,
-         {false, true, false, false}},
-        {"drive flag without its authorization",
-         {},
-         {false, false, true, false},
-         P::None,
-         {false, false, true, false}},
-        {"self-hosted last",
-         {false, false, false, true},
-         {false, false, false, true},
-         P::SelfHosted,
-         {false, false, false, true}},
-        {"drive before self-hosted",
-         {false, false, true, true},
-         {false, false, true, true},
-         P::Drive,
-         {false, false, true, false}},
+        {"nothing", "", "", P::None, ""},
+        {"dropbox", "d", "dzgs", P::Dropbox, "d"},
+        {"dropbox flag without its link, drive next", "g", "dg", P::Drive, "g"},
+        {"zoho before drive", "dzg", "zg", P::Zoho, "z"},
+        {"zoho token without its flag", "z", "", P::None, ""},
+        {"zoho flag without its token", "", "z", P::None, "z"},
+        {"drive flag without its authorization", "", "g", P::None, "g"},
+        {"self-hosted last", "s", "s", P::SelfHosted, "s"},
+        {"drive before self-hosted", "gs", "gs", P::Drive, "g"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        setUp(c.stored, c.flags);
+        setUp(QLatin1String(c.stored), QLatin1String(c.flags));
         EXPECT_EQ(restoreSignIn(), c.restored);
-        const Flags now = flagsNow();
-        EXPECT_EQ(now.dropbox, c.after.dropbox);
-        EXPECT_EQ(now.zoho, c.after.zoho);
-        EXPECT_EQ(now.drive, c.after.drive);
-        EXPECT_EQ(now.selfHosted, c.after.selfHosted);
+        EXPECT_EQ(flagsNow(), QLatin1String(c.after));
     }
 }
 
 TEST(SignOut, ForgetsDropboxButLeavesTheOthersTokensAndClearsEveryFlag) {
     testsupport::LogCapture log;
-    setUp({true, true, true, true}, {false, true, false, false});
+    setUp(QStringLiteral("dzgs"), QStringLiteral("z"));
     bool done = false;
     signOut([&done] { done = true; });
     ASSERT_TRUE(done);
@@ -123,13 +87,12 @@ TEST(SignOut, ForgetsDropboxButLeavesTheOthersTokensAndClearsEveryFlag) {
     EXPECT_EQ(KeychainHelper().read(ZohoAuthentication::refreshTokenService), QStringLiteral("r"));
     EXPECT_EQ(restoreSignIn(), SignedInProvider::None); // "isZoho" is false now
 
-    setUp({true, false, false, false}, {true, false, false, false});
+    setUp(QStringLiteral("d"), QStringLiteral("d"));
     done = false;
     signOut([&done] { done = true; }); // the revocation cannot reach Dropbox here: forgotten anyway
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }, 20000));
     EXPECT_FALSE(DropboxAuth::instance().authorizedClient());
-    const Flags now = flagsNow();
-    EXPECT_FALSE(now.dropbox || now.zoho || now.drive || now.selfHosted);
+    EXPECT_EQ(flagsNow(), QString());
 }
 
 TEST(UrlRouting, OnlyZohoCallbacksOnAVantrySchemeReachTheZohoReceiver) {
@@ -160,27 +123,6 @@ TEST(UrlRouting, OnlyZohoCallbacksOnAVantrySchemeReachTheZohoReceiver) {
         EXPECT_EQ(routeURL(QString::fromLatin1(c.url)), c.route);
         EXPECT_EQ(codes, c.code ? QStringList{QString::fromLatin1(c.code)} : QStringList{});
     }
-}
-
-TEST(SingleInstance, ASecondVantryHandsItsUrlToTheRunningOne) {
-    SingleInstance running;
-    ASSERT_TRUE(running.listen());
-    QObject::connect(&running, &SingleInstance::urlReceived, &running,
-                     [](const QString& url) { routeURL(url); });
-    QStringList codes;
-    NotificationCenter::instance().observe(
-        QStringLiteral("zohocode_Receiver"), &running,
-        [&codes](const QVariantMap& info) { codes.append(info.value(QStringLiteral("code")).toString()); });
-    QProcess second;
-    second.start(testsupport::binaryDir() + QStringLiteral("/src/ui/vantry"),
-                 {QStringLiteral("vantry://zohoCallback?code=X")});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !codes.isEmpty(); }));
-    EXPECT_EQ(codes, QStringList{QStringLiteral("X")});
-    // Only one can be the running instance.
-    SingleInstance another;
-    EXPECT_FALSE(another.listen());
 }
 
 TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignUrls) {

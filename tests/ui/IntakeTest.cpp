@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QMimeData>
 
 #include <gtest/gtest.h>
@@ -48,6 +49,10 @@ protected:
         QCoreApplication::sendEvent(view.dragView(), &enter);
         return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
     }
+    void leave() {
+        QDragLeaveEvent event;
+        QCoreApplication::sendEvent(view.dragView(), &event);
+    }
     void drop() {
         QDropEvent event(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
                          Qt::NoModifier);
@@ -61,94 +66,72 @@ protected:
 };
 
 TEST_F(IntakeTest, DropsAreTakenOrRefusedWithAReason) {
-    struct Row {
-        const char* what;
-        QStringList names;
+    const struct {
+        QStringList names; // files in the test folder, or remote URLs
         std::optional<Kind> kind;
         const char* refusal; // part of the one-line reason
+    } rows[] = {
+        {{QStringLiteral("App.ipa")}, Kind::Ipa, nullptr},
+        {{QStringLiteral("APP.APK")}, Kind::Apk, nullptr},
+        {{QStringLiteral("notes.txt")}, std::nullopt, "notes.txt is not an .ipa or .apk file"},
+        {{QStringLiteral("App.ipa"), QStringLiteral("Other.ipa")}, std::nullopt, "one package at a time"},
+        {{QStringLiteral("Folder")}, std::nullopt, "Folder is a folder"},
+        {{QStringLiteral("Bundle.ipa")}, std::nullopt, "Bundle.ipa is a folder"},
+        {{QStringLiteral("Gone.ipa")}, std::nullopt, "Gone.ipa can't be read"},
+        {{QStringLiteral("https://example.com/App.ipa")}, std::nullopt, "Only files from this computer"},
     };
-    const Row rows[] = {
-        {"ipa", {QStringLiteral("App.ipa")}, Kind::Ipa, nullptr},
-        {"upper-case apk", {QStringLiteral("APP.APK")}, Kind::Apk, nullptr},
-        {"text file", {QStringLiteral("notes.txt")}, std::nullopt, "notes.txt is not an .ipa or .apk file"},
-        {"two packages",
-         {QStringLiteral("App.ipa"), QStringLiteral("Other.ipa")},
-         std::nullopt,
-         "one package at a time"},
-        {"folder", {QStringLiteral("Folder")}, std::nullopt, "Folder is a folder"},
-        {"folder named like a package",
-         {QStringLiteral("Bundle.ipa")},
-         std::nullopt,
-         "Bundle.ipa is a folder"},
-        {"missing file", {QStringLiteral("Gone.ipa")}, std::nullopt, "Gone.ipa can't be read"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.names.join(u' ').toStdString());
         opened.clear();
         QList<QUrl> urls;
         for (const QString& name : row.names)
-            urls.append(QUrl::fromLocalFile(file(name)));
+            urls.append(name.contains(QLatin1String("://")) ? QUrl(name) : QUrl::fromLocalFile(file(name)));
 
+        // Dropped, and where it is one file also chosen with "Open": the same checks.
+        const auto expectOutcome = [&] {
+            if (row.kind) {
+                ASSERT_EQ(opened.size(), 1u);
+                EXPECT_EQ(opened[0].path, file(row.names.constFirst()));
+                EXPECT_EQ(opened[0].kind, *row.kind);
+                EXPECT_TRUE(view.message().isEmpty());
+            } else {
+                EXPECT_TRUE(opened.empty());
+                EXPECT_TRUE(view.message().contains(QLatin1String(row.refusal)))
+                    << view.message().toStdString();
+                EXPECT_FALSE(view.message().contains(QLatin1Char('\n')));
+            }
+        };
         EXPECT_EQ(dragEnter(urls), row.kind.has_value());
-        EXPECT_EQ(view.dragView()->fileTypeIsOk(), row.kind.has_value());
         EXPECT_EQ(view.dragView()->feedback(),
                   row.kind ? DragView::Feedback::Accepting : DragView::Feedback::Refusing);
         drop();
         EXPECT_EQ(view.dragView()->feedback(), DragView::Feedback::Idle);
-        if (row.kind) {
-            ASSERT_EQ(opened.size(), 1u);
-            EXPECT_EQ(opened[0].path, file(row.names.constFirst()));
-            EXPECT_EQ(opened[0].kind, *row.kind);
-            EXPECT_TRUE(view.message().isEmpty());
-        } else {
-            EXPECT_TRUE(opened.empty());
-            EXPECT_TRUE(view.message().contains(QLatin1String(row.refusal))) << view.message().toStdString();
-            EXPECT_FALSE(view.message().contains(QLatin1Char('\n')));
+        expectOutcome();
+        if (urls.size() == 1 && urls[0].isLocalFile() && !QFileInfo(urls[0].toLocalFile()).isDir()) {
+            opened.clear();
+            leave(); // clears the drop's message
+            FileDialog::setChooser([&](QWidget*) { return std::optional(urls[0].toLocalFile()); });
+            view.openButton()->click();
+            expectOutcome();
         }
     }
-}
-
-TEST_F(IntakeTest, LeavingClearsTheFeedback) {
+    // A refused drag that leaves takes its reason with it.
     ASSERT_FALSE(dragEnter({QUrl::fromLocalFile(file(QStringLiteral("notes.txt")))}));
-    EXPECT_FALSE(view.message().isEmpty());
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(view.dragView(), &leave);
+    leave();
     EXPECT_EQ(view.dragView()->feedback(), DragView::Feedback::Idle);
     EXPECT_TRUE(view.message().isEmpty());
 }
 
-TEST_F(IntakeTest, RemoteUrlsAreRefused) {
-    EXPECT_FALSE(dragEnter({QUrl(QStringLiteral("https://example.com/App.ipa"))}));
-    drop();
+TEST_F(IntakeTest, CancelledChoiceSaysNothing) {
+    int asked = 0;
+    FileDialog::setChooser([&](QWidget*) {
+        ++asked;
+        return std::optional<QString>();
+    });
+    view.openButton()->click();
+    EXPECT_EQ(asked, 1);
     EXPECT_TRUE(opened.empty());
-}
-
-TEST_F(IntakeTest, ChooseFileGoesThroughTheSameChecks) {
-    struct Row {
-        std::optional<QString> answer;
-        bool opens;
-    };
-    const Row rows[] = {
-        {std::nullopt, false}, // cancelled
-        {file(QStringLiteral("APP.APK")), true},
-        {file(QStringLiteral("notes.txt")), false},
-    };
-    for (const Row& row : rows) {
-        opened.clear();
-        int asked = 0;
-        FileDialog::setChooser([&](QWidget*) {
-            ++asked;
-            return row.answer;
-        });
-        view.openButton()->click();
-        EXPECT_EQ(asked, 1);
-        EXPECT_EQ(opened.size(), row.opens ? 1u : 0u);
-        if (row.opens) {
-            EXPECT_EQ(opened[0].kind, Kind::Apk);
-        }
-        // A refused choice says why; a cancelled one says nothing.
-        EXPECT_EQ(view.message().isEmpty(), row.opens || !row.answer) << view.message().toStdString();
-    }
+    EXPECT_TRUE(view.message().isEmpty());
 }
 
 } // namespace

@@ -53,7 +53,9 @@ public:
     }
 };
 
-TEST(SettingsViewTest, PictureOnlyFromAnImageAnswer) {
+// The account's name, mail and provider; its picture only from an answer that is an image.
+TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
+    uitest::useTestLook();
     PictureServer server;
     ASSERT_TRUE(server.isListening());
     const QByteArray png = pngBytes();
@@ -61,33 +63,22 @@ TEST(SettingsViewTest, PictureOnlyFromAnImageAnswer) {
     server.answers.insert("/gone.png", {"404 Not Found", "image/png", png});
     server.answers.insert("/page", {"200 OK", "text/html", png});
     server.answers.insert("/broken.png", {"200 OK", "image/png", "not a picture"});
-    struct Row {
-        const char* path;
-        bool shown;
-    };
-    for (const Row& row :
-         {Row{"/gone.png", false}, Row{"/page", false}, Row{"/broken.png", false}, Row{"/ok.png", true}}) {
-        SCOPED_TRACE(row.path);
+    for (const char* path : {"/gone.png", "/page", "/broken.png"}) {
+        SCOPED_TRACE(path);
         QObject context;
         int images = 0, refusals = 0;
         loadAvatar(
-            QUrl(server.url(row.path)), &context, [&](const QImage&) { ++images; }, [&] { ++refusals; });
+            QUrl(server.url(path)), &context, [&](const QImage&) { ++images; }, [&] { ++refusals; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return images + refusals > 0; }));
-        EXPECT_EQ(images, row.shown ? 1 : 0);
+        EXPECT_EQ(images, 0);
     }
-}
 
-TEST(SettingsViewTest, ShowsTheAccountAndItsPicture) {
-    uitest::useTestLook();
-    PictureServer server;
-    server.answers.insert("/me.png", {"200 OK", "image/png", pngBytes()});
     SettingsView view;
     view.showProvider(QStringLiteral("Dropbox"), QStringLiteral("dropbox"));
     view.showUser({QStringLiteral("Ann Example"), QStringLiteral("ann@example.com"), QStringLiteral("id1"),
-                   server.url("/me.png")});
+                   server.url("/ok.png")});
     EXPECT_EQ(view.nameLabel()->text(), QStringLiteral("Ann Example"));
     EXPECT_EQ(view.mailLabel()->text(), QStringLiteral("ann@example.com"));
-    EXPECT_EQ(view.vantryLabel()->text(), QStringLiteral("Vantry via"));
     EXPECT_FALSE(view.hostImage()->pixmap().isNull());
     ASSERT_TRUE(testsupport::waitUntil([&] { return view.hasAvatar(); }));
     // The red picture, cut round, fills the middle of the avatar.

@@ -1,6 +1,9 @@
 // The window as a user meets it: drop a package and get a link from vantry-server, cancel a job
-// from its sheet, sign out from the settings pane.
+// from its sheet, sign out from the settings pane, sign in.
 #include "UiTestSupport.h"
+
+#include "AuthorizationEmulator.h"
+#include "DropboxEmulator.h"
 
 #include "app/NewProcessController.h"
 #include "backend/BackendApi.h"
@@ -12,6 +15,7 @@
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "session/SingleInstance.h"
+#include "support/SignInBrowser.h"
 #include "support/TestSupport.h"
 #include "ui/AppShell.h"
 #include "ui/CreateView.h"
@@ -23,8 +27,8 @@
 #include "ui/RightView.h"
 #include "ui/ServerSignInWindow.h"
 #include "ui/SettingsView.h"
+#include "ui/WaitingWindow.h"
 #include "ui/history/HistoryPane.h"
-#include "ui/widgets/AboutWindow.h"
 #include "ui/widgets/FlatButton.h"
 #include "ui/widgets/WarningAnimation.h"
 
@@ -121,8 +125,6 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
     // An upper-case extension is a package like any other.
     dropPackage(QStringLiteral("HelloVantry.IPA"));
-    EXPECT_TRUE(shell->jobSheet()->isModal() || shell->jobSheet()->windowModality() == Qt::WindowModal);
-    EXPECT_EQ(shell->jobSheet()->size(), QSize(550, 350));
     ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000))
         << job()->stepTitle().toStdString();
     ASSERT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
@@ -177,10 +179,11 @@ TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
 
 // A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
 // through the single-instance channel and starts its job; on the sign-in screen the job starts
-// once the user has signed in.
+// once the user has signed in to the Vantry server.
 TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
     SingleInstance running;
     ASSERT_TRUE(running.listen());
+    EXPECT_FALSE(SingleInstance().listen()) << "only one can be the running instance";
     QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
     for (const bool signedIn : {true, false}) {
         SCOPED_TRACE(signedIn ? "signed in" : "on the sign-in screen");
@@ -198,7 +201,13 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
             shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
             ServerSignInWindow* window = shell->loginController()->serverWindow();
             ASSERT_NE(window, nullptr);
+            // A wrong token first: the window says why and stays.
             window->urlField()->setText(server->localUrl());
+            window->tokenField()->setText(QStringLiteral("wrong"));
+            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
+            ASSERT_TRUE(testsupport::waitUntil([&] { return window->urlField()->isEnabled(); }));
+            EXPECT_FALSE(window->message().isEmpty());
+            EXPECT_EQ(shell->mainPanes(), nullptr);
             window->tokenField()->setText(server->storageToken());
             window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
         }
@@ -210,27 +219,26 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
     }
 }
 
-TEST_F(ShellTest, CancelFromTheSheet) {
-    dropPackage(QStringLiteral("HelloVantry.ipa"));
-    job()->setCancelDelays(10, 10);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view()->cancelButton()->isVisible(); }));
-    QDir().mkpath(workingFolder());
-    view()->cancelButton()->click();
-    EXPECT_EQ(job()->state(), ProcessState::cancelled);
-    EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
-    EXPECT_FALSE(view()->cancelButton()->isVisible());
-    EXPECT_FALSE(QDir(workingFolder()).exists());
-    // The job lets the sheet go once it has said so.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
-}
-
-TEST_F(ShellTest, EscapeOnARunningJobCancelsItInsteadOfHidingIt) {
-    dropPackage(QStringLiteral("HelloVantry.ipa"));
-    job()->setCancelDelays(10, 10);
-    shell->jobSheet()->reject();
-    EXPECT_EQ(job()->state(), ProcessState::cancelled);
-    EXPECT_TRUE(shell->jobSheet()->isVisible());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+// Cancel from the sheet's button, or Escape on a running job: the job is cancelled rather than
+// hidden, and it lets the sheet go once it has said so.
+TEST_F(ShellTest, CancelFromTheSheetOrEscape) {
+    for (const bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "escape" : "button");
+        dropPackage(QStringLiteral("HelloVantry.ipa"));
+        job()->setCancelDelays(10, 10);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return view()->cancelButton()->isVisible(); }));
+        QDir().mkpath(workingFolder());
+        if (escape)
+            shell->jobSheet()->reject();
+        else
+            view()->cancelButton()->click();
+        EXPECT_EQ(job()->state(), ProcessState::cancelled);
+        EXPECT_TRUE(shell->jobSheet()->isVisible());
+        EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
+        EXPECT_FALSE(view()->cancelButton()->isVisible());
+        EXPECT_FALSE(QDir(workingFolder()).exists());
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    }
 }
 
 TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
@@ -249,25 +257,59 @@ TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
         EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
 }
 
-TEST_F(ShellTest, PanesSwitchAndAboutNamesTheVersion) {
-    RightView* right = shell->mainPanes()->rightView();
-    shell->mainPanes()->settingsAction();
-    EXPECT_EQ(right->type(), RightView::Type::Settings);
-    auto* detail = new QLabel(QStringLiteral("details of one app"));
-    shell->mainPanes()->showDetail(detail);
-    EXPECT_EQ(right->baseview(), detail);
-    shell->mainPanes()->addAction();
-    EXPECT_EQ(right->type(), RightView::Type::Create);
-    EXPECT_NE(right->createView(), nullptr);
+// Signed out, against the Dropbox emulators: without a client identifier the flow says so and
+// cannot start; a cancelled one leaves the screen with a line; a pasted code reaches the panes.
+TEST_F(ShellTest, DropboxSignInUnconfiguredCancelledThenPastedCode) {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
+    DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
+    const QString accessToken = QStringLiteral("emu-access-SECRET-3e1d");
+    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {
+        ASSERT_TRUE(e->start());
+        e->pointConfigHere();
+        e->addAccessToken(accessToken);
+    }
+    auth.setTokens(accessToken, QStringLiteral("emu-refresh-SECRET-9a0c"));
+    SignInBrowser browser; // shows the code to paste: the sign-in has no redirect
+    shell->showLoginPane();
+    LoginController* login = shell->loginController();
+    LoginView* view = login->loginView();
+    const QString appKey = configValue(ConfigKey::DropboxAppKey);
+    Config::instance().set(ConfigKey::DropboxAppKey, QString());
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_EQ(login->waitingWindow(), nullptr);
+    const QString unconfigured = view->message();
+    EXPECT_FALSE(unconfigured.isEmpty());
+    EXPECT_TRUE(view->button(LoginView::Provider::Dropbox)->isEnabled());
+    Config::instance().set(ConfigKey::DropboxAppKey, appKey);
 
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
-    shell->window()->showAboutWindow();
-    AboutWindow* about = shell->window()->aboutWindow();
-    ASSERT_NE(about, nullptr);
-    EXPECT_EQ(about->windowTitle(), QStringLiteral("About Vantry"));
-    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("nameLabel"))->text(), QStringLiteral("Vantry"));
-    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
-              QStringLiteral("Version 1.0"));
+    view->button(LoginView::Provider::Dropbox)->click();
+    ASSERT_NE(login->waitingWindow(), nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); })); // its page is done
+    login->waitingWindow()->findChild<FlatButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !login->waitingWindow(); }));
+    EXPECT_EQ(view->message(), QStringLiteral("Sign-in cancelled."));
+    EXPECT_NE(unconfigured, view->message());
+    EXPECT_TRUE(view->button(LoginView::Provider::Drive)->isEnabled());
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+
+    browser.shownCode.clear();
+    view->button(LoginView::Provider::Dropbox)->click();
+    EXPECT_TRUE(view->shouldStopAnimation());
+    WaitingWindow* waiting = login->waitingWindow();
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_TRUE(waiting->isVisible());
+    ASSERT_NE(waiting->codeField(), nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
+    // "Open the page again" opens it again; the sign-in keeps waiting.
+    const int opened = browser.pagesOpened;
+    waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
+    EXPECT_EQ(browser.pagesOpened, opened + 1);
+    waiting->codeField()->setText(browser.shownCode);
+    emit waiting->codeField()->returnPressed();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
+        << view->message().toStdString();
+    EXPECT_TRUE(Preferences::flag(Preferences::isDropBox));
 }
 
 } // namespace

@@ -1,10 +1,8 @@
 // Renders the README's pictures: the whole window, with a sheet or a popover where one is open, in
 // the light and the dark palette, against a vantry-server in this process that holds a few apps
 // and their installs. Writes into SCREENSHOT_DIR (docs/screenshots when run by
-// `cmake --build build --target screenshots`); without it into the build folder. A program of
-// its own: the test suite does not run it.
-#include "UiTestSupport.h"
-
+// `cmake --build build --target screenshots`); without it into the build folder. Not a test: it
+// uses the test main only for its private HOME and the test support's helpers.
 #include "backend/Zelko.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
@@ -22,6 +20,7 @@
 #include "ui/history/AppDetailView.h"
 #include "ui/history/HistoryPane.h"
 #include "ui/history/InstallDetailButton.h"
+#include "ui/widgets/PaneSwitcher.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -38,6 +37,23 @@
 
 namespace {
 
+// Light palette, Fusion style and no pane animation: the same pixels on every machine.
+void useFixedLook() {
+    Theme::apply(*qApp, Theme::Scheme::Light);
+    PaneSwitcher::setDuration(0);
+}
+
+// The widget as it is drawn at twice its size (shown off screen first when it is not).
+QImage render(QWidget* widget) {
+    if (!widget->isVisible())
+        widget->show();
+    QImage image(widget->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    widget->render(&image);
+    return image;
+}
+
 QString outputDir() {
     QString dir = qEnvironmentVariable("SCREENSHOT_DIR");
     if (dir.isEmpty())
@@ -49,7 +65,7 @@ QString outputDir() {
 // The window, and the windows standing over it (a job sheet) where they stand, with a shadow.
 QImage shot(QWidget* window) {
     QCoreApplication::sendPostedEvents();
-    QImage image = uitest::render(window);
+    QImage image = render(window);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     for (QWidget* top : QApplication::topLevelWidgets()) {
@@ -63,7 +79,7 @@ QImage shot(QWidget* window) {
                                 10 + spread);
             p.fillPath(halo, QColor(0, 0, 0, 10));
         }
-        p.drawImage(area.topLeft(), uitest::render(top));
+        p.drawImage(area.topLeft(), render(top));
     }
     return image;
 }
@@ -183,7 +199,7 @@ protected:
         delete s_server;
         s_server = nullptr;
     }
-    void SetUp() override { uitest::useTestLook(); }
+    void SetUp() override { useFixedLook(); }
 
     // Each scene once in either palette.
     template <class Scene> void inBothPalettes(Scene scene) {
