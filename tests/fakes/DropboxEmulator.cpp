@@ -40,9 +40,30 @@ struct FileEntry {
 
 struct Session {
     QString blob;
-    qint64 offset = 0;
+    qint64 offset = 0; // sequential: the bytes received so far
     bool closed = false;
+    // Concurrent sessions: the pieces received (offset -> length) and, once closed, the size.
+    bool concurrent = false;
+    std::map<qint64, qint64> pieces;
+    qint64 size = -1;
+
+    // A concurrent session's pieces cover [0, size) without a gap.
+    bool complete() const {
+        qint64 end = 0;
+        for (const auto& [offset, length] : pieces) {
+            if (offset > end)
+                return false;
+            end = qMax(end, offset + length);
+        }
+        return end == size;
+    }
 };
+
+constexpr qint64 concurrentUnit = qint64(4) << 20;
+
+QJsonObject tagged(const char* tag) {
+    return json(R"({".tag": %1})", QString::fromLatin1(tag));
+}
 
 // The cursor's session and offset of an upload-session request.
 std::pair<QString, qint64> cursorOf(const QJsonObject& arg) {
@@ -244,6 +265,10 @@ struct DropboxEmulator::State {
         }
         if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
             dropAnswer(res);
+        // A body that did not arrive whole (cut, or the client went away) gets no answer; the
+        // HTTP library has made it an empty 400.
+        if (reader && (res.status == -1 || (res.status == 400 && res.body.empty())))
+            dropAnswer(res);
     }
 
     void api(const std::string& route, bool content, Handler handler) {
@@ -256,6 +281,37 @@ struct DropboxEmulator::State {
             server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
                 handle(route, handler, req, res, nullptr);
             });
+    }
+
+    // A concurrent session's piece: at a 4 MiB boundary, a multiple of 4 MiB unless it closes the
+    // session; stored where its offset says, counted only once it arrived whole.
+    void appendPiece(const QString& id, const QString& blob, qint64 offset, bool close,
+                     const ContentReader& reader, Response& res) {
+        if (offset % concurrentUnit != 0) {
+            discard(&reader);
+            routeError(res, QStringLiteral("concurrent_session_invalid_offset/.."),
+                       tagged("concurrent_session_invalid_offset"));
+            return;
+        }
+        qint64 length = 0;
+        if (!core.streamBody(reader, blob, false, std::numeric_limits<qint64>::max(), offset, &length))
+            return;
+        std::lock_guard lock(mutex);
+        const auto it = sessions.find(id);
+        if (it == sessions.end() || it->second.closed) {
+            routeError(res, QStringLiteral("closed/.."), tagged("closed"));
+        } else if (!close && length % concurrentUnit != 0) {
+            routeError(res, QStringLiteral("concurrent_session_invalid_data_size/.."),
+                       tagged("concurrent_session_invalid_data_size"));
+        } else {
+            it->second.pieces[offset] = length;
+            if (close) {
+                it->second.closed = true;
+                it->second.size = it->second.offset = offset + length;
+            }
+            res.status = 200;
+            res.set_content("null", "application/json");
+        }
     }
 
     void routes();
@@ -303,9 +359,21 @@ void DropboxEmulator::State::routes() {
             const QString blob = receive(*reader);
             if (blob.isEmpty())
                 return;
+            const QJsonValue type = arg.value(QStringLiteral("session_type"));
+            const bool concurrent = (type.isObject() ? type[QStringLiteral(".tag")] : type).toString() ==
+                                    QLatin1String("concurrent");
+            const bool close = arg.value(QStringLiteral("close")).toBool();
+            if (concurrent && (close || QFileInfo(blob).size() > 0)) {
+                QFile::remove(blob);
+                const char* why =
+                    close ? "concurrent_session_close_not_allowed" : "concurrent_session_data_not_allowed";
+                routeError(res, QString::fromLatin1(why) + QStringLiteral("/.."), tagged(why));
+                return;
+            }
             const QString id = QStringLiteral("pid_upload_session:") + token(40);
             std::lock_guard lock(mutex);
-            sessions[id] = {blob, QFileInfo(blob).size(), arg.value(QStringLiteral("close")).toBool()};
+            Session& session = sessions[id] = {blob, QFileInfo(blob).size(), close};
+            session.concurrent = concurrent;
             sendJson(res, 200, json(R"({"session_id": %1})", id));
         });
 
@@ -316,7 +384,9 @@ void DropboxEmulator::State::routes() {
             {
                 std::lock_guard lock(mutex);
                 const auto it = sessions.find(id);
-                if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
+                if (it != sessions.end() && it->second.concurrent && !it->second.closed) {
+                    session = it->second;
+                } else if (it == sessions.end() || it->second.closed || it->second.offset != offset) {
                     discard(reader);
                     if (it == sessions.end())
                         routeError(res, QStringLiteral("not_found/.."), json(R"({".tag": "not_found"})"));
@@ -327,8 +397,14 @@ void DropboxEmulator::State::routes() {
                             res, QStringLiteral("incorrect_offset/.."),
                             json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.offset));
                     return;
+                } else {
+                    session = it->second;
                 }
-                session = it->second;
+            }
+            if (session.concurrent) {
+                appendPiece(id, session.blob, offset, arg.value(QStringLiteral("close")).toBool(), *reader,
+                            res);
+                return;
             }
             const bool ok = core.streamBody(*reader, session.blob, true);
             const qint64 size = QFileInfo(session.blob).size();
@@ -357,6 +433,13 @@ void DropboxEmulator::State::routes() {
                 const auto it = sessions.find(id);
                 if (it == sessions.end()) {
                     lookupFailed(json(R"({".tag": "not_found"})"));
+                } else if (it->second.concurrent && (!it->second.closed || !it->second.complete())) {
+                    entries.append(json(R"({".tag": "failure", "failure": %1})",
+                                        tagged(it->second.closed ? "concurrent_session_missing_data"
+                                                                 : "concurrent_session_not_closed")));
+                } else if (it->second.concurrent && offset != it->second.size) {
+                    lookupFailed(
+                        json(R"({".tag": "incorrect_offset", "correct_offset": %1})", it->second.size));
                 } else if (!it->second.closed) {
                     lookupFailed(json(R"({".tag": "not_closed"})"));
                 } else if (it->second.offset != offset) {
@@ -365,6 +448,8 @@ void DropboxEmulator::State::routes() {
                 } else {
                     const Session session = it->second;
                     sessions.erase(it);
+                    if (session.concurrent)
+                        QFile::resize(session.blob, session.size);
                     std::optional<QJsonObject> meta =
                         commit(value[QStringLiteral("commit")].toObject(), session.blob, session.offset);
                     if (meta)
@@ -509,10 +594,4 @@ bool DropboxEmulator::folderExists(const QString& path) const {
 }
 QStringList DropboxEmulator::rejectedArgs() const {
     return core().locked([&] { return d->rejectedArgs; });
-}
-qint64 DropboxEmulator::bytesReceived() const {
-    return core().bytesReceived;
-}
-int DropboxEmulator::abortedBodies() const {
-    return core().abortedBodies;
 }

@@ -43,8 +43,6 @@ public:
     bool folderExists(const QString& remotePath) const;
     QString displayPath(const QString& remotePath) const;
     // requests(): "route" or "route offset=N".
-    qint64 bytesReceived() const;
-    int abortedBodies() const;
     QStringList rejectedArgs() const; // Dropbox-API-Arg values refused as non-ASCII
 
 private:

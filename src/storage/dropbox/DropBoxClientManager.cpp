@@ -107,6 +107,7 @@ void DropBoxClientManager::uploadFile(const QString& localPath, const QString& r
             }
         },
         std::move(progress), this);
+    m_upload->notice = relayNotices();
     m_upload->start();
 }
 

@@ -20,16 +20,15 @@ qint64 DropboxUpload::singleRequestLimit() {
     return configured > 0 ? configured : qint64(150) << 20;
 }
 
-qint64 DropboxUpload::chunkSize() {
+qint64 DropboxUpload::largestPiece() {
     const qint64 configured = configValue(ConfigKey::DropboxUploadChunkBytes).toLongLong();
-    // Dropbox takes at most 150 MiB per request; 4 MiB multiples keep the session cheap for it.
-    return configured > 0 ? qMin(configured, qint64(150) << 20) : qint64(8) << 20;
+    return qBound(sessionUnit, configured / sessionUnit * sessionUnit, qint64(148) << 20);
 }
 
 DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
                              QObject* parent)
-    : FileUpload(std::move(localPath), std::move(progress), parent), m_remotePath(std::move(remotePath)),
-      m_done(std::move(done)) {}
+    : FileUpload(QStringLiteral("Dropbox"), std::move(localPath), std::move(progress), parent),
+      m_remotePath(std::move(remotePath)), m_done(std::move(done)) {}
 
 void DropboxUpload::start() {
     if (!begin([this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }))
@@ -37,73 +36,133 @@ void DropboxUpload::start() {
     if (m_size <= singleRequestLimit())
         sendSingle();
     else
-        sendChunk();
+        startSession();
 }
 
 void DropboxUpload::sendSingle() {
-    m_call = new AuthorizedCall(
-        DropboxAuth::instance(),
-        DropboxWire::content(QStringLiteral("files/upload"), DropboxWire::commitInfo(m_remotePath),
-                             m_localPath, 0, m_size),
+    CallRequest request = DropboxWire::content(QStringLiteral("files/upload"),
+                                               DropboxWire::commitInfo(m_remotePath), m_localPath, 0, m_size);
+    request.retryCut = false;
+    send(
+        DropboxAuth::instance(), std::move(request),
         [this](const CallResult& result) {
             if (result.ok()) {
                 report(m_size);
                 end({Outcome::Success, result.json.value(QStringLiteral("path_display")).toString(), {}});
             } else if (result.routeError()) {
                 end({Outcome::FinishError, {}, result.description()});
+            } else if (cut(result)) {
+                // Nothing of a single request stays with Dropbox: it goes again from the start.
+                if (!resumeAfterCut([this] { sendSingle(); }))
+                    end({Outcome::Failed, {}, cutsText()});
             } else {
                 failed(result);
             }
         },
-        [this](qint64 sent) { report(sent); }, this);
-    m_call->start();
+        [this](qint64 sent) { report(sent); });
 }
 
-void DropboxUpload::sendChunk() {
-    const qint64 length = qMin(chunkSize(), m_size - m_offset);
-    const bool closing = m_offset + length == m_size;
-    const bool first = m_sessionId.isEmpty();
-    QJsonObject arg{{QStringLiteral("close"), closing}};
-    if (!first)
-        arg.insert(QStringLiteral("cursor"), cursor(m_sessionId, m_offset));
-    m_call = new AuthorizedCall(
-        DropboxAuth::instance(),
-        DropboxWire::content(first ? QStringLiteral("files/upload_session/start")
-                                   : QStringLiteral("files/upload_session/append_v2"),
-                             arg, m_localPath, m_offset, length),
-        [this, length, closing](const CallResult& result) { onChunkAnswer(result, length, closing); },
-        [this](qint64 sent) { report(m_offset + sent); }, this);
-    m_call->start();
+void DropboxUpload::startSession() {
+    // A concurrent session starts empty; its data comes in the appends.
+    const QJsonObject arg{{QStringLiteral("close"), false},
+                          {QStringLiteral("session_type"), QStringLiteral("concurrent")}};
+    send(DropboxAuth::instance(),
+         DropboxWire::content(QStringLiteral("files/upload_session/start"), arg, {}, 0, 0),
+         [this](const CallResult& result) {
+             m_sessionId = result.json.value(QStringLiteral("session_id")).toString();
+             if (result.ok() && !m_sessionId.isEmpty()) {
+                 m_plan.pieceBytes = firstPiece();
+                 dispatch();
+             } else if (result.ok()) {
+                 end({Outcome::Failed, {}, QStringLiteral("Dropbox did not open an upload session.")});
+             } else if (result.routeError()) {
+                 end({Outcome::FinishError, {}, result.description()});
+             } else {
+                 failed(result);
+             }
+         });
 }
 
-void DropboxUpload::onChunkAnswer(const CallResult& result, qint64 length, bool closing) {
-    if (result.ok()) {
-        if (m_sessionId.isEmpty())
-            m_sessionId = result.json.value(QStringLiteral("session_id")).toString();
-        if (m_sessionId.isEmpty()) {
-            end({Outcome::Failed, {}, QStringLiteral("Dropbox did not open an upload session.")});
-            return;
+void DropboxUpload::dispatch() {
+    if (ended() || resuming())
+        return;
+    // The first piece goes alone: its times fit the rest to the link.
+    const std::size_t window = m_planned ? std::size_t(m_plan.inFlight) : 1;
+    while (m_sent.size() < window) {
+        if (!m_again.empty()) {
+            const Piece piece = m_again.back();
+            m_again.pop_back();
+            sendPiece(piece);
+            continue;
         }
-        m_offset += length;
-        report(m_offset);
+        const qint64 length = qMin(m_plan.pieceBytes, m_size - m_next);
+        if (m_next + length >= m_size)
+            break;
+        sendPiece({m_next, length});
+        m_next += length;
+    }
+    if (m_sent.empty() && m_again.empty() && m_next < m_size) {
+        sendPiece({m_next, m_size - m_next});
+        m_next = m_size;
+    }
+}
+
+void DropboxUpload::sendPiece(const Piece& piece) {
+    const bool closing = piece.offset + piece.length == m_size;
+    const bool measured = !m_planned && !closing;
+    const QJsonObject arg{{QStringLiteral("cursor"), cursor(m_sessionId, piece.offset)},
+                          {QStringLiteral("close"), closing}};
+    CallRequest request = DropboxWire::content(QStringLiteral("files/upload_session/append_v2"), arg,
+                                               m_localPath, piece.offset, piece.length);
+    request.retryCut = false;
+    m_sent[piece.offset] = 0;
+    if (measured) {
+        m_clock.start();
+        m_writtenMs = -1;
+    }
+    send(
+        DropboxAuth::instance(), std::move(request),
+        [this, piece](const CallResult& result) { onPieceAnswer(piece, result); },
+        [this, piece, measured](qint64 sent) {
+            const auto it = m_sent.find(piece.offset);
+            if (it == m_sent.end())
+                return;
+            it->second = sent;
+            if (measured && sent == piece.length && m_writtenMs < 0)
+                m_writtenMs = m_clock.elapsed();
+            reportSent();
+        });
+}
+
+void DropboxUpload::onPieceAnswer(const Piece& piece, const CallResult& result) {
+    m_sent.erase(piece.offset);
+    const bool closing = piece.offset + piece.length == m_size;
+    if (result.ok()) {
+        m_acknowledged += piece.length;
+        if (!m_planned && !closing) {
+            const qint64 answered = m_clock.elapsed();
+            m_plan = UploadPlan::concurrent(piece.length, m_writtenMs < 0 ? answered : m_writtenMs, answered,
+                                            sessionUnit, largestPiece());
+            m_planned = true;
+            logLine(
+                QStringLiteral("Dropbox upload: the first %1 MiB took %2 ms; pieces of %3 MiB, %4 at once")
+                    .arg(piece.length >> 20)
+                    .arg(answered)
+                    .arg(m_plan.pieceBytes >> 20)
+                    .arg(m_plan.inFlight));
+        }
+        reportSent();
         if (closing)
             finishBatch();
         else
-            sendChunk();
+            dispatch();
         return;
     }
-    const QJsonObject error = result.json.value(QStringLiteral("error")).toObject();
-    if (result.routeError() && result.errorTag() == QLatin1String("incorrect_offset") &&
-        ++m_offsetCorrections <= 3) {
-        const qint64 correct = qint64(error.value(QStringLiteral("correct_offset")).toDouble(-1));
-        if (correct >= 0 && correct <= m_size) {
-            logLine(QStringLiteral("Dropbox upload session continues at offset %1 instead of %2")
-                        .arg(correct)
-                        .arg(m_offset));
-            m_offset = correct;
-            sendChunk();
-            return;
-        }
+    if (cut(result)) {
+        m_again.push_back(piece);
+        if (!resumeAfterCut([this] { dispatch(); }))
+            end({Outcome::Failed, {}, cutsText()});
+        return;
     }
     if (result.routeError()) {
         end({Outcome::FinishError, {}, result.description()});
@@ -112,37 +171,41 @@ void DropboxUpload::onChunkAnswer(const CallResult& result, qint64 length, bool 
     failed(result);
 }
 
+void DropboxUpload::reportSent() {
+    qint64 bytes = m_acknowledged;
+    for (const auto& [offset, sent] : m_sent)
+        bytes += sent;
+    report(bytes);
+}
+
 void DropboxUpload::finishBatch() {
     const QJsonObject entry{{QStringLiteral("cursor"), cursor(m_sessionId, m_size)},
                             {QStringLiteral("commit"), DropboxWire::commitInfo(m_remotePath)}};
-    m_call = new AuthorizedCall(
-        DropboxAuth::instance(),
-        DropboxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
-                         QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}})
-                             .toJson(QJsonDocument::Compact)),
-        [this](const CallResult& result) {
-            if (!result.ok()) {
-                failed(result);
-                return;
-            }
-            const QJsonObject first =
-                result.json.value(QStringLiteral("entries")).toArray().first().toObject();
-            const QString tag = first.value(QStringLiteral(".tag")).toString();
-            if (tag == QLatin1String("success")) {
-                end({Outcome::Success, first.value(QStringLiteral("path_display")).toString(), {}});
-                return;
-            }
-            const QJsonObject failure = first.value(QStringLiteral("failure")).toObject();
-            const QString failureTag = failure.value(QStringLiteral(".tag")).toString();
-            const QString detail =
-                failureTag + QLatin1Char('/') +
-                failure.value(failureTag).toObject().value(QStringLiteral(".tag")).toString();
-            end({failureTag == QLatin1String("lookup_failed") ? Outcome::LookupFailed : Outcome::FinishError,
-                 {},
-                 detail});
-        },
-        {}, this);
-    m_call->start();
+    send(DropboxAuth::instance(),
+         DropboxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
+                          QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}})
+                              .toJson(QJsonDocument::Compact)),
+         [this](const CallResult& result) {
+             if (!result.ok()) {
+                 failed(result);
+                 return;
+             }
+             const QJsonObject first =
+                 result.json.value(QStringLiteral("entries")).toArray().first().toObject();
+             const QString tag = first.value(QStringLiteral(".tag")).toString();
+             if (tag == QLatin1String("success")) {
+                 end({Outcome::Success, first.value(QStringLiteral("path_display")).toString(), {}});
+                 return;
+             }
+             const QJsonObject failure = first.value(QStringLiteral("failure")).toObject();
+             const QString failureTag = failure.value(QStringLiteral(".tag")).toString();
+             const QString reason =
+                 failure.value(failureTag).toObject().value(QStringLiteral(".tag")).toString();
+             const QString detail = reason.isEmpty() ? failureTag : failureTag + QLatin1Char('/') + reason;
+             end({failureTag == QLatin1String("lookup_failed") ? Outcome::LookupFailed : Outcome::FinishError,
+                  {},
+                  detail});
+         });
 }
 
 void DropboxUpload::failed(const CallResult& result) {
