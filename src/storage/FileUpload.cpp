@@ -101,6 +101,7 @@ void FileUpload::cancel() {
     m_ended = true;
     if (m_backoff)
         m_backoff->stop();
+    stopTransfer();
     const QList<QPointer<AuthorizedCall>> calls = std::exchange(m_calls, {});
     for (AuthorizedCall* call : calls) {
         if (call)

@@ -59,6 +59,9 @@ protected:
     bool resuming() const;
     QString cutsText() const;
 
+    // Stops a transfer that does not go through send() (cancel, the ending).
+    virtual void stopTransfer() {}
+
     QString m_provider;
     QString m_localPath;
     qint64 m_size = 0;
