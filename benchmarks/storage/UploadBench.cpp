@@ -114,8 +114,8 @@ void removeWorkDriveBlobs() {
         QFile::remove(upload.blob);
 }
 
-// state.range(0): 0 uploads through 8 MiB session chunks (the default for files over 150 MiB),
-// 1 sends the whole file in one request, as curl does.
+// state.range(0): 0 uploads through an upload session (the default for files over 150 MiB), 1 sends
+// the whole file in one request, as curl does.
 void BM_ClientUpload(benchmark::State& state) {
     const bool oneRequest = state.range(0) == 1;
     Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes,
