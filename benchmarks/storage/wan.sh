@@ -9,6 +9,7 @@
 #   SIZES      package sizes in MB                       [400]
 #   LINKS      round trip (ms) : bandwidth (MB/s) pairs  ["20:200 100:50 300:10"]
 #   PROVIDERS  dropbox drive workdrive self              [all four]
+#   RUNS       runs of each, the medians are printed     [1]
 #   VANTRY_CLI the vantry-cli measured                   [build-dir/src/cli/vantry-cli]
 # WorkDrive's fixed pauses before an upload's result and a link are asked for (zoho/settleMilliseconds)
 # are left out: they wait the same on any link.
@@ -21,6 +22,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 sizes=${SIZES:-400}
 links=${LINKS:-"20:200 100:50 300:10"}
 providers=${PROVIDERS:-"dropbox drive workdrive self"}
+runs=${RUNS:-1}
 cli=${VANTRY_CLI:-$build/src/cli/vantry-cli}
 fakes="$build/tests/fakes"
 for tool in "$cli" "$fakes/wan-link" "$fakes/provider-emulator"; do
@@ -145,17 +147,19 @@ publish_once() {
   local upload
   upload=$(awk '/^[0-9.]+ Processing your / && !s {s=$1; next} s && !e && $2 !~ /^Processing/ && substr($0, index($0, " ") + 1, 2) != "  " {e=$1}
                 END {if (s && e) printf "%.3f", e - s; else print "?"}' "$work/steps")
-  echo "$total $upload $(($(tail -1 "$work/rss") / 1024))"
+  echo "$total $upload $(awk '{printf "%.1f", $1 / 1024}' <(tail -1 "$work/rss"))"
 }
 
 # Each stored copy goes at once, and the disk settles before the next run: a write-back of the
 # last copy would slow whichever upload meets it.
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
 forget_uploads() {
   find "$work"/store-* "$work/data" -type f -size +2M ! -name '*.sqlite*' ! -name '*.db*' -delete 2>/dev/null || true
   sync
 }
 
-printf '%-10s %6s %14s %9s %9s %9s %7s %7s %8s\n' provider MB link publish upload curl ratio job rss
+printf '%-10s %6s %14s %9s %9s %9s %7s %7s %8s\n' provider MB link publish upload curl ratio job 'peak rss'
 for size in $sizes; do
   make_package "$size"
   for link in $links; do
@@ -163,18 +167,23 @@ for size in $sizes; do
     rate=$(echo "${link##*:} * 1000000" | bc)
     targets=("$server_port")
     for provider in $providers; do [ "$provider" = self ] || targets+=("${emulator_port[$provider]}"); done
+    rm -f "$work/link.ports"
     "$fakes/wan-link" "$rtt" "$rate" "${targets[@]}" >"$work/link.ports" &
     link_pid=$!
-    for _ in $(seq 100); do [ "$(wc -l <"$work/link.ports")" -ge "${#targets[@]}" ] && break; sleep 0.05; done
+    for _ in $(seq 100); do [ "$(cat "$work/link.ports" 2>/dev/null | wc -l)" -ge "${#targets[@]}" ] && break; sleep 0.05; done
     declare -A via=()
     while read -r target port; do via[$target]=$port; done <"$work/link.ports"
     for provider in $providers; do
       target=$server_port
       [ "$provider" = self ] || target=${emulator_port[$provider]}
-      read -r total upload rss < <(publish_once "$provider" "${via[$target]}" "${via[$server_port]}")
-      forget_uploads
-      reference=$(curl_once "$provider" "${via[$target]}")
-      forget_uploads
+      totals=() uploads=() references=() rss=
+      for _ in $(seq "$runs"); do
+        read -r total upload rss < <(publish_once "$provider" "${via[$target]}" "${via[$server_port]}")
+        forget_uploads
+        totals+=("$total") uploads+=("$upload") references+=("$(curl_once "$provider" "${via[$target]}")")
+        forget_uploads
+      done
+      total=$(median "${totals[@]}") upload=$(median "${uploads[@]}") reference=$(median "${references[@]}")
       ratio=$(echo "$upload" | awk -v c="$reference" '$1 + 0 > 0 {printf "%.3f", c / $1; exit} {print "?"}')
       job=$(echo "$total" | awk -v c="$reference" '$1 + 0 > 0 {printf "%.3f", c / $1; exit} {print "?"}')
       printf '%-10s %6s %14s %9s %9s %9.3f %7s %7s %6s MB\n' "$provider" "$size" "${rtt}ms ${link##*:}MB/s" \

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace emu {
 QString randomId(int n, const char* alphabet) {
@@ -90,9 +91,17 @@ QString EmulatorCore::issueToken(const QString& prefix, int length) {
 }
 
 void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    res.set_content(file.readAll().toStdString(), "application/octet-stream");
+    // Streamed from disk: a client that reads only the start of a large file (a link check) must
+    // not cost reading all of it.
+    auto file = std::make_shared<QFile>(path);
+    file->open(QIODevice::ReadOnly);
+    res.set_content_provider(size_t(qMax<qint64>(file->size(), 0)), "application/octet-stream",
+                             [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 QByteArray chunk(qMin<qint64>(qint64(length), 1 << 20), Qt::Uninitialized);
+                                 const qint64 got =
+                                     file->seek(qint64(offset)) ? file->read(chunk.data(), chunk.size()) : -1;
+                                 return got > 0 && sink.write(chunk.constData(), size_t(got));
+                             });
 }
 
 bool EmulatorCore::cutDue(qint64 length, int round) {
