@@ -27,8 +27,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; these are what the programs load or run by name: Qt's
-# platform, SVG and image plugins, unzip and aapt for inspection, xdg-utils for the browser and
+# platform, SVG and image plugins, aapt for inspection, xdg-utils for the browser and
 # the vantry:// handler, and the freedesktop keychain and notification services where present.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, unzip, aapt, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, aapt, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager, dbus-user-session")
+# The maintainer scripts refresh the MIME and desktop databases, so that .ipa and .apk files open
+# with Vantry right after installing.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/resources/linux/debian/postinst ${PROJECT_SOURCE_DIR}/resources/linux/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

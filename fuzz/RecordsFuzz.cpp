@@ -1,6 +1,6 @@
 // The records the backend answers with: install statistics and the list of a user's apps.
 #include "backend/Zelko.h"
-#include "backend/records/ZUserData.h"
+#include "records/ZUserData.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,9 +1,14 @@
-// Requests as the router and handlers receive them, without sockets. The input is
-// "METHOD PATH\nname: value\n…\n\nBODY"; the database lives in a folder of its own.
+// Raw HTTP/1.1 requests as the transport takes them: the header parsed and turned into an
+// ApiRequest (readRequestHead), then the router's steps with the body in hand, on the API and
+// page handlers over a database in a folder of its own.
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Router.h"
+#include "server/http/Dispatch.h"
+#include "server/http/RequestHead.h"
 #include "server/pages/PageHandlers.h"
+
+#include <boost/asio/buffer.hpp>
 
 #include <QTemporaryDir>
 
@@ -32,28 +37,53 @@ struct Service {
         pages->registerRoutes(router);
     }
 };
+
+constexpr size_t kMaxBody = 1 << 20;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Service service;
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    const qsizetype headEnd = bytes.indexOf("\n\n");
-    const QList<QByteArray> head = bytes.left(headEnd < 0 ? bytes.size() : headEnd).split('\n');
-    const QList<QByteArray> requestLine = head.value(0).split(' ');
-    ApiRequest request;
-    request.method = QString::fromUtf8(requestLine.value(0));
-    request.path = QString::fromUtf8(requestLine.value(1));
-    for (qsizetype i = 1; i < head.size(); ++i) {
-        const qsizetype colon = head[i].indexOf(':');
-        if (colon > 0)
-            request.headers.insert(QString::fromUtf8(head[i].left(colon)).toLower(),
-                                   QString::fromUtf8(head[i].mid(colon + 1)).trimmed());
+    RequestParser parser;
+    parser.header_limit(16 * 1024);
+    parser.body_limit(kMaxBody);
+    boost::beast::error_code ec;
+    size_t used = parser.put(boost::asio::buffer(data, size), ec);
+    if (ec || !parser.is_header_done())
+        return 0;
+    RequestHead head = readRequestHead(parser, QStringLiteral("127.0.0.1"));
+    if (head.ambiguous)
+        return 0;
+    QByteArray body;
+    char piece[4096];
+    while (!parser.is_done() && used < size) {
+        parser.get().body().data = piece;
+        parser.get().body().size = sizeof piece;
+        used += parser.put(boost::asio::buffer(data + used, size - used), ec);
+        if (ec == boost::beast::http::error::need_buffer)
+            ec = {};
+        if (ec)
+            return 0;
+        body.append(piece, qsizetype(sizeof piece - parser.get().body().size));
     }
-    if (headEnd >= 0)
-        request.body = bytes.mid(headEnd + 2);
+    if (!parser.is_done())
+        return 0;
+
+    ApiRequest& request = head.request;
     service.router.loggablePath(request.method, request.path);
-    const ApiResponse response = service.router.dispatch(request);
-    if (response.status < 100 || response.status > 599)
+    Router::Match match = service.router.match(request.method, request.path);
+    if (match.refusal())
+        return 0;
+    request.params = match.params;
+    transport::HeaderFacts facts;
+    facts.contentLength = head.contentLength;
+    facts.bodyLimit = match.maxBodyBytes > 0 ? match.maxBodyBytes : kMaxBody;
+    facts.bodyFollows = !head.bodyDone;
+    facts.bodyInHand = true;
+    facts.body = body;
+    BodyBudget budget(64 << 20);
+    const transport::HeaderVerdict verdict =
+        transport::checkHeader(service.router, match, request, std::move(facts), budget);
+    if (!verdict.answer || verdict.answer->status < 100 || verdict.answer->status > 599)
         std::abort();
     return 0;
 }

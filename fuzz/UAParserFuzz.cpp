@@ -1,5 +1,5 @@
 // User agents as installs record them: any text a browser (or anyone) sends.
-#include "history/UAParser.h"
+#include "useragent/UAParser.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -39,11 +39,13 @@ psql -q -h 127.0.0.1 -p "$pgport" -U vantry -d postgres -c "CREATE DATABASE benc
 pgurl="postgresql://vantry@127.0.0.1:$pgport/bench"
 
 # Starts an instance; sets $base. Limits are off: every request comes from 127.0.0.1.
+limits=(--installs-per-minute 0 --max-connections-per-address 4096)
+help=$("$server" --help)
+if grep -q apps-per-minute <<<"$help"; then limits+=(--apps-per-minute 0); fi
 start() {
   local log="$work/server-$1.log"
   shift
-  "$server" --data-dir "$work/data-$RANDOM" --listen 127.0.0.1:0 --installs-per-minute 0 \
-    --max-connections-per-address 4096 "$@" >"$log" 2>&1 &
+  "$server" --data-dir "$work/data-$RANDOM" --listen 127.0.0.1:0 "${limits[@]}" "$@" >"$log" 2>&1 &
   pids+=($!)
   for _ in $(seq 200); do grep -q "listening on" "$log" && break; sleep 0.05; done
   base=$(sed -n 's/.*listening on \(http:\/\/[^ ]*\/\).*/\1/p' "$log" | head -1)

@@ -12,7 +12,7 @@ QString fileName(const QUrl& url, const QString& extension, const QDateTime& now
     QString name = url.fileName();
     if (name.isEmpty())
         name = applicationFolderName + QLatin1Char('_') + now.toString(fallbackTimeFormat);
-    name.remove(extension);
+    name.remove(extension, Qt::CaseInsensitive);
     return name;
 }
 

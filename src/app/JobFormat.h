@@ -17,7 +17,8 @@ inline const QString installUrlPrefix = QStringLiteral("itms-services://?action=
 constexpr int appIdLength = 10;
 constexpr int qrImageSize = 700;
 
-// The package's file name with every occurrence of extension (".ipa", ".apk") removed; the
+// The package's file name with every occurrence of extension (".ipa", ".apk") removed in any
+// letter case ("APP.IPA" → "APP"); the
 // fallback "Vantry_<yy/MM/dd_HH:mm>" when the URL has no last component.
 QString fileName(const QUrl& url, const QString& extension, const QDateTime& now);
 

@@ -2,13 +2,13 @@
 #include "app/NewProcessController.h"
 
 #include "app/JobFormat.h"
-#include "backend/records/Zapp.h"
 #include "core/Log.h"
 #include "core/RandomString.h"
 #include "core/WorkingFolder.h"
 #include "inspect/Inspector.h"
 #include "manifest/PlistManager.h"
 #include "qrcode/QRCodeDocument.h"
+#include "records/Zapp.h"
 
 #include <QBuffer>
 #include <QSaveFile>
@@ -59,14 +59,13 @@ void NewProcessController::checkPreflight(const Next& next) {
 }
 
 void NewProcessController::createFolders(const Next& next) {
-    const QString name = JobFormat::fileName(m_url, m_kind.extension, now());
+    const QString name = m_outcome.currentFileName;
     ClientManager* client = newClient();
     setStatus(QStringLiteral("Setting basic configuration"),
               QStringLiteral("This takes few minutes. \n current file name ") + name,
               ProcessState::preparing);
     client->createFolder(
         QLatin1Char('/') + JobFormat::applicationFolderName, live([this, client, name, next](bool) {
-            m_outcome.currentFileName = name;
             setStatus(QStringLiteral("Setting basic configuration"),
                       QStringLiteral("Current file name -  ") + name, ProcessState::preparing);
             m_outcome.appFolderPath = QLatin1Char('/') + JobFormat::applicationFolderName + QLatin1Char('/') +
@@ -204,9 +203,12 @@ void NewProcessController::registerApp(const Next& next) {
     app.profileKind = m_outcome.preflight.recordProfileKind();
     app.profileExpiry = m_outcome.preflight.recordProfileExpiry();
     app.provisionedDevices = m_outcome.preflight.recordProvisionedDevices();
+    app.provisionedDeviceIds = m_outcome.preflight.recordProvisionedDeviceIds();
+    app.appdescription = m_notes;
     m_currentClient = nullptr;
-    m_backend->createApp(app, live([this, next](const QString& link) {
+    m_backend->createApp(app, live([this, next](const QString& link, const QString& latestLink) {
                              m_outcome.resultLink = link;
+                             m_outcome.latestLink = latestLink;
                              setStatus(QStringLiteral("Hosting the app"),
                                        QStringLiteral("Use this url - \n") + link, ProcessState::hosting);
                              next();

@@ -1,7 +1,7 @@
 #include "app/NewAPKProcessController.h"
 
-#include "backend/records/ZappWire.h"
 #include "inspect/ParseAPK.h"
+#include "records/ZappWire.h"
 
 NewProcessController::Kind NewAPKProcessController::androidJob() {
     using J = NewAPKProcessController;

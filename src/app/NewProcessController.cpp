@@ -50,6 +50,9 @@ void NewProcessController::start() {
     if (m_started)
         return;
     m_started = true;
+    // Named from the start: a job that ends before any storage step still posts its
+    // notifications under this package's name, not the previous job's.
+    m_outcome.currentFileName = JobFormat::fileName(m_url, m_kind.extension, now());
     setStatus(QStringLiteral("Making your project ready"), QStringLiteral("This takes few minutes"),
               ProcessState::preparing);
     runStep(0);
@@ -132,6 +135,7 @@ void NewProcessController::uploadAndShare(const QString& localPath, const Remote
         once(onFailure ? std::move(onFailure) : [this](const QString& reason) { fail(reason); });
     // The clients percent-decode the local path once before they read the file.
     m_uploadSize = QFileInfo(QUrl::fromPercentEncoding(localPath.toUtf8())).size();
+    m_uploadName = QFileInfo(remote.linkPath).fileName();
     client->uploadFile(localPath, remote.uploadPath, live([this, client, remote, linking, linked](bool) {
                            setStatus(linking.title, linking.detail, linking.state);
                            client->shareLink(remote.linkPath, live(linked));

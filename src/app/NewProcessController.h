@@ -3,8 +3,8 @@
 #include "app/HostingBackend.h"
 #include "app/ProcessState.h"
 #include "app/StatusSink.h"
-#include "backend/records/PackageRecord.h"
 #include "inspect/Preflight.h"
+#include "records/PackageRecord.h"
 #include "storage/ClientManager.h"
 
 #include <QDateTime>
@@ -46,6 +46,8 @@ public:
     void setCancelDelays(int cancelledTextMs, int dismissMs);
     // Publish a package the preflight calls uninstallable all the same ("--force").
     void setAllowBlocking(bool allow) { m_allowBlocking = allow; }
+    // The release notes the app is registered with ("" for none).
+    void setNotes(const QString& notes) { m_notes = notes; }
     // The package was inspected already (by the caller, before anything else): the job uses
     // this result instead of inspecting again.
     void useInspection(const PackageRecord& record, const Preflight& preflight);
@@ -63,14 +65,15 @@ public:
     QString stepTitle() const { return m_stepTitle; }
     // The reason shown with "Error" when the job failed.
     const QString& failureReason() const { return m_failureReason; }
-    // Size of the file the running upload sends, for transfer rates.
+    // Size and remote file name of what the running upload sends, for transfer rates.
     qint64 uploadSize() const { return m_uploadSize; }
+    QString uploadName() const { return m_uploadName; }
 
     // What the job produced so far.
     struct Outcome {
-        // Known once the application folder exists: the package's file name without its
-        // extension (the title of the job's notifications) and the job folder
-        // "/Vantry/<name>_<time stamp>".
+        // The package's file name without its extension, the title of the job's notifications,
+        // known from start(); the job folder "/Vantry/<name>_<time stamp>", once the application
+        // folder exists.
         QString currentFileName;
         QString appFolderPath;
         QString packageLink;
@@ -81,6 +84,7 @@ public:
         QString appId;
         QString qrLink;       // what the QR image encodes
         QString resultLink;   // the backend's link, what "Copy to Clipboard" copies
+        QString latestLink;   // the stable link of the app's builds; empty when the backend gave none
         PackageRecord record; // as inspected, then with the icon and QR image links
         Preflight preflight;
         std::optional<QImage> qrImage;
@@ -178,9 +182,11 @@ private:
     QString m_stepTitle;
     QString m_failureReason;
     qint64 m_uploadSize = 0;
+    QString m_uploadName;
     bool m_started = false;
     bool m_ended = false;
     bool m_inspected = false;
     bool m_allowBlocking = false;
+    QString m_notes;
     Outcome m_outcome;
 };

@@ -1,7 +1,7 @@
 #include "backend/Zelko.h"
 
-#include "backend/records/ZappWire.h"
 #include "core/Config.h"
+#include "records/ZappWire.h"
 
 #include <QMutex>
 

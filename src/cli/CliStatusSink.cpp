@@ -4,8 +4,26 @@
 
 #include <cmath>
 
-CliStatusSink::CliStatusSink(QTextStream& err, bool terminal, bool quiet, std::function<qint64()> uploadSize)
-    : m_err(err), m_terminal(terminal), m_quiet(quiet), m_uploadSize(std::move(uploadSize)) {}
+namespace {
+// Lines that differ only in case, spacing or punctuation say the same thing ("current file name
+// X" and "Current file name -  X").
+QString gist(const QString& line) {
+    QString out;
+    for (const QChar c : line) {
+        if (c.isLetterOrNumber())
+            out += c.toLower();
+    }
+    return out;
+}
+} // namespace
+
+CliStatusSink::CliStatusSink(QTextStream& err, bool terminal, bool quiet, std::function<Upload()> upload)
+    : m_err(err), m_terminal(terminal), m_quiet(quiet), m_upload(std::move(upload)) {}
+
+void CliStatusSink::setAlreadySaid(const QStringList& lines) {
+    for (const QString& line : lines)
+        m_alreadySaid.insert(gist(line));
+}
 
 void CliStatusSink::endLine() {
     if (m_barShown) {
@@ -18,15 +36,30 @@ void CliStatusSink::endLine() {
 void CliStatusSink::setStatus(const QString& title, const QString& detail, ProcessState state) {
     // A new upload starts its clock and its percentages afresh.
     m_lastValue = -1;
-    m_lastTenth = -1;
+    m_lastQuarter = 0;
     if (m_quiet || state == ProcessState::failed)
         return;
-    endLine();
-    m_err << title << '\n';
+    const bool seen = m_linesOfTitle.contains(title);
+    QSet<QString>& printed = m_linesOfTitle[title];
+    QStringList fresh;
     for (const QString& line : detail.split(QLatin1Char('\n'))) {
-        if (!line.trimmed().isEmpty())
-            m_err << "  " << line.trimmed() << '\n';
+        const QString text = line.trimmed();
+        const QString key = gist(text);
+        if (key.isEmpty() || m_alreadySaid.contains(key) || printed.contains(key))
+            continue;
+        printed.insert(key);
+        fresh << text;
     }
+    const bool heading = !seen || (!fresh.isEmpty() && title != m_lastTitle);
+    if (!heading && fresh.isEmpty())
+        return;
+    endLine();
+    if (heading) {
+        m_err << title << '\n';
+        m_lastTitle = title;
+    }
+    for (const QString& line : std::as_const(fresh))
+        m_err << "  " << line << '\n';
     m_err.flush();
 }
 
@@ -39,25 +72,34 @@ QString CliStatusSink::rateText(double bytesPerSecond) {
 void CliStatusSink::setProgress(const QString& percentageText, double value) {
     if (m_quiet)
         return;
-    if (m_lastValue < 0 || value < m_lastValue)
+    const Upload upload = m_upload ? m_upload() : Upload{};
+    if (m_lastValue < 0 || value < m_lastValue || upload.name != m_uploadName) {
         m_uploadClock.start();
+        m_lastQuarter = 0;
+        m_uploadName = upload.name;
+    }
     m_lastValue = value;
     const double seconds = m_uploadClock.elapsed() / 1000.0;
-    const double bytes = value / 100 * double(m_uploadSize ? m_uploadSize() : 0);
-    const QString rate = seconds > 0.05 ? QStringLiteral("  ") + rateText(bytes / seconds) : QString();
+    const double bytes = value / 100 * double(upload.size);
+    const QString rate =
+        seconds > 0.05 && bytes > 0 ? QStringLiteral("  ") + rateText(bytes / seconds) : QString();
+    const QString name = upload.name.isEmpty() ? QString() : upload.name + QLatin1Char(' ');
     if (m_terminal) {
         constexpr int width = 30;
         const int filled = int(std::lround(value / 100 * width));
-        m_err << "\r  [" << QString(filled, QLatin1Char('#')) << QString(width - filled, QLatin1Char('.'))
-              << "] " << percentageText.rightJustified(8) << rate << "   ";
+        m_err << "\r  " << name << '[' << QString(filled, QLatin1Char('#'))
+              << QString(width - filled, QLatin1Char('.')) << "] " << percentageText.rightJustified(8) << rate
+              << "   ";
         m_barShown = true;
         m_err.flush();
         return;
     }
-    const int tenth = int(value / 10);
-    if (tenth == m_lastTenth)
+    // A log gets a line at 25, 50, 75 and 100 % only: the start says nothing, and more lines
+    // bury the steps.
+    const int quarter = int(value / 25);
+    if (quarter <= m_lastQuarter)
         return;
-    m_lastTenth = tenth;
-    m_err << "  " << percentageText << rate << '\n';
+    m_lastQuarter = quarter;
+    m_err << "  " << name << percentageText << rate << '\n';
     m_err.flush();
 }

@@ -3,17 +3,29 @@
 #include "app/StatusSink.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTextStream>
 
 #include <functional>
 
-// The hosting job's progress on standard error: one line per step with its detail indented
-// below; while uploading, a progress bar with the percentage and transfer rate redrawn in place
-// on a terminal, or a plain line per tenth otherwise. Failures are left to the command.
+// The hosting job's progress on standard error, written to read well in a CI log as well as on a
+// terminal. Each step's title is printed once, with its detail lines indented below; a later
+// status with the same title adds only the lines not printed under it yet (the job announces a
+// step, then tells more about it). While uploading, a terminal shows a progress bar redrawn in
+// place; elsewhere one line at each quarter reached (at most four per file), with the transfer
+// rate. Failures are left to the command.
 class CliStatusSink : public StatusSink {
 public:
-    // uploadSize tells how many bytes the running upload sends.
-    CliStatusSink(QTextStream& err, bool terminal, bool quiet, std::function<qint64()> uploadSize);
+    // What the running upload sends.
+    struct Upload {
+        QString name;
+        qint64 size = 0;
+    };
+
+    CliStatusSink(QTextStream& err, bool terminal, bool quiet, std::function<Upload()> upload);
+
+    // Lines printed already by the command (the preflight's findings): left out of the details.
+    void setAlreadySaid(const QStringList& lines);
 
     void setStatus(const QString& title, const QString& detail, ProcessState state) override;
     void setProgress(const QString& percentageText, double value) override;
@@ -28,9 +40,13 @@ private:
     QTextStream& m_err;
     bool m_terminal;
     bool m_quiet;
-    std::function<qint64()> m_uploadSize;
+    std::function<Upload()> m_upload;
+    QSet<QString> m_alreadySaid;
+    QHash<QString, QSet<QString>> m_linesOfTitle; // what was printed under each title
+    QString m_lastTitle;                          // the title the last lines stand under
     QElapsedTimer m_uploadClock;
+    QString m_uploadName;
     double m_lastValue = -1;
-    int m_lastTenth = -1;
+    int m_lastQuarter = 0;
     bool m_barShown = false;
 };

@@ -32,7 +32,7 @@ int InspectCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     }
     const QString path = QFileInfo(positional.constFirst()).absoluteFilePath();
 
-    // Diagnostic lines (unzip, the badging dump) would mix with the record and break --json:
+    // Diagnostic lines (the entries read, the badging dump) would mix with the record and break --json:
     // they go to stderr, and only when asked for.
     const bool showDiagnostics = parser.isSet(verbose);
     setLogSink([&err, showDiagnostics](const QString& line) {

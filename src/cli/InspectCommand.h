@@ -1,8 +1,8 @@
 #pragma once
 
-#include "backend/records/PackageRecord.h"
 #include "cli/Command.h"
 #include "inspect/Preflight.h"
+#include "records/PackageRecord.h"
 
 #include <optional>
 

@@ -1,11 +1,11 @@
 #include "cli/SignInCommands.h"
 
-#include "app/session/AccountReady.h"
-#include "app/session/SignInSession.h"
-#include "app/session/SignInState.h"
-#include "app/session/SingleInstance.h"
-#include "app/session/UrlRouter.h"
 #include "core/Config.h"
+#include "session/AccountReady.h"
+#include "session/SignInSession.h"
+#include "session/SignInState.h"
+#include "session/SingleInstance.h"
+#include "session/UrlRouter.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -13,6 +13,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <iostream>
+#include <string>
+
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +72,30 @@ std::optional<SignedInProvider> providerNamed(const QString& name) {
     return std::nullopt;
 }
 
+// One line of standard input (or the test's device) without its line break; on a terminal the
+// prompt goes first and the typing is not echoed.
+QString readSecretLine(const QString& prompt, QTextStream& err) {
+    if (QIODevice* device = inputDevice())
+        return QString::fromUtf8(device->readLine()).trimmed();
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        err << prompt;
+        err.flush();
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err << '\n';
+        err.flush();
+    }
+    return QString::fromStdString(line).trimmed();
+}
+
 QString describe(const ZUser& user, SignedInProvider provider) {
     return QStringLiteral("%1 <%2> (%3)").arg(user.name, user.email, providerLabel(provider));
 }
@@ -84,8 +112,8 @@ int LoginCommand::run(const QStringList& args, QTextStream& out, QTextStream& er
         QStringLiteral("Print the address of the sign-in page instead of opening it."));
     const QCommandLineOption token(
         QStringLiteral("token"),
-        QStringLiteral("Storage token of the self-hosted server (default: read from a "
-                       "server on this machine)."),
+        QStringLiteral("Storage token of the self-hosted server. Without it the token is read from "
+                       "standard input (an empty line: the token of a server on this machine)."),
         QStringLiteral("TOKEN"));
     parser.addOption(noBrowser);
     parser.addOption(token);
@@ -105,10 +133,12 @@ int LoginCommand::run(const QStringList& args, QTextStream& out, QTextStream& er
     SignInSession session;
     QEventLoop loop;
     int result = 1;
+    bool done = false; // a sign-in can end before the loop runs (no token, a bad address)
     QObject::connect(&session, &SignInSession::signedIn, &loop,
                      [&](const ZUser& user, SignedInProvider signedIn) {
                          out << "Signed in as " << describe(user, signedIn) << Qt::endl;
                          result = 0;
+                         done = true;
                          loop.quit();
                      });
     QObject::connect(&session, &SignInSession::signInEnded, &loop, [&](const SignInResult& ended) {
@@ -116,15 +146,24 @@ int LoginCommand::run(const QStringList& args, QTextStream& out, QTextStream& er
             err << "vantry-cli login: sign-in cancelled" << Qt::endl;
         else
             err << "vantry-cli login: " << ended.message << Qt::endl;
+        done = true;
         loop.quit();
     });
     QObject::connect(&session, &SignInSession::notice, &loop,
                      [&](const QString& text) { err << text << Qt::endl; });
 
     if (*provider == SignedInProvider::SelfHosted) {
-        session.startSelfHosted(positional.value(1, configValue(ConfigKey::SelfHostedUrl)),
-                                parser.value(token));
-        loop.exec();
+        const QString url = positional.value(1, configValue(ConfigKey::SelfHostedUrl));
+        // Off the command line, where the process list and the shell's history would keep it.
+        const QString secret =
+            parser.isSet(token) ? parser.value(token)
+                                : readSecretLine(QStringLiteral("Storage token of %1 (empty: the token of a "
+                                                                "server on this machine): ")
+                                                     .arg(url),
+                                                 err);
+        session.startSelfHosted(url, secret);
+        if (!done)
+            loop.exec();
         return result;
     }
 

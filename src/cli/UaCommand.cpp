@@ -1,6 +1,6 @@
 #include "cli/UaCommand.h"
 
-#include "history/UAParser.h"
+#include "useragent/UAParser.h"
 
 #include <QFile>
 #include <QJsonArray>

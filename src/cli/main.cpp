@@ -1,7 +1,7 @@
-#include "app/session/BackendSecrets.h"
 #include "backend/BackendStartup.h"
 #include "cli/Command.h"
 #include "core/CrashHandler.h"
+#include "session/BackendSecrets.h"
 
 #include <QCoreApplication>
 
@@ -30,7 +30,11 @@ int main(int argc, char** argv) {
     // only it checks the version and sends a stored crash report.
     const bool publishes = args.size() >= 2 && args.at(1) == QLatin1String("publish");
     if (publishes) {
-        BackendStartup::run([](const QString& serverVersion) {
+        // --quiet leaves nothing but the link, not even this notice.
+        const bool quiet = args.contains(QStringLiteral("--quiet"));
+        BackendStartup::run([quiet](const QString& serverVersion) {
+            if (quiet)
+                return;
             std::fprintf(stderr, "vantry-cli: New Version available: %s (this is %s)\n",
                          qPrintable(serverVersion), VANTRY_VERSION);
         });

@@ -1,6 +1,6 @@
 #include "history/HistoryModel.h"
 
-#include "backend/records/ZappWire.h"
+#include "records/ZappWire.h"
 
 #include <QDateTime>
 

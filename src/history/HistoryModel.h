@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/records/Zapp.h"
+#include "records/Zapp.h"
 
 #include <QList>
 #include <QLocale>

@@ -1,6 +1,6 @@
 #include "history/InstallBreakdown.h"
 
-#include "history/UAParser.h"
+#include "useragent/UAParser.h"
 
 #include <algorithm>
 

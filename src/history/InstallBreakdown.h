@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/records/ZUserData.h"
+#include "records/ZUserData.h"
 
 #include <QDateTime>
 #include <QList>

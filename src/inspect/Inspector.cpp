@@ -2,16 +2,15 @@
 
 #include "core/Log.h"
 #include "core/WorkingFolder.h"
+#include "inspect/ZipExtractor.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QTimer>
 #include <QUrl>
 
 #include <memory>
-
-#include <sys/resource.h>
 
 Inspector::Inspector(QObject* parent) : QObject(parent) {}
 
@@ -49,41 +48,61 @@ bool Inspector::prepareWorkingFolder() {
     return m_folderPrepared;
 }
 
-std::optional<Inspector::Extraction>
-Inspector::planExtraction(const QList<ZipEntry>& entries,
-                          const std::function<std::optional<std::uint64_t>(const QByteArray&)>& limitFor) {
-    // Each refused entry becomes an argument of unzip.
-    constexpr qsizetype maxRefused = 1000;
-    Extraction plan;
-    std::uint64_t total = 0;
-    for (const ZipEntry& entry : entries) {
-        const std::optional<std::uint64_t> limit = limitFor(entry.name);
-        if (!limit || entry.isDirectory())
-            continue;
-        if (mayExtract(entry, std::min(*limit, maxExtractedFileBytes)) &&
-            entry.size <= maxExtractedBytes - total) {
-            total += entry.size;
-            continue;
-        }
-        if (plan.refused.size() == maxRefused)
-            return std::nullopt;
-        plan.refused.append(entry.name);
-        plan.exclusions.append(unzipPattern(entry.name));
+bool Inspector::isPlainRelativePath(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
     }
-    return plan;
+    return true;
 }
 
-// A package may carry symbolic links (zip stores them); one named like the icon could make a
-// later upload publish any file of the user's. Nothing inspection reads is a link in a real
-// package.
-void Inspector::removeSymlinks(const QString& folder) {
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (it.fileInfo().isSymLink() && !QFile::remove(path))
-            logLine(QStringLiteral("Error: could not remove link ") + path);
+bool Inspector::copyEntry(const QString& archivePath, const ZipEntry& entry, QIODevice& out,
+                          const QString& notValid) {
+    QFile archive(archivePath);
+    const ZipExtractor::Result result = archive.open(QIODevice::ReadOnly)
+                                            ? ZipExtractor::extract(archive, entry, out)
+                                            : ZipExtractor::Result::Damaged;
+    switch (result) {
+    case ZipExtractor::Result::Written:
+        return true;
+    case ZipExtractor::Result::Longer:
+        logLine(QStringLiteral("Longer than its directory entry says: ") + QString::fromUtf8(entry.name));
+        fail(QStringLiteral("The package holds more data than it declares."));
+        return false;
+    case ZipExtractor::Result::Damaged:
+        logLine(QStringLiteral("Damaged entry: ") + QString::fromUtf8(entry.name));
+        fail(notValid);
+        return false;
+    case ZipExtractor::Result::WriteFailed:
+        break;
     }
+    logLine(QStringLiteral("Error: could not write ") + QString::fromUtf8(entry.name));
+    fail(QStringLiteral("The working folder could not be written."));
+    return false;
+}
+
+std::optional<QByteArray> Inspector::readEntry(const QString& archivePath, const ZipEntry& entry,
+                                               const QString& notValid) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!copyEntry(archivePath, entry, buffer, notValid))
+        return std::nullopt;
+    return buffer.data();
+}
+
+bool Inspector::extractEntry(const QString& archivePath, const ZipEntry& entry, const QString& relativePath,
+                             const QString& notValid) {
+    const QString path = m_workingPath + QLatin1Char('/') + relativePath;
+    QFile file(path);
+    if (!isPlainRelativePath(relativePath) || !QDir().mkpath(QFileInfo(path).absolutePath()) ||
+        !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        logLine(QStringLiteral("Error: could not create ") + path);
+        fail(QStringLiteral("The working folder could not be written."));
+        return false;
+    }
+    return copyEntry(archivePath, entry, file, notValid);
 }
 
 QProcess* Inspector::startProcess(const QString& program, const QStringList& args) {
@@ -93,31 +112,6 @@ QProcess* Inspector::startProcess(const QString& program, const QStringList& arg
     // No prompt of a child may ever wait for an answer.
     process->setStandardInputFile(QProcess::nullDevice());
     return process;
-}
-
-void Inspector::runUnzip(const QStringList& args, std::function<void(int)> finished) {
-    QProcess* process = startProcess(QStringLiteral("/usr/bin/unzip"), args);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    // An entry whose real size exceeds what the directory claims is stopped here (SIGXFSZ).
-    process->setChildProcessModifier([] {
-        const rlimit limit{maxExtractedFileBytes, maxExtractedFileBytes};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    // Warnings of unzip ("skipped ../ path component") are diagnostics only.
-    connect(process, &QProcess::readyRead, this, [process] { process->readAll(); });
-    connect(process, &QProcess::finished, this,
-            [this, process, finished](int code, QProcess::ExitStatus status) {
-                process->deleteLater();
-                removeSymlinks(m_workingPath);
-                finished(status == QProcess::NormalExit ? code : unzipCrashed);
-            });
-    connect(process, &QProcess::errorOccurred, this, [process, finished](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        process->deleteLater();
-        finished(unzipFailedToStart);
-    });
-    process->start();
 }
 
 void Inspector::runScript(const QString& script, const QString& resourceDir, const QString& package,

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "backend/records/PackageRecord.h"
 #include "inspect/Preflight.h"
 #include "inspect/ZipDirectory.h"
+#include "records/PackageRecord.h"
 
 #include <QObject>
 #include <QProcess>
@@ -12,7 +12,7 @@
 #include <functional>
 #include <optional>
 
-// What ParseIPA and ParseAPK share: the working folder, `unzip` as a child process, the size
+// What ParseIPA and ParseAPK share: the working folder, extraction of single entries, the size
 // text and the single, asynchronous report to the caller.
 //
 // An inspector is created with new and owns itself: the caller assigns onComplete and
@@ -50,28 +50,18 @@ protected:
     // failed inspection removes the folder again with whatever it extracted.
     bool prepareWorkingFolder();
 
-    // No file unzip writes may grow past this, whatever the archive claims.
-    static constexpr std::uint64_t maxExtractedFileBytes = 16 * 1024 * 1024;
-    // The sizes of all extracted entries together.
-    static constexpr std::uint64_t maxExtractedBytes = 512ull * 1024 * 1024;
+    // The contents of entry in the archive at archivePath, held to the size the directory
+    // claims; nothing when they cannot be read, the inspection then failed with one sentence
+    // (notValid for damaged data). Callers check the claim first (mayExtract).
+    std::optional<QByteArray> readEntry(const QString& archivePath, const ZipEntry& entry,
+                                        const QString& notValid);
+    // The same written to relativePath (plain components only) in the working folder; false when
+    // it fails.
+    bool extractEntry(const QString& archivePath, const ZipEntry& entry, const QString& relativePath,
+                      const QString& notValid);
+    // Whether path names a place inside a folder: relative, without "." or ".." components.
+    static bool isPlainRelativePath(const QString& path);
 
-    struct Extraction {
-        QStringList exclusions; // unzip patterns ("-x") for the refused entries
-        QList<QByteArray> refused;
-    };
-    // Checks the entries that unzip would extract (limitFor gives their largest size, or
-    // nothing for entries it would not extract) before it writes any; nothing when so many
-    // are refused that naming them to unzip is no longer reasonable.
-    static std::optional<Extraction>
-    planExtraction(const QList<ZipEntry>& entries,
-                   const std::function<std::optional<std::uint64_t>(const QByteArray& name)>& limitFor);
-
-    static constexpr int unzipFailedToStart = -1;
-    static constexpr int unzipCrashed = -2; // killed, for instance for writing past the file size cap
-    // Runs /usr/bin/unzip with args; finished is called on the event loop with the exit code,
-    // or unzipFailedToStart, or unzipCrashed. Symbolic links the archive restored are removed
-    // first.
-    void runUnzip(const QStringList& args, std::function<void(int exitCode)> finished);
     // Runs "/bin/sh SCRIPT RESOURCE_DIR PACKAGE" (no command line is built, so the package path
     // reaches the script as it is); finished receives standard output, or nothing when the
     // shell could not be started.
@@ -87,7 +77,8 @@ protected:
 private:
     void report(std::function<void()> call);
     QProcess* startProcess(const QString& program, const QStringList& args);
-    static void removeSymlinks(const QString& folder);
+    bool copyEntry(const QString& archivePath, const ZipEntry& entry, QIODevice& out,
+                   const QString& notValid);
     bool m_reported = false;
     bool m_folderPrepared = false;
 };

@@ -21,12 +21,7 @@ QString decodeOutput(const std::optional<QByteArray>& bytes) {
 // Resources are icons, layouts and strings; a big media file among them is of no use here.
 constexpr std::uint64_t maxResourceBytes = 16 * 1024 * 1024;
 
-// What the "-x" patterns of unzip below leave: all but code, native libraries and assets.
-std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
-    if (name.endsWith(".dex") || name.startsWith("lib/") || name.startsWith("assets/"))
-        return std::nullopt;
-    return maxResourceBytes;
-}
+const QString notValid = QStringLiteral("This file is not a valid Android app package.");
 } // namespace
 
 bool ParseAPK::isAppBundle(const QList<ZipEntry>& entries) {
@@ -49,13 +44,11 @@ void ParseAPK::inspect(const QUrl& location) {
     }
     if (!QFileInfo(m_packagePath).isFile()) {
         logLine(QStringLiteral("Error: no such file ") + m_packagePath);
-        fail(QStringLiteral("This file is not a valid Android app package."));
+        fail(notValid);
         return;
     }
-    const QString notValid = QStringLiteral("This file is not a valid Android app package.");
     const auto entries = ZipDirectory::read(m_packagePath);
-    const auto plan = entries ? planExtraction(*entries, extractionLimit) : std::nullopt;
-    if (!plan) {
+    if (!entries) {
         fail(notValid);
         return;
     }
@@ -68,30 +61,9 @@ void ParseAPK::inspect(const QUrl& location) {
         deliver(record);
         return;
     }
-    for (const QByteArray& name : plan->refused)
-        logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(name));
-    // The package is read where it lies rather than copied first, and its code and bulk are
-    // left in the archive: what remains (manifest, resources) is what the icon path names.
-    const QStringList args =
-        QStringList{QStringLiteral("-o"),    QStringLiteral("-q"),    QStringLiteral("-d"),
-                    m_workingPath,           m_packagePath,           QStringLiteral("-x"),
-                    QStringLiteral("*.dex"), QStringLiteral("lib/*"), QStringLiteral("assets/*")} +
-        plan->exclusions;
-    runUnzip(args, [this, notValid](int exitCode) {
-        if (exitCode == unzipFailedToStart) {
-            fail(QStringLiteral("The unzip program could not be run."));
-            return;
-        }
-        if (exitCode == unzipCrashed) {
-            fail(notValid);
-            return;
-        }
-        if (QFileInfo(m_workingPath).isDir())
-            logLine(QStringLiteral("Unzipping done"));
-        else
-            logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
-        readBadging();
-    });
+    // aapt reads the package where it lies; only the icon is extracted, once its name is known.
+    m_entries = *entries;
+    readBadging();
 }
 
 void ParseAPK::readBadging() {
@@ -110,15 +82,31 @@ void ParseAPK::readBadging() {
         logLine(output);
         const QHash<QString, QString> badging = badgingValues(output);
         if (!badging.contains(QStringLiteral("packageName"))) {
-            fail(QStringLiteral("This file is not a valid Android app package."));
+            fail(notValid);
             return;
         }
         m_preflight = Preflight::forAndroid(output);
-        extractIcon(badging);
+        finishRecord(badging);
     });
 }
 
-void ParseAPK::extractIcon(const QHash<QString, QString>& badging) {
+bool ParseAPK::extractIcon(const QString& name) {
+    const QByteArray bytes = name.toUtf8();
+    const ZipEntry* found = nullptr;
+    for (const ZipEntry& entry : m_entries) {
+        if (entry.name == bytes)
+            found = &entry; // the last of entries sharing a name
+    }
+    if (!found)
+        return true;
+    if (!mayExtract(*found, maxResourceBytes)) {
+        logLine(QStringLiteral("Refused to extract ") + name);
+        return true;
+    }
+    return extractEntry(m_packagePath, *found, name, notValid);
+}
+
+void ParseAPK::finishRecord(const QHash<QString, QString>& badging) {
     const auto finish = [this, badging](const QString& icon) {
         PackageRecord record;
         record.bundleID = badging.value(QStringLiteral("packageName"));
@@ -137,6 +125,14 @@ void ParseAPK::extractIcon(const QHash<QString, QString>& badging) {
     runScript(script, resourceFolder(), m_packagePath, [this, finish](std::optional<QByteArray> bytes) {
         QString relative = decodeOutput(bytes);
         relative.remove(QLatin1Char('\n'));
+        // A name that climbs out of the working folder would make the upload take another file.
+        if (!relative.isEmpty() && !isPlainRelativePath(relative)) {
+            logLine(QStringLiteral("Refused icon path ") + relative);
+            relative.clear();
+        }
+        if (!relative.isEmpty() && !extractIcon(relative))
+            return;
+        logLine(QStringLiteral("Unzipping done"));
         const QString icon = m_workingPath + QLatin1Char('/') + relative;
         logLine(icon);
         finish(icon);

@@ -5,8 +5,8 @@
 #include <QHash>
 
 // Reads package name, version name, version code, label, size and launcher icon out of an
-// Android package through the two shipped scripts. The code and bulk of the package (*.dex,
-// lib/, assets/) are not extracted, so the time taken does not depend on their size.
+// Android package through the two shipped scripts. Only the icon is extracted, so the time
+// taken does not depend on the size of the package's other contents.
 class ParseAPK : public Inspector {
     Q_OBJECT
 public:
@@ -25,7 +25,11 @@ public:
 
 private:
     void readBadging();
-    void extractIcon(const QHash<QString, QString>& badging);
+    void finishRecord(const QHash<QString, QString>& badging);
+    // Writes the entry name to the same name in the working folder when the package has it;
+    // false when the inspection failed on it.
+    bool extractIcon(const QString& name);
 
     QString m_packagePath;
+    QList<ZipEntry> m_entries;
 };

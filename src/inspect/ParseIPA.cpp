@@ -2,10 +2,10 @@
 
 #include "core/Log.h"
 #include "inspect/CgbiImage.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 
-#include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 
 namespace {
@@ -26,6 +26,7 @@ QVariantMap nonEmptyDictionary(const QVariant& v) {
 }
 
 const QString damagedPlist = QStringLiteral("The app's Info.plist is damaged or too complex");
+const QString notValid = QStringLiteral("This file is not a valid iOS app package.");
 
 // An icon or launch image is well under this; an Info.plist far under its own.
 constexpr std::uint64_t maxIconBytes = 16 * 1024 * 1024;
@@ -34,27 +35,13 @@ constexpr std::uint64_t maxInfoPlistBytes = PlistReader::maxBytes;
 constexpr std::uint64_t maxProfileBytes = 4 * 1024 * 1024;
 const QString profileName = QStringLiteral("embedded.mobileprovision");
 
-// The bundle folder an entry of the form "Payload/NAME.app/FILE" lies in, with what unzip's
-// "Payload/*.app/FILE" under -W -C would match (case-insensitive, "*" within one folder).
+// The bundle folder and file name of an entry of the form "Payload/NAME.app/FILE" (the folder
+// names compared case-insensitively).
 std::optional<std::pair<QByteArray, QByteArray>> bundleFile(const QByteArray& name) {
     const QList<QByteArray> parts = name.split('/');
     if (parts.size() != 3 || parts[0].toLower() != "payload" || !parts[1].toLower().endsWith(".app"))
         return std::nullopt;
     return std::pair(parts[1], parts[2]);
-}
-
-std::optional<std::uint64_t> extractionLimit(const QByteArray& name) {
-    const auto file = bundleFile(name);
-    if (!file)
-        return std::nullopt;
-    const QByteArray lower = file->second.toLower();
-    if (lower == "info.plist")
-        return maxInfoPlistBytes;
-    if (lower.endsWith(".png"))
-        return maxIconBytes;
-    if (file->second == profileName.toLatin1())
-        return maxProfileBytes;
-    return std::nullopt;
 }
 
 // The bundle folders that hold a _CodeSignature folder, from the archive's directory alone.
@@ -84,90 +71,63 @@ void ParseIPA::inspect(const QUrl& location) {
     }
     if (!location.isEmpty())
         logLine(QStringLiteral("Unzipping ") + location.toString());
-    const QString notValid = QStringLiteral("This file is not a valid iOS app package.");
     const auto entries = ZipDirectory::read(m_sourcePath);
     if (!entries) {
         fail(notValid);
         return;
     }
-    const auto plan = planExtraction(*entries, extractionLimit);
-    if (!plan) {
+    // The first bundle folder by name, as a listing of Payload would give it.
+    bool payload = false;
+    std::optional<QByteArray> bundle;
+    for (const ZipEntry& entry : *entries) {
+        payload = payload || entry.name.left(8).toLower() == "payload/";
+        const auto file = bundleFile(entry.name);
+        if (file && (!bundle || QString::fromUtf8(file->first) < QString::fromUtf8(*bundle)))
+            bundle = file->first;
+    }
+    if (!payload) {
+        logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
         fail(notValid);
         return;
     }
-    m_signedBundles = signedBundles(*entries);
-    for (const QByteArray& name : plan->refused) {
-        logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(name));
-        if (bundleFile(name)->second.toLower() == "info.plist")
-            m_refusedPlistBundles.append(QString::fromUtf8(bundleFile(name)->first));
-    }
-    // Only what inspection reads: the Payload and bundle folders, each top-level bundle's
-    // Info.plist and PNG files. -W keeps "*" inside one path component; -C lets
-    // "X.APP" count as a bundle, as the case-insensitive extension test below does.
-    QStringList args = {QStringLiteral("-o"),
-                        QStringLiteral("-q"),
-                        QStringLiteral("-W"),
-                        QStringLiteral("-C"),
-                        QStringLiteral("-d"),
-                        m_workingPath,
-                        QFileInfo(m_sourcePath).absoluteFilePath(),
-                        QStringLiteral("Payload/"),
-                        QStringLiteral("Payload/*.app/"),
-                        QStringLiteral("Payload/*.app/Info.plist"),
-                        QStringLiteral("Payload/*.app/") + profileName,
-                        QStringLiteral("Payload/*.app/*.png")};
-    if (!plan->exclusions.isEmpty())
-        args << QStringLiteral("-x") << plan->exclusions;
-    runUnzip(args, [this, notValid](int exitCode) {
-        if (exitCode == unzipFailedToStart) {
-            fail(QStringLiteral("The unzip program could not be run."));
-            return;
-        }
-        if (exitCode == unzipCrashed) {
-            fail(notValid);
-            return;
-        }
-        unzipFinished();
-    });
-}
-
-void ParseIPA::unzipFinished() {
-    // Only the presence of Payload decides: unzip also fails on harmless archive quirks.
-    if (!QFileInfo(m_workingPath + QStringLiteral("/Payload")).isDir()) {
-        if (!m_refusedPlistBundles.isEmpty()) {
-            fail(damagedPlist);
-            return;
-        }
-        logLine(QStringLiteral("Check this path -> documents/") + QFileInfo(m_workingPath).fileName());
-        fail(QStringLiteral("This file is not a valid iOS app package."));
-        return;
-    }
-    logLine(QStringLiteral("Unzipping done"));
-    readPayload();
-}
-
-void ParseIPA::readPayload() {
-    const QDir payload(m_workingPath + QStringLiteral("/Payload"));
-    const QStringList entries =
-        payload.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    QString bundle;
-    for (const QString& entry : entries) {
-        if (QFileInfo(entry).suffix().toLower() == QLatin1String("app")) {
-            bundle = entry;
-            break;
-        }
-    }
-    // A bundle whose only extracted file would have been its refused Info.plist has no folder.
-    if ((bundle.isEmpty() && !m_refusedPlistBundles.isEmpty()) || m_refusedPlistBundles.contains(bundle)) {
-        fail(damagedPlist);
-        return;
-    }
-    if (bundle.isEmpty()) {
+    if (!bundle) {
         fail(QStringLiteral("The iOS app package holds no app bundle."));
         return;
     }
-    m_contentPath = payload.filePath(bundle);
-    const PlistReader::Result info = PlistReader::read(m_contentPath + QStringLiteral("/Info.plist"));
+    readBundle(*entries, *bundle);
+}
+
+// Only what inspection reads leaves the archive: the bundle's Info.plist and provisioning profile
+// (into memory) and the icon files its Info.plist names (into the working folder, for the upload).
+void ParseIPA::readBundle(const QList<ZipEntry>& entries, const QByteArray& bundle) {
+    // The bundle's top-level files; the last of entries sharing a name, as extracting them in
+    // turn would leave.
+    QHash<QByteArray, const ZipEntry*> files;
+    for (const ZipEntry& entry : entries) {
+        if (const auto file = bundleFile(entry.name); file && file->first == bundle)
+            files.insert(file->second, &entry);
+    }
+    const auto find = [&files](const QByteArray& name) { return files.value(name); };
+    const auto refused = [](const ZipEntry& entry) {
+        logLine(QStringLiteral("Refused to extract ") + QString::fromUtf8(entry.name));
+    };
+    const QString bundleFolder = QStringLiteral("Payload/") + QString::fromUtf8(bundle);
+    m_contentPath = m_workingPath + QLatin1Char('/') + bundleFolder;
+
+    const ZipEntry* plistEntry = find("Info.plist");
+    if (!plistEntry) {
+        fail(QStringLiteral("The app bundle has no readable Info.plist."));
+        return;
+    }
+    if (!mayExtract(*plistEntry, maxInfoPlistBytes)) {
+        refused(*plistEntry);
+        fail(damagedPlist);
+        return;
+    }
+    const std::optional<QByteArray> plist = readEntry(m_sourcePath, *plistEntry, notValid);
+    if (!plist)
+        return;
+    const PlistReader::Result info = PlistReader::fromBytes(*plist);
     if (info.problem == PlistReader::Problem::Refused) {
         fail(damagedPlist);
         return;
@@ -176,13 +136,30 @@ void ParseIPA::readPayload() {
         fail(QStringLiteral("The app bundle has no readable Info.plist."));
         return;
     }
+
+    std::optional<QByteArray> profile;
+    if (const ZipEntry* entry = find(profileName.toLatin1())) {
+        if (!mayExtract(*entry, maxProfileBytes))
+            refused(*entry);
+        else if (!(profile = readEntry(m_sourcePath, *entry, notValid)))
+            return;
+    }
+    for (const QString& name : iconCandidates(*info.dictionary)) {
+        const ZipEntry* entry = find(name.toUtf8());
+        if (!entry)
+            continue;
+        if (!mayExtract(*entry, maxIconBytes))
+            refused(*entry);
+        else if (!extractEntry(m_sourcePath, *entry, bundleFolder + QLatin1Char('/') + name, notValid))
+            return;
+    }
+    logLine(QStringLiteral("Unzipping done"));
+
+    const QString bundleName = QString::fromUtf8(bundle);
     PackageRecord record = recordFromInfo(*info.dictionary, m_contentPath);
     record.size = packageSizeText(m_sourcePath);
-    std::optional<QByteArray> profile;
-    QFile profileFile(m_contentPath + QLatin1Char('/') + profileName);
-    if (profileFile.open(QIODevice::ReadOnly))
-        profile = profileFile.read(qint64(maxProfileBytes));
-    m_preflight = Preflight::forIos(*info.dictionary, profile, m_signedBundles.contains(bundle), clock());
+    m_preflight =
+        Preflight::forIos(*info.dictionary, profile, signedBundles(entries).contains(bundleName), clock());
     deliver(record);
 }
 
@@ -197,17 +174,39 @@ PackageRecord ParseIPA::recordFromInfo(const QVariantMap& info, const QString& b
     return record;
 }
 
-QString ParseIPA::iconPath(const QVariantMap& info, const QString& bundlePath) {
+std::optional<QString> ParseIPA::iconBase(const QVariantMap& info) {
     const QVariantMap icons = nonEmptyDictionary(info.value(QStringLiteral("CFBundleIcons")));
     const QVariantMap primary = nonEmptyDictionary(icons.value(QStringLiteral("CFBundlePrimaryIcon")));
     const QVariant files = primary.value(QStringLiteral("CFBundleIconFiles"));
     if (files.typeId() != QMetaType::QVariantList)
-        return {};
+        return std::nullopt;
     const QVariantList list = files.toList();
     if (list.isEmpty() || list.constFirst().typeId() != QMetaType::QString)
+        return std::nullopt;
+    // The first entry, not the largest: list order decides. A name leading out of the bundle
+    // would make the upload publish some other file.
+    const QString name = list.constFirst().toString();
+    return isPlainRelativePath(name) ? std::optional(name) : std::nullopt;
+}
+
+QStringList ParseIPA::iconCandidates(const QVariantMap& info) {
+    const std::optional<QString> base = iconBase(info);
+    if (!base)
         return {};
-    // The first entry, not the largest: list order decides.
-    const QString base = bundlePath + QLatin1Char('/') + list.constFirst().toString();
+    QStringList names;
+    for (const QString& name : {*base + QStringLiteral(".png"), *base + QStringLiteral("@2x.png"), *base,
+                                *base + QStringLiteral("@2x~ipad.png")}) {
+        if (name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) && !names.contains(name))
+            names.append(name);
+    }
+    return names;
+}
+
+QString ParseIPA::iconPath(const QVariantMap& info, const QString& bundlePath) {
+    const std::optional<QString> name = iconBase(info);
+    if (!name)
+        return {};
+    const QString base = bundlePath + QLatin1Char('/') + *name;
     for (const QString& candidate : {base + QStringLiteral(".png"), base + QStringLiteral("@2x.png")}) {
         if (!CgbiImage::load(candidate).isNull()) {
             // Later steps upload this file: leave an ordinary PNG there.

@@ -5,7 +5,7 @@
 #include <QVariantMap>
 
 // Reads bundle identifier, version, name, minimum OS, size and icon out of an iOS package.
-// Only the bundle's Info.plist, its provisioning profile and its top-level PNG files are
+// Only the bundle's Info.plist, its provisioning profile and the icon files it names are
 // extracted, so the time taken does not depend on the size of the package's other contents.
 class ParseIPA : public Inspector {
     Q_OBJECT
@@ -18,13 +18,13 @@ public:
     // folder the icon names are resolved against.
     static PackageRecord recordFromInfo(const QVariantMap& info, const QString& bundlePath);
     static QString iconPath(const QVariantMap& info, const QString& bundlePath);
+    // The top-level PNG files of the bundle iconPath may pick.
+    static QStringList iconCandidates(const QVariantMap& info);
 
 private:
-    void unzipFinished();
-    void readPayload();
+    static std::optional<QString> iconBase(const QVariantMap& info);
+    void readBundle(const QList<ZipEntry>& entries, const QByteArray& bundle);
 
     QString m_sourcePath;
     QString m_contentPath;
-    QStringList m_refusedPlistBundles; // bundle folders whose Info.plist was not extracted
-    QStringList m_signedBundles;       // bundle folders with a _CodeSignature folder
 };

@@ -28,7 +28,7 @@ QByteArray readAt(QFile& file, std::uint64_t pos, std::uint64_t length) {
     return std::uint64_t(bytes.size()) == length ? bytes : QByteArray();
 }
 
-// Replaces the 32-bit sizes that are 0xFFFFFFFF by those of the ZIP64 extra field.
+// Replaces the 32-bit sizes and offset that are 0xFFFFFFFF by those of the ZIP64 extra field.
 bool applyZip64(const QByteArray& extra, ZipEntry& entry) {
     for (qsizetype pos = 0; pos + 4 <= extra.size();) {
         const auto id = little(extra, pos, 2);
@@ -37,7 +37,7 @@ bool applyZip64(const QByteArray& extra, ZipEntry& entry) {
             return false;
         if (id == 0x0001) {
             qsizetype field = pos + 4;
-            for (std::uint64_t* value : {&entry.size, &entry.compressedSize}) {
+            for (std::uint64_t* value : {&entry.size, &entry.compressedSize, &entry.localHeaderOffset}) {
                 if (*value != 0xFFFFFFFF)
                     continue;
                 if (field + 8 > pos + 4 + length)
@@ -49,7 +49,8 @@ bool applyZip64(const QByteArray& extra, ZipEntry& entry) {
         }
         pos += 4 + length;
     }
-    return entry.size != 0xFFFFFFFF && entry.compressedSize != 0xFFFFFFFF;
+    return entry.size != 0xFFFFFFFF && entry.compressedSize != 0xFFFFFFFF &&
+           entry.localHeaderOffset != 0xFFFFFFFF;
 }
 
 } // namespace
@@ -73,8 +74,9 @@ std::optional<QList<ZipEntry>> ZipDirectory::read(const QString& path) {
     const std::uint64_t endOffset = std::uint64_t(file.size() - tailSize + end);
     std::uint64_t count = little(tail, end + 10, 2);
     std::uint64_t directorySize = little(tail, end + 12, 4);
+    std::uint64_t directoryOffset = little(tail, end + 16, 4);
     std::uint64_t directoryEnd = endOffset;
-    if (count == 0xFFFF || directorySize == 0xFFFFFFFF || little(tail, end + 16, 4) == 0xFFFFFFFF) {
+    if (count == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF) {
         const QByteArray locator = endOffset >= 20 ? readAt(file, endOffset - 20, 20) : QByteArray();
         if (locator.isEmpty() || little(locator, 0, 4) != end64LocatorSignature)
             return std::nullopt;
@@ -84,12 +86,15 @@ std::optional<QList<ZipEntry>> ZipDirectory::read(const QString& path) {
             return std::nullopt;
         count = little(end64, 32, 8);
         directorySize = little(end64, 40, 8);
+        directoryOffset = little(end64, 48, 8);
         directoryEnd = end64Offset;
     }
     // Measured back from its end, so that data put in front of the archive does not matter.
     if (count > std::uint64_t(maxEntries) || directorySize > maxDirectoryBytes ||
-        directorySize > directoryEnd)
+        directorySize > directoryEnd || directoryOffset > directoryEnd - directorySize)
         return std::nullopt;
+    // What precedes the archive (a self-extracting stub) shifts every offset it records.
+    const std::uint64_t shift = directoryEnd - directorySize - directoryOffset;
     const QByteArray directory = readAt(file, directoryEnd - directorySize, directorySize);
     if (directory.size() != qsizetype(directorySize))
         return std::nullopt;
@@ -110,10 +115,13 @@ std::optional<QList<ZipEntry>> ZipDirectory::read(const QString& path) {
         entry.encrypted = little(directory, pos + 8, 2) & 1;
         entry.method = std::uint16_t(little(directory, pos + 10, 2));
         entry.compressedSize = little(directory, pos + 20, 4);
+        entry.crc = std::uint32_t(little(directory, pos + 16, 4));
         entry.size = little(directory, pos + 24, 4);
+        entry.localHeaderOffset = little(directory, pos + 42, 4);
         entry.name = directory.mid(pos + 46, nameLength);
         if (!applyZip64(directory.mid(pos + 46 + nameLength, extraLength), entry))
             return std::nullopt;
+        entry.localHeaderOffset += shift;
         entries.append(entry);
         pos = next;
     }
@@ -136,16 +144,4 @@ bool mayExtract(const ZipEntry& entry, std::uint64_t maxSize) {
     default:
         return false;
     }
-}
-
-QString unzipPattern(const QByteArray& name) {
-    QString pattern;
-    pattern.reserve(name.size());
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        const bool special =
-            u >= 0x80 || u < 0x20 || c == '*' || c == '?' || c == '[' || c == ']' || c == '\\';
-        pattern += special ? QLatin1Char('?') : QLatin1Char(c);
-    }
-    return pattern;
 }

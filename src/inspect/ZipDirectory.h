@@ -8,11 +8,13 @@
 #include <optional>
 
 // The central directory of a ZIP archive (ZIP64 included), read without extracting anything:
-// what an inspection checks before `unzip` writes a byte.
+// what an inspection checks before it extracts a byte.
 struct ZipEntry {
     QByteArray name; // as stored
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
+    std::uint64_t localHeaderOffset = 0; // from the start of the file, whatever precedes the archive
+    std::uint32_t crc = 0;
     std::uint16_t method = 0; // 0 stored, 8 deflated
     bool encrypted = false;
 
@@ -33,7 +35,3 @@ public:
 // maxSize once extracted, and, beyond a megabyte, compressed no more than 100:1 (real package
 // contents come nowhere near it; a bomb does, or lies about its sizes).
 bool mayExtract(const ZipEntry& entry, std::uint64_t maxSize);
-
-// An unzip pattern that names this entry only, or a few more: every byte unzip would read as
-// a wildcard, and every non-ASCII byte, becomes "?".
-QString unzipPattern(const QByteArray& name);

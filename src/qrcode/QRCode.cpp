@@ -55,9 +55,11 @@ std::shared_ptr<const QRCodeEngine> QRCode::defaultGenerator() {
 }
 
 std::optional<QRCodeTooMuchData> QRCode::update(const QByteArray& data, ErrorCorrection level) {
-    if (auto matrix = m_generator->generate(data, level)) {
-        m_current = std::make_shared<const QRCodeBoolMatrix>(std::move(*matrix));
-        return std::nullopt;
+    if (data.size() <= maxCharacters) {
+        if (auto matrix = m_generator->generate(data, level)) {
+            m_current = std::make_shared<const QRCodeBoolMatrix>(std::move(*matrix));
+            return std::nullopt;
+        }
     }
     if (errorCorrectionFromInt(static_cast<int>(level)) && data.size() > capacity(level))
         return QRCodeTooMuchData{data.size(), capacity(level), level};

@@ -74,6 +74,10 @@ public:
 
     // Bytes the largest code holds at a level: 2,953 (L), 2,331 (M), 1,663 (Q), 1,273 (H).
     static qsizetype capacity(ErrorCorrection level);
+    // The most characters any code holds in any mode (digits, level L). Every character takes at
+    // least a byte, so longer data is refused without asking the engine, which would spend
+    // seconds and gigabytes on megabytes of it before giving up.
+    static constexpr qsizetype maxCharacters = 7089;
 
     const QRCodeBoolMatrix& boolMatrix() const { return *m_current; }
     std::shared_ptr<const QRCodeBoolMatrix> sharedMatrix() const { return m_current; }

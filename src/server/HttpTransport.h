@@ -9,17 +9,22 @@
 
 class Router;
 
-// The HTTP side of the service (Boost.Beast over Asio, kept out of this header): a few threads
-// run every connection as asynchronous steps, so a slow or idle client costs a socket and a
-// little memory, never a thread. Each request goes to the router and gets one log line.
+// The HTTP side of the service (Boost.Beast over Asio, kept out of this header). A few I/O
+// threads run every connection as asynchronous steps, so a slow or idle client costs a socket
+// and a little memory, never a thread; the router's handlers run on threads of their own, so
+// one that waits for the database holds up no other connection. One log line per request.
+// The parts, in src/server/http/: RequestHead (header → ApiRequest), BodyIn and BodyOut (the
+// ways a body comes in and goes out), Dispatch (the router's steps), Session (a connection's
+// life), SessionRegistry (open connections, requests in flight, the clean stop).
 class HttpTransport {
 public:
     struct Options {
         std::size_t maxBodyBytes = 1024 * 1024; // bodies read into memory (non-streaming routes)
         // All bodies in memory together; past it a request with a body is answered 503.
         std::uint64_t maxBufferedBodyBytes = 64ull << 20;
-        int threads = 2;
-        QString tlsCert; // both set: HTTPS
+        int threads = 2;        // I/O threads: reads, writes, kernel copies
+        int handlerThreads = 2; // the router's handlers (they may wait for the database)
+        QString tlsCert;        // both set: HTTPS
         QString tlsKey;
         // A request's headers must arrive in full within this time.
         std::chrono::milliseconds headerTimeout{10000};
@@ -27,6 +32,8 @@ public:
         std::chrono::milliseconds bodyTimeout{30000};
         // A kept-alive connection with no request for this long is closed.
         std::chrono::milliseconds idleTimeout{15000};
+        // stop() lets the requests in progress finish for this long.
+        std::chrono::milliseconds stopGrace{5000};
         int maxConnections = 4096;
         int maxConnectionsPerAddress = 128;
     };
@@ -43,8 +50,8 @@ public:
     int port() const;
     // Serves on threads of its own until stop().
     void start();
-    // Stops accepting, lets the requests in progress finish (a few seconds at most), then
-    // closes every connection; safe to call twice.
+    // Stops accepting, lets the requests in progress finish (stopGrace at most), then closes
+    // every connection; safe to call twice.
     void stop();
 
 private:

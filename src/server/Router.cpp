@@ -134,25 +134,39 @@ QString Router::loggablePath(const QString& method, const QString& path) const {
     return path;
 }
 
-ApiResponse Router::dispatch(ApiRequest request) const {
-    Match m = match(request.method, request.path);
-    if (m.kind == Match::WrongMethod)
+std::optional<ApiResponse> Router::Match::refusal() const {
+    if (kind == WrongMethod)
         return ApiResponse::failure(405, QStringLiteral("Method not allowed"));
-    if (m.kind == Match::NotFound)
+    if (kind == NotFound)
         return ApiResponse::failure(404, QStringLiteral("Not found"));
-    request.params = std::move(m.params);
-    if (m.admit)
-        if (std::optional<ApiResponse> refusal = (*m.admit)(request))
-            return std::move(*refusal);
-    if (m.streaming) {
-        // Without a transport (tests), the body in memory goes through the reader in one piece.
+    return std::nullopt;
+}
+
+std::optional<ApiResponse> Router::admit(const Match& match, const ApiRequest& request) const {
+    if (match.admit)
+        return (*match.admit)(request);
+    return std::nullopt;
+}
+
+ApiResponse Router::handle(const Match& match, const ApiRequest& request) const {
+    if (match.streaming) {
         std::unique_ptr<BodyReader> reader;
-        ApiResponse refusal = (*m.streaming)(request, &reader);
+        ApiResponse refusal = (*match.streaming)(request, &reader);
         if (!reader)
             return refusal;
         const bool complete =
             request.body.isEmpty() || reader->write(request.body.constData(), size_t(request.body.size()));
         return reader->finish(complete);
     }
-    return (*m.handler)(request);
+    return (*match.handler)(request);
+}
+
+ApiResponse Router::dispatch(ApiRequest request) const {
+    Match m = match(request.method, request.path);
+    if (std::optional<ApiResponse> refused = m.refusal())
+        return std::move(*refused);
+    request.params = std::move(m.params);
+    if (std::optional<ApiResponse> refused = admit(m, request))
+        return std::move(*refused);
+    return handle(m, request);
 }

@@ -34,6 +34,9 @@ public:
         const Admit* admit = nullptr;                // set: check the headers before the body
         QString pattern;
         QHash<QString, QString> params;
+
+        // The 404 or 405 answer when no route takes the request.
+        std::optional<ApiResponse> refusal() const;
     };
 
     // redactParams: the request log shows the pattern instead of the path, for paths whose
@@ -43,12 +46,18 @@ public:
                       StreamingHandler handler);
     // Gives an added route a header check and (when not 0) a body limit of its own.
     void admitWith(const QString& method, const QString& pattern, Admit admit, uint64_t maxBodyBytes = 0);
+    // One request in three steps; the transport reads the body between the second and the third.
     Match match(const QString& method, const QString& path) const;
+    // The route's header check: a refusal, or nothing.
+    std::optional<ApiResponse> admit(const Match& match, const ApiRequest& request) const;
+    // The handler of a route that was found; a streaming route gets the body in memory through
+    // its reader.
+    ApiResponse handle(const Match& match, const ApiRequest& request) const;
 
     // The path as it may be written to the log.
     QString loggablePath(const QString& method, const QString& path) const;
 
-    // Runs the matching handler, or answers 404/405.
+    // All three steps with the body in memory: the handler's answer, or a refusal.
     ApiResponse dispatch(ApiRequest request) const;
 
 private:

@@ -100,9 +100,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                                     QStringLiteral("Version /checkversion announces, X.Y (default: %1).")
                                         .arg(QStringLiteral(VANTRY_VERSION)),
                                     QStringLiteral("X.Y"));
-    const QCommandLineOption threads(QStringLiteral("threads"),
-                                     QStringLiteral("Request worker threads (default: 8)."),
-                                     QStringLiteral("N"));
+    const QCommandLineOption threads(
+        QStringLiteral("threads"),
+        QStringLiteral("Request worker threads (default: 8 with SQLite, 32 with PostgreSQL)."),
+        QStringLiteral("N"));
     const QCommandLineOption maxUpload(
         QStringLiteral("max-upload"),
         QStringLiteral("Largest file the storage API accepts, in bytes, or with a "
@@ -153,6 +154,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         limit("registrations-per-minute",
               QStringLiteral("/addnewuser calls per address and minute (default: 20; 0: unlimited)."),
               &o.registrationsPerMinute, 0),
+        limit("apps-per-minute",
+              QStringLiteral("/createapp calls per user, and per address, and minute (default: 120; 0: "
+                             "unlimited)."),
+              &o.appsPerMinute, 0),
     };
     const QCommandLineOption maxCrash(
         QStringLiteral("max-crash-report"),
@@ -195,12 +200,28 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("on: endpoint/bucket/key addressing, off: bucket.endpoint/key (default: on when an "
                        "endpoint is given)."),
         QStringLiteral("on|off"));
+    const QCommandLineOption webhook(
+        QStringLiteral("webhook"),
+        QStringLiteral("POST an event to this http or https URL when an app is published or installed "
+                       "(repeatable)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption webhookSecret(
+        QStringLiteral("webhook-secret"),
+        QStringLiteral("Sign the events with this key, X-Vantry-Signature: sha256=<HMAC> (default: "
+                       "VANTRY_WEBHOOK_SECRET)."),
+        QStringLiteral("TEXT"));
+    parser.addOptions({webhook, webhookSecret});
     parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
                        latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
                        maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
                        s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle});
     for (const Limit& l : limits)
         parser.addOption(l.option);
+    parser.addPositionalArgument(
+        QStringLiteral("reset-secret"),
+        QStringLiteral("reset-secret USERID: forget the user's (lost) secret in the database the options "
+                       "name, so that its next /addnewuser issues a new one; then exit."),
+        QStringLiteral("[reset-secret USERID]"));
 
     const auto bad = [&](const QString& message) -> std::optional<ServerOptions> {
         *output = QStringLiteral("vantry-server: ") + message;
@@ -215,8 +236,14 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         *exitCode = 0;
         return std::nullopt;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return bad(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+    if (const QStringList words = parser.positionalArguments(); !words.isEmpty()) {
+        if (words.constFirst() != QLatin1String("reset-secret"))
+            return bad(QStringLiteral("unexpected argument '%1'").arg(words.constFirst()));
+        if (words.size() != 2 || !userIdShape().match(words.at(1)).hasMatch())
+            return bad(
+                QStringLiteral("reset-secret wants one user id (1-128 characters of A-Z a-z 0-9 _ : -)"));
+        o.resetSecretOf = words.at(1);
+    }
 
     if (parser.isSet(listen)) {
         const QString value = parser.value(listen);
@@ -325,6 +352,19 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         return bad(QStringLiteral("the --s3-* options go with --storage s3://bucket/prefix"));
     if (const QString problem = storageProblem(o); !problem.isEmpty())
         return bad(problem);
+
+    for (const QString& value : parser.values(webhook)) {
+        const QUrl url(value, QUrl::StrictMode);
+        if (!url.isValid() ||
+            (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+            url.host().isEmpty())
+            return bad(QStringLiteral("--webhook wants an http or https URL"));
+        o.webhooks << value;
+    }
+    o.webhookSecret = parser.isSet(webhookSecret) ? parser.value(webhookSecret)
+                                                  : qEnvironmentVariable("VANTRY_WEBHOOK_SECRET");
+    if (parser.isSet(webhookSecret) && o.webhooks.isEmpty())
+        return bad(QStringLiteral("--webhook-secret goes with --webhook"));
 
     o.dataDir = parser.isSet(dataDir)
                     ? parser.value(dataDir)

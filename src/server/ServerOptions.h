@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -14,7 +15,7 @@ struct ServerOptions {
     int port = 8027;   // 0: any free port
     QString publicUrl; // ends in "/"; empty: http://HOST:PORT/ of the bound address
     QString latestVersion = QStringLiteral(VANTRY_VERSION);
-    int threads = 8;
+    int threads = 0; // handler threads; 0: by the database (see VantryServer)
     qint64 maxBodyBytes = 1024 * 1024;
     qint64 maxBufferedBodyBytes = qint64(64) << 20; // all bodies held in memory together
     qint64 maxUploadBytes = qint64(4) << 30;        // self-hosted storage uploads
@@ -33,6 +34,7 @@ struct ServerOptions {
     int crashReportsPerMinute = 5;
     qint64 maxCrashReportBytes = 64 * 1024;
     int registrationsPerMinute = 20;
+    int appsPerMinute = 120; // /createapp per user, and per client address
     // The owner of the self-hosted storage, as GET /storage/me answers it; defaults describe
     // the account the server runs as.
     QString ownerId;
@@ -48,6 +50,15 @@ struct ServerOptions {
     QString s3SecretKey;             // AWS_SECRET_ACCESS_KEY
     QString s3SessionToken;          // AWS_SESSION_TOKEN
     std::optional<bool> s3PathStyle; // unset: path style exactly when an endpoint is given
+    // Where events (an app published, an install counted) are POSTed, and the key they are
+    // signed with (VANTRY_WEBHOOK_SECRET when not given); the time a try may take and the pause
+    // before the second one.
+    QStringList webhooks;
+    QString webhookSecret;
+    std::chrono::milliseconds webhookTimeout{5000};
+    std::chrono::milliseconds webhookBackoff{1000};
+    // Set: run "reset-secret USERID" on the database (forget that user's secret) instead of serving.
+    QString resetSecretOf;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).
     std::function<QString(const QString& url)> qrRenderer;
 

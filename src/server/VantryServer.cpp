@@ -6,17 +6,33 @@
 #include "server/Database.h"
 #include "server/HealthCheck.h"
 #include "server/HttpTransport.h"
+#include "server/PrivateFiles.h"
 #include "server/Router.h"
 #include "server/SharedState.h"
+#include "server/devices/DeviceCheckHandlers.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
 #include "server/storage/StorageSetup.h"
 #include "server/storage/s3/S3Store.h"
+#include "server/webhooks/Webhooks.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <thread>
 
 namespace {
+// A probe that answers only when it can also write, for what lives in a local folder.
+std::function<Health()> writableProbe(std::function<bool()> answers, const QString& folder) {
+    return [answers = std::move(answers), folder] {
+        if (!answers())
+            return Health::Unreachable;
+        return folder.isEmpty() || folderTakesWrites(folder) ? Health::Reachable : Health::Unwritable;
+    };
+}
+
 // Instances sharing a database share the token too: the first to start stores it, the others
 // read it. A token file left in the data folder by a single server is carried over, so its
 // clients keep working after the move.
@@ -35,13 +51,23 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
         return std::nullopt;
     return QString::fromStdString(*token);
 }
+// Handler threads, unless given: SQLite's writes take turns anyway, while PostgreSQL flushes the
+// commits in flight together, so more handlers waiting on it means more done per flush.
+int handlerThreads(const ServerOptions& options) {
+    if (options.threads > 0)
+        return options.threads;
+    return options.databaseUrl().startsWith(QLatin1String("sqlite:")) ? 8 : 32;
+}
 } // namespace
 
 std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, QString* error) {
     std::unique_ptr<VantryServer> server(new VantryServer);
     server->m_options = options;
-    // One connection per worker thread plus one, so a request never waits for a connection.
-    server->m_database = Database::open(options.databaseUrl(), error, options.threads + 1);
+    // Made here when missing; an earlier server's folder is tightened.
+    makePrivateFolder(options.dataDir, true);
+    const int handlers = handlerThreads(options);
+    // One connection per handler thread plus one, so a request never waits for a connection.
+    server->m_database = Database::open(options.databaseUrl(), error, handlers + 1);
     if (!server->m_database)
         return nullptr;
     const std::optional<QString> token = loadStorageToken(*server->m_database, options.dataDir);
@@ -59,7 +85,10 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     HttpTransport::Options transport;
     transport.maxBodyBytes = std::size_t(options.maxBodyBytes);
     transport.maxBufferedBodyBytes = uint64_t(options.maxBufferedBodyBytes);
-    transport.threads = options.threads;
+    // Handlers wait for the database on threads of their own, one per pooled connection; the
+    // I/O threads never wait, so more of them than cores would only take turns.
+    transport.handlerThreads = handlers;
+    transport.threads = std::max(1, std::min(handlers, int(std::thread::hardware_concurrency())));
     transport.tlsCert = options.tlsCert;
     transport.tlsKey = options.tlsKey;
     transport.headerTimeout = std::chrono::seconds(options.headerTimeout);
@@ -82,13 +111,31 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.maxCrashReportBytes = int(options.maxCrashReportBytes);
     api.crashReportsPerMinute = options.crashReportsPerMinute;
     api.registrationsPerMinute = options.registrationsPerMinute;
+    api.appsPerMinute = options.appsPerMinute;
+    if (!options.webhooks.isEmpty()) {
+        WebhookSender::Settings delivery;
+        delivery.urls = options.webhooks;
+        delivery.secret = options.webhookSecret.toUtf8();
+        delivery.timeout = options.webhookTimeout;
+        delivery.backoff = options.webhookBackoff;
+        server->m_webhooks = std::make_unique<Webhooks>(server->m_publicUrl, std::move(delivery));
+        api.events = server->m_webhooks.get();
+    }
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
     ObjectStore* files = server->m_files.get();
-    registerHealthRoute(*server->m_router,
-                        {{QStringLiteral("database"), [database] { return database->isAvailable(); }},
-                         {QStringLiteral("storage"), [files] { return files->isReachable(); }}});
+    // A full disk leaves reads working: the local folders are checked with a write as well.
+    const QString url = options.databaseUrl();
+    const QString databaseFolder =
+        url.startsWith(QLatin1String("sqlite:")) ? QFileInfo(url.mid(7)).absolutePath() : QString();
+    const auto* fileStore = dynamic_cast<const FileStore*>(files);
+    const QString filesFolder = fileStore ? QString::fromStdString(fileStore->root()) : QString();
+    registerHealthRoute(
+        *server->m_router,
+        {{QStringLiteral("database"),
+          writableProbe([database] { return database->isAvailable(); }, databaseFolder)},
+         {QStringLiteral("storage"), writableProbe([files] { return files->isReachable(); }, filesFolder)}});
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
@@ -97,11 +144,20 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
                                          owner});
+    DeviceCheckHandlers::Settings devices;
+    devices.publicUrl = server->m_publicUrl;
+    devices.profilesPerMinute = options.installsPerMinute;
+    devices.signingCertificate = options.tlsCert;
+    devices.signingKey = options.tlsKey;
+    server->m_devices =
+        std::make_unique<DeviceCheckHandlers>(*server->m_database, *server->m_handlers, devices);
+    server->m_devices->registerRoutes(*server->m_router);
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
+    server->m_pages->setEvents(server->m_webhooks.get());
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;

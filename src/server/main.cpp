@@ -1,6 +1,7 @@
 #include "core/CrashHandler.h"
 #include "core/Log.h"
 #include "server/Database.h"
+#include "server/ResetSecret.h"
 #include "server/VantryServer.h"
 #include "server/pages/QrSvg.h"
 #include "server/storage/ObjectStore.h"
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fputs(qPrintable(text + QLatin1Char('\n')), exitCode == 0 ? stdout : stderr);
         return exitCode;
+    }
+
+    if (!options->resetSecretOf.isEmpty()) {
+        const int status = runResetSecret(*options, &text);
+        std::fputs(qPrintable(text + QLatin1Char('\n')), status == 0 ? stdout : stderr);
+        return status;
     }
 
     ServerOptions serverOptions = *options;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/records/ZUser.h"
+#include "records/ZUser.h"
 
 #include <QObject>
 #include <QString>

@@ -7,10 +7,9 @@ namespace {
 
 TEST(JobFormat, NamesPercentagesAndEncodings) {
     const QDateTime now(QDate(2024, 3, 5), QTime(7, 8, 9));
-    const std::pair<QString, QString> names[] = {{"/x/My.ipa.ipa", "My"},
-                                                 {"/x/Big Game.ipa", "Big Game"},
-                                                 {"/x/a.ipa.b", "a.b"},
-                                                 {"/x/", "Vantry_24/03/05_07:08"}};
+    const std::pair<QString, QString> names[] = {{"/x/My.ipa.ipa", "My"}, {"/x/Big Game.ipa", "Big Game"},
+                                                 {"/x/a.ipa.b", "a.b"},   {"/x/APP.IPA", "APP"},
+                                                 {"/x/My.Ipa.ipa", "My"}, {"/x/", "Vantry_24/03/05_07:08"}};
     for (const auto& [path, name] : names)
         EXPECT_EQ(JobFormat::fileName(QUrl::fromLocalFile(path), QStringLiteral(".ipa"), now), name)
             << path.toStdString();

@@ -186,7 +186,9 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
         j->start();
         ASSERT_TRUE(waitForEnd(*j));
         EXPECT_EQ(sink.statuses.back(), (Status{"Error", c.reason, ProcessState::failed}));
-        EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
+        // Under this package's name, also when the job ends before any storage step.
+        EXPECT_EQ(sink.notifications.constLast(),
+                  qMakePair(QStringLiteral("Game"), QStringLiteral("Task done with error")));
         EXPECT_EQ(backend->apps.size(), c.backendRefuses ? 1 : 0);
         // A late answer of anything still pending changes nothing.
         const size_t shown = sink.statuses.size();
@@ -240,7 +242,8 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         const int callsBefore = script.calls.size();
         j->cancelAction();
         EXPECT_EQ(sink.statuses.back(), (Status{"Cancelling the task", "", ProcessState::cancelled}));
-        EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task Cancelled"));
+        EXPECT_EQ(sink.notifications.constLast(),
+                  qMakePair(QStringLiteral("Game"), QStringLiteral("Task Cancelled")));
         EXPECT_FALSE(QFileInfo::exists(workingFolder()));
         if (step == QLatin1String("createapp"))
             EXPECT_EQ(backend->cancels, 1);
@@ -297,6 +300,7 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
         EXPECT_EQ(blocked->state(), ProcessState::failed);
         EXPECT_EQ(sink.statuses.back(), (Status{"Error", store.message, ProcessState::failed}));
         EXPECT_EQ(sink.statuses.size(), 2u);
+        EXPECT_EQ(sink.notifications.constLast().first, QStringLiteral("Game"));
         EXPECT_EQ(script.calls, QStringList());
         EXPECT_TRUE(backend->apps.isEmpty());
     }

@@ -115,7 +115,7 @@ private:
 // A backend that records what it is asked to register.
 class FakeBackend : public HostingBackend {
 public:
-    void createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) override;
+    void createApp(const Zapp& app, OnLinks onLink, Failure onFailure) override;
     void cancel() override { ++cancels; }
 
     QList<Zapp> apps;
@@ -164,3 +164,7 @@ using AndroidJob = TestJob<NewAPKProcessController>;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
+
+// Registers the user with the backend at baseUrl, as sign-in does before any job (the backend
+// keeps records only for registered users); false when it refused or did not answer.
+bool signUpWithBackend(const QString& baseUrl, const ZUser& user);

@@ -34,6 +34,7 @@ protected:
         if constexpr (std::is_same_v<Fixture, WorkDriveFixture>) {
             ASSERT_TRUE(testsupport::waitUntil([] { return !privateSpaceId().isEmpty(); }));
         }
+        ASSERT_TRUE(signUpWithBackend(server->localUrl(), currentUser()));
 
         package = makeIpa(testsupport::makeTempDir(QStringLiteral("pkg")) + QStringLiteral("/BigGame.ipa"));
         this->emulator->cutUploads(QFileInfo(package).size() / 2, cuts);

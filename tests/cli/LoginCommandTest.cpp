@@ -1,12 +1,16 @@
 #include "AuthorizationEmulator.h"
+#include "DriveEmulator.h"
 #include "DropboxEmulator.h"
+#include "WorkDriveEmulator.h"
 #include "cli/Command.h"
 #include "cli/SignInCommands.h"
 #include "core/Config.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
+#include "session/UrlRouter.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/BrowserSignIn.h"
+#include "storage/zoho/ZohoSignIn.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>
@@ -32,8 +36,9 @@ CliResult cli(QStringList args) {
 } // namespace
 
 // login, whoami and logout through the command line, against the emulators and a backend in
-// this process; the "browser" follows the authorization page to the loopback redirect.
-TEST(LoginCommand, DropboxLoginWhoamiLogout) {
+// this process; the "browser" follows the authorization page to its redirect: the loopback
+// listener, or a vantry:// address the desktop would hand to the program.
+TEST(LoginCommand, EachBrowserLoginThenWhoamiThenLogout) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("login"));
     ServerOptions options;
     options.dataDir = dir + QStringLiteral("/backend");
@@ -41,15 +46,19 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     ASSERT_TRUE(backend);
     Config::instance().set(ConfigKey::BackendBaseUrl, backend->localUrl());
     DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    DriveEmulator drive(dir + QStringLiteral("/drive"));
+    WorkDriveEmulator workdrive(dir + QStringLiteral("/workdrive"));
     AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
-    ASSERT_TRUE(dropbox.start() && auth.start());
-    dropbox.pointConfigHere();
-    auth.pointConfigHere();
     const QString access = QStringLiteral("sl.cli-access-SECRET-91");
     const QString refresh = QStringLiteral("cli-refresh-SECRET-17");
+    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &drive, &workdrive, &auth}) {
+        ASSERT_TRUE(e->start());
+        e->pointConfigHere();
+        e->addAccessToken(access); // auth: for the revocation at sign-out
+    }
+    auth.pointConfigHere(); // the Zoho accounts host is the authorization emulator's
     auth.setTokens(access, refresh);
-    auth.addAccessToken(access); // for the revocation at sign-out
-    dropbox.addAccessToken(access);
+    ZohoSignIn::setUrlHandlerProbe([] { return true; });
     Config::instance().set(ConfigKey::DropboxRedirectUri,
                            QStringLiteral("http://127.0.0.1:%1/oauth/dropbox").arg(testsupport::freePort()));
     QBuffer input; // nothing is pasted
@@ -58,21 +67,33 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     QUrl opened;
     BrowserSignIn::setPageOpener([&opened](const QUrl& url) {
         opened = url;
-        QNetworkReply* reply = storageNetwork()->get(QNetworkRequest(url)); // follows the redirect
-        QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        QNetworkReply* reply = storageNetwork()->get(request);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply] {
+            reply->deleteLater();
+            const QUrl location(QString::fromUtf8(reply->rawHeader("Location")));
+            if (location.scheme() == QLatin1String("http"))
+                storageNetwork()->get(QNetworkRequest(location));
+            else
+                routeURL(location.toString());
+        });
         return true;
     });
 
-    const CliResult login = cli({QStringLiteral("login"), QStringLiteral("dropbox")});
-    EXPECT_EQ(login.status, 0) << login.err.toStdString();
-    EXPECT_TRUE(login.out.contains(opened.toString(QUrl::FullyEncoded)));
-    EXPECT_TRUE(login.out.contains(
-        QStringLiteral("Signed in as Franz Ferdinand (Personal) <franz@example.com> (Dropbox)")))
-        << login.out.toStdString();
-
-    const CliResult whoami = cli({QStringLiteral("whoami")});
-    EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
-    EXPECT_EQ(whoami.out.trimmed(),
+    QList<CliResult> runs;
+    for (const char* provider : {"drive", "zoho", "dropbox"}) {
+        SCOPED_TRACE(provider);
+        const CliResult login = cli({QStringLiteral("login"), QLatin1String(provider)});
+        EXPECT_EQ(login.status, 0) << login.err.toStdString();
+        EXPECT_TRUE(login.out.contains(opened.toString(QUrl::FullyEncoded)));
+        const CliResult whoami = cli({QStringLiteral("whoami")});
+        EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
+        EXPECT_TRUE(login.out.endsWith(QStringLiteral("Signed in as ") + whoami.out))
+            << login.out.toStdString() << whoami.out.toStdString();
+        runs << login << whoami;
+    }
+    EXPECT_EQ(runs.constLast().out.trimmed(),
               QStringLiteral("Franz Ferdinand (Personal) <franz@example.com> (Dropbox)"));
 
     EXPECT_EQ(cli({QStringLiteral("logout")}).status, 0);
@@ -80,7 +101,7 @@ TEST(LoginCommand, DropboxLoginWhoamiLogout) {
     const CliResult nobody = cli({QStringLiteral("whoami")});
     EXPECT_EQ(nobody.status, 1);
 
-    for (const CliResult& run : {login, whoami, nobody}) {
+    for (const CliResult& run : runs + QList<CliResult>{nobody}) {
         EXPECT_FALSE(run.out.contains(access) || run.out.contains(refresh) || run.err.contains(access) ||
                      run.err.contains(refresh));
     }

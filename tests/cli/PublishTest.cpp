@@ -13,9 +13,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -32,12 +34,16 @@ struct CliRun {
     QByteArray err;
 };
 
-// Runs the real program; during() sees standard error as it grows and may act on the process.
+// Runs the real program with input on its standard input; during() sees standard error as it
+// grows and may act on the process.
 CliRun runCli(const QStringList& args, const QProcessEnvironment& env,
-              const std::function<void(QProcess&, const QByteArray&)>& during = {}) {
+              const std::function<void(QProcess&, const QByteArray&)>& during = {},
+              const QByteArray& input = {}) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"), args);
+    process.write(input);
+    process.closeWriteChannel();
     CliRun run;
     const bool ended = testsupport::waitUntil(
         [&] {
@@ -81,6 +87,12 @@ QString makeIpa(const QString& path, const QString& profileKind = QStringLiteral
                               bigSize);
 }
 
+// What the preflight says of a build without profile and signature.
+const QStringList unsignedFindings = {
+    "This build has neither a provisioning profile nor a signature, like a simulator build: it installs on "
+    "no iPhone or iPad.",
+    "This build is not signed: iPhones and iPads refuse to install it."};
+
 class Publish : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -111,13 +123,19 @@ protected:
 
 TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     const QString package = makeIpa(dir + QStringLiteral("/CliApp.ipa"));
-    const CliRun run = runCli({"publish", package, "--json", "--quiet"}, env);
+    // As many characters as notes may have, each two UTF-16 units, and the editor's final line break.
+    const QString emoji = QString::fromUtf8("🚀").repeated(4000);
+    const QString notes = testsupport::writeFile(dir + QStringLiteral("/notes.txt"), emoji.toUtf8() + "\n");
+    const CliRun run = runCli({"publish", package, "--json", "--quiet", "--notes-file", notes}, env);
     ASSERT_EQ(run.status, 0) << run.err.constData();
     EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
     const QJsonObject result = QJsonDocument::fromJson(run.out).object();
-    EXPECT_EQ(result.keys(),
-              (QStringList{"appId", "bundleID", "iconLink", "installUrl", "link", "manifestLink", "minOS",
-                           "name", "packageLink", "provider", "qrLink", "size", "version"}));
+    EXPECT_EQ(result.keys(), (QStringList{"appId", "bundleID", "iconLink", "installUrl", "latestLink", "link",
+                                          "manifestLink", "minOS", "name", "packageLink", "provider",
+                                          "qrLink", "size", "version"}));
+    EXPECT_EQ(server->database().app(result.value("appId").toString())->appdescription, emoji);
+    const QString latest = result.value("latestLink").toString();
+    EXPECT_TRUE(latest.startsWith(server->publicUrl() + "l/")) << latest.toStdString();
     EXPECT_EQ(result.value("link").toString(), server->publicUrl() + result.value("appId").toString());
     EXPECT_EQ(result.value("provider").toString(), QStringLiteral("self"));
     EXPECT_EQ(result.value("bundleID").toString(), QStringLiteral("com.example.cli"));
@@ -128,22 +146,60 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_EQ(server->database().app(result.value("appId").toString())->userid, selfOwner());
 
     // Without --json: the steps on standard error, the link, install URL and QR code on standard output.
-    const CliRun plain = runCli({"publish", package}, env);
+    const CliRun plain = runCli({"publish", package, "--notes", "Second <build>"}, env);
     ASSERT_EQ(plain.status, 0) << plain.err.constData();
     EXPECT_TRUE(plain.err.contains("Processing your .ipa\n  This takes few minutes.\n"));
     EXPECT_TRUE(plain.err.contains("Process Complete\n"));
     EXPECT_TRUE(plain.out.startsWith("Link:        " + server->publicUrl().toUtf8()));
+    // The second build of the bundle id has the first one's stable link, whose page offers it.
+    EXPECT_TRUE(plain.out.contains("\nLatest link: " + latest.toUtf8() + "\n")) << plain.out.constData();
+    const QByteArray second = plain.out.mid(13, plain.out.indexOf('\n') - 13);
+    const QByteArray stable = httpGet(latest);
+    EXPECT_TRUE(stable.contains("href=\"" + second + "/install\"") &&
+                stable.contains("Second &lt;build&gt;") &&
+                stable.contains("href=\"" + result.value("link").toString().toUtf8() + "\">Version 3.0</a>"))
+        << stable.constData();
     EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
 
+// Into a pipe, as in a CI log: every line says something new, an upload shows at most its
+// quarters, each preflight finding is one line; --quiet leaves the link alone.
+TEST_F(Publish, StepsReadWellInALog) {
+    const QString package = makeIpa(dir + QStringLiteral("/Log.ipa"), QString(), 4 << 20);
+    const CliRun run = runCli({"publish", package, "--force"}, env);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    const QStringList lines = QString::fromUtf8(run.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    static const QRegularExpression progressLine(QStringLiteral("^  (\\S+) \\d+\\.\\d+ %( |$)"));
+    QMap<QString, int> progress; // lines per uploaded file
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_NE(lines[i], lines.value(i + 1)) << "twice in a row:\n" << run.err.constData();
+        if (const auto match = progressLine.match(lines[i]); match.hasMatch())
+            ++progress[match.captured(1)];
+    }
+    EXPECT_EQ(progress.keys(), (QStringList{"Log.ipa", "manifest.plist", "qr.png"})) << run.err.constData();
+    for (const int n : progress)
+        EXPECT_LE(n, 4) << run.err.constData();
+    for (const QString& finding : unsignedFindings)
+        EXPECT_EQ(lines.filter(finding).size(), 1) << run.err.constData();
+
+    const CliRun quiet = runCli({"publish", package, "--force", "--quiet"}, env);
+    ASSERT_EQ(quiet.status, 0) << quiet.err.constData();
+    EXPECT_TRUE(quiet.err.isEmpty()) << quiet.err.constData();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^https?://\\S+\n$"))
+                    .match(QString::fromUtf8(quiet.out))
+                    .hasMatch())
+        << quiet.out.constData();
+}
+
 // Signing in to a self-hosted server is all the set-up publishing needs: no variables, no flags.
+// The token comes on standard input, off the command line.
 TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     QProcessEnvironment bare = env;
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_URL"));
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"));
     const CliRun login =
-        runCli({"login", "self", server->localUrl(), "--token", server->storageToken()}, bare);
+        runCli({"login", "self", server->localUrl()}, bare, {}, server->storageToken().toUtf8() + "\n");
     ASSERT_EQ(login.status, 0) << login.err.constData();
     EXPECT_TRUE(login.out.startsWith("Signed in as ")) << login.out.constData();
     EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
@@ -151,6 +207,11 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     EXPECT_EQ(whoami.status, 0) << whoami.err.constData();
     EXPECT_EQ(("Signed in as " + whoami.out).toStdString(), login.out.toStdString())
         << whoami.err.constData();
+    EXPECT_TRUE(whoami.out.endsWith(" (self-hosted)\n")) << whoami.out.constData();
+    // No token on standard input for a server elsewhere: refused at once.
+    const CliRun none = runCli({"login", "self", "http://192.0.2.1/"}, bare);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(none.err.contains("storage token")) << none.err.constData();
 
     const QString package = makeIpa(dir + QStringLiteral("/AfterLogin.ipa"));
     const CliRun run = runCli({"publish", package, "--json", "--quiet"}, bare);
@@ -163,10 +224,17 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
 TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
     const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
     const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
+    const QString tooLong = testsupport::writeFile(dir + QStringLiteral("/long.txt"), QByteArray(4001, 'x'));
+    const QString notText = testsupport::writeFile(dir + QStringLiteral("/binary.txt"), "caf\xe9 \xff\xfe");
     for (const QStringList& args :
          {QStringList{"publish"}, QStringList{"publish", zip}, QStringList{"publish", dir + "/Missing.ipa"},
           QStringList{"publish", ipa, "--provider", "ftp"}, QStringList{"publish", ipa, "--timeout", "soon"},
-          QStringList{"publish", ipa, ipa}}) {
+          QStringList{"publish", ipa, ipa}, QStringList{"publish", ipa, "--notes-file", tooLong},
+          QStringList{"publish", ipa, "--notes", QString(4001, QLatin1Char('x'))},
+          QStringList{"publish", ipa, "--notes-file", notText},
+          QStringList{"publish", ipa, "--notes-file", dir + "/missing.txt"},
+          QStringList{"publish", ipa, "--notes-file", dir},
+          QStringList{"publish", ipa, "--notes", "a", "--notes-file", notText}}) {
         const CliRun run = runCli(args, env);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();
@@ -199,20 +267,18 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
                    QStringLiteral("http://127.0.0.1:%1/").arg(watch.serverPort()));
     const struct {
         const char* profile;
-        const char* message;
-    } cases[] = {
-        {"app-store", "This build uses an App Store profile: it can only be installed through the App "
-                      "Store, not from a link."},
-        {"", "This build has neither a provisioning profile nor a signature, like a simulator build: it "
-             "installs on no iPhone or iPad. This build is not signed: iPhones and iPads refuse to "
-             "install it."}};
+        QByteArray findings; // one line each
+    } cases[] = {{"app-store",
+                  "Preflight: This build uses an App Store profile: it can only be installed through "
+                  "the App Store, not from a link.\n"},
+                 {"", "Preflight: " + unsignedFindings.join("\nPreflight: ").toUtf8() + "\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.profile);
         const QString package = makeIpa(dir + QStringLiteral("/Blocked.ipa"), QLatin1String(c.profile));
         const CliRun run = runCli({"publish", package, "--quiet"}, watched);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, QByteArray("vantry-cli publish: ") + c.message +
-                               "\nNothing was uploaded; --force publishes it all the same.\n");
+        EXPECT_EQ(run.err, c.findings + "vantry-cli publish: this package cannot be installed from a link; "
+                                        "nothing was uploaded (--force publishes it all the same)\n");
         EXPECT_TRUE(run.out.isEmpty());
         EXPECT_FALSE(watch.hasPendingConnections() || watch.waitForNewConnection(0));
         EXPECT_EQ(appCount(), 0);
@@ -229,6 +295,44 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
     EXPECT_EQ(app->profilekind, QStringLiteral("app-store"));
     EXPECT_EQ(app->profileexpiry, QStringLiteral("2035-01-01"));
     EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+}
+
+// The owner reads the devices testers checked: a table, every check as JSON, and the devices
+// missing from the build in Apple's upload form, byte for byte.
+TEST_F(Publish, DevicesOfAnAdHocBuild) {
+    const CliRun published =
+        runCli({"publish", makeIpa(dir + "/AdHoc.ipa", "ad-hoc"), "--json", "--quiet"}, env);
+    ASSERT_EQ(published.status, 0) << published.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(published.out).object();
+    const QString appId = result.value("appId").toString();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const StoredDeviceCheck& check : {StoredDeviceCheck{"c1", appId, "00008101-0000000000000001",
+                                                             "iPhone13,1", "21E236", "Bob", true, now - 60},
+                                           StoredDeviceCheck{"c2", appId, "00008030-001A35E11A88802E",
+                                                             "iPhone15,2", "21F90", "Ann", false, now}})
+        ASSERT_EQ(server->database().insertDeviceCheck(check, 0), Database::Insert::Added);
+
+    const CliRun csv = runCli({"devices", appId, "--csv"}, env);
+    EXPECT_EQ(csv.status, 0) << csv.err.constData();
+    EXPECT_EQ(csv.out, "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
+    const CliRun json = runCli({"devices", result.value("link").toString(), "--json"}, env);
+    EXPECT_EQ(json.status, 0) << json.err.constData();
+    const QJsonArray checks = QJsonDocument::fromJson(json.out).array();
+    ASSERT_EQ(checks.size(), 2) << json.out.constData();
+    EXPECT_EQ(checks.at(0).toObject().value("udid"), QStringLiteral("00008030-001A35E11A88802E"));
+    const CliRun table = runCli({"devices", appId}, env);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n00008101-0000000000000001 +yes +iPhone13,1 +21E236 +"
+                                                  "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d +Bob\n"))
+                    .match(QString::fromUtf8(table.out))
+                    .hasMatch())
+        << table.out.constData();
+    EXPECT_TRUE(table.out.endsWith("Devices: 2 checked, 1 not in this build\n")) << table.out.constData();
+
+    for (const QStringList& args : {QStringList{"devices"}, QStringList{"devices", appId, "--json", "--csv"}})
+        EXPECT_EQ(runCli(args, env).status, 2);
+    const CliRun unknown = runCli({"devices", "NoSuchApp1"}, env);
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "vantry-cli devices: The Vantry server refused the request: Unknown app\n");
 }
 
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {

@@ -74,9 +74,6 @@ struct DriveEmulator::State {
         case Fault::ServerError:
             googleError(res, 503, QStringLiteral("backendError"), QStringLiteral("Backend Error"));
             return true;
-        case Fault::TooManyRequests:
-            googleError(res, 429, QStringLiteral("rateLimitExceeded"), QStringLiteral("Rate Limit Exceeded"));
-            return true;
         case Fault::Forbidden:
             googleError(res, 403, QStringLiteral("storageQuotaExceeded"),
                         QStringLiteral("The user's Drive storage quota has been exceeded."));

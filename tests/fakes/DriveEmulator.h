@@ -28,8 +28,7 @@ public:
     void setVirusScanLimit(qint64 bytes);
 
     enum class Fault {
-        ServerError, // 503 with Google's error body
-        TooManyRequests,
+        ServerError,    // 503 with Google's error body
         DropConnection, // the body is read, nothing is kept, the connection closes
         KeepPart,       // half of the chunk is kept, then the connection closes
         Forbidden,      // 403 storageQuotaExceeded

@@ -22,7 +22,7 @@ void DropboxEmulator::State::routes() {
         folders.emplace(lower, display);
         sendJson(res, 200,
                  json(R"({"metadata": {"name": %1, "id": %2, "path_lower": %3, "path_display": %4}})",
-                      display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + token(22), lower,
+                      display.section(QLatin1Char('/'), -1), QStringLiteral("id:") + randomId(22), lower,
                       display));
     });
 
@@ -36,7 +36,7 @@ void DropboxEmulator::State::routes() {
         else
             routeError(res, QStringLiteral("path/conflict/folder/.."),
                        json(R"({".tag": "path", "reason": %1, "upload_session_id": %2})",
-                            json(folderConflict), QStringLiteral("pid_upload_session:") + token(40)));
+                            json(folderConflict), QStringLiteral("pid_upload_session:") + randomId(40)));
     });
 
     sessionRoutes();
@@ -61,8 +61,8 @@ void DropboxEmulator::State::routes() {
                         R"({".tag": "shared_link_already_exists", "shared_link_already_exists": {".tag": "metadata", "metadata": %1}})",
                         linkMetadata(lower, entry)));
             } else {
-                entry.linkToken = token(21);
-                entry.rlkey = token(25);
+                entry.linkToken = randomId(21);
+                entry.rlkey = randomId(25);
                 sendJson(res, 200, linkMetadata(lower, entry));
             }
         });
@@ -76,15 +76,11 @@ void DropboxEmulator::State::routes() {
             sendJson(res, 200, json(R"({"links": %1, "has_more": false})", links));
         });
 
-    api("users/get_current_account", false, [this](const QJsonObject&, Response& res, const ContentReader*) {
-        QJsonObject body =
-            json(R"({"account_id": %1, "name": {"display_name": %2, "given_name": %3}, "email": %4,
-                                    "email_verified": true, "account_type": {".tag": "basic"}})",
-                 account.id, account.displayName, account.displayName.section(QLatin1Char(' '), 0, 0),
-                 account.email);
-        if (!account.photoUrl.isEmpty())
-            body.insert(QStringLiteral("profile_photo_url"), account.photoUrl);
-        sendJson(res, 200, body);
+    // An account without a profile photo.
+    api("users/get_current_account", false, [](const QJsonObject&, Response& res, const ContentReader*) {
+        sendJson(res, 200, json(R"json({"account_id": "dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc",
+            "name": {"display_name": "Franz Ferdinand (Personal)", "given_name": "Franz"}, "email": "franz@example.com",
+            "email_verified": true, "account_type": {".tag": "basic"}})json"));
     });
 
     server.Post("/oauth2/token", [this](const Request& req, Response& res) {
@@ -140,9 +136,6 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(ConfigKey::DropboxAppKey, QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::setAccount(const Account& account) {
-    core().locked([&] { d->account = account; });
-}
 void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
     core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); });
 }

@@ -15,14 +15,6 @@ public:
     QString shareHost() const;
     void pointConfigHere() const override;
 
-    struct Account {
-        QString id = QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc");
-        QString displayName = QStringLiteral("Franz Ferdinand (Personal)");
-        QString email = QStringLiteral("franz@example.com");
-        QString photoUrl; // empty: no photo
-    };
-    void setAccount(const Account& account);
-
     enum class Fault {
         TooManyRequests, // 429 with Retry-After
         ServerError,     // 500

@@ -16,10 +16,6 @@
 namespace dropboxemu {
 using namespace emu;
 
-inline QString token(int n) {
-    return randomId(n);
-}
-
 inline void sendJson(Response& res, int status, const QJsonObject& body) {
     emu::sendJson(res, status, body, "application/json");
 }
@@ -82,7 +78,6 @@ struct DropboxEmulator::State {
     EmulatorCore& core;
     std::mutex& mutex = core.mutex;
     httplib::Server& server = core.server;
-    Account account;
     std::map<QString, QString> folders; // path_lower -> display
     std::map<QString, FileEntry> files; // path_lower -> entry
     std::map<QString, Session> sessions;
@@ -149,8 +144,8 @@ struct DropboxEmulator::State {
         if (!entry.blob.isEmpty())
             QFile::remove(entry.blob);
         // Overwriting keeps the file's id and shared link, with a new revision.
-        entry = {display,    blob, entry.id.isEmpty() ? QStringLiteral("id:") + token(22) : entry.id,
-                 token(12),  size, entry.linkToken,
+        entry = {display,      blob, entry.id.isEmpty() ? QStringLiteral("id:") + randomId(22) : entry.id,
+                 randomId(12), size, entry.linkToken,
                  entry.rlkey};
         return metadata(lower, entry);
     }

@@ -46,7 +46,7 @@ void DropboxEmulator::State::sessionRoutes() {
                 routeError(res, QString::fromLatin1(why) + QStringLiteral("/.."), tagged(why));
                 return;
             }
-            const QString id = QStringLiteral("pid_upload_session:") + token(40);
+            const QString id = QStringLiteral("pid_upload_session:") + randomId(40);
             std::lock_guard lock(mutex);
             Session& session = sessions[id] = {blob, QFileInfo(blob).size(), close};
             session.concurrent = concurrent;

@@ -74,7 +74,6 @@ struct EmulatorCore {
     QStringList requests;
     int blobs = 0;
     std::atomic<qint64> bytesReceived{0};
-    std::atomic<int> abortedBodies{0};
     std::mutex cutMutex;
     qint64 cutAt = -1; // bytesReceived at which the next upload body is cut
     int cutsLeft = 0;

@@ -142,8 +142,6 @@ bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& f
         std::fclose(out);
     if (length)
         *length = got;
-    if (!ok)
-        ++abortedBodies;
     return ok && (out || file.isEmpty());
 }
 
@@ -192,14 +190,6 @@ void EmulatorServer::cutUploads(qint64 afterBytes, int times) {
     ++m_core->cutRound;
 }
 
-qint64 EmulatorServer::bytesReceived() const {
-    return m_core->bytesReceived;
-}
-
-int EmulatorServer::abortedBodies() const {
-    return m_core->abortedBodies;
-}
-
 void EmulatorServer::setRefreshToken(const QString& token) {
     m_core->locked([&] { m_core->refreshToken = token; });
 }
@@ -215,4 +205,7 @@ int EmulatorServer::count(const QString& word) const {
     return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) {
         return line.split(QLatin1Char(' ')).contains(word);
     }));
+}
+qint64 EmulatorServer::bytesReceived() const {
+    return m_core->bytesReceived;
 }

@@ -32,11 +32,10 @@ public:
     // body sent after the cut before. What a cut body delivered is kept as each provider keeps a
     // part of a dropped request.
     void cutUploads(qint64 afterBytes, int times = 1);
-    qint64 bytesReceived() const; // upload body bytes, whole or cut
-    int abortedBodies() const;    // bodies that did not arrive whole
 
     QStringList requests() const;         // in arrival order
     int count(const QString& word) const; // requests with this word in their log line
+    qint64 bytesReceived() const;         // request bodies, counted as they arrive
 
 protected:
     explicit EmulatorServer(const QString& storageDir);

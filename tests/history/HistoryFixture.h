@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/ui/history/AppDetailView.h"
-#include "app/ui/history/HistoryPane.h"
 #include "backend/Zelko.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
+#include "ui/history/AppDetailView.h"
+#include "ui/history/HistoryPane.h"
 
 #include "HistoryAgents.h"
 #include "support/TestSupport.h"
@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -69,7 +70,7 @@ protected:
         app.appsize = QStringLiteral("12 MB");
         app.appurl = QStringLiteral("https://files.example.com/") + appid;
         QString link;
-        api().createApp(app, [&](const QString& url) { link = url; });
+        api().createApp(app, [&](const QString& url, const QString&) { link = url; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return !link.isEmpty(); }));
     }
 
@@ -85,6 +86,23 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([&] { return reply->isFinished(); }));
         EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 302);
         delete reply;
+    }
+
+    // The pane of this user once its records are shown.
+    static std::unique_ptr<HistoryPane> shownPane(const QString& owner) {
+        auto pane = std::make_unique<HistoryPane>(api(), userSource(owner));
+        QSignalSpy shown(pane.get(), &HistoryPane::recordsShown);
+        pane->refresh();
+        EXPECT_TRUE(shown.wait(10000));
+        return pane;
+    }
+
+    // The details of an app once its installs are loaded.
+    static std::unique_ptr<AppDetailView> loadedDetails(const Zapp& app) {
+        auto details = std::make_unique<AppDetailView>(app, api(), quietSeams());
+        QSignalSpy loaded(details.get(), &AppDetailView::installsLoaded);
+        EXPECT_TRUE(loaded.wait(10000));
+        return details;
     }
 
     static inline VantryServer* s_server = nullptr;

@@ -1,12 +1,14 @@
 // The history pane and the details pane against a vantry-server running in this process.
-#include "app/ui/history/AppDetailView.h"
-#include "app/ui/history/HistoryPane.h"
-#include "app/ui/history/InstallChart.h"
-#include "app/ui/history/InstallDetailButton.h"
-#include "app/ui/history/InstallTimeline.h"
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
+#include "server/Database.h"
 #include "server/VantryServer.h"
+#include "ui/history/AppDetailView.h"
+#include "ui/history/DeviceChecksRow.h"
+#include "ui/history/HistoryPane.h"
+#include "ui/history/InstallChart.h"
+#include "ui/history/InstallDetailButton.h"
+#include "ui/history/InstallTimeline.h"
 
 #include "../backend/CannedServer.h"
 #include "HistoryFixture.h"
@@ -75,12 +77,9 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
 }
 
 TEST_F(HistoryWidgets, EmptyHistorySaysSo) {
-    HistoryPane pane(api(), userSource(QStringLiteral("empty-user")));
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
-    EXPECT_EQ(pane.messageText(), QStringLiteral("No Previous Records"));
-    EXPECT_EQ(pane.listView()->model()->rowCount(), 0);
+    const auto pane = shownPane(QStringLiteral("empty-user"));
+    EXPECT_EQ(pane->messageText(), QStringLiteral("No Previous Records"));
+    EXPECT_EQ(pane->listView()->model()->rowCount(), 0);
 }
 
 TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
@@ -92,51 +91,43 @@ TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
         addInstall(appid, agent);
     addInstall(appid, corpusAgents().value(QStringLiteral("iOS 16.6")));
 
-    HistoryPane pane(api(), userSource(owner));
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
+    const auto pane = shownPane(owner);
     const QString link = server().localUrl() + QStringLiteral("Droid00001");
-    EXPECT_TRUE(pane.listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString() == link);
+    EXPECT_EQ(pane->listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString(), link);
 
-    AppDetailView details(pane.apps().at(0), api(), quietSeams());
-    details.resize(760, 520);
-    details.show();
-    EXPECT_EQ(details.link(), link);
-    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details.qrImage());
+    const auto details = loadedDetails(pane->apps().at(0));
+    details->resize(760, 520);
+    details->show();
+    EXPECT_EQ(details->link(), link);
+    const QList<QRCodeDetection> found = QRCode::DetectQRCodeDetails(details->qrImage());
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.at(0).text, link);
+    const auto installs = agents.size() + 1;
+    EXPECT_EQ(details->installsText(), QStringLiteral("No of installs : %1").arg(installs));
+    EXPECT_TRUE(details->installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
+    EXPECT_EQ(details->chart()->bars().size(), InstallChart::MaxBars);
+    EXPECT_EQ(details->chart()->bars().first().count, 2);
+    EXPECT_EQ(details->recentText(), QStringLiteral("Last 30 days : %1").arg(installs));
+    EXPECT_EQ(details->timeline()->days().last(), installs);
 
-    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
-    ASSERT_TRUE(loaded.wait(10000));
-    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : %1").arg(agents.size() + 1));
-    EXPECT_TRUE(details.installedStr().startsWith(QStringLiteral("iOS 16.6  \u2192  2 device(s)\n")));
-    EXPECT_EQ(details.chart()->bars().size(), InstallChart::MaxBars);
-    EXPECT_EQ(details.chart()->bars().first().count, 2);
-    EXPECT_EQ(details.recentText(), QStringLiteral("Last 30 days : %1").arg(agents.size() + 1));
-    EXPECT_EQ(details.timeline()->days().last(), agents.size() + 1);
-
-    InstallDetailButton* info = details.infoButton();
-    ASSERT_TRUE(info->isVisibleTo(&details));
+    InstallDetailButton* info = details->infoButton();
+    ASSERT_TRUE(info->isVisibleTo(details.get()));
     QTest::mouseClick(info, Qt::LeftButton);
     EXPECT_TRUE(info->isPopoverShown());
-    EXPECT_EQ(info->popoverText(), details.installedStr());
+    EXPECT_EQ(info->popoverText(), details->installedStr());
     QTest::mouseClick(info, Qt::LeftButton);
     EXPECT_FALSE(info->isPopoverShown());
 }
 
 TEST_F(HistoryWidgets, ZeroInstallsHideTheInfoButton) {
-    const QString owner = QStringLiteral("quiet-user");
-    addApp(owner, QStringLiteral("Quiet00001"), QStringLiteral("Quiet"), QStringLiteral("2024/05/06 07:08"));
-    currentUser().id = owner;
+    addApp(QStringLiteral("quiet-user"), QStringLiteral("Quiet00001"), QStringLiteral("Quiet"),
+           QStringLiteral("2024/05/06 07:08"));
     Zapp app;
     app.appid = QStringLiteral("Quiet00001");
-    AppDetailView details(app, api(), quietSeams());
-    QSignalSpy loaded(&details, &AppDetailView::installsLoaded);
-    ASSERT_TRUE(loaded.wait(10000));
-    EXPECT_EQ(details.installsText(), QStringLiteral("No of installs : 0"));
-    EXPECT_EQ(details.installedStr(), QString());
-    EXPECT_FALSE(details.infoButton()->isVisibleTo(&details));
+    const auto details = loadedDetails(app);
+    EXPECT_EQ(details->installsText(), QStringLiteral("No of installs : 0"));
+    EXPECT_EQ(details->installedStr(), QString());
+    EXPECT_FALSE(details->infoButton()->isVisibleTo(details.get()));
 }
 
 TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
@@ -174,6 +165,86 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
     ASSERT_FALSE(QRCode::DetectQRCodeDetails(png).isEmpty());
     EXPECT_EQ(QRCode::DetectQRCodeDetails(png).at(0).text, link);
     EXPECT_FALSE(details.saveQRCode(dir + QStringLiteral("/missing/folder/code.png")));
+}
+
+// The details of a development or ad hoc build count the devices testers checked, each once,
+// and copy those the build lacks in Apple's upload form; other builds have no such row.
+TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
+    const QString owner = QStringLiteral("device-user");
+    addApp(owner, QStringLiteral("AdHoc00001"), QStringLiteral("Ad Hoc"), QStringLiteral("2024/05/06 07:08"));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const StoredDeviceCheck checks[] = {
+        {"c1", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now - 30},
+        {"c2", "AdHoc00001", "00008101-000A1B2C3D4E5F60", "iPhone13,1", "21E236", "Bob", true, now - 20},
+        {"c3", "AdHoc00001", "00008101-000A1B2C3D4E5F61", "iPad13,4", "21E236", "Cy", true, now - 10},
+        {"c4", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now}};
+    for (const StoredDeviceCheck& c : checks)
+        ASSERT_EQ(server().database().insertDeviceCheck(c, 0), Database::Insert::Added);
+    Zapp app;
+    app.appid = QStringLiteral("AdHoc00001");
+    app.profileKind = QStringLiteral("ad-hoc");
+    app.provisionedDevices = QStringLiteral("12");
+    AppDetailView details(app, api(), quietSeams());
+    ASSERT_TRUE(details.devicesRow());
+    QSignalSpy loaded(details.devicesRow(), &DeviceChecksRow::checksLoaded);
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_EQ(details.devicesRow()->text(), QStringLiteral("Devices: 3 checked, 1 not in this build"));
+    details.devicesRow()->copyButton()->click();
+    EXPECT_EQ(
+        QGuiApplication::clipboard()->text(),
+        QStringLiteral("Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n"));
+
+    for (const char* kind : {"enterprise", "app-store", ""}) {
+        app.profileKind = QLatin1String(kind);
+        EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow()) << kind;
+    }
+    app.profileKind = QStringLiteral("development");
+    app.appid = QStringLiteral("AdHoc00001__android");
+    EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow());
+}
+
+// The stable link sits under the build link with a copy button of its own; notes edited in the
+// details are saved on the server.
+TEST_F(HistoryWidgets, StableLinkAndNotesInTheDetails) {
+    const QString owner = QStringLiteral("noting-user");
+    currentUser() = ZUser{owner, QString(), owner, {}};
+    bool registered = false;
+    api().addNewUser(currentUser(), [&] { registered = true; });
+    ASSERT_TRUE(waitUntil([&] { return registered; }));
+    Zapp sent;
+    sent.appid = QStringLiteral("Noted00001");
+    sent.appurl = QStringLiteral("https://files.example.com/noted.ipa");
+    sent.bundleID = QStringLiteral("com.example.noted");
+    sent.appdescription = QStringLiteral("First notes");
+    QString latest;
+    api().createApp(sent, [&](const QString&, const QString& stable) { latest = stable; });
+    ASSERT_TRUE(waitUntil([&] { return !latest.isEmpty(); }));
+    QList<Zapp> apps;
+    api().fetchApps(owner, [&](const QList<Zapp>& list) { apps = list; });
+    ASSERT_TRUE(waitUntil([&] { return !apps.isEmpty(); }));
+    EXPECT_EQ(apps.constFirst().latestUrl, latest);
+    EXPECT_EQ(apps.constFirst().bundleID, sent.bundleID);
+
+    DesktopSeams seams = quietSeams();
+    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
+        return current + QStringLiteral("\nSecond line");
+    };
+    AppDetailView details(apps.constFirst(), api(), seams);
+    ASSERT_NE(details.latestLabel(), nullptr);
+    EXPECT_EQ(details.latestLabel()->text(), latest);
+    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes"));
+    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
+    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes\nSecond line"));
+    EXPECT_EQ(server().database().app(sent.appid)->appdescription,
+              QStringLiteral("First notes\nSecond line"));
+
+    Zapp plain;
+    plain.appid = QStringLiteral("Plain00001");
+    EXPECT_EQ(AppDetailView(plain, api(), quietSeams()).latestLabel(), nullptr);
 }
 
 TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {

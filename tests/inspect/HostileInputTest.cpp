@@ -3,8 +3,10 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
-#include "inspect/PlistReader.h"
+#include "inspect/ZipExtractor.h"
+#include "plist/PlistReader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -23,16 +25,50 @@ QString validApk() {
     return packages::buildApk(homeDir() + QStringLiteral("/pkgs/valid.apk"), {});
 }
 
-// A copy of package with one more entry added by zip from dir (links stored as links).
-QString withEntry(const QString& package, const QString& name, const QString& dir, const QString& entry) {
+// A copy of package with more entries added (or replaced) by zip from dir (links stored as links).
+QString withEntry(const QString& package, const QString& name, const QString& dir,
+                  const QStringList& entries) {
     const QString out = homeDir() + QStringLiteral("/pkgs/") + name;
     QFile::remove(out);
     QFile::copy(package, out);
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
     QProcess zip;
     zip.setWorkingDirectory(dir);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-y"), out, entry});
+    zip.start(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-y"), out} + entries);
     zip.waitForFinished();
+    return out;
+}
+
+// A copy of package with entries of realSize zeros added, deflated, whose local headers and
+// directory records then claim 100 bytes each.
+QString withLyingEntries(const QString& package, const QString& name, const QStringList& entries,
+                         qint64 realSize) {
+    const QString dir = makeTempDir(QStringLiteral("lie"));
+    for (const QString& entry : entries) {
+        QDir().mkpath(QFileInfo(dir + QLatin1Char('/') + entry).absolutePath());
+        QFile file(dir + QLatin1Char('/') + entry);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(realSize))
+            return {};
+    }
+    const QString out = withEntry(package, name, dir, entries);
+    QByteArray bytes = readFile(out);
+    const auto signatureAt = [&bytes](qsizetype pos, const char* signature) {
+        return pos >= 0 && bytes.mid(pos, 4) == QByteArray(signature, 4);
+    };
+    for (const QString& entry : entries) {
+        const QByteArray stored = entry.toUtf8();
+        int patched = 0;
+        for (qsizetype at = bytes.indexOf(stored); at >= 0; at = bytes.indexOf(stored, at + 1)) {
+            const qsizetype field = signatureAt(at - 30, "PK\3\4")   ? at - 30 + 22
+                                    : signatureAt(at - 46, "PK\1\2") ? at - 46 + 24
+                                                                     : -1;
+            if (field >= 0 && ++patched)
+                bytes.replace(field, 4, QByteArray("\x64\0\0\0", 4));
+        }
+        if (patched != 2)
+            return {};
+    }
+    writeFile(out, bytes);
     return out;
 }
 
@@ -41,7 +77,7 @@ QString withEntry(const QString& package, const QString& name, const QString& di
 QString escaping(const QString& package, const QString& name) {
     const QString dir = makeTempDir(QStringLiteral("esc"));
     writeFile(dir + QStringLiteral("/aa/aa/escaped.txt"), "outside");
-    const QString out = withEntry(package, name, dir, QStringLiteral("aa/aa/escaped.txt"));
+    const QString out = withEntry(package, name, dir, {QStringLiteral("aa/aa/escaped.txt")});
     QByteArray bytes = readFile(out);
     bytes.replace("aa/aa/escaped.txt", "../../escaped.txt");
     writeFile(out, bytes);
@@ -55,7 +91,7 @@ QString linking(const QString& package, const QString& name, const QString& entr
     QFile::link(writeFile(homeDir() + QStringLiteral("/private.png"),
                           readFile(dataPath(QStringLiteral("ipa/cgbi/icon96.standard.png")))),
                 dir + QLatin1Char('/') + entry);
-    return withEntry(package, name, dir, entry);
+    return withEntry(package, name, dir, {entry});
 }
 } // namespace
 
@@ -95,6 +131,11 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
         {escaping(ipa, QStringLiteral("escape.ipa")), false, true},
         {linking(apk, QStringLiteral("link.apk"), QStringLiteral("res/link.png")), true, true},
         {linking(ipa, QStringLiteral("link.ipa"), QStringLiteral("Payload/X.app/Icon.png")), false, true},
+        // A stub in front of the archive (self-extracting) shifts every offset; a changed byte
+        // of a stored Info.plist no longer matches its CRC.
+        {writeFile(pkgs + QStringLiteral("prefixed.ipa"), QByteArray(1000, '#') + ipaBytes), false, true},
+        {writeFile(pkgs + QStringLiteral("badcrc.ipa"), QByteArray(ipaBytes).replace(">x.y<", ">x.z<")),
+         false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
@@ -149,24 +190,39 @@ TEST(HostileInput, DeepBinaryPlistFailsCleanly) {
     EXPECT_FALSE(QFileInfo::exists(workingFolder())) << "a failed inspection leaves its files";
 }
 
-// Archives whose Info.plist or resource expands far beyond anything real, honestly declared or
-// not: unzip never writes more than a file's cap and a failure leaves nothing behind.
+// Archives whose entries expand far beyond anything real, honestly declared or not: nothing
+// larger than its claim is written, whatever the number of such entries, and a failure leaves
+// nothing behind.
 TEST(HostileInput, ExpandingEntriesAreNotWritten) {
     const QString pkgs = homeDir() + QStringLiteral("/pkgs/");
     const QByteArray plist = "Payload/X.app/Info.plist";
     constexpr quint64 GiB = 1ull << 30;
+    const QString longer = QStringLiteral("The package holds more data than it declares.");
+    // Ten icons of 12 MiB that each claim 100 bytes, the first the one the Info.plist names.
+    QStringList icons = {QStringLiteral("Payload/X.app/AppIcon.png")};
+    for (int i = 1; i < 10; ++i)
+        icons << QStringLiteral("Payload/X.app/i%1.png").arg(i);
+    const QVariantMap info{
+        {"CFBundleIdentifier", "x.y"},
+        {"CFBundleIcons",
+         QVariantMap{{"CFBundlePrimaryIcon", QVariantMap{{"CFBundleIconFiles", QVariantList{"AppIcon"}}}}}}};
+    const QString named = packages::zipFiles(pkgs + QStringLiteral("named.ipa"),
+                                             {{QString::fromLatin1(plist), packages::xmlPlist(info)}});
     struct Case {
         QString package;
         QString failure;
     };
     const Case cases[] = {
         {packages::zipBomb(pkgs + QStringLiteral("bomb.ipa"), plist, 6 * GiB, 6 * GiB), damagedPlist},
-        {packages::zipBomb(pkgs + QStringLiteral("lying.ipa"), plist, GiB / 4, 4096),
-         QStringLiteral("This file is not a valid iOS app package.")},
+        {packages::zipBomb(pkgs + QStringLiteral("lying.ipa"), plist, GiB / 4, 4096), longer},
+        {withLyingEntries(named, QStringLiteral("icons.ipa"), icons, 12 << 20), longer},
         {packages::zipBomb(pkgs + QStringLiteral("bomb.apk"), "res/raw/a.bin", GiB, GiB),
          QStringLiteral("This file is not a valid Android app package.")},
         {packages::zipBomb(pkgs + QStringLiteral("lying.apk"), "res/raw/a.bin", GiB / 4, 4096),
          QStringLiteral("This file is not a valid Android app package.")},
+        {withLyingEntries(validApk(), QStringLiteral("icon.apk"),
+                          {QStringLiteral("res/mipmap-xhdpi-v4/ic_launcher.png")}, 12 << 20),
+         longer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.package.toStdString());
@@ -188,4 +244,12 @@ TEST(HostileInput, ExpandingEntriesAreNotWritten) {
         EXPECT_LT(largest, 20 * 1000 * 1000);
         EXPECT_FALSE(QFileInfo::exists(workingFolder()));
     }
+    // Not a byte past the claim reaches the output.
+    const QString lying = pkgs + QStringLiteral("lying.ipa");
+    QFile archive(lying);
+    QBuffer out;
+    ASSERT_TRUE(archive.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+    EXPECT_EQ(ZipExtractor::extract(archive, ZipDirectory::read(lying)->constFirst(), out),
+              ZipExtractor::Result::Longer);
+    EXPECT_LE(out.size(), 4096);
 }

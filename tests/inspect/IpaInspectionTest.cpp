@@ -98,6 +98,11 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
          {},
          shown("")},
         {"icon-empty-list", {{"CFBundleIcons", iconKeys(iconFiles({}))}}, true, {}, shown("")},
+        {"icon-outside-bundle",
+         {{"CFBundleIcons", iconKeys(iconFiles({QStringLiteral("../../../private.png")}))}},
+         false,
+         {},
+         shown("")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

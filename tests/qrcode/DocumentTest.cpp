@@ -161,3 +161,35 @@ TEST(QRCodeDocuments, OverlongDataNeverYieldsAnotherCode) {
     EXPECT_FALSE(QRCodeDocument::linkPngData(longLink));
     EXPECT_TRUE(QRCodeDocument::linkPngData(QStringLiteral("https://v.example/abc")));
 }
+
+// However the data arrives, more than any code holds (in any mode) never reaches the engine: on
+// megabytes the encoder spends seconds and gigabytes before giving up.
+TEST(QRCodeDocuments, OverlongDataNeverReachesTheEngine) {
+    struct Recorder : QRCodeEngine {
+        mutable qsizetype largest = 0;
+        std::optional<QRCodeBoolMatrix> generate(const QByteArray& data, ErrorCorrection) const override {
+            largest = std::max(largest, data.size());
+            return std::nullopt;
+        }
+    };
+    const auto engine = std::make_shared<Recorder>();
+    const QByteArray big(8 << 20, '7');
+    const QByteArray json =
+        QJsonDocument(QJsonObject{{"correction", "L"}, {"data", QString::fromLatin1(big.toBase64())}})
+            .toJson(QJsonDocument::Compact);
+    const auto loaded = QRCodeDocument::CreateWithJsonData(json, engine);
+    ASSERT_TRUE(std::holds_alternative<QRCodeDocument>(loaded));
+    const std::optional<QRCodeTooMuchData> reports[] = {
+        std::get<QRCodeDocument>(loaded).tooMuchData(),
+        QRCodeDocument::withUtf8String(QString::fromLatin1(big), ErrorCorrection::high, engine).tooMuchData(),
+        QRCode(engine).update(big, ErrorCorrection::medium),
+    };
+    for (const auto& report : reports) {
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->bytes, big.size());
+    }
+    EXPECT_EQ(engine->largest, 0);
+    // The longest digits-only message at level L still goes to the engine.
+    QRCode(engine).update(QByteArray(QRCode::maxCharacters, '7'), ErrorCorrection::low);
+    EXPECT_EQ(engine->largest, QRCode::maxCharacters);
+}

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <sqlite3.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -87,6 +89,48 @@ TEST(Abuse, ConnectionsAreLimitedPerAddress) {
     EXPECT_GE(probe(server->port(), "127.0.0.2"), 0) << "another address is still served";
 }
 
+// Handlers wait for the database on threads of their own: while all of them wait, what the header
+// decides is still answered and a download in progress goes on.
+TEST(Abuse, HandlersWaitingForTheDatabaseHoldUpNoTransfer) {
+    ServerOptions options;
+    options.threads = 2;
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("locked"));
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("lockedapp"), {},
+                      signUp(c, QStringLiteral("owner"))),
+              201);
+    const QByteArray file(24 << 20, 'f');
+    testsupport::writeFile(options.dataDir + QStringLiteral("/files/Vantry/job/App.apk"), file);
+    RawSocket download(server->port());
+    download.send("GET /files/Vantry/job/App.apk HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    QByteArray received = download.receive(5000, nullptr, "\r\n\r\n");
+    ASSERT_TRUE(received.startsWith("HTTP/1.1 200"));
+
+    // Another connection holds the write lock: every install waits in its handler.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((options.dataDir + QStringLiteral("/vantry.sqlite3")).toUtf8().constData(), &db),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::vector<std::unique_ptr<RawSocket>> installs;
+    for (int i = 0; i < 4; ++i) {
+        installs.push_back(std::make_unique<RawSocket>(server->port()));
+        installs.back()->send("GET /lockedapp/install HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    RawSocket unknown(server->port());
+    unknown.send("GET /no/such/path HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_TRUE(unknown.receive(3000, nullptr, "}").startsWith("HTTP/1.1 404"));
+    received += download.receive(5000);
+    EXPECT_TRUE(received.endsWith(file.right(1024)) && received.size() > file.size())
+        << received.size() << " bytes of the download while the database was locked";
+
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    for (auto& install : installs)
+        EXPECT_TRUE(install->receive(10000, nullptr, "\r\n\r\n").startsWith("HTTP/1.1 302"));
+}
+
 // Secrets and rate windows on each engine: on PostgreSQL the windows live in the database.
 class AbuseOnEngine : public ::testing::TestWithParam<TestEngine> {
 protected:
@@ -135,6 +179,12 @@ TEST_P(AbuseOnEngine, KnowingAUserIdIsNotBeingThatUser) {
                   401);
         EXPECT_EQ(status(registerUser("alice", forged)), 401) << "the profile cannot be overwritten";
     }
+    // An id that never registered has nothing to prove, and gets no public pages either.
+    EXPECT_EQ(status(c.Post("/createapp", {{"Authorization", "mallory"}},
+                            appJson(QStringLiteral("mallory"), QStringLiteral("malloryapp")).toStdString(),
+                            "application/json")),
+              401);
+    EXPECT_FALSE(server->database().app(QStringLiteral("malloryapp")));
     EXPECT_EQ(server->database().user(QStringLiteral("alice"))->email, QStringLiteral("e"));
     EXPECT_EQ(server->database().appsOf(QStringLiteral("alice"))->size(), 1);
     // Bob's own secret does not open Alice's records.
@@ -170,7 +220,9 @@ TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
         GTEST_SKIP() << skipReason.toStdString();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("floodapp")), 201);
+    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("floodapp"), {},
+                      signUp(c, QStringLiteral("owner"))),
+              201);
     int redirects = 0;
     int limited = 0;
     std::string retryAfter;
@@ -285,6 +337,7 @@ TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     auto server = startServer();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
+    const std::string secret = signUp(c, QStringLiteral("owner"));
     const struct {
         const char* url;
         int status;
@@ -301,7 +354,7 @@ TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     for (const auto& k : cases) {
         SCOPED_TRACE(k.url);
         EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("url%1").arg(n++),
-                          {{QStringLiteral("appurl"), QString::fromLatin1(k.url)}}),
+                          {{QStringLiteral("appurl"), QString::fromLatin1(k.url)}}, secret),
                   k.status);
     }
     // A record stored before the check is not redirected to.

@@ -61,10 +61,12 @@ TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
          QStringLiteral("https://d/a.apk")},
     };
     httplib::Client api("127.0.0.1", server->port());
+    const std::string secret = signUp(api, QStringLiteral("u1"));
+    ASSERT_FALSE(secret.empty());
     for (const Case& c : cases) {
         const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Browse <Demo>")},
                                  {QStringLiteral("appurl"), c.appurl}};
-        ASSERT_EQ(postApp(api, QStringLiteral("u1"), c.appid, fields), 201);
+        ASSERT_EQ(postApp(api, QStringLiteral("u1"), c.appid, fields, secret), 201);
 
         const QString pageUrl = server->publicUrl() + c.publicId;
         const QString shot = testsupport::makeTempDir(QStringLiteral("shot")) + QStringLiteral("/page.png");

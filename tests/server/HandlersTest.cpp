@@ -3,6 +3,7 @@
 #include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
+#include "server/ResetSecret.h"
 #include "server/Router.h"
 #include "support/TestSupport.h"
 
@@ -10,10 +11,7 @@
 
 #include <cstdlib>
 
-#include <sqlite3.h>
-
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,11 +29,16 @@ class HandlersTest : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         QString error;
-        const QString url = testDatabaseUrl(GetParam(), &error);
+        url = testDatabaseUrl(GetParam(), &error);
         if (url.isEmpty())
             GTEST_SKIP() << error.toStdString();
         db = Database::open(url, &error);
         ASSERT_TRUE(db) << error.toStdString();
+        // Users registered before secrets existed: the Authorization value is all they send.
+        for (const char* user : {"ann", "bob"})
+            ASSERT_EQ(db->saveUser({QString::fromLatin1(user), QStringLiteral("a@x"), QString(), QString()},
+                                   {}, {}),
+                      Database::UserSave::Added);
         handlers =
             std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.5});
         handlers->registerRoutes(router);
@@ -65,6 +68,7 @@ protected:
         return out + QString::number(db->crashCount().value_or(-1));
     }
 
+    QString url;
     std::unique_ptr<Database> db;
     std::unique_ptr<ApiHandlers> handlers;
     Router router;
@@ -121,27 +125,7 @@ TEST_P(HandlersTest, ProfileKeysRoundTrip) {
             << it.key().toStdString();
         EXPECT_FALSE(apps.at(1).toObject().contains(it.key())) << it.key().toStdString();
     }
-    const std::optional<StoredApp> stored = db->app(QStringLiteral("with"));
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->profilekind, QStringLiteral("ad-hoc"));
-    EXPECT_EQ(stored->profileexpiry, QStringLiteral("2026-05-03"));
-    EXPECT_EQ(stored->provisioneddevices, QStringLiteral("12"));
-    EXPECT_EQ(db->app(QStringLiteral("without"))->profilekind, QString());
     EXPECT_EQ(db->appCount(QStringLiteral("ann")), 2);
-}
-
-TEST_P(HandlersTest, AddNewUserInsertsThenUpdates) {
-    const QByteArray first = R"({"email":"a@x","username":"Ann","photoURL":"","userid":"dbid:AAH-ann_1"})";
-    const ApiResponse added = call("POST", QStringLiteral("/addnewuser"), first);
-    EXPECT_EQ(added.status, 201);
-    ApiRequest update;
-    update.method = QStringLiteral("POST");
-    update.path = QStringLiteral("/addnewuser");
-    update.body = QByteArray(first).replace("a@x", "new@x");
-    update.headers.insert(QStringLiteral("x-vantry-secret"),
-                          json(added).value(QStringLiteral("userSecret")).toString());
-    EXPECT_EQ(router.dispatch(update).status, 200);
-    EXPECT_EQ(db->user(QStringLiteral("dbid:AAH-ann_1"))->email, QStringLiteral("new@x"));
 }
 
 TEST_P(HandlersTest, AuthorizationRules) {
@@ -170,6 +154,9 @@ TEST_P(HandlersTest, AuthorizationRules) {
          QString(), 401},
         {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("ann"), QStringLiteral("bobsapp")),
          QStringLiteral("bob"), 403},
+        // An id that never registered gets no records (and so no public pages) on its word alone.
+        {"POST", QStringLiteral("/createapp"), appBody(QStringLiteral("carl"), QStringLiteral("carlsapp")),
+         QStringLiteral("carl"), 401},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE((c.path + QLatin1Char(' ') + c.authorization).toStdString());
@@ -181,70 +168,6 @@ TEST_P(HandlersTest, AuthorizationRules) {
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(call("GET", QStringLiteral("/app/ann"), "{}", QStringLiteral("ann")).status, 200);
     EXPECT_EQ(call("GET", QStringLiteral("/userdata/annsapp"), "{}", QStringLiteral("ann")).status, 200);
-}
-
-// A database written before the profile columns existed opens with its apps intact; the new
-// keys are stored for new apps and come back on the app list only where they were sent.
-TEST(DatabaseMigration, OlderFileGainsTheProfileColumns) {
-    const QString folder = testsupport::makeTempDir(QStringLiteral("migration"));
-    sqlite3* old = nullptr;
-    ASSERT_EQ(
-        sqlite3_open(QFile::encodeName(folder + QLatin1Char('/') + Database::fileName()).constData(), &old),
-        SQLITE_OK);
-    const char* version2 = R"sql(
-CREATE TABLE users (userid TEXT PRIMARY KEY NOT NULL, email TEXT NOT NULL, username TEXT NOT NULL,
-    photo_url TEXT NOT NULL, created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL, secret_hash TEXT);
-CREATE TABLE apps (seq INTEGER PRIMARY KEY AUTOINCREMENT, appid TEXT NOT NULL UNIQUE, userid TEXT NOT NULL,
-    appname TEXT NOT NULL, appicon TEXT NOT NULL, appversion TEXT NOT NULL, appurl TEXT NOT NULL,
-    appdate TEXT NOT NULL, appsize TEXT NOT NULL, minos TEXT NOT NULL, qrlink TEXT NOT NULL,
-    appdescription TEXT NOT NULL, created_at INTEGER NOT NULL);
-CREATE TABLE installs (seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, appid TEXT NOT NULL,
-    platform TEXT NOT NULL, name TEXT NOT NULL, useragent TEXT NOT NULL, created_at INTEGER NOT NULL,
-    repeat INTEGER NOT NULL DEFAULT 0);
-INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink,
-    appdescription, created_at) VALUES ('old1', 'ann', 'Old', '', '1', 'https://f/x', 'd', '1 MB', '14', '', '', 1);
-PRAGMA user_version = 2;
-)sql";
-    ASSERT_EQ(sqlite3_exec(old, version2, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(old);
-
-    for (int open = 0; open < 2; ++open) {
-        auto db = Database::open(Database::sqliteUrl(folder), nullptr);
-        ASSERT_TRUE(db);
-        const auto kept = db->app(QStringLiteral("old1"));
-        ASSERT_TRUE(kept);
-        EXPECT_EQ(kept->appname, QStringLiteral("Old"));
-        EXPECT_EQ(kept->profilekind, QString());
-        if (open == 0) {
-            ApiHandlers handlers(*db, ApiHandlers::Settings{QStringLiteral("https://v.test/"), 1.0});
-            Router router;
-            handlers.registerRoutes(router);
-            ApiRequest r;
-            r.method = QStringLiteral("POST");
-            r.path = QStringLiteral("/createapp");
-            r.headers.insert(QStringLiteral("authorization"), QStringLiteral("ann"));
-            r.body = appJson(QStringLiteral("ann"), QStringLiteral("new1"),
-                             {{QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
-                              {QStringLiteral("profileexpiry"), QStringLiteral("2026-05-03")},
-                              {QStringLiteral("provisioneddevices"), QStringLiteral("12")}});
-            ASSERT_EQ(router.dispatch(r).status, 201);
-            r.method = QStringLiteral("GET");
-            r.path = QStringLiteral("/app/ann");
-            r.body.clear();
-            const QJsonArray apps = QJsonDocument::fromJson(router.dispatch(r).body)
-                                        .object()
-                                        .value(QStringLiteral("response"))
-                                        .toArray();
-            ASSERT_EQ(apps.size(), 2);
-            EXPECT_FALSE(apps.at(0).toObject().contains(QStringLiteral("profilekind")));
-            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("provisioneddevices")), QJsonValue("12"));
-            EXPECT_EQ(apps.at(1).toObject().value(QStringLiteral("profileexpiry")), QJsonValue("2026-05-03"));
-        }
-        const auto added = db->app(QStringLiteral("new1"));
-        ASSERT_TRUE(added);
-        EXPECT_EQ(added->profilekind, QStringLiteral("ad-hoc"));
-        EXPECT_EQ(added->provisioneddevices, QStringLiteral("12"));
-    }
 }
 
 TEST_P(HandlersTest, BadInputAnswers4xxAndChangesNothing) {
@@ -369,6 +292,97 @@ TEST_P(HandlersTest, RememberedAnswersFollowWritesOfAnotherInstance) {
     EXPECT_EQ(appIds(secret).second,
               (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
     EXPECT_EQ(appIds({}).first, 401);
+}
+
+// Records are bounded per user and per client address, whichever runs out first.
+TEST_P(HandlersTest, CreateAppIsBoundedPerUserAndPerAddress) {
+    ApiHandlers::Settings settings{QStringLiteral("https://v.test/"), 1.5};
+    settings.appsPerMinute = 2;
+    ApiHandlers limited(*db, settings);
+    Router limitedRouter;
+    limited.registerRoutes(limitedRouter);
+    const struct {
+        const char* user;
+        const char* peer;
+        int status;
+    } cases[] = {
+        {"ann", "10.0.0.1", 201}, {"ann", "10.0.0.1", 201},
+        {"ann", "10.0.0.2", 429}, // Ann's minute is spent, from any address
+        {"bob", "10.0.0.1", 429}, // and so is the address's, for any user
+        {"bob", "10.0.0.3", 201},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + " from " + c.peer);
+        ApiRequest r;
+        r.method = QStringLiteral("POST");
+        r.path = QStringLiteral("/createapp");
+        r.peer = QString::fromLatin1(c.peer);
+        r.headers.insert(QStringLiteral("authorization"), QString::fromLatin1(c.user));
+        r.body = appBody(QString::fromLatin1(c.user), QStringLiteral("app%1").arg(n++));
+        const ApiResponse answer = limitedRouter.dispatch(r);
+        EXPECT_EQ(answer.status, c.status);
+        int retryAfter = 0;
+        for (const auto& [name, value] : answer.headers)
+            if (name == "Retry-After")
+                retryAfter = value.toInt();
+        EXPECT_EQ(retryAfter > 0, c.status == 429) << retryAfter;
+    }
+    EXPECT_EQ(db->appCount(QStringLiteral("ann")), 2);
+    EXPECT_EQ(db->appCount(QStringLiteral("bob")), 1);
+}
+
+// The operator's reset of a lost secret, run beside two instances on the database: each refuses
+// the old secret once the time it trusts a remembered secret has passed (its clock is moved on
+// here), and the secret the next registration issues works on every instance at once.
+TEST_P(HandlersTest, AResetSecretReachesEveryInstance) {
+    const std::chrono::milliseconds life = std::chrono::seconds(5);
+    std::chrono::milliseconds elapsed[2] = {};
+    std::unique_ptr<Database> databases[2];
+    std::unique_ptr<ApiHandlers> instances[2];
+    Router routers[2];
+    for (int i = 0; i < 2; ++i) {
+        QString error;
+        ASSERT_TRUE(databases[i] = Database::open(url, &error)) << error.toStdString();
+        ApiHandlers::Settings settings{QStringLiteral("https://v.test/"), 1.5};
+        settings.secretLife = life;
+        settings.clock = [&elapsed, i] { return std::chrono::steady_clock::time_point() + elapsed[i]; };
+        instances[i] = std::make_unique<ApiHandlers>(*databases[i], settings);
+        instances[i]->registerRoutes(routers[i]);
+    }
+    const auto send = [&](int instance, const char* method, const char* path, const QString& secret) {
+        ApiRequest r;
+        r.method = QString::fromLatin1(method);
+        r.path = QString::fromLatin1(path);
+        r.body = R"({"email":"d@x","username":"Dora","photoURL":"","userid":"dora"})";
+        r.headers.insert(QStringLiteral("authorization"), QStringLiteral("dora"));
+        if (!secret.isEmpty())
+            r.headers.insert(QStringLiteral("x-vantry-secret"), secret);
+        return routers[instance].dispatch(r);
+    };
+    const QString oldSecret =
+        json(send(0, "POST", "/addnewuser", {})).value(QStringLiteral("userSecret")).toString();
+    ASSERT_FALSE(oldSecret.isEmpty());
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(send(i, "GET", "/app/dora", oldSecret).status, 200) << i;
+
+    ServerOptions options;
+    options.database = url;
+    QString message;
+    options.resetSecretOf = QStringLiteral("nobody");
+    EXPECT_EQ(runResetSecret(options, &message), 1) << message.toStdString();
+    options.resetSecretOf = QStringLiteral("dora");
+    ASSERT_EQ(runResetSecret(options, &message), 0) << message.toStdString();
+
+    elapsed[0] += life;
+    EXPECT_EQ(send(0, "GET", "/app/dora", oldSecret).status, 401);
+    const ApiResponse again = send(0, "POST", "/addnewuser", oldSecret);
+    EXPECT_EQ(again.status, 200);
+    const QString newSecret = json(again).value(QStringLiteral("userSecret")).toString();
+    ASSERT_FALSE(newSecret.isEmpty());
+    EXPECT_EQ(send(1, "GET", "/app/dora", newSecret).status, 200);
+    EXPECT_EQ(send(1, "GET", "/app/dora", oldSecret).status, 401);
+    EXPECT_EQ(send(0, "GET", "/app/dora", newSecret).status, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, HandlersTest, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),

@@ -1,6 +1,6 @@
 // The public side of the service: install pages and install tracking, over real sockets.
 #include "ServerTestUtil.h"
-#include "backend/records/ZUserData.h"
+#include "records/ZUserData.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +35,9 @@ protected:
         };
         server = startServer(options);
         ASSERT_TRUE(server);
+        httplib::Client c = client();
+        secret = signUp(c, QString::fromStdString(kOwner));
+        ASSERT_FALSE(secret.empty());
     }
 
     httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
@@ -42,7 +45,7 @@ protected:
     void createApp(const QString& appid, const QString& name, const QString& url) {
         httplib::Client c = client();
         ASSERT_EQ(postApp(c, QString::fromStdString(kOwner), appid,
-                          {{QStringLiteral("appname"), name}, {QStringLiteral("appurl"), url}}),
+                          {{QStringLiteral("appname"), name}, {QStringLiteral("appurl"), url}}, secret),
                   201);
     }
 
@@ -68,6 +71,7 @@ protected:
     }
 
     std::unique_ptr<VantryServer> server;
+    std::string secret; // the owner's
 };
 
 } // namespace
@@ -126,7 +130,7 @@ TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
     EXPECT_EQ(r->get_header_value("Location"), "https://d/app.apk");
     EXPECT_EQ(status(get("/unknown0001/install", kIPhone)), 404);
 
-    r = client().Get("/userdata/iosApp0002", {{"Authorization", kOwner}});
+    r = client().Get("/userdata/iosApp0002", {{"Authorization", kOwner}, {"X-Vantry-Secret", secret}});
     ASSERT_TRUE(r);
     QString error;
     const std::optional<ZUserData> data = ZUserData::fromJson(QByteArray::fromStdString(r->body), &error);
@@ -143,7 +147,8 @@ TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
     EXPECT_EQ(data->response[3].useragent.toUtf8().size(), 1024);
     EXPECT_NE(data->response[0].id, data->response[1].id);
 
-    r = client().Get("/userdata/andApp0002__android", {{"Authorization", kOwner}});
+    r = client().Get("/userdata/andApp0002__android",
+                     {{"Authorization", kOwner}, {"X-Vantry-Secret", secret}});
     ASSERT_TRUE(r);
     EXPECT_EQ(ZUserData::fromJson(QByteArray::fromStdString(r->body))->response.size(), 1);
 }

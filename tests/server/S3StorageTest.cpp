@@ -4,6 +4,7 @@
 #include "ServerTestUtil.h"
 #include "server/storage/StorageSetup.h"
 #include "server/storage/s3/S3Client.h"
+#include "server/storage/s3/S3Xml.h"
 
 #include <gtest/gtest.h>
 
@@ -228,4 +229,47 @@ TEST(S3Storage, RequestsCarrySignaturesTheServiceAccepts) {
     httplib::Client other("127.0.0.1", refused->port());
     EXPECT_EQ(status(other.Get("/healthz")), 503);
     EXPECT_EQ(status(other.Get("/files/Vantry/Job%201/%C3%A9.plist")), 404);
+}
+
+// Answers as S3 writes them: a namespace, keys with entity and character references (control
+// characters come as &#x…;), CDATA, nested owner blocks, and the request's own <Prefix>.
+TEST(S3Storage, AnswersAreReadAsXml) {
+    const S3Xml::Listing page = S3Xml::parseListing(
+        R"(<?xml version="1.0" encoding="UTF-8"?>
+<ListBucketResult xmlns="http://s3.amazonaws.com/doc/2006-03-01/"><Name>b</Name><Prefix>p/</Prefix>
+<Contents><Key>p/a&amp;b&#x41;&#10;.ipa</Key><Owner><ID>x</ID></Owner><Size>3</Size></Contents>
+<Contents><Key><![CDATA[p/<raw>.plist]]></Key></Contents>
+<CommonPrefixes><Prefix>p/Job &lt;1&gt;/</Prefix></CommonPrefixes>
+<IsTruncated>true</IsTruncated><NextContinuationToken>t&amp;1</NextContinuationToken></ListBucketResult>)");
+    ASSERT_TRUE(page.valid);
+    EXPECT_EQ(page.keys, (std::vector<std::string>{"p/a&bA\n.ipa", "p/<raw>.plist"}));
+    EXPECT_EQ(page.prefixes, std::vector<std::string>{"p/Job <1>/"});
+    EXPECT_TRUE(page.truncated);
+    EXPECT_EQ(page.nextToken, "t&1");
+
+    const struct {
+        const char* xml;
+        bool valid;
+        const char* root;
+        const char* code;
+        const char* uploadId;
+    } documents[] = {
+        {"<Error><Code>NoSuchKey</Code><Message>The key &quot;k&quot; does not exist</Message></Error>", true,
+         "Error", "NoSuchKey", ""},
+        {"<InitiateMultipartUploadResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Bucket>b</Bucket>"
+         "<UploadId>VXBsb2Fk&#x2B;SUQ=</UploadId></InitiateMultipartUploadResult>",
+         true, "InitiateMultipartUploadResult", "", "VXBsb2Fk+SUQ="},
+        {"<Error><Code>Slow", false, "Error", "", ""},
+        {"not xml", false, "", "", ""},
+    };
+    for (const auto& d : documents) {
+        SCOPED_TRACE(d.xml);
+        const S3Xml::Document doc = S3Xml::parse(d.xml);
+        EXPECT_EQ(doc.valid, d.valid);
+        EXPECT_EQ(doc.root, d.root);
+        EXPECT_EQ(doc.value("Code"), d.code);
+        EXPECT_EQ(doc.value("UploadId"), d.uploadId);
+    }
+    EXPECT_FALSE(S3Xml::parseListing("<Error><Code>AccessDenied</Code></Error>").valid);
+    EXPECT_EQ(S3Xml::escape("\"a&b<c>\""), "\"a&amp;b&lt;c&gt;\"");
 }

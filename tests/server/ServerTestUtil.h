@@ -79,9 +79,29 @@ inline int status(const httplib::Result& r) {
     return r ? r->status : -1;
 }
 
-// POSTs a createapp body as owner; the HTTP status, or -1 without an answer.
+// Registers the user as the applications do before anything else; the secret issued (empty when
+// none was).
+inline std::string signUp(httplib::Client& client, const QString& userid) {
+    const auto r = client.Post("/addnewuser",
+                               R"({"email":"e","username":"u","photoURL":"","userid":")" +
+                                   userid.toStdString() + R"("})",
+                               "application/json");
+    if (!r)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
+        .object()
+        .value(QStringLiteral("userSecret"))
+        .toString()
+        .toStdString();
+}
+
+// POSTs a createapp body as owner, with the owner's secret when given (else the client's default
+// headers may carry it); the HTTP status, or -1 without an answer.
 inline int postApp(httplib::Client& client, const QString& owner, const QString& appid,
-                   const QVariantMap& fields = {}) {
-    return status(client.Post("/createapp", {{"Authorization", owner.toStdString()}},
-                              appJson(owner, appid, fields).toStdString(), "application/json"));
+                   const QVariantMap& fields = {}, const std::string& secret = {}) {
+    httplib::Headers headers{{"Authorization", owner.toStdString()}};
+    if (!secret.empty())
+        headers.emplace("X-Vantry-Secret", secret);
+    return status(
+        client.Post("/createapp", headers, appJson(owner, appid, fields).toStdString(), "application/json"));
 }

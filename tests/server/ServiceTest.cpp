@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,7 +18,11 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,6 +72,30 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
     EXPECT_EQ(apps.at(0).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app0"));
     EXPECT_EQ(apps.at(19).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app19"));
     EXPECT_EQ(postApp(client, owner, QStringLiteral("app0")), 409);
+
+    // The operator resets the lost secret beside the running server: the next registration gets
+    // a new one, which works at once; the old one no longer does.
+    const auto resetSecret = [&data](const QString& user) {
+        QProcess p;
+        p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"),
+                {QStringLiteral("reset-secret"), user, QStringLiteral("--data-dir"), data});
+        return p.waitForFinished(10000) ? p.exitCode() : -1;
+    };
+    EXPECT_EQ(resetSecret(QStringLiteral("dbid:AAH-nobody")), 1);
+    ASSERT_EQ(resetSecret(owner), 0);
+    const auto reissued =
+        client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
+                    "application/json");
+    ASSERT_EQ(status(reissued), 200);
+    const std::string newSecret = QJsonDocument::fromJson(QByteArray::fromStdString(reissued->body))
+                                      .object()
+                                      .value(QStringLiteral("userSecret"))
+                                      .toString()
+                                      .toStdString();
+    ASSERT_FALSE(newSecret.empty());
+    EXPECT_EQ(appsOf(client, owner).size(), 0) << "the old secret is refused";
+    client.set_default_headers({{"X-Vantry-Secret", newSecret}});
+    EXPECT_EQ(appsOf(client, owner).size(), 20);
     EXPECT_EQ(again.terminate(), 0);
     EXPECT_FALSE(again.output().contains("AAH-owner")) << again.output().constData();
     EXPECT_TRUE(again.output().contains("GET /app/:userid 200 ")) << again.output().constData();
@@ -77,7 +106,10 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
          {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
           QStringList{"--public-url", "ftp://x/"}, QStringList{"--owner-id", "a b"},
           QStringList{"--database", "mysql://u:pw@h/db"}, QStringList{"--database", "sqlite:"},
-          QStringList{"--bogus"}}) {
+          QStringList{"--bogus"}, QStringList{"reset-secret"}, QStringList{"reset-secret", "a b"},
+          QStringList{"reset-secret", "a", "b"}, QStringList{"--apps-per-minute", "-1"},
+          QStringList{"--webhook", "javascript:alert(1)"}, QStringList{"--webhook", "ftp://x/hook"},
+          QStringList{"--webhook", "http:///nohost"}, QStringList{"--webhook-secret", "s"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));
@@ -125,6 +157,50 @@ TEST_F(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
     EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
+// What the data folder holds is the service's alone, also when an earlier server left it open.
+TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
+    const QString parent = testsupport::makeTempDir(QStringLiteral("modes"));
+    const QString earlier = parent + QStringLiteral("/earlier");
+    testsupport::writeFile(earlier + QStringLiteral("/vantry.sqlite3"), {});
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier + QStringLiteral("/vantry.sqlite3")).constData(), 0644), 0);
+    for (const QString& dir : {parent + QStringLiteral("/new/data"), earlier}) {
+        SCOPED_TRACE(dir.toStdString());
+        ServerOptions options;
+        options.dataDir = dir;
+        auto instance = startServer(options);
+        ASSERT_TRUE(instance);
+        const auto mode = [](const QString& path) {
+            struct stat st {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        EXPECT_EQ(mode(dir), 0700);
+        for (const char* name :
+             {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
+            EXPECT_EQ(mode(dir + QLatin1Char('/') + QLatin1String(name)), 0600) << name;
+    }
+}
+
+// A full disk leaves reads and stat() working; the health check writes to find out. Here no
+// file may grow at all while it asks (the signal that would stop the process is ignored).
+TEST_F(ServiceTest, HealthReportsStorageThatTakesNoWrites) {
+    httplib::Client c = client();
+    ASSERT_EQ(status(c.Get("/healthz")), 200);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = limit;
+    full.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const auto answer = c.Get("/healthz");
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(status(answer), 503);
+    EXPECT_EQ(answer->body,
+              "{\"status\":\"unavailable\",\"database\":\"unwritable\",\"storage\":\"unwritable\"}\n");
+    EXPECT_EQ(status(c.Get("/healthz")), 200);
+}
+
 class ServiceOnEngine : public ::testing::TestWithParam<TestEngine> {};
 
 TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
@@ -133,28 +209,38 @@ TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
     options.database = testDatabaseUrl(GetParam(), &reason);
     if (options.database.isEmpty())
         GTEST_SKIP() << reason.toStdString();
+    options.appsPerMinute = 0; // every request comes from one address
     auto server = startServer(options);
     ASSERT_TRUE(server);
     const auto client = [&server] { return httplib::Client("127.0.0.1", server->port()); };
     constexpr int kClients = 6;
     constexpr int kApps = 25;
+    std::string secrets[2];
+    for (int u = 0; u < 2; ++u) {
+        httplib::Client c = client();
+        ASSERT_FALSE((secrets[u] = signUp(c, QStringLiteral("user%1").arg(u))).empty());
+    }
     std::atomic<int> created{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kClients; ++t) {
         threads.emplace_back([&, t] {
             httplib::Client c = client();
             for (int i = 0; i < kApps; ++i)
-                if (postApp(c, QStringLiteral("user%1").arg(t % 2), QStringLiteral("t%1-%2").arg(t).arg(i)) ==
-                    201)
+                if (postApp(c, QStringLiteral("user%1").arg(t % 2), QStringLiteral("t%1-%2").arg(t).arg(i),
+                            {}, secrets[t % 2]) == 201)
                     ++created;
         });
     }
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(created.load(), kClients * kApps);
-    httplib::Client c = client();
-    EXPECT_EQ(appsOf(c, QStringLiteral("user0")).size() + appsOf(c, QStringLiteral("user1")).size(),
-              kClients * kApps);
+    qsizetype listed = 0;
+    for (int u = 0; u < 2; ++u) {
+        httplib::Client c = client();
+        c.set_default_headers({{"X-Vantry-Secret", secrets[u]}});
+        listed += appsOf(c, QStringLiteral("user%1").arg(u)).size();
+    }
+    EXPECT_EQ(listed, kClients * kApps);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServiceOnEngine,

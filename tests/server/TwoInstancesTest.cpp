@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -31,9 +32,16 @@ protected:
     httplib::Client client(int instance) const {
         return httplib::Client("127.0.0.1", servers[instance % 2]->port());
     }
+    // Registers the user through one of the instances; its secret is then sent on its behalf.
+    void signUpAs(const QString& user) {
+        httplib::Client c = client(int(secrets.size()));
+        secrets[user] = signUp(c, user);
+        ASSERT_FALSE(secrets[user].empty());
+    }
     QJsonArray list(int instance, const std::string& path, const std::string& owner) const {
         httplib::Client c = client(instance);
-        const auto r = c.Get(path, {{"Authorization", owner}});
+        const auto r = c.Get(
+            path, {{"Authorization", owner}, {"X-Vantry-Secret", secrets.at(QString::fromStdString(owner))}});
         return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
                        .object()
                        .value(QStringLiteral("response"))
@@ -41,15 +49,19 @@ protected:
                  : QJsonArray();
     }
     std::unique_ptr<VantryServer> servers[2];
+    std::map<QString, std::string> secrets;
 };
 
 TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
     ServerOptions options;
     options.threads = 4;
     options.installsPerMinute = 0;
+    options.appsPerMinute = 0;
     start(options);
     if (IsSkipped())
         return;
+    for (int u = 0; u < 4; ++u)
+        signUpAs(QStringLiteral("user%1").arg(u));
     constexpr int kThreads = 8;
     constexpr int kCallsPerThread = 1250;
     // Every tenth id is posted by two threads at once, one to each instance: one of them must win.
@@ -69,7 +81,7 @@ TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
                 const QString appid = contested ? QStringLiteral("c-%1-%2").arg(t % 4).arg(i)
                                                 : QStringLiteral("u-%1-%2").arg(t).arg(i);
                 const int instance = contested ? (i / 10 + t / 4) % 2 : i % 2;
-                const int s = postApp(c[instance], owner, appid);
+                const int s = postApp(c[instance], owner, appid, {}, secrets.at(owner));
                 if (s == 201) {
                     ++created;
                     if (contested) {
@@ -141,13 +153,19 @@ TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
     ServerOptions options;
     options.installsPerMinute = 10;
     options.crashReportsPerMinute = 3;
+    options.appsPerMinute = 2;
     start(options);
     if (IsSkipped())
         return;
     EXPECT_EQ(servers[0]->storageToken(), servers[1]->storageToken());
     EXPECT_GE(servers[0]->storageToken().size(), 32);
+    signUpAs(QStringLiteral("owner"));
+    const std::string& secret = secrets[QStringLiteral("owner")];
     httplib::Client first = client(0);
-    ASSERT_EQ(postApp(first, QStringLiteral("owner"), QStringLiteral("limited")), 201);
+    ASSERT_EQ(postApp(first, QStringLiteral("owner"), QStringLiteral("limited"), {}, secret), 201);
+    httplib::Client second = client(1);
+    EXPECT_EQ(postApp(second, QStringLiteral("owner"), QStringLiteral("second"), {}, secret), 201);
+    EXPECT_EQ(postApp(first, QStringLiteral("owner"), QStringLiteral("third"), {}, secret), 429);
     std::vector<int> installs;
     std::vector<int> crashes;
     for (int i = 0; i < 12; ++i) {
@@ -162,7 +180,6 @@ TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
     EXPECT_EQ(installs.back(), 429);
     EXPECT_EQ(crashes, (std::vector<int>{201, 201, 201, 429}));
     // The storage API of one instance takes the token the other handed out.
-    httplib::Client second = client(1);
     second.set_bearer_token_auth(servers[0]->storageToken().toStdString());
     EXPECT_EQ(status(second.Get("/storage/me")), 200);
 }

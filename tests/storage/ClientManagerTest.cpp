@@ -46,12 +46,4 @@ TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
     EXPECT_NE(dynamic_cast<ZohoWDClient*>(makeStorageClient().get()), nullptr);
 }
 
-TEST(StorageClientFactory, SharedIdentifiersOutliveClientInstances) {
-    currentFolderId() = QStringLiteral("folder-1");
-    lastUploadedFileId() = QStringLiteral("file-9");
-    { auto first = makeStorageClient(StorageProvider::Dropbox); }
-    auto second = makeStorageClient(StorageProvider::Dropbox);
-    EXPECT_EQ(currentFolderId(), QStringLiteral("folder-1"));
-    EXPECT_EQ(lastUploadedFileId(), QStringLiteral("file-9"));
-}
 } // namespace

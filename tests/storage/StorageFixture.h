@@ -117,10 +117,19 @@ private:
     std::vector<bool> m_folderFlags;
 };
 
+// How a fixture's stored access token fails: expired (it says so), refused (it looks valid but the
+// provider refuses it) or revoked (and no new one can be had).
+enum class TokenState { Expired, Refused, Revoked };
+
 class DropboxFixture : public StorageFixture<DropboxEmulator, DropBoxClientManager> {
 protected:
+    static inline const QString label = QStringLiteral("Dropbox");
+    static constexpr int revokedRefreshes = 1;
     static inline const QString accessToken = QStringLiteral("sl.u.AbX9y6Fe3AuH5o66-access-secret");
     static inline const QString refreshToken = QStringLiteral("nBiM85CZALsAAAAAAAAAAQ-refresh-secret");
+    static inline const ZUser profile{QStringLiteral("Franz Ferdinand (Personal)"),
+                                      QStringLiteral("franz@example.com"),
+                                      QStringLiteral("dbid:AAH4f99T0taONIb-OurWxbNQ6ywGRopQngc"), QString()};
 
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
@@ -131,13 +140,30 @@ protected:
         DropboxAuth::instance().unlinkAndResetClients();
         DropboxAuth::instance().reload();
     }
+    void prepareUpload() {}
+    void setToken(TokenState state) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        emulator->addAccessToken(QStringLiteral("sl.expired-secret"), true);
+        if (state == TokenState::Revoked)
+            emulator->setRefreshToken(QStringLiteral("another"));
+        DropboxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken,
+                                      state == TokenState::Refused ? now + 3600 : now - 10});
+    }
+    QStringList secrets() const {
+        return {accessToken, refreshToken, QStringLiteral("sl.expired-secret"), QStringLiteral("sl.emu-")};
+    }
     QString storedBlob(const QString& remotePath) const override { return emulator->storedFile(remotePath); }
 };
 
 class DriveFixture : public StorageFixture<DriveEmulator, DriveClientManager> {
 protected:
+    static inline const QString label = QStringLiteral("Google Drive");
+    static constexpr int revokedRefreshes = 1;
     static inline const QString accessToken = QStringLiteral("ya29.a0AfB_byC-access-secret");
     static inline const QString refreshToken = QStringLiteral("1//0gLkP-refresh-secret");
+    static inline const ZUser profile{QStringLiteral("Ada Lovelace"), QStringLiteral("ada@example.com"),
+                                      QStringLiteral("110248495921238986420"),
+                                      QStringLiteral("https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c")};
 
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
@@ -147,6 +173,18 @@ protected:
     }
     void unlink() { GoogleAuth::instance().unlinkAndResetClients(); }
     QString jobFolder() { return emulator->addItem(QStringLiteral("Job"), true); }
+    void prepareUpload() { currentFolderId() = jobFolder(); }
+    void setToken(TokenState state) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        emulator->setRefreshWithoutToken(state == TokenState::Revoked);
+        GoogleAuth::instance().link({state == TokenState::Expired ? QStringLiteral("ya29.old-secret")
+                                                                  : QStringLiteral("ya29.revoked-secret"),
+                                     refreshToken, state == TokenState::Expired ? now - 5 : now + 3600});
+    }
+    QStringList secrets() const {
+        return {accessToken, refreshToken, QStringLiteral("ya29.old-secret"),
+                QStringLiteral("ya29.revoked-secret"), QStringLiteral("ya29.emu-")};
+    }
     QString storedBlob(const QString&) const override {
         const auto file = emulator->item(lastUploadedFileId());
         return file ? file->blob : QString();
@@ -155,7 +193,13 @@ protected:
 
 class WorkDriveFixture : public StorageFixture<WorkDriveEmulator, ZohoWDClient> {
 protected:
+    static inline const QString label = QStringLiteral("Zoho WorkDrive");
+    // The expired token's refresh hands on the last token; WorkDrive refuses it: a second refresh.
+    static constexpr int revokedRefreshes = 2;
     static inline const QString refreshToken = QStringLiteral("1000.refresh-secret.0123456789");
+    static inline const ZUser profile{QStringLiteral("Zylker Admin"), QStringLiteral("zylker@zylker.com"),
+                                      WorkDriveEmulator::userId,
+                                      QStringLiteral("https://contacts.zoho.com/file?ID=747938014&fs=thumb")};
 
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
@@ -167,7 +211,28 @@ protected:
         currentUser().id = WorkDriveEmulator::userId;
         privateSpaceId().clear();
     }
+    void unlink() {
+        KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
+                              QString());
+        ZohoAuthentication::resetAccessToken();
+    }
     QString jobFolder() { return emulator->addFolder(QStringLiteral("Job")); }
+    void prepareUpload() { currentFolderId() = jobFolder(); }
+    // Revoked: the refresh is answered without a token, which hands on the last (expired) one.
+    void setToken(TokenState state) {
+        emulator->setEdition(QStringLiteral("TEAM")); // no private-space requests in between
+        emulator->setTokenAnswersWithoutToken(state == TokenState::Revoked);
+        ZohoAuthentication::resetAccessToken();
+        if (state == TokenState::Refused)
+            ZohoAuthentication::handleTokenResponse(
+                R"({"access_token":"1000.stale-secret","expires_in":3600})");
+        if (state == TokenState::Revoked)
+            ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last-secret","expires_in":0})");
+    }
+    QStringList secrets() const {
+        return {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.last-secret"),
+                QStringLiteral("1000.emu")};
+    }
     QString storedBlob(const QString&) const override {
         for (const auto& upload : emulator->uploads()) {
             if (upload.resourceId == lastUploadedFileId())

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QTcpServer>
 #include <QThread>
 
@@ -62,31 +61,20 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-struct LogCapture::State {
-    mutable QMutex mutex;
-    QStringList lines;
-};
-
-LogCapture::LogCapture() : m_state(new State) {
-    State* state = m_state;
-    setLogSink([state](const QString& line) {
-        QMutexLocker lock(&state->mutex);
-        state->lines.append(line);
+LogCapture::LogCapture() {
+    setLogSink([this](const QString& line) {
+        QMutexLocker lock(&m_mutex);
+        m_lines.append(line);
     });
 }
 
 LogCapture::~LogCapture() {
     setLogSink({});
-    delete m_state;
 }
 
 QStringList LogCapture::lines() const {
-    QMutexLocker lock(&m_state->mutex);
-    return m_state->lines;
-}
-
-QString LogCapture::joined() const {
-    return lines().join(QLatin1Char('\n'));
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
 }
 
 quint16 freePort() {

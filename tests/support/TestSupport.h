@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -38,11 +39,11 @@ public:
     LogCapture();
     ~LogCapture();
     QStringList lines() const;
-    QString joined() const;
+    QString joined() const { return lines().join(QLatin1Char('\n')); }
 
 private:
-    struct State;
-    State* m_state;
+    mutable QMutex m_mutex; // lines may come from other threads
+    QStringList m_lines;
 };
 
 // A free TCP port on 127.0.0.1.

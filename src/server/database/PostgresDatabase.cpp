@@ -3,73 +3,15 @@
 #include "core/Log.h"
 #include "server/database/Schema.h"
 
-#include <QDateTime>
-
 #include <libpq-fe.h>
 
+#include <memory>
 #include <unordered_set>
-
-// One pooled libpq connection and the statements already prepared on it (a reconnect forgets them).
-struct PostgresDatabase::Connection {
-    PGconn* conn = nullptr;
-    std::unordered_set<const Query*> prepared;
-};
-
-// A statement prepared once per connection under its own name.
-struct PostgresDatabase::Query {
-    const char* name;
-    const char* sql;
-};
-
-class PostgresDatabase::Result {
-public:
-    explicit Result(PGresult* result = nullptr) : m_result(result) {}
-    ~Result() { PQclear(m_result); }
-    Result(Result&& other) noexcept : m_result(std::exchange(other.m_result, nullptr)) {}
-    Result& operator=(Result&& other) noexcept {
-        std::swap(m_result, other.m_result);
-        return *this;
-    }
-    Result(const Result&) = delete;
-    Result& operator=(const Result&) = delete;
-
-    bool ok() const {
-        const ExecStatusType s = PQresultStatus(m_result);
-        return m_result && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
-    }
-    int rows() const { return ok() ? PQntuples(m_result) : 0; }
-    // Rows an INSERT or UPDATE touched.
-    int changed() const { return ok() ? std::atoi(PQcmdTuples(m_result)) : 0; }
-    bool isNull(int row, int column) const { return PQgetisnull(m_result, row, column); }
-    QString text(int row, int column) const {
-        return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
-    }
-    QByteArray sqlState() const {
-        const char* state = m_result ? PQresultErrorField(m_result, PG_DIAG_SQLSTATE) : nullptr;
-        return state ? QByteArray(state) : QByteArray();
-    }
-    qint64 integer(int row, int column) const {
-        return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
-    }
-
-private:
-    PGresult* m_result;
-};
 
 namespace {
 
-using Query = PostgresDatabase::Query;
-
-qint64 now() {
-    return QDateTime::currentSecsSinceEpoch();
-}
-
-QByteArray number(qint64 value) {
-    return QByteArray::number(value);
-}
-
-QByteArray utf8(const QString& text) {
-    return text.toUtf8();
+QString firstLine(PGconn* conn) {
+    return QString::fromUtf8(PQerrorMessage(conn)).section(QLatin1Char('\n'), 0, 0);
 }
 
 PGconn* connect(const QByteArray& url, QString* error) {
@@ -126,53 +68,11 @@ bool migrate(PGconn* conn, QString* error) {
     return exec(conn, "COMMIT", error);
 }
 
-const Query kInsertUser{"insert_user",
-                        "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at) "
-                        "VALUES ($1, $2, $3, $4, $5, $5) ON CONFLICT (userid) DO NOTHING"};
-const Query kUpdateUser{"update_user", "UPDATE users SET email = $1, username = $2, photo_url = $3, "
-                                       "updated_at = $4 WHERE userid = $5"};
-const Query kInsertUserWithSecret{
-    "insert_user_secret",
-    "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at, secret_hash) "
-    "VALUES ($1, $2, $3, $4, $5, $5, $6) ON CONFLICT (userid) DO NOTHING"};
-// One statement decides and writes, so two first registrations cannot both get a secret.
-const Query kUpdateUserWithSecret{
-    "update_user_secret",
-    "UPDATE users SET email = $1, username = $2, photo_url = $3, updated_at = $4, "
-    "secret_hash = COALESCE(secret_hash, $5) "
-    "WHERE userid = $6 AND (secret_hash IS NULL OR secret_hash = $7) RETURNING secret_hash"};
-const Query kSecretHash{"secret_hash", "SELECT secret_hash FROM users WHERE userid = $1"};
-const Query kUser{"user", "SELECT userid, email, username, photo_url FROM users WHERE userid = $1"};
-const Query kInsertApp{
-    "insert_app",
-    "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13, ''), NULLIF($14, ''), "
-    "NULLIF($15, '')) ON CONFLICT (appid) DO NOTHING"};
-#define VANTRY_APP_COLUMNS                                                                                   \
-    "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, minos, qrlink, "          \
-    "appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps "
-const Query kAppsOf{"apps_of", VANTRY_APP_COLUMNS "WHERE userid = $1 ORDER BY seq"};
-const Query kAppCount{"app_count", "SELECT count(*) FROM apps WHERE userid = $1"};
-const Query kApp{"app", VANTRY_APP_COLUMNS "WHERE appid = $1"};
-#undef VANTRY_APP_COLUMNS
-const Query kInsertInstall{"insert_install",
-                           "INSERT INTO installs (id, appid, platform, name, useragent, created_at, repeat) "
-                           "VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (id) DO NOTHING"};
-const Query kInstallsOf{"installs_of", "SELECT id, appid, platform, name, useragent, created_at, repeat "
-                                       "FROM installs WHERE appid = $1 AND repeat = 0 ORDER BY seq"};
-const Query kAllInstallsOf{"all_installs_of",
-                           "SELECT id, appid, platform, name, useragent, created_at, repeat "
-                           "FROM installs WHERE appid = $1 ORDER BY seq"};
-const Query kInsertCrash{"insert_crash",
-                         "INSERT INTO crashes (name, reason, exception, call_stack_symbols, received_at) "
-                         "VALUES ($1, $2, $3, $4, $5)"};
-const Query kCrashCount{"crash_count", "SELECT COUNT(*) FROM crashes"};
-const Query kPing{"ping", "SELECT 1"};
 // One upsert counts the event and tells whether it fits: the count stops one past the limit,
 // so "count <= limit" is the answer. The row lock of ON CONFLICT orders instances that count
 // the same key at once, and the database's clock is the one every instance reads.
-const Query kTakeRate{
+// Statements of the shared state, which only this engine keeps: written in its own dialect.
+const SqlStatement kTakeRate{
     "take_rate",
     "INSERT INTO rate_counts AS r (key, expires_at, count) "
     "VALUES ($1, (extract(epoch FROM now()) * 1000)::bigint + $2::bigint, 1) "
@@ -182,268 +82,172 @@ const Query kTakeRate{
     "expires_at = CASE WHEN r.expires_at <= EXCLUDED.expires_at - $2::bigint THEN EXCLUDED.expires_at "
     "ELSE r.expires_at END "
     "RETURNING count, expires_at - (extract(epoch FROM now()) * 1000)::bigint"};
-const Query kForgetRates{
+const SqlStatement kForgetRates{
     "forget_rates", "DELETE FROM rate_counts WHERE expires_at <= (extract(epoch FROM now()) * 1000)::bigint"};
-const Query kPutSetting{"put_setting",
-                        "INSERT INTO settings (name, value) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING"};
-const Query kSetting{"setting", "SELECT value FROM settings WHERE name = $1"};
+const SqlStatement kPutSetting{
+    "put_setting", "INSERT INTO settings (name, value) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING"};
+const SqlStatement kSetting{"setting", "SELECT value FROM settings WHERE name = $1"};
 
 // Expired windows are deleted now and then rather than on every count.
 constexpr unsigned kForgetEvery = 4096;
 
-Database::Insert insertResult(const PostgresDatabase::Result& r) {
-    if (!r.ok())
-        return Database::Insert::Failed;
-    return r.changed() > 0 ? Database::Insert::Added : Database::Insert::Duplicate;
+// Where PostgreSQL's dialect departs from the statements' text: numbered placeholders, and a
+// clash on the unique key met with ON CONFLICT rather than an error (which would also fill the
+// server's log).
+QByteArray postgresText(const SqlStatement& statement) {
+    QByteArray sql;
+    sql.reserve(qsizetype(statement.sql.size()) + 64);
+    int placeholder = 0;
+    for (const char c : statement.sql) {
+        if (c == '?')
+            sql += '$' + QByteArray::number(++placeholder);
+        else
+            sql += c;
+    }
+    if (statement.uniqueKey)
+        sql += QByteArray(" ON CONFLICT (") + statement.uniqueKey + ") DO NOTHING";
+    return sql;
 }
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+bool succeeded(const Result& r) {
+    const ExecStatusType s = PQresultStatus(r.get());
+    return r && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
+}
+
+class PostgresRow final : public SqlRow {
+public:
+    PostgresRow(const PGresult* result, int row) : m_result(result), m_row(row) {}
+    QString text(int column) const override {
+        if (PQgetisnull(m_result, m_row, column))
+            return {};
+        return QString::fromUtf8(PQgetvalue(m_result, m_row, column), PQgetlength(m_result, m_row, column));
+    }
+    qint64 number(int column) const override {
+        return std::strtoll(PQgetvalue(m_result, m_row, column), nullptr, 10);
+    }
+
+private:
+    const PGresult* m_result;
+    int m_row;
+};
+
+// One libpq connection and the statements already prepared on it (a reconnect forgets them).
+class PostgresConnection final : public SqlConnection {
+public:
+    explicit PostgresConnection(PGconn* conn) : m_conn(conn) {}
+    ~PostgresConnection() override { PQfinish(m_conn); }
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+    bool isOpen() const override { return PQstatus(m_conn) == CONNECTION_OK; }
+    bool reopen(QString* error) override {
+        PQreset(m_conn);
+        m_prepared.clear();
+        if (PQstatus(m_conn) != CONNECTION_OK) {
+            *error = firstLine(m_conn);
+            return false;
+        }
+        PQsetClientEncoding(m_conn, "UTF8");
+        return true;
+    }
+
+    SqlOutcome run(const SqlStatement& statement, std::span<const SqlValue> values,
+                   const SqlRowSink& onRow) override {
+        std::vector<QByteArray> numbers;
+        numbers.reserve(values.size());
+        std::vector<const char*> params;
+        params.reserve(values.size());
+        for (const SqlValue& v : values) {
+            if (v.kind() == SqlValue::Kind::Number)
+                numbers.push_back(QByteArray::number(v.number()));
+            params.push_back(v.kind() == SqlValue::Kind::Text     ? v.text().constData()
+                             : v.kind() == SqlValue::Kind::Number ? numbers.back().constData()
+                                                                  : nullptr);
+        }
+        if (!m_prepared.count(&statement)) {
+            const Result prepared(PQprepare(m_conn, statement.name, postgresText(statement).constData(),
+                                            int(params.size()), nullptr),
+                                  &PQclear);
+            if (!succeeded(prepared))
+                return failure(prepared);
+            m_prepared.insert(&statement);
+        }
+        const Result r(
+            PQexecPrepared(m_conn, statement.name, int(params.size()), params.data(), nullptr, nullptr, 0),
+            &PQclear);
+        if (!succeeded(r))
+            return failure(r);
+        SqlOutcome outcome;
+        outcome.status = SqlOutcome::Status::Done;
+        outcome.changed = std::atoll(PQcmdTuples(r.get()));
+        outcome.rows = PQntuples(r.get());
+        if (statement.uniqueKey && outcome.changed == 0)
+            outcome.status = SqlOutcome::Status::Duplicate;
+        if (onRow)
+            for (int row = 0; row < outcome.rows; ++row)
+                onRow(PostgresRow(r.get(), row));
+        return outcome;
+    }
+
+private:
+    // The server closed the connection (a restart, an administrator's terminate): it shows on
+    // the next statement, which the pool then sends once more on a fresh connection.
+    SqlOutcome failure(const Result& r) const {
+        const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+        const QByteArray sqlState(state ? state : "");
+        const bool lost = !isOpen() || sqlState.startsWith("08") || sqlState.startsWith("57P0");
+        SqlOutcome outcome;
+        outcome.status = lost ? SqlOutcome::Status::Lost : SqlOutcome::Status::Failed;
+        outcome.error = firstLine(m_conn);
+        return outcome;
+    }
+
+    PGconn* m_conn;
+    std::unordered_set<const SqlStatement*> m_prepared;
+};
 
 } // namespace
 
-// Borrows one pooled connection for the length of a call.
-class PostgresDatabase::Lease {
-public:
-    explicit Lease(PostgresDatabase& owner) : m_owner(owner), m_connection(owner.acquire()) {}
-    ~Lease() { m_owner.release(m_connection); }
-    Connection* get() const { return m_connection; }
-
-private:
-    PostgresDatabase& m_owner;
-    Connection* m_connection;
-};
-
 std::unique_ptr<Database> PostgresDatabase::open(const QString& url, QString* error, int connections) {
     const QByteArray encoded = url.toUtf8();
-    std::vector<Connection*> pool;
-    const auto fail = [&pool]() {
-        for (Connection* c : pool) {
-            PQfinish(c->conn);
-            delete c;
-        }
-        return nullptr;
-    };
+    std::vector<std::unique_ptr<SqlConnection>> pool;
     for (int i = 0; i < qMax(1, connections); ++i) {
         PGconn* conn = connect(encoded, error);
         if (!conn)
-            return fail();
-        pool.push_back(new Connection{conn, {}});
+            return nullptr;
+        pool.push_back(std::make_unique<PostgresConnection>(conn));
         if (i == 0 && !migrate(conn, error))
-            return fail();
+            return nullptr;
     }
     return std::unique_ptr<Database>(new PostgresDatabase(std::move(pool)));
 }
 
-PostgresDatabase::PostgresDatabase(std::vector<Connection*> connections)
-    : m_all(connections), m_free(std::move(connections)) {}
-
-PostgresDatabase::~PostgresDatabase() {
-    for (Connection* c : m_all) {
-        PQfinish(c->conn);
-        delete c;
-    }
-}
-
-PostgresDatabase::Connection* PostgresDatabase::acquire() {
-    std::unique_lock lock(m_mutex);
-    m_available.wait(lock, [this] { return !m_free.empty(); });
-    Connection* c = m_free.back();
-    m_free.pop_back();
-    return c;
-}
-
-void PostgresDatabase::release(Connection* connection) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(connection);
-    }
-    m_available.notify_one();
-}
-
-PostgresDatabase::Result PostgresDatabase::run(const Query& query, const QList<QByteArray>& params) {
-    Lease lease(*this);
-    Connection& c = *lease.get();
-    std::vector<const char*> values;
-    values.reserve(size_t(params.size()));
-    for (const QByteArray& p : params)
-        values.push_back(p.constData());
-    // The server closed the connection (a restart, an administrator's terminate): it shows on
-    // the next statement, which is then sent once more on a fresh connection.
-    const auto lost = [&c](const Result& r) {
-        const QByteArray state = r.sqlState();
-        return PQstatus(c.conn) != CONNECTION_OK || state.startsWith("08") || state.startsWith("57P0");
-    };
-    const auto failed = [&c, &query](Result r) {
-        const QString message = QString::fromUtf8(PQerrorMessage(c.conn)).section(QLatin1Char('\n'), 0, 0);
-        logLine(QStringLiteral("PostgreSQL: %1: %2").arg(QLatin1String(query.name), message));
-        return r;
-    };
-    for (int attempt = 0;; ++attempt) {
-        if (attempt > 0 || PQstatus(c.conn) != CONNECTION_OK) {
-            PQreset(c.conn);
-            c.prepared.clear();
-            if (PQstatus(c.conn) != CONNECTION_OK)
-                return failed(Result());
-            PQsetClientEncoding(c.conn, "UTF8");
-        }
-        if (!c.prepared.count(&query)) {
-            Result prepared(PQprepare(c.conn, query.name, query.sql, int(values.size()), nullptr));
-            if (!prepared.ok()) {
-                if (attempt == 0 && lost(prepared))
-                    continue;
-                return failed(std::move(prepared));
-            }
-            c.prepared.insert(&query);
-        }
-        Result r(PQexecPrepared(c.conn, query.name, int(values.size()), values.data(), nullptr, nullptr, 0));
-        if (r.ok())
-            return r;
-        if (attempt == 0 && lost(r))
-            continue;
-        return failed(std::move(r));
-    }
-}
-
-std::optional<bool> PostgresDatabase::upsertUser(const StoredUser& user) {
-    const QByteArray t = number(now());
-    const Result inserted =
-        run(kInsertUser, {utf8(user.userid), utf8(user.email), utf8(user.username), utf8(user.photoURL), t});
-    if (!inserted.ok())
-        return std::nullopt;
-    if (inserted.changed() > 0)
-        return true;
-    if (!run(kUpdateUser, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t, utf8(user.userid)})
-             .ok())
-        return std::nullopt;
-    return false;
-}
-
-Database::UserSave PostgresDatabase::saveUser(const StoredUser& user, const QString& presentedHash,
-                                              const QString& newSecretHash) {
-    const QByteArray t = number(now());
-    const Result inserted =
-        run(kInsertUserWithSecret, {utf8(user.userid), utf8(user.email), utf8(user.username),
-                                    utf8(user.photoURL), t, utf8(newSecretHash)});
-    if (!inserted.ok())
-        return UserSave::Failed;
-    if (inserted.changed() > 0)
-        return UserSave::Added;
-    const Result updated =
-        run(kUpdateUserWithSecret, {utf8(user.email), utf8(user.username), utf8(user.photoURL), t,
-                                    utf8(newSecretHash), utf8(user.userid), utf8(presentedHash)});
-    if (!updated.ok())
-        return UserSave::Failed;
-    if (updated.rows() == 0)
-        return UserSave::Refused;
-    return updated.text(0, 0) == newSecretHash ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
-}
-
-std::optional<QString> PostgresDatabase::secretHash(const QString& userid) {
-    const Result r = run(kSecretHash, {utf8(userid)});
-    if (!r.ok())
-        return std::nullopt;
-    if (r.rows() == 0 || r.isNull(0, 0))
-        return QString();
-    return r.text(0, 0);
-}
-
-std::optional<StoredUser> PostgresDatabase::user(const QString& userid) {
-    const Result r = run(kUser, {utf8(userid)});
-    if (r.rows() == 0)
-        return std::nullopt;
-    return StoredUser{r.text(0, 0), r.text(0, 1), r.text(0, 2), r.text(0, 3)};
-}
-
-Database::Insert PostgresDatabase::insertApp(const StoredApp& app) {
-    return insertResult(
-        run(kInsertApp, {utf8(app.appid), utf8(app.userid), utf8(app.appname), utf8(app.appicon),
-                         utf8(app.appversion), utf8(app.appurl), utf8(app.appdate), utf8(app.appsize),
-                         utf8(app.minos), utf8(app.qrLink), utf8(app.appdescription), number(now()),
-                         utf8(app.profilekind), utf8(app.profileexpiry), utf8(app.provisioneddevices)}));
-}
-
-namespace {
-StoredApp readApp(const PostgresDatabase::Result& r, int row) {
-    return StoredApp{r.text(row, 0),  r.text(row, 1),  r.text(row, 2),  r.text(row, 3), r.text(row, 4),
-                     r.text(row, 5),  r.text(row, 6),  r.text(row, 7),  r.text(row, 8), r.text(row, 9),
-                     r.text(row, 10), r.text(row, 11), r.text(row, 12), r.text(row, 13)};
-}
-} // namespace
-
-std::optional<QList<StoredApp>> PostgresDatabase::appsOf(const QString& userid) {
-    const Result r = run(kAppsOf, {utf8(userid)});
-    if (!r.ok())
-        return std::nullopt;
-    QList<StoredApp> apps;
-    apps.reserve(r.rows());
-    for (int row = 0; row < r.rows(); ++row)
-        apps.append(readApp(r, row));
-    return apps;
-}
-
-std::optional<qint64> PostgresDatabase::appCount(const QString& userid) {
-    const Result r = run(kAppCount, {utf8(userid)});
-    if (r.rows() == 0)
-        return std::nullopt;
-    return r.text(0, 0).toLongLong();
-}
-
-std::optional<StoredApp> PostgresDatabase::app(const QString& appid) {
-    const Result r = run(kApp, {utf8(appid)});
-    if (r.rows() == 0)
-        return std::nullopt;
-    return readApp(r, 0);
-}
-
-Database::Insert PostgresDatabase::insertInstall(const StoredInstall& install) {
-    return insertResult(run(kInsertInstall, {utf8(install.id), utf8(install.appid), utf8(install.platform),
-                                             utf8(install.name), utf8(install.useragent), number(now()),
-                                             number(install.repeat ? 1 : 0)}));
-}
-
-std::optional<QList<StoredInstall>> PostgresDatabase::installsOf(const QString& appid, bool withRepeats) {
-    const Result r = run(withRepeats ? kAllInstallsOf : kInstallsOf, {utf8(appid)});
-    if (!r.ok())
-        return std::nullopt;
-    QList<StoredInstall> installs;
-    installs.reserve(r.rows());
-    for (int row = 0; row < r.rows(); ++row)
-        installs.append(StoredInstall{r.text(row, 0), r.text(row, 1), r.text(row, 2), r.text(row, 3),
-                                      r.text(row, 4), r.integer(row, 5), r.integer(row, 6) != 0});
-    return installs;
-}
-
-bool PostgresDatabase::insertCrash(const StoredCrash& crash) {
-    return run(kInsertCrash, {utf8(crash.name), utf8(crash.reason), utf8(crash.exception),
-                              utf8(crash.callStackSymbols), number(now())})
-        .ok();
-}
-
-std::optional<int> PostgresDatabase::crashCount() {
-    const Result r = run(kCrashCount, {});
-    if (r.rows() == 0)
-        return std::nullopt;
-    return int(r.integer(0, 0));
-}
-
-bool PostgresDatabase::isAvailable() {
-    return run(kPing, {}).rows() == 1;
-}
+PostgresDatabase::PostgresDatabase(std::vector<std::unique_ptr<SqlConnection>> connections)
+    : SqlDatabase(std::move(connections), [](const SqlStatement& statement, const QString& error) {
+          logLine(QStringLiteral("PostgreSQL: %1: %2").arg(QLatin1String(statement.name), error));
+      }) {}
 
 std::optional<int> PostgresDatabase::takeRate(const QString& key, int limit,
                                               std::chrono::milliseconds window) {
     if (m_rateCalls.fetch_add(1, std::memory_order_relaxed) % kForgetEvery == kForgetEvery - 1)
-        run(kForgetRates, {});
-    const Result r = run(kTakeRate, {utf8(key), number(window.count()), number(limit)});
-    if (r.rows() == 0 || r.integer(0, 0) <= limit)
+        m_pool.run(kForgetRates);
+    std::optional<qint64> count;
+    qint64 leftMs = 0;
+    m_pool.run(kTakeRate, {key, qint64(window.count()), qint64(limit)}, [&](const SqlRow& row) {
+        count = row.number(0);
+        leftMs = row.number(1);
+    });
+    if (!count || *count <= limit)
         return std::nullopt;
-    const qint64 leftMs = r.integer(0, 1);
     return int(qMax<qint64>(1, (leftMs + 999) / 1000));
 }
 
 std::optional<QString> PostgresDatabase::valueOrPut(const QString& name, const QString& proposed) {
-    if (!run(kPutSetting, {utf8(name), utf8(proposed)}).ok())
+    if (!m_pool.run(kPutSetting, {name, proposed}).ok())
         return std::nullopt;
-    const Result r = run(kSetting, {utf8(name)});
-    if (r.rows() == 0)
-        return std::nullopt;
-    return r.text(0, 0);
+    std::optional<QString> value;
+    m_pool.run(kSetting, {name}, [&value](const SqlRow& row) { value = row.text(0); });
+    return value;
 }

@@ -1,75 +1,20 @@
 #include "server/database/SqliteDatabase.h"
 
+#include "server/PrivateFiles.h"
 #include "server/database/Schema.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
-
-qint64 now() {
-    return QDateTime::currentSecsSinceEpoch();
-}
-
-// A prepared statement that finalizes itself; binds texts by position starting at 1.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    Statement& bind(const QString& text) {
-        const QByteArray utf8 = text.toUtf8();
-        if (m_stmt)
-            sqlite3_bind_text(m_stmt, ++m_index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // An empty text becomes NULL.
-    Statement& bindOptional(const QString& text) {
-        if (!text.isEmpty())
-            return bind(text);
-        if (m_stmt)
-            sqlite3_bind_null(m_stmt, ++m_index);
-        return *this;
-    }
-    Statement& bind(qint64 value) {
-        if (m_stmt)
-            sqlite3_bind_int64(m_stmt, ++m_index, value);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE, or an error code.
-    int step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    QString text(int column) const {
-        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
-    }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_index = 0;
-};
-
-Database::Insert insertResult(int rc) {
-    if (rc == SQLITE_DONE)
-        return Database::Insert::Added;
-    if (rc == SQLITE_CONSTRAINT)
-        return Database::Insert::Duplicate;
-    return Database::Insert::Failed;
-}
 
 sqlite3* openConnection(const QByteArray& path, QString* error) {
     sqlite3* db = nullptr;
@@ -95,10 +40,12 @@ bool exec(sqlite3* db, const char* sql, QString* error) {
 }
 
 std::optional<qint64> number(sqlite3* db, const char* sql) {
-    Statement s(db, sql);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return s.integer(0);
+    sqlite3_stmt* stmt = nullptr;
+    std::optional<qint64> value;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        value = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return value;
 }
 
 // Runs a migration step statement by statement. A column it adds that is there already (a file
@@ -141,51 +88,123 @@ bool migrate(sqlite3* db, QString* error) {
     return migrateSchema(SchemaEngine::Sqlite, connection, adopted, error);
 }
 
-} // namespace
-
-// Borrows one pooled connection for the length of a call.
-class SqliteDatabase::Lease {
+class SqliteRow final : public SqlRow {
 public:
-    explicit Lease(SqliteDatabase& owner) : m_owner(owner), m_db(owner.acquire()) {}
-    ~Lease() { m_owner.release(m_db); }
-    sqlite3* get() const { return m_db; }
+    explicit SqliteRow(sqlite3_stmt* stmt) : m_stmt(stmt) {}
+    QString text(int column) const override {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
+    }
+    qint64 number(int column) const override { return sqlite3_column_int64(m_stmt, column); }
 
 private:
-    SqliteDatabase& m_owner;
-    sqlite3* m_db;
+    sqlite3_stmt* m_stmt;
 };
+
+// One connection and the statements prepared on it, kept for its life.
+class SqliteConnection final : public SqlConnection {
+public:
+    SqliteConnection(sqlite3* db, std::shared_ptr<std::mutex> writes)
+        : m_db(db), m_writes(std::move(writes)) {}
+    ~SqliteConnection() override {
+        for (const auto& [statement, stmt] : m_prepared)
+            sqlite3_finalize(stmt);
+        sqlite3_close(m_db);
+    }
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+    SqlOutcome run(const SqlStatement& statement, std::span<const SqlValue> values,
+                   const SqlRowSink& onRow) override {
+        SqlOutcome outcome;
+        sqlite3_stmt* stmt = prepared(statement, &outcome.error);
+        if (!stmt)
+            return outcome;
+        for (int i = 0; i < int(values.size()); ++i) {
+            const SqlValue& v = values[size_t(i)];
+            if (v.kind() == SqlValue::Kind::Text)
+                sqlite3_bind_text(stmt, i + 1, v.text().constData(), int(v.text().size()), SQLITE_STATIC);
+            else if (v.kind() == SqlValue::Kind::Number)
+                sqlite3_bind_int64(stmt, i + 1, v.number());
+        }
+        {
+            // Writers take turns here rather than in SQLite's busy handler, which sleeps in steps
+            // of up to 100 ms when several threads want the write lock.
+            std::unique_lock<std::mutex> writer;
+            if (!sqlite3_stmt_readonly(stmt))
+                writer = std::unique_lock(*m_writes);
+            const SqliteRow row(stmt);
+            int rc;
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                ++outcome.rows;
+                if (onRow)
+                    onRow(row);
+            }
+            const int code = sqlite3_extended_errcode(m_db);
+            if (rc == SQLITE_DONE) {
+                outcome.status = SqlOutcome::Status::Done;
+                outcome.changed = sqlite3_changes(m_db);
+            } else if (statement.uniqueKey &&
+                       (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)) {
+                outcome.status = SqlOutcome::Status::Duplicate;
+            } else {
+                outcome.error = QString::fromUtf8(sqlite3_errmsg(m_db));
+            }
+            sqlite3_reset(stmt);
+        }
+        sqlite3_clear_bindings(stmt);
+        return outcome;
+    }
+
+private:
+    sqlite3_stmt* prepared(const SqlStatement& statement, QString* error) {
+        sqlite3_stmt*& stmt = m_prepared[&statement];
+        if (!stmt && sqlite3_prepare_v3(m_db, statement.sql.c_str(), int(statement.sql.size()),
+                                        SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+            *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+            m_prepared.erase(&statement);
+            return nullptr;
+        }
+        return stmt;
+    }
+
+    sqlite3* m_db;
+    std::shared_ptr<std::mutex> m_writes;
+    std::unordered_map<const SqlStatement*, sqlite3_stmt*> m_prepared;
+};
+
+} // namespace
 
 std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString* error, int connections) {
     QString ignored;
     if (!error)
         error = &ignored;
     const QString folder = QFileInfo(filePath).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder, false)) {
         *error = QStringLiteral("cannot create the data folder %1").arg(folder);
         return nullptr;
     }
-    const QByteArray path = QFile::encodeName(filePath);
-    std::vector<sqlite3*> pool;
-    const auto fail = [&pool]() {
-        for (sqlite3* db : pool)
-            sqlite3_close(db);
+    // SQLite gives the -wal and -shm files it makes the database's own mode.
+    if (!makePrivateFile(filePath, {"-wal", "-shm"}, error))
         return nullptr;
-    };
+    const QByteArray path = QFile::encodeName(filePath);
+    const auto writes = std::make_shared<std::mutex>();
+    std::vector<std::unique_ptr<SqlConnection>> pool;
     for (int i = 0; i < qMax(1, connections); ++i) {
         sqlite3* db = openConnection(path, error);
         if (!db)
-            return fail();
-        pool.push_back(db);
+            return nullptr;
+        pool.push_back(std::make_unique<SqliteConnection>(db, writes));
         if (i == 0) {
             // WAL lets readers run while one writer commits.
             if (!exec(db, "PRAGMA journal_mode=WAL;", error) || !exec(db, "BEGIN IMMEDIATE;", error))
-                return fail();
+                return nullptr;
             if (!migrate(db, error)) {
                 exec(db, "ROLLBACK;", &ignored);
-                return fail();
+                return nullptr;
             }
             if (!exec(db, "COMMIT;", error))
-                return fail();
+                return nullptr;
         }
         // NORMAL sync is durable across process crashes, which is what a restart must survive.
         // It is a setting of each connection: left out on one, every commit there waits for
@@ -193,222 +212,4 @@ std::unique_ptr<Database> SqliteDatabase::open(const QString& filePath, QString*
         exec(db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", &ignored);
     }
     return std::unique_ptr<Database>(new SqliteDatabase(std::move(pool)));
-}
-
-SqliteDatabase::SqliteDatabase(std::vector<sqlite3*> connections)
-    : m_all(connections), m_free(std::move(connections)) {}
-
-SqliteDatabase::~SqliteDatabase() {
-    for (sqlite3* db : m_all)
-        sqlite3_close(db);
-}
-
-sqlite3* SqliteDatabase::acquire() {
-    std::unique_lock lock(m_mutex);
-    m_available.wait(lock, [this] { return !m_free.empty(); });
-    sqlite3* db = m_free.back();
-    m_free.pop_back();
-    return db;
-}
-
-void SqliteDatabase::release(sqlite3* db) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(db);
-    }
-    m_available.notify_one();
-}
-
-std::optional<bool> SqliteDatabase::upsertUser(const StoredUser& user) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    const qint64 t = now();
-    Statement insert(lease.get(),
-                     "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at) "
-                     "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(userid) DO NOTHING");
-    insert.bind(user.userid).bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(t);
-    if (insert.step() != SQLITE_DONE)
-        return std::nullopt;
-    if (sqlite3_changes(lease.get()) > 0)
-        return true;
-    Statement update(
-        lease.get(),
-        "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ? WHERE userid = ?");
-    update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(user.userid);
-    if (update.step() != SQLITE_DONE)
-        return std::nullopt;
-    return false;
-}
-
-Database::UserSave SqliteDatabase::saveUser(const StoredUser& user, const QString& presentedHash,
-                                            const QString& newSecretHash) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    const qint64 t = now();
-    Statement insert(
-        lease.get(),
-        "INSERT INTO users (userid, email, username, photo_url, created_at, updated_at, secret_hash) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(userid) DO NOTHING");
-    insert.bind(user.userid).bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(t);
-    insert.bind(newSecretHash);
-    if (insert.step() != SQLITE_DONE)
-        return UserSave::Failed;
-    if (sqlite3_changes(lease.get()) > 0)
-        return UserSave::Added;
-    // One statement decides and writes, so two first registrations cannot both get a secret.
-    Statement update(lease.get(),
-                     "UPDATE users SET email = ?, username = ?, photo_url = ?, updated_at = ?, "
-                     "secret_hash = COALESCE(secret_hash, ?) "
-                     "WHERE userid = ? AND (secret_hash IS NULL OR secret_hash = ?) RETURNING secret_hash");
-    update.bind(user.email).bind(user.username).bind(user.photoURL).bind(t).bind(newSecretHash);
-    update.bind(user.userid).bind(presentedHash);
-    const int rc = update.step();
-    if (rc == SQLITE_DONE)
-        return UserSave::Refused;
-    if (rc != SQLITE_ROW)
-        return UserSave::Failed;
-    const bool secretSet = update.text(0) == newSecretHash;
-    if (update.step() != SQLITE_DONE)
-        return UserSave::Failed;
-    return secretSet ? UserSave::UpdatedAndSecretSet : UserSave::Updated;
-}
-
-std::optional<QString> SqliteDatabase::secretHash(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT secret_hash FROM users WHERE userid = ?");
-    s.bind(userid);
-    const int rc = s.step();
-    if (rc == SQLITE_DONE)
-        return QString();
-    if (rc != SQLITE_ROW)
-        return std::nullopt;
-    return s.text(0);
-}
-
-std::optional<StoredUser> SqliteDatabase::user(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT userid, email, username, photo_url FROM users WHERE userid = ?");
-    s.bind(userid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return StoredUser{s.text(0), s.text(1), s.text(2), s.text(3)};
-}
-
-Database::Insert SqliteDatabase::insertApp(const StoredApp& app) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(
-        lease.get(),
-        "INSERT INTO apps (appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-        "minos, qrlink, appdescription, created_at, profile_kind, profile_expiry, provisioned_devices) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    s.bind(app.appid)
-        .bind(app.userid)
-        .bind(app.appname)
-        .bind(app.appicon)
-        .bind(app.appversion)
-        .bind(app.appurl);
-    s.bind(app.appdate)
-        .bind(app.appsize)
-        .bind(app.minos)
-        .bind(app.qrLink)
-        .bind(app.appdescription)
-        .bind(now());
-    s.bindOptional(app.profilekind).bindOptional(app.profileexpiry).bindOptional(app.provisioneddevices);
-    return insertResult(s.step());
-}
-
-namespace {
-constexpr const char* kAppColumns =
-    "SELECT appid, userid, appname, appicon, appversion, appurl, appdate, appsize, "
-    "minos, qrlink, appdescription, profile_kind, profile_expiry, provisioned_devices FROM apps ";
-StoredApp readApp(const Statement& s) {
-    return StoredApp{s.text(0), s.text(1), s.text(2), s.text(3),  s.text(4),  s.text(5),  s.text(6),
-                     s.text(7), s.text(8), s.text(9), s.text(10), s.text(11), s.text(12), s.text(13)};
-}
-} // namespace
-
-std::optional<QList<StoredApp>> SqliteDatabase::appsOf(const QString& userid) {
-    Lease lease(*this);
-    const QByteArray sql = QByteArray(kAppColumns) + "WHERE userid = ? ORDER BY seq";
-    Statement s(lease.get(), sql.constData());
-    s.bind(userid);
-    QList<StoredApp> apps;
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW)
-        apps.append(readApp(s));
-    if (rc != SQLITE_DONE)
-        return std::nullopt;
-    return apps;
-}
-
-std::optional<qint64> SqliteDatabase::appCount(const QString& userid) {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT count(*) FROM apps WHERE userid = ?");
-    s.bind(userid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return s.integer(0);
-}
-
-std::optional<StoredApp> SqliteDatabase::app(const QString& appid) {
-    Lease lease(*this);
-    const QByteArray sql = QByteArray(kAppColumns) + "WHERE appid = ?";
-    Statement s(lease.get(), sql.constData());
-    s.bind(appid);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return readApp(s);
-}
-
-Database::Insert SqliteDatabase::insertInstall(const StoredInstall& install) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(lease.get(),
-                "INSERT INTO installs (id, appid, platform, name, useragent, created_at, repeat) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    s.bind(install.id).bind(install.appid).bind(install.platform).bind(install.name).bind(install.useragent);
-    s.bind(now()).bind(qint64(install.repeat ? 1 : 0));
-    return insertResult(s.step());
-}
-
-std::optional<QList<StoredInstall>> SqliteDatabase::installsOf(const QString& appid, bool withRepeats) {
-    Lease lease(*this);
-    Statement s(lease.get(),
-                withRepeats ? "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
-                              "WHERE appid = ? ORDER BY seq"
-                            : "SELECT id, appid, platform, name, useragent, created_at, repeat FROM installs "
-                              "WHERE appid = ? AND repeat = 0 ORDER BY seq");
-    s.bind(appid);
-    QList<StoredInstall> installs;
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW)
-        installs.append(StoredInstall{s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.integer(5),
-                                      s.integer(6) != 0});
-    if (rc != SQLITE_DONE)
-        return std::nullopt;
-    return installs;
-}
-
-bool SqliteDatabase::insertCrash(const StoredCrash& crash) {
-    std::lock_guard writer(m_writeMutex);
-    Lease lease(*this);
-    Statement s(lease.get(), "INSERT INTO crashes (name, reason, exception, call_stack_symbols, received_at) "
-                             "VALUES (?, ?, ?, ?, ?)");
-    s.bind(crash.name).bind(crash.reason).bind(crash.exception).bind(crash.callStackSymbols).bind(now());
-    return s.step() == SQLITE_DONE;
-}
-
-std::optional<int> SqliteDatabase::crashCount() {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT COUNT(*) FROM crashes");
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    return int(s.integer(0));
-}
-
-bool SqliteDatabase::isAvailable() {
-    Lease lease(*this);
-    Statement s(lease.get(), "SELECT 1");
-    return s.step() == SQLITE_ROW;
 }

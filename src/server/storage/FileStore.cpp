@@ -1,6 +1,7 @@
 #include "server/storage/FileStore.h"
 
 #include "server/ApiMessage.h"
+#include "server/storage/NameIndex.h"
 #include "server/storage/StoragePath.h"
 
 #include <QByteArray>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,48 +27,6 @@ bool fail(std::string* error, const char* message) {
     return false;
 }
 
-bool isLink(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool makeDirectories(const std::string& root, const std::vector<std::string>& parts, size_t count) {
-    std::string path = root;
-    for (size_t i = 0; i < count; ++i) {
-        path += '/' + parts[i];
-        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return false; // a file or a link stands where a folder should be
-    }
-    return true;
-}
-
-// The entry of folder whose name equals name regardless of letter case (the first in byte
-// order when several do), or nothing. Clients upload "manifest.plist" to a lowercased job path
-// and ask for its link with the original case; both must reach the same file.
-std::optional<std::string> entryIgnoringCase(const std::string& folder, const std::string& name) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return std::nullopt;
-    std::optional<std::string> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string candidate = entry->d_name;
-        if (candidate == "." || candidate == ".." || candidate.compare(0, 8, ".upload-") == 0)
-            continue;
-        if (sameNameIgnoringCase(candidate, name) && (!found || candidate < *found))
-            found = candidate;
-    }
-    ::closedir(dir);
-    return found;
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 std::string randomHex(int bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -82,26 +40,59 @@ std::string randomHex(int bytes) {
 
 } // namespace
 
-FileStore::FileStore(std::string root) : m_root(std::move(root)) {
+FileStore::FileStore(std::string root) : m_root(std::move(root)), m_names(std::make_shared<NameIndex>()) {
     while (m_root.size() > 1 && m_root.back() == '/')
         m_root.pop_back();
     ::mkdir(m_root.c_str(), 0755);
 }
 
-std::optional<std::string> FileStore::resolve(const std::string& relative, std::string* error) const {
+FileStore::~FileStore() = default;
+
+std::optional<std::string> FileStore::walk(const std::string& relative, Make make, bool* made,
+                                           std::string* error) const {
     const std::optional<std::vector<std::string>> parts = storagePathComponents(relative, error);
     if (!parts)
         return std::nullopt;
+    const size_t folders = make == Make::Nothing   ? 0
+                           : make == Make::Parents ? parts->size() - 1
+                                                   : parts->size();
     std::string path = m_root;
-    for (const std::string& part : *parts) {
-        const std::string exact = path + '/' + part;
-        const std::optional<std::string> other = exists(exact) ? std::nullopt : entryIgnoringCase(path, part);
-        path = other ? path + '/' + *other : exact;
+    for (size_t i = 0; i < parts->size(); ++i) {
+        const std::string& part = (*parts)[i];
+        std::string next = path + '/' + part;
+        struct stat st {};
+        bool present = ::lstat(next.c_str(), &st) == 0;
+        // Clients upload "manifest.plist" to a lowercased job path and ask for its link with the
+        // original case; both must reach the same file.
+        if (!present)
+            if (const std::optional<std::string> other = m_names->find(path, part)) {
+                std::string stored = path + '/' + *other;
+                present = ::lstat(stored.c_str(), &st) == 0;
+                if (present)
+                    next = std::move(stored);
+            }
+        if (!present && i < folders) {
+            const auto makeFolder = [&] { return ::mkdir(next.c_str(), 0755) == 0 || errno == EEXIST; };
+            if (!m_names->change(path, part, makeFolder))
+                return fail(error, "The folder could not be created."), std::nullopt;
+            present = ::lstat(next.c_str(), &st) == 0;
+            if (made)
+                *made = true;
+        }
         // A link inside the store could point anywhere; none is ever followed.
-        if (isLink(path))
+        if (present && S_ISLNK(st.st_mode))
             return fail(error, "The path leaves the storage folder."), std::nullopt;
+        if (i < folders && !(present && S_ISDIR(st.st_mode)))
+            return fail(error, i + 1 == parts->size() ? "A file with that name exists."
+                                                      : "The folder could not be created."),
+                   std::nullopt;
+        path = std::move(next);
     }
     return path;
+}
+
+std::optional<std::string> FileStore::resolve(const std::string& relative, std::string* error) const {
+    return walk(relative, Make::Nothing, nullptr, error);
 }
 
 std::string FileStore::relativePath(const std::string& resolved) const {
@@ -110,20 +101,11 @@ std::string FileStore::relativePath(const std::string& resolved) const {
 }
 
 std::optional<bool> FileStore::createFolder(const std::string& relative, std::string* error) const {
-    const std::optional<std::string> path = resolve(relative, error);
-    if (!path)
+    const std::unique_lock<std::mutex> naming = m_names->naming();
+    bool made = false;
+    if (!walk(relative, Make::All, &made, error))
         return std::nullopt;
-    struct stat st {};
-    if (::lstat(path->c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        return fail(error, "A file with that name exists."), std::nullopt;
-    }
-    // Folders that exist in another letter case are reused under their stored names.
-    const std::vector<std::string> parts = *storagePathComponents(relativePath(*path));
-    if (!makeDirectories(m_root, parts, parts.size()))
-        return fail(error, "The folder could not be created."), std::nullopt;
-    return false;
+    return !made;
 }
 
 namespace {
@@ -144,8 +126,10 @@ bool writeAll(int fd, const char* data, size_t length) {
 
 class FileUpload : public ObjectStore::Upload {
 public:
-    FileUpload(int fd, std::string tempPath, std::string finalPath)
-        : m_fd(fd), m_tempPath(std::move(tempPath)), m_finalPath(std::move(finalPath)) {
+    FileUpload(int fd, std::string tempPath, std::string folder, std::string name,
+               std::shared_ptr<NameIndex> names)
+        : m_fd(fd), m_tempPath(std::move(tempPath)), m_folder(std::move(folder)), m_name(std::move(name)),
+          m_names(std::move(names)) {
         m_buffer.reserve(kWriteBuffer);
     }
     ~FileUpload() override { abort(); }
@@ -162,6 +146,7 @@ public:
 
 private:
     bool flush();
+    bool moveIntoPlace();
     // Asks the kernel to start writing what arrived so far to the disk, without waiting, so the
     // disk works while the rest of the upload arrives and commit's fdatasync has little left.
     void startWriteback() {
@@ -178,7 +163,9 @@ private:
     // The network hands over a few KiB at a time; writing in large pieces saves most syscalls.
     std::string m_buffer;
     std::string m_tempPath;
-    std::string m_finalPath;
+    std::string m_folder;
+    std::string m_name; // as resolved when the upload began
+    std::shared_ptr<NameIndex> m_names;
     uint64_t m_received = 0;
 };
 
@@ -214,12 +201,24 @@ bool FileUpload::commit() {
     const bool flushed = flush() && ::fdatasync(m_fd) == 0;
     ::close(m_fd);
     m_fd = -1;
-    if (!flushed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
-        ::unlink(m_tempPath.c_str());
+    if (!flushed || !moveIntoPlace()) {
+        abort();
         return false;
     }
     m_tempPath.clear();
     return true;
+}
+
+// Another upload may have stored this name in another letter case since this one began: that
+// file is replaced then, so a folder never holds two spellings of one name.
+bool FileUpload::moveIntoPlace() {
+    const std::unique_lock<std::mutex> naming = m_names->naming();
+    std::string name = m_name;
+    struct stat st {};
+    if (::lstat((m_folder + '/' + name).c_str(), &st) != 0)
+        name = m_names->find(m_folder, name).value_or(name);
+    const std::string target = m_folder + '/' + name;
+    return m_names->change(m_folder, name, [&] { return ::rename(m_tempPath.c_str(), target.c_str()) == 0; });
 }
 
 void FileUpload::abort() {
@@ -228,7 +227,7 @@ void FileUpload::abort() {
         m_fd = -1;
     }
     if (!m_tempPath.empty()) {
-        ::unlink(m_tempPath.c_str());
+        m_names->change(m_folder, std::string(), [this] { return ::unlink(m_tempPath.c_str()) == 0; });
         m_tempPath.clear();
     }
 }
@@ -268,27 +267,28 @@ private:
 
 std::unique_ptr<ObjectStore::Upload> FileStore::beginUpload(const std::string& relative,
                                                             std::string* error) const {
-    const std::optional<std::string> path = resolve(relative, error);
+    const std::unique_lock<std::mutex> naming = m_names->naming();
+    const std::optional<std::string> path = walk(relative, Make::Parents, nullptr, error);
     if (!path)
         return nullptr;
-    const std::vector<std::string> parts = *storagePathComponents(relativePath(*path));
-    if (!makeDirectories(m_root, parts, parts.size() - 1)) {
-        fail(error, "The folder could not be created.");
-        return nullptr;
-    }
     struct stat st {};
     if (::lstat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         fail(error, "A folder with that name exists.");
         return nullptr;
     }
     const size_t slash = path->rfind('/');
-    const std::string temp = path->substr(0, slash + 1) + ".upload-" + randomHex(8) + ".part";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    std::string folder = path->substr(0, slash);
+    const std::string temp = folder + "/.upload-" + randomHex(8) + ".part";
+    int fd = -1;
+    m_names->change(folder, std::string(), [&] {
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        return fd >= 0;
+    });
     if (fd < 0) {
         fail(error, "The file could not be written.");
         return nullptr;
     }
-    return std::make_unique<FileUpload>(fd, temp, *path);
+    return std::make_unique<FileUpload>(fd, temp, std::move(folder), path->substr(slash + 1), m_names);
 }
 
 std::optional<ObjectStore::FileInfo> FileStore::file(const std::string& relative) const {

@@ -7,13 +7,17 @@
 #include <optional>
 #include <string>
 
+class NameIndex;
+
 // The self-hosted file storage on disk: a folder that clients fill through the storage API and
 // that anyone with a link downloads from. Every path is confined to the root: symbolic links
 // are refused too. A component that does not exist as written resolves to an existing entry
-// that differs only in case.
+// that differs only in case; new names are chosen and made one at a time, so two spellings of a
+// new folder asked for at once end in one folder.
 class FileStore : public ObjectStore {
 public:
     explicit FileStore(std::string root);
+    ~FileStore() override;
 
     const std::string& root() const { return m_root; }
 
@@ -41,5 +45,12 @@ public:
     static std::optional<std::string> loadOrCreateToken(const std::string& dataDir);
 
 private:
+    // resolve() that also makes the folders it names where they are missing: all components, or
+    // all but the last. The caller holds the naming lock then.
+    enum class Make { Nothing, Parents, All };
+    std::optional<std::string> walk(const std::string& relative, Make make, bool* made,
+                                    std::string* error) const;
+
     std::string m_root;
+    std::shared_ptr<NameIndex> m_names; // shared with uploads in progress, which may outlive the store
 };

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -41,9 +42,20 @@ std::optional<std::vector<std::string>> storagePathComponents(const std::string&
     return parts;
 }
 
+std::string foldedName(const std::string& name) {
+    // Plain ASCII folds to its lower case; no need to decode it.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string folded = name;
+        for (char& c : folded)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a'); // not tolower(): that follows the locale
+        return folded;
+    }
+    return QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdString();
+}
+
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return QString::fromUtf8(a.data(), qsizetype(a.size()))
-               .compare(QString::fromUtf8(b.data(), qsizetype(b.size())), Qt::CaseInsensitive) == 0;
+    return a == b || foldedName(a) == foldedName(b);
 }
 
 std::string ObjectStore::contentTypeFor(const std::string& name) {

@@ -10,5 +10,9 @@
 std::optional<std::vector<std::string>> storagePathComponents(const std::string& relative,
                                                               std::string* error = nullptr);
 
-// Whether two names are equal regardless of letter case (Unicode case folding, not just ASCII).
+// The name in one letter case (Unicode case folding, not just ASCII): names that differ only in
+// case fold to the same text.
+std::string foldedName(const std::string& name);
+
+// Whether two names are equal regardless of letter case: whether they fold to the same text.
 bool sameNameIgnoringCase(const std::string& a, const std::string& b);

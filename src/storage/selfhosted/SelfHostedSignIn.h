@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/records/ZUser.h"
+#include "records/ZUser.h"
 #include "storage/BrowserSignIn.h"
 #include "storage/selfhosted/SelfHostedCredentials.h"
 

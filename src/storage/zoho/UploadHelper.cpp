@@ -1,8 +1,8 @@
 #include "storage/zoho/UploadHelper.h"
 
-#include "backend/records/ZUser.h"
 #include "core/Config.h"
 #include "core/RandomString.h"
+#include "records/ZUser.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/zoho/ZohoAuthentication.h"
 

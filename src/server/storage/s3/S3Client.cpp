@@ -1,5 +1,7 @@
 #include "server/storage/s3/S3Client.h"
 
+#include "server/storage/s3/S3Xml.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -88,16 +90,6 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return t->request->cancelled && t->request->cancelled() ? 1 : 0;
 }
 
-std::string unescapeXml(std::string text) {
-    static const std::pair<const char*, const char*> entities[] = {
-        {"&lt;", "<"},   {"&gt;", ">"},  {"&quot;", "\""}, {"&apos;", "'"},
-        {"&#34;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-    for (const auto& [from, to] : entities)
-        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + std::strlen(to)))
-            text.replace(at, std::strlen(from), to);
-    return text;
-}
-
 } // namespace
 
 S3Client::S3Client(S3Config config)
@@ -135,31 +127,12 @@ std::string S3Client::url(const std::string& key, const std::string& query) cons
     return out;
 }
 
-std::string S3Client::xmlValue(const std::string& xml, const std::string& tag, size_t from, size_t* end) {
-    const std::string open = '<' + tag + '>';
-    const std::string close = "</" + tag + '>';
-    const size_t start = xml.find(open, from);
-    if (start == std::string::npos) {
-        if (end)
-            *end = std::string::npos;
-        return {};
-    }
-    const size_t stop = xml.find(close, start);
-    if (stop == std::string::npos) {
-        if (end)
-            *end = std::string::npos;
-        return {};
-    }
-    if (end)
-        *end = stop + close.size();
-    return unescapeXml(xml.substr(start + open.size(), stop - start - open.size()));
-}
-
 std::string S3Client::Response::describe() const {
     if (status == 0)
         return curlError.empty() ? std::string("no answer") : curlError;
-    const std::string code = xmlValue(body, "Code");
-    const std::string message = xmlValue(body, "Message");
+    const S3Xml::Document error = S3Xml::parse(body);
+    const std::string code = error.value("Code");
+    const std::string message = error.value("Message");
     std::string text = "HTTP " + std::to_string(status);
     if (!code.empty())
         text += ' ' + code;

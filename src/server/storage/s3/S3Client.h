@@ -18,8 +18,9 @@ struct S3Config {
 };
 
 // One S3 request at a time over libcurl, signed with AWS Signature Version 4 by libcurl itself.
-// Requests are synchronous: the store runs them on its own worker threads, or briefly for small
-// calls. Each thread keeps one connection cache, so consecutive requests reuse connections.
+// Requests are synchronous: the store runs transfers on its few worker threads, and the short
+// calls (a HEAD, a listing) on the handler thread that asks. Each thread keeps one connection cache, so
+// consecutive requests reuse connections.
 class S3Client {
 public:
     explicit S3Client(S3Config config);
@@ -54,9 +55,6 @@ public:
 
     // Percent-encodes everything but RFC 3986's unreserved characters (and "/" when keepSlash).
     static std::string encode(const std::string& text, bool keepSlash);
-    // The text of the first <tag>…</tag> in an XML answer, unescaped.
-    static std::string xmlValue(const std::string& xml, const std::string& tag, size_t from = 0,
-                                size_t* end = nullptr);
 
 private:
     S3Config m_config;

@@ -8,10 +8,11 @@
 class S3Client;
 class S3Workers;
 
-// A byte range of one object, fetched by a worker thread and handed to the connection in the
-// pieces it arrives in. The worker stays at most a few MiB ahead of the client, so a slow client
-// holds the transfer back instead of filling memory. The object must still have the ETag the
-// range was planned for, or the download fails rather than mix two versions.
+// A byte range of one object, fetched in ranged GETs of a few MiB on the store's workers and
+// handed to the connection in the pieces they arrive in. The next range is asked for only while
+// less than 4 MiB wait for the client, so a slow client holds the transfer back (and no thread)
+// instead of filling memory. Every range must still have the ETag the download was planned for,
+// or the download fails rather than mix two versions.
 class S3Download : public BodyWriter {
 public:
     S3Download(const S3Client& client, S3Workers& workers, std::string key, std::string etag, uint64_t offset,

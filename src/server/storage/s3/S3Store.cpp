@@ -5,6 +5,7 @@
 #include "server/storage/StoragePath.h"
 #include "server/storage/s3/S3Download.h"
 #include "server/storage/s3/S3Upload.h"
+#include "server/storage/s3/S3Xml.h"
 
 #include <QString>
 
@@ -23,21 +24,6 @@ std::string join(const std::vector<std::string>& parts, size_t from = 0) {
     for (size_t i = from; i < parts.size(); ++i)
         out += (out.empty() ? "" : "/") + parts[i];
     return out;
-}
-
-// The raw text of each <tag>…</tag> block, so values inside are unescaped only once.
-std::vector<std::string> xmlBlocks(const std::string& xml, const std::string& tag) {
-    std::vector<std::string> blocks;
-    const std::string open = '<' + tag + '>';
-    const std::string close = "</" + tag + '>';
-    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at)) {
-        const size_t end = xml.find(close, at);
-        if (end == std::string::npos)
-            break;
-        blocks.push_back(xml.substr(at + open.size(), end - at - open.size()));
-        at = end + close.size();
-    }
-    return blocks;
 }
 
 class EmptyBody : public BodyWriter {
@@ -93,19 +79,20 @@ std::optional<std::vector<S3Store::Entry>> S3Store::list(const std::string& fold
                         .arg(QString::fromStdString(base), QString::fromStdString(response.describe())));
             return std::nullopt;
         }
-        for (const std::string& block : xmlBlocks(response.body, "Contents")) {
-            const std::string key = S3Client::xmlValue(block, "Key");
+        const S3Xml::Listing page = S3Xml::parseListing(response.body);
+        if (!page.valid) {
+            logLine(QStringLiteral("storage: listing %1 gave no readable answer")
+                        .arg(QString::fromStdString(base)));
+            return std::nullopt;
+        }
+        for (const std::string& key : page.keys)
             if (key.size() > base.size() && key.compare(0, base.size(), base) == 0)
                 entries.push_back({key.substr(base.size()), Kind::File});
-        }
-        for (const std::string& block : xmlBlocks(response.body, "CommonPrefixes")) {
-            const std::string prefix = S3Client::xmlValue(block, "Prefix");
+        for (const std::string& prefix : page.prefixes)
             if (prefix.size() > base.size() + 1 && prefix.compare(0, base.size(), base) == 0)
                 entries.push_back(
                     {prefix.substr(base.size(), prefix.size() - base.size() - 1), Kind::Folder});
-        }
-        const bool truncated = S3Client::xmlValue(response.body, "IsTruncated") == "true";
-        token = truncated ? S3Client::xmlValue(response.body, "NextContinuationToken") : std::string();
+        token = page.truncated ? page.nextToken : std::string();
     } while (!token.empty());
     return entries;
 }

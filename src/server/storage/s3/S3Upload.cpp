@@ -3,31 +3,34 @@
 #include "core/Log.h"
 #include "server/storage/s3/S3Client.h"
 #include "server/storage/s3/S3Workers.h"
+#include "server/storage/s3/S3Xml.h"
 
 #include <QString>
 
-#include <condition_variable>
 #include <deque>
 #include <future>
 #include <mutex>
 #include <vector>
 
-struct S3Upload::State {
+// The upload's side on the workers: one step at a time sends a part, completes the upload or
+// aborts it; between steps it waits for the client without a thread.
+struct S3Upload::State : S3Workers::Transfer, std::enable_shared_from_this<State> {
     const S3Client& client;
     S3Workers& workers;
     std::string key;
     std::string contentType;
 
     std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<PartBuffer> parts; // full parts waiting for the worker
+    std::deque<PartBuffer> parts; // full parts waiting to be sent
     PartBuffer last;              // the final piece, handed over by commit
-    enum Phase { Open, Committing, Aborting } phase = Open;
+    enum Phase { Open, Committing, Aborting, Ended } phase = Open;
     bool failed = false;
+    bool stepping = false; // a step is queued or running
+    bool registered = false;
     std::function<void()> resume;
     std::function<void(bool)> done;
 
-    // Worker side only.
+    // Steps only (one at a time).
     std::string uploadId;
     std::vector<std::string> etags;
 
@@ -53,10 +56,9 @@ struct S3Upload::State {
         S3Client::Request r = request("POST", "uploads=");
         r.headers.push_back("Content-Type: " + contentType);
         const S3Client::Response response = client.perform(r);
-        uploadId = S3Client::xmlValue(response.body, "UploadId");
-        if (!response.ok() || uploadId.empty()) {
+        uploadId = response.ok() ? S3Xml::parse(response.body).value("UploadId") : std::string();
+        if (uploadId.empty()) {
             fail("starting the upload", response);
-            uploadId.clear();
             return false;
         }
         return true;
@@ -94,15 +96,15 @@ struct S3Upload::State {
     bool completeMultipart() {
         std::string xml = "<CompleteMultipartUpload>";
         for (size_t i = 0; i < etags.size(); ++i)
-            xml += "<Part><PartNumber>" + std::to_string(i + 1) + "</PartNumber><ETag>" + etags[i] +
-                   "</ETag></Part>";
+            xml += "<Part><PartNumber>" + std::to_string(i + 1) + "</PartNumber><ETag>" +
+                   S3Xml::escape(etags[i]) + "</ETag></Part>";
         xml += "</CompleteMultipartUpload>";
         S3Client::Request r = request("POST", "uploadId=" + S3Client::encode(uploadId, false));
         r.body = xml.data();
         r.bodySize = xml.size();
         const S3Client::Response response = client.perform(r);
         // S3 may answer 200 and still report an error in the body.
-        if (!response.ok() || response.body.find("<Error>") != std::string::npos) {
+        if (!response.ok() || S3Xml::parse(response.body).root == "Error") {
             fail("completing the upload", response);
             return false;
         }
@@ -121,73 +123,92 @@ struct S3Upload::State {
         uploadId.clear();
     }
 
-    // The worker: sends parts as they fill, then completes or aborts.
-    void run() {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait_for(lock, std::chrono::milliseconds(200), [this] {
-                return (!parts.empty() && !failed) || phase != Open || workers.closing();
-            });
-            if (workers.closing() && phase != Committing)
-                phase = Aborting;
-            if (!parts.empty() && !failed && phase != Aborting) {
-                const PartBuffer part = std::move(parts.front());
-                parts.pop_front();
-                std::function<void()> go = std::move(resume);
-                resume = nullptr;
-                lock.unlock();
-                if (go)
-                    go(); // the next part fills while this one is sent
-                const bool sent = sendPart(part);
-                lock.lock();
-                if (!sent) {
-                    failed = true;
-                    if (std::function<void()> stopped = std::exchange(resume, nullptr)) {
-                        lock.unlock();
-                        stopped(); // the reader learns of the failure at its next piece
-                        lock.lock();
-                    }
-                }
-                continue;
-            }
-            if (phase == Committing && (parts.empty() || failed)) {
-                const PartBuffer body = std::move(last);
-                const bool ok = !failed && !workers.closing() && finish(lock, body);
-                std::function<void(bool)> report = std::exchange(done, nullptr);
-                lock.unlock();
-                if (!ok)
-                    abortMultipart();
-                if (report)
-                    report(ok);
-                return;
-            }
+    // Queues a step when there is something to do and none is on its way (lock held).
+    void pump() {
+        const bool work = phase == Committing || phase == Aborting || (!parts.empty() && !failed);
+        if (stepping || phase == Ended || !work)
+            return;
+        if (!registered) {
             if (phase == Aborting) {
-                lock.unlock();
-                abortMultipart();
+                phase = Ended; // nothing was sent yet
                 return;
             }
+            if (!workers.begin(shared_from_this())) {
+                failed = true; // too much queued already: refused like a bucket that does not answer
+                return;
+            }
+            registered = true;
         }
+        stepping = workers.post([self = shared_from_this()] { self->step(); });
     }
 
-    // Sends the final piece and makes the file visible (called with the lock held; returns with it held).
-    bool finish(std::unique_lock<std::mutex>& lock, const PartBuffer& body) {
+    void wakeReader(std::unique_lock<std::mutex>& lock) {
+        std::function<void()> go = std::exchange(resume, nullptr);
         lock.unlock();
-        bool ok;
-        if (uploadId.empty() && etags.empty())
-            ok = putWhole(body);
-        else
-            ok = (body.size() == 0 || sendPart(body)) && completeMultipart();
+        if (go)
+            go();
         lock.lock();
-        return ok;
+    }
+
+    // stepping stays set until a step ends, so no second one is queued meanwhile.
+    void step() {
+        std::unique_lock lock(mutex);
+        if (workers.closing() && phase == Open)
+            phase = Aborting;
+        if (phase == Aborting || (phase == Committing && (failed || workers.closing())))
+            return endWith(lock, false);
+        if (!parts.empty() && !failed) {
+            const PartBuffer part = std::move(parts.front());
+            parts.pop_front();
+            wakeReader(lock); // the next part fills while this one is sent
+            lock.unlock();
+            const bool sent = sendPart(part);
+            lock.lock();
+            if (!sent) {
+                failed = true;
+                wakeReader(lock); // the reader learns of the failure at its next piece
+            }
+            stepping = false;
+            return pump();
+        }
+        if (phase == Committing) {
+            const PartBuffer body = std::move(last);
+            lock.unlock();
+            const bool ok = (uploadId.empty() && etags.empty())
+                                ? putWhole(body)
+                                : (body.size() == 0 || sendPart(body)) && completeMultipart();
+            lock.lock();
+            return endWith(lock, ok);
+        }
+        stepping = false;
+    }
+
+    // The last step: the file is in (ok), or whatever was sent is aborted.
+    void endWith(std::unique_lock<std::mutex>& lock, bool ok) {
+        phase = Ended;
+        failed = failed || !ok;
+        std::function<void(bool)> report = std::exchange(done, nullptr);
+        wakeReader(lock); // a reader still sending hears that the upload ended
+        lock.unlock();
+        if (!ok)
+            abortMultipart();
+        if (report)
+            report(ok);
+        workers.ended(this);
+    }
+
+    void stop() override {
+        std::lock_guard lock(mutex);
+        if (phase == Open)
+            phase = Aborting;
+        pump();
     }
 };
 
 S3Upload::S3Upload(const S3Client& client, S3Workers& workers, std::string key, std::string contentType,
                    size_t partSize)
     : m_state(std::make_shared<State>(client, workers, std::move(key), std::move(contentType))),
-      m_partSize(partSize) {
-    workers.start([state = m_state] { state->run(); });
-}
+      m_partSize(partSize) {}
 
 S3Upload::~S3Upload() {
     abort();
@@ -215,7 +236,7 @@ bool S3Upload::append(const char* data, size_t length) {
             std::lock_guard lock(m_state->mutex);
             m_state->parts.push_back(std::move(m_current));
             m_current = PartBuffer();
-            m_state->wake.notify_all();
+            m_state->pump();
         }
     }
     return true;
@@ -223,7 +244,7 @@ bool S3Upload::append(const char* data, size_t length) {
 
 bool S3Upload::ready(std::function<void()> resume) {
     std::lock_guard lock(m_state->mutex);
-    // A full part still waits for the worker: take no more until it has picked it up.
+    // A full part still waits for its step: take no more until it is on its way.
     if (m_state->failed || m_state->parts.empty())
         return true;
     m_state->resume = std::move(resume);
@@ -234,11 +255,21 @@ void S3Upload::commitAsync(std::function<void(bool)> done) {
     if (m_ended)
         return done(false);
     m_ended = true;
-    std::lock_guard lock(m_state->mutex);
-    m_state->last = std::move(m_current);
-    m_state->done = std::move(done);
-    m_state->phase = State::Committing;
-    m_state->wake.notify_all();
+    std::unique_lock lock(m_state->mutex);
+    if (m_state->phase == State::Open) {
+        m_state->last = std::move(m_current);
+        m_state->done = std::move(done);
+        m_state->phase = State::Committing;
+        m_state->pump();
+        if (m_state->stepping)
+            return;
+        // No step could be queued (the store is closing or too busy): the upload fails now.
+        done = std::exchange(m_state->done, nullptr);
+        m_state->phase = State::Ended;
+    }
+    lock.unlock();
+    if (done)
+        done(false);
 }
 
 bool S3Upload::commit() {
@@ -253,7 +284,9 @@ void S3Upload::abort() {
         return;
     m_ended = true;
     std::lock_guard lock(m_state->mutex);
-    m_state->phase = State::Aborting;
     m_state->resume = nullptr;
-    m_state->wake.notify_all();
+    if (m_state->phase == State::Open) {
+        m_state->phase = State::Aborting;
+        m_state->pump();
+    }
 }

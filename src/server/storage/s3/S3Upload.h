@@ -10,7 +10,7 @@ class S3Client;
 class S3Workers;
 
 // One file streamed into the bucket. Small files go up in one PUT at commit; a file that fills a
-// part becomes a multipart upload whose parts a worker thread sends while the next part fills.
+// part becomes a multipart upload whose parts the store's workers send while the next part fills.
 // At most two parts are held (one sending, one waiting), so memory stays flat in the file size.
 // An upload that is not committed is aborted: the bucket keeps nothing of it.
 class S3Upload : public ObjectStore::Upload {

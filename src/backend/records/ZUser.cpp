@@ -1,6 +1,0 @@
-#include "backend/records/ZUser.h"
-
-ZUser& currentUser() {
-    static ZUser user;
-    return user;
-}

@@ -1,0 +1,6 @@
+#include "records/ZUser.h"
+
+ZUser& currentUser() {
+    static ZUser user;
+    return user;
+}

@@ -1,0 +1,161 @@
+#include "UiTestSupport.h"
+
+#include "support/TestSupport.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/ProcessView.h"
+#include "ui/widgets/FlatButton.h"
+#include "ui/widgets/Spinner.h"
+#include "ui/widgets/WarningAnimation.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Posted {
+    QString title;
+    QString body;
+};
+
+class ProcessViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uitest::useTestLook();
+        DesktopNotifier::setSink([this](const QString& t, const QString& b) { posted.push_back({t, b}); });
+        view.show();
+    }
+    void TearDown() override { DesktopNotifier::setSink({}); }
+
+    ProcessView view;
+    std::vector<Posted> posted;
+};
+
+// What each state shows; every other control is hidden.
+struct StateRow {
+    ProcessState state;
+    bool progress;      // bar and percentage
+    bool spinner;       // shown and animating
+    bool copy;          // "Copy to Clipboard"
+    bool home;          // "Go to home"
+    bool cancel;        // "Cancel"
+    bool qr;            // result image
+    bool warning;       // the cancelled animation, playing
+    const char* notice; // notification body, or nullptr
+};
+
+const StateRow stateTable[] = {
+    {ProcessState::preparing, false, true, false, false, true, false, false},
+    {ProcessState::transferring, true, false, false, false, true, false, false},
+    {ProcessState::processing, false, true, false, false, true, false, false},
+    {ProcessState::hosting, false, true, false, false, true, false, false},
+    {ProcessState::completed, false, false, true, true, false, true, false},
+    {ProcessState::cancelled, false, false, false, false, false, false, true},
+    {ProcessState::failed, false, false, false, true, false, false, false},
+};
+
+void expectState(const ProcessView& view, const StateRow& row) {
+    SCOPED_TRACE(int(row.state));
+    EXPECT_EQ(view.processLoadingIndicator()->isVisible(), row.progress);
+    EXPECT_EQ(view.percentageLabel()->isVisible(), row.progress);
+    EXPECT_EQ(view.loadingIndicator()->isVisible(), row.spinner);
+    EXPECT_EQ(view.loadingIndicator()->isAnimating(), row.spinner);
+    EXPECT_EQ(view.leftButton()->isVisible(), row.copy);
+    EXPECT_EQ(view.rightButton()->isVisible(), row.home);
+    EXPECT_EQ(view.cancelButton()->isVisible(), row.cancel);
+    EXPECT_EQ(view.imageView()->isVisible(), row.qr);
+    const WarningAnimation* warning = view.simpleLoaderView();
+    EXPECT_EQ(warning != nullptr && warning->isVisible() && warning->isPlaying(), row.warning);
+}
+
+TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
+    // Each state is entered from each state, so nothing shown by one state survives into the next.
+    for (const StateRow& from : stateTable) {
+        for (const StateRow& to : stateTable) {
+            view.setStatus(QStringLiteral("from"), QString(), from.state);
+            posted.clear();
+            view.setStatus(QStringLiteral("Title"), QStringLiteral("line one\nline two"), to.state);
+            SCOPED_TRACE(int(from.state));
+            expectState(view, to);
+            EXPECT_EQ(view.titleLabel()->text(), QStringLiteral("Title"));
+            EXPECT_EQ(view.detailLabel()->text(), QStringLiteral("line one\nline two"));
+            // Notifications are the job's to post, once, not the view's on every status.
+            EXPECT_TRUE(posted.empty());
+        }
+    }
+}
+
+TEST_F(ProcessViewTest, SheetIsTheRoundedDarkPanel) {
+    view.resize(550, 350);
+    const QImage image = uitest::render(&view);
+    const QColor centre = image.pixelColor(image.width() / 2, 8);
+    EXPECT_NEAR(centre.redF(), 0.0721, 0.01);
+    EXPECT_NEAR(centre.greenF(), 0.103, 0.01);
+    EXPECT_NEAR(centre.blueF(), 0.18, 0.01);
+    // The corner pixel lies outside the rounded edge.
+    EXPECT_LT(image.pixelColor(0, 0).alpha(), 40);
+}
+
+TEST_F(ProcessViewTest, CancelledAnimationIsCentredAndGoesWithTheNextState) {
+    view.setStatus(QStringLiteral("Cancelling the task"), QString(), ProcessState::cancelled);
+    ASSERT_NE(view.simpleLoaderView(), nullptr);
+    EXPECT_LE((view.simpleLoaderView()->geometry().center() - view.rect().center()).manhattanLength(), 2);
+
+    // Cancelling twice (the job's second cancelled status) keeps one animation.
+    view.setStatus(QStringLiteral("Task Cancelled"), QString(), ProcessState::cancelled);
+    EXPECT_EQ(view.findChildren<WarningAnimation*>().size(), 1);
+
+    view.setStatus(QStringLiteral("Making your project ready"), QString(), ProcessState::preparing);
+    EXPECT_EQ(view.simpleLoaderView(), nullptr);
+}
+
+TEST_F(ProcessViewTest, ProgressFollowsTheJob) {
+    view.setStatus(QStringLiteral("Processing your .ipa"), QString(), ProcessState::transferring);
+    view.setProgress(QStringLiteral("41.60 %"), 41.6);
+    EXPECT_EQ(view.processLoadingIndicator()->value(), 42);
+    EXPECT_EQ(view.percentageLabel()->text(), QStringLiteral("41.60 %"));
+    view.setProgress(QStringLiteral("100.00 %"), 180);
+    EXPECT_EQ(view.processLoadingIndicator()->value(), 100);
+}
+
+TEST_F(ProcessViewTest, SinkCallsReachTheDesktop) {
+    view.postNotification(QStringLiteral("MyApp"), QStringLiteral("Task Completed"));
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].title, QStringLiteral("MyApp"));
+    EXPECT_EQ(posted[0].body, QStringLiteral("Task Completed"));
+
+    QMimeData* rich = new QMimeData;
+    rich->setHtml(QStringLiteral("<b>old</b>"));
+    QGuiApplication::clipboard()->setMimeData(rich);
+    view.copyToClipboard(QStringLiteral("https://get.example.com/abc"));
+    const QMimeData* now = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(now->text(), QStringLiteral("https://get.example.com/abc"));
+    EXPECT_FALSE(now->hasHtml()); // plain text only: the old content is cleared
+
+    int dismissed = 0;
+    QObject::connect(&view, &ProcessView::dismissRequested, [&] { ++dismissed; });
+    view.dismiss();
+    EXPECT_EQ(dismissed, 1);
+}
+
+TEST_F(ProcessViewTest, ButtonsOnlyReportClicks) {
+    int left = 0, right = 0, cancel = 0;
+    QObject::connect(&view, &ProcessView::leftClicked, [&] { ++left; });
+    QObject::connect(&view, &ProcessView::rightClicked, [&] { ++right; });
+    QObject::connect(&view, &ProcessView::cancelClicked, [&] { ++cancel; });
+    view.setStatus(QStringLiteral("Process Complete"), QString(), ProcessState::completed);
+    view.leftButton()->click();
+    view.rightButton()->click();
+    view.setStatus(QStringLiteral("Making your project ready"), QString(), ProcessState::preparing);
+    view.cancelButton()->click();
+    EXPECT_EQ(left, 1);
+    EXPECT_EQ(right, 1);
+    EXPECT_EQ(cancel, 1);
+    EXPECT_EQ(view.state(), ProcessState::preparing); // a click changes nothing by itself
+}
+
+} // namespace

@@ -1,0 +1,273 @@
+// The window as a user meets it: drop a package and get a link from vantry-server, cancel a job
+// from its sheet, sign out from the settings pane.
+#include "UiTestSupport.h"
+
+#include "app/NewProcessController.h"
+#include "backend/BackendApi.h"
+#include "core/Config.h"
+#include "core/NotificationCenter.h"
+#include "core/Preferences.h"
+#include "core/WorkingFolder.h"
+#include "inspect/PackageFactory.h"
+#include "server/InProcessServer.h"
+#include "server/VantryServer.h"
+#include "session/SingleInstance.h"
+#include "support/TestSupport.h"
+#include "ui/AppShell.h"
+#include "ui/CreateView.h"
+#include "ui/LoginController.h"
+#include "ui/LoginView.h"
+#include "ui/MainPanes.h"
+#include "ui/MainWindow.h"
+#include "ui/ProcessView.h"
+#include "ui/RightView.h"
+#include "ui/ServerSignInWindow.h"
+#include "ui/SettingsView.h"
+#include "ui/history/HistoryPane.h"
+#include "ui/widgets/AboutWindow.h"
+#include "ui/widgets/FlatButton.h"
+#include "ui/widgets/WarningAnimation.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uitest::useTestLook();
+        ServerOptions options;
+        options.ownerId = QStringLiteral("self:ann");
+        options.ownerName = QStringLiteral("Ann Example");
+        options.ownerEmail = QStringLiteral("ann@example.com");
+        server = startServer(options);
+        ASSERT_TRUE(server);
+        Config& config = Config::instance();
+        config.set(ConfigKey::BackendBaseUrl, server->publicUrl());
+        config.set(ConfigKey::SelfHostedUrl, server->localUrl());
+        config.set(ConfigKey::SelfHostedToken, server->storageToken());
+        Preferences::setFlag(Preferences::isSelfHosted, true);
+        // Signed in before: the backend knows the user (it keeps records only for registered ones).
+        bool registered = false;
+        BackendApi(server->localUrl())
+            .addNewUser(ZUser{options.ownerName, options.ownerEmail, options.ownerId, {}},
+                        [&] { registered = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return registered; }));
+        shell = std::make_unique<AppShell>();
+        shell->showMainPanes();
+        shell->window()->show();
+    }
+    void TearDown() override {
+        shell.reset();
+        server.reset();
+        Config::instance().reload();
+    }
+
+    // A copy of the sample package, named name. The sample is not signed; signedBuild adds an
+    // in-house profile and a signature folder so that it passes the preflight.
+    static QString makePackage(const QString& name, bool signedBuild = true) {
+        const QString dir = testsupport::makeTempDir(QStringLiteral("drop"));
+        const QString path = dir + QLatin1Char('/') + name;
+        EXPECT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        if (signedBuild) {
+            const QString app = QStringLiteral("Payload/HelloVantry.app/");
+            testsupport::writeFile(dir + QLatin1Char('/') + app + QStringLiteral("embedded.mobileprovision"),
+                                   packages::signedProfile({}));
+            testsupport::writeFile(
+                dir + QLatin1Char('/') + app + QStringLiteral("_CodeSignature/CodeResources"), "<plist/>");
+            QProcess zip;
+            zip.setWorkingDirectory(dir);
+            zip.start(QStringLiteral("zip"),
+                      {QStringLiteral("-q"), QStringLiteral("-r"), path, QStringLiteral("Payload")});
+            EXPECT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
+        }
+        return path;
+    }
+    // Drops it on the create pane.
+    void dropPackage(const QString& name, bool signedBuild = true) {
+        const QString path = makePackage(name, signedBuild);
+        CreateView* create = shell->mainPanes()->rightView()->createView();
+        ASSERT_NE(create, nullptr);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        // As the desktop delivers it: the drag comes in, then drops.
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(create->dragView(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(create->dragView(), &drop);
+        ASSERT_NE(shell->jobSheet(), nullptr);
+    }
+    NewProcessController* job() const { return shell->jobSheet() ? shell->jobSheet()->job() : nullptr; }
+    ProcessView* view() const { return shell->jobSheet()->processView(); }
+
+    std::unique_ptr<VantryServer> server;
+    std::unique_ptr<AppShell> shell;
+};
+
+TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
+    int reloads = 0;
+    QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
+    // An upper-case extension is a package like any other.
+    dropPackage(QStringLiteral("HelloVantry.IPA"));
+    EXPECT_TRUE(shell->jobSheet()->isModal() || shell->jobSheet()->windowModality() == Qt::WindowModal);
+    EXPECT_EQ(shell->jobSheet()->size(), QSize(550, 350));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000))
+        << job()->stepTitle().toStdString();
+    ASSERT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
+
+    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Process Complete"));
+    EXPECT_TRUE(view()->leftButton()->isVisible());
+    EXPECT_FALSE(view()->imageView()->pixmap().isNull());
+    const QString link = job()->outcome().resultLink;
+    EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
+    EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
+    EXPECT_TRUE(job()->outcome().appFolderPath.startsWith(QLatin1String("/Vantry/HelloVantry_")))
+        << job()->outcome().appFolderPath.toStdString();
+
+    view()->leftButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+
+    view()->rightButton()->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    EXPECT_EQ(reloads, 1);
+}
+
+// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once. Escape
+// then goes home like the button: the history reloads.
+TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
+    int reloads = 0;
+    QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
+    dropPackage(QStringLiteral("HelloVantry.ipa"), false);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
+    EXPECT_EQ(job()->state(), ProcessState::failed);
+    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Error"));
+    EXPECT_TRUE(view()->detailLabel()->text().contains(
+        QLatin1String("This build is not signed: iPhones and iPads refuse to install it.")))
+        << view()->detailLabel()->text().toStdString();
+    EXPECT_TRUE(job()->outcome().appFolderPath.isEmpty()) << "the job reached the folder step";
+    shell->jobSheet()->reject();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    EXPECT_EQ(reloads, 1);
+}
+
+// "reload" after a job fetches the apps of the account read when the panes appeared: a storage
+// provider that fails at that moment does not hide a list the backend still gives.
+TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
+    HistoryPane* history = shell->mainPanes()->history();
+    QSignalSpy shown(history, &HistoryPane::recordsShown);
+    ASSERT_TRUE(shown.wait(20000));
+    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
+    Config::instance().set(ConfigKey::SelfHostedToken, QStringLiteral("no-longer-valid"));
+    NotificationCenter::instance().post(QStringLiteral("reload"));
+    ASSERT_TRUE(shown.wait(20000));
+    EXPECT_FALSE(history->isUnreachable()) << history->messageText().toStdString();
+}
+
+// A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
+// through the single-instance channel and starts its job; on the sign-in screen the job starts
+// once the user has signed in.
+TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
+    SingleInstance running;
+    ASSERT_TRUE(running.listen());
+    QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
+    for (const bool signedIn : {true, false}) {
+        SCOPED_TRACE(signedIn ? "signed in" : "on the sign-in screen");
+        if (!signedIn)
+            shell->showLoginPane();
+        const QString path = makePackage(QStringLiteral("Opened.ipa"));
+        QProcess second;
+        second.setWorkingDirectory(QFileInfo(path).path());
+        second.start(testsupport::binaryDir() + QStringLiteral("/src/ui/vantry"),
+                     {QStringLiteral("Opened.ipa")});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+        if (!signedIn) {
+            EXPECT_EQ(shell->jobSheet(), nullptr);
+            shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
+            ServerSignInWindow* window = shell->loginController()->serverWindow();
+            ASSERT_NE(window, nullptr);
+            window->urlField()->setText(server->localUrl());
+            window->tokenField()->setText(server->storageToken());
+            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
+        }
+        ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000));
+        EXPECT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
+        EXPECT_EQ(job()->URL(), QUrl::fromLocalFile(path));
+        job()->rightAction();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    }
+}
+
+TEST_F(ShellTest, CancelFromTheSheet) {
+    dropPackage(QStringLiteral("HelloVantry.ipa"));
+    job()->setCancelDelays(10, 10);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view()->cancelButton()->isVisible(); }));
+    QDir().mkpath(workingFolder());
+    view()->cancelButton()->click();
+    EXPECT_EQ(job()->state(), ProcessState::cancelled);
+    EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
+    EXPECT_FALSE(view()->cancelButton()->isVisible());
+    EXPECT_FALSE(QDir(workingFolder()).exists());
+    // The job lets the sheet go once it has said so.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+}
+
+TEST_F(ShellTest, EscapeOnARunningJobCancelsItInsteadOfHidingIt) {
+    dropPackage(QStringLiteral("HelloVantry.ipa"));
+    job()->setCancelDelays(10, 10);
+    shell->jobSheet()->reject();
+    EXPECT_EQ(job()->state(), ProcessState::cancelled);
+    EXPECT_TRUE(shell->jobSheet()->isVisible());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+}
+
+TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
+    shell->mainPanes()->settingsAction();
+    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
+    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
+    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
+    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
+
+    settings->logoutButton()->click();
+    EXPECT_NE(shell->loginView(), nullptr);
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+    for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
+        EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
+}
+
+TEST_F(ShellTest, PanesSwitchAndAboutNamesTheVersion) {
+    RightView* right = shell->mainPanes()->rightView();
+    shell->mainPanes()->settingsAction();
+    EXPECT_EQ(right->type(), RightView::Type::Settings);
+    auto* detail = new QLabel(QStringLiteral("details of one app"));
+    shell->mainPanes()->showDetail(detail);
+    EXPECT_EQ(right->baseview(), detail);
+    shell->mainPanes()->addAction();
+    EXPECT_EQ(right->type(), RightView::Type::Create);
+    EXPECT_NE(right->createView(), nullptr);
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    shell->window()->showAboutWindow();
+    AboutWindow* about = shell->window()->aboutWindow();
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About Vantry"));
+    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("nameLabel"))->text(), QStringLiteral("Vantry"));
+    EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
+              QStringLiteral("Version 1.0"));
+}
+
+} // namespace
