@@ -52,7 +52,7 @@ protected:
     RecordingSink sink;
     std::unique_ptr<IosJob> job;
 };
-using Fixtures = ::testing::Types<DropboxFixture, DriveFixture, WorkDriveFixture>;
+using Fixtures = ::testing::Types<DropBoxFixture, DriveFixture, WorkDriveFixture>;
 TYPED_TEST_SUITE(ProviderJob, Fixtures);
 
 // The package's upload is cut once on the way: the job says it resumes, and goes on.
@@ -92,7 +92,7 @@ TYPED_TEST(ProviderJob, IosJobRunsEveryStepAndRegistersTheApp) {
     EXPECT_EQ(app->appurl, JobFormat::installUrl(result.manifestLink));
     EXPECT_FALSE(app->appicon.isEmpty());
     EXPECT_FALSE(app->qrLink.isEmpty());
-    if constexpr (std::is_same_v<TypeParam, DropboxFixture>) {
+    if constexpr (std::is_same_v<TypeParam, DropBoxFixture>) {
         // Dropbox addresses by path: the generated files sit at the lowercased paths.
         const QString folder = QStringLiteral("/vantry/biggame_") + kStamp;
         for (const char* name : {"/manifest.plist", "/icon.png", "/qr.png"})

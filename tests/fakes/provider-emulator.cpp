@@ -3,7 +3,7 @@
 // the provider's account in the credential store of this HOME, as a sign-in would, prints the
 // port, and serves until SIGINT or SIGTERM.
 #include "DriveEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     const QString kind = args.value(1);
     std::unique_ptr<EmulatorServer> emulator;
     if (kind == QLatin1String("dropbox"))
-        emulator = std::make_unique<DropboxEmulator>(args.value(2));
+        emulator = std::make_unique<DropBoxEmulator>(args.value(2));
     else if (kind == QLatin1String("drive"))
         emulator = std::make_unique<DriveEmulator>(args.value(2));
     else if (kind == QLatin1String("workdrive"))

@@ -9,8 +9,8 @@
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
 #include "storage/drive/GoogleSignIn.h"
-#include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxSignIn.h"
+#include "storage/dropbox/DropBoxAuth.h"
+#include "storage/dropbox/DropBoxSignIn.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "support/TestSupport.h"
@@ -31,10 +31,10 @@ struct Flags {
 
 void setUp(const Stored& s, const Flags& f) {
     QFile::remove(KeychainHelper::fallbackFilePath());
-    DropboxAuth::instance().reload();
+    DropBoxAuth::instance().reload();
     GoogleAuth::instance().reload();
     if (s.dropbox)
-        DropboxAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
+        DropBoxAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
     if (s.google)
         GoogleAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
     if (s.zoho)
@@ -127,7 +127,7 @@ TEST(SignOut, ForgetsDropboxButLeavesTheOthersTokensAndClearsEveryFlag) {
     done = false;
     signOut([&done] { done = true; }); // the revocation cannot reach Dropbox here: forgotten anyway
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }, 20000));
-    EXPECT_FALSE(DropboxAuth::instance().authorizedClient());
+    EXPECT_FALSE(DropBoxAuth::instance().authorizedClient());
     const Flags now = flagsNow();
     EXPECT_FALSE(now.dropbox || now.zoho || now.drive || now.selfHosted);
 }
@@ -190,7 +190,7 @@ TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignU
     BrowserSignIn::setPageOpener([](const QUrl&) { return true; });
     GoogleSignIn google;
     google.start();
-    DropboxSignIn dropbox;
+    DropBoxSignIn dropbox;
     std::optional<SignInResult> dropboxEnd;
     dropbox.onFinished = [&dropboxEnd](const SignInResult& r) { dropboxEnd = r; };
     dropbox.start();

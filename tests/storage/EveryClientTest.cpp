@@ -54,7 +54,7 @@ protected:
         client.getUserData([this](const ZUser& user) { users.push_back(user); });
     }
 };
-using Fixtures = ::testing::Types<DropboxFixture, DriveFixture, WorkDriveFixture>;
+using Fixtures = ::testing::Types<DropBoxFixture, DriveFixture, WorkDriveFixture>;
 TYPED_TEST_SUITE(EveryClient, Fixtures);
 
 TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
@@ -80,7 +80,7 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
         largestStep = qMax(largestStep, progress[i] - progress[i - 1]);
     }
     EXPECT_TRUE(!chunked || largestStep <= double(8 << 20) / double(size)) << largestStep;
-    if constexpr (std::is_same_v<TypeParam, DropboxFixture>) {
+    if constexpr (std::is_same_v<TypeParam, DropBoxFixture>) {
         // After the first piece of 8 MiB the pieces grow to what the link carries.
         EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload")), 0);
         EXPECT_LT(this->emulator->count(QStringLiteral("files/upload_session/append_v2")),
@@ -100,7 +100,7 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
 TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
     constexpr qint64 piece = 4 << 20;
     constexpr qint64 size = 5 * piece + 12345;
-    constexpr bool dropbox = std::is_same_v<TypeParam, DropboxFixture>;
+    constexpr bool dropbox = std::is_same_v<TypeParam, DropBoxFixture>;
     constexpr bool workDrive = std::is_same_v<TypeParam, WorkDriveFixture>;
     Config& config = Config::instance();
     config.set(ConfigKey::DropboxSingleUploadLimitBytes, QString::number(1 << 20));
@@ -319,12 +319,12 @@ protected:
 
     // The emulator refuses the next request of this operation as the provider would.
     void refuse(Op op) {
-        if constexpr (std::is_same_v<Fixture, DropboxFixture>) {
+        if constexpr (std::is_same_v<Fixture, DropBoxFixture>) {
             static const char* const routes[] = {"files/create_folder_v2", "files/create_folder_v2",
                                                  "files/upload", "sharing/create_shared_link_with_settings",
                                                  "users/get_current_account"};
             this->emulator->injectFault(QString::fromLatin1(routes[int(op)]),
-                                        DropboxEmulator::Fault::ServerError, 10);
+                                        DropBoxEmulator::Fault::ServerError, 10);
         } else if constexpr (std::is_same_v<Fixture, DriveFixture>) {
             static const char* const kinds[] = {"list", "create", "upload", "permission", "userinfo"};
             this->emulator->injectFault(QString::fromLatin1(kinds[int(op)]), DriveEmulator::Fault::Forbidden);

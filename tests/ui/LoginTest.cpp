@@ -2,7 +2,7 @@
 #include "UiTestSupport.h"
 
 #include "AuthorizationEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
 #include "server/InProcessServer.h"
@@ -44,7 +44,7 @@ protected:
         ASSERT_TRUE(server);
         Config::instance().set(ConfigKey::BackendBaseUrl, server->localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-        dropbox = std::make_unique<DropboxEmulator>(dir + QStringLiteral("/dropbox"));
+        dropbox = std::make_unique<DropBoxEmulator>(dir + QStringLiteral("/dropbox"));
         auth = std::make_unique<AuthorizationEmulator>(dir + QStringLiteral("/auth"));
         for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{dropbox.get(), auth.get()}) {
             ASSERT_TRUE(e->start());
@@ -78,7 +78,7 @@ protected:
     LoginController* login() const { return shell->loginController(); }
 
     std::unique_ptr<VantryServer> server;
-    std::unique_ptr<DropboxEmulator> dropbox;
+    std::unique_ptr<DropBoxEmulator> dropbox;
     std::unique_ptr<AuthorizationEmulator> auth;
     std::unique_ptr<AppShell> shell;
     QString shownCode;

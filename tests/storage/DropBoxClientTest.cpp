@@ -3,7 +3,7 @@
 #include <QFile>
 
 namespace {
-using Fault = DropboxEmulator::Fault;
+using Fault = DropBoxEmulator::Fault;
 using testsupport::waitUntil;
 
 void useSmallSessions() {
@@ -11,9 +11,9 @@ void useSmallSessions() {
     Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("40000"));
 }
 
-using DropboxClient = DropboxFixture;
+using DropBoxClient = DropBoxFixture;
 
-TEST_F(DropboxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
+TEST_F(DropBoxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
     EXPECT_EQ(folder(QStringLiteral("/vantry")), std::vector<bool>{true});
@@ -27,7 +27,7 @@ TEST_F(DropboxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(DropboxClient, OverwritesTheFileAtItsPath) {
+TEST_F(DropBoxClient, OverwritesTheFileAtItsPath) {
     const QString remote = QStringLiteral("/Vantry/Job/Café Ünïcode.ipa");
     upload(local(QStringLiteral("first.ipa"), "first version"), remote);
     upload(local(QStringLiteral("second.ipa"), "second, longer version"), remote);
@@ -38,7 +38,7 @@ TEST_F(DropboxClient, OverwritesTheFileAtItsPath) {
     EXPECT_TRUE(failures.isEmpty());
 }
 
-TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
+TEST_F(DropBoxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
     client->onFailure = nullptr;
     int calls = 0;
     client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"),
@@ -50,7 +50,7 @@ TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall
     EXPECT_TRUE(emulator->requests().isEmpty());
 }
 
-TEST_F(DropboxClient, UploadFinishCases) {
+TEST_F(DropBoxClient, UploadFinishCases) {
     useSmallSessions();
     const QString path = local(QStringLiteral("big.ipa"), pattern(150000));
 
@@ -75,7 +75,7 @@ TEST_F(DropboxClient, UploadFinishCases) {
     EXPECT_TRUE(uploadFlags.empty());
 }
 
-TEST_F(DropboxClient, RetriedPiecesNeverLandAtAWrongOffset) {
+TEST_F(DropBoxClient, RetriedPiecesNeverLandAtAWrongOffset) {
     Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
     Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("4194304"));
     Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
@@ -107,7 +107,7 @@ TEST_F(DropboxClient, RetriedPiecesNeverLandAtAWrongOffset) {
         EXPECT_GE(progress[i], progress[i - 1]);
 }
 
-TEST_F(DropboxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
+TEST_F(DropBoxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
     upload(local(QStringLiteral("App.ipa"), "package bytes"), QStringLiteral("/Job/App.ipa"));
     QStringList links;
     const auto share = [&](const QString& path) {
@@ -130,7 +130,7 @@ TEST_F(DropboxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
     EXPECT_EQ(links.size(), 3);
 }
 
-TEST_F(DropboxClient, AccountFailuresAreReadable) {
+TEST_F(DropBoxClient, AccountFailuresAreReadable) {
     emulator->injectFault(QStringLiteral("users/get_current_account"), Fault::RouteError);
     client->getUserData([](const ZUser&) { ADD_FAILURE() << "no user expected"; });
     waitForFailures(1);

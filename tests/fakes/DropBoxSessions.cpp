@@ -1,6 +1,6 @@
-#include "DropboxEmulatorState.h"
+#include "DropBoxEmulatorState.h"
 
-void DropboxEmulator::State::appendPiece(const QString& id, const QString& blob, qint64 offset, bool close,
+void DropBoxEmulator::State::appendPiece(const QString& id, const QString& blob, qint64 offset, bool close,
                                          const ContentReader& reader, Response& res) {
     if (offset % concurrentUnit != 0) {
         discard(&reader);
@@ -29,7 +29,7 @@ void DropboxEmulator::State::appendPiece(const QString& id, const QString& blob,
     }
 }
 
-void DropboxEmulator::State::sessionRoutes() {
+void DropBoxEmulator::State::sessionRoutes() {
     api("files/upload_session/start", true,
         [this](const QJsonObject& arg, Response& res, const ContentReader* reader) {
             const QString blob = receive(*reader);

@@ -1,10 +1,10 @@
-#include "storage/dropbox/DropboxUpload.h"
+#include "storage/dropbox/DropBoxUpload.h"
 
 #include "core/Config.h"
 #include "core/Log.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxWire.h"
+#include "storage/dropbox/DropBoxAuth.h"
+#include "storage/dropbox/DropBoxWire.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,22 +15,22 @@ QJsonObject cursor(const QString& sessionId, qint64 offset) {
 }
 } // namespace
 
-qint64 DropboxUpload::singleRequestLimit() {
+qint64 DropBoxUpload::singleRequestLimit() {
     const qint64 configured = configValue(ConfigKey::DropboxSingleUploadLimitBytes).toLongLong();
     return configured > 0 ? configured : qint64(150) << 20;
 }
 
-qint64 DropboxUpload::largestPiece() {
+qint64 DropBoxUpload::largestPiece() {
     const qint64 configured = configValue(ConfigKey::DropboxUploadChunkBytes).toLongLong();
     return qBound(sessionUnit, configured / sessionUnit * sessionUnit, qint64(148) << 20);
 }
 
-DropboxUpload::DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
+DropBoxUpload::DropBoxUpload(QString localPath, QString remotePath, Done done, Progress progress,
                              QObject* parent)
     : FileUpload(QStringLiteral("Dropbox"), std::move(localPath), std::move(progress), parent),
       m_remotePath(std::move(remotePath)), m_done(std::move(done)) {}
 
-void DropboxUpload::start() {
+void DropBoxUpload::start() {
     if (!begin([this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }))
         return;
     if (m_size <= singleRequestLimit())
@@ -39,12 +39,12 @@ void DropboxUpload::start() {
         startSession();
 }
 
-void DropboxUpload::sendSingle() {
-    CallRequest request = DropboxWire::content(QStringLiteral("files/upload"),
-                                               DropboxWire::commitInfo(m_remotePath), m_localPath, 0, m_size);
+void DropBoxUpload::sendSingle() {
+    CallRequest request = DropBoxWire::content(QStringLiteral("files/upload"),
+                                               DropBoxWire::commitInfo(m_remotePath), m_localPath, 0, m_size);
     request.retryCut = false;
     send(
-        DropboxAuth::instance(), std::move(request),
+        DropBoxAuth::instance(), std::move(request),
         [this](const CallResult& result) {
             if (result.ok()) {
                 report(m_size);
@@ -62,12 +62,12 @@ void DropboxUpload::sendSingle() {
         [this](qint64 sent) { report(sent); });
 }
 
-void DropboxUpload::startSession() {
+void DropBoxUpload::startSession() {
     // A concurrent session starts empty; its data comes in the appends.
     const QJsonObject arg{{QStringLiteral("close"), false},
                           {QStringLiteral("session_type"), QStringLiteral("concurrent")}};
-    send(DropboxAuth::instance(),
-         DropboxWire::content(QStringLiteral("files/upload_session/start"), arg, {}, 0, 0),
+    send(DropBoxAuth::instance(),
+         DropBoxWire::content(QStringLiteral("files/upload_session/start"), arg, {}, 0, 0),
          [this](const CallResult& result) {
              m_sessionId = result.json.value(QStringLiteral("session_id")).toString();
              if (result.ok() && !m_sessionId.isEmpty()) {
@@ -83,7 +83,7 @@ void DropboxUpload::startSession() {
          });
 }
 
-void DropboxUpload::dispatch() {
+void DropBoxUpload::dispatch() {
     if (ended() || resuming())
         return;
     // The first piece goes alone: its times fit the rest to the link.
@@ -107,12 +107,12 @@ void DropboxUpload::dispatch() {
     }
 }
 
-void DropboxUpload::sendPiece(const Piece& piece) {
+void DropBoxUpload::sendPiece(const Piece& piece) {
     const bool closing = piece.offset + piece.length == m_size;
     const bool measured = !m_planned && !closing;
     const QJsonObject arg{{QStringLiteral("cursor"), cursor(m_sessionId, piece.offset)},
                           {QStringLiteral("close"), closing}};
-    CallRequest request = DropboxWire::content(QStringLiteral("files/upload_session/append_v2"), arg,
+    CallRequest request = DropBoxWire::content(QStringLiteral("files/upload_session/append_v2"), arg,
                                                m_localPath, piece.offset, piece.length);
     request.retryCut = false;
     m_sent[piece.offset] = 0;
@@ -121,7 +121,7 @@ void DropboxUpload::sendPiece(const Piece& piece) {
         m_writtenMs = -1;
     }
     send(
-        DropboxAuth::instance(), std::move(request),
+        DropBoxAuth::instance(), std::move(request),
         [this, piece](const CallResult& result) { onPieceAnswer(piece, result); },
         [this, piece, measured](qint64 sent) {
             const auto it = m_sent.find(piece.offset);
@@ -134,7 +134,7 @@ void DropboxUpload::sendPiece(const Piece& piece) {
         });
 }
 
-void DropboxUpload::onPieceAnswer(const Piece& piece, const CallResult& result) {
+void DropBoxUpload::onPieceAnswer(const Piece& piece, const CallResult& result) {
     m_sent.erase(piece.offset);
     const bool closing = piece.offset + piece.length == m_size;
     if (result.ok()) {
@@ -171,18 +171,18 @@ void DropboxUpload::onPieceAnswer(const Piece& piece, const CallResult& result) 
     failed(result);
 }
 
-void DropboxUpload::reportSent() {
+void DropBoxUpload::reportSent() {
     qint64 bytes = m_acknowledged;
     for (const auto& [offset, sent] : m_sent)
         bytes += sent;
     report(bytes);
 }
 
-void DropboxUpload::finishBatch() {
+void DropBoxUpload::finishBatch() {
     const QJsonObject entry{{QStringLiteral("cursor"), cursor(m_sessionId, m_size)},
-                            {QStringLiteral("commit"), DropboxWire::commitInfo(m_remotePath)}};
-    send(DropboxAuth::instance(),
-         DropboxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
+                            {QStringLiteral("commit"), DropBoxWire::commitInfo(m_remotePath)}};
+    send(DropBoxAuth::instance(),
+         DropBoxWire::rpc(QStringLiteral("files/upload_session/finish_batch_v2"),
                           QJsonDocument(QJsonObject{{QStringLiteral("entries"), QJsonArray{entry}}})
                               .toJson(QJsonDocument::Compact)),
          [this](const CallResult& result) {
@@ -208,14 +208,14 @@ void DropboxUpload::finishBatch() {
          });
 }
 
-void DropboxUpload::failed(const CallResult& result) {
+void DropBoxUpload::failed(const CallResult& result) {
     QString text = result.failureText;
     if (text.isEmpty())
         text = QStringLiteral("Dropbox refused the upload (HTTP %1).").arg(result.status);
     end({Outcome::Failed, {}, text});
 }
 
-void DropboxUpload::end(const Outcome& outcome) {
+void DropBoxUpload::end(const Outcome& outcome) {
     if (!claimEnd())
         return;
     Done done = std::move(m_done);

@@ -1,8 +1,8 @@
-#include "DropboxEmulatorState.h"
+#include "DropBoxEmulatorState.h"
 
 #include "core/Config.h"
 
-void DropboxEmulator::State::routes() {
+void DropBoxEmulator::State::routes() {
     api("files/create_folder_v2", false, [this](const QJsonObject& arg, Response& res, const ContentReader*) {
         const QString display = arg.value(QStringLiteral("path")).toString();
         const QString lower = display.toLower();
@@ -113,20 +113,20 @@ void DropboxEmulator::State::routes() {
     });
 }
 
-DropboxEmulator::DropboxEmulator(const QString& storageDir)
+DropBoxEmulator::DropBoxEmulator(const QString& storageDir)
     : EmulatorServer(storageDir), d(new State{core()}) {
     d->routes();
 }
 
-DropboxEmulator::~DropboxEmulator() {
+DropBoxEmulator::~DropBoxEmulator() {
     stop();
 }
 
-QString DropboxEmulator::shareHost() const {
+QString DropBoxEmulator::shareHost() const {
     return QStringLiteral("localhost:%1").arg(port());
 }
 
-void DropboxEmulator::pointConfigHere() const {
+void DropBoxEmulator::pointConfigHere() const {
     Config& config = Config::instance();
     config.set(ConfigKey::DropboxApiUrl, baseUrl());
     config.set(ConfigKey::DropboxContentUrl, baseUrl());
@@ -136,33 +136,33 @@ void DropboxEmulator::pointConfigHere() const {
     config.set(ConfigKey::DropboxAppKey, QStringLiteral("emu0app0key0001"));
 }
 
-void DropboxEmulator::setSlowBytesPerSecond(qint64 rate) {
+void DropBoxEmulator::setSlowBytesPerSecond(qint64 rate) {
     core().locked([&] { d->slowRate = qMax<qint64>(rate, 1); });
 }
-void DropboxEmulator::setOmitExistingLinkMetadata(bool omit) {
+void DropBoxEmulator::setOmitExistingLinkMetadata(bool omit) {
     core().locked([&] { d->omitLinkMetadata = omit; });
 }
 
-void DropboxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
+void DropBoxEmulator::injectFault(const QString& route, Fault fault, int times, int retryAfterSeconds) {
     const QString key = fault == Fault::ExpireSession ? route + QStringLiteral("#expire") : route;
     core().locked([&] { d->faults.push(key, fault, times, retryAfterSeconds); });
 }
 
-QString DropboxEmulator::storedFile(const QString& remotePath) const {
+QString DropBoxEmulator::storedFile(const QString& remotePath) const {
     return core().locked([&] {
         return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString();
     });
 }
 
-QString DropboxEmulator::displayPath(const QString& remotePath) const {
+QString DropBoxEmulator::displayPath(const QString& remotePath) const {
     return core().locked([&] {
         return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString();
     });
 }
 
-bool DropboxEmulator::folderExists(const QString& path) const {
+bool DropBoxEmulator::folderExists(const QString& path) const {
     return core().locked([&] { return d->folders.count(path.toLower()) > 0; });
 }
-QStringList DropboxEmulator::rejectedArgs() const {
+QStringList DropBoxEmulator::rejectedArgs() const {
     return core().locked([&] { return d->rejectedArgs; });
 }

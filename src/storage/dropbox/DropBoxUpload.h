@@ -18,7 +18,7 @@ struct CallResult;
 // ends the file closes the session, so it goes last, alone, once every other piece is in; then
 // finish_batch_v2 commits the file. A piece whose connection drops is sent again at its offset after
 // a back-off; the pieces the session acknowledged stay where they are.
-class DropboxUpload : public FileUpload {
+class DropBoxUpload : public FileUpload {
     Q_OBJECT
 public:
     struct Outcome {
@@ -28,7 +28,7 @@ public:
     };
     using Done = std::function<void(const Outcome&)>;
 
-    DropboxUpload(QString localPath, QString remotePath, Done done, Progress progress,
+    DropBoxUpload(QString localPath, QString remotePath, Done done, Progress progress,
                   QObject* parent = nullptr);
 
     void start();

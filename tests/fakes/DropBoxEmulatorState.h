@@ -1,9 +1,9 @@
 #pragma once
 
-// The Dropbox emulator's state and HTTP plumbing, shared by its route files (DropboxEmulator.cpp,
-// DropboxSessions.cpp); included by nothing else.
+// The Dropbox emulator's state and HTTP plumbing, shared by its route files (DropBoxEmulator.cpp,
+// DropBoxSessions.cpp); included by nothing else.
 
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "EmulatorCore.h"
 
 #include <QFile>
@@ -74,7 +74,7 @@ inline std::pair<QString, qint64> cursorOf(const QJsonObject& arg) {
 
 using namespace dropboxemu;
 
-struct DropboxEmulator::State {
+struct DropBoxEmulator::State {
     EmulatorCore& core;
     std::mutex& mutex = core.mutex;
     httplib::Server& server = core.server;
