@@ -2,7 +2,7 @@
 # Publishes a package with `vantry-cli publish` to each storage provider over a wide-area link, beside
 # curl sending the same bytes in one request to the same server through the same link, and prints a
 # table. The providers are the emulators of tests/fakes (Dropbox, Drive, WorkDrive) and vantry-server
-# (self-hosted, also the backend of every run); the link is tests/fakes/wan-link: a round trip per
+# (self-hosted, also the backend of every run); the link is wan-link (WanLink.cpp): a round trip per
 # connection and per answer, and one bandwidth cap shared by every connection.
 #   benchmarks/storage/wan.sh [build-dir]
 # Environment (defaults in brackets):
@@ -24,8 +24,8 @@ links=${LINKS:-"20:200 100:50 300:10"}
 providers=${PROVIDERS:-"dropbox drive workdrive self"}
 runs=${RUNS:-1}
 cli=${VANTRY_CLI:-$build/src/cli/vantry-cli}
-fakes="$build/tests/fakes"
-for tool in "$cli" "$fakes/wan-link" "$fakes/provider-emulator"; do
+tools="$build/benchmarks/storage"
+for tool in "$cli" "$tools/wan-link" "$tools/provider-emulator"; do
   [ -x "$tool" ] || { echo "wan.sh: build it first: $tool" >&2; exit 2; }
 done
 command -v zip >/dev/null || { echo "wan.sh: needs zip" >&2; exit 2; }
@@ -51,7 +51,7 @@ trap cleanup EXIT
 declare -A emulator_port
 for provider in $providers; do
   [ "$provider" = self ] && continue
-  "$fakes/provider-emulator" "$provider" "$work/store-$provider" >"$work/$provider.port" &
+  "$tools/provider-emulator" "$provider" "$work/store-$provider" >"$work/$provider.port" &
   children+=($!)
   for _ in $(seq 100); do [ -s "$work/$provider.port" ] && break; sleep 0.05; done
   emulator_port[$provider]=$(cat "$work/$provider.port")
@@ -168,7 +168,7 @@ for size in $sizes; do
     targets=("$server_port")
     for provider in $providers; do [ "$provider" = self ] || targets+=("${emulator_port[$provider]}"); done
     rm -f "$work/link.ports"
-    "$fakes/wan-link" "$rtt" "$rate" "${targets[@]}" >"$work/link.ports" &
+    "$tools/wan-link" "$rtt" "$rate" "${targets[@]}" >"$work/link.ports" &
     link_pid=$!
     for _ in $(seq 100); do [ "$(cat "$work/link.ports" 2>/dev/null | wc -l)" -ge "${#targets[@]}" ] && break; sleep 0.05; done
     declare -A via=()

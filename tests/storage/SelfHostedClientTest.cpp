@@ -1,5 +1,5 @@
+#include "CutLink.h"
 #include "StorageFixture.h"
-#include "WanLink.h"
 
 #include "core/Preferences.h"
 #include "server/InProcessServer.h"
@@ -146,15 +146,14 @@ TEST_F(SelfHostedClient, CancelStopsAnUploadAndNothingIsCalledOrStored) {
 // still stores it byte for byte; three cuts in a row end it in one sentence with nothing stored.
 TEST_F(SelfHostedClient, ACutUploadGoesAgainAndThreeCutsInARowEndIt) {
     Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
-    WanLink link({0, 0});
-    const quint16 port = link.forward(quint16(QUrl(server->localUrl()).port()));
+    CutLink link(quint16(QUrl(server->localUrl()).port()));
     const QByteArray bytes = pattern(8 << 20);
     const QString local =
         testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/cut.ipa"), bytes);
     for (const int cuts : {1, 3}) {
         SCOPED_TRACE(cuts);
-        SelfHostedClientManager client(
-            SelfHostedCredentials{QStringLiteral("http://127.0.0.1:%1/").arg(port), server->storageToken()});
+        SelfHostedClientManager client(SelfHostedCredentials{
+            QStringLiteral("http://127.0.0.1:%1/").arg(link.port()), server->storageToken()});
         QStringList notices;
         std::vector<bool> done;
         failures.clear();

@@ -7,7 +7,7 @@
 #include "WorkDriveEmulator.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
 #include <QCoreApplication>
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     emulator->setRefreshToken(refresh);
     const OAuthTokens tokens{access, refresh, QDateTime::currentSecsSinceEpoch() + 3600};
     if (kind == QLatin1String("dropbox"))
-        DropboxAuth::instance().link(tokens);
+        DropBoxAuth::instance().link(tokens);
     else if (kind == QLatin1String("drive"))
         GoogleAuth::instance().link(tokens);
     else

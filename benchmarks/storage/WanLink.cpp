@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -90,11 +89,10 @@ struct Connection {
 // One direction of one connection: read, cross the link, wait out the delay, write.
 class Pipe {
 public:
-    // cutDue: told the bytes of each read; true when the connection is to be cut there.
     Pipe(Connection& c, int from, int to, Capacity& capacity, Clock::duration delay,
-         Clock::time_point notBefore, std::size_t limit, std::function<bool(std::size_t)> cutDue = {})
+         Clock::time_point notBefore, std::size_t limit)
         : m_c(c), m_from(from), m_to(to), m_capacity(capacity), m_delay(delay), m_notBefore(notBefore),
-          m_limit(limit), m_cutDue(std::move(cutDue)) {}
+          m_limit(limit) {}
 
     void read() {
         std::vector<char> buffer(128 * 1024);
@@ -102,7 +100,7 @@ public:
             const ssize_t n = ::recv(m_from, buffer.data(), buffer.size(), 0);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0 || (m_cutDue && m_cutDue(std::size_t(n)))) {
+            if (n < 0) {
                 m_c.breakAll();
                 return;
             }
@@ -163,7 +161,6 @@ private:
     Clock::duration m_delay;
     Clock::time_point m_notBefore;
     std::size_t m_limit;
-    std::function<bool(std::size_t)> m_cutDue;
     std::deque<Chunk> m_queue;
     std::size_t m_queued = 0;
 };
@@ -180,21 +177,6 @@ struct WanLink::State : std::enable_shared_from_this<WanLink::State> {
     std::vector<int> listeners;
     std::vector<std::thread> acceptors;
     bool stopping = false;
-    std::int64_t sent = 0;  // bytes towards the servers
-    std::int64_t cutAt = 0; // with cutsLeft: the sent count at which the next cut comes
-    int cutsLeft = 0;
-    int cutRound = 0; // a connection opened since the last cut (or since cut()) may be cut
-
-    bool cutDue(std::size_t bytes, int round) {
-        std::lock_guard lock(mutex);
-        sent += std::int64_t(bytes);
-        if (cutsLeft == 0 || sent < cutAt || round != cutRound)
-            return false;
-        --cutsLeft;
-        ++cutRound;
-        cutAt = 0;
-        return true;
-    }
 
     explicit State(Settings s) : settings(s), up(s.bytesPerSecond), down(s.bytesPerSecond) {}
 
@@ -215,15 +197,8 @@ struct WanLink::State : std::enable_shared_from_this<WanLink::State> {
         // What may wait in the link: twice the bytes in flight, at least a few MiB.
         const std::size_t limit = std::max<std::size_t>(
             std::size_t(4) << 20, std::size_t(settings.bytesPerSecond * settings.roundTripMs / 1000.0 * 2));
-        int round = 0;
-        {
-            std::lock_guard lock(mutex);
-            round = cutRound;
-        }
         // The handshake costs a round trip before the first byte may leave.
-        auto upPipe =
-            std::make_shared<Pipe>(*c, client, server, up, oneWay, Clock::now() + roundTrip, limit,
-                                   [this, round](std::size_t bytes) { return cutDue(bytes, round); });
+        auto upPipe = std::make_shared<Pipe>(*c, client, server, up, oneWay, Clock::now() + roundTrip, limit);
         auto downPipe = std::make_shared<Pipe>(*c, server, client, down, oneWay, Clock::time_point{}, limit);
         {
             std::lock_guard lock(mutex);
@@ -281,13 +256,6 @@ std::uint16_t WanLink::forward(std::uint16_t targetPort) {
         }
     });
     return ntohs(bound.sin_port);
-}
-
-void WanLink::cut(std::int64_t bytes, int times) {
-    std::lock_guard lock(d->mutex);
-    d->cutAt = d->sent + bytes;
-    d->cutsLeft = times;
-    ++d->cutRound;
 }
 
 void WanLink::stop() {

@@ -23,10 +23,6 @@ public:
     // Listens on a free loopback port and carries every connection to 127.0.0.1:targetPort;
     // the listening port, or 0 when none could be opened.
     std::uint16_t forward(std::uint16_t targetPort);
-    // Resets the connection during which `bytes` more bytes have gone towards the servers, as a
-    // dropped network would; `times` cuts in a row: each further one meets the first connection
-    // opened after the cut before.
-    void cut(std::int64_t bytes, int times = 1);
     // Closes the listeners and every connection.
     void stop();
 
