@@ -37,16 +37,15 @@ struct FileEntry {
     QString linkToken, rlkey;
 };
 
+// A concurrent upload session (the only kind the client opens): the pieces received (offset ->
+// length) and, once closed, the size.
 struct Session {
     QString blob;
-    qint64 offset = 0; // sequential: the bytes received so far
     bool closed = false;
-    // Concurrent sessions: the pieces received (offset -> length) and, once closed, the size.
-    bool concurrent = false;
     std::map<qint64, qint64> pieces;
     qint64 size = -1;
 
-    // A concurrent session's pieces cover [0, size) without a gap.
+    // The pieces cover [0, size) without a gap.
     bool complete() const {
         qint64 end = 0;
         for (const auto& [offset, length] : pieces) {
