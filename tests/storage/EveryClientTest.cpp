@@ -95,8 +95,9 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
 
 // A connection cut at half the file is resumed from what the provider acknowledged: the file is
 // stored byte for byte and at most one piece goes twice (WorkDrive's stream cannot be continued:
-// there the whole file is the piece). Three cuts in a row end the upload with one sentence, and the
-// provider keeps nothing.
+// there the whole file is the piece). When every body from the half on is cut, the upload ends after
+// its third try with one sentence, and the provider keeps nothing. (Counting the emulator's cuts
+// would not do: Dropbox's pieces in flight while the client waits to resume are one drop to it.)
 TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
     constexpr qint64 piece = 4 << 20;
     constexpr qint64 size = 5 * piece + 12345;
@@ -122,7 +123,7 @@ TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
         currentFolderId() = jobFolder;
         lastUploadedFileId().clear();
         const qint64 before = this->emulator->bytesReceived();
-        this->emulator->cutUploads(size / 2, cuts);
+        this->emulator->cutUploads(size / 2, cuts == 1 ? 1 : 1000);
         this->upload(local, remote);
         if (cuts == 1) {
             EXPECT_EQ(this->uploadFlags, std::vector<bool>{false});
