@@ -1,14 +1,14 @@
 // Uploads one 500 MB file to the Dropbox, Drive and WorkDrive emulators on loopback, through the
 // clients and with curl sending the same file in one request; the ratios of the times are printed last.
 #include "DriveEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "core/Config.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/drive/GoogleAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 #include "storage/dropbox/DropBoxClientManager.h"
-#include "storage/dropbox/DropboxAuth.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "storage/zoho/ZohoWDClient.h"
 
@@ -30,7 +30,7 @@ namespace {
 constexpr qint64 fileSize = qint64(500) * 1000 * 1000;
 const QString token = QStringLiteral("sl.bench-access");
 
-DropboxEmulator* dropbox;
+DropBoxEmulator* dropbox;
 DriveEmulator* drive;
 WorkDriveEmulator* workDrive;
 QString sourcePath;
@@ -114,8 +114,8 @@ void removeWorkDriveBlobs() {
         QFile::remove(upload.blob);
 }
 
-// state.range(0): 0 uploads through 8 MiB session chunks (the default for files over 150 MiB),
-// 1 sends the whole file in one request, as curl does.
+// state.range(0): 0 uploads through an upload session (the default for files over 150 MiB), 1 sends
+// the whole file in one request, as curl does.
 void BM_ClientUpload(benchmark::State& state) {
     const bool oneRequest = state.range(0) == 1;
     Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes,
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     sourcePath = dir.path() + QStringLiteral("/source.ipa");
     writeSource();
-    DropboxEmulator dropboxServer(dir.path() + QStringLiteral("/emulator"));
+    DropBoxEmulator dropboxServer(dir.path() + QStringLiteral("/emulator"));
     DriveEmulator driveServer(dir.path() + QStringLiteral("/drive"));
     WorkDriveEmulator workDriveServer(dir.path() + QStringLiteral("/workdrive"));
     dropbox = &dropboxServer;
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
         server->pointConfigHere();
         server->addAccessToken(token);
     }
-    DropboxAuth::instance().link({token, QString(), QDateTime::currentSecsSinceEpoch() + 3600});
+    DropBoxAuth::instance().link({token, QString(), QDateTime::currentSecsSinceEpoch() + 3600});
     GoogleAuth::instance().link({token, QString(), 0});
     // Timed from the upload to its result, without WorkDrive's settling pause in between.
     Config::instance().set(ConfigKey::ZohoSettleMilliseconds, QStringLiteral("0"));

@@ -142,6 +142,8 @@ void NewProcessController::uploadAndShare(const QString& localPath, const Remote
                        }),
                        progress());
     client->onFailure = live(failed);
+    // A resumed transfer says so in the step's detail; the step itself goes on.
+    client->onNotice = live([this](const QString& text) { setStatus(m_stepTitle, text, m_state); });
 }
 
 QString NewProcessController::preflightNotes() const {

@@ -10,7 +10,7 @@
 #include "session/AccountReady.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 #include "storage/selfhosted/SelfHostedCredentials.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
@@ -56,7 +56,7 @@ bool signedIn(StorageProvider provider) {
     case StorageProvider::Dropbox:
     case StorageProvider::Drive: {
         const auto client =
-            (provider == StorageProvider::Dropbox ? DropboxAuth::instance() : GoogleAuth::instance())
+            (provider == StorageProvider::Dropbox ? DropBoxAuth::instance() : GoogleAuth::instance())
                 .authorizedClient();
         return client && client->isAuthorized();
     }

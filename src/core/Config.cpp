@@ -39,8 +39,9 @@ constexpr std::array<Config::Key, configKeyCount> keyTable = {{
      "Host that serves the raw bytes of shared links"},
     {ConfigKey::DropboxSingleUploadLimitBytes, "dropbox/singleUploadLimitBytes", "157286400",
      "Largest file sent to Dropbox in one request; larger ones go through an upload session"},
-    {ConfigKey::DropboxUploadChunkBytes, "dropbox/uploadChunkBytes", "8388608",
-     "Bytes per Dropbox upload-session request"},
+    {ConfigKey::DropboxUploadChunkBytes, "dropbox/uploadChunkBytes", "155189248",
+     "Largest Dropbox upload-session request (whole 4 MiB units, at most 148 MiB); the pieces fit the "
+     "link below it"},
     {ConfigKey::StorageRetryBackoffMilliseconds, "storage/retryBackoffMilliseconds", "1000",
      "First wait before repeating a failed storage-provider request when the server names none; doubles "
      "per attempt"},
@@ -61,8 +62,8 @@ constexpr std::array<Config::Key, configKeyCount> keyTable = {{
      "Drive v3 upload API base"},
     {ConfigKey::GoogleDownloadUrl, "google/downloadUrl", "https://drive.usercontent.google.com/download",
      "Drive direct-download link base"},
-    {ConfigKey::GoogleUploadChunkBytes, "google/uploadChunkBytes", "8388608",
-     "Bytes per Drive resumable-upload request (a multiple of 256 KiB)"},
+    {ConfigKey::GoogleUploadChunkBytes, "google/uploadChunkBytes", "2147483648",
+     "Largest Drive resumable-upload request (a multiple of 256 KiB); the pieces fit the link below it"},
     {ConfigKey::ZohoClientId, "zoho/clientId", "", "Zoho OAuth client identifier"},
     {ConfigKey::ZohoClientSecret, "zoho/clientSecret", "", "Zoho OAuth client secret", true},
     {ConfigKey::ZohoRedirectUri, "zoho/redirectUri", "Vantry://zohoCallback", "Zoho OAuth redirect URI"},

@@ -3,7 +3,7 @@
 #include "records/ZUser.h"
 #include "session/AccountReady.h"
 #include "storage/drive/GoogleSignIn.h"
-#include "storage/dropbox/DropboxSignIn.h"
+#include "storage/dropbox/DropBoxSignIn.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoSignIn.h"
 
@@ -31,7 +31,7 @@ BrowserSignIn* SignInSession::startBrowserSignIn(SignedInProvider provider, bool
     BrowserSignIn* flow = nullptr;
     switch (provider) {
     case SignedInProvider::Dropbox:
-        flow = new DropboxSignIn(this);
+        flow = new DropBoxSignIn(this);
         break;
     case SignedInProvider::Drive:
         // Kept for the rest of the run: it still takes its own redirects after another flow began.

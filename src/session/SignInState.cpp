@@ -7,7 +7,7 @@
 #include "storage/BrowserSignIn.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 
@@ -30,7 +30,7 @@ const QStringList& allFlags() {
 } // namespace
 
 SignedInProvider findStoredSignIn() {
-    if (Preferences::flag(Preferences::isDropBox) && linked(DropboxAuth::instance()))
+    if (Preferences::flag(Preferences::isDropBox) && linked(DropBoxAuth::instance()))
         return SignedInProvider::Dropbox;
     if (Preferences::flag(Preferences::isZoho) &&
         !KeychainHelper().read(ZohoAuthentication::refreshTokenService).value_or(QString()).isEmpty())
@@ -90,11 +90,11 @@ void signOut(std::function<void()> done) {
             done();
         return;
     }
-    OAuthSession& session = DropboxAuth::instance();
+    OAuthSession& session = DropBoxAuth::instance();
     session.reload();
     session.withAccessToken([done](const std::optional<QString>& token, const QString&) {
         const auto forget = [done] {
-            DropboxAuth::instance().unlinkAndResetClients();
+            DropBoxAuth::instance().unlinkAndResetClients();
             if (done)
                 done();
         };

@@ -2,7 +2,7 @@
 
 #include "core/NotificationCenter.h"
 #include "storage/drive/GoogleSignIn.h"
-#include "storage/dropbox/DropboxSignIn.h"
+#include "storage/dropbox/DropBoxSignIn.h"
 
 #include <QUrl>
 #include <QUrlQuery>
@@ -11,7 +11,7 @@ UrlRoute routeURL(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty())
         return UrlRoute::Ignored;
-    if (DropboxSignIn* dropbox = DropboxSignIn::pending(); dropbox && dropbox->handleRedirectURL(url))
+    if (DropBoxSignIn* dropbox = DropBoxSignIn::pending(); dropbox && dropbox->handleRedirectURL(url))
         return UrlRoute::Dropbox;
     if (GoogleSignIn* google = GoogleSignIn::pending(); google && google->handleRedirectURL(url))
         return UrlRoute::Google;

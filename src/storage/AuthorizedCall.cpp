@@ -157,13 +157,14 @@ void AuthorizedCall::handleAnswer(const Answer& answer) {
         result.status = 0;
 
     if (result.status == 0) {
+        result.transport = error;
         // A connection that dropped mid-request may be tried again; an unreachable host may not.
         const bool transient = error == QNetworkReply::RemoteHostClosedError ||
                                error == QNetworkReply::TimeoutError ||
                                error == QNetworkReply::UnknownNetworkError;
         // An error text may quote the URL, which can carry the token.
         const QString why = m_request.tokenQueryItem.isEmpty() ? answer.errorString : networkErrorText(error);
-        if (transient && m_request.retry && retryLater(-1, why))
+        if (transient && m_request.retry && m_request.retryCut && retryLater(-1, why))
             return;
         logLine(QStringLiteral("%1 failed: %2").arg(m_request.label, why));
         result.failureText =

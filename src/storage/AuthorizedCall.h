@@ -24,6 +24,7 @@ struct CallResult {
     QJsonObject json;                             // the body when it is a JSON object
     QList<QPair<QByteArray, QByteArray>> headers; // answer headers, names in lower case
     QString failureText; // short readable text when the call failed below the request level
+    QNetworkReply::NetworkError transport = QNetworkReply::NoError; // why no answer came (status 0)
 
     bool ok() const { return status >= 200 && status < 300; }
     bool routeError() const { return status == 409; }
@@ -44,7 +45,8 @@ struct CallRequest {
     QString label; // for the log: "Dropbox files/upload"
     // When set, the token travels in this query item instead of an Authorization header.
     QString tokenQueryItem;
-    bool retry = true; // repeat 429, 5xx and dropped connections here
+    bool retry = true;    // repeat 429, 5xx and dropped connections here
+    bool retryCut = true; // with retry: also a request whose connection dropped (else the caller resumes)
 };
 
 // One request with a bearer token (refreshed once if the server refuses it), then retries of 429

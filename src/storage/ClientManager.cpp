@@ -32,6 +32,13 @@ void ClientManager::stopRequests(AuthorizedCall* call, FileUpload* upload) {
     }
 }
 
+ClientManager::Notice ClientManager::relayNotices() {
+    return [this](const QString& text) {
+        if (onNotice)
+            onNotice(text);
+    };
+}
+
 void ClientManager::failSoon(const QString& reason) {
     const int generation = m_generation;
     QMetaObject::invokeMethod(

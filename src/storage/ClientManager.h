@@ -29,6 +29,7 @@ public:
     using LinkCompletion = std::function<void(const QString& link)>;
     using UserCompletion = std::function<void(const ZUser& user)>;
     using Failure = std::function<void(const QString& reason)>;
+    using Notice = std::function<void(const QString& text)>;
 
     explicit ClientManager(QObject* parent = nullptr);
     ~ClientManager() override;
@@ -42,6 +43,9 @@ public:
 
     // Human-readable failure reasons; unset on creation, set by the caller after starting work.
     Failure onFailure;
+    // One sentence on the running operation that changes nothing of its ending, such as an upload
+    // resumed after its connection dropped; unset on creation.
+    Notice onNotice;
 
 protected:
     void fail(const QString& reason) const;
@@ -51,6 +55,8 @@ protected:
     // What cancelTask does for a client whose work runs as an AuthorizedCall or a FileUpload: drops
     // pending failures, cancels both, and lets the upload go.
     void stopRequests(AuthorizedCall* call, FileUpload* upload);
+    // What an upload says of itself, passed on to onNotice as it is set at the time.
+    Notice relayNotices();
 
 private:
     int m_generation = 0;

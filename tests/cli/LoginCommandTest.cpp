@@ -1,7 +1,7 @@
 #include "AuthorizationEmulator.h"
 #include "CliSupport.h"
 #include "DriveEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "cli/SignInCommands.h"
 #include "core/Config.h"
@@ -26,7 +26,7 @@ TEST(LoginCommand, EachBrowserLoginThenWhoamiThenLogout) {
     const auto backend = startServer(options);
     ASSERT_TRUE(backend);
     Config::instance().set(ConfigKey::BackendBaseUrl, backend->localUrl());
-    DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    DropBoxEmulator dropbox(dir + QStringLiteral("/dropbox"));
     DriveEmulator drive(dir + QStringLiteral("/drive"));
     WorkDriveEmulator workdrive(dir + QStringLiteral("/workdrive"));
     AuthorizationEmulator auth(dir + QStringLiteral("/auth"));

@@ -1,6 +1,6 @@
 // vantry-cli publish as a user runs it: the program against vantry-server (and a Dropbox
 // emulator), its exit status, its output and what ends up on the server.
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "core/Preferences.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
@@ -319,7 +319,7 @@ TEST_F(Publish, DevicesOfAnAdHocBuild) {
 }
 
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
-    DropboxEmulator dropbox(testsupport::makeTempDir(QStringLiteral("dropbox")));
+    DropBoxEmulator dropbox(testsupport::makeTempDir(QStringLiteral("dropbox")));
     ASSERT_TRUE(dropbox.start());
     dropbox.addAccessToken(QStringLiteral("sl.cli-access"));
     // The authorization in the credential file, in the documented form.
@@ -349,7 +349,7 @@ TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
 
     const QString big = makeIpa(dir + QStringLiteral("/Big.ipa"), QStringLiteral("enterprise"), 4 << 20);
     dropbox.setSlowBytesPerSecond(256 * 1024);
-    dropbox.injectFault(QStringLiteral("files/upload"), DropboxEmulator::Fault::Slow);
+    dropbox.injectFault(QStringLiteral("files/upload"), DropBoxEmulator::Fault::Slow);
     bool interrupted = false;
     const qint64 before = dropbox.bytesReceived();
     run = runCli({"publish", big, "--provider", "dropbox"}, dropboxEnv,

@@ -169,27 +169,27 @@ void DriveEmulator::State::routes() {
                                     "picture": "https://lh3.googleusercontent.com/a/ACg8ocK3=s96-c", "email_verified": true})"));
         });
 
-    jsonRoute(
-        false, "/upload/drive/v3/files", QStringLiteral("upload"),
-        [this](const Request& req, const QJsonObject& body, Response& res) {
-            if (req.get_param_value("uploadType") != "resumable") {
-                googleError(res, 400, QStringLiteral("badRequest"),
-                            QStringLiteral("Only resumable uploads are emulated."));
-                return;
-            }
-            const QString id = driveId(40);
-            const Session& session =
-                sessions[id] = {body.value(QStringLiteral("name")).toString(),
-                                body.value(QStringLiteral("parents")).toArray().first().toString(),
-                                QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
-                                core.newBlob(QStringLiteral("drive-blob"))};
-            QFile(session.blob).open(QIODevice::WriteOnly);
-            res.status = 200;
-            res.set_header(
-                "Location",
-                (core.base() + QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") + id)
-                    .toStdString());
-        });
+    jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"),
+              [this](const Request& req, const QJsonObject& body, Response& res) {
+                  if (req.get_param_value("uploadType") != "resumable") {
+                      googleError(res, 400, QStringLiteral("badRequest"),
+                                  QStringLiteral("Only resumable uploads are emulated."));
+                      return;
+                  }
+                  const QString id = driveId(40);
+                  const Session& session =
+                      sessions[id] = {body.value(QStringLiteral("name")).toString(),
+                                      body.value(QStringLiteral("parents")).toArray().first().toString(),
+                                      QString::fromStdString(req.get_header_value("X-Upload-Content-Type")),
+                                      core.newBlob(QStringLiteral("drive-blob"))};
+                  QFile(session.blob).open(QIODevice::WriteOnly);
+                  res.status = 200;
+                  res.set_header("Location",
+                                 (core.base(req) +
+                                  QStringLiteral("/upload/drive/v3/files?uploadType=resumable&upload_id=") +
+                                  id)
+                                     .toStdString());
+              });
 
     server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res,
                                                 const ContentReader& reader) {

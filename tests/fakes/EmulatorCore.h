@@ -74,6 +74,10 @@ struct EmulatorCore {
     QStringList requests;
     int blobs = 0;
     std::atomic<qint64> bytesReceived{0};
+    std::mutex cutMutex;
+    qint64 cutAt = -1; // bytesReceived at which the next upload body is cut
+    int cutsLeft = 0;
+    int cutRound = 0; // only a body started since the last cut (or since cutUploads) is cut
 
     // Runs `f` under the mutex: the emulators' setters and readers.
     template <class F> auto locked(F f) const {
@@ -82,6 +86,9 @@ struct EmulatorCore {
     }
 
     QString base() const;
+    // The base the client reached this server under (its Host header): a link in front of the
+    // emulator stays in the way of the URLs the emulator hands out.
+    QString base(const emu::Request& req) const;
     // A fresh file name under the storage folder; the caller holds the mutex.
     QString newBlob(const QString& prefix);
     // The token after "<scheme> " in the Authorization header, or empty.
@@ -96,7 +103,12 @@ struct EmulatorCore {
     // Answers with the bytes of a stored file.
     static void serveFile(emu::Response& res, const QString& path);
     // Streams a request body into `file` (appending, or nothing when empty), keeping at most `keep`
-    // bytes; false when the client went away or the file could not be written.
+    // bytes; false when the client went away, the file could not be written or the body was cut
+    // (cutUploads). at >= 0 writes at that position of the file instead of appending; *length
+    // gets the body's size so far.
     bool streamBody(const emu::ContentReader& reader, const QString& file, bool append = false,
-                    qint64 keep = std::numeric_limits<qint64>::max());
+                    qint64 keep = std::numeric_limits<qint64>::max(), qint64 at = -1,
+                    qint64* length = nullptr);
+    // Counts a body's bytes; true when they reach the next cut.
+    bool cutDue(qint64 length, int round);
 };

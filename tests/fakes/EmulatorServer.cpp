@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace emu {
 QString randomId(int n, const char* alphabet) {
@@ -47,6 +48,7 @@ QJsonObject fillJson(const char* text, const QJsonArray& values) {
 }
 
 void dropAnswer(Response& res) {
+    res.body.clear(); // a body already set would go out instead
     res.set_content_provider(1024, "application/json",
                              [](size_t, size_t, httplib::DataSink&) { return false; });
 }
@@ -54,6 +56,11 @@ void dropAnswer(Response& res) {
 
 QString EmulatorCore::base() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+QString EmulatorCore::base(const emu::Request& req) const {
+    const std::string host = req.get_header_value("Host");
+    return host.empty() ? base() : QStringLiteral("http://") + QString::fromStdString(host);
 }
 
 QString EmulatorCore::newBlob(const QString& prefix) {
@@ -84,30 +91,57 @@ QString EmulatorCore::issueToken(const QString& prefix, int length) {
 }
 
 void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    res.set_content(file.readAll().toStdString(), "application/octet-stream");
+    // Streamed from disk: a client that reads only the start of a large file (a link check) must
+    // not cost reading all of it.
+    auto file = std::make_shared<QFile>(path);
+    file->open(QIODevice::ReadOnly);
+    res.set_content_provider(size_t(qMax<qint64>(file->size(), 0)), "application/octet-stream",
+                             [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 QByteArray chunk(qMin<qint64>(qint64(length), 1 << 20), Qt::Uninitialized);
+                                 const qint64 got =
+                                     file->seek(qint64(offset)) ? file->read(chunk.data(), chunk.size()) : -1;
+                                 return got > 0 && sink.write(chunk.constData(), size_t(got));
+                             });
 }
 
-bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append,
-                              qint64 keep) {
+bool EmulatorCore::cutDue(qint64 length, int round) {
+    const qint64 total = bytesReceived += length;
+    std::lock_guard lock(cutMutex);
+    if (cutsLeft == 0 || total < cutAt || round != cutRound)
+        return false;
+    // Further cuts come in a row: each meets the first body sent after the one before.
+    --cutsLeft;
+    ++cutRound;
+    cutAt = 0;
+    return true;
+}
+
+bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 keep,
+                              qint64 at, qint64* length) {
     FILE* out = nullptr;
     if (!file.isEmpty()) {
-        out = std::fopen(QFile::encodeName(file).constData(), append ? "ab" : "wb");
-        if (!out)
+        out = std::fopen(QFile::encodeName(file).constData(), at >= 0 ? "r+b" : append ? "ab" : "wb");
+        if (!out || (at >= 0 && std::fseek(out, long(at), SEEK_SET) != 0))
             keep = 0;
         else
             std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
     }
     qint64 got = 0;
+    const int round = [this] {
+        std::lock_guard lock(cutMutex);
+        return cutRound;
+    }();
     const bool ok = reader([&](const char* data, size_t length) {
         const size_t take = size_t(qBound<qint64>(0, keep - got, qint64(length)));
         got += qint64(length);
-        bytesReceived += qint64(length);
+        if (cutDue(qint64(length), round))
+            return false;
         return !out || std::fwrite(data, 1, take, out) == take;
     });
     if (out)
         std::fclose(out);
+    if (length)
+        *length = got;
     return ok && (out || file.isEmpty());
 }
 
@@ -147,6 +181,13 @@ QString EmulatorServer::baseUrl() const {
 
 void EmulatorServer::addAccessToken(const QString& token, bool expired) {
     m_core->locked([&] { (expired ? m_core->expiredTokens : m_core->tokens).insert(token); });
+}
+
+void EmulatorServer::cutUploads(qint64 afterBytes, int times) {
+    std::lock_guard lock(m_core->cutMutex);
+    m_core->cutAt = m_core->bytesReceived + afterBytes;
+    m_core->cutsLeft = times;
+    ++m_core->cutRound;
 }
 
 void EmulatorServer::setRefreshToken(const QString& token) {

@@ -27,6 +27,12 @@ public:
     void setRefreshToken(const QString& token);
     int refreshGrants() const; // refresh-grant requests, answered or refused
 
+    // Cuts the connection of the upload body during which `afterBytes` more body bytes have
+    // arrived, as a dropped network would; `times` cuts in a row: each further one meets the first
+    // body sent after the cut before. What a cut body delivered is kept as each provider keeps a
+    // part of a dropped request.
+    void cutUploads(qint64 afterBytes, int times = 1);
+
     QStringList requests() const;         // in arrival order
     int count(const QString& word) const; // requests with this word in their log line
     qint64 bytesReceived() const;         // request bodies, counted as they arrive

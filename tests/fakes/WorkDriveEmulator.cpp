@@ -39,7 +39,6 @@ struct WorkDriveEmulator::State {
     FaultQueue<Fault> faults;            // keyed by the fault itself: each kind belongs to one step
     QList<std::tuple<QString, int, QByteArray>> overrides;
 
-    QString base() const { return core.base(); }
     static QString key(Fault fault) { return QString::number(int(fault)); }
     bool takeFault(Fault fault) { return faults.take(key(fault)).has_value(); }
 
@@ -86,15 +85,15 @@ struct WorkDriveEmulator::State {
 };
 
 void WorkDriveEmulator::State::routes() {
-    route(true, "/api/v1/users/me", [this](const Request&, Response& res) {
+    route(true, "/api/v1/users/me", [this](const Request& req, Response& res) {
         sendJson(res, 200,
                  json(R"({"data": {"id": %1, "type": "users",
             "attributes": {"email_id": "zylker@zylker.com", "display_name": "Zylker Admin",
                            "avatar_url": "https://contacts.zoho.com/file?ID=747938014&fs=thumb", "edition": %2},
             "relationships": {"enterprise": {"links": {"related": %3}}}}})",
-                      userId, edition, base() + QStringLiteral("/api/v1/enterprise/e1")));
+                      userId, edition, core.base(req) + QStringLiteral("/api/v1/enterprise/e1")));
     });
-    route(true, "/api/v1/enterprise/e1", [this](const Request&, Response& res) {
+    route(true, "/api/v1/enterprise/e1", [this](const Request& req, Response& res) {
         if (takeFault(Fault::BrokenChain))
             sendJson(res, 200, json(R"({"data": {"id": "e1", "type": "enterprise"}})"));
         else
@@ -102,13 +101,13 @@ void WorkDriveEmulator::State::routes() {
                 res, 200,
                 json(
                     R"({"data": {"id": "e1", "type": "enterprise", "relationships": {"currentuser": {"links": {"related": %1}}}}})",
-                    base() + QStringLiteral("/api/v1/enterprise/e1/currentuser")));
+                    core.base(req) + QStringLiteral("/api/v1/enterprise/e1/currentuser")));
     });
-    route(true, "/api/v1/enterprise/e1/currentuser", [this](const Request&, Response& res) {
+    route(true, "/api/v1/enterprise/e1/currentuser", [this](const Request& req, Response& res) {
         sendJson(
             res, 200,
             json(R"({"data": {"id": "m1", "relationships": {"privatespace": {"links": {"related": %1}}}}})",
-                 base() + QStringLiteral("/api/v1/users/m1/privatespace")));
+                 core.base(req) + QStringLiteral("/api/v1/users/m1/privatespace")));
     });
     route(true, "/api/v1/users/m1/privatespace", [](const Request&, Response& res) {
         sendJson(res, 200, json(R"({"data": [{"id": %1, "type": "privatespace"}]})", privateSpace));
@@ -160,9 +159,12 @@ void WorkDriveEmulator::State::routes() {
             upload.blob = core.newBlob(QStringLiteral("wd-blob"));
         }
         const bool complete = core.streamBody(reader, ok ? upload.blob : QString());
-        if (!complete)
-            QFile::remove(upload.blob); // the client went away: nothing was uploaded
-        if (!ok || !complete)
+        if (!complete) {
+            QFile::remove(upload.blob); // cut, or the client went away: nothing was uploaded
+            dropAnswer(res);
+            return;
+        }
+        if (!ok)
             return;
         if (drop) {
             dropAnswer(res);
@@ -235,7 +237,7 @@ void WorkDriveEmulator::State::routes() {
             sendJson(
                 res, 200,
                 json(R"({"access_token": %1, "api_domain": %2, "token_type": "Bearer", "expires_in": 3600})",
-                     core.issueToken(QStringLiteral("1000.emu"), 32), base()));
+                     core.issueToken(QStringLiteral("1000.emu"), 32), core.base(req)));
     });
 }
 

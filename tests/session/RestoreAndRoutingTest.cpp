@@ -8,8 +8,8 @@
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
 #include "storage/drive/GoogleSignIn.h"
-#include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxSignIn.h"
+#include "storage/dropbox/DropBoxAuth.h"
+#include "storage/dropbox/DropBoxSignIn.h"
 #include "storage/selfhosted/SelfHostedSignIn.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "support/TestSupport.h"
@@ -23,10 +23,10 @@ namespace {
 // Providers as letters: d Dropbox, z Zoho, g Google Drive, s self-hosted.
 void setUp(const QString& stored, const QString& flags) {
     QFile::remove(KeychainHelper::fallbackFilePath());
-    DropboxAuth::instance().reload();
+    DropBoxAuth::instance().reload();
     GoogleAuth::instance().reload();
     if (stored.contains(u'd'))
-        DropboxAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
+        DropBoxAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
     if (stored.contains(u'g'))
         GoogleAuth::instance().link({QStringLiteral("a"), QStringLiteral("r"), 0});
     if (stored.contains(u'z'))
@@ -91,7 +91,7 @@ TEST(SignOut, ForgetsDropboxButLeavesTheOthersTokensAndClearsEveryFlag) {
     done = false;
     signOut([&done] { done = true; }); // the revocation cannot reach Dropbox here: forgotten anyway
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }, 20000));
-    EXPECT_FALSE(DropboxAuth::instance().authorizedClient());
+    EXPECT_FALSE(DropBoxAuth::instance().authorizedClient());
     EXPECT_EQ(flagsNow(), QString());
 }
 
@@ -132,7 +132,7 @@ TEST(UrlRouting, WaitingDropboxThenGoogleFlowsComeFirstAndGoogleDeclinesForeignU
     BrowserSignIn::setPageOpener([](const QUrl&) { return true; });
     GoogleSignIn google;
     google.start();
-    DropboxSignIn dropbox;
+    DropBoxSignIn dropbox;
     std::optional<SignInResult> dropboxEnd;
     dropbox.onFinished = [&dropboxEnd](const SignInResult& r) { dropboxEnd = r; };
     dropbox.start();

@@ -1,6 +1,6 @@
 #include "AuthorizationEmulator.h"
 #include "DriveEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "core/Config.h"
 #include "core/NotificationCenter.h"
@@ -68,7 +68,7 @@ protected:
     void SetUp() override {
         Config::instance().set(ConfigKey::BackendBaseUrl, backend().localUrl());
         const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-        dropbox = std::make_unique<DropboxEmulator>(dir + QStringLiteral("/dropbox"));
+        dropbox = std::make_unique<DropBoxEmulator>(dir + QStringLiteral("/dropbox"));
         drive = std::make_unique<DriveEmulator>(dir + QStringLiteral("/drive"));
         workdrive = std::make_unique<WorkDriveEmulator>(dir + QStringLiteral("/workdrive"));
         auth = std::make_unique<AuthorizationEmulator>(dir + QStringLiteral("/auth"));
@@ -132,7 +132,7 @@ protected:
     testsupport::LogCapture log;
     SignInBrowser browser;
     SignInSession session;
-    std::unique_ptr<DropboxEmulator> dropbox;
+    std::unique_ptr<DropBoxEmulator> dropbox;
     std::unique_ptr<DriveEmulator> drive;
     std::unique_ptr<WorkDriveEmulator> workdrive;
     std::unique_ptr<AuthorizationEmulator> auth;

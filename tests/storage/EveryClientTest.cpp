@@ -54,7 +54,7 @@ protected:
         client.getUserData([this](const ZUser& user) { users.push_back(user); });
     }
 };
-using Fixtures = ::testing::Types<DropboxFixture, DriveFixture, WorkDriveFixture>;
+using Fixtures = ::testing::Types<DropBoxFixture, DriveFixture, WorkDriveFixture>;
 TYPED_TEST_SUITE(EveryClient, Fixtures);
 
 TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
@@ -68,8 +68,8 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
     EXPECT_EQ(this->uploadFlags, std::vector<bool>{false});
     EXPECT_TRUE(this->failures.isEmpty());
     EXPECT_LT(memory.growth(), qint64(64) << 20);
-    // Dropbox and Drive report each 8 MiB chunk, rising every time; WorkDrive's single stream
-    // reports as bytes leave and may repeat a value.
+    // Dropbox and Drive report as the bytes of their pieces leave, rising every time; WorkDrive's
+    // single stream may repeat a value.
     const bool chunked = !std::is_same_v<TypeParam, WorkDriveFixture>;
     const std::vector<double>& progress = this->progress;
     ASSERT_GT(progress.size(), chunked ? size_t(size / (8 << 20)) : 10u);
@@ -80,16 +80,79 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
         largestStep = qMax(largestStep, progress[i] - progress[i - 1]);
     }
     EXPECT_TRUE(!chunked || largestStep <= double(8 << 20) / double(size)) << largestStep;
-    if constexpr (std::is_same_v<TypeParam, DropboxFixture>) {
+    if constexpr (std::is_same_v<TypeParam, DropBoxFixture>) {
+        // After the first piece of 8 MiB the pieces grow to what the link carries.
         EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload")), 0);
-        EXPECT_EQ(this->emulator->count(QStringLiteral("files/upload_session/append_v2")),
-                  int((size - 1) / (8 << 20)));
+        EXPECT_LT(this->emulator->count(QStringLiteral("files/upload_session/append_v2")),
+                  int(size / (8 << 20)));
     }
     const QString stored = this->storedBlob(QStringLiteral("/Vantry/Job/large.ipa"));
     EXPECT_EQ(QFileInfo(stored).size(), size);
     EXPECT_EQ(sha256(stored), sha256(local));
     QFile::remove(local);
     QFile::remove(stored);
+}
+
+// A connection cut at half the file is resumed from what the provider acknowledged: the file is
+// stored byte for byte and at most one piece goes twice (WorkDrive's stream cannot be continued:
+// there the whole file is the piece). When every body from the half on is cut, the upload ends after
+// its third try with one sentence, and the provider keeps nothing. (Counting the emulator's cuts
+// would not do: Dropbox's pieces in flight while the client waits to resume are one drop to it.)
+TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
+    constexpr qint64 piece = 4 << 20;
+    constexpr qint64 size = 5 * piece + 12345;
+    constexpr bool dropbox = std::is_same_v<TypeParam, DropBoxFixture>;
+    constexpr bool workDrive = std::is_same_v<TypeParam, WorkDriveFixture>;
+    Config& config = Config::instance();
+    config.set(ConfigKey::DropboxSingleUploadLimitBytes, QString::number(1 << 20));
+    config.set(ConfigKey::DropboxUploadChunkBytes, QString::number(piece));
+    config.set(ConfigKey::GoogleUploadChunkBytes, QString::number(piece));
+    config.set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
+    QString jobFolder;
+    if constexpr (!dropbox)
+        jobFolder = this->jobFolder();
+    QStringList notices;
+    this->client->onNotice = [&](const QString& text) { notices.append(text); };
+    for (const int cuts : {1, 3}) {
+        SCOPED_TRACE(cuts);
+        const QString name = QStringLiteral("cut%1.ipa").arg(cuts);
+        const QString remote = QStringLiteral("/Vantry/Job/") + name;
+        const QString local = writePatternFile(this->local(name), size);
+        notices.clear();
+        this->failures.clear();
+        currentFolderId() = jobFolder;
+        lastUploadedFileId().clear();
+        const qint64 before = this->emulator->bytesReceived();
+        this->emulator->cutUploads(size / 2, cuts == 1 ? 1 : 1000);
+        this->upload(local, remote);
+        if (cuts == 1) {
+            EXPECT_EQ(this->uploadFlags, std::vector<bool>{false});
+            EXPECT_TRUE(this->failures.isEmpty()) << this->failures.join(QLatin1Char('\n')).toStdString();
+            EXPECT_EQ(sha256(this->storedBlob(remote)), sha256(local));
+            EXPECT_LE(this->emulator->bytesReceived() - before, size + (workDrive ? size : piece));
+            ASSERT_EQ(notices.size(), 1);
+            EXPECT_TRUE(notices[0].contains(QStringLiteral("resuming the upload")))
+                << notices[0].toStdString();
+            continue;
+        }
+        EXPECT_TRUE(this->uploadFlags.empty());
+        ASSERT_EQ(this->failures.size(), 1);
+        EXPECT_TRUE(this->failures[0].endsWith(
+            QStringLiteral(" dropped 3 times during the upload; check the network and try again.")))
+            << this->failures[0].toStdString();
+        EXPECT_EQ(notices.size(), 2);
+        bool kept = false;
+        if constexpr (dropbox) {
+            kept = !this->emulator->storedFile(remote).isEmpty();
+        } else if constexpr (workDrive) {
+            for (const auto& upload : this->emulator->uploads())
+                kept = kept || upload.name == name;
+        } else {
+            for (const auto& item : this->emulator->items())
+                kept = kept || item.name == name;
+        }
+        EXPECT_FALSE(kept);
+    }
 }
 
 // A percent-encoded local path with a name beyond ASCII; the link serves the very bytes.
@@ -257,12 +320,12 @@ protected:
 
     // The emulator refuses the next request of this operation as the provider would.
     void refuse(Op op) {
-        if constexpr (std::is_same_v<Fixture, DropboxFixture>) {
+        if constexpr (std::is_same_v<Fixture, DropBoxFixture>) {
             static const char* const routes[] = {"files/create_folder_v2", "files/create_folder_v2",
                                                  "files/upload", "sharing/create_shared_link_with_settings",
                                                  "users/get_current_account"};
             this->emulator->injectFault(QString::fromLatin1(routes[int(op)]),
-                                        DropboxEmulator::Fault::ServerError, 10);
+                                        DropBoxEmulator::Fault::ServerError, 10);
         } else if constexpr (std::is_same_v<Fixture, DriveFixture>) {
             static const char* const kinds[] = {"list", "create", "upload", "permission", "userinfo"};
             this->emulator->injectFault(QString::fromLatin1(kinds[int(op)]), DriveEmulator::Fault::Forbidden);

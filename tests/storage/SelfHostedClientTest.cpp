@@ -1,3 +1,4 @@
+#include "CutLink.h"
 #include "StorageFixture.h"
 
 #include "core/Preferences.h"
@@ -139,6 +140,41 @@ TEST_F(SelfHostedClient, CancelStopsAnUploadAndNothingIsCalledOrStored) {
     EXPECT_TRUE(testsupport::waitUntil([&] { return stored().isEmpty(); }))
         << stored().join(' ').toStdString();
     client->cancelTask(); // nothing left to stop
+}
+
+// vantry-server cannot continue an upload yet: a cut one goes again whole. One cut at half the file
+// still stores it byte for byte; three cuts in a row end it in one sentence with nothing stored.
+TEST_F(SelfHostedClient, ACutUploadGoesAgainAndThreeCutsInARowEndIt) {
+    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
+    CutLink link(quint16(QUrl(server->localUrl()).port()));
+    const QByteArray bytes = pattern(8 << 20);
+    const QString local =
+        testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/cut.ipa"), bytes);
+    for (const int cuts : {1, 3}) {
+        SCOPED_TRACE(cuts);
+        SelfHostedClientManager client(SelfHostedCredentials{
+            QStringLiteral("http://127.0.0.1:%1/").arg(link.port()), server->storageToken()});
+        QStringList notices;
+        std::vector<bool> done;
+        failures.clear();
+        client.onFailure = [this](const QString& reason) { failures << reason; };
+        client.onNotice = [&](const QString& text) { notices << text; };
+        link.cut(bytes.size() / 2, cuts);
+        client.uploadFile(local, QStringLiteral("/Vantry/cut%1.ipa").arg(cuts),
+                          [&](bool f) { done.push_back(f); }, {});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !done.empty() || !failures.isEmpty(); }));
+        EXPECT_EQ(notices.size(), cuts == 1 ? 1 : 2);
+        if (cuts == 1) {
+            EXPECT_EQ(done, std::vector<bool>{false});
+            EXPECT_EQ(testsupport::readFile(files + QStringLiteral("/Vantry/cut1.ipa")), bytes);
+            continue;
+        }
+        EXPECT_TRUE(done.empty());
+        EXPECT_EQ(failures,
+                  QStringList{QStringLiteral("The connection to the self-hosted Vantry server dropped 3 "
+                                             "times during the upload; check the network and try again.")});
+        EXPECT_EQ(stored().filter(QStringLiteral("cut3")), QStringList{});
+    }
 }
 
 TEST(SelfHostedCredentialsTest, EnvironmentThenStoreThenConfigThenTheLocalServersToken) {

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "DriveEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "core/Config.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/DriveClientManager.h"
 #include "storage/drive/GoogleAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 #include "storage/dropbox/DropBoxClientManager.h"
-#include "storage/dropbox/DropboxAuth.h"
 #include "storage/zoho/ZohoAuthentication.h"
 #include "storage/zoho/ZohoWDClient.h"
 #include "support/TestSupport.h"
@@ -121,7 +121,7 @@ private:
 // provider refuses it) or revoked (and no new one can be had).
 enum class TokenState { Expired, Refused, Revoked };
 
-class DropboxFixture : public StorageFixture<DropboxEmulator, DropBoxClientManager> {
+class DropBoxFixture : public StorageFixture<DropBoxEmulator, DropBoxClientManager> {
 protected:
     static inline const QString label = QStringLiteral("Dropbox");
     static constexpr int revokedRefreshes = 1;
@@ -134,11 +134,11 @@ protected:
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
         emulator->setRefreshToken(refreshToken);
-        DropboxAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
+        DropBoxAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     }
     void unlink() {
-        DropboxAuth::instance().unlinkAndResetClients();
-        DropboxAuth::instance().reload();
+        DropBoxAuth::instance().unlinkAndResetClients();
+        DropBoxAuth::instance().reload();
     }
     void prepareUpload() {}
     void setToken(TokenState state) {
@@ -146,7 +146,7 @@ protected:
         emulator->addAccessToken(QStringLiteral("sl.expired-secret"), true);
         if (state == TokenState::Revoked)
             emulator->setRefreshToken(QStringLiteral("another"));
-        DropboxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken,
+        DropBoxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken,
                                       state == TokenState::Refused ? now + 3600 : now - 10});
     }
     QStringList secrets() const {

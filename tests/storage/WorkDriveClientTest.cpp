@@ -109,12 +109,6 @@ TEST_F(WorkDriveClient, UploadResultAndFailureCases) {
     upload(local(QStringLiteral("a.ipa"), "a"), QStringLiteral("/Vantry/Job/a.ipa"));
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     EXPECT_TRUE(lastUploadedFileId().isEmpty());
-
-    // A lost upload ends in onFailure alone.
-    emulator->injectFault(Fault::DropUpload);
-    upload(local(QStringLiteral("b.ipa"), "b"), QStringLiteral("/Vantry/Job/b.ipa"));
-    EXPECT_TRUE(uploadFlags.empty());
-    EXPECT_EQ(failures, QStringList{QStringLiteral(" -The network connection was lost.")});
 }
 
 struct MalformedAnswer {

@@ -3,7 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "AuthorizationEmulator.h"
-#include "DropboxEmulator.h"
+#include "DropBoxEmulator.h"
 
 #include "app/NewProcessController.h"
 #include "backend/BackendApi.h"
@@ -261,7 +261,7 @@ TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
 // cannot start; a cancelled one leaves the screen with a line; a pasted code reaches the panes.
 TEST_F(ShellTest, DropboxSignInUnconfiguredCancelledThenPastedCode) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-    DropboxEmulator dropbox(dir + QStringLiteral("/dropbox"));
+    DropBoxEmulator dropbox(dir + QStringLiteral("/dropbox"));
     AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
     const QString accessToken = QStringLiteral("emu-access-SECRET-3e1d");
     for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {

@@ -155,6 +155,7 @@ void DriveClientManager::uploadFile(const QString& localPath, const QString& rem
             }
         },
         std::move(progress), this);
+    m_upload->notice = relayNotices();
     m_upload->start();
 }
 

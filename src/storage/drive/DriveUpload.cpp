@@ -3,6 +3,7 @@
 #include "core/Config.h"
 #include "core/Log.h"
 #include "storage/AuthorizedCall.h"
+#include "storage/UploadPlan.h"
 #include "storage/drive/GoogleAuth.h"
 
 #include <QJsonArray>
@@ -19,21 +20,20 @@ qint64 storedBytes(const QByteArray& range) {
 }
 } // namespace
 
-qint64 DriveUpload::chunkSize() {
-    // Drive wants every chunk but the last in multiples of 256 KiB.
-    const qint64 quantum = 256 * 1024;
-    const qint64 configured = configValue(ConfigKey::GoogleUploadChunkBytes).toLongLong();
-    return configured >= quantum ? configured / quantum * quantum : qint64(8) << 20;
+qint64 DriveUpload::largestPiece() {
+    // Drive wants every piece but the last in multiples of 256 KiB.
+    return qMax(unit, configValue(ConfigKey::GoogleUploadChunkBytes).toLongLong() / unit * unit);
 }
 
 DriveUpload::DriveUpload(QString localPath, QString name, QString parentId, Done done, Progress progress,
                          QObject* owner)
-    : FileUpload(std::move(localPath), std::move(progress), owner), m_name(std::move(name)),
-      m_parent(std::move(parentId)), m_done(std::move(done)) {}
+    : FileUpload(QStringLiteral("Google Drive"), std::move(localPath), std::move(progress), owner),
+      m_name(std::move(name)), m_parent(std::move(parentId)), m_done(std::move(done)) {}
 
 void DriveUpload::start() {
     if (!begin([this] { end({Outcome::Failed, {}, QStringLiteral("The file could not be read.")}); }))
         return;
+    m_piece = firstPiece();
     startSession();
 }
 
@@ -49,25 +49,21 @@ void DriveUpload::startSession() {
                                              {QStringLiteral("parents"), QJsonArray{m_parent}}})
                        .toJson(QJsonDocument::Compact);
     request.label = QStringLiteral("Drive upload session");
-    m_call = new AuthorizedCall(
-        GoogleAuth::instance(), std::move(request),
-        [this](const CallResult& result) {
-            const QByteArray location = result.header("location");
-            if (result.ok() && !location.isEmpty()) {
-                m_session = QUrl::fromEncoded(location);
-                sendChunk();
-            } else if (result.status == 0 || result.status == 401) {
-                end({Outcome::Failed, {}, result.description()});
-            } else {
-                end({Outcome::Refused, {}, result.description()});
-            }
-        },
-        {}, this);
-    m_call->start();
+    send(GoogleAuth::instance(), std::move(request), [this](const CallResult& result) {
+        const QByteArray location = result.header("location");
+        if (result.ok() && !location.isEmpty()) {
+            m_session = QUrl::fromEncoded(location);
+            sendChunk();
+        } else if (result.status == 0 || result.status == 401) {
+            end({Outcome::Failed, {}, result.description()});
+        } else {
+            end({Outcome::Refused, {}, result.description()});
+        }
+    });
 }
 
 void DriveUpload::sendChunk() {
-    const qint64 length = qMin(chunkSize(), m_size - m_offset);
+    const qint64 length = qMin(m_piece, m_size - m_offset);
     CallRequest request;
     request.method = "PUT";
     request.url = m_session;
@@ -85,11 +81,24 @@ void DriveUpload::sendChunk() {
         request.headers = {{"Content-Range", "bytes */" + QByteArray::number(m_size)}};
     }
     const qint64 offset = m_offset;
-    m_call = new AuthorizedCall(
+    // The first piece that does not end the file times the link.
+    const bool measured = !m_planned && offset + length < m_size;
+    if (measured)
+        m_clock.start();
+    send(
         GoogleAuth::instance(), std::move(request),
-        [this](const CallResult& result) { onAnswer(result, false); },
-        [this, offset](qint64 sent) { report(offset + sent); }, this);
-    m_call->start();
+        [this, length, measured](const CallResult& result) {
+            if (measured && result.status == 308 && !m_planned) {
+                m_planned = true;
+                m_piece = UploadPlan::sequential(length, m_clock.elapsed(), unit, largestPiece());
+                logLine(QStringLiteral("Drive upload: the first %1 MiB took %2 ms; pieces of %3 MiB")
+                            .arg(length >> 20)
+                            .arg(m_clock.elapsed())
+                            .arg(m_piece >> 20));
+            }
+            onAnswer(result, false);
+        },
+        [this, offset](qint64 sent) { report(offset + sent); });
 }
 
 void DriveUpload::askStatus() {
@@ -98,10 +107,8 @@ void DriveUpload::askStatus() {
     request.url = m_session;
     request.headers = {{"Content-Range", "bytes */" + QByteArray::number(m_size)}};
     request.label = QStringLiteral("Drive upload status");
-    m_call = new AuthorizedCall(
-        GoogleAuth::instance(), std::move(request),
-        [this](const CallResult& result) { onAnswer(result, true); }, {}, this);
-    m_call->start();
+    send(GoogleAuth::instance(), std::move(request),
+         [this](const CallResult& result) { onAnswer(result, true); });
 }
 
 void DriveUpload::onAnswer(const CallResult& result, bool statusQuery) {
@@ -129,24 +136,28 @@ void DriveUpload::onAnswer(const CallResult& result, bool statusQuery) {
 }
 
 void DriveUpload::recover(const CallResult& result) {
-    const bool transient = result.status == 0 || result.status == 429 || result.status >= 500;
+    if (cut(result)) {
+        if (!resumeAfterCut([this] { askStatus(); }))
+            end({Outcome::Failed, {}, cutsText()});
+        return;
+    }
+    const bool transient = result.status == 429 || result.status >= 500;
     if (!transient) {
-        end({result.status == 401 ? Outcome::Failed : Outcome::Refused, {}, result.description()});
+        end({result.status == 401 || result.status == 0 ? Outcome::Failed : Outcome::Refused,
+             {},
+             result.description()});
         return;
     }
     if (++m_recoveries > maxRecoveries) {
         end({Outcome::Failed,
              {},
-             result.status == 0
-                 ? result.description()
-                 : QStringLiteral("Google Drive is not answering right now. Try again later.")});
+             QStringLiteral("Google Drive is not answering right now. Try again later.")});
         return;
     }
     const int base = qMax(1, Config::instance().intValue(ConfigKey::StorageRetryBackoffMilliseconds));
     const int delay = qMin(base << (m_recoveries - 1), 60000);
-    logLine(QStringLiteral("Drive upload interrupted (%1); asking the session in %2 ms")
-                .arg(result.status == 0 ? QStringLiteral("no answer")
-                                        : QStringLiteral("HTTP %1").arg(result.status))
+    logLine(QStringLiteral("Drive upload interrupted (HTTP %1); asking the session in %2 ms")
+                .arg(result.status)
                 .arg(delay));
     QTimer::singleShot(delay, this, [this] {
         if (!ended())

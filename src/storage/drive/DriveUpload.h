@@ -2,6 +2,7 @@
 
 #include "storage/FileUpload.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QUrl>
 
@@ -9,9 +10,11 @@
 
 struct CallResult;
 
-// One file to Drive as a resumable upload streamed from disk in chunks. After a failed chunk the
-// upload asks the session how much it holds and continues from there; an expired session is
-// started again once.
+// One file to Drive as a resumable upload streamed from disk in pieces, one after another: the
+// first as configured, the rest as long as the link it found carries in about a minute (in whole
+// 256 KiB units), so that the round trip between two pieces costs little. After a dropped
+// connection or a server error the upload asks the session how much it holds (its Range) and goes
+// on from there; an expired session is started again once.
 class DriveUpload : public FileUpload {
     Q_OBJECT
 public:
@@ -27,7 +30,12 @@ public:
 
     void start();
 
-    static qint64 chunkSize();
+    static constexpr qint64 unit = 256 * 1024;
+    // The largest piece, as configured, in whole units.
+    static qint64 largestPiece();
+    // The first piece, which times the link.
+    static qint64 firstPiece() { return qMin(qint64(8) << 20, largestPiece()); }
+    // Server errors (429, 5xx) answered by a status query and a retry, besides the resumptions.
     static constexpr int maxRecoveries = 5;
 
 private:
@@ -43,6 +51,9 @@ private:
     Done m_done;
     QUrl m_session;
     qint64 m_offset = 0;
+    qint64 m_piece = 0;
+    bool m_planned = false;
+    QElapsedTimer m_clock; // the first piece's
     int m_recoveries = 0;
     bool m_restarted = false;
 };

@@ -3,9 +3,9 @@
 #include "core/Config.h"
 #include "core/Log.h"
 #include "storage/AuthorizedCall.h"
-#include "storage/dropbox/DropboxAuth.h"
-#include "storage/dropbox/DropboxUpload.h"
-#include "storage/dropbox/DropboxWire.h"
+#include "storage/dropbox/DropBoxAuth.h"
+#include "storage/dropbox/DropBoxUpload.h"
+#include "storage/dropbox/DropBoxWire.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,7 +29,7 @@ DropBoxClientManager::~DropBoxClientManager() {
 }
 
 bool DropBoxClientManager::authorized() {
-    const auto client = DropboxAuth::instance().authorizedClient();
+    const auto client = DropBoxAuth::instance().authorizedClient();
     if (client && client->isAuthorized())
         return true;
     failSoon(QStringLiteral("You are not signed in to Dropbox."));
@@ -39,7 +39,7 @@ bool DropBoxClientManager::authorized() {
 void DropBoxClientManager::rpc(const QString& route, const QByteArray& body,
                                std::function<void(const CallResult&)> done) {
     m_currentTask =
-        new AuthorizedCall(DropboxAuth::instance(), DropboxWire::rpc(route, body), std::move(done), {}, this);
+        new AuthorizedCall(DropBoxAuth::instance(), DropBoxWire::rpc(route, body), std::move(done), {}, this);
     m_currentTask->start();
 }
 
@@ -82,31 +82,32 @@ void DropBoxClientManager::uploadFile(const QString& localPath, const QString& r
                                       UploadCompletion completion, Progress progress) {
     if (!authorized())
         return;
-    m_upload = new DropboxUpload(
-        DropboxWire::localPath(localPath), remotePath,
-        [this, completion](const DropboxUpload::Outcome& outcome) {
+    m_upload = new DropBoxUpload(
+        DropBoxWire::localPath(localPath), remotePath,
+        [this, completion](const DropBoxUpload::Outcome& outcome) {
             if (m_upload)
                 m_upload->deleteLater();
             switch (outcome.kind) {
-            case DropboxUpload::Outcome::Success:
+            case DropBoxUpload::Outcome::Success:
                 logLine(QStringLiteral("Dropbox upload finished: ") +
                         (outcome.pathDisplay.isEmpty() ? QStringLiteral("no path") : outcome.pathDisplay));
                 completion(false);
                 break;
-            case DropboxUpload::Outcome::LookupFailed:
+            case DropBoxUpload::Outcome::LookupFailed:
                 completion(true);
                 break;
-            case DropboxUpload::Outcome::FinishError:
+            case DropBoxUpload::Outcome::FinishError:
                 logLine(QStringLiteral("Dropbox upload not committed: ") + outcome.detail);
                 fail(QStringLiteral("Dropbox did not keep the uploaded file (%1).").arg(outcome.detail));
                 break;
-            case DropboxUpload::Outcome::Failed:
+            case DropBoxUpload::Outcome::Failed:
                 logLine(QStringLiteral("Dropbox upload failed: ") + outcome.detail);
                 fail(outcome.detail);
                 break;
             }
         },
         std::move(progress), this);
+    m_upload->notice = relayNotices();
     m_upload->start();
 }
 
@@ -162,7 +163,7 @@ void DropBoxClientManager::listExistingLink(const QString& remotePath, LinkCompl
 }
 
 void DropBoxClientManager::deliverLink(const QString& sharedUrl, const LinkCompletion& completion) {
-    completion(DropboxWire::directLink(sharedUrl, configValue(ConfigKey::DropboxShareHost),
+    completion(DropBoxWire::directLink(sharedUrl, configValue(ConfigKey::DropboxShareHost),
                                        configValue(ConfigKey::DropboxDirectHost)));
 }
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 
 class AuthorizedCall;
-class DropboxUpload;
+class DropBoxUpload;
 struct CallResult;
 
 // The storage client for Dropbox, over its HTTP API. Dropbox addresses by path, so this client
@@ -33,5 +33,5 @@ private:
     void stopCurrent();
 
     QPointer<AuthorizedCall> m_currentTask;
-    QPointer<DropboxUpload> m_upload;
+    QPointer<DropBoxUpload> m_upload;
 };

@@ -3,9 +3,8 @@
 #include "core/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/NetworkErrorText.h"
-#include "storage/StreamingPost.h"
+#include "storage/selfhosted/SelfHostedUpload.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -113,54 +112,27 @@ void SelfHostedClientManager::uploadFile(const QString& localPath, const QString
     if (!ready())
         return;
     // Local paths may arrive percent-encoded once (the job encodes the package's path).
-    const QString file = QUrl::fromPercentEncoding(localPath.toUtf8());
-    const QFileInfo info(file);
-    if (!info.isFile() || !info.isReadable()) {
-        failLater(QStringLiteral("The file could not be read."));
-        return;
-    }
-    const qint64 size = info.size();
-    QUrl url(m_credentials->url + QStringLiteral("storage/files"));
-    url.setQuery(QStringLiteral("path=") +
-                     QString::fromLatin1(QUrl::toPercentEncoding(serverPath(remotePath))),
-                 QUrl::StrictMode);
-    auto* upload = new StreamingPost("PUT", url,
-                                     {{"Authorization", "Bearer " + m_credentials->token.toUtf8()},
-                                      {"Content-Type", "application/octet-stream"}},
-                                     file, 0, size, this);
+    auto* upload = new SelfHostedUpload(
+        *m_credentials, QUrl::fromPercentEncoding(localPath.toUtf8()), serverPath(remotePath),
+        [this, completion, remotePath](const SelfHostedUpload::Outcome& outcome) {
+            if (m_upload)
+                m_upload->deleteLater();
+            if (m_cancelled)
+                return;
+            if (outcome.stored()) {
+                logLine(QStringLiteral("Self-hosted upload finished: ") + serverPath(remotePath));
+                completion(false);
+            } else if (outcome.status == 0) {
+                logLine(QStringLiteral("Self-hosted upload failed: ") + outcome.failure);
+                fail(outcome.failure);
+            } else {
+                logLine(QStringLiteral("Self-hosted upload answered HTTP %1").arg(outcome.status));
+                fail(refusal(outcome.status, outcome.body));
+            }
+        },
+        std::move(progress), this);
     m_upload = upload;
-    auto reported = std::make_shared<double>(-1);
-    const auto report = [progress, reported](double fraction) {
-        if (progress && fraction > *reported) {
-            *reported = fraction;
-            progress(fraction);
-        }
-    };
-    connect(upload, &StreamingPost::uploadProgress, this, [report, size](qint64 sent, qint64) {
-        report(size > 0 ? qMin(1.0, double(sent) / double(size)) : 1.0);
-    });
-    connect(upload, &StreamingPost::finished, this, [this, upload, completion, report, remotePath] {
-        upload->deleteLater();
-        if (m_upload == upload)
-            m_upload = nullptr;
-        if (m_cancelled)
-            return;
-        if (upload->status() == 0) {
-            logLine(QStringLiteral("Self-hosted upload failed: ") + upload->errorString());
-            fail(upload->error() == QNetworkReply::ContentAccessDenied ? upload->errorString()
-                                                                       : networkErrorText(upload->error()));
-            return;
-        }
-        if (upload->status() < 200 || upload->status() >= 300) {
-            logLine(QStringLiteral("Self-hosted upload answered HTTP %1").arg(upload->status()));
-            fail(refusal(upload->status(), upload->body()));
-            return;
-        }
-        report(1.0);
-        logLine(QStringLiteral("Self-hosted upload finished: ") + serverPath(remotePath));
-        completion(false);
-    });
-    report(0.0);
+    upload->notice = relayNotices();
     upload->start();
 }
 
@@ -205,9 +177,9 @@ void SelfHostedClientManager::stop() {
         m_reply = nullptr;
         reply->abort();
     }
-    if (StreamingPost* upload = m_upload) {
+    if (SelfHostedUpload* upload = m_upload) {
         m_upload = nullptr;
-        upload->abort();
+        upload->cancel();
         upload->deleteLater();
     }
 }

@@ -7,12 +7,12 @@
 #include <QPointer>
 
 class QNetworkReply;
-class StreamingPost;
+class SelfHostedUpload;
 
 // The storage client for a self-hosted vantry-server, over its storage API (bearer token). The
 // job's "/Vantry/…" paths become the server's relative "Vantry/…" paths; the server matches
-// them without regard to letter case. Uploads stream from disk. Every operation ends exactly
-// once, with its completion or onFailure, unless cancelTask stops it first.
+// them without regard to letter case. Uploads stream from disk (SelfHostedUpload). Every
+// operation ends exactly once, with its completion or onFailure, unless cancelTask stops it first.
 class SelfHostedClientManager : public ClientManager {
     Q_OBJECT
 public:
@@ -42,6 +42,6 @@ private:
 
     std::optional<SelfHostedCredentials> m_credentials;
     QPointer<QNetworkReply> m_reply;
-    QPointer<StreamingPost> m_upload;
+    QPointer<SelfHostedUpload> m_upload;
     bool m_cancelled = false;
 };

@@ -250,6 +250,7 @@ void ZohoWDClient::uploadFile(const QString& localPath, const QString& remotePat
     auto* helper = new UploadHelper(file, std::move(progress), this);
     m_upload = helper;
     helper->extn = extension;
+    helper->notice = relayNotices();
     helper->completionHandler = [this, helper, completion](const QString& error) {
         helper->deleteLater();
         if (!error.isEmpty()) {

@@ -1,4 +1,4 @@
-#include "storage/dropbox/DropboxWire.h"
+#include "storage/dropbox/DropBoxWire.h"
 
 #include "core/Config.h"
 
@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 
-namespace DropboxWire {
+namespace DropBoxWire {
 
 QByteArray headerSafeJson(const QJsonObject& arg) {
     const QString text = QString::fromUtf8(QJsonDocument(arg).toJson(QJsonDocument::Compact));
@@ -81,4 +81,4 @@ CallRequest content(const QString& route, const QJsonObject& arg, const QString&
     return request;
 }
 
-} // namespace DropboxWire
+} // namespace DropBoxWire

@@ -3,7 +3,7 @@
 #include <QFile>
 
 namespace {
-using Fault = DropboxEmulator::Fault;
+using Fault = DropBoxEmulator::Fault;
 using testsupport::waitUntil;
 
 void useSmallSessions() {
@@ -11,9 +11,9 @@ void useSmallSessions() {
     Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("40000"));
 }
 
-using DropboxClient = DropboxFixture;
+using DropBoxClient = DropBoxFixture;
 
-TEST_F(DropboxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
+TEST_F(DropBoxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
     EXPECT_EQ(folder(QStringLiteral("/vantry")), std::vector<bool>{true});
@@ -27,7 +27,7 @@ TEST_F(DropboxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(DropboxClient, OverwritesTheFileAtItsPath) {
+TEST_F(DropBoxClient, OverwritesTheFileAtItsPath) {
     const QString remote = QStringLiteral("/Vantry/Job/Café Ünïcode.ipa");
     upload(local(QStringLiteral("first.ipa"), "first version"), remote);
     upload(local(QStringLiteral("second.ipa"), "second, longer version"), remote);
@@ -38,7 +38,7 @@ TEST_F(DropboxClient, OverwritesTheFileAtItsPath) {
     EXPECT_TRUE(failures.isEmpty());
 }
 
-TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
+TEST_F(DropBoxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
     client->onFailure = nullptr;
     int calls = 0;
     client->uploadFile(QStringLiteral("/nonexistent/App.ipa"), QStringLiteral("/Job/App.ipa"),
@@ -50,7 +50,7 @@ TEST_F(DropboxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall
     EXPECT_TRUE(emulator->requests().isEmpty());
 }
 
-TEST_F(DropboxClient, UploadFinishCases) {
+TEST_F(DropBoxClient, UploadFinishCases) {
     useSmallSessions();
     const QString path = local(QStringLiteral("big.ipa"), pattern(150000));
 
@@ -75,12 +75,13 @@ TEST_F(DropboxClient, UploadFinishCases) {
     EXPECT_TRUE(uploadFlags.empty());
 }
 
-TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
-    useSmallSessions();
-    const QByteArray bytes = pattern(170000);
+TEST_F(DropBoxClient, RetriedPiecesNeverLandAtAWrongOffset) {
+    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
+    Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("4194304"));
+    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
+    const QByteArray bytes = pattern(4 * (4 << 20) + 1000);
     const QString path = local(QStringLiteral("retry.ipa"), bytes);
     const QString append = QStringLiteral("files/upload_session/append_v2");
-    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     emulator->injectFault(append, Fault::TooManyRequests, 1, 1);
     emulator->injectFault(append, Fault::ServerError);
     emulator->injectFault(append, Fault::DropConnection);
@@ -90,18 +91,23 @@ TEST_F(DropboxClient, RetriedChunksNeverLandAtAWrongOffset) {
 
     EXPECT_EQ(uploadFlags, std::vector<bool>{false});
     EXPECT_EQ(storedBytes(QStringLiteral("/Job/retry.ipa")), bytes);
-    // 429, 500 and the dropped connection repeat the chunk at 40000; the lost answer makes the
-    // client ask again at 80000 and follow the server's correct offset.
+    // 429 and 500 repeat the first piece at once, the dropped connection and the lost answer after
+    // a back-off; then the pieces go several at a time, each at its own offset.
     QStringList offsets;
     for (const QString& line : emulator->requests().filter(append))
         offsets.append(line.section(QLatin1Char('='), 1));
-    EXPECT_EQ(offsets.join(QLatin1Char(' ')).toStdString(), "40000 40000 40000 40000 80000 120000 160000");
+    EXPECT_EQ(offsets.mid(0, 5).join(QLatin1Char(' ')).toStdString(), "0 0 0 0 0")
+        << offsets.join(QLatin1Char(' ')).toStdString();
+    offsets.removeDuplicates();
+    std::sort(offsets.begin(), offsets.end(),
+              [](const QString& a, const QString& b) { return a.toLongLong() < b.toLongLong(); });
+    EXPECT_EQ(offsets.join(QLatin1Char(' ')).toStdString(), "0 4194304 8388608 12582912 16777216");
     EXPECT_TRUE(log.joined().contains(QStringLiteral("HTTP 429, retrying in 1000 ms")));
     for (size_t i = 1; i < progress.size(); ++i)
         EXPECT_GE(progress[i], progress[i - 1]);
 }
 
-TEST_F(DropboxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
+TEST_F(DropBoxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
     upload(local(QStringLiteral("App.ipa"), "package bytes"), QStringLiteral("/Job/App.ipa"));
     QStringList links;
     const auto share = [&](const QString& path) {
@@ -124,7 +130,7 @@ TEST_F(DropboxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
     EXPECT_EQ(links.size(), 3);
 }
 
-TEST_F(DropboxClient, AccountFailuresAreReadable) {
+TEST_F(DropBoxClient, AccountFailuresAreReadable) {
     emulator->injectFault(QStringLiteral("users/get_current_account"), Fault::RouteError);
     client->getUserData([](const ZUser&) { ADD_FAILURE() << "no user expected"; });
     waitForFailures(1);

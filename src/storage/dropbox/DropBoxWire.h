@@ -7,7 +7,7 @@
 #include "storage/AuthorizedCall.h"
 
 // Wire details of Dropbox's HTTP API shared by the client's operations.
-namespace DropboxWire {
+namespace DropBoxWire {
 
 // Compact JSON fit for the Dropbox-API-Arg header: every character 0x7F and above written as
 // \uXXXX (surrogate pairs beyond the BMP), since header values must be ASCII.
@@ -31,4 +31,4 @@ CallRequest rpc(const QString& route, const QByteArray& json);
 CallRequest content(const QString& route, const QJsonObject& arg, const QString& filePath, qint64 offset,
                     qint64 length);
 
-} // namespace DropboxWire
+} // namespace DropBoxWire

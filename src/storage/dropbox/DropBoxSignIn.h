@@ -6,15 +6,15 @@
 // With dropbox/redirectUri configured (a registered loopback address) the answer comes back to a
 // listener on that port; otherwise Dropbox shows the code and the user pastes it. The tokens go
 // to the credential store under "dropbox_auth", then the "isDropBox" flag is set.
-class DropboxSignIn : public BrowserSignIn {
+class DropBoxSignIn : public BrowserSignIn {
     Q_OBJECT
 public:
-    explicit DropboxSignIn(QObject* parent = nullptr);
+    explicit DropBoxSignIn(QObject* parent = nullptr);
     QString label() const override { return QStringLiteral("Dropbox"); }
     bool needsPastedCode() const override { return m_redirect.isEmpty(); }
 
     // The Dropbox flow takes the URLs the application receives before anyone else does.
-    static DropboxSignIn* pending();
+    static DropBoxSignIn* pending();
 
 protected:
     std::optional<QString> prepare() override;

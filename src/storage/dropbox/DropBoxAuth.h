@@ -2,10 +2,10 @@
 
 #include "storage/OAuthSession.h"
 
-using DropboxTokens = OAuthTokens;
+using DropBoxTokens = OAuthTokens;
 
 // The Dropbox authorization (PKCE app: the refresh grant sends the app key, no secret).
-class DropboxAuth {
+class DropBoxAuth {
 public:
     static OAuthSession& instance();
 };

@@ -1,10 +1,10 @@
-#include "storage/dropbox/DropboxSignIn.h"
+#include "storage/dropbox/DropBoxSignIn.h"
 
 #include "core/Config.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "storage/LoopbackReceiver.h"
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -12,8 +12,8 @@
 #include <QUrlQuery>
 
 namespace {
-QPointer<DropboxSignIn>& pendingFlow() {
-    static QPointer<DropboxSignIn> flow;
+QPointer<DropBoxSignIn>& pendingFlow() {
+    static QPointer<DropBoxSignIn> flow;
     return flow;
 }
 
@@ -23,14 +23,14 @@ bool isLoopback(const QUrl& url) {
 }
 } // namespace
 
-DropboxSignIn::DropboxSignIn(QObject* parent) : BrowserSignIn(parent) {}
+DropBoxSignIn::DropBoxSignIn(QObject* parent) : BrowserSignIn(parent) {}
 
-DropboxSignIn* DropboxSignIn::pending() {
-    DropboxSignIn* flow = pendingFlow();
+DropBoxSignIn* DropBoxSignIn::pending() {
+    DropBoxSignIn* flow = pendingFlow();
     return flow && flow->isWaiting() ? flow : nullptr;
 }
 
-std::optional<QString> DropboxSignIn::prepare() {
+std::optional<QString> DropBoxSignIn::prepare() {
     if (configValue(ConfigKey::DropboxAppKey).isEmpty())
         return missingKeyMessage(label(), ConfigKey::DropboxAppKey);
     m_redirect = QUrl(configValue(ConfigKey::DropboxRedirectUri));
@@ -43,7 +43,7 @@ std::optional<QString> DropboxSignIn::prepare() {
     return std::nullopt;
 }
 
-QUrl DropboxSignIn::buildAuthorizationUrl() {
+QUrl DropBoxSignIn::buildAuthorizationUrl() {
     QUrl url(configValue(ConfigKey::DropboxAuthorizeUrl));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("client_id"), configValue(ConfigKey::DropboxAppKey));
@@ -59,20 +59,20 @@ QUrl DropboxSignIn::buildAuthorizationUrl() {
     return url;
 }
 
-bool DropboxSignIn::ownsRedirect(const QUrl& url) const {
+bool DropBoxSignIn::ownsRedirect(const QUrl& url) const {
     return !m_redirect.isEmpty() && url.scheme().compare(m_redirect.scheme(), Qt::CaseInsensitive) == 0 &&
            url.host().compare(m_redirect.host(), Qt::CaseInsensitive) == 0 &&
            url.port() == m_redirect.port() && url.path() == m_redirect.path();
 }
 
-void DropboxSignIn::declined(const QString& error, const QString& description) {
+void DropBoxSignIn::declined(const QString& error, const QString& description) {
     if (error == QLatin1String("access_denied"))
         finish(SignInResult::Outcome::Cancelled);
     else
         finish(SignInResult::Outcome::Failed, description.isEmpty() ? error : description);
 }
 
-void DropboxSignIn::exchange(const QString& code) {
+void DropBoxSignIn::exchange(const QString& code) {
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("authorization_code"));
     form.addQueryItem(QStringLiteral("code"), code);
@@ -93,7 +93,7 @@ void DropboxSignIn::exchange(const QString& code) {
                      return;
                  }
                  const qint64 expiresIn = qint64(answer.value(QStringLiteral("expires_in")).toDouble());
-                 DropboxAuth::instance().link(
+                 DropBoxAuth::instance().link(
                      {access, answer.value(QStringLiteral("refresh_token")).toString(),
                       expiresIn > 0 ? QDateTime::currentSecsSinceEpoch() + expiresIn : 0});
                  selectSignedInProvider(Preferences::isDropBox);
@@ -101,7 +101,7 @@ void DropboxSignIn::exchange(const QString& code) {
              });
 }
 
-void DropboxSignIn::ending(const SignInResult& result) {
+void DropBoxSignIn::ending(const SignInResult& result) {
     if (result.outcome == SignInResult::Outcome::Cancelled)
         logLine(QStringLiteral("Authorization flow was manually canceled by user!"));
     else if (result.outcome == SignInResult::Outcome::Failed)

@@ -1,6 +1,6 @@
-#include "storage/dropbox/DropboxAuth.h"
+#include "storage/dropbox/DropBoxAuth.h"
 
-OAuthSession& DropboxAuth::instance() {
+OAuthSession& DropBoxAuth::instance() {
     static OAuthSession* session =
         new OAuthSession({QStringLiteral("dropbox_auth"), QStringLiteral("Dropbox"),
                           ConfigKey::DropboxTokenUrl, ConfigKey::DropboxAppKey, std::nullopt});

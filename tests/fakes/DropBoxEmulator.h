@@ -6,10 +6,10 @@
 // the OAuth refresh grant and the raw-content host of shared links, with bearer-token checks,
 // the real answer and error shapes, upload sessions with offset checks and injectable faults.
 // Uploaded bytes go to files under the storage folder, never into memory.
-class DropboxEmulator : public EmulatorServer {
+class DropBoxEmulator : public EmulatorServer {
 public:
-    explicit DropboxEmulator(const QString& storageDir);
-    ~DropboxEmulator() override;
+    explicit DropBoxEmulator(const QString& storageDir);
+    ~DropBoxEmulator() override;
 
     // Shared links are issued on http://localhost:<port>; the raw bytes are served on any host.
     QString shareHost() const;

@@ -1,15 +1,15 @@
-#include "storage/dropbox/DropboxWire.h"
+#include "storage/dropbox/DropBoxWire.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-TEST(DropboxWire, ApiArgHeaderIsAsciiWithUnicodeEscapes) {
-    EXPECT_EQ(DropboxWire::headerSafeJson({{QStringLiteral("path"), QStringLiteral("/Ünï.ipa")}}),
+TEST(DropBoxWire, ApiArgHeaderIsAsciiWithUnicodeEscapes) {
+    EXPECT_EQ(DropBoxWire::headerSafeJson({{QStringLiteral("path"), QStringLiteral("/Ünï.ipa")}}),
               QByteArray(R"({"path":"/\u00dcn\u00ef.ipa"})"));
-    EXPECT_EQ(DropboxWire::headerSafeJson({{QStringLiteral("p"), QStringLiteral("\U0001F680\x7f")}}),
+    EXPECT_EQ(DropBoxWire::headerSafeJson({{QStringLiteral("p"), QStringLiteral("\U0001F680\x7f")}}),
               QByteArray(R"({"p":"\ud83d\ude80\u007f"})"));
     const QByteArray commit =
-        DropboxWire::headerSafeJson(DropboxWire::commitInfo(QStringLiteral("/Vantry/Job/App.ipa")));
+        DropBoxWire::headerSafeJson(DropBoxWire::commitInfo(QStringLiteral("/Vantry/Job/App.ipa")));
     EXPECT_EQ(
         commit,
         QByteArray(
@@ -24,7 +24,7 @@ struct LinkCase {
 class DirectLink : public ::testing::TestWithParam<LinkCase> {};
 
 TEST_P(DirectLink, RewritesOnlyShareHostLinksAndKeepsRlkey) {
-    EXPECT_EQ(DropboxWire::directLink(QString::fromUtf8(GetParam().shared), QStringLiteral("www.dropbox.com"),
+    EXPECT_EQ(DropBoxWire::directLink(QString::fromUtf8(GetParam().shared), QStringLiteral("www.dropbox.com"),
                                       QStringLiteral("dl.dropboxusercontent.com")),
               QString::fromUtf8(GetParam().direct));
 }
@@ -42,20 +42,20 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkCase{"https://example.com/s/abc/App.ipa?dl=0",
                                "https://example.com/s/abc/App.ipa?dl=0"}));
 
-TEST(DropboxWire, ShareHostMayCarryAPort) {
-    EXPECT_EQ(DropboxWire::directLink(QStringLiteral("http://localhost:4100/scl/fi/t/a.ipa?rlkey=k&dl=0"),
+TEST(DropBoxWire, ShareHostMayCarryAPort) {
+    EXPECT_EQ(DropBoxWire::directLink(QStringLiteral("http://localhost:4100/scl/fi/t/a.ipa?rlkey=k&dl=0"),
                                       QStringLiteral("localhost:4100"), QStringLiteral("127.0.0.1:4100")),
               QStringLiteral("http://127.0.0.1:4100/scl/fi/t/a.ipa?rlkey=k"));
-    EXPECT_EQ(DropboxWire::directLink(QStringLiteral("http://localhost:4101/scl/fi/t/a.ipa?dl=0"),
+    EXPECT_EQ(DropBoxWire::directLink(QStringLiteral("http://localhost:4101/scl/fi/t/a.ipa?dl=0"),
                                       QStringLiteral("localhost:4100"), QStringLiteral("127.0.0.1:4100")),
               QStringLiteral("http://localhost:4101/scl/fi/t/a.ipa?dl=0"));
 }
 
-TEST(DropboxWire, LocalPathLosesOneLevelOfPercentEncoding) {
-    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/My%20App.ipa")), QStringLiteral("/tmp/My App.ipa"));
-    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/My%2520App.ipa")),
+TEST(DropBoxWire, LocalPathLosesOneLevelOfPercentEncoding) {
+    EXPECT_EQ(DropBoxWire::localPath(QStringLiteral("/tmp/My%20App.ipa")), QStringLiteral("/tmp/My App.ipa"));
+    EXPECT_EQ(DropBoxWire::localPath(QStringLiteral("/tmp/My%2520App.ipa")),
               QStringLiteral("/tmp/My App.ipa"));
-    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/Caf%C3%A9.ipa")), QStringLiteral("/tmp/Café.ipa"));
-    EXPECT_EQ(DropboxWire::localPath(QStringLiteral("/tmp/plain.ipa")), QStringLiteral("/tmp/plain.ipa"));
+    EXPECT_EQ(DropBoxWire::localPath(QStringLiteral("/tmp/Caf%C3%A9.ipa")), QStringLiteral("/tmp/Café.ipa"));
+    EXPECT_EQ(DropBoxWire::localPath(QStringLiteral("/tmp/plain.ipa")), QStringLiteral("/tmp/plain.ipa"));
 }
 } // namespace

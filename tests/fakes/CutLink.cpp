@@ -1,0 +1,99 @@
+#include "CutLink.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <thread>
+
+namespace {
+int loopbackSocket(std::uint16_t port, bool listening) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const auto* at = reinterpret_cast<sockaddr*>(&address);
+    if (listening ? ::bind(fd, at, sizeof address) == 0 && ::listen(fd, 16) == 0
+                  : ::connect(fd, at, sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+} // namespace
+
+struct CutLink::State {
+    int listener = -1;
+    std::uint16_t port = 0;
+    std::mutex mutex;
+    std::int64_t sent = 0, cutAt = 0; // bytes towards the server; with cutsLeft, where the next cut comes
+    int cutsLeft = 0;
+    int round = 0; // a connection opened since the last cut (or since cut()) may be cut
+    std::thread acceptor;
+
+    bool cutDue(std::int64_t bytes, int opened) {
+        std::lock_guard lock(mutex);
+        sent += bytes;
+        if (cutsLeft == 0 || sent < cutAt || opened != round)
+            return false;
+        --cutsLeft, ++round, cutAt = 0;
+        return true;
+    }
+
+    // Both directions of one connection until either side ends it or a cut resets both.
+    void carry(int client, int server, int opened) {
+        pollfd fds[] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        char buffer[64 * 1024];
+        bool reset = server < 0;
+        while (!reset && ::poll(fds, 2, -1) > 0) {
+            const int from = fds[0].revents ? 0 : 1;
+            const ssize_t n = ::recv(fds[from].fd, buffer, sizeof buffer, 0);
+            reset = n < 0 || (n > 0 && from == 0 && cutDue(n, opened));
+            if (n <= 0 || reset || ::send(fds[1 - from].fd, buffer, size_t(n), MSG_NOSIGNAL) != n)
+                break;
+        }
+        const linger now{1, 0};
+        for (const int fd : {client, server}) {
+            if (reset && fd >= 0)
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+};
+
+CutLink::CutLink(std::uint16_t targetPort) : d(std::make_shared<State>()) {
+    d->listener = loopbackSocket(0, true);
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(d->listener, reinterpret_cast<sockaddr*>(&bound), &length);
+    d->port = ntohs(bound.sin_port);
+    d->acceptor = std::thread([state = d, targetPort] {
+        for (int client; (client = ::accept4(state->listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            const int opened = [&] {
+                std::lock_guard lock(state->mutex);
+                return state->round;
+            }();
+            std::thread([state, client, targetPort, opened] {
+                state->carry(client, loopbackSocket(targetPort, false), opened);
+            }).detach();
+        }
+    });
+}
+
+CutLink::~CutLink() {
+    ::shutdown(d->listener, SHUT_RDWR);
+    d->acceptor.join();
+    ::close(d->listener);
+}
+
+std::uint16_t CutLink::port() const {
+    return d->port;
+}
+
+void CutLink::cut(std::int64_t bytes, int times) {
+    std::lock_guard lock(d->mutex);
+    d->cutAt = d->sent + bytes, d->cutsLeft = times, ++d->round;
+}
