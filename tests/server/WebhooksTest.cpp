@@ -5,13 +5,6 @@
 #include "server/Database.h"
 #include "server/webhooks/WebhookSender.h"
 
-#include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTcpServer>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -79,10 +72,6 @@ struct Gate {
     }
 };
 
-QJsonObject json(const QByteArray& body) {
-    return QJsonDocument::fromJson(body).object();
-}
-
 } // namespace
 
 TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
@@ -93,22 +82,22 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
     });
     ServerOptions options;
     options.webhooks = {receiver.url()};
-    options.webhookSecret = QStringLiteral("team-secret");
+    options.webhookSecret = "team-secret";
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client client("127.0.0.1", server->port());
-    const std::string secret = signUp(client, QStringLiteral("ann"));
-    const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Demo <!channel>")},
-                             {QStringLiteral("appversion"), QStringLiteral("1.3")},
-                             {QStringLiteral("appdescription"), QStringLiteral("Try the login")},
-                             {QStringLiteral("bundleid"), QStringLiteral("com.example.demo")}};
+    const std::string secret = signUp(client, "ann");
+    const QVariantMap fields{{"appname", "Demo <!channel>"},
+                             {"appversion", "1.3"},
+                             {"appdescription", "Try the login"},
+                             {"bundleid", "com.example.demo"}};
     // Both answer while the receiver still holds its first answer back.
-    ASSERT_EQ(postApp(client, QStringLiteral("ann"), QStringLiteral("hookApp001"), fields, secret), 201);
+    ASSERT_EQ(postApp(client, "ann", "hookApp001", fields, secret), 201);
     const char* iphone = "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
                          "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
     for (int i = 0; i < 2; ++i) // the second is a repeat: no event
         EXPECT_EQ(status(client.Get("/hookApp001/install", {{"User-Agent", iphone}})), 302);
-    ASSERT_EQ(postApp(client, QStringLiteral("ann"), QStringLiteral("hookApp002"), {}, secret), 201);
+    ASSERT_EQ(postApp(client, "ann", "hookApp002", {}, secret), 201);
     EXPECT_LE(receiver.bodies().size(), 1u);
     gate.release();
     ASSERT_TRUE(testsupport::waitUntil([&] { return receiver.bodies().size() >= 3; }));
@@ -116,13 +105,13 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
     const std::vector<QByteArray> bodies = receiver.bodies();
     for (size_t i = 0; i < bodies.size(); ++i)
         EXPECT_EQ(receiver.signatures()[i], WebhookSender::signature("team-secret", bodies[i]));
-    const QJsonObject published = json(bodies[0]);
-    const QJsonObject installed = json(bodies[1]);
-    EXPECT_EQ(published.value("event").toString(), QStringLiteral("published"));
-    EXPECT_EQ(installed.value("event").toString(), QStringLiteral("installed"));
-    EXPECT_EQ(json(bodies[2]).value("app").toObject().value("id").toString(), QStringLiteral("hookApp002"));
+    const QJsonObject published = jsonOf(bodies[0]);
+    const QJsonObject installed = jsonOf(bodies[1]);
+    EXPECT_EQ(published.value("event").toString(), "published");
+    EXPECT_EQ(installed.value("event").toString(), "installed");
+    EXPECT_EQ(jsonOf(bodies[2]).value("app").toObject().value("id").toString(), "hookApp002");
     const QJsonObject app = published.value("app").toObject();
-    const QString key = server->database().app(QStringLiteral("hookApp001"))->latestKey;
+    const QString key = server->database().app("hookApp001")->latestKey;
     EXPECT_EQ(app, (QJsonObject{{"id", "hookApp001"},
                                 {"name", "Demo <!channel>"},
                                 {"version", "1.3"},
@@ -146,10 +135,7 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
 
 // What each receiver gets, and whether the event counts as delivered or dropped.
 TEST(WebhookSender, TriesAgainOnlyWhereItMayHelp) {
-    QTcpServer closed; // a port where nothing listens once it is closed again
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString down = QStringLiteral("http://127.0.0.1:%1/hook").arg(closed.serverPort());
-    closed.close();
+    const QString down = QStringLiteral("http://127.0.0.1:%1/hook").arg(testsupport::freePort());
     Receiver elsewhere;
     Gate never;
     const struct {
