@@ -246,14 +246,20 @@ TEST_P(DeviceCheck, OnlyTheOwnerReadsTheChecksNewestFirst) {
     EXPECT_EQ(status(c.Get("/devices/unknown001", cases[4].headers)), 404);
 }
 
-// Served over TLS, the profile is signed with the server's certificate and key.
+// Served over TLS (and only so), with the given certificate, the profile is signed with the
+// server's certificate and key.
 TEST(DeviceCheckOverTls, ProfileIsSignedWithTheServersKey) {
     const QString dir = testsupport::makeTempDir("tls");
     ServerOptions options;
     ASSERT_TRUE(useTls(options, dir));
     auto server = startServer(options);
     ASSERT_TRUE(server);
-    httplib::Client c(QStringLiteral("https://127.0.0.1:%1").arg(server->port()).toStdString());
+    EXPECT_TRUE(server->publicUrl().startsWith("https://127.0.0.1:"));
+    httplib::Client plain("127.0.0.1", server->port());
+    plain.set_connection_timeout(2);
+    plain.set_read_timeout(2);
+    EXPECT_NE(status(plain.Get("/healthz")), 200) << "plain HTTP is not served on a TLS port";
+    httplib::Client c(server->publicUrl().chopped(1).toStdString());
     c.set_ca_cert_path(options.tlsCert.toStdString());
     const std::string secret = signUp(c, kOwner);
     ASSERT_EQ(postApp(c, kOwner, "signed0001",
@@ -270,6 +276,11 @@ TEST(DeviceCheckOverTls, ProfileIsSignedWithTheServersKey) {
     EXPECT_EQ(QProcess::execute("openssl", {"cms", "-verify", "-noverify", "-inform", "DER", "-in", file,
                                             "-out", dir + "/content"}),
               0);
+
+    options.tlsKey = dir + "/missing.pem";
+    QString error;
+    EXPECT_FALSE(VantryServer::start(options, &error));
+    EXPECT_TRUE(error.contains("TLS"));
 }
 
 ON_BOTH_ENGINES(DeviceCheck);

@@ -5,7 +5,7 @@
 #include "server/Database.h"
 #include "server/webhooks/WebhookSender.h"
 
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -58,18 +58,10 @@ private:
 
 // Holds the receiver's answers until released.
 struct Gate {
-    std::mutex mutex;
-    std::condition_variable opened;
-    bool open = false;
-    void wait() {
-        std::unique_lock lock(mutex);
-        opened.wait_for(lock, std::chrono::seconds(30), [this] { return open; });
-    }
-    void release() {
-        std::lock_guard lock(mutex);
-        open = true;
-        opened.notify_all();
-    }
+    std::promise<void> opened;
+    std::shared_future<void> open = opened.get_future().share();
+    void wait() const { open.wait_for(std::chrono::seconds(30)); }
+    void release() { opened.set_value(); }
 };
 
 } // namespace
