@@ -30,11 +30,7 @@ qint64 probe(int port, const char* from = "127.0.0.1") {
 }
 
 TEST(Abuse, TricklingAndIdleClientsDoNotDelayOthers) {
-    ServerOptions options;
-    options.threads = 2;
-    options.maxConnectionsPerAddress = 2000;
-    options.headerTimeout = 3;
-    auto server = startServer(options);
+    auto server = startServer({.threads = 2, .maxConnectionsPerAddress = 2000, .headerTimeout = 3});
     ASSERT_TRUE(server);
     // 300 clients send a header one line at a time, 100 send nothing at all.
     std::vector<std::unique_ptr<RawSocket>> slow;
@@ -59,9 +55,7 @@ TEST(Abuse, TricklingAndIdleClientsDoNotDelayOthers) {
 }
 
 TEST(Abuse, ConnectionsAreLimitedPerAddress) {
-    ServerOptions options;
-    options.maxConnectionsPerAddress = 20;
-    auto server = startServer(options);
+    auto server = startServer({.maxConnectionsPerAddress = 20});
     ASSERT_TRUE(server);
     std::vector<std::unique_ptr<RawSocket>> hog;
     for (int i = 0; i < 25; ++i)
@@ -75,9 +69,7 @@ TEST(Abuse, ConnectionsAreLimitedPerAddress) {
 // Handlers wait for the database on threads of their own: while all of them wait, what the header
 // decides is still answered and a download in progress goes on.
 TEST(Abuse, HandlersWaitingForTheDatabaseHoldUpNoTransfer) {
-    ServerOptions options;
-    options.threads = 2;
-    options.dataDir = testsupport::makeTempDir("locked");
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("locked"), .threads = 2};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
@@ -155,9 +147,7 @@ TEST_P(AbuseOnEngine, KnowingAUserIdIsNotBeingThatUser) {
 }
 
 TEST(Abuse, AccessKeyGuardsEveryApiCallButNotPublicPages) {
-    ServerOptions options;
-    options.accessKey = "team-key-0123456789";
-    auto server = startServer(options);
+    auto server = startServer({.accessKey = "team-key-0123456789"});
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
     EXPECT_EQ(status(c.Get("/checkversion")), 401);
@@ -167,10 +157,7 @@ TEST(Abuse, AccessKeyGuardsEveryApiCallButNotPublicPages) {
 }
 
 TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
-    ServerOptions options;
-    options.installsPerMinute = 10;
-    options.crashReportsPerMinute = 3;
-    auto server = start(options);
+    auto server = start({.installsPerMinute = 10, .crashReportsPerMinute = 3});
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
     ASSERT_EQ(postApp(c, "owner", "floodapp", {}, signUp(c, "owner")), 201);
@@ -271,8 +258,7 @@ TEST(Abuse, MalformedFramingIsAnswered400AtOnceAndClosed) {
 }
 
 TEST(Abuse, PartFilesOfKilledUploadsAreRemovedAtStart) {
-    ServerOptions options;
-    options.dataDir = testsupport::makeTempDir("parts");
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("parts")};
     const QString folder = options.dataDir + "/files/Vantry/job";
     testsupport::writeFile(folder + "/.upload-0123456789abcdef.part", QByteArray(4096, 'p'));
     testsupport::writeFile(folder + "/App.ipa", "kept");

@@ -43,9 +43,7 @@ QByteArray chromium(const QStringList& extra, const QString& agent, const QStrin
 TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
     if (QStandardPaths::findExecutable("chromium").isEmpty())
         GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
-    ServerOptions options;
-    options.qrRenderer = installPageQrSvg;
-    auto server = startServer(options);
+    auto server = startServer({.qrRenderer = installPageQrSvg});
     ASSERT_TRUE(server);
 
     struct Case {

@@ -10,8 +10,7 @@ namespace {
 TEST(CutOffClients, AThousandCancelledDownloadsLeaveTheServerAnswering) {
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "https" : "http");
-        ServerOptions options;
-        options.dataDir = testsupport::makeTempDir("cancel");
+        ServerOptions options{.dataDir = testsupport::makeTempDir("cancel")};
         ASSERT_TRUE(!tls || useTls(options, options.dataDir));
         auto server = startServer(options);
         ASSERT_TRUE(server);
@@ -65,9 +64,7 @@ TEST(CutOffClients, RequestsAreTurnedAwayOnTheirHeaderBeforeTheBody) {
 }
 
 TEST(CutOffClients, BodiesHeldInMemoryShareOneBound) {
-    ServerOptions options;
-    options.maxBufferedBodyBytes = 3 << 20;
-    auto server = startServer(options);
+    auto server = startServer({.maxBufferedBodyBytes = 3 << 20});
     ASSERT_TRUE(server);
     // Clients announce 1 MiB bodies and send one byte; past three, they are refused at once.
     const auto stall = [&](int count) {

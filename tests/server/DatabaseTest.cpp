@@ -325,10 +325,8 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     const std::unique_ptr<PostgresCluster> cluster = PostgresCluster::create(&reason);
     if (!cluster)
         GTEST_SKIP() << reason.toStdString();
-    ServerOptions options;
-    options.database = cluster->createDatabase();
+    const ServerOptions options{.database = cluster->createDatabase(), .threads = 2};
     ASSERT_FALSE(options.database.isEmpty());
-    options.threads = 2;
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());

@@ -55,10 +55,7 @@ protected:
         EngineTest::SetUp();
         if (IsSkipped())
             return;
-        ServerOptions options;
-        options.database = url;
-        options.installsPerMinute = 0;
-        server = startServer(options);
+        server = startServer({.database = url, .installsPerMinute = 0});
         ASSERT_TRUE(server);
         const auto r = client().Post("/addnewuser", userJson(kOwner, "dev@example.com").toStdString(),
                                      "application/json");
@@ -75,9 +72,10 @@ protected:
             fields.insert("provisioneddeviceids", ids);
         return postApp(c, kOwner, appid, fields, secret);
     }
-    std::string page(const std::string& path, const std::string& agent = kIPhone) const {
-        const auto r = client().Get(path, {{"User-Agent", agent}});
-        return status(r) == 200 ? r->body : std::string("status ") + std::to_string(status(r));
+    QString page(const QString& path, const std::string& agent = kIPhone) const {
+        const auto r = client().Get(path.toStdString(), {{"User-Agent", agent}});
+        return status(r) == 200 ? QString::fromStdString(r->body)
+                                : QStringLiteral("status %1").arg(status(r));
     }
     // The profile the phone downloads, read back; its challenge.
     QVariantMap profile(const QString& appid) const {
@@ -122,22 +120,20 @@ TEST_P(DeviceCheck, PhoneIsSentToItsAnswer) {
         ASSERT_EQ(status(r), 301);
         const QUrl location(QString::fromStdString(r->get_header_value("Location")));
         EXPECT_EQ(location.toString(QUrl::RemoveQuery), server->publicUrl() + "adhoc00001");
-        const std::string shown = page(location.path().toStdString() + "?" + location.query().toStdString());
-        const std::string other = page("/adhoc00001?device=someone-elses-check");
-        EXPECT_EQ(shown.find("This build includes your device.</p><p class=\"note\" id=\"device-model\">"
-                             "iPhone15,2 · iOS build 21F90</p>") != std::string::npos,
+        const QString shown = page(location.path() + "?" + location.query());
+        const QString other = page("/adhoc00001?device=someone-elses-check");
+        EXPECT_EQ(shown.contains(QString::fromUtf8("This build includes your device.</p><p class=\"note\" "
+                                                   "id=\"device-model\">iPhone15,2 · iOS build 21F90</p>")),
                   included);
-        EXPECT_EQ(shown.find("This build does not include your device. Send this code to the developer:") !=
-                      std::string::npos,
+        EXPECT_EQ(shown.contains("This build does not include your device. Send this code to the developer:"),
                   !included);
-        EXPECT_EQ(shown.find("id=\"install\"") != std::string::npos, included);
-        EXPECT_EQ(shown.find("id=\"copy-udid\"") != std::string::npos, !included);
-        EXPECT_EQ(shown.find("href=\"mailto:dev@example.com?subject=") != std::string::npos, !included);
-        EXPECT_EQ(shown.find("Device%20ID%3A%20" + udid.toStdString()) != std::string::npos, !included);
-        EXPECT_EQ(shown.find(udid.toStdString()) != std::string::npos, !included)
-            << "only its own check shows it";
-        EXPECT_NE(other.find("This device check has expired"), std::string::npos);
-        EXPECT_EQ(other.find(udid.toStdString()), std::string::npos);
+        EXPECT_EQ(shown.contains("id=\"install\""), included);
+        EXPECT_EQ(shown.contains("id=\"copy-udid\""), !included);
+        EXPECT_EQ(shown.contains("href=\"mailto:dev@example.com?subject="), !included);
+        EXPECT_EQ(shown.contains("Device%20ID%3A%20" + udid), !included);
+        EXPECT_EQ(shown.contains(udid), !included) << "only its own check shows it";
+        EXPECT_TRUE(other.contains("This device check has expired"));
+        EXPECT_FALSE(other.contains(udid));
     }
     EXPECT_EQ(checksOf("adhoc00001"), 3);
     const auto apps = client().Get("/app/dev-1", as("dev-1", secret));
@@ -182,9 +178,9 @@ TEST_P(DeviceCheck, RefusedAnswersStoreNothing) {
                                                     "15A372", QString(), false, now - 31 * 86400},
                                                    0),
               Database::Insert::Added);
-    const std::string old = page("/adhoc00002?device=old-check");
-    EXPECT_NE(old.find("This device check has expired"), std::string::npos);
-    EXPECT_EQ(old.find(kMissing.toStdString()), std::string::npos);
+    const QString old = page("/adhoc00002?device=old-check");
+    EXPECT_TRUE(old.contains("This device check has expired"));
+    EXPECT_FALSE(old.contains(kMissing));
     const auto listed = client().Get("/devices/adhoc00002", as("dev-1", secret));
     ASSERT_EQ(status(listed), 200);
     EXPECT_EQ(listed->body.find(kMissing.toStdString()), std::string::npos);
@@ -212,8 +208,7 @@ TEST_P(DeviceCheck, OfferedOnlyToIosVisitorsOfBuildsWithTheirList) {
         {"/withlist01", kDesktop, false}, {"/withlist01", kAndroid, false}, {"/nolist0001", kIPhone, false},
         {"/inhouse001", kIPhone, false},  {"/store00001", kIPhone, false},  {"/droid00001", kIPhone, false}};
     for (const auto& c : cases)
-        EXPECT_EQ(page(c.path, c.agent).find("Check my device") != std::string::npos, c.offered)
-            << c.path << ' ' << c.agent;
+        EXPECT_EQ(page(c.path, c.agent).contains("Check my device"), c.offered) << c.path << ' ' << c.agent;
     // A list the server cannot check against is refused with the app.
     for (const QString& bad :
          {QString(""), kListed + ",phone", kListed.left(24), QStringList(1001, kListed).join(',')})

@@ -259,10 +259,8 @@ TEST_P(HandlersTest, AResetSecretReachesEveryInstance) {
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(apps(i, oldSecret), 200) << i;
 
-    ServerOptions options;
-    options.database = url;
+    ServerOptions options{.database = url, .resetSecretOf = "nobody"};
     QString message;
-    options.resetSecretOf = "nobody";
     EXPECT_EQ(runResetSecret(options, &message), 1) << message.toStdString();
     options.resetSecretOf = "dora";
     ASSERT_EQ(runResetSecret(options, &message), 0) << message.toStdString();

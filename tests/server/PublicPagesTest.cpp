@@ -18,10 +18,9 @@ const std::string kDesktop =
 class PublicPages : public ::testing::Test {
 protected:
     void SetUp() override {
-        ServerOptions options;
-        options.installRepeatWindow = 0; // every install here is counted
-        options.qrRenderer = [](const QString& url) { return "<svg data-url=\"" + url + "\"></svg>"; };
-        server = startServer(options);
+        server = startServer(
+            {.installRepeatWindow = 0, // every install here is counted
+             .qrRenderer = [](const QString& url) { return "<svg data-url=\"" + url + "\"></svg>"; }});
         ASSERT_TRUE(server);
         httplib::Client c = client();
         ASSERT_FALSE((secret = signUp(c, QString::fromStdString(kOwner))).empty());

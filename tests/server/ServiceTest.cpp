@@ -112,9 +112,7 @@ TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
     ASSERT_EQ(::chmod(QFile::encodeName(earlier + "/vantry.sqlite3").constData(), 0644), 0);
     for (const QString& dir : {parent + "/new/data", earlier}) {
         SCOPED_TRACE(dir.toStdString());
-        ServerOptions options;
-        options.dataDir = dir;
-        auto instance = startServer(options);
+        auto instance = startServer({.dataDir = dir});
         ASSERT_TRUE(instance);
         const auto mode = [](const QString& path) {
             struct stat st {};
@@ -150,10 +148,7 @@ TEST_F(ServiceTest, HealthReportsStorageThatTakesNoWrites) {
 class ServiceOnEngine : public EngineTest {};
 
 TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
-    ServerOptions options;
-    options.database = url;
-    options.appsPerMinute = 0; // every request comes from one address
-    auto server = startServer(options);
+    auto server = startServer({.database = url, .appsPerMinute = 0}); // every request from one address
     ASSERT_TRUE(server);
     const auto client = [&server] { return httplib::Client("127.0.0.1", server->port()); };
     constexpr int kClients = 6;

@@ -16,11 +16,13 @@ namespace {
 
 class TwoInstances : public ::testing::Test {
 protected:
-    void start(ServerOptions options) {
+    void SetUp() override {
         QString reason;
-        options.database = testDatabaseUrl(TestEngine::Postgres, &reason);
-        if (options.database.isEmpty())
+        if ((url = testDatabaseUrl(TestEngine::Postgres, &reason)).isEmpty())
             GTEST_SKIP() << reason.toStdString();
+    }
+    void start(ServerOptions options) {
+        options.database = url;
         for (auto& server : servers) {
             server = startServer(options);
             ASSERT_TRUE(server);
@@ -38,18 +40,13 @@ protected:
     QJsonArray list(int instance, const std::string& path, const std::string& owner) const {
         return listOf(client(instance).Get(path, as(owner, secrets.at(QString::fromStdString(owner)))));
     }
+    QString url;
     std::unique_ptr<VantryServer> servers[2];
     std::map<QString, std::string> secrets;
 };
 
 TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
-    ServerOptions options;
-    options.threads = 4;
-    options.installsPerMinute = 0;
-    options.appsPerMinute = 0;
-    start(options);
-    if (IsSkipped())
-        return;
+    start({.threads = 4, .installsPerMinute = 0, .appsPerMinute = 0});
     for (int u = 0; u < 4; ++u)
         signUpAs(QStringLiteral("user%1").arg(u));
     constexpr int kThreads = 8;
@@ -140,13 +137,7 @@ TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
 }
 
 TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
-    ServerOptions options;
-    options.installsPerMinute = 10;
-    options.crashReportsPerMinute = 3;
-    options.appsPerMinute = 2;
-    start(options);
-    if (IsSkipped())
-        return;
+    start({.installsPerMinute = 10, .crashReportsPerMinute = 3, .appsPerMinute = 2});
     EXPECT_EQ(servers[0]->storageToken(), servers[1]->storageToken());
     EXPECT_GE(servers[0]->storageToken().size(), 32);
     signUpAs("owner");
