@@ -43,16 +43,9 @@ QString postgresValue(const QString& url, const QString& sql) {
 
 // Every Database method on both engines, so that the two cannot drift. One pooled connection:
 // the connection a test drops is the one the next call gets.
-class DatabaseContract : public EngineTest {
+class DatabaseContract : public EngineDatabaseTest {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        if (IsSkipped())
-            return;
-        QString reason;
-        db = Database::open(url, &reason, 1);
-        ASSERT_TRUE(db) << reason.toStdString();
-    }
+    DatabaseContract() : EngineDatabaseTest(1) {}
     QString beside(const QString& sql) const {
         return GetParam() == TestEngine::Sqlite ? sqliteValue(url.mid(7), sql) : postgresValue(url, sql);
     }
@@ -72,8 +65,6 @@ protected:
             sql += QStringLiteral("ALTER TABLE %1%2 RENAME TO %1%3;").arg(table, from, to);
         return beside(sql + "SELECT 1");
     }
-
-    std::unique_ptr<Database> db;
 };
 
 const StoredUser kAnn{"ann", "a@x", "Ann", "https://p.test/ann.png"};

@@ -29,15 +29,12 @@ struct Instance {
 };
 
 // Every case runs on SQLite and on PostgreSQL: the handlers must not tell the engines apart.
-class HandlersTest : public EngineTest {
+class HandlersTest : public EngineDatabaseTest {
 protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        if (IsSkipped())
+        EngineDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
             return;
-        QString error;
-        db = Database::open(url, &error);
-        ASSERT_TRUE(db) << error.toStdString();
         // Users registered before secrets existed: the Authorization value is all they send.
         for (const char* user : {"ann", "bob"})
             ASSERT_EQ(db->saveUser({user, "a@x", "", ""}, {}, {}), Database::UserSave::Added);
@@ -67,7 +64,6 @@ protected:
         return out + QString::number(db->crashCount().value_or(-1));
     }
 
-    std::unique_ptr<Database> db;
     std::unique_ptr<Instance> api;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/Database.h"
 #include "support/TestSupport.h"
 
 #include <QString>
@@ -96,6 +97,23 @@ protected:
             GTEST_SKIP() << reason.toStdString();
     }
     QString url;
+};
+// An EngineTest with the database open (db) on `connections` pooled connections.
+class EngineDatabaseTest : public EngineTest {
+protected:
+    explicit EngineDatabaseTest(int connections = 4) : m_connections(connections) {}
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        QString error;
+        db = Database::open(url, &error, m_connections);
+        ASSERT_TRUE(db) << error.toStdString();
+    }
+    std::unique_ptr<Database> db;
+
+private:
+    int m_connections;
 };
 #define ON_BOTH_ENGINES(Suite)                                                                               \
     INSTANTIATE_TEST_SUITE_P(                                                                                \

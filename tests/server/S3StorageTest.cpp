@@ -7,17 +7,6 @@
 #include "server/storage/s3/S3Client.h"
 #include "server/storage/s3/S3Xml.h"
 
-namespace {
-
-std::string pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 4093) % 251);
-    return bytes;
-}
-
-} // namespace
-
 TEST(S3Storage, CutOffUploadLeavesNoObjectAndAbortsItsMultipartUpload) {
     SKIP_WITHOUT_S3_EMULATOR();
     S3Emulator s3;

@@ -116,6 +116,14 @@ inline bool useTls(ServerOptions& options, const QString& dir) {
     return makeCertificate(dir);
 }
 
+// Bytes in which a shifted or repeated block shows.
+inline std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 4093) % 251);
+    return bytes;
+}
+
 // Everything under root (links not followed), as sorted relative paths.
 inline QStringList filesUnder(const QString& root) {
     QStringList out;

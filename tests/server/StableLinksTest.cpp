@@ -13,15 +13,12 @@
 
 namespace {
 
-class StableLinks : public EngineTest {
+class StableLinks : public EngineDatabaseTest {
 protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        if (IsSkipped())
+        EngineDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
             return;
-        QString error;
-        db = Database::open(url, &error);
-        ASSERT_TRUE(db) << error.toStdString();
         api = std::make_unique<ApiHandlers>(*db, ApiHandlers::Settings{"https://v.test/", 1.0});
         pages = std::make_unique<PageHandlers>(*db, "https://v.test/", nullptr);
         api->registerRoutes(router);
@@ -48,7 +45,6 @@ protected:
     }
     QString page(const QString& path) { return QString::fromUtf8(call("GET", path).body); }
 
-    std::unique_ptr<Database> db;
     std::unique_ptr<ApiHandlers> api;
     std::unique_ptr<PageHandlers> pages;
     Router router;

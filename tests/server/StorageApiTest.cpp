@@ -7,13 +7,6 @@
 
 namespace {
 
-std::string pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 4093) % 251);
-    return bytes;
-}
-
 enum class Backend { Disk, Bucket };
 
 class StorageApi : public ::testing::TestWithParam<Backend> {
