@@ -3,24 +3,11 @@
 #include "PostgresCluster.h"
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
-#include "server/ApiHandlers.h"
 #include "server/Database.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 
 #include <sqlite3.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -42,16 +29,8 @@ qint64 probe(int port, const char* from = "127.0.0.1") {
                : -1;
 }
 
-QJsonObject jsonOf(const httplib::Result& r) {
-    return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
-}
-
 TEST(Abuse, TricklingAndIdleClientsDoNotDelayOthers) {
-    ServerOptions options;
-    options.threads = 2;
-    options.maxConnectionsPerAddress = 2000;
-    options.headerTimeout = 3;
-    auto server = startServer(options);
+    auto server = startServer({.threads = 2, .maxConnectionsPerAddress = 2000, .headerTimeout = 3});
     ASSERT_TRUE(server);
     // 300 clients send a header one line at a time, 100 send nothing at all.
     std::vector<std::unique_ptr<RawSocket>> slow;
@@ -76,9 +55,7 @@ TEST(Abuse, TricklingAndIdleClientsDoNotDelayOthers) {
 }
 
 TEST(Abuse, ConnectionsAreLimitedPerAddress) {
-    ServerOptions options;
-    options.maxConnectionsPerAddress = 20;
-    auto server = startServer(options);
+    auto server = startServer({.maxConnectionsPerAddress = 20});
     ASSERT_TRUE(server);
     std::vector<std::unique_ptr<RawSocket>> hog;
     for (int i = 0; i < 25; ++i)
@@ -92,17 +69,13 @@ TEST(Abuse, ConnectionsAreLimitedPerAddress) {
 // Handlers wait for the database on threads of their own: while all of them wait, what the header
 // decides is still answered and a download in progress goes on.
 TEST(Abuse, HandlersWaitingForTheDatabaseHoldUpNoTransfer) {
-    ServerOptions options;
-    options.threads = 2;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("locked"));
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("locked"), .threads = 2};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("lockedapp"), {},
-                      signUp(c, QStringLiteral("owner"))),
-              201);
+    ASSERT_EQ(postApp(c, "owner", "lockedapp", {}, signUp(c, "owner")), 201);
     const QByteArray file(24 << 20, 'f');
-    testsupport::writeFile(options.dataDir + QStringLiteral("/files/Vantry/job/App.apk"), file);
+    testsupport::writeFile(options.dataDir + "/files/Vantry/job/App.apk", file);
     RawSocket download(server->port());
     download.send("GET /files/Vantry/job/App.apk HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     QByteArray received = download.receive(5000, nullptr, "\r\n\r\n");
@@ -110,8 +83,7 @@ TEST(Abuse, HandlersWaitingForTheDatabaseHoldUpNoTransfer) {
 
     // Another connection holds the write lock: every install waits in its handler.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((options.dataDir + QStringLiteral("/vantry.sqlite3")).toUtf8().constData(), &db),
-              SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((options.dataDir + "/vantry.sqlite3").toUtf8().constData(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
     std::vector<std::unique_ptr<RawSocket>> installs;
     for (int i = 0; i < 4; ++i) {
@@ -132,97 +104,63 @@ TEST(Abuse, HandlersWaitingForTheDatabaseHoldUpNoTransfer) {
 }
 
 // Secrets and rate windows on each engine: on PostgreSQL the windows live in the database.
-class AbuseOnEngine : public ::testing::TestWithParam<TestEngine> {
+class AbuseOnEngine : public EngineTest {
 protected:
     std::unique_ptr<VantryServer> start(ServerOptions options = {}) {
-        QString reason;
-        options.database = testDatabaseUrl(GetParam(), &reason);
-        if (options.database.isEmpty()) {
-            skipReason = reason;
-            return nullptr;
-        }
+        options.database = url;
         return startServer(options);
     }
-    QString skipReason;
 };
 
 TEST_P(AbuseOnEngine, KnowingAUserIdIsNotBeingThatUser) {
     auto server = start();
-    if (!skipReason.isEmpty())
-        GTEST_SKIP() << skipReason.toStdString();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    const auto registerUser = [&](const std::string& id, const httplib::Headers& headers = {}) {
-        return c.Post("/addnewuser", headers,
-                      R"({"email":"e","username":"u","photoURL":"","userid":")" + id + R"("})",
-                      "application/json");
+    const auto registerUser = [&](const QString& id, const httplib::Headers& headers = {}) {
+        return c.Post("/addnewuser", headers, userJson(id).toStdString(), "application/json");
     };
-    const auto alice = registerUser("alice");
-    ASSERT_EQ(status(alice), 201);
-    const std::string secret = jsonOf(alice).value(QStringLiteral("userSecret")).toString().toStdString();
+    const auto createApp = [&](const httplib::Headers& headers, const QString& owner, const QString& appid) {
+        return status(c.Post("/createapp", headers, appJson(owner, appid).toStdString(), "application/json"));
+    };
+    const std::string secret = signUp(c, "alice");
     ASSERT_GE(secret.size(), 32u);
-    const httplib::Headers asAlice{{"Authorization", "alice"}, {"X-Vantry-Secret", secret}};
-    ASSERT_EQ(status(c.Post("/createapp", asAlice,
-                            appJson(QStringLiteral("alice"), QStringLiteral("aliceapp")).toStdString(),
-                            "application/json")),
-              201);
+    ASSERT_EQ(createApp(as("alice", secret), "alice", "aliceapp"), 201);
 
     // Mallory knows the id but not the secret (or guesses one).
-    for (const httplib::Headers& forged :
-         {httplib::Headers{{"Authorization", "alice"}},
-          httplib::Headers{{"Authorization", "alice"}, {"X-Vantry-Secret", "guess"}}}) {
+    for (const httplib::Headers& forged : {as("alice"), as("alice", "guess")}) {
         EXPECT_EQ(status(c.Get("/app/alice", forged)), 401);
         EXPECT_EQ(status(c.Get("/userdata/aliceapp", forged)), 401);
-        EXPECT_EQ(status(c.Post("/createapp", forged,
-                                appJson(QStringLiteral("alice"), QStringLiteral("forged")).toStdString(),
-                                "application/json")),
-                  401);
+        EXPECT_EQ(createApp(forged, "alice", "forged"), 401);
         EXPECT_EQ(status(registerUser("alice", forged)), 401) << "the profile cannot be overwritten";
     }
     // An id that never registered has nothing to prove, and gets no public pages either.
-    EXPECT_EQ(status(c.Post("/createapp", {{"Authorization", "mallory"}},
-                            appJson(QStringLiteral("mallory"), QStringLiteral("malloryapp")).toStdString(),
-                            "application/json")),
-              401);
-    EXPECT_FALSE(server->database().app(QStringLiteral("malloryapp")));
-    EXPECT_EQ(server->database().user(QStringLiteral("alice"))->email, QStringLiteral("e"));
-    EXPECT_EQ(server->database().appsOf(QStringLiteral("alice"))->size(), 1);
+    EXPECT_EQ(createApp(as("mallory"), "mallory", "malloryapp"), 401);
+    EXPECT_FALSE(server->database().app("malloryapp"));
+    EXPECT_EQ(server->database().user("alice")->email, "e");
+    EXPECT_EQ(server->database().appsOf("alice")->size(), 1);
     // Bob's own secret does not open Alice's records.
-    const auto bob = registerUser("bob");
-    const std::string bobSecret = jsonOf(bob).value(QStringLiteral("userSecret")).toString().toStdString();
-    EXPECT_EQ(status(c.Get("/app/alice", {{"Authorization", "alice"}, {"X-Vantry-Secret", bobSecret}})), 401);
-    EXPECT_EQ(status(c.Get("/app/alice", asAlice)), 200);
+    EXPECT_EQ(status(c.Get("/app/alice", as("alice", signUp(c, "bob")))), 401);
+    EXPECT_EQ(status(c.Get("/app/alice", as("alice", secret))), 200);
     const auto again = registerUser("alice", {{"X-Vantry-Secret", secret}});
     EXPECT_EQ(status(again), 200);
-    EXPECT_FALSE(jsonOf(again).contains(QStringLiteral("userSecret"))) << "a secret is issued once";
+    EXPECT_FALSE(jsonOf(again).contains("userSecret")) << "a secret is issued once";
 }
 
 TEST(Abuse, AccessKeyGuardsEveryApiCallButNotPublicPages) {
-    ServerOptions options;
-    options.accessKey = QStringLiteral("team-key-0123456789");
-    auto server = startServer(options);
+    auto server = startServer({.accessKey = "team-key-0123456789"});
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
     EXPECT_EQ(status(c.Get("/checkversion")), 401);
-    EXPECT_EQ(status(c.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"x"})",
-                            "application/json")),
-              401);
+    EXPECT_EQ(status(c.Post("/addnewuser", userJson("x").toStdString(), "application/json")), 401);
     EXPECT_EQ(status(c.Get("/checkversion", {{"X-Vantry-Access-Key", "team-key-0123456789"}})), 200);
     EXPECT_EQ(status(c.Get("/healthz")), 200);
 }
 
 TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
-    ServerOptions options;
-    options.installsPerMinute = 10;
-    options.crashReportsPerMinute = 3;
-    auto server = start(options);
-    if (!skipReason.isEmpty())
-        GTEST_SKIP() << skipReason.toStdString();
+    auto server = start({.installsPerMinute = 10, .crashReportsPerMinute = 3});
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("floodapp"), {},
-                      signUp(c, QStringLiteral("owner"))),
-              201);
+    ASSERT_EQ(postApp(c, "owner", "floodapp", {}, signUp(c, "owner")), 201);
     int redirects = 0;
     int limited = 0;
     std::string retryAfter;
@@ -237,8 +175,8 @@ TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
     EXPECT_EQ(limited, 5);
     EXPECT_GT(std::atoi(retryAfter.c_str()), 0);
     // Ten visits from one address count once; the rest are kept as repeats.
-    EXPECT_EQ(server->database().installsOf(QStringLiteral("floodapp"))->size(), 1);
-    EXPECT_EQ(server->database().installsOf(QStringLiteral("floodapp"), true)->size(), 10);
+    EXPECT_EQ(server->database().installsOf("floodapp")->size(), 1);
+    EXPECT_EQ(server->database().installsOf("floodapp", true)->size(), 10);
 
     const std::string crash = R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"[]"})";
     const std::string bigCrash = R"({"name":"n","reason":")" + std::string(65 * 1024, 'x') +
@@ -251,8 +189,7 @@ TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
     EXPECT_EQ(server->database().crashCount(), 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, AbuseOnEngine, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const auto& info) { return engineName(info.param); });
+ON_BOTH_ENGINES(AbuseOnEngine);
 
 TEST(Abuse, RangesAreClampedOrRefused) {
     auto server = startServer();
@@ -276,10 +213,10 @@ TEST(Abuse, RangesAreClampedOrRefused) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.range);
         // Raw, so a Content-Length larger than the bytes that follow would show.
-        RawSocket s(server->port());
-        s.send(QByteArray("GET /files/r/eleven.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\nRange: ") +
-               k.range + "\r\n\r\n");
-        const QByteArray answer = s.receive(5000);
+        const QByteArray answer = RawSocket::exchange(
+            server->port(),
+            QByteArray("GET /files/r/eleven.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\nRange: ") +
+                k.range + "\r\n\r\n");
         const QByteArray head = answer.left(answer.indexOf("\r\n\r\n")).toLower();
         const QByteArray body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
         EXPECT_TRUE(head.startsWith("http/1.1 " + QByteArray::number(k.status))) << head.constData();
@@ -321,23 +258,20 @@ TEST(Abuse, MalformedFramingIsAnswered400AtOnceAndClosed) {
 }
 
 TEST(Abuse, PartFilesOfKilledUploadsAreRemovedAtStart) {
-    const QString data = testsupport::makeTempDir(QStringLiteral("parts"));
-    const QString folder = data + QStringLiteral("/files/Vantry/job");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    testsupport::writeFile(folder + QStringLiteral("/.upload-0123456789abcdef.part"), QByteArray(4096, 'p'));
-    testsupport::writeFile(folder + QStringLiteral("/App.ipa"), "kept");
-    ServerOptions options;
-    options.dataDir = data;
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("parts")};
+    const QString folder = options.dataDir + "/files/Vantry/job";
+    testsupport::writeFile(folder + "/.upload-0123456789abcdef.part", QByteArray(4096, 'p'));
+    testsupport::writeFile(folder + "/App.ipa", "kept");
     auto server = startServer(options);
     ASSERT_TRUE(server);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("App.ipa")});
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"App.ipa"});
 }
 
 TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     auto server = startServer();
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    const std::string secret = signUp(c, QStringLiteral("owner"));
+    const std::string secret = signUp(c, "owner");
     const struct {
         const char* url;
         int status;
@@ -353,13 +287,12 @@ TEST(Abuse, InstallLinksAreWebOrItmsServicesOnly) {
     int n = 0;
     for (const auto& k : cases) {
         SCOPED_TRACE(k.url);
-        EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("url%1").arg(n++),
-                          {{QStringLiteral("appurl"), QString::fromLatin1(k.url)}}, secret),
+        EXPECT_EQ(postApp(c, "owner", QStringLiteral("url%1").arg(n++), {{"appurl", k.url}}, secret),
                   k.status);
     }
     // A record stored before the check is not redirected to.
-    StoredApp old{QStringLiteral("oldapp"), QStringLiteral("owner")};
-    old.appurl = QStringLiteral("javascript:alert(1)");
+    StoredApp old{"oldapp", "owner"};
+    old.appurl = "javascript:alert(1)";
     ASSERT_EQ(server->database().insertApp(old), Database::Insert::Added);
     EXPECT_EQ(status(c.Get("/oldapp/install")), 404);
 }
@@ -372,10 +305,9 @@ TEST(Abuse, ControlCharactersAreEscapedInTheLog) {
     c.Get("/%1B%5B2J%1B%5B31mred%00nul%07%0D%0Aforged");
     server->stop();
     const QString text = log.joined();
-    EXPECT_TRUE(text.contains(QStringLiteral("\\x1b[2J\\x1b[31mred\\x00nul\\x07\\x0d\\x0aforged")))
-        << text.toStdString();
+    EXPECT_TRUE(text.contains("\\x1b[2J\\x1b[31mred\\x00nul\\x07\\x0d\\x0aforged")) << text.toStdString();
     for (const QChar ch : text)
-        EXPECT_TRUE(ch.unicode() >= 0x20 || ch == QLatin1Char('\n')) << int(ch.unicode());
+        EXPECT_TRUE(ch.unicode() >= 0x20 || ch == '\n') << int(ch.unicode());
 }
 
 } // namespace

@@ -26,17 +26,14 @@ const QString kAndroid =
 
 // Runs Chromium headless with a phone's agent and window; returns its standard output.
 QByteArray chromium(const QStringList& extra, const QString& agent, const QString& url) {
-    const QString profile = testsupport::makeTempDir(QStringLiteral("chromium"));
+    const QString profile = testsupport::makeTempDir("chromium");
     QProcess browser;
-    browser.start(
-        QStringLiteral("chromium"),
-        QStringList{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                    QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                    QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-                    QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                    QStringLiteral("--hide-scrollbars"), QStringLiteral("--user-data-dir=") + profile,
-                    QStringLiteral("--window-size=412,1300"), QStringLiteral("--user-agent=") + agent} +
-            extra + QStringList{url});
+    browser.start("chromium", QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                          "--no-first-run", "--disable-background-networking",
+                                          "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                                          "--user-data-dir=" + profile, "--window-size=412,1300",
+                                          "--user-agent=" + agent} +
+                                  extra + QStringList{url});
     browser.waitForFinished(60000);
     return browser.readAllStandardOutput();
 }
@@ -44,46 +41,41 @@ QByteArray chromium(const QStringList& extra, const QString& agent, const QStrin
 } // namespace
 
 TEST(BrowserPage, PhonesSeeTheButtonAndAScannableCode) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+    if (QStandardPaths::findExecutable("chromium").isEmpty())
         GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
-    ServerOptions options;
-    options.qrRenderer = installPageQrSvg;
-    auto server = startServer(options);
+    auto server = startServer({.qrRenderer = installPageQrSvg});
     ASSERT_TRUE(server);
 
     struct Case {
         QString appid, publicId, agent, appurl;
     };
     const Case cases[] = {
-        {QStringLiteral("iosBrowse1"), QStringLiteral("iosBrowse1"), kIPhone,
-         QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist")},
-        {QStringLiteral("andBrowse1__android"), QStringLiteral("andBrowse1"), kAndroid,
-         QStringLiteral("https://d/a.apk")},
+        {"iosBrowse1", "iosBrowse1", kIPhone,
+         "itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist"},
+        {"andBrowse1__android", "andBrowse1", kAndroid, "https://d/a.apk"},
     };
     httplib::Client api("127.0.0.1", server->port());
-    const std::string secret = signUp(api, QStringLiteral("u1"));
+    const std::string secret = signUp(api, "u1");
     ASSERT_FALSE(secret.empty());
     for (const Case& c : cases) {
-        const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Browse <Demo>")},
-                                 {QStringLiteral("appurl"), c.appurl}};
-        ASSERT_EQ(postApp(api, QStringLiteral("u1"), c.appid, fields, secret), 201);
+        const QVariantMap fields{{"appname", "Browse <Demo>"}, {"appurl", c.appurl}};
+        ASSERT_EQ(postApp(api, "u1", c.appid, fields, secret), 201);
 
         const QString pageUrl = server->publicUrl() + c.publicId;
-        const QString shot = testsupport::makeTempDir(QStringLiteral("shot")) + QStringLiteral("/page.png");
-        chromium({QStringLiteral("--screenshot=") + shot}, c.agent, pageUrl);
+        const QString shot = testsupport::makeTempDir("shot") + "/page.png";
+        chromium({"--screenshot=" + shot}, c.agent, pageUrl);
         const QImage image(shot);
         ASSERT_FALSE(image.isNull()) << "no screenshot of " << pageUrl.toStdString();
         EXPECT_EQ(QRCode::DetectQRCodes(image), QStringList{pageUrl});
 
         // The DOM as the browser built it: the button leads to the install counter, and the
         // name is text, not markup.
-        const QString dom = QString::fromUtf8(chromium({QStringLiteral("--dump-dom")}, c.agent, pageUrl));
+        const QString dom = QString::fromUtf8(chromium({"--dump-dom"}, c.agent, pageUrl));
         const QRegularExpressionMatch button =
-            QRegularExpression(
-                QStringLiteral("<a class=\"install\" id=\"install\" href=\"([^\"]+)\">Install</a>"))
+            QRegularExpression("<a class=\"install\" id=\"install\" href=\"([^\"]+)\">Install</a>")
                 .match(dom);
         ASSERT_TRUE(button.hasMatch()) << dom.left(400).toStdString();
-        EXPECT_EQ(button.captured(1), pageUrl + QStringLiteral("/install"));
-        EXPECT_TRUE(dom.contains(QLatin1String("<h1>Browse &lt;Demo&gt;</h1>")));
+        EXPECT_EQ(button.captured(1), pageUrl + "/install");
+        EXPECT_TRUE(dom.contains("<h1>Browse &lt;Demo&gt;</h1>"));
     }
 }

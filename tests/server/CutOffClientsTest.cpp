@@ -3,10 +3,6 @@
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
 
-#include <gtest/gtest.h>
-
-#include <QElapsedTimer>
-
 #include <vector>
 
 namespace {
@@ -14,18 +10,11 @@ namespace {
 TEST(CutOffClients, AThousandCancelledDownloadsLeaveTheServerAnswering) {
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "https" : "http");
-        const QString dir = testsupport::makeTempDir(QStringLiteral("cancel"));
-        ServerOptions options;
-        options.dataDir = dir + QStringLiteral("/data");
-        if (tls) {
-            ASSERT_TRUE(makeCertificate(dir));
-            options.tlsCert = dir + QStringLiteral("/cert.pem");
-            options.tlsKey = dir + QStringLiteral("/key.pem");
-        }
+        ServerOptions options{.dataDir = testsupport::makeTempDir("cancel")};
+        ASSERT_TRUE(!tls || useTls(options, options.dataDir));
         auto server = startServer(options);
         ASSERT_TRUE(server);
-        testsupport::writeFile(options.dataDir + QStringLiteral("/files/Vantry/job/App.apk"),
-                               QByteArray(2 << 20, 'a'));
+        testsupport::writeFile(options.dataDir + "/files/Vantry/job/App.apk", QByteArray(2 << 20, 'a'));
         const auto connect = [&] {
             auto c = std::make_unique<httplib::Client>((tls ? "https://127.0.0.1:" : "http://127.0.0.1:") +
                                                        std::to_string(server->port()));
@@ -75,9 +64,7 @@ TEST(CutOffClients, RequestsAreTurnedAwayOnTheirHeaderBeforeTheBody) {
 }
 
 TEST(CutOffClients, BodiesHeldInMemoryShareOneBound) {
-    ServerOptions options;
-    options.maxBufferedBodyBytes = 3 << 20;
-    auto server = startServer(options);
+    auto server = startServer({.maxBufferedBodyBytes = 3 << 20});
     ASSERT_TRUE(server);
     // Clients announce 1 MiB bodies and send one byte; past three, they are refused at once.
     const auto stall = [&](int count) {

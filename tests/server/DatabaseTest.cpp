@@ -5,9 +5,6 @@
 #include "ServerTestUtil.h"
 #include "server/SharedState.h"
 #include "server/database/Schema.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -25,7 +22,7 @@ QString sqliteValue(const QString& path, const QString& sql) {
     int columns = 0;
     char* message = nullptr;
     const int rc = sqlite3_get_table(db, sql.toUtf8().constData(), &table, &rows, &columns, &message);
-    const QString answer = rc != SQLITE_OK ? QStringLiteral("error: ") + QString::fromUtf8(message)
+    const QString answer = rc != SQLITE_OK ? "error: " + QString::fromUtf8(message)
                                            : QString::fromUtf8(rows > 0 ? table[columns] : "");
     sqlite3_free_table(table);
     sqlite3_free(message);
@@ -38,7 +35,7 @@ QString postgresValue(const QString& url, const QString& sql) {
     PGresult* r = PQexec(conn, sql.toUtf8().constData());
     const QString answer = PQresultStatus(r) == PGRES_TUPLES_OK
                                ? QString::fromUtf8(PQgetvalue(r, 0, 0))
-                               : QStringLiteral("error: ") + QString::fromUtf8(PQerrorMessage(conn));
+                               : "error: " + QString::fromUtf8(PQerrorMessage(conn));
     PQclear(r);
     PQfinish(conn);
     return answer;
@@ -46,16 +43,9 @@ QString postgresValue(const QString& url, const QString& sql) {
 
 // Every Database method on both engines, so that the two cannot drift. One pooled connection:
 // the connection a test drops is the one the next call gets.
-class DatabaseContract : public ::testing::TestWithParam<TestEngine> {
+class DatabaseContract : public EngineDatabaseTest {
 protected:
-    void SetUp() override {
-        QString reason;
-        url = testDatabaseUrl(GetParam(), &reason);
-        if (url.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-        db = Database::open(url, &reason, 1);
-        ASSERT_TRUE(db) << reason.toStdString();
-    }
+    DatabaseContract() : EngineDatabaseTest(1) {}
     QString beside(const QString& sql) const {
         return GetParam() == TestEngine::Sqlite ? sqliteValue(url.mid(7), sql) : postgresValue(url, sql);
     }
@@ -75,9 +65,6 @@ protected:
             sql += QStringLiteral("ALTER TABLE %1%2 RENAME TO %1%3;").arg(table, from, to);
         return beside(sql + "SELECT 1");
     }
-
-    QString url;
-    std::unique_ptr<Database> db;
 };
 
 const StoredUser kAnn{"ann", "a@x", "Ann", "https://p.test/ann.png"};
@@ -205,9 +192,7 @@ TEST_P(DatabaseContract, FailuresAreNotAnswersAndDroppedConnectionsComeBack) {
         EXPECT_EQ(c.call(), c.working) << c.method;
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, DatabaseContract,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const auto& info) { return engineName(info.param); });
+ON_BOTH_ENGINES(DatabaseContract);
 
 // The tables as the first server wrote them (user_version 1): no user secrets, no repeats.
 const char* const kVersion1 = R"sql(
@@ -245,8 +230,7 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
     const char* const steps[] = {kVersion1, kVersion2, kVersion3};
     for (const int version : {1, 2, 3}) {
         SCOPED_TRACE(version);
-        const QString path =
-            testsupport::makeTempDir(QStringLiteral("old")) + QStringLiteral("/vantry.sqlite3");
+        const QString path = testsupport::makeTempDir("old") + "/vantry.sqlite3";
         for (int step = 0; step < version; ++step)
             ASSERT_EQ(sqliteValue(path, steps[step]), "");
         QString error;
@@ -270,19 +254,18 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         QStringList steps;
         for (const SchemaStep& step : schemaSteps())
             steps << QString::number(step.version);
-        EXPECT_EQ(sqliteValue(path, "SELECT group_concat(version) FROM schema_version"),
-                  steps.join(QLatin1Char(',')));
+        EXPECT_EQ(sqliteValue(path, "SELECT group_concat(version) FROM schema_version"), steps.join(','));
         ASSERT_TRUE(Database::open("sqlite:" + path, &error)) << error.toStdString();
     }
 }
 
 TEST(DatabaseSchema, ADatabaseOfANewerServerIsRefused) {
-    const QString url = Database::sqliteUrl(testsupport::makeTempDir(QStringLiteral("newer")));
+    const QString url = Database::sqliteUrl(testsupport::makeTempDir("newer"));
     ASSERT_TRUE(Database::open(url, nullptr));
     ASSERT_EQ(sqliteValue(url.mid(7), "INSERT INTO schema_version VALUES (99, 0)"), "");
     QString error;
     EXPECT_FALSE(Database::open(url, &error));
-    EXPECT_TRUE(error.contains(QLatin1String("99"))) << error.toStdString();
+    EXPECT_TRUE(error.contains("99")) << error.toStdString();
 }
 
 TEST(DatabaseUrl, PasswordsAreNeverShown) {
@@ -315,7 +298,7 @@ TEST(PostgresTest, InstancesStartingTogetherShareOneSchemaAndRateWindows) {
     SharedState* sides[] = {a->sharedState(), b->sharedState()};
     std::vector<std::optional<int>> answers;
     for (int i = 0; i < 5; ++i)
-        answers.push_back(sides[i % 2]->takeRate(QStringLiteral("k"), 3, std::chrono::seconds(60)));
+        answers.push_back(sides[i % 2]->takeRate("k", 3, std::chrono::seconds(60)));
     EXPECT_EQ(answers[0], std::nullopt);
     EXPECT_EQ(answers[2], std::nullopt);
     ASSERT_TRUE(answers[3]);
@@ -333,15 +316,13 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     const std::unique_ptr<PostgresCluster> cluster = PostgresCluster::create(&reason);
     if (!cluster)
         GTEST_SKIP() << reason.toStdString();
-    ServerOptions options;
-    options.database = cluster->createDatabase();
+    const ServerOptions options{.database = cluster->createDatabase(), .threads = 2};
     ASSERT_FALSE(options.database.isEmpty());
-    options.threads = 2;
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
-    c.set_default_headers({{"X-Vantry-Secret", signUp(c, QStringLiteral("owner"))}});
-    ASSERT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("before")), 201);
+    c.set_default_headers({{"X-Vantry-Secret", signUp(c, "owner")}});
+    ASSERT_EQ(postApp(c, "owner", "before"), 201);
     EXPECT_EQ(status(c.Get("/healthz")), 200);
 
     ASSERT_TRUE(cluster->stop());
@@ -349,11 +330,11 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     ASSERT_EQ(status(down), 503);
     EXPECT_EQ(down->body,
               "{\"status\":\"unavailable\",\"database\":\"unreachable\",\"storage\":\"reachable\"}\n");
-    EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("during")), 500);
+    EXPECT_EQ(postApp(c, "owner", "during"), 500);
 
     ASSERT_TRUE(cluster->start());
     EXPECT_EQ(status(c.Get("/healthz")), 200);
-    EXPECT_EQ(postApp(c, QStringLiteral("owner"), QStringLiteral("after")), 201);
+    EXPECT_EQ(postApp(c, "owner", "after"), 201);
 }
 
 } // namespace

@@ -8,9 +8,7 @@
 #include "server/Database.h"
 
 #include <QDateTime>
-#include <QJsonArray>
 #include <QUrl>
-#include <QVariantList>
 
 namespace {
 
@@ -23,23 +21,23 @@ const std::string kAndroid =
     "Chrome/125.0 Mobile Safari/537.36";
 const std::string kDesktop = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
                              "Chrome/125.0 Safari/537.36";
-const QString kListed = QStringLiteral("00008101-000A1B2C3D4E5F60");
-const QString kOld = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
-const QString kMissing = QStringLiteral("00008030-001A35E11A88802E");
-const QString kOwner = QStringLiteral("dev-1");
+const QString kListed = "00008101-000A1B2C3D4E5F60";
+const QString kOld = "0123456789abcdef0123456789abcdef01234567";
+const QString kMissing = "00008030-001A35E11A88802E";
+const QString kOwner = "dev-1";
 
 // The phone's answer: the list signed into a CMS message with a certificate the test made.
 QByteArray signedByPhone(const QByteArray& content) {
     static const QString dir = [] {
-        const QString d = testsupport::makeTempDir(QStringLiteral("phone"));
+        const QString d = testsupport::makeTempDir("phone");
         return makeCertificate(d) ? d : QString();
     }();
-    const QString work = testsupport::makeTempDir(QStringLiteral("answer"));
-    testsupport::writeFile(work + QStringLiteral("/in"), content);
-    QProcess::execute(QStringLiteral("openssl"),
+    const QString work = testsupport::makeTempDir("answer");
+    testsupport::writeFile(work + "/in", content);
+    QProcess::execute("openssl",
                       {"cms", "-sign", "-nodetach", "-binary", "-outform", "DER", "-in", work + "/in", "-out",
                        work + "/out", "-signer", dir + "/cert.pem", "-inkey", dir + "/key.pem"});
-    return testsupport::readFile(work + QStringLiteral("/out"));
+    return testsupport::readFile(work + "/out");
 }
 
 QByteArray answerPlist(const QString& udid, const QString& challenge, const QString& padding = {}) {
@@ -51,41 +49,33 @@ QByteArray answerPlist(const QString& udid, const QString& challenge, const QStr
                                           {"PAD", padding}});
 }
 
-class DeviceCheck : public ::testing::TestWithParam<TestEngine> {
+class DeviceCheck : public EngineTest {
 protected:
     void SetUp() override {
-        QString reason;
-        ServerOptions options;
-        options.database = testDatabaseUrl(GetParam(), &reason);
-        if (options.database.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-        options.installsPerMinute = 0;
-        server = startServer(options);
+        EngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        server = startServer({.database = url, .installsPerMinute = 0});
         ASSERT_TRUE(server);
-        httplib::Client c = client();
-        const auto r = c.Post(
-            "/addnewuser", R"({"email":"dev@example.com","username":"Dev","photoURL":"","userid":"dev-1"})",
-            "application/json");
+        const auto r = client().Post("/addnewuser", userJson(kOwner, "dev@example.com").toStdString(),
+                                     "application/json");
         ASSERT_EQ(status(r), 201);
-        secret = QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
-                     .object()
-                     .value(QStringLiteral("userSecret"))
-                     .toString()
-                     .toStdString();
+        secret = jsonOf(r).value("userSecret").toString().toStdString();
     }
     httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
     int publish(const QString& appid, const QString& kind, const QString& ids = kListed + ',' + kOld) {
         httplib::Client c = client();
-        QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Tester App")}};
+        QVariantMap fields{{"appname", "Tester App"}};
         if (!kind.isEmpty())
-            fields.insert(QStringLiteral("profilekind"), kind);
+            fields.insert("profilekind", kind);
         if (!ids.isNull())
-            fields.insert(QStringLiteral("provisioneddeviceids"), ids);
+            fields.insert("provisioneddeviceids", ids);
         return postApp(c, kOwner, appid, fields, secret);
     }
-    std::string page(const std::string& path, const std::string& agent = kIPhone) const {
-        const auto r = client().Get(path, {{"User-Agent", agent}});
-        return status(r) == 200 ? r->body : std::string("status ") + std::to_string(status(r));
+    QString page(const QString& path, const std::string& agent = kIPhone) const {
+        const auto r = client().Get(path.toStdString(), {{"User-Agent", agent}});
+        return status(r) == 200 ? QString::fromStdString(r->body)
+                                : QStringLiteral("status %1").arg(status(r));
     }
     // The profile the phone downloads, read back; its challenge.
     QVariantMap profile(const QString& appid) const {
@@ -112,11 +102,11 @@ protected:
 };
 
 TEST_P(DeviceCheck, PhoneIsSentToItsAnswer) {
-    ASSERT_EQ(publish(QStringLiteral("adhoc00001"), QStringLiteral("ad-hoc")), 201);
-    const QVariantMap payload = profile(QStringLiteral("adhoc00001"));
-    EXPECT_EQ(payload.value("PayloadType"), QStringLiteral("Profile Service"));
+    ASSERT_EQ(publish("adhoc00001", "ad-hoc"), 201);
+    const QVariantMap payload = profile("adhoc00001");
+    EXPECT_EQ(payload.value("PayloadType"), "Profile Service");
     const QVariantMap content = payload.value("PayloadContent").toMap();
-    EXPECT_EQ(content.value("URL"), server->publicUrl() + QStringLiteral("adhoc00001/device"));
+    EXPECT_EQ(content.value("URL"), server->publicUrl() + "adhoc00001/device");
     EXPECT_EQ(content.value("DeviceAttributes").toStringList(),
               (QStringList{"UDID", "PRODUCT", "VERSION", "DEVICE_NAME"}));
     EXPECT_EQ(content.value("Challenge").toString().size(), 32);
@@ -126,30 +116,27 @@ TEST_P(DeviceCheck, PhoneIsSentToItsAnswer) {
     for (const QString& udid : {kListed, kOld.toUpper(), kMissing}) {
         SCOPED_TRACE(udid.toStdString());
         const bool included = udid != kMissing;
-        const auto r = answer(QStringLiteral("adhoc00001"),
-                              signedByPhone(answerPlist(udid, challenge(QStringLiteral("adhoc00001")))));
+        const auto r = answer("adhoc00001", signedByPhone(answerPlist(udid, challenge("adhoc00001"))));
         ASSERT_EQ(status(r), 301);
         const QUrl location(QString::fromStdString(r->get_header_value("Location")));
-        EXPECT_EQ(location.toString(QUrl::RemoveQuery), server->publicUrl() + QStringLiteral("adhoc00001"));
-        const std::string shown = page(location.path().toStdString() + "?" + location.query().toStdString());
-        const std::string other = page("/adhoc00001?device=someone-elses-check");
-        EXPECT_EQ(shown.find("This build includes your device.</p><p class=\"note\" id=\"device-model\">"
-                             "iPhone15,2 · iOS build 21F90</p>") != std::string::npos,
+        EXPECT_EQ(location.toString(QUrl::RemoveQuery), server->publicUrl() + "adhoc00001");
+        const QString shown = page(location.path() + "?" + location.query());
+        const QString other = page("/adhoc00001?device=someone-elses-check");
+        EXPECT_EQ(shown.contains(QString::fromUtf8("This build includes your device.</p><p class=\"note\" "
+                                                   "id=\"device-model\">iPhone15,2 · iOS build 21F90</p>")),
                   included);
-        EXPECT_EQ(shown.find("This build does not include your device. Send this code to the developer:") !=
-                      std::string::npos,
+        EXPECT_EQ(shown.contains("This build does not include your device. Send this code to the developer:"),
                   !included);
-        EXPECT_EQ(shown.find("id=\"install\"") != std::string::npos, included);
-        EXPECT_EQ(shown.find("id=\"copy-udid\"") != std::string::npos, !included);
-        EXPECT_EQ(shown.find("href=\"mailto:dev@example.com?subject=") != std::string::npos, !included);
-        EXPECT_EQ(shown.find("Device%20ID%3A%20" + udid.toStdString()) != std::string::npos, !included);
-        EXPECT_EQ(shown.find(udid.toStdString()) != std::string::npos, !included)
-            << "only its own check shows it";
-        EXPECT_NE(other.find("This device check has expired"), std::string::npos);
-        EXPECT_EQ(other.find(udid.toStdString()), std::string::npos);
+        EXPECT_EQ(shown.contains("id=\"install\""), included);
+        EXPECT_EQ(shown.contains("id=\"copy-udid\""), !included);
+        EXPECT_EQ(shown.contains("href=\"mailto:dev@example.com?subject="), !included);
+        EXPECT_EQ(shown.contains("Device%20ID%3A%20" + udid), !included);
+        EXPECT_EQ(shown.contains(udid), !included) << "only its own check shows it";
+        EXPECT_TRUE(other.contains("This device check has expired"));
+        EXPECT_FALSE(other.contains(udid));
     }
-    EXPECT_EQ(checksOf(QStringLiteral("adhoc00001")), 3);
-    const auto apps = client().Get("/app/dev-1", {{"Authorization", "dev-1"}, {"X-Vantry-Secret", secret}});
+    EXPECT_EQ(checksOf("adhoc00001"), 3);
+    const auto apps = client().Get("/app/dev-1", as("dev-1", secret));
     ASSERT_EQ(status(apps), 200);
     for (const QString& udid : {kListed, kOld, kMissing}) {
         EXPECT_FALSE(log.joined().contains(udid, Qt::CaseInsensitive)) << log.joined().toStdString();
@@ -158,49 +145,43 @@ TEST_P(DeviceCheck, PhoneIsSentToItsAnswer) {
 }
 
 TEST_P(DeviceCheck, RefusedAnswersStoreNothing) {
-    ASSERT_EQ(publish(QStringLiteral("adhoc00002"), QStringLiteral("development")), 201);
-    ASSERT_EQ(publish(QStringLiteral("adhoc00003"), QStringLiteral("ad-hoc")), 201);
-    const QString used = challenge(QStringLiteral("adhoc00002"));
-    ASSERT_EQ(status(answer(QStringLiteral("adhoc00002"), signedByPhone(answerPlist(kListed, used)))), 301);
+    ASSERT_EQ(publish("adhoc00002", "development"), 201);
+    ASSERT_EQ(publish("adhoc00003", "ad-hoc"), 201);
+    const QString used = challenge("adhoc00002");
+    ASSERT_EQ(status(answer("adhoc00002", signedByPhone(answerPlist(kListed, used)))), 301);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    ASSERT_TRUE(server->database().insertDeviceChallenge(QStringLiteral("stale"),
-                                                         QStringLiteral("adhoc00002"), now - 1, now - 3600));
+    ASSERT_TRUE(server->database().insertDeviceChallenge("stale", "adhoc00002", now - 1, now - 3600));
     const struct {
         const char* name;
         QByteArray body;
     } cases[] = {
         {"a used challenge", signedByPhone(answerPlist(kListed, used))},
-        {"another app's challenge",
-         signedByPhone(answerPlist(kListed, challenge(QStringLiteral("adhoc00003"))))},
-        {"an expired challenge", signedByPhone(answerPlist(kListed, QStringLiteral("stale")))},
-        {"no CMS", answerPlist(kListed, challenge(QStringLiteral("adhoc00002")))},
-        {"no UDID",
-         signedByPhone(answerPlist(QStringLiteral("phone"), challenge(QStringLiteral("adhoc00002"))))},
+        {"another app's challenge", signedByPhone(answerPlist(kListed, challenge("adhoc00003")))},
+        {"an expired challenge", signedByPhone(answerPlist(kListed, "stale"))},
+        {"no CMS", answerPlist(kListed, challenge("adhoc00002"))},
+        {"no UDID", signedByPhone(answerPlist("phone", challenge("adhoc00002")))},
         {"100,000 deep", signedByPhone(packages::deepBinaryPlist(100000))},
         {"6,500 deep", signedByPhone(packages::deepBinaryPlist(6500))},
-        {"65 KiB", signedByPhone(answerPlist(kListed, challenge(QStringLiteral("adhoc00002")),
-                                             QString(65 * 1024, QLatin1Char('x'))))},
+        {"65 KiB", signedByPhone(answerPlist(kListed, challenge("adhoc00002"), QString(65 * 1024, 'x')))},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.body.isEmpty()) << c.name;
-        EXPECT_EQ(status(answer(QStringLiteral("adhoc00002"), c.body)), 400) << c.name;
+        EXPECT_EQ(status(answer("adhoc00002", c.body)), 400) << c.name;
     }
     EXPECT_GT(cases[5].body.size(), 64 * 1024);
     EXPECT_LT(cases[6].body.size(), 64 * 1024);
-    EXPECT_EQ(checksOf(QStringLiteral("adhoc00002")), 1);
-    EXPECT_EQ(checksOf(QStringLiteral("adhoc00003")), 0);
+    EXPECT_EQ(checksOf("adhoc00002"), 1);
+    EXPECT_EQ(checksOf("adhoc00003"), 0);
 
     // A check older than 30 days shows nothing and leaves the owner's list.
-    ASSERT_EQ(server->database().insertDeviceCheck(
-                  {QStringLiteral("old-check"), QStringLiteral("adhoc00002"), kMissing,
-                   QStringLiteral("iPhone9,1"), QStringLiteral("15A372"), QString(), false, now - 31 * 86400},
-                  0),
+    ASSERT_EQ(server->database().insertDeviceCheck({"old-check", "adhoc00002", kMissing, "iPhone9,1",
+                                                    "15A372", QString(), false, now - 31 * 86400},
+                                                   0),
               Database::Insert::Added);
-    const std::string old = page("/adhoc00002?device=old-check");
-    EXPECT_NE(old.find("This device check has expired"), std::string::npos);
-    EXPECT_EQ(old.find(kMissing.toStdString()), std::string::npos);
-    const auto listed =
-        client().Get("/devices/adhoc00002", {{"Authorization", "dev-1"}, {"X-Vantry-Secret", secret}});
+    const QString old = page("/adhoc00002?device=old-check");
+    EXPECT_TRUE(old.contains("This device check has expired"));
+    EXPECT_FALSE(old.contains(kMissing));
+    const auto listed = client().Get("/devices/adhoc00002", as("dev-1", secret));
     ASSERT_EQ(status(listed), 200);
     EXPECT_EQ(listed->body.find(kMissing.toStdString()), std::string::npos);
 }
@@ -215,9 +196,8 @@ TEST_P(DeviceCheck, OfferedOnlyToIosVisitorsOfBuildsWithTheirList) {
                 {"nolist0001", "ad-hoc", QString(), false},  {"inhouse001", "enterprise", kListed, false},
                 {"store00001", "app-store", kListed, false}, {"droid00001__android", "", kListed, false}};
     for (const auto& a : apps) {
-        ASSERT_EQ(publish(QLatin1String(a.appid), QLatin1String(a.kind), a.ids), 201) << a.appid;
-        EXPECT_EQ(!challenge(QString(QLatin1String(a.appid)).remove("__android")).isEmpty(), a.checkable)
-            << a.appid;
+        ASSERT_EQ(publish(a.appid, a.kind, a.ids), 201) << a.appid;
+        EXPECT_EQ(!challenge(QString(a.appid).remove("__android")).isEmpty(), a.checkable) << a.appid;
     }
     const struct {
         const char* path;
@@ -228,69 +208,67 @@ TEST_P(DeviceCheck, OfferedOnlyToIosVisitorsOfBuildsWithTheirList) {
         {"/withlist01", kDesktop, false}, {"/withlist01", kAndroid, false}, {"/nolist0001", kIPhone, false},
         {"/inhouse001", kIPhone, false},  {"/store00001", kIPhone, false},  {"/droid00001", kIPhone, false}};
     for (const auto& c : cases)
-        EXPECT_EQ(page(c.path, c.agent).find("Check my device") != std::string::npos, c.offered)
-            << c.path << ' ' << c.agent;
+        EXPECT_EQ(page(c.path, c.agent).contains("Check my device"), c.offered) << c.path << ' ' << c.agent;
     // The stable link testers keep offers the newest build's check.
     httplib::Client c = client();
-    const QVariantMap stable{{QStringLiteral("appname"), QStringLiteral("Tester App")},
-                             {QStringLiteral("bundleid"), QStringLiteral("com.example.tester")},
-                             {QStringLiteral("profilekind"), QStringLiteral("ad-hoc")},
-                             {QStringLiteral("provisioneddeviceids"), kListed}};
-    ASSERT_EQ(postApp(c, kOwner, QStringLiteral("stable0001"), stable, secret), 201);
-    const auto key = server->database().app(QStringLiteral("stable0001"))->latestKey.toStdString();
-    const std::string stablePage = page("/l/" + key);
-    EXPECT_NE(stablePage.find("/stable0001/device.mobileconfig"), std::string::npos) << stablePage;
-    EXPECT_EQ(page("/l/" + key, kDesktop).find("Check my device"), std::string::npos);
+    ASSERT_EQ(postApp(c, kOwner, "stable0001",
+                      {{"bundleid", "com.example.tester"},
+                       {"profilekind", "ad-hoc"},
+                       {"provisioneddeviceids", kListed}},
+                      secret),
+              201);
+    const QString stable = "/l/" + server->database().app("stable0001")->latestKey;
+    EXPECT_TRUE(page(stable).contains("/stable0001/device.mobileconfig")) << page(stable).toStdString();
+    EXPECT_FALSE(page(stable, kDesktop).contains("Check my device"));
     // A list the server cannot check against is refused with the app.
-    for (const QString& bad : {QStringLiteral(""), kListed + QStringLiteral(",phone"), kListed.left(24),
-                               QStringList(1001, kListed).join(',')})
-        EXPECT_EQ(publish(QStringLiteral("badlist001"), QStringLiteral("ad-hoc"), bad), 400)
-            << bad.left(40).toStdString();
+    for (const QString& bad :
+         {QString(""), kListed + ",phone", kListed.left(24), QStringList(1001, kListed).join(',')})
+        EXPECT_EQ(publish("badlist001", "ad-hoc", bad), 400) << bad.left(40).toStdString();
 }
 
 TEST_P(DeviceCheck, OnlyTheOwnerReadsTheChecksNewestFirst) {
-    ASSERT_EQ(publish(QStringLiteral("adhoc00004"), QStringLiteral("ad-hoc")), 201);
+    ASSERT_EQ(publish("adhoc00004", "ad-hoc"), 201);
     for (const QString& udid : {kListed, kMissing})
-        ASSERT_EQ(status(answer(QStringLiteral("adhoc00004"),
-                                signedByPhone(answerPlist(udid, challenge(QStringLiteral("adhoc00004")))))),
+        ASSERT_EQ(status(answer("adhoc00004", signedByPhone(answerPlist(udid, challenge("adhoc00004"))))),
                   301);
     httplib::Client c = client();
-    const std::string stranger = signUp(c, QStringLiteral("stranger"));
     const struct {
         httplib::Headers headers;
         int status;
     } cases[] = {{{}, 401},
-                 {{{"Authorization", "dev-1"}}, 401},
-                 {{{"Authorization", "dev-1"}, {"X-Vantry-Secret", "wrong"}}, 401},
-                 {{{"Authorization", "stranger"}, {"X-Vantry-Secret", stranger}}, 403},
-                 {{{"Authorization", "dev-1"}, {"X-Vantry-Secret", secret}}, 200}};
+                 {as("dev-1"), 401},
+                 {as("dev-1", "wrong"), 401},
+                 {as("stranger", signUp(c, "stranger")), 403},
+                 {as("dev-1", secret), 200}};
     for (const auto& k : cases)
         EXPECT_EQ(status(c.Get("/devices/adhoc00004", k.headers)), k.status);
-    const auto r = c.Get("/devices/adhoc00004", cases[4].headers);
-    const QJsonArray list =
-        QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value("response").toArray();
+    const QJsonArray list = listOf(c.Get("/devices/adhoc00004", as("dev-1", secret)));
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list.at(0).toObject().value("udid"), kMissing);
     EXPECT_EQ(list.at(0).toObject().value("included"), false);
     EXPECT_EQ(list.at(1).toObject().value("included"), true);
-    EXPECT_EQ(list.at(1).toObject().value("product"), QStringLiteral("iPhone15,2"));
-    EXPECT_EQ(list.at(1).toObject().value("devicename"), QStringLiteral("Ann's iPhone"));
+    EXPECT_EQ(list.at(1).toObject().value("product"), "iPhone15,2");
+    EXPECT_EQ(list.at(1).toObject().value("devicename"), "Ann's iPhone");
     EXPECT_EQ(status(c.Get("/devices/unknown001", cases[4].headers)), 404);
 }
 
-// Served over TLS, the profile is signed with the server's certificate and key.
+// Served over TLS (and only so), with the given certificate, the profile is signed with the
+// server's certificate and key.
 TEST(DeviceCheckOverTls, ProfileIsSignedWithTheServersKey) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
-    ASSERT_TRUE(makeCertificate(dir));
+    const QString dir = testsupport::makeTempDir("tls");
     ServerOptions options;
-    options.tlsCert = dir + QStringLiteral("/cert.pem");
-    options.tlsKey = dir + QStringLiteral("/key.pem");
+    ASSERT_TRUE(useTls(options, dir));
     auto server = startServer(options);
     ASSERT_TRUE(server);
-    httplib::Client c(QStringLiteral("https://127.0.0.1:%1").arg(server->port()).toStdString());
+    EXPECT_TRUE(server->publicUrl().startsWith("https://127.0.0.1:"));
+    httplib::Client plain("127.0.0.1", server->port());
+    plain.set_connection_timeout(2);
+    plain.set_read_timeout(2);
+    EXPECT_NE(status(plain.Get("/healthz")), 200) << "plain HTTP is not served on a TLS port";
+    httplib::Client c(server->publicUrl().chopped(1).toStdString());
     c.set_ca_cert_path(options.tlsCert.toStdString());
     const std::string secret = signUp(c, kOwner);
-    ASSERT_EQ(postApp(c, kOwner, QStringLiteral("signed0001"),
+    ASSERT_EQ(postApp(c, kOwner, "signed0001",
                       {{"profilekind", "development"}, {"provisioneddeviceids", kListed}}, secret),
               201);
     const auto r = c.Get("/signed0001/device.mobileconfig");
@@ -299,14 +277,18 @@ TEST(DeviceCheckOverTls, ProfileIsSignedWithTheServersKey) {
     const auto content = Der::signedContent(body);
     ASSERT_TRUE(content);
     EXPECT_EQ(PlistReader::dictionaryFromBytes(*content).value_or(QVariantMap()).value("PayloadType"),
-              QStringLiteral("Profile Service"));
-    const QString file = testsupport::writeFile(dir + QStringLiteral("/profile.der"), body);
-    EXPECT_EQ(QProcess::execute(QStringLiteral("openssl"), {"cms", "-verify", "-noverify", "-inform", "DER",
-                                                            "-in", file, "-out", dir + "/content"}),
+              "Profile Service");
+    const QString file = testsupport::writeFile(dir + "/profile.der", body);
+    EXPECT_EQ(QProcess::execute("openssl", {"cms", "-verify", "-noverify", "-inform", "DER", "-in", file,
+                                            "-out", dir + "/content"}),
               0);
+
+    options.tlsKey = dir + "/missing.pem";
+    QString error;
+    EXPECT_FALSE(VantryServer::start(options, &error));
+    EXPECT_TRUE(error.contains("TLS"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, DeviceCheck, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const auto& info) { return engineName(info.param); });
+ON_BOTH_ENGINES(DeviceCheck);
 
 } // namespace

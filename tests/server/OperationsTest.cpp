@@ -91,7 +91,7 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
 // refused meanwhile, and the process exits 0; SIGHUP before it leaves the server running.
 TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
     const QString data = testsupport::makeTempDir(QStringLiteral("stop"));
-    ServerProcess server(data, testsupport::freePort());
+    ServerProcess server(data);
     ASSERT_TRUE(server.waitReady()) << server.output().constData();
     const QByteArray token = testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed();
     QByteArray body(7 * 64 * 1024, Qt::Uninitialized);

@@ -1,17 +1,13 @@
 #include "PostgresCluster.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <libpq-fe.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,40 +19,20 @@ namespace {
 
 // initdb on the PATH, else the newest of Debian's versioned folders.
 QString findBinFolder() {
-    for (const QString& dir : qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        const QFileInfo initdb(dir + QStringLiteral("/initdb"));
+    for (const QString& dir : qEnvironmentVariable("PATH").split(':', Qt::SkipEmptyParts)) {
+        const QFileInfo initdb(dir + "/initdb");
         if (initdb.isExecutable())
             return QFileInfo(initdb.canonicalFilePath()).absolutePath();
     }
-    QStringList versions =
-        QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList versions = QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::sort(versions.begin(), versions.end(),
               [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
     for (const QString& v : versions) {
-        const QString bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);
-        if (QFileInfo(bin + QStringLiteral("/initdb")).isExecutable())
+        const QString bin = "/usr/lib/postgresql/" + v + "/bin";
+        if (QFileInfo(bin + "/initdb").isExecutable())
             return bin;
     }
     return {};
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-QString readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
 } // namespace
@@ -64,7 +40,7 @@ QString readAll(const QString& path) {
 // Plain fork and exec rather than QProcess: the cluster is also stopped from a static
 // destructor, after the application object is gone.
 bool PostgresCluster::run(const QStringList& arguments, QString* output) const {
-    const QString logPath = m_folder + QStringLiteral("/command.log");
+    const QString logPath = m_folder + "/command.log";
     std::vector<std::string> args;
     for (const QString& a : arguments)
         args.push_back(a.toStdString());
@@ -92,27 +68,25 @@ bool PostgresCluster::run(const QStringList& arguments, QString* output) const {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (output)
-        *output = readAll(logPath);
+        *output = QString::fromLocal8Bit(testsupport::readFile(logPath));
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 QString PostgresCluster::sharedStateFile(const QString& binaryDir) {
-    return binaryDir + QStringLiteral("/tests/server/postgres-cluster.state");
+    return binaryDir + "/tests/server/postgres-cluster.state";
 }
 
 std::unique_ptr<PostgresCluster> PostgresCluster::create(QString* reason) {
     std::unique_ptr<PostgresCluster> c(new PostgresCluster);
     c->m_bin = findBinFolder();
     if (c->m_bin.isEmpty()) {
-        *reason =
-            QStringLiteral("no PostgreSQL server programs (initdb) on the PATH or in /usr/lib/postgresql");
+        *reason = "no PostgreSQL server programs (initdb) on the PATH or in /usr/lib/postgresql";
         return nullptr;
     }
     if (::geteuid() == 0) {
         const passwd* account = ::getpwnam("postgres");
         if (!account) {
-            *reason =
-                QStringLiteral("running as root, and there is no 'postgres' account to run PostgreSQL as");
+            *reason = "running as root, and there is no 'postgres' account to run PostgreSQL as";
             return nullptr;
         }
         c->m_dropPrivileges = true;
@@ -122,7 +96,7 @@ std::unique_ptr<PostgresCluster> PostgresCluster::create(QString* reason) {
     // Under /tmp, not the test's private HOME: the postgres account must be able to reach it.
     char pattern[] = "/tmp/vantry-pg-XXXXXX";
     if (!::mkdtemp(pattern)) {
-        *reason = QStringLiteral("cannot make a folder for the cluster");
+        *reason = "cannot make a folder for the cluster";
         return nullptr;
     }
     c->m_folder = QString::fromLocal8Bit(pattern);
@@ -130,23 +104,22 @@ std::unique_ptr<PostgresCluster> PostgresCluster::create(QString* reason) {
         *reason = QStringLiteral("cannot hand %1 to the postgres account").arg(c->m_folder);
         return nullptr;
     }
-    c->m_port = freePort();
+    c->m_port = testsupport::freePort();
     QString output;
-    if (!c->run({c->m_bin + QStringLiteral("/initdb"), QStringLiteral("-D"),
-                 c->m_folder + QStringLiteral("/data"), QStringLiteral("-A"), QStringLiteral("trust"),
-                 QStringLiteral("-U"), QStringLiteral("vantry"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-                 QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
+    if (!c->run({c->m_bin + "/initdb", "-D", c->m_folder + "/data", "-A", "trust", "-U", "vantry", "-E",
+                 "UTF8", "--locale=C", "--no-sync"},
                 &output) ||
         !c->start()) {
-        *reason = QStringLiteral("the throwaway PostgreSQL did not start: ") + output.right(400) +
-                  readAll(c->m_folder + QStringLiteral("/server.log")).right(400);
+        *reason = "the throwaway PostgreSQL did not start: " + output.right(400) +
+                  QString::fromLocal8Bit(testsupport::readFile(c->m_folder + "/server.log")).right(400);
         return nullptr;
     }
     return c;
 }
 
 std::unique_ptr<PostgresCluster> PostgresCluster::adopt(const QString& stateFile) {
-    const QStringList fields = readAll(stateFile).split(QLatin1Char('\n'));
+    const QStringList fields =
+        QString::fromLocal8Bit(testsupport::readFile(stateFile)).split(QLatin1Char('\n'));
     if (fields.size() < 5)
         return nullptr;
     std::unique_ptr<PostgresCluster> c(new PostgresCluster);
@@ -183,16 +156,14 @@ bool PostgresCluster::start() {
                                             "-c synchronous_commit=off -c max_connections=200")
                                  .arg(m_folder)
                                  .arg(m_port);
-    return run({m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"), m_folder + QStringLiteral("/data"),
-                QStringLiteral("-l"), m_folder + QStringLiteral("/server.log"), QStringLiteral("-o"),
-                settings, QStringLiteral("-w"), QStringLiteral("start")});
+    return run({m_bin + "/pg_ctl", "-D", m_folder + "/data", "-l", m_folder + "/server.log", "-o", settings,
+                "-w", "start"});
 }
 
 bool PostgresCluster::stop(bool keepData) {
     // An immediate stop is a crash: it loses what synchronous_commit=off has not yet written.
-    return run({m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"), m_folder + QStringLiteral("/data"),
-                QStringLiteral("-m"), keepData ? QStringLiteral("fast") : QStringLiteral("immediate"),
-                QStringLiteral("-w"), QStringLiteral("stop")});
+    return run(
+        {m_bin + "/pg_ctl", "-D", m_folder + "/data", "-m", keepData ? "fast" : "immediate", "-w", "stop"});
 }
 
 PostgresCluster::~PostgresCluster() {

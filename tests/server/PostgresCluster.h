@@ -1,9 +1,12 @@
 #pragma once
 
+#include "server/Database.h"
 #include "support/TestSupport.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -73,8 +76,7 @@ enum class TestEngine { Sqlite, Postgres };
 // throwaway PostgreSQL server. Empty with *skipReason when that engine is not available here.
 inline QString testDatabaseUrl(TestEngine engine, QString* skipReason) {
     if (engine == TestEngine::Sqlite)
-        return QStringLiteral("sqlite:") + testsupport::makeTempDir(QStringLiteral("db")) +
-               QStringLiteral("/vantry.sqlite3");
+        return "sqlite:" + testsupport::makeTempDir("db") + "/vantry.sqlite3";
     PostgresCluster* cluster = PostgresCluster::instance(skipReason);
     if (!cluster)
         return {};
@@ -84,7 +86,36 @@ inline QString testDatabaseUrl(TestEngine engine, QString* skipReason) {
     return url;
 }
 
-// For the names of parametrized tests.
-inline std::string engineName(TestEngine engine) {
-    return engine == TestEngine::Sqlite ? "Sqlite" : "Postgres";
-}
+// A test run on SQLite and on PostgreSQL (ON_BOTH_ENGINES): url is a fresh database of the engine,
+// and the test skips where that engine is not available.
+class EngineTest : public ::testing::TestWithParam<TestEngine> {
+protected:
+    void SetUp() override {
+        QString reason;
+        url = testDatabaseUrl(GetParam(), &reason);
+        if (url.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+    }
+    QString url;
+};
+// An EngineTest with the database open (db) on `connections` pooled connections.
+class EngineDatabaseTest : public EngineTest {
+protected:
+    explicit EngineDatabaseTest(int connections = 4) : m_connections(connections) {}
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        QString error;
+        db = Database::open(url, &error, m_connections);
+        ASSERT_TRUE(db) << error.toStdString();
+    }
+    std::unique_ptr<Database> db;
+
+private:
+    int m_connections;
+};
+#define ON_BOTH_ENGINES(Suite)                                                                               \
+    INSTANTIATE_TEST_SUITE_P(                                                                                \
+        Engines, Suite, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),                         \
+        [](const auto& info) { return info.param == TestEngine::Sqlite ? "Sqlite" : "Postgres"; })

@@ -1,17 +1,7 @@
 // The public side of the service: install pages and install tracking, over real sockets.
+#include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "records/ZUserData.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTcpSocket>
-
-#include <httplib.h>
 
 namespace {
 
@@ -28,42 +18,32 @@ const std::string kDesktop =
 class PublicPages : public ::testing::Test {
 protected:
     void SetUp() override {
-        ServerOptions options;
-        options.installRepeatWindow = 0; // every install here is counted
-        options.qrRenderer = [](const QString& url) {
-            return QStringLiteral("<svg data-url=\"%1\"></svg>").arg(url);
-        };
-        server = startServer(options);
+        server = startServer(
+            {.installRepeatWindow = 0, // every install here is counted
+             .qrRenderer = [](const QString& url) { return "<svg data-url=\"" + url + "\"></svg>"; }});
         ASSERT_TRUE(server);
         httplib::Client c = client();
-        secret = signUp(c, QString::fromStdString(kOwner));
-        ASSERT_FALSE(secret.empty());
+        ASSERT_FALSE((secret = signUp(c, QString::fromStdString(kOwner))).empty());
     }
 
     httplib::Client client() const { return httplib::Client("127.0.0.1", server->port()); }
 
     void createApp(const QString& appid, const QString& name, const QString& url) {
         httplib::Client c = client();
-        ASSERT_EQ(postApp(c, QString::fromStdString(kOwner), appid,
-                          {{QStringLiteral("appname"), name}, {QStringLiteral("appurl"), url}}, secret),
-                  201);
+        ASSERT_EQ(
+            postApp(c, QString::fromStdString(kOwner), appid, {{"appname", name}, {"appurl", url}}, secret),
+            201);
     }
 
     httplib::Result get(const std::string& path, const std::string& agent) const {
-        return client().Get(path.c_str(), {{"User-Agent", agent}});
+        return client().Get(path, {{"User-Agent", agent}});
     }
 
     // The Location header as sent: httplib's client percent-decodes header values.
     QByteArray rawLocation(const std::string& path, const std::string& agent) const {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
-        if (!socket.waitForConnected(5000))
-            return {};
-        socket.write(QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: t\r\nUser-Agent: " +
-                                               agent + "\r\nConnection: close\r\n\r\n"));
-        QByteArray answer;
-        while (socket.waitForReadyRead(5000))
-            answer += socket.readAll();
+        const QByteArray answer = RawSocket::exchange(
+            server->port(), QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: t\r\nUser-Agent: " +
+                                                      agent + "\r\nConnection: close\r\n\r\n"));
         for (const QByteArray& line : answer.split('\n'))
             if (line.toLower().startsWith("location: "))
                 return line.mid(10).trimmed();
@@ -77,10 +57,9 @@ protected:
 } // namespace
 
 TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
-    createApp(QStringLiteral("iosApp0001"), QStringLiteral("<script>alert(1)</script>"),
-              QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist"));
-    createApp(QStringLiteral("andApp0001__android"), QStringLiteral("Droid"),
-              QStringLiteral("https://d/app.apk"));
+    createApp("iosApp0001", "<script>alert(1)</script>",
+              "itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist");
+    createApp("andApp0001__android", "Droid", "https://d/app.apk");
 
     auto r = get("/iosApp0001", kIPhone);
     ASSERT_EQ(status(r), 200);
@@ -115,70 +94,34 @@ TEST_F(PublicPages, PageShowsTheRecordForTheRightPlatform) {
 }
 
 TEST_F(PublicPages, InstallsAreCountedByPlatformAndRedirect) {
-    const QString manifest =
-        QStringLiteral("itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist");
-    createApp(QStringLiteral("iosApp0002"), QStringLiteral("Demo"), manifest);
-    createApp(QStringLiteral("andApp0002__android"), QStringLiteral("Droid"),
-              QStringLiteral("https://d/app.apk"));
+    const QString manifest = "itms-services://?action=download-manifest&url=https%3A%2F%2Fd%2Fm.plist";
+    createApp("iosApp0002", "Demo", manifest);
+    createApp("andApp0002__android", "Droid", "https://d/app.apk");
 
     const std::string longAgent = kAndroid + std::string(2000, 'x');
-    for (const std::string& agent : {kIPhone, kAndroid, kDesktop, longAgent}) {
+    for (const std::string& agent : {kIPhone, kAndroid, kDesktop, longAgent})
         EXPECT_EQ(rawLocation("/iosApp0002/install", agent), manifest.toUtf8());
-    }
     auto r = get("/andApp0002/install", kAndroid);
     ASSERT_EQ(status(r), 302);
     EXPECT_EQ(r->get_header_value("Location"), "https://d/app.apk");
     EXPECT_EQ(status(get("/unknown0001/install", kIPhone)), 404);
 
-    r = client().Get("/userdata/iosApp0002", {{"Authorization", kOwner}, {"X-Vantry-Secret", secret}});
+    r = client().Get("/userdata/iosApp0002", as(kOwner, secret));
     ASSERT_TRUE(r);
     QString error;
     const std::optional<ZUserData> data = ZUserData::fromJson(QByteArray::fromStdString(r->body), &error);
     ASSERT_TRUE(data) << error.toStdString() << r->body;
     ASSERT_EQ(data->response.size(), 4);
-    const QStringList platforms = {QStringLiteral("ios"), QStringLiteral("android"), QStringLiteral("other"),
-                                   QStringLiteral("android")};
+    const QStringList platforms = {"ios", "android", "other", "android"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(data->response[i].platform, platforms[i]) << i;
-        EXPECT_EQ(data->response[i].appid, QStringLiteral("iosApp0002"));
-        EXPECT_EQ(data->response[i].name, QStringLiteral("Demo"));
+        EXPECT_EQ(data->response[i].appid, "iosApp0002");
+        EXPECT_EQ(data->response[i].name, "Demo");
     }
     EXPECT_EQ(data->response[0].useragent.toStdString(), kIPhone);
     EXPECT_EQ(data->response[3].useragent.toUtf8().size(), 1024);
     EXPECT_NE(data->response[0].id, data->response[1].id);
+    EXPECT_LE(std::abs(data->response[0].installedAt.value_or(0) - QDateTime::currentSecsSinceEpoch()), 60);
 
-    r = client().Get("/userdata/andApp0002__android",
-                     {{"Authorization", kOwner}, {"X-Vantry-Secret", secret}});
-    ASSERT_TRUE(r);
-    EXPECT_EQ(ZUserData::fromJson(QByteArray::fromStdString(r->body))->response.size(), 1);
-}
-
-TEST(TlsServer, ServesHttpsWithTheGivenCertificate) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
-    const QString cert = dir + QStringLiteral("/cert.pem");
-    const QString key = dir + QStringLiteral("/key.pem");
-    ASSERT_TRUE(makeCertificate(dir));
-    ServerOptions options;
-    options.dataDir = dir + QStringLiteral("/data");
-    options.port = 0;
-    options.tlsCert = cert;
-    options.tlsKey = key;
-    auto server = startServer(options);
-    ASSERT_TRUE(server);
-    EXPECT_TRUE(server->publicUrl().startsWith(QLatin1String("https://127.0.0.1:")));
-
-    httplib::SSLClient secure("127.0.0.1", server->port());
-    secure.set_ca_cert_path(cert.toStdString().c_str());
-    const auto r = secure.Get("/healthz");
-    ASSERT_EQ(status(r), 200) << httplib::to_string(r.error());
-
-    httplib::Client plain("127.0.0.1", server->port());
-    plain.set_connection_timeout(2);
-    plain.set_read_timeout(2);
-    EXPECT_NE(status(plain.Get("/healthz")), 200) << "plain HTTP is not served on a TLS port";
-
-    options.tlsKey = dir + QStringLiteral("/missing.pem");
-    QString error;
-    EXPECT_FALSE(VantryServer::start(options, &error));
-    EXPECT_TRUE(error.contains(QLatin1String("TLS")));
+    EXPECT_EQ(listOf(client().Get("/userdata/andApp0002__android", as(kOwner, secret))).size(), 1);
 }

@@ -9,11 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// A raw TCP connection from a chosen loopback address, for clients no library would imitate.
+// The one raw TCP client of the server tests: requests no library would send (broken framing,
+// bodies that stop, trickled headers), from a chosen loopback address, read back byte for byte.
 class RawSocket {
 public:
     explicit RawSocket(int port, const char* from = "127.0.0.1") {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const timeval sendLimit{10, 0}; // a server that stops reading must not hang the test
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
         sockaddr_in local{};
         local.sin_family = AF_INET;
         ::inet_pton(AF_INET, from, &local.sin_addr);
@@ -28,17 +31,25 @@ public:
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
 
-    bool connected() const { return m_connected; }
-    void send(const QByteArray& bytes) {
-        (void)::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+    // One request on a fresh connection: everything answered until the server closes.
+    static QByteArray exchange(int port, const QByteArray& request, int timeoutMs = 5000) {
+        RawSocket s(port);
+        s.send(request);
+        return s.receive(timeoutMs);
     }
-    // Everything until the peer closes or timeoutMs pass; *closed tells which.
-    QByteArray receive(int timeoutMs, bool* closed = nullptr, const QByteArray& enough = {}) {
+
+    bool connected() const { return m_connected; }
+    bool send(const QByteArray& bytes) {
+        return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+    // Everything until the peer closes, timeoutMs pass or enough has come `times` times; *closed
+    // tells whether the peer closed.
+    QByteArray receive(int timeoutMs, bool* closed = nullptr, const QByteArray& enough = {}, int times = 1) {
         QByteArray out;
         QElapsedTimer timer;
         timer.start();
         bool ended = false;
-        while (!ended && timer.elapsed() < timeoutMs && (enough.isEmpty() || !out.contains(enough))) {
+        while (!ended && timer.elapsed() < timeoutMs && (enough.isEmpty() || out.count(enough) < times)) {
             pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, int(timeoutMs - timer.elapsed())) <= 0)
                 break;

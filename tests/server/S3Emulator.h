@@ -20,36 +20,32 @@ public:
     enum Kind { InMemory, SignatureChecking };
 
     static QString module(Kind kind) {
-        const QString tools = qEnvironmentVariable("VANTRY_TEST_TOOLS",
-                                                   testsupport::binaryDir() + QStringLiteral("/test-tools"));
-        return tools + (kind == InMemory ? QStringLiteral("/node_modules/fauxqs")
-                                         : QStringLiteral("/node_modules/@20minutes/s3rver"));
+        const QString tools =
+            qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + "/test-tools");
+        return tools + (kind == InMemory ? "/node_modules/fauxqs" : "/node_modules/@20minutes/s3rver");
     }
     // Why the emulator cannot run here, or empty.
     static QString missing(Kind kind = InMemory) {
-        if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
-            return QStringLiteral("node is not installed");
-        if (!QFile::exists(module(kind) + QStringLiteral("/package.json")))
-            return QStringLiteral("the S3 emulator is not installed (run scripts/bootstrap): ") +
-                   module(kind);
+        if (QStandardPaths::findExecutable("node").isEmpty())
+            return "node is not installed";
+        if (!QFile::exists(module(kind) + "/package.json"))
+            return "the S3 emulator is not installed (run scripts/bootstrap): " + module(kind);
         return {};
     }
 
     // SignatureChecking emulators start with bucket made; InMemory ones with none (createBucket).
     explicit S3Emulator(Kind kind = InMemory, const QString& bucket = {})
-        : m_port(testsupport::freePort()),
-          m_accessKey(kind == InMemory ? QStringLiteral("test-access-key") : QStringLiteral("S3RVER")),
-          m_secretKey(kind == InMemory ? QStringLiteral("test-secret-key") : QStringLiteral("S3RVER")) {
-        const QString fakes = testsupport::sourceDir() + QStringLiteral("/tests/fakes/s3/");
+        : m_port(testsupport::freePort()), m_accessKey(kind == InMemory ? "test-access-key" : "S3RVER"),
+          m_secretKey(kind == InMemory ? "test-secret-key" : "S3RVER") {
+        const QString fakes = testsupport::sourceDir() + "/tests/fakes/s3/";
         const QStringList arguments =
-            kind == InMemory ? QStringList{fakes + QStringLiteral("s3-emulator.mjs"), module(kind),
-                                           QString::number(m_port)}
-                             : QStringList{fakes + QStringLiteral("s3rver-emulator.mjs"), module(kind),
-                                           testsupport::makeTempDir(QStringLiteral("s3rver")), bucket,
-                                           QString::number(m_port)};
+            kind == InMemory
+                ? QStringList{fakes + "s3-emulator.mjs", module(kind), QString::number(m_port)}
+                : QStringList{fakes + "s3rver-emulator.mjs", module(kind), testsupport::makeTempDir("s3rver"),
+                              bucket, QString::number(m_port)};
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral("node"), arguments);
+        m_process.start("node", arguments);
         m_running = testsupport::waitUntil(
                         [this] {
                             return m_process.state() == QProcess::NotRunning ||
@@ -88,17 +84,15 @@ public:
     // Server options (or command-line arguments) that keep the files in bucket under prefix.
     ServerOptions options(const QString& bucket, const QString& prefix = {}) const {
         ServerOptions o;
-        o.storage = QStringLiteral("s3://") + bucket + QLatin1Char('/') + prefix;
+        o.storage = "s3://" + bucket + QLatin1Char('/') + prefix;
         o.s3Endpoint = endpoint();
         o.s3AccessKey = m_accessKey;
         o.s3SecretKey = m_secretKey;
         return o;
     }
     QStringList arguments(const QString& bucket) const {
-        return {QStringLiteral("--storage"),       QStringLiteral("s3://") + bucket + QStringLiteral("/apps"),
-                QStringLiteral("--s3-endpoint"),   endpoint(),
-                QStringLiteral("--s3-access-key"), m_accessKey,
-                QStringLiteral("--s3-secret-key"), m_secretKey};
+        return {"--storage", "s3://" + bucket + "/apps", "--s3-endpoint", endpoint(), "--s3-access-key",
+                m_accessKey, "--s3-secret-key",          m_secretKey};
     }
 
 private:

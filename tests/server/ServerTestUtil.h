@@ -1,9 +1,12 @@
 #pragma once
 
+#include "server/ApiMessage.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "support/TestSupport.h"
 
+#include <QDirIterator>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -17,13 +20,12 @@
 // The binary, started on a free port and stopped with a signal.
 class ServerProcess {
 public:
-    explicit ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra = {})
-        : m_port(port) {
-        m_process.setProgram(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"));
-        m_process.setArguments(QStringList{QStringLiteral("--data-dir"), dataDir, QStringLiteral("--listen"),
-                                           QStringLiteral("127.0.0.1:%1").arg(port)} +
-                               extra);
-        m_process.start();
+    static QString program() { return testsupport::binaryDir() + "/src/server/vantry-server"; }
+    explicit ServerProcess(const QString& dataDir, const QStringList& extra = {})
+        : m_port(testsupport::freePort()) {
+        m_process.start(program(), QStringList{"--data-dir", dataDir, "--listen",
+                                               QStringLiteral("127.0.0.1:%1").arg(m_port)} +
+                                       extra);
     }
     bool waitReady() {
         return testsupport::waitUntil([this] {
@@ -59,27 +61,86 @@ private:
     QByteArray m_output;
 };
 
+inline QJsonObject jsonOf(const QByteArray& body) {
+    return QJsonDocument::fromJson(body).object();
+}
+inline QJsonObject jsonOf(const httplib::Result& r) {
+    return r ? jsonOf(QByteArray::fromStdString(r->body)) : QJsonObject();
+}
+// The "response" array of an answer.
+inline QJsonArray listOf(const httplib::Result& r) {
+    return jsonOf(r).value("response").toArray();
+}
+
 // A createapp body: every text field is "v-<key>" (the icon empty) unless given in fields.
 inline QByteArray appJson(const QString& owner, const QString& appid, const QVariantMap& fields = {}) {
-    QJsonObject o{{QStringLiteral("userid"), owner},
-                  {QStringLiteral("appid"), appid},
-                  {QStringLiteral("appicon"), QString()}};
+    QJsonObject o{{"userid", owner}, {"appid", appid}, {"appicon", QString()}};
     for (const char* key :
          {"appname", "appversion", "appurl", "appdate", "appsize", "minos", "qrLink", "appdescription"})
         o.insert(QLatin1String(key), QStringLiteral("v-") + QLatin1String(key));
-    o.insert(QStringLiteral("appurl"), QStringLiteral("https://files.example.test/v-appurl"));
+    o.insert("appurl", "https://files.example.test/v-appurl");
     for (auto it = fields.begin(); it != fields.end(); ++it)
         o.insert(it.key(), it.value().toString());
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
+// An addnewuser body.
+inline QByteArray userJson(const QString& userid, const QString& email = "e") {
+    return QJsonDocument(
+               QJsonObject{{"email", email}, {"username", "u"}, {"photoURL", ""}, {"userid", userid}})
+        .toJson(QJsonDocument::Compact);
+}
+// The headers of a user's own request.
+inline httplib::Headers as(const std::string& user, const std::string& secret = {}) {
+    httplib::Headers headers{{"Authorization", user}};
+    if (!secret.empty())
+        headers.emplace("X-Vantry-Secret", secret);
+    return headers;
+}
+// A request as the transport hands it to the router.
+inline ApiRequest request(const char* method, const QString& path, const QByteArray& body = "{}",
+                          const QString& user = {}, const QString& secret = {}) {
+    ApiRequest r;
+    r.method = QLatin1String(method);
+    r.path = path;
+    r.body = body;
+    if (!user.isNull())
+        r.headers.insert("authorization", user);
+    if (!secret.isEmpty())
+        r.headers.insert("x-vantry-secret", secret);
+    return r;
+}
 
 // A self-signed certificate for 127.0.0.1 as dir/cert.pem and dir/key.pem; false when openssl failed.
 inline bool makeCertificate(const QString& dir) {
-    return QProcess::execute(QStringLiteral("openssl"),
+    return QProcess::execute("openssl",
                              {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                              "-nodes", "-keyout", dir + QStringLiteral("/key.pem"), "-out",
-                              dir + QStringLiteral("/cert.pem"), "-days", "1", "-subj", "/CN=127.0.0.1"}) ==
-           0;
+                              "-nodes", "-keyout", dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "1",
+                              "-subj", "/CN=127.0.0.1"}) == 0;
+}
+// Options that serve HTTPS with a new certificate in dir.
+inline bool useTls(ServerOptions& options, const QString& dir) {
+    options.tlsCert = dir + "/cert.pem";
+    options.tlsKey = dir + "/key.pem";
+    return makeCertificate(dir);
+}
+
+// Bytes in which a shifted or repeated block shows.
+inline std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 4093) % 251);
+    return bytes;
+}
+
+// Everything under root (links not followed), as sorted relative paths.
+inline QStringList filesUnder(const QString& root) {
+    QStringList out;
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
 }
 
 // The HTTP status of an answer, or -1 without one.
@@ -90,15 +151,8 @@ inline int status(const httplib::Result& r) {
 // Registers the user as the applications do before anything else; the secret issued (empty when
 // none was).
 inline std::string signUp(httplib::Client& client, const QString& userid) {
-    const auto r = client.Post("/addnewuser",
-                               R"({"email":"e","username":"u","photoURL":"","userid":")" +
-                                   userid.toStdString() + R"("})",
-                               "application/json");
-    if (!r)
-        return {};
-    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
-        .object()
-        .value(QStringLiteral("userSecret"))
+    return jsonOf(client.Post("/addnewuser", userJson(userid).toStdString(), "application/json"))
+        .value("userSecret")
         .toString()
         .toStdString();
 }
@@ -107,9 +161,6 @@ inline std::string signUp(httplib::Client& client, const QString& userid) {
 // headers may carry it); the HTTP status, or -1 without an answer.
 inline int postApp(httplib::Client& client, const QString& owner, const QString& appid,
                    const QVariantMap& fields = {}, const std::string& secret = {}) {
-    httplib::Headers headers{{"Authorization", owner.toStdString()}};
-    if (!secret.empty())
-        headers.emplace("X-Vantry-Secret", secret);
-    return status(
-        client.Post("/createapp", headers, appJson(owner, appid, fields).toStdString(), "application/json"));
+    return status(client.Post("/createapp", as(owner.toStdString(), secret),
+                              appJson(owner, appid, fields).toStdString(), "application/json"));
 }

@@ -1,21 +1,11 @@
 // The service over real sockets: the running binary (restart, signals, log) and an in-process
 // instance (transport limits, concurrency).
 #include "PostgresCluster.h"
+#include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
-#include "server/VantryServer.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTcpSocket>
-
-#include <httplib.h>
 
 #include <atomic>
 #include <csignal>
@@ -27,33 +17,18 @@
 namespace {
 
 QJsonArray appsOf(httplib::Client& client, const QString& owner) {
-    const auto r =
-        client.Get(("/app/" + owner.toStdString()).c_str(), {{"Authorization", owner.toStdString()}});
-    if (!r)
-        return {};
-    return QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
-        .object()
-        .value(QStringLiteral("response"))
-        .toArray();
+    return listOf(client.Get("/app/" + owner.toStdString(), {{"Authorization", owner.toStdString()}}));
 }
 
 TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
-    const QString data = testsupport::makeTempDir(QStringLiteral("restart"));
-    const QString owner = QStringLiteral("dbid:AAH-owner");
+    const QString data = testsupport::makeTempDir("restart");
+    const QString owner = "dbid:AAH-owner";
     std::string secret;
     {
-        ServerProcess server(data, testsupport::freePort());
+        ServerProcess server(data);
         ASSERT_TRUE(server.waitReady()) << server.output().constData();
         httplib::Client client = server.client();
-        const auto user = client.Post(
-            "/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
-            "application/json");
-        ASSERT_EQ(status(user), 201);
-        secret = QJsonDocument::fromJson(QByteArray::fromStdString(user->body))
-                     .object()
-                     .value(QStringLiteral("userSecret"))
-                     .toString()
-                     .toStdString();
+        ASSERT_FALSE((secret = signUp(client, owner)).empty());
         client.set_default_headers({{"X-Vantry-Secret", secret}});
         for (int i = 0; i < 20; ++i)
             ASSERT_EQ(postApp(client, owner, QStringLiteral("app%1").arg(i)), 201);
@@ -63,35 +38,24 @@ TEST(ServiceProcessTest, RecordsSurviveRestartAndShutdownIsClean) {
         EXPECT_FALSE(log.contains("AAH-owner")) << "neither bodies nor user ids are logged";
         EXPECT_TRUE(log.contains("vantry-server stopped"));
     }
-    ServerProcess again(data, testsupport::freePort());
+    ServerProcess again(data);
     ASSERT_TRUE(again.waitReady()) << again.output().constData();
     httplib::Client client = again.client();
     client.set_default_headers({{"X-Vantry-Secret", secret}});
     const QJsonArray apps = appsOf(client, owner);
     ASSERT_EQ(apps.size(), 20);
-    EXPECT_EQ(apps.at(0).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app0"));
-    EXPECT_EQ(apps.at(19).toObject().value(QStringLiteral("appid")).toString(), QStringLiteral("app19"));
-    EXPECT_EQ(postApp(client, owner, QStringLiteral("app0")), 409);
+    EXPECT_EQ(apps.at(0).toObject().value("appid").toString(), "app0");
+    EXPECT_EQ(apps.at(19).toObject().value("appid").toString(), "app19");
+    EXPECT_EQ(postApp(client, owner, "app0"), 409);
 
     // The operator resets the lost secret beside the running server: the next registration gets
     // a new one, which works at once; the old one no longer does.
     const auto resetSecret = [&data](const QString& user) {
-        QProcess p;
-        p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"),
-                {QStringLiteral("reset-secret"), user, QStringLiteral("--data-dir"), data});
-        return p.waitForFinished(10000) ? p.exitCode() : -1;
+        return QProcess::execute(ServerProcess::program(), {"reset-secret", user, "--data-dir", data});
     };
-    EXPECT_EQ(resetSecret(QStringLiteral("dbid:AAH-nobody")), 1);
+    EXPECT_EQ(resetSecret("dbid:AAH-nobody"), 1);
     ASSERT_EQ(resetSecret(owner), 0);
-    const auto reissued =
-        client.Post("/addnewuser", R"({"email":"e","username":"u","photoURL":"","userid":"dbid:AAH-owner"})",
-                    "application/json");
-    ASSERT_EQ(status(reissued), 200);
-    const std::string newSecret = QJsonDocument::fromJson(QByteArray::fromStdString(reissued->body))
-                                      .object()
-                                      .value(QStringLiteral("userSecret"))
-                                      .toString()
-                                      .toStdString();
+    const std::string newSecret = signUp(client, owner);
     ASSERT_FALSE(newSecret.empty());
     EXPECT_EQ(appsOf(client, owner).size(), 0) << "the old secret is refused";
     client.set_default_headers({{"X-Vantry-Secret", newSecret}});
@@ -111,9 +75,9 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
           QStringList{"--webhook", "javascript:alert(1)"}, QStringList{"--webhook", "ftp://x/hook"},
           QStringList{"--webhook", "http:///nohost"}, QStringList{"--webhook-secret", "s"}}) {
         QProcess p;
-        p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
+        p.start(ServerProcess::program(), args);
         ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_EQ(p.exitCode(), 2) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
         const QByteArray error = p.readAllStandardError();
         EXPECT_EQ(error.count('\n'), 1);
         EXPECT_FALSE(error.contains(":pw@")) << "a password is never shown";
@@ -127,48 +91,28 @@ protected:
     std::unique_ptr<VantryServer> server;
 };
 
-TEST_F(ServiceTest, OversizedBodyIsRefusedAndServiceGoesOn) {
-    httplib::Client c = client();
-    const auto big = c.Post("/reportcrash", std::string(2 * 1024 * 1024, 'x'), "application/json");
-    ASSERT_EQ(status(big), 413);
-    EXPECT_NE(big->body.find(R"("isSuccess":false)"), std::string::npos);
-    EXPECT_EQ(server->database().crashCount(), 0);
-    httplib::Client fresh = client();
-    const auto version = fresh.Get("/checkversion");
-    ASSERT_TRUE(version);
-    EXPECT_EQ(version->body, R"({"isSuccess":true,"response":{"version":1}})");
-}
-
 TEST_F(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
     // The desktop client sends a JSON body with its GETs: it is read and dropped, so the next
     // request on the same connection is answered as itself.
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, quint16(server->port()));
-    ASSERT_TRUE(socket.waitForConnected(5000));
-    const QByteArray body = R"({"padding":"xxxxxxxx"})";
+    RawSocket socket(server->port());
     const QByteArray request = "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                               "Content-Length: " +
-                               QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    socket.write(request + request);
-    QByteArray answer;
-    while (answer.count("HTTP/1.1 200") < 2 && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
+                               "Content-Length: 22\r\n\r\n{\"padding\":\"xxxxxxxx\"}";
+    socket.send(request + request);
+    const QByteArray answer = socket.receive(5000, nullptr, "\"version\":1}}", 2);
     EXPECT_EQ(answer.count("HTTP/1.1 200"), 2) << answer.constData();
     EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
 // What the data folder holds is the service's alone, also when an earlier server left it open.
 TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
-    const QString parent = testsupport::makeTempDir(QStringLiteral("modes"));
-    const QString earlier = parent + QStringLiteral("/earlier");
-    testsupport::writeFile(earlier + QStringLiteral("/vantry.sqlite3"), {});
+    const QString parent = testsupport::makeTempDir("modes");
+    const QString earlier = parent + "/earlier";
+    testsupport::writeFile(earlier + "/vantry.sqlite3", {});
     ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(earlier + QStringLiteral("/vantry.sqlite3")).constData(), 0644), 0);
-    for (const QString& dir : {parent + QStringLiteral("/new/data"), earlier}) {
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier + "/vantry.sqlite3").constData(), 0644), 0);
+    for (const QString& dir : {parent + "/new/data", earlier}) {
         SCOPED_TRACE(dir.toStdString());
-        ServerOptions options;
-        options.dataDir = dir;
-        auto instance = startServer(options);
+        auto instance = startServer({.dataDir = dir});
         ASSERT_TRUE(instance);
         const auto mode = [](const QString& path) {
             struct stat st {};
@@ -177,7 +121,7 @@ TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
         EXPECT_EQ(mode(dir), 0700);
         for (const char* name :
              {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
-            EXPECT_EQ(mode(dir + QLatin1Char('/') + QLatin1String(name)), 0600) << name;
+            EXPECT_EQ(mode(dir + '/' + name), 0600) << name;
     }
 }
 
@@ -201,16 +145,10 @@ TEST_F(ServiceTest, HealthReportsStorageThatTakesNoWrites) {
     EXPECT_EQ(status(c.Get("/healthz")), 200);
 }
 
-class ServiceOnEngine : public ::testing::TestWithParam<TestEngine> {};
+class ServiceOnEngine : public EngineTest {};
 
 TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
-    ServerOptions options;
-    QString reason;
-    options.database = testDatabaseUrl(GetParam(), &reason);
-    if (options.database.isEmpty())
-        GTEST_SKIP() << reason.toStdString();
-    options.appsPerMinute = 0; // every request comes from one address
-    auto server = startServer(options);
+    auto server = startServer({.database = url, .appsPerMinute = 0}); // every request from one address
     ASSERT_TRUE(server);
     const auto client = [&server] { return httplib::Client("127.0.0.1", server->port()); };
     constexpr int kClients = 6;
@@ -243,8 +181,6 @@ TEST_P(ServiceOnEngine, ConcurrentCreateAppLosesNothing) {
     EXPECT_EQ(listed, kClients * kApps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ServiceOnEngine,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const auto& info) { return engineName(info.param); });
+ON_BOTH_ENGINES(ServiceOnEngine);
 
 } // namespace

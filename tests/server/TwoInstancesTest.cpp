@@ -5,9 +5,6 @@
 #include "ServerTestUtil.h"
 #include "server/Database.h"
 
-#include <gtest/gtest.h>
-
-#include <QJsonArray>
 #include <QSet>
 
 #include <atomic>
@@ -19,11 +16,13 @@ namespace {
 
 class TwoInstances : public ::testing::Test {
 protected:
-    void start(ServerOptions options) {
+    void SetUp() override {
         QString reason;
-        options.database = testDatabaseUrl(TestEngine::Postgres, &reason);
-        if (options.database.isEmpty())
+        if ((url = testDatabaseUrl(TestEngine::Postgres, &reason)).isEmpty())
             GTEST_SKIP() << reason.toStdString();
+    }
+    void start(ServerOptions options) {
+        options.database = url;
         for (auto& server : servers) {
             server = startServer(options);
             ASSERT_TRUE(server);
@@ -39,27 +38,15 @@ protected:
         ASSERT_FALSE(secrets[user].empty());
     }
     QJsonArray list(int instance, const std::string& path, const std::string& owner) const {
-        httplib::Client c = client(instance);
-        const auto r = c.Get(
-            path, {{"Authorization", owner}, {"X-Vantry-Secret", secrets.at(QString::fromStdString(owner))}});
-        return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
-                       .object()
-                       .value(QStringLiteral("response"))
-                       .toArray()
-                 : QJsonArray();
+        return listOf(client(instance).Get(path, as(owner, secrets.at(QString::fromStdString(owner)))));
     }
+    QString url;
     std::unique_ptr<VantryServer> servers[2];
     std::map<QString, std::string> secrets;
 };
 
 TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
-    ServerOptions options;
-    options.threads = 4;
-    options.installsPerMinute = 0;
-    options.appsPerMinute = 0;
-    start(options);
-    if (IsSkipped())
-        return;
+    start({.threads = 4, .installsPerMinute = 0, .appsPerMinute = 0});
     for (int u = 0; u < 4; ++u)
         signUpAs(QStringLiteral("user%1").arg(u));
     constexpr int kThreads = 8;
@@ -113,7 +100,7 @@ TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
         const QJsonArray fromFirst = list(0, "/app/" + owner, owner);
         EXPECT_EQ(fromFirst, list(1, "/app/" + owner, owner));
         for (const QJsonValue& app : fromFirst)
-            ids.insert(app.toObject().value(QStringLiteral("appid")).toString());
+            ids.insert(app.toObject().value("appid").toString());
     }
     EXPECT_EQ(ids.size(), 9500);
 
@@ -150,22 +137,16 @@ TEST_F(TwoInstances, TenThousandAppsAndInstallsNoneLostNoneTwice) {
 }
 
 TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
-    ServerOptions options;
-    options.installsPerMinute = 10;
-    options.crashReportsPerMinute = 3;
-    options.appsPerMinute = 2;
-    start(options);
-    if (IsSkipped())
-        return;
+    start({.installsPerMinute = 10, .crashReportsPerMinute = 3, .appsPerMinute = 2});
     EXPECT_EQ(servers[0]->storageToken(), servers[1]->storageToken());
     EXPECT_GE(servers[0]->storageToken().size(), 32);
-    signUpAs(QStringLiteral("owner"));
-    const std::string& secret = secrets[QStringLiteral("owner")];
+    signUpAs("owner");
+    const std::string& secret = secrets["owner"];
     httplib::Client first = client(0);
-    ASSERT_EQ(postApp(first, QStringLiteral("owner"), QStringLiteral("limited"), {}, secret), 201);
+    ASSERT_EQ(postApp(first, "owner", "limited", {}, secret), 201);
     httplib::Client second = client(1);
-    EXPECT_EQ(postApp(second, QStringLiteral("owner"), QStringLiteral("second"), {}, secret), 201);
-    EXPECT_EQ(postApp(first, QStringLiteral("owner"), QStringLiteral("third"), {}, secret), 429);
+    EXPECT_EQ(postApp(second, "owner", "second", {}, secret), 201);
+    EXPECT_EQ(postApp(first, "owner", "third", {}, secret), 429);
     std::vector<int> installs;
     std::vector<int> crashes;
     for (int i = 0; i < 12; ++i) {

@@ -5,33 +5,27 @@
 #include "server/Database.h"
 #include "server/webhooks/WebhookSender.h"
 
-#include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTcpServer>
-
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-// A receiver on a free loopback port: keeps what it is sent and answers as told.
+// A receiver on a free loopback port: keeps each body with its signature and answers as told.
 class Receiver {
 public:
     using Answer = std::function<void(const httplib::Request&, httplib::Response&)>;
-    explicit Receiver(Answer answer = {}) : m_answer(std::move(answer)) {
-        m_server.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    using Received = std::vector<std::pair<QByteArray, QByteArray>>;
+    explicit Receiver(Answer answer = {}) {
+        m_server.Post(".*", [this, answer](const httplib::Request& request, httplib::Response& response) {
             {
                 std::lock_guard lock(m_mutex);
-                m_bodies.push_back(QByteArray::fromStdString(request.body));
-                m_signatures.push_back(
+                m_received.emplace_back(
+                    QByteArray::fromStdString(request.body),
                     QByteArray::fromStdString(request.get_header_value("X-Vantry-Signature")));
             }
-            if (m_answer)
-                m_answer(request, response);
+            if (answer)
+                answer(request, response);
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
@@ -43,45 +37,26 @@ public:
     QString url(const char* host = "127.0.0.1") const {
         return QStringLiteral("http://%1:%2/hooks/T0KEN").arg(QLatin1String(host)).arg(m_port);
     }
-    int port() const { return m_port; }
-    std::vector<QByteArray> bodies() {
+    Received received() {
         std::lock_guard lock(m_mutex);
-        return m_bodies;
-    }
-    std::vector<QByteArray> signatures() {
-        std::lock_guard lock(m_mutex);
-        return m_signatures;
+        return m_received;
     }
 
 private:
-    Answer m_answer;
     httplib::Server m_server;
     int m_port = 0;
     std::thread m_thread;
     std::mutex m_mutex;
-    std::vector<QByteArray> m_bodies;
-    std::vector<QByteArray> m_signatures;
+    Received m_received;
 };
 
 // Holds the receiver's answers until released.
 struct Gate {
-    std::mutex mutex;
-    std::condition_variable opened;
-    bool open = false;
-    void wait() {
-        std::unique_lock lock(mutex);
-        opened.wait_for(lock, std::chrono::seconds(30), [this] { return open; });
-    }
-    void release() {
-        std::lock_guard lock(mutex);
-        open = true;
-        opened.notify_all();
-    }
+    std::promise<void> opened;
+    std::shared_future<void> open = opened.get_future().share();
+    void wait() const { open.wait_for(std::chrono::seconds(30)); }
+    void release() { opened.set_value(); }
 };
-
-QJsonObject json(const QByteArray& body) {
-    return QJsonDocument::fromJson(body).object();
-}
 
 } // namespace
 
@@ -91,38 +66,35 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
         gate.wait();
         r.status = 204;
     });
-    ServerOptions options;
-    options.webhooks = {receiver.url()};
-    options.webhookSecret = QStringLiteral("team-secret");
-    auto server = startServer(options);
+    auto server = startServer({.webhooks = {receiver.url()}, .webhookSecret = "team-secret"});
     ASSERT_TRUE(server);
     httplib::Client client("127.0.0.1", server->port());
-    const std::string secret = signUp(client, QStringLiteral("ann"));
-    const QVariantMap fields{{QStringLiteral("appname"), QStringLiteral("Demo <!channel>")},
-                             {QStringLiteral("appversion"), QStringLiteral("1.3")},
-                             {QStringLiteral("appdescription"), QStringLiteral("Try the login")},
-                             {QStringLiteral("bundleid"), QStringLiteral("com.example.demo")}};
+    const std::string secret = signUp(client, "ann");
+    const QVariantMap fields{{"appname", "Demo <!channel>"},
+                             {"appversion", "1.3"},
+                             {"appdescription", "Try the login"},
+                             {"bundleid", "com.example.demo"}};
     // Both answer while the receiver still holds its first answer back.
-    ASSERT_EQ(postApp(client, QStringLiteral("ann"), QStringLiteral("hookApp001"), fields, secret), 201);
+    ASSERT_EQ(postApp(client, "ann", "hookApp001", fields, secret), 201);
     const char* iphone = "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
                          "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
     for (int i = 0; i < 2; ++i) // the second is a repeat: no event
         EXPECT_EQ(status(client.Get("/hookApp001/install", {{"User-Agent", iphone}})), 302);
-    ASSERT_EQ(postApp(client, QStringLiteral("ann"), QStringLiteral("hookApp002"), {}, secret), 201);
-    EXPECT_LE(receiver.bodies().size(), 1u);
+    ASSERT_EQ(postApp(client, "ann", "hookApp002", {}, secret), 201);
+    EXPECT_LE(receiver.received().size(), 1u);
     gate.release();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return receiver.bodies().size() >= 3; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return receiver.received().size() >= 3; }));
 
-    const std::vector<QByteArray> bodies = receiver.bodies();
-    for (size_t i = 0; i < bodies.size(); ++i)
-        EXPECT_EQ(receiver.signatures()[i], WebhookSender::signature("team-secret", bodies[i]));
-    const QJsonObject published = json(bodies[0]);
-    const QJsonObject installed = json(bodies[1]);
-    EXPECT_EQ(published.value("event").toString(), QStringLiteral("published"));
-    EXPECT_EQ(installed.value("event").toString(), QStringLiteral("installed"));
-    EXPECT_EQ(json(bodies[2]).value("app").toObject().value("id").toString(), QStringLiteral("hookApp002"));
+    const Receiver::Received got = receiver.received();
+    for (const auto& [body, signature] : got)
+        EXPECT_EQ(signature, WebhookSender::signature("team-secret", body));
+    const QJsonObject published = jsonOf(got[0].first);
+    const QJsonObject installed = jsonOf(got[1].first);
+    EXPECT_EQ(published.value("event").toString(), "published");
+    EXPECT_EQ(installed.value("event").toString(), "installed");
+    EXPECT_EQ(jsonOf(got[2].first).value("app").toObject().value("id").toString(), "hookApp002");
     const QJsonObject app = published.value("app").toObject();
-    const QString key = server->database().app(QStringLiteral("hookApp001"))->latestKey;
+    const QString key = server->database().app("hookApp001")->latestKey;
     EXPECT_EQ(app, (QJsonObject{{"id", "hookApp001"},
                                 {"name", "Demo <!channel>"},
                                 {"version", "1.3"},
@@ -146,10 +118,7 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
 
 // What each receiver gets, and whether the event counts as delivered or dropped.
 TEST(WebhookSender, TriesAgainOnlyWhereItMayHelp) {
-    QTcpServer closed; // a port where nothing listens once it is closed again
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString down = QStringLiteral("http://127.0.0.1:%1/hook").arg(closed.serverPort());
-    closed.close();
+    const QString down = QStringLiteral("http://127.0.0.1:%1/hook").arg(testsupport::freePort());
     Receiver elsewhere;
     Gate never;
     const struct {
@@ -192,11 +161,11 @@ TEST(WebhookSender, TriesAgainOnlyWhereItMayHelp) {
             testsupport::waitUntil([&] { return sender.counts().delivered + sender.counts().dropped == 1; }));
         EXPECT_EQ(sender.counts().delivered, c.delivered);
         EXPECT_EQ(sender.counts().tries, quint64(c.tries));
-        EXPECT_EQ(int(receiver.bodies().size()), c.requests);
+        EXPECT_EQ(int(receiver.received().size()), c.requests);
         if (QLatin1String(c.what).startsWith(QLatin1String("stalls")))
             never.release(); // before the receiver goes: its stalled answers end
     }
-    EXPECT_TRUE(elsewhere.bodies().empty());
+    EXPECT_TRUE(elsewhere.received().empty());
 }
 
 // A receiver that takes nothing off the queue: the queue stops at its bound and the rest is dropped.
@@ -207,7 +176,8 @@ TEST(WebhookSender, QueueIsBounded) {
     settings.urls = {receiver.url()};
     std::optional<WebhookSender> sender(std::in_place, settings);
     ASSERT_TRUE(sender->send("published", "{}"));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return receiver.bodies().size() == 1; })); // the worker is held
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return receiver.received().size() == 1; })); // the worker is held
     int taken = 0;
     for (int i = 0; i < 1010; ++i)
         taken += sender->send("published", "{}") ? 1 : 0;
