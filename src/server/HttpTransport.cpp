@@ -87,7 +87,8 @@ struct HttpTransport::Impl {
         if (ec)
             return;
         std::string peer = remote.address().to_string();
-        if (!context.sessions.admit(peer)) {
+        if (!context.sessions.admit(peer,
+                                    !context.options.trustedProxies.contains(QString::fromStdString(peer)))) {
             socket.close(ec);
             return;
         }

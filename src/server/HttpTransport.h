@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/http/ClientAddress.h"
+
 #include <QString>
 
 #include <chrono>
@@ -35,7 +37,9 @@ public:
         // stop() lets the requests in progress finish for this long.
         std::chrono::milliseconds stopGrace{5000};
         int maxConnections = 4096;
-        int maxConnectionsPerAddress = 128;
+        int maxConnectionsPerAddress = 128; // not for a trusted proxy
+        // Peers whose Forwarded / X-Forwarded-For headers name the client (see ClientAddress).
+        TrustedProxies trustedProxies;
     };
 
     HttpTransport(const Router& router, Options options);

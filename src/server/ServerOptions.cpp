@@ -1,6 +1,7 @@
 #include "server/ServerOptions.h"
 
 #include "server/Database.h"
+#include "server/http/ClientAddress.h"
 #include "server/storage/StorageSetup.h"
 
 #include <QCommandLineParser>
@@ -118,6 +119,11 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("access-key"),
         QStringLiteral("Require this key (header X-Vantry-Access-Key) on every API call."),
         QStringLiteral("KEY"));
+    const QCommandLineOption trustedProxy(
+        QStringLiteral("trusted-proxy"),
+        QStringLiteral("A proxy range (CIDR, IPv4 or IPv6; repeatable) whose Forwarded or X-Forwarded-For "
+                       "header names the client."),
+        QStringLiteral("CIDR"));
     // Whole-number limits: option, description, target, smallest allowed value.
     struct Limit {
         QCommandLineOption option;
@@ -203,7 +209,7 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
     parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
                        latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
                        maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
-                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle});
+                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle, trustedProxy});
     for (const Limit& l : limits)
         parser.addOption(l.option);
     parser.addPositionalArgument(
@@ -304,6 +310,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                            .arg(parser.value(maxUpload)));
         o.maxUploadBytes = *size;
     }
+    o.trustedProxies = parser.values(trustedProxy);
+    if (QString range; !TrustedProxies::parse(o.trustedProxies, &range))
+        return bad(QStringLiteral("--trusted-proxy wants a range such as 10.0.0.0/8 or fd00::/8, got '%1'")
+                       .arg(range));
     if (parser.isSet(tlsCert) != parser.isSet(tlsKey))
         return bad(QStringLiteral("--tls-cert and --tls-key go together"));
     o.tlsCert = parser.value(tlsCert);

@@ -27,6 +27,8 @@ struct ServerOptions {
     int headerTimeout = 10;
     int bodyTimeout = 30;
     int idleTimeout = 15;
+    // CIDR ranges of the proxies in front: only their Forwarded / X-Forwarded-For name the client.
+    QStringList trustedProxies;
     // Writes anyone may send, bounded per client address (0: unlimited).
     int installRepeatWindow = 600; // seconds in which one address's installs of one app count once
     int installsPerMinute = 30;

@@ -94,6 +94,14 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     transport.idleTimeout = std::chrono::seconds(options.idleTimeout);
     transport.maxConnections = options.maxConnections;
     transport.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
+    QString badRange;
+    const std::optional<TrustedProxies> trusted = TrustedProxies::parse(options.trustedProxies, &badRange);
+    if (!trusted) {
+        if (error)
+            *error = QStringLiteral("--trusted-proxy: malformed range '%1'").arg(badRange);
+        return nullptr;
+    }
+    transport.trustedProxies = *trusted;
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)

@@ -45,8 +45,11 @@ RequestHead readRequestHead(const RequestParser& parser, const QString& peer) {
     }
     for (const auto& field : head) {
         const QString name = latin1(field.name_string()).toLower();
+        const QString value = utf8(std::string_view(field.value().data(), field.value().size()));
         if (!request.headers.contains(name))
-            request.headers.insert(name, utf8(std::string_view(field.value().data(), field.value().size())));
+            request.headers.insert(name, value);
+        else if (name == QLatin1String("forwarded") || name == QLatin1String("x-forwarded-for"))
+            request.headers[name] += QLatin1String(", ") + value; // one list, the nearest proxy's line last
     }
     request.peer = peer;
     out.isHead = head.method() == http::verb::head;

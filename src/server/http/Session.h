@@ -143,6 +143,9 @@ private:
         m_request = std::move(head.request);
         if (head.ambiguous)
             return refuse(400);
+        m_request.peer = clientAddress(m_peerText, m_request.header(QStringLiteral("forwarded")),
+                                       m_request.header(QStringLiteral("x-forwarded-for")),
+                                       m_context.options.trustedProxies);
         m_headOnly = head.isHead;
         m_keepAlive = head.keepAlive;
         m_expectContinue = head.expectContinue;

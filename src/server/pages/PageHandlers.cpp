@@ -131,13 +131,13 @@ ApiResponse PageHandlers::install(const ApiRequest& request) {
         return r;
     }
     const QString agent = request.header(QStringLiteral("user-agent"));
-    StoredInstall record{randomString(20),
-                         app->appid,
-                         platformName(viewerPlatform(agent)),
-                         app->appname,
-                         truncatedUtf8(agent, kMaxStoredAgentBytes),
-                         0, // stamped by the database
-                         m_repeats->isRepeat(request.peer + QLatin1Char(' ') + app->appid)};
+    StoredInstall record{
+        randomString(20), app->appid, platformName(viewerPlatform(agent)), app->appname,
+        truncatedUtf8(agent, kMaxStoredAgentBytes),
+        0, // stamped by the database
+        // One device (address and browser) opening the page again is a repeat; other
+        // phones behind the same address are installs of their own.
+        m_repeats->isRepeat(request.peer + QLatin1Char(' ') + agent + QLatin1Char(' ') + app->appid)};
     // A lost count must not stop the install itself.
     m_database.insertInstall(record);
     ApiResponse r;
