@@ -103,6 +103,10 @@ struct HttpTransport::Impl {
 HttpTransport::HttpTransport(const Router& router, Options options)
     : m_impl(std::make_unique<Impl>(router, std::move(options))) {}
 
+int HttpTransport::openConnections() const {
+    return m_impl->context.sessions.openCount();
+}
+
 HttpTransport::~HttpTransport() {
     stop();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+class Metrics;
 class Router;
 
 // The HTTP side of the service (Boost.Beast over Asio, kept out of this header). A few I/O
@@ -40,6 +41,7 @@ public:
         int maxConnectionsPerAddress = 128; // not for a trusted proxy
         // Peers whose Forwarded / X-Forwarded-For headers name the client (see ClientAddress).
         TrustedProxies trustedProxies;
+        Metrics* metrics = nullptr; // set: every answered request is counted there
     };
 
     HttpTransport(const Router& router, Options options);
@@ -52,6 +54,7 @@ public:
     // Port 0 picks a free port. Returns false (with *error) when the address cannot be bound.
     bool bind(const QString& host, int port, QString* error);
     int port() const;
+    int openConnections() const;
     // Serves on threads of its own until stop().
     void start();
     // Stops accepting, lets the requests in progress finish (stopGrace at most), then closes

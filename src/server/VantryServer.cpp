@@ -6,9 +6,11 @@
 #include "server/Database.h"
 #include "server/HealthCheck.h"
 #include "server/HttpTransport.h"
+#include "server/Metrics.h"
 #include "server/PrivateFiles.h"
 #include "server/Router.h"
 #include "server/SharedState.h"
+#include "server/UserSecrets.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
@@ -102,6 +104,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         return nullptr;
     }
     transport.trustedProxies = *trusted;
+    server->m_metrics = std::make_unique<Metrics>();
+    transport.metrics = server->m_metrics.get();
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)
@@ -133,6 +137,19 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         {{QStringLiteral("database"),
           writableProbe([database] { return database->isAvailable(); }, databaseFolder)},
          {QStringLiteral("storage"), writableProbe([files] { return files->isReachable(); }, filesFolder)}});
+    // Not public: only with the access key, and not at all on a server without one.
+    server->m_router->add(QStringLiteral("GET"), QStringLiteral("/metrics"),
+                          [s = server.get(), key = options.accessKey.toUtf8()](const ApiRequest& r) {
+                              if (key.isEmpty() ||
+                                  !UserSecrets::constantTimeEquals(
+                                      r.header(QStringLiteral("x-vantry-access-key")).toUtf8(), key))
+                                  return ApiResponse::failure(404, QStringLiteral("Not found"));
+                              ApiResponse answer;
+                              answer.status = 200;
+                              answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+                              answer.body = s->m_metrics->text(s->m_transport->openConnections());
+                              return answer;
+                          });
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class Metrics;
 class ApiHandlers;
 class ObjectStore;
 class PageHandlers;
@@ -37,6 +38,7 @@ private:
     VantryServer() = default;
     ServerOptions m_options;
     QString m_publicUrl;
+    std::unique_ptr<Metrics> m_metrics; // outlives the transport that counts into it
     std::unique_ptr<Database> m_database;
     QString m_storageToken;
     std::unique_ptr<ObjectStore> m_files;

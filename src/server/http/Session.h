@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Log.h"
+#include "server/Metrics.h"
 #include "server/Router.h"
 #include "server/http/BodyIn.h"
 #include "server/http/BodyOut.h"
@@ -131,6 +132,7 @@ private:
     // that will be turned away never makes the server hold its body.
     void onHeader(beast::error_code ec) {
         m_start = std::chrono::steady_clock::now();
+        m_match = {};
         if (ec) {
             if (!isProtocolError(ec))
                 return drop();
@@ -237,6 +239,10 @@ private:
                     .arg(m_request.method, m_context.router.loggablePath(m_request.method, m_request.path))
                     .arg(answer.status)
                     .arg(ms, 0, 'f', 1));
+        if (Metrics* metrics = m_context.options.metrics)
+            metrics->requestDone(m_match.kind == Router::Match::Found ? m_match.pattern
+                                                                      : QStringLiteral("unmatched"),
+                                 answer.status, ms / 1000);
         m_keepAlive = m_keepAlive && !answer.closeConnection && !m_context.stopping &&
                       m_in.fullyRead(m_parser ? &*m_parser : nullptr);
         m_out.send(std::move(answer), m_parser ? m_parser->get().version() : 11, m_keepAlive, m_headOnly);

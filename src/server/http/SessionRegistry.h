@@ -29,6 +29,10 @@ public:
     // From the session's destructor; address as admitted.
     void remove(const Closable* session, const std::string& address);
 
+    int openCount() {
+        std::lock_guard lock(m_mutex);
+        return m_total;
+    }
     void requestStarted() { ++m_inFlight; }
     void requestEnded();
     // Waits until no request is in flight, or until the deadline; true when none is.

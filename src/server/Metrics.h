@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+
+// The service's counters, read as Prometheus text at GET /metrics; safe from any thread.
+class Metrics {
+public:
+    // One answered request: the route pattern ("unmatched" for none), its status, its duration.
+    void requestDone(const QString& pattern, int status, double seconds);
+
+    // The text exposition; openConnections is read at the time of the scrape.
+    QByteArray text(int openConnections) const;
+
+private:
+    static constexpr std::array<double, 10> kBuckets{0.001, 0.005, 0.01, 0.025, 0.05,
+                                                     0.1,   0.25,  0.5,  1.0,   5.0};
+    mutable std::mutex m_mutex;
+    QMap<std::pair<QString, int>, uint64_t> m_requests; // (pattern, status class) → count
+    std::array<uint64_t, kBuckets.size()> m_buckets{};  // not cumulative; summed when read
+    uint64_t m_durationCount = 0;
+    double m_durationSum = 0;
+    uint64_t m_rateLimited = 0;
+};

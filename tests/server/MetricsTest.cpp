@@ -1,0 +1,51 @@
+// GET /metrics: counts what was answered, and only for the holder of the access key.
+#include "InProcessServer.h"
+#include "ServerTestUtil.h"
+#include "server/ServerOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+namespace {
+
+// A sample's value in the exposition, or -1 without the line.
+double sample(const std::string& text, const QString& series) {
+    const QRegularExpression line(QLatin1Char('^') + QRegularExpression::escape(series) +
+                                      QStringLiteral(" (\\S+)$"),
+                                  QRegularExpression::MultilineOption);
+    const auto m = line.match(QString::fromStdString(text));
+    return m.hasMatch() ? m.captured(1).toDouble() : -1;
+}
+
+TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
+    ServerOptions options;
+    options.accessKey = QStringLiteral("team-key");
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    EXPECT_EQ(status(c.Get("/metrics")), 404);
+    EXPECT_EQ(status(c.Get("/metrics", {{"X-Vantry-Access-Key", "team-kez"}})), 404);
+    c.set_default_headers({{"X-Vantry-Access-Key", "team-key"}});
+    const std::string secret = signUp(c, "owner");
+    ASSERT_EQ(postApp(c, "owner", "first", {}, secret), 201);
+    const auto before = c.Get("/metrics");
+    ASSERT_EQ(status(before), 200);
+    const QString created = QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"2xx\"}");
+    EXPECT_EQ(sample(before->body, created), 1);
+    constexpr int n = 7;
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(postApp(c, "owner", QStringLiteral("app%1").arg(i), {}, secret), 201);
+    EXPECT_EQ(postApp(c, "owner", "bad", {}, "wrong-secret") / 100, 4);
+    const auto after = c.Get("/metrics");
+    ASSERT_EQ(status(after), 200);
+    EXPECT_EQ(sample(after->body, created), 1 + n);
+    EXPECT_EQ(sample(after->body,
+                     QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"4xx\"}")),
+              1);
+    // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 6 + n);
+    EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
+}
+
+} // namespace
