@@ -42,6 +42,7 @@ public:
         // Peers whose Forwarded / X-Forwarded-For headers name the client (see ClientAddress).
         TrustedProxies trustedProxies;
         Metrics* metrics = nullptr; // set: every answered request is counted there
+        bool jsonLog = false;       // one JSON object per request line instead of plain text
     };
 
     HttpTransport(const Router& router, Options options);

@@ -124,6 +124,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("A proxy range (CIDR, IPv4 or IPv6; repeatable) whose Forwarded or X-Forwarded-For "
                        "header names the client."),
         QStringLiteral("CIDR"));
+    const QCommandLineOption logFormat(
+        QStringLiteral("log-format"),
+        QStringLiteral("text (default) or json: one JSON object per request line."),
+        QStringLiteral("text|json"));
     // Whole-number limits: option, description, target, smallest allowed value.
     struct Limit {
         QCommandLineOption option;
@@ -206,10 +210,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("on: endpoint/bucket/key addressing, off: bucket.endpoint/key (default: on when an "
                        "endpoint is given)."),
         QStringLiteral("on|off"));
-    parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
-                       latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
-                       maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
-                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle, trustedProxy});
+    parser.addOptions({help,        version,     dataDir,      database, listen,     publicUrl, latest,
+                       threads,     maxUpload,   tlsCert,      tlsKey,   accessKey,  maxCrash,  ownerId,
+                       ownerName,   ownerEmail,  ownerAvatar,  storage,  s3Endpoint, s3Region,  s3AccessKey,
+                       s3SecretKey, s3PathStyle, trustedProxy, logFormat});
     for (const Limit& l : limits)
         parser.addOption(l.option);
     parser.addPositionalArgument(
@@ -309,6 +313,12 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
             return bad(QStringLiteral("--max-upload wants a size such as 4G, got '%1'")
                            .arg(parser.value(maxUpload)));
         o.maxUploadBytes = *size;
+    }
+    if (parser.isSet(logFormat)) {
+        const QString format = parser.value(logFormat);
+        if (format != QLatin1String("text") && format != QLatin1String("json"))
+            return bad(QStringLiteral("--log-format wants text or json, got '%1'").arg(format));
+        o.jsonLog = format == QLatin1String("json");
     }
     o.trustedProxies = parser.values(trustedProxy);
     if (QString range; !TrustedProxies::parse(o.trustedProxies, &range))

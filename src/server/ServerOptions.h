@@ -29,6 +29,7 @@ struct ServerOptions {
     int idleTimeout = 15;
     // CIDR ranges of the proxies in front: only their Forwarded / X-Forwarded-For name the client.
     QStringList trustedProxies;
+    bool jsonLog = false; // --log-format json
     // Writes anyone may send, bounded per client address (0: unlimited).
     int installRepeatWindow = 600; // seconds in which one address's installs of one app count once
     int installsPerMinute = 30;

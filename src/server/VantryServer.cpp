@@ -106,6 +106,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     transport.trustedProxies = *trusted;
     server->m_metrics = std::make_unique<Metrics>();
     transport.metrics = server->m_metrics.get();
+    transport.jsonLog = options.jsonLog;
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)

@@ -2,9 +2,12 @@
 #include "InProcessServer.h"
 #include "ServerTestUtil.h"
 #include "server/ServerOptions.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 namespace {
@@ -46,6 +49,35 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape.
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 6 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
+}
+
+// One JSON object per request: who, what route, how it ended; never the secrets it carried.
+TEST(Metrics, JsonLogLinesNameTheClientAndTheRouteOnly) {
+    testsupport::LogCapture log;
+    ServerOptions options;
+    options.jsonLog = true;
+    options.trustedProxies = {QStringLiteral("127.0.0.1")};
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    const std::string secret = signUp(c, "someone");
+    c.Get("/app/someone?token=tok-123", {{"Authorization", "someone"},
+                                         {"X-Vantry-Secret", secret},
+                                         {"Forwarded", "for=\"[2001:db8::7]:443\""}});
+    server->stop();
+    const QString last = log.lines().filter(QStringLiteral("/app/")).value(0);
+    const QJsonObject line = QJsonDocument::fromJson(last.toUtf8()).object();
+    EXPECT_EQ(line.value("client").toString(), "2001:db8::7") << last.toStdString();
+    EXPECT_EQ(line.value("method").toString(), "GET");
+    EXPECT_EQ(line.value("route").toString(), "/app/:userid");
+    EXPECT_EQ(line.value("status").toInt(), 200);
+    EXPECT_GT(line.value("bytes").toInt(), 0);
+    EXPECT_TRUE(line.value("ms").isDouble());
+    EXPECT_TRUE(QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs).isValid());
+    EXPECT_EQ(line.size(), 7);
+    const QString all = log.joined();
+    EXPECT_FALSE(all.contains("tok-123") || all.contains(QString::fromStdString(secret)))
+        << all.toStdString();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "server/Metrics.h"
+
 #include "server/Router.h"
 #include "server/http/BodyIn.h"
 #include "server/http/BodyOut.h"
@@ -9,6 +10,9 @@
 #include "server/http/Dispatch.h"
 #include "server/http/RequestHead.h"
 #include "server/http/TransportContext.h"
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <boost/beast/http/read.hpp>
 
@@ -232,13 +236,34 @@ private:
         respond(refusal(status));
     }
 
+    // Never a body, a header or a query: those may hold secrets.
+    void logRequest(const ApiResponse& answer, double ms) {
+        const QString client = m_request.peer.isEmpty() ? m_peerText : m_request.peer;
+        if (!m_context.options.jsonLog) {
+            logLine(QStringLiteral("%1 %2 %3 %4 %5 ms")
+                        .arg(client, m_request.method,
+                             m_context.router.loggablePath(m_request.method, m_request.path))
+                        .arg(answer.status)
+                        .arg(ms, 0, 'f', 1));
+            return;
+        }
+        const qint64 bytes = answer.stream ? qint64(answer.stream->size()) : answer.body.size();
+        const QJsonObject line{
+            {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+            {QStringLiteral("client"), client},
+            {QStringLiteral("method"), m_request.method},
+            {QStringLiteral("route"),
+             m_match.kind == Router::Match::Found ? m_match.pattern : QStringLiteral("-")},
+            {QStringLiteral("status"), answer.status},
+            {QStringLiteral("bytes"), bytes},
+            {QStringLiteral("ms"), qRound(ms * 10) / 10.0}};
+        logLine(QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)));
+    }
+
     void respond(ApiResponse answer) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
-        logLine(QStringLiteral("%1 %2 %3 %4 ms")
-                    .arg(m_request.method, m_context.router.loggablePath(m_request.method, m_request.path))
-                    .arg(answer.status)
-                    .arg(ms, 0, 'f', 1));
+        logRequest(answer, ms);
         if (Metrics* metrics = m_context.options.metrics)
             metrics->requestDone(m_match.kind == Router::Match::Found ? m_match.pattern
                                                                       : QStringLiteral("unmatched"),
