@@ -44,5 +44,11 @@ QByteArray Metrics::text(int openConnections) const {
            "# TYPE vantry_rate_limited_total counter\n"
            "vantry_rate_limited_total " +
            QByteArray::number(m_rateLimited) + '\n';
+    out +=
+        "# HELP vantry_installs_total Install redirects recorded, by whether they counted or were repeats.\n"
+        "# TYPE vantry_installs_total counter\n"
+        "vantry_installs_total{kind=\"counted\"} " +
+        QByteArray::number(m_installsCounted.load()) + "\nvantry_installs_total{kind=\"repeat\"} " +
+        QByteArray::number(m_installRepeats.load()) + '\n';
     return out;
 }

@@ -16,6 +16,8 @@ public:
     // One answered request: the route pattern ("unmatched" for none), its status, its duration.
     void requestDone(const QString& pattern, int status, double seconds);
 
+    void countInstall(bool repeat) { ++(repeat ? m_installRepeats : m_installsCounted); }
+
     // The text exposition; openConnections is read at the time of the scrape.
     QByteArray text(int openConnections) const;
 
@@ -28,4 +30,6 @@ private:
     uint64_t m_durationCount = 0;
     double m_durationSum = 0;
     uint64_t m_rateLimited = 0;
+    std::atomic<uint64_t> m_installsCounted{0};
+    std::atomic<uint64_t> m_installRepeats{0};
 };

@@ -162,6 +162,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;
+    installs.metrics = server->m_metrics.get();
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
     server->m_pages->registerRoutes(*server->m_router);

@@ -40,14 +40,19 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     for (int i = 0; i < n; ++i)
         ASSERT_EQ(postApp(c, "owner", QStringLiteral("app%1").arg(i), {}, secret), 201);
     EXPECT_EQ(postApp(c, "owner", "bad", {}, "wrong-secret") / 100, 4);
+    for (int i = 0; i < 2; ++i) // one phone twice: an install and a repeat
+        EXPECT_EQ(status(c.Get("/first/install", {{"User-Agent", "Mozilla/5.0 (Linux; Android 14)"}})), 302);
     const auto after = c.Get("/metrics");
     ASSERT_EQ(status(after), 200);
     EXPECT_EQ(sample(after->body, created), 1 + n);
     EXPECT_EQ(sample(after->body,
                      QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"4xx\"}")),
               1);
-    // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 6 + n);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"counted\"}")), 1);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"repeat\"}")), 1);
+    // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
+    // installs.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 8 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
 }
 
