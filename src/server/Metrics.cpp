@@ -1,7 +1,10 @@
 #include "server/Metrics.h"
 
-void Metrics::requestDone(const QString& pattern, int status, double seconds) {
+void Metrics::requestDone(const QString& pattern, int status, double seconds, uint64_t bytesIn,
+                          uint64_t bytesOut) {
     std::lock_guard lock(m_mutex);
+    m_bytesIn += bytesIn;
+    m_bytesOut += bytesOut;
     ++m_requests[{pattern, status / 100}];
     for (size_t i = 0; i < kBuckets.size(); ++i)
         if (seconds <= kBuckets[i]) {
@@ -44,6 +47,11 @@ QByteArray Metrics::text(int openConnections) const {
            "# TYPE vantry_rate_limited_total counter\n"
            "vantry_rate_limited_total " +
            QByteArray::number(m_rateLimited) + '\n';
+    out += "# HELP vantry_http_body_bytes_total Request bodies as declared (in) and answer bodies (out).\n"
+           "# TYPE vantry_http_body_bytes_total counter\n"
+           "vantry_http_body_bytes_total{direction=\"in\"} " +
+           QByteArray::number(m_bytesIn) + "\nvantry_http_body_bytes_total{direction=\"out\"} " +
+           QByteArray::number(m_bytesOut) + '\n';
     out +=
         "# HELP vantry_installs_total Install redirects recorded, by whether they counted or were repeats.\n"
         "# TYPE vantry_installs_total counter\n"

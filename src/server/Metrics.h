@@ -13,8 +13,10 @@
 // The service's counters, read as Prometheus text at GET /metrics; safe from any thread.
 class Metrics {
 public:
-    // One answered request: the route pattern ("unmatched" for none), its status, its duration.
-    void requestDone(const QString& pattern, int status, double seconds);
+    // One answered request: the route pattern ("unmatched" for none), its status, its duration,
+    // the body bytes it declared and the answer's body bytes.
+    void requestDone(const QString& pattern, int status, double seconds, uint64_t bytesIn = 0,
+                     uint64_t bytesOut = 0);
 
     void countInstall(bool repeat) { ++(repeat ? m_installRepeats : m_installsCounted); }
 
@@ -30,6 +32,8 @@ private:
     uint64_t m_durationCount = 0;
     double m_durationSum = 0;
     uint64_t m_rateLimited = 0;
+    uint64_t m_bytesIn = 0;
+    uint64_t m_bytesOut = 0;
     std::atomic<uint64_t> m_installsCounted{0};
     std::atomic<uint64_t> m_installRepeats{0};
 };

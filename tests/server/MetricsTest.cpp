@@ -54,6 +54,11 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     // installs.
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 8 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
+    // Each createapp body went in; at least the first scrape's text came out.
+    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
+              (2 + n) * appJson("owner", "app0").size());
+    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"out\"}")),
+              double(before->body.size()));
 }
 
 // One JSON object per request: who, what route, how it ended; never the secrets it carried.

@@ -137,6 +137,7 @@ private:
     void onHeader(beast::error_code ec) {
         m_start = std::chrono::steady_clock::now();
         m_match = {};
+        m_bytesIn = 0;
         if (ec) {
             if (!isProtocolError(ec))
                 return drop();
@@ -153,6 +154,7 @@ private:
                                        m_request.header(QStringLiteral("x-forwarded-for")),
                                        m_context.options.trustedProxies);
         m_headOnly = head.isHead;
+        m_bytesIn = head.contentLength.value_or(0);
         m_keepAlive = head.keepAlive;
         m_expectContinue = head.expectContinue;
         m_match = m_context.router.match(m_request.method, m_request.path);
@@ -267,7 +269,8 @@ private:
         if (Metrics* metrics = m_context.options.metrics)
             metrics->requestDone(m_match.kind == Router::Match::Found ? m_match.pattern
                                                                       : QStringLiteral("unmatched"),
-                                 answer.status, ms / 1000);
+                                 answer.status, ms / 1000, m_bytesIn,
+                                 answer.stream ? answer.stream->size() : uint64_t(answer.body.size()));
         m_keepAlive = m_keepAlive && !answer.closeConnection && !m_context.stopping &&
                       m_in.fullyRead(m_parser ? &*m_parser : nullptr);
         m_out.send(std::move(answer), m_parser ? m_parser->get().version() : 11, m_keepAlive, m_headOnly);
@@ -333,6 +336,7 @@ private:
     std::unique_ptr<BodyReader> m_finishing; // a reader whose answer is on its way
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     bool m_headOnly = false;
+    uint64_t m_bytesIn = 0; // the request body's declared length
     bool m_keepAlive = false;
     bool m_expectContinue = false;
     bool m_busy = false;
