@@ -9,11 +9,12 @@ cmake_minimum_required(VERSION 3.25)
 set(layers
   "core:"
   "qrcode:"
+  "plist:"
   "qrcode/widgets:qrcode"
   "records:core"
   "useragent:"
   "backend:core,records"
-  "inspect:core,records"
+  "inspect:core,records,plist"
   "manifest:core"
   "history:core,records,useragent"
   "storage:core,records"
@@ -21,7 +22,7 @@ set(layers
   "session:core,records,backend,storage,app"
   "ui:core,records,useragent,backend,inspect,manifest,history,storage,qrcode,app,session"
   "cli:core,records,useragent,backend,inspect,manifest,history,storage,qrcode,app,session"
-  "server:core,records,qrcode,useragent"
+  "server:core,records,qrcode,useragent,plist"
 )
 
 if(NOT SRC)

@@ -1,6 +1,6 @@
 // Property lists as a package brings them: PlistGuard, then libplist, then the Qt values.
-#include "inspect/PlistGuard.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistGuard.h"
+#include "plist/PlistReader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 #include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>

@@ -5,8 +5,7 @@
 
 ZelkoHostingBackend::ZelkoHostingBackend(QString baseUrl) : m_baseUrl(std::move(baseUrl)) {}
 
-void ZelkoHostingBackend::createApp(const Zapp& app, std::function<void(const QString&)> onLink,
-                                    Failure onFailure) {
+void ZelkoHostingBackend::createApp(const Zapp& app, OnLinks onLink, Failure onFailure) {
     m_request = std::make_unique<QObject>();
     // Read at the request: Zelko fixes its base URL at its first use.
     const BackendApi api = m_baseUrl.isEmpty() ? Zelko::api() : BackendApi(m_baseUrl);

@@ -203,9 +203,12 @@ void NewProcessController::registerApp(const Next& next) {
     app.profileKind = m_outcome.preflight.recordProfileKind();
     app.profileExpiry = m_outcome.preflight.recordProfileExpiry();
     app.provisionedDevices = m_outcome.preflight.recordProvisionedDevices();
+    app.provisionedDeviceIds = m_outcome.preflight.recordProvisionedDeviceIds();
+    app.appdescription = m_notes;
     m_currentClient = nullptr;
-    m_backend->createApp(app, live([this, next](const QString& link) {
+    m_backend->createApp(app, live([this, next](const QString& link, const QString& latestLink) {
                              m_outcome.resultLink = link;
+                             m_outcome.latestLink = latestLink;
                              setStatus(QStringLiteral("Hosting the app"),
                                        QStringLiteral("Use this url - \n") + link, ProcessState::hosting);
                              next();

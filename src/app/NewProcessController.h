@@ -46,6 +46,8 @@ public:
     void setCancelDelays(int cancelledTextMs, int dismissMs);
     // Publish a package the preflight calls uninstallable all the same ("--force").
     void setAllowBlocking(bool allow) { m_allowBlocking = allow; }
+    // The release notes the app is registered with ("" for none).
+    void setNotes(const QString& notes) { m_notes = notes; }
     // The package was inspected already (by the caller, before anything else): the job uses
     // this result instead of inspecting again.
     void useInspection(const PackageRecord& record, const Preflight& preflight);
@@ -82,6 +84,7 @@ public:
         QString appId;
         QString qrLink;       // what the QR image encodes
         QString resultLink;   // the backend's link, what "Copy to Clipboard" copies
+        QString latestLink;   // the stable link of the app's builds; empty when the backend gave none
         PackageRecord record; // as inspected, then with the icon and QR image links
         Preflight preflight;
         std::optional<QImage> qrImage;
@@ -184,5 +187,6 @@ private:
     bool m_ended = false;
     bool m_inspected = false;
     bool m_allowBlocking = false;
+    QString m_notes;
     Outcome m_outcome;
 };

@@ -123,11 +123,15 @@ QJsonObject BackendApi::createAppBody(const Zapp& app, const QString& ownerId) {
     const std::pair<const QString&, const QString&> optional[] = {
         {profilekind, app.profileKind},
         {profileexpiry, app.profileExpiry},
-        {provisioneddevices, app.provisionedDevices}};
+        {provisioneddevices, app.provisionedDevices},
+        {provisioneddeviceids, app.provisionedDeviceIds}};
     for (const auto& [key, value] : optional) {
         if (!value.isEmpty())
             body.insert(key, value);
     }
+    // Sent when known: the server gives the builds of one bundle id a stable link.
+    if (!app.bundleID.isEmpty())
+        body.insert(bundleid, app.bundleID);
     return body;
 }
 
@@ -203,8 +207,8 @@ void BackendApi::fetchApps(const QString& userId, std::function<void(const QList
         context);
 }
 
-void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> onLink, QObject* context,
-                           Failure onFailure) const {
+void BackendApi::createApp(const Zapp& app, std::function<void(const QString&, const QString&)> onLink,
+                           QObject* context, Failure onFailure) const {
     HttpConnection::request(
         endpoint(QStringLiteral("createapp")), kPost, ResponseKind::dictionary, userHeaders(),
         createAppBody(app, currentUser().id),
@@ -218,7 +222,24 @@ void BackendApi::createApp(const Zapp& app, std::function<void(const QString&)> 
                 return;
             }
             if (onLink)
-                onLink(url.toString());
+                onLink(url.toString(), response.toObject().value(ZappWire::latestUrl).toString());
+        },
+        context);
+}
+
+void BackendApi::updateApp(const QString& appId, const QString& notes, std::function<void()> onSaved,
+                           QObject* context, Failure onFailure) const {
+    HttpConnection::request(
+        endpoint(QStringLiteral("updateapp")), kPost, ResponseKind::dictionary, userHeaders(),
+        QJsonObject{{ZappWire::appid, appId}, {ZappWire::appdescription, notes}},
+        [onSaved = std::move(onSaved),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
+            if (!succeeded(result)) {
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onSaved)
+                onSaved();
         },
         context);
 }
@@ -279,6 +300,27 @@ void BackendApi::fetchInstalls(const QString& appId, std::function<void(const ZU
             }
             if (onData)
                 onData(*data);
+        },
+        context);
+}
+
+void BackendApi::fetchDevices(const QString& appId, std::function<void(const QList<DeviceCheck>&)> onChecks,
+                              QObject* context, Failure onFailure) const {
+    HttpConnection::request(
+        endpoint(QStringLiteral("devices/") + appId), kGet, ResponseKind::dictionary, userHeaders(),
+        std::nullopt,
+        [onChecks = std::move(onChecks),
+         onFailure = std::move(onFailure)](const QJsonValue& result, bool isError, const QString& message) {
+            const std::optional<QList<DeviceCheck>> checks =
+                succeeded(result)
+                    ? DeviceCheck::listFromJson(result.toObject().value(QStringLiteral("response")))
+                    : std::nullopt;
+            if (!checks) {
+                report(onFailure, result, isError, message);
+                return;
+            }
+            if (onChecks)
+                onChecks(*checks);
         },
         context);
 }

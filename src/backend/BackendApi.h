@@ -2,6 +2,7 @@
 
 #include "backend/HttpConnection.h"
 #include "core/Crash.h"
+#include "records/DeviceCheck.h"
 #include "records/ZUser.h"
 #include "records/ZUserData.h"
 #include "records/Zapp.h"
@@ -34,8 +35,12 @@ public:
     void fetchApps(const QString& userId, std::function<void(const QList<Zapp>&)> onApps,
                    QObject* context = nullptr, Failure onFailure = {}) const;
     // POST createapp; the owner is currentUser(), not app.userid. Delivers "response" → "url"
-    // (an empty link is no answer).
-    void createApp(const Zapp& app, std::function<void(const QString& url)> onLink,
+    // (an empty link is no answer) and "latestUrl", the stable link of the app's builds (empty
+    // when the server gave none).
+    void createApp(const Zapp& app, std::function<void(const QString& url, const QString& latestUrl)> onLink,
+                   QObject* context = nullptr, Failure onFailure = {}) const;
+    // POST updateapp: replaces the release notes of one of the user's apps.
+    void updateApp(const QString& appId, const QString& notes, std::function<void()> onSaved,
                    QObject* context = nullptr, Failure onFailure = {}) const;
     // POST reportcrash. Success removes the stored report ("hasCrashed") and calls onConfirmed;
     // otherwise "response" goes to the diagnostic log and the report stays.
@@ -48,6 +53,11 @@ public:
     // GET userdata/<appId>, decoded strictly; nothing is delivered when decoding fails.
     void fetchInstalls(const QString& appId, std::function<void(const ZUserData&)> onData,
                        QObject* context = nullptr, Failure onFailure = {}) const;
+
+    // GET devices/<appId>: the devices testers checked against the build, newest first; the
+    // whole list is dropped for one malformed element.
+    void fetchDevices(const QString& appId, std::function<void(const QList<DeviceCheck>&)> onChecks,
+                      QObject* context = nullptr, Failure onFailure = {}) const;
 
     // Request bodies, exactly as sent.
     // Headers of a call made for the signed-in user (Authorization and the user's secret) and of

@@ -1,6 +1,7 @@
 #include "cli/Command.h"
 
 #include "cli/ConfigCommand.h"
+#include "cli/DevicesCommand.h"
 #include "cli/InspectCommand.h"
 #include "cli/ManifestCommand.h"
 #include "cli/PublishCommand.h"
@@ -40,6 +41,7 @@ bool Command::parse(QCommandLineParser& parser, const QStringList& args, QTextSt
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<PublishCommand>());
+    commands.push_back(std::make_unique<DevicesCommand>());
     commands.push_back(std::make_unique<ManifestCommand>());
     commands.push_back(std::make_unique<InspectCommand>());
     commands.push_back(std::make_unique<UaCommand>());

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Preferences.h"
 #include "qrcode/QRCodeDocument.h"
+#include "records/ZappWire.h"
 #include "session/AccountReady.h"
 #include "storage/KeychainHelper.h"
 #include "storage/drive/GoogleAuth.h"
@@ -15,10 +16,12 @@
 #include "storage/zoho/ZohoAuthentication.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QTimer>
 
 #include <csignal>
@@ -106,6 +109,41 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// The release notes of --notes or --notes-file: UTF-8, at most ZappWire::maxNotesCharacters
+// (trailing blanks and line breaks aside). Nothing, with the reason, when they cannot be used.
+std::optional<QString> releaseNotes(const QString& text, const QString& file, QString* problem) {
+    const QString tooLong =
+        QStringLiteral("the release notes are longer than %1 characters").arg(ZappWire::maxNotesCharacters);
+    QString notes = text;
+    if (!file.isEmpty()) {
+        QFile in(file);
+        // Four bytes a character at most: anything larger is too long before it is decoded.
+        const qint64 limit = 4 * ZappWire::maxNotesCharacters + 1024;
+        const QByteArray bytes = in.open(QIODevice::ReadOnly) ? in.read(limit + 1) : QByteArray();
+        if (!in.isOpen() || in.error() != QFileDevice::NoError) {
+            *problem = QStringLiteral("cannot read the notes file %1").arg(file);
+            return std::nullopt;
+        }
+        if (bytes.size() > limit) {
+            *problem = tooLong;
+            return std::nullopt;
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        notes = utf8(bytes);
+        if (utf8.hasError()) {
+            *problem = QStringLiteral("the notes file %1 is not UTF-8 text").arg(file);
+            return std::nullopt;
+        }
+    }
+    while (!notes.isEmpty() && notes.back().isSpace())
+        notes.chop(1);
+    if (ZappWire::characterCount(notes) > ZappWire::maxNotesCharacters) {
+        *problem = tooLong;
+        return std::nullopt;
+    }
+    return notes;
+}
+
 } // namespace
 
 int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -128,7 +166,15 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         QStringLiteral("force"),
         QStringLiteral("Publish even a package that cannot be installed from a link (an App Store or "
                        "expired profile, a simulator or unsigned build, an Android App Bundle)."));
-    parser.addOptions({providerOption, json, timeoutOption, quiet, force});
+    const QCommandLineOption notesOption(
+        QStringLiteral("notes"),
+        QStringLiteral("Release notes testers see on the install page (at most %1 characters).")
+            .arg(ZappWire::maxNotesCharacters),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption notesFileOption(QStringLiteral("notes-file"),
+                                             QStringLiteral("The release notes from a UTF-8 text file."),
+                                             QStringLiteral("FILE"));
+    parser.addOptions({providerOption, json, timeoutOption, quiet, force, notesOption, notesFileOption});
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The .ipa or .apk file."));
     int status = 0;
     if (!parse(parser, args, out, err, &status))
@@ -172,6 +218,13 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
             return usage(QStringLiteral("--timeout wants a whole number of seconds, got '%1'")
                              .arg(parser.value(timeoutOption)));
     }
+    if (parser.isSet(notesOption) && parser.isSet(notesFileOption))
+        return usage(QStringLiteral("--notes and --notes-file do not go together"));
+    QString notesProblem;
+    const std::optional<QString> notes =
+        releaseNotes(parser.value(notesOption), parser.value(notesFileOption), &notesProblem);
+    if (!notes)
+        return usage(notesProblem);
     const QString label = QString::fromLatin1(describe(provider).label);
     if (!signedIn(provider)) {
         err << "vantry-cli publish: no " << label << " account is signed in"
@@ -217,6 +270,7 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     job = owned.get();
     job->useInspection(*inspected.record, inspected.preflight);
     job->setAllowBlocking(parser.isSet(force));
+    job->setNotes(*notes);
     job->setClientFactory([provider] { return makeStorageClient(provider); });
 
     QEventLoop loop;
@@ -291,6 +345,7 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
     if (parser.isSet(json)) {
         QJsonObject object{
             {QStringLiteral("link"), result.resultLink},
+            {QStringLiteral("latestLink"), result.latestLink},
             {QStringLiteral("installUrl"), result.installUrl},
             {QStringLiteral("appId"), result.appId},
             {QStringLiteral("packageLink"), result.packageLink},
@@ -312,8 +367,10 @@ int PublishCommand::run(const QStringList& args, QTextStream& out, QTextStream& 
         out << result.resultLink << Qt::endl;
         return 0;
     }
-    out << "Link:        " << result.resultLink << '\n'
-        << "Install URL: " << result.installUrl << '\n'
+    out << "Link:        " << result.resultLink << '\n';
+    if (!result.latestLink.isEmpty())
+        out << "Latest link: " << result.latestLink << '\n';
+    out << "Install URL: " << result.installUrl << '\n'
         << QRCodeDocument::forLink(result.resultLink).smallAsciiRepresentation();
     out.flush();
     return 0;

@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "inspect/CgbiImage.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 
 #include <QFileInfo>
 #include <QHash>

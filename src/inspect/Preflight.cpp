@@ -1,6 +1,7 @@
 #include "inspect/Preflight.h"
 
 #include "core/EnglishDate.h"
+#include "records/DeviceCheck.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -158,6 +159,13 @@ QString Preflight::recordProvisionedDevices() const {
     if (!profile || (profile->kind != Kind::AdHoc && profile->kind != Kind::Development))
         return {};
     return QString::number(profile->deviceCount);
+}
+
+QString Preflight::recordProvisionedDeviceIds() const {
+    using Kind = ProvisioningProfile::Kind;
+    if (!profile || (profile->kind != Kind::AdHoc && profile->kind != Kind::Development))
+        return {};
+    return DeviceIds::join(profile->deviceIds);
 }
 
 Preflight Preflight::forIos(const QVariantMap& info, const std::optional<QByteArray>& profileBytes,

@@ -41,6 +41,9 @@ struct Preflight {
     QString recordProfileKind() const;
     QString recordProfileExpiry() const;
     QString recordProvisionedDevices() const;
+    // The devices themselves, comma-separated, for development and ad hoc profiles whose every
+    // entry is a UDID ("" otherwise): what the install page checks a tester's device against.
+    QString recordProvisionedDeviceIds() const;
 
     // An iOS package: its Info.plist, the bytes of its embedded.mobileprovision (nothing when
     // it has none) and whether the bundle has a _CodeSignature folder, judged at now.

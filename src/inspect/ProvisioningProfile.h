@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plist/Der.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -23,6 +25,7 @@ struct ProvisioningProfile {
     QDateTime creationDate;   // UTC; invalid when the profile has none
     QDateTime expirationDate; // UTC; invalid when the profile has none
     int deviceCount = 0;      // ProvisionedDevices
+    QStringList deviceIds;    // ProvisionedDevices as listed ("" for an entry that is no text)
     bool getTaskAllow = false;
     // notAfter of each developer certificate the profile names, where it could be read.
     QList<QDateTime> certificateExpiries;
@@ -38,15 +41,3 @@ struct ProvisioningProfile {
     // prefix is dropped, then "*" matches everything and a trailing ".*" any name under it.
     bool matchesBundle(const QString& bundleId) const;
 };
-
-namespace Der {
-
-// The content of a CMS SignedData message (the eContent OCTET STRING, its pieces joined when
-// it is sent in constructed form). Reads DER and the indefinite lengths of BER, as signing
-// tools stream them; nothing for anything else. Pure, bounded in depth and by the input.
-std::optional<QByteArray> signedContent(QByteArrayView der);
-
-// notAfter of an X.509 certificate in DER; nothing when the structure is not one.
-std::optional<QDateTime> certificateNotAfter(QByteArrayView der);
-
-} // namespace Der

@@ -14,9 +14,11 @@ Zapp::Zapp(const QVariantMap& map)
       appdescription(map.value(QStringLiteral("appdescription")).toString()),
       profileKind(map.value(QStringLiteral("profilekind")).toString()),
       profileExpiry(map.value(QStringLiteral("profileexpiry")).toString()),
-      provisionedDevices(map.value(QStringLiteral("provisioneddevices")).toString()) {}
+      provisionedDevices(map.value(QStringLiteral("provisioneddevices")).toString()),
+      bundleID(map.value(QStringLiteral("bundleid")).toString()),
+      latestUrl(map.value(QStringLiteral("latestUrl")).toString()) {}
 
 Zapp::Zapp(const PackageRecord& package, const QDateTime& now)
     : appname(package.name), appicon(package.icon), appversion(package.version),
       appdate(now.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm"))), appsize(package.size),
-      appMinOS(package.minOS), qrLink(package.QR) {}
+      appMinOS(package.minOS), qrLink(package.QR), bundleID(package.bundleID) {}

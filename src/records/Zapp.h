@@ -23,6 +23,12 @@ struct Zapp {
     QString profileKind;        // "development", "ad-hoc", "enterprise", "app-store"
     QString profileExpiry;      // ISO 8601 date, "2026-05-03"
     QString provisionedDevices; // device count as text, for development and ad hoc profiles
+    // The profile's devices, comma-separated (DeviceIds); sent with createapp, never read back.
+    QString provisionedDeviceIds;
+    // The inspected bundle id or package name, sent when known; the app list answers the stable
+    // link its builds share ("" for records without a bundle id, and from older servers).
+    QString bundleID;
+    QString latestUrl;
 
     Zapp() = default;
     // Read mapping of the backend's answers ("minOS", "QRLink"); missing keys give empty texts.

@@ -29,6 +29,30 @@ inline const QString profilekind = QStringLiteral("profilekind");
 inline const QString profileexpiry = QStringLiteral("profileexpiry");
 inline const QString provisioneddevices = QStringLiteral("provisioneddevices");
 inline const QStringList optionalAppKeys = {profilekind, profileexpiry, provisioneddevices};
+// The profile's devices themselves (DeviceCheck.h), optional too; never in the app list.
+inline const QString provisioneddeviceids = QStringLiteral("provisioneddeviceids");
+
+// Optional key of createapp and the app list: the inspected bundle id (iOS) or package name
+// (Android). Builds of one owner, bundle id and platform share a stable link, which createapp
+// answers and the app list carries as latestUrl.
+inline const QString bundleid = QStringLiteral("bundleid");
+inline const QString latestUrl = QStringLiteral("latestUrl");
+// The stable link of an app: the base URL, "l/" and the key the builds share.
+inline QString latestLink(const QString& baseUrl, const QString& key) {
+    return baseUrl + QStringLiteral("l/") + key;
+}
+
+// Release notes (appdescription) are at most this many characters (code points, so an emoji
+// counts once).
+constexpr qsizetype maxNotesCharacters = 4000;
+inline qsizetype characterCount(const QString& text) {
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++n) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+    }
+    return n;
+}
 
 // Android apps are registered under their id with this suffix; their public page drops it.
 inline const QString androidSuffix = QStringLiteral("__android");

@@ -1,11 +1,14 @@
 #include "server/ApiHandlers.h"
 
 #include "core/RandomString.h"
+#include "records/DeviceCheck.h"
 #include "records/ZappWire.h"
+#include "server/ApiBody.h"
 #include "server/Database.h"
 #include "server/Limits.h"
 #include "server/Router.h"
 #include "server/UserSecrets.h"
+#include "server/webhooks/AppEvents.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,55 +23,17 @@ const QString kAuthorization = QStringLiteral("authorization");
 // A profile kind, a date or a count; nothing longer belongs there.
 constexpr qsizetype kMaxOptionalKeyLength = 32;
 
-bool onlyAllowed(const QString& id, int maxLength, bool allowColon) {
+bool onlyAllowed(const QString& id, int maxLength, bool allowColon, bool allowDot = false) {
     if (id.isEmpty() || id.size() > maxLength)
         return false;
     for (QChar c : id) {
         const char16_t u = c.unicode();
         const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-                        u == u'_' || u == u'-' || (allowColon && u == u':');
+                        u == u'_' || u == u'-' || (allowColon && u == u':') || (allowDot && u == u'.');
         if (!ok)
             return false;
     }
     return true;
-}
-
-// The request body as a JSON object, or the 400 answer that explains why it is not one.
-std::optional<QJsonObject> bodyObject(const ApiRequest& request, ApiResponse* error) {
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = ApiResponse::failure(400, QStringLiteral("Malformed JSON body"));
-        return std::nullopt;
-    }
-    if (!doc.isObject()) {
-        *error = ApiResponse::failure(400, QStringLiteral("The body must be a JSON object"));
-        return std::nullopt;
-    }
-    return doc.object();
-}
-
-// Every key must be present with a text value.
-std::optional<QHash<QString, QString>> texts(const QJsonObject& object, const QStringList& keys,
-                                             ApiResponse* error) {
-    QHash<QString, QString> out;
-    for (const QString& key : keys) {
-        const QJsonValue v = object.value(key);
-        if (v.isUndefined()) {
-            *error = ApiResponse::failure(400, QStringLiteral("Missing key \"%1\"").arg(key));
-            return std::nullopt;
-        }
-        if (!v.isString()) {
-            *error = ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a text").arg(key));
-            return std::nullopt;
-        }
-        out.insert(key, v.toString());
-    }
-    return out;
-}
-
-ApiResponse storageFailure() {
-    return ApiResponse::failure(500, QStringLiteral("Storage failure"));
 }
 
 QString lower(const char* header) {
@@ -80,6 +45,10 @@ ApiResponse tooMany(int retryAfterSeconds, const QString& message) {
     r.headers.emplaceBack(QByteArray("Retry-After"), QByteArray::number(retryAfterSeconds));
     return r;
 }
+
+using apibody::storageFailure;
+using apibody::texts;
+const auto bodyObject = apibody::object;
 
 } // namespace
 
@@ -152,6 +121,10 @@ bool ApiHandlers::isValidUserId(const QString& id) {
     return onlyAllowed(id, 128, true);
 }
 
+bool ApiHandlers::isValidBundleId(const QString& id) {
+    return onlyAllowed(id, 255, false, true);
+}
+
 QString ApiHandlers::publicLink(const QString& publicUrl, const QString& appid) {
     return ZappWire::publicLink(publicUrl, appid);
 }
@@ -175,6 +148,8 @@ void ApiHandlers::registerRoutes(Router& router) {
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::checkVersion); });
     router.add(get, QStringLiteral("/userdata/:appid"),
                [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::fetchInstalls); });
+    router.add(post, QStringLiteral("/updateapp"),
+               [this](const ApiRequest& r) { return guarded(r, &ApiHandlers::updateApp); });
 
     // The calls that carry a body are checked on their headers first, so a caller that would be
     // refused never makes the server hold a body.
@@ -185,6 +160,8 @@ void ApiHandlers::registerRoutes(Router& router) {
                      [this](const ApiRequest& r) { return admit(r, true); });
     router.admitWith(post, QStringLiteral("/reportcrash"),
                      [this](const ApiRequest& r) { return admit(r, false); });
+    router.admitWith(post, QStringLiteral("/updateapp"),
+                     [this](const ApiRequest& r) { return admit(r, true); });
 }
 
 std::optional<ApiResponse> ApiHandlers::admit(const ApiRequest& request, bool needsCaller) {
@@ -251,15 +228,15 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         return error;
     if (request.params.value(QStringLiteral("userid")) != *user)
         return ApiResponse::failure(403, QStringLiteral("Not your apps"));
-    // The busiest answer: a list already written is served again while the user's app count
-    // (one index lookup) says it is current. Apps are only ever added, so the count is enough.
-    const std::optional<qint64> count = m_database.appCount(*user);
-    if (!count)
+    // The busiest answer: a list already written is served again while the user's list stamp
+    // (the app count and the notes edited, two index lookups) says it is current.
+    const std::optional<qint64> stamp = m_database.appListStamp(*user);
+    if (!stamp)
         return storageFailure();
     {
         std::lock_guard lock(m_listsMutex);
         const auto cached = m_appLists.constFind(*user);
-        if (cached != m_appLists.constEnd() && cached->count == *count) {
+        if (cached != m_appLists.constEnd() && cached->stamp == *stamp) {
             ApiResponse r;
             r.body = cached->body;
             return r;
@@ -268,7 +245,7 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
     const auto apps = m_database.appsOf(*user);
     if (!apps)
         return storageFailure();
-    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps));
+    ApiResponse answer = ApiResponse::successRaw(200, appListJson(*apps, m_settings.publicUrl));
     std::lock_guard lock(m_listsMutex);
     if (const auto old = m_appLists.constFind(*user); old != m_appLists.constEnd())
         m_appListBytes -= old->body.size();
@@ -277,50 +254,8 @@ ApiResponse ApiHandlers::fetchApps(const ApiRequest& request) {
         m_appListBytes = 0;
     }
     m_appListBytes += answer.body.size();
-    m_appLists.insert(*user, AppList{qint64(apps->size()), answer.body});
+    m_appLists.insert(*user, AppList{*stamp, answer.body});
     return answer;
-}
-
-QByteArray ApiHandlers::appListJson(const QList<StoredApp>& apps) {
-    // Written directly: QJsonObject costs more than the query.
-    QByteArray list("[");
-    list.reserve(512 * (apps.size() + 1));
-    for (const StoredApp& app : apps) {
-        if (list.size() > 1)
-            list.append(',');
-        // Read keys: "minOS" and "QRLink", unlike the keys /createapp receives.
-        const std::pair<const char*, const QString*> fields[] = {{"userid", &app.userid},
-                                                                 {"appname", &app.appname},
-                                                                 {"appicon", &app.appicon},
-                                                                 {"appversion", &app.appversion},
-                                                                 {"appurl", &app.appurl},
-                                                                 {"appid", &app.appid},
-                                                                 {"appdate", &app.appdate},
-                                                                 {"appsize", &app.appsize},
-                                                                 {"minOS", &app.minos},
-                                                                 {"QRLink", &app.qrLink},
-                                                                 {"appdescription", &app.appdescription}};
-        // The optional keys only when stored: an app without them answers as it always did.
-        const std::pair<const char*, const QString*> optional[] = {
-            {"profilekind", &app.profilekind},
-            {"profileexpiry", &app.profileexpiry},
-            {"provisioneddevices", &app.provisioneddevices}};
-        char separator = '{';
-        for (const auto& [key, value] : fields) {
-            list.append(separator).append('"').append(key).append("\":");
-            ApiResponse::appendJsonString(list, *value);
-            separator = ',';
-        }
-        for (const auto& [key, value] : optional) {
-            if (value->isEmpty())
-                continue;
-            list.append(",\"").append(key).append("\":");
-            ApiResponse::appendJsonString(list, *value);
-        }
-        list.append('}');
-    }
-    list.append(']');
-    return list;
 }
 
 ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
@@ -359,6 +294,28 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
             return ApiResponse::failure(400, QStringLiteral("Key \"%1\" must be a short text").arg(key));
         optional.insert(key, v.toString());
     }
+    // The profile's devices: absent, or every one a device id (the install page checks testers'
+    // devices against them).
+    const QJsonValue deviceIds = object->value(ZappWire::provisioneddeviceids);
+    if (!deviceIds.isUndefined() && (!deviceIds.isString() || !DeviceIds::parse(deviceIds.toString())))
+        return ApiResponse::failure(
+            400, QStringLiteral("Key \"%1\" must list device ids").arg(ZappWire::provisioneddeviceids));
+    const QJsonValue bundle = object->value(ZappWire::bundleid);
+    if (!bundle.isUndefined() &&
+        (!bundle.isString() || (!bundle.toString().isEmpty() && !isValidBundleId(bundle.toString()))))
+        return ApiResponse::failure(400,
+                                    QStringLiteral("Key \"bundleid\" must be a bundle id or package name"));
+    if (ZappWire::characterCount(f->value(ZappWire::appdescription)) > ZappWire::maxNotesCharacters)
+        return ApiResponse::failure(
+            400,
+            QStringLiteral("appdescription is longer than %1 characters").arg(ZappWire::maxNotesCharacters));
+    QString latestKey;
+    if (!bundle.toString().isEmpty()) {
+        const std::optional<QString> key = stableKey(*user, bundle.toString(), appid);
+        if (!key)
+            return storageFailure();
+        latestKey = *key;
+    }
     const StoredApp app{appid,
                         *user,
                         f->value(ZappWire::appname),
@@ -372,11 +329,19 @@ ApiResponse ApiHandlers::createApp(const ApiRequest& request) {
                         f->value(ZappWire::appdescription),
                         optional.value(ZappWire::profilekind),
                         optional.value(ZappWire::profileexpiry),
-                        optional.value(ZappWire::provisioneddevices)};
+                        optional.value(ZappWire::provisioneddevices),
+                        bundle.toString(),
+                        latestKey,
+                        deviceIds.toString()};
     switch (m_database.insertApp(app)) {
-    case Database::Insert::Added:
-        return ApiResponse::success(
-            201, QJsonObject{{QStringLiteral("url"), publicLink(m_settings.publicUrl, appid)}});
+    case Database::Insert::Added: {
+        QJsonObject links{{QStringLiteral("url"), publicLink(m_settings.publicUrl, appid)}};
+        if (!latestKey.isEmpty())
+            links.insert(ZappWire::latestUrl, ZappWire::latestLink(m_settings.publicUrl, latestKey));
+        if (m_settings.events)
+            m_settings.events->published(app);
+        return ApiResponse::success(201, links);
+    }
     case Database::Insert::Duplicate:
         return ApiResponse::failure(409, QStringLiteral("App id already registered"));
     case Database::Insert::Failed:
@@ -411,19 +376,34 @@ ApiResponse ApiHandlers::checkVersion(const ApiRequest&) {
     return ApiResponse::success(200, QJsonObject{{QStringLiteral("version"), m_settings.latestVersion}});
 }
 
+std::optional<StoredApp> ApiHandlers::ownedApp(const ApiRequest& request, const QString& appid,
+                                               ApiResponse* error) {
+    if (std::optional<ApiResponse> refusal = admit(request, false)) {
+        *error = std::move(*refusal);
+        return std::nullopt;
+    }
+    const auto user = caller(request, error);
+    if (!user)
+        return std::nullopt;
+    if (!isValidAppId(appid)) {
+        *error = ApiResponse::failure(400, QStringLiteral("Invalid app id"));
+        return std::nullopt;
+    }
+    auto app = m_database.app(appid);
+    if (!app)
+        *error = ApiResponse::failure(404, QStringLiteral("Unknown app"));
+    else if (app->userid != *user)
+        *error = ApiResponse::failure(403, QStringLiteral("Not your app"));
+    else
+        return app;
+    return std::nullopt;
+}
+
 ApiResponse ApiHandlers::fetchInstalls(const ApiRequest& request) {
     ApiResponse error;
-    const auto user = caller(request, &error);
-    if (!user)
-        return error;
     const QString appid = request.params.value(QStringLiteral("appid"));
-    if (!isValidAppId(appid))
-        return ApiResponse::failure(400, QStringLiteral("Invalid app id"));
-    const auto app = m_database.app(appid);
-    if (!app)
-        return ApiResponse::failure(404, QStringLiteral("Unknown app"));
-    if (app->userid != *user)
-        return ApiResponse::failure(403, QStringLiteral("Not your app"));
+    if (!ownedApp(request, appid, &error))
+        return error;
     const auto installs = m_database.installsOf(appid);
     if (!installs)
         return storageFailure();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/ApiMessage.h"
+#include "server/Database.h"
 
 #include <QHash>
 #include <QString>
@@ -11,9 +12,9 @@
 #include <mutex>
 #include <optional>
 
+class AppEvents;
 class Database;
 class RateLimiter;
-struct StoredApp;
 class Router;
 class UserSecrets;
 
@@ -40,12 +41,14 @@ public:
         std::chrono::milliseconds secretLife = std::chrono::seconds(5);
         // The clock remembered secrets age by (empty: the steady clock).
         std::function<std::chrono::steady_clock::time_point()> clock;
+        // Told of every app published (set: webhooks).
+        AppEvents* events = nullptr;
     };
 
     ApiHandlers(Database& database, Settings settings);
     ~ApiHandlers();
 
-    // Adds the six endpoints to the router.
+    // Adds the seven endpoints to the router.
     void registerRoutes(Router& router);
 
     ApiResponse addNewUser(const ApiRequest& request);
@@ -54,6 +57,13 @@ public:
     ApiResponse reportCrash(const ApiRequest& request);
     ApiResponse checkVersion(const ApiRequest& request);
     ApiResponse fetchInstalls(const ApiRequest& request);
+    // POST /updateapp: the owner replaces an app's release notes.
+    ApiResponse updateApp(const ApiRequest& request);
+
+    // The app a call about one app is for, when the caller owns it: otherwise nothing, with the
+    // answer in *error (401 without the access key or the caller's secret, 400 for a bad id, 404
+    // for an unknown app, 403 for another user's).
+    std::optional<StoredApp> ownedApp(const ApiRequest& request, const QString& appid, ApiResponse* error);
 
     // App ids: [A-Za-z0-9_-], 1 to 64 characters.
     static bool isValidAppId(const QString& id);
@@ -63,6 +73,8 @@ public:
     static QString publicLink(const QString& publicUrl, const QString& appid);
     // Install links a record may carry: https:, http: and itms-services: URLs.
     static bool isAllowedAppUrl(const QString& url);
+    // Bundle ids and package names: [A-Za-z0-9._-], 1 to 255 characters.
+    static bool isValidBundleId(const QString& id);
 
 private:
     // The caller's user id once the Authorization header names a valid user and the request
@@ -71,7 +83,10 @@ private:
     std::optional<QString> caller(const ApiRequest& request, ApiResponse* error,
                                   bool mustBeRegistered = false);
     // The "response" array of GET /app.
-    static QByteArray appListJson(const QList<StoredApp>& apps);
+    static QByteArray appListJson(const QList<StoredApp>& apps, const QString& publicUrl);
+    // The stable key for a build of (owner, bundle id, platform): the one its earlier builds got,
+    // or a new one. Nothing when the database failed.
+    std::optional<QString> stableKey(const QString& userid, const QString& bundleid, const QString& appid);
     // The route's handler behind the deployment's access key.
     ApiResponse guarded(const ApiRequest& request, ApiResponse (ApiHandlers::*handler)(const ApiRequest&));
     // The header checks of a call: the access key, and with needsCaller a known caller.
@@ -86,9 +101,9 @@ private:
     std::unique_ptr<RateLimiter> m_appsByUser;
     std::unique_ptr<RateLimiter> m_appsByAddress;
     std::unique_ptr<UserSecrets> m_secrets;
-    // Answers of GET /app by user, with the number of apps they hold; bounded in total size.
+    // Answers of GET /app by user, with the list stamp they were written at; bounded in total size.
     struct AppList {
-        qint64 count = 0;
+        qint64 stamp = 0;
         QByteArray body;
     };
     static constexpr qsizetype kAppListCacheBytes = 64 << 20;

@@ -23,6 +23,12 @@ struct StoredApp {
     QString profilekind;
     QString profileexpiry;
     QString provisioneddevices;
+    // Optional: the bundle id the client sent, and the stable key of (owner, bundle id, platform).
+    QString bundleid;
+    QString latestKey;
+    // The profile's devices, comma-separated: written with the app, read only through
+    // Database::provisionedDeviceIds (a list can run to 40 KB; the app list never needs it).
+    QString provisioneddeviceids;
 
     bool operator==(const StoredApp&) const = default;
 };
@@ -63,6 +69,20 @@ struct StoredCrash {
     QString reason;
     QString exception;
     QString callStackSymbols;
+};
+
+// One tester's device checked against a build: what its phone's profile service sent.
+struct StoredDeviceCheck {
+    QString id; // unguessable: the link to the answer page carries it
+    QString appid;
+    QString udid;
+    QString product;
+    QString version;
+    QString deviceName;
+    bool included = false;
+    qint64 createdAt = 0; // seconds since the epoch
+
+    bool operator==(const StoredDeviceCheck&) const = default;
 };
 
 class SharedState;
@@ -109,7 +129,6 @@ public:
     virtual Insert insertApp(const StoredApp& app) = 0;
     // In the order they were stored.
     virtual std::optional<QList<StoredApp>> appsOf(const QString& userid) = 0;
-    // Apps are never changed or removed, so the count tells whether a user's list changed.
     virtual std::optional<qint64> appCount(const QString& userid) = 0;
     virtual std::optional<StoredApp> app(const QString& appid) = 0;
 
@@ -127,4 +146,33 @@ public:
     // Set when several instances of the service may use this database at once: what they must
     // agree on (rate windows, the storage token) then lives in it rather than in one process.
     virtual SharedState* sharedState() { return nullptr; }
+
+    // The device check. Its challenges are one-time tokens bound to an app; its checks are
+    // kept for a while and then dropped.
+    // The app's provisioned devices as stored ("" for none); nothing when the database failed.
+    virtual std::optional<QString> provisionedDeviceIds(const QString& appid) = 0;
+    // Stores a challenge; drops the ones expired at now first.
+    virtual bool insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                       qint64 now) = 0;
+    // Takes the challenge when it is appid's and not expired at now: true, and it is gone. A
+    // challenge of another app is left alone.
+    virtual std::optional<bool> takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                    qint64 now) = 0;
+    // Stores a check; drops the checks made before dropBefore first.
+    virtual Insert insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) = 0;
+    virtual std::optional<StoredDeviceCheck> deviceCheck(const QString& id) = 0;
+    // An app's checks made at or after since, newest first.
+    virtual std::optional<QList<StoredDeviceCheck>> deviceChecksOf(const QString& appid, qint64 since) = 0;
+    // Stable links. The key the builds of one owner, bundle id and platform share: the one stored,
+    // or proposedKey, stored now for the first build. Keys are never reused: an empty text when
+    // proposedKey is another's already (draw another); nothing when the database failed.
+    virtual std::optional<QString> latestKey(const QString& userid, const QString& bundleid,
+                                             const QString& platform, const QString& proposedKey) = 0;
+    // The builds that share a stable key, newest first, at most limit.
+    virtual std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) = 0;
+    // Replaces an app's release notes and moves its owner's list stamp on: true when the app exists.
+    virtual std::optional<bool> setAppDescription(const QString& appid, const QString& text) = 0;
+    // Changes whenever the user's app list does (an app added, notes edited; apps are never
+    // removed): a list written earlier is current while its stamp is.
+    virtual std::optional<qint64> appListStamp(const QString& userid) = 0;
 };

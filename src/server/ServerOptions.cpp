@@ -210,10 +210,21 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("on: endpoint/bucket/key addressing, off: bucket.endpoint/key (default: on when an "
                        "endpoint is given)."),
         QStringLiteral("on|off"));
-    parser.addOptions({help,        version,     dataDir,      database, listen,     publicUrl, latest,
-                       threads,     maxUpload,   tlsCert,      tlsKey,   accessKey,  maxCrash,  ownerId,
-                       ownerName,   ownerEmail,  ownerAvatar,  storage,  s3Endpoint, s3Region,  s3AccessKey,
-                       s3SecretKey, s3PathStyle, trustedProxy, logFormat});
+    const QCommandLineOption webhook(
+        QStringLiteral("webhook"),
+        QStringLiteral("POST an event to this http or https URL when an app is published or installed "
+                       "(repeatable)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption webhookSecret(
+        QStringLiteral("webhook-secret"),
+        QStringLiteral("Sign the events with this key, X-Vantry-Signature: sha256=<HMAC> (default: "
+                       "VANTRY_WEBHOOK_SECRET)."),
+        QStringLiteral("TEXT"));
+    parser.addOptions({webhook, webhookSecret});
+    parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
+                       latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
+                       maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
+                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle, trustedProxy, logFormat});
     for (const Limit& l : limits)
         parser.addOption(l.option);
     parser.addPositionalArgument(
@@ -361,6 +372,19 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         return bad(QStringLiteral("the --s3-* options go with --storage s3://bucket/prefix"));
     if (const QString problem = storageProblem(o); !problem.isEmpty())
         return bad(problem);
+
+    for (const QString& value : parser.values(webhook)) {
+        const QUrl url(value, QUrl::StrictMode);
+        if (!url.isValid() ||
+            (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+            url.host().isEmpty())
+            return bad(QStringLiteral("--webhook wants an http or https URL"));
+        o.webhooks << value;
+    }
+    o.webhookSecret = parser.isSet(webhookSecret) ? parser.value(webhookSecret)
+                                                  : qEnvironmentVariable("VANTRY_WEBHOOK_SECRET");
+    if (parser.isSet(webhookSecret) && o.webhooks.isEmpty())
+        return bad(QStringLiteral("--webhook-secret goes with --webhook"));
 
     o.dataDir = parser.isSet(dataDir)
                     ? parser.value(dataDir)

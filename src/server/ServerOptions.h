@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -52,6 +53,13 @@ struct ServerOptions {
     QString s3SecretKey;             // AWS_SECRET_ACCESS_KEY
     QString s3SessionToken;          // AWS_SESSION_TOKEN
     std::optional<bool> s3PathStyle; // unset: path style exactly when an endpoint is given
+    // Where events (an app published, an install counted) are POSTed, and the key they are
+    // signed with (VANTRY_WEBHOOK_SECRET when not given); the time a try may take and the pause
+    // before the second one.
+    QStringList webhooks;
+    QString webhookSecret;
+    std::chrono::milliseconds webhookTimeout{5000};
+    std::chrono::milliseconds webhookBackoff{1000};
     // Set: run "reset-secret USERID" on the database (forget that user's secret) instead of serving.
     QString resetSecretOf;
     // Draws the QR code of an install page as inline SVG (set by main; tests may leave it empty).

@@ -11,11 +11,13 @@
 #include "server/Router.h"
 #include "server/SharedState.h"
 #include "server/UserSecrets.h"
+#include "server/devices/DeviceCheckHandlers.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
 #include "server/storage/StorageSetup.h"
 #include "server/storage/s3/S3Store.h"
+#include "server/webhooks/Webhooks.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -123,6 +125,15 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     api.crashReportsPerMinute = options.crashReportsPerMinute;
     api.registrationsPerMinute = options.registrationsPerMinute;
     api.appsPerMinute = options.appsPerMinute;
+    if (!options.webhooks.isEmpty()) {
+        WebhookSender::Settings delivery;
+        delivery.urls = options.webhooks;
+        delivery.secret = options.webhookSecret.toUtf8();
+        delivery.timeout = options.webhookTimeout;
+        delivery.backoff = options.webhookBackoff;
+        server->m_webhooks = std::make_unique<Webhooks>(server->m_publicUrl, std::move(delivery));
+        api.events = server->m_webhooks.get();
+    }
     server->m_handlers = std::make_unique<ApiHandlers>(*server->m_database, api);
     server->m_handlers->registerRoutes(*server->m_router);
     Database* database = server->m_database.get();
@@ -159,12 +170,21 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
                                          owner});
+    DeviceCheckHandlers::Settings devices;
+    devices.publicUrl = server->m_publicUrl;
+    devices.profilesPerMinute = options.installsPerMinute;
+    devices.signingCertificate = options.tlsCert;
+    devices.signingKey = options.tlsKey;
+    server->m_devices =
+        std::make_unique<DeviceCheckHandlers>(*server->m_database, *server->m_handlers, devices);
+    server->m_devices->registerRoutes(*server->m_router);
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;
     installs.metrics = server->m_metrics.get();
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
+    server->m_pages->setEvents(server->m_webhooks.get());
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
     return server;

@@ -6,11 +6,13 @@
 
 class Metrics;
 class ApiHandlers;
+class DeviceCheckHandlers;
 class ObjectStore;
 class PageHandlers;
 class Database;
 class HttpTransport;
 class Router;
+class Webhooks;
 
 // The whole service: database, handlers, routes and transport, started together. main() runs
 // one until a signal arrives; tests run one in process on a free port.
@@ -30,6 +32,8 @@ public:
     QString storageToken() const { return m_storageToken; }
     // Where the stored files live (a folder, or a bucket).
     const ObjectStore& objectStore() const { return *m_files; }
+    // The events' deliveries; null without --webhook.
+    const Webhooks* webhooks() const { return m_webhooks.get(); }
 
     // Finishes the requests in progress, then closes the socket and the database.
     void stop();
@@ -42,7 +46,9 @@ private:
     std::unique_ptr<Database> m_database;
     QString m_storageToken;
     std::unique_ptr<ObjectStore> m_files;
+    std::unique_ptr<Webhooks> m_webhooks; // told by the handlers: outlives them
     std::unique_ptr<ApiHandlers> m_handlers;
+    std::unique_ptr<DeviceCheckHandlers> m_devices;
     std::unique_ptr<PageHandlers> m_pages;
     std::unique_ptr<Router> m_router;
     std::unique_ptr<HttpTransport> m_transport;

@@ -112,13 +112,13 @@ void ScriptedClient::shareLink(const QString& remotePath, LinkCompletion complet
     answer(QStringLiteral("link ") + remotePath, [completion, link] { completion(link); });
 }
 
-void FakeBackend::createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) {
+void FakeBackend::createApp(const Zapp& app, OnLinks onLink, Failure onFailure) {
     apps.append(app);
     const QString link =
         QStringLiteral("https://v.example/") + QString(app.appid).remove(QStringLiteral("__android"));
     std::function<void()> answer = failure
                                        ? std::function<void()>([onFailure, f = *failure] { onFailure(f); })
-                                       : std::function<void()>([onLink, link] { onLink(link); });
+                                       : std::function<void()>([onLink, link] { onLink(link, QString()); });
     if (hold)
         held.push_back(answer);
     else

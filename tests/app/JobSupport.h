@@ -115,7 +115,7 @@ private:
 // A backend that records what it is asked to register.
 class FakeBackend : public HostingBackend {
 public:
-    void createApp(const Zapp& app, std::function<void(const QString&)> onLink, Failure onFailure) override;
+    void createApp(const Zapp& app, OnLinks onLink, Failure onFailure) override;
     void cancel() override { ++cancels; }
 
     QList<Zapp> apps;

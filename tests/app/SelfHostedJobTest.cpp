@@ -235,6 +235,7 @@ TEST_F(SelfHostedJob, PreflightStopsASimulatorBuildAndAnnotatesAnAdHocOne) {
     const auto app = server->database().app(k->outcome().appId);
     ASSERT_TRUE(app);
     EXPECT_EQ(app->provisioneddevices, QStringLiteral("12"));
+    EXPECT_EQ(server->database().provisionedDeviceIds(app->appid).value_or(QString()).count(','), 11);
     EXPECT_EQ(app->profilekind, QStringLiteral("ad-hoc"));
     EXPECT_TRUE(get(server->publicUrl() + k->outcome().appId)
                     .contains("Installs only on the 12 registered devices."));

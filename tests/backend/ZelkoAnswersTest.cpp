@@ -92,14 +92,22 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     app.appid = QStringLiteral("abcdefghij");
     app.appMinOS = QStringLiteral("14.0");
     app.qrLink = QStringLiteral("https://q");
+    app.bundleID = QStringLiteral("com.example.demo");
     std::optional<QString> link;
-    answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij"}})",
-           [&](const BackendApi& api) { api.createApp(app, [&](const QString& url) { link = url; }); });
+    QString latest;
+    answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij","latestUrl":"https://v/l/K"}})",
+           [&](const BackendApi& api) {
+               api.createApp(app, [&](const QString& url, const QString& stable) {
+                   link = url;
+                   latest = stable;
+               });
+           });
     EXPECT_EQ(link, QStringLiteral("https://v/abcdefghij"));
+    EXPECT_EQ(latest, QStringLiteral("https://v/l/K"));
     EXPECT_EQ(lastBody(), QJsonDocument::fromJson(
                               R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
                               R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
-                              R"("qrLink":"https://q","appdescription":""})")
+                              R"("qrLink":"https://q","appdescription":"","bundleid":"com.example.demo"})")
                               .object());
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")),
               QStringLiteral("u1"));
@@ -119,7 +127,7 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
         QStringList failures;
         answer(body, [&](const BackendApi& api) {
             api.createApp(
-                app, [&](const QString& url) { link = url; }, nullptr,
+                app, [&](const QString& url, const QString&) { link = url; }, nullptr,
                 [&](const QString& why) { failures.append(why); });
         });
         EXPECT_FALSE(link.has_value()) << body.constData();

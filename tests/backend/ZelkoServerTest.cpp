@@ -71,7 +71,7 @@ TEST_F(ZelkoServerTest, EveryEndpointSucceeds) {
 
     QStringList links;
     for (const QString& id : {QStringLiteral("AAAAAAAAAA"), QStringLiteral("BBBBBBBBBB__android")})
-        Zelko::api().createApp(app(id), [&](const QString& url) { links << url; });
+        Zelko::api().createApp(app(id), [&](const QString& url, const QString&) { links << url; });
     finish();
     EXPECT_EQ(links.size(), 2);
     EXPECT_TRUE(links.contains(QStringLiteral("https://get.example.test/AAAAAAAAAA")));
@@ -141,7 +141,8 @@ TEST_F(ZelkoServerTest, OfflineLeavesEverythingUndelivered) {
     HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
     bool called = false;
     Zelko::api().fetchApps(currentUser().id, [&](const QList<Zapp>&) { called = true; });
-    Zelko::api().createApp(app(QStringLiteral("CCCCCCCCCC")), [&](const QString&) { called = true; });
+    Zelko::api().createApp(app(QStringLiteral("CCCCCCCCCC")),
+                           [&](const QString&, const QString&) { called = true; });
     finish();
     HttpConnection::setReachabilityProbe({});
     EXPECT_FALSE(called);

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -122,13 +123,19 @@ protected:
 
 TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     const QString package = makeIpa(dir + QStringLiteral("/CliApp.ipa"));
-    const CliRun run = runCli({"publish", package, "--json", "--quiet"}, env);
+    // As many characters as notes may have, each two UTF-16 units, and the editor's final line break.
+    const QString emoji = QString::fromUtf8("🚀").repeated(4000);
+    const QString notes = testsupport::writeFile(dir + QStringLiteral("/notes.txt"), emoji.toUtf8() + "\n");
+    const CliRun run = runCli({"publish", package, "--json", "--quiet", "--notes-file", notes}, env);
     ASSERT_EQ(run.status, 0) << run.err.constData();
     EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
     const QJsonObject result = QJsonDocument::fromJson(run.out).object();
-    EXPECT_EQ(result.keys(),
-              (QStringList{"appId", "bundleID", "iconLink", "installUrl", "link", "manifestLink", "minOS",
-                           "name", "packageLink", "provider", "qrLink", "size", "version"}));
+    EXPECT_EQ(result.keys(), (QStringList{"appId", "bundleID", "iconLink", "installUrl", "latestLink", "link",
+                                          "manifestLink", "minOS", "name", "packageLink", "provider",
+                                          "qrLink", "size", "version"}));
+    EXPECT_EQ(server->database().app(result.value("appId").toString())->appdescription, emoji);
+    const QString latest = result.value("latestLink").toString();
+    EXPECT_TRUE(latest.startsWith(server->publicUrl() + "l/")) << latest.toStdString();
     EXPECT_EQ(result.value("link").toString(), server->publicUrl() + result.value("appId").toString());
     EXPECT_EQ(result.value("provider").toString(), QStringLiteral("self"));
     EXPECT_EQ(result.value("bundleID").toString(), QStringLiteral("com.example.cli"));
@@ -139,11 +146,19 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_EQ(server->database().app(result.value("appId").toString())->userid, selfOwner());
 
     // Without --json: the steps on standard error, the link, install URL and QR code on standard output.
-    const CliRun plain = runCli({"publish", package}, env);
+    const CliRun plain = runCli({"publish", package, "--notes", "Second <build>"}, env);
     ASSERT_EQ(plain.status, 0) << plain.err.constData();
     EXPECT_TRUE(plain.err.contains("Processing your .ipa\n  This takes few minutes.\n"));
     EXPECT_TRUE(plain.err.contains("Process Complete\n"));
     EXPECT_TRUE(plain.out.startsWith("Link:        " + server->publicUrl().toUtf8()));
+    // The second build of the bundle id has the first one's stable link, whose page offers it.
+    EXPECT_TRUE(plain.out.contains("\nLatest link: " + latest.toUtf8() + "\n")) << plain.out.constData();
+    const QByteArray second = plain.out.mid(13, plain.out.indexOf('\n') - 13);
+    const QByteArray stable = httpGet(latest);
+    EXPECT_TRUE(stable.contains("href=\"" + second + "/install\"") &&
+                stable.contains("Second &lt;build&gt;") &&
+                stable.contains("href=\"" + result.value("link").toString().toUtf8() + "\">Version 3.0</a>"))
+        << stable.constData();
     EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
@@ -209,10 +224,17 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
 TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
     const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
     const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
+    const QString tooLong = testsupport::writeFile(dir + QStringLiteral("/long.txt"), QByteArray(4001, 'x'));
+    const QString notText = testsupport::writeFile(dir + QStringLiteral("/binary.txt"), "caf\xe9 \xff\xfe");
     for (const QStringList& args :
          {QStringList{"publish"}, QStringList{"publish", zip}, QStringList{"publish", dir + "/Missing.ipa"},
           QStringList{"publish", ipa, "--provider", "ftp"}, QStringList{"publish", ipa, "--timeout", "soon"},
-          QStringList{"publish", ipa, ipa}}) {
+          QStringList{"publish", ipa, ipa}, QStringList{"publish", ipa, "--notes-file", tooLong},
+          QStringList{"publish", ipa, "--notes", QString(4001, QLatin1Char('x'))},
+          QStringList{"publish", ipa, "--notes-file", notText},
+          QStringList{"publish", ipa, "--notes-file", dir + "/missing.txt"},
+          QStringList{"publish", ipa, "--notes-file", dir},
+          QStringList{"publish", ipa, "--notes", "a", "--notes-file", notText}}) {
         const CliRun run = runCli(args, env);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();
@@ -273,6 +295,44 @@ TEST_F(Publish, BlockingPreflightUploadsNothingUnlessForced) {
     EXPECT_EQ(app->profilekind, QStringLiteral("app-store"));
     EXPECT_EQ(app->profileexpiry, QStringLiteral("2035-01-01"));
     EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+}
+
+// The owner reads the devices testers checked: a table, every check as JSON, and the devices
+// missing from the build in Apple's upload form, byte for byte.
+TEST_F(Publish, DevicesOfAnAdHocBuild) {
+    const CliRun published =
+        runCli({"publish", makeIpa(dir + "/AdHoc.ipa", "ad-hoc"), "--json", "--quiet"}, env);
+    ASSERT_EQ(published.status, 0) << published.err.constData();
+    const QJsonObject result = QJsonDocument::fromJson(published.out).object();
+    const QString appId = result.value("appId").toString();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const StoredDeviceCheck& check : {StoredDeviceCheck{"c1", appId, "00008101-0000000000000001",
+                                                             "iPhone13,1", "21E236", "Bob", true, now - 60},
+                                           StoredDeviceCheck{"c2", appId, "00008030-001A35E11A88802E",
+                                                             "iPhone15,2", "21F90", "Ann", false, now}})
+        ASSERT_EQ(server->database().insertDeviceCheck(check, 0), Database::Insert::Added);
+
+    const CliRun csv = runCli({"devices", appId, "--csv"}, env);
+    EXPECT_EQ(csv.status, 0) << csv.err.constData();
+    EXPECT_EQ(csv.out, "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
+    const CliRun json = runCli({"devices", result.value("link").toString(), "--json"}, env);
+    EXPECT_EQ(json.status, 0) << json.err.constData();
+    const QJsonArray checks = QJsonDocument::fromJson(json.out).array();
+    ASSERT_EQ(checks.size(), 2) << json.out.constData();
+    EXPECT_EQ(checks.at(0).toObject().value("udid"), QStringLiteral("00008030-001A35E11A88802E"));
+    const CliRun table = runCli({"devices", appId}, env);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n00008101-0000000000000001 +yes +iPhone13,1 +21E236 +"
+                                                  "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d +Bob\n"))
+                    .match(QString::fromUtf8(table.out))
+                    .hasMatch())
+        << table.out.constData();
+    EXPECT_TRUE(table.out.endsWith("Devices: 2 checked, 1 not in this build\n")) << table.out.constData();
+
+    for (const QStringList& args : {QStringList{"devices"}, QStringList{"devices", appId, "--json", "--csv"}})
+        EXPECT_EQ(runCli(args, env).status, 2);
+    const CliRun unknown = runCli({"devices", "NoSuchApp1"}, env);
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "vantry-cli devices: The Vantry server refused the request: Unknown app\n");
 }
 
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {

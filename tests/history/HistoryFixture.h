@@ -70,7 +70,7 @@ protected:
         app.appsize = QStringLiteral("12 MB");
         app.appurl = QStringLiteral("https://files.example.com/") + appid;
         QString link;
-        api().createApp(app, [&](const QString& url) { link = url; });
+        api().createApp(app, [&](const QString& url, const QString&) { link = url; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return !link.isEmpty(); }));
     }
 

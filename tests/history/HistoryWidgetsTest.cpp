@@ -1,8 +1,10 @@
 // The history pane and the details pane against a vantry-server running in this process.
 #include "core/Config.h"
 #include "qrcode/QRCode.h"
+#include "server/Database.h"
 #include "server/VantryServer.h"
 #include "ui/history/AppDetailView.h"
+#include "ui/history/DeviceChecksRow.h"
 #include "ui/history/HistoryPane.h"
 #include "ui/history/InstallChart.h"
 #include "ui/history/InstallDetailButton.h"
@@ -163,6 +165,86 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
     ASSERT_FALSE(QRCode::DetectQRCodeDetails(png).isEmpty());
     EXPECT_EQ(QRCode::DetectQRCodeDetails(png).at(0).text, link);
     EXPECT_FALSE(details.saveQRCode(dir + QStringLiteral("/missing/folder/code.png")));
+}
+
+// The details of a development or ad hoc build count the devices testers checked, each once,
+// and copy those the build lacks in Apple's upload form; other builds have no such row.
+TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
+    const QString owner = QStringLiteral("device-user");
+    addApp(owner, QStringLiteral("AdHoc00001"), QStringLiteral("Ad Hoc"), QStringLiteral("2024/05/06 07:08"));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const StoredDeviceCheck checks[] = {
+        {"c1", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now - 30},
+        {"c2", "AdHoc00001", "00008101-000A1B2C3D4E5F60", "iPhone13,1", "21E236", "Bob", true, now - 20},
+        {"c3", "AdHoc00001", "00008101-000A1B2C3D4E5F61", "iPad13,4", "21E236", "Cy", true, now - 10},
+        {"c4", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now}};
+    for (const StoredDeviceCheck& c : checks)
+        ASSERT_EQ(server().database().insertDeviceCheck(c, 0), Database::Insert::Added);
+    Zapp app;
+    app.appid = QStringLiteral("AdHoc00001");
+    app.profileKind = QStringLiteral("ad-hoc");
+    app.provisionedDevices = QStringLiteral("12");
+    AppDetailView details(app, api(), quietSeams());
+    ASSERT_TRUE(details.devicesRow());
+    QSignalSpy loaded(details.devicesRow(), &DeviceChecksRow::checksLoaded);
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_EQ(details.devicesRow()->text(), QStringLiteral("Devices: 3 checked, 1 not in this build"));
+    details.devicesRow()->copyButton()->click();
+    EXPECT_EQ(
+        QGuiApplication::clipboard()->text(),
+        QStringLiteral("Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n"));
+
+    for (const char* kind : {"enterprise", "app-store", ""}) {
+        app.profileKind = QLatin1String(kind);
+        EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow()) << kind;
+    }
+    app.profileKind = QStringLiteral("development");
+    app.appid = QStringLiteral("AdHoc00001__android");
+    EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow());
+}
+
+// The stable link sits under the build link with a copy button of its own; notes edited in the
+// details are saved on the server.
+TEST_F(HistoryWidgets, StableLinkAndNotesInTheDetails) {
+    const QString owner = QStringLiteral("noting-user");
+    currentUser() = ZUser{owner, QString(), owner, {}};
+    bool registered = false;
+    api().addNewUser(currentUser(), [&] { registered = true; });
+    ASSERT_TRUE(waitUntil([&] { return registered; }));
+    Zapp sent;
+    sent.appid = QStringLiteral("Noted00001");
+    sent.appurl = QStringLiteral("https://files.example.com/noted.ipa");
+    sent.bundleID = QStringLiteral("com.example.noted");
+    sent.appdescription = QStringLiteral("First notes");
+    QString latest;
+    api().createApp(sent, [&](const QString&, const QString& stable) { latest = stable; });
+    ASSERT_TRUE(waitUntil([&] { return !latest.isEmpty(); }));
+    QList<Zapp> apps;
+    api().fetchApps(owner, [&](const QList<Zapp>& list) { apps = list; });
+    ASSERT_TRUE(waitUntil([&] { return !apps.isEmpty(); }));
+    EXPECT_EQ(apps.constFirst().latestUrl, latest);
+    EXPECT_EQ(apps.constFirst().bundleID, sent.bundleID);
+
+    DesktopSeams seams = quietSeams();
+    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
+        return current + QStringLiteral("\nSecond line");
+    };
+    AppDetailView details(apps.constFirst(), api(), seams);
+    ASSERT_NE(details.latestLabel(), nullptr);
+    EXPECT_EQ(details.latestLabel()->text(), latest);
+    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes"));
+    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
+    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
+    EXPECT_EQ(details.notesBox()->shownText(), QStringLiteral("First notes\nSecond line"));
+    EXPECT_EQ(server().database().app(sent.appid)->appdescription,
+              QStringLiteral("First notes\nSecond line"));
+
+    Zapp plain;
+    plain.appid = QStringLiteral("Plain00001");
+    EXPECT_EQ(AppDetailView(plain, api(), quietSeams()).latestLabel(), nullptr);
 }
 
 TEST_F(HistoryWidgets, SilentServerShowsTheRetryLine) {

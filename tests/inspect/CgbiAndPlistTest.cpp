@@ -1,7 +1,7 @@
 #include "inspect/CgbiImage.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseIPA.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

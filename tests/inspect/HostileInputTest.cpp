@@ -3,8 +3,8 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
-#include "inspect/PlistReader.h"
 #include "inspect/ZipExtractor.h"
+#include "plist/PlistReader.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -261,8 +261,8 @@ QByteArray profilePlist(const Profile& profile) {
         {QStringLiteral("CreationDate"), QDateTime(QDate(2025, 2, 1), QTime(9, 30), QTimeZone::utc())},
         {QStringLiteral("ExpirationDate"), profile.expiration},
         {QStringLiteral("Version"), 1}};
-    QVariantList devices;
-    for (int i = 0; i < profile.devices; ++i)
+    QVariantList devices = profile.deviceIds;
+    for (int i = 0; profile.deviceIds.isEmpty() && i < profile.devices; ++i)
         devices << QStringLiteral("00008101-%1").arg(i, 16, 10, QLatin1Char('0'));
     if (profile.kind == QLatin1String("development")) {
         entitlements.insert(QStringLiteral("get-task-allow"), true);

@@ -37,6 +37,7 @@ struct Profile {
     QString appIdentifier = QStringLiteral("ABCDE12345.*");
     QDateTime expiration = QDateTime(QDate(2035, 1, 1), QTime(0, 0), QTimeZone::utc());
     int devices = 3;              // development and ad hoc
+    QVariantList deviceIds;       // set: listed instead of `devices` generated ones
     bool withCertificate = false; // list the signing certificate under DeveloperCertificates
     bool streamed = false;        // BER with indefinite lengths, as streaming signers write it
 };

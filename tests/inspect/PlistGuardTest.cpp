@@ -1,6 +1,6 @@
-#include "inspect/PlistGuard.h"
+#include "plist/PlistGuard.h"
 #include "inspect/PackageFactory.h"
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 
 #include <gtest/gtest.h>
 

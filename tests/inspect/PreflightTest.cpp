@@ -225,6 +225,38 @@ TEST(Preflight, IosVerdicts) {
     EXPECT_EQ(Preflight::dateText(QDate(2026, 5, 3)), QStringLiteral("3 May 2026"));
 }
 
+// What the job sends of the profile's devices: all of them, or nothing when one is not a device id.
+TEST(Preflight, DeviceIdsGoOutWholeOrNotAtAll) {
+    const QString udid = QStringLiteral("00008030-001A35E11A88802E");
+    const QString old = QStringLiteral("0123456789abcdef0123456789ABCDEF01234567");
+    const struct {
+        const char* kind;
+        QVariantList ids;
+        QString sent;
+    } cases[] = {
+        {"ad-hoc", {udid, old}, udid + ',' + old},
+        {"development", {udid}, udid},
+        {"ad-hoc", {udid, "not-a-device"}, {}},
+        {"ad-hoc", {udid, 7}, {}},
+        {"ad-hoc", {udid.toLower().replace('-', ':')}, {}},
+        {"ad-hoc", {old + '0'}, {}},
+        {"ad-hoc", QVariantList(1001, udid), {}},
+        {"enterprise", {udid}, {}},
+    };
+    for (const auto& c : cases) {
+        packages::Profile p = profile(QLatin1String(c.kind));
+        p.deviceIds = c.ids;
+        EXPECT_EQ(
+            Preflight::forIos(info(), packages::signedProfile(p), true, kNow).recordProvisionedDeviceIds(),
+            c.sent)
+            << c.kind << ' ' << c.ids.size();
+    }
+    EXPECT_EQ(Preflight::forIos(info(), packages::signedProfile(profile("ad-hoc")), true, kNow)
+                  .recordProvisionedDeviceIds()
+                  .count(','),
+              11);
+}
+
 TEST(Preflight, InspectedPackages) {
     const QString dir = makeTempDir(QStringLiteral("preflight"));
     const auto ipa = [&](const QString& name, const QMap<QString, QByteArray>& extra) {

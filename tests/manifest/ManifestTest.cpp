@@ -1,6 +1,6 @@
 #include "core/WorkingFolder.h"
-#include "inspect/PlistReader.h"
 #include "manifest/PlistManager.h"
+#include "plist/PlistReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

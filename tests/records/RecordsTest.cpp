@@ -1,5 +1,6 @@
 #include "core/Crash.h"
 #include "core/RandomString.h"
+#include "records/DeviceCheck.h"
 #include "records/ZUserData.h"
 #include "records/Zapp.h"
 
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSet>
 
 namespace {
@@ -137,4 +140,53 @@ TEST(RandomString, LengthAlphabetAndSpread) {
     // 6,200 draws from 62 letters miss one with probability ~62·e^-100.
     EXPECT_EQ(seen.size(), 62);
     EXPECT_NE(randomString(10), randomString(10));
+}
+
+TEST(DeviceIds, OnlyTheTwoFormsInSensibleNumbers) {
+    const struct {
+        QString id;
+        bool valid;
+    } ids[] = {{"00008030-001A35E11A88802E", true},
+               {"00008030-001a35e11a88802e", true},
+               {QString(40, 'f'), true},
+               {"00008030-001A35E11A88802", false},
+               {"00008030:001A35E11A88802E", false},
+               {"0000803-0001A35E11A88802E", false},
+               {QString(39, 'f'), false},
+               {QString(40, 'g'), false},
+               {"", false},
+               {"00008030-001A35E11A88802E,", false}};
+    for (const auto& c : ids)
+        EXPECT_EQ(DeviceIds::isValid(c.id), c.valid) << c.id.toStdString();
+    const QString one = ids[0].id;
+    EXPECT_EQ(DeviceIds::parse(one + ',' + ids[2].id), (QStringList{one, ids[2].id}));
+    EXPECT_FALSE(DeviceIds::parse(one + ','));
+    EXPECT_TRUE(DeviceIds::parse(QStringList(1000, one).join(',')));
+    EXPECT_FALSE(DeviceIds::parse(QStringList(1001, one).join(',')));
+    EXPECT_TRUE(DeviceIds::contains({ids[1].id}, one));
+}
+
+// The upload form, byte for byte: devices not in the build, each once at its newest check, names
+// made safe for a tab-separated line.
+TEST(DeviceCheck, AppleUploadListAndSummary) {
+    const QList<DeviceCheck> newestFirst{
+        {"00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann's\tiPhone\n", 30, false},
+        {"00008101-000A1B2C3D4E5F60", "iPhone13,1", "21E236", "Bob", 20, true},
+        {"0123456789abcdef0123456789abcdef01234567", "iPad8,1", "20H19", "", 15, false},
+        {"00008030-001a35e11a88802e", "iPhone15,2", "21E236", "Ann (old)", 10, false},
+        {"00008020-0000000000000001", "iPhone14,5", "21F90", QString(60, 'n'), 5, false},
+    };
+    EXPECT_EQ(appleDeviceList(newestFirst), "Device ID\tDevice Name\tDevice Platform\n"
+                                            "00008030-001A35E11A88802E\tAnn's iPhone\tios\n"
+                                            "0123456789abcdef0123456789abcdef01234567\tiPad8,1\tios\n"
+                                            "00008020-0000000000000001\t" +
+                                                QByteArray(50, 'n') + "\tios\n");
+    EXPECT_EQ(deviceSummary(newestFirst), QStringLiteral("4 checked, 3 not in this build"));
+    QJsonArray wire;
+    for (const DeviceCheck& c : newestFirst)
+        wire.append(c.toJson());
+    EXPECT_EQ(DeviceCheck::listFromJson(wire), newestFirst);
+    QJsonObject broken = wire.at(0).toObject();
+    broken.insert(QStringLiteral("included"), QStringLiteral("no"));
+    EXPECT_FALSE(DeviceCheck::listFromJson(QJsonArray{broken}));
 }

@@ -107,7 +107,9 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
           QStringList{"--public-url", "ftp://x/"}, QStringList{"--owner-id", "a b"},
           QStringList{"--database", "mysql://u:pw@h/db"}, QStringList{"--database", "sqlite:"},
           QStringList{"--bogus"}, QStringList{"reset-secret"}, QStringList{"reset-secret", "a b"},
-          QStringList{"reset-secret", "a", "b"}, QStringList{"--apps-per-minute", "-1"}}) {
+          QStringList{"reset-secret", "a", "b"}, QStringList{"--apps-per-minute", "-1"},
+          QStringList{"--webhook", "javascript:alert(1)"}, QStringList{"--webhook", "ftp://x/hook"},
+          QStringList{"--webhook", "http:///nohost"}, QStringList{"--webhook-secret", "s"}}) {
         QProcess p;
         p.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"), args);
         ASSERT_TRUE(p.waitForFinished(10000));

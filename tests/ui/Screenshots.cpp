@@ -135,7 +135,7 @@ void fillServer(VantryServer& server) {
         app.appsize = QStringLiteral("12 MB");
         app.appurl = QStringLiteral("https://files.example.com/") + app.appid;
         QString link;
-        api.createApp(app, [&](const QString& url) { link = url; });
+        api.createApp(app, [&](const QString& url, const QString&) { link = url; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return !link.isEmpty(); }));
     }
     QFile agents(testsupport::sourceDir() + QStringLiteral("/tests/data/history-agents.tsv"));

@@ -135,3 +135,88 @@ std::optional<int> SqlDatabase::crashCount() {
 bool SqlDatabase::isAvailable() {
     return m_pool.run(tables::ping).rows == 1;
 }
+
+std::optional<QString> SqlDatabase::provisionedDeviceIds(const QString& appid) {
+    QString ids;
+    if (!m_pool.run(tables::provisionedDeviceIds, {appid}, [&ids](const SqlRow& row) { ids = row.text(0); })
+             .ok())
+        return std::nullopt;
+    return ids;
+}
+
+bool SqlDatabase::insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                                        qint64 now) {
+    ConnectionPool::Lease connection(m_pool);
+    return connection.run(tables::dropDeviceChallenges, {now}).ok() &&
+           connection.run(tables::insertDeviceChallenge, {challenge, appid, expiresAt}).ok();
+}
+
+std::optional<bool> SqlDatabase::takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                                     qint64 now) {
+    const SqlOutcome r = m_pool.run(tables::takeDeviceChallenge, {challenge, appid, now});
+    if (!r.ok())
+        return std::nullopt;
+    return r.changed > 0;
+}
+
+Database::Insert SqlDatabase::insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) {
+    ConnectionPool::Lease connection(m_pool);
+    if (!connection.run(tables::dropDeviceChecks, {dropBefore}).ok())
+        return Insert::Failed;
+    return insertResult(connection.run(tables::insertDeviceCheck, tables::deviceCheckValues(check)));
+}
+
+std::optional<StoredDeviceCheck> SqlDatabase::deviceCheck(const QString& id) {
+    return first(m_pool, tables::deviceCheck, id, &tables::readDeviceCheck);
+}
+
+std::optional<QList<StoredDeviceCheck>> SqlDatabase::deviceChecksOf(const QString& appid, qint64 since) {
+    QList<StoredDeviceCheck> checks;
+    if (!m_pool
+             .run(tables::deviceChecksOf, {appid, since},
+                  [&checks](const SqlRow& row) { checks.append(tables::readDeviceCheck(row)); })
+             .ok())
+        return std::nullopt;
+    return checks;
+}
+
+std::optional<QString> SqlDatabase::latestKey(const QString& userid, const QString& bundleid,
+                                              const QString& platform, const QString& proposedKey) {
+    ConnectionPool::Lease connection(m_pool);
+    if (!connection.run(tables::addLatestKey, {proposedKey, userid, bundleid, platform, now()}).ok())
+        return std::nullopt;
+    // The triple's key, ours or one stored before; none: proposedKey is another's (draw again).
+    QString key;
+    if (!connection
+             .run(tables::latestKeyOf, {userid, bundleid, platform},
+                  [&key](const SqlRow& row) { key = row.text(0); })
+             .ok())
+        return std::nullopt;
+    return key;
+}
+
+std::optional<QList<StoredApp>> SqlDatabase::appsOfLatestKey(const QString& key, int limit) {
+    QList<StoredApp> apps;
+    if (!m_pool
+             .run(tables::appsOfLatestKey, {key, qint64(limit)},
+                  [&apps](const SqlRow& row) { apps.append(tables::readApp(row)); })
+             .ok())
+        return std::nullopt;
+    return apps;
+}
+
+std::optional<bool> SqlDatabase::setAppDescription(const QString& appid, const QString& text) {
+    ConnectionPool::Lease connection(m_pool);
+    const SqlOutcome updated = connection.run(tables::setAppDescription, {text, appid});
+    if (!updated.ok())
+        return std::nullopt;
+    if (updated.changed == 0)
+        return false;
+    if (!connection.run(tables::bumpAppEdits, {appid}).ok())
+        return std::nullopt;
+    return true;
+}
+
+std::optional<qint64> SqlDatabase::appListStamp(const QString& userid) {
+    return number(m_pool, tables::appListStamp, {userid, userid});
+}

@@ -21,6 +21,19 @@ public:
     bool insertCrash(const StoredCrash& crash) override;
     std::optional<int> crashCount() override;
     bool isAvailable() override;
+    std::optional<QString> latestKey(const QString& userid, const QString& bundleid, const QString& platform,
+                                     const QString& proposedKey) override;
+    std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) override;
+    std::optional<bool> setAppDescription(const QString& appid, const QString& text) override;
+    std::optional<qint64> appListStamp(const QString& userid) override;
+    std::optional<QString> provisionedDeviceIds(const QString& appid) override;
+    bool insertDeviceChallenge(const QString& challenge, const QString& appid, qint64 expiresAt,
+                               qint64 now) override;
+    std::optional<bool> takeDeviceChallenge(const QString& challenge, const QString& appid,
+                                            qint64 now) override;
+    Insert insertDeviceCheck(const StoredDeviceCheck& check, qint64 dropBefore) override;
+    std::optional<StoredDeviceCheck> deviceCheck(const QString& id) override;
+    std::optional<QList<StoredDeviceCheck>> deviceChecksOf(const QString& appid, qint64 since) override;
 
 protected:
     explicit SqlDatabase(std::vector<std::unique_ptr<SqlConnection>> connections,

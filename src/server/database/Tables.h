@@ -25,6 +25,12 @@ extern const SqlStatement insertApp;
 extern const SqlStatement appsOf; // in the order stored
 extern const SqlStatement appCount;
 extern const SqlStatement app;
+extern const SqlStatement appsOfLatestKey; // newest first
+extern const SqlStatement addLatestKey;
+extern const SqlStatement latestKeyOf;
+extern const SqlStatement setAppDescription;
+extern const SqlStatement bumpAppEdits;
+extern const SqlStatement appListStamp;
 StoredApp readApp(const SqlRow& row);
 std::vector<SqlValue> appValues(const StoredApp& app, qint64 now);
 
@@ -39,6 +45,18 @@ std::vector<SqlValue> installValues(const StoredInstall& install, qint64 now);
 extern const SqlStatement insertCrash;
 extern const SqlStatement crashCount;
 std::vector<SqlValue> crashValues(const StoredCrash& crash, qint64 now);
+
+// device checks
+extern const SqlStatement provisionedDeviceIds;
+extern const SqlStatement dropDeviceChallenges;
+extern const SqlStatement insertDeviceChallenge;
+extern const SqlStatement takeDeviceChallenge;
+extern const SqlStatement dropDeviceChecks;
+extern const SqlStatement insertDeviceCheck;
+extern const SqlStatement deviceCheck;
+extern const SqlStatement deviceChecksOf; // newest first
+StoredDeviceCheck readDeviceCheck(const SqlRow& row);
+std::vector<SqlValue> deviceCheckValues(const StoredDeviceCheck& check);
 
 extern const SqlStatement ping;
 

@@ -2,6 +2,8 @@
 
 #include "core/EnglishDate.h"
 #include "records/ZappWire.h"
+#include "server/pages/LatestPage.h"
+#include "server/pages/ReleaseNotes.h"
 #include "useragent/UAParser.h"
 
 #include <QUrl>
@@ -132,6 +134,17 @@ QString profileNotes(const Zapp& app, const QDate& today) {
     return notes;
 }
 
+// The rules of the blocks a page has beyond the card's own; a page without them is byte for byte
+// what it was before them.
+QString extraStyle(const InstallPageContent& c) {
+    QString style;
+    if (!c.app.appdescription.trimmed().isEmpty())
+        style += releaseNotesStyle();
+    if (!c.latestUrl.isEmpty() || !c.afterCard.isEmpty())
+        style += latestPageStyle();
+    return style;
+}
+
 } // namespace
 
 QByteArray renderInstallPage(const InstallPageContent& c) {
@@ -140,7 +153,9 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
     const QString name = c.app.appname.isEmpty() ? QStringLiteral("Untitled app") : c.app.appname;
 
     QString action;
-    if (c.viewer == target) {
+    if (c.viewer == target && c.withholdInstall) {
+        action.clear();
+    } else if (c.viewer == target) {
         action = QStringLiteral("<a class=\"install\" id=\"install\" href=\"%1\">Install</a>")
                      .arg(htmlEscape(c.installUrl));
         action += androidApp
@@ -175,6 +190,7 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
 
     if (!androidApp)
         action += profileNotes(c.app, c.today.isValid() ? c.today : QDate::currentDate());
+    action = c.deviceAnswer + action + c.deviceOffer;
 
     const QString details =
         row(QStringLiteral("Version"), c.app.appversion) + row(QStringLiteral("Size"), c.app.appsize) +
@@ -185,14 +201,15 @@ QByteArray renderInstallPage(const InstallPageContent& c) {
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
                        "<meta name=\"robots\" content=\"noindex\">"
-                       "<title>%1</title><style>%2</style></head><body><main><div class=\"card\">"
+                       "<title>%1</title><style>%2</style></head><body><main><div class=\"card\">%9"
                        "<img class=\"icon\" alt=\"\" src=\"%3\">"
-                       "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>"
+                       "<h1>%1</h1><p class=\"sub\">%4</p>%5<dl>%6</dl>%10"
                        "<div class=\"qr\" id=\"qr\" title=\"%7\">%8</div>"
-                       "</div></main></body></html>\n")
-            .arg(htmlEscape(name), QString::fromLatin1(kStyle), htmlEscape(iconSource(c.app)),
+                       "</div>%11</main></body></html>\n")
+            .arg(htmlEscape(name), QString::fromLatin1(kStyle) + extraStyle(c), htmlEscape(iconSource(c.app)),
                  androidApp ? QStringLiteral("Android app") : QStringLiteral("iOS app"), action, details,
-                 htmlEscape(c.pageUrl), c.qrSvg);
+                 htmlEscape(c.pageUrl), c.qrSvg, newerVersionNotice(c.newerVersion, c.latestUrl),
+                 releaseNotesSection(c.app.appdescription), c.afterCard);
     return html.toUtf8();
 }
 

@@ -7,7 +7,12 @@
 #include "server/Limits.h"
 #include "server/Metrics.h"
 #include "server/Router.h"
+#include "server/pages/DeviceCheckPage.h"
 #include "server/pages/InstallPage.h"
+#include "server/pages/LatestPage.h"
+#include "server/webhooks/AppEvents.h"
+
+#include <QDateTime>
 
 #include <QRegularExpression>
 
@@ -90,6 +95,7 @@ PageHandlers::~PageHandlers() = default;
 
 void PageHandlers::registerRoutes(Router& router) {
     const QString get = QStringLiteral("GET");
+    router.add(get, QStringLiteral("/l/:key"), [this](const ApiRequest& r) { return latest(r); });
     router.add(get, QStringLiteral("/:id"), [this](const ApiRequest& r) { return page(r); });
     router.add(get, QStringLiteral("/:id/install"), [this](const ApiRequest& r) { return install(r); });
 }
@@ -115,6 +121,42 @@ ApiResponse PageHandlers::page(const ApiRequest& request) {
     content.installUrl = content.pageUrl + QStringLiteral("/install");
     content.qrSvg = m_qr ? m_qr(content.pageUrl) : QString();
     content.viewer = viewerPlatform(request.header(QStringLiteral("user-agent")));
+    const DeviceCheckSection devices =
+        deviceCheckSection(m_database, *app, content.pageUrl, content.viewer,
+                           request.query.value(QStringLiteral("device")), QDateTime::currentSecsSinceEpoch());
+    content.deviceAnswer = devices.answer;
+    content.deviceOffer = devices.offer;
+    content.withholdInstall = devices.withholdInstall;
+    // A build that is not its app's newest points at the stable page, which is.
+    if (!app->latestKey.isEmpty()) {
+        const auto newest = m_database.appsOfLatestKey(app->latestKey, 1);
+        if (newest && !newest->isEmpty() && newest->constFirst().appid != app->appid) {
+            content.newerVersion = newest->constFirst().appversion;
+            content.latestUrl = ZappWire::latestLink(m_publicUrl, app->latestKey);
+        }
+    }
+    return html(200, renderInstallPage(content));
+}
+
+ApiResponse PageHandlers::latest(const ApiRequest& request) {
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9]{1,64}$"));
+    const QString key = request.params.value(QStringLiteral("key"));
+    if (!shape.match(key).hasMatch())
+        return notFound();
+    const auto builds = m_database.appsOfLatestKey(key, kEarlierBuilds + 1);
+    if (!builds || builds->isEmpty())
+        return notFound();
+    const StoredApp& newest = builds->constFirst();
+    InstallPageContent content;
+    content.app = toZapp(newest);
+    content.pageUrl = ZappWire::latestLink(m_publicUrl, key);
+    content.installUrl = ZappWire::publicLink(m_publicUrl, newest.appid) + QStringLiteral("/install");
+    content.qrSvg = m_qr ? m_qr(content.pageUrl) : QString();
+    content.viewer = viewerPlatform(request.header(QStringLiteral("user-agent")));
+    QList<Zapp> earlier;
+    for (qsizetype i = 1; i < builds->size(); ++i)
+        earlier.append(toZapp(builds->at(i)));
+    content.afterCard = earlierBuildsSection(earlier, m_publicUrl);
     return html(200, renderInstallPage(content));
 }
 
@@ -143,7 +185,9 @@ ApiResponse PageHandlers::install(const ApiRequest& request) {
     if (m_metrics)
         m_metrics->countInstall(record.repeat);
     // A lost count must not stop the install itself.
-    m_database.insertInstall(record);
+    const bool counted = m_database.insertInstall(record) == Database::Insert::Added && !record.repeat;
+    if (counted && m_events)
+        m_events->installed(*app, agent);
     ApiResponse r;
     r.status = 302;
     r.contentType = "text/plain";

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class AppEvents;
 class Database;
 class RateLimiter;
 class RepeatFilter;
@@ -38,6 +39,14 @@ public:
 
     ApiResponse page(const ApiRequest& request);
     ApiResponse install(const ApiRequest& request);
+    // GET /l/<key>: the stable page of an app's builds, the newest on top.
+    ApiResponse latest(const ApiRequest& request);
+
+    // Told of every counted install (set: webhooks).
+    void setEvents(AppEvents* events) { m_events = events; }
+
+    // The earlier builds the stable page lists at most.
+    static constexpr int kEarlierBuilds = 50;
 
     static constexpr int kMaxStoredAgentBytes = 1024;
 
@@ -48,4 +57,5 @@ private:
     std::unique_ptr<RepeatFilter> m_repeats;
     std::unique_ptr<RateLimiter> m_installRate;
     Metrics* m_metrics;
+    AppEvents* m_events = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "history/HistoryModel.h"
 #include "qrcode/QRCodeDocument.h"
 #include "qrcode/QRCodeFillStyle.h"
+#include "ui/history/DeviceChecksRow.h"
 #include "ui/history/InstallChart.h"
 #include "ui/history/InstallDetailButton.h"
 #include "ui/history/InstallTimeline.h"
@@ -96,7 +97,7 @@ DesktopSeams DesktopSeams::system() {
                 return QFileDialog::getSaveFileName(parent, QStringLiteral("Save QR Code"), suggested,
                                                     filter);
             },
-            [] { return QGuiApplication::clipboard(); }};
+            [] { return QGuiApplication::clipboard(); }, ReleaseNotesBox::dialog()};
 }
 
 AppDetailView::AppDetailView(const Zapp& app, QWidget* parent)
@@ -170,6 +171,12 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     m_timeline->setToolTip(QStringLiteral("Installs per day over the last 30 days"));
     m_statusLabel = new QLabel;
     m_statusLabel->setForegroundRole(QPalette::PlaceholderText);
+    m_notesBox = new ReleaseNotesBox(m_app.appid, m_app.appdescription, m_backend, m_seams.editNotes);
+    connect(m_notesBox, &ReleaseNotesBox::saved, this, [this](const QString& notes) {
+        m_app.appdescription = notes;
+        m_statusLabel->setText(QStringLiteral("Notes saved."));
+    });
+    connect(m_notesBox, &ReleaseNotesBox::failed, m_statusLabel, &QLabel::setText);
 
     // Layout: icon and the three text lines, the link, then the code beside the install figures.
     auto* heading = new QVBoxLayout;
@@ -192,6 +199,11 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     figures->addSpacing(6);
     figures->addWidget(m_recentLabel);
     figures->addWidget(m_timeline);
+    if (DeviceChecksRow::appliesTo(m_app)) {
+        m_devicesRow = new DeviceChecksRow(m_app.appid, m_backend, m_seams.clipboard);
+        figures->addSpacing(6);
+        figures->addWidget(m_devicesRow);
+    }
     figures->addStretch();
     auto* middle = new QHBoxLayout;
     middle->setSpacing(24);
@@ -209,8 +221,25 @@ AppDetailView::AppDetailView(const Zapp& app, BackendApi backend, DesktopSeams s
     layout->setSpacing(14);
     layout->addLayout(top);
     layout->addWidget(m_linkLabel);
+    if (!m_app.latestUrl.isEmpty()) {
+        // The link that always offers the newest build, for testers to keep.
+        m_latestLabel = new QLabel(m_app.latestUrl);
+        m_latestLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        m_latestLabel->setForegroundRole(QPalette::Link);
+        m_latestLabel->setToolTip(QStringLiteral("Always the newest build of this app"));
+        auto* copyLatest = new FlatButton(QStringLiteral("Copy"));
+        copyLatest->setKind(FlatButton::Kind::Secondary);
+        m_copyLatestButton = copyLatest;
+        connect(m_copyLatestButton, &QPushButton::clicked, this, &AppDetailView::copyLatest);
+        auto* latestRow = new QHBoxLayout;
+        latestRow->addWidget(new QLabel(QStringLiteral("Latest build:")));
+        latestRow->addWidget(m_latestLabel, 1);
+        latestRow->addWidget(m_copyLatestButton);
+        layout->addLayout(latestRow);
+    }
     layout->addLayout(middle);
     layout->addLayout(buttons);
+    layout->addWidget(m_notesBox);
     layout->addWidget(m_statusLabel);
     layout->addStretch();
 
@@ -278,6 +307,17 @@ void AppDetailView::copyTo() {
     clipboard->clear();
     clipboard->setText(m_link);
     m_statusLabel->setText(QStringLiteral("Link copied."));
+}
+
+void AppDetailView::copyLatest() {
+    QClipboard* clipboard = m_seams.clipboard();
+    clipboard->clear();
+    clipboard->setText(m_app.latestUrl);
+    m_statusLabel->setText(QStringLiteral("Latest link copied."));
+}
+
+QString AppDetailView::statusText() const {
+    return m_statusLabel->text();
 }
 
 void AppDetailView::openInBrowser() {

@@ -3,6 +3,7 @@
 #include "backend/Zelko.h"
 #include "history/InstallBreakdown.h"
 #include "records/Zapp.h"
+#include "ui/history/ReleaseNotesBox.h"
 
 #include <QImage>
 #include <QUrl>
@@ -15,6 +16,7 @@ class QClipboard;
 class QLabel;
 class QMenu;
 class QPushButton;
+class DeviceChecksRow;
 class InstallChart;
 class InstallDetailButton;
 class InstallTimeline;
@@ -25,15 +27,18 @@ struct DesktopSeams {
     // A path chosen by the user for a file named suggestedName, or empty when cancelled.
     std::function<QString(QWidget* parent, const QString& suggestedName, const QString& filter)> saveFileName;
     std::function<QClipboard*()> clipboard;
+    // The release notes' editor (empty: "Edit notes" does nothing).
+    ReleaseNotesBox::Editor editNotes;
 
     // The browser, the file dialog and the system clipboard.
     static DesktopSeams system();
 };
 
-// The right pane for one published app: name, version, date, public link, its QR code and icon,
-// "Copy to Clipboard" and "Share" (the window's flat buttons), and the installs with their breakdown by
-// operating system. A new view is made for every record shown; the labels fill at once, the icon and the
-// installs when their answers arrive.
+// The right pane for one published app: name, version, date, public link (and under it the stable
+// link of the app's builds, when it has one, with a copy button of its own), its QR code and icon,
+// "Copy to Clipboard" and "Share" (the window's flat buttons), the installs with their breakdown by
+// operating system, and the release notes with "Edit notes". A new view is made for every record shown; the
+// labels fill at once, the icon and the installs when their answers arrive.
 class AppDetailView : public QWidget {
     Q_OBJECT
 public:
@@ -58,6 +63,13 @@ public:
     QPushButton* copyButton() const { return m_copyButton; }
     QPushButton* shareButton() const { return m_shareButton; }
     QMenu* shareMenu() const { return m_shareMenu; }
+    // The device check of a development or ad hoc build; null for other apps.
+    DeviceChecksRow* devicesRow() const { return m_devicesRow; }
+    // Null for an app without a stable link.
+    QLabel* latestLabel() const { return m_latestLabel; }
+    QPushButton* copyLatestButton() const { return m_copyLatestButton; }
+    ReleaseNotesBox* notesBox() const { return m_notesBox; }
+    QString statusText() const;
 
     // Writes the QR code with the library's exports, the format chosen by the file's extension
     // (png, svg, pdf); false when it cannot be rendered or written.
@@ -67,6 +79,7 @@ public:
 
 public slots:
     void copyTo();
+    void copyLatest();
     void openInBrowser();
     void sendByMail();
     void saveQRCodeAs(const QString& format);
@@ -105,4 +118,8 @@ private:
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_shareButton = nullptr;
     QMenu* m_shareMenu = nullptr;
+    DeviceChecksRow* m_devicesRow = nullptr;
+    QLabel* m_latestLabel = nullptr;
+    QPushButton* m_copyLatestButton = nullptr;
+    ReleaseNotesBox* m_notesBox = nullptr;
 };

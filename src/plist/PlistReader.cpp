@@ -1,6 +1,6 @@
-#include "inspect/PlistReader.h"
+#include "plist/PlistReader.h"
 
-#include "inspect/PlistGuard.h"
+#include "plist/PlistGuard.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "inspect/PlistGuard.h"
+#include "plist/PlistGuard.h"
 
 #include <cstring>
 #include <vector>
