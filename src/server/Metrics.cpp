@@ -17,7 +17,7 @@ void Metrics::requestDone(const QString& pattern, int status, double seconds, ui
         ++m_rateLimited;
 }
 
-QByteArray Metrics::text(int openConnections) const {
+QByteArray Metrics::text(int openConnections, uint64_t databaseErrors) const {
     std::lock_guard lock(m_mutex);
     QByteArray out;
     out += "# HELP vantry_http_requests_total Requests answered, by route pattern and status class.\n"
@@ -58,5 +58,17 @@ QByteArray Metrics::text(int openConnections) const {
         "vantry_installs_total{kind=\"counted\"} " +
         QByteArray::number(m_installsCounted.load()) + "\nvantry_installs_total{kind=\"repeat\"} " +
         QByteArray::number(m_installRepeats.load()) + '\n';
+    out += "# HELP vantry_uploads_total Files stored through the storage API.\n"
+           "# TYPE vantry_uploads_total counter\n"
+           "vantry_uploads_total " +
+           QByteArray::number(m_uploads.load()) +
+           "\n# HELP vantry_upload_bytes_total Bytes of the files stored through the storage API.\n"
+           "# TYPE vantry_upload_bytes_total counter\n"
+           "vantry_upload_bytes_total " +
+           QByteArray::number(m_uploadBytes.load()) + '\n';
+    out += "# HELP vantry_database_errors_total Database statements that failed.\n"
+           "# TYPE vantry_database_errors_total counter\n"
+           "vantry_database_errors_total " +
+           QByteArray::number(databaseErrors) + '\n';
     return out;
 }

@@ -19,9 +19,14 @@ public:
                      uint64_t bytesOut = 0);
 
     void countInstall(bool repeat) { ++(repeat ? m_installRepeats : m_installsCounted); }
+    // A file stored through the storage API.
+    void countUpload(uint64_t bytes) {
+        ++m_uploads;
+        m_uploadBytes += bytes;
+    }
 
-    // The text exposition; openConnections is read at the time of the scrape.
-    QByteArray text(int openConnections) const;
+    // The text exposition; the arguments are read at the time of the scrape.
+    QByteArray text(int openConnections, uint64_t databaseErrors) const;
 
 private:
     static constexpr std::array<double, 10> kBuckets{0.001, 0.005, 0.01, 0.025, 0.05,
@@ -36,4 +41,6 @@ private:
     uint64_t m_bytesOut = 0;
     std::atomic<uint64_t> m_installsCounted{0};
     std::atomic<uint64_t> m_installRepeats{0};
+    std::atomic<uint64_t> m_uploads{0};
+    std::atomic<uint64_t> m_uploadBytes{0};
 };

@@ -150,18 +150,19 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
           writableProbe([database] { return database->isAvailable(); }, databaseFolder)},
          {QStringLiteral("storage"), writableProbe([files] { return files->isReachable(); }, filesFolder)}});
     // Not public: only with the access key, and not at all on a server without one.
-    server->m_router->add(QStringLiteral("GET"), QStringLiteral("/metrics"),
-                          [s = server.get(), key = options.accessKey.toUtf8()](const ApiRequest& r) {
-                              if (key.isEmpty() ||
-                                  !UserSecrets::constantTimeEquals(
-                                      r.header(QStringLiteral("x-vantry-access-key")).toUtf8(), key))
-                                  return ApiResponse::failure(404, QStringLiteral("Not found"));
-                              ApiResponse answer;
-                              answer.status = 200;
-                              answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
-                              answer.body = s->m_metrics->text(s->m_transport->openConnections());
-                              return answer;
-                          });
+    server->m_router->add(
+        QStringLiteral("GET"), QStringLiteral("/metrics"),
+        [s = server.get(), key = options.accessKey.toUtf8()](const ApiRequest& r) {
+            if (key.isEmpty() || !UserSecrets::constantTimeEquals(
+                                     r.header(QStringLiteral("x-vantry-access-key")).toUtf8(), key))
+                return ApiResponse::failure(404, QStringLiteral("Not found"));
+            ApiResponse answer;
+            answer.status = 200;
+            answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+            answer.body =
+                s->m_metrics->text(s->m_transport->openConnections(), s->m_database->failureCount());
+            return answer;
+        });
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
@@ -169,7 +170,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     registerStorageRoutes(*server->m_router, *server->m_files,
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
-                                         owner});
+                                         owner, server->m_metrics.get()});
     DeviceCheckHandlers::Settings devices;
     devices.publicUrl = server->m_publicUrl;
     devices.profilesPerMinute = options.installsPerMinute;

@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <sqlite3.h>
+
 namespace {
 
 // A sample's value in the exposition, or -1 without the line.
@@ -24,6 +26,7 @@ double sample(const std::string& text, const QString& series) {
 TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     ServerOptions options;
     options.accessKey = QStringLiteral("team-key");
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("metrics"));
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
@@ -42,6 +45,21 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     EXPECT_EQ(postApp(c, "owner", "bad", {}, "wrong-secret") / 100, 4);
     for (int i = 0; i < 2; ++i) // one phone twice: an install and a repeat
         EXPECT_EQ(status(c.Get("/first/install", {{"User-Agent", "Mozilla/5.0 (Linux; Android 14)"}})), 302);
+    httplib::Client storage("127.0.0.1", server->port());
+    storage.set_bearer_token_auth(server->storageToken().toStdString());
+    for (const int size : {1000, 234})
+        EXPECT_EQ(status(storage.Put("/storage/files?path=Vantry/job/f" + std::to_string(size),
+                                     std::string(size, 'x'), "application/octet-stream")),
+                  201);
+    // A table gone under the server: the one statement that needs it fails.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((options.dataDir + "/vantry.sqlite3").toUtf8().constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE crashes", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(
+        status(c.Post("/reportcrash", R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"s"})",
+                      "application/json")),
+        500);
     const auto after = c.Get("/metrics");
     ASSERT_EQ(status(after), 200);
     EXPECT_EQ(sample(after->body, created), 1 + n);
@@ -50,9 +68,12 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
               1);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"counted\"}")), 1);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"repeat\"}")), 1);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 2);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1234);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
     // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
-    // installs.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 8 + n);
+    // installs, 2 uploads, 1 crash report.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 11 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
     // Each createapp body went in; at least the first scrape's text came out.
     EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
