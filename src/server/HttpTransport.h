@@ -48,6 +48,10 @@ public:
     HttpTransport(const Router& router, Options options);
     // False when the TLS certificate or key could not be loaded.
     bool isValid() const;
+    // Reads the certificate chain and key files again for the connections accepted from now on;
+    // open ones go on with the pair they began with. False (with *error) when the files cannot be
+    // read or do not match: the pair in service stays.
+    bool reloadTls(QString* error);
     ~HttpTransport();
     HttpTransport(const HttpTransport&) = delete;
     HttpTransport& operator=(const HttpTransport&) = delete;

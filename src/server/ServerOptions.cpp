@@ -11,6 +11,8 @@
 #include <QSysInfo>
 #include <QUrl>
 
+#include <tuple>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -119,6 +121,14 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         QStringLiteral("access-key"),
         QStringLiteral("Require this key (header X-Vantry-Access-Key) on every API call."),
         QStringLiteral("KEY"));
+    const QCommandLineOption httpListen(
+        QStringLiteral("http-listen"),
+        QStringLiteral("Also serve plain HTTP here: ACME challenges, and a 308 to the https public URL."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption acmeWebroot(
+        QStringLiteral("acme-webroot"),
+        QStringLiteral("Folder whose .well-known/acme-challenge/ files --http-listen serves."),
+        QStringLiteral("DIR"));
     const QCommandLineOption trustedProxy(
         QStringLiteral("trusted-proxy"),
         QStringLiteral("A proxy range (CIDR, IPv4 or IPv6; repeatable) whose Forwarded or X-Forwarded-For "
@@ -221,10 +231,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
                        "VANTRY_WEBHOOK_SECRET)."),
         QStringLiteral("TEXT"));
     parser.addOptions({webhook, webhookSecret});
-    parser.addOptions({help,       version,  dataDir,     database,    listen,      publicUrl,
-                       latest,     threads,  maxUpload,   tlsCert,     tlsKey,      accessKey,
-                       maxCrash,   ownerId,  ownerName,   ownerEmail,  ownerAvatar, storage,
-                       s3Endpoint, s3Region, s3AccessKey, s3SecretKey, s3PathStyle, trustedProxy, logFormat});
+    parser.addOptions({help,        version,     dataDir,      database,  listen,     publicUrl,  latest,
+                       threads,     maxUpload,   tlsCert,      tlsKey,    accessKey,  maxCrash,   ownerId,
+                       ownerName,   ownerEmail,  ownerAvatar,  storage,   s3Endpoint, s3Region,   s3AccessKey,
+                       s3SecretKey, s3PathStyle, trustedProxy, logFormat, httpListen, acmeWebroot});
     for (const Limit& l : limits)
         parser.addOption(l.option);
     parser.addPositionalArgument(
@@ -255,17 +265,20 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         o.resetSecretOf = words.at(1);
     }
 
-    if (parser.isSet(listen)) {
-        const QString value = parser.value(listen);
+    for (const auto& [option, host, port] :
+         {std::tuple{&listen, &o.host, &o.port}, std::tuple{&httpListen, &o.httpHost, &o.httpPort}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString value = parser.value(*option);
         const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
         bool ok = false;
-        const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : -1;
-        if (!ok || port < 0 || port > 65535)
-            return bad(QStringLiteral("--listen wants HOST:PORT, got '%1'").arg(value));
-        o.host = value.left(colon);
-        if (o.host.startsWith(QLatin1Char('[')) && o.host.endsWith(QLatin1Char(']')))
-            o.host = o.host.mid(1, o.host.size() - 2);
-        o.port = port;
+        *port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : -1;
+        if (!ok || *port < 0 || *port > 65535)
+            return bad(
+                QStringLiteral("--%1 wants HOST:PORT, got '%2'").arg(option->names().constFirst(), value));
+        *host = value.left(colon);
+        if (host->startsWith(QLatin1Char('[')) && host->endsWith(QLatin1Char(']')))
+            *host = host->mid(1, host->size() - 2);
     }
     if (parser.isSet(publicUrl)) {
         QString value = parser.value(publicUrl);
@@ -278,6 +291,11 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
             value += QLatin1Char('/');
         o.publicUrl = value;
     }
+    o.acmeWebroot = parser.value(acmeWebroot);
+    if (!o.acmeWebroot.isEmpty() && o.httpPort < 0)
+        return bad(QStringLiteral("--acme-webroot is served by --http-listen: give both"));
+    if (o.httpPort >= 0 && !o.publicUrl.startsWith(QLatin1String("https://")))
+        return bad(QStringLiteral("--http-listen sends visitors to HTTPS: give --public-url https://…"));
     if (parser.isSet(latest)) {
         const QString value = parser.value(latest);
         static const QRegularExpression shape(QStringLiteral("^[0-9]{1,6}\\.[0-9]{1,6}$"));

@@ -21,6 +21,10 @@ struct ServerOptions {
     qint64 maxUploadBytes = qint64(4) << 30;        // self-hosted storage uploads
     QString tlsCert;                                // PEM files; both set: serve HTTPS
     QString tlsKey;
+    // --http-listen: plain HTTP beside HTTPS, for ACME http-01 (from acmeWebroot) and redirects.
+    QString httpHost;
+    int httpPort = -1; // -1: none
+    QString acmeWebroot;
     QString accessKey; // set: every API call must carry it (a team server's key)
     // Connections and their time-outs (seconds).
     int maxConnections = 4096;

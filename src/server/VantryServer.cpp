@@ -12,6 +12,7 @@
 #include "server/SharedState.h"
 #include "server/UserSecrets.h"
 #include "server/devices/DeviceCheckHandlers.h"
+#include "server/http/PlainRedirect.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
@@ -109,6 +110,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_metrics = std::make_unique<Metrics>();
     transport.metrics = server->m_metrics.get();
     transport.jsonLog = options.jsonLog;
+    HttpTransport::Options plain = transport;
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)
@@ -119,6 +121,18 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     if (!server->m_transport->bind(options.host, options.port, error))
         return nullptr;
     server->m_publicUrl = options.publicUrl.isEmpty() ? server->localUrl() : options.publicUrl;
+    if (options.httpPort >= 0) {
+        // Small and few: challenges and redirects only.
+        plain.tlsCert.clear();
+        plain.tlsKey.clear();
+        plain.maxBodyBytes = 64 * 1024;
+        plain.threads = plain.handlerThreads = 1;
+        server->m_plainRouter = std::make_unique<Router>();
+        registerPlainRedirect(*server->m_plainRouter, options.acmeWebroot, server->m_publicUrl);
+        server->m_plainTransport = std::make_unique<HttpTransport>(*server->m_plainRouter, std::move(plain));
+        if (!server->m_plainTransport->bind(options.httpHost, options.httpPort, error))
+            return nullptr;
+    }
     ApiHandlers::Settings api{server->m_publicUrl, options.latestVersion.toDouble()};
     api.accessKey = options.accessKey;
     api.maxCrashReportBytes = int(options.maxCrashReportBytes);
@@ -188,6 +202,8 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     server->m_pages->setEvents(server->m_webhooks.get());
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
+    if (server->m_plainTransport)
+        server->m_plainTransport->start();
     return server;
 }
 
@@ -197,6 +213,19 @@ VantryServer::~VantryServer() {
 
 int VantryServer::port() const {
     return m_transport->port();
+}
+
+int VantryServer::httpPort() const {
+    return m_plainTransport ? m_plainTransport->port() : -1;
+}
+
+bool VantryServer::reloadTls(QString* error) {
+    if (!m_transport->reloadTls(error))
+        return false;
+    // The device check's profiles are signed with the same pair.
+    if (m_devices)
+        m_devices->reloadSigner();
+    return true;
 }
 
 QString VantryServer::localUrl() const {
@@ -211,6 +240,8 @@ void VantryServer::stop() {
     // connections: they end first, while the connections can still hear of it.
     if (auto* bucket = dynamic_cast<S3Store*>(m_files.get()))
         bucket->close(std::chrono::seconds(5));
+    if (m_plainTransport)
+        m_plainTransport->stop();
     if (m_transport)
         m_transport->stop();
 }

@@ -13,13 +13,14 @@
 #include <pthread.h>
 
 int main(int argc, char** argv) {
-    // Block the stop signals before any thread starts, so every worker inherits the mask and
+    // Block the handled signals before any thread starts, so every worker inherits the mask and
     // only sigwait below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     // A peer that closes its end must end only that connection, never the server.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -57,9 +58,21 @@ int main(int argc, char** argv) {
                 .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(),
                      options->dataDir, Database::displayUrl(options->databaseUrl()),
                      QString::fromStdString(server->objectStore().describe())));
+    if (server->httpPort() >= 0)
+        logLine(QStringLiteral("vantry-server: plain HTTP on %1:%2 (ACME challenges, a redirect to %3)")
+                    .arg(options->httpHost)
+                    .arg(server->httpPort())
+                    .arg(server->publicUrl()));
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    // SIGHUP: a renewed certificate (a renewal hook's reload); the server goes on either way.
+    while (sigwait(&handled, &signal) == 0 && signal == SIGHUP) {
+        if (server->reloadTls(&error))
+            logLine(QStringLiteral("vantry-server: TLS certificate reloaded"));
+        else
+            logLine(QStringLiteral("vantry-server: TLS certificate not reloaded, the previous one stays: %1")
+                        .arg(error));
+    }
     logLine(QStringLiteral("vantry-server stopping (%1)")
                 .arg(signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")));
     server->stop();

@@ -32,6 +32,13 @@ public:
                }) &&
                m_process.state() == QProcess::Running;
     }
+    // Waits until the output holds text count times.
+    bool waitForOutput(const QByteArray& text, int count = 1) {
+        return testsupport::waitUntil([&] {
+            m_output += m_process.readAllStandardOutput();
+            return m_output.count(text) >= count;
+        });
+    }
     // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
     int terminate() {
         m_process.terminate();

@@ -70,6 +70,8 @@ std::optional<TrustedProxies> TrustedProxies::parse(const QStringList& ranges, Q
 }
 
 bool TrustedProxies::contains(const QString& address) const {
+    if (m_ranges.empty())
+        return false; // without --trusted-proxy no request pays for parsing its address
     const auto bytes = addressBytes(address);
     if (!bytes)
         return false;

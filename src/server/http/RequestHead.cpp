@@ -35,6 +35,7 @@ RequestHead readRequestHead(const RequestParser& parser, const QString& peer) {
     ApiRequest& request = out.request;
     request.method = latin1(head.method_string());
     const std::string_view target(head.target().data(), head.target().size());
+    request.target = QByteArray(target.data(), qsizetype(target.size()));
     const size_t question = target.find('?');
     const std::string_view rawPath = target.substr(0, question);
     request.path = QUrl::fromPercentEncoding(QByteArray(rawPath.data(), qsizetype(rawPath.size())));
