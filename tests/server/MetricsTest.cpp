@@ -45,6 +45,7 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     EXPECT_EQ(postApp(c, "owner", "bad", {}, "wrong-secret") / 100, 4);
     for (int i = 0; i < 2; ++i) // one phone twice: an install and a repeat
         EXPECT_EQ(status(c.Get("/first/install", {{"User-Agent", "Mozilla/5.0 (Linux; Android 14)"}})), 302);
+    EXPECT_EQ(status(c.Get("/l/NoSuchKey1")), 404); // counted by its pattern, as every route
     httplib::Client storage("127.0.0.1", server->port());
     storage.set_bearer_token_auth(server->storageToken().toStdString());
     for (const int size : {1000, 234})
@@ -68,12 +69,15 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
               1);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"counted\"}")), 1);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"repeat\"}")), 1);
+    EXPECT_EQ(
+        sample(after->body, QStringLiteral("vantry_http_requests_total{route=\"/l/:key\",status=\"4xx\"}")),
+        1);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 2);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1234);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
     // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
-    // installs, 2 uploads, 1 crash report.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 11 + n);
+    // installs, 1 stable page, 2 uploads, 1 crash report.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 12 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
     // Each createapp body went in; at least the first scrape's text came out.
     EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
