@@ -16,6 +16,7 @@
 struct ApiRequest {
     QString method;                  // "GET", "POST", …
     QString path;                    // decoded, without the query
+    QByteArray target;               // path and query as received (percent-encoded)
     QHash<QString, QString> headers; // names in lower case
     QHash<QString, QString> query;   // decoded query parameters
     QByteArray body;

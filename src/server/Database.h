@@ -142,6 +142,8 @@ public:
 
     // Whether a query can run at all (the health probe).
     virtual bool isAvailable() = 0;
+    // Statements that failed since the start (the metrics).
+    virtual uint64_t failureCount() const { return 0; }
 
     // Set when several instances of the service may use this database at once: what they must
     // agree on (rate windows, the storage token) then lives in it rather than in one process.

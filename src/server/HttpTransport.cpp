@@ -6,16 +6,43 @@
 #include <malloc.h>
 #include <signal.h>
 
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 using namespace transport;
 
+namespace {
+
+// A server context for the PEM chain and key; null (with *error) when either cannot be read or
+// the key is not the certificate's.
+std::shared_ptr<ssl::context> makeTlsContext(const QString& cert, const QString& key, QString* error) {
+    auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+    tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                     ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+    beast::error_code ec;
+    tls->use_certificate_chain_file(cert.toStdString(), ec);
+    // OpenSSL refuses a key that is not the certificate's here.
+    if (!ec)
+        tls->use_private_key_file(key.toStdString(), ssl::context::pem, ec);
+    if (!ec)
+        return tls;
+    if (error)
+        *error = QStringLiteral("cannot use the TLS certificate %1 and key %2: %3")
+                     .arg(cert, key, QString::fromStdString(ec.message()));
+    return nullptr;
+}
+
+} // namespace
+
 struct HttpTransport::Impl {
     TransportContext context;
     std::optional<net::io_context> io;
-    std::optional<ssl::context> tls;
+    // Swapped by reloadTls(): a connection keeps the context it began with (OpenSSL counts its
+    // references), new ones take the current one.
+    std::shared_ptr<ssl::context> tls;
+    std::mutex tlsMutex;
     std::optional<tcp::acceptor> acceptor;
     std::optional<net::steady_timer> retry;
     std::optional<net::steady_timer> trim;
@@ -39,14 +66,8 @@ struct HttpTransport::Impl {
         retry.emplace(*io);
         trim.emplace(*io);
         if (!context.options.tlsCert.isEmpty()) {
-            tls.emplace(ssl::context::tls_server);
-            tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                             ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
-            beast::error_code ec;
-            tls->use_certificate_chain_file(context.options.tlsCert.toStdString(), ec);
-            if (!ec)
-                tls->use_private_key_file(context.options.tlsKey.toStdString(), ssl::context::pem, ec);
-            valid = !ec;
+            tls = makeTlsContext(context.options.tlsCert, context.options.tlsKey, nullptr);
+            valid = tls != nullptr;
         }
     }
 
@@ -92,20 +113,29 @@ struct HttpTransport::Impl {
         if (ec)
             return;
         std::string peer = remote.address().to_string();
-        if (!context.sessions.admit(peer)) {
+        if (!context.sessions.admit(peer,
+                                    !context.options.trustedProxies.contains(QString::fromStdString(peer)))) {
             socket.close(ec);
             return;
         }
         socket.set_option(tcp::no_delay(true), ec);
-        if (tls)
-            open<beast::ssl_stream<beast::tcp_stream>>(std::move(peer), std::move(socket), *tls);
-        else
-            open<beast::tcp_stream>(std::move(peer), std::move(socket));
+        if (context.options.tlsCert.isEmpty())
+            return open<beast::tcp_stream>(std::move(peer), std::move(socket));
+        std::shared_ptr<ssl::context> current;
+        {
+            std::lock_guard lock(tlsMutex);
+            current = tls;
+        }
+        open<beast::ssl_stream<beast::tcp_stream>>(std::move(peer), std::move(socket), *current);
     }
 };
 
 HttpTransport::HttpTransport(const Router& router, Options options)
     : m_impl(std::make_unique<Impl>(router, std::move(options))) {}
+
+int HttpTransport::openConnections() const {
+    return m_impl->context.sessions.openCount();
+}
 
 HttpTransport::~HttpTransport() {
     stop();
@@ -113,6 +143,22 @@ HttpTransport::~HttpTransport() {
 
 bool HttpTransport::isValid() const {
     return m_impl->valid;
+}
+
+bool HttpTransport::reloadTls(QString* error) {
+    Impl& impl = *m_impl;
+    if (impl.context.options.tlsCert.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("the server does not serve HTTPS itself");
+        return false;
+    }
+    std::shared_ptr<ssl::context> fresh =
+        makeTlsContext(impl.context.options.tlsCert, impl.context.options.tlsKey, error);
+    if (!fresh)
+        return false;
+    std::lock_guard lock(impl.tlsMutex);
+    impl.tls = std::move(fresh);
+    return true;
 }
 
 bool HttpTransport::bind(const QString& host, int port, QString* error) {

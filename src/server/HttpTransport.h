@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/http/ClientAddress.h"
+
 #include <QString>
 
 #include <chrono>
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+class Metrics;
 class Router;
 
 // The HTTP side of the service (Boost.Beast over Asio, kept out of this header). A few I/O
@@ -35,12 +38,20 @@ public:
         // stop() lets the requests in progress finish for this long after accepting stopped.
         std::chrono::milliseconds stopGrace{10000};
         int maxConnections = 4096;
-        int maxConnectionsPerAddress = 128;
+        int maxConnectionsPerAddress = 128; // not for a trusted proxy
+        // Peers whose Forwarded / X-Forwarded-For headers name the client (see ClientAddress).
+        TrustedProxies trustedProxies;
+        Metrics* metrics = nullptr; // set: every answered request is counted there
+        bool jsonLog = false;       // one JSON object per request line instead of plain text
     };
 
     HttpTransport(const Router& router, Options options);
     // False when the TLS certificate or key could not be loaded.
     bool isValid() const;
+    // Reads the certificate chain and key files again for the connections accepted from now on;
+    // open ones go on with the pair they began with. False (with *error) when the files cannot be
+    // read or do not match: the pair in service stays.
+    bool reloadTls(QString* error);
     ~HttpTransport();
     HttpTransport(const HttpTransport&) = delete;
     HttpTransport& operator=(const HttpTransport&) = delete;
@@ -48,6 +59,7 @@ public:
     // Port 0 picks a free port. Returns false (with *error) when the address cannot be bound.
     bool bind(const QString& host, int port, QString* error);
     int port() const;
+    int openConnections() const;
     // Serves on threads of its own until stop().
     void start();
     // Closes the listening socket (kept-alive connections end after their current request);

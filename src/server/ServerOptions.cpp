@@ -2,6 +2,7 @@
 
 #include "server/ConfigFile.h"
 #include "server/Database.h"
+#include "server/http/ClientAddress.h"
 #include "server/storage/StorageSetup.h"
 
 #include <QCommandLineParser>
@@ -116,6 +117,21 @@ Apply size(qint64 ServerOptions::*field, qint64 maximum, const char* example) {
         return QString();
     };
 }
+Apply hostPort(QString ServerOptions::*host, int ServerOptions::*port) {
+    return [=](ServerOptions& o, const QString& value) {
+        const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int number = colon > 0 ? value.mid(colon + 1).toInt(&ok) : -1;
+        if (!ok || number < 0 || number > 65535)
+            return QStringLiteral("wants HOST:PORT, got '%1'").arg(value);
+        QString name = value.left(colon);
+        if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+            name = name.mid(1, name.size() - 2);
+        o.*host = name;
+        o.*port = number;
+        return QString();
+    };
+}
 bool isWebUrl(const QString& value) {
     const QUrl url(value, QUrl::StrictMode);
     return url.isValid() &&
@@ -143,16 +159,28 @@ std::vector<Setting> settings() {
          },
          false, [](const QString& value) { return !QUrl(value).password().isEmpty(); }},
         {"listen", "HOST:PORT", s("Address to serve on (default: 127.0.0.1:8027; port 0 = any)."),
+         hostPort(&ServerOptions::host, &ServerOptions::port)},
+        {"http-listen", "HOST:PORT",
+         s("Also serve plain HTTP here: ACME challenges, and a 308 to the https public URL."),
+         hostPort(&ServerOptions::httpHost, &ServerOptions::httpPort)},
+        {"acme-webroot", "DIR", s("Folder whose .well-known/acme-challenge/ files --http-listen serves."),
+         text(&ServerOptions::acmeWebroot)},
+        {"trusted-proxy", "CIDR",
+         s("A proxy range (CIDR, IPv4 or IPv6; repeatable) whose Forwarded or X-Forwarded-For header "
+           "names the client."),
          [](ServerOptions& o, const QString& value) {
-             const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
-             bool ok = false;
-             const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok) : -1;
-             if (!ok || port < 0 || port > 65535)
-                 return QStringLiteral("wants HOST:PORT, got '%1'").arg(value);
-             o.host = value.left(colon);
-             if (o.host.startsWith(QLatin1Char('[')) && o.host.endsWith(QLatin1Char(']')))
-                 o.host = o.host.mid(1, o.host.size() - 2);
-             o.port = port;
+             o.trustedProxies << value;
+             QString range;
+             return TrustedProxies::parse({value}, &range)
+                        ? QString()
+                        : QStringLiteral("wants a range such as 10.0.0.0/8 or fd00::/8, got '%1'").arg(value);
+         },
+         true},
+        {"log-format", "text|json", s("text (default) or json: one JSON object per request line."),
+         [](ServerOptions& o, const QString& value) {
+             if (value != QLatin1String("text") && value != QLatin1String("json"))
+                 return QStringLiteral("wants text or json, got '%1'").arg(value);
+             o.jsonLog = value == QLatin1String("json");
              return QString();
          }},
         {"public-url", "URL", s("Base URL of the public app links (default: http://HOST:PORT/)."),
@@ -377,6 +405,10 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList& arguments, 
         return bad(QStringLiteral("--to goes with backup"));
     if (isGiven("tls-cert") != isGiven("tls-key"))
         return bad(QStringLiteral("--tls-cert and --tls-key go together"));
+    if (isGiven("acme-webroot") && o.httpPort < 0)
+        return bad(QStringLiteral("--acme-webroot is served by --http-listen: give both"));
+    if (o.httpPort >= 0 && !o.publicUrl.startsWith(QLatin1String("https://")))
+        return bad(QStringLiteral("--http-listen sends visitors to HTTPS: give --public-url https://…"));
     setOwnerDefaults(o);
     const bool s3OptionGiven = isGiven("s3-endpoint") || isGiven("s3-region") || isGiven("s3-access-key") ||
                                isGiven("s3-secret-key") || isGiven("s3-path-style");

@@ -21,6 +21,10 @@ struct ServerOptions {
     qint64 maxUploadBytes = qint64(4) << 30;        // self-hosted storage uploads
     QString tlsCert;                                // PEM files; both set: serve HTTPS
     QString tlsKey;
+    // --http-listen: plain HTTP beside HTTPS, for ACME http-01 (from acmeWebroot) and redirects.
+    QString httpHost;
+    int httpPort = -1; // -1: none
+    QString acmeWebroot;
     QString accessKey; // set: every API call must carry it (a team server's key)
     // Connections and their time-outs (seconds).
     int maxConnections = 4096;
@@ -28,6 +32,9 @@ struct ServerOptions {
     int headerTimeout = 10;
     int bodyTimeout = 30;
     int idleTimeout = 15;
+    // CIDR ranges of the proxies in front: only their Forwarded / X-Forwarded-For name the client.
+    QStringList trustedProxies;
+    bool jsonLog = false; // --log-format json
     // Writes anyone may send, bounded per client address (0: unlimited).
     int installRepeatWindow = 600; // seconds in which one address's installs of one app count once
     int installsPerMinute = 30;

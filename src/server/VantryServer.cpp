@@ -6,10 +6,13 @@
 #include "server/Database.h"
 #include "server/HealthCheck.h"
 #include "server/HttpTransport.h"
+#include "server/Metrics.h"
 #include "server/PrivateFiles.h"
 #include "server/Router.h"
 #include "server/SharedState.h"
+#include "server/UserSecrets.h"
 #include "server/devices/DeviceCheckHandlers.h"
+#include "server/http/PlainRedirect.h"
 #include "server/pages/PageHandlers.h"
 #include "server/storage/FileStore.h"
 #include "server/storage/StorageRoutes.h"
@@ -98,6 +101,18 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     transport.idleTimeout = std::chrono::seconds(options.idleTimeout);
     transport.maxConnections = options.maxConnections;
     transport.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
+    QString badRange;
+    const std::optional<TrustedProxies> trusted = TrustedProxies::parse(options.trustedProxies, &badRange);
+    if (!trusted) {
+        if (error)
+            *error = QStringLiteral("--trusted-proxy: malformed range '%1'").arg(badRange);
+        return nullptr;
+    }
+    transport.trustedProxies = *trusted;
+    server->m_metrics = std::make_unique<Metrics>();
+    transport.metrics = server->m_metrics.get();
+    transport.jsonLog = options.jsonLog;
+    HttpTransport::Options plain = transport;
     server->m_transport = std::make_unique<HttpTransport>(*server->m_router, std::move(transport));
     if (!server->m_transport->isValid()) {
         if (error)
@@ -108,6 +123,18 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     if (!server->m_transport->bind(options.host, options.port, error))
         return nullptr;
     server->m_publicUrl = options.publicUrl.isEmpty() ? server->localUrl() : options.publicUrl;
+    if (options.httpPort >= 0) {
+        // Small and few: challenges and redirects only.
+        plain.tlsCert.clear();
+        plain.tlsKey.clear();
+        plain.maxBodyBytes = 64 * 1024;
+        plain.threads = plain.handlerThreads = 1;
+        server->m_plainRouter = std::make_unique<Router>();
+        registerPlainRedirect(*server->m_plainRouter, options.acmeWebroot, server->m_publicUrl);
+        server->m_plainTransport = std::make_unique<HttpTransport>(*server->m_plainRouter, std::move(plain));
+        if (!server->m_plainTransport->bind(options.httpHost, options.httpPort, error))
+            return nullptr;
+    }
     ApiHandlers::Settings api{server->m_publicUrl, options.latestVersion.toDouble()};
     api.accessKey = options.accessKey;
     api.maxCrashReportBytes = int(options.maxCrashReportBytes);
@@ -138,6 +165,20 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         {{QStringLiteral("database"),
           writableProbe([database] { return database->isAvailable(); }, databaseFolder)},
          {QStringLiteral("storage"), writableProbe([files] { return files->isReachable(); }, filesFolder)}});
+    // Not public: only with the access key, and not at all on a server without one.
+    server->m_router->add(
+        QStringLiteral("GET"), QStringLiteral("/metrics"),
+        [s = server.get(), key = options.accessKey.toUtf8()](const ApiRequest& r) {
+            if (key.isEmpty() || !UserSecrets::constantTimeEquals(
+                                     r.header(QStringLiteral("x-vantry-access-key")).toUtf8(), key))
+                return ApiResponse::failure(404, QStringLiteral("Not found"));
+            ApiResponse answer;
+            answer.status = 200;
+            answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+            answer.body =
+                s->m_metrics->text(s->m_transport->openConnections(), s->m_database->failureCount());
+            return answer;
+        });
     ServerOptions withOwner = options;
     ServerOptions::setOwnerDefaults(withOwner);
     const StorageOwner owner{withOwner.ownerId.toStdString(), withOwner.ownerName.toStdString(),
@@ -145,7 +186,7 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     registerStorageRoutes(*server->m_router, *server->m_files,
                           StorageOptions{server->m_storageToken.toStdString(),
                                          server->m_publicUrl.toStdString(), uint64_t(options.maxUploadBytes),
-                                         owner});
+                                         owner, server->m_metrics.get()});
     if (fileStore)
         server->m_uploads = std::make_unique<TusUploads>(
             *fileStore, TusUploads::Settings{options.dataDir.toStdString() + "/.uploads",
@@ -164,11 +205,14 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
     PageHandlers::InstallLimits installs;
     installs.repeatWindow = std::chrono::seconds(options.installRepeatWindow);
     installs.perMinute = options.installsPerMinute;
+    installs.metrics = server->m_metrics.get();
     server->m_pages = std::make_unique<PageHandlers>(*server->m_database, server->m_publicUrl,
                                                      options.qrRenderer, installs);
     server->m_pages->setEvents(server->m_webhooks.get());
     server->m_pages->registerRoutes(*server->m_router);
     server->m_transport->start();
+    if (server->m_plainTransport)
+        server->m_plainTransport->start();
     return server;
 }
 
@@ -178,6 +222,19 @@ VantryServer::~VantryServer() {
 
 int VantryServer::port() const {
     return m_transport->port();
+}
+
+int VantryServer::httpPort() const {
+    return m_plainTransport ? m_plainTransport->port() : -1;
+}
+
+bool VantryServer::reloadTls(QString* error) {
+    if (!m_transport->reloadTls(error))
+        return false;
+    // The device check's profiles are signed with the same pair.
+    if (m_devices)
+        m_devices->reloadSigner();
+    return true;
 }
 
 QString VantryServer::localUrl() const {
@@ -199,5 +256,7 @@ void VantryServer::stop() {
         bucket->close(
             std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
                                                        deadline - std::chrono::steady_clock::now())));
+    if (m_plainTransport)
+        m_plainTransport->stop();
     m_transport->stop();
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class Metrics;
 class ApiHandlers;
 class DeviceCheckHandlers;
 class ObjectStore;
@@ -23,6 +24,12 @@ public:
     ~VantryServer();
 
     int port() const;
+    // The --http-listen port; -1 without one.
+    int httpPort() const;
+    // Takes the TLS certificate chain and key files as they are now (SIGHUP after a renewal) for
+    // new connections and the device check's signatures. False (with *error) when they cannot be
+    // used: the pair in service stays.
+    bool reloadTls(QString* error);
     QString publicUrl() const { return m_publicUrl; }
     // http://HOST:PORT/ of the bound address, for clients on this machine.
     QString localUrl() const;
@@ -42,6 +49,7 @@ private:
     VantryServer() = default;
     ServerOptions m_options;
     QString m_publicUrl;
+    std::unique_ptr<Metrics> m_metrics; // outlives the transport that counts into it
     std::unique_ptr<Database> m_database;
     QString m_storageToken;
     std::unique_ptr<ObjectStore> m_files;
@@ -52,4 +60,6 @@ private:
     std::unique_ptr<PageHandlers> m_pages;
     std::unique_ptr<Router> m_router;
     std::unique_ptr<HttpTransport> m_transport;
+    std::unique_ptr<Router> m_plainRouter; // --http-listen: challenges and redirects
+    std::unique_ptr<HttpTransport> m_plainTransport;
 };

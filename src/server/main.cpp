@@ -62,17 +62,29 @@ int main(int argc, char** argv) {
                 .arg(QStringLiteral(VANTRY_VERSION), server->localUrl(), server->publicUrl(),
                      options->dataDir, Database::displayUrl(options->databaseUrl()),
                      QString::fromStdString(server->objectStore().describe())));
+    if (server->httpPort() >= 0)
+        logLine(QStringLiteral("vantry-server: plain HTTP on %1:%2 (ACME challenges, a redirect to %3)")
+                    .arg(options->httpHost)
+                    .arg(server->httpPort())
+                    .arg(server->publicUrl()));
 
     // Under systemd (Type=notify) the unit counts as started once the socket listens.
     sd_notify(0, "READY=1");
 
     int signal = 0;
+    // SIGHUP: a renewed certificate (a renewal hook's reload); the server goes on either way.
     while (sigwait(&handled, &signal) == 0 && signal == SIGHUP) {
         const auto since = std::chrono::steady_clock::now().time_since_epoch(); // CLOCK_MONOTONIC
         sd_notifyf(
             0, "RELOADING=1\nMONOTONIC_USEC=%lld",
             static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()));
-        logLine(QStringLiteral("vantry-server: SIGHUP: nothing to reload"));
+        if (options->tlsCert.isEmpty())
+            logLine(QStringLiteral("vantry-server: SIGHUP: nothing to reload"));
+        else if (server->reloadTls(&error))
+            logLine(QStringLiteral("vantry-server: TLS certificate reloaded"));
+        else
+            logLine(QStringLiteral("vantry-server: TLS certificate not reloaded, the previous one stays: %1")
+                        .arg(error));
         sd_notify(0, "READY=1");
     }
     sd_notify(0, "STOPPING=1");

@@ -55,7 +55,7 @@ TEST(Abuse, TricklingAndIdleClientsDoNotDelayOthers) {
 }
 
 TEST(Abuse, ConnectionsAreLimitedPerAddress) {
-    auto server = startServer({.maxConnectionsPerAddress = 20});
+    auto server = startServer({.maxConnectionsPerAddress = 20, .trustedProxies = {"127.0.0.3"}});
     ASSERT_TRUE(server);
     std::vector<std::unique_ptr<RawSocket>> hog;
     for (int i = 0; i < 25; ++i)
@@ -64,6 +64,12 @@ TEST(Abuse, ConnectionsAreLimitedPerAddress) {
     hog.back()->receive(2000, &closed);
     EXPECT_TRUE(closed) << "connections past the limit are closed";
     EXPECT_GE(probe(server->port(), "127.0.0.2"), 0) << "another address is still served";
+    // A trusted proxy carries every client's connections: only the total bounds it.
+    std::vector<std::unique_ptr<RawSocket>> proxy;
+    for (int i = 0; i < 25; ++i)
+        proxy.push_back(std::make_unique<RawSocket>(server->port(), "127.0.0.3"));
+    proxy.back()->send("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_TRUE(proxy.back()->receive(5000, nullptr, "}").startsWith("HTTP/1.1 200"));
 }
 
 // Handlers wait for the database on threads of their own: while all of them wait, what the header

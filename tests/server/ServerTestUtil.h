@@ -22,7 +22,8 @@ class ServerProcess {
 public:
     static QString program() { return testsupport::binaryDir() + "/src/server/vantry-server"; }
     explicit ServerProcess(const QString& dataDir, const QStringList& extra = {})
-        : m_port(testsupport::freePort()) {
+        : ServerProcess(dataDir, testsupport::freePort(), extra) {}
+    ServerProcess(const QString& dataDir, quint16 port, const QStringList& extra) : m_port(port) {
         m_process.start(program(), QStringList{"--data-dir", dataDir, "--listen",
                                                QStringLiteral("127.0.0.1:%1").arg(m_port)} +
                                        extra);
@@ -34,13 +35,13 @@ public:
                }) &&
                m_process.state() == QProcess::Running;
     }
-    // Waits until the log holds text (or the process ended).
-    bool waitForOutput(const QByteArray& text) {
+    // Waits until the log holds text count times (or the process ended).
+    bool waitForOutput(const QByteArray& text, int count = 1) {
         return testsupport::waitUntil([&] {
                    m_output += m_process.readAllStandardOutput();
-                   return m_output.contains(text) || m_process.state() == QProcess::NotRunning;
+                   return m_output.count(text) >= count || m_process.state() == QProcess::NotRunning;
                }) &&
-               m_output.contains(text);
+               m_output.count(text) >= count;
     }
     // Sends SIGTERM; returns the exit code (or -1 when it did not end normally).
     int terminate() {

@@ -41,8 +41,11 @@ SqlOutcome ConnectionPool::Lease::run(const SqlStatement& statement, const std::
             continue;
         if (outcome.status == SqlOutcome::Status::Lost)
             outcome.status = SqlOutcome::Status::Failed;
-        if (outcome.status == SqlOutcome::Status::Failed && m_pool.m_log)
-            m_pool.m_log(statement, outcome.error);
+        if (outcome.status == SqlOutcome::Status::Failed) {
+            m_pool.m_failures.fetch_add(1, std::memory_order_relaxed);
+            if (m_pool.m_log)
+                m_pool.m_log(statement, outcome.error);
+        }
         return outcome;
     }
 }

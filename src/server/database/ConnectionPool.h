@@ -2,7 +2,9 @@
 
 #include "server/database/SqlConnection.h"
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -35,6 +37,9 @@ public:
         SqlConnection* m_connection;
     };
 
+    // Statements that finally failed since the start.
+    uint64_t failures() const { return m_failures.load(std::memory_order_relaxed); }
+
     // One statement on a connection borrowed for it alone.
     SqlOutcome run(const SqlStatement& statement, const std::vector<SqlValue>& values = {},
                    const SqlRowSink& onRow = {}) {
@@ -47,6 +52,7 @@ private:
 
     const std::vector<std::unique_ptr<SqlConnection>> m_all;
     const FailureLog m_log;
+    std::atomic<uint64_t> m_failures{0};
     std::mutex m_mutex;
     std::condition_variable m_available;
     std::vector<SqlConnection*> m_free;

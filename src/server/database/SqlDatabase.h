@@ -21,6 +21,7 @@ public:
     bool insertCrash(const StoredCrash& crash) override;
     std::optional<int> crashCount() override;
     bool isAvailable() override;
+    uint64_t failureCount() const override { return m_pool.failures(); }
     std::optional<QString> latestKey(const QString& userid, const QString& bundleid, const QString& platform,
                                      const QString& proposedKey) override;
     std::optional<QList<StoredApp>> appsOfLatestKey(const QString& key, int limit) override;

@@ -39,6 +39,23 @@ DeviceCheckHandlers::DeviceCheckHandlers(Database& database, ApiHandlers& api, S
 
 DeviceCheckHandlers::~DeviceCheckHandlers() = default;
 
+std::shared_ptr<const DeviceProfile::Signer> DeviceCheckHandlers::signer() const {
+    std::lock_guard lock(m_signerMutex);
+    return m_signer;
+}
+
+bool DeviceCheckHandlers::reloadSigner() {
+    if (m_settings.signingCertificate.isEmpty())
+        return false;
+    std::shared_ptr<const DeviceProfile::Signer> fresh =
+        DeviceProfile::Signer::load(m_settings.signingCertificate, m_settings.signingKey);
+    if (!fresh)
+        return false;
+    std::lock_guard lock(m_signerMutex);
+    m_signer = std::move(fresh);
+    return true;
+}
+
 qint64 DeviceCheckHandlers::now() const {
     return m_settings.now ? m_settings.now() : QDateTime::currentSecsSinceEpoch();
 }
@@ -82,7 +99,8 @@ ApiResponse DeviceCheckHandlers::profile(const ApiRequest& request) {
         return plain(500, "The device check is not available right now.");
     const QByteArray payload = DeviceProfile::payload(
         m_settings.publicUrl + appid + QStringLiteral("/device"), challenge, appName, appid);
-    std::optional<QByteArray> body = m_signer ? m_signer->sign(payload) : std::nullopt;
+    const auto signing = signer();
+    std::optional<QByteArray> body = signing ? signing->sign(payload) : std::nullopt;
     ApiResponse r;
     r.contentType = "application/x-apple-aspen-config";
     r.body = body ? *body : payload;

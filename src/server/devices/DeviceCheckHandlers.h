@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class ApiHandlers;
 class Database;
@@ -40,6 +41,10 @@ public:
     ApiResponse answer(const ApiRequest& request);  // POST /<id>/device
     ApiResponse checks(const ApiRequest& request);  // GET /devices/<appid>
 
+    // Signs with the certificate and key files as they are now (a renewed pair); false, and the
+    // signer in service stays, when they cannot be used.
+    bool reloadSigner();
+
 private:
     qint64 now() const;
     // The devices of an iOS development or ad hoc build, or nothing (also for an unknown app).
@@ -49,5 +54,7 @@ private:
     ApiHandlers& m_api;
     Settings m_settings;
     std::unique_ptr<RateLimiter> m_profileRate;
-    std::unique_ptr<DeviceProfile::Signer> m_signer;
+    std::shared_ptr<const DeviceProfile::Signer> signer() const;
+    mutable std::mutex m_signerMutex;
+    std::shared_ptr<const DeviceProfile::Signer> m_signer;
 };

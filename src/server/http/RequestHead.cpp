@@ -35,6 +35,7 @@ RequestHead readRequestHead(const RequestParser& parser, const QString& peer) {
     ApiRequest& request = out.request;
     request.method = latin1(head.method_string());
     const std::string_view target(head.target().data(), head.target().size());
+    request.target = QByteArray(target.data(), qsizetype(target.size()));
     const size_t question = target.find('?');
     const std::string_view rawPath = target.substr(0, question);
     request.path = QUrl::fromPercentEncoding(QByteArray(rawPath.data(), qsizetype(rawPath.size())));
@@ -45,8 +46,11 @@ RequestHead readRequestHead(const RequestParser& parser, const QString& peer) {
     }
     for (const auto& field : head) {
         const QString name = latin1(field.name_string()).toLower();
+        const QString value = utf8(std::string_view(field.value().data(), field.value().size()));
         if (!request.headers.contains(name))
-            request.headers.insert(name, utf8(std::string_view(field.value().data(), field.value().size())));
+            request.headers.insert(name, value);
+        else if (name == QLatin1String("forwarded") || name == QLatin1String("x-forwarded-for"))
+            request.headers[name] += QLatin1String(", ") + value; // one list, the nearest proxy's line last
     }
     request.peer = peer;
     out.isHead = head.method() == http::verb::head;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/Log.h"
+#include "server/Metrics.h"
+
 #include "server/Router.h"
 #include "server/http/BodyIn.h"
 #include "server/http/BodyOut.h"
@@ -8,6 +10,9 @@
 #include "server/http/Dispatch.h"
 #include "server/http/RequestHead.h"
 #include "server/http/TransportContext.h"
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <boost/beast/http/read.hpp>
 
@@ -131,6 +136,8 @@ private:
     // that will be turned away never makes the server hold its body.
     void onHeader(beast::error_code ec) {
         m_start = std::chrono::steady_clock::now();
+        m_match = {};
+        m_bytesIn = 0;
         if (ec) {
             if (!isProtocolError(ec))
                 return drop();
@@ -143,7 +150,11 @@ private:
         m_request = std::move(head.request);
         if (head.ambiguous)
             return refuse(400);
+        m_request.peer = clientAddress(m_peerText, m_request.header(QStringLiteral("forwarded")),
+                                       m_request.header(QStringLiteral("x-forwarded-for")),
+                                       m_context.options.trustedProxies);
         m_headOnly = head.isHead;
+        m_bytesIn = head.contentLength.value_or(0);
         m_keepAlive = head.keepAlive;
         m_expectContinue = head.expectContinue;
         m_match = m_context.router.match(m_request.method, m_request.path);
@@ -227,13 +238,39 @@ private:
         respond(refusal(status));
     }
 
+    // Never a body, a header or a query: those may hold secrets.
+    void logRequest(const ApiResponse& answer, double ms) {
+        const QString client = m_request.peer.isEmpty() ? m_peerText : m_request.peer;
+        if (!m_context.options.jsonLog) {
+            logLine(QStringLiteral("%1 %2 %3 %4 %5 ms")
+                        .arg(client, m_request.method,
+                             m_context.router.loggablePath(m_request.method, m_request.path))
+                        .arg(answer.status)
+                        .arg(ms, 0, 'f', 1));
+            return;
+        }
+        const qint64 bytes = answer.stream ? qint64(answer.stream->size()) : answer.body.size();
+        const QJsonObject line{
+            {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+            {QStringLiteral("client"), client},
+            {QStringLiteral("method"), m_request.method},
+            {QStringLiteral("route"),
+             m_match.kind == Router::Match::Found ? m_match.pattern : QStringLiteral("-")},
+            {QStringLiteral("status"), answer.status},
+            {QStringLiteral("bytes"), bytes},
+            {QStringLiteral("ms"), qRound(ms * 10) / 10.0}};
+        logLine(QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)));
+    }
+
     void respond(ApiResponse answer) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
-        logLine(QStringLiteral("%1 %2 %3 %4 ms")
-                    .arg(m_request.method, m_context.router.loggablePath(m_request.method, m_request.path))
-                    .arg(answer.status)
-                    .arg(ms, 0, 'f', 1));
+        logRequest(answer, ms);
+        if (Metrics* metrics = m_context.options.metrics)
+            metrics->requestDone(m_match.kind == Router::Match::Found ? m_match.pattern
+                                                                      : QStringLiteral("unmatched"),
+                                 answer.status, ms / 1000, m_bytesIn,
+                                 answer.stream ? answer.stream->size() : uint64_t(answer.body.size()));
         m_keepAlive = m_keepAlive && !answer.closeConnection && !m_context.stopping &&
                       m_in.fullyRead(m_parser ? &*m_parser : nullptr);
         m_out.send(std::move(answer), m_parser ? m_parser->get().version() : 11, m_keepAlive, m_headOnly);
@@ -299,6 +336,7 @@ private:
     std::unique_ptr<BodyReader> m_finishing; // a reader whose answer is on its way
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     bool m_headOnly = false;
+    uint64_t m_bytesIn = 0; // the request body's declared length
     bool m_keepAlive = false;
     bool m_expectContinue = false;
     bool m_busy = false;

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-bool SessionRegistry::admit(const std::string& address) {
+bool SessionRegistry::admit(const std::string& address, bool capped) {
     std::lock_guard lock(m_mutex);
     int& mine = m_perAddress[address];
-    if (m_total >= m_maxTotal || mine >= m_maxPerAddress) {
+    if (m_total >= m_maxTotal || (capped && mine >= m_maxPerAddress)) {
         if (mine == 0)
             m_perAddress.erase(address);
         return false;

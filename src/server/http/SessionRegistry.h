@@ -22,12 +22,17 @@ public:
 
     SessionRegistry(int maxTotal, int maxPerAddress) : m_maxTotal(maxTotal), m_maxPerAddress(maxPerAddress) {}
 
-    // False when the address (or the server) has no room for another connection.
-    bool admit(const std::string& address);
+    // False when the address (or the server) has no room for another connection; an address
+    // not capped (a trusted proxy's) is bound by the total alone.
+    bool admit(const std::string& address, bool capped = true);
     void add(const std::shared_ptr<Closable>& session);
     // From the session's destructor; address as admitted.
     void remove(const Closable* session, const std::string& address);
 
+    int openCount() {
+        std::lock_guard lock(m_mutex);
+        return m_total;
+    }
     void requestStarted() { ++m_inFlight; }
     void requestEnded();
     // Waits until no request is in flight, or until the deadline; true when none is.

@@ -5,6 +5,7 @@
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/Limits.h"
+#include "server/Metrics.h"
 #include "server/Router.h"
 #include "server/pages/DeviceCheckPage.h"
 #include "server/pages/InstallPage.h"
@@ -87,7 +88,8 @@ PageHandlers::PageHandlers(Database& database, QString publicUrl, QrRenderer qr,
       m_repeats(std::make_unique<RepeatFilter>(limits.repeatWindow, database.sharedState(),
                                                QStringLiteral("repeat"))),
       m_installRate(std::make_unique<RateLimiter>(limits.perMinute, std::chrono::seconds(60),
-                                                  database.sharedState(), QStringLiteral("install"))) {}
+                                                  database.sharedState(), QStringLiteral("install"))),
+      m_metrics(limits.metrics) {}
 
 PageHandlers::~PageHandlers() = default;
 
@@ -180,13 +182,15 @@ ApiResponse PageHandlers::install(const ApiRequest& request) {
         return r;
     }
     const QString agent = request.header(QStringLiteral("user-agent"));
-    StoredInstall record{randomString(20),
-                         app->appid,
-                         platformName(viewerPlatform(agent)),
-                         app->appname,
-                         truncatedUtf8(agent, kMaxStoredAgentBytes),
-                         0, // stamped by the database
-                         m_repeats->isRepeat(request.peer + QLatin1Char(' ') + app->appid)};
+    StoredInstall record{
+        randomString(20), app->appid, platformName(viewerPlatform(agent)), app->appname,
+        truncatedUtf8(agent, kMaxStoredAgentBytes),
+        0, // stamped by the database
+        // One device (address and browser) opening the page again is a repeat; other
+        // phones behind the same address are installs of their own.
+        m_repeats->isRepeat(request.peer + QLatin1Char(' ') + agent + QLatin1Char(' ') + app->appid)};
+    if (m_metrics)
+        m_metrics->countInstall(record.repeat);
     // A lost count must not stop the install itself.
     const bool counted = m_database.insertInstall(record) == Database::Insert::Added && !record.repeat;
     if (counted && m_events)

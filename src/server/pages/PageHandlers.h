@@ -12,10 +12,14 @@ class RateLimiter;
 class RepeatFilter;
 class Router;
 
+class Metrics;
+
 struct PageInstallLimits {
-    // Installs of one app from one address within this window are kept as repeats.
+    // Installs of one app from one device (address and User-Agent) within this window are kept
+    // as repeats.
     std::chrono::seconds repeatWindow{600};
-    int perMinute = 30; // install redirects per client address; 0: unlimited
+    int perMinute = 30;         // install redirects per client address; 0: unlimited
+    Metrics* metrics = nullptr; // set: installs and repeats are counted there
 };
 
 // The public side of the service: the install page of every app and install tracking. None
@@ -52,5 +56,6 @@ private:
     QrRenderer m_qr;
     std::unique_ptr<RepeatFilter> m_repeats;
     std::unique_ptr<RateLimiter> m_installRate;
+    Metrics* m_metrics;
     AppEvents* m_events = nullptr;
 };

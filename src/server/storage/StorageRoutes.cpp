@@ -1,5 +1,6 @@
 #include "server/storage/StorageRoutes.h"
 
+#include "server/Metrics.h"
 #include "server/Router.h"
 #include "server/storage/ObjectStore.h"
 
@@ -50,8 +51,9 @@ std::optional<std::string> pathFromBody(const QByteArray& body) {
 // Streams a PUT body into the store; the file appears only when the body arrived in full.
 class UploadReader : public BodyReader {
 public:
-    UploadReader(std::unique_ptr<ObjectStore::Upload> upload, std::string path, uint64_t maxUpload)
-        : m_upload(std::move(upload)), m_path(std::move(path)), m_maxUpload(maxUpload) {}
+    UploadReader(std::unique_ptr<ObjectStore::Upload> upload, std::string path, uint64_t maxUpload,
+                 Metrics* metrics)
+        : m_upload(std::move(upload)), m_path(std::move(path)), m_maxUpload(maxUpload), m_metrics(metrics) {}
 
     bool write(const char* data, size_t length) override {
         if (m_upload->received() + length > m_maxUpload) {
@@ -108,6 +110,8 @@ private:
     ApiResponse answer(bool stored) const {
         if (!stored)
             return refuse(507, "The file could not be stored.");
+        if (m_metrics)
+            m_metrics->countUpload(m_upload->received());
         return ApiResponse::success(201, QJsonObject{{QStringLiteral("path"), QString::fromStdString(m_path)},
                                                      {QStringLiteral("size"), double(m_upload->received())}});
     }
@@ -115,6 +119,7 @@ private:
     std::unique_ptr<ObjectStore::Upload> m_upload; // dropped unfinished: the partial file goes too
     std::string m_path;
     uint64_t m_maxUpload;
+    Metrics* m_metrics;
     bool m_tooLarge = false;
     bool m_writeFailed = false;
 };
@@ -267,8 +272,8 @@ void registerStorageRoutes(Router& router, const ObjectStore& store, const Stora
                             std::unique_ptr<ObjectStore::Upload> upload = store.beginUpload(path, &error);
                             if (!upload)
                                 return refuse(400, error);
-                            *reader =
-                                std::make_unique<UploadReader>(std::move(upload), path, options.maxUpload);
+                            *reader = std::make_unique<UploadReader>(std::move(upload), path,
+                                                                     options.maxUpload, options.metrics);
                             return ApiResponse{};
                         });
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+class Metrics;
 struct ApiRequest;
 struct ApiResponse;
 class ObjectStore;
@@ -23,6 +24,7 @@ struct StorageOptions {
     std::string publicUrl; // base of download links, ends in "/"
     uint64_t maxUpload = uint64_t(4) << 30;
     StorageOwner owner;
+    Metrics* metrics = nullptr; // set: stored files are counted there
 };
 
 // The public URL is known only once the server is bound; routes ask for it per request.

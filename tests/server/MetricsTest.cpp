@@ -1,0 +1,118 @@
+// GET /metrics: counts what was answered, and only for the holder of the access key.
+#include "InProcessServer.h"
+#include "ServerTestUtil.h"
+#include "server/ServerOptions.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <sqlite3.h>
+
+namespace {
+
+// A sample's value in the exposition, or -1 without the line.
+double sample(const std::string& text, const QString& series) {
+    const QRegularExpression line(QLatin1Char('^') + QRegularExpression::escape(series) +
+                                      QStringLiteral(" (\\S+)$"),
+                                  QRegularExpression::MultilineOption);
+    const auto m = line.match(QString::fromStdString(text));
+    return m.hasMatch() ? m.captured(1).toDouble() : -1;
+}
+
+TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
+    ServerOptions options;
+    options.accessKey = QStringLiteral("team-key");
+    options.dataDir = testsupport::makeTempDir(QStringLiteral("metrics"));
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    EXPECT_EQ(status(c.Get("/metrics")), 404);
+    EXPECT_EQ(status(c.Get("/metrics", {{"X-Vantry-Access-Key", "team-kez"}})), 404);
+    c.set_default_headers({{"X-Vantry-Access-Key", "team-key"}});
+    const std::string secret = signUp(c, "owner");
+    ASSERT_EQ(postApp(c, "owner", "first", {}, secret), 201);
+    const auto before = c.Get("/metrics");
+    ASSERT_EQ(status(before), 200);
+    const QString created = QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"2xx\"}");
+    EXPECT_EQ(sample(before->body, created), 1);
+    constexpr int n = 7;
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(postApp(c, "owner", QStringLiteral("app%1").arg(i), {}, secret), 201);
+    EXPECT_EQ(postApp(c, "owner", "bad", {}, "wrong-secret") / 100, 4);
+    for (int i = 0; i < 2; ++i) // one phone twice: an install and a repeat
+        EXPECT_EQ(status(c.Get("/first/install", {{"User-Agent", "Mozilla/5.0 (Linux; Android 14)"}})), 302);
+    EXPECT_EQ(status(c.Get("/l/NoSuchKey1")), 404); // counted by its pattern, as every route
+    httplib::Client storage("127.0.0.1", server->port());
+    storage.set_bearer_token_auth(server->storageToken().toStdString());
+    for (const int size : {1000, 234})
+        EXPECT_EQ(status(storage.Put("/storage/files?path=Vantry/job/f" + std::to_string(size),
+                                     std::string(size, 'x'), "application/octet-stream")),
+                  201);
+    // A table gone under the server: the one statement that needs it fails.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((options.dataDir + "/vantry.sqlite3").toUtf8().constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE crashes", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(
+        status(c.Post("/reportcrash", R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"s"})",
+                      "application/json")),
+        500);
+    const auto after = c.Get("/metrics");
+    ASSERT_EQ(status(after), 200);
+    EXPECT_EQ(sample(after->body, created), 1 + n);
+    EXPECT_EQ(sample(after->body,
+                     QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"4xx\"}")),
+              1);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"counted\"}")), 1);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"repeat\"}")), 1);
+    EXPECT_EQ(
+        sample(after->body, QStringLiteral("vantry_http_requests_total{route=\"/l/:key\",status=\"4xx\"}")),
+        1);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 2);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1234);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
+    // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
+    // installs, 1 stable page, 2 uploads, 1 crash report.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 12 + n);
+    EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
+    // Each createapp body went in; at least the first scrape's text came out.
+    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
+              (2 + n) * appJson("owner", "app0").size());
+    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"out\"}")),
+              double(before->body.size()));
+}
+
+// One JSON object per request: who, what route, how it ended; never the secrets it carried.
+TEST(Metrics, JsonLogLinesNameTheClientAndTheRouteOnly) {
+    testsupport::LogCapture log;
+    ServerOptions options;
+    options.jsonLog = true;
+    options.trustedProxies = {QStringLiteral("127.0.0.1")};
+    auto server = startServer(options);
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    const std::string secret = signUp(c, "someone");
+    c.Get("/app/someone?token=tok-123", {{"Authorization", "someone"},
+                                         {"X-Vantry-Secret", secret},
+                                         {"Forwarded", "for=\"[2001:db8::7]:443\""}});
+    server->stop();
+    const QString last = log.lines().filter(QStringLiteral("/app/")).value(0);
+    const QJsonObject line = QJsonDocument::fromJson(last.toUtf8()).object();
+    EXPECT_EQ(line.value("client").toString(), "2001:db8::7") << last.toStdString();
+    EXPECT_EQ(line.value("method").toString(), "GET");
+    EXPECT_EQ(line.value("route").toString(), "/app/:userid");
+    EXPECT_EQ(line.value("status").toInt(), 200);
+    EXPECT_GT(line.value("bytes").toInt(), 0);
+    EXPECT_TRUE(line.value("ms").isDouble());
+    EXPECT_TRUE(QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs).isValid());
+    EXPECT_EQ(line.size(), 7);
+    const QString all = log.joined();
+    EXPECT_FALSE(all.contains("tok-123") || all.contains(QString::fromStdString(secret)))
+        << all.toStdString();
+}
+
+} // namespace
