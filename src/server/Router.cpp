@@ -119,6 +119,7 @@ Router::Match Router::match(const QString& method, const QString& path) const {
         if (route.admit)
             result.admit = &route.admit;
         result.pattern = route.pattern;
+        result.redactParams = route.redactParams;
         result.params = std::move(params);
         return result;
     }
@@ -126,12 +127,11 @@ Router::Match Router::match(const QString& method, const QString& path) const {
 }
 
 QString Router::loggablePath(const QString& method, const QString& path) const {
-    const QStringList segments = split(path);
-    for (const Route& route : m_routes)
-        if (sameMethod(route.method, method) && route.redactParams &&
-            matches(route.segments, segments, nullptr))
-            return route.pattern;
-    return path;
+    return loggablePath(match(method, path), path);
+}
+
+QString Router::loggablePath(const Match& match, const QString& path) {
+    return match.kind == Match::Found && match.redactParams ? match.pattern : path;
 }
 
 std::optional<ApiResponse> Router::Match::refusal() const {

@@ -33,6 +33,7 @@ public:
         uint64_t maxBodyBytes = 0;                   // the largest body taken (0: the transport's)
         const Admit* admit = nullptr;                // set: check the headers before the body
         QString pattern;
+        bool redactParams = false; // the log shows the pattern, not the path
         QHash<QString, QString> params;
 
         // The 404 or 405 answer when no route takes the request.
@@ -56,6 +57,8 @@ public:
 
     // The path as it may be written to the log.
     QString loggablePath(const QString& method, const QString& path) const;
+    // The same for a request already matched (no second walk through the routes).
+    static QString loggablePath(const Match& match, const QString& path);
 
     // All three steps with the body in memory: the handler's answer, or a refusal.
     ApiResponse dispatch(ApiRequest request) const;

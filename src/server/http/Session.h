@@ -243,8 +243,7 @@ private:
         const QString client = m_request.peer.isEmpty() ? m_peerText : m_request.peer;
         if (!m_context.options.jsonLog) {
             logLine(QStringLiteral("%1 %2 %3 %4 %5 ms")
-                        .arg(client, m_request.method,
-                             m_context.router.loggablePath(m_request.method, m_request.path))
+                        .arg(client, m_request.method, Router::loggablePath(m_match, m_request.path))
                         .arg(answer.status)
                         .arg(ms, 0, 'f', 1));
             return;
