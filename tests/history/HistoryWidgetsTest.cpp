@@ -222,11 +222,10 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
 TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
     addApp("device-user", zapp("AdHoc00001", "Ad Hoc", "2024/05/06 07:08"));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
+    // The list and summary formats themselves are pinned in the records tests.
     const StoredDeviceCheck checks[] = {
         {"c1", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now - 30},
-        {"c2", "AdHoc00001", "00008101-000A1B2C3D4E5F60", "iPhone13,1", "21E236", "Bob", true, now - 20},
-        {"c3", "AdHoc00001", "00008101-000A1B2C3D4E5F61", "iPad13,4", "21E236", "Cy", true, now - 10},
-        {"c4", "AdHoc00001", "00008030-001A35E11A88802E", "iPhone15,2", "21F90", "Ann", false, now}};
+        {"c2", "AdHoc00001", "00008101-000A1B2C3D4E5F60", "iPhone13,1", "21E236", "Bob", true, now - 20}};
     for (const StoredDeviceCheck& c : checks)
         ASSERT_EQ(server().database().insertDeviceCheck(c, 0), Database::Insert::Added);
     Zapp app = zapp("AdHoc00001");
@@ -236,18 +235,16 @@ TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
     ASSERT_TRUE(details.devicesRow());
     QSignalSpy loaded(details.devicesRow(), &DeviceChecksRow::checksLoaded);
     ASSERT_TRUE(loaded.wait(10000));
-    EXPECT_EQ(details.devicesRow()->text(), "Devices: 3 checked, 1 not in this build");
+    EXPECT_EQ(details.devicesRow()->text(), "Devices: 2 checked, 1 not in this build");
     details.devicesRow()->copyButton()->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
 
-    for (const char* kind : {"enterprise", "app-store", ""}) {
-        app.profileKind = QLatin1String(kind);
+    for (const char* kind : {"enterprise", "app-store", "", "android"}) {
+        app.profileKind = QLatin1String(kind) == "android" ? "development" : kind;
+        app.appid = QLatin1String(kind) == "android" ? "AdHoc00001__android" : "AdHoc00001";
         EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow()) << kind;
     }
-    app.profileKind = "development";
-    app.appid = "AdHoc00001__android";
-    EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow());
 }
 
 // The stable link sits under the build link with a copy button of its own; notes edited in the

@@ -29,41 +29,6 @@ TEST(ApkInspection, BadgingPatternsFirstMatchCaseInsensitive) {
         EXPECT_EQ(ParseAPK::badgingValues(QString::fromUtf8(c.output)), c.expected) << c.output;
 }
 
-TEST(ApkInspection, GeneratedPackages) {
-    packages::AndroidApp adaptive;
-    adaptive.adaptiveIcon = true;
-    packages::AndroidApp localised;
-    localised.label = "Bob's App";
-    localised.localisedLabels = {{"fr", "L'appli"}, {"ar", "تطبيق"}};
-    localised.versionName = "2.0-beta";
-    localised.assetSize = 4096;
-    const std::tuple<const char*, packages::AndroidApp, PackageRecord> cases[] = {
-        // icon relative to the working folder
-        {"plain",
-         {},
-         {"com.example.app", "1.7", "Example", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
-        {"adaptive",
-         adaptive,
-         {"com.example.app", "1.7", "Example", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
-        {"localised",
-         localised,
-         {"com.example.app", "2.0-beta", "Bob", "res/mipmap-xhdpi-v4/ic_launcher.png", "0 MB", "7", ""}},
-    };
-    for (const auto& [name, app, record] : cases) {
-        SCOPED_TRACE(name);
-        const QString apk = packages::buildApk(homeDir() + "/pkgs/" + name + ".apk", app);
-        ASSERT_FALSE(apk.isEmpty());
-        const Outcome out = inspectPackage(new ParseAPK, apk);
-        ASSERT_TRUE(out.record) << out.failure.toStdString();
-        PackageRecord expected = record;
-        expected.icon = workingFolder() + '/' + expected.icon;
-        EXPECT_EQ(*out.record, expected);
-        EXPECT_TRUE(QFile::exists(out.record->icon));
-        EXPECT_FALSE(QFile::exists(workingFolder() + "/assets/blob.bin")) << "bulk extracted";
-        EXPECT_FALSE(QFile::exists(workingFolder() + "/classes.dex"));
-    }
-}
-
 TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     const QString apk = dataPath("apk/com.politedroid_6.apk");
     const QString folder = makeTempDir();

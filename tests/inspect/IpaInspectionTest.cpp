@@ -121,9 +121,19 @@ TEST(IpaInspection, SizeTextBoundaries) {
 }
 
 TEST(IpaInspection, CorpusPackagesOfBothKinds) {
+    // One generated package adds what the corpus lacks: an adaptive icon, localised labels listed
+    // before the plain one, an apostrophe in the label and a bulky asset.
+    packages::AndroidApp generated;
+    generated.adaptiveIcon = true;
+    generated.label = "Bob's App";
+    generated.localisedLabels = {{"fr", "L'appli"}, {"ar", "تطبيق"}};
+    generated.versionName = "2.0-beta";
+    generated.assetSize = 4096;
     // Icons relative to the working folder (an app without one gets the folder itself); an empty
     // bundle id: the inspection fails.
-    const std::pair<const char*, PackageRecord> cases[] = {
+    const std::pair<QString, PackageRecord> cases[] = {
+        {packages::buildApk(homeDir() + "/pkgs/generated.apk", generated),
+         {"com.example.app", "2.0-beta", "Bob", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
         {"ipa/lagunitas_Sample.ipa",
          {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0",
           ""}},
@@ -153,14 +163,18 @@ TEST(IpaInspection, CorpusPackagesOfBothKinds) {
         {"apk/janus.apk", {}},
     };
     for (const auto& [file, record] : cases) {
-        SCOPED_TRACE(file);
-        const bool apk = QByteArray(file).endsWith(".apk");
+        SCOPED_TRACE(file.toStdString());
+        const bool apk = file.endsWith(".apk");
         const Outcome out = inspectPackage(apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA,
-                                           dataPath(QString::fromUtf8(file)));
+                                           file.startsWith('/') ? file : dataPath(file));
         ASSERT_EQ(out.record.has_value(), !record.bundleID.isEmpty()) << out.failure.toStdString();
         PackageRecord expected = record;
         if (apk || !expected.icon.isEmpty())
             expected.icon = workingFolder() + '/' + expected.icon;
         EXPECT_EQ(out.record.value_or(expected), expected);
+        // An APK's icon is extracted; an IPA may name one it lacks (see FieldsFallbacksAndIconChoice).
+        EXPECT_TRUE(!apk || !out.record || expected.icon.endsWith('/') || QFile::exists(expected.icon));
+        for (const char* bulk : {"/assets/blob.bin", "/classes.dex"})
+            EXPECT_FALSE(QFile::exists(workingFolder() + bulk)) << "extracted " << bulk;
     }
 }

@@ -33,16 +33,6 @@ inline QRCode codeFor(const QRCodeBoolMatrix& m) {
     return QRCode(std::make_shared<FixedEngine>(m));
 }
 
-// Fills the path (non-zero rule) in black on white, without antialiasing.
-inline QImage fill(QPainterPath path, int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    path.setFillRule(Qt::WindingFill);
-    painter.fillPath(path, Qt::black);
-    return image;
-}
-
 inline bool dark(const QImage& image, double x, double y) {
     return qGray(image.pixel(int(x), int(y))) < 128;
 }
