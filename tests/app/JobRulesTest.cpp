@@ -42,6 +42,12 @@ protected:
         j->preflight = found;
         return j;
     }
+    // A fresh script, sink and backend for the next job of a table.
+    void reset() {
+        script = Script();
+        sink = RecordingSink();
+        backend = std::make_shared<FakeBackend>();
+    }
     // Uploads as "upload REMOTE" without the local path.
     QStringList remoteCalls() const {
         QStringList out;
@@ -80,6 +86,29 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
     ASSERT_TRUE(waitForEnd(*j));
     const QString folder = QStringLiteral("/Vantry/My_") + kStamp;
     EXPECT_EQ(remoteCalls(), iosCalls(QStringLiteral("My"), QStringLiteral("My.ipa.ipa")));
+    const QString link = j->outcome().resultLink;
+    const QString minutes = QStringLiteral("This takes few minutes."), seconds("This takes few seconds.");
+    using S = ProcessState;
+    const std::vector<Status> steps = {
+        {"Making your project ready", "This takes few minutes", S::preparing},
+        {"Setting basic configuration", "This takes few minutes. \n current file name My", S::preparing},
+        {"Setting basic configuration", "Current file name -  My", S::preparing},
+        {"Created", "There is a folder already been created!", S::preparing},
+        {"Processing your .ipa", minutes, S::transferring},
+        {"Creating url for the file", minutes, S::transferring},
+        {"Creating export plist configuration", "", S::processing},
+        {"Creating export plist configuration",
+         "project - Big Game\nBundleID - com.example.big\nversion - 2.1", S::processing},
+        {"Uploading configurations", "", S::transferring},
+        {"Creating URL", minutes, S::processing},
+        {"Finalising Details", seconds, S::processing},
+        {"Hosting the app", "", S::hosting},
+        {"Finalising Details", seconds, S::processing},
+        {"Hosting the app", "Use this url - \n" + link, S::hosting},
+        {"Process Complete", "The app is hosted here\n" + link, S::completed},
+    };
+    EXPECT_EQ(sink.statuses, steps);
+    EXPECT_EQ(sink.notifications, (QList<QPair<QString, QString>>{{"My", "Task Completed"}}));
     EXPECT_EQ(j->outcome().currentFileName, QStringLiteral("My"));
     EXPECT_EQ(j->outcome().installUrl,
               JobFormat::installUrlPrefix + QStringLiteral("a%2Fb%20c%3Fd%3De~*'()"));
@@ -175,9 +204,7 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
-        script = Script();
-        sink = RecordingSink();
-        backend = std::make_shared<FakeBackend>();
+        reset();
         script.failure = [c](const QString& call) -> std::optional<QString> {
             if (!c.failingKind.isEmpty() && call.startsWith(c.failingKind) && call.endsWith(c.failingPath))
                 return c.reason;
@@ -218,9 +245,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
                               QStringList{"createapp"};
     for (const QString& step : steps) {
         SCOPED_TRACE(step.toStdString());
-        script = Script();
-        sink = RecordingSink();
-        backend = std::make_shared<FakeBackend>();
+        reset();
         backend->hold = step == QLatin1String("createapp");
         script.hold = [step](const QString& call) {
             return step.startsWith(QLatin1String("upload "))
@@ -283,8 +308,7 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
 
     for (const bool android : {false, true}) {
         SCOPED_TRACE(android ? "android" : "ios");
-        script = Script();
-        sink = RecordingSink();
+        reset();
         const std::unique_ptr<NewProcessController> blocked =
             android ? std::unique_ptr<NewProcessController>(
                           job<AndroidJob>(QStringLiteral("Game.apk"), true, found))
@@ -300,8 +324,7 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
     }
 
     // Forced: the job runs, and the detail of the record step names both findings.
-    script = Script();
-    sink = RecordingSink();
+    reset();
     auto forced = job<IosJob>(QStringLiteral("Game.ipa"), true, found);
     forced->preflight.profile = adHoc;
     forced->setAllowBlocking(true);

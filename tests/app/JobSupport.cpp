@@ -29,30 +29,24 @@ QString makePng(const QString& path) {
     return path;
 }
 
-QString makeIpa(const QString& path, const IosApp& app) {
-    QMap<QString, QByteArray> files;
-    QVariantMap info{{QStringLiteral("CFBundleIdentifier"), app.bundleId},
-                     {QStringLiteral("CFBundleShortVersionString"), app.version},
-                     {QStringLiteral("CFBundleDisplayName"), app.name},
-                     {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")},
-                     {QStringLiteral("CFBundleSupportedPlatforms"), QVariantList{app.platform}}};
-    if (app.icon) {
-        info.insert(QStringLiteral("CFBundleIcons"),
-                    QVariantMap{{QStringLiteral("CFBundlePrimaryIcon"),
-                                 QVariantMap{{QStringLiteral("CFBundleIconFiles"),
-                                              QVariantList{QStringLiteral("AppIcon60x60")}}}}});
-        const QString png =
-            makePng(testsupport::makeTempDir(QStringLiteral("icon")) + QStringLiteral("/i.png"));
-        files.insert(QStringLiteral("Payload/Game.app/AppIcon60x60@2x.png"), testsupport::readFile(png));
-    }
-    files.insert(QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info));
-    if (app.profile)
-        files.insert(QStringLiteral("Payload/Game.app/embedded.mobileprovision"),
-                     packages::signedProfile(*app.profile));
-    if (app.codeSignature)
-        files.insert(QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
-                     packages::xmlPlist(QVariantMap()));
-    return packages::zipFiles(path, files);
+QString makeIpa(const QString& path) {
+    const QVariantMap info{
+        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.big")},
+        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.1")},
+        {QStringLiteral("CFBundleDisplayName"), QStringLiteral("Big Game")},
+        {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")},
+        {QStringLiteral("CFBundleSupportedPlatforms"), QVariantList{QStringLiteral("iPhoneOS")}},
+        {QStringLiteral("CFBundleIcons"),
+         QVariantMap{{QStringLiteral("CFBundlePrimaryIcon"),
+                      QVariantMap{{QStringLiteral("CFBundleIconFiles"),
+                                   QVariantList{QStringLiteral("AppIcon60x60")}}}}}}};
+    const QString png = makePng(testsupport::makeTempDir(QStringLiteral("icon")) + QStringLiteral("/i.png"));
+    return packages::zipFiles(
+        path, {{QStringLiteral("Payload/Game.app/AppIcon60x60@2x.png"), testsupport::readFile(png)},
+               {QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info)},
+               {QStringLiteral("Payload/Game.app/embedded.mobileprovision"), packages::signedProfile({})},
+               {QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
+                packages::xmlPlist(QVariantMap())}});
 }
 
 void Script::releaseHeld() {
@@ -121,9 +115,8 @@ bool waitForEnd(const NewProcessController& job, int timeoutMs) {
 }
 
 bool signUpWithBackend(const QString& baseUrl, const ZUser& user) {
-    const BackendApi backend(baseUrl);
     std::optional<bool> registered;
-    backend.addNewUser(
+    BackendApi(baseUrl).addNewUser(
         user, [&] { registered = true; }, nullptr, [&](const QString&) { registered = false; });
     return testsupport::waitUntil([&] { return registered.has_value(); }) && *registered;
 }

@@ -56,18 +56,9 @@ public:
 QDateTime jobTime();
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
-// An iOS package built in code, with an Info.plist and an icon.
-struct IosApp {
-    QString name = QStringLiteral("Big Game");
-    QString bundleId = QStringLiteral("com.example.big");
-    QString version = QStringLiteral("2.1");
-    bool icon = true;
-    // Signed for installing from a link unless a test says otherwise: an in-house profile.
-    std::optional<packages::Profile> profile = packages::Profile{};
-    bool codeSignature = true;                     // a _CodeSignature folder
-    QString platform = QStringLiteral("iPhoneOS"); // CFBundleSupportedPlatforms
-};
-QString makeIpa(const QString& path, const IosApp& app = {});
+// "Big Game" (com.example.big 2.1), an iOS package built in code with an Info.plist, an icon, an
+// in-house profile and a signature folder: it passes the preflight.
+QString makeIpa(const QString& path);
 // A small PNG file.
 QString makePng(const QString& path);
 
@@ -157,7 +148,5 @@ using AndroidJob = TestJob<NewAPKProcessController>;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
-
-// Registers the user with the backend at baseUrl, as sign-in does before any job (the backend
-// keeps records only for registered users); false when it refused or did not answer.
+// Registers the user with the backend, as sign-in does before any job.
 bool signUpWithBackend(const QString& baseUrl, const ZUser& user);

@@ -2,6 +2,7 @@
 #include "JobSupport.h"
 
 #include "app/JobFormat.h"
+#include "backend/BackendApi.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
 #include "qrcode/QRCode.h"
@@ -39,6 +40,7 @@ protected:
         files = options.dataDir + QStringLiteral("/files");
         Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
         currentUser().id = QStringLiteral("self:ann");
+        // Registered, as sign-in does before any job: the backend keeps records only for its users.
         ASSERT_TRUE(signUpWithBackend(server->localUrl(), currentUser()));
         dir = testsupport::makeTempDir(QStringLiteral("job"));
     }
@@ -71,7 +73,10 @@ protected:
     RecordingSink sink;
 };
 
-TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
+// The package, manifest, icon and QR code land in one job folder on the server, the manifest
+// points at the package, the QR code (shown and uploaded) at the app's page; the job's steps:
+// ScriptedJob.
+TEST_F(SelfHostedJob, IosPackageBecomesALink) {
     // A capitalised name: manifest, icon and QR go to lowercased paths, their links keep the case.
     const QString package = makeIpa(dir + QStringLiteral("/BigGame.ipa"));
     auto j = job<IosJob>(package);
@@ -79,33 +84,7 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     ASSERT_TRUE(waitForEnd(*j)) << "stuck in " << j->stepTitle().toStdString();
     const auto& result = j->outcome();
     const QString link = server->publicUrl() + result.appId;
-    const std::vector<Status> expected = {
-        {"Making your project ready", "This takes few minutes", ProcessState::preparing},
-        {"Setting basic configuration", "This takes few minutes. \n current file name BigGame",
-         ProcessState::preparing},
-        {"Setting basic configuration", "Current file name -  BigGame", ProcessState::preparing},
-        {"Created", "There is a folder already been created!", ProcessState::preparing},
-        {"Processing your .ipa", "This takes few minutes.", ProcessState::transferring},
-        {"Creating url for the file", "This takes few minutes.", ProcessState::transferring},
-        {"Creating export plist configuration", "", ProcessState::processing},
-        {"Creating export plist configuration",
-         "project - Big Game\nBundleID - com.example.big\nversion - 2.1", ProcessState::processing},
-        {"Uploading configurations", "", ProcessState::transferring},
-        {"Creating URL", "This takes few minutes.", ProcessState::processing},
-        {"Finalising Details", "This takes few seconds.", ProcessState::processing},
-        {"Hosting the app", "", ProcessState::hosting},
-        {"Finalising Details", "This takes few seconds.", ProcessState::processing},
-        {"Hosting the app", "Use this url - \n" + link, ProcessState::hosting},
-        {"Process Complete", "The app is hosted here\n" + link, ProcessState::completed},
-    };
-    EXPECT_EQ(sink.statuses, expected);
-    EXPECT_EQ(sink.notifications, (QList<QPair<QString, QString>>{{"BigGame", "Task Completed"}}));
-    EXPECT_EQ(result.currentFileName, QStringLiteral("BigGame"));
-    EXPECT_EQ(result.appFolderPath, QStringLiteral("/Vantry/BigGame_") + kStamp);
     EXPECT_EQ(result.resultLink, link);
-    EXPECT_EQ(sink.percentages.constLast(), QStringLiteral("100.0 %"));
-
-    // One job folder holding the package and the three generated files.
     const QString folder = QStringLiteral("Vantry/BigGame_") + kStamp;
     EXPECT_EQ(stored(), (QStringList{folder + "/BigGame.ipa", folder + "/icon.png",
                                      folder + "/manifest.plist", folder + "/qr.png"}));
@@ -113,12 +92,8 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     const QByteArray manifest = get(result.manifestLink);
     EXPECT_TRUE(manifest.contains("<string>" + result.packageLink.toUtf8() + "</string>"))
         << manifest.constData();
-    EXPECT_TRUE(manifest.contains("<string>com.example.big</string>"));
     EXPECT_EQ(result.installUrl,
               JobFormat::installUrlPrefix + QUrl::toPercentEncoding(result.manifestLink, "!~*'()"));
-    EXPECT_FALSE(get(result.iconLink).isEmpty());
-
-    // The QR image, uploaded and shown, leads to the app's public page.
     ASSERT_TRUE(sink.resultImage);
     EXPECT_EQ(sink.resultImage->size(), QSize(700, 700));
     EXPECT_EQ(QRCode::DetectQRCodes(*sink.resultImage), QStringList{link});
@@ -132,7 +107,6 @@ TEST_F(SelfHostedJob, IosPackageBecomesALinkWithEveryStepInOrder) {
     EXPECT_EQ(app->appicon, result.iconLink);
     EXPECT_EQ(app->qrLink, result.qrImageLink);
     EXPECT_EQ(app->appdate, QStringLiteral("2024/12/31 23:59"));
-    EXPECT_TRUE(get(link).contains("Big Game"));
 }
 
 // The backend refuses an owner that is not a valid user id: the job fails with its reason.
@@ -146,26 +120,6 @@ TEST_F(SelfHostedJob, RefusedRegistrationFailsWithTheServersReason) {
                       ProcessState::failed}));
     EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
     EXPECT_FALSE(server->database().app(j->outcome().appId));
-}
-
-// A simulator build stops at the preflight with every blocking reason, and the storage holds
-// nothing, not even the application folder.
-TEST_F(SelfHostedJob, PreflightStopsASimulatorBuild) {
-    IosApp simulator;
-    simulator.platform = QStringLiteral("iPhoneSimulator");
-    simulator.profile.reset();
-    simulator.codeSignature = false;
-    auto j = job<IosJob>(makeIpa(dir + QStringLiteral("/Sim.ipa"), simulator));
-    j->start();
-    ASSERT_TRUE(waitForEnd(*j));
-    EXPECT_EQ(
-        sink.statuses.back(),
-        (Status{"Error",
-                "This is a simulator build: it runs only in Xcode's simulator and installs on no iPhone or "
-                "iPad. This build is not signed: iPhones and iPads refuse to install it.",
-                ProcessState::failed}));
-    EXPECT_EQ(stored(), QStringList());
-    EXPECT_FALSE(QFileInfo::exists(files + QStringLiteral("/Vantry")));
 }
 
 } // namespace

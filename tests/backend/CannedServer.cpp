@@ -16,10 +16,11 @@ QString CannedServer::baseUrl() const {
     return QStringLiteral("http://127.0.0.1:%1/").arg(m_server.serverPort());
 }
 
-void CannedServer::setAnswer(int status, const QByteArray& body, bool answer) {
+void CannedServer::setAnswer(int status, const QByteArray& body, bool answer, const QByteArray& type) {
     m_status = status;
     m_body = body;
     m_answer = answer;
+    m_type = type;
 }
 
 void CannedServer::onReadyRead(QTcpSocket* socket) {
@@ -47,8 +48,8 @@ void CannedServer::onReadyRead(QTcpSocket* socket) {
     m_requests.append(request);
     if (!m_answer)
         return;
-    socket->write("HTTP/1.1 " + QByteArray::number(m_status) +
-                  " X\r\nContent-Type: application/json\r\nContent-Length: " +
-                  QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
+    socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " X\r\nContent-Type: " + m_type +
+                  "\r\nContent-Length: " + QByteArray::number(m_body.size()) +
+                  "\r\nConnection: close\r\n\r\n" + m_body);
     socket->disconnectFromHost();
 }

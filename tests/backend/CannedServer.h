@@ -7,7 +7,7 @@
 #include <QTcpServer>
 
 // A loopback HTTP server with one pre-set answer, recording every request it receives
-// (including GET bodies). Runs on the test's event loop.
+// (including GET bodies). Runs on the test's event loop; the backend and ui tests use it.
 class CannedServer : public QObject {
 public:
     struct Request {
@@ -21,7 +21,8 @@ public:
     QString baseUrl() const;
 
     // The answer to every following request; answer == false keeps connections unanswered.
-    void setAnswer(int status, const QByteArray& body, bool answer = true);
+    void setAnswer(int status, const QByteArray& body, bool answer = true,
+                   const QByteArray& type = "application/json");
     const QList<Request>& requests() const { return m_requests; }
 
 private:
@@ -32,5 +33,6 @@ private:
     QList<Request> m_requests;
     int m_status = 200;
     QByteArray m_body = "{}";
+    QByteArray m_type = "application/json";
     bool m_answer = true;
 };

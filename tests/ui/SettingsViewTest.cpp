@@ -1,13 +1,13 @@
 #include "UiTestSupport.h"
 
+#include "../backend/CannedServer.h"
+
 #include "support/TestSupport.h"
 #include "ui/AvatarLoader.h"
 #include "ui/SettingsView.h"
 
 #include <QBuffer>
 #include <QLabel>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -23,60 +23,32 @@ QByteArray pngBytes() {
     return bytes;
 }
 
-// Answers every request from a table of path → (status line, content type, body).
-class PictureServer : public QTcpServer {
-public:
-    struct Answer {
-        QByteArray status, type, body;
-    };
-    QHash<QByteArray, Answer> answers;
-
-    PictureServer() {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    const QByteArray request = socket->readAll();
-                    const QByteArray path = request.split(' ').value(1);
-                    const Answer a = answers.value(path, {"404 Not Found", "text/plain", "no"});
-                    socket->write("HTTP/1.1 " + a.status + "\r\nContent-Type: " + a.type +
-                                  "\r\nConnection: close\r\nContent-Length: " +
-                                  QByteArray::number(a.body.size()) + "\r\n\r\n" + a.body);
-                    socket->disconnectFromHost();
-                });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        listen(QHostAddress::LocalHost);
-    }
-    QString url(const char* path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(QLatin1String(path));
-    }
-};
-
 // The account's name, mail and provider; its picture only from an answer that is an image.
 TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
     uitest::useTestLook();
-    PictureServer server;
-    ASSERT_TRUE(server.isListening());
+    CannedServer server;
     const QByteArray png = pngBytes();
-    server.answers.insert("/ok.png", {"200 OK", "image/png", png});
-    server.answers.insert("/gone.png", {"404 Not Found", "image/png", png});
-    server.answers.insert("/page", {"200 OK", "text/html", png});
-    server.answers.insert("/broken.png", {"200 OK", "image/png", "not a picture"});
-    for (const char* path : {"/gone.png", "/page", "/broken.png"}) {
-        SCOPED_TRACE(path);
+    const struct {
+        int status;
+        QByteArray type, body;
+    } refused[] = {{404, "image/png", png}, {200, "text/html", png}, {200, "image/png", "not a picture"}};
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.type.toStdString() + " " + std::to_string(r.status));
+        server.setAnswer(r.status, r.body, true, r.type);
         QObject context;
         int images = 0, refusals = 0;
         loadAvatar(
-            QUrl(server.url(path)), &context, [&](const QImage&) { ++images; }, [&] { ++refusals; });
+            QUrl(server.baseUrl() + "a.png"), &context, [&](const QImage&) { ++images; },
+            [&] { ++refusals; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return images + refusals > 0; }));
         EXPECT_EQ(images, 0);
     }
 
+    server.setAnswer(200, png, true, "image/png");
     SettingsView view;
     view.showProvider(QStringLiteral("Dropbox"), QStringLiteral("dropbox"));
     view.showUser({QStringLiteral("Ann Example"), QStringLiteral("ann@example.com"), QStringLiteral("id1"),
-                   server.url("/ok.png")});
+                   server.baseUrl() + "ok.png"});
     EXPECT_EQ(view.nameLabel()->text(), QStringLiteral("Ann Example"));
     EXPECT_EQ(view.mailLabel()->text(), QStringLiteral("ann@example.com"));
     EXPECT_FALSE(view.hostImage()->pixmap().isNull());

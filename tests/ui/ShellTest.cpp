@@ -49,32 +49,41 @@ namespace {
 
 class ShellTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        uitest::useTestLook();
+    // One server for all tests: the backend's address is fixed by its first use in the process.
+    static void SetUpTestSuite() {
         ServerOptions options;
         options.ownerId = QStringLiteral("self:ann");
         options.ownerName = QStringLiteral("Ann Example");
         options.ownerEmail = QStringLiteral("ann@example.com");
-        server = startServer(options);
-        ASSERT_TRUE(server);
-        Config& config = Config::instance();
-        config.set(ConfigKey::BackendBaseUrl, server->publicUrl());
-        config.set(ConfigKey::SelfHostedUrl, server->localUrl());
-        config.set(ConfigKey::SelfHostedToken, server->storageToken());
-        Preferences::setFlag(Preferences::isSelfHosted, true);
+        server = startServer(options).release();
+        ASSERT_NE(server, nullptr);
         // Signed in before: the backend knows the user (it keeps records only for registered ones).
         bool registered = false;
         BackendApi(server->localUrl())
             .addNewUser(ZUser{options.ownerName, options.ownerEmail, options.ownerId, {}},
                         [&] { registered = true; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return registered; }));
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(server, nullptr);
+        uitest::useTestLook();
+        Config& config = Config::instance();
+        config.set(ConfigKey::BackendBaseUrl, server->publicUrl());
+        config.set(ConfigKey::SelfHostedUrl, server->localUrl());
+        config.set(ConfigKey::SelfHostedToken, server->storageToken());
+        for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
+            Preferences::setFlag(flag, false);
+        Preferences::setFlag(Preferences::isSelfHosted, true);
         shell = std::make_unique<AppShell>();
         shell->showMainPanes();
         shell->window()->show();
     }
     void TearDown() override {
         shell.reset();
-        server.reset();
         Config::instance().reload();
     }
 
@@ -116,7 +125,7 @@ protected:
     NewProcessController* job() const { return shell->jobSheet() ? shell->jobSheet()->job() : nullptr; }
     ProcessView* view() const { return shell->jobSheet()->processView(); }
 
-    std::unique_ptr<VantryServer> server;
+    static inline VantryServer* server = nullptr;
     std::unique_ptr<AppShell> shell;
 };
 
