@@ -93,6 +93,11 @@ std::uint16_t CutLink::port() const {
     return d->port;
 }
 
+std::int64_t CutLink::sent() const {
+    std::lock_guard lock(d->mutex);
+    return d->sent;
+}
+
 void CutLink::cut(std::int64_t bytes, int times) {
     std::lock_guard lock(d->mutex);
     d->cutAt = d->sent + bytes, d->cutsLeft = times, ++d->round;

@@ -10,6 +10,8 @@ public:
     explicit CutLink(std::uint16_t targetPort);
     ~CutLink();
     std::uint16_t port() const;
+    // Bytes that have gone towards the server so far.
+    std::int64_t sent() const;
     // Resets the connection during which `bytes` more bytes have gone towards the server; `times`
     // cuts in a row: each further one meets the first connection opened after the cut before.
     void cut(std::int64_t bytes, int times = 1);

@@ -1,5 +1,6 @@
 #include "CutLink.h"
 #include "StorageFixture.h"
+#include "server/S3Emulator.h"
 
 #include "core/Preferences.h"
 #include "server/InProcessServer.h"
@@ -142,31 +143,59 @@ TEST_F(SelfHostedClient, CancelStopsAnUploadAndNothingIsCalledOrStored) {
     client->cancelTask(); // nothing left to stop
 }
 
-// vantry-server cannot continue an upload yet: a cut one goes again whole. One cut at half the file
-// still stores it byte for byte; three cuts in a row end it in one sentence with nothing stored.
-TEST_F(SelfHostedClient, ACutUploadGoesAgainAndThreeCutsInARowEndIt) {
+// A cut upload resumes from the offset the server holds (tus): one cut at half the file stores it
+// byte for byte, sending again at most what was in flight; three cuts in a row end it in one
+// sentence with nothing stored. A server whose files live in a bucket refuses tus (501; asked once
+// per client) and gets the files by PUT, a cut one sent again whole.
+TEST_F(SelfHostedClient, ACutUploadResumesAndThreeCutsInARowEndIt) {
     Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
-    CutLink link(quint16(QUrl(server->localUrl()).port()));
-    const QByteArray bytes = pattern(8 << 20);
+    std::unique_ptr<S3Emulator> s3;
+    std::unique_ptr<VantryServer> bucketServer;
+    if (S3Emulator::missing().isEmpty()) {
+        s3 = std::make_unique<S3Emulator>();
+        ASSERT_TRUE(s3->isRunning() && s3->createBucket("vantry-files"));
+        ServerOptions options = s3->options(QStringLiteral("vantry-files"));
+        options.accessKey = QStringLiteral("team-key");
+        ASSERT_TRUE(bucketServer = startServer(options));
+    }
+    const QByteArray bytes = pattern(16 << 20);
     const QString local =
         testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/cut.ipa"), bytes);
-    for (const int cuts : {1, 3}) {
-        SCOPED_TRACE(cuts);
+    for (const auto& [cuts, to] : {std::pair{1, server.get()}, {3, server.get()}, {1, bucketServer.get()}}) {
+        if (!to)
+            continue; // no S3 emulator here
+        SCOPED_TRACE(testing::Message() << cuts << (to == server.get() ? " on disk" : " in a bucket"));
+        CutLink link(quint16(to->port()));
         SelfHostedClientManager client(SelfHostedCredentials{
-            QStringLiteral("http://127.0.0.1:%1/").arg(link.port()), server->storageToken()});
+            QStringLiteral("http://127.0.0.1:%1/").arg(link.port()), to->storageToken()});
         QStringList notices;
         std::vector<bool> done;
         failures.clear();
         client.onFailure = [this](const QString& reason) { failures << reason; };
         client.onNotice = [&](const QString& text) { notices << text; };
         link.cut(bytes.size() / 2, cuts);
-        client.uploadFile(local, QStringLiteral("/Vantry/cut%1.ipa").arg(cuts),
-                          [&](bool f) { done.push_back(f); }, {});
-        ASSERT_TRUE(testsupport::waitUntil([&] { return !done.empty() || !failures.isEmpty(); }));
+        const auto upload = [&](const QString& remote) {
+            done.clear();
+            client.uploadFile(local, remote, [&](bool f) { done.push_back(f); }, {});
+            EXPECT_TRUE(testsupport::waitUntil([&] { return !done.empty() || !failures.isEmpty(); }));
+        };
+        upload(QStringLiteral("/Vantry/cut%1.ipa").arg(cuts));
         EXPECT_EQ(notices.size(), cuts == 1 ? 1 : 2);
         if (cuts == 1) {
             EXPECT_EQ(done, std::vector<bool>{false});
-            EXPECT_EQ(testsupport::readFile(files + QStringLiteral("/Vantry/cut1.ipa")), bytes);
+            EXPECT_EQ(download(to->publicUrl() + QStringLiteral("files/Vantry/cut1.ipa")), bytes);
+            if (to == server.get()) {
+                EXPECT_LT(link.sent(), bytes.size() * 5 / 4);
+                continue;
+            }
+            EXPECT_GT(link.sent(), bytes.size() * 3 / 2);
+            upload(QStringLiteral("/Vantry/again.ipa"));
+            QNetworkRequest metrics(QUrl(to->localUrl() + QStringLiteral("metrics")));
+            metrics.setRawHeader("X-Vantry-Access-Key", "team-key");
+            std::unique_ptr<QNetworkReply> reply(storageNetwork()->get(metrics));
+            ASSERT_TRUE(testsupport::waitUntil([&] { return reply->isFinished(); }));
+            EXPECT_TRUE(reply->readAll().contains(
+                "vantry_http_requests_total{route=\"/storage/tus\",status=\"5xx\"} 1\n"));
             continue;
         }
         EXPECT_TRUE(done.empty());

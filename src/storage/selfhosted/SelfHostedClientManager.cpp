@@ -113,7 +113,7 @@ void SelfHostedClientManager::uploadFile(const QString& localPath, const QString
         return;
     // Local paths may arrive percent-encoded once (the job encodes the package's path).
     auto* upload = new SelfHostedUpload(
-        *m_credentials, QUrl::fromPercentEncoding(localPath.toUtf8()), serverPath(remotePath),
+        *m_credentials, QUrl::fromPercentEncoding(localPath.toUtf8()), serverPath(remotePath), m_resumable,
         [this, completion, remotePath](const SelfHostedUpload::Outcome& outcome) {
             if (m_upload)
                 m_upload->deleteLater();

@@ -6,12 +6,15 @@
 #include <QJsonObject>
 #include <QPointer>
 
+#include <memory>
+
 class QNetworkReply;
 class SelfHostedUpload;
 
 // The storage client for a self-hosted vantry-server, over its storage API (bearer token). The
 // job's "/Vantry/…" paths become the server's relative "Vantry/…" paths; the server matches
-// them without regard to letter case. Uploads stream from disk (SelfHostedUpload). Every
+// them without regard to letter case. Uploads stream from disk (SelfHostedUpload), resumable
+// where the server allows. Every
 // operation ends exactly once, with its completion or onFailure, unless cancelTask stops it first.
 class SelfHostedClientManager : public ClientManager {
     Q_OBJECT
@@ -43,5 +46,7 @@ private:
     std::optional<SelfHostedCredentials> m_credentials;
     QPointer<QNetworkReply> m_reply;
     QPointer<SelfHostedUpload> m_upload;
+    // Whether the server takes resumable uploads: assumed until its first refusal.
+    std::shared_ptr<bool> m_resumable = std::make_shared<bool>(true);
     bool m_cancelled = false;
 };

@@ -1,16 +1,20 @@
 #include "storage/selfhosted/SelfHostedUpload.h"
 
+#include "core/Log.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/NetworkErrorText.h"
 #include "storage/StreamingPost.h"
+#include "storage/selfhosted/TusUpload.h"
 
 SelfHostedUpload::SelfHostedUpload(SelfHostedCredentials server, QString localPath, QString serverPath,
-                                   Done done, Progress progress, QObject* parent)
+                                   std::shared_ptr<bool> resumable, Done done, Progress progress,
+                                   QObject* parent)
     : FileUpload(QStringLiteral("the self-hosted Vantry server"), std::move(localPath), std::move(progress),
                  parent),
-      m_server(std::move(server)), m_done(std::move(done)) {
+      m_server(std::move(server)), m_serverPath(std::move(serverPath)), m_resumable(std::move(resumable)),
+      m_done(std::move(done)) {
     m_url = QUrl(m_server.url + QStringLiteral("storage/files"));
-    m_url.setQuery(QStringLiteral("path=") + QString::fromLatin1(QUrl::toPercentEncoding(serverPath)),
+    m_url.setQuery(QStringLiteral("path=") + QString::fromLatin1(QUrl::toPercentEncoding(m_serverPath)),
                    QUrl::StrictMode);
 }
 
@@ -20,6 +24,39 @@ void SelfHostedUpload::start() {
 }
 
 void SelfHostedUpload::transfer() {
+    *m_resumable ? sendResumable() : sendWhole();
+}
+
+void SelfHostedUpload::sendResumable() {
+    if (!m_tus) // one try per start: the cuts and their back-off are counted here, as for every provider
+        m_tus =
+            new TusUpload({QUrl(m_server.url + QStringLiteral("storage/tus")), m_server.token, 1, {}}, this);
+    TusUpload* tus = m_tus;
+    // Resuming an upload already created asks the server its offset first (HEAD), then sends the rest.
+    tus->start(
+        m_localPath, m_serverPath, [this](qint64 sent, qint64) { report(sent); },
+        [this, tus](bool ok, const QString& error) {
+            if (ended())
+                return;
+            const TusUpload::Answer& answer = tus->lastFailure();
+            if (!ok && tus->uploadUrl().isEmpty() &&
+                (answer.status == 404 || answer.status == 405 || answer.status == 501)) {
+                logLine(
+                    QStringLiteral("The self-hosted server takes no resumable uploads (HTTP %1); using PUT")
+                        .arg(answer.status));
+                *m_resumable = false;
+                return sendWhole();
+            }
+            CallResult result;
+            result.status = ok ? 204 : answer.status;
+            result.transport = ok ? QNetworkReply::NoError : answer.error;
+            result.body = ok ? QByteArray() : answer.body;
+            settle(result, error);
+        },
+        tus->uploadUrl());
+}
+
+void SelfHostedUpload::sendWhole() {
     auto* post = new StreamingPost("PUT", m_url,
                                    {{"Authorization", "Bearer " + m_server.token.toUtf8()},
                                     {"Content-Type", "application/octet-stream"}},
@@ -33,23 +70,28 @@ void SelfHostedUpload::transfer() {
         CallResult result;
         result.status = post->status();
         result.transport = post->error();
-        if (cut(result)) {
-            if (!resumeAfterCut([this] { transfer(); }))
-                end({0, {}, cutsText()});
-            return;
-        }
-        if (result.status == 0) {
-            end({0,
-                 {},
-                 post->error() == QNetworkReply::ContentAccessDenied ? post->errorString()
-                                                                     : networkErrorText(post->error())});
-            return;
-        }
-        if (result.ok())
-            report(m_size);
-        end({result.status, post->body(), {}});
+        result.body = post->body();
+        settle(result, post->errorString());
     });
     post->start();
+}
+
+void SelfHostedUpload::settle(const CallResult& result, const QString& networkText) {
+    if (cut(result)) {
+        if (!resumeAfterCut([this] { transfer(); }))
+            end({0, {}, cutsText()});
+        return;
+    }
+    if (result.status == 0) {
+        end({0,
+             {},
+             result.transport == QNetworkReply::ContentAccessDenied ? networkText
+                                                                    : networkErrorText(result.transport)});
+        return;
+    }
+    if (result.ok())
+        report(m_size);
+    end({result.status, result.body, {}});
 }
 
 void SelfHostedUpload::stopTransfer() {
@@ -58,6 +100,8 @@ void SelfHostedUpload::stopTransfer() {
         post->abort();
         post->deleteLater();
     }
+    if (TusUpload* tus = m_tus)
+        tus->cancel();
 }
 
 void SelfHostedUpload::end(const Outcome& outcome) {

@@ -8,14 +8,17 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class StreamingPost;
+class TusUpload;
+struct CallResult;
 
-// One file to a self-hosted vantry-server: PUT /storage/files?path=… with the bytes streamed from
-// disk. The server keeps nothing of a PUT that did not arrive whole, and has no way yet to go on
-// from where one stopped; so a dropped connection is resumed by sending the file again from the
-// start. A resumable protocol takes the place of transfer(): ask the server what it holds, then
-// send from there.
+// One file to a self-hosted vantry-server, streamed from disk. Where the server takes resumable
+// uploads (tus, POST /storage/tus) the file goes that way, and a dropped connection is resumed
+// from the offset the server holds. A server that refuses them (404, 405, or 501 when its files
+// live in a bucket) gets the file by PUT /storage/files?path=…, which keeps nothing of a body that
+// did not arrive whole: there a dropped connection sends the file again from the start.
 class SelfHostedUpload : public FileUpload {
     Q_OBJECT
 public:
@@ -27,18 +30,28 @@ public:
     };
     using Done = std::function<void(const Outcome&)>;
 
-    SelfHostedUpload(SelfHostedCredentials server, QString localPath, QString serverPath, Done done,
-                     Progress progress, QObject* parent = nullptr);
+    // resumable: whether the server takes tus uploads, shared by the uploads of one client so that
+    // only the first asks; cleared here when the server refuses them.
+    SelfHostedUpload(SelfHostedCredentials server, QString localPath, QString serverPath,
+                     std::shared_ptr<bool> resumable, Done done, Progress progress,
+                     QObject* parent = nullptr);
 
     void start();
 
 private:
     void transfer();
+    void sendResumable();
+    void sendWhole();
+    // The end of one try: a cut resumes it, anything else ends the upload.
+    void settle(const CallResult& result, const QString& networkText);
     void stopTransfer() override;
     void end(const Outcome& outcome);
 
     SelfHostedCredentials m_server;
+    QString m_serverPath;
     QUrl m_url;
+    std::shared_ptr<bool> m_resumable;
     Done m_done;
     QPointer<StreamingPost> m_post;
+    QPointer<TusUpload> m_tus;
 };

@@ -86,9 +86,12 @@ void TusUpload::create() {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray location = reply->rawHeader("Location");
         if (status != 201 || location.isEmpty())
-            return retry(status == 0 ? networkErrorText(reply->error()) : refusal(status, reply->readAll()),
-                         !passing(status));
-        m_url = m_settings.endpoint.resolved(QUrl::fromEncoded(location));
+            return failed({status, reply->error(), reply->readAll()}, networkErrorText(reply->error()));
+        // The server names the upload under its public URL, which need not be the address this
+        // client reaches it at (a LAN address, a relay): keep to the endpoint, where the token goes.
+        m_url = m_settings.endpoint;
+        m_url.setPath(m_url.path() + QLatin1Char('/') +
+                      m_settings.endpoint.resolved(QUrl::fromEncoded(location)).fileName());
         m_size == 0 ? finish(true, {}) : send(0);
     });
 }
@@ -105,8 +108,7 @@ void TusUpload::askOffset() {
             return create();
         }
         if (status != 200 && status != 204)
-            return retry(status == 0 ? networkErrorText(reply->error()) : refusal(status, reply->readAll()),
-                         !passing(status));
+            return failed({status, reply->error(), reply->readAll()}, networkErrorText(reply->error()));
         if (!ok || offset < 0 || offset > m_size)
             return finish(false, QStringLiteral("The server reported an impossible offset."));
         m_offset = offset;
@@ -131,14 +133,18 @@ void TusUpload::send(qint64 offset) {
         bool ok = false;
         const qint64 offset = patch->header("upload-offset").toLongLong(&ok);
         if (patch->status() != 204 || !ok)
-            return retry(patch->status() == 0 ? patch->errorString()
-                                              : refusal(patch->status(), patch->body()),
-                         !passing(patch->status()) ||
-                             patch->error() == QNetworkReply::ContentAccessDenied); // the file itself
+            return failed({patch->status(), patch->error(), patch->body()}, patch->errorString());
         m_offset = offset;
         offset >= m_size ? finish(true, {}) : send(offset);
     });
     patch->start();
+}
+
+void TusUpload::failed(Answer answer, const QString& networkText) {
+    m_failure = std::move(answer);
+    const int status = m_failure.status;
+    retry(status == 0 ? networkText : refusal(status, m_failure.body),
+          !passing(status) || m_failure.error == QNetworkReply::ContentAccessDenied); // the file itself
 }
 
 void TusUpload::retry(const QString& why, bool fatal) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -13,7 +14,8 @@ class QTimer;
 class StreamingPost;
 
 // One local file sent to a vantry-server's resumable uploads (tus 1.0.0, POST /storage/tus):
-// the upload is created with the file's length, and the rest of the file goes up in one PATCH
+// the upload is created with the file's length (its address kept under the endpoint, whatever
+// host the server names), and the rest of the file goes up in one PATCH
 // streamed from disk. After a cut or a failed answer (network error, 5xx, 409, 423) it waits,
 // asks HEAD where the server stands, and goes on from there; it gives up after `tries` failures
 // in a row that moved the upload no further, waiting `backoff`, then twice that, … between them.
@@ -42,12 +44,22 @@ public:
     // The upload's address once created: keep it to go on after a restart.
     QUrl uploadUrl() const { return m_url; }
 
+    // The answer behind the last failure, for callers that weigh it themselves (tries = 1).
+    struct Answer {
+        int status = 0; // 0 when none came
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QByteArray body;
+    };
+    const Answer& lastFailure() const { return m_failure; }
+
 private:
     void create();
     void askOffset();
     void send(qint64 offset);
     // A failure: another try after the back-off, or the end.
     void retry(const QString& why, bool fatal = false);
+    // retry() for a failed answer.
+    void failed(Answer answer, const QString& networkText);
     void finish(bool ok, const QString& error);
     QNetworkRequest request(const QUrl& url) const;
 
@@ -61,6 +73,7 @@ private:
     qint64 m_reported = -1;
     int m_failures = 0; // in a row, without progress
     QUrl m_url;
+    Answer m_failure;
     Progress m_progress;
     Completion m_done;
     QPointer<QNetworkReply> m_reply;
