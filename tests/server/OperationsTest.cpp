@@ -23,17 +23,9 @@ namespace {
 
 QString writeConfig(const QString& dir, const QByteArray& text, int mode) {
     const QString path = dir + QStringLiteral("/server.conf");
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(text);
-    f.close();
+    testsupport::writeFile(path, text);
     ::chmod(path.toLocal8Bit().constData(), mode);
     return path;
-}
-
-int modeOf(const QString& path) {
-    struct stat s {};
-    return ::stat(path.toLocal8Bit().constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
 }
 
 TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
@@ -183,8 +175,7 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
     const QString copy = testsupport::makeTempDir(QStringLiteral("copy")) + QStringLiteral("/backup");
     const Clock::time_point started = Clock::now();
     QProcess backup;
-    backup.start(testsupport::binaryDir() + QStringLiteral("/src/server/vantry-server"),
-                 {"backup", "--data-dir", options.dataDir, "--to", copy});
+    backup.start(ServerProcess::program(), {"backup", "--data-dir", options.dataDir, "--to", copy});
     ASSERT_TRUE(backup.waitForFinished(60000));
     EXPECT_EQ(backup.exitCode(), 0) << backup.readAllStandardError().constData();
     done = true;
@@ -217,13 +208,7 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
     QSet<QString> listed;
     for (int t = 0; t < 4; ++t) {
         const std::string owner = "user" + std::to_string(t);
-        const auto r =
-            client.Get("/app/" + owner, {{"Authorization", owner}, {"X-Vantry-Secret", secrets[t]}});
-        for (const QJsonValue& v :
-             QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : std::string()))
-                 .object()
-                 .value(QStringLiteral("response"))
-                 .toArray())
+        for (const QJsonValue& v : listOf(client.Get("/app/" + owner, as(owner, secrets[t]))))
             listed.insert(v.toObject().value(QStringLiteral("appid")).toString());
     }
     int checked = 0;

@@ -29,9 +29,8 @@ TEST(S3Storage, CutOffUploadLeavesNoObjectAndAbortsItsMultipartUpload) {
 }
 
 TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
-    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_REGION",
-                             "AWS_DEFAULT_REGION", "AWS_ENDPOINT_URL"})
-        qunsetenv(name);
+    const char* const aws[] = {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN",
+                               "AWS_REGION",        "AWS_DEFAULT_REGION",    "AWS_ENDPOINT_URL"};
     const auto parse = [](const QStringList& args) {
         QString output;
         int code = -1;
@@ -46,43 +45,48 @@ TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
           QStringList{"--storage", "s3://bucket", "--s3-endpoint", "http://h/path"} + keys,
           QStringList{"--storage", "s3://bucket", "--s3-path-style", "yes"} + keys})
         EXPECT_FALSE(parse(bad)) << bad.join(' ').toStdString();
-
-    auto o = parse(
-        QStringList{"--storage", "s3://bucket/team//apps", "--s3-endpoint", "http://127.0.0.1:9000/"} + keys);
-    ASSERT_TRUE(o);
-    std::optional<S3Config> c = s3ConfigFor(*o);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->bucket, "bucket");
-    EXPECT_EQ(c->prefix, "team/apps/");
-    EXPECT_EQ(c->endpoint, "http://127.0.0.1:9000");
-    EXPECT_TRUE(c->pathStyle) << "on by default with an endpoint";
-    EXPECT_EQ(S3Client(*c).url("Vantry/My Job/a+b.ipa"),
-              "http://127.0.0.1:9000/bucket/Vantry/My%20Job/a%2Bb.ipa");
-
-    qputenv("AWS_ACCESS_KEY_ID", "env-key");
-    qputenv("AWS_SECRET_ACCESS_KEY", "env-secret");
-    qputenv("AWS_SESSION_TOKEN", "env-token");
-    qputenv("AWS_REGION", "eu-west-1");
-    o = parse({"--storage", "s3://bucket"});
-    ASSERT_TRUE(o);
-    c = s3ConfigFor(*o);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->accessKey, "env-key");
-    EXPECT_EQ(c->secretKey, "env-secret");
-    EXPECT_EQ(c->sessionToken, "env-token");
-    EXPECT_EQ(c->prefix, "");
-    EXPECT_EQ(c->endpoint, "https://s3.eu-west-1.amazonaws.com");
-    EXPECT_FALSE(c->pathStyle);
-    EXPECT_EQ(S3Client(*c).url("k"), "https://bucket.s3.eu-west-1.amazonaws.com/k");
-    qputenv("AWS_ENDPOINT_URL", "https://minio.internal:9000");
-    o = parse({"--storage", "s3://bucket", "--s3-path-style", "off", "--s3-access-key", "opt-key"});
-    ASSERT_TRUE(o);
-    c = s3ConfigFor(*o);
-    EXPECT_EQ(c->accessKey, "opt-key") << "an option wins over the environment";
-    EXPECT_EQ(c->endpoint, "https://minio.internal:9000");
-    EXPECT_FALSE(c->pathStyle);
-    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_REGION",
-                             "AWS_ENDPOINT_URL"})
+    // The environment as "KEY=value" pairs, the options, then the settings and a key's URL.
+    const struct {
+        QStringList env, args;
+        std::string prefix, keys, sessionToken, url; // keys: "access/secret"
+    } cases[] = {
+        {{},
+         QStringList{"--storage", "s3://bucket/team//apps", "--s3-endpoint", "http://127.0.0.1:9000/"} + keys,
+         "team/apps/",
+         "k/s",
+         "",
+         "http://127.0.0.1:9000/bucket/Vantry/My%20Job/a%2Bb.ipa"},
+        {{"AWS_ACCESS_KEY_ID=env-key", "AWS_SECRET_ACCESS_KEY=env-secret", "AWS_SESSION_TOKEN=env-token",
+          "AWS_REGION=eu-west-1"},
+         {"--storage", "s3://bucket"},
+         "",
+         "env-key/env-secret",
+         "env-token",
+         "https://bucket.s3.eu-west-1.amazonaws.com/Vantry/My%20Job/a%2Bb.ipa"},
+        {{"AWS_ACCESS_KEY_ID=env-key", "AWS_SECRET_ACCESS_KEY=env-secret",
+          "AWS_ENDPOINT_URL=https://m.test:9000"},
+         {"--storage", "s3://bucket", "--s3-path-style", "off", "--s3-access-key", "opt-key"},
+         "",
+         "opt-key/env-secret",
+         "",
+         "https://bucket.m.test:9000/Vantry/My%20Job/a%2Bb.ipa"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        for (const char* name : aws)
+            qunsetenv(name);
+        for (const QString& pair : c.env)
+            qputenv(pair.section('=', 0, 0).toLatin1().constData(), pair.section('=', 1).toUtf8());
+        const auto o = parse(c.args);
+        const std::optional<S3Config> config = o ? s3ConfigFor(*o) : std::nullopt;
+        ASSERT_TRUE(config);
+        EXPECT_EQ(config->bucket, "bucket");
+        EXPECT_EQ(config->prefix, c.prefix);
+        EXPECT_EQ(config->accessKey + '/' + config->secretKey, c.keys);
+        EXPECT_EQ(config->sessionToken, c.sessionToken);
+        EXPECT_EQ(S3Client(*config).url("Vantry/My Job/a+b.ipa"), c.url);
+    }
+    for (const char* name : aws)
         qunsetenv(name);
     EXPECT_TRUE(parse({"--storage", "file:/srv/vantry/files"}));
 }

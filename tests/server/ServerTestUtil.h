@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QDirIterator>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +17,8 @@
 #include <httplib.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 // The binary, started on a free port and stopped with a signal.
 class ServerProcess {
@@ -67,6 +70,11 @@ inline QJsonObject jsonOf(const QByteArray& body) {
 }
 inline QJsonObject jsonOf(const httplib::Result& r) {
     return r ? jsonOf(QByteArray::fromStdString(r->body)) : QJsonObject();
+}
+// A file's permission bits, -1 when it is missing.
+inline int modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 // The "response" array of an answer.
 inline QJsonArray listOf(const httplib::Result& r) {

@@ -114,14 +114,10 @@ TEST_F(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
         SCOPED_TRACE(dir.toStdString());
         auto instance = startServer({.dataDir = dir});
         ASSERT_TRUE(instance);
-        const auto mode = [](const QString& path) {
-            struct stat st {};
-            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-        };
-        EXPECT_EQ(mode(dir), 0700);
+        EXPECT_EQ(modeOf(dir), 0700);
         for (const char* name :
              {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
-            EXPECT_EQ(mode(dir + '/' + name), 0600) << name;
+            EXPECT_EQ(modeOf(dir + '/' + name), 0600) << name;
     }
 }
 

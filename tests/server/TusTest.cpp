@@ -12,7 +12,6 @@
 #include <QTcpSocket>
 
 #include <atomic>
-#include <sys/stat.h>
 
 namespace {
 
@@ -137,13 +136,8 @@ TEST(Tus, AnswersFollowTheProtocol) {
     // The finished upload's record stays, private, until it expires; the terminated one is gone.
     const QStringList left = uploadArea(options.dataDir);
     ASSERT_EQ(left.size(), 1);
-    const auto mode = [](const QString& path) {
-        struct stat st {};
-        ::stat(path.toLocal8Bit().constData(), &st);
-        return st.st_mode & 0777;
-    };
-    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads")), 0700u);
-    EXPECT_EQ(mode(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600u);
+    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads")), 0700);
+    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600);
 }
 
 TEST(Tus, FilesInABucketRefuseResumableUploads) {
