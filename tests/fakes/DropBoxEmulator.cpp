@@ -154,15 +154,6 @@ QString DropBoxEmulator::storedFile(const QString& remotePath) const {
     });
 }
 
-QString DropBoxEmulator::displayPath(const QString& remotePath) const {
-    return core().locked([&] {
-        return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString();
-    });
-}
-
 bool DropBoxEmulator::folderExists(const QString& path) const {
     return core().locked([&] { return d->folders.count(path.toLower()) > 0; });
-}
-QStringList DropBoxEmulator::rejectedArgs() const {
-    return core().locked([&] { return d->rejectedArgs; });
 }

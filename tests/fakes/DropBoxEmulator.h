@@ -33,9 +33,7 @@ public:
     // What the emulator holds and saw.
     QString storedFile(const QString& remotePath) const; // local file with the bytes, or empty
     bool folderExists(const QString& remotePath) const;
-    QString displayPath(const QString& remotePath) const;
     // requests(): "route" or "route offset=N".
-    QStringList rejectedArgs() const; // Dropbox-API-Arg values refused as non-ASCII
 
 private:
     struct State;
