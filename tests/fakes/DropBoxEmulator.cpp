@@ -114,12 +114,8 @@ void DropBoxEmulator::State::routes() {
 }
 
 DropBoxEmulator::DropBoxEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(new State{core()}) {
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {
     d->routes();
-}
-
-DropBoxEmulator::~DropBoxEmulator() {
-    stop();
 }
 
 QString DropBoxEmulator::shareHost() const {

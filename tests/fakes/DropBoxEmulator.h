@@ -9,7 +9,6 @@
 class DropBoxEmulator : public EmulatorServer {
 public:
     explicit DropBoxEmulator(const QString& storageDir);
-    ~DropBoxEmulator() override;
 
     // Shared links are issued on http://localhost:<port>; the raw bytes are served on any host.
     QString shareHost() const;
@@ -37,5 +36,5 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> d;
+    State* d; // kept by EmulatorServer
 };

@@ -207,9 +207,9 @@ TEST_F(SignIn, RefusedAnswersEndAsTheyShouldAndStoreNothing) {
                            QStringLiteral("http://127.0.0.1:%1/").arg(testsupport::freePort()));
     for (const Case& c : cases) {
         SCOPED_TRACE(providerLabel(c.provider).toStdString() + " fault " + std::to_string(c.fault));
-        auth->setForgeState(c.fault == WrongState);
-        auth->setRejectVerifier(c.fault == WrongVerifier);
-        auth->setDeny(c.fault == Denied);
+        auth->forgeState = c.fault == WrongState;
+        auth->rejectVerifier = c.fault == WrongVerifier;
+        auth->deny = c.fault == Denied;
         browser.closed = c.fault == ClosedBrowser;
         const bool waits = c.fault == ClosedBrowser || c.provider == SignedInProvider::Zoho;
         Ending ending = signIn(c.provider, !waits);
@@ -230,7 +230,7 @@ TEST_F(SignIn, RefusedAnswersEndAsTheyShouldAndStoreNothing) {
 }
 
 TEST_F(SignIn, TokenAnswerWithoutRefreshTokenSignsInButKeepsNothingForZoho) {
-    auth->setOmitRefreshToken(true);
+    auth->omitRefreshToken = true;
     const Ending zoho = signIn(SignedInProvider::Zoho);
     ASSERT_TRUE(zoho.user);
     EXPECT_EQ(setFlags(), QStringList{QStringLiteral("isZoho")});
@@ -258,11 +258,11 @@ TEST_F(SignIn, ZohoSendsItsQueryStringsExactlyWithTheLatestState) {
                common().replace(QStringLiteral("&redirect_uri"), "&code=" + code + "&redirect_uri") +
                QStringLiteral("&client_secret=") + AuthorizationEmulator::zohoSecret;
     };
-    auth->setDeny(true);
+    auth->deny = true;
     signIn(SignedInProvider::Zoho, false);
     const QString firstState = ZohoAuthentication::oauthState();
     session.cancel();
-    auth->setDeny(false);
+    auth->deny = false;
     // The exchange must carry the state of the second press, not the first.
     BrowserSignIn::setPageOpener([&](const QUrl& url) {
         auth->setExpectedZohoExchange(exchange(QStringLiteral("CODE")));
