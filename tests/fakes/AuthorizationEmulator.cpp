@@ -14,13 +14,6 @@ struct Grant {
     QString redirectUri, challenge, clientId;
 };
 
-QString param(const Request& req, const char* name) {
-    if (req.has_param(name))
-        return QString::fromStdString(req.get_param_value(name));
-    return QUrlQuery(QString::fromStdString(req.body))
-        .queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
-}
-
 QString rawQuery(const Request& req) {
     const std::string& target = req.target;
     const size_t q = target.find('?');
@@ -37,7 +30,6 @@ bool verifierMatches(const QString& verifier, const QString& challenge) {
 struct AuthorizationEmulator::State {
     QString access = QStringLiteral("emu-access-token-0123456789");
     QString refresh = QStringLiteral("emu-refresh-token-0123456789");
-    bool omitRefresh = false, deny = false, forgeState = false, rejectVerifier = false;
     QString expectedZoho, lastAuthorize, lastZohoToken, zohoState;
     std::map<QString, Grant> codes;
     int exchanges = 0;
@@ -47,17 +39,17 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
     : EmulatorServer(storageDir), d(new State) {
     EmulatorCore& c = core();
     State& st = *d;
-    const auto authorize = [&c, &st](const Request& req, Response& res, bool zoho) {
+    const auto authorize = [this, &c, &st](const Request& req, Response& res, bool zoho) {
         std::lock_guard lock(c.mutex);
         st.lastAuthorize = rawQuery(req);
         c.requests.append(QStringLiteral("authorize ") + st.lastAuthorize);
         const QString redirect = param(req, "redirect_uri");
-        const QString state = st.forgeState ? QStringLiteral("forged") : param(req, "state");
+        const QString state = forgeState ? QStringLiteral("forged") : param(req, "state");
         if (zoho)
             st.zohoState = param(req, "state");
         QUrl target(redirect);
         QUrlQuery query;
-        if (st.deny) {
+        if (deny) {
             query.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
         } else {
             const QString code = QStringLiteral("emu-code-") + randomId(16);
@@ -85,7 +77,7 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
                  [authorize](const Request& req, Response& res) { authorize(req, res, true); });
 
     // Google and Dropbox: form body, PKCE.
-    const auto pkceToken = [&c, &st](const Request& req, Response& res, const char* name) {
+    const auto pkceToken = [this, &c, &st](const Request& req, Response& res, const char* name) {
         std::lock_guard lock(c.mutex);
         c.requests.append(QString::fromLatin1(name) + QStringLiteral(" token ") + param(req, "grant_type"));
         const auto refuse = [&res](const char* error) {
@@ -103,13 +95,13 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
         st.codes.erase(grant); // single use
         if (param(req, "redirect_uri") != g.redirectUri || param(req, "client_id") != g.clientId)
             return refuse("invalid_grant");
-        if (st.rejectVerifier || !verifierMatches(param(req, "code_verifier"), g.challenge))
+        if (rejectVerifier || !verifierMatches(param(req, "code_verifier"), g.challenge))
             return refuse("invalid_grant");
         ++st.exchanges;
         QJsonObject body{{QStringLiteral("access_token"), st.access},
                          {QStringLiteral("expires_in"), 3600},
                          {QStringLiteral("token_type"), QStringLiteral("bearer")}};
-        if (!st.omitRefresh)
+        if (!omitRefreshToken)
             body.insert(QStringLiteral("refresh_token"), st.refresh);
         sendJson(res, 200, body, "application/json");
     };
@@ -133,7 +125,7 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
     });
 
     // Zoho: every value in the query string, errors as HTTP 200 with "error".
-    c.server.Post("/oauth/v2/token", [&c, &st](const Request& req, Response& res) {
+    c.server.Post("/oauth/v2/token", [this, &c, &st](const Request& req, Response& res) {
         std::lock_guard lock(c.mutex);
         const QString grantType = param(req, "grant_type");
         c.requests.append(QStringLiteral("zoho token ") + grantType);
@@ -154,7 +146,7 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
             return sendJson(res, 200, json(R"({"error": "invalid_code"})"), "application/json");
         st.codes.erase(grant);
         ++st.exchanges;
-        if (!st.omitRefresh) {
+        if (!omitRefreshToken) {
             body.insert(QStringLiteral("refresh_token"), st.refresh);
             c.refreshToken = st.refresh;
         }
@@ -186,18 +178,6 @@ void AuthorizationEmulator::setTokens(const QString& accessToken, const QString&
         d->access = accessToken;
         d->refresh = refreshToken;
     });
-}
-void AuthorizationEmulator::setOmitRefreshToken(bool omit) {
-    core().locked([&] { d->omitRefresh = omit; });
-}
-void AuthorizationEmulator::setDeny(bool deny) {
-    core().locked([&] { d->deny = deny; });
-}
-void AuthorizationEmulator::setRejectVerifier(bool reject) {
-    core().locked([&] { d->rejectVerifier = reject; });
-}
-void AuthorizationEmulator::setForgeState(bool forge) {
-    core().locked([&] { d->forgeState = forge; });
 }
 void AuthorizationEmulator::setExpectedZohoExchange(const QString& query) {
     core().locked([&] { d->expectedZoho = query; });

@@ -2,6 +2,8 @@
 
 #include "EmulatorServer.h"
 
+#include <atomic>
+
 // The authorization servers of Google, Dropbox and Zoho on one free loopback port: authorize
 // pages that redirect to the given redirect URI with a code and the state (or show the code
 // when there is no redirect URI, as Dropbox does), and token endpoints that check the grant, the
@@ -23,13 +25,10 @@ public:
 
     // What the token endpoints hand out (the storage emulators are told to accept the access token).
     void setTokens(const QString& accessToken, const QString& refreshToken);
-    void setOmitRefreshToken(bool omit);
-    // The user declines on the consent page.
-    void setDeny(bool deny);
-    // The token endpoint finds the PKCE verifier wrong.
-    void setRejectVerifier(bool reject);
-    // The redirect carries another state than the request's.
-    void setForgeState(bool forge);
+    // Read by the server thread as requests come: the token answers leave out the refresh token;
+    // the user declines on the consent page; the token endpoint finds the PKCE verifier wrong; the
+    // redirect carries another state than the request's.
+    std::atomic<bool> omitRefreshToken{false}, deny{false}, rejectVerifier{false}, forgeState{false};
     // The code-exchange query string Zoho is expected to receive (empty: any).
     void setExpectedZohoExchange(const QString& query);
 

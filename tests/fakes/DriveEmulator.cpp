@@ -295,12 +295,9 @@ void DriveEmulator::State::routes() {
     });
 }
 
-DriveEmulator::DriveEmulator(const QString& storageDir) : EmulatorServer(storageDir), d(new State{core()}) {
+DriveEmulator::DriveEmulator(const QString& storageDir)
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {
     d->routes();
-}
-
-DriveEmulator::~DriveEmulator() {
-    stop();
 }
 
 void DriveEmulator::pointConfigHere() const {

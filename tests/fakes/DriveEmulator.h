@@ -13,7 +13,6 @@
 class DriveEmulator : public EmulatorServer {
 public:
     explicit DriveEmulator(const QString& storageDir);
-    ~DriveEmulator() override;
     void pointConfigHere() const override;
 
     // A refresh grant answered 200 without an access token.
@@ -51,5 +50,5 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> d;
+    State* d; // kept by EmulatorServer
 };

@@ -114,12 +114,8 @@ void DropBoxEmulator::State::routes() {
 }
 
 DropBoxEmulator::DropBoxEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(new State{core()}) {
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {
     d->routes();
-}
-
-DropBoxEmulator::~DropBoxEmulator() {
-    stop();
 }
 
 QString DropBoxEmulator::shareHost() const {
@@ -154,15 +150,6 @@ QString DropBoxEmulator::storedFile(const QString& remotePath) const {
     });
 }
 
-QString DropBoxEmulator::displayPath(const QString& remotePath) const {
-    return core().locked([&] {
-        return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].display : QString();
-    });
-}
-
 bool DropBoxEmulator::folderExists(const QString& path) const {
     return core().locked([&] { return d->folders.count(path.toLower()) > 0; });
-}
-QStringList DropBoxEmulator::rejectedArgs() const {
-    return core().locked([&] { return d->rejectedArgs; });
 }

@@ -9,7 +9,6 @@
 class DropBoxEmulator : public EmulatorServer {
 public:
     explicit DropBoxEmulator(const QString& storageDir);
-    ~DropBoxEmulator() override;
 
     // Shared links are issued on http://localhost:<port>; the raw bytes are served on any host.
     QString shareHost() const;
@@ -33,11 +32,9 @@ public:
     // What the emulator holds and saw.
     QString storedFile(const QString& remotePath) const; // local file with the bytes, or empty
     bool folderExists(const QString& remotePath) const;
-    QString displayPath(const QString& remotePath) const;
     // requests(): "route" or "route offset=N".
-    QStringList rejectedArgs() const; // Dropbox-API-Arg values refused as non-ASCII
 
 private:
     struct State;
-    std::unique_ptr<State> d;
+    State* d; // kept by EmulatorServer
 };

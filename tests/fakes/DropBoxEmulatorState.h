@@ -83,7 +83,6 @@ struct DropBoxEmulator::State {
     FaultQueue<Fault> faults;
     qint64 slowRate = 4 << 20;
     bool omitLinkMetadata = false;
-    QStringList rejectedArgs;
 
     using Handler = std::function<void(const QJsonObject& arg, Response&, const ContentReader*)>;
 
@@ -167,8 +166,6 @@ struct DropBoxEmulator::State {
             if (std::all_of(raw.begin(), raw.end(), [](unsigned char c) { return c < 0x7F; }))
                 return parseJson(raw);
             discard(reader);
-            std::lock_guard lock(mutex);
-            rejectedArgs.append(QString::fromStdString(raw));
             badRequest(res, route, "HTTP header \"Dropbox-API-Arg\": could not decode input as JSON");
             return std::nullopt;
         }

@@ -31,6 +31,8 @@ QJsonObject fillJson(const char* text, const QJsonArray& values);
 template <class... Values> QJsonObject json(const char* text, const Values&... values) {
     return fillJson(text, QJsonArray{QJsonValue(values)...});
 }
+// A parameter of the query string or of a form body.
+QString param(const Request& req, const char* name);
 // Headers go out, then the body they promise never comes.
 void dropAnswer(Response& res);
 

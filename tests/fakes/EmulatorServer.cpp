@@ -47,6 +47,13 @@ QJsonObject fillJson(const char* text, const QJsonArray& values) {
     return doc.object();
 }
 
+QString param(const Request& req, const char* name) {
+    if (req.has_param(name))
+        return QString::fromStdString(req.get_param_value(name));
+    return QUrlQuery(QString::fromStdString(req.body))
+        .queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
+}
+
 void dropAnswer(Response& res) {
     res.body.clear(); // a body already set would go out instead
     res.set_content_provider(1024, "application/json",
@@ -75,13 +82,8 @@ QString EmulatorCore::credential(const emu::Request& req, const char* scheme) {
 
 bool EmulatorCore::refreshGrantMatches(const emu::Request& req) {
     ++refreshGrants;
-    const QUrlQuery form(QString::fromStdString(req.body));
-    const auto value = [&](const char* name) {
-        return req.has_param(name) ? QString::fromStdString(req.get_param_value(name))
-                                   : form.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
-    };
-    return value("grant_type") == QLatin1String("refresh_token") && !refreshToken.isEmpty() &&
-           value("refresh_token") == refreshToken;
+    return emu::param(req, "grant_type") == QLatin1String("refresh_token") && !refreshToken.isEmpty() &&
+           emu::param(req, "refresh_token") == refreshToken;
 }
 
 QString EmulatorCore::issueToken(const QString& prefix, int length) {

@@ -40,7 +40,13 @@ public:
 protected:
     explicit EmulatorServer(const QString& storageDir);
     EmulatorCore& core() const { return *m_core; }
+    // Keeps an emulator's state until the server has stopped: its handlers use it till then.
+    template <class State> State* keep(State* state) {
+        m_state.reset(state);
+        return state;
+    }
 
 private:
     std::unique_ptr<EmulatorCore> m_core;
+    std::shared_ptr<void> m_state;
 };

@@ -242,12 +242,8 @@ void WorkDriveEmulator::State::routes() {
 }
 
 WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(new State{core()}) {
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {
     d->routes();
-}
-
-WorkDriveEmulator::~WorkDriveEmulator() {
-    stop();
 }
 
 void WorkDriveEmulator::pointConfigHere() const {

@@ -12,7 +12,6 @@
 class WorkDriveEmulator : public EmulatorServer {
 public:
     explicit WorkDriveEmulator(const QString& storageDir);
-    ~WorkDriveEmulator() override;
     void pointConfigHere() const override;
 
     static inline const QString userId = QStringLiteral("747938014");
@@ -43,5 +42,5 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> d;
+    State* d; // kept by EmulatorServer
 };

@@ -161,7 +161,7 @@ TEST_F(SignIn, EachProviderSignsInEndToEndStoringOneCredentialAndSettingOneFlag)
             Preferences::setFlag(flag, false);
         ZohoAuthentication::resetAccessToken();
         Config::instance().set(ConfigKey::DropboxRedirectUri, c.redirectUri);
-        auth->setOmitRefreshToken(c.noRefreshToken);
+        auth->omitRefreshToken = c.noRefreshToken;
         const Ending ending = signIn(c.provider);
         ASSERT_TRUE(ending.user) << (ending.result ? ending.result->message.toStdString() : "");
         EXPECT_FALSE(ending.user->id.isEmpty());
@@ -215,9 +215,9 @@ TEST_F(SignIn, RefusedAnswersEndAsTheyShouldAndStoreNothing) {
                            QStringLiteral("http://127.0.0.1:%1/").arg(testsupport::freePort()));
     for (const Case& c : cases) {
         SCOPED_TRACE(providerLabel(c.provider).toStdString() + " fault " + std::to_string(c.fault));
-        auth->setForgeState(c.fault == WrongState);
-        auth->setRejectVerifier(c.fault == WrongVerifier);
-        auth->setDeny(c.fault == Denied);
+        auth->forgeState = c.fault == WrongState;
+        auth->rejectVerifier = c.fault == WrongVerifier;
+        auth->deny = c.fault == Denied;
         browser.closed = c.fault == ClosedBrowser;
         const bool waits = c.fault == ClosedBrowser || c.provider == SignedInProvider::Zoho;
         Ending ending = signIn(c.provider, !waits);
@@ -250,11 +250,11 @@ TEST_F(SignIn, ZohoSendsItsQueryStringsExactlyWithTheLatestState) {
                common().replace(QStringLiteral("&redirect_uri"), "&code=" + code + "&redirect_uri") +
                QStringLiteral("&client_secret=") + AuthorizationEmulator::zohoSecret;
     };
-    auth->setDeny(true);
+    auth->deny = true;
     signIn(SignedInProvider::Zoho, false);
     const QString firstState = ZohoAuthentication::oauthState();
     session.cancel();
-    auth->setDeny(false);
+    auth->deny = false;
     // The exchange must carry the state of the second press, not the first.
     BrowserSignIn::setPageOpener([&](const QUrl& url) {
         auth->setExpectedZohoExchange(exchange(QStringLiteral("CODE")));

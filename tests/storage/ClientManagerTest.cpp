@@ -7,33 +7,29 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct FlagCase {
-    bool drive, dropbox, zoho, selfHosted;
-    StorageProvider expected;
-};
-
-class ProviderChoice : public ::testing::TestWithParam<FlagCase> {};
-
-TEST_P(ProviderChoice, FollowsDriveThenDropboxThenSelfHostedThenWorkDrive) {
-    const FlagCase c = GetParam();
-    Preferences::setFlag(Preferences::isDrive, c.drive);
-    Preferences::setFlag(Preferences::isDropBox, c.dropbox);
-    Preferences::setFlag(Preferences::isZoho, c.zoho);
-    Preferences::setFlag(Preferences::isSelfHosted, c.selfHosted);
-    EXPECT_EQ(selectedProvider(), c.expected);
+TEST(ProviderChoice, FollowsDriveThenDropboxThenSelfHostedThenWorkDrive) {
+    const struct {
+        bool drive, dropbox, zoho, selfHosted;
+        StorageProvider expected;
+    } cases[] = {{false, false, false, false, StorageProvider::Zoho},
+                 {true, true, false, false, StorageProvider::Drive},
+                 {false, true, true, false, StorageProvider::Dropbox},
+                 {false, false, true, false, StorageProvider::Zoho},
+                 {true, false, true, false, StorageProvider::Drive},
+                 {true, false, false, true, StorageProvider::Drive},
+                 {false, true, false, true, StorageProvider::Dropbox},
+                 {false, false, true, true, StorageProvider::SelfHosted}};
+    for (const auto& c : cases) {
+        Preferences::setFlag(Preferences::isDrive, c.drive);
+        Preferences::setFlag(Preferences::isDropBox, c.dropbox);
+        Preferences::setFlag(Preferences::isZoho, c.zoho);
+        Preferences::setFlag(Preferences::isSelfHosted, c.selfHosted);
+        EXPECT_EQ(selectedProvider(), c.expected) << c.drive << c.dropbox << c.zoho << c.selfHosted;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Flags, ProviderChoice,
-                         ::testing::Values(FlagCase{false, false, false, false, StorageProvider::Zoho},
-                                           FlagCase{true, true, false, false, StorageProvider::Drive},
-                                           FlagCase{false, true, true, false, StorageProvider::Dropbox},
-                                           FlagCase{false, false, true, false, StorageProvider::Zoho},
-                                           FlagCase{true, false, true, false, StorageProvider::Drive},
-                                           FlagCase{true, false, false, true, StorageProvider::Drive},
-                                           FlagCase{false, true, false, true, StorageProvider::Dropbox},
-                                           FlagCase{false, false, true, true, StorageProvider::SelfHosted}));
-
 TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
+    Preferences::setFlag(Preferences::isSelfHosted, false);
     Preferences::setFlag(Preferences::isDrive, false);
     Preferences::setFlag(Preferences::isDropBox, true);
     const auto dropbox = makeStorageClient();

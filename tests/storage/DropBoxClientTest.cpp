@@ -6,11 +6,6 @@ namespace {
 using Fault = DropBoxEmulator::Fault;
 using testsupport::waitUntil;
 
-void useSmallSessions() {
-    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
-    Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("40000"));
-}
-
 using DropBoxClient = DropBoxFixture;
 
 TEST_F(DropBoxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
@@ -27,17 +22,6 @@ TEST_F(DropBoxClient, CreatesFoldersAndReportsAnExistingOneOnce) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(DropBoxClient, OverwritesTheFileAtItsPath) {
-    const QString remote = QStringLiteral("/Vantry/Job/Café Ünïcode.ipa");
-    upload(local(QStringLiteral("first.ipa"), "first version"), remote);
-    upload(local(QStringLiteral("second.ipa"), "second, longer version"), remote);
-    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
-    EXPECT_EQ(storedBytes(remote), QByteArray("second, longer version"));
-    EXPECT_EQ(emulator->displayPath(remote), remote); // overwritten, not renamed
-    EXPECT_TRUE(emulator->rejectedArgs().isEmpty());
-    EXPECT_TRUE(failures.isEmpty());
-}
-
 TEST_F(DropBoxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall) {
     client->onFailure = nullptr;
     int calls = 0;
@@ -51,7 +35,8 @@ TEST_F(DropBoxClient, AnUnreadableFileIsReportedToAFailureHandlerSetAfterTheCall
 }
 
 TEST_F(DropBoxClient, UploadFinishCases) {
-    useSmallSessions();
+    Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
+    Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("40000"));
     const QString path = local(QStringLiteral("big.ipa"), pattern(150000));
 
     // Committed through a session in the batch form: completion(false), bytes intact.

@@ -16,39 +16,33 @@ TEST(DropBoxWire, ApiArgHeaderIsAsciiWithUnicodeEscapes) {
             R"({"autorename":true,"mode":"overwrite","mute":false,"path":"/Vantry/Job/App.ipa","strict_conflict":false})"));
 }
 
-struct LinkCase {
-    const char* shared;
-    const char* direct;
-};
-
-class DirectLink : public ::testing::TestWithParam<LinkCase> {};
-
-TEST_P(DirectLink, RewritesOnlyShareHostLinksAndKeepsRlkey) {
-    EXPECT_EQ(DropBoxWire::directLink(QString::fromUtf8(GetParam().shared), QStringLiteral("www.dropbox.com"),
-                                      QStringLiteral("dl.dropboxusercontent.com")),
-              QString::fromUtf8(GetParam().direct));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, DirectLink,
-    ::testing::Values(LinkCase{"https://www.dropbox.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4&dl=0",
-                               "https://dl.dropboxusercontent.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4"},
-                      LinkCase{"https://www.dropbox.com/s/abc123/App.ipa?dl=0",
-                               "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
-                      LinkCase{"https://www.dropbox.com/s/abc123/App.ipa",
-                               "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
-                      LinkCase{"https://www.dropbox.com/scl/fi/t/My%20App.ipa?dl=0&rlkey=k&st=x1",
-                               "https://dl.dropboxusercontent.com/scl/fi/t/My%20App.ipa?rlkey=k&st=x1"},
-                      LinkCase{"https://example.com/s/abc/App.ipa?dl=0",
-                               "https://example.com/s/abc/App.ipa?dl=0"}));
-
-TEST(DropBoxWire, ShareHostMayCarryAPort) {
-    EXPECT_EQ(DropBoxWire::directLink(QStringLiteral("http://localhost:4100/scl/fi/t/a.ipa?rlkey=k&dl=0"),
-                                      QStringLiteral("localhost:4100"), QStringLiteral("127.0.0.1:4100")),
-              QStringLiteral("http://127.0.0.1:4100/scl/fi/t/a.ipa?rlkey=k"));
-    EXPECT_EQ(DropBoxWire::directLink(QStringLiteral("http://localhost:4101/scl/fi/t/a.ipa?dl=0"),
-                                      QStringLiteral("localhost:4100"), QStringLiteral("127.0.0.1:4100")),
-              QStringLiteral("http://localhost:4101/scl/fi/t/a.ipa?dl=0"));
+// Only links on the share host (which may carry a port) are rewritten; rlkey and st stay, dl goes.
+TEST(DropBoxWire, DirectLinkRewritesOnlyShareHostLinks) {
+    const QString www = QStringLiteral("www.dropbox.com"), dl = QStringLiteral("dl.dropboxusercontent.com");
+    const QString local = QStringLiteral("localhost:4100"), direct = QStringLiteral("127.0.0.1:4100");
+    const struct {
+        const char* shared;
+        const QString &shareHost, &directHost;
+        const char* expected;
+    } cases[] = {
+        {"https://www.dropbox.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4&dl=0", www, dl,
+         "https://dl.dropboxusercontent.com/scl/fi/k2x7q9/App.ipa?rlkey=a1b2c3d4"},
+        {"https://www.dropbox.com/s/abc123/App.ipa?dl=0", www, dl,
+         "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
+        {"https://www.dropbox.com/s/abc123/App.ipa", www, dl,
+         "https://dl.dropboxusercontent.com/s/abc123/App.ipa"},
+        {"https://www.dropbox.com/scl/fi/t/My%20App.ipa?dl=0&rlkey=k&st=x1", www, dl,
+         "https://dl.dropboxusercontent.com/scl/fi/t/My%20App.ipa?rlkey=k&st=x1"},
+        {"https://example.com/s/abc/App.ipa?dl=0", www, dl, "https://example.com/s/abc/App.ipa?dl=0"},
+        {"http://localhost:4100/scl/fi/t/a.ipa?rlkey=k&dl=0", local, direct,
+         "http://127.0.0.1:4100/scl/fi/t/a.ipa?rlkey=k"},
+        {"http://localhost:4101/scl/fi/t/a.ipa?dl=0", local, direct,
+         "http://localhost:4101/scl/fi/t/a.ipa?dl=0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DropBoxWire::directLink(QString::fromUtf8(c.shared), c.shareHost, c.directHost),
+                  QString::fromUtf8(c.expected))
+            << c.shared;
 }
 
 TEST(DropBoxWire, LocalPathLosesOneLevelOfPercentEncoding) {

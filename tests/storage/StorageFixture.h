@@ -117,6 +117,7 @@ private:
     std::vector<bool> m_folderFlags;
 };
 
+// Every token a fixture hands out says "secret"; the emulators' own tokens carry ".emu".
 // How a fixture's stored access token fails: expired (it says so), refused (it looks valid but the
 // provider refuses it) or revoked (and no new one can be had).
 enum class TokenState { Expired, Refused, Revoked };
@@ -149,9 +150,6 @@ protected:
         DropBoxAuth::instance().link({QStringLiteral("sl.expired-secret"), refreshToken,
                                       state == TokenState::Refused ? now + 3600 : now - 10});
     }
-    QStringList secrets() const {
-        return {accessToken, refreshToken, QStringLiteral("sl.expired-secret"), QStringLiteral("sl.emu-")};
-    }
     QString storedBlob(const QString& remotePath) const override { return emulator->storedFile(remotePath); }
 };
 
@@ -180,10 +178,6 @@ protected:
         GoogleAuth::instance().link({state == TokenState::Expired ? QStringLiteral("ya29.old-secret")
                                                                   : QStringLiteral("ya29.revoked-secret"),
                                      refreshToken, state == TokenState::Expired ? now - 5 : now + 3600});
-    }
-    QStringList secrets() const {
-        return {accessToken, refreshToken, QStringLiteral("ya29.old-secret"),
-                QStringLiteral("ya29.revoked-secret"), QStringLiteral("ya29.emu-")};
     }
     QString storedBlob(const QString&) const override {
         const auto file = emulator->item(lastUploadedFileId());
@@ -228,10 +222,6 @@ protected:
                 R"({"access_token":"1000.stale-secret","expires_in":3600})");
         if (state == TokenState::Revoked)
             ZohoAuthentication::handleTokenResponse(R"({"access_token":"1000.last-secret","expires_in":0})");
-    }
-    QStringList secrets() const {
-        return {refreshToken, QStringLiteral("1000.stale-secret"), QStringLiteral("1000.last-secret"),
-                QStringLiteral("1000.emu")};
     }
     QString storedBlob(const QString&) const override {
         for (const auto& upload : emulator->uploads()) {
