@@ -191,9 +191,10 @@ std::unique_ptr<VantryServer> VantryServer::start(const ServerOptions& options, 
         server->m_uploads = std::make_unique<TusUploads>(
             *fileStore, TusUploads::Settings{options.dataDir.toStdString() + "/.uploads",
                                              std::chrono::hours(24), options.uploadClock});
-    registerTusRoutes(*server->m_router, server->m_uploads.get(), server->m_storageToken.toStdString(),
-                      uint64_t(options.maxUploadBytes),
-                      [url = server->m_publicUrl.toStdString()] { return url; });
+    registerTusRoutes(
+        *server->m_router, server->m_uploads.get(), server->m_storageToken.toStdString(),
+        uint64_t(options.maxUploadBytes), [url = server->m_publicUrl.toStdString()] { return url; },
+        server->m_metrics.get());
     DeviceCheckHandlers::Settings devices;
     devices.publicUrl = server->m_publicUrl;
     devices.profilesPerMinute = options.installsPerMinute;

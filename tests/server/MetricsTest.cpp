@@ -52,6 +52,19 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
         EXPECT_EQ(status(storage.Put("/storage/files?path=Vantry/job/f" + std::to_string(size),
                                      std::string(size, 'x'), "application/octet-stream")),
                   201);
+    // A resumable upload counts once, at its last byte.
+    const auto tus = storage.Post(
+        "/storage/tus",
+        {{"Tus-Resumable", "1.0.0"},
+         {"Upload-Length", "66"},
+         {"Upload-Metadata", "filename " + QByteArray("Vantry/job/t66").toBase64().toStdString()}},
+        "", "application/octet-stream");
+    ASSERT_EQ(status(tus), 201);
+    const std::string location = tus->get_header_value("Location");
+    EXPECT_EQ(status(storage.Patch(location.substr(location.find("/storage/tus/")),
+                                   {{"Tus-Resumable", "1.0.0"}, {"Upload-Offset", "0"}}, std::string(66, 'y'),
+                                   "application/offset+octet-stream")),
+              204);
     // A table gone under the server: the one statement that needs it fails.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((options.dataDir + "/vantry.sqlite3").toUtf8().constData(), &db), SQLITE_OK);
@@ -72,12 +85,12 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     EXPECT_EQ(
         sample(after->body, QStringLiteral("vantry_http_requests_total{route=\"/l/:key\",status=\"4xx\"}")),
         1);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 2);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1234);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 3);
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1300);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
     // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
-    // installs, 1 stable page, 2 uploads, 1 crash report.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 12 + n);
+    // installs, 1 stable page, 2 uploads, 2 tus requests, 1 crash report.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 14 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
     // Each createapp body went in; at least the first scrape's text came out.
     EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),

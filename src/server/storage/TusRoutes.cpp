@@ -1,5 +1,6 @@
 #include "server/storage/TusRoutes.h"
 
+#include "server/Metrics.h"
 #include "server/Router.h"
 #include "server/storage/StoragePath.h"
 #include "server/storage/TusUploads.h"
@@ -97,8 +98,10 @@ ApiResponse progress(int status, uint64_t offset, const TusUploads& uploads,
 // middle keeps every byte that reached the file, and the client goes on from there.
 class PatchReader : public BodyReader {
 public:
-    PatchReader(TusUploads& uploads, std::string id, int fd, uint64_t offset, uint64_t length)
-        : m_uploads(uploads), m_id(std::move(id)), m_fd(fd), m_offset(offset), m_length(length) {}
+    PatchReader(TusUploads& uploads, std::string id, int fd, uint64_t offset, uint64_t length,
+                Metrics* metrics)
+        : m_uploads(uploads), m_id(std::move(id)), m_fd(fd), m_offset(offset), m_length(length),
+          m_metrics(metrics) {}
     ~PatchReader() override {
         if (m_fd >= 0)
             m_uploads.release(m_id, m_fd, m_wrote, false, nullptr);
@@ -143,6 +146,8 @@ public:
                           QStringLiteral("The file could not be stored. ") + QString::fromStdString(error));
         if (!complete)
             return refuse(400, QStringLiteral("The request ended early."));
+        if (last && m_metrics)
+            m_metrics->countUpload(m_length);
         return progress(204, m_offset, m_uploads);
     }
 
@@ -152,6 +157,7 @@ private:
     int m_fd;
     uint64_t m_offset;
     uint64_t m_length;
+    Metrics* m_metrics;
     bool m_wrote = false;
     bool m_tooLong = false;
     bool m_failed = false;
@@ -180,7 +186,8 @@ ApiResponse create(TusUploads& uploads, const ApiRequest& request, uint64_t maxU
     return r;
 }
 
-ApiResponse patch(TusUploads& uploads, const ApiRequest& request, std::unique_ptr<BodyReader>* reader) {
+ApiResponse patch(TusUploads& uploads, const ApiRequest& request, std::unique_ptr<BodyReader>* reader,
+                  Metrics* metrics) {
     if (request.header(QStringLiteral("content-type")).section(QLatin1Char(';'), 0, 0).trimmed().toLower() !=
         QLatin1String("application/offset+octet-stream"))
         return refuse(415, QStringLiteral("Send the bytes as application/offset+octet-stream."));
@@ -209,14 +216,14 @@ ApiResponse patch(TusUploads& uploads, const ApiRequest& request, std::unique_pt
         uploads.release(id, fd, false, false, nullptr);
         return refuse(409, QStringLiteral("The upload is at %1.").arg(qulonglong(at)));
     }
-    *reader = std::make_unique<PatchReader>(uploads, id, fd, *offset, state.length);
+    *reader = std::make_unique<PatchReader>(uploads, id, fd, *offset, state.length, metrics);
     return {};
 }
 
 } // namespace
 
 void registerTusRoutes(Router& router, TusUploads* uploads, const std::string& token, uint64_t maxUpload,
-                       PublicUrlSource publicUrl) {
+                       PublicUrlSource publicUrl, Metrics* metrics) {
     const QString collection = QStringLiteral("/storage/tus");
     const QString one = QStringLiteral("/storage/tus/:id");
     const auto options = [uploads, maxUpload](const ApiRequest&) {
@@ -253,12 +260,13 @@ void registerTusRoutes(Router& router, TusUploads* uploads, const std::string& t
         r.headers.emplaceBack(QByteArray("Cache-Control"), QByteArray("no-store"));
         return r;
     });
-    router.addStreaming(QStringLiteral("PATCH"), one, maxUpload,
-                        [uploads, token](const ApiRequest& request, std::unique_ptr<BodyReader>* reader) {
-                            if (std::optional<ApiResponse> r = refusal(request, uploads, token))
-                                return *r;
-                            return patch(*uploads, request, reader);
-                        });
+    router.addStreaming(
+        QStringLiteral("PATCH"), one, maxUpload,
+        [uploads, token, metrics](const ApiRequest& request, std::unique_ptr<BodyReader>* reader) {
+            if (std::optional<ApiResponse> r = refusal(request, uploads, token))
+                return *r;
+            return patch(*uploads, request, reader, metrics);
+        });
     router.add(QStringLiteral("DELETE"), one, [uploads, token](const ApiRequest& request) {
         if (std::optional<ApiResponse> r = refusal(request, uploads, token))
             return *r;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+class Metrics;
 class Router;
 class TusUploads;
 
@@ -18,5 +19,6 @@ class TusUploads;
 //   PATCH   /storage/tus/<id>  application/offset+octet-stream at Upload-Offset → 204, Upload-Offset
 //   DELETE  /storage/tus/<id>  204: the unfinished upload is gone
 // Without uploads (the files live in a bucket) every request is answered 501.
+// metrics (may be null) counts each upload once, at its last byte.
 void registerTusRoutes(Router& router, TusUploads* uploads, const std::string& token, uint64_t maxUpload,
-                       PublicUrlSource publicUrl);
+                       PublicUrlSource publicUrl, Metrics* metrics = nullptr);
