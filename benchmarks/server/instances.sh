@@ -36,7 +36,7 @@ psql -q -h 127.0.0.1 -p "$pgport" -U vantry -d postgres -c "CREATE DATABASE benc
 pgurl="postgresql://vantry@127.0.0.1:$pgport/bench"
 
 # Starts an instance; sets $base. Limits are off: every request comes from 127.0.0.1.
-limits=(--installs-per-minute 0 --max-connections-per-address 4096)
+limits=(--installs-per-minute 0 --max-connections-per-address 4096 ${SERVER_ARGS:-})
 help=$("$server" --help)
 if grep -q apps-per-minute <<<"$help"; then limits+=(--apps-per-minute 0); fi
 start() {

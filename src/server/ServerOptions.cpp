@@ -205,7 +205,8 @@ std::vector<Setting> settings() {
              o.latestVersion = value;
              return QString();
          }},
-        {"threads", "N", s("Request worker threads (default: 8 with SQLite, 32 with PostgreSQL)."),
+        {"threads", "N",
+         s("Request worker threads (default: 8 with SQLite; with PostgreSQL 4 per core, 8 to 32)."),
          whole(&ServerOptions::threads, 1, 256)},
         {"max-upload", "SIZE",
          s("Largest file the storage API accepts, in bytes, or with a K/M/G suffix (default: 4G)."),
