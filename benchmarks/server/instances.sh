@@ -50,17 +50,11 @@ start() {
 }
 
 # The user registers first and sends its secret, as real clients do.
+. "$here/bench-users.sh"
 secret=""
 seed() {
-  secret=$(curl -sf -X POST -H 'Content-Type: application/json' \
-    --data-binary '{"email":"benchget@bench.test","username":"benchget","photoURL":"","userid":"benchget"}' \
-    "${1}addnewuser" | sed -n 's/.*"userSecret":"\([^"]*\)".*/\1/p')
-  for i in $(seq 1 200); do
-    printf '{"userid":"benchget","appname":"App %d","appicon":"https://files.example.test/icon%d.png","appversion":"1.%d","appurl":"itms-services://?action=download-manifest&url=https://files.example.test/m%d.plist","appid":"seed%06d","appdate":"2026/12/06 07:00","appsize":"42 MB","minos":"14.0","qrLink":"https://files.example.test/qr%d.png","appdescription":""}' \
-      "$i" "$i" "$i" "$i" "$i" "$i" |
-      curl -sf -o /dev/null -X POST -H 'Content-Type: application/json' -H 'Authorization: benchget' \
-        -H "X-Vantry-Secret: $secret" --data-binary @- "${1}createapp"
-  done
+  secret=$(register "$1" benchget)
+  seed_apps "$1" benchget "$secret" >/dev/null
 }
 
 # wrk on one URL of every base at once; prints the summed requests per second.

@@ -16,24 +16,11 @@ fi
 
 # Both users register first, as the desktop app and vantry-cli do, and send the secret they get
 # (a server that issues none gets an empty header).
-register() {
-  curl -sf -X POST -H 'Content-Type: application/json' \
-    --data-binary "{\"email\":\"$1@bench.test\",\"username\":\"$1\",\"photoURL\":\"\",\"userid\":\"$1\"}" \
-    "${base}addnewuser" | sed -n 's/.*"userSecret":"\([^"]*\)".*/\1/p'
-}
-getSecret=$(register benchget)
+. "$here/bench-users.sh"
+getSecret=$(register "$base" benchget)
 export BENCH_SECRET
-BENCH_SECRET=$(register benchpost)
-
-for i in $(seq 1 200); do
-  printf '{"userid":"benchget","appname":"App %d","appicon":"https://files.example.test/icon%d.png","appversion":"1.%d","appurl":"itms-services://?action=download-manifest&url=https://files.example.test/m%d.plist","appid":"seed%06d","appdate":"2026/12/06 07:00","appsize":"42 MB","minos":"14.0","qrLink":"https://files.example.test/qr%d.png","appdescription":""}' \
-    "$i" "$i" "$i" "$i" "$i" "$i" |
-    curl -sf -o /dev/null -X POST -H 'Content-Type: application/json' -H 'Authorization: benchget' \
-      -H "X-Vantry-Secret: $getSecret" \
-      --data-binary @- "${base}createapp"
-done
-count=$(curl -sf -H 'Authorization: benchget' -H "X-Vantry-Secret: $getSecret" "${base}app/benchget" | grep -o '"appid"' | wc -l)
-echo "seeded $count apps for benchget"
+BENCH_SECRET=$(register "$base" benchpost)
+seed_apps "$base" benchget "$getSecret"
 
 echo "== GET /app/benchget (200 apps), ${seconds}s, $connections connections"
 wrk -t"$threads" -c"$connections" -d"${seconds}s" --latency -H 'Authorization: benchget' \

@@ -7,6 +7,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wrk-args.sh"
+. "$here/bench-users.sh"
 command -v python3 >/dev/null || { echo "webhooks.sh: python3 is needed for the slow receiver" >&2; exit 2; }
 
 # The slow receiver: takes every POST and answers 200 after 10 s (many at once).
@@ -49,9 +50,7 @@ measure() {
   SERVER_ARGS="--apps-per-minute 0 --installs-per-minute 0 --install-repeat-window 0 ${2:-}"
   (
     . "$here/start-server.sh"
-    secret=$(curl -sf -X POST -H 'Content-Type: application/json' \
-      --data-binary '{"email":"b@bench.test","username":"b","photoURL":"","userid":"benchpost"}' \
-      "${base}addnewuser" | sed -n 's/.*"userSecret":"\([^"]*\)".*/\1/p')
+    secret=$(register "$base" benchpost)
     export BENCH_SECRET=$secret BENCH_APPID=bench00001
     curl -sf -o /dev/null -X POST -H 'Content-Type: application/json' -H 'Authorization: benchpost' \
       -H "X-Vantry-Secret: $secret" --data-binary '{"userid":"benchpost","appname":"Bench","appicon":"","appversion":"1.0","appurl":"https://files.example.test/Bench.ipa","appid":"bench00001","appdate":"2026/12/06 07:00","appsize":"12 MB","minos":"14.0","qrLink":"","appdescription":"","bundleid":"com.example.bench"}' \
