@@ -14,17 +14,9 @@ cli="$build/src/cli/vantry-cli"
 source "$root/benchmarks/server/start-server.sh"
 token=$(cat "$work/data/storage-token")
 
-# A real package: a small Info.plist and one stored (uncompressed) entry of random bytes.
-pkg="$work/pkg"
-mkdir -p "$pkg/Payload/Bench.app"
-cat >"$pkg/Payload/Bench.app/Info.plist" <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.example.bench</string>
-<key>CFBundleShortVersionString</key><string>1.0</string><key>CFBundleName</key><string>Bench</string></dict></plist>
-PLIST
-head -c "$((size * 1000 * 1000))" /dev/urandom >"$pkg/Payload/Bench.app/blob.bin"
+. "$root/benchmarks/make-package.sh"
 ipa="$work/Bench.ipa"
-(cd "$pkg" && zip -q -0 -r "$ipa" Payload)
+make_package "$size" "$ipa"
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }

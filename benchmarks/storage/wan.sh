@@ -58,20 +58,7 @@ for provider in $providers; do
 done
 token=emulated-access-token
 
-# A real package: a small Info.plist and one stored (uncompressed) entry of random bytes.
-make_package() {
-  local mb=$1 pkg="$work/pkg"
-  rm -rf "$pkg" "$work/Bench.ipa"
-  mkdir -p "$pkg/Payload/Bench.app"
-  cat >"$pkg/Payload/Bench.app/Info.plist" <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.example.bench</string>
-<key>CFBundleShortVersionString</key><string>1.0</string><key>CFBundleName</key><string>Bench</string></dict></plist>
-PLIST
-  head -c "$((mb * 1000 * 1000))" /dev/urandom >"$pkg/Payload/Bench.app/blob.bin"
-  (cd "$pkg" && zip -q -0 -r "$work/Bench.ipa" Payload)
-  rm -rf "$pkg"
-}
+. "$root/benchmarks/make-package.sh"
 
 # Points vantry-cli at the link: the backend, and the provider behind link port $2.
 cli_env() {
@@ -161,7 +148,7 @@ forget_uploads() {
 
 printf '%-10s %6s %14s %9s %9s %9s %7s %7s %8s\n' provider MB link publish upload curl ratio job 'peak rss'
 for size in $sizes; do
-  make_package "$size"
+  make_package "$size" "$work/Bench.ipa"
   for link in $links; do
     rtt=${link%%:*}
     rate=$(echo "${link##*:} * 1000000" | bc)
