@@ -33,7 +33,7 @@ job_times=()
 rss=()
 for i in $(seq "$runs"); do
   t0=$(now)
-  /usr/bin/time -f "%M" -o "$work/rss" "$cli" publish "$ipa" --provider self --quiet --json >/dev/null
+  /usr/bin/time -f "%M" -o "$work/rss" "$cli" publish "$ipa" --provider self --quiet --json --force >/dev/null
   job_times+=("$(echo "$(now) - $t0" | bc)")
   rss+=("$(cat "$work/rss")")
 done
