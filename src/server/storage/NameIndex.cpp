@@ -12,8 +12,6 @@
 
 namespace {
 
-// Folders with fewer entries are listed on every miss: that is as cheap as keeping them.
-constexpr size_t kKeepFrom = 64;
 // Bounds the memory of all kept names together (about 40 MiB); the least used folders go first.
 constexpr size_t kMaxKept = size_t(1) << 20;
 // A change within the same tick of the file system's clock as the one before leaves the
@@ -138,7 +136,7 @@ void NameIndex::forget(const std::string& folder) {
 void NameIndex::keep(const std::string& folder, std::unique_ptr<Folder> listing) {
     forget(folder);
     const size_t count = listing->slots.size();
-    if (count < kKeepFrom || count > kMaxKept)
+    if (count > kMaxKept)
         return;
     while (m_kept + count > kMaxKept) {
         auto oldest = std::min_element(m_folders.begin(), m_folders.end(), [](const auto& a, const auto& b) {
@@ -188,7 +186,7 @@ std::optional<std::string> NameIndex::find(const std::string& folder, const std:
         if (!listing)
             return std::nullopt;
         std::optional<std::string> found = listing->lookup(folded);
-        if (listing->slots.size() >= kKeepFrom) {
+        {
             std::lock_guard<std::mutex> lock(m_mutex);
             keep(folder, std::move(listing));
         }
