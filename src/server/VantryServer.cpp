@@ -58,7 +58,7 @@ std::optional<QString> loadStorageToken(Database& database, const QString& dataD
 }
 // Handler threads, unless given: SQLite's writes take turns anyway, while PostgreSQL flushes the
 // commits in flight together, so more handlers waiting on it means more done per flush — up to
-// what the cores can switch between (on 2 cores 32 handlers served a quarter fewer installs than 8).
+// what the cores can switch between (on 2 cores 32 handlers served a fifth fewer installs than 8).
 int handlerThreads(const ServerOptions& options) {
     if (options.threads > 0)
         return options.threads;
