@@ -98,6 +98,8 @@ struct ApiResponse {
         return json(status, true, response);
     }
     static ApiResponse failure(int status, const QString& message) { return json(status, false, message); }
+    // A plain UTF-8 text answer that no cache keeps (pages' refusals, ACME challenges).
+    static ApiResponse text(int status, const QByteArray& body);
     // {"isSuccess": true, "response": <responseJson>}, for answers written without QJsonDocument.
     static ApiResponse successRaw(int status, const QByteArray& responseJson);
     // Appends s as a JSON string literal (quoted, escaped, UTF-8).

@@ -12,6 +12,15 @@ ApiResponse ApiResponse::json(int status, bool ok, const QJsonValue& response) {
     return r;
 }
 
+ApiResponse ApiResponse::text(int status, const QByteArray& body) {
+    ApiResponse r;
+    r.status = status;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = body;
+    r.headers.emplaceBack(QByteArray("Cache-Control"), "no-store");
+    return r;
+}
+
 ApiResponse ApiResponse::successRaw(int status, const QByteArray& responseJson) {
     ApiResponse r;
     r.status = status;

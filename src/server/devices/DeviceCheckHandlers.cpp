@@ -15,12 +15,7 @@
 namespace {
 
 ApiResponse plain(int status, const QByteArray& text) {
-    ApiResponse r;
-    r.status = status;
-    r.contentType = "text/plain; charset=utf-8";
-    r.body = text + '\n';
-    r.headers.emplaceBack(QByteArray("Cache-Control"), "no-store");
-    return r;
+    return ApiResponse::text(status, text + '\n');
 }
 
 } // namespace

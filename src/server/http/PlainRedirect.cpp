@@ -7,25 +7,16 @@
 
 namespace {
 
-ApiResponse plain(int status, const QByteArray& text) {
-    ApiResponse r;
-    r.status = status;
-    r.contentType = "text/plain; charset=utf-8";
-    r.body = text;
-    r.headers.emplaceBack(QByteArray("Cache-Control"), "no-store");
-    return r;
-}
-
 // A token is base64url (RFC 8555, 8.3): nothing else can name a file outside the folder.
 ApiResponse challenge(const QString& webroot, const QString& token) {
     static const QRegularExpression base64url(QStringLiteral("^[A-Za-z0-9_-]{1,256}$"));
     if (webroot.isEmpty() || !base64url.match(token).hasMatch())
-        return plain(404, "Not found\n");
+        return ApiResponse::text(404, "Not found\n");
     QFile file(webroot + QStringLiteral("/.well-known/acme-challenge/") + token);
     // A key authorization is under 100 bytes; anything much larger is not one.
     if (!file.open(QIODevice::ReadOnly) || file.size() > 4096)
-        return plain(404, "Not found\n");
-    return plain(200, file.readAll());
+        return ApiResponse::text(404, "Not found\n");
+    return ApiResponse::text(200, file.readAll());
 }
 
 } // namespace
@@ -36,7 +27,7 @@ void registerPlainRedirect(Router& router, const QString& webroot, const QString
                    return challenge(webroot, r.params.value(QStringLiteral("token")));
                });
     const auto redirect = [base = httpsBase.toUtf8()](const ApiRequest& r) {
-        ApiResponse answer = plain(308, "Moved to HTTPS\n");
+        ApiResponse answer = ApiResponse::text(308, "Moved to HTTPS\n");
         // The target as received (still percent-encoded), so the path and query arrive unchanged.
         const bool originForm = r.target.startsWith('/');
         answer.headers.emplaceBack(QByteArray("Location"),
