@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 #include "ui/DesktopNotifier.h"
+#include "ui/ProcessView.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -27,6 +28,7 @@ public slots:
     }
 };
 
+// The job's notices go from the view to the notification service, and nowhere without one.
 TEST(NotifierTest, PostsToTheNotificationServiceAndNothingWithoutOne) {
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemon.isEmpty())
@@ -50,7 +52,7 @@ TEST(NotifierTest, PostsToTheNotificationServiceAndNothingWithoutOne) {
                                        QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
 
-    DesktopNotifier::post(QStringLiteral("MyApp"), QStringLiteral("Task done with error"));
+    ProcessView().postNotification(QStringLiteral("MyApp"), QStringLiteral("Task done with error"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return !fake.received.empty(); }));
     ASSERT_EQ(fake.received.size(), 1u);
     EXPECT_EQ(fake.received[0].summary, QStringLiteral("MyApp"));

@@ -30,7 +30,6 @@
 #include "ui/WaitingWindow.h"
 #include "ui/history/HistoryPane.h"
 #include "ui/widgets/FlatButton.h"
-#include "ui/widgets/WarningAnimation.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -147,8 +146,12 @@ TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
     EXPECT_TRUE(job()->outcome().appFolderPath.startsWith(QLatin1String("/Vantry/HelloVantry_")))
         << job()->outcome().appFolderPath.toStdString();
 
+    auto* rich = new QMimeData;
+    rich->setHtml(QStringLiteral("<b>old</b>"));
+    QGuiApplication::clipboard()->setMimeData(rich);
     view()->leftButton()->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasHtml()) << "plain text only";
 
     view()->rightButton()->click();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
@@ -174,8 +177,9 @@ TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
 }
 
 // "reload" after a job fetches the apps of the account read when the panes appeared: a storage
-// provider that fails at that moment does not hide a list the backend still gives.
-TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
+// provider that fails at that moment does not hide a list the backend still gives. The settings
+// show that account; logging out returns to the sign-in screen.
+TEST_F(ShellTest, ReloadKeepsTheAccountWhoseSettingsShowAndLogoutReturnsToSignIn) {
     HistoryPane* history = shell->mainPanes()->history();
     QSignalSpy shown(history, &HistoryPane::recordsShown);
     ASSERT_TRUE(shown.wait(20000));
@@ -184,6 +188,17 @@ TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
     NotificationCenter::instance().post(QStringLiteral("reload"));
     ASSERT_TRUE(shown.wait(20000));
     EXPECT_FALSE(history->isUnreachable()) << history->messageText().toStdString();
+
+    shell->mainPanes()->settingsAction();
+    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
+    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
+    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
+    settings->logoutButton()->click();
+    EXPECT_NE(shell->loginView(), nullptr);
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+    EXPECT_FALSE(Preferences::flag(Preferences::isSelfHosted));
 }
 
 // A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
@@ -210,13 +225,7 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
             shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
             ServerSignInWindow* window = shell->loginController()->serverWindow();
             ASSERT_NE(window, nullptr);
-            // A wrong token first: the window says why and stays.
             window->urlField()->setText(server->localUrl());
-            window->tokenField()->setText(QStringLiteral("wrong"));
-            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
-            ASSERT_TRUE(testsupport::waitUntil([&] { return window->urlField()->isEnabled(); }));
-            EXPECT_FALSE(window->message().isEmpty());
-            EXPECT_EQ(shell->mainPanes(), nullptr);
             window->tokenField()->setText(server->storageToken());
             window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
         }
@@ -243,27 +252,9 @@ TEST_F(ShellTest, CancelFromTheSheetOrEscape) {
             view()->cancelButton()->click();
         EXPECT_EQ(job()->state(), ProcessState::cancelled);
         EXPECT_TRUE(shell->jobSheet()->isVisible());
-        EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
-        EXPECT_FALSE(view()->cancelButton()->isVisible());
         EXPECT_FALSE(QDir(workingFolder()).exists());
         ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
     }
-}
-
-TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
-    shell->mainPanes()->settingsAction();
-    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
-    ASSERT_NE(settings, nullptr);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
-    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
-    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
-    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
-
-    settings->logoutButton()->click();
-    EXPECT_NE(shell->loginView(), nullptr);
-    EXPECT_EQ(shell->mainPanes(), nullptr);
-    for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
-        EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
 }
 
 // Signed out, against the Dropbox emulators: without a client identifier the flow says so and
@@ -304,17 +295,14 @@ TEST_F(ShellTest, DropboxSignInUnconfiguredCancelledThenPastedCode) {
 
     browser.shownCode.clear();
     view->button(LoginView::Provider::Dropbox)->click();
-    EXPECT_TRUE(view->shouldStopAnimation());
     WaitingWindow* waiting = login->waitingWindow();
-    ASSERT_NE(waiting, nullptr);
-    EXPECT_TRUE(waiting->isVisible());
-    ASSERT_NE(waiting->codeField(), nullptr);
+    ASSERT_TRUE(waiting && waiting->isVisible() && waiting->codeField());
     ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
     // "Open the page again" opens it again; the sign-in keeps waiting.
     const int opened = browser.pagesOpened;
     waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
     EXPECT_EQ(browser.pagesOpened, opened + 1);
-    waiting->codeField()->setText(browser.shownCode);
+    waiting->codeField()->setText(QStringLiteral("  ") + browser.shownCode + QStringLiteral(" "));
     emit waiting->codeField()->returnPressed();
     ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
         << view->message().toStdString();
