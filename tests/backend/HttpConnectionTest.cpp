@@ -61,18 +61,6 @@ protected:
     QUrl url(const QString& path = QStringLiteral("x")) const { return QUrl(server.baseUrl() + path); }
 };
 
-// The backend reads a GET's JSON body, even an empty one.
-TEST_F(HttpConnectionTest, GetSendsAnEmptyJsonBodyAndTheHeaders) {
-    run(url(QStringLiteral("app/u1")), "GET", ResponseKind::dictionary, std::nullopt,
-        kJson + HttpHeaders{{QStringLiteral("Authorization"), QStringLiteral("u1")}});
-    ASSERT_EQ(server.requests().size(), 1);
-    const CannedServer::Request& r = server.requests().constFirst();
-    EXPECT_EQ(r.method + QLatin1Char(' ') + r.path, QStringLiteral("GET /app/u1"));
-    EXPECT_EQ(r.body, QByteArray("{}"));
-    EXPECT_EQ(r.headers.value(QStringLiteral("authorization")), QStringLiteral("u1"));
-    EXPECT_EQ(r.headers.value(QStringLiteral("content-type")), QStringLiteral("application/json"));
-}
-
 // Each kind decodes its answer, an object also under an error status; an answer that is not of
 // the kind ends in an error with the kind's empty value, exactly once.
 TEST_F(HttpConnectionTest, EachKindDecodesItsAnswerOrGivesItsEmptyValueOnce) {

@@ -75,15 +75,18 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
     }
 }
 
+// A GET with an empty JSON body, which the backend reads; without a user, the bare path and an
+// empty Authorization header.
 TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
     currentUser() = ZUser{};
     answer(R"({"isSuccess":false,"response":"Authorization required"})",
            [&](const BackendApi& api) { api.fetchApps(currentUser().id, [](const QList<Zapp>&) {}); });
     ASSERT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(server.requests().constFirst().path, QStringLiteral("/app/"));
-    EXPECT_EQ(server.requests().constFirst().headers.value(QStringLiteral("authorization"),
-                                                           QStringLiteral("absent")),
-              QString());
+    const CannedServer::Request& r = server.requests().constFirst();
+    EXPECT_EQ(r.method + QLatin1Char(' ') + r.path, QStringLiteral("GET /app/"));
+    EXPECT_EQ(r.body, QByteArray("{}"));
+    EXPECT_EQ(r.headers.value(QStringLiteral("content-type")), QStringLiteral("application/json"));
+    EXPECT_EQ(r.headers.value(QStringLiteral("authorization"), QStringLiteral("absent")), QString());
 }
 
 TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
