@@ -50,7 +50,6 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         {"empty list", R"({"isSuccess":true,"response":[]})", QStringList{}},
         {"numeric field", R"({"isSuccess":true,"response":[{"appid":"a"},{"appid":"b","appsize":12}]})",
          std::nullopt},
-        {"null field", R"({"isSuccess":true,"response":[{"appid":"a","appicon":null}]})", std::nullopt},
         {"isSuccess false", R"({"isSuccess":false,"response":[{"appid":"a"}]})", std::nullopt},
         {"isSuccess as text", R"({"isSuccess":"true","response":[{"appid":"a"}]})", std::nullopt},
         {"response not a list", R"({"isSuccess":true,"response":{"appid":"a"}})", std::nullopt},

@@ -73,7 +73,7 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
         run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
 }
 
-TEST(InspectCommand, PrintsRecordJsonAndFailures) {
+TEST(InspectCommand, PrintsTheRecordAndFailures) {
     const QString apk = testsupport::dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
     const struct {
         QStringList args;
@@ -95,14 +95,6 @@ TEST(InspectCommand, PrintsRecordJsonAndFailures) {
         EXPECT_TRUE(run.err.contains(QLatin1String(c.inErr))) << run.err.toStdString();
         EXPECT_TRUE(c.status != 0 || *c.inErr || run.err.isEmpty()) << "diagnostics only with --verbose";
     }
-    const CliRun run = cli({QStringLiteral("inspect"), QStringLiteral("--json"), apk});
-    ASSERT_EQ(run.status, 0);
-    EXPECT_EQ(json(run.out).keys(),
-              (QStringList{"bundleID", "icon", "minOS", "name", "preflight", "size", "version"}))
-        << run.out.toStdString();
-    EXPECT_EQ(json(run.out).value(QStringLiteral("minOS")).toString(), QStringLiteral("6"));
-    EXPECT_EQ(json(run.out).value(QStringLiteral("preflight")).toObject(),
-              json(R"({"blocking":false,"findings":[]})"));
 }
 
 TEST(InspectCommand, PreflightSectionAndObject) {
@@ -134,6 +126,8 @@ TEST(InspectCommand, PreflightSectionAndObject) {
 
     run = cli({QStringLiteral("inspect"), QStringLiteral("--json"), ipa});
     ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(json(run.out).keys(),
+              (QStringList{"bundleID", "icon", "minOS", "name", "preflight", "size", "version"}));
     const QJsonObject preflight = json(run.out).value(QStringLiteral("preflight")).toObject();
     EXPECT_EQ(preflight.value(QStringLiteral("blocking")), QJsonValue(true));
     EXPECT_EQ(preflight.value(QStringLiteral("findings")).toArray().at(0).toObject(),
