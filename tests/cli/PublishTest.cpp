@@ -10,7 +10,6 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
