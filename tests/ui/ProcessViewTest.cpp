@@ -17,13 +17,13 @@ class ProcessViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         uitest::useTestLook();
-        DesktopNotifier::setSink([this](const QString&, const QString&) { ++posted; });
+        DesktopNotifier::setSink([this](const QString& t, const QString& b) { posted << t + u'|' + b; });
         view.show();
     }
     void TearDown() override { DesktopNotifier::setSink({}); }
 
     ProcessView view;
-    int posted = 0;
+    QStringList posted; // title and body of each desktop notification
 };
 
 // What each state shows; every other control is hidden.
@@ -67,7 +67,7 @@ TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
     for (const StateRow& from : stateTable) {
         for (const StateRow& to : stateTable) {
             view.setStatus(QStringLiteral("from"), QString(), from.state);
-            posted = 0;
+            posted.clear();
             view.setStatus(QStringLiteral("Title"), QStringLiteral("line one\nline two"), to.state);
             SCOPED_TRACE(int(from.state));
             expectState(view, to);
@@ -76,9 +76,11 @@ TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
             EXPECT_EQ(view.titleLabel()->text(), QStringLiteral("Title"));
             EXPECT_EQ(view.detailLabel()->text(), QStringLiteral("line one\nline two"));
             // Notifications are the job's to post, once, not the view's on every status.
-            EXPECT_EQ(posted, 0);
+            EXPECT_TRUE(posted.isEmpty());
         }
     }
+    view.postNotification(QStringLiteral("MyApp"), QStringLiteral("Task Completed"));
+    EXPECT_EQ(posted, QStringList{QStringLiteral("MyApp|Task Completed")});
 }
 
 TEST_F(ProcessViewTest, ProgressFollowsTheJob) {
