@@ -26,51 +26,47 @@ protected:
     QStringList posted; // title and body of each desktop notification
 };
 
-// What each state shows; every other control is hidden.
-struct StateRow {
-    ProcessState state;
-    bool progress; // bar and percentage
-    bool spinner;  // shown and animating
-    bool copy;     // "Copy to Clipboard"
-    bool home;     // "Go to home"
-    bool cancel;   // "Cancel"
-    bool qr;       // result image
-    bool warning;  // the cancelled animation, playing
-};
-
-const StateRow stateTable[] = {
-    {ProcessState::preparing, false, true, false, false, true, false, false},
-    {ProcessState::transferring, true, false, false, false, true, false, false},
-    {ProcessState::processing, false, true, false, false, true, false, false},
-    {ProcessState::hosting, false, true, false, false, true, false, false},
-    {ProcessState::completed, false, false, true, true, false, true, false},
-    {ProcessState::cancelled, false, false, false, false, false, false, true},
-    {ProcessState::failed, false, false, false, true, false, false, false},
-};
-
-void expectState(const ProcessView& view, const StateRow& row) {
-    SCOPED_TRACE(int(row.state));
-    EXPECT_EQ(view.processLoadingIndicator()->isVisible(), row.progress);
-    EXPECT_EQ(view.percentageLabel()->isVisible(), row.progress);
-    EXPECT_EQ(view.loadingIndicator()->isVisible(), row.spinner);
-    EXPECT_EQ(view.loadingIndicator()->isAnimating(), row.spinner);
-    EXPECT_EQ(view.leftButton()->isVisible(), row.copy);
-    EXPECT_EQ(view.rightButton()->isVisible(), row.home);
-    EXPECT_EQ(view.cancelButton()->isVisible(), row.cancel);
-    EXPECT_EQ(view.imageView()->isVisible(), row.qr);
+// The controls the view shows, by name: "bar" and "percent" of the progress, the spinner shown
+// and "spinning", "copy", "home", "cancel", the result image "qr", and the cancelled "warning"
+// animation shown and playing.
+QString shownControls(const ProcessView& view) {
     const WarningAnimation* warning = view.simpleLoaderView();
-    EXPECT_EQ(warning != nullptr && warning->isVisible() && warning->isPlaying(), row.warning);
+    const std::pair<const char*, bool> controls[] = {
+        {"bar", view.processLoadingIndicator()->isVisible()},
+        {"percent", view.percentageLabel()->isVisible()},
+        {"spinner", view.loadingIndicator()->isVisible()},
+        {"spinning", view.loadingIndicator()->isAnimating()},
+        {"copy", view.leftButton()->isVisible()},
+        {"home", view.rightButton()->isVisible()},
+        {"cancel", view.cancelButton()->isVisible()},
+        {"qr", view.imageView()->isVisible()},
+        {"warning", warning && warning->isVisible() && warning->isPlaying()}};
+    QStringList shown;
+    for (const auto& [name, on] : controls) {
+        if (on)
+            shown << QLatin1String(name);
+    }
+    return shown.join(u' ');
 }
+
+const std::pair<ProcessState, const char*> stateTable[] = {
+    {ProcessState::preparing, "spinner spinning cancel"},
+    {ProcessState::transferring, "bar percent cancel"},
+    {ProcessState::processing, "spinner spinning cancel"},
+    {ProcessState::hosting, "spinner spinning cancel"},
+    {ProcessState::completed, "copy home qr"},
+    {ProcessState::cancelled, "warning"},
+    {ProcessState::failed, "home"},
+};
 
 TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
     // Each state is entered from each state, so nothing shown by one state survives into the next.
-    for (const StateRow& from : stateTable) {
-        for (const StateRow& to : stateTable) {
-            view.setStatus(QStringLiteral("from"), QString(), from.state);
+    for (const auto& [from, unused] : stateTable) {
+        for (const auto& [to, controls] : stateTable) {
+            view.setStatus(QStringLiteral("from"), QString(), from);
             posted.clear();
-            view.setStatus(QStringLiteral("Title"), QStringLiteral("line one\nline two"), to.state);
-            SCOPED_TRACE(int(from.state));
-            expectState(view, to);
+            view.setStatus(QStringLiteral("Title"), QStringLiteral("line one\nline two"), to);
+            EXPECT_EQ(shownControls(view), QLatin1String(controls)) << int(from) << " to " << int(to);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             EXPECT_LE(view.findChildren<WarningAnimation*>().size(), 1); // one, also cancelled twice
             EXPECT_EQ(view.titleLabel()->text(), QStringLiteral("Title"));
