@@ -1,17 +1,24 @@
 #include "CliSupport.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
+#include "inspect/PackageFactory.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 QStringList manifestArgs() {
     return {"manifest",         "--url", "https://d/a.ipa",     "--title", "A & B",
             "--bundle-version", "1.0",   "--bundle-identifier", "a.b"};
+}
+QJsonObject json(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 } // namespace
 
@@ -44,9 +51,6 @@ TEST(Cli, StatusesHelpAndVersion) {
     run = cli({QStringLiteral("--version")});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.trimmed(), QStringLiteral("vantry-cli " VANTRY_VERSION));
-    run = cli({QStringLiteral("--help")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.contains(QLatin1String("manifest")));
     run = cli({QStringLiteral("manifest"), QStringLiteral("--help")});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.startsWith(QLatin1String("Usage: vantry-cli manifest [options]")));
@@ -67,4 +71,72 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
     EXPECT_TRUE(run.out.contains(QLatin1String("google/clientSecret = (not set)  [default]")));
     EXPECT_TRUE(
         run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
+}
+
+TEST(InspectCommand, PrintsTheRecordAndFailures) {
+    const QString apk = testsupport::dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
+    const struct {
+        QStringList args;
+        int status;
+        const char *inOut, *inErr;
+    } cases[] = {
+        {{apk}, 0, "name: Polite Droid\n", ""},
+        {{QStringLiteral("--verbose"), apk}, 0, "name: Polite Droid\n", "Unzipping done"},
+        {{testsupport::dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
+         1,
+         "",
+         "This file is not a valid iOS app package."},
+        {{}, 2, "", "missing PACKAGE"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = cli(QStringList{QStringLiteral("inspect")} + c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(run.out.contains(QLatin1String(c.inOut))) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.inErr))) << run.err.toStdString();
+        EXPECT_TRUE(c.status != 0 || *c.inErr || run.err.isEmpty()) << "diagnostics only with --verbose";
+    }
+}
+
+TEST(InspectCommand, PreflightSectionAndObject) {
+    packages::Profile profile;
+    profile.kind = QStringLiteral("ad-hoc");
+    profile.devices = 12;
+    profile.appIdentifier = QStringLiteral("ABCDE12345.com.example.other");
+    const QString ipa = packages::zipFiles(
+        testsupport::makeTempDir(QStringLiteral("cli")) + QStringLiteral("/AdHoc.ipa"),
+        {{"Payload/A.app/Info.plist",
+          packages::xmlPlist(QVariantMap{{"CFBundleIdentifier", "com.example.app"}, {"CFBundleName", "A"}})},
+         {"Payload/A.app/embedded.mobileprovision", packages::signedProfile(profile)},
+         {"Payload/A.app/_CodeSignature/CodeResources", "<plist/>"}});
+    CliRun run = cli({QStringLiteral("inspect"), ipa});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.contains(QLatin1String(
+        "\nPreflight: blocking, this build cannot be installed from a link\n"
+        "  warning   This build installs only on the 12 devices listed in its profile. [profile-ad-hoc]\n"
+        "  ok        The profile is valid until 1 January 2035. [profile-valid]\n"
+        "  blocking  The profile is made for ABCDE12345.com.example.other, not for this app "
+        "(com.example.app): the install will fail. [app-id-mismatch]\n"
+        "  profile   ad-hoc \"Example ad-hoc\"\n"
+        "  team      Example Corp (ABCDE12345)\n"
+        "  app id    ABCDE12345.com.example.other\n"
+        "  created   1 February 2025\n"
+        "  expires   1 January 2035\n"
+        "  devices   12\n")))
+        << run.out.toStdString();
+
+    run = cli({QStringLiteral("inspect"), QStringLiteral("--json"), ipa});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(json(run.out).keys(),
+              (QStringList{"bundleID", "icon", "minOS", "name", "preflight", "size", "version"}));
+    const QJsonObject preflight = json(run.out).value(QStringLiteral("preflight")).toObject();
+    EXPECT_EQ(preflight.value(QStringLiteral("blocking")), QJsonValue(true));
+    EXPECT_EQ(preflight.value(QStringLiteral("findings")).toArray().at(0).toObject(),
+              json(R"({"code":"profile-ad-hoc","verdict":"warning",
+                  "message":"This build installs only on the 12 devices listed in its profile."})"));
+    EXPECT_EQ(preflight.value(QStringLiteral("profile")).toObject(),
+              json(R"({"kind":"ad-hoc","name":"Example ad-hoc","teamIdentifier":"ABCDE12345",
+                  "appIdentifier":"ABCDE12345.com.example.other",
+                  "teamName":"Example Corp","provisionedDevices":12,
+                  "expirationDate":"2035-01-01T00:00:00Z","creationDate":"2025-02-01T09:30:00Z"})"))
+        << run.out.toStdString();
 }

@@ -1,7 +1,6 @@
 // vantry-cli publish as a user runs it: the program against vantry-server (and a Dropbox
 // emulator), its exit status, its output and what ends up on the server.
 #include "DropBoxEmulator.h"
-#include "core/Preferences.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "server/Database.h"
@@ -11,7 +10,6 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -163,14 +161,10 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     for (const QString& finding : unsignedFindings)
         EXPECT_EQ(lines.filter(finding).size(), 1) << plain.err.constData();
     EXPECT_TRUE(plain.out.startsWith("Link:        " + server->publicUrl().toUtf8()));
-    // The second build of the bundle id has the first one's stable link, whose page offers it.
+    // The second build of the bundle id has the first one's stable link, and its own notes.
     EXPECT_TRUE(plain.out.contains("\nLatest link: " + latest.toUtf8() + "\n")) << plain.out.constData();
-    const QByteArray second = plain.out.mid(13, plain.out.indexOf('\n') - 13);
-    const QByteArray stable = httpGet(latest);
-    EXPECT_TRUE(stable.contains("href=\"" + second + "/install\"") &&
-                stable.contains("Second &lt;build&gt;") &&
-                stable.contains("href=\"" + result.value("link").toString().toUtf8() + "\">Version 3.0</a>"))
-        << stable.constData();
+    const QString second = QString::fromUtf8(plain.out.left(plain.out.indexOf('\n'))).section(u'/', -1);
+    EXPECT_EQ(server->database().app(second)->appdescription, QStringLiteral("Second <build>"));
     EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
 }
@@ -181,39 +175,34 @@ TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
     QProcessEnvironment bare = env;
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_URL"));
     bare.remove(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"));
-    const CliRun login =
-        runCli({"login", "self", server->localUrl()}, bare, {}, server->storageToken().toUtf8() + "\n");
-    ASSERT_EQ(login.status, 0) << login.err.constData();
-    EXPECT_TRUE(login.out.startsWith("Signed in as ")) << login.out.constData();
-    EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
-    const CliRun whoami = runCli({"whoami"}, bare);
-    EXPECT_EQ(whoami.status, 0) << whoami.err.constData();
-    EXPECT_EQ(("Signed in as " + whoami.out).toStdString(), login.out.toStdString())
-        << whoami.err.constData();
-    EXPECT_TRUE(whoami.out.endsWith(" (self-hosted)\n")) << whoami.out.constData();
-    // No token on standard input for a server elsewhere: refused at once.
     const CliRun none = runCli({"login", "self", "http://192.0.2.1/"}, bare);
     EXPECT_EQ(none.status, 1);
     EXPECT_TRUE(none.err.contains("storage token")) << none.err.constData();
+    const CliRun login =
+        runCli({"login", "self", server->localUrl()}, bare, {}, server->storageToken().toUtf8() + "\n");
+    ASSERT_EQ(login.status, 0) << login.err.constData();
+    EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
+    EXPECT_TRUE(runCli({"whoami"}, bare).out.endsWith(" (self-hosted)\n"));
 
     // --quiet: the link alone.
     const CliRun run = runCli({"publish", makeIpa(dir + QStringLiteral("/AfterLogin.ipa")), "--quiet"}, bare);
     ASSERT_EQ(run.status, 0) << run.err.constData();
-    EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral("^https?://\\S+\n$")).match(QString::fromUtf8(run.out)).hasMatch())
-        << run.out.constData();
+        << run.out.constData() << run.err.constData();
 }
 
-TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
+// Usage errors exit 2 with one line. Refusals exit 1 with their reason, and a package that
+// cannot install from a link reaches no storage (--force publishes it:
+// JsonResultInstallPageAndTheVeryBytes).
+TEST_F(Publish, UsageErrorsExitWith2AndRefusalsWith1) {
     const QString zip = testsupport::writeFile(dir + QStringLiteral("/App.zip"), "PK");
     const QString ipa = makeIpa(dir + QStringLiteral("/App.ipa"));
-    const QString tooLong = testsupport::writeFile(dir + QStringLiteral("/long.txt"), QByteArray(4001, 'x'));
     const QString notText = testsupport::writeFile(dir + QStringLiteral("/binary.txt"), "caf\xe9 \xff\xfe");
     for (const QStringList& args :
          {QStringList{"publish"}, QStringList{"publish", zip}, QStringList{"publish", dir + "/Missing.ipa"},
           QStringList{"publish", ipa, "--provider", "ftp"}, QStringList{"publish", ipa, "--timeout", "soon"},
-          QStringList{"publish", ipa, ipa}, QStringList{"publish", ipa, "--notes-file", tooLong},
+          QStringList{"publish", ipa, ipa},
           QStringList{"publish", ipa, "--notes", QString(4001, QLatin1Char('x'))},
           QStringList{"publish", ipa, "--notes-file", notText},
           QStringList{"publish", ipa, "--notes-file", dir + "/missing.txt"},
@@ -224,50 +213,30 @@ TEST_F(Publish, UsageErrorsExitWith2AndFailuresWith1) {
         EXPECT_EQ(run.err.count('\n'), 1) << run.err.constData();
     }
 
-    const QString broken = testsupport::writeFile(dir + QStringLiteral("/Broken.ipa"), "not a package");
-    CliRun run = runCli({"publish", broken, "--quiet"}, env);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vantry-cli publish: This file is not a valid iOS app package.\n");
-    EXPECT_EQ(appCount(), 0);
-
-    // A storage server that takes the connection and never answers.
-    QTcpServer silent;
+    QTcpServer silent; // a storage server that takes the connection and never answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     QProcessEnvironment stuck = env;
     stuck.insert(QStringLiteral("VANTRY_SELFHOSTED_URL"),
                  QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()));
-    run = runCli({"publish", ipa, "--timeout", "1", "--quiet"}, stuck);
+    const std::pair<QString, QByteArray> refusals[] = {
+        {testsupport::writeFile(dir + QStringLiteral("/Broken.ipa"), "not a package"),
+         "vantry-cli publish: This file is not a valid iOS app package.\n"},
+        {makeIpa(dir + QStringLiteral("/Store.ipa"), QStringLiteral("app-store")),
+         "Preflight: This build uses an App Store profile: it can only be installed through the App Store, "
+         "not from a link.\nvantry-cli publish: this package cannot be installed from a link; nothing was "
+         "uploaded (--force publishes it all the same)\n"}};
+    for (const auto& [package, err] : refusals) {
+        const CliRun run = runCli({"publish", package, "--quiet"}, stuck);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, err);
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    EXPECT_FALSE(silent.hasPendingConnections() || silent.waitForNewConnection(0));
+    const CliRun run = runCli({"publish", ipa, "--timeout", "1", "--quiet"}, stuck);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "vantry-cli publish: timed out after 1 s in the step \"Reading the self-hosted server "
                        "account\"; the job was cancelled\n");
-}
-
-// A package that cannot install from a link is refused before any request (--force publishes it:
-// JsonResultInstallPageAndTheVeryBytes).
-TEST_F(Publish, BlockingPreflightUploadsNothing) {
-    QTcpServer watch; // stands in for the storage: any request to it would connect here
-    ASSERT_TRUE(watch.listen(QHostAddress::LocalHost));
-    QProcessEnvironment watched = env;
-    watched.insert(QStringLiteral("VANTRY_SELFHOSTED_URL"),
-                   QStringLiteral("http://127.0.0.1:%1/").arg(watch.serverPort()));
-    const struct {
-        const char* profile;
-        QByteArray findings; // one line each
-    } cases[] = {{"app-store",
-                  "Preflight: This build uses an App Store profile: it can only be installed through "
-                  "the App Store, not from a link.\n"},
-                 {"", "Preflight: " + unsignedFindings.join("\nPreflight: ").toUtf8() + "\n"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.profile);
-        const QString package = makeIpa(dir + QStringLiteral("/Blocked.ipa"), QLatin1String(c.profile));
-        const CliRun run = runCli({"publish", package, "--quiet"}, watched);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, c.findings + "vantry-cli publish: this package cannot be installed from a link; "
-                                        "nothing was uploaded (--force publishes it all the same)\n");
-        EXPECT_TRUE(run.out.isEmpty());
-        EXPECT_FALSE(watch.hasPendingConnections() || watch.waitForNewConnection(0));
-        EXPECT_EQ(appCount(), 0);
-    }
+    EXPECT_EQ(appCount(), 0);
 }
 
 // The owner reads the devices testers checked: a table, every check as JSON, and the devices
@@ -289,15 +258,12 @@ TEST_F(Publish, DevicesOfAnAdHocBuild) {
     EXPECT_EQ(csv.status, 0) << csv.err.constData();
     EXPECT_EQ(csv.out, "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
     const CliRun json = runCli({"devices", result.value("link").toString(), "--json"}, env);
-    EXPECT_EQ(json.status, 0) << json.err.constData();
     const QJsonArray checks = QJsonDocument::fromJson(json.out).array();
-    ASSERT_EQ(checks.size(), 2) << json.out.constData();
+    ASSERT_EQ(checks.size(), 2) << json.out.constData() << json.err.constData();
     EXPECT_EQ(checks.at(0).toObject().value("udid"), QStringLiteral("00008030-001A35E11A88802E"));
     const CliRun table = runCli({"devices", appId}, env);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n00008101-0000000000000001 +yes +iPhone13,1 +21E236 +"
-                                                  "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d +Bob\n"))
-                    .match(QString::fromUtf8(table.out))
-                    .hasMatch())
+    EXPECT_TRUE(
+        table.out.contains("\n00008101-0000000000000001                 yes       iPhone13,1    21E236"))
         << table.out.constData();
     EXPECT_TRUE(table.out.endsWith("Devices: 2 checked, 1 not in this build\n")) << table.out.constData();
 
@@ -308,11 +274,12 @@ TEST_F(Publish, DevicesOfAnAdHocBuild) {
     EXPECT_EQ(unknown.err, "vantry-cli devices: The Vantry server refused the request: Unknown app\n");
 }
 
+// Ctrl-C while the package goes to Dropbox: the job is cancelled, nothing is registered and the
+// working folder goes. The authorization is in the credential file, in the documented form.
 TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
     DropBoxEmulator dropbox(testsupport::makeTempDir(QStringLiteral("dropbox")));
     ASSERT_TRUE(dropbox.start());
     dropbox.addAccessToken(QStringLiteral("sl.cli-access"));
-    // The authorization in the credential file, in the documented form.
     KeychainHelper().save(
         QStringLiteral("dropbox_auth"), KeychainHelper::accountName,
         QString::fromUtf8(
@@ -328,57 +295,25 @@ TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
     dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_SHARE_HOST"), dropbox.shareHost());
     dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_DIRECT_HOST"),
                       QStringLiteral("127.0.0.1:%1").arg(dropbox.port()));
-
-    // A published package first: the whole way through Dropbox.
-    const QString small = makeIpa(dir + QStringLiteral("/Small.ipa"));
-    CliRun run = runCli({"publish", small, "--provider", "dropbox", "--json", "--quiet"}, dropboxEnv);
-    ASSERT_EQ(run.status, 0) << run.err.constData();
-    EXPECT_EQ(QJsonDocument::fromJson(run.out).object().value("provider").toString(),
-              QStringLiteral("dropbox"));
-    EXPECT_EQ(appCount(), 1);
-
-    const QString big = makeIpa(dir + QStringLiteral("/Big.ipa"), QStringLiteral("enterprise"), 4 << 20);
     dropbox.setSlowBytesPerSecond(256 * 1024);
     dropbox.injectFault(QStringLiteral("files/upload"), DropBoxEmulator::Fault::Slow);
     bool interrupted = false;
-    const qint64 before = dropbox.bytesReceived();
-    run = runCli({"publish", big, "--provider", "dropbox"}, dropboxEnv,
-                 [&](QProcess& p, const QByteArray& err) {
-                     if (!interrupted && err.contains("Processing your .ipa")) {
-                         interrupted = true;
-                         ::kill(pid_t(p.processId()), SIGINT);
-                     }
-                 });
+    const QString big = makeIpa(dir + QStringLiteral("/Big.ipa"), QStringLiteral("enterprise"), 4 << 20);
+    const CliRun run = runCli({"publish", big, "--provider", "dropbox"}, dropboxEnv,
+                              [&](QProcess& p, const QByteArray& err) {
+                                  if (!interrupted && err.contains("Processing your .ipa")) {
+                                      interrupted = true;
+                                      ::kill(pid_t(p.processId()), SIGINT);
+                                  }
+                              });
     EXPECT_TRUE(interrupted);
     EXPECT_EQ(run.status, 130) << run.err.constData();
     EXPECT_TRUE(run.err.endsWith("vantry-cli publish: interrupted; the job was cancelled\n"))
         << run.err.constData();
-    EXPECT_EQ(appCount(), 1) << "nothing registered";
+    EXPECT_EQ(appCount(), 0) << "nothing registered";
     EXPECT_FALSE(QFileInfo::exists(workingFolder()));
-    EXPECT_LT(dropbox.bytesReceived() - before, qint64(4) << 20) << "the upload stopped half-way";
+    EXPECT_LT(dropbox.bytesReceived(), qint64(4) << 20) << "the upload stopped half-way";
     KeychainHelper().save(QStringLiteral("dropbox_auth"), KeychainHelper::accountName, QString());
-}
-
-// Only publish talks to the backend: no version check, no crash report, no waiting.
-TEST(CommandsWithoutBackend, MakeNoRequest) {
-    QTcpServer backend;
-    ASSERT_TRUE(backend.listen(QHostAddress::LocalHost));
-    Preferences::setValue(Preferences::hasCrashed, QVariantMap{{"name", "X"}, {"reason", "y"}});
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VANTRY_BACKEND_BASE_URL"),
-               QStringLiteral("http://127.0.0.1:%1/").arg(backend.serverPort()));
-    const QString dir = testsupport::makeTempDir(QStringLiteral("nobackend"));
-    const QString ipa = makeIpa(dir + QStringLiteral("/A.ipa"));
-    for (const QStringList& args :
-         {QStringList{"qr", "--text", "x"}, QStringList{"ua", "Mozilla/5.0"}, QStringList{"inspect", ipa},
-          QStringList{"config"},
-          QStringList{"manifest", "--url", "u", "--title", "t", "--bundle-version", "1",
-                      "--bundle-identifier", "b", "--output", dir + "/m.plist"}}) {
-        const CliRun run = runCli(args, env);
-        EXPECT_EQ(run.status, 0) << args.join(' ').toStdString() << run.err.constData();
-    }
-    EXPECT_FALSE(backend.hasPendingConnections() || backend.waitForNewConnection(0));
-    Preferences::remove(Preferences::hasCrashed);
 }
 
 } // namespace

@@ -8,23 +8,18 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-CliRun runQr(const QStringList& args) {
-    return cli(QStringList{QStringLiteral("qr")} + args);
-}
-} // namespace
-
 TEST(QrCommand, WritesPngSvgPdfAndDesign) {
     const QString dir = testsupport::makeTempDir();
     const QString link = QStringLiteral("https://vantry.app/i/cli");
-    CliRun r = runQr({"--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient",
-                      "radial:#000000,#202080", "--correction", "h", "--size", "400", "--output",
-                      dir + "/code.png", "--save-design", dir + "/design.json"});
+    CliRun r = cli({"qr", "--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient",
+                    "radial:#000000,#202080", "--correction", "h", "--size", "400", "--output",
+                    dir + "/code.png", "--save-design", dir + "/design.json"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QImage png(dir + "/code.png");
     EXPECT_EQ(png.size(), QSize(400, 400));
-    EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).text, link);
-    EXPECT_EQ(QRCode::DetectQRCodeDetails(png).value(0).errorCorrection, QStringLiteral("H"));
+    const auto read = QRCode::DetectQRCodeDetails(png).value(0);
+    EXPECT_EQ(read.text, link);
+    EXPECT_EQ(read.errorCorrection, QStringLiteral("H"));
 
     const auto saved = QRCodeDocument::CreateWithJsonData(testsupport::readFile(dir + "/design.json"));
     ASSERT_TRUE(std::holds_alternative<QRCodeDocument>(saved));
@@ -34,24 +29,22 @@ TEST(QrCommand, WritesPngSvgPdfAndDesign) {
     EXPECT_EQ(doc.design().style.onPixels->name(), QStringLiteral("radialgradient"));
 
     // A stored design is the starting point; options given next to it win.
-    r = runQr({"--design", dir + "/design.json", "--text", "second", "--output", dir + "/code.svg"});
+    r = cli({"qr", "--design", dir + "/design.json", "--text", "second", "--output", dir + "/code.svg"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QString svg = QString::fromUtf8(testsupport::readFile(dir + "/code.svg"));
-    EXPECT_TRUE(svg.startsWith(QStringLiteral("<?xml")));
-    EXPECT_TRUE(svg.contains(QStringLiteral("viewBox=\"0 0 700 700\"")));
+    EXPECT_TRUE(testsupport::readFile(dir + "/code.svg").contains("viewBox=\"0 0 700 700\""));
 
-    r = runQr({"--mail", "a@b.c", "--subject", "Hi there", "--output", dir + "/code.pdf"});
+    r = cli({"qr", "--mail", "a@b.c", "--subject", "Hi there", "--output", dir + "/code.pdf"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(testsupport::readFile(dir + "/code.pdf").startsWith("%PDF"));
 }
 
 TEST(QrCommand, PrintsTextListsShapesAndReadsContactCards) {
-    CliRun r = runQr({"--phone", "+64 21 000", "--correction", "L"});
+    CliRun r = cli({"qr", "--phone", "+64 21 000", "--correction", "L"});
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               QRCodeDocument(QByteArray("TEL:+6421000"), ErrorCorrection::low).smallAsciiRepresentation());
 
-    r = runQr({"--list-shapes"});
+    r = cli({"qr", "--list-shapes"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains(QStringLiteral("roundedPath")) &&
                 r.out.contains(QStringLiteral("barsVertical")));
@@ -59,7 +52,7 @@ TEST(QrCommand, PrintsTextListsShapesAndReadsContactCards) {
     const QString card = testsupport::writeFile(
         testsupport::makeTempDir() + "/card.json",
         R"({"name": {"lastName": "Doe", "firstName": "Jo"}, "formattedName": "Jo Doe", "email": ["jo@d.nz"]})");
-    r = runQr({"--vcard", card, "--correction", "M"});
+    r = cli({"qr", "--vcard", card, "--correction", "M"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QByteArray expected("BEGIN:VCARD\nVERSION:3.0\nN:Doe;Jo;;;\nFN:Jo Doe\nEMAIL:jo@d.nz\nEND:VCARD");
     EXPECT_EQ(r.out, QRCodeDocument(expected, ErrorCorrection::medium).smallAsciiRepresentation());
@@ -81,7 +74,7 @@ TEST(QrCommand, BadOptionsExitWithStatusTwoAndOneLine) {
         {"--bogus"},
     };
     for (const auto& args : bad) {
-        const CliRun r = runQr(args);
+        const CliRun r = cli(QStringList{"qr"} + args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
     }
@@ -92,19 +85,19 @@ TEST(QrCommand, BadOptionsExitWithStatusTwoAndOneLine) {
 TEST(QrCommand, WarnsOfUnreadableDesignsAndRefusesOverlongTexts) {
     const QString dir = testsupport::makeTempDir();
     const QString png = dir + "/bars.png";
-    CliRun r = runQr({"--link", "https://vantry.app/i/bars", "--eye", "barsHorizontal", "--output", png});
+    CliRun r = cli({"qr", "--link", "https://vantry.app/i/bars", "--eye", "barsHorizontal", "--output", png});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.startsWith("vantry-cli qr: this design may not scan on some phones: "))
         << r.err.toStdString();
     EXPECT_EQ(r.err.count(u'\n'), 1);
     EXPECT_TRUE(QFile::exists(png));
 
-    r = runQr({"--text", "bars", "--eye", "barsVertical", "--strict", "--output", dir + "/strict.png"});
+    r = cli({"qr", "--text", "bars", "--eye", "barsVertical", "--strict", "--output", dir + "/strict.png"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("may not scan")) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir + "/strict.png"));
 
-    r = runQr({"--link", "https://vantry.app/i/ok", "--eye", "squircle", "--strict"});
+    r = cli({"qr", "--link", "https://vantry.app/i/ok", "--eye", "squircle", "--strict"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, QString());
 
@@ -117,7 +110,7 @@ TEST(QrCommand, WarnsOfUnreadableDesignsAndRefusesOverlongTexts) {
         {{"--phone", QString(1300, u'1'), "--correction", "H"}, "at most 1,273 bytes at level H"},
     };
     for (const auto& c : overlong) {
-        r = runQr(c.args + QStringList{"--output", dir + "/long.png"});
+        r = cli(QStringList{"qr"} + c.args + QStringList{"--output", dir + "/long.png"});
         EXPECT_EQ(r.status, 1) << c.message;
         EXPECT_EQ(r.out, QString());
         EXPECT_TRUE(r.err.startsWith("vantry-cli qr: too much data for a QR code: ")) << r.err.toStdString();
@@ -125,7 +118,7 @@ TEST(QrCommand, WarnsOfUnreadableDesignsAndRefusesOverlongTexts) {
         EXPECT_FALSE(QFile::exists(dir + "/long.png"));
     }
     // Exactly the capacity still makes a code.
-    r = runQr({"--text", QString(2953, u'A'), "--correction", "L"});
+    r = cli({"qr", "--text", QString(2953, u'A'), "--correction", "L"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out.count(u'\n'), (177 + 2 + 1) / 2);
 }

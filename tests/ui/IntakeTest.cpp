@@ -17,11 +17,6 @@ namespace {
 
 using Kind = PackageIntake::Kind;
 
-struct Opened {
-    QString path;
-    Kind kind;
-};
-
 class IntakeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -62,7 +57,7 @@ protected:
     QString dir;
     QMimeData mime;
     CreateView view;
-    std::vector<Opened> opened;
+    std::vector<std::pair<QString, Kind>> opened;
 };
 
 TEST_F(IntakeTest, DropsAreTakenOrRefusedWithAReason) {
@@ -91,8 +86,7 @@ TEST_F(IntakeTest, DropsAreTakenOrRefusedWithAReason) {
         const auto expectOutcome = [&] {
             if (row.kind) {
                 ASSERT_EQ(opened.size(), 1u);
-                EXPECT_EQ(opened[0].path, file(row.names.constFirst()));
-                EXPECT_EQ(opened[0].kind, *row.kind);
+                EXPECT_EQ(opened[0], std::pair(file(row.names.constFirst()), *row.kind));
                 EXPECT_TRUE(view.message().isEmpty());
             } else {
                 EXPECT_TRUE(opened.empty());

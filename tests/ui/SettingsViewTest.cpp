@@ -11,23 +11,15 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-QByteArray pngBytes() {
-    QImage image(8, 8, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 // The account's name, mail and provider; its picture only from an answer that is an image.
 TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
     uitest::useTestLook();
     CannedServer server;
-    const QByteArray png = pngBytes();
+    QImage red(8, 8, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    red.save(&buffer, "PNG");
     const struct {
         int status;
         QByteArray type, body;
@@ -57,5 +49,3 @@ TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
     const QImage shown = view.avatarImage()->pixmap().toImage();
     EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
 }
-
-} // namespace

@@ -10,7 +10,6 @@
 #include "core/Config.h"
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
-#include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
@@ -30,10 +29,8 @@
 #include "ui/WaitingWindow.h"
 #include "ui/history/HistoryPane.h"
 #include "ui/widgets/FlatButton.h"
-#include "ui/widgets/WarningAnimation.h"
 
 #include <QClipboard>
-#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -129,35 +126,10 @@ protected:
     std::unique_ptr<AppShell> shell;
 };
 
+// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once, and
+// Escape goes home. The signed one (an upper-case extension is a package like any other) ends
+// with its link, which "Copy" puts on the clipboard, and "Go to home". Home reloads the history.
 TEST_F(ShellTest, DropToProcessCompleteWithTheLinkOnTheClipboard) {
-    int reloads = 0;
-    QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
-    // An upper-case extension is a package like any other.
-    dropPackage(QStringLiteral("HelloVantry.IPA"));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000))
-        << job()->stepTitle().toStdString();
-    ASSERT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
-
-    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Process Complete"));
-    EXPECT_TRUE(view()->leftButton()->isVisible());
-    EXPECT_FALSE(view()->imageView()->pixmap().isNull());
-    const QString link = job()->outcome().resultLink;
-    EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
-    EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
-    EXPECT_TRUE(job()->outcome().appFolderPath.startsWith(QLatin1String("/Vantry/HelloVantry_")))
-        << job()->outcome().appFolderPath.toStdString();
-
-    view()->leftButton()->click();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
-
-    view()->rightButton()->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
-    EXPECT_EQ(reloads, 1);
-}
-
-// The unsigned sample stops at the preflight: the sheet shows "Error" and why, at once. Escape
-// then goes home like the button: the history reloads.
-TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
     int reloads = 0;
     QObject::connect(shell->mainPanes(), &MainPanes::reloadRequested, [&] { ++reloads; });
     dropPackage(QStringLiteral("HelloVantry.ipa"), false);
@@ -171,11 +143,33 @@ TEST_F(ShellTest, DropOfAnUnsignedBuildShowsWhyItCannotInstall) {
     shell->jobSheet()->reject();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
     EXPECT_EQ(reloads, 1);
+
+    dropPackage(QStringLiteral("HelloVantry.IPA"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return job() && !isRunning(job()->state()); }, 60000))
+        << job()->stepTitle().toStdString();
+    ASSERT_EQ(job()->state(), ProcessState::completed) << job()->failureReason().toStdString();
+    EXPECT_EQ(view()->titleLabel()->text(), QStringLiteral("Process Complete"));
+    EXPECT_FALSE(view()->imageView()->pixmap().isNull());
+    const QString link = job()->outcome().resultLink;
+    EXPECT_TRUE(link.startsWith(server->publicUrl())) << link.toStdString();
+    EXPECT_TRUE(view()->detailLabel()->text().endsWith(link));
+    EXPECT_TRUE(job()->outcome().appFolderPath.startsWith(QLatin1String("/Vantry/HelloVantry_")))
+        << job()->outcome().appFolderPath.toStdString();
+    auto* rich = new QMimeData;
+    rich->setHtml(QStringLiteral("<b>old</b>"));
+    QGuiApplication::clipboard()->setMimeData(rich);
+    view()->leftButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasHtml()) << "plain text only";
+    view()->rightButton()->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
+    EXPECT_EQ(reloads, 2);
 }
 
 // "reload" after a job fetches the apps of the account read when the panes appeared: a storage
-// provider that fails at that moment does not hide a list the backend still gives.
-TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
+// provider that fails at that moment does not hide a list the backend still gives. The settings
+// show that account; logging out returns to the sign-in screen.
+TEST_F(ShellTest, ReloadKeepsTheAccountWhoseSettingsShowAndLogoutReturnsToSignIn) {
     HistoryPane* history = shell->mainPanes()->history();
     QSignalSpy shown(history, &HistoryPane::recordsShown);
     ASSERT_TRUE(shown.wait(20000));
@@ -184,6 +178,17 @@ TEST_F(ShellTest, ReloadFetchesTheAppsWithoutAskingTheProviderAgain) {
     NotificationCenter::instance().post(QStringLiteral("reload"));
     ASSERT_TRUE(shown.wait(20000));
     EXPECT_FALSE(history->isUnreachable()) << history->messageText().toStdString();
+
+    shell->mainPanes()->settingsAction();
+    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
+    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
+    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
+    settings->logoutButton()->click();
+    EXPECT_NE(shell->loginView(), nullptr);
+    EXPECT_EQ(shell->mainPanes(), nullptr);
+    EXPECT_FALSE(Preferences::flag(Preferences::isSelfHosted));
 }
 
 // A package opened with Vantry in the file manager ("vantry PATH"): the running window takes it
@@ -210,13 +215,7 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAlsoAfterSignIn) {
             shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
             ServerSignInWindow* window = shell->loginController()->serverWindow();
             ASSERT_NE(window, nullptr);
-            // A wrong token first: the window says why and stays.
             window->urlField()->setText(server->localUrl());
-            window->tokenField()->setText(QStringLiteral("wrong"));
-            window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
-            ASSERT_TRUE(testsupport::waitUntil([&] { return window->urlField()->isEnabled(); }));
-            EXPECT_FALSE(window->message().isEmpty());
-            EXPECT_EQ(shell->mainPanes(), nullptr);
             window->tokenField()->setText(server->storageToken());
             window->findChild<FlatButton*>(QStringLiteral("signInButton"))->click();
         }
@@ -236,34 +235,14 @@ TEST_F(ShellTest, CancelFromTheSheetOrEscape) {
         dropPackage(QStringLiteral("HelloVantry.ipa"));
         job()->setCancelDelays(10, 10);
         ASSERT_TRUE(testsupport::waitUntil([&] { return view()->cancelButton()->isVisible(); }));
-        QDir().mkpath(workingFolder());
         if (escape)
             shell->jobSheet()->reject();
         else
             view()->cancelButton()->click();
         EXPECT_EQ(job()->state(), ProcessState::cancelled);
         EXPECT_TRUE(shell->jobSheet()->isVisible());
-        EXPECT_TRUE(view()->simpleLoaderView() && view()->simpleLoaderView()->isPlaying());
-        EXPECT_FALSE(view()->cancelButton()->isVisible());
-        EXPECT_FALSE(QDir(workingFolder()).exists());
         ASSERT_TRUE(testsupport::waitUntil([&] { return !shell->jobSheet(); }));
     }
-}
-
-TEST_F(ShellTest, SettingsShowTheServerAccountAndLogoutReturnsToSignIn) {
-    shell->mainPanes()->settingsAction();
-    SettingsView* settings = shell->mainPanes()->rightView()->settingsView();
-    ASSERT_NE(settings, nullptr);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !settings->nameLabel()->text().isEmpty(); }));
-    EXPECT_EQ(settings->nameLabel()->text(), QStringLiteral("Ann Example"));
-    EXPECT_EQ(settings->mailLabel()->text(), QStringLiteral("ann@example.com"));
-    EXPECT_EQ(currentUser().id, QStringLiteral("self:ann"));
-
-    settings->logoutButton()->click();
-    EXPECT_NE(shell->loginView(), nullptr);
-    EXPECT_EQ(shell->mainPanes(), nullptr);
-    for (const QString& flag : {Preferences::isDropBox, Preferences::isDrive, Preferences::isZoho})
-        EXPECT_FALSE(Preferences::flag(flag)) << flag.toStdString();
 }
 
 // Signed out, against the Dropbox emulators: without a client identifier the flow says so and
@@ -304,17 +283,14 @@ TEST_F(ShellTest, DropboxSignInUnconfiguredCancelledThenPastedCode) {
 
     browser.shownCode.clear();
     view->button(LoginView::Provider::Dropbox)->click();
-    EXPECT_TRUE(view->shouldStopAnimation());
     WaitingWindow* waiting = login->waitingWindow();
-    ASSERT_NE(waiting, nullptr);
-    EXPECT_TRUE(waiting->isVisible());
-    ASSERT_NE(waiting->codeField(), nullptr);
+    ASSERT_TRUE(waiting && waiting->isVisible() && waiting->codeField());
     ASSERT_TRUE(testsupport::waitUntil([&] { return !browser.shownCode.isEmpty(); }));
     // "Open the page again" opens it again; the sign-in keeps waiting.
     const int opened = browser.pagesOpened;
     waiting->findChild<FlatButton*>(QStringLiteral("openAgainButton"))->click();
     EXPECT_EQ(browser.pagesOpened, opened + 1);
-    waiting->codeField()->setText(browser.shownCode);
+    waiting->codeField()->setText(QStringLiteral("  ") + browser.shownCode + QStringLiteral(" "));
     emit waiting->codeField()->returnPressed();
     ASSERT_TRUE(testsupport::waitUntil([&] { return shell->mainPanes() != nullptr; }, 30000))
         << view->message().toStdString();
