@@ -1,8 +1,13 @@
 #include "QrTestUtil.h"
 
+#include "qrcode/QRCodeGenerator_Default.h"
 #include "qrcode/QRCodeMessage.h"
 
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
+
+#include <map>
 
 // Level letters are checked against the decoder's in the round trips.
 TEST(QRCodeCore, BoolMatrixAndLevelBounds) {
@@ -77,4 +82,38 @@ TEST(QRCodeCore, TooMuchDataIsReportedPerLevel) {
     }
     // An engine that cannot encode at all is not "too much data".
     EXPECT_FALSE(QRCode(std::make_shared<QRCodeGenerator_None>()).update("abc", ErrorCorrection::low));
+}
+
+// Every version 1–40 at every level decodes back to its bytes and level: consecutive byte
+// capacities differ by at least 7 bytes, so a stride of 7 meets each version at least once.
+TEST(QRCodeRoundTrip, EverySymbolSizeAtEveryLevel) {
+    for (ErrorCorrection level :
+         {ErrorCorrection::low, ErrorCorrection::medium, ErrorCorrection::quantize, ErrorCorrection::high}) {
+        std::map<int, QByteArray> firstPayloadOfSize;
+        for (int n = 1;; n += 7) {
+            QRandomGenerator rng(n);
+            QByteArray data(n, Qt::Uninitialized);
+            for (char& ch : data)
+                ch = char(rng.bounded(256));
+            const auto matrix = QRCodeGenerator_Default().generate(data, level);
+            if (!matrix)
+                break;
+            firstPayloadOfSize.emplace(matrix->dimension(), data);
+        }
+        ASSERT_EQ(firstPayloadOfSize.size(), 40u) << "level " << int(level);
+        EXPECT_EQ(firstPayloadOfSize.begin()->first, 23);
+        EXPECT_EQ(firstPayloadOfSize.rbegin()->first, 179);
+        for (const auto& [dimension, data] : firstPayloadOfSize) {
+            const auto found =
+                QRCode::DetectQRCodeDetails(qrtest::plainImage(QRCode(data, level).boolMatrix(), 3));
+            ASSERT_EQ(found.size(), 1) << "level " << int(level) << " size " << dimension;
+            EXPECT_EQ(found.constFirst().bytes, data);
+            EXPECT_EQ(found.constFirst().errorCorrection, errorCorrectionLetter(level));
+        }
+    }
+    // Text beyond ASCII comes back as the same text.
+    const QString text = QStringLiteral("Gr\u00fc\u00dfe \U0001F680\U0001F30D \u65e5\u672c");
+    EXPECT_EQ(QRCode::DetectQRCodes(
+                  qrtest::plainImage(QRCode::withText(text, ErrorCorrection::medium).boolMatrix())),
+              QStringList{text});
 }

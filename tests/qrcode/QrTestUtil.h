@@ -33,10 +33,6 @@ inline QRCode codeFor(const QRCodeBoolMatrix& m) {
     return QRCode(std::make_shared<FixedEngine>(m));
 }
 
-inline bool dark(const QImage& image, double x, double y) {
-    return qGray(image.pixel(int(x), int(y))) < 128;
-}
-
 // The matrix drawn plainly, scale pixels per module, with an extra light margin.
 inline QImage plainImage(const QRCodeBoolMatrix& m, int scale = 4, int margin = 3) {
     const int d = m.dimension();

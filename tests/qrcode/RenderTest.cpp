@@ -4,9 +4,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -168,14 +165,4 @@ TEST(QRCodeRendering, ImageSizesAndFailures) {
     EXPECT_EQ(decoded.pixelColor(0, 0).alpha(), 0);
     EXPECT_EQ(decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied),
               clear.bitmapWithDimension(200)->convertToFormat(QImage::Format_ARGB32_Premultiplied));
-}
-
-TEST(QRCodeRendering, ClipboardCarriesPdfAndPng) {
-    const QRCodeDocument doc = QRCodeDocument::forLink(kLink);
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    doc.addToClipboard(clipboard, QSizeF(300, 300), 1);
-    const QMimeData* mime = clipboard->mimeData();
-    ASSERT_TRUE(mime);
-    EXPECT_TRUE(mime->data("application/pdf").startsWith("%PDF"));
-    EXPECT_EQ(QRCode::DetectQRCodes(fromPng(mime->data("image/png"))), QStringList{kLink});
 }
