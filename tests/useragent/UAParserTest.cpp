@@ -86,12 +86,10 @@ TEST(UAParser, OtherKindsOnKnownAgents) {
 }
 
 // Every agent of the corpus, all five kinds: nothing crashes or hangs, a present record always
-// carries at least one field, every top agent has a named OS, and the table cases are real agents.
+// carries at least one field and every top agent has a named OS.
 TEST(UAParserCorpus, EveryAgentClassifies) {
     const QStringList agents = uacorpus::loadAllAgents(testsupport::dataPath("ua"));
     ASSERT_GT(agents.size(), 20000);
-    for (const QByteArrayList& r : rows("os-agents.tsv", 3))
-        EXPECT_TRUE(agents.contains(QString::fromUtf8(r[2]))) << r[2].constData();
     int withOs = 0;
     for (const QString& agent : agents) {
         UAParser p(agent);

@@ -6,29 +6,18 @@ namespace {
 
 using namespace ua;
 
-// Every rule and pattern of the tables is there and compiles.
-TEST(UARuleTables, HaveEveryRuleAndPatternAndAllCompile) {
-    const std::tuple<const char*, const std::vector<Rule>& (*)(), std::size_t, std::size_t> tables[] = {
-        {"browser", &browserRules, 31, 48},
-        {"cpu", &cpuRules, 7, 7},
-        {"device", &deviceRules, 74, 101},
-        {"engine", &engineRules, 3, 6},
-        {"os", &osRules, 16, 31}};
-    for (const auto& [name, table, ruleCount, patternCount] : tables) {
-        SCOPED_TRACE(name);
-        const std::vector<Rule>& rules = table();
-        EXPECT_EQ(rules.size(), ruleCount);
-        std::size_t patterns = 0;
-        for (const Rule& rule : rules) {
+// Every pattern of the tables compiles: a broken one would silently never match.
+TEST(UARuleTables, EveryPatternCompiles) {
+    for (const auto& table : {&browserRules, &cpuRules, &deviceRules, &engineRules, &osRules}) {
+        for (const Rule& rule : table()) {
             EXPECT_FALSE(rule.regexp.empty() || rule.funcs.empty());
             for (const UAPattern& pattern : rule.regexp)
-                EXPECT_TRUE(++patterns && pattern.isValid()) << pattern.errorString().toStdString();
+                EXPECT_TRUE(pattern.isValid()) << pattern.errorString().toStdString();
             for (const Funcs& f : rule.funcs)
                 EXPECT_TRUE(f.kind == Funcs::Kind::rp   ? f.pattern && f.pattern->isValid()
                             : f.kind == Funcs::Kind::mp ? f.table != nullptr
                                                         : true);
         }
-        EXPECT_EQ(patterns, patternCount);
     }
 }
 
