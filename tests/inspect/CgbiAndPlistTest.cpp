@@ -1,6 +1,4 @@
 #include "inspect/CgbiImage.h"
-#include "inspect/PackageFactory.h"
-#include "inspect/ParseIPA.h"
 #include "plist/PlistReader.h"
 #include "support/TestSupport.h"
 
@@ -60,11 +58,4 @@ TEST(PlistReader, CorpusBinaryAndXmlMatchTheirJson) {
                       QJsonDocument::fromVariant(QVariantList{json.value(key)}).toJson())
                 << name << " " << key;
     }
-    // tvOS: the primary icon is a name, not a dictionary.
-    EXPECT_EQ(ParseIPA::iconPath(
-                  *PlistReader::readDictionary(dataPath("ipa/plist/app-info_apple-tv-basic.plist")), "/b"),
-              QString());
-    EXPECT_FALSE(PlistReader::dictionaryFromBytes("not a plist"));
-    EXPECT_FALSE(PlistReader::dictionaryFromBytes(packages::xmlPlist(QVariantList{1})));
-    EXPECT_FALSE(PlistReader::readDictionary("/nonexistent"));
 }

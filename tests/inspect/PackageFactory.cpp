@@ -280,16 +280,14 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         testsupport::writeFile(res + "/mipmap-anydpi-v26/ic_launcher.xml",
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {"package", "-f",
-                        "-M",      dir + "/AndroidManifest.xml",
-                        "-S",      res,
-                        "-F",      apkPath,
-                        "-I",      "/usr/share/android-framework-res/framework-res.apk"};
+    // Temporary paths hold no blanks.
+    QStringList args = QStringLiteral("package -f -M %1/AndroidManifest.xml -S %2 -F %3 -I "
+                                      "/usr/share/android-framework-res/framework-res.apk")
+                           .arg(dir, res, apkPath)
+                           .split(' ');
     if (app.assetSize > 0) {
         sparseFile(dir + "/assets/blob.bin", app.assetSize);
-        args << "-A" << dir + "/assets"
-             << "-0"
-             << "bin";
+        args += {"-A", dir + "/assets", "-0", "bin"};
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());

@@ -1,8 +1,10 @@
 #include "InspectionRun.h"
+#include "core/Config.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ParseAPK.h"
 #include "inspect/ParseIPA.h"
+#include "inspect/ResourceFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,60 +12,54 @@
 
 using namespace testsupport;
 
+namespace {
+// The record of a small package from "bundle id|version|name|icon|minimum OS"; the icon lies under
+// the working folder (for an APK even when it has none: the folder itself).
+PackageRecord record(const QString& fields, bool apk) {
+    const QStringList f = fields.split('|');
+    const QString icon = apk || !f.value(3).isEmpty() ? workingFolder() + '/' + f.value(3) : QString();
+    return {f.value(0), f.value(1), f.value(2), icon, "0 MB", f.value(4), ""};
+}
+} // namespace
+
 TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
     struct Case {
         const char* name;
         QVariantMap changes; // to the Info.plist; an invalid QVariant removes the key
-        const char* icon;    // relative to the bundle
-        bool binary = false; // the Info.plist's format
         QMap<QString, QByteArray> files = {};
-        PackageRecord expected = {"com.example.app", "2.0", "Shown", "", "0 MB", "13.0", ""};
+        const char* icon = ""; // relative to the bundle
+        bool binary = false;   // the Info.plist's format
+        const char* fields = "com.example.app|2.0|Shown||13.0";
     };
     const QByteArray cgbi = readFile(dataPath("ipa/cgbi/AppIcon57.cgbi.png"));
     const QByteArray png = readFile(dataPath("ipa/cgbi/icon96.standard.png"));
-    const auto icons = [](const QVariant& primary) { return QVariantMap{{"CFBundlePrimaryIcon", primary}}; };
-    const auto files = [](const QStringList& names) {
-        return QVariantMap{{"CFBundleIconFiles", QVariant(names).toList()}};
+    const auto icons = [](const QVariant& primary) {
+        return QVariantMap{{"CFBundleIcons", QVariantMap{{"CFBundlePrimaryIcon", primary}}}};
     };
-    const QVariant twoIcons = icons(files({"AppIcon60x60", "AppIcon76x76"}));
+    const auto files = [&](const QStringList& names) {
+        return icons(QVariantMap{{"CFBundleIconFiles", QVariant(names).toList()}});
+    };
+    const QVariantMap two = files({"AppIcon60x60", "AppIcon76x76"});
     const QVariant none;
+    const QVariantMap fallbacks{
+        {"CFBundleShortVersionString", none}, {"CFBundleDisplayName", 5}, {"MinimumOSVersion", none}};
+    const QVariantMap noVersion{
+        {"CFBundleShortVersionString", none}, {"CFBundleVersion", none}, {"CFBundleIdentifier", 7}};
     const Case cases[] = {
-        {"xml", {}, ""},
-        {"binary-fallbacks",
-         {{"CFBundleShortVersionString", none}, {"CFBundleDisplayName", 5}, {"MinimumOSVersion", none}},
-         "",
-         true,
-         {},
-         {"com.example.app", "20", "Plain", "", "0 MB", "10", ""}},
-        {"no-version-non-text-id",
-         {{"CFBundleShortVersionString", none}, {"CFBundleVersion", none}, {"CFBundleIdentifier", 7}},
-         "",
-         true,
-         {},
-         {"", "", "Shown", "", "0 MB", "13.0", ""}},
-        {"icon-png",
-         {{"CFBundleIcons", twoIcons}},
-         "AppIcon60x60.png",
-         false,
-         {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}}},
-        {"icon-cgbi-2x",
-         {{"CFBundleIcons", twoIcons}},
+        {"xml", {}},
+        {"binary-fallbacks", fallbacks, {}, "", true, "com.example.app|20|Plain||10"},
+        {"no-version-non-text-id", noVersion, {}, "", true, "||Shown||13.0"},
+        {"png", two, {{"AppIcon60x60.png", png}, {"AppIcon60x60@2x.png", png}}, "AppIcon60x60.png"},
+        {"cgbi",
+         two,
+         {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}},
          "AppIcon60x60@2x.png",
-         true,
-         {{"AppIcon60x60@2x.png", cgbi}, {"AppIcon76x76.png", png}}},
-        {"icon-untested-ipad",
-         {{"CFBundleIcons", twoIcons}},
-         "AppIcon60x60@2x~ipad.png",
-         false,
-         {{"AppIcon76x76@2x.png", png}}},
-        {"icon-png-name-not-image",
-         {{"CFBundleIcons", icons(files({"Icon.png"}))}},
-         "Icon.png",
-         false,
-         {{"Icon.png", "not an image"}}},
-        {"icon-primary-is-text", {{"CFBundleIcons", icons("App Icon")}}, ""},
-        {"icon-empty-list", {{"CFBundleIcons", icons(files({}))}}, "", true},
-        {"icon-outside-bundle", {{"CFBundleIcons", icons(files({"../../../private.png"}))}}, ""},
+         true},
+        {"untested-ipad", two, {{"AppIcon76x76@2x.png", png}}, "AppIcon60x60@2x~ipad.png"},
+        {"png-name-not-image", files({"Icon.png"}), {{"Icon.png", "not an image"}}, "Icon.png"},
+        {"primary-is-text", icons("App Icon")},
+        {"empty-list", files({}), {}, "", true},
+        {"outside-bundle", files({"../../../private.png"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -75,19 +71,17 @@ TEST(IpaInspection, FieldsFallbacksAndIconChoice) {
                          {"MinimumOSVersion", "13.0"}};
         for (auto it = c.changes.begin(); it != c.changes.end(); ++it)
             it.value().isValid() ? void(info.insert(it.key(), it.value())) : void(info.remove(it.key()));
-        QMap<QString, QByteArray> entries{{"Payload/Demo.app/Info.plist", c.binary
-                                                                              ? packages::binaryPlist(info)
-                                                                              : packages::xmlPlist(info)}};
+        const QByteArray plist = c.binary ? packages::binaryPlist(info) : packages::xmlPlist(info);
+        QMap<QString, QByteArray> entries{{"Payload/Demo.app/Info.plist", plist}};
         for (auto it = c.files.begin(); it != c.files.end(); ++it)
             entries.insert("Payload/Demo.app/" + it.key(), it.value());
         const QString path = packages::zipFiles(homeDir() + "/pkgs/" + c.name + ".ipa", entries);
         const Outcome out = inspectPackage(new ParseIPA, path);
         ASSERT_TRUE(out.record) << out.failure.toStdString();
-        PackageRecord expected = c.expected;
-        if (*c.icon)
-            expected.icon = workingFolder() + "/Payload/Demo.app/" + c.icon;
+        PackageRecord expected = record(QString::fromUtf8(c.fields), false);
+        expected.icon = *c.icon ? workingFolder() + "/Payload/Demo.app/" + c.icon : QString();
         EXPECT_EQ(*out.record, expected) << out.record->icon.toStdString();
-        EXPECT_TRUE(QByteArray(c.name) != "icon-cgbi-2x" || !QImage(out.record->icon).isNull())
+        EXPECT_TRUE(QByteArray(c.name) != "cgbi" || !QImage(out.record->icon).isNull())
             << "CgBI icon left for the upload";
     }
 }
@@ -129,52 +123,58 @@ TEST(IpaInspection, CorpusPackagesOfBothKinds) {
     generated.localisedLabels = {{"fr", "L'appli"}, {"ar", "تطبيق"}};
     generated.versionName = "2.0-beta";
     generated.assetSize = 4096;
-    // Icons relative to the working folder (an app without one gets the folder itself); an empty
-    // bundle id: the inspection fails.
-    const std::pair<QString, PackageRecord> cases[] = {
+    // An empty bundle id: the inspection fails.
+    const std::pair<QString, const char*> cases[] = {
         {packages::buildApk(homeDir() + "/pkgs/generated.apk", generated),
-         {"com.example.app", "2.0-beta", "Bob", "res/mipmap-anydpi-v26/ic_launcher.xml", "0 MB", "7", ""}},
+         "com.example.app|2.0-beta|Bob|res/mipmap-anydpi-v26/ic_launcher.xml|7"},
         {"ipa/lagunitas_Sample.ipa",
-         {"com.samsoffes.Sample", "2.2", "Sample", "Payload/Sample.app/AppIcon29x29@2x.png", "0 MB", "7.0",
-          ""}},
+         "com.samsoffes.Sample|2.2|Sample|Payload/Sample.app/AppIcon29x29@2x.png|7.0"},
         {"ipa/com.fake.IpaApp_1000000000001.ipa",
-         {"org.onionshare.OnionShare", "1.0.1", "OnionShare", "Payload/IpaApp.app/AppIcon60x60@2x~ipad.png",
-          "0 MB", "15.0", ""}},
-        {"ipa/app-info_ipad.ipa", {"com.icyleaf.bundle", "1.0", "bundle", "", "0 MB", "9.3", ""}},
-        {"ipa/app-info_embedded.ipa", {"com.icyleaf.test.Demo", "1.0", "Demo", "", "0 MB", "14.3", ""}},
-        {"ipa/fastlane_very capable app.ipa",
-         {"org.fastlane.very-capable-app", "1.0", "very capable app", "", "0 MB", "11.2", ""}},
-        {"ipa/fastlane_no-app-bundle.ipa", {}},
-        {"ipa/fastlane_not-an-ipa.ipa", {}},
-        {"ipa/fastlane_ContainsWatchApp.ipa", {}}, // Payload is not at the top of this archive
-        {"apk/com.politedroid_6.apk",
-         {"com.politedroid", "1.5", "Polite Droid", "res/drawable-xhdpi-v4/icon.png", "0 MB", "6", ""}},
+         "org.onionshare.OnionShare|1.0.1|OnionShare|Payload/IpaApp.app/AppIcon60x60@2x~ipad.png|15.0"},
+        {"ipa/app-info_ipad.ipa", "com.icyleaf.bundle|1.0|bundle||9.3"},
+        {"ipa/app-info_embedded.ipa", "com.icyleaf.test.Demo|1.0|Demo||14.3"},
+        {"ipa/fastlane_very capable app.ipa", "org.fastlane.very-capable-app|1.0|very capable app||11.2"},
+        {"ipa/fastlane_no-app-bundle.ipa", ""},
+        {"ipa/fastlane_not-an-ipa.ipa", ""},
+        {"ipa/fastlane_ContainsWatchApp.ipa", ""}, // Payload is not at the top of this archive
+        {"apk/com.politedroid_6.apk", "com.politedroid|1.5|Polite Droid|res/drawable-xhdpi-v4/icon.png|6"},
         {"apk/duplicate.permisssions_9999999.apk",
-         {"duplicate.permisssions", "", "Duplicate Permisssions", "res/drawable/ic_launcher.png", "0 MB",
-          "9999999", ""}},
-        {"apk/urzip-unicode-label.apk",
-         {"info.guardianproject.urzip", "0.1",
-          QStringLiteral("urzip-πÇÇπÇÇ现代汉语通用字-български-عربي1234"), "res/drawable/ic_launcher.png",
-          "0 MB", "100", ""}},
-        {"apk/issue1170.apk",
-         {"com.ibotpeaches.issue1170", "1.0", "Issue1170", "r/e/a.png", "0 MB", "1", ""}},
-        {"apk/issue-1128-poc1.apk",
-         {"android.appsecurity.cts.tinyapp", "1.0", "Tiny App for CTS", "", "0 MB", "10", ""}},
-        {"apk/janus.apk", {}},
+         "duplicate.permisssions||Duplicate Permisssions|res/drawable/ic_launcher.png|9999999"},
+        {"apk/urzip-unicode-label.apk", "info.guardianproject.urzip|0.1|urzip-πÇÇπÇÇ现代汉语通用字-български-"
+                                        "عربي1234|res/drawable/ic_launcher.png|100"},
+        {"apk/issue1170.apk", "com.ibotpeaches.issue1170|1.0|Issue1170|r/e/a.png|1"},
+        {"apk/issue-1128-poc1.apk", "android.appsecurity.cts.tinyapp|1.0|Tiny App for CTS||10"},
+        {"apk/janus.apk", ""},
     };
-    for (const auto& [file, record] : cases) {
+    for (const auto& [file, fields] : cases) {
         SCOPED_TRACE(file.toStdString());
         const bool apk = file.endsWith(".apk");
         const Outcome out = inspectPackage(apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA,
                                            file.startsWith('/') ? file : dataPath(file));
-        ASSERT_EQ(out.record.has_value(), !record.bundleID.isEmpty()) << out.failure.toStdString();
-        PackageRecord expected = record;
-        if (apk || !expected.icon.isEmpty())
-            expected.icon = workingFolder() + '/' + expected.icon;
+        ASSERT_EQ(out.record.has_value(), *fields != '\0') << out.failure.toStdString();
+        const PackageRecord expected = record(QString::fromUtf8(fields), apk);
         EXPECT_EQ(out.record.value_or(expected), expected);
         // An APK's icon is extracted; an IPA may name one it lacks (see FieldsFallbacksAndIconChoice).
         EXPECT_TRUE(!apk || !out.record || expected.icon.endsWith('/') || QFile::exists(expected.icon));
         for (const char* bulk : {"/assets/blob.bin", "/classes.dex"})
             EXPECT_FALSE(QFile::exists(workingFolder() + bulk)) << "extracted " << bulk;
     }
+}
+
+TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
+    const QString apk = dataPath("apk/com.politedroid_6.apk");
+    const QString folder = makeTempDir();
+    Config::instance().set(ConfigKey::InspectResourceDir, folder);
+    EXPECT_EQ(inspectPackage(new ParseAPK, apk).failure, "The package inspection scripts are missing.");
+
+    // A bundled aapt in the resource folder wins over the one on PATH.
+    QFile::copy(sourceDir() + "/resources/getApkInfo.sh", folder + "/getApkInfo.sh");
+    writeFile(folder + "/aapt", "#!/bin/sh\necho \"package: name='bundled.aapt' versionCode='3'\"\n");
+    QFile::setPermissions(folder + "/aapt", QFile::ReadOwner | QFile::ExeOwner);
+    const Outcome out = inspectPackage(new ParseAPK, apk);
+    ASSERT_TRUE(out.record);
+    EXPECT_EQ(out.record->bundleID, "bundled.aapt");
+    EXPECT_EQ(out.record->icon, QString()) << "icon script missing gives no icon";
+    Config::instance().reload();
+    EXPECT_EQ(resourceFolder(), sourceDir() + "/resources");
 }
