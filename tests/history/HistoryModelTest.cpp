@@ -46,7 +46,7 @@ TEST(HistoryModel, SortsByDateTextNewestFirstKeepingTies) {
     EXPECT_EQ(names.join(' '), "nov jan tie-a tie-b undated");
 }
 
-TEST(HistoryModel, PublicLinkDropsEveryAndroidSuffix) {
+TEST(HistoryModel, PublicLinkDropsEveryAndroidSuffixAndDatesFollowTheLocale) {
     const std::pair<const char*, const char*> cases[] = {{"Ab12Cd34Ef", "Ab12Cd34Ef"},
                                                          {"Ab12Cd34Ef__android", "Ab12Cd34Ef"},
                                                          {"a__androidb__android", "ab"},
@@ -54,9 +54,7 @@ TEST(HistoryModel, PublicLinkDropsEveryAndroidSuffix) {
     for (const auto& [appid, path] : cases)
         EXPECT_EQ(history::publicLink("https://get.example.com/", appid),
                   QString("https://get.example.com/") + path);
-}
-
-TEST(HistoryModel, DateShownInTheGivenLocaleOrAsItStands) {
+    // Dates show in the given locale, or as they stand when they are not ours.
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     // CLDR releases differ in the blank before "AM".
     EXPECT_TRUE(

@@ -1,8 +1,6 @@
 #include "InspectionRun.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
-#include "inspect/ParseAPK.h"
-#include "inspect/ParseIPA.h"
 #include "inspect/ZipExtractor.h"
 #include <functional>
 
@@ -22,9 +20,6 @@ QString validIpa() {
 }
 QString validApk() {
     return packages::buildApk(homeDir() + "/pkgs/valid.apk", {});
-}
-Inspector* inspectorFor(const QString& package) {
-    return package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
 }
 
 // A copy of package with the files of dir added (or replaced) by zip (links stored as links), after

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "inspect/Inspector.h"
+#include "inspect/ParseAPK.h"
+#include "inspect/ParseIPA.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,11 @@ struct Outcome {
     QString failure;
     int reports = 0;
 };
+
+// The inspector of a package's kind, told by its suffix.
+inline Inspector* inspectorFor(const QString& package) {
+    return package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
+}
 
 // Runs one inspection to its report and checks the reporting contract on the way: nothing
 // from inside inspect(), exactly one report.

@@ -1,9 +1,8 @@
 #include "InspectionRun.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
+#include "inspect/CgbiImage.h"
 #include "inspect/PackageFactory.h"
-#include "inspect/ParseAPK.h"
-#include "inspect/ParseIPA.h"
 #include "inspect/ResourceFolder.h"
 
 #include <QDir>
@@ -19,6 +18,12 @@ PackageRecord record(const QString& fields, bool apk) {
     const QStringList f = fields.split('|');
     const QString icon = apk || !f.value(3).isEmpty() ? workingFolder() + '/' + f.value(3) : QString();
     return {f.value(0), f.value(1), f.value(2), icon, "0 MB", f.value(4), ""};
+}
+
+// Raw RGBA bytes: the CgBI reference files hold the stored (premultiplied) values with B and R swapped.
+QByteArray rgbaBytes(const QImage& image, QImage::Format format) {
+    const QImage rgba = image.convertToFormat(format);
+    return QByteArray(reinterpret_cast<const char*>(rgba.constBits()), rgba.sizeInBytes());
 }
 } // namespace
 
@@ -149,8 +154,7 @@ TEST(IpaInspection, CorpusPackagesOfBothKinds) {
     for (const auto& [file, fields] : cases) {
         SCOPED_TRACE(file.toStdString());
         const bool apk = file.endsWith(".apk");
-        const Outcome out = inspectPackage(apk ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA,
-                                           file.startsWith('/') ? file : dataPath(file));
+        const Outcome out = inspectPackage(inspectorFor(file), file.startsWith('/') ? file : dataPath(file));
         ASSERT_EQ(out.record.has_value(), *fields != '\0') << out.failure.toStdString();
         const PackageRecord expected = record(QString::fromUtf8(fields), apk);
         EXPECT_EQ(out.record.value_or(expected), expected);
@@ -177,4 +181,28 @@ TEST(ApkInspection, ResourceFolderScriptsAndBundledAapt) {
     EXPECT_EQ(out.record->icon, QString()) << "icon script missing gives no icon";
     Config::instance().reload();
     EXPECT_EQ(resourceFolder(), sourceDir() + "/resources");
+}
+
+TEST(CgbiImage, CorpusPairsGeneratedRoundTripAndDamage) {
+    for (const char* name : {"icon120", "AppIcon57"}) {
+        const QString base = dataPath("ipa/cgbi/" + QString(name));
+        const QImage decoded = CgbiImage::load(base + ".cgbi.png");
+        const QImage reference(base + ".normal.png");
+        ASSERT_FALSE(decoded.isNull()) << name;
+        EXPECT_TRUE(QImage(base + ".cgbi.png").isNull()) << "Qt alone decodes CgBI?";
+        EXPECT_EQ(rgbaBytes(decoded, QImage::Format_RGBA8888_Premultiplied),
+                  rgbaBytes(reference, QImage::Format_RGBA8888))
+            << name;
+    }
+    EXPECT_EQ(CgbiImage::load(dataPath("ipa/cgbi/app-info-ipad_AppIcon83.5x83.5@2x~ipad.cgbi.png")).size(),
+              QSize(167, 167));
+    const QString standard = dataPath("ipa/cgbi/icon96.standard.png");
+    EXPECT_EQ(CgbiImage::load(standard), QImage(standard));
+
+    const QByteArray cgbi = readFile(dataPath("ipa/cgbi/AppIcon57.cgbi.png"));
+    for (qsizetype cut : {qsizetype(10), qsizetype(40), cgbi.size() / 2, cgbi.size() - 30})
+        EXPECT_FALSE(CgbiImage::decode(cgbi.left(cut))) << cut;
+    QByteArray hugeHeader = cgbi;
+    hugeHeader[32] = char(0x7f); // IHDR width far beyond any icon
+    EXPECT_FALSE(CgbiImage::decode(hugeHeader));
 }

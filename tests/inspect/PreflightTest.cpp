@@ -3,8 +3,6 @@
 #include "inspect/Preflight.h"
 #include "InspectionRun.h"
 #include "inspect/PackageFactory.h"
-#include "inspect/ParseAPK.h"
-#include "inspect/ParseIPA.h"
 
 using namespace testsupport;
 using Verdict = PreflightFinding::Verdict;
@@ -196,8 +194,7 @@ TEST(Preflight, InspectedPackages) {
     };
     for (const auto& [package, expected] : cases) {
         SCOPED_TRACE(package.toStdString());
-        Inspector* inspector =
-            package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
+        Inspector* inspector = inspectorFor(package);
         if (auto* ios = dynamic_cast<ParseIPA*>(inspector))
             ios->clock = [] { return kNow; };
         const Outcome o = inspectPackage(inspector, package);

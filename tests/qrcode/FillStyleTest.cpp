@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QJsonDocument>
-#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -81,34 +80,4 @@ TEST(QRCodeFills, FactoryAndSettings) {
     };
     for (const auto& r : rejected)
         EXPECT_FALSE(factory.CreateWithSettings(r)) << QJsonDocument::fromVariant(r).toJson().constData();
-    const auto radial = factory.CreateWithSettings(
-        {{"type", "radialgradient"},
-         {"settings", QVariantMap{{"centerX", 0.25}, {"centerY", 0.75}, {"gradient", gradient}}}});
-    ASSERT_TRUE(radial);
-    EXPECT_EQ(static_cast<const QRCodeFillStyleRadialGradient&>(*radial).centerPoint(), QPointF(0.25, 0.75));
-    EXPECT_EQ(static_cast<const QRCodeFillStyleSolid&>(*QRCodeFillStyle::clear()).color().alpha(), 0);
-}
-
-TEST(QRCodeFills, PaintingExtendsGradientsAndClipsToPaths) {
-    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    const LumGradient redToBlue({LumGradientPin(Qt::red, 0), LumGradientPin(Qt::blue, 1)});
-    {
-        QPainter painter(&image);
-        // Unit points scale with the rectangle's width: start at x = 40, end at x = 60.
-        QRCodeFillStyleLinearGradient(redToBlue, {0.4, 0}, {0.6, 0}).fill(painter, QRectF(0, 0, 100, 100));
-    }
-    EXPECT_EQ(image.pixelColor(5, 50), QColor(Qt::red));
-    EXPECT_EQ(image.pixelColor(95, 50), QColor(Qt::blue));
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        QPainterPath path;
-        path.addRect(10, 10, 20, 20);
-        QRCodeFillStyleRadialGradient(redToBlue, {0.2, 0.2}).fill(painter, QRectF(0, 0, 100, 100), path);
-    }
-    EXPECT_GT(image.pixelColor(20, 20).red(), 240); // the centre is the first colour
-    EXPECT_LT(image.pixelColor(20, 20).blue(), 15);
-    EXPECT_EQ(image.pixelColor(50, 50).alpha(), 0); // outside the path
-    EXPECT_GT(image.pixelColor(29, 29).blue(), 0);
 }
