@@ -95,18 +95,27 @@ struct Le : QDataStream {
 };
 } // namespace
 
-QByteArray deepBinaryPlist(int depth) {
+QByteArray bplist(const QList<QByteArray>& objects, quint64 top, quint8 referenceSize) {
     QByteArray out("bplist00");
-    QDataStream s(&out, QIODevice::Append);
-    for (int i = 0; i + 1 < depth; ++i)
-        s << quint8(0xA1) << quint32(i + 1); // object i: an array holding object i + 1
-    s << quint8(0xA0);
-    const auto table = quint64(out.size());
-    for (int i = 0; i < depth; ++i)
-        s << quint32(8 + 5 * i);
-    // Trailer: offset and reference widths, object count, top object, table offset.
-    s << quint32(0) << quint16(0) << quint8(4) << quint8(4) << quint64(depth) << quint64(0) << table;
+    QByteArray table;
+    QDataStream offsets(&table, QIODevice::WriteOnly);
+    for (const QByteArray& object : objects) {
+        offsets << quint32(out.size());
+        out += object;
+    }
+    const auto tableOffset = quint64(out.size());
+    out += table;
+    // Trailer: six unused bytes, offset and reference widths, object count, top object, table offset.
+    QDataStream(&out, QIODevice::Append) << quint32(0) << quint16(0) << quint8(4) << referenceSize
+                                         << quint64(objects.size()) << top << tableOffset;
     return out;
+}
+
+QByteArray deepBinaryPlist(int depth) {
+    QList<QByteArray> objects(depth, QByteArray("\xA0", 1));
+    for (int i = 0; i + 1 < depth; ++i) // object i: an array holding object i + 1
+        QDataStream(&objects[i], QIODevice::WriteOnly) << quint8(0xA1) << quint32(i + 1);
+    return bplist(objects, 0, 4);
 }
 
 QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSize, quint64 claimedSize) {

@@ -22,6 +22,9 @@ QByteArray binaryPlist(const QVariant& root);
 QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry = {},
                  qint64 bigSize = 0);
 
+// A binary property list of the given encoded objects, with four-byte offsets and references of
+// referenceSize bytes.
+QByteArray bplist(const QList<QByteArray>& objects, quint64 top = 0, quint8 referenceSize = 1);
 // A binary property list of arrays nested depth deep (an array holding one array, ...).
 QByteArray deepBinaryPlist(int depth);
 

@@ -5,7 +5,6 @@
 #include "inspect/PackageFactory.h"
 #include "inspect/ResourceFolder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 

@@ -1,6 +1,5 @@
 #include "qrcode/QRCodeFillStyle.h"
 
-#include <QImage>
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
