@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QUrl>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 
@@ -26,8 +28,9 @@ inline Inspector* inspectorFor(const QString& package) {
 }
 
 // Runs one inspection to its report and checks the reporting contract on the way: nothing
-// from inside inspect(), exactly one report.
-inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
+// from inside inspect(), exactly one report. whileWaiting runs at each look for the report.
+inline Outcome inspectPackage(Inspector* inspector, const QString& path,
+                              const std::function<void()>& whileWaiting = {}) {
     auto outcome = std::make_shared<Outcome>();
     inspector->onComplete = [outcome, inspector](const PackageRecord& r) {
         outcome->record = r;
@@ -37,7 +40,12 @@ inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
     inspector->onFailure = [outcome](const QString& m) { outcome->failure = m, ++outcome->reports; };
     inspector->inspect(QUrl::fromLocalFile(path));
     EXPECT_EQ(outcome->reports, 0) << "reported synchronously";
-    EXPECT_TRUE(testsupport::waitUntil([&] { return outcome->reports > 0; }, 60000)) << "no report (hang)";
+    const auto reported = [&] {
+        if (whileWaiting)
+            whileWaiting();
+        return outcome->reports > 0;
+    };
+    EXPECT_TRUE(testsupport::waitUntil(reported, 60000)) << "no report (hang)";
     QCoreApplication::processEvents();
     EXPECT_EQ(outcome->reports, 1);
     EXPECT_EQ(outcome->record.has_value(), outcome->failure.isEmpty());

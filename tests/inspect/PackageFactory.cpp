@@ -13,13 +13,15 @@
 namespace packages {
 
 namespace {
-bool run(const QString& program, const QStringList& args, const QString& dir = {}) {
+// The program's standard output, or nothing when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& args, const QString& dir = {}) {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.setStandardOutputFile(QProcess::nullDevice());
     p.start(program, args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
+    return p.readAllStandardOutput();
 }
 
 QString xmlValue(const QVariant& v) {
@@ -59,10 +61,9 @@ QByteArray xmlPlist(const QVariant& root) {
 }
 
 QByteArray binaryPlist(const QVariant& root) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
-    testsupport::writeFile(dir + "/in.plist", xmlPlist(root));
-    run("plistutil", {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
-    return testsupport::readFile(dir + "/out.plist");
+    const QString in = testsupport::writeFile(testsupport::makeTempDir(QStringLiteral("plist")) + "/in.plist",
+                                              xmlPlist(root));
+    return run("plistutil", {"-i", in, "-o", "-", "-f", "bin"}).value_or(QByteArray());
 }
 
 void sparseFile(const QString& path, qint64 size) {
@@ -83,7 +84,7 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir);
+    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir).has_value();
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
@@ -191,7 +192,7 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
 namespace {
 // Runs openssl with arguments split at blanks after filling in dir.
 bool openssl(const QString& args, const QString& dir) {
-    return run("openssl", args.arg(dir).split(' '));
+    return run("openssl", args.arg(dir).split(' ')).has_value();
 }
 
 // One key and certificate per test run, valid for 30 days from now.
@@ -213,10 +214,8 @@ QByteArray signingCertificate() {
 }
 
 QString signingCertificateEnd() {
-    QProcess p;
-    p.start("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
-    p.waitForFinished(30000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section('=', 1);
+    const auto printed = run("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
+    return QString::fromLatin1(printed.value_or("")).trimmed().section('=', 1);
 }
 
 QByteArray profilePlist(const Profile& profile) {
@@ -246,15 +245,13 @@ QByteArray profilePlist(const Profile& profile) {
 }
 
 QByteArray signedProfile(const Profile& profile) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
-    testsupport::writeFile(dir + "/in.plist", profilePlist(profile));
-    const bool ok = openssl(
-        "cms -sign -nodetach -binary -outform DER -in %1/in.plist -out %1/out.der -signer " + signingDir() +
-            "/cert.pem -inkey " + signingDir() + "/key.pem" + (profile.streamed ? " -stream" : ""),
-        dir);
-    const QByteArray bytes = ok ? testsupport::readFile(dir + "/out.der") : QByteArray();
-    QDir(dir).removeRecursively();
-    return bytes;
+    const QString in = testsupport::writeFile(
+        testsupport::makeTempDir(QStringLiteral("profile")) + "/in.plist", profilePlist(profile));
+    QStringList args = QStringLiteral("cms -sign -nodetach -binary -outform DER -in").split(' ');
+    args += {in, "-signer", signingDir() + "/cert.pem", "-inkey", signingDir() + "/key.pem"};
+    if (profile.streamed)
+        args << "-stream";
+    return run("openssl", args).value_or(QByteArray());
 }
 
 QString buildApk(const QString& apkPath, const AndroidApp& app) {
@@ -289,18 +286,16 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         testsupport::writeFile(res + "/mipmap-anydpi-v26/ic_launcher.xml",
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    // Temporary paths hold no blanks.
-    QStringList args = QStringLiteral("package -f -M %1/AndroidManifest.xml -S %2 -F %3 -I "
-                                      "/usr/share/android-framework-res/framework-res.apk")
-                           .arg(dir, res, apkPath)
-                           .split(' ');
+    QStringList args =
+        QStringLiteral("package -f -I /usr/share/android-framework-res/framework-res.apk -M").split(' ');
+    args += {dir + "/AndroidManifest.xml", "-S", res, "-F", apkPath};
     if (app.assetSize > 0) {
         sparseFile(dir + "/assets/blob.bin", app.assetSize);
         args += {"-A", dir + "/assets", "-0", "bin"};
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());
-    bool ok = run(QStringLiteral("aapt"), args);
+    bool ok = run(QStringLiteral("aapt"), args).has_value();
     // aapt adds files relative to the working folder under the names given.
     for (const QString& abi : app.nativeAbis) {
         const QString lib = "lib/" + abi + "/libnative.so";

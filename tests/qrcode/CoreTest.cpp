@@ -40,7 +40,7 @@ TEST(QRCodeCore, DefaultEngineLayoutAndOtherEngines) {
     const QRCodeBoolMatrix& m = code.boolMatrix();
     for (int i = 0; i < 23; ++i)
         EXPECT_FALSE(m(0, i) || m(22, i) || m(i, 0) || m(i, 22)) << i;
-    // Finder placement inside the border is proven by decoding every size in RoundTripTest.
+    // Finder placement inside the border is proven by decoding every size below.
     EXPECT_TRUE(m(1, 1) && m(1, 21) && m(21, 1));
 
     const QRCode fromMessage = QRCode::withMessage(QRCodeMessagePhone("+1 2"), ErrorCorrection::low);
