@@ -7,16 +7,11 @@
 using packages::bplist;
 using PlistGuard::Verdict;
 
-namespace {
-
-QByteArray deepXml(int depth) {
-    return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) +
-           "</plist>";
-}
-
-} // namespace
-
 TEST(PlistGuard, RefusesWhatWouldHurtTheParserAndPassesRealLists) {
+    const auto deepXml = [](int depth) {
+        return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) +
+               "</plist>";
+    };
     const QVariantMap info{
         {"CFBundleIdentifier", "a.b"},
         {"CFBundleIcons", QVariantMap{{"CFBundlePrimaryIcon", QVariantList{"x", 1, true}}}}};

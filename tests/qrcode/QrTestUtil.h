@@ -7,13 +7,8 @@
 #include <QPainterPath>
 
 #include <memory>
-#include <ostream>
 
 #include "support/TestSupport.h"
-
-inline void PrintTo(const QStringList& l, std::ostream* os) {
-    *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']';
-}
 
 namespace qrtest {
 
