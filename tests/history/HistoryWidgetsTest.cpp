@@ -176,13 +176,24 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
     EXPECT_FALSE(info->isPopoverShown());
 }
 
-TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
-    Zapp app = zapp("Share00001__android", "Share & Tell");
+// The details hand the build link on and write the code in every format; the stable link sits
+// under the build link with a copy button of its own; notes edited in the details are saved on the
+// server.
+TEST_F(HistoryWidgets, DetailsShareTheLinksAndSaveTheNotes) {
+    Zapp app = zapp("Share00001", "Share & Tell");
+    app.bundleID = "com.example.noted";
+    app.appdescription = "First notes";
+    const QString latest = addApp("sharing-user", app);
+    ASSERT_FALSE(latest.isEmpty());
+    app.latestUrl = latest; // as the app list brings it (pinned in the server and client tests)
     QList<QUrl> opened;
     QString nextPath;
     DesktopSeams seams = quietSeams();
     seams.openUrl = [&](const QUrl& url) { opened << url; };
     seams.saveFileName = [&](QWidget*, const QString&, const QString&) { return nextPath; };
+    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
+        return current + "\nSecond line";
+    };
     AppDetailView details(app, api(), seams);
     const QString link = server().localUrl() + "Share00001";
 
@@ -207,6 +218,19 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
     }
     EXPECT_EQ(QRCode::DetectQRCodes(QImage(dir + "/code.png")), QStringList{link});
     EXPECT_FALSE(details.saveQRCode(dir + "/missing/folder/code.png"));
+
+    ASSERT_NE(details.latestLabel(), nullptr);
+    EXPECT_EQ(details.latestLabel()->text(), latest);
+    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
+    EXPECT_EQ(AppDetailView(zapp("Plain00001"), api(), quietSeams()).latestLabel(), nullptr);
+
+    EXPECT_EQ(details.notesBox()->shownText(), "First notes");
+    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
+    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
+    EXPECT_EQ(details.notesBox()->shownText(), "First notes\nSecond line");
+    EXPECT_EQ(server().database().app(app.appid)->appdescription, "First notes\nSecond line");
 }
 
 // The details of a development or ad hoc build count the devices testers checked, each once,
@@ -237,34 +261,6 @@ TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
         app.appid = QLatin1String(kind) == "android" ? "AdHoc00001__android" : "AdHoc00001";
         EXPECT_FALSE(AppDetailView(app, api(), quietSeams()).devicesRow()) << kind;
     }
-}
-
-// The stable link sits under the build link with a copy button of its own; notes edited in the
-// details are saved on the server.
-TEST_F(HistoryWidgets, StableLinkAndNotesInTheDetails) {
-    Zapp sent = zapp("Noted00001");
-    sent.bundleID = "com.example.noted";
-    sent.appdescription = "First notes";
-    const QString latest = addApp("noting-user", sent);
-    ASSERT_FALSE(latest.isEmpty());
-    sent.latestUrl = latest; // as the app list brings it (pinned in the server and client tests)
-
-    DesktopSeams seams = quietSeams();
-    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
-        return current + "\nSecond line";
-    };
-    AppDetailView details(sent, api(), seams);
-    ASSERT_NE(details.latestLabel(), nullptr);
-    EXPECT_EQ(details.latestLabel()->text(), latest);
-    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
-    EXPECT_EQ(details.notesBox()->shownText(), "First notes");
-    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
-    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
-    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
-    EXPECT_EQ(details.notesBox()->shownText(), "First notes\nSecond line");
-    EXPECT_EQ(server().database().app(sent.appid)->appdescription, "First notes\nSecond line");
-    EXPECT_EQ(AppDetailView(zapp("Plain00001"), api(), quietSeams()).latestLabel(), nullptr);
 }
 
 // A silent server gives the retry line, and retrying onto an empty history says so; a failed profile

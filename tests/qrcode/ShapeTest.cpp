@@ -100,7 +100,4 @@ TEST(QRCodeShapes, FactoriesReadSettingsAndKeepThemInRange) {
     EXPECT_EQ(QRCodePixelShapeHorizontal(0, -1).cornerRadiusFraction(), 0.0);
     EXPECT_EQ(factory.named("vertical", QVariantMap{{"cornerRadiusFraction", 7.0}})->settings(),
               (QVariantMap{{"inset", 0.0}, {"cornerRadiusFraction", 1.0}}));
-    EXPECT_TRUE(QRCodePixelShapeSquare()
-                    .onPath(QSizeF(100, 100), qrtest::codeFor(QRCodeBoolMatrix()), false)
-                    .isEmpty());
 }
