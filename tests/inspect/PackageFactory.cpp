@@ -190,28 +190,20 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
 }
 
 namespace {
-// Runs openssl with arguments split at blanks after filling in dir.
-bool openssl(const QString& args, const QString& dir) {
-    return run("openssl", args.arg(dir).split(' ')).has_value();
-}
-
 // One key and certificate per test run, valid for 30 days from now.
 QString signingDir() {
     static const QString dir = [] {
         const QString d = testsupport::makeTempDir(QStringLiteral("signer"));
-        openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1/key.pem -out "
-                "%1/cert.pem -subj /CN=VantryTestSigner -days 30",
-                d);
-        openssl("x509 -in %1/cert.pem -outform DER -out %1/cert.der", d);
+        run("openssl",
+            QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "
+                           "%1/key.pem -out %1/cert.pem -subj /CN=VantryTestSigner -days 30")
+                .arg(d)
+                .split(' '));
         return d;
     }();
     return dir;
 }
 } // namespace
-
-QByteArray signingCertificate() {
-    return testsupport::readFile(signingDir() + "/cert.der");
-}
 
 QString signingCertificateEnd() {
     const auto printed = run("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
@@ -239,8 +231,10 @@ QByteArray profilePlist(const Profile& profile) {
         plist.insert("ProvisionsAllDevices", true);
     }
     plist.insert("Entitlements", entitlements);
-    if (profile.withCertificate)
-        plist.insert("DeveloperCertificates", QVariantList{signingCertificate()});
+    if (profile.withCertificate) {
+        const auto der = run("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-outform", "DER"});
+        plist.insert("DeveloperCertificates", QVariantList{der.value_or(QByteArray())});
+    }
     return xmlPlist(plist);
 }
 

@@ -47,8 +47,7 @@ struct Profile {
 QByteArray profilePlist(const Profile& profile);
 // The signed .mobileprovision bytes; empty when openssl failed.
 QByteArray signedProfile(const Profile& profile);
-// The DER certificate signedProfile signs with, and its notAfter as openssl prints it.
-QByteArray signingCertificate();
+// The notAfter of the certificate signedProfile signs with, as openssl prints it.
 QString signingCertificateEnd();
 
 struct AndroidApp {
