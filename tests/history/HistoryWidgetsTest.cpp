@@ -108,11 +108,18 @@ protected:
 
 } // namespace
 
+// The owner's apps newest first, an Android app under its link without the suffix; the chosen app's
+// details with and without installs.
 TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
     const QString owner = "order-user";
+    const QString appid = "Droid00001__android";
     addApp(owner, zapp("JanApp0001", "January", "2023/01/05 10:00"));
-    addApp(owner, zapp("NovApp0001", "November", "2023/11/20 09:30"));
-    addApp("someone-else", zapp("OtherApp01", "Not mine", "2024/01/01 00:00"));
+    addApp(owner, zapp(appid, "Droid", "2024/03/02 11:15"));
+    addApp("someone-else", zapp("OtherApp01", "Not mine", "2024/06/01 00:00"));
+    const QStringList agents = corpusAgents().values();
+    for (const QString& agent : agents)
+        addInstall(appid, agent);
+    addInstall(appid, corpusAgents().value("iOS 16.6"));
 
     HistoryPane pane(api(), userSource(owner));
     pane.resize(320, 420);
@@ -125,7 +132,9 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
     const QAbstractItemModel* model = pane.listView()->model();
     ASSERT_EQ(model->rowCount(), 2);
     EXPECT_EQ(model->index(0, 0).data().toString() + ' ' + model->index(1, 0).data().toString(),
-              "November January");
+              "Droid January");
+    const QString link = server().localUrl() + "Droid00001";
+    EXPECT_EQ(model->index(0, 0).data(Qt::UserRole + 2).toString(), link);
     EXPECT_EQ(pane.messageText(), QString());
 
     QSignalSpy chosen(&pane, &HistoryPane::appChosen);
@@ -139,28 +148,11 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
         waitUntil([&] { return pane.listView()->selectionModel()->selectedIndexes().isEmpty(); }, 2000));
 
     // Without installs the figures say so and there is nothing to break down.
-    const auto details = loadedDetails(app);
-    EXPECT_EQ(details->link(), server().localUrl() + "JanApp0001");
-    EXPECT_EQ(details->findChild<QLabel*>("title")->text(), "January");
-    EXPECT_TRUE(details->installsText() == "No of installs : 0" && details->installedStr().isEmpty());
-    EXPECT_FALSE(details->infoButton()->isVisibleTo(details.get()));
-}
-
-TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
-    const QString owner = "android-user";
-    const QString appid = "Droid00001__android";
-    addApp(owner, zapp(appid, "Droid", "2024/03/02 11:15"));
-    const QStringList agents = corpusAgents().values();
-    for (const QString& agent : agents)
-        addInstall(appid, agent);
-    addInstall(appid, corpusAgents().value("iOS 16.6"));
-
-    HistoryPane pane(api(), userSource(owner));
-    QSignalSpy shown(&pane, &HistoryPane::recordsShown);
-    pane.refresh();
-    ASSERT_TRUE(shown.wait(10000));
-    const QString link = server().localUrl() + "Droid00001";
-    EXPECT_EQ(pane.listView()->model()->index(0, 0).data(Qt::UserRole + 2).toString(), link);
+    const auto january = loadedDetails(app);
+    EXPECT_EQ(january->link(), server().localUrl() + "JanApp0001");
+    EXPECT_EQ(january->findChild<QLabel*>("title")->text(), "January");
+    EXPECT_TRUE(january->installsText() == "No of installs : 0" && january->installedStr().isEmpty());
+    EXPECT_FALSE(january->infoButton()->isVisibleTo(january.get()));
 
     const auto details = loadedDetails(pane.apps().at(0));
     details->resize(760, 520);
@@ -184,13 +176,24 @@ TEST_F(HistoryWidgets, AndroidLinkAndCodeHaveNoSuffixAndThePopoverToggles) {
     EXPECT_FALSE(info->isPopoverShown());
 }
 
-TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
-    Zapp app = zapp("Share00001__android", "Share & Tell");
+// The details hand the build link on and write the code in every format; the stable link sits
+// under the build link with a copy button of its own; notes edited in the details are saved on the
+// server.
+TEST_F(HistoryWidgets, DetailsShareTheLinksAndSaveTheNotes) {
+    Zapp app = zapp("Share00001", "Share & Tell");
+    app.bundleID = "com.example.noted";
+    app.appdescription = "First notes";
+    const QString latest = addApp("sharing-user", app);
+    ASSERT_FALSE(latest.isEmpty());
+    app.latestUrl = latest; // as the app list brings it (pinned in the server and client tests)
     QList<QUrl> opened;
     QString nextPath;
     DesktopSeams seams = quietSeams();
     seams.openUrl = [&](const QUrl& url) { opened << url; };
     seams.saveFileName = [&](QWidget*, const QString&, const QString&) { return nextPath; };
+    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
+        return current + "\nSecond line";
+    };
     AppDetailView details(app, api(), seams);
     const QString link = server().localUrl() + "Share00001";
 
@@ -215,6 +218,19 @@ TEST_F(HistoryWidgets, SharingHandsTheLinkOnAndWritesEveryFormat) {
     }
     EXPECT_EQ(QRCode::DetectQRCodes(QImage(dir + "/code.png")), QStringList{link});
     EXPECT_FALSE(details.saveQRCode(dir + "/missing/folder/code.png"));
+
+    ASSERT_NE(details.latestLabel(), nullptr);
+    EXPECT_EQ(details.latestLabel()->text(), latest);
+    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
+    EXPECT_EQ(AppDetailView(zapp("Plain00001"), api(), quietSeams()).latestLabel(), nullptr);
+
+    EXPECT_EQ(details.notesBox()->shownText(), "First notes");
+    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
+    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
+    EXPECT_EQ(details.notesBox()->shownText(), "First notes\nSecond line");
+    EXPECT_EQ(server().database().app(app.appid)->appdescription, "First notes\nSecond line");
 }
 
 // The details of a development or ad hoc build count the devices testers checked, each once,
@@ -247,38 +263,9 @@ TEST_F(HistoryWidgets, DeviceChecksOfAnAdHocBuild) {
     }
 }
 
-// The stable link sits under the build link with a copy button of its own; notes edited in the
-// details are saved on the server.
-TEST_F(HistoryWidgets, StableLinkAndNotesInTheDetails) {
-    Zapp sent = zapp("Noted00001");
-    sent.bundleID = "com.example.noted";
-    sent.appdescription = "First notes";
-    const QString latest = addApp("noting-user", sent);
-    ASSERT_FALSE(latest.isEmpty());
-    QList<Zapp> apps;
-    api().fetchApps("noting-user", [&](const QList<Zapp>& list) { apps = list; });
-    ASSERT_TRUE(waitUntil([&] { return !apps.isEmpty(); }));
-    EXPECT_EQ(apps.constFirst().latestUrl, latest);
-
-    DesktopSeams seams = quietSeams();
-    seams.editNotes = [](QWidget*, const QString& current) -> std::optional<QString> {
-        return current + "\nSecond line";
-    };
-    AppDetailView details(apps.constFirst(), api(), seams);
-    ASSERT_NE(details.latestLabel(), nullptr);
-    EXPECT_EQ(details.latestLabel()->text(), latest);
-    QTest::mouseClick(details.copyLatestButton(), Qt::LeftButton);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), latest);
-    EXPECT_EQ(details.notesBox()->shownText(), "First notes");
-    QSignalSpy saved(details.notesBox(), &ReleaseNotesBox::saved);
-    QTest::mouseClick(details.notesBox()->editButton(), Qt::LeftButton);
-    ASSERT_TRUE(saved.wait(10000)) << details.statusText().toStdString();
-    EXPECT_EQ(details.notesBox()->shownText(), "First notes\nSecond line");
-    EXPECT_EQ(server().database().app(sent.appid)->appdescription, "First notes\nSecond line");
-    EXPECT_EQ(AppDetailView(zapp("Plain00001"), api(), quietSeams()).latestLabel(), nullptr);
-}
-
-TEST_F(HistoryWidgets, SilentServerShowsTheRetryLineAndAnEmptyHistorySaysSo) {
+// A silent server gives the retry line, and retrying onto an empty history says so; a failed profile
+// says which side failed; refused installs leave the figures empty.
+TEST_F(HistoryWidgets, UnreachableServerOrProfileAndRefusedInstalls) {
     Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, "1");
     CannedServer silent;
     silent.setAnswer(200, QByteArray(), false);
@@ -297,22 +284,19 @@ TEST_F(HistoryWidgets, SilentServerShowsTheRetryLineAndAnEmptyHistorySaysSo) {
     EXPECT_EQ(pane.messageText(), "No Previous Records");
     EXPECT_EQ(pane.listView()->model()->rowCount(), 0);
     Config::instance().reload();
-}
 
-TEST_F(HistoryWidgets, RefusedInstallsLeaveTheFiguresAndTheProfileFailureOffersRetry) {
-    CannedServer refusing;
-    refusing.setAnswer(200, R"({"isSuccess": false, "response": []})");
+    HistoryPane failed(api(), [](QObject* context, auto, std::function<void(const QString&)> onFailure) {
+        QTimer::singleShot(0, context, [onFailure] { onFailure("token expired"); });
+    });
+    QSignalSpy failedProfile(&failed, &HistoryPane::serverUnreachable);
+    failed.refresh();
+    ASSERT_TRUE(failedProfile.wait(5000));
+    EXPECT_EQ(failed.messageText(), "Your storage account could not be reached.");
+
+    silent.setAnswer(200, R"({"isSuccess": false, "response": []})");
     testsupport::LogCapture log;
-    AppDetailView details(zapp("Refused001"), BackendApi(refusing.baseUrl()), quietSeams());
+    AppDetailView details(zapp("Refused001"), BackendApi(silent.baseUrl()), quietSeams());
     ASSERT_TRUE(waitUntil([&] { return log.lines().contains("not right!!"); }));
     EXPECT_EQ(details.installsText(), QString());
     EXPECT_TRUE(details.infoButton()->isVisibleTo(&details));
-
-    HistoryPane pane(api(), [](QObject* context, auto, std::function<void(const QString&)> onFailure) {
-        QTimer::singleShot(0, context, [onFailure] { onFailure("token expired"); });
-    });
-    QSignalSpy unreachable(&pane, &HistoryPane::serverUnreachable);
-    pane.refresh();
-    ASSERT_TRUE(unreachable.wait(5000));
-    EXPECT_EQ(pane.messageText(), "Your storage account could not be reached.");
 }

@@ -1,8 +1,6 @@
 #include "InspectionRun.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
-#include "inspect/ParseAPK.h"
-#include "inspect/ParseIPA.h"
 #include "inspect/ZipExtractor.h"
 #include <functional>
 
@@ -22,9 +20,6 @@ QString validIpa() {
 }
 QString validApk() {
     return packages::buildApk(homeDir() + "/pkgs/valid.apk", {});
-}
-Inspector* inspectorFor(const QString& package) {
-    return package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
 }
 
 // A copy of package with the files of dir added (or replaced) by zip (links stored as links), after
@@ -187,16 +182,10 @@ TEST(HostileInput, ExpandingEntriesAreNotWritten) {
     for (const auto& [package, expected] : cases) {
         SCOPED_TRACE(package.toStdString());
         ASSERT_FALSE(package.isEmpty());
-        Inspector* inspector = inspectorFor(package);
-        std::optional<QString> failure;
-        inspector->onFailure = [&](const QString& message) { failure = message; };
-        inspector->onComplete = [&](const PackageRecord&) { failure = QString(); };
-        inspector->inspect(QUrl::fromLocalFile(package));
         qint64 largest = 0;
-        EXPECT_TRUE(waitUntil(
-            [&] { return (largest = std::max(largest, bytesUnder(workingFolder())), failure.has_value()); },
-            60000));
-        EXPECT_EQ(failure.value_or("(no report)"), expected);
+        const Outcome out = inspectPackage(inspectorFor(package), package,
+                                           [&] { largest = std::max(largest, bytesUnder(workingFolder())); });
+        EXPECT_EQ(out.failure, expected);
         EXPECT_LT(largest, 20 * 1000 * 1000);
         EXPECT_FALSE(QFileInfo::exists(workingFolder()));
     }

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "inspect/Inspector.h"
+#include "inspect/ParseAPK.h"
+#include "inspect/ParseIPA.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QUrl>
+
+#include <functional>
 
 #include <memory>
 #include <optional>
@@ -18,9 +22,15 @@ struct Outcome {
     int reports = 0;
 };
 
+// The inspector of a package's kind, told by its suffix.
+inline Inspector* inspectorFor(const QString& package) {
+    return package.endsWith(".apk") ? static_cast<Inspector*>(new ParseAPK) : new ParseIPA;
+}
+
 // Runs one inspection to its report and checks the reporting contract on the way: nothing
-// from inside inspect(), exactly one report.
-inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
+// from inside inspect(), exactly one report. whileWaiting runs at each look for the report.
+inline Outcome inspectPackage(Inspector* inspector, const QString& path,
+                              const std::function<void()>& whileWaiting = {}) {
     auto outcome = std::make_shared<Outcome>();
     inspector->onComplete = [outcome, inspector](const PackageRecord& r) {
         outcome->record = r;
@@ -30,7 +40,12 @@ inline Outcome inspectPackage(Inspector* inspector, const QString& path) {
     inspector->onFailure = [outcome](const QString& m) { outcome->failure = m, ++outcome->reports; };
     inspector->inspect(QUrl::fromLocalFile(path));
     EXPECT_EQ(outcome->reports, 0) << "reported synchronously";
-    EXPECT_TRUE(testsupport::waitUntil([&] { return outcome->reports > 0; }, 60000)) << "no report (hang)";
+    const auto reported = [&] {
+        if (whileWaiting)
+            whileWaiting();
+        return outcome->reports > 0;
+    };
+    EXPECT_TRUE(testsupport::waitUntil(reported, 60000)) << "no report (hang)";
     QCoreApplication::processEvents();
     EXPECT_EQ(outcome->reports, 1);
     EXPECT_EQ(outcome->record.has_value(), outcome->failure.isEmpty());

@@ -13,13 +13,15 @@
 namespace packages {
 
 namespace {
-bool run(const QString& program, const QStringList& args, const QString& dir = {}) {
+// The program's standard output, or nothing when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& args, const QString& dir = {}) {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.setStandardOutputFile(QProcess::nullDevice());
     p.start(program, args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
+    return p.readAllStandardOutput();
 }
 
 QString xmlValue(const QVariant& v) {
@@ -59,10 +61,9 @@ QByteArray xmlPlist(const QVariant& root) {
 }
 
 QByteArray binaryPlist(const QVariant& root) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("plist"));
-    testsupport::writeFile(dir + "/in.plist", xmlPlist(root));
-    run("plistutil", {"-i", dir + "/in.plist", "-o", dir + "/out.plist", "-f", "bin"});
-    return testsupport::readFile(dir + "/out.plist");
+    const QString in = testsupport::writeFile(testsupport::makeTempDir(QStringLiteral("plist")) + "/in.plist",
+                                              xmlPlist(root));
+    return run("plistutil", {"-i", in, "-o", "-", "-f", "bin"}).value_or(QByteArray());
 }
 
 void sparseFile(const QString& path, qint64 size) {
@@ -83,7 +84,7 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     QFile::remove(zipPath);
     QDir().mkpath(QFileInfo(zipPath).absolutePath());
     // -0 keeps large test assets fast to write.
-    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir);
+    const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir).has_value();
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
 }
@@ -95,18 +96,27 @@ struct Le : QDataStream {
 };
 } // namespace
 
-QByteArray deepBinaryPlist(int depth) {
+QByteArray bplist(const QList<QByteArray>& objects, quint64 top, quint8 referenceSize) {
     QByteArray out("bplist00");
-    QDataStream s(&out, QIODevice::Append);
-    for (int i = 0; i + 1 < depth; ++i)
-        s << quint8(0xA1) << quint32(i + 1); // object i: an array holding object i + 1
-    s << quint8(0xA0);
-    const auto table = quint64(out.size());
-    for (int i = 0; i < depth; ++i)
-        s << quint32(8 + 5 * i);
-    // Trailer: offset and reference widths, object count, top object, table offset.
-    s << quint32(0) << quint16(0) << quint8(4) << quint8(4) << quint64(depth) << quint64(0) << table;
+    QByteArray table;
+    QDataStream offsets(&table, QIODevice::WriteOnly);
+    for (const QByteArray& object : objects) {
+        offsets << quint32(out.size());
+        out += object;
+    }
+    const auto tableOffset = quint64(out.size());
+    out += table;
+    // Trailer: six unused bytes, offset and reference widths, object count, top object, table offset.
+    QDataStream(&out, QIODevice::Append) << quint32(0) << quint16(0) << quint8(4) << referenceSize
+                                         << quint64(objects.size()) << top << tableOffset;
     return out;
+}
+
+QByteArray deepBinaryPlist(int depth) {
+    QList<QByteArray> objects(depth, QByteArray("\xA0", 1));
+    for (int i = 0; i + 1 < depth; ++i) // object i: an array holding object i + 1
+        QDataStream(&objects[i], QIODevice::WriteOnly) << quint8(0xA1) << quint32(i + 1);
+    return bplist(objects, 0, 4);
 }
 
 QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSize, quint64 claimedSize) {
@@ -180,34 +190,24 @@ QString zipBomb(const QString& zipPath, const QByteArray& entry, quint64 realSiz
 }
 
 namespace {
-// Runs openssl with arguments split at blanks after filling in dir.
-bool openssl(const QString& args, const QString& dir) {
-    return run("openssl", args.arg(dir).split(' '));
-}
-
 // One key and certificate per test run, valid for 30 days from now.
 QString signingDir() {
     static const QString dir = [] {
         const QString d = testsupport::makeTempDir(QStringLiteral("signer"));
-        openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1/key.pem -out "
-                "%1/cert.pem -subj /CN=VantryTestSigner -days 30",
-                d);
-        openssl("x509 -in %1/cert.pem -outform DER -out %1/cert.der", d);
+        run("openssl",
+            QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "
+                           "%1/key.pem -out %1/cert.pem -subj /CN=VantryTestSigner -days 30")
+                .arg(d)
+                .split(' '));
         return d;
     }();
     return dir;
 }
 } // namespace
 
-QByteArray signingCertificate() {
-    return testsupport::readFile(signingDir() + "/cert.der");
-}
-
 QString signingCertificateEnd() {
-    QProcess p;
-    p.start("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
-    p.waitForFinished(30000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().section('=', 1);
+    const auto printed = run("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-noout", "-enddate"});
+    return QString::fromLatin1(printed.value_or("")).trimmed().section('=', 1);
 }
 
 QByteArray profilePlist(const Profile& profile) {
@@ -231,21 +231,21 @@ QByteArray profilePlist(const Profile& profile) {
         plist.insert("ProvisionsAllDevices", true);
     }
     plist.insert("Entitlements", entitlements);
-    if (profile.withCertificate)
-        plist.insert("DeveloperCertificates", QVariantList{signingCertificate()});
+    if (profile.withCertificate) {
+        const auto der = run("openssl", {"x509", "-in", signingDir() + "/cert.pem", "-outform", "DER"});
+        plist.insert("DeveloperCertificates", QVariantList{der.value_or(QByteArray())});
+    }
     return xmlPlist(plist);
 }
 
 QByteArray signedProfile(const Profile& profile) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("profile"));
-    testsupport::writeFile(dir + "/in.plist", profilePlist(profile));
-    const bool ok = openssl(
-        "cms -sign -nodetach -binary -outform DER -in %1/in.plist -out %1/out.der -signer " + signingDir() +
-            "/cert.pem -inkey " + signingDir() + "/key.pem" + (profile.streamed ? " -stream" : ""),
-        dir);
-    const QByteArray bytes = ok ? testsupport::readFile(dir + "/out.der") : QByteArray();
-    QDir(dir).removeRecursively();
-    return bytes;
+    const QString in = testsupport::writeFile(
+        testsupport::makeTempDir(QStringLiteral("profile")) + "/in.plist", profilePlist(profile));
+    QStringList args = QStringLiteral("cms -sign -nodetach -binary -outform DER -in").split(' ');
+    args += {in, "-signer", signingDir() + "/cert.pem", "-inkey", signingDir() + "/key.pem"};
+    if (profile.streamed)
+        args << "-stream";
+    return run("openssl", args).value_or(QByteArray());
 }
 
 QString buildApk(const QString& apkPath, const AndroidApp& app) {
@@ -280,20 +280,16 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         testsupport::writeFile(res + "/mipmap-anydpi-v26/ic_launcher.xml",
                                "<adaptive-icon xmlns:android=\"http://schemas.android.com/apk/res/android\">"
                                "<background android:drawable=\"@android:color/white\"/></adaptive-icon>");
-    QStringList args = {"package", "-f",
-                        "-M",      dir + "/AndroidManifest.xml",
-                        "-S",      res,
-                        "-F",      apkPath,
-                        "-I",      "/usr/share/android-framework-res/framework-res.apk"};
+    QStringList args =
+        QStringLiteral("package -f -I /usr/share/android-framework-res/framework-res.apk -M").split(' ');
+    args += {dir + "/AndroidManifest.xml", "-S", res, "-F", apkPath};
     if (app.assetSize > 0) {
         sparseFile(dir + "/assets/blob.bin", app.assetSize);
-        args << "-A" << dir + "/assets"
-             << "-0"
-             << "bin";
+        args += {"-A", dir + "/assets", "-0", "bin"};
     }
     QFile::remove(apkPath);
     QDir().mkpath(QFileInfo(apkPath).absolutePath());
-    bool ok = run(QStringLiteral("aapt"), args);
+    bool ok = run(QStringLiteral("aapt"), args).has_value();
     // aapt adds files relative to the working folder under the names given.
     for (const QString& abi : app.nativeAbis) {
         const QString lib = "lib/" + abi + "/libnative.so";

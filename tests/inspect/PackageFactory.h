@@ -22,6 +22,9 @@ QByteArray binaryPlist(const QVariant& root);
 QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry = {},
                  qint64 bigSize = 0);
 
+// A binary property list of the given encoded objects, with four-byte offsets and references of
+// referenceSize bytes.
+QByteArray bplist(const QList<QByteArray>& objects, quint64 top = 0, quint8 referenceSize = 1);
 // A binary property list of arrays nested depth deep (an array holding one array, ...).
 QByteArray deepBinaryPlist(int depth);
 
@@ -44,8 +47,7 @@ struct Profile {
 QByteArray profilePlist(const Profile& profile);
 // The signed .mobileprovision bytes; empty when openssl failed.
 QByteArray signedProfile(const Profile& profile);
-// The DER certificate signedProfile signs with, and its notAfter as openssl prints it.
-QByteArray signingCertificate();
+// The notAfter of the certificate signedProfile signs with, as openssl prints it.
 QString signingCertificateEnd();
 
 struct AndroidApp {

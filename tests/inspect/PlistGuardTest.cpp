@@ -4,37 +4,14 @@
 
 #include <gtest/gtest.h>
 
+using packages::bplist;
 using PlistGuard::Verdict;
 
-namespace {
-
-// A binary list of the given objects (one-byte references, four-byte offsets).
-QByteArray bplist(const QList<QByteArray>& objects, quint8 top = 0) {
-    QByteArray out("bplist00");
-    QByteArray table;
-    for (const QByteArray& object : objects) {
-        const auto offset = quint32(out.size());
-        for (int shift : {24, 16, 8, 0})
-            table.append(char((offset >> shift) & 0xff));
-        out += object;
-    }
-    const auto tableOffset = quint8(out.size());
-    out += table;
-    out += QByteArray(6, '\0') + QByteArray("\x04\x01", 2);
-    out += QByteArray(7, '\0') + char(objects.size());
-    out += QByteArray(7, '\0') + char(top);
-    out += QByteArray(7, '\0') + char(tableOffset);
-    return out;
-}
-
-QByteArray deepXml(int depth) {
-    return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) +
-           "</plist>";
-}
-
-} // namespace
-
 TEST(PlistGuard, RefusesWhatWouldHurtTheParserAndPassesRealLists) {
+    const auto deepXml = [](int depth) {
+        return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) +
+               "</plist>";
+    };
     const QVariantMap info{
         {"CFBundleIdentifier", "a.b"},
         {"CFBundleIcons", QVariantMap{{"CFBundlePrimaryIcon", QVariantList{"x", 1, true}}}}};

@@ -7,13 +7,8 @@
 #include <QPainterPath>
 
 #include <memory>
-#include <ostream>
 
 #include "support/TestSupport.h"
-
-inline void PrintTo(const QStringList& l, std::ostream* os) {
-    *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']';
-}
 
 namespace qrtest {
 
@@ -31,10 +26,6 @@ private:
 
 inline QRCode codeFor(const QRCodeBoolMatrix& m) {
     return QRCode(std::make_shared<FixedEngine>(m));
-}
-
-inline bool dark(const QImage& image, double x, double y) {
-    return qGray(image.pixel(int(x), int(y))) < 128;
 }
 
 // The matrix drawn plainly, scale pixels per module, with an extra light margin.
