@@ -130,12 +130,18 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
 TEST_F(ScriptedJob, ProgressExistingFolderAndIconRules) {
     script.foldersExist = true;
     script.progress = {0.0, 0.12345, 0.5, 1.0};
+    script.notice =
+        QStringLiteral("The connection dropped at 50 %; resuming the upload in 1 s (try 2 of 3).");
     record.icon = QStringLiteral("data:image/png;base64,iVBORw0KGgo=");
     auto j = job<IosJob>(QStringLiteral("Game.ipa"));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     EXPECT_EQ(sink.statuses.at(3), (Status{"Already Created", "There is a folder already been created!",
                                            ProcessState::preparing}));
+    // A resumed upload says so in its step's detail; the step goes on.
+    EXPECT_EQ(sink.statuses.at(5),
+              (Status{"Processing your .ipa", script.notice, ProcessState::transferring}));
+    EXPECT_EQ(sink.statuses.at(6).title, QStringLiteral("Creating url for the file"));
     EXPECT_EQ(sink.percentages.mid(0, 4), (QStringList{"0.0 %", "12.35 %", "50.0 %", "100.0 %"}));
     EXPECT_DOUBLE_EQ(sink.values.at(1), 12.345);
     EXPECT_EQ(script.indexOf(QStringLiteral("upload ") + workingFolder() + QStringLiteral("/icon.png")), -1);

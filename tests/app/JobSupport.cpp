@@ -85,9 +85,12 @@ void ScriptedClient::createFolder(const QString& path, FolderCompletion completi
 void ScriptedClient::uploadFile(const QString& localPath, const QString& remotePath,
                                 UploadCompletion completion, Progress progress) {
     const std::vector<double> steps = m_script.progress;
-    answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [completion, progress, steps] {
+    const QString notice = m_script.notice;
+    answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [=, this] {
         for (double f : steps)
             progress(f);
+        if (!notice.isEmpty() && onNotice)
+            onNotice(notice);
         completion(false);
     });
 }

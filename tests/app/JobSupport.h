@@ -77,6 +77,7 @@ struct Script {
         return QStringLiteral("https://files.example") + path;
     };
     std::vector<double> progress = {0.0, 1.0};
+    QString notice; // said by every upload before it completes, as a resumed one does
     std::vector<std::function<void()>> held;
     void releaseHeld();
     int indexOf(const QString& prefix) const;
