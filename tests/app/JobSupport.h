@@ -5,7 +5,6 @@
 #include "app/NewProcessController.h"
 #include "app/StatusSink.h"
 #include "inspect/Inspector.h"
-#include "inspect/PackageFactory.h"
 #include "storage/ClientManager.h"
 #include "support/TestSupport.h"
 
@@ -56,11 +55,8 @@ public:
 QDateTime jobTime();
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
-// "Big Game" (com.example.big 2.1), an iOS package built in code with an Info.plist, an icon, an
-// in-house profile and a signature folder: it passes the preflight.
-QString makeIpa(const QString& path);
-// A small PNG file.
-QString makePng(const QString& path);
+// "Big Game" (com.example.big 2.1) as the inspector finds it, with a PNG icon written at `icon`.
+PackageRecord bigGame(const QString& icon);
 
 // A storage client that records its calls in a shared script and answers from it: held calls
 // wait for the test, failing calls report the script's message, the rest succeed on the next

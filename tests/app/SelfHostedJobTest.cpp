@@ -56,6 +56,8 @@ protected:
         j->setClientFactory([credentials] { return std::make_unique<SelfHostedClientManager>(credentials); });
         j->setBackend(std::make_shared<ZelkoHostingBackend>(server->localUrl()));
         j->setClock(jobTime);
+        j->useFakeInspector = true;
+        j->record = bigGame(dir + QStringLiteral("/AppIcon.png"));
         return j;
     }
 
@@ -78,7 +80,7 @@ protected:
 // ScriptedJob.
 TEST_F(SelfHostedJob, IosPackageBecomesALink) {
     // A capitalised name: manifest, icon and QR go to lowercased paths, their links keep the case.
-    const QString package = makeIpa(dir + QStringLiteral("/BigGame.ipa"));
+    const QString package = testsupport::writeFile(dir + QStringLiteral("/BigGame.ipa"), "package bytes");
     auto j = job<IosJob>(package);
     j->start();
     ASSERT_TRUE(waitForEnd(*j)) << "stuck in " << j->stepTitle().toStdString();
@@ -112,7 +114,7 @@ TEST_F(SelfHostedJob, IosPackageBecomesALink) {
 // The backend refuses an owner that is not a valid user id: the job fails with its reason.
 TEST_F(SelfHostedJob, RefusedRegistrationFailsWithTheServersReason) {
     currentUser().id = QStringLiteral("not a user id");
-    auto j = job<IosJob>(makeIpa(dir + QStringLiteral("/Ok.ipa")));
+    auto j = job<IosJob>(testsupport::writeFile(dir + QStringLiteral("/Ok.ipa"), "package bytes"));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
     EXPECT_EQ(sink.statuses.back(),
