@@ -111,17 +111,4 @@ TEST_F(SelfHostedJob, IosPackageBecomesALink) {
     EXPECT_EQ(app->appdate, QStringLiteral("2024/12/31 23:59"));
 }
 
-// The backend refuses an owner that is not a valid user id: the job fails with its reason.
-TEST_F(SelfHostedJob, RefusedRegistrationFailsWithTheServersReason) {
-    currentUser().id = QStringLiteral("not a user id");
-    auto j = job<IosJob>(testsupport::writeFile(dir + QStringLiteral("/Ok.ipa"), "package bytes"));
-    j->start();
-    ASSERT_TRUE(waitForEnd(*j));
-    EXPECT_EQ(sink.statuses.back(),
-              (Status{"Error", "The Vantry server refused the request: Invalid Authorization",
-                      ProcessState::failed}));
-    EXPECT_EQ(sink.notifications.constLast().second, QStringLiteral("Task done with error"));
-    EXPECT_FALSE(server->database().app(j->outcome().appId));
-}
-
 } // namespace

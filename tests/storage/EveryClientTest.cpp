@@ -10,23 +10,6 @@
 namespace {
 using testsupport::waitUntil;
 
-// Writes `size` bytes of a position-dependent pattern in 1 MiB pieces, so that a chunk sent at a
-// wrong offset cannot go unnoticed and the file never sits in memory.
-QString writePatternFile(const QString& path, qint64 size) {
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 written = 0; written < size; written += block.size()) {
-        quint64 x = quint64(written) * 0x9E3779B97F4A7C15ull + 1;
-        for (int i = 0; i < block.size(); i += 8) {
-            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-            memcpy(block.data() + i, &x, 8);
-        }
-        file.write(block.constData(), qMin<qint64>(block.size(), size - written));
-    }
-    return path;
-}
-
 QByteArray sha256(const QString& path) {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -60,7 +43,7 @@ TYPED_TEST_SUITE(EveryClient, Fixtures);
 
 TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
     const qint64 size = qint64(300) * 1000 * 1000;
-    const QString local = writePatternFile(this->local(QStringLiteral("large.ipa")), size);
+    const QString local = this->local(QStringLiteral("large.ipa"), pattern(int(size)));
     this->prepareUpload();
     const PeakMemory memory;
     ASSERT_GT(PeakMemory::field("VmHWM:"), 0);
@@ -119,7 +102,7 @@ TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
         // A name beyond ASCII; the local path arrives percent-encoded once, as the job hands it on.
         const QString name = QStringLiteral("Café cut%1.ipa").arg(cuts);
         const QString remote = QStringLiteral("/Vantry/Job/") + name;
-        const QString local = writePatternFile(this->local(name), size);
+        const QString local = this->local(name, pattern(int(size)));
         notices.clear();
         this->failures.clear();
         currentFolderId() = jobFolder;
