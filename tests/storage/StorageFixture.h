@@ -100,12 +100,6 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([&] { return failures.size() >= n; }, timeoutMs));
     }
 
-    // Stops the emulator: every later request meets a refused connection.
-    void goOffline() {
-        storageNetwork()->clearConnectionCache();
-        emulator->stop();
-    }
-
     std::unique_ptr<Emulator> emulator;
     std::unique_ptr<Client> client;
     QStringList failures;
