@@ -19,7 +19,7 @@ protected:
         dir = testsupport::makeTempDir(QStringLiteral("job"));
         QDir().mkpath(workingFolder());
         Config::instance().set(ConfigKey::BackendBaseUrl, QStringLiteral("https://v.example"));
-        record = bigGame(dir + QStringLiteral("/AppIcon.png"));
+        reset();
     }
     void TearDown() override { Config::instance().reload(); }
 
@@ -32,13 +32,15 @@ protected:
         j->setBackend(backend);
         j->setClock(jobTime);
         j->setCancelDelays(10, 10);
-        j->useFakeInspector = fakeInspector;
-        j->record = record;
-        j->preflight = found;
+        if (fakeInspector)
+            j->setInspectorFactory(
+                [this, found] { return new FakeInspector(record, found, &inspectorDestroyed); });
         return j;
     }
     // A fresh script, sink and backend for the next job of a table.
     void reset() {
+        record = bigGame(dir + QStringLiteral("/AppIcon.png"));
+        inspectorDestroyed = false;
         script = Script();
         sink = RecordingSink();
         backend = std::make_shared<FakeBackend>();
@@ -69,7 +71,8 @@ protected:
     Script script;
     std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
     RecordingSink sink;
-    PackageRecord record;
+    std::optional<PackageRecord> record; // what the fake inspector delivers; none: it never answers
+    bool inspectorDestroyed = false;
 };
 
 TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
@@ -127,7 +130,7 @@ TEST_F(ScriptedJob, ProgressExistingFolderAndIconRules) {
     script.progress = {0.0, 0.12345, 0.5, 1.0};
     script.notice =
         QStringLiteral("The connection dropped at 50 %; resuming the upload in 1 s (try 2 of 3).");
-    record.icon = QStringLiteral("data:image/png;base64,iVBORw0KGgo=");
+    record->icon = QStringLiteral("data:image/png;base64,iVBORw0KGgo=");
     auto j = job<IosJob>(QStringLiteral("Game.ipa"));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
@@ -141,11 +144,11 @@ TEST_F(ScriptedJob, ProgressExistingFolderAndIconRules) {
     EXPECT_DOUBLE_EQ(sink.values.at(1), 12.345);
     EXPECT_EQ(script.indexOf(QStringLiteral("upload ") + workingFolder() + QStringLiteral("/icon.png")), -1);
     ASSERT_EQ(backend->apps.size(), 1);
-    EXPECT_EQ(backend->apps.constFirst().appicon, record.icon) << "the data URL goes to the backend";
+    EXPECT_EQ(backend->apps.constFirst().appicon, record->icon) << "the data URL goes to the backend";
 }
 
 TEST_F(ScriptedJob, AndroidSkipsXmlIconsAndRegistersThePackageLink) {
-    record.icon = dir + QStringLiteral("/res/mipmap-anydpi-v26/ic_launcher.xml");
+    record->icon = dir + QStringLiteral("/res/mipmap-anydpi-v26/ic_launcher.xml");
     auto j = job<AndroidJob>(QStringLiteral("game.apk"));
     j->start();
     ASSERT_TRUE(waitForEnd(*j));
@@ -157,7 +160,7 @@ TEST_F(ScriptedJob, AndroidSkipsXmlIconsAndRegistersThePackageLink) {
         << "package upload, its link, then straight to the QR image";
     ASSERT_EQ(backend->apps.size(), 1);
     const Zapp& app = backend->apps.constFirst();
-    EXPECT_EQ(app.appicon, record.icon);
+    EXPECT_EQ(app.appicon, record->icon);
     EXPECT_EQ(app.appurl, QStringLiteral("https://files.example") + folder + QStringLiteral("/game.apk"));
     EXPECT_TRUE(app.appid.endsWith(QLatin1String("__android")));
     EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid);
@@ -239,7 +242,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         };
         auto j = job<IosJob>(QStringLiteral("Game.ipa"));
         if (step == QLatin1String("inspection"))
-            j->record.reset(); // the inspector never answers
+            record.reset(); // the inspector never answers
         j->start();
         ASSERT_TRUE(testsupport::waitUntil([&] {
             return !script.held.empty() || !backend->held.empty() ||
@@ -256,7 +259,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
         if (step == QLatin1String("createapp"))
             EXPECT_EQ(backend->cancels, 1);
         else if (step == QLatin1String("inspection"))
-            EXPECT_TRUE(j->inspectorDestroyed);
+            EXPECT_TRUE(inspectorDestroyed);
         else
             EXPECT_EQ(script.calls.mid(callsBefore), QStringList{"cancel"});
 
@@ -317,8 +320,8 @@ TEST_F(ScriptedJob, PreflightStopsOrAnnotatesTheJob) {
             return QStringLiteral("No response");
         return std::nullopt;
     };
+    found.profile = adHoc;
     auto forced = job<IosJob>(QStringLiteral("Game.ipa"), true, found);
-    forced->preflight.profile = adHoc;
     forced->setAllowBlocking(true);
     forced->start();
     ASSERT_TRUE(waitForEnd(*forced));

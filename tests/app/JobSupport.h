@@ -106,7 +106,8 @@ public:
     int cancels = 0;
 };
 
-// An inspector that delivers a given record, or nothing until it is destroyed.
+// An inspector that delivers a given record, or nothing until it is destroyed; a job takes it
+// through setInspectorFactory.
 class FakeInspector : public Inspector {
 public:
     FakeInspector(std::optional<PackageRecord> record, const Preflight& preflight, bool* destroyed)
@@ -127,21 +128,8 @@ private:
     bool* m_destroyed;
 };
 
-// A job whose inspection can be replaced.
-template <class Base> class TestJob : public Base {
-public:
-    TestJob(const QUrl& url, StatusSink& view) : Base(url, view) {
-        this->setInspectorFactory([this, own = this->inspectorFactory()]() -> Inspector* {
-            return useFakeInspector ? new FakeInspector(record, preflight, &inspectorDestroyed) : own();
-        });
-    }
-    bool useFakeInspector = false;
-    std::optional<PackageRecord> record; // delivered by the fake inspector; none: it never answers
-    Preflight preflight;                 // what the fake inspector found
-    bool inspectorDestroyed = false;
-};
-using IosJob = TestJob<NewProcessController>;
-using AndroidJob = TestJob<NewAPKProcessController>;
+using IosJob = NewProcessController;
+using AndroidJob = NewAPKProcessController;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);

@@ -56,8 +56,9 @@ protected:
         j->setClientFactory([credentials] { return std::make_unique<SelfHostedClientManager>(credentials); });
         j->setBackend(std::make_shared<ZelkoHostingBackend>(server->localUrl()));
         j->setClock(jobTime);
-        j->useFakeInspector = true;
-        j->record = bigGame(dir + QStringLiteral("/AppIcon.png"));
+        j->setInspectorFactory([record = bigGame(dir + QStringLiteral("/AppIcon.png"))] {
+            return new FakeInspector(record, {}, nullptr);
+        });
         return j;
     }
 

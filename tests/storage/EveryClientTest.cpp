@@ -91,7 +91,6 @@ TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
     config.set(ConfigKey::DropboxSingleUploadLimitBytes, QString::number(1 << 20));
     config.set(ConfigKey::DropboxUploadChunkBytes, QString::number(piece));
     config.set(ConfigKey::GoogleUploadChunkBytes, QString::number(piece));
-    config.set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     QString jobFolder;
     if constexpr (!dropbox)
         jobFolder = this->jobFolder();
@@ -217,7 +216,6 @@ template <class Fixture> class EveryOperation : public Fixture {
 protected:
     void SetUp() override {
         Fixture::SetUp();
-        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
             privateSpaceId() = WorkDriveEmulator::privateSpace;
         m_file = this->local(QStringLiteral("App.ipa"), "package bytes");

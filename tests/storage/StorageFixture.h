@@ -50,6 +50,7 @@ protected:
         emulator = std::make_unique<Emulator>(m_dir + QStringLiteral("/emulator"));
         ASSERT_TRUE(emulator->start());
         emulator->pointConfigHere();
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         linkAccount();
         currentFolderId().clear();
         lastUploadedFileId().clear();
@@ -160,7 +161,6 @@ protected:
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
         emulator->setRefreshToken(refreshToken);
-        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         GoogleAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     }
     void unlink() { GoogleAuth::instance().unlinkAndResetClients(); }
@@ -192,7 +192,6 @@ protected:
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
         Config::instance().set(ConfigKey::ZohoSettleMilliseconds, QStringLiteral("10"));
-        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
                               refreshToken);
         ZohoAuthentication::resetAccessToken();
