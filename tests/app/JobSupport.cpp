@@ -1,7 +1,5 @@
 #include "JobSupport.h"
 
-#include "backend/BackendApi.h"
-
 #include <QImage>
 #include <QTimer>
 
@@ -100,11 +98,4 @@ void FakeBackend::createApp(const Zapp& app, OnLinks onLink, Failure onFailure) 
 
 bool waitForEnd(const NewProcessController& job, int timeoutMs) {
     return testsupport::waitUntil([&] { return !isRunning(job.state()); }, timeoutMs);
-}
-
-bool signUpWithBackend(const QString& baseUrl, const ZUser& user) {
-    std::optional<bool> registered;
-    BackendApi(baseUrl).addNewUser(
-        user, [&] { registered = true; }, nullptr, [&](const QString&) { registered = false; });
-    return testsupport::waitUntil([&] { return registered.has_value(); }) && *registered;
 }

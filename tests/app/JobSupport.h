@@ -133,5 +133,3 @@ using AndroidJob = NewAPKProcessController;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
-// Registers the user with the backend, as sign-in does before any job.
-bool signUpWithBackend(const QString& baseUrl, const ZUser& user);

@@ -41,7 +41,12 @@ protected:
         Config::instance().set(ConfigKey::BackendBaseUrl, server->publicUrl());
         currentUser().id = QStringLiteral("self:ann");
         // Registered, as sign-in does before any job: the backend keeps records only for its users.
-        ASSERT_TRUE(signUpWithBackend(server->localUrl(), currentUser()));
+        std::optional<bool> registered;
+        BackendApi(server->localUrl())
+            .addNewUser(
+                currentUser(), [&] { registered = true; }, nullptr,
+                [&](const QString&) { registered = false; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return registered.has_value(); }) && *registered);
         dir = testsupport::makeTempDir(QStringLiteral("job"));
     }
     void TearDown() override {
