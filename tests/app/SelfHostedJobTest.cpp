@@ -48,6 +48,7 @@ protected:
                 [&](const QString&) { registered = false; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return registered.has_value(); }) && *registered);
         dir = testsupport::makeTempDir(QStringLiteral("job"));
+        QDir().mkpath(workingFolder()); // the fake inspector, unlike the real one, makes none
     }
     void TearDown() override {
         storageNetwork()->clearConnectionCache();

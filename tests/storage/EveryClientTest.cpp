@@ -31,12 +31,92 @@ struct PeakMemory {
     qint64 m_start = field("VmRSS:");
 };
 
+enum class Op { AppFolder, JobFolder, Upload, Link, User };
+constexpr Op everyOp[] = {Op::AppFolder, Op::JobFolder, Op::Upload, Op::Link, Op::User};
+const char* name(Op op) {
+    static const char* const names[] = {"application folder", "job folder", "upload", "link", "user data"};
+    return names[int(op)];
+}
+
+// Runs one operation of the client at a time and counts its endings (completions and onFailure), or
+// reads the profile into `users`.
 template <class Fixture> class EveryClient : public Fixture {
 protected:
     std::vector<ZUser> users;
     void readProfile(ClientManager& client) {
         client.getUserData([this](const ZUser& user) { users.push_back(user); });
     }
+
+    void SetUp() override {
+        Fixture::SetUp();
+        if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
+            privateSpaceId() = WorkDriveEmulator::privateSpace;
+        m_file = this->local(QStringLiteral("App.ipa"), "package bytes");
+    }
+
+    int endings() const { return completions + int(this->failures.size()); }
+
+    void start(Op op) {
+        completions = 0;
+        this->failures.clear();
+        ClientManager& client = *this->client;
+        const auto done = [this](auto&&...) { ++completions; };
+        switch (op) {
+        case Op::AppFolder:
+            return client.createFolder(QStringLiteral("/Vantry"), done);
+        case Op::JobFolder:
+            return client.createFolder(QStringLiteral("/Vantry/Job_%1").arg(++m_jobs), done);
+        case Op::Upload:
+            return client.uploadFile(m_file, QStringLiteral("/Vantry/Job/App.ipa"), done, {});
+        case Op::Link:
+            return client.shareLink(QStringLiteral("/Vantry/Job/App.ipa"), done);
+        case Op::User:
+            return client.getUserData(done);
+        }
+    }
+
+    // Zero endings or two fail the test.
+    void run(Op op) {
+        start(op);
+        EXPECT_TRUE(waitUntil([&] { return endings() >= 1; }, 30000)) << "no ending: " << name(op);
+        // A second ending would come within a few turns of the event loop.
+        EXPECT_FALSE(waitUntil([&] { return endings() >= 2; }, 300)) << "two endings: " << name(op);
+    }
+
+    // Folder, job folder and upload done, so that every operation has what it needs.
+    void prepare() {
+        for (Op op : {Op::AppFolder, Op::JobFolder, Op::Upload}) {
+            run(op);
+            ASSERT_EQ(completions, 1) << name(op);
+        }
+    }
+
+    // The emulator refuses the next request of this operation as the provider would.
+    void refuse(Op op) {
+        if constexpr (std::is_same_v<Fixture, DropBoxFixture>) {
+            static const char* const routes[] = {"files/create_folder_v2", "files/create_folder_v2",
+                                                 "files/upload", "sharing/create_shared_link_with_settings",
+                                                 "users/get_current_account"};
+            this->emulator->injectFault(QString::fromLatin1(routes[int(op)]),
+                                        DropBoxEmulator::Fault::ServerError, 10);
+        } else if constexpr (std::is_same_v<Fixture, DriveFixture>) {
+            static const char* const kinds[] = {"list", "create", "upload", "permission", "userinfo"};
+            this->emulator->injectFault(QString::fromLatin1(kinds[int(op)]), DriveEmulator::Fault::Forbidden);
+        } else if (op == Op::Upload) {
+            this->emulator->injectFault(WorkDriveEmulator::Fault::DropUpload);
+        } else {
+            static const char* const requests[] = {"GET /api/v1/privatespace/", "POST /api/v1/files", "",
+                                                   "POST /api/v1/links", "GET /api/v1/users/me"};
+            this->emulator->answerOnce(QString::fromLatin1(requests[int(op)]), 403,
+                                       R"({"errors":[{"id":"F007","title":"Permission denied"}]})");
+        }
+    }
+
+    int completions = 0;
+
+private:
+    QString m_file;
+    int m_jobs = 0;
 };
 using Fixtures = ::testing::Types<DropBoxFixture, DriveFixture, WorkDriveFixture>;
 TYPED_TEST_SUITE(EveryClient, Fixtures);
@@ -204,90 +284,7 @@ TYPED_TEST(EveryClient, CancelMidUploadStopsTheBytesAndCallsNothingAfter) {
     }
 }
 
-enum class Op { AppFolder, JobFolder, Upload, Link, User };
-constexpr Op everyOp[] = {Op::AppFolder, Op::JobFolder, Op::Upload, Op::Link, Op::User};
-const char* name(Op op) {
-    static const char* const names[] = {"application folder", "job folder", "upload", "link", "user data"};
-    return names[int(op)];
-}
-
-// Runs one operation of the client at a time and counts its endings: completions and onFailure.
-template <class Fixture> class EveryOperation : public Fixture {
-protected:
-    void SetUp() override {
-        Fixture::SetUp();
-        if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
-            privateSpaceId() = WorkDriveEmulator::privateSpace;
-        m_file = this->local(QStringLiteral("App.ipa"), "package bytes");
-    }
-
-    int endings() const { return completions + int(this->failures.size()); }
-
-    void start(Op op) {
-        completions = 0;
-        this->failures.clear();
-        ClientManager& client = *this->client;
-        const auto done = [this](auto&&...) { ++completions; };
-        switch (op) {
-        case Op::AppFolder:
-            return client.createFolder(QStringLiteral("/Vantry"), done);
-        case Op::JobFolder:
-            return client.createFolder(QStringLiteral("/Vantry/Job_%1").arg(++m_jobs), done);
-        case Op::Upload:
-            return client.uploadFile(m_file, QStringLiteral("/Vantry/Job/App.ipa"), done, {});
-        case Op::Link:
-            return client.shareLink(QStringLiteral("/Vantry/Job/App.ipa"), done);
-        case Op::User:
-            return client.getUserData(done);
-        }
-    }
-
-    // Zero endings or two fail the test.
-    void run(Op op) {
-        start(op);
-        EXPECT_TRUE(waitUntil([&] { return endings() >= 1; }, 30000)) << "no ending: " << name(op);
-        // A second ending would come within a few turns of the event loop.
-        EXPECT_FALSE(waitUntil([&] { return endings() >= 2; }, 300)) << "two endings: " << name(op);
-    }
-
-    // Folder, job folder and upload done, so that every operation has what it needs.
-    void prepare() {
-        for (Op op : {Op::AppFolder, Op::JobFolder, Op::Upload}) {
-            run(op);
-            ASSERT_EQ(completions, 1) << name(op);
-        }
-    }
-
-    // The emulator refuses the next request of this operation as the provider would.
-    void refuse(Op op) {
-        if constexpr (std::is_same_v<Fixture, DropBoxFixture>) {
-            static const char* const routes[] = {"files/create_folder_v2", "files/create_folder_v2",
-                                                 "files/upload", "sharing/create_shared_link_with_settings",
-                                                 "users/get_current_account"};
-            this->emulator->injectFault(QString::fromLatin1(routes[int(op)]),
-                                        DropBoxEmulator::Fault::ServerError, 10);
-        } else if constexpr (std::is_same_v<Fixture, DriveFixture>) {
-            static const char* const kinds[] = {"list", "create", "upload", "permission", "userinfo"};
-            this->emulator->injectFault(QString::fromLatin1(kinds[int(op)]), DriveEmulator::Fault::Forbidden);
-        } else if (op == Op::Upload) {
-            this->emulator->injectFault(WorkDriveEmulator::Fault::DropUpload);
-        } else {
-            static const char* const requests[] = {"GET /api/v1/privatespace/", "POST /api/v1/files", "",
-                                                   "POST /api/v1/links", "GET /api/v1/users/me"};
-            this->emulator->answerOnce(QString::fromLatin1(requests[int(op)]), 403,
-                                       R"({"errors":[{"id":"F007","title":"Permission denied"}]})");
-        }
-    }
-
-    int completions = 0;
-
-private:
-    QString m_file;
-    int m_jobs = 0;
-};
-TYPED_TEST_SUITE(EveryOperation, Fixtures);
-
-TYPED_TEST(EveryOperation, EndsInAFailureWhenSignedOutOrOffline) {
+TYPED_TEST(EveryClient, EndsInAFailureWhenSignedOutOrOffline) {
     this->unlink();
     for (Op op : everyOp) {
         this->run(op);
@@ -312,7 +309,7 @@ TYPED_TEST(EveryOperation, EndsInAFailureWhenSignedOutOrOffline) {
 
 // Answered: its completion. Cancelled: nothing, and the client still works. Refused as the provider
 // would: one ending (some are a completion flag the job ignores, such as Drive's folder and upload).
-TYPED_TEST(EveryOperation, EndsOnceAnsweredOrRefusedAndNeverAfterACancel) {
+TYPED_TEST(EveryClient, EndsOnceAnsweredOrRefusedAndNeverAfterACancel) {
     this->prepare();
     for (Op op : {Op::Link, Op::User}) {
         this->run(op);
