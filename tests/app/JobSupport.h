@@ -20,9 +20,7 @@ struct Status {
     QString title;
     QString detail;
     ProcessState state = ProcessState::preparing;
-    bool operator==(const Status& o) const {
-        return title == o.title && detail == o.detail && state == o.state;
-    }
+    bool operator==(const Status&) const = default;
 };
 void PrintTo(const Status& s, std::ostream* os);
 
