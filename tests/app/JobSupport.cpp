@@ -1,8 +1,5 @@
 #include "JobSupport.h"
 
-#include "backend/BackendApi.h"
-#include "inspect/PackageFactory.h"
-
 #include <QImage>
 #include <QTimer>
 
@@ -21,32 +18,18 @@ QDateTime jobTime() {
     return QDateTime(QDate(2024, 12, 31), QTime(23, 59, 58));
 }
 
-QString makePng(const QString& path) {
-    QImage icon(60, 60, QImage::Format_ARGB32);
-    icon.fill(QColor(40, 90, 200));
-    testsupport::writeFile(path, {});
-    icon.save(path, "PNG");
-    return path;
-}
-
-QString makeIpa(const QString& path) {
-    const QVariantMap info{
-        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.big")},
-        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.1")},
-        {QStringLiteral("CFBundleDisplayName"), QStringLiteral("Big Game")},
-        {QStringLiteral("MinimumOSVersion"), QStringLiteral("15.0")},
-        {QStringLiteral("CFBundleSupportedPlatforms"), QVariantList{QStringLiteral("iPhoneOS")}},
-        {QStringLiteral("CFBundleIcons"),
-         QVariantMap{{QStringLiteral("CFBundlePrimaryIcon"),
-                      QVariantMap{{QStringLiteral("CFBundleIconFiles"),
-                                   QVariantList{QStringLiteral("AppIcon60x60")}}}}}}};
-    const QString png = makePng(testsupport::makeTempDir(QStringLiteral("icon")) + QStringLiteral("/i.png"));
-    return packages::zipFiles(
-        path, {{QStringLiteral("Payload/Game.app/AppIcon60x60@2x.png"), testsupport::readFile(png)},
-               {QStringLiteral("Payload/Game.app/Info.plist"), packages::xmlPlist(info)},
-               {QStringLiteral("Payload/Game.app/embedded.mobileprovision"), packages::signedProfile({})},
-               {QStringLiteral("Payload/Game.app/_CodeSignature/CodeResources"),
-                packages::xmlPlist(QVariantMap())}});
+PackageRecord bigGame(const QString& icon) {
+    QImage image(60, 60, QImage::Format_ARGB32);
+    image.fill(QColor(40, 90, 200));
+    testsupport::writeFile(icon, {});
+    image.save(icon, "PNG");
+    return {QStringLiteral("com.example.big"),
+            QStringLiteral("2.1"),
+            QStringLiteral("Big Game"),
+            icon,
+            QStringLiteral("3 MB"),
+            QStringLiteral("15.0"),
+            QString()};
 }
 
 void Script::releaseHeld() {
@@ -85,9 +68,12 @@ void ScriptedClient::createFolder(const QString& path, FolderCompletion completi
 void ScriptedClient::uploadFile(const QString& localPath, const QString& remotePath,
                                 UploadCompletion completion, Progress progress) {
     const std::vector<double> steps = m_script.progress;
-    answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [completion, progress, steps] {
+    const QString notice = m_script.notice;
+    answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [=, this] {
         for (double f : steps)
             progress(f);
+        if (!notice.isEmpty() && onNotice)
+            onNotice(notice);
         completion(false);
     });
 }
@@ -112,11 +98,4 @@ void FakeBackend::createApp(const Zapp& app, OnLinks onLink, Failure onFailure) 
 
 bool waitForEnd(const NewProcessController& job, int timeoutMs) {
     return testsupport::waitUntil([&] { return !isRunning(job.state()); }, timeoutMs);
-}
-
-bool signUpWithBackend(const QString& baseUrl, const ZUser& user) {
-    std::optional<bool> registered;
-    BackendApi(baseUrl).addNewUser(
-        user, [&] { registered = true; }, nullptr, [&](const QString&) { registered = false; });
-    return testsupport::waitUntil([&] { return registered.has_value(); }) && *registered;
 }

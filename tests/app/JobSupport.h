@@ -5,7 +5,6 @@
 #include "app/NewProcessController.h"
 #include "app/StatusSink.h"
 #include "inspect/Inspector.h"
-#include "inspect/PackageFactory.h"
 #include "storage/ClientManager.h"
 #include "support/TestSupport.h"
 
@@ -21,9 +20,7 @@ struct Status {
     QString title;
     QString detail;
     ProcessState state = ProcessState::preparing;
-    bool operator==(const Status& o) const {
-        return title == o.title && detail == o.detail && state == o.state;
-    }
+    bool operator==(const Status&) const = default;
 };
 void PrintTo(const Status& s, std::ostream* os);
 
@@ -56,11 +53,8 @@ public:
 QDateTime jobTime();
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
-// "Big Game" (com.example.big 2.1), an iOS package built in code with an Info.plist, an icon, an
-// in-house profile and a signature folder: it passes the preflight.
-QString makeIpa(const QString& path);
-// A small PNG file.
-QString makePng(const QString& path);
+// "Big Game" (com.example.big 2.1) as the inspector finds it, with a PNG icon written at `icon`.
+PackageRecord bigGame(const QString& icon);
 
 // A storage client that records its calls in a shared script and answers from it: held calls
 // wait for the test, failing calls report the script's message, the rest succeed on the next
@@ -77,6 +71,7 @@ struct Script {
         return QStringLiteral("https://files.example") + path;
     };
     std::vector<double> progress = {0.0, 1.0};
+    QString notice; // said by every upload before it completes, as a resumed one does
     std::vector<std::function<void()>> held;
     void releaseHeld();
     int indexOf(const QString& prefix) const;
@@ -109,7 +104,8 @@ public:
     int cancels = 0;
 };
 
-// An inspector that delivers a given record, or nothing until it is destroyed.
+// An inspector that delivers a given record, or nothing until it is destroyed; a job takes it
+// through setInspectorFactory.
 class FakeInspector : public Inspector {
 public:
     FakeInspector(std::optional<PackageRecord> record, const Preflight& preflight, bool* destroyed)
@@ -130,23 +126,8 @@ private:
     bool* m_destroyed;
 };
 
-// A job whose inspection can be replaced.
-template <class Base> class TestJob : public Base {
-public:
-    TestJob(const QUrl& url, StatusSink& view) : Base(url, view) {
-        this->setInspectorFactory([this, own = this->inspectorFactory()]() -> Inspector* {
-            return useFakeInspector ? new FakeInspector(record, preflight, &inspectorDestroyed) : own();
-        });
-    }
-    bool useFakeInspector = false;
-    std::optional<PackageRecord> record; // delivered by the fake inspector; none: it never answers
-    Preflight preflight;                 // what the fake inspector found
-    bool inspectorDestroyed = false;
-};
-using IosJob = TestJob<NewProcessController>;
-using AndroidJob = TestJob<NewAPKProcessController>;
+using IosJob = NewProcessController;
+using AndroidJob = NewAPKProcessController;
 
 // Runs the event loop until the job has ended.
 bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
-// Registers the user with the backend, as sign-in does before any job.
-bool signUpWithBackend(const QString& baseUrl, const ZUser& user);

@@ -69,12 +69,10 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
         res.status = 302;
         res.set_header("Location", target.toString(QUrl::FullyEncoded).toStdString());
     };
-    c.server.Get("/o/oauth2/v2/auth",
-                 [authorize](const Request& req, Response& res) { authorize(req, res, false); });
-    c.server.Get("/oauth2/authorize",
-                 [authorize](const Request& req, Response& res) { authorize(req, res, false); });
-    c.server.Get("/oauth/v2/auth",
-                 [authorize](const Request& req, Response& res) { authorize(req, res, true); });
+    for (const auto& [path, zoho] :
+         {std::pair{"/o/oauth2/v2/auth", false}, {"/oauth2/authorize", false}, {"/oauth/v2/auth", true}})
+        c.server.Get(path,
+                     [authorize, zoho](const Request& req, Response& res) { authorize(req, res, zoho); });
 
     // Google and Dropbox: form body, PKCE.
     const auto pkceToken = [this, &c, &st](const Request& req, Response& res, const char* name) {
@@ -105,10 +103,9 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
             body.insert(QStringLiteral("refresh_token"), st.refresh);
         sendJson(res, 200, body, "application/json");
     };
-    c.server.Post("/token",
-                  [pkceToken](const Request& req, Response& res) { pkceToken(req, res, "google"); });
-    c.server.Post("/oauth2/token",
-                  [pkceToken](const Request& req, Response& res) { pkceToken(req, res, "dropbox"); });
+    for (const auto& [path, name] : {std::pair{"/token", "google"}, {"/oauth2/token", "dropbox"}})
+        c.server.Post(path,
+                      [pkceToken, name](const Request& req, Response& res) { pkceToken(req, res, name); });
 
     // Dropbox sign-out: the bearer token (and the grant behind it) stops working.
     c.server.Post("/2/auth/token/revoke", [&c](const Request& req, Response& res) {

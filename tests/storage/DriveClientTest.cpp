@@ -5,20 +5,6 @@ using Fault = DriveEmulator::Fault;
 using testsupport::waitUntil;
 using DriveClient = DriveFixture;
 
-TEST_F(DriveClient, CreatesTheApplicationFolderAtTheTopThenTheJobFolderInside) {
-    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
-    const QString app = currentFolderId();
-    EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
-    const auto shape = [&](const QString& id) {
-        const auto item = emulator->item(id);
-        return item ? QStringList{item->name, item->parent, item->mimeType} : QStringList();
-    };
-    const QString folderType = DriveClientManager::folderMimeType;
-    EXPECT_EQ(shape(app), (QStringList{QStringLiteral("Vantry"), QString(), folderType}));
-    EXPECT_EQ(shape(currentFolderId()),
-              (QStringList{QStringLiteral("App_2024_05_01_10_20_30"), app, folderType}));
-}
-
 TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
     emulator->addItem(QStringLiteral("Vantry"), false);
     emulator->addItem(QStringLiteral("Other"), true);
@@ -28,6 +14,13 @@ TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
     EXPECT_EQ(currentFolderId(), first);
     EXPECT_EQ(emulator->count(QStringLiteral("create")), 0);
+    // The job folder goes inside it.
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
+    const auto job = emulator->item(currentFolderId());
+    ASSERT_TRUE(job);
+    EXPECT_EQ(
+        QStringList({job->name, job->parent, job->mimeType}),
+        QStringList({QStringLiteral("App_2024_05_01_10_20_30"), first, DriveClientManager::folderMimeType}));
 }
 
 TEST_F(DriveClient, FolderFailureCases) {
@@ -56,7 +49,11 @@ TEST_F(DriveClient, FolderFailureCases) {
 // A file above the virus-scan limit: the link must skip the warning page a phone would get.
 TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     emulator->setVirusScanLimit(1000);
-    folder(QStringLiteral("/Vantry"));
+    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
+    const auto app = emulator->item(currentFolderId());
+    ASSERT_TRUE(app); // made at the top
+    EXPECT_EQ(QStringList({app->name, app->parent, app->mimeType}),
+              QStringList({QStringLiteral("Vantry"), {}, DriveClientManager::folderMimeType}));
     folder(QStringLiteral("/Vantry/Job"));
     const QString job = currentFolderId();
     const QByteArray bytes = pattern(5000);

@@ -63,7 +63,6 @@ TEST_F(DropBoxClient, UploadFinishCases) {
 TEST_F(DropBoxClient, RetriedPiecesNeverLandAtAWrongOffset) {
     Config::instance().set(ConfigKey::DropboxSingleUploadLimitBytes, QStringLiteral("65536"));
     Config::instance().set(ConfigKey::DropboxUploadChunkBytes, QStringLiteral("4194304"));
-    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     const QByteArray bytes = pattern(4 * (4 << 20) + 1000);
     const QString path = local(QStringLiteral("retry.ipa"), bytes);
     const QString append = QStringLiteral("files/upload_session/append_v2");

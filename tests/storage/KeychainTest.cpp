@@ -16,21 +16,6 @@ int mode(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
-TEST(KeychainHelper, SavingAgainReplacesAndKeysAreIndependent) {
-    KeychainHelper store;
-    EXPECT_FALSE(store.read(QStringLiteral("never_saved")).has_value());
-    store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.first"));
-    store.save(QStringLiteral("zoho_re_to"), KeychainHelper::accountName, QStringLiteral("1000.second"));
-    store.save(QStringLiteral("zoho_re_to"), QStringLiteral("other"), QStringLiteral("elsewhere"));
-    store.save(QStringLiteral("unicode"), KeychainHelper::accountName,
-               QStringLiteral("Ünï \u20ac \U0001F680"));
-
-    EXPECT_EQ(store.read(QStringLiteral("zoho_re_to")), QStringLiteral("1000.second"));
-    EXPECT_EQ(store.read(QStringLiteral("zoho_re_to"), QStringLiteral("other")), QStringLiteral("elsewhere"));
-    EXPECT_EQ(KeychainHelper().read(QStringLiteral("unicode")), QStringLiteral("Ünï \u20ac \U0001F680"));
-    EXPECT_FALSE(store.read(QStringLiteral("zoho_re_to"), QStringLiteral("nobody")).has_value());
-}
-
 TEST(KeychainHelper, FallbackFileIsOwnerOnly) {
     ASSERT_FALSE(KeychainHelper::sessionBusPresent()) << "tests run without a keychain service";
     KeychainHelper().save(QStringLiteral("perm"), KeychainHelper::accountName, QStringLiteral("secret"));

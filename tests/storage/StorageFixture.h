@@ -50,6 +50,7 @@ protected:
         emulator = std::make_unique<Emulator>(m_dir + QStringLiteral("/emulator"));
         ASSERT_TRUE(emulator->start());
         emulator->pointConfigHere();
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         linkAccount();
         currentFolderId().clear();
         lastUploadedFileId().clear();
@@ -98,12 +99,6 @@ protected:
 
     void waitForFailures(qsizetype n = 1, int timeoutMs = 10000) {
         ASSERT_TRUE(testsupport::waitUntil([&] { return failures.size() >= n; }, timeoutMs));
-    }
-
-    // Stops the emulator: every later request meets a refused connection.
-    void goOffline() {
-        storageNetwork()->clearConnectionCache();
-        emulator->stop();
     }
 
     std::unique_ptr<Emulator> emulator;
@@ -166,7 +161,6 @@ protected:
     void linkAccount() override {
         emulator->addAccessToken(accessToken);
         emulator->setRefreshToken(refreshToken);
-        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         GoogleAuth::instance().link({accessToken, refreshToken, QDateTime::currentSecsSinceEpoch() + 3600});
     }
     void unlink() { GoogleAuth::instance().unlinkAndResetClients(); }
@@ -198,7 +192,6 @@ protected:
     void linkAccount() override {
         emulator->setRefreshToken(refreshToken);
         Config::instance().set(ConfigKey::ZohoSettleMilliseconds, QStringLiteral("10"));
-        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,
                               refreshToken);
         ZohoAuthentication::resetAccessToken();

@@ -102,15 +102,11 @@ TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
     EXPECT_TRUE(failures.isEmpty());
 }
 
-struct MalformedAnswer {
-    const char* request;
-    const char* body;
-    const char* failure;
-};
-
 // Every operation's answer shapes that WorkDrive could send and the message each one gives.
 TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
-    const MalformedAnswer cases[] = {
+    const struct {
+        const char *request, *body, *failure;
+    } cases[] = {
         {"GET /api/v1/users/me", R"({"data":[]})", "User Data is not formatted"},
         {"GET /api/v1/privatespace/", "[1]", "Get Folder details format"},
         {"GET /api/v1/privatespace/", R"({"data":{}})", "Get Folder details formats"},
@@ -130,20 +126,21 @@ TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
     const QString file = local(QStringLiteral("a.ipa"), "a");
     int completions = 0;
-    for (const MalformedAnswer& c : cases) {
+    const auto completed = [&](auto&&...) { ++completions; };
+    for (const auto& c : cases) {
         failures.clear();
-        emulator->answerOnce(QString::fromLatin1(c.request), 200, QByteArray(c.body));
         const QString request = QString::fromLatin1(c.request);
+        emulator->answerOnce(request, 200, QByteArray(c.body));
         if (request.endsWith(QLatin1String("users/me")))
-            client->getUserData([&](const ZUser&) { ++completions; });
+            client->getUserData(completed);
         else if (request.contains(QLatin1String("privatespace")))
-            client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++completions; });
+            client->createFolder(QStringLiteral("/Vantry"), completed);
         else if (request.endsWith(QLatin1String("files")))
-            client->createFolder(QStringLiteral("/Vantry/Job_x"), [&](bool) { ++completions; });
+            client->createFolder(QStringLiteral("/Vantry/Job_x"), completed);
         else if (request.contains(QLatin1String("uploadprogress")))
-            client->uploadFile(file, QStringLiteral("/Vantry/Job/a.ipa"), [&](bool) { ++completions; }, {});
+            client->uploadFile(file, QStringLiteral("/Vantry/Job/a.ipa"), completed, {});
         else
-            client->shareLink(QString(), [&](const QString&) { ++completions; });
+            client->shareLink(QString(), completed);
         ASSERT_TRUE(waitUntil([&] { return !failures.isEmpty(); })) << c.request << " " << c.body;
         EXPECT_EQ(failures.join(QLatin1Char('|')).toStdString(), c.failure) << c.request << " " << c.body;
     }
