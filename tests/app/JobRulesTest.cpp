@@ -5,6 +5,7 @@
 #include "app/JobFormat.h"
 #include "core/Config.h"
 #include "core/WorkingFolder.h"
+#include "qrcode/QRCode.h"
 
 #include <QDir>
 #include <QTimeZone>
@@ -116,8 +117,12 @@ TEST_F(ScriptedJob, PathsKeepThePackageNameAndLowercaseOnlyGeneratedFiles) {
     EXPECT_EQ(app.appicon, folder + "/icon.png");
     EXPECT_EQ(app.qrLink, folder + "/qr.png");
     EXPECT_EQ(app.appid.size(), 10);
+    EXPECT_EQ(app.appdate, QStringLiteral("2024/12/31 23:59")) << "the job's clock";
     EXPECT_EQ(j->outcome().qrLink, QStringLiteral("https://v.example/") + app.appid)
         << "production base, never local";
+    // The code shown with the result leads to the app's page, not to the install URL.
+    ASSERT_TRUE(sink.resultImage);
+    EXPECT_EQ(QRCode::DetectQRCodes(*sink.resultImage), QStringList{j->outcome().qrLink});
     EXPECT_EQ(sink.dismissals, 0);
     j->leftAction();
     j->rightAction();

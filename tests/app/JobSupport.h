@@ -9,8 +9,10 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QImage>
 #include <QList>
 #include <QPair>
+#include <QTimer>
 
 #include <optional>
 #include <vector>
@@ -22,12 +24,19 @@ struct Status {
     ProcessState state = ProcessState::preparing;
     bool operator==(const Status&) const = default;
 };
-void PrintTo(const Status& s, std::ostream* os);
+inline void PrintTo(const Status& s, std::ostream* os) {
+    *os << "(\"" << s.title.toStdString() << "\", \"" << s.detail.toStdString() << "\", "
+        << processStateName(s.state).toStdString() << ")";
+}
 
 // Records everything a job shows.
 class RecordingSink : public StatusSink {
 public:
-    void setStatus(const QString& title, const QString& detail, ProcessState state) override;
+    void setStatus(const QString& title, const QString& detail, ProcessState state) override {
+        statuses.push_back({title, detail, state});
+        if (onStatus)
+            onStatus(statuses.back());
+    }
     void setProgress(const QString& text, double value) override {
         percentages << text;
         values.push_back(value);
@@ -50,11 +59,25 @@ public:
 };
 
 // A fixed job time: 31 December 2024, 23:59:58 local time.
-QDateTime jobTime();
+inline QDateTime jobTime() {
+    return QDateTime(QDate(2024, 12, 31), QTime(23, 59, 58));
+}
 inline const QString kStamp = QStringLiteral("2024_12_31_23_59_58");
 
 // "Big Game" (com.example.big 2.1) as the inspector finds it, with a PNG icon written at `icon`.
-PackageRecord bigGame(const QString& icon);
+inline PackageRecord bigGame(const QString& icon) {
+    QImage image(60, 60, QImage::Format_ARGB32);
+    image.fill(QColor(40, 90, 200));
+    testsupport::writeFile(icon, {});
+    image.save(icon, "PNG");
+    return {QStringLiteral("com.example.big"),
+            QStringLiteral("2.1"),
+            QStringLiteral("Big Game"),
+            icon,
+            QStringLiteral("3 MB"),
+            QStringLiteral("15.0"),
+            QString()};
+}
 
 // A storage client that records its calls in a shared script and answers from it: held calls
 // wait for the test, failing calls report the script's message, the rest succeed on the next
@@ -73,28 +96,80 @@ struct Script {
     std::vector<double> progress = {0.0, 1.0};
     QString notice; // said by every upload before it completes, as a resumed one does
     std::vector<std::function<void()>> held;
-    void releaseHeld();
-    int indexOf(const QString& prefix) const;
+    void releaseHeld() {
+        auto pending = std::move(held);
+        held.clear();
+        for (auto& call : pending)
+            call();
+    }
+    int indexOf(const QString& prefix) const {
+        for (int i = 0; i < calls.size(); ++i) {
+            if (calls.at(i).startsWith(prefix))
+                return i;
+        }
+        return -1;
+    }
 };
 
 class ScriptedClient : public ClientManager {
 public:
     explicit ScriptedClient(Script& script) : m_script(script) {}
-    void createFolder(const QString& path, FolderCompletion completion) override;
+    void createFolder(const QString& path, FolderCompletion completion) override {
+        const bool existed = m_script.foldersExist;
+        answer(QStringLiteral("folder ") + path, [completion, existed] { completion(existed); });
+    }
     void uploadFile(const QString& localPath, const QString& remotePath, UploadCompletion completion,
-                    Progress progress) override;
-    void shareLink(const QString& remotePath, LinkCompletion completion) override;
+                    Progress progress) override {
+        const std::vector<double> steps = m_script.progress;
+        const QString notice = m_script.notice;
+        answer(QStringLiteral("upload %1 -> %2").arg(localPath, remotePath), [=, this] {
+            for (double f : steps)
+                progress(f);
+            if (!notice.isEmpty() && onNotice)
+                onNotice(notice);
+            completion(false);
+        });
+    }
+    void shareLink(const QString& remotePath, LinkCompletion completion) override {
+        const QString link = m_script.link(remotePath);
+        answer(QStringLiteral("link ") + remotePath, [completion, link] { completion(link); });
+    }
     void cancelTask() override { m_script.calls << QStringLiteral("cancel"); }
 
 private:
-    void answer(const QString& call, std::function<void()> success);
+    void answer(const QString& call, std::function<void()> success) {
+        m_script.calls << call;
+        if (const std::optional<QString> message = m_script.failure(call)) {
+            QTimer::singleShot(0, this, [this, message] { fail(*message); });
+            return;
+        }
+        if (m_script.hold(call)) {
+            m_script.held.push_back(success);
+            return;
+        }
+        QTimer::singleShot(0, this, success);
+    }
     Script& m_script;
 };
 
 // A backend that records what it is asked to register.
 class FakeBackend : public HostingBackend {
 public:
-    void createApp(const Zapp& app, OnLinks onLink, Failure onFailure) override;
+    void createApp(const Zapp& app, OnLinks onLink, Failure onFailure) override {
+        apps.append(app);
+        const QString link =
+            QStringLiteral("https://v.example/") + QString(app.appid).remove(QStringLiteral("__android"));
+        std::function<void()> answer = [onFailure, onLink, link, f = failure] {
+            if (f)
+                onFailure(*f);
+            else
+                onLink(link, QString());
+        };
+        if (hold)
+            held.push_back(answer);
+        else
+            QTimer::singleShot(0, answer);
+    }
     void cancel() override { ++cancels; }
 
     QList<Zapp> apps;
@@ -112,10 +187,7 @@ public:
         : m_record(std::move(record)), m_destroyed(destroyed) {
         m_preflight = preflight;
     }
-    ~FakeInspector() override {
-        if (m_destroyed)
-            *m_destroyed = true;
-    }
+    ~FakeInspector() override { *m_destroyed = true; }
     void inspect(const QUrl&) override {
         if (m_record)
             deliver(*m_record);
@@ -130,4 +202,6 @@ using IosJob = NewProcessController;
 using AndroidJob = NewAPKProcessController;
 
 // Runs the event loop until the job has ended.
-bool waitForEnd(const NewProcessController& job, int timeoutMs = 60000);
+inline bool waitForEnd(const NewProcessController& job) {
+    return testsupport::waitUntil([&] { return !isRunning(job.state()); }, 60000);
+}
