@@ -15,7 +15,9 @@
 
 // login, whoami and logout through the command line, against the emulators and a backend in
 // this process; the "browser" follows the authorization page to the loopback listener. The
-// providers' own flows: SignIn in tests/session.
+// providers' own flows: SignIn in tests/session. Publishing after a self-hosted login needs nothing
+// else: the stored credentials are read (SelfHostedCredentialsTest) by the chosen provider
+// (ProviderChoice).
 TEST(LoginCommand, BrowserLoginThenWhoamiThenLogout) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("login"));
     ServerOptions options;
@@ -54,6 +56,22 @@ TEST(LoginCommand, BrowserLoginThenWhoamiThenLogout) {
     EXPECT_EQ(nobody.status, 1);
     for (const CliRun& run : {login, whoami, nobody})
         EXPECT_FALSE((run.out + run.err).contains(access) || (run.out + run.err).contains(refresh));
+
+    // A self-hosted server takes its token on standard input, off the command line and the output;
+    // without one there is nothing to sign in with.
+    const CliRun none =
+        cli({QStringLiteral("login"), QStringLiteral("self"), QStringLiteral("http://192.0.2.1/")});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(none.err.contains(QLatin1String("storage token"))) << none.err.toStdString();
+    QBuffer token;
+    token.setData(backend->storageToken().toUtf8() + "\n");
+    token.open(QIODevice::ReadOnly);
+    LoginCommand::setInput(&token);
+    const CliRun self = cli({QStringLiteral("login"), QStringLiteral("self"), backend->localUrl()});
+    EXPECT_EQ(self.status, 0) << self.err.toStdString();
+    EXPECT_FALSE((self.out + self.err).contains(backend->storageToken()));
+    EXPECT_TRUE(cli({QStringLiteral("whoami")}).out.endsWith(QLatin1String(" (self-hosted)\n")));
+    EXPECT_EQ(cli({QStringLiteral("logout")}).status, 0);
     LoginCommand::setInput(nullptr);
     storageNetwork()->clearConnectionCache();
 

@@ -135,6 +135,8 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_TRUE(latest.startsWith(server->publicUrl() + "l/")) << latest.toStdString();
     EXPECT_EQ(result.value("link").toString(), server->publicUrl() + result.value("appId").toString());
     EXPECT_EQ(httpGet(result.value("packageLink").toString()), testsupport::readFile(package));
+    EXPECT_TRUE(httpGet(result.value("manifestLink").toString())
+                    .contains("<string>" + result.value("packageLink").toString().toUtf8() + "</string>"));
     EXPECT_EQ(server->database().app(result.value("appId").toString())->userid, selfOwner());
 
     // Without --json, into a pipe as in a CI log: the steps on standard error, where every line
@@ -167,29 +169,6 @@ TEST_F(Publish, JsonResultInstallPageAndTheVeryBytes) {
     EXPECT_EQ(server->database().app(second)->appdescription, QStringLiteral("Second <build>"));
     EXPECT_TRUE(plain.out.contains("\nInstall URL: itms-services://"));
     EXPECT_TRUE(plain.out.contains("\u2588")) << "the QR code, drawn with block characters";
-}
-
-// Signing in to a self-hosted server is all the set-up publishing needs: no variables, no flags.
-// The token comes on standard input, off the command line.
-TEST_F(Publish, AfterLoginSelfPublishNeedsNothingElse) {
-    QProcessEnvironment bare = env;
-    bare.remove(QStringLiteral("VANTRY_SELFHOSTED_URL"));
-    bare.remove(QStringLiteral("VANTRY_SELFHOSTED_TOKEN"));
-    const CliRun none = runCli({"login", "self", "http://192.0.2.1/"}, bare);
-    EXPECT_EQ(none.status, 1);
-    EXPECT_TRUE(none.err.contains("storage token")) << none.err.constData();
-    const CliRun login =
-        runCli({"login", "self", server->localUrl()}, bare, {}, server->storageToken().toUtf8() + "\n");
-    ASSERT_EQ(login.status, 0) << login.err.constData();
-    EXPECT_FALSE((login.out + login.err).contains(server->storageToken().toUtf8()));
-    EXPECT_TRUE(runCli({"whoami"}, bare).out.endsWith(" (self-hosted)\n"));
-
-    // --quiet: the link alone.
-    const CliRun run = runCli({"publish", makeIpa(dir + QStringLiteral("/AfterLogin.ipa")), "--quiet"}, bare);
-    ASSERT_EQ(run.status, 0) << run.err.constData();
-    EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^https?://\\S+\n$")).match(QString::fromUtf8(run.out)).hasMatch())
-        << run.out.constData() << run.err.constData();
 }
 
 // Usage errors exit 2 with one line. Refusals exit 1 with their reason, and a package that
@@ -239,8 +218,8 @@ TEST_F(Publish, UsageErrorsExitWith2AndRefusalsWith1) {
     EXPECT_EQ(appCount(), 0);
 }
 
-// The owner reads the devices testers checked: a table, every check as JSON, and the devices
-// missing from the build in Apple's upload form, byte for byte.
+// The owner reads the devices testers checked: a table, every check as JSON (the app named by its
+// link), and the devices missing from the build in Apple's upload form (pinned in the records tests).
 TEST_F(Publish, DevicesOfAnAdHocBuild) {
     const CliRun published =
         runCli({"publish", makeIpa(dir + "/AdHoc.ipa", "ad-hoc"), "--json", "--quiet"}, env);
@@ -259,12 +238,8 @@ TEST_F(Publish, DevicesOfAnAdHocBuild) {
     EXPECT_EQ(csv.out, "Device ID\tDevice Name\tDevice Platform\n00008030-001A35E11A88802E\tAnn\tios\n");
     const CliRun json = runCli({"devices", result.value("link").toString(), "--json"}, env);
     const QJsonArray checks = QJsonDocument::fromJson(json.out).array();
-    ASSERT_EQ(checks.size(), 2) << json.out.constData() << json.err.constData();
-    EXPECT_EQ(checks.at(0).toObject().value("udid"), QStringLiteral("00008030-001A35E11A88802E"));
+    EXPECT_EQ(checks.size(), 2) << json.out.constData() << json.err.constData();
     const CliRun table = runCli({"devices", appId}, env);
-    EXPECT_TRUE(
-        table.out.contains("\n00008101-0000000000000001                 yes       iPhone13,1    21E236"))
-        << table.out.constData();
     EXPECT_TRUE(table.out.endsWith("Devices: 2 checked, 1 not in this build\n")) << table.out.constData();
 
     for (const QStringList& args : {QStringList{"devices"}, QStringList{"devices", appId, "--json", "--csv"}})
