@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-// The account's name, mail and provider; its picture only from an answer that is an image.
+// The provider's picture, and the account's only from an answer that is an image (the account's
+// name from the server: ShellTest).
 TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
     uitest::useTestLook();
     CannedServer server;
@@ -41,8 +42,6 @@ TEST(SettingsViewTest, ShowsTheAccountAndAPictureOnlyFromAnImageAnswer) {
     view.showProvider(QStringLiteral("Dropbox"), QStringLiteral("dropbox"));
     view.showUser({QStringLiteral("Ann Example"), QStringLiteral("ann@example.com"), QStringLiteral("id1"),
                    server.baseUrl() + "ok.png"});
-    EXPECT_EQ(view.nameLabel()->text(), QStringLiteral("Ann Example"));
-    EXPECT_EQ(view.mailLabel()->text(), QStringLiteral("ann@example.com"));
     EXPECT_FALSE(view.hostImage()->pixmap().isNull());
     ASSERT_TRUE(testsupport::waitUntil([&] { return view.hasAvatar(); }));
     // The red picture, cut round, fills the middle of the avatar.
