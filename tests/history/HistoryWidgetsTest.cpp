@@ -108,14 +108,13 @@ protected:
 
 } // namespace
 
-// The owner's apps newest first, an Android app under its link without the suffix; the chosen app's
-// details with and without installs.
+// The owner's apps (only theirs: HandlersTest) newest first, an Android app under its link without
+// the suffix; the chosen app's details with and without installs.
 TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
     const QString owner = "order-user";
     const QString appid = "Droid00001__android";
     addApp(owner, zapp("JanApp0001", "January", "2023/01/05 10:00"));
     addApp(owner, zapp(appid, "Droid", "2024/03/02 11:15"));
-    addApp("someone-else", zapp("OtherApp01", "Not mine", "2024/06/01 00:00"));
     const QStringList agents = corpusAgents().values();
     for (const QString& agent : agents)
         addInstall(appid, agent);
