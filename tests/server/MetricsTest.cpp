@@ -32,6 +32,10 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     httplib::Client c("127.0.0.1", server->port());
     EXPECT_EQ(status(c.Get("/metrics")), 404);
     EXPECT_EQ(status(c.Get("/metrics", {{"X-Vantry-Access-Key", "team-kez"}})), 404);
+    // The key guards every API call too, but not what phones and probes ask for.
+    EXPECT_EQ(status(c.Get("/checkversion")), 401);
+    EXPECT_EQ(status(c.Post("/addnewuser", userJson("x").toStdString(), "application/json")), 401);
+    EXPECT_EQ(status(c.Get("/healthz")), 200);
     c.set_default_headers({{"X-Vantry-Access-Key", "team-key"}});
     const std::string secret = signUp(c, "owner");
     ASSERT_EQ(postApp(c, "owner", "first", {}, secret), 201);
@@ -88,9 +92,10 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 3);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1300);
     EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
-    // Every request before this scrape: 2 refused scrapes, the sign-up, 2 + n createapp, 1 scrape, 2
-    // installs, 1 stable page, 2 uploads, 2 tus requests, 1 crash report.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 14 + n);
+    // Every request before this scrape: 2 refused scrapes, 2 refused calls, 1 health check, the
+    // sign-up, 2 + n createapp, 1 scrape, 2 installs, 1 stable page, 2 uploads, 2 tus requests, 1
+    // crash report.
+    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 17 + n);
     EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
     // Each createapp body went in; at least the first scrape's text came out.
     EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
