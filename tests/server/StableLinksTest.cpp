@@ -33,7 +33,7 @@ protected:
     ApiResponse call(const char* method, const QString& path, const QByteArray& body = {},
                      const QString& user = {}, const QString& secret = {}) {
         ApiRequest r = request(method, path, body, user.isEmpty() ? QString() : user, secret);
-        r.headers.insert("user-agent", "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X)");
+        r.headers.insert("user-agent", QString::fromStdString(kIPhone));
         return router.dispatch(r);
     }
     // The createapp answer's "response".
