@@ -3,8 +3,6 @@
 #include "S3Emulator.h"
 #include "ServerTestUtil.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 enum class Backend { Disk, Bucket };
@@ -144,15 +142,5 @@ TEST_P(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, StorageApi, ::testing::Values(Backend::Disk, Backend::Bucket),
                          [](const auto& info) { return info.param == Backend::Disk ? "Disk" : "Bucket"; });
-
-// Without options the owner is the account the server runs as.
-TEST(StorageOwner, DefaultsToTheServiceAccount) {
-    ServerOptions defaults;
-    ServerOptions::setOwnerDefaults(defaults);
-    EXPECT_TRUE(QRegularExpression("^self:[A-Za-z0-9_:-]+$").match(defaults.ownerId).hasMatch())
-        << defaults.ownerId.toStdString();
-    EXPECT_FALSE(defaults.ownerName.isEmpty());
-    EXPECT_TRUE(defaults.ownerEmail.contains('@'));
-}
 
 } // namespace
