@@ -1,10 +1,15 @@
-// The API handlers as plain functions of a request: routing, authorization, bad input.
+// The API and page handlers as plain functions of a request, on both engines: routing,
+// authorization, bad input, what instances share, the stable link of an app's builds and the
+// editing of its notes.
 #include "PostgresCluster.h"
 #include "ServerTestUtil.h"
 #include "server/ApiHandlers.h"
 #include "server/Database.h"
 #include "server/ResetSecret.h"
 #include "server/Router.h"
+#include "server/pages/PageHandlers.h"
+
+#include <QRegularExpression>
 
 namespace {
 
@@ -14,17 +19,23 @@ QByteArray appBody(const QString& owner, const QString& appid) {
     return appJson(owner, appid, {{"appname", kTrickyName}});
 }
 
-// One set of handlers (one instance of the service) on a database.
+// One set of handlers (one instance of the service) on a database, asked from an iPhone.
 struct Instance {
-    explicit Instance(Database& db, ApiHandlers::Settings settings = {"https://v.test/", 1.5})
+    explicit Instance(Database& db, ApiHandlers::Settings settings = {"https://v.test/", 1.5},
+                      bool withPages = false)
         : handlers(db, settings) {
         handlers.registerRoutes(router);
+        if (withPages)
+            pages.emplace(db, "https://v.test/", nullptr).registerRoutes(router);
     }
     ApiResponse operator()(const char* method, const QString& path, const QByteArray& body = "{}",
                            const QString& user = {}, const QString& secret = {}) {
-        return router.dispatch(request(method, path, body, user, secret));
+        ApiRequest r = request(method, path, body, user, secret);
+        r.headers.insert("user-agent", QString::fromStdString(kIPhone));
+        return router.dispatch(r);
     }
     ApiHandlers handlers;
+    std::optional<PageHandlers> pages;
     Router router;
 };
 
@@ -41,8 +52,8 @@ protected:
         api = std::make_unique<Instance>(*db);
     }
     ApiResponse call(const char* method, const QString& path, const QByteArray& body = "{}",
-                     const QString& user = {}) {
-        return (*api)(method, path, body, user);
+                     const QString& user = {}, const QString& secret = {}) {
+        return (*api)(method, path, body, user, secret);
     }
     static QJsonObject json(const ApiResponse& r) { return jsonOf(r.body); }
     QStringList appIds(const ApiResponse& r) {
@@ -64,7 +75,27 @@ protected:
         return out + QString::number(db->crashCount().value_or(-1));
     }
 
+    // The install pages too; Ann and Bob register again, as today's applications do, and from then
+    // on need their secrets.
+    void servePages() {
+        api = std::make_unique<Instance>(*db, ApiHandlers::Settings{"https://v.test/", 1.5}, true);
+        for (const QString user : {"ann", "bob"})
+            ASSERT_FALSE(
+                (secrets[user] =
+                     json(call("POST", "/addnewuser", userJson(user), user)).value("userSecret").toString())
+                    .isEmpty());
+    }
+    // The createapp answer's "response".
+    QJsonObject publish(const QString& owner, const QString& appid, const QVariantMap& fields) {
+        const ApiResponse r =
+            call("POST", "/createapp", appJson(owner, appid, fields), owner, secrets[owner]);
+        EXPECT_EQ(r.status, 201) << r.body.constData();
+        return json(r).value("response").toObject();
+    }
+    QString page(const QString& path) { return QString::fromUtf8(call("GET", path).body); }
+
     std::unique_ptr<Instance> api;
+    QHash<QString, QString> secrets;
 };
 
 // The provisioning profile keys are stored where sent and left out of the list where not.
@@ -263,6 +294,115 @@ TEST_P(HandlersTest, AResetSecretReachesEveryInstance) {
     EXPECT_EQ(apps(1, newSecret), 200);
     EXPECT_EQ(apps(1, oldSecret), 401);
     EXPECT_EQ(apps(0, newSecret), 200);
+}
+
+TEST_P(HandlersTest, BuildsOfOneBundleIdShareTheirPage) {
+    servePages();
+    const QString bundle = "com.example.demo";
+    struct Build {
+        const char* owner;
+        const char* appid;
+        std::optional<QString> bundleid;
+        const char* group; // builds of one group share a stable link; "" none
+    };
+    const Build builds[] = {
+        {"ann", "annDemo011", bundle, "ann-ios"}, {"ann", "annDemo012", bundle, "ann-ios"},
+        {"bob", "bobDemo010", bundle, "bob-ios"}, {"ann", "annDemo010__android", bundle, "ann-android"},
+        {"ann", "annDemo013", bundle, "ann-ios"}, {"ann", "annOther01", std::nullopt, ""},
+        {"ann", "annOther02", QString(), ""},
+    };
+    QHash<QString, QString> linkOfGroup;
+    int version = 0;
+    for (const Build& b : builds) {
+        SCOPED_TRACE(b.appid);
+        QVariantMap fields{{"appversion", QStringLiteral("1.%1").arg(++version)},
+                           {"appdescription", QStringLiteral("Notes of %1\nmore").arg(version)}};
+        if (b.bundleid)
+            fields.insert("bundleid", *b.bundleid);
+        const QJsonValue latest = publish(b.owner, b.appid, fields).value("latestUrl");
+        if (!*b.group) {
+            EXPECT_TRUE(latest.isUndefined());
+            continue;
+        }
+        EXPECT_TRUE(latest.toString().contains(QRegularExpression("^https://v.test/l/[A-Za-z0-9]{10}$")))
+            << latest.toString().toStdString();
+        EXPECT_EQ(linkOfGroup.value(b.group, latest.toString()), latest.toString());
+        linkOfGroup.insert(b.group, latest.toString());
+    }
+    EXPECT_EQ(QSet<QString>(linkOfGroup.cbegin(), linkOfGroup.cend()).size(), 3);
+
+    // The stable page: the newest build's page with its install button, the earlier ones below, newest first.
+    const QString stable = page(linkOfGroup.value("ann-ios").mid(14));
+    EXPECT_TRUE(stable.contains("href=\"https://v.test/annDemo013/install\">Install</a>"));
+    EXPECT_TRUE(stable.contains("<h2>Release notes</h2><p>Notes of 5\nmore</p>"));
+    const qsizetype builds12 = stable.indexOf("<a href=\"https://v.test/annDemo012\">Version 1.2</a>");
+    const qsizetype builds11 = stable.indexOf("<a href=\"https://v.test/annDemo011\">Version 1.1</a>");
+    EXPECT_TRUE(builds12 > 0 && builds11 > builds12) << stable.toStdString();
+    EXPECT_TRUE(stable.contains("<span class=\"note\">Notes of 2</span>"));
+    EXPECT_FALSE(stable.contains("bobDemo010") || stable.contains("annDemo010"));
+    // Only a build that is no longer the newest says so.
+    EXPECT_TRUE(page("/annDemo011")
+                    .contains("<a href=\"" + linkOfGroup.value("ann-ios") +
+                              "\">A newer version (1.5) is available.</a>"));
+    EXPECT_FALSE(page("/annDemo013").contains("id=\"newer\""));
+    EXPECT_FALSE(page("/annOther01").contains("id=\"newer\""));
+    for (const char* missing : {"/l/NoSuchKey0", "/l/bad-key!", "/l/annDemo011"})
+        EXPECT_EQ(call("GET", missing).status, 404) << missing;
+
+    // The list carries the stable link and the bundle id where there are some.
+    const QJsonArray apps =
+        jsonOf(call("GET", "/app/ann", {}, "ann", secrets["ann"]).body).value("response").toArray();
+    ASSERT_EQ(apps.size(), 6);
+    EXPECT_EQ(apps.at(0).toObject().value("latestUrl").toString(), linkOfGroup.value("ann-ios"));
+    EXPECT_EQ(apps.at(0).toObject().value("bundleid").toString(), bundle);
+    EXPECT_FALSE(apps.at(4).toObject().contains("latestUrl"));
+
+    // At most 50 earlier builds.
+    for (int i = 0; i < 52; ++i)
+        publish("bob", QStringLiteral("bobMany%1").arg(i, 3, 10, QLatin1Char('0')),
+                {{"bundleid", "com.example.many"}});
+    const QString many = page("/l/" + db->app("bobMany000")->latestKey);
+    EXPECT_EQ(many.count("<li>"), 50);
+    EXPECT_TRUE(many.contains("bobMany050\">") && !many.contains("bobMany000\">"));
+}
+
+TEST_P(HandlersTest, OnlyTheOwnerEditsTheNotes) {
+    servePages();
+    publish("ann", "annNotes01", {});
+    const QString ann = secrets["ann"];
+    // A list written before the edit must not be served after it.
+    call("GET", "/app/ann", {}, "ann", ann);
+    const auto body = [](const char* appid, const QString& notes) {
+        return QJsonDocument(QJsonObject{{"appid", appid}, {"appdescription", notes}}).toJson();
+    };
+    struct Case {
+        const char* what;
+        QString user;
+        QString secret;
+        QByteArray body;
+        int status;
+    };
+    const QString notes = QString::fromUtf8("Try the new login 🚀");
+    const Case cases[] = {
+        {"no secret", "ann", QString(), body("annNotes01", notes), 401},
+        {"wrong secret", "ann", "guess", body("annNotes01", notes), 401},
+        {"another owner", "bob", secrets["bob"], body("annNotes01", notes), 403},
+        {"unknown app", "ann", ann, body("nosuchapp1", notes), 404},
+        {"too long", "ann", ann, body("annNotes01", QString(4001, 'x')), 400},
+        {"the owner", "ann", ann, body("annNotes01", notes), 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ApiResponse r = call("POST", "/updateapp", c.body, c.user, c.secret);
+        EXPECT_EQ(r.status, c.status) << r.body.constData();
+        EXPECT_EQ(db->app("annNotes01")->appdescription, c.status == 200 ? notes : "v-appdescription");
+    }
+    EXPECT_TRUE(page("/annNotes01").contains("<p>" + notes + "</p>"));
+    EXPECT_TRUE(QString::fromUtf8(call("GET", "/app/ann", {}, "ann", ann).body).contains(notes));
+    // A user from before secrets edits nothing on its Authorization value alone.
+    ASSERT_EQ(db->saveUser({"old", "", "", ""}, "", ""), Database::UserSave::Added);
+    ASSERT_EQ(db->insertApp({"oldApp0001", "old"}), Database::Insert::Added);
+    EXPECT_EQ(call("POST", "/updateapp", body("oldApp0001", notes), "old", "any").status, 401);
 }
 
 ON_BOTH_ENGINES(HandlersTest);
