@@ -145,29 +145,18 @@ TEST(S3Storage, AnswersAreReadAsXml) {
     EXPECT_TRUE(page.truncated);
     EXPECT_EQ(page.nextToken, "t&1");
 
-    const struct {
-        const char* xml;
-        bool valid;
-        const char* root;
-        const char* code;
-        const char* uploadId;
-    } documents[] = {
-        {"<Error><Code>NoSuchKey</Code><Message>The key &quot;k&quot; does not exist</Message></Error>", true,
-         "Error", "NoSuchKey", ""},
-        {"<InitiateMultipartUploadResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Bucket>b</Bucket>"
-         "<UploadId>VXBsb2Fk&#x2B;SUQ=</UploadId></InitiateMultipartUploadResult>",
-         true, "InitiateMultipartUploadResult", "", "VXBsb2Fk+SUQ="},
-        {"<Error><Code>Slow", false, "Error", "", ""},
-        {"not xml", false, "", "", ""},
-    };
-    for (const auto& d : documents) {
-        SCOPED_TRACE(d.xml);
-        const S3Xml::Document doc = S3Xml::parse(d.xml);
-        EXPECT_EQ(doc.valid, d.valid);
-        EXPECT_EQ(doc.root, d.root);
-        EXPECT_EQ(doc.value("Code"), d.code);
-        EXPECT_EQ(doc.value("UploadId"), d.uploadId);
-    }
+    const S3Xml::Document error =
+        S3Xml::parse("<Error><Code>NoSuchKey</Code><Message>The key &quot;k&quot; does "
+                     "not exist</Message></Error>");
+    EXPECT_TRUE(error.valid);
+    EXPECT_EQ(error.root, "Error");
+    EXPECT_EQ(error.value("Code"), "NoSuchKey");
+    EXPECT_EQ(S3Xml::parse("<InitiateMultipartUploadResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">"
+                           "<UploadId>VXBsb2Fk&#x2B;SUQ=</UploadId></InitiateMultipartUploadResult>")
+                  .value("UploadId"),
+              "VXBsb2Fk+SUQ=");
+    for (const char* broken : {"<Error><Code>Slow", "not xml"})
+        EXPECT_FALSE(S3Xml::parse(broken).valid) << broken;
     EXPECT_FALSE(S3Xml::parseListing("<Error><Code>AccessDenied</Code></Error>").valid);
     EXPECT_EQ(S3Xml::escape("\"a&b<c>\""), "\"a&amp;b&lt;c&gt;\"");
 }

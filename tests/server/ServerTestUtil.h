@@ -184,3 +184,53 @@ inline int postApp(httplib::Client& client, const QString& owner, const QString&
     return status(client.Post("/createapp", as(owner.toStdString(), secret),
                               appJson(owner, appid, fields).toStdString(), "application/json"));
 }
+
+// An HTTP client of the tus routes with the storage token and Tus-Resumable on every request.
+struct Tus {
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    explicit Tus(const VantryServer& server)
+        : http(server.localUrl().chopped(1).toStdString()), token(server.storageToken().toStdString()) {
+        http.enable_server_certificate_verification(false);
+        // TLS 1.3 servers send session tickets that this client never reads: a connection the test
+        // cuts would then be reset by the kernel, dropping bytes already sent.
+        if (SSL_CTX* tls = http.ssl_context())
+            SSL_CTX_set_max_proto_version(tls, TLS1_2_VERSION);
+    }
+    // A field given "-" is left out.
+    httplib::Result send(const std::string& method, const std::string& path, Fields fields,
+                         const std::string& body = {}) {
+        httplib::Request r;
+        r.method = method;
+        r.path = path;
+        r.body = body;
+        fields.insert(fields.begin(), {{"Authorization", "Bearer " + token}, {"Tus-Resumable", "1.0.0"}});
+        for (const auto& [name, value] : fields) {
+            r.headers.erase(name);
+            if (value != "-")
+                r.headers.emplace(name, value);
+        }
+        return http.send(r);
+    }
+    // The path of a new upload, or "" when it was refused.
+    std::string create(uint64_t length, const std::string& storagePath) {
+        const auto r =
+            send("POST", "/storage/tus",
+                 {{"Upload-Length", std::to_string(length)},
+                  {"Upload-Metadata",
+                   "filename " + QByteArray::fromStdString(storagePath).toBase64().toStdString()}});
+        const std::string location = r ? r->get_header_value("Location") : std::string();
+        return location.empty() ? location : location.substr(location.find("/storage/tus/"));
+    }
+    httplib::Result patch(const std::string& path, uint64_t offset, const std::string& bytes) {
+        return send(
+            "PATCH", path,
+            {{"Upload-Offset", std::to_string(offset)}, {"Content-Type", "application/offset+octet-stream"}},
+            bytes);
+    }
+    std::string offset(const std::string& path) {
+        const auto r = send("HEAD", path, {});
+        return r ? r->get_header_value("Upload-Offset") : std::string();
+    }
+    httplib::Client http;
+    std::string token;
+};
