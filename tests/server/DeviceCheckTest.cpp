@@ -140,10 +140,7 @@ TEST_P(DeviceCheck, PhoneIsSentToItsAnswerWhichOnlyTheOwnerReads) {
     const QJsonArray list = listOf(c.Get("/devices/adhoc00001", as("dev-1", secret)));
     ASSERT_EQ(list.size(), 3);
     EXPECT_EQ(list.at(0).toObject().value("udid"), kMissing) << "newest first";
-    EXPECT_EQ(list.at(0).toObject().value("included"), false);
     EXPECT_EQ(list.at(2).toObject().value("included"), true);
-    EXPECT_EQ(list.at(2).toObject().value("product"), "iPhone15,2");
-    EXPECT_EQ(list.at(2).toObject().value("devicename"), "Ann's iPhone");
     const auto apps = c.Get("/app/dev-1", as("dev-1", secret));
     ASSERT_EQ(status(apps), 200);
     for (const QString& udid : {kListed, kOld, kMissing}) {

@@ -70,37 +70,37 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
         500);
     const auto after = c.Get("/metrics");
     ASSERT_EQ(status(after), 200);
-    EXPECT_EQ(sample(after->body, created), 1 + n);
-    EXPECT_EQ(sample(after->body,
-                     QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"4xx\"}")),
-              1);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"counted\"}")), 1);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_installs_total{kind=\"repeat\"}")), 1);
-    EXPECT_EQ(
-        sample(after->body, QStringLiteral("vantry_http_requests_total{route=\"/l/:key\",status=\"4xx\"}")),
-        1);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_uploads_total")), 3);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_upload_bytes_total")), 1300);
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_database_errors_total")), 1);
-    // Every request before this scrape: 2 refused scrapes, 2 refused calls, 1 health check, the
-    // sign-up, 2 + n createapp, 1 scrape, 2 installs, 1 stable page, 2 uploads, 2 tus requests, 1
-    // crash report.
-    EXPECT_EQ(sample(after->body, QStringLiteral("vantry_http_request_duration_seconds_count")), 17 + n);
-    EXPECT_GE(sample(after->body, QStringLiteral("vantry_http_open_connections")), 1);
+    const struct {
+        const char* series;
+        double value;
+    } counts[] = {
+        {"vantry_http_requests_total{route=\"/createapp\",status=\"2xx\"}", 1 + n},
+        {"vantry_http_requests_total{route=\"/createapp\",status=\"4xx\"}", 1},
+        {"vantry_installs_total{kind=\"counted\"}", 1},
+        {"vantry_installs_total{kind=\"repeat\"}", 1},
+        {"vantry_http_requests_total{route=\"/l/:key\",status=\"4xx\"}", 1},
+        {"vantry_uploads_total", 3},
+        {"vantry_upload_bytes_total", 1300},
+        {"vantry_database_errors_total", 1},
+        // Every request before this scrape: 2 refused scrapes, 2 refused calls, 1 health check, the
+        // sign-up, 2 + n createapp, 1 scrape, 2 installs, 1 stable page, 2 uploads, 2 tus requests, 1
+        // crash report.
+        {"vantry_http_request_duration_seconds_count", 17 + n},
+    };
+    for (const auto& k : counts)
+        EXPECT_EQ(sample(after->body, k.series), k.value) << k.series;
+    EXPECT_GE(sample(after->body, "vantry_http_open_connections"), 1);
     // Each createapp body went in; at least the first scrape's text came out.
-    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"in\"}")),
+    EXPECT_GT(sample(after->body, "vantry_http_body_bytes_total{direction=\"in\"}"),
               (2 + n) * appJson("owner", "app0").size());
-    EXPECT_GT(sample(after->body, QStringLiteral("vantry_http_body_bytes_total{direction=\"out\"}")),
+    EXPECT_GT(sample(after->body, "vantry_http_body_bytes_total{direction=\"out\"}"),
               double(before->body.size()));
 }
 
 // One JSON object per request: who, what route, how it ended; never the secrets it carried.
 TEST(Metrics, JsonLogLinesNameTheClientAndTheRouteOnly) {
     testsupport::LogCapture log;
-    ServerOptions options;
-    options.jsonLog = true;
-    options.trustedProxies = {QStringLiteral("127.0.0.1")};
-    auto server = startServer(options);
+    auto server = startServer({.trustedProxies = {"127.0.0.1"}, .jsonLog = true});
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
     const std::string secret = signUp(c, "someone");
@@ -108,16 +108,14 @@ TEST(Metrics, JsonLogLinesNameTheClientAndTheRouteOnly) {
                                          {"X-Vantry-Secret", secret},
                                          {"Forwarded", "for=\"[2001:db8::7]:443\""}});
     server->stop();
-    const QString last = log.lines().filter(QStringLiteral("/app/")).value(0);
-    const QJsonObject line = QJsonDocument::fromJson(last.toUtf8()).object();
-    EXPECT_EQ(line.value("client").toString(), "2001:db8::7") << last.toStdString();
-    EXPECT_EQ(line.value("method").toString(), "GET");
-    EXPECT_EQ(line.value("route").toString(), "/app/:userid");
-    EXPECT_EQ(line.value("status").toInt(), 200);
-    EXPECT_GT(line.value("bytes").toInt(), 0);
-    EXPECT_TRUE(line.value("ms").isDouble());
-    EXPECT_TRUE(QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs).isValid());
-    EXPECT_EQ(line.size(), 7);
+    const QString last = log.lines().filter("/app/").value(0);
+    QJsonObject line = QJsonDocument::fromJson(last.toUtf8()).object();
+    EXPECT_GT(line.take("bytes").toInt(), 0) << last.toStdString();
+    EXPECT_TRUE(line.take("ms").isDouble());
+    EXPECT_TRUE(QDateTime::fromString(line.take("time").toString(), Qt::ISODateWithMs).isValid());
+    EXPECT_EQ(line,
+              (QJsonObject{
+                  {"client", "2001:db8::7"}, {"method", "GET"}, {"route", "/app/:userid"}, {"status", 200}}));
     const QString all = log.joined();
     EXPECT_FALSE(all.contains("tok-123") || all.contains(QString::fromStdString(secret)))
         << all.toStdString();

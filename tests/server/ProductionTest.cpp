@@ -41,11 +41,10 @@ TEST(PlainHttp, ServesAcmeChallengesAndRedirectsEverythingElse) {
     testsupport::writeFile(webroot + QStringLiteral("/.well-known/acme-challenge/tok_EN-42"),
                            "tok_EN-42.thumb");
     testsupport::writeFile(webroot + QStringLiteral("/private.txt"), "not for the web");
-    ServerOptions options;
-    options.publicUrl = QStringLiteral("https://get.example.test/");
-    options.httpHost = QStringLiteral("127.0.0.1");
-    options.httpPort = 0;
-    options.acmeWebroot = webroot;
+    const ServerOptions options{.publicUrl = "https://get.example.test/",
+                                .httpHost = "127.0.0.1",
+                                .httpPort = 0,
+                                .acmeWebroot = webroot};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->httpPort());
@@ -83,7 +82,7 @@ TEST(PlainHttp, ServesAcmeChallengesAndRedirectsEverythingElse) {
 TEST(PlainHttp, SighupReloadsTheCertificateAndKeepsAWorkingOne) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("tls-reload"));
     for (const char* pair : {"/a", "/b"})
-        ASSERT_TRUE(QDir().mkpath(dir + pair) && makeCertificate(dir + pair));
+        ASSERT_TRUE(makeCertificate(dir + pair));
     const QString cert = dir + QStringLiteral("/cert.pem"), key = dir + QStringLiteral("/key.pem");
     copyOver(dir + "/a/cert.pem", cert);
     copyOver(dir + "/a/key.pem", key);
@@ -128,21 +127,15 @@ TEST(PlainHttp, AcmeCertificateThroughTheWebrootIsTakenOnSighup) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("acme"));
     const QString webroot = dir + QStringLiteral("/webroot");
     QDir().mkpath(webroot);
-    // pebble's own HTTPS certificate, which lego is told to trust.
-    ASSERT_EQ(
-        QProcess::execute(QStringLiteral("openssl"),
-                          {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                           "-nodes", "-keyout", dir + "/pebble-key.pem", "-out", dir + "/pebble-cert.pem",
-                           "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}),
-        0);
-    ASSERT_TRUE(makeCertificate(dir)); // the server's first certificate, self-signed
+    // pebble's own HTTPS certificate, which lego is told to trust, and the server's first one.
+    ASSERT_TRUE(makeCertificate(dir + "/pebble") && makeCertificate(dir));
     const quint16 acme = testsupport::freePort(), dns = testsupport::freePort(),
                   plain = testsupport::freePort(), tls = testsupport::freePort();
     const auto at = [](quint16 port) { return QStringLiteral("127.0.0.1:%1").arg(port); };
     testsupport::writeFile(
         dir + "/pebble.json",
         QString::fromLatin1(R"({"pebble": {"listenAddress": "%1", "managementListenAddress": "%2",
-                               "certificate": "%3/pebble-cert.pem", "privateKey": "%3/pebble-key.pem",
+                               "certificate": "%3/pebble/cert.pem", "privateKey": "%3/pebble/key.pem",
                                "httpPort": %4, "tlsPort": %5, "ocspResponderURL": ""}})")
             .arg(at(acme), at(testsupport::freePort()), dir)
             .arg(plain)
@@ -156,7 +149,7 @@ TEST(PlainHttp, AcmeCertificateThroughTheWebrootIsTakenOnSighup) {
     env.insert(QStringLiteral("PEBBLE_VA_NOSLEEP"), QStringLiteral("1"));
     env.insert(QStringLiteral("PEBBLE_VA_ALWAYS_VALID"), QStringLiteral("0"));
     env.insert(QStringLiteral("PEBBLE_WFE_NONCEREJECT"), QStringLiteral("0"));
-    env.insert(QStringLiteral("LEGO_CA_CERTIFICATES"), dir + QStringLiteral("/pebble-cert.pem"));
+    env.insert(QStringLiteral("LEGO_CA_CERTIFICATES"), dir + "/pebble/cert.pem");
     ca.setProcessEnvironment(env);
     ca.setProcessChannelMode(QProcess::MergedChannels);
     ca.start(QStringLiteral("pebble"), {"-config", dir + "/pebble.json", "-dnsserver", at(dns)});

@@ -132,10 +132,11 @@ inline ApiRequest request(const char* method, const QString& path, const QByteAr
 
 // A self-signed certificate for 127.0.0.1 as dir/cert.pem and dir/key.pem; false when openssl failed.
 inline bool makeCertificate(const QString& dir) {
-    return QProcess::execute("openssl",
+    return QDir().mkpath(dir) &&
+           QProcess::execute("openssl",
                              {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                               "-nodes", "-keyout", dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "1",
-                              "-subj", "/CN=127.0.0.1"}) == 0;
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}) == 0;
 }
 // Options that serve HTTPS with a new certificate in dir.
 inline bool useTls(ServerOptions& options, const QString& dir) {

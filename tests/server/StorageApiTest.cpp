@@ -20,9 +20,6 @@ protected:
         }
         options.dataDir = testsupport::makeTempDir("api");
         options.maxUploadBytes = qint64(64) << 20;
-        options.ownerId = "self:ann";
-        options.ownerName = "Ann Example";
-        options.ownerEmail = "ann@example.com";
         ASSERT_TRUE(server = startServer(options));
         root = options.dataDir + "/files";
     }
@@ -92,13 +89,6 @@ TEST_P(StorageApi, FilesGoUpAndComeBackWithRangesAndCase) {
     EXPECT_EQ(res->get_header_value("Content-Length"), "8");
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml");
     EXPECT_EQ(anyone.Get("/files/VANTRY/caf%C3%A9%20game/MANIFEST.plist")->body, "<plist/>");
-
-    res = api.Get("/storage/me");
-    ASSERT_EQ(status(res), 200);
-    EXPECT_EQ(
-        jsonOf(res).value("response").toObject(),
-        (QJsonObject{
-            {"id", "self:ann"}, {"name", "Ann Example"}, {"email", "ann@example.com"}, {"avatar", ""}}));
 }
 
 TEST_P(StorageApi, RefusesWithoutTokenOversizeAndEscapes) {
