@@ -217,6 +217,15 @@ TEST(Abuse, MalformedFramingIsAnswered400AtOnceAndClosed) {
         EXPECT_LT(timer.elapsed(), 3000);
     }
     EXPECT_EQ(server->database().crashCount(), 0);
+    // A body on a GET (the desktop client sends JSON with its GETs) is read and dropped, so the
+    // next request on the connection is answered as itself.
+    RawSocket socket(server->port());
+    const QByteArray get = "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                           "Content-Length: 22\r\n\r\n{\"padding\":\"xxxxxxxx\"}";
+    socket.send(get + get);
+    const QByteArray answer = socket.receive(5000, nullptr, "\"version\":1}}", 2);
+    EXPECT_EQ(answer.count("HTTP/1.1 200"), 2) << answer.constData();
+    EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
 TEST(Abuse, PartFilesOfKilledUploadsAreRemovedAtStart) {

@@ -84,7 +84,7 @@ TEST(ClientAddress, InstallsBehindAProxyCountPerDevice) {
     for (const bool trusted : {true, false}) {
         ServerOptions options;
         if (trusted)
-            options.trustedProxies = {QStringLiteral("127.0.0.0/8")};
+            options.trustedProxies = {"127.0.0.0/8"};
         auto server = startServer(options);
         ASSERT_TRUE(server);
         httplib::Client c("127.0.0.1", server->port());
@@ -96,15 +96,15 @@ TEST(ClientAddress, InstallsBehindAProxyCountPerDevice) {
             // One address to the server: 30 a minute, refused after that.
             EXPECT_EQ(std::count(answers.begin(), answers.end(), 302), 30);
             EXPECT_EQ(std::count(answers.begin(), answers.end(), 429), 10);
-            EXPECT_EQ(server->database().installsOf(QStringLiteral("proxyapp"), true)->size(), 30);
+            EXPECT_EQ(server->database().installsOf("proxyapp", true)->size(), 30);
             continue;
         }
         EXPECT_EQ(answers, std::vector<int>(40, 302));
         EXPECT_EQ(install(c, "198.51.100.7", 7), 302); // the same phone again
         for (int phone = 0; phone < 5; ++phone)
             EXPECT_EQ(install(c, "203.0.113.1", 100 + phone), 302);
-        EXPECT_EQ(server->database().installsOf(QStringLiteral("proxyapp"))->size(), 45);
-        EXPECT_EQ(server->database().installsOf(QStringLiteral("proxyapp"), true)->size(), 46);
+        EXPECT_EQ(server->database().installsOf("proxyapp")->size(), 45);
+        EXPECT_EQ(server->database().installsOf("proxyapp", true)->size(), 46);
     }
 }
 

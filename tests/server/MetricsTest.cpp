@@ -16,8 +16,7 @@ namespace {
 
 // A sample's value in the exposition, or -1 without the line.
 double sample(const std::string& text, const QString& series) {
-    const QRegularExpression line(QLatin1Char('^') + QRegularExpression::escape(series) +
-                                      QStringLiteral(" (\\S+)$"),
+    const QRegularExpression line(QLatin1Char('^') + QRegularExpression::escape(series) + " (\\S+)$",
                                   QRegularExpression::MultilineOption);
     const auto m = line.match(QString::fromStdString(text));
     return m.hasMatch() ? m.captured(1).toDouble() : -1;
@@ -25,8 +24,8 @@ double sample(const std::string& text, const QString& series) {
 
 TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     ServerOptions options;
-    options.accessKey = QStringLiteral("team-key");
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("metrics"));
+    options.accessKey = "team-key";
+    options.dataDir = testsupport::makeTempDir("metrics");
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
@@ -41,7 +40,7 @@ TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
     ASSERT_EQ(postApp(c, "owner", "first", {}, secret), 201);
     const auto before = c.Get("/metrics");
     ASSERT_EQ(status(before), 200);
-    const QString created = QStringLiteral("vantry_http_requests_total{route=\"/createapp\",status=\"2xx\"}");
+    const QString created = "vantry_http_requests_total{route=\"/createapp\",status=\"2xx\"}";
     EXPECT_EQ(sample(before->body, created), 1);
     constexpr int n = 7;
     for (int i = 0; i < n; ++i)

@@ -23,14 +23,14 @@
 namespace {
 
 QString writeConfig(const QString& dir, const QByteArray& text, int mode) {
-    const QString path = dir + QStringLiteral("/server.conf");
+    const QString path = dir + "/server.conf";
     testsupport::writeFile(path, text);
     ::chmod(path.toLocal8Bit().constData(), mode);
     return path;
 }
 
 TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("config"));
+    const QString dir = testsupport::makeTempDir("config");
     const auto parse = [](const QStringList& args, QString* output = nullptr) {
         QString text;
         int code = -1;
@@ -49,7 +49,7 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
     ASSERT_TRUE(o);
     EXPECT_EQ(o->port, 9001);
     EXPECT_EQ(o->threads, 5) << "the command line wins";
-    EXPECT_EQ(o->accessKey, QStringLiteral("0123456789abcdef-key"));
+    EXPECT_EQ(o->accessKey, "0123456789abcdef-key");
     EXPECT_EQ(o->webhooks, QStringList{"http://c.test/"})
         << "a repeatable option given there replaces the list";
     EXPECT_EQ(o->appsPerMinute, 7);
@@ -68,13 +68,12 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
     for (const auto& [text, mode] : refused) {
         QString error;
         EXPECT_FALSE(parse({"--config", writeConfig(dir, text, mode)}, &error)) << text.constData();
-        EXPECT_FALSE(error.contains(QStringLiteral("pw")) || error.contains(QStringLiteral("abcdef")))
-            << error.toStdString();
+        EXPECT_FALSE(error.contains("pw") || error.contains("abcdef")) << error.toStdString();
     }
     EXPECT_TRUE(
         parse({"--config", writeConfig(dir, "database = postgresql://vantry@127.0.0.1/vantry\n", 0644)}))
         << "no password, no secret";
-    EXPECT_FALSE(parse({"--config", dir + QStringLiteral("/missing.conf")}));
+    EXPECT_FALSE(parse({"--config", dir + "/missing.conf"}));
     EXPECT_FALSE(parse({"--to", dir}));
     EXPECT_FALSE(parse({"backup"}));
     EXPECT_TRUE(parse({"backup", "--to", dir}).value_or(ServerOptions{}).backup);
@@ -83,10 +82,10 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
 // A slow upload in flight when SIGTERM arrives still completes (it has 10 s), new connections are
 // refused meanwhile, and the process exits 0; SIGHUP before it leaves the server running.
 TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
-    const QString data = testsupport::makeTempDir(QStringLiteral("stop"));
+    const QString data = testsupport::makeTempDir("stop");
     ServerProcess server(data);
     ASSERT_TRUE(server.waitReady()) << server.output().constData();
-    const QByteArray token = testsupport::readFile(data + QStringLiteral("/storage-token")).trimmed();
+    const QByteArray token = testsupport::readFile(data + "/storage-token").trimmed();
     QByteArray body(7 * 64 * 1024, Qt::Uninitialized);
     for (qsizetype i = 0; i < body.size(); ++i)
         body[i] = char((i * 7919) >> 3);
@@ -97,7 +96,7 @@ TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
     upload.send(body.left(64 * 1024));
     // In flight once its file is begun.
     ASSERT_TRUE(testsupport::waitUntil([&] {
-        return !QDir(data + QStringLiteral("/files/Vantry/slow"))
+        return !QDir(data + "/files/Vantry/slow")
                     .entryList({".upload-*"}, QDir::Hidden | QDir::Files)
                     .isEmpty();
     }));
@@ -114,13 +113,13 @@ TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
     const QByteArray answer = upload.receive(10000, nullptr, "\r\n\r\n");
     EXPECT_TRUE(answer.startsWith("HTTP/1.1 201")) << answer.constData() << server.output().constData();
     EXPECT_EQ(server.terminate(), 0);
-    EXPECT_EQ(testsupport::readFile(data + QStringLiteral("/files/Vantry/slow/App.ipa")), body);
+    EXPECT_EQ(testsupport::readFile(data + "/files/Vantry/slow/App.ipa"), body);
 }
 
 // Every record and file acknowledged before the backup started is in it; every file in it is a
 // whole, committed one; a server started on it serves them.
 TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
-    ServerOptions options{.dataDir = testsupport::makeTempDir(QStringLiteral("live")), .appsPerMinute = 0};
+    ServerOptions options{.dataDir = testsupport::makeTempDir("live"), .appsPerMinute = 0};
     std::unique_ptr<VantryServer> server = startServer(options);
     ASSERT_TRUE(server);
     const std::string token = server->storageToken().toStdString();
@@ -165,11 +164,11 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
                    "Bearer ") +
         QByteArray::fromStdString(token) + "\r\nContent-Length: 100000\r\n\r\nbegun");
     ASSERT_TRUE(testsupport::waitUntil([&] {
-        return !QDir(options.dataDir + QStringLiteral("/files/Vantry/stalled"))
+        return !QDir(options.dataDir + "/files/Vantry/stalled")
                     .entryList({".upload-*"}, QDir::Files | QDir::Hidden)
                     .isEmpty();
     }));
-    const QString copy = testsupport::makeTempDir(QStringLiteral("copy")) + QStringLiteral("/backup");
+    const QString copy = testsupport::makeTempDir("copy") + "/backup";
     const Clock::time_point started = Clock::now();
     QProcess backup;
     backup.start(ServerProcess::program(), {"backup", "--data-dir", options.dataDir, "--to", copy});
@@ -181,15 +180,14 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
     stalled.reset();
     server.reset();
     EXPECT_EQ(modeOf(copy), 0700);
-    EXPECT_EQ(modeOf(copy + QStringLiteral("/storage-token")), 0600);
-    EXPECT_EQ(modeOf(copy + QStringLiteral("/vantry.sqlite3")), 0600);
+    EXPECT_EQ(modeOf(copy + "/storage-token"), 0600);
+    EXPECT_EQ(modeOf(copy + "/vantry.sqlite3"), 0600);
 
     // Every file in the copy is one that was uploaded, whole (no part of the stalled one).
     QMap<QString, QByteArray> uploaded;
     for (const Acked& a : acked)
         uploaded.insert(a.id, a.bytes);
-    for (QDirIterator it(copy + QStringLiteral("/files"), QDir::Files | QDir::Hidden,
-                         QDirIterator::Subdirectories);
+    for (QDirIterator it(copy + "/files", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
          it.hasNext();) {
         const QString path = it.next().mid(copy.size() + 7); // after "/files/"
         EXPECT_EQ(testsupport::readFile(it.filePath()), uploaded.value(path, "not uploaded"))

@@ -1,6 +1,5 @@
-// The service over real sockets: the binary's options, and an in-process instance (framing, the
-// data folder's modes, health on a full disk).
-#include "RawSocket.h"
+// The service: the binary's options, and an in-process instance (the data folder's modes, health
+// on a full disk).
 #include "ServerTestUtil.h"
 
 #include <QFile>
@@ -29,20 +28,6 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
         EXPECT_EQ(error.count('\n'), 1);
         EXPECT_FALSE(error.contains(":pw@")) << "a password is never shown";
     }
-}
-
-TEST(ServiceTest, GetWithBodyKeepsTheConnectionInStep) {
-    auto server = startServer();
-    ASSERT_TRUE(server);
-    // The desktop client sends a JSON body with its GETs: it is read and dropped, so the next
-    // request on the same connection is answered as itself.
-    RawSocket socket(server->port());
-    const QByteArray request = "GET /checkversion HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                               "Content-Length: 22\r\n\r\n{\"padding\":\"xxxxxxxx\"}";
-    socket.send(request + request);
-    const QByteArray answer = socket.receive(5000, nullptr, "\"version\":1}}", 2);
-    EXPECT_EQ(answer.count("HTTP/1.1 200"), 2) << answer.constData();
-    EXPECT_FALSE(answer.toLower().contains("connection: close")) << answer.constData();
 }
 
 // What the data folder holds is the service's alone, also when an earlier server left it open.

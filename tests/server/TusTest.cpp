@@ -15,12 +15,11 @@
 namespace {
 
 QStringList uploadArea(const QString& dataDir) {
-    return QDir(dataDir + QStringLiteral("/.uploads")).entryList(QDir::Files);
+    return QDir(dataDir + "/.uploads").entryList(QDir::Files);
 }
 
 TEST(Tus, AnswersFollowTheProtocol) {
-    const ServerOptions options{.dataDir = testsupport::makeTempDir(QStringLiteral("tus")),
-                                .maxUploadBytes = 1000};
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus"), .maxUploadBytes = 1000};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     Tus tus(*server);
@@ -77,14 +76,14 @@ TEST(Tus, AnswersFollowTheProtocol) {
     // The finished upload's record stays, private, until it expires; the terminated one is gone.
     const QStringList left = uploadArea(options.dataDir);
     ASSERT_EQ(left.size(), 1);
-    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads")), 0700);
-    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600);
+    EXPECT_EQ(modeOf(options.dataDir + "/.uploads"), 0700);
+    EXPECT_EQ(modeOf(options.dataDir + "/.uploads/" + left[0]), 0600);
 }
 
 TEST(Tus, UnfinishedUploadsExpireAfterADayWithoutProgress) {
     std::atomic<int> hours{0};
     ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    options.dataDir = testsupport::makeTempDir("tus");
     options.uploadClock = [&hours] {
         return std::chrono::system_clock::now() + std::chrono::hours(hours.load());
     };
@@ -111,7 +110,7 @@ TEST(Tus, ACutRequestKeepsTheBytesThatArrived) {
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ServerOptions options;
-        ASSERT_TRUE(!tls || useTls(options, testsupport::makeTempDir(QStringLiteral("tls"))));
+        ASSERT_TRUE(!tls || useTls(options, testsupport::makeTempDir("tls")));
         auto server = startServer(options);
         ASSERT_TRUE(server);
         Tus tus(*server);
@@ -179,14 +178,13 @@ private:
 
 TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
     CuttingProxy proxy;
-    const ServerOptions options{.dataDir = testsupport::makeTempDir(QStringLiteral("tus")),
-                                .publicUrl = proxy.url()};
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus"), .publicUrl = proxy.url()};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     proxy.target = quint16(server->port());
     const std::string file = pattern(3 << 20);
-    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"),
-                                                 QByteArray::fromStdString(file));
+    const QString local =
+        testsupport::writeFile(options.dataDir + "/local/App.ipa", QByteArray::fromStdString(file));
     struct Case {
         const char* what;
         qint64 cutAfter;
@@ -200,8 +198,8 @@ TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
         proxy.cutAfter = c.cutAfter;
         proxy.cuts = c.cuts;
         proxy.patches = 0;
-        TusUpload upload({QUrl(proxy.url() + QStringLiteral("storage/tus")), server->storageToken(), 3,
-                          std::chrono::milliseconds(10)});
+        TusUpload upload(
+            {QUrl(proxy.url() + "storage/tus"), server->storageToken(), 3, std::chrono::milliseconds(10)});
         std::optional<bool> ok;
         qint64 progress = 0;
         const QString remote = QStringLiteral("Vantry/ours/%1.ipa").arg(c.patches);
@@ -211,42 +209,39 @@ TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
         ASSERT_TRUE(testsupport::waitUntil([&] { return ok.has_value(); }, 20000));
         EXPECT_EQ(*ok, c.stored);
         EXPECT_EQ(proxy.patches, c.patches);
-        EXPECT_EQ(QFile::exists(options.dataDir + QStringLiteral("/files/") + remote), c.stored);
+        EXPECT_EQ(QFile::exists(options.dataDir + "/files/" + remote), c.stored);
         if (c.stored) {
             EXPECT_EQ(progress, qint64(file.size()));
-            EXPECT_TRUE(
-                testsupport::readFile(options.dataDir + QStringLiteral("/files/") + remote).toStdString() ==
-                file);
+            EXPECT_TRUE(testsupport::readFile(options.dataDir + "/files/" + remote).toStdString() == file);
         }
     }
 }
 
 TEST(Tus, TheNpmClientUploadsIsCutResumesAndCompletes) {
     const QString module =
-        qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + QStringLiteral("/test-tools")) +
-        QStringLiteral("/node_modules/tus-js-client");
-    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + "/test-tools") +
+        "/node_modules/tus-js-client";
+    if (QStandardPaths::findExecutable("node").isEmpty())
         GTEST_SKIP() << "node is not installed";
-    if (!QFile::exists(module + QStringLiteral("/package.json")))
+    if (!QFile::exists(module + "/package.json"))
         GTEST_SKIP() << "tus-js-client is not installed (run scripts/bootstrap): " << module.toStdString();
-    const ServerOptions options{.dataDir = testsupport::makeTempDir(QStringLiteral("tus"))};
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus")};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     const QByteArray file = QByteArray::fromStdString(pattern(5 << 20));
-    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"), file);
+    const QString local = testsupport::writeFile(options.dataDir + "/local/App.ipa", file);
     QProcess node;
-    node.start(QStringLiteral("node"),
-               {testsupport::sourceDir() + QStringLiteral("/tests/server/tus-upload.mjs"), module,
-                server->localUrl() + QStringLiteral("storage/tus"), server->storageToken(), local,
-                QStringLiteral("Vantry/npm/App.ipa")});
+    node.start("node",
+               {testsupport::sourceDir() + "/tests/server/tus-upload.mjs", module,
+                server->localUrl() + "storage/tus", server->storageToken(), local, "Vantry/npm/App.ipa"});
     ASSERT_TRUE(node.waitForFinished(60000));
     EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
     const QJsonObject report = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
-    const double resumedFrom = report.value(QStringLiteral("resumedFrom")).toDouble();
-    EXPECT_GT(report.value(QStringLiteral("cutAt")).toDouble(), 2 << 20);
+    const double resumedFrom = report.value("resumedFrom").toDouble();
+    EXPECT_GT(report.value("cutAt").toDouble(), 2 << 20);
     EXPECT_GE(resumedFrom, 2 << 20);
     EXPECT_LT(resumedFrom, file.size());
-    EXPECT_TRUE(testsupport::readFile(options.dataDir + QStringLiteral("/files/Vantry/npm/App.ipa")) == file);
+    EXPECT_TRUE(testsupport::readFile(options.dataDir + "/files/Vantry/npm/App.ipa") == file);
 }
 
 } // namespace
