@@ -1,12 +1,9 @@
 // The client behind a trusted proxy: who the headers may name, and what the per-address limits
 // and the repeat filter make of it.
 #include "server/http/ClientAddress.h"
-#include "InProcessServer.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
 #include "server/ServerOptions.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

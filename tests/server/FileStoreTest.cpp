@@ -1,14 +1,11 @@
 #include "server/storage/FileStore.h"
 #include "ServerTestUtil.h"
 
-#include <QFile>
-
 #include <barrier>
 #include <cctype>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 

@@ -1,13 +1,7 @@
 // GET /metrics: counts what was answered, and only for the holder of the access key.
-#include "InProcessServer.h"
 #include "ServerTestUtil.h"
 #include "server/ServerOptions.h"
-#include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <sqlite3.h>

@@ -1,24 +1,15 @@
-// Running the server as a service: its settings file, the stop on SIGTERM, and a backup taken
-// while it serves.
-#include "InProcessServer.h"
+// Running the server as a service: its options and settings file, the data folder's modes, health on
+// a full disk, the stop on SIGTERM, and a backup taken while it serves.
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
-#include "server/VantryServer.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <QDirIterator>
-#include <QFile>
-#include <QJsonArray>
 
 #include <atomic>
 #include <csignal>
 #include <mutex>
 #include <thread>
 
-#include <sys/stat.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -77,6 +68,65 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
     EXPECT_FALSE(parse({"--to", dir}));
     EXPECT_FALSE(parse({"backup"}));
     EXPECT_TRUE(parse({"backup", "--to", dir}).value_or(ServerOptions{}).backup);
+}
+
+TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
+    for (const QStringList& args :
+         {QStringList{"--listen", "nohost"}, QStringList{"--latest-version", "1.10"},
+          QStringList{"--public-url", "ftp://x/"}, QStringList{"--owner-id", "a b"},
+          QStringList{"--database", "mysql://u:pw@h/db"}, QStringList{"--database", "sqlite:"},
+          QStringList{"--bogus"}, QStringList{"reset-secret"}, QStringList{"reset-secret", "a b"},
+          QStringList{"reset-secret", "a", "b"}, QStringList{"--apps-per-minute", "-1"},
+          QStringList{"--webhook", "javascript:alert(1)"}, QStringList{"--webhook", "ftp://x/hook"},
+          QStringList{"--webhook", "http:///nohost"}, QStringList{"--webhook-secret", "s"}}) {
+        QProcess p;
+        p.start(ServerProcess::program(), args);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
+        const QByteArray error = p.readAllStandardError();
+        EXPECT_EQ(error.count('\n'), 1);
+        EXPECT_FALSE(error.contains(":pw@")) << "a password is never shown";
+    }
+}
+
+// What the data folder holds is the service's alone, also when an earlier server left it open.
+TEST(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
+    const QString parent = testsupport::makeTempDir("modes");
+    const QString earlier = parent + "/earlier";
+    testsupport::writeFile(earlier + "/vantry.sqlite3", {});
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(earlier + "/vantry.sqlite3").constData(), 0644), 0);
+    for (const QString& dir : {parent + "/new/data", earlier}) {
+        SCOPED_TRACE(dir.toStdString());
+        auto instance = startServer({.dataDir = dir});
+        ASSERT_TRUE(instance);
+        EXPECT_EQ(modeOf(dir), 0700);
+        for (const char* name :
+             {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
+            EXPECT_EQ(modeOf(dir + '/' + name), 0600) << name;
+    }
+}
+
+// A full disk leaves reads and stat() working; the health check writes to find out. Here no
+// file may grow at all while it asks (the signal that would stop the process is ignored).
+TEST(ServiceTest, HealthReportsStorageThatTakesNoWrites) {
+    auto server = startServer();
+    ASSERT_TRUE(server);
+    httplib::Client c("127.0.0.1", server->port());
+    ASSERT_EQ(status(c.Get("/healthz")), 200);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = limit;
+    full.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const auto answer = c.Get("/healthz");
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(status(answer), 503);
+    EXPECT_EQ(answer->body,
+              "{\"status\":\"unavailable\",\"database\":\"unwritable\",\"storage\":\"unwritable\"}\n");
+    EXPECT_EQ(status(c.Get("/healthz")), 200);
 }
 
 // A slow upload in flight when SIGTERM arrives still completes (it has 10 s), new connections are

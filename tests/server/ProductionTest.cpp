@@ -1,15 +1,9 @@
 // A server that serves HTTPS itself: the plain-HTTP side (ACME challenges, redirects), the
 // certificate reload on SIGHUP, and a renewal end to end with an ACME test CA and client.
-#include "InProcessServer.h"
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QStandardPaths>

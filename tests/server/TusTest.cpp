@@ -5,7 +5,6 @@
 #include "storage/selfhosted/TusUpload.h"
 
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
