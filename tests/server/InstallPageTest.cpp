@@ -1,10 +1,19 @@
+// The install page and the release notes on it as functions of a record: the page files byte for
+// byte, what the profile allows, escaping, the code on the page, and the platforms of real agents.
 #include "server/pages/InstallPage.h"
+#include "qrcode/QRCode.h"
+#include "server/pages/QrSvg.h"
+#include "server/pages/ReleaseNotes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSvgRenderer>
 
 namespace {
 
@@ -41,31 +50,17 @@ QStringList agents(const char* file) {
 
 } // namespace
 
-TEST(InstallPage, OffersTheButtonOnlyWhereItWorks) {
-    const Zapp ios = record("abcDEF1234");
-    const Zapp android = record("abcDEF1234__android");
-
-    QString html = page(ios, ViewerPlatform::iOS);
-    EXPECT_TRUE(html.contains(QLatin1String(
-        "<a class=\"install\" id=\"install\" href=\"https://v.example/abcDEF1234/install\">Install</a>")));
-    EXPECT_TRUE(html.contains("Safari"));
-    EXPECT_TRUE(html.contains("<dt>Minimum iOS</dt><dd>15.0</dd>"));
-
-    html = page(ios, ViewerPlatform::Android);
-    EXPECT_FALSE(html.contains("id=\"install\""));
-    EXPECT_TRUE(html.contains("This is an iOS app."));
-
-    html = page(android, ViewerPlatform::iOS);
-    EXPECT_FALSE(html.contains("id=\"install\""));
-    EXPECT_TRUE(html.contains("This is an Android app."));
-
-    html = page(android, ViewerPlatform::Android);
-    EXPECT_TRUE(html.contains("href=\"https://v.example/abcDEF1234/install\">Install</a>"));
-    EXPECT_TRUE(html.contains("<dt>Version code</dt><dd>15.0</dd>"));
-    EXPECT_TRUE(html.contains("<svg id=\"code\"></svg>"));
-    for (const char* external : {"<link", "src=\"http", "url(", "@import", "<script src"})
-        EXPECT_FALSE(html.contains(QLatin1String(external)))
-            << "the page loads nothing from elsewhere: " << external;
+// The page's own code, drawn from its SVG as a browser draws it, reads back as the page's address.
+TEST(InstallPage, CodeReadsBackAsThePagesAddress) {
+    const QString url = "http://127.0.0.1:49152/iosBrowse1";
+    QSvgRenderer svg(installPageQrSvg(url).toUtf8());
+    ASSERT_TRUE(svg.isValid());
+    QImage image(412, 412, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    QPainter painter(&image);
+    svg.render(&painter);
+    painter.end();
+    EXPECT_EQ(QRCode::DetectQRCodes(image), QStringList{url});
 }
 
 TEST(InstallPage, TellsTestersWhatTheProfileAllows) {
@@ -82,6 +77,10 @@ TEST(InstallPage, TellsTestersWhatTheProfileAllows) {
         EXPECT_EQ(page(record(QLatin1String(c.id)), c.viewer).toUtf8(),
                   testsupport::readFile(testsupport::dataPath(QLatin1String(c.file))))
             << c.file;
+    // An Android build seen on an iPhone: no button that cannot work there.
+    const QString elsewhere = page(record("abcDEF1234__android"), ViewerPlatform::iOS);
+    EXPECT_FALSE(elsewhere.contains("id=\"install\""));
+    EXPECT_TRUE(elsewhere.contains("This is an Android app."));
 
     Zapp adHoc = record("abcDEF1234");
     adHoc.profileKind = "ad-hoc";
@@ -145,4 +144,56 @@ TEST(InstallPage, ClassifiesRealAgentsByPlatform) {
                   "Mozilla/5.0 (Windows Phone 10.0; Android 6.0.1; Microsoft; Lumia 950) "
                   "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/52 Mobile Safari/537.36 Edge/15")),
               ViewerPlatform::Other);
+}
+
+// Every "<" of the notes' HTML opens one of our links, every link is http or https, and the text
+// a reader sees is the text written (line breaks kept, control characters dropped).
+TEST(ReleaseNotes, OnlyWebLinksBecomeMarkup) {
+    const QString emoji = QString::fromUtf8("🚀").repeated(4000);
+    const struct {
+        QString notes;
+        QStringList links;
+    } cases[] = {
+        {"<script>alert(1)</script>", {}},
+        {"\" onmouseover=\"x' <b>&amp;", {}},
+        {"javascript:alert(1) and JavaScript://%0aalert(1)", {}},
+        {"ftp://x.test/a data:text/html,<b> https:// and http:///nohost", {}},
+        {"see https://x.test/a?b=1&c=2. And (http://y.test/wiki/A_(b)), HTTPS://Z.TEST!",
+         {"https://x.test/a?b=1&amp;c=2", "http://y.test/wiki/A_(b)", "HTTPS://Z.TEST"}},
+        {"https://x.test/\"><script>alert(1)</script> javascript:x//https://w.test/'onload",
+         {"https://x.test/", "https://w.test/"}},
+        {"line 1\r\nline 2\rline 3\x01\x7f\tend", {}},
+        {emoji, {}},
+    };
+    static const QRegularExpression ours("<a href=\"([^\"<>]*)\" rel=\"noopener noreferrer\">|</a>");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notes.left(80).toStdString());
+        const QString html = releaseNotesHtml(c.notes);
+        QStringList links;
+        for (auto it = ours.globalMatch(html); it.hasNext();) {
+            const auto m = it.next();
+            if (m.hasCaptured(1))
+                links << m.captured(1);
+        }
+        EXPECT_EQ(links, c.links);
+        QString rest = html;
+        rest.remove(ours);
+        EXPECT_FALSE(rest.contains('<') || rest.contains('>') || rest.contains('"')) << html.toStdString();
+        QString expected = c.notes;
+        expected.replace("\r\n", "\n").replace('\r', '\n').remove('\x01').remove('\x7f');
+        for (const char* entity : {"&lt;<", "&gt;>", "&quot;\"", "&#39;'", "&amp;&"})
+            rest.replace(QLatin1String(entity).chopped(1), QLatin1String(entity).right(1));
+        EXPECT_EQ(rest, expected);
+    }
+    // On the page: the notes' block holds them whole, and the page's own markup is what it was.
+    Zapp app;
+    app.appid = "page000001";
+    InstallPageContent content;
+    content.app = app;
+    const QString plain = QString::fromUtf8(renderInstallPage(content));
+    content.app.appdescription = "</p></div><script>x</script>\n" + emoji;
+    const QString noted = QString::fromUtf8(renderInstallPage(content));
+    EXPECT_EQ(noted.count("<script"), plain.count("<script"));
+    EXPECT_EQ(noted.count("</div>"), plain.count("</div>") + 1);
+    EXPECT_TRUE(noted.contains("\n" + emoji + "</p></div>"));
 }

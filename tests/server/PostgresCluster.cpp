@@ -2,28 +2,23 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <libpq-fe.h>
 
-#include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <vector>
 
 namespace {
 
 // initdb on the PATH, else the newest of Debian's versioned folders.
 QString findBinFolder() {
-    for (const QString& dir : qEnvironmentVariable("PATH").split(':', Qt::SkipEmptyParts)) {
-        const QFileInfo initdb(dir + "/initdb");
-        if (initdb.isExecutable())
-            return QFileInfo(initdb.canonicalFilePath()).absolutePath();
-    }
+    const QString initdb = QStandardPaths::findExecutable(QStringLiteral("initdb"));
+    if (!initdb.isEmpty())
+        return QFileInfo(QFileInfo(initdb).canonicalFilePath()).absolutePath();
     QStringList versions = QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::sort(versions.begin(), versions.end(),
               [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
@@ -37,39 +32,14 @@ QString findBinFolder() {
 
 } // namespace
 
-// Plain fork and exec rather than QProcess: the cluster is also stopped from a static
-// destructor, after the application object is gone.
-bool PostgresCluster::run(const QStringList& arguments, QString* output) const {
-    const QString logPath = m_folder + "/command.log";
-    std::vector<std::string> args;
-    for (const QString& a : arguments)
-        args.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string log = logPath.toStdString();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
-        if (m_dropPrivileges &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(m_gid) != 0 || ::setuid(m_uid) != 0))
-            ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(testsupport::readFile(logPath));
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Plain system() rather than QProcess: the cluster is also stopped from a static destructor,
+// after the application object is gone.
+bool PostgresCluster::run(const QString& command) const {
+    const QString line =
+        QStringLiteral("%1%2 >'%3/command.log' 2>&1")
+            .arg(m_asPostgres ? "setpriv --reuid=postgres --regid=postgres --init-groups " : "", command,
+                 m_folder);
+    return std::system(line.toLocal8Bit().constData()) == 0;
 }
 
 QString PostgresCluster::sharedStateFile(const QString& binaryDir) {
@@ -83,34 +53,25 @@ std::unique_ptr<PostgresCluster> PostgresCluster::create(QString* reason) {
         *reason = "no PostgreSQL server programs (initdb) on the PATH or in /usr/lib/postgresql";
         return nullptr;
     }
-    if (::geteuid() == 0) {
-        const passwd* account = ::getpwnam("postgres");
-        if (!account) {
-            *reason = "running as root, and there is no 'postgres' account to run PostgreSQL as";
-            return nullptr;
-        }
-        c->m_dropPrivileges = true;
-        c->m_uid = account->pw_uid;
-        c->m_gid = account->pw_gid;
+    const passwd* account = ::geteuid() == 0 ? ::getpwnam("postgres") : nullptr;
+    if (::geteuid() == 0 && !account) {
+        *reason = "running as root, and there is no 'postgres' account to run PostgreSQL as";
+        return nullptr;
     }
+    c->m_asPostgres = account != nullptr;
     // Under /tmp, not the test's private HOME: the postgres account must be able to reach it.
     char pattern[] = "/tmp/vantry-pg-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        *reason = "cannot make a folder for the cluster";
+    if (!::mkdtemp(pattern) || (account && ::chown(pattern, account->pw_uid, account->pw_gid) != 0)) {
+        *reason = "cannot make a folder for the cluster under /tmp";
         return nullptr;
     }
     c->m_folder = QString::fromLocal8Bit(pattern);
-    if (c->m_dropPrivileges && ::chown(pattern, c->m_uid, c->m_gid) != 0) {
-        *reason = QStringLiteral("cannot hand %1 to the postgres account").arg(c->m_folder);
-        return nullptr;
-    }
     c->m_port = testsupport::freePort();
-    QString output;
-    if (!c->run({c->m_bin + "/initdb", "-D", c->m_folder + "/data", "-A", "trust", "-U", "vantry", "-E",
-                 "UTF8", "--locale=C", "--no-sync"},
-                &output) ||
+    if (!c->run(QStringLiteral("'%1/initdb' -D '%2/data' -A trust -U vantry -E UTF8 --locale=C --no-sync")
+                    .arg(c->m_bin, c->m_folder)) ||
         !c->start()) {
-        *reason = "the throwaway PostgreSQL did not start: " + output.right(400) +
+        *reason = "the throwaway PostgreSQL did not start: " +
+                  QString::fromLocal8Bit(testsupport::readFile(c->m_folder + "/command.log")).right(400) +
                   QString::fromLocal8Bit(testsupport::readFile(c->m_folder + "/server.log")).right(400);
         return nullptr;
     }
@@ -120,15 +81,13 @@ std::unique_ptr<PostgresCluster> PostgresCluster::create(QString* reason) {
 std::unique_ptr<PostgresCluster> PostgresCluster::adopt(const QString& stateFile) {
     const QStringList fields =
         QString::fromLocal8Bit(testsupport::readFile(stateFile)).split(QLatin1Char('\n'));
-    if (fields.size() < 5)
+    if (fields.size() < 3)
         return nullptr;
     std::unique_ptr<PostgresCluster> c(new PostgresCluster);
     c->m_port = fields[0].toInt();
     c->m_folder = fields[1];
     c->m_bin = fields[2];
-    c->m_uid = fields[3].toUInt();
-    c->m_gid = fields[4].toUInt();
-    c->m_dropPrivileges = ::geteuid() == 0;
+    c->m_asPostgres = ::geteuid() == 0;
     c->m_owned = false;
     // A state file left by a run that was cut short names a server that is gone.
     const QByteArray url =
@@ -142,28 +101,22 @@ std::unique_ptr<PostgresCluster> PostgresCluster::adopt(const QString& stateFile
 bool PostgresCluster::writeState(const QString& stateFile) const {
     QFile f(stateFile);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           f.write(QStringLiteral("%1\n%2\n%3\n%4\n%5\n")
-                       .arg(m_port)
-                       .arg(m_folder, m_bin)
-                       .arg(m_uid)
-                       .arg(m_gid)
-                       .toLocal8Bit()) > 0;
+           f.write(QStringLiteral("%1\n%2\n%3\n").arg(m_port).arg(m_folder, m_bin).toLocal8Bit()) > 0;
 }
 
 bool PostgresCluster::start() {
     // Durability is worth nothing in a cluster that is deleted at the end.
-    const QString settings = QStringLiteral("-k %1 -h 127.0.0.1 -p %2 -F -c full_page_writes=off "
-                                            "-c synchronous_commit=off -c max_connections=200")
-                                 .arg(m_folder)
-                                 .arg(m_port);
-    return run({m_bin + "/pg_ctl", "-D", m_folder + "/data", "-l", m_folder + "/server.log", "-o", settings,
-                "-w", "start"});
+    return run(
+        QStringLiteral("'%1/pg_ctl' -D '%2/data' -l '%2/server.log' -w start -o '-k %2 -h 127.0.0.1 "
+                       "-p %3 -F -c full_page_writes=off -c synchronous_commit=off -c max_connections=200'")
+            .arg(m_bin, m_folder)
+            .arg(m_port));
 }
 
 bool PostgresCluster::stop(bool keepData) {
     // An immediate stop is a crash: it loses what synchronous_commit=off has not yet written.
-    return run(
-        {m_bin + "/pg_ctl", "-D", m_folder + "/data", "-m", keepData ? "fast" : "immediate", "-w", "stop"});
+    return run(QStringLiteral("'%1/pg_ctl' -D '%2/data' -m %3 -w stop")
+                   .arg(m_bin, m_folder, keepData ? "fast" : "immediate"));
 }
 
 PostgresCluster::~PostgresCluster() {
@@ -172,11 +125,12 @@ PostgresCluster::~PostgresCluster() {
 }
 
 void PostgresCluster::removeAll() {
+    m_owned = false;
+    if (!m_folder.startsWith(QLatin1String("/tmp/vantry-pg-")))
+        return;
     stop(false);
     std::error_code ignored;
-    if (m_folder.startsWith(QLatin1String("/tmp/vantry-pg-")))
-        std::filesystem::remove_all(m_folder.toStdString(), ignored);
-    m_owned = false;
+    std::filesystem::remove_all(m_folder.toStdString(), ignored);
 }
 
 QString PostgresCluster::createDatabase() {

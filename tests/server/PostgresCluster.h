@@ -20,8 +20,8 @@
 // makes a database of its own on it. A test program run by hand starts a cluster of its own.
 //
 // PostgreSQL refuses to run as root, and tests often do (containers, CI). Then every
-// PostgreSQL program is started as the "postgres" account that Debian's package creates: the
-// child process drops its groups and ids before exec, and the folder is handed to that account.
+// PostgreSQL program is started as the "postgres" account that Debian's package creates (through
+// util-linux's setpriv), and the folder is handed to that account.
 class PostgresCluster {
 public:
     // The cluster this test program uses: the run's shared one, else one started at the first
@@ -47,14 +47,12 @@ public:
 
 private:
     PostgresCluster() = default;
-    bool run(const QStringList& arguments, QString* output = nullptr) const;
+    bool run(const QString& command) const; // a shell command, its output in command.log
 
     QString m_bin;    // folder of initdb, pg_ctl and postgres
     QString m_folder; // data/, the socket, the logs
     int m_port = 0;
-    bool m_dropPrivileges = false;
-    unsigned m_uid = 0;
-    unsigned m_gid = 0;
+    bool m_asPostgres = false;
     bool m_owned = true;
 };
 

@@ -65,6 +65,17 @@ private:
     QByteArray m_output;
 };
 
+// Browsers as phones and desktops name themselves.
+inline const std::string kIPhone =
+    "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
+    "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
+inline const std::string kAndroid =
+    "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/151.0.0.0 Mobile Safari/537.36";
+inline const std::string kDesktop =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like "
+    "Gecko) Chrome/151.0.0.0 Safari/537.36";
+
 inline QJsonObject jsonOf(const QByteArray& body) {
     return QJsonDocument::fromJson(body).object();
 }
@@ -121,10 +132,11 @@ inline ApiRequest request(const char* method, const QString& path, const QByteAr
 
 // A self-signed certificate for 127.0.0.1 as dir/cert.pem and dir/key.pem; false when openssl failed.
 inline bool makeCertificate(const QString& dir) {
-    return QProcess::execute("openssl",
+    return QDir().mkpath(dir) &&
+           QProcess::execute("openssl",
                              {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                               "-nodes", "-keyout", dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "1",
-                              "-subj", "/CN=127.0.0.1"}) == 0;
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}) == 0;
 }
 // Options that serve HTTPS with a new certificate in dir.
 inline bool useTls(ServerOptions& options, const QString& dir) {
@@ -173,3 +185,53 @@ inline int postApp(httplib::Client& client, const QString& owner, const QString&
     return status(client.Post("/createapp", as(owner.toStdString(), secret),
                               appJson(owner, appid, fields).toStdString(), "application/json"));
 }
+
+// An HTTP client of the tus routes with the storage token and Tus-Resumable on every request.
+struct Tus {
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    explicit Tus(const VantryServer& server)
+        : http(server.localUrl().chopped(1).toStdString()), token(server.storageToken().toStdString()) {
+        http.enable_server_certificate_verification(false);
+        // TLS 1.3 servers send session tickets that this client never reads: a connection the test
+        // cuts would then be reset by the kernel, dropping bytes already sent.
+        if (SSL_CTX* tls = http.ssl_context())
+            SSL_CTX_set_max_proto_version(tls, TLS1_2_VERSION);
+    }
+    // A field given "-" is left out.
+    httplib::Result send(const std::string& method, const std::string& path, Fields fields,
+                         const std::string& body = {}) {
+        httplib::Request r;
+        r.method = method;
+        r.path = path;
+        r.body = body;
+        fields.insert(fields.begin(), {{"Authorization", "Bearer " + token}, {"Tus-Resumable", "1.0.0"}});
+        for (const auto& [name, value] : fields) {
+            r.headers.erase(name);
+            if (value != "-")
+                r.headers.emplace(name, value);
+        }
+        return http.send(r);
+    }
+    // The path of a new upload, or "" when it was refused.
+    std::string create(uint64_t length, const std::string& storagePath) {
+        const auto r =
+            send("POST", "/storage/tus",
+                 {{"Upload-Length", std::to_string(length)},
+                  {"Upload-Metadata",
+                   "filename " + QByteArray::fromStdString(storagePath).toBase64().toStdString()}});
+        const std::string location = r ? r->get_header_value("Location") : std::string();
+        return location.empty() ? location : location.substr(location.find("/storage/tus/"));
+    }
+    httplib::Result patch(const std::string& path, uint64_t offset, const std::string& bytes) {
+        return send(
+            "PATCH", path,
+            {{"Upload-Offset", std::to_string(offset)}, {"Content-Type", "application/offset+octet-stream"}},
+            bytes);
+    }
+    std::string offset(const std::string& path) {
+        const auto r = send("HEAD", path, {});
+        return r ? r->get_header_value("Upload-Offset") : std::string();
+    }
+    httplib::Client http;
+    std::string token;
+};

@@ -5,8 +5,6 @@
 #include "storage/selfhosted/TusUpload.h"
 
 #include <QDir>
-#include <QFile>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -15,71 +13,12 @@
 
 namespace {
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-std::string randomBytes(size_t size) {
-    std::string bytes(size, '\0');
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
-}
-
-// An HTTP client of the tus routes with the storage token and Tus-Resumable on every request.
-struct Tus {
-    explicit Tus(const VantryServer& server)
-        : http(server.localUrl().chopped(1).toStdString()), token(server.storageToken().toStdString()) {
-        http.enable_server_certificate_verification(false);
-        // TLS 1.3 servers send session tickets that this client never reads: a connection the test
-        // cuts would then be reset by the kernel, dropping bytes already sent.
-        if (SSL_CTX* tls = http.ssl_context())
-            SSL_CTX_set_max_proto_version(tls, TLS1_2_VERSION);
-    }
-    // A field given "-" is left out.
-    httplib::Result send(const std::string& method, const std::string& path, Fields fields,
-                         const std::string& body = {}) {
-        httplib::Request r;
-        r.method = method;
-        r.path = path;
-        r.body = body;
-        fields.insert(fields.begin(), {{"Authorization", "Bearer " + token}, {"Tus-Resumable", "1.0.0"}});
-        for (const auto& [name, value] : fields) {
-            r.headers.erase(name);
-            if (value != "-")
-                r.headers.emplace(name, value);
-        }
-        return http.send(r);
-    }
-    // The path of a new upload, or "" when it was refused.
-    std::string create(uint64_t length, const std::string& storagePath) {
-        const auto r =
-            send("POST", "/storage/tus",
-                 {{"Upload-Length", std::to_string(length)},
-                  {"Upload-Metadata",
-                   "filename " + QByteArray::fromStdString(storagePath).toBase64().toStdString()}});
-        const std::string location = r ? r->get_header_value("Location") : std::string();
-        return location.empty() ? location : location.substr(location.find("/storage/tus/"));
-    }
-    httplib::Result patch(const std::string& path, uint64_t offset, const std::string& bytes) {
-        return send(
-            "PATCH", path,
-            {{"Upload-Offset", std::to_string(offset)}, {"Content-Type", "application/offset+octet-stream"}},
-            bytes);
-    }
-    std::string offset(const std::string& path) {
-        const auto r = send("HEAD", path, {});
-        return r ? r->get_header_value("Upload-Offset") : std::string();
-    }
-    httplib::Client http;
-    std::string token;
-};
-
 QStringList uploadArea(const QString& dataDir) {
-    return QDir(dataDir + QStringLiteral("/.uploads")).entryList(QDir::Files);
+    return QDir(dataDir + "/.uploads").entryList(QDir::Files);
 }
 
 TEST(Tus, AnswersFollowTheProtocol) {
-    ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
-    options.maxUploadBytes = 1000;
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus"), .maxUploadBytes = 1000};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     Tus tus(*server);
@@ -88,13 +27,13 @@ TEST(Tus, AnswersFollowTheProtocol) {
         const char* what;
         std::string method;
         std::string path; // "@": the upload made last
-        Fields fields;
+        Tus::Fields fields;
         std::string body;
         int status;
-        Fields answer;
+        Tus::Fields answer;
     };
     const std::string c = "/storage/tus";
-    const Fields bytes{{"Content-Type", "application/offset+octet-stream"}};
+    const Tus::Fields bytes{{"Content-Type", "application/offset+octet-stream"}};
     // clang-format off
     const std::vector<Step> steps = {
         {"discovery", "OPTIONS", c, {{"Tus-Resumable", "-"}}, "", 204, {{"Tus-Version", "1.0.0"}, {"Tus-Extension", "creation,termination,expiration"}, {"Tus-Max-Size", "1000"}}},
@@ -136,24 +75,14 @@ TEST(Tus, AnswersFollowTheProtocol) {
     // The finished upload's record stays, private, until it expires; the terminated one is gone.
     const QStringList left = uploadArea(options.dataDir);
     ASSERT_EQ(left.size(), 1);
-    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads")), 0700);
-    EXPECT_EQ(modeOf(options.dataDir + QStringLiteral("/.uploads/") + left[0]), 0600);
-}
-
-TEST(Tus, FilesInABucketRefuseResumableUploads) {
-    ServerOptions options;
-    options.storage = QStringLiteral("s3://vantry-files/apps");
-    options.s3Endpoint = QStringLiteral("http://127.0.0.1:%1").arg(testsupport::freePort());
-    options.s3AccessKey = options.s3SecretKey = QStringLiteral("unused-key");
-    auto server = startServer(options);
-    ASSERT_TRUE(server);
-    EXPECT_EQ(status(Tus(*server).send("POST", "/storage/tus", {{"Upload-Length", "1"}})), 501);
+    EXPECT_EQ(modeOf(options.dataDir + "/.uploads"), 0700);
+    EXPECT_EQ(modeOf(options.dataDir + "/.uploads/" + left[0]), 0600);
 }
 
 TEST(Tus, UnfinishedUploadsExpireAfterADayWithoutProgress) {
     std::atomic<int> hours{0};
     ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    options.dataDir = testsupport::makeTempDir("tus");
     options.uploadClock = [&hours] {
         return std::chrono::system_clock::now() + std::chrono::hours(hours.load());
     };
@@ -180,16 +109,11 @@ TEST(Tus, ACutRequestKeepsTheBytesThatArrived) {
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         ServerOptions options;
-        const QString dir = testsupport::makeTempDir(QStringLiteral("tls"));
-        if (tls) {
-            ASSERT_TRUE(makeCertificate(dir));
-            options.tlsCert = dir + QStringLiteral("/cert.pem");
-            options.tlsKey = dir + QStringLiteral("/key.pem");
-        }
+        ASSERT_TRUE(!tls || useTls(options, testsupport::makeTempDir("tls")));
         auto server = startServer(options);
         ASSERT_TRUE(server);
         Tus tus(*server);
-        const std::string file = randomBytes(1 << 20);
+        const std::string file = pattern(1 << 20);
         const std::string upload = tus.create(file.size(), "Vantry/cut/App.ipa");
         constexpr size_t piece = 64 * 1024, sent = 5 * piece;
         httplib::Headers headers{
@@ -253,15 +177,13 @@ private:
 
 TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
     CuttingProxy proxy;
-    ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
-    options.publicUrl = proxy.url();
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus"), .publicUrl = proxy.url()};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     proxy.target = quint16(server->port());
-    const std::string file = randomBytes(3 << 20);
-    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"),
-                                                 QByteArray::fromStdString(file));
+    const std::string file = pattern(3 << 20);
+    const QString local =
+        testsupport::writeFile(options.dataDir + "/local/App.ipa", QByteArray::fromStdString(file));
     struct Case {
         const char* what;
         qint64 cutAfter;
@@ -275,8 +197,8 @@ TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
         proxy.cutAfter = c.cutAfter;
         proxy.cuts = c.cuts;
         proxy.patches = 0;
-        TusUpload upload({QUrl(proxy.url() + QStringLiteral("storage/tus")), server->storageToken(), 3,
-                          std::chrono::milliseconds(10)});
+        TusUpload upload(
+            {QUrl(proxy.url() + "storage/tus"), server->storageToken(), 3, std::chrono::milliseconds(10)});
         std::optional<bool> ok;
         qint64 progress = 0;
         const QString remote = QStringLiteral("Vantry/ours/%1.ipa").arg(c.patches);
@@ -286,43 +208,39 @@ TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
         ASSERT_TRUE(testsupport::waitUntil([&] { return ok.has_value(); }, 20000));
         EXPECT_EQ(*ok, c.stored);
         EXPECT_EQ(proxy.patches, c.patches);
-        EXPECT_EQ(QFile::exists(options.dataDir + QStringLiteral("/files/") + remote), c.stored);
+        EXPECT_EQ(QFile::exists(options.dataDir + "/files/" + remote), c.stored);
         if (c.stored) {
             EXPECT_EQ(progress, qint64(file.size()));
-            EXPECT_TRUE(
-                testsupport::readFile(options.dataDir + QStringLiteral("/files/") + remote).toStdString() ==
-                file);
+            EXPECT_TRUE(testsupport::readFile(options.dataDir + "/files/" + remote).toStdString() == file);
         }
     }
 }
 
 TEST(Tus, TheNpmClientUploadsIsCutResumesAndCompletes) {
     const QString module =
-        qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + QStringLiteral("/test-tools")) +
-        QStringLiteral("/node_modules/tus-js-client");
-    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        qEnvironmentVariable("VANTRY_TEST_TOOLS", testsupport::binaryDir() + "/test-tools") +
+        "/node_modules/tus-js-client";
+    if (QStandardPaths::findExecutable("node").isEmpty())
         GTEST_SKIP() << "node is not installed";
-    if (!QFile::exists(module + QStringLiteral("/package.json")))
+    if (!QFile::exists(module + "/package.json"))
         GTEST_SKIP() << "tus-js-client is not installed (run scripts/bootstrap): " << module.toStdString();
-    ServerOptions options;
-    options.dataDir = testsupport::makeTempDir(QStringLiteral("tus"));
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus")};
     auto server = startServer(options);
     ASSERT_TRUE(server);
-    const QByteArray file = QByteArray::fromStdString(randomBytes(5 << 20));
-    const QString local = testsupport::writeFile(options.dataDir + QStringLiteral("/local/App.ipa"), file);
+    const QByteArray file = QByteArray::fromStdString(pattern(5 << 20));
+    const QString local = testsupport::writeFile(options.dataDir + "/local/App.ipa", file);
     QProcess node;
-    node.start(QStringLiteral("node"),
-               {testsupport::sourceDir() + QStringLiteral("/tests/server/tus-upload.mjs"), module,
-                server->localUrl() + QStringLiteral("storage/tus"), server->storageToken(), local,
-                QStringLiteral("Vantry/npm/App.ipa")});
+    node.start("node",
+               {testsupport::sourceDir() + "/tests/server/tus-upload.mjs", module,
+                server->localUrl() + "storage/tus", server->storageToken(), local, "Vantry/npm/App.ipa"});
     ASSERT_TRUE(node.waitForFinished(60000));
     EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
     const QJsonObject report = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
-    const double resumedFrom = report.value(QStringLiteral("resumedFrom")).toDouble();
-    EXPECT_GT(report.value(QStringLiteral("cutAt")).toDouble(), 2 << 20);
+    const double resumedFrom = report.value("resumedFrom").toDouble();
+    EXPECT_GT(report.value("cutAt").toDouble(), 2 << 20);
     EXPECT_GE(resumedFrom, 2 << 20);
     EXPECT_LT(resumedFrom, file.size());
-    EXPECT_TRUE(testsupport::readFile(options.dataDir + QStringLiteral("/files/Vantry/npm/App.ipa")) == file);
+    EXPECT_TRUE(testsupport::readFile(options.dataDir + "/files/Vantry/npm/App.ipa") == file);
 }
 
 } // namespace

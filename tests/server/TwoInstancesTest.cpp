@@ -5,50 +5,26 @@
 #include "ServerTestUtil.h"
 #include "server/Database.h"
 
-#include <map>
-
 namespace {
 
-class TwoInstances : public ::testing::Test {
-protected:
-    void SetUp() override {
-        QString reason;
-        if ((url = testDatabaseUrl(TestEngine::Postgres, &reason)).isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-    }
-    void start(ServerOptions options) {
-        options.database = url;
-        for (auto& server : servers) {
-            server = startServer(options);
-            ASSERT_TRUE(server);
-        }
-    }
-    httplib::Client client(int instance) const {
-        return httplib::Client("127.0.0.1", servers[instance % 2]->port());
-    }
-    // Registers the user through one of the instances; its secret is then sent on its behalf.
-    void signUpAs(const QString& user) {
-        httplib::Client c = client(int(secrets.size()));
-        secrets[user] = signUp(c, user);
-        ASSERT_FALSE(secrets[user].empty());
-    }
-    QJsonArray list(int instance, const std::string& path, const std::string& owner) const {
-        return listOf(client(instance).Get(path, as(owner, secrets.at(QString::fromStdString(owner)))));
-    }
-    QString url;
+TEST(TwoInstances, LimitsAndTheStorageTokenAreShared) {
+    QString reason;
+    const QString url = testDatabaseUrl(TestEngine::Postgres, &reason);
+    if (url.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
     std::unique_ptr<VantryServer> servers[2];
-    std::map<QString, std::string> secrets;
-};
-
-TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
-    start({.installsPerMinute = 10, .crashReportsPerMinute = 3, .appsPerMinute = 3}); // the 409 counts too
+    for (auto& server : servers) // the 409 counts too
+        ASSERT_TRUE(
+            server = startServer(
+                {.database = url, .installsPerMinute = 10, .crashReportsPerMinute = 3, .appsPerMinute = 3}));
+    const auto client = [&servers](int i) { return httplib::Client("127.0.0.1", servers[i % 2]->port()); };
     EXPECT_EQ(servers[0]->storageToken(), servers[1]->storageToken());
     EXPECT_GE(servers[0]->storageToken().size(), 32);
-    signUpAs("owner");
-    const std::string& secret = secrets["owner"];
     httplib::Client first = client(0);
-    ASSERT_EQ(postApp(first, "owner", "limited", {}, secret), 201);
     httplib::Client second = client(1);
+    const std::string secret = signUp(second, "owner");
+    ASSERT_FALSE(secret.empty());
+    ASSERT_EQ(postApp(first, "owner", "limited", {}, secret), 201);
     EXPECT_EQ(postApp(second, "owner", "limited", {}, secret), 409) << "one database, one owner of an id";
     EXPECT_EQ(postApp(second, "owner", "second", {}, secret), 201);
     EXPECT_EQ(postApp(first, "owner", "third", {}, secret), 429);
@@ -65,7 +41,7 @@ TEST_F(TwoInstances, LimitsAndTheStorageTokenAreShared) {
     EXPECT_EQ(std::count(installs.begin(), installs.end(), 302), 10);
     EXPECT_EQ(installs.back(), 429);
     // One address on both instances within the repeat window: one install, nine repeats.
-    EXPECT_EQ(list(0, "/userdata/limited", "owner").size(), 1);
+    EXPECT_EQ(listOf(first.Get("/userdata/limited", as("owner", secret))).size(), 1);
     EXPECT_EQ(servers[1]->database().installsOf("limited", true)->size(), 10);
     EXPECT_EQ(crashes, (std::vector<int>{201, 201, 201, 429}));
     // The storage API of one instance takes the token the other handed out.

@@ -76,10 +76,8 @@ TEST(Webhooks, PublishAndInstallSendSignedEventsWithoutWaitingForTheReceiver) {
                              {"bundleid", "com.example.demo"}};
     // Both answer while the receiver still holds its first answer back.
     ASSERT_EQ(postApp(client, "ann", "hookApp001", fields, secret), 201);
-    const char* iphone = "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
-                         "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
     for (int i = 0; i < 2; ++i) // the second is a repeat: no event
-        EXPECT_EQ(status(client.Get("/hookApp001/install", {{"User-Agent", iphone}})), 302);
+        EXPECT_EQ(status(client.Get("/hookApp001/install", {{"User-Agent", kIPhone}})), 302);
     ASSERT_EQ(postApp(client, "ann", "hookApp002", {}, secret), 201);
     EXPECT_LE(receiver.received().size(), 1u);
     gate.release();
