@@ -1,13 +1,10 @@
 // Resumable uploads (tus 1.0.0) to the self-hosted storage: the protocol's answers, expiry, a
-// cut request, our own client (TusUpload) through a connection that is cut, and tus-js-client
-// from the npm registry as an independent client.
+// cut request, and tus-js-client from the npm registry as an independent client. Our own client
+// (TusUpload) is tried through a cut connection with the self-hosted storage client's tests.
 #include "server/ServerTestUtil.h"
-#include "storage/selfhosted/TusUpload.h"
 
 #include <QDir>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <atomic>
 
@@ -130,89 +127,6 @@ TEST(Tus, ACutRequestKeepsTheBytesThatArrived) {
             << tus.offset(upload);
         EXPECT_EQ(status(tus.patch(upload, sent, file.substr(sent))), 204);
         EXPECT_TRUE(tus.http.Get("/files/Vantry/cut/App.ipa")->body == file);
-    }
-}
-
-// Relays connections to the server (the upload URLs it hands out point here) and cuts PATCH
-// requests after cutAfter bytes, `cuts` times.
-class CuttingProxy : public QTcpServer {
-public:
-    CuttingProxy() {
-        listen(QHostAddress::LocalHost);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* in = nextPendingConnection())
-                relay(in);
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(serverPort()); }
-    quint16 target = 0;
-    qint64 cutAfter = 0;
-    int cuts = 0;
-    int patches = 0;
-
-private:
-    void relay(QTcpSocket* in) {
-        auto* out = new QTcpSocket(in);
-        out->connectToHost(QHostAddress::LocalHost, target);
-        auto sent = std::make_shared<qint64>(-1); // -1: nothing yet; -2: not a PATCH
-        connect(in, &QTcpSocket::readyRead, in, [this, in, out, sent] {
-            const QByteArray bytes = in->readAll();
-            if (*sent == -1)
-                *sent = bytes.startsWith("PATCH") ? (++patches, 0) : -2;
-            if (*sent >= 0 && cuts > 0 && *sent + bytes.size() > cutAfter) {
-                --cuts;
-                out->write(bytes.left(cutAfter - *sent));
-                out->disconnectFromHost();
-                in->abort();
-                return;
-            }
-            *sent += *sent >= 0 ? bytes.size() : 0;
-            out->write(bytes);
-        });
-        connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
-        connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
-        connect(in, &QTcpSocket::disconnected, in, &QObject::deleteLater);
-    }
-};
-
-TEST(Tus, OurClientResumesAfterACutAndGivesUpAfterThreeTries) {
-    CuttingProxy proxy;
-    const ServerOptions options{.dataDir = testsupport::makeTempDir("tus"), .publicUrl = proxy.url()};
-    auto server = startServer(options);
-    ASSERT_TRUE(server);
-    proxy.target = quint16(server->port());
-    const std::string file = pattern(3 << 20);
-    const QString local =
-        testsupport::writeFile(options.dataDir + "/local/App.ipa", QByteArray::fromStdString(file));
-    struct Case {
-        const char* what;
-        qint64 cutAfter;
-        int cuts;
-        bool stored;
-        int patches;
-    };
-    for (const Case& c :
-         {Case{"cut once in the body", 1 << 20, 1, true, 2}, Case{"cut in every header", 40, 99, false, 3}}) {
-        SCOPED_TRACE(c.what);
-        proxy.cutAfter = c.cutAfter;
-        proxy.cuts = c.cuts;
-        proxy.patches = 0;
-        TusUpload upload(
-            {QUrl(proxy.url() + "storage/tus"), server->storageToken(), 3, std::chrono::milliseconds(10)});
-        std::optional<bool> ok;
-        qint64 progress = 0;
-        const QString remote = QStringLiteral("Vantry/ours/%1.ipa").arg(c.patches);
-        upload.start(
-            local, remote, [&](qint64 sent, qint64) { progress = std::max(progress, sent); },
-            [&](bool stored, const QString&) { ok = stored; });
-        ASSERT_TRUE(testsupport::waitUntil([&] { return ok.has_value(); }, 20000));
-        EXPECT_EQ(*ok, c.stored);
-        EXPECT_EQ(proxy.patches, c.patches);
-        EXPECT_EQ(QFile::exists(options.dataDir + "/files/" + remote), c.stored);
-        if (c.stored) {
-            EXPECT_EQ(progress, qint64(file.size()));
-            EXPECT_TRUE(testsupport::readFile(options.dataDir + "/files/" + remote).toStdString() == file);
-        }
     }
 }
 
