@@ -202,7 +202,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         QStringList ids;
         for (const Zapp& z : *got)
             ids << z.appid;
-        EXPECT_EQ(ids, *c.ids); // minOS/QRLink mapping: RecordsTest and ZelkoServerTest
+        EXPECT_EQ(ids, *c.ids); // the minOS/QRLink read mapping: RecordsTest
     }
 }
 
