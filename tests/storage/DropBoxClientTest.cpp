@@ -100,6 +100,7 @@ TEST_F(DropBoxClient, ShareLinksAreDirectAndAnExistingOneIsReused) {
         << links[0].toStdString();
     EXPECT_TRUE(links[0].contains(QStringLiteral("?rlkey=")) && !links[0].contains(QStringLiteral("dl=")));
     EXPECT_EQ(links, QStringList(3, links[0]));
+    EXPECT_EQ(download(links[0]), QByteArray("package bytes"));
 
     share(QStringLiteral("/Job/missing.ipa"));
     waitForFailures();
