@@ -58,6 +58,13 @@ AuthorizationEmulator::AuthorizationEmulator(const QString& storageDir)
         }
         if (!state.isEmpty())
             query.addQueryItem(QStringLiteral("state"), state);
+        if (redirect.isEmpty()) { // Dropbox's no-redirect form shows the code
+            res.set_content("<html><body><p>Enter this code into Vantry:</p><code>" +
+                                query.queryItemValue(QStringLiteral("code")).toStdString() +
+                                "</code></body></html>",
+                            "text/html");
+            return;
+        }
         target.setQuery(query);
         res.status = 302;
         res.set_header("Location", target.toString(QUrl::FullyEncoded).toStdString());

@@ -5,9 +5,10 @@
 #include <atomic>
 
 // The authorization servers of Google, Dropbox and Zoho on one free loopback port: authorize
-// pages that redirect to the given redirect URI with a code and the state, and token endpoints
-// that check the grant, the code, the redirect URI and the PKCE verifier (Google, Dropbox) or the
-// exact query string (Zoho), with each provider's error shapes.
+// pages that redirect to the given redirect URI with a code and the state (or show the code
+// when there is no redirect URI, as Dropbox does), and token endpoints that check the grant, the
+// code, the redirect URI and the PKCE verifier (Google, Dropbox) or the exact query string
+// (Zoho), with each provider's error shapes.
 class AuthorizationEmulator : public EmulatorServer {
 public:
     explicit AuthorizationEmulator(const QString& storageDir);
