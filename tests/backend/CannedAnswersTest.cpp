@@ -1,5 +1,6 @@
 // The connection and the endpoint operations against the answers a misbehaving backend could give.
 #include "CannedServer.h"
+#include "backend/BackendStartup.h"
 #include "backend/HttpConnection.h"
 #include "backend/Zelko.h"
 #include "core/Config.h"
@@ -201,7 +202,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsKeepsOrderAndDropsWholeListForOneNonText) {
         QStringList ids;
         for (const Zapp& z : *got)
             ids << z.appid;
-        EXPECT_EQ(ids, *c.ids); // minOS/QRLink mapping: RecordsTest and ZelkoServerTest
+        EXPECT_EQ(ids, *c.ids); // the minOS/QRLink read mapping: RecordsTest
     }
 }
 
@@ -217,6 +218,7 @@ TEST_F(ZelkoAnswersTest, FetchAppsWithoutUserAsksForBarePath) {
     EXPECT_EQ(r.body, QByteArray("{}"));
     EXPECT_EQ(r.headers.value(QStringLiteral("content-type")), QStringLiteral("application/json"));
     EXPECT_EQ(r.headers.value(QStringLiteral("authorization"), QStringLiteral("absent")), QString());
+    EXPECT_FALSE(r.headers.contains(QStringLiteral("x-vantry-secret")));
 }
 
 TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
@@ -226,6 +228,7 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     app.appMinOS = QStringLiteral("14.0");
     app.qrLink = QStringLiteral("https://q");
     app.bundleID = QStringLiteral("com.example.demo");
+    app.profileKind = QStringLiteral("ad-hoc"); // optional keys go out only when set
     std::optional<QString> link;
     QString latest;
     answer(R"({"isSuccess":true,"response":{"url":"https://v/abcdefghij","latestUrl":"https://v/l/K"}})",
@@ -237,11 +240,13 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
            });
     EXPECT_EQ(link, QStringLiteral("https://v/abcdefghij"));
     EXPECT_EQ(latest, QStringLiteral("https://v/l/K"));
-    EXPECT_EQ(lastBody(), QJsonDocument::fromJson(
-                              R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
-                              R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
-                              R"("qrLink":"https://q","appdescription":"","bundleid":"com.example.demo"})")
-                              .object());
+    EXPECT_EQ(
+        lastBody(),
+        QJsonDocument::fromJson(
+            R"({"userid":"u1","appname":"","appicon":"","appversion":"","appurl":"",)"
+            R"("appid":"abcdefghij","appdate":"","appsize":"","minos":"14.0",)"
+            R"("qrLink":"https://q","appdescription":"","bundleid":"com.example.demo","profilekind":"ad-hoc"})")
+            .object());
     EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("authorization")),
               QStringLiteral("u1"));
 
@@ -288,6 +293,31 @@ TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
     EXPECT_EQ(lastBody().value(QStringLiteral("callStackSymbols")).toString(),
               QStringLiteral(R"(["0 a", "1 \"b\""])"));
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("database is down"), QStringLiteral("try later")}));
+}
+
+// The secret a registration issues goes with the user's later requests. At start, the version check
+// tells of another version and a stored crash report goes, to be forgotten once confirmed.
+TEST_F(ZelkoAnswersTest, IssuedSecretGoesAlongAndStartupSendsTheStoredCrashReport) {
+    answer(R"({"isSuccess":true,"response":"added","userSecret":"s-1"})",
+           [&](const BackendApi& api) { api.addNewUser(currentUser(), {}); });
+    answer(R"({"isSuccess":true,"response":[]})",
+           [&](const BackendApi& api) { api.fetchApps(currentUser().id, {}); });
+    EXPECT_EQ(server.requests().constLast().headers.value(QStringLiteral("x-vantry-secret")),
+              QStringLiteral("s-1"));
+
+    Config::instance().set(ConfigKey::BackendBaseUrl, server.baseUrl()); // before Zelko's first use
+    Crash crash;
+    crash.name = QStringLiteral("SIGSEGV");
+    CrashHandler::storeReport(crash);
+    server.setAnswer(200, R"({"isSuccess":true,"response":{"version":1.0}})");
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.9"));
+    QStringList seen;
+    BackendStartup::run([&](const QString& v) { seen << v; });
+    ASSERT_TRUE(waitUntil([] { return HttpConnection::pendingRequests() == 0; }));
+    Zelko::setNewVersionHook({});
+    Config::instance().reload();
+    EXPECT_EQ(seen, QStringList{QStringLiteral("1.0")});
+    EXPECT_FALSE(CrashHandler::storedReport().has_value());
 }
 
 TEST_F(ZelkoAnswersTest, CheckVersionComparesShortestDecimalText) {

@@ -78,9 +78,6 @@ struct DriveEmulator::State {
             googleError(res, 403, QStringLiteral("storageQuotaExceeded"),
                         QStringLiteral("The user's Drive storage quota has been exceeded."));
             return true;
-        case Fault::DropConnection:
-            dropAnswer(res);
-            return true;
         default:
             return false;
         }
@@ -191,70 +188,66 @@ void DriveEmulator::State::routes() {
                                      .toStdString());
               });
 
-    server.Put("/upload/drive/v3/files", [this](const Request& req, Response& res,
-                                                const ContentReader& reader) {
-        const auto drain = [&] { core.streamBody(reader, QString()); };
-        if (!authorized(req, res)) {
-            drain();
-            return;
-        }
-        const QString id = QString::fromStdString(req.get_param_value("upload_id"));
-        const QString range = QString::fromStdString(req.get_header_value("Content-Range"));
-        std::optional<Fault> fault;
-        Session session;
-        {
-            std::lock_guard lock(mutex);
-            core.requests.append(QStringLiteral("chunk ") + range);
-            fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
-            if (fault == Fault::ExpireSession)
-                sessions.erase(id);
-            const auto it = sessions.find(id);
-            if (it == sessions.end()) {
+    server.Put(
+        "/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
+            const auto drain = [&] { core.streamBody(reader, QString()); };
+            if (!authorized(req, res)) {
                 drain();
-                googleError(res, 404, QStringLiteral("notFound"),
-                            QStringLiteral("Upload session not found."));
                 return;
             }
-            session = it->second;
-        }
-        // "bytes a-b/total" or "bytes */total"
-        const QString value = range.mid(6);
-        const qint64 total = value.section(QLatin1Char('/'), 1).toLongLong();
-        const bool query = value.startsWith(QLatin1Char('*'));
-        const qint64 first = query ? session.stored : value.section(QLatin1Char('-'), 0, 0).toLongLong();
-        if (fault && *fault != Fault::KeepPart && *fault != Fault::ExpireSession) {
-            drain();
+            const QString id = QString::fromStdString(req.get_param_value("upload_id"));
+            const QString range = QString::fromStdString(req.get_header_value("Content-Range"));
+            std::optional<Fault> fault;
+            Session session;
+            {
+                std::lock_guard lock(mutex);
+                core.requests.append(QStringLiteral("chunk ") + range);
+                fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
+                if (fault == Fault::ExpireSession)
+                    sessions.erase(id);
+                const auto it = sessions.find(id);
+                if (it == sessions.end()) {
+                    drain();
+                    googleError(res, 404, QStringLiteral("notFound"),
+                                QStringLiteral("Upload session not found."));
+                    return;
+                }
+                session = it->second;
+            }
+            // "bytes a-b/total" or "bytes */total"
+            const QString value = range.mid(6);
+            const qint64 total = value.section(QLatin1Char('/'), 1).toLongLong();
+            const bool query = value.startsWith(QLatin1Char('*'));
+            const qint64 first = query ? session.stored : value.section(QLatin1Char('-'), 0, 0).toLongLong();
+            if (fault && *fault != Fault::ExpireSession) {
+                drain();
+                std::lock_guard lock(mutex);
+                answerFault(fault, res);
+                return;
+            }
+            // Out of order: nothing is kept, the answer names what is stored.
+            const bool ok =
+                core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true);
             std::lock_guard lock(mutex);
-            answerFault(fault, res);
-            return;
-        }
-        const qint64 keep =
-            fault == Fault::KeepPart
-                ? QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong() / 2
-                : std::numeric_limits<qint64>::max();
-        // Out of order: nothing is kept, the answer names what is stored.
-        const bool ok =
-            core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true, keep);
-        std::lock_guard lock(mutex);
-        Session& stored = sessions[id];
-        stored.stored = QFileInfo(stored.blob).size();
-        if (fault == Fault::KeepPart || !ok) {
-            dropAnswer(res);
-            return;
-        }
-        if (stored.stored == total) {
-            if (stored.fileId.isEmpty())
-                stored.fileId = items
-                                    .emplace_back(Item{driveId(33), stored.name, stored.mimeType,
-                                                       stored.parent, total, stored.blob})
-                                    .id;
-            sendJson(res, 200, fileJson(*find(stored.fileId)));
-            return;
-        }
-        res.status = 308;
-        if (stored.stored > 0)
-            res.set_header("Range", "bytes=0-" + std::to_string(stored.stored - 1));
-    });
+            Session& stored = sessions[id];
+            stored.stored = QFileInfo(stored.blob).size();
+            if (!ok) {
+                dropAnswer(res);
+                return;
+            }
+            if (stored.stored == total) {
+                if (stored.fileId.isEmpty())
+                    stored.fileId = items
+                                        .emplace_back(Item{driveId(33), stored.name, stored.mimeType,
+                                                           stored.parent, total, stored.blob})
+                                        .id;
+                sendJson(res, 200, fileJson(*find(stored.fileId)));
+                return;
+            }
+            res.status = 308;
+            if (stored.stored > 0)
+                res.set_header("Range", "bytes=0-" + std::to_string(stored.stored - 1));
+        });
 
     // The public download link: bytes for anyone once the file is shared, a warning page instead
     // above the virus-scan limit unless the link carries the confirmation.

@@ -27,11 +27,9 @@ public:
     void setVirusScanLimit(qint64 bytes);
 
     enum class Fault {
-        ServerError,    // 503 with Google's error body
-        DropConnection, // the body is read, nothing is kept, the connection closes
-        KeepPart,       // half of the chunk is kept, then the connection closes
-        Forbidden,      // 403 storageQuotaExceeded
-        ExpireSession,  // the upload session is unknown from now on (404)
+        ServerError,   // 503 with Google's error body
+        Forbidden,     // 403 storageQuotaExceeded
+        ExpireSession, // the upload session is unknown from now on (404)
     };
     // kind: "create", "list", "upload" (session start), "chunk", "permission", "userinfo",
     // "download" (ServerError only).

@@ -149,7 +149,3 @@ QString DropBoxEmulator::storedFile(const QString& remotePath) const {
         return d->files.count(remotePath.toLower()) ? d->files[remotePath.toLower()].blob : QString();
     });
 }
-
-bool DropBoxEmulator::folderExists(const QString& path) const {
-    return core().locked([&] { return d->folders.count(path.toLower()) > 0; });
-}

@@ -21,7 +21,6 @@ public:
         LoseAnswer,      // the request is applied, then the connection closes mid-answer
         Slow,            // upload bodies are read at slowBytesPerSecond
         ExpireSession,   // the upload session is forgotten before the batch finish
-        RouteError,      // an RPC route answers 409 with a route error it never otherwise gives
     };
     // The next `times` requests to route ("files/upload_session/append_v2", …) meet the fault.
     void injectFault(const QString& route, Fault fault, int times = 1, int retryAfterSeconds = 0);
@@ -31,7 +30,6 @@ public:
 
     // What the emulator holds and saw.
     QString storedFile(const QString& remotePath) const; // local file with the bytes, or empty
-    bool folderExists(const QString& remotePath) const;
     // requests(): "route" or "route offset=N".
 
 private:

@@ -205,9 +205,6 @@ struct DropBoxEmulator::State {
         case Fault::DropConnection:
             dropAnswer(res);
             break;
-        case Fault::RouteError:
-            routeError(res, QStringLiteral("other/.."), json(R"({".tag": "other"})"));
-            break;
         default:
             return false;
         }

@@ -9,7 +9,7 @@ void DropBoxEmulator::State::appendPiece(const QString& id, const QString& blob,
         return;
     }
     qint64 length = 0;
-    if (!core.streamBody(reader, blob, false, std::numeric_limits<qint64>::max(), offset, &length))
+    if (!core.streamBody(reader, blob, false, offset, &length))
         return;
     std::lock_guard lock(mutex);
     const auto it = sessions.find(id);

@@ -10,7 +10,6 @@
 #include <QStringList>
 
 #include <atomic>
-#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -104,13 +103,11 @@ struct EmulatorCore {
     QString issueToken(const QString& prefix, int length);
     // Answers with the bytes of a stored file.
     static void serveFile(emu::Response& res, const QString& path);
-    // Streams a request body into `file` (appending, or nothing when empty), keeping at most `keep`
-    // bytes; false when the client went away, the file could not be written or the body was cut
-    // (cutUploads). at >= 0 writes at that position of the file instead of appending; *length
-    // gets the body's size so far.
+    // Streams a request body into `file` (appending, or nothing when empty); false when the client
+    // went away, the file could not be written or the body was cut (cutUploads). at >= 0 writes at
+    // that position of the file instead of appending; *length gets the body's size so far.
     bool streamBody(const emu::ContentReader& reader, const QString& file, bool append = false,
-                    qint64 keep = std::numeric_limits<qint64>::max(), qint64 at = -1,
-                    qint64* length = nullptr);
+                    qint64 at = -1, qint64* length = nullptr);
     // Counts a body's bytes; true when they reach the next cut.
     bool cutDue(qint64 length, int round);
 };

@@ -118,33 +118,31 @@ bool EmulatorCore::cutDue(qint64 length, int round) {
     return true;
 }
 
-bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 keep,
-                              qint64 at, qint64* length) {
-    FILE* out = nullptr;
-    if (!file.isEmpty()) {
-        out = std::fopen(QFile::encodeName(file).constData(), at >= 0 ? "r+b" : append ? "ab" : "wb");
-        if (!out || (at >= 0 && std::fseek(out, long(at), SEEK_SET) != 0))
-            keep = 0;
-        else
-            std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-    }
+bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 at,
+                              qint64* length) {
+    FILE* out = file.isEmpty() ? nullptr
+                               : std::fopen(QFile::encodeName(file).constData(), at >= 0  ? "r+b"
+                                                                                 : append ? "ab"
+                                                                                          : "wb");
+    const bool writable = out && (at < 0 || std::fseek(out, long(at), SEEK_SET) == 0);
+    if (writable)
+        std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
     qint64 got = 0;
     const int round = [this] {
         std::lock_guard lock(cutMutex);
         return cutRound;
     }();
-    const bool ok = reader([&](const char* data, size_t length) {
-        const size_t take = size_t(qBound<qint64>(0, keep - got, qint64(length)));
-        got += qint64(length);
-        if (cutDue(qint64(length), round))
+    const bool ok = reader([&](const char* data, size_t size) {
+        got += qint64(size);
+        if (cutDue(qint64(size), round))
             return false;
-        return !out || std::fwrite(data, 1, take, out) == take;
+        return !writable || std::fwrite(data, 1, size, out) == size;
     });
     if (out)
         std::fclose(out);
     if (length)
         *length = got;
-    return ok && (out || file.isEmpty());
+    return ok && (writable || file.isEmpty());
 }
 
 EmulatorServer::EmulatorServer(const QString& storageDir) : m_core(std::make_unique<EmulatorCore>()) {

@@ -1,8 +1,5 @@
 #include "storage/ClientManager.h"
 #include "core/Preferences.h"
-#include "storage/drive/DriveClientManager.h"
-#include "storage/dropbox/DropBoxClientManager.h"
-#include "storage/zoho/ZohoWDClient.h"
 
 #include <gtest/gtest.h>
 
@@ -26,20 +23,6 @@ TEST(ProviderChoice, FollowsDriveThenDropboxThenSelfHostedThenWorkDrive) {
         Preferences::setFlag(Preferences::isSelfHosted, c.selfHosted);
         EXPECT_EQ(selectedProvider(), c.expected) << c.drive << c.dropbox << c.zoho << c.selfHosted;
     }
-}
-
-TEST(StorageClientFactory, BuildsTheSelectedProvidersClient) {
-    Preferences::setFlag(Preferences::isSelfHosted, false);
-    Preferences::setFlag(Preferences::isDrive, false);
-    Preferences::setFlag(Preferences::isDropBox, true);
-    const auto dropbox = makeStorageClient();
-    EXPECT_NE(dynamic_cast<DropBoxClientManager*>(dropbox.get()), nullptr);
-    EXPECT_FALSE(dropbox->onFailure);
-    Preferences::setFlag(Preferences::isDrive, true);
-    EXPECT_NE(dynamic_cast<DriveClientManager*>(makeStorageClient().get()), nullptr);
-    Preferences::setFlag(Preferences::isDrive, false);
-    Preferences::setFlag(Preferences::isDropBox, false);
-    EXPECT_NE(dynamic_cast<ZohoWDClient*>(makeStorageClient().get()), nullptr);
 }
 
 } // namespace

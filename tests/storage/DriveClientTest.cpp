@@ -14,6 +14,10 @@ TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
     EXPECT_EQ(currentFolderId(), first);
     EXPECT_EQ(emulator->count(QStringLiteral("create")), 0);
+    // A refused job folder leaves the upload in the application folder.
+    emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
+    EXPECT_EQ(folder(QStringLiteral("/Vantry/Refused")), std::vector<bool>{false});
+    EXPECT_EQ(currentFolderId(), first);
     // The job folder goes inside it.
     EXPECT_EQ(folder(QStringLiteral("/Vantry/App_2024_05_01_10_20_30")), std::vector<bool>{false});
     const auto job = emulator->item(currentFolderId());
@@ -21,29 +25,6 @@ TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
     EXPECT_EQ(
         QStringList({job->name, job->parent, job->mimeType}),
         QStringList({QStringLiteral("App_2024_05_01_10_20_30"), first, DriveClientManager::folderMimeType}));
-}
-
-TEST_F(DriveClient, FolderFailureCases) {
-    // Listing refused: the provider's message reaches onFailure.
-    emulator->injectFault(QStringLiteral("list"), Fault::Forbidden);
-    int calls = 0;
-    client->createFolder(QStringLiteral("/Vantry"), [&](bool) { ++calls; });
-    waitForFailures();
-    EXPECT_EQ(failures, QStringList{QStringLiteral("The user's Drive storage quota has been exceeded.")});
-    EXPECT_EQ(calls, 0);
-    failures.clear();
-
-    // Application folder creation refused: completion(false).
-    emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
-    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
-
-    // Job folder creation refused: completion(false), the folder identifier stays.
-    EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
-    const QString app = currentFolderId();
-    emulator->injectFault(QStringLiteral("create"), Fault::Forbidden);
-    EXPECT_EQ(folder(QStringLiteral("/Vantry/Job")), std::vector<bool>{false});
-    EXPECT_EQ(currentFolderId(), app);
-    EXPECT_TRUE(failures.isEmpty());
 }
 
 // A file above the virus-scan limit: the link must skip the warning page a phone would get.
@@ -57,7 +38,9 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     folder(QStringLiteral("/Vantry/Job"));
     const QString job = currentFolderId();
     const QByteArray bytes = pattern(5000);
+    emulator->injectFault(QStringLiteral("chunk"), Fault::ExpireSession); // a new session takes over
     upload(local(QStringLiteral("a.ipa"), bytes), QStringLiteral("/Vantry/Job/My App.ipa"));
+    EXPECT_EQ(emulator->count(QStringLiteral("upload")), 2);
     const auto file = emulator->item(lastUploadedFileId());
     ASSERT_TRUE(file.has_value());
     EXPECT_EQ(QStringList({file->name, file->parent, file->mimeType}),
@@ -94,30 +77,6 @@ TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
     EXPECT_EQ(uploadFlags, std::vector<bool>{true});
     EXPECT_EQ(lastUploadedFileId(), last);
     EXPECT_TRUE(failures.isEmpty());
-}
-
-TEST_F(DriveClient, InterruptedChunksResumeFromWhatTheSessionHolds) {
-    Config::instance().set(ConfigKey::GoogleUploadChunkBytes, QString::number(256 * 1024));
-    const QByteArray bytes = pattern(1300 * 1000);
-    folder(QStringLiteral("/Vantry"));
-    emulator->injectFault(QStringLiteral("chunk"), Fault::KeepPart);
-    emulator->injectFault(QStringLiteral("chunk"), Fault::DropConnection);
-    emulator->injectFault(QStringLiteral("chunk"), Fault::ServerError);
-    emulator->injectFault(QStringLiteral("chunk"), Fault::ExpireSession);
-    upload(local(QStringLiteral("big.ipa"), bytes), QStringLiteral("/Vantry/big.ipa"));
-    EXPECT_EQ(uploadFlags, std::vector<bool>{false});
-    const auto file = emulator->item(lastUploadedFileId());
-    ASSERT_TRUE(file.has_value());
-    EXPECT_EQ(storedBytes(QString()), bytes);
-    const QStringList chunks = emulator->requests().filter(QStringLiteral("chunk"));
-    // The half-kept first chunk is followed by a status query and a chunk from byte 131072.
-    ASSERT_GE(chunks.size(), 3);
-    EXPECT_EQ(chunks[0], QStringLiteral("chunk bytes 0-262143/1300000"));
-    EXPECT_EQ(chunks[1], QStringLiteral("chunk bytes */1300000"));
-    EXPECT_EQ(chunks[2], QStringLiteral("chunk bytes 131072-393215/1300000"));
-    EXPECT_EQ(emulator->count(QStringLiteral("upload")), 2); // the expired session was started again
-    for (size_t i = 1; i < progress.size(); ++i)
-        EXPECT_GT(progress[i], progress[i - 1]);
 }
 
 } // namespace

@@ -168,13 +168,4 @@ TEST(ZohoAuthentication, TokenAnswers) {
     Config::instance().reload();
 }
 
-TEST(ZohoWDClientNames, SplitAndDirectLink) {
-    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("App.beta.ipa")),
-              std::make_pair(QStringLiteral("App"), QStringLiteral("ipa")));
-    EXPECT_EQ(ZohoWDClient::splitName(QStringLiteral("README")),
-              std::make_pair(QStringLiteral("README"), QStringLiteral("README")));
-    EXPECT_EQ(ZohoWDClient::directLink(QStringLiteral("cjrrr55b"), QStringLiteral("5JDJr6e3nea-M5mwF")),
-              QStringLiteral("https://files-accl.zohoexternal.com/public/workdrive-external/download/cjrrr55b"
-                             "?x-cli-msg=%7B%22linkId%22%3A%225JDJr6e3nea-M5mwF%22%7D"));
-}
 } // namespace
