@@ -43,6 +43,14 @@ protected:
     void report(qint64 bytes);
     // True for the first ending only; it stops whatever is still in flight.
     bool claimEnd();
+    // The first ending only: hands outcome to done, which is taken first (it may delete this upload).
+    template <class Outcome> void endWith(std::function<void(const Outcome&)>& done, const Outcome& outcome) {
+        if (!claimEnd())
+            return;
+        const auto take = std::move(done);
+        if (take)
+            take(outcome);
+    }
     bool ended() const { return m_ended; }
 
     // Starts one request of this upload; a cancel or the ending stops it.

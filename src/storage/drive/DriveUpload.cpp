@@ -166,9 +166,5 @@ void DriveUpload::recover(const CallResult& result) {
 }
 
 void DriveUpload::end(const Outcome& outcome) {
-    if (!claimEnd())
-        return;
-    Done done = std::move(m_done);
-    if (done)
-        done(outcome);
+    endWith(m_done, outcome);
 }

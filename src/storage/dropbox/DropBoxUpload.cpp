@@ -216,9 +216,5 @@ void DropBoxUpload::failed(const CallResult& result) {
 }
 
 void DropBoxUpload::end(const Outcome& outcome) {
-    if (!claimEnd())
-        return;
-    Done done = std::move(m_done);
-    if (done)
-        done(outcome);
+    endWith(m_done, outcome);
 }

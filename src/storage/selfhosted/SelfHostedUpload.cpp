@@ -105,9 +105,5 @@ void SelfHostedUpload::stopTransfer() {
 }
 
 void SelfHostedUpload::end(const Outcome& outcome) {
-    if (!claimEnd())
-        return;
-    Done done = std::move(m_done);
-    if (done)
-        done(outcome);
+    endWith(m_done, outcome);
 }
