@@ -1,4 +1,5 @@
 #include "WanLink.h"
+#include "LoopbackSocket.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -40,24 +41,6 @@ private:
     std::mutex m_mutex;
     Clock::time_point m_free{};
 };
-
-int loopbackSocket(std::uint16_t port, bool listening) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const bool ok = listening ? ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                                    ::listen(fd, 64) == 0
-                              : ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (!ok) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 struct Connection {
     int client = -1;

@@ -1,4 +1,5 @@
 #include "CutLink.h"
+#include "LoopbackSocket.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,22 +8,6 @@
 
 #include <mutex>
 #include <thread>
-
-namespace {
-int loopbackSocket(std::uint16_t port, bool listening) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const auto* at = reinterpret_cast<sockaddr*>(&address);
-    if (listening ? ::bind(fd, at, sizeof address) == 0 && ::listen(fd, 16) == 0
-                  : ::connect(fd, at, sizeof address) == 0)
-        return fd;
-    ::close(fd);
-    return -1;
-}
-} // namespace
 
 struct CutLink::State {
     int listener = -1;
