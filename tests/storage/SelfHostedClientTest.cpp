@@ -12,6 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <httplib.h>
+
+#include <thread>
+
 namespace {
 
 class SelfHostedClient : public ::testing::Test {
@@ -178,6 +182,45 @@ TEST(SelfHostedCredentialsTest, EnvironmentThenStoreThenConfigThenTheLocalServer
     KeychainHelper().save(selfHostedService, KeychainHelper::accountName, QString());
     QFile::remove(defaultServerTokenPath());
     config.reload();
+}
+
+// A PATCH answered 409 or 423 meets another request still on the upload (a cut one the server is
+// still storing): the upload asks where it stands and goes on, as after a cut.
+TEST(SelfHostedTus, AnUploadStillBusyOnTheServerIsResumedNotFailed) {
+    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
+    httplib::Server fake;
+    std::string stored;
+    int patches = 0;
+    fake.Post("/storage/tus", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 201;
+        res.set_header("Location", "/storage/tus/u1");
+    });
+    fake.Get("/storage/tus/u1", [&](const httplib::Request&, httplib::Response& res) {
+        res.status = 204;
+        res.set_header("Upload-Offset", std::to_string(stored.size()));
+    });
+    fake.Patch("/storage/tus/u1", [&](const httplib::Request& req, httplib::Response& res) {
+        res.status = ++patches == 1 ? 409 : patches == 2 ? 423 : 204;
+        if (res.status == 204)
+            stored += req.body;
+        res.set_header("Upload-Offset", std::to_string(stored.size()));
+    });
+    const int port = fake.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { fake.listen_after_bind(); });
+    SelfHostedClientManager client(
+        SelfHostedCredentials{QStringLiteral("http://127.0.0.1:%1/").arg(port), "t"});
+    QStringList failures;
+    client.onFailure = [&](const QString& reason) { failures << reason; };
+    const QByteArray bytes = pattern(100000);
+    std::optional<bool> done;
+    client.uploadFile(testsupport::writeFile(testsupport::makeTempDir() + "/a.ipa", bytes), "/Vantry/a.ipa",
+                      [&](bool f) { done = f; }, {});
+    EXPECT_TRUE(testsupport::waitUntil([&] { return done || !failures.isEmpty(); }));
+    fake.stop();
+    serving.join();
+    EXPECT_EQ(failures, QStringList());
+    EXPECT_EQ(patches, 3);
+    EXPECT_TRUE(stored == bytes.toStdString());
 }
 
 } // namespace

@@ -51,7 +51,9 @@ void SelfHostedUpload::sendResumable() {
             result.status = ok ? 204 : answer.status;
             result.transport = ok ? QNetworkReply::NoError : answer.error;
             result.body = ok ? QByteArray() : answer.body;
-            settle(result, error);
+            // 409 or 423: another request is still on the upload (a cut one the server is still
+            // storing), so the offset just read is stale; asked again like a cut.
+            settle(result, error, !ok && (answer.status == 409 || answer.status == 423));
         },
         tus->uploadUrl());
 }
@@ -76,8 +78,8 @@ void SelfHostedUpload::sendWhole() {
     post->start();
 }
 
-void SelfHostedUpload::settle(const CallResult& result, const QString& networkText) {
-    if (cut(result)) {
+void SelfHostedUpload::settle(const CallResult& result, const QString& networkText, bool busy) {
+    if (busy || cut(result)) {
         if (!resumeAfterCut([this] { transfer(); }))
             end({0, {}, cutsText()});
         return;

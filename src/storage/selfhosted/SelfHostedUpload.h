@@ -43,7 +43,8 @@ private:
     void sendResumable();
     void sendWhole();
     // The end of one try: a cut resumes it, anything else ends the upload.
-    void settle(const CallResult& result, const QString& networkText);
+    // busy: the upload was still held by another request on the server; resumed like a cut.
+    void settle(const CallResult& result, const QString& networkText, bool busy = false);
     void stopTransfer() override;
     void end(const Outcome& outcome);
 
