@@ -3,6 +3,7 @@
 #include "server/Database.h"
 #include "server/PrivateFiles.h"
 #include "server/ServerOptions.h"
+#include "server/storage/FileStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,12 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-// What an upload in progress writes until its commit renames it into place.
-bool isUnfinishedUpload(const std::string& name) {
-    return name.rfind(".upload-", 0) == 0 && name.size() > 13 &&
-           name.compare(name.size() - 5, 5, ".part") == 0;
-}
-
 // The database as one read transaction sees it, written to target (which must not exist).
 QString snapshot(const QString& source, const QString& target) {
     sqlite3* db = nullptr;
@@ -55,7 +50,8 @@ QString copyTree(const fs::path& from, const fs::path& to, int* files) {
         if (fs::is_directory(status)) {
             if (const QString problem = copyTree(it->path(), target, files); !problem.isEmpty())
                 return problem;
-        } else if (fs::is_regular_file(status) && !isUnfinishedUpload(it->path().filename().string())) {
+        } else if (fs::is_regular_file(status) &&
+                   !FileStore::isUnfinishedUpload(it->path().filename().string())) {
             if (fs::copy_file(it->path(), target, entry)) {
                 fs::permissions(target, status.permissions(), entry);
                 ++*files;

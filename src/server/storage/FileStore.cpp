@@ -348,6 +348,11 @@ std::optional<ObjectStore::FileInfo> FileStore::file(const std::string& relative
     return info;
 }
 
+bool FileStore::isUnfinishedUpload(const std::string& name) {
+    return name.rfind(".upload-", 0) == 0 && name.size() > 13 &&
+           name.compare(name.size() - 5, 5, ".part") == 0;
+}
+
 int FileStore::removeUnfinishedUploads() const {
     namespace fs = std::filesystem;
     int removed = 0;
@@ -356,8 +361,7 @@ int FileStore::removeUnfinishedUploads() const {
     for (fs::recursive_directory_iterator it(m_root, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (it->is_regular_file(ec) && !it->is_symlink(ec) && name.rfind(".upload-", 0) == 0 &&
-            name.size() > 13 && name.compare(name.size() - 5, 5, ".part") == 0) {
+        if (it->is_regular_file(ec) && !it->is_symlink(ec) && isUnfinishedUpload(name)) {
             std::error_code removeError;
             if (fs::remove(it->path(), removeError))
                 ++removed;

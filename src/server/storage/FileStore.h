@@ -48,6 +48,9 @@ public:
 
     // The bearer token of the storage API: made on first start, kept owner-only in the data folder.
     static std::optional<std::string> loadOrCreateToken(const std::string& dataDir);
+    // Whether a file name is an upload still in progress (".upload-<hex>.part"), which its commit
+    // renames into place.
+    static bool isUnfinishedUpload(const std::string& name);
 
 private:
     // resolve() that also makes the folders it names where they are missing: all components, or
