@@ -28,9 +28,9 @@ void SelfHostedUpload::transfer() {
 }
 
 void SelfHostedUpload::sendResumable() {
-    if (!m_tus) // one try per start: the cuts and their back-off are counted here, as for every provider
-        m_tus =
-            new TusUpload({QUrl(m_server.url + QStringLiteral("storage/tus")), m_server.token, 1, {}}, this);
+    // One try per start: the cuts and their back-off are counted here, as for every provider.
+    if (!m_tus)
+        m_tus = new TusUpload({QUrl(m_server.url + QStringLiteral("storage/tus")), m_server.token}, this);
     TusUpload* tus = m_tus;
     // Resuming an upload already created asks the server its offset first (HEAD), then sends the rest.
     tus->start(

@@ -10,22 +10,13 @@
 #include <QTimer>
 
 namespace {
-// Worth another try: the network, the server's own trouble, or a writer still on the upload.
-bool passing(int status) {
-    return status == 0 || status >= 500 || status == 409 || status == 423;
-}
-
 QString refusal(int status, const QByteArray& body) {
     const QString text = QJsonDocument::fromJson(body).object().value(QStringLiteral("response")).toString();
     return text.isEmpty() ? QStringLiteral("The server answered HTTP %1.").arg(status) : text;
 }
 } // namespace
 
-TusUpload::TusUpload(Settings settings, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings)), m_wait(new QTimer(this)) {
-    m_wait->setSingleShot(true);
-    connect(m_wait, &QTimer::timeout, this, [this] { m_url.isEmpty() ? create() : askOffset(); });
-}
+TusUpload::TusUpload(Settings settings, QObject* parent) : QObject(parent), m_settings(std::move(settings)) {}
 
 TusUpload::~TusUpload() {
     cancel();
@@ -39,9 +30,6 @@ void TusUpload::start(const QString& localPath, const QString& remoteName, Progr
     m_progress = std::move(progress);
     m_done = std::move(done);
     m_url = uploadUrl;
-    m_offset = 0;
-    m_failedAt = -1;
-    m_failures = 0;
     m_reported = -1;
     m_ended = false;
     const QFileInfo info(localPath);
@@ -55,7 +43,6 @@ void TusUpload::start(const QString& localPath, const QString& remoteName, Progr
 
 void TusUpload::cancel() {
     m_ended = true;
-    m_wait->stop();
     if (QNetworkReply* reply = m_reply) {
         reply->disconnect(this);
         reply->abort();
@@ -111,7 +98,6 @@ void TusUpload::askOffset() {
             return failed({status, reply->error(), reply->readAll()}, networkErrorText(reply->error()));
         if (!ok || offset < 0 || offset > m_size)
             return finish(false, QStringLiteral("The server reported an impossible offset."));
-        m_offset = offset;
         offset == m_size ? finish(true, {}) : send(offset);
     });
 }
@@ -134,7 +120,6 @@ void TusUpload::send(qint64 offset) {
         const qint64 offset = patch->header("upload-offset").toLongLong(&ok);
         if (patch->status() != 204 || !ok)
             return failed({patch->status(), patch->error(), patch->body()}, patch->errorString());
-        m_offset = offset;
         offset >= m_size ? finish(true, {}) : send(offset);
     });
     patch->start();
@@ -143,17 +128,7 @@ void TusUpload::send(qint64 offset) {
 void TusUpload::failed(Answer answer, const QString& networkText) {
     m_failure = std::move(answer);
     const int status = m_failure.status;
-    retry(status == 0 ? networkText : refusal(status, m_failure.body),
-          !passing(status) || m_failure.error == QNetworkReply::ContentAccessDenied); // the file itself
-}
-
-void TusUpload::retry(const QString& why, bool fatal) {
-    if (m_offset > m_failedAt)
-        m_failures = 0; // the upload moved on since the last failure
-    m_failedAt = m_offset;
-    if (fatal || ++m_failures >= m_settings.tries)
-        return finish(false, why);
-    m_wait->start(m_settings.backoff * (1 << (m_failures - 1)));
+    finish(false, status == 0 ? networkText : refusal(status, m_failure.body));
 }
 
 void TusUpload::finish(bool ok, const QString& error) {

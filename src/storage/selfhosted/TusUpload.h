@@ -6,19 +6,16 @@
 #include <QPointer>
 #include <QUrl>
 
-#include <chrono>
 #include <functional>
 
 class QNetworkReply;
-class QTimer;
 class StreamingPost;
 
 // One local file sent to a vantry-server's resumable uploads (tus 1.0.0, POST /storage/tus):
 // the upload is created with the file's length (its address kept under the endpoint, whatever
 // host the server names), and the rest of the file goes up in one PATCH
-// streamed from disk. After a cut or a failed answer (network error, 5xx, 409, 423) it waits,
-// asks HEAD where the server stands, and goes on from there; it gives up after `tries` failures
-// in a row that moved the upload no further, waiting `backoff`, then twice that, … between them.
+// streamed from disk. Started again with its uploadUrl() after a cut or a failed answer, it asks
+// HEAD where the server stands and goes on from there (the caller decides whether and when).
 // Ends exactly once, through done, unless cancelled.
 class TusUpload : public QObject {
     Q_OBJECT
@@ -26,8 +23,6 @@ public:
     struct Settings {
         QUrl endpoint; // ".../storage/tus"
         QString token; // the storage token (secret)
-        int tries = 3;
-        std::chrono::milliseconds backoff{1000};
     };
     using Progress = std::function<void(qint64 sent, qint64 total)>;
     using Completion = std::function<void(bool ok, const QString& error)>;
@@ -44,7 +39,7 @@ public:
     // The upload's address once created: keep it to go on after a restart.
     QUrl uploadUrl() const { return m_url; }
 
-    // The answer behind the last failure, for callers that weigh it themselves (tries = 1).
+    // The answer behind the last failure, for the caller to weigh.
     struct Answer {
         int status = 0; // 0 when none came
         QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -56,9 +51,6 @@ private:
     void create();
     void askOffset();
     void send(qint64 offset);
-    // A failure: another try after the back-off, or the end.
-    void retry(const QString& why, bool fatal = false);
-    // retry() for a failed answer.
     void failed(Answer answer, const QString& networkText);
     void finish(bool ok, const QString& error);
     QNetworkRequest request(const QUrl& url) const;
@@ -68,16 +60,12 @@ private:
     QString m_localPath;
     QString m_remoteName;
     qint64 m_size = 0;
-    qint64 m_offset = 0;    // what the server holds, as last told
-    qint64 m_failedAt = -1; // the offset of the last failure
     qint64 m_reported = -1;
-    int m_failures = 0; // in a row, without progress
     QUrl m_url;
     Answer m_failure;
     Progress m_progress;
     Completion m_done;
     QPointer<QNetworkReply> m_reply;
     QPointer<StreamingPost> m_patch;
-    QTimer* m_wait = nullptr;
     bool m_ended = true;
 };
