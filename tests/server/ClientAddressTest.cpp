@@ -74,10 +74,7 @@ TEST(ClientAddress, InstallsBehindAProxyCountPerDevice) {
                                                 " like Mac OS X) Mobile/15E148"}}));
     };
     for (const bool trusted : {true, false}) {
-        ServerOptions options;
-        if (trusted)
-            options.trustedProxies = {"127.0.0.0/8"};
-        auto server = startServer(options);
+        auto server = startServer({.trustedProxies = trusted ? QStringList{"127.0.0.0/8"} : QStringList()});
         ASSERT_TRUE(server);
         httplib::Client c("127.0.0.1", server->port());
         ASSERT_EQ(postApp(c, "owner", "proxyapp", {}, signUp(c, "owner")), 201);

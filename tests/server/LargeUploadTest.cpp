@@ -101,9 +101,8 @@ TEST(LargeUpload, StreamsAGigabyteInAndOutWithFlatMemory) {
             ASSERT_TRUE(socket.send(QByteArray(1 << 20, 'c')));
     }
     const QString stored = data + "/files/Vantry/big";
-    const auto partial = [&] { return QDir(stored).entryList({".upload-*"}, QDir::Files | QDir::Hidden); };
-    EXPECT_TRUE(testsupport::waitUntil([&] { return partial().isEmpty(); }, 15000))
-        << partial().join(' ').toStdString();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return partFiles(stored).isEmpty(); }, 15000))
+        << partFiles(stored).join(' ').toStdString();
     EXPECT_FALSE(QFile::exists(stored + "/Cut.ipa"));
     EXPECT_EQ(server.terminate(), 0);
 }

@@ -17,9 +17,7 @@ double sample(const std::string& text, const QString& series) {
 }
 
 TEST(Metrics, CountRequestsForTheKeyHolderOnly) {
-    ServerOptions options;
-    options.accessKey = "team-key";
-    options.dataDir = testsupport::makeTempDir("metrics");
+    const ServerOptions options{.dataDir = testsupport::makeTempDir("metrics"), .accessKey = "team-key"};
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());

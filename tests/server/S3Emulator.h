@@ -68,17 +68,12 @@ public:
         return c;
     }
     bool createBucket(const std::string& bucket) const {
-        auto r = client().Put("/" + bucket, "", "application/octet-stream");
-        return r && r->status == 200;
+        return statusOf(client().Put("/" + bucket, "", "application/octet-stream")) == 200;
     }
     // 204 once the bucket holds no object and no unfinished multipart upload, 409 before.
-    int deleteBucket(const std::string& bucket) const {
-        auto r = client().Delete("/" + bucket);
-        return r ? r->status : -1;
-    }
+    int deleteBucket(const std::string& bucket) const { return statusOf(client().Delete("/" + bucket)); }
     int headObject(const std::string& bucket, const std::string& key) const {
-        auto r = client().Head("/" + bucket + "/" + key);
-        return r ? r->status : -1;
+        return statusOf(client().Head("/" + bucket + "/" + key));
     }
 
     // Server options (or command-line arguments) that keep the files in bucket under prefix.
@@ -96,6 +91,8 @@ public:
     }
 
 private:
+    static int statusOf(const httplib::Result& r) { return r ? r->status : -1; }
+
     quint16 m_port;
     QString m_accessKey;
     QString m_secretKey;

@@ -31,13 +31,7 @@ public:
                                                QStringLiteral("127.0.0.1:%1").arg(m_port)} +
                                        extra);
     }
-    bool waitReady() {
-        return testsupport::waitUntil([this] {
-                   m_output += m_process.readAllStandardOutput();
-                   return m_output.contains("listening on") || m_process.state() == QProcess::NotRunning;
-               }) &&
-               m_process.state() == QProcess::Running;
-    }
+    bool waitReady() { return waitForOutput("listening on") && m_process.state() == QProcess::Running; }
     // Waits until the log holds text count times (or the process ended).
     bool waitForOutput(const QByteArray& text, int count = 1) {
         return testsupport::waitUntil([&] {
@@ -151,6 +145,19 @@ inline std::string pattern(size_t size) {
     for (size_t i = 0; i < size; ++i)
         bytes[i] = char((i * 7 + i / 4093) % 251);
     return bytes;
+}
+
+// The part files of the uploads a folder of the file store holds unfinished.
+inline QStringList partFiles(const QString& folder) {
+    return QDir(folder).entryList({".upload-*"}, QDir::Files | QDir::Hidden);
+}
+
+// A command line as the server reads it; *output gets what it would print.
+inline std::optional<ServerOptions> parseOptions(const QStringList& args, QString* output = nullptr,
+                                                 int* exitCode = nullptr) {
+    QString text;
+    int code = -1;
+    return ServerOptions::parse(args, output ? output : &text, exitCode ? exitCode : &code);
 }
 
 // Everything under root (links not followed), as sorted relative paths.

@@ -163,11 +163,6 @@ TEST(S3Storage, CutOffUploadLeavesNoObjectAndAbortsItsMultipartUpload) {
 TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
     const char* const aws[] = {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN",
                                "AWS_REGION",        "AWS_DEFAULT_REGION",    "AWS_ENDPOINT_URL"};
-    const auto parse = [](const QStringList& args) {
-        QString output;
-        int code = -1;
-        return ServerOptions::parse(args, &output, &code);
-    };
     const QStringList keys{"--s3-access-key", "k", "--s3-secret-key", "s"};
     for (const QStringList& bad :
          {QStringList{"--storage", "ftp://x"}, QStringList{"--storage", "file:"},
@@ -176,7 +171,7 @@ TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
           QStringList{"--s3-region", "eu-west-1"},
           QStringList{"--storage", "s3://bucket", "--s3-endpoint", "http://h/path"} + keys,
           QStringList{"--storage", "s3://bucket", "--s3-path-style", "yes"} + keys})
-        EXPECT_FALSE(parse(bad)) << bad.join(' ').toStdString();
+        EXPECT_FALSE(parseOptions(bad)) << bad.join(' ').toStdString();
     // The environment as "KEY=value" pairs, the options, then the settings and a key's URL.
     const struct {
         QStringList env, args;
@@ -209,7 +204,7 @@ TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
             qunsetenv(name);
         for (const QString& pair : c.env)
             qputenv(pair.section('=', 0, 0).toLatin1().constData(), pair.section('=', 1).toUtf8());
-        const auto o = parse(c.args);
+        const auto o = parseOptions(c.args);
         const std::optional<S3Config> config = o ? s3ConfigFor(*o) : std::nullopt;
         ASSERT_TRUE(config);
         EXPECT_EQ(config->bucket, "bucket");
@@ -220,7 +215,7 @@ TEST(S3Storage, SettingsComeFromOptionsOrTheAwsEnvironment) {
     }
     for (const char* name : aws)
         qunsetenv(name);
-    EXPECT_TRUE(parse({"--storage", "file:/srv/vantry/files"}));
+    EXPECT_TRUE(parseOptions({"--storage", "file:/srv/vantry/files"}));
 }
 
 // fauxqs takes any signature; s3rver checks them as S3 does. Every kind of request the store
