@@ -166,6 +166,12 @@ TEST_P(HandlersTest, RefusedRequestsAnswer4xxAndChangeNothing) {
         {"POST", "/createapp", appJson("ann", "p1", {{"provisioneddevices", 12}}).replace(R"("12")", "12"),
          "ann", 400},
         {"POST", "/createapp", appJson("ann", "p2", {{"profilekind", QString(33, 'x')}}), "ann", 400},
+        // Install links that run script or leave the web.
+        {"POST", "/createapp", appJson("ann", "u1", {{"appurl", "javascript:alert(1)"}}), "ann", 400},
+        {"POST", "/createapp", appJson("ann", "u2", {{"appurl", "JavaScript:alert(1)"}}), "ann", 400},
+        {"POST", "/createapp", appJson("ann", "u3", {{"appurl", "data:text/html,<script>"}}), "ann", 400},
+        {"POST", "/createapp", appJson("ann", "u4", {{"appurl", "file:///etc/passwd"}}), "ann", 400},
+        {"POST", "/createapp", appJson("ann", "u5", {{"appurl", ""}}), "ann", 400},
         {"GET", "/admin", "{}", "ann", 404},
         {"GET", "/app/ann/extra", "{}", "ann", 404},
         {"GET", "/createapp", "{}", "ann", 405},

@@ -22,21 +22,13 @@ QString writeConfig(const QString& dir, const QByteArray& text, int mode) {
 
 TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
     const QString dir = testsupport::makeTempDir("config");
-    const auto parse = [](const QStringList& args, QString* output = nullptr) {
-        QString text;
-        int code = -1;
-        auto o = ServerOptions::parse(args, &text, &code);
-        if (output)
-            *output = text;
-        return o;
-    };
     const QString config = writeConfig(dir,
                                        "# the team server\n\n listen = 127.0.0.1:9001 \nthreads=3\n"
                                        "access-key = 0123456789abcdef-key\nwebhook = http://a.test/h\n"
                                        "webhook = http://b.test/h\napps-per-minute = 7\n",
                                        0640);
     std::optional<ServerOptions> o =
-        parse({"--config", config, "--threads", "5", "--webhook", "http://c.test/"});
+        parseOptions({"--config", config, "--threads", "5", "--webhook", "http://c.test/"});
     ASSERT_TRUE(o);
     EXPECT_EQ(o->port, 9001);
     EXPECT_EQ(o->threads, 5) << "the command line wins";
@@ -58,16 +50,16 @@ TEST(ServerOptionsTest, ConfigFileSettingsLieUnderTheCommandLine) {
     };
     for (const auto& [text, mode] : refused) {
         QString error;
-        EXPECT_FALSE(parse({"--config", writeConfig(dir, text, mode)}, &error)) << text.constData();
+        EXPECT_FALSE(parseOptions({"--config", writeConfig(dir, text, mode)}, &error)) << text.constData();
         EXPECT_FALSE(error.contains("pw") || error.contains("abcdef")) << error.toStdString();
     }
-    EXPECT_TRUE(
-        parse({"--config", writeConfig(dir, "database = postgresql://vantry@127.0.0.1/vantry\n", 0644)}))
+    EXPECT_TRUE(parseOptions(
+        {"--config", writeConfig(dir, "database = postgresql://vantry@127.0.0.1/vantry\n", 0644)}))
         << "no password, no secret";
-    EXPECT_FALSE(parse({"--config", dir + "/missing.conf"}));
-    EXPECT_FALSE(parse({"--to", dir}));
-    EXPECT_FALSE(parse({"backup"}));
-    EXPECT_TRUE(parse({"backup", "--to", dir}).value_or(ServerOptions{}).backup);
+    EXPECT_FALSE(parseOptions({"--config", dir + "/missing.conf"}));
+    EXPECT_FALSE(parseOptions({"--to", dir}));
+    EXPECT_FALSE(parseOptions({"backup"}));
+    EXPECT_TRUE(parseOptions({"backup", "--to", dir}).value_or(ServerOptions{}).backup);
 }
 
 TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
@@ -89,11 +81,15 @@ TEST(ServiceProcessTest, BadOptionsExitWithStatus2) {
     }
 }
 
-// What the data folder holds is the service's alone, also when an earlier server left it open.
+// What the data folder holds is the service's alone, also when an earlier server left it open;
+// part files of uploads it was killed in go at the start.
 TEST(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
     const QString parent = testsupport::makeTempDir("modes");
     const QString earlier = parent + "/earlier";
     testsupport::writeFile(earlier + "/vantry.sqlite3", {});
+    testsupport::writeFile(earlier + "/files/Vantry/job/.upload-0123456789abcdef.part",
+                           QByteArray(4096, 'p'));
+    testsupport::writeFile(earlier + "/files/Vantry/job/App.ipa", "kept");
     ASSERT_EQ(::chmod(QFile::encodeName(earlier).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(earlier + "/vantry.sqlite3").constData(), 0644), 0);
     for (const QString& dir : {parent + "/new/data", earlier}) {
@@ -105,6 +101,8 @@ TEST(ServiceTest, DataFilesAreTheServiceAccountsAlone) {
              {"vantry.sqlite3", "vantry.sqlite3-wal", "vantry.sqlite3-shm", "storage-token"})
             EXPECT_EQ(modeOf(dir + '/' + name), 0600) << name;
     }
+    EXPECT_EQ(QDir(earlier + "/files/Vantry/job").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"App.ipa"});
 }
 
 // A full disk leaves reads and stat() working; the health check writes to find out. Here no
@@ -136,20 +134,14 @@ TEST(ServiceProcessTest, SigtermLetsAnUploadInFlightFinish) {
     ServerProcess server(data);
     ASSERT_TRUE(server.waitReady()) << server.output().constData();
     const QByteArray token = testsupport::readFile(data + "/storage-token").trimmed();
-    QByteArray body(7 * 64 * 1024, Qt::Uninitialized);
-    for (qsizetype i = 0; i < body.size(); ++i)
-        body[i] = char((i * 7919) >> 3);
+    const QByteArray body = QByteArray::fromStdString(pattern(7 * 64 * 1024));
     RawSocket upload(server.port());
     ASSERT_TRUE(upload.connected());
     upload.send("PUT /storage/files?path=Vantry/slow/App.ipa HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
                 token + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
     upload.send(body.left(64 * 1024));
     // In flight once its file is begun.
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        return !QDir(data + "/files/Vantry/slow")
-                    .entryList({".upload-*"}, QDir::Hidden | QDir::Files)
-                    .isEmpty();
-    }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !partFiles(data + "/files/Vantry/slow").isEmpty(); }));
     ::kill(pid_t(server.pid()), SIGHUP);
     ASSERT_TRUE(server.waitForOutput("SIGHUP")) << server.output().constData();
     ::kill(pid_t(server.pid()), SIGTERM);
@@ -213,11 +205,8 @@ TEST(BackupTest, TakenDuringABurstRestoresEveryAcknowledgedRecordAndFile) {
         QByteArray("PUT /storage/files?path=Vantry/stalled/App.ipa HTTP/1.1\r\nHost: x\r\nAuthorization: "
                    "Bearer ") +
         QByteArray::fromStdString(token) + "\r\nContent-Length: 100000\r\n\r\nbegun");
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        return !QDir(options.dataDir + "/files/Vantry/stalled")
-                    .entryList({".upload-*"}, QDir::Files | QDir::Hidden)
-                    .isEmpty();
-    }));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return !partFiles(options.dataDir + "/files/Vantry/stalled").isEmpty(); }));
     const QString copy = testsupport::makeTempDir("copy") + "/backup";
     const Clock::time_point started = Clock::now();
     QProcess backup;
