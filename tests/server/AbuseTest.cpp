@@ -1,12 +1,9 @@
 // The service under hostile use: slow clients, clients that go away or stall part-way through a
-// request, floods of writes, bad ranges and framing, killed uploads, dangerous install links and
-// control characters in the log.
+// request, floods of writes, bad ranges and framing, and control characters in the log.
 #include "PostgresCluster.h"
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
-
-#include <QDir>
 
 #include <sqlite3.h>
 

@@ -1,5 +1,6 @@
-// Running the server as a service: its options and settings file, the data folder's modes, health on
-// a full disk, the stop on SIGTERM, and a backup taken while it serves.
+// Running the server as a service: its options and settings file, the data folder's modes and what
+// killed uploads left in it, health on a full disk, the stop on SIGTERM, and a backup taken while it
+// serves.
 #include "RawSocket.h"
 #include "ServerTestUtil.h"
 #include "server/Database.h"
