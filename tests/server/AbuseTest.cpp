@@ -132,13 +132,12 @@ TEST_P(AbuseOnEngine, UnauthenticatedWritesAreBounded) {
     EXPECT_EQ(server->database().installsOf("floodapp")->size(), 1);
     EXPECT_EQ(server->database().installsOf("floodapp", true)->size(), 10);
 
-    const std::string crash = R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"[]"})";
     const std::string bigCrash = R"({"name":"n","reason":")" + std::string(65 * 1024, 'x') +
                                  R"(","exception":"e","callStackSymbols":"[]"})";
     EXPECT_EQ(status(c.Post("/reportcrash", bigCrash, "application/json")), 413);
     std::vector<int> answers;
     for (int i = 0; i < 4; ++i)
-        answers.push_back(status(c.Post("/reportcrash", crash, "application/json")));
+        answers.push_back(status(c.Post("/reportcrash", kCrashReport, "application/json")));
     EXPECT_EQ(answers, (std::vector<int>{201, 201, 201, 429}));
     EXPECT_EQ(server->database().crashCount(), 3);
 }

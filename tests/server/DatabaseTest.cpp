@@ -6,28 +6,10 @@
 #include "server/database/Schema.h"
 
 #include <libpq-fe.h>
-#include <sqlite3.h>
 
 #include <future>
 
 namespace {
-
-// The first value a statement answers, on a connection of its own; "error: …" when it fails.
-QString sqliteValue(const QString& path, const QString& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    char** table = nullptr;
-    int rows = 0;
-    int columns = 0;
-    char* message = nullptr;
-    const int rc = sqlite3_get_table(db, sql.toUtf8().constData(), &table, &rows, &columns, &message);
-    const QString answer = rc != SQLITE_OK ? "error: " + QString::fromUtf8(message)
-                                           : QString::fromUtf8(rows > 0 ? table[columns] : "");
-    sqlite3_free_table(table);
-    sqlite3_free(message);
-    sqlite3_close(db);
-    return answer;
-}
 
 QString postgresValue(const QString& url, const QString& sql) {
     PGconn* conn = PQconnectdb(url.toUtf8().constData());

@@ -18,6 +18,7 @@
 
 #include <memory>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 // The binary, started on a free port and stopped with a signal.
@@ -76,6 +77,27 @@ inline QJsonObject jsonOf(const QByteArray& body) {
 inline QJsonObject jsonOf(const httplib::Result& r) {
     return r ? jsonOf(QByteArray::fromStdString(r->body)) : QJsonObject();
 }
+// A crash report as the applications send it.
+inline const std::string kCrashReport =
+    R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"[]"})";
+
+// The first value a statement answers, on a connection of its own; "error: …" when it fails.
+inline QString sqliteValue(const QString& path, const QString& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    char** table = nullptr;
+    int rows = 0;
+    int columns = 0;
+    char* message = nullptr;
+    const int rc = sqlite3_get_table(db, sql.toUtf8().constData(), &table, &rows, &columns, &message);
+    const QString answer = rc != SQLITE_OK ? "error: " + QString::fromUtf8(message)
+                                           : QString::fromUtf8(rows > 0 ? table[columns] : "");
+    sqlite3_free_table(table);
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return answer;
+}
+
 // A file's permission bits, -1 when it is missing.
 inline int modeOf(const QString& path) {
     struct stat st {};

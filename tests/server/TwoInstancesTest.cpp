@@ -34,9 +34,7 @@ TEST(TwoInstances, LimitsAndTheStorageTokenAreShared) {
         httplib::Client c = client(i);
         installs.push_back(status(c.Get("/limited/install")));
         if (i < 4)
-            crashes.push_back(status(
-                c.Post("/reportcrash", R"({"name":"n","reason":"r","exception":"e","callStackSymbols":"[]"})",
-                       "application/json")));
+            crashes.push_back(status(c.Post("/reportcrash", kCrashReport, "application/json")));
     }
     EXPECT_EQ(std::count(installs.begin(), installs.end(), 302), 10);
     EXPECT_EQ(installs.back(), 429);
