@@ -2,9 +2,6 @@
 // from its sheet, sign out from the settings pane, sign in.
 #include "UiTestSupport.h"
 
-#include "AuthorizationEmulator.h"
-#include "DropBoxEmulator.h"
-
 #include "app/NewProcessController.h"
 #include "backend/BackendApi.h"
 #include "core/Config.h"
@@ -235,17 +232,10 @@ TEST_F(ShellTest, CancelFromTheSheetOrEscape) {
 // Signed out, against the Dropbox emulators: a cancelled sign-in leaves the screen with a line; a
 // pasted code reaches the panes. (A flow without its client identifier: LoginCommand.)
 TEST_F(ShellTest, DropboxSignInCancelledThenPastedCode) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-    DropBoxEmulator dropbox(dir + QStringLiteral("/dropbox"));
-    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
-    const QString accessToken = QStringLiteral("emu-access-SECRET-3e1d");
-    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {
-        ASSERT_TRUE(e->start());
-        e->pointConfigHere();
-        e->addAccessToken(accessToken);
-    }
-    auth.setTokens(accessToken, QStringLiteral("emu-refresh-SECRET-9a0c"));
-    SignInBrowser browser; // shows the code to paste: the sign-in has no redirect
+    SignInEmulators emulators; // the browser shows the code to paste: the sign-in has no redirect
+    ASSERT_TRUE(
+        emulators.start(QStringLiteral("emu-access-SECRET-3e1d"), QStringLiteral("emu-refresh-SECRET-9a0c")));
+    SignInBrowser& browser = emulators.browser;
     shell->showLoginPane();
     LoginController* login = shell->loginController();
     LoginView* view = login->loginView();
