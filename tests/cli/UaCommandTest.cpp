@@ -1,7 +1,6 @@
 #include "CliSupport.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -68,14 +67,11 @@ TEST(UaCommand, StandardInputGivesWhatTheFileGives) {
         const QString path =
             testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/in"), input);
         const CliRun fromFile = cli({QStringLiteral("ua"), QStringLiteral("--file"), path});
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setStandardInputFile(path);
-        process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
-                      {QStringLiteral("ua"), QStringLiteral("--file"), QStringLiteral("-")});
-        ASSERT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), fromFile.out);
+        const testsupport::ProgramRun piped =
+            testsupport::runProgram(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
+                                    {"ua", "--file", "-"}, env, input);
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(QString::fromUtf8(piped.out), fromFile.out);
         EXPECT_EQ(fromFile.out.count(QLatin1Char('\n')), input.count('\n') + (input.endsWith('\n') ? 0 : 1));
     }
     EXPECT_FALSE(backend.hasPendingConnections() || backend.waitForNewConnection(0));
