@@ -89,6 +89,20 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     return ok ? zipPath : QString();
 }
 
+QString withEntries(const QString& package, const QString& out, const QStringList& entries,
+                    const std::function<void(const QString&)>& prepare) {
+    const QString dir = testsupport::makeTempDir();
+    for (const QString& entry : entries)
+        QDir().mkpath(QFileInfo(dir + '/' + entry).absolutePath());
+    prepare(dir);
+    QFile::remove(out);
+    QFile::copy(package, out);
+    QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
+    if (!entries.isEmpty())
+        run("zip", QStringList{"-q", "-y", out} + entries, dir);
+    return out;
+}
+
 namespace {
 // A stream into bytes, little-endian as ZIP records are.
 struct Le : QDataStream {

@@ -84,23 +84,15 @@ protected:
     // A copy of the sample package, named name. The sample is not signed; signedBuild adds an
     // in-house profile and a signature folder so that it passes the preflight.
     static QString makePackage(const QString& name, bool signedBuild = true) {
-        const QString dir = testsupport::makeTempDir(QStringLiteral("drop"));
-        const QString path = dir + QLatin1Char('/') + name;
-        EXPECT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        if (signedBuild) {
-            const QString app = QStringLiteral("Payload/HelloVantry.app/");
-            testsupport::writeFile(dir + QLatin1Char('/') + app + QStringLiteral("embedded.mobileprovision"),
-                                   packages::signedProfile({}));
-            testsupport::writeFile(
-                dir + QLatin1Char('/') + app + QStringLiteral("_CodeSignature/CodeResources"), "<plist/>");
-            QProcess zip;
-            zip.setWorkingDirectory(dir);
-            zip.start(QStringLiteral("zip"),
-                      {QStringLiteral("-q"), QStringLiteral("-r"), path, QStringLiteral("Payload")});
-            EXPECT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
-        }
-        return path;
+        const QString app = QStringLiteral("Payload/HelloVantry.app/");
+        const QStringList signature{app + "embedded.mobileprovision", app + "_CodeSignature/CodeResources"};
+        return packages::withEntries(
+            testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"),
+            testsupport::makeTempDir(QStringLiteral("drop")) + QLatin1Char('/') + name,
+            signedBuild ? signature : QStringList(), [&](const QString& dir) {
+                testsupport::writeFile(dir + QLatin1Char('/') + signature[0], packages::signedProfile({}));
+                testsupport::writeFile(dir + QLatin1Char('/') + signature[1], "<plist/>");
+            });
     }
     // Drops it on the create pane.
     void dropPackage(const QString& name, bool signedBuild = true) {
