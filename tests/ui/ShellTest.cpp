@@ -28,13 +28,12 @@
 #include "ui/widgets/FlatButton.h"
 
 #include <QClipboard>
-#include <QDropEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QProcess>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -96,16 +95,11 @@ protected:
     }
     // Drops it on the create pane.
     void dropPackage(const QString& name, bool signedBuild = true) {
-        const QString path = makePackage(name, signedBuild);
         CreateView* create = shell->mainPanes()->rightView()->createView();
         ASSERT_NE(create, nullptr);
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        // As the desktop delivers it: the drag comes in, then drops.
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(create->dragView(), &enter);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(create->dragView(), &drop);
+        uitest::Drag drag{create->dragView(), {}};
+        drag.enter({QUrl::fromLocalFile(makePackage(name, signedBuild))});
+        drag.drop();
         ASSERT_NE(shell->jobSheet(), nullptr);
     }
     NewProcessController* job() const { return shell->jobSheet() ? shell->jobSheet()->job() : nullptr; }
@@ -186,11 +180,9 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAfterSignIn) {
     QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
     shell->showLoginPane();
     const QString path = makePackage(QStringLiteral("Opened.ipa"));
-    QProcess second;
-    second.setWorkingDirectory(QFileInfo(path).path());
-    second.start(testsupport::binaryDir() + QStringLiteral("/src/ui/vantry"), {QStringLiteral("Opened.ipa")});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    QDir::setCurrent(QFileInfo(path).path()); // the second one starts in the package's folder
+    const auto second = testsupport::runProgram(testsupport::binaryDir() + "/src/ui/vantry", {"Opened.ipa"});
+    EXPECT_EQ(second.status, 0) << second.err.constData();
     EXPECT_EQ(shell->jobSheet(), nullptr);
     shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
     ServerSignInWindow* window = shell->loginController()->serverWindow();
