@@ -22,18 +22,17 @@ QJsonObject json(const QString& text) {
 }
 } // namespace
 
-TEST(Cli, ManifestWritesToTheWorkingFolderByDefaultAndPrintsThePath) {
+// The manifest goes to the working folder by default and its path is printed. Usage errors exit 2,
+// failures 1, each with one line; help and version exit 0.
+TEST(Cli, ManifestStatusesHelpAndVersion) {
     QDir().mkpath(workingFolder());
-    const CliRun run = cli(manifestArgs());
+    CliRun run = cli(manifestArgs());
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), workingFolder() + QStringLiteral("/manifest.plist"));
     EXPECT_TRUE(testsupport::readFile(run.out.trimmed()).contains("<string>A &amp; B</string>"));
-}
 
-// Usage errors exit 2, failures 1, each with one line; help and version exit 0.
-TEST(Cli, StatusesHelpAndVersion) {
     const QString missing = testsupport::makeTempDir() + QStringLiteral("/missing/m.plist");
-    CliRun run = cli(manifestArgs() << QStringLiteral("--output") << missing);
+    run = cli(manifestArgs() << QStringLiteral("--output") << missing);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QLatin1String("does not exist")));
     EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1);

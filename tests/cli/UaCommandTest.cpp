@@ -16,8 +16,8 @@ const QString iphoneJson = QStringLiteral(
     R"("engine":{"name":"WebKit","version":"603.1.30"},"os":{"name":"ios","version":"10.3.1"}})");
 
 // One agent gives one object; a file one line per agent, in order. Absent fields are null, also
-// inside a present record.
-TEST(UaCommand, OneObjectPerAgentInOrder) {
+// inside a present record. Bad usage exits 2, a missing file 1.
+TEST(UaCommand, OneObjectPerAgentInOrderAndBadUsage) {
     const CliRun one = cli({QStringLiteral("ua"), iphone});
     EXPECT_EQ(one.status, 0) << one.err.toStdString();
     EXPECT_EQ(one.out, iphoneJson + QLatin1Char('\n'));
@@ -36,9 +36,7 @@ TEST(UaCommand, OneObjectPerAgentInOrder) {
                            R"({"browser":null,"cpu":null,"device":null,"engine":null,)"
                            R"("os":{"name":"mac os","version":null}})",
                            QString()}));
-}
 
-TEST(UaCommand, BadUsageAndMissingFile) {
     for (const QStringList& bad :
          {QStringList{}, QStringList{"a", "b"}, QStringList{"--file", "x", "agent"}, QStringList{"--bogus"}})
         EXPECT_EQ(cli(QStringList{QStringLiteral("ua")} + bad).status, 2) << bad.join(u' ').toStdString();

@@ -20,25 +20,24 @@ void crashProbe(const char* mode) {
 
 } // namespace
 
-TEST(CrashReport, UncaughtExceptionIsReadBackAtNextStart) {
+TEST(CrashReport, UncaughtExceptionsAndFatalSignalsAreReadBackAtNextStart) {
     crashProbe("throw");
     ASSERT_TRUE(QFile::exists(CrashHandler::reportFilePath()));
     ASSERT_TRUE(CrashHandler::collectPendingReport());
     EXPECT_FALSE(QFile::exists(CrashHandler::reportFilePath()));
 
-    const std::optional<Crash> crash = CrashHandler::storedReport();
+    std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
     EXPECT_TRUE(crash->name.endsWith("ProbeError")) << crash->name.toStdString();
     EXPECT_EQ(crash->reason, "probe failure\nwith a second line");
     EXPECT_FALSE(crash->callStackSymbols.value(0).isEmpty());
     EXPECT_FALSE(CrashHandler::collectPendingReport()) << "a report is collected once";
-}
 
-TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
+    // Fatal signals are reported too; of two crashes before the next start, the later wins.
     crashProbe("throw");
     crashProbe("segv");
     ASSERT_TRUE(CrashHandler::collectPendingReport());
-    std::optional<Crash> crash = CrashHandler::storedReport();
+    crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
     EXPECT_EQ(crash->name + ": " + crash->reason, "SIGSEGV: Segmentation fault");
     EXPECT_GE(crash->callStackSymbols.size(), 2);
