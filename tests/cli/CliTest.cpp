@@ -71,8 +71,9 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
         run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
 }
 
-TEST(InspectCommand, PrintsTheRecordAndFailures) {
+TEST(InspectCommand, PrintsTheRecordThePreflightAndFailures) {
     const QString apk = testsupport::dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
+    const QString notIpa = testsupport::dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"));
     const struct {
         QStringList args;
         int status;
@@ -80,10 +81,7 @@ TEST(InspectCommand, PrintsTheRecordAndFailures) {
     } cases[] = {
         {{apk}, 0, "name: Polite Droid\n", ""},
         {{QStringLiteral("--verbose"), apk}, 0, "name: Polite Droid\n", "Unzipping done"},
-        {{testsupport::dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
-         1,
-         "",
-         "This file is not a valid iOS app package."},
+        {{notIpa}, 1, "", "This file is not a valid iOS app package."},
         {{}, 2, "", "missing PACKAGE"},
     };
     for (const auto& c : cases) {
@@ -93,9 +91,8 @@ TEST(InspectCommand, PrintsTheRecordAndFailures) {
         EXPECT_TRUE(run.err.contains(QLatin1String(c.inErr))) << run.err.toStdString();
         EXPECT_TRUE(c.status != 0 || *c.inErr || run.err.isEmpty()) << "diagnostics only with --verbose";
     }
-}
 
-TEST(InspectCommand, PreflightSectionAndObject) {
+    // An iOS build's preflight: a section of the text, an object of the JSON.
     packages::Profile profile;
     profile.kind = QStringLiteral("ad-hoc");
     profile.devices = 12;
