@@ -27,10 +27,8 @@ QString withLyingEntries(const QString& package, const QString& name, const QStr
                          qint64 realSize) {
     const QString out =
         packages::withEntries(package, homeDir() + "/pkgs/" + name, entries, [&](const QString& dir) {
-            for (const QString& entry : entries) {
-                QFile file(dir + '/' + entry);
-                EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(realSize));
-            }
+            for (const QString& entry : entries)
+                EXPECT_TRUE(QFile::resize(writeFile(dir + '/' + entry, {}), realSize));
         });
     QByteArray bytes = readFile(out);
     for (const QString& entry : entries) {
