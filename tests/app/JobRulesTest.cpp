@@ -44,7 +44,7 @@ protected:
         inspectorDestroyed = false;
         script = Script();
         sink = RecordingSink();
-        backend = std::make_shared<FakeBackend>();
+        backend = std::make_shared<FakeBackend>(script);
     }
     // Uploads as "upload REMOTE" without the local path.
     QStringList remoteCalls() const {
@@ -56,8 +56,8 @@ protected:
         return out;
     }
 
-    // The storage calls of an iOS job, uploads by their remote path: the generated files go to
-    // the lowercased folder, the links keep its case.
+    // The calls of an iOS job, uploads by their remote path: the generated files go to the
+    // lowercased folder, the links keep its case.
     static QStringList iosCalls(const QString& name, const QString& package) {
         const QString folder = QStringLiteral("/Vantry/") + name + QLatin1Char('_') + kStamp;
         QStringList calls{"folder /Vantry", "folder " + folder, "upload " + folder + "/" + package,
@@ -65,12 +65,12 @@ protected:
         for (const char* file : {"/manifest.plist", "/icon.png", "/qr.png"})
             calls << "upload " + folder.toLower() + QLatin1String(file)
                   << "link " + folder + QLatin1String(file);
-        return calls;
+        return calls << "createapp";
     }
 
     QString dir;
     Script script;
-    std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
+    std::shared_ptr<FakeBackend> backend;
     RecordingSink sink;
     std::optional<PackageRecord> record; // what the fake inspector delivers; none: it never answers
     bool inspectorDestroyed = false;
@@ -179,21 +179,20 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
         QString failingPath;
         bool brokenPackage;   // inspection fails on a real, broken package
         bool manifestBlocked; // a folder stands where manifest.plist is written
-        bool backendRefuses;
         QString reason;
     };
     const Case cases[] = {
-        {"application folder", "folder", "/Vantry", false, false, false,
+        {"application folder", "folder", "/Vantry", false, false,
          "The Internet connection appears to be offline."},
-        {"job folder", "folder", kStamp, false, false, false, "Could not connect to the server."},
-        {"package upload", "upload", "/Game.ipa", false, false, false,
-         "Dropbox refused the upload (HTTP 507)."},
-        {"package link", "link", "/Game.ipa", false, false, false, "No response"},
-        {"manifest upload", "upload", "/manifest.plist", false, false, false, "Sign in again."},
-        {"manifest link", "link", "/manifest.plist", false, false, false, "share Data is not formatted"},
-        {"manifest written", {}, {}, false, true, false, "Couldn't write to file"},
-        {"inspection", {}, {}, true, false, false, "This file is not a valid iOS app package."},
-        {"registration", {}, {}, false, false, true, "The Vantry server refused the request: Invalid app id"},
+        {"job folder", "folder", kStamp, false, false, "Could not connect to the server."},
+        {"package upload", "upload", "/Game.ipa", false, false, "Dropbox refused the upload (HTTP 507)."},
+        {"package link", "link", "/Game.ipa", false, false, "No response"},
+        {"manifest upload", "upload", "/manifest.plist", false, false, "Sign in again."},
+        {"manifest link", "link", "/manifest.plist", false, false, "share Data is not formatted"},
+        {"manifest written", {}, {}, false, true, "Couldn't write to file"},
+        {"inspection", {}, {}, true, false, "This file is not a valid iOS app package."},
+        {"registration", "createapp", "", false, false,
+         "The Vantry server refused the request: Invalid app id"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
@@ -203,8 +202,6 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
                 return c.reason;
             return std::nullopt;
         };
-        if (c.backendRefuses)
-            backend->failure = c.reason;
         if (c.manifestBlocked)
             sink.onStatus = [](const Status& s) {
                 if (s.detail.startsWith(QLatin1String("project - ")))
@@ -217,7 +214,7 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
         // Under this package's name, also when the job ends before any storage step.
         EXPECT_EQ(sink.notifications.constLast(),
                   qMakePair(QStringLiteral("Game"), QStringLiteral("Task done with error")));
-        EXPECT_EQ(backend->apps.size(), c.backendRefuses ? 1 : 0);
+        EXPECT_EQ(backend->apps.size(), c.failingKind == "createapp" ? 1 : 0);
         // A late answer of anything still pending changes nothing.
         const size_t shown = sink.statuses.size();
         const int calls = script.calls.size();
@@ -233,13 +230,11 @@ TEST_F(ScriptedJob, EveryFailureEndsInFailedWithItsMessageAndRegistersNothing) {
 // Cancel during each step: the step's client is cancelled, the cancelled texts follow, the
 // working folder goes, nothing more is uploaded or registered, and late answers are ignored.
 TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
-    const QStringList steps = QStringList{"inspection"} +
-                              iosCalls(QStringLiteral("Game"), QStringLiteral("Game.ipa")) +
-                              QStringList{"createapp"};
+    const QStringList steps =
+        QStringList{"inspection"} + iosCalls(QStringLiteral("Game"), QStringLiteral("Game.ipa"));
     for (const QString& step : steps) {
         SCOPED_TRACE(step.toStdString());
         reset();
-        backend->hold = step == QLatin1String("createapp");
         script.hold = [step](const QString& call) {
             return step.startsWith(QLatin1String("upload "))
                        ? call.endsWith(QLatin1String(" -> ") + step.mid(7))
@@ -250,7 +245,7 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
             record.reset(); // the inspector never answers
         j->start();
         ASSERT_TRUE(testsupport::waitUntil([&] {
-            return !script.held.empty() || !backend->held.empty() ||
+            return !script.held.empty() ||
                    (step == QLatin1String("inspection") &&
                     sink.statuses.back().title == QLatin1String("Making your project ready"));
         }));
@@ -269,8 +264,6 @@ TEST_F(ScriptedJob, CancelDuringEachStepLeavesNothingBehind) {
             EXPECT_EQ(script.calls.mid(callsBefore), QStringList{"cancel"});
 
         script.releaseHeld();
-        for (auto& answer : backend->held)
-            answer();
         ASSERT_TRUE(testsupport::waitUntil([&] { return sink.dismissals == 1; }));
         EXPECT_EQ(sink.statuses.back(),
                   (Status{"Task Cancelled",

@@ -8,6 +8,7 @@
 #include "storage/ClientManager.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QImage>
 #include <QList>
@@ -79,12 +80,12 @@ inline PackageRecord bigGame(const QString& icon) {
             QString()};
 }
 
-// A storage client that records its calls in a shared script and answers from it: held calls
-// wait for the test, failing calls report the script's message, the rest succeed on the next
-// turn of the event loop. Late answers after cancelTask are delivered all the same, as a
+// The storage client's and the backend's calls, recorded in a shared script that answers them:
+// held calls wait for the test, failing calls report the script's message, the rest succeed on the
+// next turn of the event loop. Late answers after a cancel are delivered all the same, as a
 // careless provider might.
 struct Script {
-    QStringList calls; // "folder P", "upload L -> R", "link P", "cancel"
+    QStringList calls; // "folder P", "upload L -> R", "link P", "cancel", "createapp"
     std::function<bool(const QString& call)> hold = [](const QString&) { return false; };
     std::function<std::optional<QString>(const QString& call)> failure = [](const QString&) {
         return std::optional<QString>();
@@ -101,6 +102,16 @@ struct Script {
         held.clear();
         for (auto& call : pending)
             call();
+    }
+    void answer(QObject* context, const QString& call, const std::function<void()>& success,
+                const std::function<void(const QString&)>& fail) {
+        calls << call;
+        if (const std::optional<QString> message = failure(call))
+            QTimer::singleShot(0, context, [fail, message] { fail(*message); });
+        else if (hold(call))
+            held.push_back(success);
+        else
+            QTimer::singleShot(0, context, success);
     }
     int indexOf(const QString& prefix) const {
         for (int i = 0; i < calls.size(); ++i) {
@@ -137,46 +148,30 @@ public:
     void cancelTask() override { m_script.calls << QStringLiteral("cancel"); }
 
 private:
-    void answer(const QString& call, std::function<void()> success) {
-        m_script.calls << call;
-        if (const std::optional<QString> message = m_script.failure(call)) {
-            QTimer::singleShot(0, this, [this, message] { fail(*message); });
-            return;
-        }
-        if (m_script.hold(call)) {
-            m_script.held.push_back(success);
-            return;
-        }
-        QTimer::singleShot(0, this, success);
+    void answer(const QString& call, const std::function<void()>& success) {
+        m_script.answer(this, call, success, [this](const QString& message) { fail(message); });
     }
     Script& m_script;
 };
 
-// A backend that records what it is asked to register.
+// A backend that records what it is asked to register and answers from the script.
 class FakeBackend : public HostingBackend {
 public:
+    explicit FakeBackend(Script& script) : m_script(script) {}
     void createApp(const Zapp& app, OnLinks onLink, Failure onFailure) override {
         apps.append(app);
         const QString link =
             QStringLiteral("https://v.example/") + QString(app.appid).remove(QStringLiteral("__android"));
-        std::function<void()> answer = [onFailure, onLink, link, f = failure] {
-            if (f)
-                onFailure(*f);
-            else
-                onLink(link, QString());
-        };
-        if (hold)
-            held.push_back(answer);
-        else
-            QTimer::singleShot(0, answer);
+        m_script.answer(
+            qApp, QStringLiteral("createapp"), [onLink, link] { onLink(link, QString()); }, onFailure);
     }
     void cancel() override { ++cancels; }
 
     QList<Zapp> apps;
-    bool hold = false;
-    std::optional<QString> failure;
-    std::vector<std::function<void()>> held;
     int cancels = 0;
+
+private:
+    Script& m_script;
 };
 
 // An inspector that delivers a given record, or nothing until it is destroyed; a job takes it

@@ -22,18 +22,17 @@ QJsonObject json(const QString& text) {
 }
 } // namespace
 
-TEST(Cli, ManifestWritesToTheWorkingFolderByDefaultAndPrintsThePath) {
+// The manifest goes to the working folder by default and its path is printed. Usage errors exit 2,
+// failures 1, each with one line; help and version exit 0.
+TEST(Cli, ManifestStatusesHelpAndVersion) {
     QDir().mkpath(workingFolder());
-    const CliRun run = cli(manifestArgs());
+    CliRun run = cli(manifestArgs());
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.trimmed(), workingFolder() + QStringLiteral("/manifest.plist"));
     EXPECT_TRUE(testsupport::readFile(run.out.trimmed()).contains("<string>A &amp; B</string>"));
-}
 
-// Usage errors exit 2, failures 1, each with one line; help and version exit 0.
-TEST(Cli, StatusesHelpAndVersion) {
     const QString missing = testsupport::makeTempDir() + QStringLiteral("/missing/m.plist");
-    CliRun run = cli(manifestArgs() << QStringLiteral("--output") << missing);
+    run = cli(manifestArgs() << QStringLiteral("--output") << missing);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QLatin1String("does not exist")));
     EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1);
@@ -72,8 +71,9 @@ TEST(Cli, ConfigShowsSourcesAndNeverASecret) {
         run.out.contains(QLatin1String("backend/baseUrl = https://env.example/  [VANTRY_BACKEND_BASE_URL]")));
 }
 
-TEST(InspectCommand, PrintsTheRecordAndFailures) {
+TEST(InspectCommand, PrintsTheRecordThePreflightAndFailures) {
     const QString apk = testsupport::dataPath(QStringLiteral("apk/com.politedroid_6.apk"));
+    const QString notIpa = testsupport::dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"));
     const struct {
         QStringList args;
         int status;
@@ -81,10 +81,7 @@ TEST(InspectCommand, PrintsTheRecordAndFailures) {
     } cases[] = {
         {{apk}, 0, "name: Polite Droid\n", ""},
         {{QStringLiteral("--verbose"), apk}, 0, "name: Polite Droid\n", "Unzipping done"},
-        {{testsupport::dataPath(QStringLiteral("ipa/fastlane_not-an-ipa.ipa"))},
-         1,
-         "",
-         "This file is not a valid iOS app package."},
+        {{notIpa}, 1, "", "This file is not a valid iOS app package."},
         {{}, 2, "", "missing PACKAGE"},
     };
     for (const auto& c : cases) {
@@ -94,9 +91,8 @@ TEST(InspectCommand, PrintsTheRecordAndFailures) {
         EXPECT_TRUE(run.err.contains(QLatin1String(c.inErr))) << run.err.toStdString();
         EXPECT_TRUE(c.status != 0 || *c.inErr || run.err.isEmpty()) << "diagnostics only with --verbose";
     }
-}
 
-TEST(InspectCommand, PreflightSectionAndObject) {
+    // An iOS build's preflight: a section of the text, an object of the JSON.
     packages::Profile profile;
     profile.kind = QStringLiteral("ad-hoc");
     profile.devices = 12;

@@ -1,6 +1,4 @@
-#include "AuthorizationEmulator.h"
 #include "CliSupport.h"
-#include "DropBoxEmulator.h"
 #include "cli/SignInCommands.h"
 #include "core/Config.h"
 #include "server/InProcessServer.h"
@@ -19,39 +17,31 @@
 // else: the stored credentials are read (SelfHostedCredentialsTest) by the chosen provider
 // (ProviderChoice).
 TEST(LoginCommand, BrowserLoginThenWhoamiThenLogout) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("login"));
+    SignInEmulators emulators;
     ServerOptions options;
-    options.dataDir = dir + QStringLiteral("/backend");
+    options.dataDir = emulators.dir + QStringLiteral("/backend");
     const auto backend = startServer(options);
     ASSERT_TRUE(backend);
     Config::instance().set(ConfigKey::BackendBaseUrl, backend->localUrl());
-    DropBoxEmulator dropbox(dir + QStringLiteral("/dropbox"));
-    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
     const QString access = QStringLiteral("sl.cli-access-SECRET-91");
     const QString refresh = QStringLiteral("cli-refresh-SECRET-17");
-    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {
-        ASSERT_TRUE(e->start());
-        e->pointConfigHere();
-        e->addAccessToken(access); // auth: for the revocation at sign-out
-    }
-    auth.setTokens(access, refresh);
+    ASSERT_TRUE(emulators.start(access, refresh));
     Config::instance().set(ConfigKey::DropboxRedirectUri,
                            QStringLiteral("http://127.0.0.1:%1/oauth/dropbox").arg(testsupport::freePort()));
     QBuffer input; // nothing is pasted
     input.open(QIODevice::ReadOnly);
     LoginCommand::setInput(&input);
-    SignInBrowser browser;
 
     const CliRun login = cli({QStringLiteral("login"), QStringLiteral("dropbox")});
     EXPECT_EQ(login.status, 0) << login.err.toStdString();
-    EXPECT_TRUE(login.out.contains(browser.lastPage.toString(QUrl::FullyEncoded)));
+    EXPECT_TRUE(login.out.contains(emulators.browser.lastPage.toString(QUrl::FullyEncoded)));
     const CliRun whoami = cli({QStringLiteral("whoami")});
     EXPECT_EQ(whoami.status, 0) << whoami.err.toStdString();
     EXPECT_EQ(whoami.out.trimmed(),
               QStringLiteral("Franz Ferdinand (Personal) <franz@example.com> (Dropbox)"));
     EXPECT_TRUE(login.out.endsWith(QStringLiteral("Signed in as ") + whoami.out)) << login.out.toStdString();
     EXPECT_EQ(cli({QStringLiteral("logout")}).status, 0);
-    EXPECT_EQ(auth.count(QStringLiteral("revoke")), 1);
+    EXPECT_EQ(emulators.auth.count(QStringLiteral("revoke")), 1);
     const CliRun nobody = cli({QStringLiteral("whoami")});
     EXPECT_EQ(nobody.status, 1);
     for (const CliRun& run : {login, whoami, nobody})

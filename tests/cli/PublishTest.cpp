@@ -1,6 +1,7 @@
 // vantry-cli publish as a user runs it: the program against vantry-server (and a Dropbox
 // emulator), its exit status, its output and what ends up on the server.
 #include "DropBoxEmulator.h"
+#include "core/Config.h"
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "server/Database.h"
@@ -25,37 +26,13 @@
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using CliRun = testsupport::ProgramRun;
 
-// Runs the real program with input on its standard input; during() sees standard error as it
-// grows and may act on the process.
+// The real program; during() sees standard error as it grows and may act on the process.
 CliRun runCli(const QStringList& args, const QProcessEnvironment& env,
-              const std::function<void(QProcess&, const QByteArray&)>& during = {},
-              const QByteArray& input = {}) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"), args);
-    process.write(input);
-    process.closeWriteChannel();
-    CliRun run;
-    const bool ended = testsupport::waitUntil(
-        [&] {
-            run.out += process.readAllStandardOutput();
-            run.err += process.readAllStandardError();
-            if (during)
-                during(process, run.err);
-            return process.state() == QProcess::NotRunning;
-        },
-        120000);
-    EXPECT_TRUE(ended) << run.err.constData();
-    run.out += process.readAllStandardOutput();
-    run.err += process.readAllStandardError();
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return run;
+              const std::function<void(QProcess&, const QByteArray&)>& during = {}) {
+    return testsupport::runProgram(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"), args,
+                                   env, {}, during);
 }
 
 QByteArray httpGet(const QString& url) {
@@ -261,13 +238,11 @@ TEST_F(Publish, InterruptDuringTheUploadToDropboxExitsWith130AndLeavesNothing) {
                                       {"expires_at", double(QDateTime::currentSecsSinceEpoch() + 3600)}})
                 .toJson(QJsonDocument::Compact)));
     QProcessEnvironment dropboxEnv = env;
-    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_API_URL"), dropbox.baseUrl());
-    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_CONTENT_URL"), dropbox.baseUrl());
-    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_TOKEN_URL"),
-                      dropbox.baseUrl() + QStringLiteral("/oauth2/token"));
-    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_SHARE_HOST"), dropbox.shareHost());
-    dropboxEnv.insert(QStringLiteral("VANTRY_DROPBOX_DIRECT_HOST"),
-                      QStringLiteral("127.0.0.1:%1").arg(dropbox.port()));
+    dropbox.pointConfigHere(); // this process's configuration, passed on to the program's
+    for (ConfigKey key : {ConfigKey::DropboxApiUrl, ConfigKey::DropboxContentUrl, ConfigKey::DropboxTokenUrl,
+                          ConfigKey::DropboxShareHost, ConfigKey::DropboxDirectHost})
+        dropboxEnv.insert(Config::environmentName(key), Config::instance().value(key));
+    Config::instance().reload();
     dropbox.setSlowBytesPerSecond(256 * 1024);
     dropbox.injectFault(QStringLiteral("files/upload"), DropBoxEmulator::Fault::Slow);
     bool interrupted = false;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(QrCommand, WritesPngSvgPdfAndDesign) {
+TEST(QrCommand, WritesPngSvgPdfAndDesignPrintsTextAndListsShapes) {
     const QString dir = testsupport::makeTempDir();
     const QString link = QStringLiteral("https://vantry.app/i/cli");
     CliRun r = cli({"qr", "--link", link, "--pixel", "pointy", "--eye", "circle", "--gradient",
@@ -36,17 +36,14 @@ TEST(QrCommand, WritesPngSvgPdfAndDesign) {
     r = cli({"qr", "--mail", "a@b.c", "--subject", "Hi there", "--output", dir + "/code.pdf"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(testsupport::readFile(dir + "/code.pdf").startsWith("%PDF"));
-}
 
-// Without --output the code is printed as text; the messages themselves: QRCodeMessages.
-TEST(QrCommand, PrintsTextListsShapesAndReadsContactCards) {
-    CliRun r = cli({"qr", "--list-shapes"});
+    // Without --output the code is printed as text; the messages themselves: QRCodeMessages.
+    r = cli({"qr", "--list-shapes"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains(QStringLiteral("roundedPath")) &&
                 r.out.contains(QStringLiteral("barsVertical")));
-
     const QString card = testsupport::writeFile(
-        testsupport::makeTempDir() + "/card.json",
+        dir + "/card.json",
         R"({"name": {"lastName": "Doe", "firstName": "Jo"}, "formattedName": "Jo Doe", "email": ["jo@d.nz"]})");
     r = cli({"qr", "--vcard", card, "--correction", "M"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();

@@ -1,7 +1,6 @@
 #include "CliSupport.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -17,8 +16,8 @@ const QString iphoneJson = QStringLiteral(
     R"("engine":{"name":"WebKit","version":"603.1.30"},"os":{"name":"ios","version":"10.3.1"}})");
 
 // One agent gives one object; a file one line per agent, in order. Absent fields are null, also
-// inside a present record.
-TEST(UaCommand, OneObjectPerAgentInOrder) {
+// inside a present record. Bad usage exits 2, a missing file 1.
+TEST(UaCommand, OneObjectPerAgentInOrderAndBadUsage) {
     const CliRun one = cli({QStringLiteral("ua"), iphone});
     EXPECT_EQ(one.status, 0) << one.err.toStdString();
     EXPECT_EQ(one.out, iphoneJson + QLatin1Char('\n'));
@@ -37,9 +36,7 @@ TEST(UaCommand, OneObjectPerAgentInOrder) {
                            R"({"browser":null,"cpu":null,"device":null,"engine":null,)"
                            R"("os":{"name":"mac os","version":null}})",
                            QString()}));
-}
 
-TEST(UaCommand, BadUsageAndMissingFile) {
     for (const QStringList& bad :
          {QStringList{}, QStringList{"a", "b"}, QStringList{"--file", "x", "agent"}, QStringList{"--bogus"}})
         EXPECT_EQ(cli(QStringList{QStringLiteral("ua")} + bad).status, 2) << bad.join(u' ').toStdString();
@@ -68,14 +65,11 @@ TEST(UaCommand, StandardInputGivesWhatTheFileGives) {
         const QString path =
             testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/in"), input);
         const CliRun fromFile = cli({QStringLiteral("ua"), QStringLiteral("--file"), path});
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setStandardInputFile(path);
-        process.start(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
-                      {QStringLiteral("ua"), QStringLiteral("--file"), QStringLiteral("-")});
-        ASSERT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), fromFile.out);
+        const testsupport::ProgramRun piped =
+            testsupport::runProgram(testsupport::binaryDir() + QStringLiteral("/src/cli/vantry-cli"),
+                                    {"ua", "--file", "-"}, env, input);
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(QString::fromUtf8(piped.out), fromFile.out);
         EXPECT_EQ(fromFile.out.count(QLatin1Char('\n')), input.count('\n') + (input.endsWith('\n') ? 0 : 1));
     }
     EXPECT_FALSE(backend.hasPendingConnections() || backend.waitForNewConnection(0));

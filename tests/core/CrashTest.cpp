@@ -6,44 +6,38 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 
 namespace {
 
 // Runs the probe in a child process that shares this test's private HOME.
 void crashProbe(const char* mode) {
-    QProcess probe;
     // Under the sanitizers, their own fatal-signal handlers would report first and exit.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ASAN_OPTIONS", QStringLiteral("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
                                               "handle_sigill=0:handle_abort=0:detect_leaks=0"));
-    probe.setProcessEnvironment(env);
-    probe.start(QStringLiteral(CRASH_PROBE_PATH), {QString::fromLatin1(mode)});
-    ASSERT_TRUE(probe.waitForFinished(30000));
-    EXPECT_EQ(probe.exitStatus(), QProcess::CrashExit) << mode;
+    EXPECT_EQ(testsupport::runProgram(QStringLiteral(CRASH_PROBE_PATH), {mode}, env).status, -1) << mode;
 }
 
 } // namespace
 
-TEST(CrashReport, UncaughtExceptionIsReadBackAtNextStart) {
+TEST(CrashReport, UncaughtExceptionsAndFatalSignalsAreReadBackAtNextStart) {
     crashProbe("throw");
     ASSERT_TRUE(QFile::exists(CrashHandler::reportFilePath()));
     ASSERT_TRUE(CrashHandler::collectPendingReport());
     EXPECT_FALSE(QFile::exists(CrashHandler::reportFilePath()));
 
-    const std::optional<Crash> crash = CrashHandler::storedReport();
+    std::optional<Crash> crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
     EXPECT_TRUE(crash->name.endsWith("ProbeError")) << crash->name.toStdString();
     EXPECT_EQ(crash->reason, "probe failure\nwith a second line");
     EXPECT_FALSE(crash->callStackSymbols.value(0).isEmpty());
     EXPECT_FALSE(CrashHandler::collectPendingReport()) << "a report is collected once";
-}
 
-TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
+    // Fatal signals are reported too; of two crashes before the next start, the later wins.
     crashProbe("throw");
     crashProbe("segv");
     ASSERT_TRUE(CrashHandler::collectPendingReport());
-    std::optional<Crash> crash = CrashHandler::storedReport();
+    crash = CrashHandler::storedReport();
     ASSERT_TRUE(crash);
     EXPECT_EQ(crash->name + ": " + crash->reason, "SIGSEGV: Segmentation fault");
     EXPECT_GE(crash->callStackSymbols.size(), 2);
@@ -55,9 +49,7 @@ TEST(CrashReport, FatalSignalsAreReportedAndTheLaterCrashWins) {
 
     CrashHandler::clearStoredReport();
     EXPECT_FALSE(CrashHandler::storedReport());
-}
-
-TEST(CrashReport, IgnoresAStoredValueThatIsNotADictionary) {
+    // A stored value that is not a dictionary, or a report without its header, is no crash.
     Preferences::setValue(Preferences::hasCrashed, "garbage");
     EXPECT_FALSE(CrashHandler::storedReport());
     EXPECT_FALSE(CrashHandler::parseReport("no header here\n"));

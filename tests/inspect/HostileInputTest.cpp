@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 
 using namespace testsupport;
 
@@ -22,35 +21,15 @@ QString validApk() {
     return packages::buildApk(homeDir() + "/pkgs/valid.apk", {});
 }
 
-// A copy of package with the files of dir added (or replaced) by zip (links stored as links), after
-// prepare(dir) made them.
-QString withEntries(const QString& package, const QString& name, const QStringList& entries,
-                    const std::function<void(const QString&)>& prepare) {
-    const QString dir = makeTempDir();
-    for (const QString& entry : entries)
-        QDir().mkpath(QFileInfo(dir + '/' + entry).absolutePath());
-    prepare(dir);
-    const QString out = homeDir() + "/pkgs/" + name;
-    QFile::remove(out);
-    QFile::copy(package, out);
-    QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
-    QProcess zip;
-    zip.setWorkingDirectory(dir);
-    zip.start("zip", QStringList{"-q", "-y", out} + entries);
-    zip.waitForFinished();
-    return out;
-}
-
 // A copy of package with entries of realSize zeros added, deflated, whose local headers and
 // directory records then claim 100 bytes each.
 QString withLyingEntries(const QString& package, const QString& name, const QStringList& entries,
                          qint64 realSize) {
-    const QString out = withEntries(package, name, entries, [&](const QString& dir) {
-        for (const QString& entry : entries) {
-            QFile file(dir + '/' + entry);
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(realSize));
-        }
-    });
+    const QString out =
+        packages::withEntries(package, homeDir() + "/pkgs/" + name, entries, [&](const QString& dir) {
+            for (const QString& entry : entries)
+                EXPECT_TRUE(QFile::resize(writeFile(dir + '/' + entry, {}), realSize));
+        });
     QByteArray bytes = readFile(out);
     for (const QString& entry : entries) {
         int patched = 0;
@@ -83,18 +62,17 @@ TEST(HostileInput, EndsInFailureOrRecordAndWritesNothingOutside) {
     // An entry named "../../escaped.txt", which zip itself refuses to store: written under another
     // name of the same length, then renamed in place.
     const auto escaping = [&](const QString& package) {
-        const QString name = "escape." + QFileInfo(package).suffix();
-        const QString out = withEntries(package, name, {"aa/aa/escaped.txt"}, [](const QString& dir) {
-            writeFile(dir + "/aa/aa/escaped.txt", "outside");
-        });
+        const QString out = packages::withEntries(
+            package, pkgs + "escape." + QFileInfo(package).suffix(), {"aa/aa/escaped.txt"},
+            [](const QString& dir) { writeFile(dir + "/aa/aa/escaped.txt", "outside"); });
         return writeFile(out, readFile(out).replace("aa/aa/escaped.txt", "../../escaped.txt"));
     };
     // An entry that is a symbolic link to a private file, named like the icon inspection picks.
     const QString secret =
         writeFile(homeDir() + "/private.png", readFile(dataPath("ipa/cgbi/icon96.standard.png")));
     const auto linking = [&](const QString& package, const QString& entry) {
-        return withEntries(package, "link." + QFileInfo(package).suffix(), {entry},
-                           [&](const QString& dir) { QFile::link(secret, dir + '/' + entry); });
+        return packages::withEntries(package, pkgs + "link." + QFileInfo(package).suffix(), {entry},
+                                     [&](const QString& dir) { QFile::link(secret, dir + '/' + entry); });
     };
     const std::pair<QString, bool> cases[] = {
         // package, whether it gives a record

@@ -66,18 +66,11 @@ QByteArray binaryPlist(const QVariant& root) {
     return run("plistutil", {"-i", in, "-o", "-", "-f", "bin"}).value_or(QByteArray());
 }
 
-void sparseFile(const QString& path, qint64 size) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.resize(size);
-}
-
 QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry,
                  qint64 bigSize) {
     const QString dir = testsupport::makeTempDir(QStringLiteral("zip"));
     if (!bigEntry.isEmpty())
-        sparseFile(dir + '/' + bigEntry, bigSize);
+        QFile::resize(testsupport::writeFile(dir + '/' + bigEntry, {}), bigSize); // sparse
     for (auto [name, bytes] : files.asKeyValueRange())
         name.endsWith('/') ? void(QDir().mkpath(dir + '/' + name))
                            : void(testsupport::writeFile(dir + '/' + name, bytes));
@@ -87,6 +80,20 @@ QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files,
     const bool ok = run("zip", {"-q", "-r", "-0", zipPath, "."}, dir).has_value();
     QDir(dir).removeRecursively();
     return ok ? zipPath : QString();
+}
+
+QString withEntries(const QString& package, const QString& out, const QStringList& entries,
+                    const std::function<void(const QString&)>& prepare) {
+    const QString dir = testsupport::makeTempDir();
+    for (const QString& entry : entries)
+        QDir().mkpath(QFileInfo(dir + '/' + entry).absolutePath());
+    prepare(dir);
+    QFile::remove(out);
+    QFile::copy(package, out);
+    QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner);
+    if (!entries.isEmpty())
+        run("zip", QStringList{"-q", "-y", out} + entries, dir);
+    return out;
 }
 
 namespace {
@@ -284,7 +291,7 @@ QString buildApk(const QString& apkPath, const AndroidApp& app) {
         QStringLiteral("package -f -I /usr/share/android-framework-res/framework-res.apk -M").split(' ');
     args += {dir + "/AndroidManifest.xml", "-S", res, "-F", apkPath};
     if (app.assetSize > 0) {
-        sparseFile(dir + "/assets/blob.bin", app.assetSize);
+        QFile::resize(testsupport::writeFile(dir + "/assets/blob.bin", {}), app.assetSize); // sparse
         args += {"-A", dir + "/assets", "-0", "bin"};
     }
     QFile::remove(apkPath);

@@ -7,6 +7,8 @@
 #include <QTimeZone>
 #include <QVariantMap>
 
+#include <functional>
+
 // Builds test packages in code: iOS packages with zip, Android packages with aapt against the
 // distribution's Android framework resources.
 namespace packages {
@@ -21,6 +23,11 @@ QByteArray binaryPlist(const QVariant& root);
 // Returns zipPath, or "" on failure.
 QString zipFiles(const QString& zipPath, const QMap<QString, QByteArray>& files, const QString& bigEntry = {},
                  qint64 bigSize = 0);
+
+// A copy of package at out with the files of a folder added (or replaced) under their names by zip,
+// links stored as links, after prepare(folder) made them; with no entries, a plain copy.
+QString withEntries(const QString& package, const QString& out, const QStringList& entries,
+                    const std::function<void(const QString& folder)>& prepare);
 
 // A binary property list of the given encoded objects, with four-byte offsets and references of
 // referenceSize bytes.

@@ -15,7 +15,7 @@ std::optional<QString> write(const char* url, const char* title) {
 } // namespace
 
 // Read back by libplist (through the package reader), not by the writer's own code.
-TEST(Manifest, HasExactlyTheNineKeysWithValuesUnchanged) {
+TEST(Manifest, HasExactlyTheNineKeysWithValuesUnchangedOrFailsWithoutAWritableFolder) {
     const struct {
         const char* title;
         const char* url;
@@ -41,9 +41,8 @@ TEST(Manifest, HasExactlyTheNineKeysWithValuesUnchanged) {
     // The earlier file is replaced and no temporary file is left beside it.
     EXPECT_EQ(QDir(workingFolder()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("manifest.plist")});
-}
 
-TEST(Manifest, FailsWithoutAWritableFolder) {
+    // Without a writable folder it fails.
     QDir(workingFolder()).removeRecursively();
     EXPECT_FALSE(write("u", "t"));
     // A file where the folder should be (root ignores permission bits, this it cannot ignore).

@@ -24,20 +24,18 @@ TEST(QRCodeCore, BoolMatrixAndLevelBounds) {
     EXPECT_TRUE(m->setValue(0, 1, true) && m->value(0, 1) == true);
 }
 
-TEST(QRCodeCore, AsciiRenderings) {
-    auto m = QRCodeBoolMatrix::fromRawFlattenedInt(3, {1, 0, 1, 1, 1, 0, 0, 1, 0});
-    const QRCode code = qrtest::codeFor(*m);
+TEST(QRCodeCore, AsciiRenderingsDefaultEngineLayoutAndOtherEngines) {
+    const QRCode code =
+        qrtest::codeFor(*QRCodeBoolMatrix::fromRawFlattenedInt(3, {1, 0, 1, 1, 1, 0, 0, 1, 0}));
     EXPECT_EQ(code.asciiRepresentation(),
               QStringLiteral("\u2588\u2588  \u2588\u2588\n\u2588\u2588\u2588\u2588  \n  \u2588\u2588  \n"));
     // Rows 0/1 pair up; row 2 stands alone with upper halves only.
     EXPECT_EQ(code.smallAsciiRepresentation(), QStringLiteral("\u2588\u2584\u2580\n \u2580 \n"));
-}
 
-TEST(QRCodeCore, DefaultEngineLayoutAndOtherEngines) {
-    QRCode code;
+    const QRCode empty;
     // The empty message still makes a version-1 symbol plus the one-module border.
-    ASSERT_EQ(code.pixelSize(), 23);
-    const QRCodeBoolMatrix& m = code.boolMatrix();
+    ASSERT_EQ(empty.pixelSize(), 23);
+    const QRCodeBoolMatrix& m = empty.boolMatrix();
     for (int i = 0; i < 23; ++i)
         EXPECT_FALSE(m(0, i) || m(22, i) || m(i, 0) || m(i, 22)) << i;
     // Finder placement inside the border is proven by decoding every size below.
@@ -112,7 +110,7 @@ TEST(QRCodeRoundTrip, EverySymbolSizeAtEveryLevel) {
               QStringList{text});
 }
 
-TEST(QRCodeMessages, FormattersProduceExactBytes) {
+TEST(QRCodeMessages, FormattersProduceExactBytesAndNothingFromUnencodableInput) {
     const std::pair<QByteArray, QByteArray> cases[] = {
         {QRCodeMessageText::create("h\u00e9 \U0001F600")->data(), "h\xc3\xa9 \xf0\x9f\x98\x80"},
         {QRCodeMessageLink(QUrl("https://vantry.app/i/ab%20c?x=1")).data(),
@@ -129,6 +127,13 @@ TEST(QRCodeMessages, FormattersProduceExactBytes) {
     };
     for (const auto& [got, want] : cases)
         EXPECT_EQ(got, want);
+    // Unencodable input gives no message.
+    const QString loneSurrogate(QChar(0xD800));
+    EXPECT_FALSE(QRCodeMessageText::create(loneSurrogate));
+    EXPECT_FALSE(QRCodeMessageLink::withString("http://exa mple.com/") || QRCodeMessageLink::withString(""));
+    EXPECT_EQ(QRCodeMessageLink::withString("https://x.y/a").value_or(QRCodeMessageLink(QUrl())).data(),
+              "https://x.y/a");
+    EXPECT_EQ(QRCodeMessageMail(loneSurrogate).data(), QByteArray("mailto:"));
 }
 
 TEST(QRCodeMessages, ContactLinesInOrderWithNoteEscaping) {
@@ -146,13 +151,4 @@ TEST(QRCodeMessages, ContactLinesInOrderWithNoteEscaping) {
                                       "ADR;TYPE=HOME:;;1 Main St;;;;NZ\nORG:Acme, Inc\nTITLE:CTO\n"
                                       "EMAIL:j@d.nz\nEMAIL:k@d.nz\nTEL:+64 (9) 1\nURL:https://d.nz\n"
                                       "NOTE:a\\, b c\nNOTE:x y\nEND:VCARD"));
-}
-
-TEST(QRCodeMessages, UnencodableInputGivesNoMessage) {
-    const QString loneSurrogate(QChar(0xD800));
-    EXPECT_FALSE(QRCodeMessageText::create(loneSurrogate));
-    EXPECT_FALSE(QRCodeMessageLink::withString("http://exa mple.com/") || QRCodeMessageLink::withString(""));
-    EXPECT_EQ(QRCodeMessageLink::withString("https://x.y/a").value_or(QRCodeMessageLink(QUrl())).data(),
-              "https://x.y/a");
-    EXPECT_EQ(QRCodeMessageMail(loneSurrogate).data(), QByteArray("mailto:"));
 }

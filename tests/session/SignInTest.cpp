@@ -1,6 +1,4 @@
-#include "AuthorizationEmulator.h"
 #include "DriveEmulator.h"
-#include "DropBoxEmulator.h"
 #include "WorkDriveEmulator.h"
 #include "core/Config.h"
 #include "core/Preferences.h"
@@ -56,23 +54,20 @@ VantryServer& backend() {
 }
 } // namespace
 
-class SignIn : public ::testing::Test {
+class SignIn : public ::testing::Test, protected SignInEmulators {
 protected:
     void SetUp() override {
         Config::instance().set(ConfigKey::BackendBaseUrl, backend().localUrl());
-        for (EmulatorServer* e :
-             std::initializer_list<EmulatorServer*>{&dropbox, &drive, &workdrive, &auth}) {
-            ASSERT_TRUE(e->start());
-            e->pointConfigHere();
-            e->addAccessToken(accessToken);
-        }
-        auth.pointConfigHere(); // the Zoho accounts host is the authorization emulator's
-        auth.setTokens(accessToken, refreshToken);
+        ASSERT_TRUE(start(accessToken, refreshToken, {&drive, &workdrive}));
+        forgetSignIns();
+        ZohoSignIn::setUrlHandlerProbe([] { return true; });
+    }
+    // No stored credential, no provider flag, no Zoho access token.
+    static void forgetSignIns() {
         QFile::remove(KeychainHelper::fallbackFilePath());
         for (const QString& flag : flags)
             Preferences::setFlag(flag, false);
         ZohoAuthentication::resetAccessToken();
-        ZohoSignIn::setUrlHandlerProbe([] { return true; });
     }
 
     void TearDown() override {
@@ -87,14 +82,14 @@ protected:
         std::optional<ZUser> user;
         std::optional<SignInResult> result;
     };
-    // Runs start() and waits for the sign-in to end (or, expectEnd false, to stand still waiting).
-    Ending await(const std::function<void()>& start, bool expectEnd = true) {
+    // Runs begin() and waits for the sign-in to end (or, expectEnd false, to stand still waiting).
+    Ending await(const std::function<void()>& begin, bool expectEnd = true) {
         Ending ending;
         QObject::connect(&session, &SignInSession::signedIn, &session,
                          [&ending](const ZUser& user, SignedInProvider) { ending.user = user; });
         QObject::connect(&session, &SignInSession::signInEnded, &session,
                          [&ending](const SignInResult& r) { ending.result = r; });
-        start();
+        begin();
         const auto ended = [&] { return ending.user || ending.result; };
         if (expectEnd)
             EXPECT_TRUE(testsupport::waitUntil(ended, 20000));
@@ -109,13 +104,9 @@ protected:
     }
 
     testsupport::LogCapture log;
-    SignInBrowser browser;
     SignInSession session;
-    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-    DropBoxEmulator dropbox{dir + QStringLiteral("/dropbox")};
     DriveEmulator drive{dir + QStringLiteral("/drive")};
     WorkDriveEmulator workdrive{dir + QStringLiteral("/workdrive")};
-    AuthorizationEmulator auth{dir + QStringLiteral("/auth")};
 };
 
 TEST_F(SignIn, EachProviderSignsInEndToEndStoringOneCredentialAndSettingOneFlag) {
@@ -132,10 +123,7 @@ TEST_F(SignIn, EachProviderSignsInEndToEndStoringOneCredentialAndSettingOneFlag)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString& service = services[c.index];
-        QFile::remove(KeychainHelper::fallbackFilePath());
-        for (const QString& flag : flags)
-            Preferences::setFlag(flag, false);
-        ZohoAuthentication::resetAccessToken();
+        forgetSignIns();
         auth.omitRefreshToken = c.noRefreshToken;
         const Ending ending = signIn(c.provider);
         ASSERT_TRUE(ending.user) << (ending.result ? ending.result->message.toStdString() : "");

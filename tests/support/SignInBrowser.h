@@ -3,9 +3,12 @@
 // For tests that link the session library: what the user's browser does with an authorization
 // page. It follows the page to its redirect, which is the loopback listener or a vantry:// URL the
 // desktop hands to the application, or keeps the code a page without a redirect shows to paste.
+#include "AuthorizationEmulator.h"
+#include "DropBoxEmulator.h"
 #include "session/UrlRouter.h"
 #include "storage/AuthorizedCall.h"
 #include "storage/BrowserSignIn.h"
+#include "support/TestSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -44,6 +47,31 @@ struct SignInBrowser {
                                 .match(QString::fromUtf8(body))
                                 .captured(1);
         });
+        return true;
+    }
+};
+
+// What a sign-in meets: the Dropbox and authorization emulators in a fresh folder, and the browser.
+struct SignInEmulators {
+    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
+    DropBoxEmulator dropbox{dir + QStringLiteral("/dropbox")};
+    AuthorizationEmulator auth{dir + QStringLiteral("/auth")};
+    SignInBrowser browser;
+
+    // Starts them and `more`, points the configuration at each (the authorization emulator last:
+    // the Zoho accounts host is its own) and has each take access; a sign-in gets access and refresh.
+    bool start(const QString& access, const QString& refresh,
+               std::initializer_list<EmulatorServer*> more = {}) {
+        std::vector<EmulatorServer*> all{&dropbox};
+        all.insert(all.end(), more);
+        all.push_back(&auth);
+        for (EmulatorServer* e : all) {
+            if (!e->start())
+                return false;
+            e->pointConfigHere();
+            e->addAccessToken(access); // auth: for the revocation at sign-out
+        }
+        auth.setTokens(access, refresh);
         return true;
     }
 };

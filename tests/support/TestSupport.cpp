@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 namespace testsupport {
 
@@ -59,6 +62,40 @@ QString writeFile(const QString& path, const QByteArray& bytes) {
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<QByteArrayList> tsvRows(const QString& path, int columns) {
+    QList<QByteArrayList> out;
+    for (const QByteArray& line : readFile(path).split('\n')) {
+        if (!line.startsWith('#') && line.count('\t') == columns - 1)
+            out.append(line.split('\t'));
+    }
+    return out;
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                      const QByteArray& input,
+                      const std::function<void(QProcess&, const QByteArray&)>& during) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    process.write(input);
+    process.closeWriteChannel();
+    ProgramRun run;
+    const bool ended = waitUntil(
+        [&] {
+            run.out += process.readAllStandardOutput();
+            run.err += process.readAllStandardError();
+            if (during)
+                during(process, run.err);
+            return process.state() == QProcess::NotRunning;
+        },
+        120000);
+    EXPECT_TRUE(ended) << run.err.constData();
+    run.out += process.readAllStandardOutput();
+    run.err += process.readAllStandardError();
+    run.status = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return run;
 }
 
 LogCapture::LogCapture() {

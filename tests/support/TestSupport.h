@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+
+class QProcess;
 #include <ostream>
 
 // Readable QString values in GoogleTest failure messages.
@@ -32,6 +35,19 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 // Writes bytes to a file, creating folders; returns the path.
 QString writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+// The rows of a tab-separated file that have `columns` columns; lines starting with "#" are comments.
+QList<QByteArrayList> tsvRows(const QString& path, int columns);
+
+// One run of a program to its end, the event loop turning meanwhile: its exit status (-1 when it
+// crashed or did not end), what it printed, during() seeing standard error as it grows.
+struct ProgramRun {
+    int status = -1;
+    QByteArray out, err;
+};
+ProgramRun runProgram(const QString& program, const QStringList& args,
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                      const QByteArray& input = {},
+                      const std::function<void(QProcess&, const QByteArray& err)>& during = {});
 
 // Captures diagnostic log lines for the lifetime of the object.
 class LogCapture {

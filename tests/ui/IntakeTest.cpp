@@ -5,11 +5,8 @@
 #include "ui/FileDialog.h"
 #include "ui/widgets/FlatButton.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QDragEnterEvent>
 #include <QFileInfo>
-#include <QMimeData>
 
 #include <gtest/gtest.h>
 
@@ -36,27 +33,9 @@ protected:
 
     QString file(const QString& name) const { return dir + QLatin1Char('/') + name; }
 
-    // Drags urls over the drop target; returns whether the enter was taken with the copy action.
-    bool dragEnter(const QList<QUrl>& urls) {
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
-        QCoreApplication::sendEvent(view.dragView(), &enter);
-        return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
-    }
-    void leave() {
-        QDragLeaveEvent event;
-        QCoreApplication::sendEvent(view.dragView(), &event);
-    }
-    void drop() {
-        QDropEvent event(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(view.dragView(), &event);
-    }
-
     QString dir;
-    QMimeData mime;
     CreateView view;
+    uitest::Drag drag{view.dragView(), {}};
     std::vector<std::pair<QString, Kind>> opened;
 };
 
@@ -95,23 +74,23 @@ TEST_F(IntakeTest, DropsAreTakenOrRefusedWithAReason) {
                 EXPECT_FALSE(view.message().contains(QLatin1Char('\n')));
             }
         };
-        EXPECT_EQ(dragEnter(urls), row.kind.has_value());
+        EXPECT_EQ(drag.enter(urls), row.kind.has_value());
         EXPECT_EQ(view.dragView()->feedback(),
                   row.kind ? DragView::Feedback::Accepting : DragView::Feedback::Refusing);
-        drop();
+        drag.drop();
         EXPECT_EQ(view.dragView()->feedback(), DragView::Feedback::Idle);
         expectOutcome();
         if (urls.size() == 1 && urls[0].isLocalFile() && !QFileInfo(urls[0].toLocalFile()).isDir()) {
             opened.clear();
-            leave(); // clears the drop's message
+            drag.leave(); // clears the drop's message
             FileDialog::setChooser([&](QWidget*) { return std::optional(urls[0].toLocalFile()); });
             view.openButton()->click();
             expectOutcome();
         }
     }
     // A refused drag that leaves takes its reason with it.
-    ASSERT_FALSE(dragEnter({QUrl::fromLocalFile(file(QStringLiteral("notes.txt")))}));
-    leave();
+    ASSERT_FALSE(drag.enter({QUrl::fromLocalFile(file(QStringLiteral("notes.txt")))}));
+    drag.leave();
     EXPECT_EQ(view.dragView()->feedback(), DragView::Feedback::Idle);
     EXPECT_TRUE(view.message().isEmpty());
     // A cancelled choice says nothing.

@@ -59,7 +59,7 @@ const std::pair<ProcessState, const char*> stateTable[] = {
     {ProcessState::failed, "home"},
 };
 
-TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
+TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherStateAndTheProgress) {
     // Each state is entered from each state, so nothing shown by one state survives into the next.
     for (const auto& [from, unused] : stateTable) {
         for (const auto& [to, controls] : stateTable) {
@@ -77,9 +77,8 @@ TEST_F(ProcessViewTest, EveryStateShowsItsControlsFromEveryOtherState) {
     }
     view.postNotification(QStringLiteral("MyApp"), QStringLiteral("Task Completed"));
     EXPECT_EQ(posted, QStringList{QStringLiteral("MyApp|Task Completed")});
-}
 
-TEST_F(ProcessViewTest, ProgressFollowsTheJob) {
+    // The progress follows the job.
     view.setStatus(QStringLiteral("Processing your .ipa"), QString(), ProcessState::transferring);
     view.setProgress(QStringLiteral("41.60 %"), 41.6);
     EXPECT_EQ(view.processLoadingIndicator()->value(), 42);

@@ -2,9 +2,6 @@
 // from its sheet, sign out from the settings pane, sign in.
 #include "UiTestSupport.h"
 
-#include "AuthorizationEmulator.h"
-#include "DropBoxEmulator.h"
-
 #include "app/NewProcessController.h"
 #include "backend/BackendApi.h"
 #include "core/Config.h"
@@ -31,13 +28,12 @@
 #include "ui/widgets/FlatButton.h"
 
 #include <QClipboard>
-#include <QDropEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QProcess>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -87,36 +83,23 @@ protected:
     // A copy of the sample package, named name. The sample is not signed; signedBuild adds an
     // in-house profile and a signature folder so that it passes the preflight.
     static QString makePackage(const QString& name, bool signedBuild = true) {
-        const QString dir = testsupport::makeTempDir(QStringLiteral("drop"));
-        const QString path = dir + QLatin1Char('/') + name;
-        EXPECT_TRUE(QFile::copy(testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"), path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        if (signedBuild) {
-            const QString app = QStringLiteral("Payload/HelloVantry.app/");
-            testsupport::writeFile(dir + QLatin1Char('/') + app + QStringLiteral("embedded.mobileprovision"),
-                                   packages::signedProfile({}));
-            testsupport::writeFile(
-                dir + QLatin1Char('/') + app + QStringLiteral("_CodeSignature/CodeResources"), "<plist/>");
-            QProcess zip;
-            zip.setWorkingDirectory(dir);
-            zip.start(QStringLiteral("zip"),
-                      {QStringLiteral("-q"), QStringLiteral("-r"), path, QStringLiteral("Payload")});
-            EXPECT_TRUE(zip.waitForFinished(60000) && zip.exitCode() == 0);
-        }
-        return path;
+        const QString app = QStringLiteral("Payload/HelloVantry.app/");
+        const QStringList signature{app + "embedded.mobileprovision", app + "_CodeSignature/CodeResources"};
+        return packages::withEntries(
+            testsupport::sourceDir() + QStringLiteral("/samples/HelloVantry.ipa"),
+            testsupport::makeTempDir(QStringLiteral("drop")) + QLatin1Char('/') + name,
+            signedBuild ? signature : QStringList(), [&](const QString& dir) {
+                testsupport::writeFile(dir + QLatin1Char('/') + signature[0], packages::signedProfile({}));
+                testsupport::writeFile(dir + QLatin1Char('/') + signature[1], "<plist/>");
+            });
     }
     // Drops it on the create pane.
     void dropPackage(const QString& name, bool signedBuild = true) {
-        const QString path = makePackage(name, signedBuild);
         CreateView* create = shell->mainPanes()->rightView()->createView();
         ASSERT_NE(create, nullptr);
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        // As the desktop delivers it: the drag comes in, then drops.
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(create->dragView(), &enter);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(create->dragView(), &drop);
+        uitest::Drag drag{create->dragView(), {}};
+        drag.enter({QUrl::fromLocalFile(makePackage(name, signedBuild))});
+        drag.drop();
         ASSERT_NE(shell->jobSheet(), nullptr);
     }
     NewProcessController* job() const { return shell->jobSheet() ? shell->jobSheet()->job() : nullptr; }
@@ -197,11 +180,9 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAfterSignIn) {
     QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
     shell->showLoginPane();
     const QString path = makePackage(QStringLiteral("Opened.ipa"));
-    QProcess second;
-    second.setWorkingDirectory(QFileInfo(path).path());
-    second.start(testsupport::binaryDir() + QStringLiteral("/src/ui/vantry"), {QStringLiteral("Opened.ipa")});
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    QDir::setCurrent(QFileInfo(path).path()); // the second one starts in the package's folder
+    const auto second = testsupport::runProgram(testsupport::binaryDir() + "/src/ui/vantry", {"Opened.ipa"});
+    EXPECT_EQ(second.status, 0) << second.err.constData();
     EXPECT_EQ(shell->jobSheet(), nullptr);
     shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
     ServerSignInWindow* window = shell->loginController()->serverWindow();
@@ -235,17 +216,10 @@ TEST_F(ShellTest, CancelFromTheSheetOrEscape) {
 // Signed out, against the Dropbox emulators: a cancelled sign-in leaves the screen with a line; a
 // pasted code reaches the panes. (A flow without its client identifier: LoginCommand.)
 TEST_F(ShellTest, DropboxSignInCancelledThenPastedCode) {
-    const QString dir = testsupport::makeTempDir(QStringLiteral("signin"));
-    DropBoxEmulator dropbox(dir + QStringLiteral("/dropbox"));
-    AuthorizationEmulator auth(dir + QStringLiteral("/auth"));
-    const QString accessToken = QStringLiteral("emu-access-SECRET-3e1d");
-    for (EmulatorServer* e : std::initializer_list<EmulatorServer*>{&dropbox, &auth}) {
-        ASSERT_TRUE(e->start());
-        e->pointConfigHere();
-        e->addAccessToken(accessToken);
-    }
-    auth.setTokens(accessToken, QStringLiteral("emu-refresh-SECRET-9a0c"));
-    SignInBrowser browser; // shows the code to paste: the sign-in has no redirect
+    SignInEmulators emulators; // the browser shows the code to paste: the sign-in has no redirect
+    ASSERT_TRUE(
+        emulators.start(QStringLiteral("emu-access-SECRET-3e1d"), QStringLiteral("emu-refresh-SECRET-9a0c")));
+    SignInBrowser& browser = emulators.browser;
     shell->showLoginPane();
     LoginController* login = shell->loginController();
     LoginView* view = login->loginView();

@@ -10,15 +10,9 @@
 
 namespace {
 
-// The tab-separated rows of a file of tests/useragent/data/ that have `columns` columns.
+// The rows of a file of tests/useragent/data/ that have `columns` columns.
 QList<QByteArrayList> rows(const char* file, int columns) {
-    QList<QByteArrayList> out;
-    for (const QByteArray& line :
-         testsupport::readFile(testsupport::sourceDir() + "/tests/useragent/data/" + file).split('\n')) {
-        if (!line.startsWith('#') && line.count('\t') == columns - 1)
-            out.append(line.split('\t'));
-    }
-    return out;
+    return testsupport::tsvRows(testsupport::sourceDir() + "/tests/useragent/data/" + file, columns);
 }
 
 QString shown(std::initializer_list<std::optional<QString>> fields, QChar separator) {

@@ -56,7 +56,7 @@ TEST(UAPattern, AgreesWithIcu) {
             << pattern << " on " << text;
 }
 
-TEST(UAPattern, CapturesFollowGroupsOrWholeMatch) {
+TEST(UAPattern, CapturesFollowGroupsOrWholeMatchAndReplaceAllExpandsTemplates) {
     // A group that took no part gives an empty text but keeps its position.
     EXPECT_EQ(firstMatch("ip[honead]+(?:.*os\\s([\\w]+)\\slike\\smac|;\\sopera)(x)?", "(iPhone; Opera Mini)"),
               (QStringList{QString(), QString()}));
@@ -73,9 +73,8 @@ TEST(UAPattern, CapturesFollowGroupsOrWholeMatch) {
     const UAPattern broken("(unclosed");
     EXPECT_FALSE(broken.isValid() || broken.firstMatch("(unclosed"));
     EXPECT_EQ(broken.replaceAll("keep", "x"), "keep");
-}
 
-TEST(UAPattern, ReplaceAllExpandsTemplates) {
+    // Replacements expand their templates.
     const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
         {"(.+(?:g|us))(.+)", "SamsungBrowser", "$1 $2", "Samsung Browser"},
         {"(.+)", "Chrome", "$1 WebView", "Chrome WebView"},
