@@ -114,9 +114,7 @@ void DropBoxEmulator::State::routes() {
 }
 
 DropBoxEmulator::DropBoxEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(keep(new State{core()})) {
-    d->routes();
-}
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {}
 
 QString DropBoxEmulator::shareHost() const {
     return QStringLiteral("localhost:%1").arg(port());

@@ -134,13 +134,9 @@ void WorkDriveEmulator::State::routes() {
             zohoError(res, 500, QStringLiteral("R002"), QStringLiteral("Internal error"));
             return;
         }
-        const QString parent = a.value(QStringLiteral("parent_id")).toString();
-        if (parent != privateSpace && !folders.count(parent)) {
-            zohoError(res, 404, QStringLiteral("R503"), QStringLiteral("Destination folder not found"));
-            return;
-        }
         const QString id = randomId(37);
-        folders[id] = {a.value(QStringLiteral("name")).toString(), parent};
+        folders[id] = {a.value(QStringLiteral("name")).toString(),
+                       a.value(QStringLiteral("parent_id")).toString()};
         folderOrder.append(id);
         sendJson(res, 201, json(R"({"data": {"id": %1, "type": "files"}})", id));
     });
@@ -194,12 +190,8 @@ void WorkDriveEmulator::State::routes() {
     });
     route(false, "/api/v1/links", [this](const Request& req, Response& res) {
         const QJsonObject a = attributes(req);
+        // A link to an unknown resource is made too; it serves nothing.
         const QString resource = a.value(QStringLiteral("resource_id")).toString();
-        if (std::none_of(uploads.begin(), uploads.end(),
-                         [&](const Upload& u) { return u.resourceId == resource; })) {
-            zohoError(res, 404, QStringLiteral("R501"), QStringLiteral("Resource does not exist"));
-            return;
-        }
         const QString id = randomId(17);
         links[id] = resource;
         QJsonObject attributes =
@@ -242,9 +234,7 @@ void WorkDriveEmulator::State::routes() {
 }
 
 WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(keep(new State{core()})) {
-    d->routes();
-}
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {}
 
 void WorkDriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
