@@ -35,8 +35,6 @@ struct Session {
 
 struct DriveEmulator::State {
     EmulatorCore& core;
-    std::mutex& mutex = core.mutex;
-    httplib::Server& server = core.server;
     bool refreshWithoutToken = false;
     std::vector<Item> items;
     std::map<QString, Session> sessions;
@@ -56,7 +54,7 @@ struct DriveEmulator::State {
         QString token = EmulatorCore::credential(req, "Bearer");
         if (token.isEmpty())
             token = QString::fromStdString(req.get_param_value("access_token"));
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         if (core.accepts(token))
             return true;
         res.set_header("WWW-Authenticate",
@@ -87,15 +85,15 @@ struct DriveEmulator::State {
         auto wrapped = [this, kind, handler](const Request& req, Response& res) {
             if (!authorized(req, res))
                 return;
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             core.requests.append(kind);
             if (!answerFault(kind, res))
                 handler(req, parseJson(req.body), res);
         };
         if (get)
-            server.Get(pattern, wrapped);
+            core.server.Get(pattern, wrapped);
         else
-            server.Post(pattern, wrapped);
+            core.server.Post(pattern, wrapped);
     }
 
     void routes();
@@ -165,7 +163,7 @@ void DriveEmulator::State::routes() {
                                      .toStdString());
               });
 
-    server.Put(
+    core.server.Put(
         "/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
             const auto drain = [&] { core.streamBody(reader, QString()); };
             if (!authorized(req, res)) {
@@ -176,7 +174,7 @@ void DriveEmulator::State::routes() {
             const QString range = QString::fromStdString(req.get_header_value("Content-Range"));
             Session session;
             {
-                std::lock_guard lock(mutex);
+                std::lock_guard lock(core.mutex);
                 core.requests.append(QStringLiteral("chunk ") + range);
                 if (!range.contains(QLatin1Char('*')) && takeFault(QStringLiteral("chunk")))
                     sessions.erase(id);
@@ -197,7 +195,7 @@ void DriveEmulator::State::routes() {
             // Out of order: nothing is kept, the answer names what is stored.
             const bool ok =
                 core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true);
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             Session& stored = sessions[id];
             stored.stored = QFileInfo(stored.blob).size();
             if (!ok) {
@@ -220,8 +218,8 @@ void DriveEmulator::State::routes() {
 
     // The public download link: bytes for anyone once the file is shared, a warning page instead
     // above the virus-scan limit unless the link carries the confirmation.
-    server.Get("/download", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+    core.server.Get("/download", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         core.requests.append(QStringLiteral("download"));
         if (answerFault(QStringLiteral("download"), res))
             return;
@@ -241,8 +239,8 @@ void DriveEmulator::State::routes() {
         res.set_header("Content-Disposition", "attachment");
     });
 
-    server.Post("/token", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+    core.server.Post("/token", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         if (!core.refreshGrantMatches(req)) {
             sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "Bad Request"})"));
             return;
