@@ -40,11 +40,6 @@ struct DriveEmulator::State {
     std::map<QString, Session> sessions;
     FaultQueue<Fault> faults;
 
-    std::optional<Fault> takeFault(const QString& kind) {
-        const auto entry = faults.take(kind);
-        return entry ? std::optional(entry->fault) : std::nullopt;
-    }
-
     Item* find(const QString& id) {
         const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
         return it == items.end() ? nullptr : &*it;
@@ -65,8 +60,8 @@ struct DriveEmulator::State {
 
     // Answers the next fault of a kind other than "chunk"; true when it came.
     bool answerFault(const QString& kind, Response& res) {
-        const auto fault = takeFault(kind);
-        if (fault == Fault::ServerError)
+        const auto fault = faults.take(kind);
+        if (fault && fault->fault == Fault::ServerError)
             googleError(res, 503, QStringLiteral("backendError"), QStringLiteral("Backend Error"));
         else if (fault)
             googleError(res, 403, QStringLiteral("storageQuotaExceeded"),
@@ -176,7 +171,7 @@ void DriveEmulator::State::routes() {
             {
                 std::lock_guard lock(core.mutex);
                 core.requests.append(QStringLiteral("chunk ") + range);
-                if (!range.contains(QLatin1Char('*')) && takeFault(QStringLiteral("chunk")))
+                if (!range.contains(QLatin1Char('*')) && faults.take(QStringLiteral("chunk")))
                     sessions.erase(id);
                 const auto it = sessions.find(id);
                 if (it == sessions.end()) {
