@@ -60,6 +60,7 @@ protected:
                        const HttpHeaders& headers = kJson) {
         auto o = std::make_shared<Outcome>();
         HttpConnection::request(target, QString::fromLatin1(method), kind, headers, body, recordInto(o));
+        EXPECT_EQ(o->calls, 0) << "completed inside request()";
         settle(*o);
         return *o;
     }
@@ -87,41 +88,30 @@ TEST_F(HttpConnectionTest, ObjectsDecodeEvenUnderAnErrorStatusAndOtherAnswersFai
     }
 }
 
-// Offline: nothing is sent, and the completion comes later, never inside request(). Unknown
-// reachability sends as usual.
-TEST_F(HttpConnectionTest, ReachabilityProbeDecidesWhetherToSend) {
-    HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(false); });
-    auto o = std::make_shared<Outcome>();
-    HttpConnection::request(url(), QStringLiteral("GET"), ResponseKind::dictionary, kJson, std::nullopt,
-                            recordInto(o));
-    EXPECT_EQ(o->calls, 0);
-    settle(*o);
-    EXPECT_EQ(o->calls, 1);
-    EXPECT_EQ(o->result, QJsonValue(QJsonObject()));
-    EXPECT_EQ(o->message, QStringLiteral("The network connection is offline."));
-    EXPECT_TRUE(server.requests().isEmpty());
-
-    HttpConnection::setReachabilityProbe([](const QUrl&) { return std::optional<bool>(); });
-    EXPECT_FALSE(run(url(), "GET", ResponseKind::dictionary).isError);
-    EXPECT_EQ(server.requests().size(), 1);
-}
-
-TEST_F(HttpConnectionTest, RefusedConnectionAndSilentServerEndInError) {
+// One sentence each, as a job shows it with "Error". Where reachability is unknown the request goes
+// (refused, silent); offline, nothing is sent.
+TEST_F(HttpConnectionTest, RefusedSilentAndOfflineEndInErrorOnce) {
     Config::instance().set(ConfigKey::BackendRequestTimeoutSeconds, QStringLiteral("1"));
     const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x").arg(testsupport::freePort()));
     server.setAnswer(200, "{}", false);
-    // One sentence each, as a job shows it with "Error".
-    const std::pair<QUrl, QString> cases[] = {
-        {refused, QStringLiteral("The Vantry server could not be reached (Connection refused).")},
-        {url(), QStringLiteral("The Vantry server did not answer within 1 seconds.")}};
-    for (const auto& [target, message] : cases) {
-        SCOPED_TRACE(target.toString().toStdString());
-        const Outcome o = run(target, "GET", ResponseKind::dictionary);
+    const struct {
+        QUrl target;
+        std::optional<bool> reachable;
+        QString message;
+    } cases[] = {{refused, std::nullopt,
+                  QStringLiteral("The Vantry server could not be reached (Connection refused).")},
+                 {url(), std::nullopt, QStringLiteral("The Vantry server did not answer within 1 seconds.")},
+                 {url(), false, QStringLiteral("The network connection is offline.")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        HttpConnection::setReachabilityProbe([&c](const QUrl&) { return c.reachable; });
+        const Outcome o = run(c.target, "GET", ResponseKind::dictionary);
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError);
         EXPECT_EQ(o.result, QJsonValue(QJsonObject()));
-        EXPECT_EQ(o.message, message);
+        EXPECT_EQ(o.message, c.message);
     }
+    EXPECT_EQ(server.requests().size(), 1); // the silent server's
 }
 
 // Started on another thread, the completion runs on the main one; a destroyed context drops it.
@@ -272,7 +262,10 @@ TEST_F(ZelkoAnswersTest, CreateAppSendsOwnerFromCurrentUserAndNeedsTextUrl) {
     }
 }
 
-TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
+// A refused registration and crash report are logged, and the report stays for the next start. The
+// secret a registration issues goes with the user's later requests. At start, the version check
+// tells of another version and the stored crash report goes, to be forgotten once confirmed.
+TEST_F(ZelkoAnswersTest, RefusalsAreLoggedTheIssuedSecretGoesAlongAndStartupSendsTheStoredReport) {
     testsupport::LogCapture log;
     bool added = false;
     answer(R"({"isSuccess":false,"response":"database is down"})",
@@ -293,11 +286,7 @@ TEST_F(ZelkoAnswersTest, FailedAddNewUserAndReportCrashLogResponse) {
     EXPECT_EQ(lastBody().value(QStringLiteral("callStackSymbols")).toString(),
               QStringLiteral(R"(["0 a", "1 \"b\""])"));
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("database is down"), QStringLiteral("try later")}));
-}
 
-// The secret a registration issues goes with the user's later requests. At start, the version check
-// tells of another version and a stored crash report goes, to be forgotten once confirmed.
-TEST_F(ZelkoAnswersTest, IssuedSecretGoesAlongAndStartupSendsTheStoredCrashReport) {
     answer(R"({"isSuccess":true,"response":"added","userSecret":"s-1"})",
            [&](const BackendApi& api) { api.addNewUser(currentUser(), {}); });
     answer(R"({"isSuccess":true,"response":[]})",
@@ -306,9 +295,6 @@ TEST_F(ZelkoAnswersTest, IssuedSecretGoesAlongAndStartupSendsTheStoredCrashRepor
               QStringLiteral("s-1"));
 
     Config::instance().set(ConfigKey::BackendBaseUrl, server.baseUrl()); // before Zelko's first use
-    Crash crash;
-    crash.name = QStringLiteral("SIGSEGV");
-    CrashHandler::storeReport(crash);
     server.setAnswer(200, R"({"isSuccess":true,"response":{"version":1.0}})");
     QCoreApplication::setApplicationVersion(QStringLiteral("0.9"));
     QStringList seen;

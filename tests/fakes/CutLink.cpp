@@ -1,4 +1,5 @@
 #include "CutLink.h"
+#include "Cuts.h"
 #include "LoopbackSocket.h"
 
 #include <netinet/in.h>
@@ -6,26 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <thread>
 
 struct CutLink::State {
     int listener = -1;
     std::uint16_t port = 0;
-    std::mutex mutex;
-    std::int64_t sent = 0, cutAt = 0; // bytes towards the server; with cutsLeft, where the next cut comes
-    int cutsLeft = 0;
-    int round = 0; // a connection opened since the last cut (or since cut()) may be cut
+    Cuts cuts;
     std::thread acceptor;
-
-    bool cutDue(std::int64_t bytes, int opened) {
-        std::lock_guard lock(mutex);
-        sent += bytes;
-        if (cutsLeft == 0 || sent < cutAt || opened != round)
-            return false;
-        --cutsLeft, ++round, cutAt = 0;
-        return true;
-    }
 
     // Both directions of one connection until either side ends it or a cut resets both.
     void carry(int client, int server, int opened) {
@@ -35,7 +23,7 @@ struct CutLink::State {
         while (!reset && ::poll(fds, 2, -1) > 0) {
             const int from = fds[0].revents ? 0 : 1;
             const ssize_t n = ::recv(fds[from].fd, buffer, sizeof buffer, 0);
-            reset = n < 0 || (n > 0 && from == 0 && cutDue(n, opened));
+            reset = n < 0 || (n > 0 && from == 0 && cuts.due(n, opened));
             if (n <= 0 || reset || ::send(fds[1 - from].fd, buffer, size_t(n), MSG_NOSIGNAL) != n)
                 break;
         }
@@ -57,10 +45,7 @@ CutLink::CutLink(std::uint16_t targetPort) : d(std::make_shared<State>()) {
     d->port = ntohs(bound.sin_port);
     d->acceptor = std::thread([state = d, targetPort] {
         for (int client; (client = ::accept4(state->listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            const int opened = [&] {
-                std::lock_guard lock(state->mutex);
-                return state->round;
-            }();
+            const int opened = state->cuts.round();
             std::thread([state, client, targetPort, opened] {
                 state->carry(client, loopbackSocket(targetPort, false), opened);
             }).detach();
@@ -79,11 +64,9 @@ std::uint16_t CutLink::port() const {
 }
 
 std::int64_t CutLink::sent() const {
-    std::lock_guard lock(d->mutex);
-    return d->sent;
+    return d->cuts.sent();
 }
 
 void CutLink::cut(std::int64_t bytes, int times) {
-    std::lock_guard lock(d->mutex);
-    d->cutAt = d->sent + bytes, d->cutsLeft = times, ++d->round;
+    d->cuts.cut(bytes, times);
 }

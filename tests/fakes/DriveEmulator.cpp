@@ -35,18 +35,10 @@ struct Session {
 
 struct DriveEmulator::State {
     EmulatorCore& core;
-    std::mutex& mutex = core.mutex;
-    httplib::Server& server = core.server;
     bool refreshWithoutToken = false;
-    qint64 virusScanLimit = qint64(100) << 20;
     std::vector<Item> items;
     std::map<QString, Session> sessions;
     FaultQueue<Fault> faults;
-
-    std::optional<Fault> takeFault(const QString& kind) {
-        const auto entry = faults.take(kind);
-        return entry ? std::optional(entry->fault) : std::nullopt;
-    }
 
     Item* find(const QString& id) {
         const auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
@@ -57,7 +49,7 @@ struct DriveEmulator::State {
         QString token = EmulatorCore::credential(req, "Bearer");
         if (token.isEmpty())
             token = QString::fromStdString(req.get_param_value("access_token"));
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         if (core.accepts(token))
             return true;
         res.set_header("WWW-Authenticate",
@@ -66,21 +58,15 @@ struct DriveEmulator::State {
         return false;
     }
 
-    // Applies a fault common to every kind; true when the answer is set.
-    bool answerFault(const std::optional<Fault>& fault, Response& res) {
-        if (!fault)
-            return false;
-        switch (*fault) {
-        case Fault::ServerError:
+    // Answers the next fault of a kind other than "chunk"; true when it came.
+    bool answerFault(const QString& kind, Response& res) {
+        const auto fault = faults.take(kind);
+        if (fault && fault->fault == Fault::ServerError)
             googleError(res, 503, QStringLiteral("backendError"), QStringLiteral("Backend Error"));
-            return true;
-        case Fault::Forbidden:
+        else if (fault)
             googleError(res, 403, QStringLiteral("storageQuotaExceeded"),
                         QStringLiteral("The user's Drive storage quota has been exceeded."));
-            return true;
-        default:
-            return false;
-        }
+        return fault.has_value();
     }
 
     QJsonObject fileJson(const Item& item) const {
@@ -94,16 +80,15 @@ struct DriveEmulator::State {
         auto wrapped = [this, kind, handler](const Request& req, Response& res) {
             if (!authorized(req, res))
                 return;
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             core.requests.append(kind);
-            if (answerFault(takeFault(kind), res))
-                return;
-            handler(req, parseJson(req.body), res);
+            if (!answerFault(kind, res))
+                handler(req, parseJson(req.body), res);
         };
         if (get)
-            server.Get(pattern, wrapped);
+            core.server.Get(pattern, wrapped);
         else
-            server.Post(pattern, wrapped);
+            core.server.Post(pattern, wrapped);
     }
 
     void routes();
@@ -130,30 +115,20 @@ void DriveEmulator::State::routes() {
 
     jsonRoute(false, "/drive/v3/files", QStringLiteral("create"),
               [this](const Request&, const QJsonObject& body, Response& res) {
-                  const QString parent = body.value(QStringLiteral("parents")).toArray().first().toString();
-                  if (!parent.isEmpty() && !find(parent)) {
-                      googleError(res, 404, QStringLiteral("notFound"),
-                                  QStringLiteral("File not found: %1.").arg(parent));
-                      return;
-                  }
                   Item item{driveId(33), body.value(QStringLiteral("name")).toString(),
-                            body.value(QStringLiteral("mimeType")).toString(), parent};
+                            body.value(QStringLiteral("mimeType")).toString(),
+                            body.value(QStringLiteral("parents")).toArray().first().toString()};
                   items.push_back(item);
                   sendJson(res, 200, fileJson(item));
               });
 
     jsonRoute(false, R"(/drive/v3/files/([^/]+)/permissions)", QStringLiteral("permission"),
               [this](const Request& req, const QJsonObject& body, Response& res) {
-                  const QString id = QString::fromStdString(req.matches[1]);
-                  Item* item = find(id);
-                  if (!item) {
-                      googleError(res, 404, QStringLiteral("notFound"),
-                                  QStringLiteral("File not found: %1.").arg(id));
-                      return;
-                  }
-                  item->anyoneReader =
-                      body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
-                      body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
+                  // An unknown file stays unshared: its link serves nothing.
+                  if (Item* item = find(QString::fromStdString(req.matches[1])))
+                      item->anyoneReader =
+                          body.value(QStringLiteral("type")).toString() == QLatin1String("anyone") &&
+                          body.value(QStringLiteral("role")).toString() == QLatin1String("reader");
                   sendJson(res, 200, json(R"({"id": "anyoneWithLink"})"));
               });
 
@@ -168,11 +143,6 @@ void DriveEmulator::State::routes() {
 
     jsonRoute(false, "/upload/drive/v3/files", QStringLiteral("upload"),
               [this](const Request& req, const QJsonObject& body, Response& res) {
-                  if (req.get_param_value("uploadType") != "resumable") {
-                      googleError(res, 400, QStringLiteral("badRequest"),
-                                  QStringLiteral("Only resumable uploads are emulated."));
-                      return;
-                  }
                   const QString id = driveId(40);
                   const Session& session =
                       sessions[id] = {body.value(QStringLiteral("name")).toString(),
@@ -188,7 +158,7 @@ void DriveEmulator::State::routes() {
                                      .toStdString());
               });
 
-    server.Put(
+    core.server.Put(
         "/upload/drive/v3/files", [this](const Request& req, Response& res, const ContentReader& reader) {
             const auto drain = [&] { core.streamBody(reader, QString()); };
             if (!authorized(req, res)) {
@@ -197,13 +167,11 @@ void DriveEmulator::State::routes() {
             }
             const QString id = QString::fromStdString(req.get_param_value("upload_id"));
             const QString range = QString::fromStdString(req.get_header_value("Content-Range"));
-            std::optional<Fault> fault;
             Session session;
             {
-                std::lock_guard lock(mutex);
+                std::lock_guard lock(core.mutex);
                 core.requests.append(QStringLiteral("chunk ") + range);
-                fault = range.contains(QLatin1Char('*')) ? std::nullopt : takeFault(QStringLiteral("chunk"));
-                if (fault == Fault::ExpireSession)
+                if (!range.contains(QLatin1Char('*')) && faults.take(QStringLiteral("chunk")))
                     sessions.erase(id);
                 const auto it = sessions.find(id);
                 if (it == sessions.end()) {
@@ -219,16 +187,10 @@ void DriveEmulator::State::routes() {
             const qint64 total = value.section(QLatin1Char('/'), 1).toLongLong();
             const bool query = value.startsWith(QLatin1Char('*'));
             const qint64 first = query ? session.stored : value.section(QLatin1Char('-'), 0, 0).toLongLong();
-            if (fault && *fault != Fault::ExpireSession) {
-                drain();
-                std::lock_guard lock(mutex);
-                answerFault(fault, res);
-                return;
-            }
             // Out of order: nothing is kept, the answer names what is stored.
             const bool ok =
                 core.streamBody(reader, !query && first == session.stored ? session.blob : QString(), true);
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             Session& stored = sessions[id];
             stored.stored = QFileInfo(stored.blob).size();
             if (!ok) {
@@ -251,10 +213,10 @@ void DriveEmulator::State::routes() {
 
     // The public download link: bytes for anyone once the file is shared, a warning page instead
     // above the virus-scan limit unless the link carries the confirmation.
-    server.Get("/download", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+    core.server.Get("/download", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         core.requests.append(QStringLiteral("download"));
-        if (answerFault(takeFault(QStringLiteral("download")), res))
+        if (answerFault(QStringLiteral("download"), res))
             return;
         const Item* file = find(QString::fromStdString(req.get_param_value("id")));
         if (!file || !file->anyoneReader || file->blob.isEmpty()) {
@@ -262,7 +224,7 @@ void DriveEmulator::State::routes() {
             res.set_content("<html><title>Google Drive - Page Not Found</title></html>", "text/html");
             return;
         }
-        if (file->size > virusScanLimit && req.get_param_value("confirm") != "t") {
+        if (file->size > 1000 && req.get_param_value("confirm") != "t") {
             res.set_content("<html><title>Google Drive - Virus scan warning</title><form "
                             "action=\"/download\"><input name=\"confirm\" value=\"t\"></form></html>",
                             "text/html; charset=utf-8");
@@ -272,8 +234,8 @@ void DriveEmulator::State::routes() {
         res.set_header("Content-Disposition", "attachment");
     });
 
-    server.Post("/token", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+    core.server.Post("/token", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         if (!core.refreshGrantMatches(req)) {
             sendJson(res, 400, json(R"({"error": "invalid_grant", "error_description": "Bad Request"})"));
             return;
@@ -289,9 +251,7 @@ void DriveEmulator::State::routes() {
 }
 
 DriveEmulator::DriveEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(keep(new State{core()})) {
-    d->routes();
-}
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {}
 
 void DriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();
@@ -322,10 +282,6 @@ void DriveEmulator::trash(const QString& id) {
         if (Item* item = d->find(id))
             item->trashed = true;
     });
-}
-
-void DriveEmulator::setVirusScanLimit(qint64 bytes) {
-    core().locked([&] { d->virusScanLimit = bytes; });
 }
 
 std::optional<DriveEmulator::Item> DriveEmulator::item(const QString& id) const {

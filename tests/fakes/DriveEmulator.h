@@ -9,7 +9,9 @@
 // A Google Drive v3 emulator on a free loopback port: files.create (folders), files.list,
 // resumable uploads (sessions, 308 with Range, status queries), permissions.create, the
 // user-information endpoint and the OAuth refresh grant, with bearer-token checks, Google's error
-// shape and injectable faults. Uploaded bytes go to files under the storage folder.
+// shape and injectable faults. Uploaded bytes go to files under the storage folder. Files above
+// 1000 bytes get the virus-scan warning page from a download link without "confirm=t" (Google's
+// limit is about 100 MB).
 class DriveEmulator : public EmulatorServer {
 public:
     explicit DriveEmulator(const QString& storageDir);
@@ -22,17 +24,14 @@ public:
     QString addItem(const QString& name, bool folder, const QString& parent = QString());
     // Moves an item to the trash: listed only by a listing without "trashed = false".
     void trash(const QString& id);
-    // Files above this size get the virus-scan warning page from a download link without
-    // "confirm=t" (Google's limit is about 100 MB).
-    void setVirusScanLimit(qint64 bytes);
 
     enum class Fault {
         ServerError,   // 503 with Google's error body
         Forbidden,     // 403 storageQuotaExceeded
         ExpireSession, // the upload session is unknown from now on (404)
     };
-    // kind: "create", "list", "upload" (session start), "chunk", "permission", "userinfo",
-    // "download" (ServerError only).
+    // kind: "create", "list", "upload" (session start), "permission", "userinfo", "download", and
+    // "chunk" (a piece of the upload: ExpireSession only).
     void injectFault(const QString& kind, Fault fault, int times = 1);
 
     struct Item {

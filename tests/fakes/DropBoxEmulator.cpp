@@ -30,7 +30,7 @@ void DropBoxEmulator::State::routes() {
         const QString blob = receive(*reader);
         if (blob.isEmpty())
             return;
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         if (const std::optional<QJsonObject> meta = commit(arg, blob, QFileInfo(blob).size()))
             sendJson(res, 200, *meta);
         else
@@ -83,8 +83,8 @@ void DropBoxEmulator::State::routes() {
             "email_verified": true, "account_type": {".tag": "basic"}})json"));
     });
 
-    server.Post("/oauth2/token", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+    core.server.Post("/oauth2/token", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         core.requests.append(QStringLiteral("oauth2/token"));
         if (core.refreshGrantMatches(req))
             sendJson(res, 200,
@@ -97,9 +97,9 @@ void DropBoxEmulator::State::routes() {
                     R"({"error": "invalid_grant", "error_description": "refresh token is invalid or revoked"})"));
     });
 
-    server.Get(R"(/scl/fi/([^/]+)/([^/]+))", [this](const Request& req, Response& res) {
+    core.server.Get(R"(/scl/fi/([^/]+)/([^/]+))", [this](const Request& req, Response& res) {
         const QString linkToken = QString::fromStdString(req.matches[1]);
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         for (const auto& [lower, entry] : files) {
             if (entry.linkToken != linkToken)
                 continue;
@@ -114,9 +114,7 @@ void DropBoxEmulator::State::routes() {
 }
 
 DropBoxEmulator::DropBoxEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(keep(new State{core()})) {
-    d->routes();
-}
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {}
 
 QString DropBoxEmulator::shareHost() const {
     return QStringLiteral("localhost:%1").arg(port());

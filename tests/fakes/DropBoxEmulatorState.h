@@ -75,8 +75,6 @@ using namespace dropboxemu;
 
 struct DropBoxEmulator::State {
     EmulatorCore& core;
-    std::mutex& mutex = core.mutex;
-    httplib::Server& server = core.server;
     std::map<QString, QString> folders; // path_lower -> display
     std::map<QString, FileEntry> files; // path_lower -> entry
     std::map<QString, Session> sessions;
@@ -89,7 +87,7 @@ struct DropBoxEmulator::State {
     // Bearer check shared by every API route; false when the answer is already set.
     bool authorized(const Request& req, Response& res) {
         const QString bearer = EmulatorCore::credential(req, "Bearer");
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         if (core.accepts(bearer))
             return true;
         const QString tag = core.expiredTokens.count(bearer) ? QStringLiteral("expired_access_token")
@@ -241,7 +239,7 @@ struct DropBoxEmulator::State {
             return;
         std::optional<FaultQueue<Fault>::Entry> fault;
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             const bool cursor = arg->contains(QStringLiteral("cursor"));
             core.requests.append(cursor ? name + QStringLiteral(" offset=%1").arg(cursorOf(*arg).second)
                                         : name);
@@ -253,7 +251,7 @@ struct DropBoxEmulator::State {
             const ContentReader slow = fault && fault->fault == Fault::Slow ? slowed(*reader) : *reader;
             handler(*arg, res, &slow);
         } else {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             handler(*arg, res, nullptr);
         }
         if (fault && fault->fault == Fault::LoseAnswer && res.status == 200)
@@ -266,12 +264,12 @@ struct DropBoxEmulator::State {
 
     void api(const std::string& route, bool content, Handler handler) {
         if (content)
-            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res,
-                                                              const ContentReader& reader) {
+            core.server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res,
+                                                                   const ContentReader& reader) {
                 handle(route, handler, req, res, &reader);
             });
         else
-            server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
+            core.server.Post("/2/" + route, [this, route, handler](const Request& req, Response& res) {
                 handle(route, handler, req, res, nullptr);
             });
     }

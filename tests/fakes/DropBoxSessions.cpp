@@ -11,7 +11,7 @@ void DropBoxEmulator::State::appendPiece(const QString& id, const QString& blob,
     qint64 length = 0;
     if (!core.streamBody(reader, blob, false, offset, &length))
         return;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(core.mutex);
     const auto it = sessions.find(id);
     if (it == sessions.end() || it->second.closed) {
         routeError(res, QStringLiteral("closed/.."), tagged("closed"));
@@ -50,7 +50,7 @@ void DropBoxEmulator::State::sessionRoutes() {
                 return;
             }
             const QString id = QStringLiteral("pid_upload_session:") + randomId(40);
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             sessions[id] = {blob};
             sendJson(res, 200, json(R"({"session_id": %1})", id));
         });

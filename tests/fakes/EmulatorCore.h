@@ -2,6 +2,8 @@
 
 // The HTTP plumbing behind EmulatorServer; included only by the emulators' sources.
 
+#include "Cuts.h"
+
 #include <httplib.h>
 
 #include <QJsonArray>
@@ -9,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -74,11 +75,7 @@ struct EmulatorCore {
     int refreshGrants = 0;
     QStringList requests;
     int blobs = 0;
-    std::atomic<qint64> bytesReceived{0};
-    std::mutex cutMutex;
-    qint64 cutAt = -1; // bytesReceived at which the next upload body is cut
-    int cutsLeft = 0;
-    int cutRound = 0; // only a body started since the last cut (or since cutUploads) is cut
+    Cuts cuts; // counts the request bodies' bytes as they arrive
 
     // Runs `f` under the mutex: the emulators' setters and readers.
     template <class F> auto locked(F f) const {
@@ -108,6 +105,4 @@ struct EmulatorCore {
     // that position of the file instead of appending; *length gets the body's size so far.
     bool streamBody(const emu::ContentReader& reader, const QString& file, bool append = false,
                     qint64 at = -1, qint64* length = nullptr);
-    // Counts a body's bytes; true when they reach the next cut.
-    bool cutDue(qint64 length, int round);
 };

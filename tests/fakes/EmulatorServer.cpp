@@ -106,18 +106,6 @@ void EmulatorCore::serveFile(emu::Response& res, const QString& path) {
                              });
 }
 
-bool EmulatorCore::cutDue(qint64 length, int round) {
-    const qint64 total = bytesReceived += length;
-    std::lock_guard lock(cutMutex);
-    if (cutsLeft == 0 || total < cutAt || round != cutRound)
-        return false;
-    // Further cuts come in a row: each meets the first body sent after the one before.
-    --cutsLeft;
-    ++cutRound;
-    cutAt = 0;
-    return true;
-}
-
 bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& file, bool append, qint64 at,
                               qint64* length) {
     FILE* out = file.isEmpty() ? nullptr
@@ -128,13 +116,10 @@ bool EmulatorCore::streamBody(const emu::ContentReader& reader, const QString& f
     if (writable)
         std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
     qint64 got = 0;
-    const int round = [this] {
-        std::lock_guard lock(cutMutex);
-        return cutRound;
-    }();
+    const int round = cuts.round();
     const bool ok = reader([&](const char* data, size_t size) {
         got += qint64(size);
-        if (cutDue(qint64(size), round))
+        if (cuts.due(qint64(size), round))
             return false;
         return !writable || std::fwrite(data, 1, size, out) == size;
     });
@@ -184,10 +169,7 @@ void EmulatorServer::addAccessToken(const QString& token, bool expired) {
 }
 
 void EmulatorServer::cutUploads(qint64 afterBytes, int times) {
-    std::lock_guard lock(m_core->cutMutex);
-    m_core->cutAt = m_core->bytesReceived + afterBytes;
-    m_core->cutsLeft = times;
-    ++m_core->cutRound;
+    m_core->cuts.cut(afterBytes, times);
 }
 
 void EmulatorServer::setRefreshToken(const QString& token) {
@@ -207,5 +189,5 @@ int EmulatorServer::count(const QString& word) const {
     }));
 }
 qint64 EmulatorServer::bytesReceived() const {
-    return m_core->bytesReceived;
+    return m_core->cuts.sent();
 }

@@ -40,9 +40,11 @@ public:
 protected:
     explicit EmulatorServer(const QString& storageDir);
     EmulatorCore& core() const { return *m_core; }
-    // Keeps an emulator's state until the server has stopped: its handlers use it till then.
+    // Keeps an emulator's state until the server has stopped (its handlers use it till then) and
+    // sets up its routes.
     template <class State> State* keep(State* state) {
         m_state.reset(state);
+        state->routes();
         return state;
     }
 

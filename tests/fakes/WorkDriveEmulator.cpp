@@ -27,8 +27,6 @@ const char* const uploadHeaders[] = {
 
 struct WorkDriveEmulator::State {
     EmulatorCore& core;
-    std::mutex& mutex = core.mutex;
-    httplib::Server& server = core.server;
     bool noToken = false;
     QString edition = QStringLiteral("ENTERPRISE");
     std::map<QString, std::pair<QString, QString>> folders; // id -> (name, parent), in id order
@@ -51,7 +49,7 @@ struct WorkDriveEmulator::State {
 
     void route(bool get, const std::string& pattern, std::function<void(const Request&, Response&)> handler) {
         auto wrapped = [this, handler](const Request& req, Response& res) {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             const QString line = QString::fromStdString(req.method + " " + req.path);
             core.requests.append(line);
             if (!authorized(req, res))
@@ -68,9 +66,9 @@ struct WorkDriveEmulator::State {
             handler(req, res);
         };
         if (get)
-            server.Get(pattern, wrapped);
+            core.server.Get(pattern, wrapped);
         else
-            server.Post(pattern, wrapped);
+            core.server.Post(pattern, wrapped);
     }
 
     static QJsonObject attributes(const Request& req) {
@@ -134,22 +132,18 @@ void WorkDriveEmulator::State::routes() {
             zohoError(res, 500, QStringLiteral("R002"), QStringLiteral("Internal error"));
             return;
         }
-        const QString parent = a.value(QStringLiteral("parent_id")).toString();
-        if (parent != privateSpace && !folders.count(parent)) {
-            zohoError(res, 404, QStringLiteral("R503"), QStringLiteral("Destination folder not found"));
-            return;
-        }
         const QString id = randomId(37);
-        folders[id] = {a.value(QStringLiteral("name")).toString(), parent};
+        folders[id] = {a.value(QStringLiteral("name")).toString(),
+                       a.value(QStringLiteral("parent_id")).toString()};
         folderOrder.append(id);
         sendJson(res, 201, json(R"({"data": {"id": %1, "type": "files"}})", id));
     });
-    server.Post("/upload", [this](const Request& req, Response& res, const ContentReader& reader) {
+    core.server.Post("/upload", [this](const Request& req, Response& res, const ContentReader& reader) {
         Upload upload;
         bool ok = false;
         bool drop = false;
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(core.mutex);
             core.requests.append(QStringLiteral("POST /upload"));
             ok = authorized(req, res);
             drop = takeFault(Fault::DropUpload);
@@ -170,7 +164,7 @@ void WorkDriveEmulator::State::routes() {
             dropAnswer(res);
             return;
         }
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(core.mutex);
         upload.resourceId = randomId(37);
         upload.name =
             QUrl::fromPercentEncoding(QByteArray::fromStdString(req.get_header_value("x-filename")));
@@ -194,12 +188,8 @@ void WorkDriveEmulator::State::routes() {
     });
     route(false, "/api/v1/links", [this](const Request& req, Response& res) {
         const QJsonObject a = attributes(req);
+        // A link to an unknown resource is made too; it serves nothing.
         const QString resource = a.value(QStringLiteral("resource_id")).toString();
-        if (std::none_of(uploads.begin(), uploads.end(),
-                         [&](const Upload& u) { return u.resourceId == resource; })) {
-            zohoError(res, 404, QStringLiteral("R501"), QStringLiteral("Resource does not exist"));
-            return;
-        }
         const QString id = randomId(17);
         links[id] = resource;
         QJsonObject attributes =
@@ -211,23 +201,24 @@ void WorkDriveEmulator::State::routes() {
         sendJson(res, 201,
                  json(R"({"data": {"id": %1, "type": "links", "attributes": %2}})", id, attributes));
     });
-    server.Get(R"(/public/workdrive-external/download/([^/]+))", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
-        const QString resource = QString::fromStdString(req.matches[1]);
-        const QString linkId =
-            parseJson(req.get_param_value("x-cli-msg")).value(QStringLiteral("linkId")).toString();
-        const auto link = links.find(linkId);
-        for (const Upload& upload : uploads) {
-            if (upload.resourceId == resource && link != links.end() && link->second == resource) {
-                EmulatorCore::serveFile(res, upload.blob);
-                return;
+    core.server.Get(
+        R"(/public/workdrive-external/download/([^/]+))", [this](const Request& req, Response& res) {
+            std::lock_guard lock(core.mutex);
+            const QString resource = QString::fromStdString(req.matches[1]);
+            const QString linkId =
+                parseJson(req.get_param_value("x-cli-msg")).value(QStringLiteral("linkId")).toString();
+            const auto link = links.find(linkId);
+            for (const Upload& upload : uploads) {
+                if (upload.resourceId == resource && link != links.end() && link->second == resource) {
+                    EmulatorCore::serveFile(res, upload.blob);
+                    return;
+                }
             }
-        }
-        res.status = 404;
-        res.set_content("<html><body>The link is invalid.</body></html>", "text/html");
-    });
-    server.Post("/oauth/v2/token", [this](const Request& req, Response& res) {
-        std::lock_guard lock(mutex);
+            res.status = 404;
+            res.set_content("<html><body>The link is invalid.</body></html>", "text/html");
+        });
+    core.server.Post("/oauth/v2/token", [this](const Request& req, Response& res) {
+        std::lock_guard lock(core.mutex);
         if (!core.refreshGrantMatches(req))
             sendJson(res, 200, json(R"({"error": "invalid_code"})"));
         else if (noToken)
@@ -242,9 +233,7 @@ void WorkDriveEmulator::State::routes() {
 }
 
 WorkDriveEmulator::WorkDriveEmulator(const QString& storageDir)
-    : EmulatorServer(storageDir), d(keep(new State{core()})) {
-    d->routes();
-}
+    : EmulatorServer(storageDir), d(keep(new State{core()})) {}
 
 void WorkDriveEmulator::pointConfigHere() const {
     Config& config = Config::instance();

@@ -29,7 +29,6 @@ TEST_F(DriveClient, ReusesTheFirstVantryFolderAndSkipsFilesTrashAndOtherNames) {
 
 // A file above the virus-scan limit: the link must skip the warning page a phone would get.
 TEST_F(DriveClient, UploadsUnderTheRemoteNameAndLinksTheFileDirectly) {
-    emulator->setVirusScanLimit(1000);
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{true});
     const auto app = emulator->item(currentFolderId());
     ASSERT_TRUE(app); // made at the top

@@ -45,9 +45,7 @@ TEST_F(DropBoxClient, UploadFinishCases) {
 
     // Any other finish error reaches onFailure.
     EXPECT_TRUE(failures.isEmpty());
-    uploadFlags.clear();
-    client->uploadFile(path, QStringLiteral("/Job"), [this](bool f) { uploadFlags.push_back(f); }, {});
-    waitForFailures();
+    upload(path, QStringLiteral("/Job"));
     EXPECT_EQ(failures,
               QStringList{QStringLiteral("Dropbox did not keep the uploaded file (path/conflict).")});
     EXPECT_TRUE(uploadFlags.empty());

@@ -49,8 +49,6 @@ protected:
 
     void SetUp() override {
         Fixture::SetUp();
-        if constexpr (std::is_same_v<Fixture, WorkDriveFixture>)
-            privateSpaceId() = WorkDriveEmulator::privateSpace;
         m_file = this->local(QStringLiteral("App.ipa"), "package bytes");
     }
 

@@ -196,7 +196,8 @@ protected:
                               refreshToken);
         ZohoAuthentication::resetAccessToken();
         currentUser().id = WorkDriveEmulator::userId;
-        privateSpaceId().clear();
+        // Found at the first profile read, as WorkDriveClient.ReadingTheProfile… shows.
+        privateSpaceId() = WorkDriveEmulator::privateSpace;
     }
     void unlink() {
         KeychainHelper().save(ZohoAuthentication::refreshTokenService, KeychainHelper::accountName,

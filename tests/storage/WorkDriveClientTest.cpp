@@ -4,17 +4,12 @@ namespace {
 using Fault = WorkDriveEmulator::Fault;
 using testsupport::waitUntil;
 
-class WorkDriveClient : public WorkDriveFixture {
-protected:
-    void discoverPrivateSpace() {
-        client->getUserData([](const ZUser&) {});
-        ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
-    }
-};
+using WorkDriveClient = WorkDriveFixture;
 
 // Enterprise accounts: four requests, one access token; a broken chain is the operation's one
 // ending. Other editions have no private space and their listing fails.
 TEST_F(WorkDriveClient, ReadingTheProfileFindsThePrivateSpaceOfEnterpriseAccountsOnly) {
+    privateSpaceId().clear();
     int users = 0;
     client->getUserData([&](const ZUser&) { ++users; });
     ASSERT_TRUE(waitUntil([&] { return !privateSpaceId().isEmpty(); }));
@@ -40,7 +35,6 @@ TEST_F(WorkDriveClient, ReadingTheProfileFindsThePrivateSpaceOfEnterpriseAccount
 }
 
 TEST_F(WorkDriveClient, FolderCases) {
-    discoverPrivateSpace();
     EXPECT_EQ(folder(QStringLiteral("/Vantry")), std::vector<bool>{false});
     const QString created = currentFolderId();
     EXPECT_EQ(emulator->folder(created),
@@ -64,7 +58,6 @@ TEST_F(WorkDriveClient, FolderCases) {
 }
 
 TEST_F(WorkDriveClient, UploadsWithTheUploadHeadersAndLinksTheFileDirectly) {
-    discoverPrivateSpace();
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
     upload(local(QStringLiteral("App beta.ipa"), "bytes"), QStringLiteral("/Vantry/Job/App.beta.ipa"));
     ASSERT_EQ(emulator->uploads().size(), 1);
@@ -122,7 +115,6 @@ TEST_F(WorkDriveClient, MalformedAnswersGiveTheirMessages) {
         {"POST /api/v1/links", R"({"data":{"attributes":{"link":"https://x/"}}})",
          "share Data is not formatted"},
     };
-    privateSpaceId() = WorkDriveEmulator::privateSpace;
     currentFolderId() = emulator->addFolder(QStringLiteral("Job"));
     const QString file = local(QStringLiteral("a.ipa"), "a");
     int completions = 0;
