@@ -185,22 +185,24 @@ TEST(SelfHostedCredentialsTest, EnvironmentThenStoreThenConfigThenTheLocalServer
 }
 
 // A PATCH answered 409 or 423 meets another request still on the upload (a cut one the server is
-// still storing): the upload asks where it stands and goes on, as after a cut.
+// still storing): the upload asks where it stands and goes on, as after a cut. An offset past the
+// file's end, asked after such an answer, ends the upload with what it is, not as busy again.
 TEST(SelfHostedTus, AnUploadStillBusyOnTheServerIsResumedNotFailed) {
     Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     httplib::Server fake;
     std::string stored;
     int patches = 0;
+    std::atomic<bool> lie = false; // the second upload: always busy, then an impossible offset
     fake.Post("/storage/tus", [](const httplib::Request&, httplib::Response& res) {
         res.status = 201;
         res.set_header("Location", "/storage/tus/u1");
     });
     fake.Get("/storage/tus/u1", [&](const httplib::Request&, httplib::Response& res) {
         res.status = 204;
-        res.set_header("Upload-Offset", std::to_string(stored.size()));
+        res.set_header("Upload-Offset", lie ? "999999999" : std::to_string(stored.size()));
     });
     fake.Patch("/storage/tus/u1", [&](const httplib::Request& req, httplib::Response& res) {
-        res.status = ++patches == 1 ? 409 : patches == 2 ? 423 : 204;
+        res.status = ++patches == 1 || lie ? 409 : patches == 2 ? 423 : 204;
         if (res.status == 204)
             stored += req.body;
         res.set_header("Upload-Offset", std::to_string(stored.size()));
@@ -216,11 +218,19 @@ TEST(SelfHostedTus, AnUploadStillBusyOnTheServerIsResumedNotFailed) {
     client.uploadFile(testsupport::writeFile(testsupport::makeTempDir() + "/a.ipa", bytes), "/Vantry/a.ipa",
                       [&](bool f) { done = f; }, {});
     EXPECT_TRUE(testsupport::waitUntil([&] { return done || !failures.isEmpty(); }));
-    fake.stop();
-    serving.join();
     EXPECT_EQ(failures, QStringList());
     EXPECT_EQ(patches, 3);
     EXPECT_TRUE(stored == bytes.toStdString());
+
+    lie = true;
+    done.reset();
+    client.uploadFile(testsupport::writeFile(testsupport::makeTempDir() + "/b.ipa", bytes), "/Vantry/b.ipa",
+                      [&](bool f) { done = f; }, {});
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !failures.isEmpty(); }));
+    fake.stop();
+    serving.join();
+    EXPECT_EQ(failures, QStringList{QStringLiteral("The server reported an impossible offset.")});
+    EXPECT_EQ(patches, 4);
 }
 
 } // namespace

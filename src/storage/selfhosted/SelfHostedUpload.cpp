@@ -85,10 +85,11 @@ void SelfHostedUpload::settle(const CallResult& result, const QString& networkTe
         return;
     }
     if (result.status == 0) {
-        end({0,
-             {},
-             result.transport == QNetworkReply::ContentAccessDenied ? networkText
-                                                                    : networkErrorText(result.transport)});
+        // Without a network error the try ended on its own finding (an unreadable file, an
+        // impossible offset), which networkText says.
+        const bool ownFinding = result.transport == QNetworkReply::NoError ||
+                                result.transport == QNetworkReply::ContentAccessDenied;
+        end({0, {}, ownFinding ? networkText : networkErrorText(result.transport)});
         return;
     }
     if (result.ok())

@@ -30,6 +30,7 @@ void TusUpload::start(const QString& localPath, const QString& remoteName, Progr
     m_progress = std::move(progress);
     m_done = std::move(done);
     m_url = uploadUrl;
+    m_failure = {}; // a try that ends without an answer must not show the last one's
     m_reported = -1;
     m_ended = false;
     const QFileInfo info(localPath);
