@@ -55,11 +55,11 @@ protected:
         Config::instance().reload();
     }
     // Sends one request and waits until it is fully handled.
-    static Outcome run(const QUrl& target, const char* method, ResponseKind kind,
-                       const std::optional<QJsonObject>& body = std::nullopt,
-                       const HttpHeaders& headers = kJson) {
+    static Outcome run(const QUrl& target, const char* method,
+                       const std::optional<QJsonObject>& body = std::nullopt) {
         auto o = std::make_shared<Outcome>();
-        HttpConnection::request(target, QString::fromLatin1(method), kind, headers, body, recordInto(o));
+        HttpConnection::request(target, QString::fromLatin1(method), ResponseKind::dictionary, kJson, body,
+                                recordInto(o));
         EXPECT_EQ(o->calls, 0) << "completed inside request()";
         settle(*o);
         return *o;
@@ -72,7 +72,7 @@ protected:
 // answer that is no JSON ends in an error with an empty object, exactly once.
 TEST_F(HttpConnectionTest, ObjectsDecodeEvenUnderAnErrorStatusAndOtherAnswersFailOnce) {
     server.setAnswer(403, R"({"response":"no"})");
-    Outcome o = run(url(), "POST", ResponseKind::dictionary, QJsonObject{{QStringLiteral("a"), 1}});
+    Outcome o = run(url(), "POST", QJsonObject{{QStringLiteral("a"), 1}});
     EXPECT_EQ(server.requests().constLast().body, QByteArray(R"({"a":1})"));
     EXPECT_EQ(o.calls, 1);
     EXPECT_FALSE(o.isError);
@@ -81,7 +81,7 @@ TEST_F(HttpConnectionTest, ObjectsDecodeEvenUnderAnErrorStatusAndOtherAnswersFai
          {QByteArray("<html>oops</html>"), QByteArray(R"({"isSuccess":tr)"), QByteArray()}) {
         SCOPED_TRACE(answer.constData());
         server.setAnswer(200, answer);
-        o = run(url(), "GET", ResponseKind::dictionary);
+        o = run(url(), "GET");
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError && !o.message.isEmpty());
         EXPECT_EQ(o.result, QJsonValue(QJsonObject()));
@@ -105,7 +105,7 @@ TEST_F(HttpConnectionTest, RefusedSilentAndOfflineEndInErrorOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message.toStdString());
         HttpConnection::setReachabilityProbe([&c](const QUrl&) { return c.reachable; });
-        const Outcome o = run(c.target, "GET", ResponseKind::dictionary);
+        const Outcome o = run(c.target, "GET");
         EXPECT_EQ(o.calls, 1);
         EXPECT_TRUE(o.isError);
         EXPECT_EQ(o.result, QJsonValue(QJsonObject()));

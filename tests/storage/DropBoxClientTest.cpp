@@ -1,7 +1,5 @@
 #include "StorageFixture.h"
 
-#include <QFile>
-
 namespace {
 using Fault = DropBoxEmulator::Fault;
 using testsupport::waitUntil;

@@ -158,8 +158,8 @@ TYPED_TEST(EveryClient, ThreeHundredMegabytesStreamFromDiskWithSteadyProgress) {
 // A connection cut at half the file is resumed from what the provider acknowledged: the file is
 // stored byte for byte and at most one piece goes twice (WorkDrive's stream cannot be continued:
 // there the whole file is the piece). When every body from the half on is cut, the upload ends after
-// its third try with one sentence. (Counting the emulator's cuts
-// would not do: Dropbox's pieces in flight while the client waits to resume are one drop to it.)
+// its third try with one sentence. (Counting the emulator's cuts would not do: Dropbox's pieces in
+// flight while the client waits to resume are one drop to it.)
 TYPED_TEST(EveryClient, ResumesACutUploadAndGivesUpAfterThreeCutsInARow) {
     constexpr qint64 piece = 4 << 20;
     constexpr qint64 size = 5 * piece + 12345;

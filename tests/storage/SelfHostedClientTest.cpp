@@ -2,15 +2,12 @@
 #include "StorageFixture.h"
 #include "server/S3Emulator.h"
 
-#include "core/Preferences.h"
 #include "server/InProcessServer.h"
 #include "server/VantryServer.h"
 #include "storage/selfhosted/SelfHostedClientManager.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <httplib.h>
 
@@ -31,11 +28,13 @@ protected:
         ASSERT_TRUE(server);
         files = options.dataDir + QStringLiteral("/files");
         client = make(server->storageToken());
+        Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     }
     void TearDown() override {
         client.reset();
         storageNetwork()->clearConnectionCache();
         server.reset();
+        Config::instance().reload();
     }
     std::unique_ptr<SelfHostedClientManager> make(const QString& token) {
         auto c = std::make_unique<SelfHostedClientManager>(SelfHostedCredentials{server->localUrl(), token});
@@ -102,7 +101,6 @@ TEST_F(SelfHostedClient, TheOwnerAndEveryFailureInOneSentence) {
 // sentence with nothing stored. A server whose files live in a bucket refuses tus (501; asked once
 // per client) and gets the files by PUT, a cut one sent again whole.
 TEST_F(SelfHostedClient, ACutUploadResumesAndThreeCutsInARowEndIt) {
-    Config::instance().set(ConfigKey::StorageRetryBackoffMilliseconds, QStringLiteral("20"));
     std::unique_ptr<S3Emulator> s3;
     std::unique_ptr<VantryServer> bucketServer;
     if (S3Emulator::missing().isEmpty()) {
@@ -231,6 +229,7 @@ TEST(SelfHostedTus, AnUploadStillBusyOnTheServerIsResumedNotFailed) {
     serving.join();
     EXPECT_EQ(failures, QStringList{QStringLiteral("The server reported an impossible offset.")});
     EXPECT_EQ(patches, 4);
+    Config::instance().reload();
 }
 
 } // namespace
