@@ -115,10 +115,10 @@ TEST_F(HistoryWidgets, ListsNewestFirstAndShowsTheChosenAppsDetails) {
     const QString appid = "Droid00001__android";
     addApp(owner, zapp("JanApp0001", "January", "2023/01/05 10:00"));
     addApp(owner, zapp(appid, "Droid", "2024/03/02 11:15"));
-    const QStringList agents = corpusAgents().values();
+    const QMap<QString, QString> agents = corpusAgents();
     for (const QString& agent : agents)
         addInstall(appid, agent);
-    addInstall(appid, corpusAgents().value("iOS 16.6"));
+    addInstall(appid, agents.value("iOS 16.6"));
 
     HistoryPane pane(api(), userSource(owner));
     pane.resize(320, 420);

@@ -2,7 +2,6 @@
 #include "core/WorkingFolder.h"
 #include "inspect/PackageFactory.h"
 #include "inspect/ZipExtractor.h"
-#include <functional>
 
 #include <QBuffer>
 #include <QDir>

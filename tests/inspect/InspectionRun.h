@@ -11,7 +11,6 @@
 #include <QUrl>
 
 #include <functional>
-
 #include <memory>
 #include <optional>
 

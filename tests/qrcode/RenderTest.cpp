@@ -29,11 +29,7 @@ QImage fromPng(const std::optional<QByteArray>& png) {
 QString zbarRead(const QByteArray& png) {
     const QString path =
         testsupport::writeFile(testsupport::makeTempDir() + QStringLiteral("/code.png"), png);
-    QProcess zbar;
-    zbar.start("zbarimg", {"--raw", "-q", path});
-    if (!zbar.waitForFinished(30000))
-        return "(zbarimg did not finish)";
-    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(testsupport::runProgram("zbarimg", {"--raw", "-q", path}).out).trimmed();
 }
 
 } // namespace

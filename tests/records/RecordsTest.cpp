@@ -31,8 +31,9 @@ TEST(Zapp, ReadMappingUsesBackendKeysAndIgnoresWriteKeys) {
     // A package's app is dated to the minute.
     const Zapp packaged(PackageRecord{"x.y.z", "1.2", "My App", "/i.png", "12 MB", "15.0", "q"},
                         QDateTime(QDate(2025, 1, 2), QTime(7, 5, 41), Qt::LocalTime));
-    EXPECT_EQ(packaged.appdate + ' ' + packaged.appMinOS + ' ' + packaged.appsize,
-              "2025/01/02 07:05 15.0 12 MB");
+    EXPECT_EQ((QStringList{packaged.appdate, packaged.appname, packaged.appicon, packaged.appversion,
+                           packaged.appsize, packaged.appMinOS, packaged.qrLink, packaged.bundleID}),
+              (QStringList{"2025/01/02 07:05", "My App", "/i.png", "1.2", "12 MB", "15.0", "q", "x.y.z"}));
 }
 
 TEST(ZUserData, StrictDecoding) {

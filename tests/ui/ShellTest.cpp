@@ -180,8 +180,10 @@ TEST_F(ShellTest, OpenWithVantryStartsTheJobAfterSignIn) {
     QObject::connect(&running, &SingleInstance::urlReceived, shell.get(), &AppShell::open);
     shell->showLoginPane();
     const QString path = makePackage(QStringLiteral("Opened.ipa"));
+    const QString cwd = QDir::currentPath();
     QDir::setCurrent(QFileInfo(path).path()); // the second one starts in the package's folder
     const auto second = testsupport::runProgram(testsupport::binaryDir() + "/src/ui/vantry", {"Opened.ipa"});
+    QDir::setCurrent(cwd);
     EXPECT_EQ(second.status, 0) << second.err.constData();
     EXPECT_EQ(shell->jobSheet(), nullptr);
     shell->loginView()->button(LoginView::Provider::SelfHosted)->click();
