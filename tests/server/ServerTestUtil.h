@@ -175,11 +175,10 @@ inline QStringList partFiles(const QString& folder) {
 }
 
 // A command line as the server reads it; *output gets what it would print.
-inline std::optional<ServerOptions> parseOptions(const QStringList& args, QString* output = nullptr,
-                                                 int* exitCode = nullptr) {
+inline std::optional<ServerOptions> parseOptions(const QStringList& args, QString* output = nullptr) {
     QString text;
     int code = -1;
-    return ServerOptions::parse(args, output ? output : &text, exitCode ? exitCode : &code);
+    return ServerOptions::parse(args, output ? output : &text, &code);
 }
 
 // Everything under root (links not followed), as sorted relative paths.
