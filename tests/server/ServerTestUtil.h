@@ -199,8 +199,8 @@ inline int status(const httplib::Result& r) {
 
 // Registers the user as the applications do before anything else; the secret issued (empty when
 // none was).
-inline std::string signUp(httplib::Client& client, const QString& userid) {
-    return jsonOf(client.Post("/addnewuser", userJson(userid).toStdString(), "application/json"))
+inline std::string signUp(httplib::Client& client, const QString& userid, const QString& email = "e") {
+    return jsonOf(client.Post("/addnewuser", userJson(userid, email).toStdString(), "application/json"))
         .value("userSecret")
         .toString()
         .toStdString();
