@@ -14,6 +14,10 @@
 
 namespace {
 
+const std::string kAndroid = "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+                             "Chrome/151.0.0.0 Mobile Safari/537.36";
+const std::string kDesktop = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like "
+                             "Gecko) Chrome/151.0.0.0 Safari/537.36";
 const std::string kIPad = "Mozilla/5.0 (iPad; CPU OS 17_5 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
                           "Gecko) Version/17.5 Mobile/15E148 Safari/604.1";
 const QString kListed = "00008101-000A1B2C3D4E5F60";

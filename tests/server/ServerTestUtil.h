@@ -60,16 +60,10 @@ private:
     QByteArray m_output;
 };
 
-// Browsers as phones and desktops name themselves.
+// An iPhone's browser as it names itself.
 inline const std::string kIPhone =
     "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
     "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
-inline const std::string kAndroid =
-    "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/151.0.0.0 Mobile Safari/537.36";
-inline const std::string kDesktop =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like "
-    "Gecko) Chrome/151.0.0.0 Safari/537.36";
 
 inline QJsonObject jsonOf(const QByteArray& body) {
     return QJsonDocument::fromJson(body).object();
