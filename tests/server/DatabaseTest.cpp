@@ -3,6 +3,7 @@
 #include "server/Database.h"
 #include "PostgresCluster.h"
 #include "ServerTestUtil.h"
+#include "server/SharedState.h"
 #include "server/database/Schema.h"
 
 #include <libpq-fe.h>
@@ -269,7 +270,11 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     const auto open = [&options] { return Database::open(options.database, nullptr, 2); };
     auto first = std::async(std::launch::async, open);
     auto second = std::async(std::launch::async, open);
-    ASSERT_TRUE(first.get() && second.get());
+    for (const std::unique_ptr<Database>& side : {first.get(), second.get()}) {
+        ASSERT_TRUE(side && side->sharedState());
+        // A rate window that has passed starts again, whichever instance asks.
+        EXPECT_EQ(side->sharedState()->takeRate("passed", 1, std::chrono::milliseconds(0)), std::nullopt);
+    }
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());
