@@ -3,6 +3,7 @@
 #include "server/Database.h"
 #include "PostgresCluster.h"
 #include "ServerTestUtil.h"
+#include "server/SharedState.h"
 #include "server/database/Schema.h"
 
 #include <libpq-fe.h>
@@ -209,6 +210,9 @@ const char* const kVersion3 = "ALTER TABLE apps ADD COLUMN profile_kind TEXT;"
 
 TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
     const char* const steps[] = {kVersion1, kVersion2, kVersion3};
+    QStringList applied; // every step of this server, by number
+    for (const SchemaStep& step : schemaSteps())
+        applied << QString::number(step.version);
     for (const int version : {1, 2, 3}) {
         SCOPED_TRACE(version);
         const QString path = testsupport::makeTempDir("old") + "/vantry.sqlite3";
@@ -232,10 +236,7 @@ TEST(DatabaseSchema, FilesOfEarlierServersOpenWithTheirRecords) {
         EXPECT_EQ(db->app("newapp"), added);
         db.reset();
         // Recorded once: opening again applies nothing twice.
-        QStringList steps;
-        for (const SchemaStep& step : schemaSteps())
-            steps << QString::number(step.version);
-        EXPECT_EQ(sqliteValue(path, "SELECT group_concat(version) FROM schema_version"), steps.join(','));
+        EXPECT_EQ(sqliteValue(path, "SELECT group_concat(version) FROM schema_version"), applied.join(','));
         ASSERT_TRUE(Database::open("sqlite:" + path, &error)) << error.toStdString();
         // A step of a newer server: refused, by its number.
         ASSERT_EQ(sqliteValue(path, "INSERT INTO schema_version VALUES (99, 0)"), "");
@@ -269,7 +270,11 @@ TEST(PostgresTest, HealthFollowsTheDatabaseAndTheServiceReconnects) {
     const auto open = [&options] { return Database::open(options.database, nullptr, 2); };
     auto first = std::async(std::launch::async, open);
     auto second = std::async(std::launch::async, open);
-    ASSERT_TRUE(first.get() && second.get());
+    for (const std::unique_ptr<Database>& side : {first.get(), second.get()}) {
+        ASSERT_TRUE(side && side->sharedState());
+        // A rate window that has passed starts again, whichever instance asks.
+        EXPECT_EQ(side->sharedState()->takeRate("passed", 1, std::chrono::milliseconds(0)), std::nullopt);
+    }
     auto server = startServer(options);
     ASSERT_TRUE(server);
     httplib::Client c("127.0.0.1", server->port());

@@ -60,16 +60,10 @@ private:
     QByteArray m_output;
 };
 
-// Browsers as phones and desktops name themselves.
+// An iPhone's browser as it names itself.
 inline const std::string kIPhone =
     "Mozilla/5.0 (iPhone; CPU iPhone OS 18_7 like Mac OS X) AppleWebKit/605.1.15 "
     "(KHTML, like Gecko) Version/26.6 Mobile/15E148 Safari/604.1";
-inline const std::string kAndroid =
-    "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/151.0.0.0 Mobile Safari/537.36";
-inline const std::string kDesktop =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like "
-    "Gecko) Chrome/151.0.0.0 Safari/537.36";
 
 inline QJsonObject jsonOf(const QByteArray& body) {
     return QJsonDocument::fromJson(body).object();
@@ -175,11 +169,10 @@ inline QStringList partFiles(const QString& folder) {
 }
 
 // A command line as the server reads it; *output gets what it would print.
-inline std::optional<ServerOptions> parseOptions(const QStringList& args, QString* output = nullptr,
-                                                 int* exitCode = nullptr) {
+inline std::optional<ServerOptions> parseOptions(const QStringList& args, QString* output = nullptr) {
     QString text;
     int code = -1;
-    return ServerOptions::parse(args, output ? output : &text, exitCode ? exitCode : &code);
+    return ServerOptions::parse(args, output ? output : &text, &code);
 }
 
 // Everything under root (links not followed), as sorted relative paths.
@@ -200,8 +193,8 @@ inline int status(const httplib::Result& r) {
 
 // Registers the user as the applications do before anything else; the secret issued (empty when
 // none was).
-inline std::string signUp(httplib::Client& client, const QString& userid) {
-    return jsonOf(client.Post("/addnewuser", userJson(userid).toStdString(), "application/json"))
+inline std::string signUp(httplib::Client& client, const QString& userid, const QString& email = "e") {
+    return jsonOf(client.Post("/addnewuser", userJson(userid, email).toStdString(), "application/json"))
         .value("userSecret")
         .toString()
         .toStdString();

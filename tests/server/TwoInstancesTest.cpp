@@ -13,7 +13,7 @@ TEST(TwoInstances, LimitsAndTheStorageTokenAreShared) {
     if (url.isEmpty())
         GTEST_SKIP() << reason.toStdString();
     std::unique_ptr<VantryServer> servers[2];
-    for (auto& server : servers) // the 409 counts too
+    for (auto& server : servers)
         ASSERT_TRUE(
             server = startServer(
                 {.database = url, .installsPerMinute = 10, .crashReportsPerMinute = 3, .appsPerMinute = 3}));
@@ -27,7 +27,7 @@ TEST(TwoInstances, LimitsAndTheStorageTokenAreShared) {
     ASSERT_EQ(postApp(first, "owner", "limited", {}, secret), 201);
     EXPECT_EQ(postApp(second, "owner", "limited", {}, secret), 409) << "one database, one owner of an id";
     EXPECT_EQ(postApp(second, "owner", "second", {}, secret), 201);
-    EXPECT_EQ(postApp(first, "owner", "third", {}, secret), 429);
+    EXPECT_EQ(postApp(first, "owner", "third", {}, secret), 429) << "three a minute, the 409 counted";
     std::vector<int> installs;
     std::vector<int> crashes;
     for (int i = 0; i < 12; ++i) {
